@@ -1,0 +1,61 @@
+// Immutable-by-default byte buffer with value semantics (copies share storage
+// until one of them is changed).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+enum : unsigned long {
+    NSDataBase64DecodingIgnoreUnknownCharacters = 1,
+};
+
+class NSData {
+public:
+    NSData();
+    NSData(const void* bytes, size_t length);
+    explicit NSData(std::vector<uint8_t> bytes);
+    static NSData dataWithString(std::string_view utf8);  // the string's bytes
+
+    size_t length() const;
+    const uint8_t* bytes() const;         // never null (points to an empty buffer when empty)
+    std::string_view stringView() const;  // the bytes as text (no validation)
+    std::string toString() const { return std::string(stringView()); }
+    const std::vector<uint8_t>& vector() const;
+
+    // Mutation (NSMutableData): copies the storage first when shared.
+    void appendBytes(const void* bytes, size_t length);
+    void appendData(const NSData& other);
+    void setLength(size_t length);
+    uint8_t* mutableBytes();
+
+    NSData subdataWithRange(size_t location, size_t length) const;  // clamped to the end
+
+    // Files. writeToFile(atomically=true): temporary file in the same folder,
+    // fsync, rename; a crash leaves the old file or the new one.
+    static std::optional<NSData> dataWithContentsOfFile(const std::string& path);
+    bool writeToFile(const std::string& path, bool atomically) const;
+
+    // Standard alphabet, padded, no line breaks.
+    std::string base64EncodedStringWithOptions(unsigned long options = 0) const;
+    // nullopt on a character outside the alphabet unless IgnoreUnknownCharacters.
+    static std::optional<NSData> initWithBase64EncodedString(std::string_view text, unsigned long options = 0);
+
+    bool isEqual(const NSData& other) const;
+    bool operator==(const NSData& other) const { return isEqual(other); }
+    // "<0a0b0c0d 0e0f>"
+    std::string description() const;
+
+private:
+    std::shared_ptr<std::vector<uint8_t>> bytes_;
+    void detach();
+};
+
+}  // namespace platform
+
+using platform::NSData;
