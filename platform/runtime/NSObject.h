@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <typeinfo>
 
 namespace platform {
 
@@ -42,7 +44,10 @@ public:
     virtual bool isEqual(const NSObject& other) const { return this == &other; }
     virtual size_t hash() const { return reinterpret_cast<size_t>(this); }
 
-    template <class T> bool isKindOfClass() const { return dynamic_cast<const T*>(this) != nullptr; }
+    template <class T> bool isKindOfClass() const {
+        if constexpr (std::is_base_of_v<T, NSObject>) return true;  // (a cast to a base would compare `this` to null)
+        else return dynamic_cast<const T*>(this) != nullptr;
+    }
     template <class T> bool isMemberOfClass() const { return typeid(*this) == typeid(T); }
 
     // KVC entry point; the default logs "undefined key".

@@ -1,0 +1,63 @@
+// Internal to the runtime: the state behind the main run loop (posted work,
+// timers, pass hooks, the main thread's wake-up). Other modules use
+// NSRunLoop.h, NSTimer.h and DispatchQueue.h instead.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "platform/runtime/NSRunLoop.h"
+#include "platform/runtime/NSTimer.h"
+
+namespace platform {
+
+struct MainLoop {
+    static MainLoop& shared();
+
+    void post(Block block);
+    void runPass();
+    bool hasPostedWork();
+    bool hasDueTimer();
+    std::optional<double> nextTimerUptime();
+
+    // Timers (any thread).
+    void add(const Ref<NSTimer>& timer);
+    void invalidate(NSTimer& timer);
+    void setFireUptime(NSTimer& timer, double uptime);
+    double fireUptime(const NSTimer& timer);
+    void fireNow(NSTimer& timer);
+    void cancelCalls(const void* owner);
+
+    // Passes moving a virtual clock to each timer due up to `uptime`, then to it.
+    void advanceVirtualClockTo(double uptime);
+    void drain();
+
+    // Wake-up of the main thread (eventfd; signal-safe to raise).
+    void wake();
+    void wait(double realTimeoutSeconds);
+    // True once after runtime::stopMainRunLoop().
+    bool takeStopRequest();
+
+private:
+    MainLoop();
+    using Key = std::pair<double, uint64_t>;  // fire uptime, scheduling order
+    void insertLocked(const Ref<NSTimer>& timer, double uptime, bool keepStamp);
+    Ref<NSTimer> removeLocked(NSTimer& timer);
+    void fireDueTimers();
+
+    std::mutex mutex_;
+    std::deque<Block> posted_;
+    std::map<Key, Ref<NSTimer>> timers_;
+    uint64_t nextOrder_ = 0;
+    uint64_t timerStep_ = 0;
+    std::vector<Block> layoutHooks_;
+    std::vector<Block> displayHooks_;
+
+    friend void runtime::addPassHook(runtime::PassPhase, Block);
+};
+
+}  // namespace platform

@@ -1,0 +1,26 @@
+// Test control of the main run loop on the virtual clock: run passes, move
+// time on timer by timer, and wait (in real time) for worker and network
+// activity to settle. Call from the main thread.
+#pragma once
+
+#include <functional>
+
+namespace platform::testing {
+
+class RunLoopDriver {
+public:
+    // Passes until no posted work is left and no timer is due; the clock does not move.
+    void drain();
+    // Moves the clock to each timer due before now + seconds, in order,
+    // firing it and draining after each; then to now + seconds and drains.
+    void advance(double seconds);
+    // Passes (waiting in real time for posted work) until `predicate` holds;
+    // false after `realTimeoutSeconds`. The clock does not move.
+    bool runUntil(const std::function<bool()>& predicate, double realTimeoutSeconds);
+    // Drains, then waits in real time until every queue and operation queue
+    // is idle, no reported activity (URL transfers) is in flight and nothing
+    // is posted, repeating until nothing is left; false on time-out.
+    bool settle(double realTimeoutSeconds = 5);
+};
+
+}  // namespace platform::testing

@@ -1,0 +1,139 @@
+#include <cmath>
+#include <limits>
+#include <regex>
+
+#include "platform/runtime/NSLock.h"
+#include "platform/runtime/SaturatingCast.h"
+#include "platform/runtime/SystemClock.h"
+#include "platform/runtime/tests/RuntimeTestSupport.h"
+
+namespace demo::inner {
+class TRAAdViewController : public NSObject {};
+template <class T> class Holder : public NSObject {};
+}  // namespace demo::inner
+
+namespace {
+
+class ObjectTest : public RuntimeTest {};
+
+class Delegate : public NSObject {
+public:
+    PLATFORM_RESPONDS_TO_BASE(NSObject, "didClickAd:", "didCloseAd:")
+};
+
+TEST_F(ObjectTest, ClassNameIsTheDynamicTypeWithoutNamespaces) {
+    Ref<NSObject> object = NSObject::alloc<demo::inner::TRAAdViewController>();
+    EXPECT_EQ(object->className(), "TRAAdViewController");
+    EXPECT_EQ(NSObject::alloc()->className(), "NSObject");
+    EXPECT_EQ(NSObject::alloc<demo::inner::Holder<demo::inner::TRAAdViewController>>()->className(),
+              "Holder<demo::inner::TRAAdViewController>");
+    EXPECT_TRUE(std::regex_match(object->description(), std::regex("<TRAAdViewController: 0x[0-9a-f]+>")));
+    EXPECT_TRUE(object->isKindOfClass<NSObject>());
+    EXPECT_FALSE(object->isMemberOfClass<NSObject>());
+    EXPECT_TRUE(object->isMemberOfClass<demo::inner::TRAAdViewController>());
+}
+
+TEST_F(ObjectTest, RespondsOnlyToListedSelectors) {
+    Delegate delegate;
+    EXPECT_TRUE(delegate.respondsToSelector("didClickAd:"));
+    EXPECT_TRUE(delegate.respondsToSelector("didCloseAd:"));
+    EXPECT_FALSE(delegate.respondsToSelector("didShowAd:"));
+    EXPECT_FALSE(NSObject::alloc()->respondsToSelector("didClickAd:"));
+}
+
+TEST_F(ObjectTest, LogSinkGetsWholeLinesFromManyThreadsAndCanBeRestored) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < 50; ++i) platform::logInfo("line " + std::to_string(t) + "-" + std::to_string(i));
+        });
+    for (auto& t : threads) t.join();
+    auto lines = logLines();
+    EXPECT_EQ(lines.size(), 200u);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "line 3-49"), 1);
+    platform::setLogSink(nullptr);
+    testing::internal::CaptureStderr();
+    platform::logError("to stderr");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "to stderr\n");
+}
+
+TEST_F(ObjectTest, MainThreadChecks) {
+    EXPECT_TRUE(NSThread::isMainThread());
+    EXPECT_EQ(NSThread::currentThread(), NSThread::mainThread());
+    platform::assertMainThread("UIView setFrame");
+    EXPECT_TRUE(logLines().empty());
+    Ref<NSThread> workerThread, workerThreadAgain;
+    bool workerIsMain = true;
+    std::thread([&] {
+        workerIsMain = NSThread::isMainThread();
+        workerThread = NSThread::currentThread();
+        workerThreadAgain = NSThread::currentThread();
+        platform::assertMainThread("UIView setFrame");
+    }).join();
+    EXPECT_FALSE(workerIsMain);
+    EXPECT_NE(workerThread, NSThread::mainThread());
+    EXPECT_EQ(workerThread, workerThreadAgain);
+    EXPECT_EQ(logLines(), (std::vector<std::string>{"main-thread-only call off the main thread: UIView setFrame"}));
+    EXPECT_FALSE(NSThread::callStackSymbols().empty());
+}
+
+TEST_F(ObjectTest, VirtualClockStartsAtWholeMillisecondsAndOnlyMovesWhenTold) {
+    double real = SystemClock().now();
+    EXPECT_EQ(clock_->uptime(), 0);
+    EXPECT_NEAR(clock_->now(), real, 1.0);
+    double ms = clock_->now() * 1000;
+    EXPECT_NEAR(ms, std::round(ms), 1e-3);
+    double start = clock_->now();
+    clock_->setWallOffset(86400);
+    EXPECT_EQ(clock_->now(), start + 86400);
+    EXPECT_EQ(clock_->uptime(), 0);
+    NSThread::sleepForTimeInterval(1.5);
+    EXPECT_EQ(clock_->uptime(), 1.5);
+    NSThread::sleepForTimeInterval(-3);
+    clock_->advanceBy(std::nan(""));
+    clock_->advanceTo(1);  // never back
+    EXPECT_EQ(clock_->uptime(), 1.5);
+    Clock::setCurrent(nullptr);
+    EXPECT_FALSE(Clock::current()->isVirtual());
+}
+
+TEST_F(ObjectTest, SaturatingCastNeverOverflows) {
+    using platform::saturatingCast;
+    EXPECT_EQ(saturatingCast<int32_t>(std::nan("")), 0);
+    EXPECT_EQ(saturatingCast<int32_t>(1e20), INT32_MAX);
+    EXPECT_EQ(saturatingCast<int32_t>(-1e20), INT32_MIN);
+    EXPECT_EQ(saturatingCast<int32_t>(-2.9), -2);
+    EXPECT_EQ(saturatingCast<int64_t>(9.3e18), INT64_MAX);
+    EXPECT_EQ(saturatingCast<int64_t>(std::numeric_limits<double>::infinity()), INT64_MAX);
+    EXPECT_EQ(saturatingCast<uint32_t>(-5.0), 0u);
+    EXPECT_EQ(saturatingCast<uint64_t>(1.9e19), UINT64_MAX);
+    EXPECT_EQ(saturatingCast<uint16_t>(65535.9), 65535);
+    EXPECT_EQ(saturatingCast<uint8_t>(255.5), 255);
+}
+
+TEST_F(ObjectTest, LocksExcludeAndRecursiveLockReenters) {
+    auto lock = NSLock::alloc()->init();
+    auto recursive = NSRecursiveLock::alloc()->init();
+    int counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 1000; ++i) {
+                std::scoped_lock guard(*lock);
+                ++counter;
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(counter, 4000);
+    recursive->lock();
+    EXPECT_TRUE(recursive->tryLock());
+    recursive->unlock();
+    recursive->unlock();
+    lock->lock();
+    bool other = true;
+    std::thread([&] { other = lock->tryLock(); }).join();
+    lock->unlock();
+    EXPECT_FALSE(other);
+}
+
+}  // namespace
