@@ -10,7 +10,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   libcurl4-openssl-dev libssl-dev zlib1g-dev
   libjavascriptcoregtk-4.1-dev libgumbo-dev
-  libplist-dev libplist-utils
+  libplist-dev libplist-utils tzdata
   libcairo2-dev nlohmann-json3-dev libcpp-httplib-dev
   libavro-dev libjansson-dev
   python3

@@ -11,6 +11,8 @@
 
 namespace platform {
 
+class NSURL;
+
 enum : unsigned long {
     NSDataBase64DecodingIgnoreUnknownCharacters = 1,
 };
@@ -39,6 +41,10 @@ public:
     // Files. writeToFile(atomically=true): temporary file in the same folder,
     // fsync, rename; a crash leaves the old file or the new one.
     static std::optional<NSData> dataWithContentsOfFile(const std::string& path);
+    // file: URLs from disk; http(s) by a synchronous GET that follows redirects
+    // and gives the body whatever the status; nullopt on failure. Defined in
+    // the net library (link platform_net to use it).
+    static std::optional<NSData> dataWithContentsOfURL(const std::shared_ptr<NSURL>& url);
     bool writeToFile(const std::string& path, bool atomically) const;
 
     // Standard alphabet, padded, no line breaks.

@@ -32,6 +32,7 @@ public:
     // Error Domain=<d> Code=<c> "<description>" UserInfo={…}
     std::string description() const override;
     bool isEqual(const NSObject& other) const override;
+    size_t hash() const override;  // agrees with isEqual
 
 private:
     std::string domain_;
@@ -41,4 +42,13 @@ private:
 
 }  // namespace platform
 
+using platform::AVFoundationErrorDomain;
+using platform::NSCocoaErrorDomain;
 using platform::NSError;
+using platform::NSErrorFailingURLKey;
+using platform::NSErrorFailingURLStringKey;
+using platform::NSLocalizedDescriptionKey;
+using platform::NSUnderlyingErrorKey;
+using platform::NSURLErrorDomain;
+using platform::SKErrorDomain;
+using platform::WebKitErrorDomain;

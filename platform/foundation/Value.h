@@ -87,8 +87,10 @@ public:
     Value& operator=(Value&&) noexcept;
     ~Value();
 
-    static Value array(std::initializer_list<Value> items = {});
-    static Value dictionary(std::initializer_list<ValueDictionary::Entry> entries = {});
+    // Value::array({1, "a"}), Value::dictionary({{"k", 1}}); empty: Value::array({}).
+    // (No default arguments: a no-argument call would clash with the accessors.)
+    static Value array(std::initializer_list<Value> items);
+    static Value dictionary(std::initializer_list<ValueDictionary::Entry> entries);
     static const Value& null();  // a shared Null
 
     Kind kind() const;

@@ -1,0 +1,20 @@
+#include "platform/foundation/ASIdentifierManager.h"
+
+#include "platform/foundation/DeviceProfile.h"
+
+namespace platform {
+
+Ref<ASIdentifierManager> ASIdentifierManager::sharedManager() {
+    static const Ref<ASIdentifierManager> manager = ASIdentifierManager::alloc<ASIdentifierManager>();
+    return manager;
+}
+
+Ref<NSUUID> ASIdentifierManager::advertisingIdentifier() const {
+    return NSUUID::initWithUUIDString(DeviceProfile::current().resolvedAdvertisingIdentifier());
+}
+
+bool ASIdentifierManager::isAdvertisingTrackingEnabled() const {
+    return DeviceProfile::current().advertisingTrackingEnabled;
+}
+
+}  // namespace platform

@@ -1,0 +1,251 @@
+#include "platform/foundation/NSData.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/runtime/Log.h"
+
+namespace platform {
+
+namespace {
+const std::shared_ptr<std::vector<uint8_t>>& emptyStorage() {
+    static const auto empty = std::make_shared<std::vector<uint8_t>>();
+    return empty;
+}
+const uint8_t kNoBytes = 0;
+}  // namespace
+
+NSData::NSData() : bytes_(emptyStorage()) {}
+
+NSData::NSData(const void* bytes, size_t length)
+    : bytes_(length ? std::make_shared<std::vector<uint8_t>>(static_cast<const uint8_t*>(bytes),
+                                                             static_cast<const uint8_t*>(bytes) + length)
+                    : emptyStorage()) {}
+
+NSData::NSData(std::vector<uint8_t> bytes) : bytes_(std::make_shared<std::vector<uint8_t>>(std::move(bytes))) {}
+
+NSData NSData::dataWithString(std::string_view utf8) { return NSData(utf8.data(), utf8.size()); }
+
+size_t NSData::length() const { return bytes_ ? bytes_->size() : 0; }
+
+const uint8_t* NSData::bytes() const { return length() ? bytes_->data() : &kNoBytes; }
+
+std::string_view NSData::stringView() const {
+    return std::string_view(reinterpret_cast<const char*>(bytes()), length());
+}
+
+const std::vector<uint8_t>& NSData::vector() const { return bytes_ ? *bytes_ : *emptyStorage(); }
+
+void NSData::detach() {
+    // Copy-on-write: the shared empty buffer and buffers held by copies are never changed.
+    if (!bytes_ || bytes_.use_count() > 1 || bytes_ == emptyStorage())
+        bytes_ = std::make_shared<std::vector<uint8_t>>(bytes_ ? *bytes_ : std::vector<uint8_t>());
+}
+
+void NSData::appendBytes(const void* bytes, size_t length) {
+    if (!length) return;
+    detach();
+    const auto* p = static_cast<const uint8_t*>(bytes);
+    bytes_->insert(bytes_->end(), p, p + length);
+}
+
+void NSData::appendData(const NSData& other) {
+    const NSData keep = other;  // appending to itself stays valid
+    appendBytes(keep.bytes(), keep.length());
+}
+
+void NSData::setLength(size_t length) {
+    if (length == this->length()) return;
+    detach();
+    bytes_->resize(length, 0);
+}
+
+uint8_t* NSData::mutableBytes() {
+    detach();
+    return bytes_->data();
+}
+
+NSData NSData::subdataWithRange(size_t location, size_t length) const {
+    const size_t size = this->length();
+    if (location >= size) return NSData();
+    if (length > size - location) length = size - location;
+    return NSData(bytes() + location, length);
+}
+
+// --- files -----------------------------------------------------------------
+
+std::optional<NSData> NSData::dataWithContentsOfFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::vector<uint8_t> out;
+    out.reserve(static_cast<size_t>(st.st_size));
+    uint8_t buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        out.insert(out.end(), buf, buf + n);
+    }
+    ::close(fd);
+    return NSData(std::move(out));
+}
+
+namespace {
+
+bool writeAll(int fd, const uint8_t* p, size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+}  // namespace
+
+bool NSData::writeToFile(const std::string& path, bool atomically) const {
+    if (path.empty()) return false;
+    if (!atomically) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) return false;
+        const bool ok = writeAll(fd, bytes(), length());
+        return (::close(fd) == 0) && ok;
+    }
+    // Temporary file in the same folder (same file system), flushed to disk,
+    // then renamed over the target: a crash leaves the old file or the new one.
+    const std::string folder = folderOf(path);
+    std::string temp = path + ".tmp-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        logError("NSData writeToFile: cannot create a temporary file in " + folder + ": " + std::strerror(errno));
+        return false;
+    }
+    ::fchmod(fd, 0644);
+    bool ok = writeAll(fd, bytes(), length()) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        logError("NSData writeToFile: cannot write " + path + ": " + std::strerror(errno));
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // Make the rename itself durable.
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+// --- base64 ----------------------------------------------------------------
+
+std::string NSData::base64EncodedStringWithOptions(unsigned long) const {
+    const size_t n = length();
+    std::string out(4 * ((n + 2) / 3), '\0');
+    // EVP_EncodeBlock takes an int length: encode in chunks that are a multiple of 3.
+    constexpr size_t kChunk = 3u << 20;
+    size_t in = 0;
+    size_t at = 0;
+    while (in < n) {
+        const size_t take = std::min(kChunk, n - in);
+        const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data() + at), bytes() + in,
+                                            static_cast<int>(take));
+        at += static_cast<size_t>(written);
+        in += take;
+    }
+    out.resize(at);
+    return out;
+}
+
+std::optional<NSData> NSData::initWithBase64EncodedString(std::string_view text, unsigned long options) {
+    auto sextet = [](char c) -> int {
+        if (c >= 'A' && c <= 'Z') return c - 'A';
+        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+        if (c >= '0' && c <= '9') return c - '0' + 52;
+        if (c == '+') return 62;
+        if (c == '/') return 63;
+        return -1;
+    };
+    const bool ignoreUnknown = options & NSDataBase64DecodingIgnoreUnknownCharacters;
+    std::vector<uint8_t> out;
+    out.reserve(text.size() / 4 * 3);
+    uint32_t acc = 0;
+    int have = 0;      // sextets in the current quantum
+    int padding = 0;   // '=' seen
+    size_t symbols = 0;
+    for (char c : text) {
+        if (c == '=') {
+            ++padding;
+            ++symbols;
+            continue;
+        }
+        const int v = sextet(c);
+        if (v < 0) {
+            if (ignoreUnknown) continue;
+            return std::nullopt;
+        }
+        if (padding) return std::nullopt;  // data after padding
+        acc = (acc << 6) | static_cast<uint32_t>(v);
+        ++symbols;
+        if (++have == 4) {
+            out.push_back(static_cast<uint8_t>(acc >> 16));
+            out.push_back(static_cast<uint8_t>(acc >> 8));
+            out.push_back(static_cast<uint8_t>(acc));
+            acc = 0;
+            have = 0;
+        }
+    }
+    // Padded input only: the symbol count is a multiple of 4 and the padding
+    // completes the last quantum.
+    if (symbols % 4 != 0 || padding > 2 || (padding && have + padding != 4) || have == 1) return std::nullopt;
+    if (have == 2) {
+        out.push_back(static_cast<uint8_t>(acc >> 4));
+    } else if (have == 3) {
+        out.push_back(static_cast<uint8_t>(acc >> 10));
+        out.push_back(static_cast<uint8_t>(acc >> 2));
+    }
+    return NSData(std::move(out));
+}
+
+bool NSData::isEqual(const NSData& other) const {
+    return length() == other.length() && (bytes_ == other.bytes_ || std::memcmp(bytes(), other.bytes(), length()) == 0);
+}
+
+std::string NSData::description() const {
+    static const char* hex = "0123456789abcdef";
+    std::string out = "<";
+    const uint8_t* p = bytes();
+    for (size_t i = 0; i < length(); ++i) {
+        if (i && i % 4 == 0) out += ' ';
+        out += hex[p[i] >> 4];
+        out += hex[p[i] & 15];
+    }
+    return out + ">";
+}
+
+}  // namespace platform

@@ -1,0 +1,79 @@
+#include "platform/foundation/NSKeyedArchiver.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "platform/foundation/PropertyList.h"
+#include "platform/runtime/Log.h"
+
+namespace platform {
+
+namespace {
+
+const char* const kArchiverKey = "$archiver";
+const char* const kVersionKey = "$version";
+const char* const kTopKey = "$top";
+const char* const kArchiverName = "platform";
+constexpr int64_t kVersion = 1;
+
+}  // namespace
+
+NSData NSKeyedArchiver::archivedDataWithRootObject(const Value& rootObject) {
+    std::vector<const NSObject*> encoding;
+    const Value root = Value::dictionary({
+        {kArchiverKey, kArchiverName},
+        {kVersionKey, Value(static_cast<long long>(kVersion))},
+        {kTopKey, NSCoder::encodeNode(rootObject, encoding)},
+    });
+    std::string error;
+    std::optional<NSData> data = PropertyList::dataWithValue(root, PropertyList::Format::Binary, &error);
+    if (!data) {
+        // Nodes hold property-list kinds only, so this is not expected.
+        log(LogLevel::Error, "NSKeyedArchiver: cannot serialise the archive: " + error);
+        return NSData();
+    }
+    return *data;
+}
+
+bool NSKeyedArchiver::archiveRootObject(const Value& rootObject, const std::string& path) {
+    const NSData data = archivedDataWithRootObject(rootObject);
+    if (data.length() == 0) return false;
+    if (!data.writeToFile(path, true)) {
+        log(LogLevel::Error, "NSKeyedArchiver: cannot write " + path);
+        return false;
+    }
+    return true;
+}
+
+Value NSKeyedUnarchiver::unarchiveObjectWithData(const NSData& data) {
+    return unarchiveRoot(PropertyList::valueWithData(data, "keyed archive"));
+}
+
+Value NSKeyedUnarchiver::unarchiveRoot(const std::optional<Value>& root) {
+    if (!root) return Value();  // already logged
+    const Value& archiver = (*root)[kArchiverKey];
+    const Value& version = (*root)[kVersionKey];
+    if (!root->isDictionary() || !archiver.isString() || *archiver.string() != kArchiverName ||
+        !version.isInteger() || version.integerValue() != kVersion || !root->contains(kTopKey)) {
+        log(LogLevel::Error, "NSKeyedUnarchiver: not an archive of this platform (wrong root)");
+        return Value();
+    }
+    return NSCoder::decodeNode((*root)[kTopKey]).value_or(Value());
+}
+
+Value NSKeyedUnarchiver::unarchiveObjectWithFile(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) {
+        log(LogLevel::Info, "NSKeyedUnarchiver: no archive at " + path);
+        return Value();
+    }
+    std::optional<NSData> data = NSData::dataWithContentsOfFile(path);
+    if (!data) {
+        log(LogLevel::Error, "NSKeyedUnarchiver: cannot read " + path);
+        return Value();
+    }
+    return unarchiveRoot(PropertyList::valueWithData(*data, path));
+}
+
+}  // namespace platform

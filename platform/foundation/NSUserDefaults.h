@@ -1,0 +1,70 @@
+// The program's preferences: a dictionary of property-list values kept in
+// <home>/Library/Preferences/<bundle id>.plist (binary). Every change is
+// written through to the file, atomically, before the call returns.
+// Thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/NSData.h"
+#include "platform/foundation/Value.h"
+#include "platform/runtime/NSObject.h"
+
+namespace platform {
+
+class NSUserDefaults : public NSObject {
+public:
+    static Ref<NSUserDefaults> standardUserDefaults();
+    // Drops what is in memory (registered defaults too) and re-reads the file:
+    // a restart, in tests. References to the shared instance stay valid.
+    static void resetStandardUserDefaults();
+
+    // Null when absent (absent stays distinct from 0); registered defaults
+    // answer for keys that were never set.
+    Value objectForKey(const std::string& key) const;
+    // Property-list kinds only. Null removes the key; Null inside arrays or
+    // dictionaries is dropped with a log line; a value holding an Object is
+    // refused with an error line and nothing changes.
+    void setObject(const Value& value, const std::string& key);
+    void removeObjectForKey(const std::string& key);
+
+    // A string, or a number's stringValue; else nullopt.
+    std::optional<std::string> stringForKey(const std::string& key) const;
+    // A number, or a string by its numeric prefix; else 0 / false.
+    int64_t integerForKey(const std::string& key) const;
+    bool boolForKey(const std::string& key) const;
+    double doubleForKey(const std::string& key) const;
+    float floatForKey(const std::string& key) const;
+    // nullopt for an absent key or another kind.
+    std::optional<NSData> dataForKey(const std::string& key) const;
+    std::optional<Value::Array> arrayForKey(const std::string& key) const;
+    std::optional<ValueDictionary> dictionaryForKey(const std::string& key) const;
+
+    void setInteger(int64_t value, const std::string& key);
+    void setBool(bool value, const std::string& key);
+    void setDouble(double value, const std::string& key);
+    void setFloat(float value, const std::string& key);
+
+    // Fallback values for keys never set; in memory only.
+    void registerDefaults(const Value& dictionary);
+    // Registered defaults overlaid with the stored values.
+    Value dictionaryRepresentation() const;
+    // Changes are already on disk: true.
+    bool synchronize() { return true; }
+
+private:
+    void reload();
+    void storeLocked();
+
+    mutable std::mutex mutex_;
+    std::string path_;
+    ValueDictionary values_;
+    ValueDictionary registered_;
+};
+
+}  // namespace platform
+
+using platform::NSUserDefaults;

@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "TempFolder.h"
+#include "platform/foundation/LogCapture.h"
+#include "platform/foundation/NSFileHandle.h"
+#include "platform/foundation/NSFileManager.h"
+
+using platform::testing::LogCapture;
+
+namespace {
+
+std::string contents(const std::string& path) {
+    std::optional<NSData> data = NSFileManager::defaultManager()->contentsAtPath(path);
+    return data ? data->toString() : "<absent>";
+}
+
+void write(const std::string& path, const std::string& text) {
+    ASSERT_TRUE(NSFileManager::defaultManager()->createFileAtPath(path, NSData::dataWithString(text)));
+}
+
+}  // namespace
+
+class FileManagerTest : public ::testing::Test {
+protected:
+    Ref<NSFileManager> fm = NSFileManager::defaultManager();
+    TempFolder folder;
+};
+
+TEST_F(FileManagerTest, StandardFoldersLieUnderTheHomeFolder) {
+    ::setenv("PLATFORM_HOME", folder.path().c_str(), 1);
+    const std::string& home = folder.path();
+    EXPECT_EQ(NSHomeDirectory(), home);
+    EXPECT_EQ(NSTemporaryDirectory(), home + "/tmp/");
+    EXPECT_EQ(NSSearchPathForDirectoriesInDomains(NSDocumentDirectory, NSUserDomainMask, true),
+              std::vector<std::string>{home + "/Documents"});
+    EXPECT_EQ(NSSearchPathForDirectoriesInDomains(NSCachesDirectory, NSUserDomainMask, true),
+              std::vector<std::string>{home + "/Library/Caches"});
+    EXPECT_EQ(NSSearchPathForDirectoriesInDomains(NSLibraryDirectory, NSUserDomainMask, true),
+              std::vector<std::string>{home + "/Library"});
+    EXPECT_EQ(NSSearchPathForDirectoriesInDomains(NSApplicationSupportDirectory, NSUserDomainMask, false),
+              std::vector<std::string>{"~/Library/Application Support"});
+    const auto urls = fm->URLsForDirectory(NSDocumentDirectory, NSUserDomainMask);
+    ASSERT_EQ(urls.size(), 1u);
+    EXPECT_TRUE(urls[0]->isFileURL());
+    EXPECT_EQ(urls[0]->path(), home + "/Documents");
+    ::unsetenv("PLATFORM_HOME");
+}
+
+TEST_F(FileManagerTest, MoveNeverOverwritesAndFailsWith516) {
+    write(folder / "a", "new");
+    write(folder / "b", "old");
+    Ref<NSError> error;
+    EXPECT_FALSE(fm->moveItemAtPath(folder / "a", folder / "b", &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), platform::NSCocoaErrorDomain);
+    EXPECT_EQ(error->code(), 516);
+    EXPECT_EQ(contents(folder / "a"), "new");
+    EXPECT_EQ(contents(folder / "b"), "old");
+
+    // Folders too, even onto an empty folder (which rename(2) would replace).
+    ASSERT_TRUE(fm->createDirectoryAtPath(folder / "d1", false));
+    ASSERT_TRUE(fm->createDirectoryAtPath(folder / "d2", false));
+    error = nullptr;
+    EXPECT_FALSE(fm->moveItemAtPath(folder / "d1", folder / "d2", &error));
+    EXPECT_EQ(error->code(), 516);
+
+    EXPECT_TRUE(fm->moveItemAtPath(folder / "a", folder / "c", &error));
+    EXPECT_EQ(contents(folder / "c"), "new");
+    EXPECT_FALSE(fm->fileExistsAtPath(folder / "a"));
+
+    EXPECT_FALSE(fm->moveItemAtPath(folder / "missing", folder / "e", &error));
+    EXPECT_EQ(error->code(), 4);
+}
+
+TEST_F(FileManagerTest, CopyNeverOverwritesAndLeavesNoPartialFile) {
+    ASSERT_TRUE(fm->createDirectoryAtPath(folder / "tree/sub", true));
+    write(folder / "tree/one", "1");
+    write(folder / "tree/sub/two", std::string(200000, 'x'));
+    Ref<NSError> error;
+    ASSERT_TRUE(fm->copyItemAtPath(folder / "tree", folder / "copy", &error));
+    EXPECT_EQ(contents(folder / "copy/one"), "1");
+    EXPECT_EQ(contents(folder / "copy/sub/two").size(), 200000u);
+    EXPECT_EQ(fm->contentsOfDirectoryAtPath(folder / "copy"), (std::vector<std::string>{"one", "sub"}));
+    // The modification date travels with the copy.
+    EXPECT_TRUE(fm->attributesOfItemAtPath(folder / "copy/one")[NSFileModificationDate].isEqual(
+        fm->attributesOfItemAtPath(folder / "tree/one")[NSFileModificationDate]));
+
+    write(folder / "other", "keep");
+    EXPECT_FALSE(fm->copyItemAtPath(folder / "tree/one", folder / "other", &error));
+    EXPECT_EQ(error->code(), 516);
+    EXPECT_EQ(contents(folder / "other"), "keep");
+    EXPECT_FALSE(fm->copyItemAtPath(folder / "missing", folder / "x", &error));
+    EXPECT_EQ(error->code(), 260);
+    // No temporary file is left behind.
+    EXPECT_EQ(fm->contentsOfDirectoryAtPath(folder.path()), (std::vector<std::string>{"copy", "other", "tree"}));
+}
+
+TEST_F(FileManagerTest, FileSystemAttributesGiveFreeSpaceOr260) {
+    Ref<NSError> error;
+    const Value attributes = fm->attributesOfFileSystemForPath(folder.path(), &error);
+    EXPECT_FALSE(error);
+    EXPECT_GT(attributes[NSFileSystemFreeSize].unsignedLongLongValue(), 0u);
+    EXPECT_GE(attributes[NSFileSystemSize].unsignedLongLongValue(), attributes[NSFileSystemFreeSize].unsignedLongLongValue());
+    EXPECT_TRUE(fm->attributesOfFileSystemForPath(folder / "missing", &error).isNull());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), platform::NSCocoaErrorDomain);
+    EXPECT_EQ(error->code(), 260);
+}
+
+TEST_F(FileManagerTest, ItemAttributesAndModificationDates) {
+    write(folder / "f", "12345");
+    Value attributes = fm->attributesOfItemAtPath(folder / "f");
+    EXPECT_EQ(attributes[NSFileSize].integerValue(), 5);
+    EXPECT_EQ(*attributes[NSFileType].string(), NSFileTypeRegular);
+    EXPECT_EQ(*fm->attributesOfItemAtPath(folder.path())[NSFileType].string(), NSFileTypeDirectory);
+
+    const NSDate old = NSDate::dateWithTimeIntervalSince1970(1000000000.25);
+    ASSERT_TRUE(fm->setAttributes(Value::dictionary({{NSFileModificationDate, Value(old)}}), folder / "f"));
+    const Value changed = fm->attributesOfItemAtPath(folder / "f");
+    const NSDate* date = changed[NSFileModificationDate].date();
+    ASSERT_NE(date, nullptr);
+    EXPECT_NEAR(date->timeIntervalSince1970(), 1000000000.25, 1e-6);
+
+    Ref<NSError> error;
+    EXPECT_TRUE(fm->attributesOfItemAtPath(folder / "missing", &error).isNull());
+    EXPECT_EQ(error->code(), 260);
+    EXPECT_FALSE(fm->setAttributes(Value::dictionary({{NSFileModificationDate, Value(old)}}), folder / "missing", &error));
+    EXPECT_EQ(error->code(), 4);
+}
+
+TEST_F(FileManagerTest, CreatingAndRemovingFoldersAndFiles) {
+    Ref<NSError> error;
+    EXPECT_FALSE(fm->createDirectoryAtPath(folder / "x/y", false, Value(), &error));
+    EXPECT_EQ(error->code(), 4);
+    EXPECT_TRUE(fm->createDirectoryAtPath(folder / "x/y", true));
+    EXPECT_TRUE(fm->createDirectoryAtPath(folder / "x/y", true));  // existing: fine with intermediates
+    EXPECT_FALSE(fm->createDirectoryAtPath(folder / "x/y", false, Value(), &error));
+    EXPECT_EQ(error->code(), 516);
+    bool isDirectory = false;
+    EXPECT_TRUE(fm->fileExistsAtPath(folder / "x/y", &isDirectory));
+    EXPECT_TRUE(isDirectory);
+
+    write(folder / "x/y/f", "long contents");
+    write(folder / "x/y/f", "short");  // truncates
+    EXPECT_EQ(contents(folder / "x/y/f"), "short");
+    EXPECT_TRUE(fm->fileExistsAtPath(folder / "x/y/f", &isDirectory));
+    EXPECT_FALSE(isDirectory);
+
+    EXPECT_TRUE(fm->removeItemAtPath(folder / "x", &error));
+    EXPECT_FALSE(fm->fileExistsAtPath(folder / "x"));
+    EXPECT_FALSE(fm->removeItemAtPath(folder / "x", &error));
+    EXPECT_EQ(error->code(), 4);
+    EXPECT_TRUE(fm->contentsOfDirectoryAtPath(folder / "x", &error).empty());
+    EXPECT_EQ(error->code(), 260);
+}
+
+TEST_F(FileManagerTest, EnumeratorWalksDepthFirstInNameOrder) {
+    fm->createDirectoryAtPath(folder / "b/inner", true);
+    fm->createDirectoryAtPath(folder / "c", true);
+    write(folder / "a", "");
+    write(folder / "b/inner/z", "zz");
+    write(folder / "b/y", "");
+    write(folder / "c/skipped", "");
+    auto walk = fm->enumeratorAtPath(folder.path());
+    ASSERT_TRUE(walk);
+    std::vector<std::string> seen;
+    while (std::optional<std::string> path = walk->nextObject()) {
+        seen.push_back(*path);
+        if (*path == "c") walk->skipDescendants();
+        if (*path == "b/inner/z") {
+            EXPECT_EQ(walk->fileAttributes()[NSFileSize].integerValue(), 2);
+        }
+        if (*path == "b") {
+            EXPECT_EQ(*walk->fileAttributes()[NSFileType].string(), NSFileTypeDirectory);
+        }
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"a", "b", "b/inner", "b/inner/z", "b/y", "c"}));
+    EXPECT_FALSE(fm->enumeratorAtPath(folder / "missing"));
+}
+
+TEST_F(FileManagerTest, FileHandleWritesAppendsAndReportsWriteErrors) {
+    EXPECT_FALSE(NSFileHandle::fileHandleForWritingAtPath(folder / "absent"));
+    EXPECT_FALSE(NSFileHandle::fileHandleForReadingAtPath(folder / "absent"));
+    write(folder / "f", "abc");
+    auto out = NSFileHandle::fileHandleForWritingAtPath(folder / "f");
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->seekToEndOfFile(), 3u);
+    EXPECT_TRUE(out->writeData(NSData::dataWithString("def")));
+    out->synchronizeFile();
+    out->closeFile();
+    LogCapture capture(false);
+    EXPECT_FALSE(out->writeData(NSData::dataWithString("late")));
+    auto in = NSFileHandle::fileHandleForReadingAtPath(folder / "f");
+    EXPECT_EQ(in->readDataToEndOfFile().toString(), "abcdef");
+
+    // A full disk is answered with false, never raised.
+    auto full = NSFileHandle::fileHandleForWritingAtPath("/dev/full");
+    ASSERT_TRUE(full);
+    EXPECT_FALSE(full->writeData(NSData::dataWithString("x")));
+    EXPECT_TRUE(capture.contains("write to /dev/full failed"));
+}

@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "TempFolder.h"
+#include "platform/foundation/LogCapture.h"
+#include "platform/foundation/PropertyList.h"
+
+using platform::PropertyList;
+using platform::testing::LogCapture;
+
+namespace {
+
+NSDate referenceDate(double seconds) { return NSDate::dateWithTimeIntervalSinceReferenceDate(seconds); }
+
+Value everyKind() {
+    return Value::dictionary({
+        {"zeta", "first key stays first"},
+        {"bool", true},
+        {"negative", -5},
+        {"min", Value(std::numeric_limits<long long>::min())},
+        {"max", Value(std::numeric_limits<long long>::max())},
+        {"real", 5.5},
+        {"text", "h\xC3\xA9llo \xF0\x9F\x91\xBB"},
+        {"data", Value(NSData("\x00\x01\xFE\xFF", 4))},
+        {"date", Value(referenceDate(800000000.123456))},
+        {"list", Value::array({1, "two", Value::array({3.25}), Value::dictionary({{"k", false}})})},
+        {"empty", Value(ValueDictionary())},
+    });
+}
+
+std::string run(const std::string& command) {
+    std::string out;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    if (!pipe) return out;
+    std::array<char, 4096> buffer{};
+    while (size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe.get())) out.append(buffer.data(), n);
+    return out;
+}
+
+}  // namespace
+
+TEST(PropertyListTest, BinaryRoundTripKeepsEveryKindAndTheKeyOrder) {
+    const Value original = everyKind();
+    std::optional<NSData> bytes = PropertyList::dataWithValue(original, PropertyList::Format::Binary);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(std::string(bytes->stringView().substr(0, 8)), "bplist00");
+    std::optional<Value> read = PropertyList::valueWithData(*bytes);
+    ASSERT_TRUE(read);
+    EXPECT_TRUE(read->isEqual(original)) << read->description();
+    EXPECT_EQ(read->keys(), original.keys());
+    EXPECT_TRUE((*read)["negative"].isInteger());
+    EXPECT_EQ((*read)["min"].integerValue(), std::numeric_limits<int64_t>::min());
+    EXPECT_TRUE((*read)["real"].isDouble());
+    EXPECT_TRUE((*read)["bool"].isBool());
+}
+
+TEST(PropertyListTest, XmlRoundTripKeepsEverythingButFractionsOfSeconds) {
+    Value original = everyKind();
+    original.set("date", Value(referenceDate(800000000)));
+    std::optional<NSData> bytes = PropertyList::dataWithValue(original, PropertyList::Format::XML);
+    ASSERT_TRUE(bytes);
+    EXPECT_NE(bytes->stringView().find("<plist"), std::string_view::npos);
+    std::optional<Value> read = PropertyList::valueWithData(*bytes);
+    ASSERT_TRUE(read);
+    EXPECT_TRUE(read->isEqual(original)) << read->description();
+}
+
+TEST(PropertyListTest, DatesKeepWholeMicrosecondsIncludingBefore2001) {
+    // The format library alone loses a microsecond on most of these.
+    Value::Array dates;
+    std::vector<double> seconds;
+    for (int i = 0; i < 200; ++i) {
+        const double whole = (i % 2 ? 1 : -1) * (i * 7919.0);
+        const double micros = (i * 104729) % 1000000;
+        seconds.push_back(whole + micros / 1e6);
+        dates.push_back(Value(referenceDate(seconds.back())));
+    }
+    seconds.push_back(-0.25);
+    dates.push_back(Value(referenceDate(-0.25)));
+    std::optional<NSData> bytes = PropertyList::dataWithValue(Value(dates), PropertyList::Format::Binary);
+    ASSERT_TRUE(bytes);
+    std::optional<Value> read = PropertyList::valueWithData(*bytes);
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->count(), seconds.size());
+    for (size_t i = 0; i < seconds.size(); ++i) {
+        const NSDate* date = read->at(i).date();
+        ASSERT_NE(date, nullptr);
+        EXPECT_EQ(std::llround(date->timeIntervalSinceReferenceDate() * 1e6), std::llround(seconds[i] * 1e6))
+            << "date " << i << " written as " << seconds[i];
+    }
+}
+
+TEST(PropertyListTest, DatesOutsideTheCarriedRangeAreClampedAndLogged) {
+    LogCapture capture(false);
+    std::optional<NSData> bytes =
+        PropertyList::dataWithValue(Value::array({Value(NSDate::distantFuture())}), PropertyList::Format::Binary);
+    ASSERT_TRUE(bytes);
+    EXPECT_TRUE(capture.contains("outside 1933"));
+    const Value read = *PropertyList::valueWithData(*bytes);
+    const NSDate* date = read.at(0).date();
+    ASSERT_NE(date, nullptr);
+    EXPECT_GT(date->timeIntervalSinceReferenceDate(), 2.1e9);  // still far in the future
+}
+
+TEST(PropertyListTest, NullAndObjectHaveNoPropertyListForm) {
+    std::string error;
+    EXPECT_FALSE(PropertyList::dataWithValue(Value::dictionary({{"a", Value::array({1, Value()})}}),
+                                             PropertyList::Format::Binary, &error));
+    EXPECT_NE(error.find("/a[1]"), std::string::npos) << error;
+    EXPECT_FALSE(PropertyList::dataWithValue(Value(NSObject::alloc()), PropertyList::Format::XML, &error));
+    EXPECT_NE(error.find("NSObject"), std::string::npos) << error;
+}
+
+TEST(PropertyListTest, StringsThatAreNotUtf8OrHoldNulAreRepairedAndLogged) {
+    LogCapture capture(false);
+    const Value original = Value::dictionary({{"bad", "a\xFF" "b"}, {"nul", std::string("ab\0cd", 5)}});
+    std::optional<Value> read =
+        PropertyList::valueWithData(*PropertyList::dataWithValue(original, PropertyList::Format::Binary));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(*(*read)["bad"].string(), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(*(*read)["nul"].string(), "ab");
+    EXPECT_EQ(capture.count("stored repaired"), 2u);
+}
+
+TEST(PropertyListTest, CorruptTruncatedAndEmptyInputGiveNothingAndOneLogLine) {
+    const NSData valid = *PropertyList::dataWithValue(everyKind(), PropertyList::Format::Binary);
+    const NSData xml = *PropertyList::dataWithValue(everyKind(), PropertyList::Format::XML);
+    LogCapture capture(false);
+    const std::vector<NSData> bad = {
+        NSData(),
+        NSData::dataWithString("not a property list at all"),
+        NSData::dataWithString("bplist00"),
+        valid.subdataWithRange(0, valid.length() - 1),
+        xml.subdataWithRange(0, xml.length() / 2),
+    };
+    for (const NSData& data : bad) {
+        capture.clear();
+        EXPECT_FALSE(PropertyList::valueWithData(data, "sample")) << data.length();
+        EXPECT_EQ(capture.count("property list: sample"), 1u) << data.length();
+    }
+    // Every shorter prefix of a binary list lacks its trailer.
+    for (size_t n = 0; n < valid.length(); ++n) EXPECT_FALSE(PropertyList::valueWithData(valid.subdataWithRange(0, n)));
+}
+
+TEST(PropertyListTest, RandomDamageNeverCrashes) {
+    const NSData valid = *PropertyList::dataWithValue(everyKind(), PropertyList::Format::Binary);
+    LogCapture capture(false);
+    std::mt19937 random(12345);
+    for (int round = 0; round < 2000; ++round) {
+        NSData damaged = valid;
+        const int flips = 1 + round % 4;
+        for (int k = 0; k < flips; ++k)
+            damaged.mutableBytes()[random() % damaged.length()] = static_cast<uint8_t>(random());
+        PropertyList::valueWithData(damaged);  // either a value or nullopt; never a crash
+    }
+}
+
+TEST(PropertyListTest, HostileNestingAndExpansionAreRefused) {
+    LogCapture capture(false);
+    // 100000 nested arrays: the library would overflow its stack.
+    std::string deepXml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+    for (int i = 0; i < 100000; ++i) deepXml += "<array>";
+    for (int i = 0; i < 100000; ++i) deepXml += "</array>";
+    deepXml += "</plist>";
+    EXPECT_FALSE(PropertyList::valueWithData(NSData::dataWithString(deepXml)));
+    EXPECT_TRUE(capture.contains("nested too deeply"));
+
+    // Binary: 60 arrays each holding the next twice: 2^60 nodes once expanded.
+    std::string bin = "bplist00";
+    std::vector<uint64_t> offsets;
+    for (int i = 0; i < 60; ++i) {
+        offsets.push_back(bin.size());
+        bin += static_cast<char>(0xA2);
+        bin += static_cast<char>(i + 1);
+        bin += static_cast<char>(i + 1);
+    }
+    offsets.push_back(bin.size());
+    bin += static_cast<char>(0x09);  // true
+    const size_t table = bin.size();
+    for (uint64_t o : offsets) bin += static_cast<char>(o);
+    std::string trailer(32, '\0');
+    trailer[6] = 1;  // offset size
+    trailer[7] = 1;  // reference size
+    trailer[15] = static_cast<char>(offsets.size());
+    trailer[31] = static_cast<char>(table);
+    bin += trailer;
+    capture.clear();
+    EXPECT_FALSE(PropertyList::valueWithData(NSData::dataWithString(bin)));
+    EXPECT_TRUE(capture.contains("too many objects")) << capture.messages().front();
+
+    // A value nested deeper than readers accept is not written either.
+    Value deep = Value::array({1});
+    for (int i = 0; i < 600; ++i) deep = Value::array({deep});
+    std::string error;
+    EXPECT_FALSE(PropertyList::dataWithValue(deep, PropertyList::Format::Binary, &error));
+    EXPECT_NE(error.find("nesting"), std::string::npos);
+}
+
+TEST(PropertyListTest, FilesWrittenHereAreReadByTheLibraryToolAndByPython) {
+    TempFolder folder;
+    const std::string path = folder / "sample.plist";
+    ASSERT_TRUE(PropertyList::writeToFile(everyKind(), path));
+
+    const std::string xml = run("plistutil -i '" + path + "' -o -");
+    EXPECT_NE(xml.find("<integer>-5</integer>"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("<integer>-9223372036854775808</integer>"), std::string::npos);
+    EXPECT_NE(xml.find("<string>h\xC3\xA9llo \xF0\x9F\x91\xBB</string>"), std::string::npos);
+    EXPECT_NE(xml.find("<date>2026-05-09T06:13:20Z</date>"), std::string::npos);
+    EXPECT_NE(xml.find("<data>\n\tAAH+/w==\n\t</data>"), std::string::npos);
+    EXPECT_LT(xml.find("<key>zeta</key>"), xml.find("<key>bool</key>"));
+
+    const std::string script = R"(
+import datetime, plistlib, sys
+def f(v):
+    if isinstance(v, bool): return 'true' if v else 'false'
+    if isinstance(v, (int, float)): return repr(v)
+    if isinstance(v, str): return '"' + v + '"'
+    if isinstance(v, bytes): return '<' + v.hex() + '>'
+    if isinstance(v, datetime.datetime): return v.isoformat()
+    if isinstance(v, list): return '[' + ','.join(f(x) for x in v) + ']'
+    return '{' + ','.join(k + '=' + f(x) for k, x in v.items()) + '}'
+sys.stdout.write(f(plistlib.load(open(sys.argv[1], 'rb'))))
+)";
+    std::ofstream(folder / "dump.py") << script;
+    EXPECT_EQ(run("python3 '" + (folder / "dump.py") + "' '" + path + "'"),
+              "{zeta=\"first key stays first\",bool=true,negative=-5,min=-9223372036854775808,"
+              "max=9223372036854775807,real=5.5,text=\"h\xC3\xA9llo \xF0\x9F\x91\xBB\",data=<0001feff>,"
+              "date=2026-05-09T06:13:20.123456,list=[1,\"two\",[3.25],{k=false}],empty={}}");
+}
+
+TEST(PropertyListTest, AnInterruptedWriteLeavesTheOldFileReadable) {
+    TempFolder folder;
+    const std::string path = folder / "state.plist";
+    ASSERT_TRUE(PropertyList::writeToFile(Value::dictionary({{"generation", 1}}), path));
+    // A crash after the temporary file was written but before the rename.
+    std::ofstream(folder / "state.plist.tmp.crashed", std::ios::binary) << "bplist00 half written";
+    std::optional<Value> read = PropertyList::valueWithContentsOfFile(path);
+    ASSERT_TRUE(read);
+    EXPECT_EQ((*read)["generation"].integerValue(), 1);
+    // The next write goes through regardless of the leftover.
+    ASSERT_TRUE(PropertyList::writeToFile(Value::dictionary({{"generation", 2}}), path));
+    EXPECT_EQ((*PropertyList::valueWithContentsOfFile(path))["generation"].integerValue(), 2);
+}
+
+TEST(PropertyListTest, AnAbsentFileIsQuietAndAnUnreadableOneIsLogged) {
+    TempFolder folder;
+    LogCapture capture(false);
+    EXPECT_FALSE(PropertyList::valueWithContentsOfFile(folder / "absent.plist"));
+    EXPECT_TRUE(capture.lines().empty());
+    EXPECT_FALSE(PropertyList::valueWithContentsOfFile(folder.path()));  // a folder
+    EXPECT_EQ(capture.lines().size(), 1u);
+    EXPECT_FALSE(PropertyList::writeToFile(Value(1), folder / "missing-folder/x.plist"));
+    EXPECT_TRUE(capture.contains("cannot write"));
+}

@@ -1,0 +1,58 @@
+// The GoogleTest fixture of platform and client tests: a fresh home and
+// bundle folder, the platform started on the virtual clock, log lines
+// captured, and failures for main-thread violations and exceptions caught at
+// a boundary unless the test expects them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/DeviceProfile.h"
+#include "platform/foundation/LogCapture.h"
+#include "platform/foundation/Value.h"
+#include "platform/runtime/RunLoopDriver.h"
+
+namespace platform::testing {
+
+class PlatformTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    RunLoopDriver& driver() { return driver_; }
+    // The device profile: change fields before the code under test reads them.
+    DeviceProfile& profile() { return DeviceProfile::current(); }
+    const std::string& home() const { return home_; }
+    const std::string& bundlePath() const { return bundle_; }
+    LogCapture& logCapture() { return *capture_; }
+
+    // Declares that a line containing `substring` is expected: it does not
+    // fail the test as a violation, and the test fails if it never appears.
+    void expectLogLine(std::string substring);
+
+    // A simulated restart for persistence tests: state that the platform
+    // keeps in memory is dropped and re-read from the home folder.
+    virtual void restartProcessState();
+
+    // The Info.plist written into the bundle before start-up.
+    virtual Value infoDictionary() const;
+
+private:
+    void observeLine(const LogCapture::Line& line);
+
+    std::string root_;
+    std::string home_;
+    std::string bundle_;
+    std::unique_ptr<LogCapture> capture_;
+    RunLoopDriver driver_;
+
+    std::mutex mutex_;
+    std::vector<std::string> expected_;
+    std::vector<bool> expectedSeen_;
+    std::vector<std::string> violations_;
+};
+
+}  // namespace platform::testing
