@@ -1,0 +1,638 @@
+#include "simulator/LoopbackServer.h"
+
+#include <arpa/inet.h>
+#include <httplib.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <list>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace simulator {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+const char* reasonPhrase(int status) {
+    switch (status) {
+        case 200: return "OK";
+        case 201: return "Created";
+        case 202: return "Accepted";
+        case 204: return "No Content";
+        case 301: return "Moved Permanently";
+        case 302: return "Found";
+        case 303: return "See Other";
+        case 304: return "Not Modified";
+        case 307: return "Temporary Redirect";
+        case 308: return "Permanent Redirect";
+        case 400: return "Bad Request";
+        case 401: return "Unauthorized";
+        case 403: return "Forbidden";
+        case 404: return "Not Found";
+        case 418: return "I'm a teapot";
+        case 500: return "Internal Server Error";
+        case 502: return "Bad Gateway";
+        case 503: return "Service Unavailable";
+        default: return "Status";
+    }
+}
+
+// Request line, header lines and the blank line, parsed from the raw head.
+void parseHead(std::string_view head, RecordedRequest& r) {
+    size_t lineEnd = head.find("\r\n");
+    std::string_view requestLine = head.substr(0, lineEnd);
+    size_t sp1 = requestLine.find(' ');
+    size_t sp2 = requestLine.rfind(' ');
+    if (sp1 != std::string_view::npos && sp2 > sp1) {
+        r.method = std::string(requestLine.substr(0, sp1));
+        r.target = std::string(requestLine.substr(sp1 + 1, sp2 - sp1 - 1));
+    }
+    size_t q = r.target.find('?');
+    r.path = r.target.substr(0, q);
+    if (q != std::string::npos) r.query = r.target.substr(q + 1);
+    size_t pos = lineEnd == std::string_view::npos ? head.size() : lineEnd + 2;
+    while (pos < head.size()) {
+        size_t end = head.find("\r\n", pos);
+        if (end == std::string_view::npos) end = head.size();
+        std::string_view line = head.substr(pos, end - pos);
+        pos = end + 2;
+        if (line.empty()) break;
+        size_t colon = line.find(':');
+        if (colon == std::string_view::npos) continue;
+        std::string_view value = line.substr(colon + 1);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+        r.headers.emplace_back(std::string(line.substr(0, colon)), std::string(value));
+    }
+}
+
+// Runs each connection on a thread of its own, so stalled answers never
+// hold up other requests; joins them all at shutdown.
+class ThreadPerConnection : public httplib::TaskQueue {
+public:
+    void enqueue(std::function<void()> fn) override {
+        std::lock_guard lock(mutex_);
+        for (auto it = threads_.begin(); it != threads_.end();) {
+            if (it->done->load()) {
+                it->thread.join();
+                it = threads_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        threads_.push_back({std::thread([fn = std::move(fn), done] {
+                                fn();
+                                done->store(true);
+                            }),
+                            done});
+    }
+    void shutdown() override {
+        std::list<Worker> threads;
+        {
+            std::lock_guard lock(mutex_);
+            threads.swap(threads_);
+        }
+        for (auto& w : threads) w.thread.join();
+    }
+
+private:
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::mutex mutex_;
+    std::list<Worker> threads_;
+};
+
+class Connection;
+thread_local Connection* currentConnection = nullptr;
+
+}  // namespace
+
+struct LoopbackServer::Impl {
+    class Server;
+
+    mutable std::mutex mutex;
+    std::condition_variable stallChanged;
+    mutable std::condition_variable recordChanged;
+    std::unique_ptr<Server> server;
+    std::thread listenThread;
+    std::atomic<bool> running{false};
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> listenEnded{false};
+    int port = 0;
+    SteadyClock::time_point startedAt = SteadyClock::now();
+
+    struct Route {
+        std::vector<Answer> answers;
+        size_t next = 0;
+        Handler handler;
+    };
+    std::map<std::pair<std::string, std::string>, Route> routes;
+    Handler fallback;
+    std::vector<RecordedRequest> record;
+    uint64_t releaseGeneration = 0;
+    size_t stalled = 0;
+    std::set<int> openSockets;
+
+    Answer answerFor(const RecordedRequest& request);
+    void serve(Connection& connection, const RecordedRequest& request, size_t index);
+    // Waits up to `seconds` (forever when negative) for stop or a release; true on stop.
+    bool waitUnlessStopped(double seconds, uint64_t* releaseSeen = nullptr);
+};
+
+namespace {
+
+// The socket of one client connection, as the parser's stream. Everything the
+// parser consumes and everything written back is kept for the record; once an
+// answer has been written by the server itself the parser's own writes are
+// swallowed.
+class Connection : public httplib::Stream {
+public:
+    Connection(int fd, LoopbackServer::Impl& server) : fd_(fd), server_(server) {}
+
+    bool is_readable() const override { return pos_ < buffer_.size() || waitFor(POLLIN); }
+    bool is_writable() const override { return !dropped_ && waitFor(POLLOUT); }
+
+    ssize_t read(char* ptr, size_t size) override {
+        if (pos_ >= buffer_.size()) {
+            if (dropped_ || !waitFor(POLLIN)) return -1;
+            char chunk[4096];
+            ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+            if (n <= 0) return n;
+            buffer_.assign(chunk, static_cast<size_t>(n));
+            pos_ = 0;
+        }
+        size_t n = std::min(size, buffer_.size() - pos_);
+        std::memcpy(ptr, buffer_.data() + pos_, n);
+        consumed_.append(ptr, n);
+        pos_ += n;
+        return static_cast<ssize_t>(n);
+    }
+
+    ssize_t write(const char* ptr, size_t size) override {
+        if (answered_) return static_cast<ssize_t>(size);
+        return writeRaw(ptr, size) ? static_cast<ssize_t>(size) : -1;
+    }
+
+    void get_remote_ip_and_port(std::string& ip, int& port) const override { address(false, ip, port); }
+    void get_local_ip_and_port(std::string& ip, int& port) const override { address(true, ip, port); }
+    socket_t socket() const override { return fd_; }
+
+    bool writeRaw(const char* ptr, size_t size) {
+        size_t done = 0;
+        while (done < size) {
+            if (dropped_ || !waitFor(POLLOUT)) return false;
+            ssize_t n = ::send(fd_, ptr + done, size - done, MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            written_.append(ptr + done, static_cast<size_t>(n));
+            done += static_cast<size_t>(n);
+        }
+        return true;
+    }
+    bool writeRaw(const std::string& s) { return writeRaw(s.data(), s.size()); }
+
+    void drop() {
+        dropped_ = true;
+        ::shutdown(fd_, SHUT_RDWR);
+    }
+    void markAnswered() { answered_ = true; }
+
+    void beginRequest() {
+        consumed_.clear();
+        written_.clear();
+        answered_ = false;
+    }
+    bool dropped() const { return dropped_; }
+    bool hasBuffered() const { return pos_ < buffer_.size(); }
+    const std::string& consumed() const { return consumed_; }
+    const std::string& written() const { return written_; }
+
+    // Waits until the socket is ready, in short slices so a stopping server
+    // is noticed; gives up after the idle limit.
+    bool waitFor(short events, double limitSeconds = 10) const {
+        auto deadline = SteadyClock::now() + std::chrono::duration<double>(limitSeconds);
+        while (!server_.stopping.load()) {
+            pollfd p{fd_, events, 0};
+            int r = ::poll(&p, 1, 20);
+            if (r > 0) return (p.revents & (events | POLLHUP | POLLERR)) != 0;
+            if (r < 0 && errno != EINTR) return false;
+            if (SteadyClock::now() > deadline) return false;
+        }
+        return false;
+    }
+
+private:
+    void address(bool local, std::string& ip, int& port) const {
+        sockaddr_storage addr{};
+        socklen_t len = sizeof addr;
+        int rc = local ? ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len)
+                       : ::getpeername(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+        if (rc != 0 || addr.ss_family != AF_INET) return;
+        auto* in = reinterpret_cast<sockaddr_in*>(&addr);
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+        ip = text;
+        port = ntohs(in->sin_port);
+    }
+
+    int fd_;
+    LoopbackServer::Impl& server_;
+    std::string buffer_;
+    size_t pos_ = 0;
+    std::string consumed_;
+    std::string written_;
+    bool answered_ = false;
+    bool dropped_ = false;
+};
+
+}  // namespace
+
+// The parser and connection loop come from the HTTP library; sockets, the
+// record and the answers are ours.
+class LoopbackServer::Impl::Server : public httplib::Server {
+public:
+    explicit Server(Impl& impl) : impl_(impl) {
+        new_task_queue = [] { return new ThreadPerConnection(); };
+        auto handler = [this](const httplib::Request& request, httplib::Response&) { handle(request); };
+        Get(".*", handler);
+        Post(".*", handler);
+        Put(".*", handler);
+        Delete(".*", handler);
+        Patch(".*", handler);
+        Options(".*", handler);
+    }
+
+    // The library listens with a backlog of 5; bursts of clients would see
+    // their connections retried a second later.
+    void raiseBacklog() { ::listen(svr_sock_.load(), 128); }
+
+private:
+    bool process_and_close_socket(socket_t sock) override {
+        {
+            std::lock_guard lock(impl_.mutex);
+            impl_.openSockets.insert(sock);
+        }
+        Connection connection(sock, impl_);
+        while (!impl_.stopping.load() && !connection.dropped()) {
+            if (!connection.hasBuffered() && !connection.waitFor(POLLIN, 5)) break;
+            connection.beginRequest();
+            bool closed = false;
+            currentConnection = &connection;
+            bool ok = process_request(connection, false, closed, nullptr);
+            currentConnection = nullptr;
+            if (!ok || closed) break;
+        }
+        {
+            std::lock_guard lock(impl_.mutex);
+            impl_.openSockets.erase(sock);
+        }
+        ::shutdown(sock, SHUT_RDWR);
+        ::close(sock);
+        return true;
+    }
+
+    void handle(const httplib::Request& request) {
+        Connection* connection = currentConnection;
+        if (!connection) return;
+        RecordedRequest r;
+        const std::string& raw = connection->consumed();
+        size_t headEnd = raw.find("\r\n\r\n");
+        r.head = raw.substr(0, headEnd == std::string::npos ? raw.size() : headEnd + 4);
+        parseHead(r.head, r);
+        // The bytes as sent; only a chunked body is taken decoded.
+        r.body = r.header("Transfer-Encoding") ? request.body : raw.substr(r.head.size());
+        r.time = std::chrono::duration<double>(SteadyClock::now() - impl_.startedAt).count();
+        size_t index;
+        {
+            std::lock_guard lock(impl_.mutex);
+            index = r.index = impl_.record.size();
+            impl_.record.push_back(r);
+        }
+        impl_.recordChanged.notify_all();
+        impl_.serve(*connection, r, index);
+    }
+
+    Impl& impl_;
+};
+
+Answer LoopbackServer::Impl::answerFor(const RecordedRequest& request) {
+    Handler handler;
+    {
+        std::lock_guard lock(mutex);
+        auto it = routes.find({request.method, request.path});
+        if (it == routes.end() && request.method == "HEAD") it = routes.find({"GET", request.path});
+        if (it != routes.end()) {
+            Route& route = it->second;
+            if (!route.handler) {
+                size_t i = std::min(route.next, route.answers.size() - 1);
+                if (route.next < route.answers.size()) ++route.next;
+                return route.answers[i];
+            }
+            handler = route.handler;
+        } else {
+            handler = fallback;
+        }
+    }
+    if (!handler) return Answer::withStatus(404);
+    try {
+        return handler(request);
+    } catch (const std::exception& e) {
+        return Answer::withStatus(500, std::string("handler failed: ") + e.what());
+    } catch (...) {
+        return Answer::withStatus(500, "handler failed");
+    }
+}
+
+bool LoopbackServer::Impl::waitUnlessStopped(double seconds, uint64_t* releaseSeen) {
+    std::unique_lock lock(mutex);
+    auto done = [&] { return stopping.load() || (releaseSeen && releaseGeneration != *releaseSeen); };
+    if (seconds < 0) {
+        stallChanged.wait(lock, done);
+    } else {
+        stallChanged.wait_for(lock, std::chrono::duration<double>(seconds), done);
+    }
+    return stopping.load();
+}
+
+void LoopbackServer::Impl::serve(Connection& connection, const RecordedRequest& request, size_t index) {
+    Answer answer = answerFor(request);
+    connection.markAnswered();
+    if (answer.delay > 0 && waitUnlessStopped(answer.delay)) answer = Answer::drop();
+    if (answer.kind == Answer::Kind::Stall) {
+        uint64_t seen;
+        {
+            std::lock_guard lock(mutex);
+            seen = releaseGeneration;
+            ++stalled;
+        }
+        recordChanged.notify_all();
+        bool stopped = waitUnlessStopped(-1, &seen);
+        {
+            std::lock_guard lock(mutex);
+            --stalled;
+        }
+        answer = stopped || !answer.then ? Answer::drop() : *answer.then;
+        if (answer.delay > 0 && waitUnlessStopped(answer.delay)) answer = Answer::drop();
+    }
+
+    if (answer.kind == Answer::Kind::Drop) {
+        connection.drop();
+    } else {
+        bool noBody = answer.status == 204 || answer.status == 304 || (answer.status >= 100 && answer.status < 200) ||
+                      request.method == "HEAD";
+        std::string head = "HTTP/1.1 " + std::to_string(answer.status) + " " + reasonPhrase(answer.status) + "\r\n";
+        bool hasLength = false;
+        for (const auto& [name, value] : answer.headers) {
+            head += name + ": " + value + "\r\n";
+            // A scripted Transfer-Encoding brings its own framing in the body.
+            hasLength = hasLength || equalsIgnoringCase(name, "Content-Length") ||
+                        equalsIgnoringCase(name, "Transfer-Encoding");
+        }
+        if (!hasLength && !noBody) head += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
+        head += "\r\n";
+        bool ok = connection.writeRaw(head);
+        if (ok && !noBody) {
+            if (answer.kind == Answer::Kind::Truncated) {
+                connection.writeRaw(answer.body.data(), std::min(answer.sentBytes, answer.body.size()));
+                connection.drop();
+            } else if (answer.kind == Answer::Kind::SlowBody) {
+                size_t step = std::max<size_t>(1, answer.chunkSize);
+                for (size_t at = 0; ok && at < answer.body.size(); at += step) {
+                    if (at > 0 && waitUnlessStopped(answer.chunkInterval)) {
+                        connection.drop();
+                        break;
+                    }
+                    ok = connection.writeRaw(answer.body.data() + at, std::min(step, answer.body.size() - at));
+                }
+            } else {
+                connection.writeRaw(answer.body);
+            }
+        }
+    }
+    std::lock_guard lock(mutex);
+    if (index < record.size()) record[index].response = connection.written();
+}
+
+// ---- Answer ----
+
+std::optional<std::string> RecordedRequest::header(std::string_view name) const {
+    for (const auto& [n, v] : headers)
+        if (equalsIgnoringCase(n, name)) return v;
+    return std::nullopt;
+}
+
+Answer Answer::ok(std::string body) { return withStatus(200, std::move(body)); }
+
+Answer Answer::withStatus(int status, std::string body) {
+    Answer a;
+    a.status = status;
+    a.body = std::move(body);
+    return a;
+}
+
+Answer Answer::redirect(std::string location, int status) {
+    return withStatus(status).header("Location", std::move(location));
+}
+
+Answer Answer::stall(Answer then) {
+    Answer a;
+    a.kind = Kind::Stall;
+    a.then = std::make_shared<Answer>(std::move(then));
+    return a;
+}
+
+Answer Answer::drop() {
+    Answer a;
+    a.kind = Kind::Drop;
+    return a;
+}
+
+Answer Answer::truncated(std::string body, size_t sentBytes) {
+    Answer a = ok(std::move(body));
+    a.kind = Kind::Truncated;
+    a.sentBytes = sentBytes;
+    return a;
+}
+
+Answer Answer::slowBody(std::string body, size_t chunkSize, double interval) {
+    Answer a = ok(std::move(body));
+    a.kind = Kind::SlowBody;
+    a.chunkSize = chunkSize;
+    a.chunkInterval = interval;
+    return a;
+}
+
+Answer& Answer::header(std::string name, std::string value) {
+    headers.emplace_back(std::move(name), std::move(value));
+    return *this;
+}
+
+Answer& Answer::after(double seconds) {
+    delay = seconds;
+    return *this;
+}
+
+// ---- LoopbackServer ----
+
+LoopbackServer::LoopbackServer() : impl_(std::make_unique<Impl>()) {}
+
+LoopbackServer::~LoopbackServer() { stop(); }
+
+bool LoopbackServer::start() {
+    if (impl_->running.load()) return false;
+    impl_->stopping = false;
+    impl_->server = std::make_unique<Impl::Server>(*impl_);
+    int port = impl_->server->bind_to_any_port("127.0.0.1");
+    if (port <= 0) {
+        impl_->server.reset();
+        return false;
+    }
+    impl_->server->raiseBacklog();
+    impl_->port = port;
+    impl_->startedAt = SteadyClock::now();
+    impl_->listenEnded = false;
+    impl_->listenThread = std::thread([impl = impl_.get()] {
+        impl->server->listen_after_bind();
+        impl->listenEnded = true;
+    });
+    // stop() only interrupts a listening server: wait until it listens.
+    while (!impl_->server->is_running() && !impl_->listenEnded.load()) std::this_thread::yield();
+    impl_->running = true;
+    return true;
+}
+
+void LoopbackServer::stop() {
+    if (!impl_->running.exchange(false)) return;
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->stopping = true;
+        for (int fd : impl_->openSockets) ::shutdown(fd, SHUT_RDWR);
+    }
+    impl_->stallChanged.notify_all();
+    impl_->server->stop();
+    impl_->listenThread.join();
+    impl_->server.reset();
+}
+
+bool LoopbackServer::isRunning() const { return impl_->running.load(); }
+
+int LoopbackServer::port() const { return impl_->port; }
+
+std::string LoopbackServer::url(std::string_view path) const {
+    return "http://127.0.0.1:" + std::to_string(impl_->port) + std::string(path);
+}
+
+void LoopbackServer::route(std::string method, std::string path, Answer answer) {
+    route(std::move(method), std::move(path), std::vector<Answer>{std::move(answer)});
+}
+
+void LoopbackServer::route(std::string method, std::string path, std::vector<Answer> answers) {
+    if (answers.empty()) answers.push_back(Answer::withStatus(404));
+    std::lock_guard lock(impl_->mutex);
+    impl_->routes[{std::move(method), std::move(path)}] = Impl::Route{std::move(answers), 0, nullptr};
+}
+
+void LoopbackServer::route(std::string method, std::string path, Handler handler) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->routes[{std::move(method), std::move(path)}] = Impl::Route{{}, 0, std::move(handler)};
+}
+
+void LoopbackServer::setFallback(Handler handler) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->fallback = std::move(handler);
+}
+
+void LoopbackServer::releaseStalled() {
+    {
+        std::lock_guard lock(impl_->mutex);
+        ++impl_->releaseGeneration;
+    }
+    impl_->stallChanged.notify_all();
+}
+
+size_t LoopbackServer::stalledCount() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->stalled;
+}
+
+bool LoopbackServer::waitForRequests(size_t count, double realTimeoutSeconds) const {
+    std::unique_lock lock(impl_->mutex);
+    return impl_->recordChanged.wait_for(lock, std::chrono::duration<double>(realTimeoutSeconds),
+                                         [&] { return impl_->record.size() >= count; });
+}
+
+bool LoopbackServer::waitForStalled(size_t count, double realTimeoutSeconds) const {
+    std::unique_lock lock(impl_->mutex);
+    return impl_->recordChanged.wait_for(lock, std::chrono::duration<double>(realTimeoutSeconds),
+                                         [&] { return impl_->stalled >= count; });
+}
+
+std::vector<RecordedRequest> LoopbackServer::requests() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->record;
+}
+
+size_t LoopbackServer::requestCount() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->record.size();
+}
+
+std::vector<RecordedRequest> LoopbackServer::requestsTo(std::string_view path) const {
+    std::lock_guard lock(impl_->mutex);
+    std::vector<RecordedRequest> out;
+    for (const auto& r : impl_->record)
+        if (r.path == path) out.push_back(r);
+    return out;
+}
+
+void LoopbackServer::clearRecord() {
+    std::lock_guard lock(impl_->mutex);
+    impl_->record.clear();
+}
+
+bool LoopbackServer::writeRecord(const std::string& folder) const {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) return false;
+    for (const auto& r : requests()) {
+        char prefix[16];
+        std::snprintf(prefix, sizeof prefix, "%03zu", r.index);
+        std::ofstream request(folder + "/" + prefix + "-request.http", std::ios::binary | std::ios::trunc);
+        request << r.head << r.body;
+        std::ofstream response(folder + "/" + prefix + "-response.http", std::ios::binary | std::ios::trunc);
+        response << r.response;
+        if (!request || !response) return false;
+    }
+    return true;
+}
+
+}  // namespace simulator
+
+#if defined(__SANITIZE_THREAD__)
+// The HTTP library is not built with ThreadSanitizer: its own locking is
+// invisible to it, so accesses reported from inside the library are noise.
+extern "C" __attribute__((weak)) const char* __tsan_default_suppressions() {
+    return "called_from_lib:libcpp-httplib.so\n";
+}
+#endif

@@ -1,0 +1,132 @@
+// A local HTTP/1.1 server on 127.0.0.1 (ephemeral port) that plays remote
+// services in tests and in the demo: scripted answers per method and path
+// (status, headers, body, delays, stalls, redirects, dropped connections,
+// truncated or slow bodies) and a byte-exact record of every exchange.
+// The clients' own services are built on it as classes of their own.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace simulator {
+
+using HeaderList = std::vector<std::pair<std::string, std::string>>;
+
+// One request as it arrived, with the answer that went back.
+struct RecordedRequest {
+    size_t index = 0;          // 0, 1, … in arrival order
+    std::string method;
+    std::string target;        // the request target as sent ("/p?q")
+    std::string path;          // target up to "?", raw
+    std::optional<std::string> query;  // raw text after "?", nullopt when none
+    HeaderList headers;        // in order, names and values as sent
+    std::string head;          // request line and header lines with their CRLFs, byte for byte
+    std::string body;          // body bytes (chunked bodies decoded)
+    double time = 0;           // real seconds since the server started
+    std::string response;      // the bytes written back ("" when dropped or not yet answered)
+
+    // First value of a header (names compare case-insensitively).
+    std::optional<std::string> header(std::string_view name) const;
+};
+
+// A scripted answer. Built with the factory functions and adjusted fluently.
+// Content-Length is added unless the headers set it or a Transfer-Encoding
+// (whose framing the body then carries):
+//   Answer::ok("{}").header("Content-Type", "application/json").after(0.2)
+struct Answer {
+    enum class Kind { Normal, Stall, Drop, Truncated, SlowBody };
+
+    Kind kind = Kind::Normal;
+    int status = 200;
+    HeaderList headers;
+    std::string body;
+    double delay = 0;          // real seconds before anything is written
+    size_t sentBytes = 0;      // Truncated: body bytes written before the connection closes
+    size_t chunkSize = 0;      // SlowBody: bytes per write
+    double chunkInterval = 0;  // SlowBody: real seconds between writes
+
+    static Answer ok(std::string body = {});
+    static Answer withStatus(int status, std::string body = {});
+    // 3xx with a Location header.
+    static Answer redirect(std::string location, int status = 302);
+    // Holds the request until releaseStalled() (then answers `then`) or stop() (then drops).
+    static Answer stall(Answer then = ok());
+    // Closes the connection without writing anything.
+    static Answer drop();
+    // Announces the whole body's length but writes only `sentBytes` of it, then closes.
+    static Answer truncated(std::string body, size_t sentBytes);
+    // Writes the body `chunkSize` bytes at a time, `interval` real seconds apart.
+    static Answer slowBody(std::string body, size_t chunkSize, double interval);
+
+    Answer& header(std::string name, std::string value);
+    Answer& after(double seconds);
+
+    std::shared_ptr<Answer> then;  // the answer a released stall gives
+};
+
+using Handler = std::function<Answer(const RecordedRequest&)>;
+
+class LoopbackServer {
+public:
+    LoopbackServer();
+    ~LoopbackServer();  // stops
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    // Binds 127.0.0.1 on an ephemeral port and serves on threads of its own.
+    // False when it cannot bind or is already running.
+    bool start();
+    // Releases stalled answers (dropping them), closes every connection and
+    // joins the server's threads. Idempotent; never hangs.
+    void stop();
+    bool isRunning() const;
+
+    int port() const;
+    // "http://127.0.0.1:<port>" + path.
+    std::string url(std::string_view path = "/") const;
+
+    // Routes match the method exactly and the path (without query) exactly.
+    // A later route for the same method and path replaces the earlier one.
+    void route(std::string method, std::string path, Answer answer);
+    // Answers in turn, the last one repeating.
+    void route(std::string method, std::string path, std::vector<Answer> answers);
+    void route(std::string method, std::string path, Handler handler);
+    // Answers what no route matches (default: 404 with an empty body).
+    void setFallback(Handler handler);
+
+    // Lets every stalled request go on with its `then` answer.
+    void releaseStalled();
+    size_t stalledCount() const;
+
+    // Wait in real time (for network events only) until so many requests have
+    // arrived / are stalled; false after `realTimeoutSeconds`.
+    bool waitForRequests(size_t count, double realTimeoutSeconds) const;
+    bool waitForStalled(size_t count, double realTimeoutSeconds) const;
+
+    // The record, thread-safe copies.
+    std::vector<RecordedRequest> requests() const;
+    size_t requestCount() const;
+    std::vector<RecordedRequest> requestsTo(std::string_view path) const;
+    void clearRecord();
+
+    // Writes each exchange as "<nnn>-request.http" (head and body as received)
+    // and "<nnn>-response.http" (the bytes written back) into `folder`,
+    // created when missing. False when a file cannot be written.
+    bool writeRecord(const std::string& folder) const;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace simulator
+
+namespace platform::testing {
+using simulator::LoopbackServer;
+}  // namespace platform::testing

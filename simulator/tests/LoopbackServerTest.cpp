@@ -1,0 +1,216 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "simulator/LoopbackServer.h"
+
+using simulator::Answer;
+using simulator::LoopbackServer;
+using simulator::RecordedRequest;
+
+namespace {
+
+// A client socket that sends raw bytes and reads until the server closes.
+class RawClient {
+public:
+    explicit RawClient(int port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        timeval tv{5, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    }
+    ~RawClient() { ::close(fd_); }
+    bool connected() const { return connected_; }
+    void send(const std::string& bytes) { ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), (ssize_t)bytes.size()); }
+    std::string readAll() {
+        std::string out;
+        char buf[4096];
+        for (;;) {
+            ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            out.append(buf, static_cast<size_t>(n));
+        }
+        return out;
+    }
+
+private:
+    int fd_ = -1;
+    bool connected_ = false;
+};
+
+std::string roundTrip(const LoopbackServer& server, const std::string& request) {
+    RawClient client(server.port());
+    EXPECT_TRUE(client.connected());
+    client.send(request);
+    return client.readAll();
+}
+
+class LoopbackServerTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.start()); }
+    LoopbackServer server;
+};
+
+TEST_F(LoopbackServerTest, RecordsTheRequestAndTheAnswerByteForByte) {
+    server.route("POST", "/submit", Answer::withStatus(201, "done").header("X-Reply", "yes"));
+    const std::string head =
+        "POST /submit?b=%20x&a=1 HTTP/1.1\r\nHost: example\r\nx-lower: v1\r\nX-Spaced:  two words \r\n"
+        "Content-Type: application/octet-stream\r\nContent-Length: 5\r\nConnection: close\r\n\r\n";
+    const std::string body("a\0b\r\n", 5);
+    std::string response = roundTrip(server, head + body);
+
+    EXPECT_EQ(response, "HTTP/1.1 201 Created\r\nX-Reply: yes\r\nContent-Length: 4\r\n\r\ndone");
+    auto record = server.requests();
+    ASSERT_EQ(record.size(), 1u);
+    const RecordedRequest& r = record[0];
+    EXPECT_EQ(r.method, "POST");
+    EXPECT_EQ(r.target, "/submit?b=%20x&a=1");
+    EXPECT_EQ(r.path, "/submit");
+    EXPECT_EQ(r.query, "b=%20x&a=1");
+    EXPECT_EQ(r.head, head);
+    EXPECT_EQ(r.body, body);
+    EXPECT_EQ(r.response, response);
+    ASSERT_EQ(r.headers.size(), 6u);
+    EXPECT_EQ(r.headers[0], (std::pair<std::string, std::string>{"Host", "example"}));
+    EXPECT_EQ(r.headers[1], (std::pair<std::string, std::string>{"x-lower", "v1"}));
+    EXPECT_EQ(r.headers[2], (std::pair<std::string, std::string>{"X-Spaced", "two words"}));
+    EXPECT_EQ(r.header("X-LOWER"), "v1");
+    EXPECT_EQ(r.header("Accept"), std::nullopt);
+}
+
+TEST_F(LoopbackServerTest, AnswersInTurnAndFallsBack) {
+    server.route("GET", "/seq", std::vector<Answer>{Answer::withStatus(500), Answer::ok("second")});
+    server.route("GET", "/echo", [](const RecordedRequest& r) { return Answer::ok("q=" + r.query.value_or("-")); });
+    const std::string get = " HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n";
+
+    EXPECT_EQ(roundTrip(server, "GET /seq" + get).substr(0, 12), "HTTP/1.1 500");
+    EXPECT_EQ(roundTrip(server, "GET /seq" + get), "HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecond");
+    EXPECT_EQ(roundTrip(server, "GET /seq?x" + get), "HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecond");
+    EXPECT_EQ(roundTrip(server, "GET /echo?k=v" + get), "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nq=k=v");
+    EXPECT_EQ(roundTrip(server, "POST /seq HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+                  .substr(0, 12),
+              "HTTP/1.1 404");
+
+    server.setFallback([](const RecordedRequest& r) { return Answer::redirect("/to" + r.path, 307); });
+    EXPECT_EQ(roundTrip(server, "GET /x" + get),
+              "HTTP/1.1 307 Temporary Redirect\r\nLocation: /to/x\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_EQ(server.requestsTo("/seq").size(), 4u);
+    EXPECT_EQ(server.requestCount(), 6u);
+}
+
+TEST_F(LoopbackServerTest, KeepAliveConnectionsServeSeveralRequests) {
+    server.route("GET", "/a", Answer::ok("A"));
+    RawClient client(server.port());
+    client.send("GET /a HTTP/1.1\r\nHost: h\r\n\r\nGET /a HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(client.readAll(), "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nAHTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nA");
+    EXPECT_EQ(server.requestCount(), 2u);
+}
+
+TEST_F(LoopbackServerTest, DropsTruncatesAndSlowsAnswers) {
+    server.route("GET", "/drop", Answer::drop());
+    server.route("GET", "/cut", Answer::truncated("0123456789", 4));
+    server.route("GET", "/slow", Answer::slowBody("abcdefgh", 3, 0.01));
+    const std::string get = " HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n";
+
+    EXPECT_EQ(roundTrip(server, "GET /drop" + get), "");
+    EXPECT_EQ(roundTrip(server, "GET /cut" + get), "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123");
+    EXPECT_EQ(roundTrip(server, "GET /slow" + get), "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nabcdefgh");
+    auto record = server.requests();
+    ASSERT_EQ(record.size(), 3u);
+    EXPECT_EQ(record[0].response, "");
+}
+
+TEST_F(LoopbackServerTest, DelaysAnswerInRealTime) {
+    server.route("GET", "/late", Answer::ok("x").after(0.15));
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(roundTrip(server, "GET /late HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n").substr(0, 12), "HTTP/1.1 200");
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(150));
+}
+
+TEST_F(LoopbackServerTest, StallsUntilReleased) {
+    server.route("GET", "/hold", Answer::stall(Answer::ok("released")));
+    std::string response;
+    std::thread client([&] { response = roundTrip(server, "GET /hold HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n"); });
+    ASSERT_TRUE(server.waitForStalled(1, 5));
+    EXPECT_EQ(server.requestCount(), 1u);
+    server.releaseStalled();
+    client.join();
+    EXPECT_EQ(response, "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nreleased");
+    EXPECT_EQ(server.stalledCount(), 0u);
+}
+
+TEST_F(LoopbackServerTest, StopReleasesStallsAndClosesConnections) {
+    server.route("GET", "/hold", Answer::stall());
+    server.route("GET", "/late", Answer::ok().after(30));
+    std::string stalled = "unset", delayed = "unset";
+    std::thread a([&] { stalled = roundTrip(server, "GET /hold HTTP/1.1\r\nHost: h\r\n\r\n"); });
+    std::thread b([&] { delayed = roundTrip(server, "GET /late HTTP/1.1\r\nHost: h\r\n\r\n"); });
+    RawClient idle(server.port());  // an open connection that never sends anything
+    ASSERT_TRUE(server.waitForRequests(2, 5));
+    ASSERT_TRUE(server.waitForStalled(1, 5));
+    auto started = std::chrono::steady_clock::now();
+    server.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    a.join();
+    b.join();
+    EXPECT_EQ(stalled, "");
+    EXPECT_EQ(delayed, "");
+    EXPECT_FALSE(server.isRunning());
+
+    // A stopped server refuses connections; it can start again on a new port.
+    EXPECT_FALSE(RawClient(server.port()).connected());
+    ASSERT_TRUE(server.start());
+    server.route("GET", "/again", Answer::ok("again"));
+    EXPECT_EQ(roundTrip(server, "GET /again HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n").substr(0, 12), "HTTP/1.1 200");
+}
+
+TEST_F(LoopbackServerTest, WritesEachExchangeAsFiles) {
+    server.route("PUT", "/p", Answer::ok("stored"));
+    std::string response = roundTrip(server, "PUT /p HTTP/1.1\r\nHost: h\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc");
+    roundTrip(server, "GET /none HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n");
+    auto folder = std::filesystem::temp_directory_path() / ("loopback-record-" + std::to_string(::getpid()));
+    ASSERT_TRUE(server.writeRecord((folder / "nested").string()));
+    auto read = [](const std::filesystem::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    };
+    EXPECT_EQ(read(folder / "nested" / "000-request.http"),
+              "PUT /p HTTP/1.1\r\nHost: h\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc");
+    EXPECT_EQ(read(folder / "nested" / "000-response.http"), response);
+    EXPECT_EQ(read(folder / "nested" / "001-response.http").substr(0, 12), "HTTP/1.1 404");
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(LoopbackServerTest, ServesManyClientsAtOnce) {
+    server.route("GET", "/hold", Answer::stall(Answer::ok("go")));
+    constexpr int kClients = 24;
+    std::vector<std::string> responses(kClients);
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kClients; ++i)
+        clients.emplace_back([&, i] {
+            responses[i] = roundTrip(server, "GET /hold?i=" + std::to_string(i) + " HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n");
+        });
+    ASSERT_TRUE(server.waitForStalled(kClients, 5));
+    server.releaseStalled();
+    for (auto& t : clients) t.join();
+    for (const auto& r : responses) EXPECT_EQ(r, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\ngo");
+    auto record = server.requests();
+    ASSERT_EQ(record.size(), static_cast<size_t>(kClients));
+    for (size_t i = 0; i < record.size(); ++i) EXPECT_EQ(record[i].index, i);
+}
+
+}  // namespace
