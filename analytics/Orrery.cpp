@@ -1,0 +1,253 @@
+#include "analytics/Orrery.h"
+
+#include <atomic>
+#include <limits>
+#include <mutex>
+#include <vector>
+
+#include "analytics/OrreryApplicationState.h"
+#include "analytics/OrreryGlobalPersistentManager.h"
+#include "analytics/OrreryGlobalVariableStorage.h"
+#include "analytics/OrreryLog.h"
+#include "analytics/OrreryNetworkUtil.h"
+#include "analytics/OrreryRelayHooks.h"
+#include "analytics/OrrerySession.h"
+#include "analytics/OrreryUtil.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSString.h"
+
+namespace {
+
+// Everything below named ...OnQueue runs on the session queue.
+
+Ref<OrreryGlobalVariableStorage> storage() { return OrreryGlobalVariableStorage::sharedInstance(); }
+
+std::atomic<bool>& started() {
+    static std::atomic<bool> flag{false};
+    return flag;
+}
+
+void sendRelayTrigger(const char* name, const Value& params) {
+    if (!storage()->relayMonitoringEnabled()) return;
+    if (Ref<OrreryRelayHooks> hooks = OrreryRelayHooks::hooks()) hooks->processEventWithParams(name, params);
+}
+
+// The start and the end (or the start while there is none) of a session.
+Value sessionDates(const OrrerySession& session) {
+    NSDate start = session.startTime();
+    Value params = Value(ValueDictionary());
+    params.set(OrreryRelayHooks::kSessionStartTimeKey, Value(start));
+    params.set(OrreryRelayHooks::kSessionEndTimeKey, Value(session.endTime().value_or(start)));
+    return params;
+}
+
+void sendSessionEnd(const OrrerySession& session) {
+    Value params = sessionDates(session);
+    params.set(OrreryRelayHooks::kTotalSessionBgTimeKey, Value(session.totalBackgroundTimeMillis()));
+    sendRelayTrigger(OrreryRelayHooks::kSessionEndEvent, params);
+}
+
+void ensureOrreryIdOnQueue() {
+    std::optional<std::string> identifier;
+    OrreryGlobalPersistentManager::sharedInstance()->processWriteOperationSync(
+        OrreryPersistentMap::Globals, [&identifier](ValueDictionary& globals) {
+            if (const Value* stored = globals.find(Orrery::kOrreryIdKey);
+                stored && stored->string() && !stored->string()->empty()) {
+                identifier = *stored->string();
+                return;
+            }
+            identifier = OrreryUtil::generateCFUUID();
+            globals.set(Orrery::kOrreryIdKey, Value(*identifier));
+        });
+    storage()->setOrreryId(identifier);
+}
+
+int64_t nextEventLogIdOnQueue() {
+    int64_t identifier = 0;
+    OrreryGlobalPersistentManager::sharedInstance()->processWriteOperationSync(
+        OrreryPersistentMap::Globals, [&identifier](ValueDictionary& globals) {
+            const Value* stored = globals.find(Orrery::kEventLogIdKey);
+            int64_t last = stored ? stored->integerValue() : 0;
+            identifier = last < std::numeric_limits<int64_t>::max() && last >= 0 ? last + 1 : 1;
+            globals.set(Orrery::kEventLogIdKey, Value(identifier));
+        });
+    return identifier;
+}
+
+void createSessionOnQueue(const NSDate& now) {
+    if (storage()->relayMonitoringEnabled()) {
+        if (Ref<OrreryRelayHooks> hooks = OrreryRelayHooks::hooks()) hooks->applyRefreshRuleForNewSession();
+    }
+    if (Ref<OrrerySession> previous = OrrerySession::currentSession()) {
+        // A session that ended in a pause ends when the pause began.
+        previous->setEndTime(previous->pauseTime().value_or(now));
+        sendSessionEnd(*previous);
+    }
+    Ref<OrrerySession> session = NSObject::alloc<OrrerySession>()->initWithStartTime(now);
+    OrrerySession::setCurrentSession(session);
+    OrreryLog::log(OrreryLog::kInfo, "session started");
+    sendRelayTrigger(OrreryRelayHooks::kSessionStartEvent, sessionDates(*session));
+}
+
+void pauseSessionOnQueue(const NSDate& now) {
+    Ref<OrrerySession> session = OrrerySession::currentSession();
+    if (!session || session->isPaused()) return;
+    session->setPauseTime(now);
+    session->setEndTime(now);
+    OrreryLog::log(OrreryLog::kInfo, "session paused");
+    sendSessionEnd(*session);
+}
+
+void resumeSessionOnQueue(const NSDate& now) {
+    Ref<OrrerySession> session = OrrerySession::currentSession();
+    if (!session || !session->isPaused()) return;
+    double paused = now.timeIntervalSinceDate(*session->pauseTime());
+    if (paused > Orrery::kSessionContinueSeconds) {
+        createSessionOnQueue(now);
+        return;
+    }
+    session->addBackgroundTime(paused);
+    session->setPauseTime(std::nullopt);
+    session->setEndTime(std::nullopt);
+    OrreryLog::log(OrreryLog::kInfo, "session resumed");
+}
+
+void endSessionOnQueue(const NSDate& now) {
+    Ref<OrrerySession> session = OrrerySession::currentSession();
+    if (!session) return;
+    session->setEndTime(session->pauseTime().value_or(now));
+    OrrerySession::setCurrentSession(nullptr);
+    OrreryLog::log(OrreryLog::kInfo, "session ended");
+    sendSessionEnd(*session);
+}
+
+void logEventOnQueue(const std::string& name, const Value& parameters, const NSDate& now) {
+    Ref<OrrerySession> session = OrrerySession::currentSession();
+    if (!session) {
+        OrreryLog::error("event \"" + name + "\" dropped: there is no session");
+        return;
+    }
+    int64_t eventLogId = nextEventLogIdOnQueue();
+    session->addEvent(OrreryEventRecord{name, parameters, eventLogId, now});
+    if (!storage()->relayMonitoringEnabled()) return;
+    Value params = parameters.isDictionary() ? parameters : Value(ValueDictionary());
+    params.set(OrreryRelayHooks::kEventLogIdKey, Value(eventLogId));
+    Value dates = sessionDates(*session);
+    for (const auto& [key, value] : *dates.dictionary()) params.set(key, value);
+    sendRelayTrigger(name.c_str(), params);
+}
+
+void startOnQueue(const NSDate& now) {
+    ensureOrreryIdOnQueue();
+    if (Ref<OrreryRelayHooks> hooks = OrreryRelayHooks::hooks())
+        hooks->analyticsDidStartWithSessionQueue(Orrery::sessionQueue());
+    createSessionOnQueue(now);
+}
+
+void observeLifecycle() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        auto center = NSNotificationCenter::defaultCenter();
+        static auto* tokens = new std::vector<Ref<NSObject>>();
+        tokens->push_back(center->addObserverForName(
+            OrreryLifecycle::kDidEnterBackground, nullptr, nullptr, [](const NSNotification&) {
+                NSDate now = NSDate::date();
+                bool pause = !storage()->backgroundSessionEnabled();
+                dispatch_async(Orrery::sessionQueue(), [now, pause] {
+                    if (pause) pauseSessionOnQueue(now);
+                    // The process may be suspended from here on: have the maps on disk.
+                    OrreryGlobalPersistentManager::sharedInstance()->waitForPendingWrites();
+                });
+            }));
+        tokens->push_back(center->addObserverForName(
+            OrreryLifecycle::kWillEnterForeground, nullptr, nullptr, [](const NSNotification&) {
+                NSDate now = NSDate::date();
+                dispatch_async(Orrery::sessionQueue(), [now] { resumeSessionOnQueue(now); });
+            }));
+        tokens->push_back(
+            center->addObserverForName(OrreryLifecycle::kWillTerminate, nullptr, nullptr, [](const NSNotification&) {
+                NSDate now = NSDate::date();
+                // Synchronously: the process ends after this notification.
+                dispatch_sync(Orrery::sessionQueue(), [now] {
+                    endSessionOnQueue(now);
+                    OrreryGlobalPersistentManager::sharedInstance()->waitForPendingWrites();
+                });
+            }));
+    });
+}
+
+std::string bundleVersion() {
+    auto bundle = NSBundle::mainBundle();
+    for (const char* key : {"CFBundleShortVersionString", "CFBundleVersion"}) {
+        Value version = bundle->objectForInfoDictionaryKey(key);
+        if (const std::string* text = version.string(); text && !text->empty()) return *text;
+    }
+    return {};
+}
+
+}  // namespace
+
+dispatch_queue_t Orrery::sessionQueue() {
+    static const dispatch_queue_t* queue =
+        new dispatch_queue_t(dispatch_queue_create("orrery.session", DISPATCH_QUEUE_SERIAL));
+    return *queue;
+}
+
+void Orrery::setCrashReportingEnabled(bool enabled) { storage()->setCrashReportingEnabled(enabled); }
+
+void Orrery::setBackgroundSessionEnabled(bool enabled) { storage()->setBackgroundSessionEnabled(enabled); }
+
+void Orrery::setLogLevel(int level) { storage()->setLogLevel(level); }
+
+void Orrery::setRelayEnabled(bool enabled) { storage()->setRelayMonitoringEnabled(enabled); }
+
+void Orrery::setRelayServerURL(const std::string& url) { OrreryNetworkUtil::setRelayServerUrl(url); }
+
+void Orrery::startSession(const std::string& apiKey) {
+    auto settings = storage();
+    std::string key =
+        NSString::stringByTrimmingCharactersInSet(apiKey, NSCharacterSet::whitespaceAndNewlineCharacterSet());
+    if (key.empty()) {
+        OrreryLog::error("startSession: the API key is empty; no session started");
+        return;
+    }
+    if (started().exchange(true)) {
+        OrreryLog::error("startSession: the client has already started; the call is ignored");
+        return;
+    }
+    settings->setApiKey(key);
+    if (settings->appVersion().empty()) settings->setAppVersion(bundleVersion());
+    // Loads the persisted maps before the first session operation needs them.
+    OrreryGlobalPersistentManager::sharedInstance();
+    OrreryApplicationState::sharedInstance();
+    OrreryNetworkUtil::startReachabilityNotifier();
+    observeLifecycle();
+    NSDate now = NSDate::date();
+    dispatch_async(sessionQueue(), [now] { startOnQueue(now); });
+}
+
+void Orrery::createAndSendSession() {
+    if (!started().load()) {
+        OrreryLog::error("createAndSendSession: the client has not started");
+        return;
+    }
+    NSDate now = NSDate::date();
+    dispatch_async(sessionQueue(), [now] { createSessionOnQueue(now); });
+}
+
+void Orrery::logEvent(const std::string& eventName) { logEvent(eventName, Value()); }
+
+void Orrery::logEvent(const std::string& eventName, const Value& parameters) {
+    if (eventName.empty()) {
+        OrreryLog::error("logEvent: an event needs a name; the event is dropped");
+        return;
+    }
+    Value params = parameters;
+    if (!params.isNull() && !params.isDictionary()) {
+        OrreryLog::error("logEvent: the parameters of \"" + eventName + "\" are no dictionary; they are dropped");
+        params = Value();
+    }
+    NSDate now = NSDate::date();
+    dispatch_async(sessionQueue(), [eventName, params, now] { logEventOnQueue(eventName, params, now); });
+}

@@ -1,0 +1,146 @@
+#include "analytics/OrreryDataSenderIndex.h"
+
+#include "analytics/OrreryLog.h"
+#include "analytics/OrreryUtil.h"
+#include "platform/foundation/NSURL.h"
+
+namespace {
+constexpr const char* kBlocksKey = "blocks";
+constexpr const char* kSentReportSuccessfullyKey = "sentReportSuccessfully";
+}  // namespace
+
+Ref<OrreryDataSenderIndex> OrreryDataSenderIndex::instantiatedIndexWithIndexFile(const std::string& fileName) {
+    std::string path = OrreryUtil::filePathDirectory() + "/" + fileName;
+    Value stored = OrreryUtil::safeUnarchiveObjectWithFile(path);
+    Ref<OrreryDataSenderIndex> index = stored.object<OrreryDataSenderIndex>();
+    if (!index) {
+        if (!stored.isNull()) OrreryLog::error("the send index " + path + " holds no index; starting empty");
+        index = alloc<OrreryDataSenderIndex>();
+    }
+    index->attachToFile(std::move(path));
+    return index;
+}
+
+void OrreryDataSenderIndex::attachToFile(std::string path) {
+    path_ = std::move(path);
+    queue_ = dispatch_queue_create("orrery.senderIndex", DISPATCH_QUEUE_SERIAL);
+}
+
+void OrreryDataSenderIndex::saveOnQueue() {
+    unsavedChanges_ = false;
+    if (!OrreryUtil::archiveObject(Value(self<OrreryDataSenderIndex>()), path_)) {
+        OrreryLog::error("could not save the send index " + path_);
+        return;
+    }
+    OrreryUtil::addSkipBackupAttributeToItemAtURL(NSURL::fileURLWithPath(path_));
+}
+
+void OrreryDataSenderIndex::setupForCurrentDataKey(const std::string& dataKey) {
+    dispatch_sync(queue_, [this, &dataKey] {
+        bool changed = false;
+        for (auto it = blocks_.begin(); it != blocks_.end();) {
+            if (it->first == dataKey) {
+                ++it;
+                continue;
+            }
+            for (const auto& block : it->second) block->removeFile();
+            it = blocks_.erase(it);
+            changed = true;
+        }
+        if (changed || unsavedChanges_) saveOnQueue();
+    });
+}
+
+void OrreryDataSenderIndex::changeAsync(std::function<bool()> change) {
+    pendingChanges_.fetch_add(1);
+    auto me = self<OrreryDataSenderIndex>();
+    dispatch_async(queue_, [me, change = std::move(change)] {
+        bool changed = change();
+        // A run of changes is saved once, by its last change.
+        if (changed) me->unsavedChanges_ = true;
+        if (me->pendingChanges_.fetch_sub(1) == 1 && me->unsavedChanges_) me->saveOnQueue();
+    });
+}
+
+void OrreryDataSenderIndex::addBlockInfo(Ref<OrreryDataSenderBlockInfo> blockInfo, const std::string& dataKey) {
+    if (!blockInfo) return;
+    OrreryDataSenderIndex* me = this;
+    changeAsync([me, blockInfo = std::move(blockInfo), dataKey] {
+        me->blocks_[dataKey].push_back(blockInfo);
+        return true;
+    });
+}
+
+void OrreryDataSenderIndex::removeBlockInfoWithIdentifier(const std::string& identifier, const std::string& dataKey) {
+    OrreryDataSenderIndex* me = this;
+    changeAsync([me, identifier, dataKey] {
+        auto found = me->blocks_.find(dataKey);
+        if (found == me->blocks_.end()) return false;
+        size_t removed = std::erase_if(found->second, [&identifier](const Ref<OrreryDataSenderBlockInfo>& block) {
+            if (block->identifier() != identifier && block->groupIdentifier() != identifier) return false;
+            block->removeFile();
+            return true;
+        });
+        return removed > 0;
+    });
+}
+
+std::vector<Ref<OrreryDataSenderBlockInfo>> OrreryDataSenderIndex::notSentBlocksForDataKey(const std::string& dataKey) {
+    std::vector<Ref<OrreryDataSenderBlockInfo>> result;
+    dispatch_sync(queue_, [this, &dataKey, &result] {
+        if (auto found = blocks_.find(dataKey); found != blocks_.end()) result = found->second;
+    });
+    return result;
+}
+
+bool OrreryDataSenderIndex::discardOutdatedBlocksForDataKey(const std::string& dataKey) {
+    bool saved = false;
+    dispatch_sync(queue_, [this, &dataKey, &saved] {
+        auto found = blocks_.find(dataKey);
+        if (found == blocks_.end() || found->second.size() <= kMaxBlocksPerKey) return;
+        auto& blocks = found->second;
+        auto firstKept = blocks.end() - static_cast<std::ptrdiff_t>(kMaxBlocksPerKey);
+        for (auto it = blocks.begin(); it != firstKept; ++it) (*it)->removeFile();
+        blocks.erase(blocks.begin(), firstKept);
+        saveOnQueue();  // with any change still unsaved
+        saved = true;
+    });
+    return saved;
+}
+
+void OrreryDataSenderIndex::setSentReportSuccessfully(bool sent) {
+    sentReportSuccessfully_.store(sent);
+    changeAsync([] { return true; });
+}
+
+void OrreryDataSenderIndex::waitForPendingChanges() {
+    dispatch_sync(queue_, [] {});
+}
+
+void OrreryDataSenderIndex::encodeWithCoder(NSCoder& coder) const {
+    ValueDictionary keys;
+    for (const auto& [dataKey, blocks] : blocks_) {
+        Value list = Value(Value::Array());
+        for (const auto& block : blocks) list.append(Value(block));
+        keys.set(dataKey, std::move(list));
+    }
+    coder.encodeObject(Value(std::move(keys)), kBlocksKey);
+    coder.encodeBool(sentReportSuccessfully_.load(), kSentReportSuccessfullyKey);
+}
+
+void OrreryDataSenderIndex::initWithCoder(const NSCoder& coder) {
+    blocks_.clear();
+    Value keys = coder.decodeObjectForKey(kBlocksKey);
+    if (const ValueDictionary* dictionary = keys.dictionary()) {
+        for (const auto& [dataKey, list] : *dictionary) {
+            auto& blocks = blocks_[dataKey];
+            if (!list.array()) continue;
+            for (const Value& element : *list.array()) {
+                auto block = element.object<OrreryDataSenderBlockInfo>();
+                // A record without a usable identifier has no file to go with it.
+                if (block && !block->identifier().empty()) blocks.push_back(std::move(block));
+            }
+        }
+    }
+    sentReportSuccessfully_.store(coder.decodeBoolForKey(kSentReportSuccessfullyKey));
+}

@@ -1,0 +1,63 @@
+// The archived index of stored report blocks, per data key, in the order
+// they were stored. Changes run on the index's own serial queue and are
+// saved to the index file (atomically; a run of asynchronous changes once,
+// after its last), so the index and its block files carry over to the next
+// launch.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "analytics/OrreryDataSenderBlockInfo.h"
+#include "platform/foundation/NSCoder.h"
+#include "platform/runtime/DispatchQueue.h"
+#include "platform/runtime/NSObject.h"
+
+class OrreryDataSenderIndex : public NSObject, public NSCoding {
+public:
+    // discardOutdatedBlocksForDataKey keeps this many blocks of a key.
+    static constexpr size_t kMaxBlocksPerKey = 50;
+
+    // Loads the index from `fileName` in the client's file folder, or makes
+    // an empty one when there is no readable index there.
+    static Ref<OrreryDataSenderIndex> instantiatedIndexWithIndexFile(const std::string& fileName);
+
+    // Drops every other data key together with its block files.
+    void setupForCurrentDataKey(const std::string& dataKey);
+    // Appends the block under the key and saves (asynchronously).
+    void addBlockInfo(Ref<OrreryDataSenderBlockInfo> blockInfo, const std::string& dataKey);
+    // Removes every block of the key whose identifier or group identifier
+    // equals `identifier`, deletes their files and saves (asynchronously).
+    void removeBlockInfoWithIdentifier(const std::string& identifier, const std::string& dataKey);
+    // The key's blocks in order (empty when none), after every change issued before.
+    std::vector<Ref<OrreryDataSenderBlockInfo>> notSentBlocksForDataKey(const std::string& dataKey);
+    // Keeps the key's last 50 blocks, deleting the earlier ones with their
+    // files; returns whether anything was dropped and the index saved.
+    bool discardOutdatedBlocksForDataKey(const std::string& dataKey);
+    void setSentReportSuccessfully(bool sent);
+    bool sentReportSuccessfully() const { return sentReportSuccessfully_.load(); }
+
+    // Returns once every change issued so far has been saved.
+    void waitForPendingChanges();
+    const std::string& indexFilePath() const { return path_; }
+
+    void encodeWithCoder(NSCoder& coder) const override;
+    void initWithCoder(const NSCoder& coder) override;
+
+private:
+    void attachToFile(std::string path);
+    // Runs `change` on the queue; it returns whether it changed anything.
+    void changeAsync(std::function<bool()> change);
+    void saveOnQueue();
+
+    dispatch_queue_t queue_;
+    std::string path_;
+    // Touched only on queue_ once attached.
+    std::map<std::string, std::vector<Ref<OrreryDataSenderBlockInfo>>> blocks_;
+    std::atomic<bool> sentReportSuccessfully_{false};
+    std::atomic<int> pendingChanges_{0};  // asynchronous changes issued, not yet run
+    bool unsavedChanges_ = false;         // on queue_
+};

@@ -1,0 +1,115 @@
+#include "analytics/OrreryGlobalPersistentManager.h"
+
+#include <atomic>
+#include <exception>
+
+#include "analytics/OrreryLog.h"
+#include "analytics/OrreryUtil.h"
+#include "platform/foundation/NSURL.h"
+#include "platform/runtime/DispatchQueue.h"
+
+struct OrreryGlobalPersistentManager::Store {
+    std::string name;
+    std::string path;
+    dispatch_queue_t queue;
+    ValueDictionary map;  // touched only by blocks on `queue`
+    // Writes issued and not yet run. An asynchronous write saves only when
+    // no other write waits behind it: a burst is saved once, by its last write.
+    std::atomic<int> pendingWrites{0};
+
+    void load() {
+        Value stored = OrreryUtil::safeUnarchiveObjectWithFile(path);
+        if (const ValueDictionary* dictionary = stored.dictionary()) {
+            map = *dictionary;
+        } else if (!stored.isNull()) {
+            OrreryLog::error("the persisted " + name + " map is no dictionary; starting empty");
+        }
+    }
+
+    void save() const {
+        if (!OrreryUtil::archiveObject(Value(map), path)) {
+            OrreryLog::error("could not save the persisted " + name + " map to " + path);
+            return;
+        }
+        OrreryUtil::addSkipBackupAttributeToItemAtURL(NSURL::fileURLWithPath(path));
+    }
+
+    // Runs on the queue, alone.
+    void write(const WriteBlock& block, bool alwaysSave) {
+        try {
+            block(map);
+        } catch (const std::exception& e) {
+            OrreryLog::error("a write on the persisted " + name + " map failed: " + e.what());
+        } catch (...) {
+            OrreryLog::error("a write on the persisted " + name + " map failed");
+        }
+        // Saved even after a failure: the file follows what the map holds.
+        if (pendingWrites.fetch_sub(1) == 1 || alwaysSave) save();
+    }
+};
+
+namespace {
+
+constexpr std::array<const char*, 5> kMapNames = {"globals", "cookies", "URLs", "Relay URLs", "Relay prep URLs"};
+constexpr std::array<const char*, 5> kFileNames = {"OrreryPersistentGlobals.archive", "OrreryPersistentCookies.archive",
+                                                   "OrreryPersistentUrls.archive", "OrreryPersistentRelayUrls.archive",
+                                                   "OrreryPersistentRelayPrepUrls.archive"};
+constexpr std::array<const char*, 5> kQueueLabels = {"orrery.persistent.globals", "orrery.persistent.cookies",
+                                                     "orrery.persistent.urls", "orrery.persistent.relayUrls",
+                                                     "orrery.persistent.relayPrepUrls"};
+
+}  // namespace
+
+Ref<OrreryGlobalPersistentManager> OrreryGlobalPersistentManager::sharedInstance() {
+    static const Ref<OrreryGlobalPersistentManager>* instance =
+        new Ref<OrreryGlobalPersistentManager>(alloc<OrreryGlobalPersistentManager>()->init());
+    return *instance;
+}
+
+Ref<OrreryGlobalPersistentManager> OrreryGlobalPersistentManager::init() {
+    std::string folder = OrreryUtil::filePathDirectory();
+    for (size_t i = 0; i < stores_.size(); ++i) {
+        auto store = std::make_shared<Store>();
+        store->name = kMapNames[i];
+        store->path = folder + "/" + kFileNames[i];
+        store->queue = dispatch_queue_create(kQueueLabels[i], DISPATCH_QUEUE_CONCURRENT);
+        store->load();
+        stores_[i] = std::move(store);
+    }
+    return self<OrreryGlobalPersistentManager>();
+}
+
+std::string OrreryGlobalPersistentManager::fileNameForMap(OrreryPersistentMap map) {
+    return kFileNames[static_cast<size_t>(map)];
+}
+
+const std::shared_ptr<OrreryGlobalPersistentManager::Store>& OrreryGlobalPersistentManager::store(
+    OrreryPersistentMap map) const {
+    return stores_[static_cast<size_t>(map)];
+}
+
+void OrreryGlobalPersistentManager::processReadOperationSync(OrreryPersistentMap map, ReadBlock block) {
+    if (!block) return;
+    const auto& target = store(map);
+    dispatch_sync(target->queue, [&target, &block] { block(target->map); });
+}
+
+void OrreryGlobalPersistentManager::processWriteOperation(OrreryPersistentMap map, WriteBlock block) {
+    if (!block) return;
+    // The block keeps the store alive: writes issued before a manager goes
+    // away still run and are saved.
+    std::shared_ptr<Store> target = store(map);
+    target->pendingWrites.fetch_add(1);
+    dispatch_barrier_async(target->queue, [target, block = std::move(block)] { target->write(block, false); });
+}
+
+void OrreryGlobalPersistentManager::processWriteOperationSync(OrreryPersistentMap map, WriteBlock block) {
+    if (!block) return;
+    const auto& target = store(map);
+    target->pendingWrites.fetch_add(1);
+    dispatch_barrier_sync(target->queue, [&target, &block] { target->write(block, true); });
+}
+
+void OrreryGlobalPersistentManager::waitForPendingWrites() {
+    for (const auto& target : stores_) dispatch_barrier_sync(target->queue, [] {});
+}

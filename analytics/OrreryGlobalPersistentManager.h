@@ -1,0 +1,68 @@
+// The analytics client's five persisted dictionaries (globals, cookies, URLs,
+// Relay URLs, Relay prep URLs). Each stands behind a concurrent queue of its
+// own: reads run side by side, writes run alone, as barriers, in the order
+// they were issued. Writes are saved to the map's file in the client's file
+// folder, atomically: a synchronous write before it returns, a run of
+// asynchronous writes once its last write has run. So a restart finds what
+// the writes left, and a crash never leaves a damaged map, nor loses a
+// write that had returned synchronously.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/foundation/Value.h"
+#include "platform/runtime/NSObject.h"
+
+enum class OrreryPersistentMap { Globals, Cookies, Urls, RelayUrls, RelayPrepUrls };
+
+class OrreryGlobalPersistentManager : public NSObject {
+public:
+    using ReadBlock = std::function<void(const ValueDictionary& map)>;
+    using WriteBlock = std::function<void(ValueDictionary& map)>;
+
+    static Ref<OrreryGlobalPersistentManager> sharedInstance();
+    // Loads the five maps from their files (a missing or unreadable file
+    // gives an empty map). The shared instance is made this way; tests make
+    // more to play a restart.
+    Ref<OrreryGlobalPersistentManager> init();
+
+    // Runs the block with the map on the map's queue, beside other reads,
+    // and returns when it has run. A sync operation from inside a block of
+    // the same map would deadlock and aborts instead: nest asynchronously.
+    void processReadOperationSync(OrreryPersistentMap map, ReadBlock block);
+    // Runs the block alone on the map's queue and saves the map (once no
+    // other write waits behind it); returns at once.
+    void processWriteOperation(OrreryPersistentMap map, WriteBlock block);
+    // As processWriteOperation, returning when the block has run and the map is saved.
+    void processWriteOperationSync(OrreryPersistentMap map, WriteBlock block);
+    // Returns once every write issued so far to every map has run and been saved.
+    void waitForPendingWrites();
+
+    // The forms the Relay code calls.
+    void processReadOperationForPersistentGlobalsMapSyncWithBlock(ReadBlock block) {
+        processReadOperationSync(OrreryPersistentMap::Globals, std::move(block));
+    }
+    void processWriteOperationForPersistentGlobalsMapWithBlock(WriteBlock block) {
+        processWriteOperation(OrreryPersistentMap::Globals, std::move(block));
+    }
+    void processWriteOperationForPersistentRelayUrlMapWithBlock(WriteBlock block) {
+        processWriteOperation(OrreryPersistentMap::RelayUrls, std::move(block));
+    }
+    void processWriteOperationForPersistentRelayUrlMapSyncWithBlock(WriteBlock block) {
+        processWriteOperationSync(OrreryPersistentMap::RelayUrls, std::move(block));
+    }
+    void processWriteOperationForPersistentRelayPrepUrlMapWithBlock(WriteBlock block) {
+        processWriteOperation(OrreryPersistentMap::RelayPrepUrls, std::move(block));
+    }
+
+    // The map's file name in the client's file folder.
+    static std::string fileNameForMap(OrreryPersistentMap map);
+
+private:
+    struct Store;
+    const std::shared_ptr<Store>& store(OrreryPersistentMap map) const;
+    std::array<std::shared_ptr<Store>, 5> stores_;
+};

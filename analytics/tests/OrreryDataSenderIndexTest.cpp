@@ -1,0 +1,164 @@
+// The send index: blocks kept in order per data key across restarts, removal
+// by identifier or group with their files, other keys dropped at set-up, the
+// 50-block discard, and damaged or forged index files.
+#include <string>
+#include <vector>
+
+#include "analytics/OrreryDataSenderIndex.h"
+#include "analytics/OrreryUtil.h"
+#include "analytics/tests/OrreryTestSupport.h"
+#include "platform/foundation/NSFileManager.h"
+
+namespace {
+
+using OrreryDataSenderIndexTest = OrreryTest;
+
+constexpr const char* kIndexFile = "OrrerySenderIndex.info";
+constexpr const char* kKey = "ReportData_1";
+
+Ref<OrreryDataSenderBlockInfo> storeBlock(const std::string& text) {
+    return NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithData(NSData::dataWithString(text));
+}
+
+std::vector<std::string> identifiersOf(const std::vector<Ref<OrreryDataSenderBlockInfo>>& blocks) {
+    std::vector<std::string> identifiers;
+    for (const auto& block : blocks) identifiers.push_back(block->identifier());
+    return identifiers;
+}
+
+bool fileExists(const std::string& path) { return NSFileManager::defaultManager()->fileExistsAtPath(path); }
+
+TEST_F(OrreryDataSenderIndexTest, ABlockLivesInAFileNamedByItsIdentifier) {
+    auto block = storeBlock("trigger block");
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(block->identifier().size(), 36u);
+    EXPECT_EQ(block->filePath(), OrreryUtil::filePathDirectory() + "/" + block->identifier());
+    EXPECT_EQ(block->size(), 13u);
+    EXPECT_EQ(block->data()->toString(), "trigger block");
+    block->removeFile();
+    EXPECT_FALSE(block->data().has_value());
+}
+
+TEST_F(OrreryDataSenderIndexTest, BlocksKeepTheirOrderAcrossARestart) {
+    std::vector<std::string> stored;
+    {
+        auto index = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile);
+        EXPECT_TRUE(index->notSentBlocksForDataKey(kKey).empty());
+        for (int i = 0; i < 3; ++i) {
+            auto block = storeBlock("block " + std::to_string(i));
+            block->setGroupIdentifier("group-" + std::to_string(i % 2));
+            stored.push_back(block->identifier());
+            index->addBlockInfo(block, kKey);
+        }
+        index->setSentReportSuccessfully(true);
+        EXPECT_EQ(identifiersOf(index->notSentBlocksForDataKey(kKey)), stored);
+        index->waitForPendingChanges();
+    }
+
+    auto restarted = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile);
+    auto blocks = restarted->notSentBlocksForDataKey(kKey);
+    ASSERT_EQ(identifiersOf(blocks), stored);
+    EXPECT_EQ(blocks[1]->groupIdentifier(), "group-1");
+    EXPECT_EQ(blocks[2]->data()->toString(), "block 2");
+    EXPECT_EQ(blocks[2]->size(), 7u);
+    EXPECT_TRUE(restarted->sentReportSuccessfully());
+    EXPECT_TRUE(restarted->notSentBlocksForDataKey("other").empty());
+}
+
+TEST_F(OrreryDataSenderIndexTest, RemovalMatchesIdentifierOrGroupAndDeletesFiles) {
+    auto index = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile);
+    auto a = storeBlock("a"), b = storeBlock("b"), c = storeBlock("c"), d = storeBlock("d");
+    b->setGroupIdentifier("G");
+    c->setGroupIdentifier("G");
+    for (const auto& block : {a, b, c, d}) index->addBlockInfo(block, kKey);
+
+    index->removeBlockInfoWithIdentifier("G", kKey);
+    index->removeBlockInfoWithIdentifier(d->identifier(), kKey);
+    index->removeBlockInfoWithIdentifier(a->identifier(), "another key");  // nothing there
+    EXPECT_EQ(identifiersOf(index->notSentBlocksForDataKey(kKey)), std::vector<std::string>{a->identifier()});
+    EXPECT_TRUE(fileExists(a->filePath()));
+    for (const auto& block : {b, c, d}) EXPECT_FALSE(fileExists(block->filePath()));
+
+    index->waitForPendingChanges();
+    EXPECT_EQ(
+        identifiersOf(OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile)->notSentBlocksForDataKey(kKey)),
+        std::vector<std::string>{a->identifier()});
+}
+
+TEST_F(OrreryDataSenderIndexTest, SetupDropsOtherKeysWithTheirFiles) {
+    auto index = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile);
+    auto old = storeBlock("old version");
+    auto current = storeBlock("current");
+    index->addBlockInfo(old, "ReportData_0");
+    index->addBlockInfo(current, kKey);
+    index->setupForCurrentDataKey(kKey);
+    EXPECT_TRUE(index->notSentBlocksForDataKey("ReportData_0").empty());
+    EXPECT_FALSE(fileExists(old->filePath()));
+    EXPECT_EQ(index->notSentBlocksForDataKey(kKey).size(), 1u);
+    EXPECT_TRUE(fileExists(current->filePath()));
+}
+
+TEST_F(OrreryDataSenderIndexTest, DiscardKeepsTheLast50BlocksAcrossARestart) {
+    auto index = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile);
+    std::vector<Ref<OrreryDataSenderBlockInfo>> blocks;
+    for (int i = 0; i < 53; ++i) {
+        blocks.push_back(storeBlock("block " + std::to_string(i)));
+        index->addBlockInfo(blocks.back(), kKey);
+    }
+    index->addBlockInfo(storeBlock("elsewhere"), "second key");
+
+    EXPECT_TRUE(index->discardOutdatedBlocksForDataKey(kKey));
+    std::vector<std::string> expected;
+    for (size_t i = 3; i < blocks.size(); ++i) expected.push_back(blocks[i]->identifier());
+    EXPECT_EQ(identifiersOf(index->notSentBlocksForDataKey(kKey)), expected);
+    for (size_t i = 0; i < 3; ++i) EXPECT_FALSE(fileExists(blocks[i]->filePath())) << i;
+    EXPECT_TRUE(fileExists(blocks[3]->filePath()));
+    // Nothing more to drop; other keys are left alone.
+    EXPECT_FALSE(index->discardOutdatedBlocksForDataKey(kKey));
+    EXPECT_FALSE(index->discardOutdatedBlocksForDataKey("second key"));
+    EXPECT_EQ(index->notSentBlocksForDataKey("second key").size(), 1u);
+
+    index->waitForPendingChanges();
+    auto restarted = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile);
+    EXPECT_EQ(identifiersOf(restarted->notSentBlocksForDataKey(kKey)), expected);
+}
+
+TEST_F(OrreryDataSenderIndexTest, ADamagedIndexFileStartsEmpty) {
+    ASSERT_TRUE(
+        NSData::dataWithString("garbage").writeToFile(OrreryUtil::filePathDirectory() + "/" + kIndexFile, true));
+    auto index = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile);
+    EXPECT_TRUE(index->notSentBlocksForDataKey(kKey).empty());
+    index->addBlockInfo(storeBlock("fresh"), kKey);
+    index->waitForPendingChanges();
+    EXPECT_EQ(OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile)->notSentBlocksForDataKey(kKey).size(),
+              1u);
+}
+
+TEST_F(OrreryDataSenderIndexTest, AForgedIdentifierNeverReachesOutsideTheFolder) {
+    // A file outside the client's folder that a forged index names.
+    std::string victim = NSHomeDirectory() + "/Documents/keep.me";
+    ASSERT_TRUE(NSData::dataWithString("precious").writeToFile(victim, true));
+    auto index = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile);
+    auto honest = storeBlock("honest");
+    index->addBlockInfo(honest, kKey);
+    index->waitForPendingChanges();
+
+    // Same length as the UUID, so the archive's layout stays valid.
+    std::string forged = "../../Documents/keep.me";
+    forged = std::string(36 - forged.size(), '/') + forged;
+    ASSERT_EQ(forged.size(), 36u);
+    std::string path = OrreryUtil::filePathDirectory() + "/" + kIndexFile;
+    std::string bytes = NSData::dataWithContentsOfFile(path)->toString();
+    size_t at = bytes.find(honest->identifier());
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at, 36, forged);
+    ASSERT_TRUE(NSData::dataWithString(bytes).writeToFile(path, true));
+
+    auto reloaded = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile);
+    EXPECT_TRUE(reloaded->notSentBlocksForDataKey(kKey).empty());
+    reloaded->setupForCurrentDataKey("another key");
+    reloaded->discardOutdatedBlocksForDataKey(kKey);
+    EXPECT_TRUE(fileExists(victim));
+}
+
+}  // namespace
