@@ -1,0 +1,196 @@
+#include "analytics/relay/OrreryRelayCBReportSender.h"
+
+#include <algorithm>
+#include <set>
+
+#include "analytics/OrreryGlobalVariableStorage.h"
+#include "analytics/OrrerySession.h"
+#include "analytics/OrreryUtil.h"
+#include "analytics/relay/OrreryRelayCallbackReportManager.h"
+#include "analytics/relay/OrreryRelayEventController.h"
+#include "analytics/relay/OrreryRelayLog.h"
+
+namespace {
+std::mutex instanceMutex;
+Ref<OrreryRelayCBReportSender>& instanceSlot() {
+    static Ref<OrreryRelayCBReportSender> instance;
+    return instance;
+}
+}  // namespace
+
+void OrreryRelayCBReportSender::setupInstanceWithQueue(const dispatch_queue_t& queue) {
+    std::scoped_lock lock(instanceMutex);
+    auto& slot = instanceSlot();
+    if (!slot) slot = NSObject::alloc<OrreryRelayCBReportSender>()->initWithQueue(queue);
+}
+
+Ref<OrreryRelayCBReportSender> OrreryRelayCBReportSender::instance() {
+    std::scoped_lock lock(instanceMutex);
+    return instanceSlot();
+}
+
+void OrreryRelayCBReportSender::cleanup() {
+    Ref<OrreryRelayCBReportSender> dropped;
+    {
+        std::scoped_lock lock(instanceMutex);
+        dropped = std::move(instanceSlot());
+    }
+    if (dropped && dropped->index_) dropped->index_->waitForPendingChanges();
+}
+
+std::string OrreryRelayCBReportSender::relayCBReportDataKey() {
+    // A stable hash of the API key: its CRC-32, unsigned.
+    auto keyHash = static_cast<uint32_t>(
+        OrreryUtil::dataChecksum(NSData::dataWithString(OrreryGlobalVariableStorage::sharedInstance()->apiKey())));
+    return "RelayCBReportDataData_" + std::to_string(keyHash) + "_" + std::to_string(OrrerySession::getAgentVersion());
+}
+
+Ref<OrreryRelayCBReportSender> OrreryRelayCBReportSender::initWithQueue(dispatch_queue_t queue) {
+    OrreryDataSenderBase::initWithQueue(std::move(queue));
+    dataKey_ = relayCBReportDataKey();
+    if (OrreryGlobalVariableStorage::sharedInstance()->relayMonitoringEnabled()) {
+        index_ = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFileName);
+        index_->setupForCurrentDataKey(dataKey_);
+    }
+    return self<OrreryRelayCBReportSender>();
+}
+
+std::optional<std::string> OrreryRelayCBReportSender::storeRelayCBReportData(const NSData& data, const std::string& groupId) {
+    if (!index_) return std::nullopt;
+    auto block = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithData(data);
+    if (!block) return std::nullopt;
+    block->setGroupIdentifier(groupId);
+    index_->addBlockInfo(block, dataKey_);
+    return groupId;
+}
+
+void OrreryRelayCBReportSender::removeStoredDataWithIdentifier(const std::string& identifier) {
+    if (index_) index_->removeBlockInfoWithIdentifier(identifier, dataKey_);
+}
+
+std::optional<NSData> OrreryRelayCBReportSender::reportAround(const Value& blocks) {
+    return OrreryRelayCallbackReportManager::sharedInstance()->dataForSending(blocks);
+}
+
+bool OrreryRelayCBReportSender::sendRelayReportsData(const std::vector<NSData>& triggerBlocks) {
+    bool handedOver = false;
+    auto me = self<OrreryRelayCBReportSender>();
+    dispatch_sync(queue(), [&] { handedOver = me->handOverOnQueue(triggerBlocks); });
+    return handedOver;
+}
+
+bool OrreryRelayCBReportSender::handOverOnQueue(const std::vector<NSData>& triggerBlocks) {
+    const std::string groupId = OrreryUtil::generateCFUUID();
+    Value items = Value::array({});
+    for (const auto& block : triggerBlocks) items.append(Value(block));
+    if (index_) {
+        for (const auto& block : triggerBlocks) {
+            if (!storeRelayCBReportData(block, groupId)) {
+                // Nothing of a partly stored report stays: the attempts are reported again.
+                removeStoredDataWithIdentifier(groupId);
+                return false;
+            }
+        }
+        if (!hasOngoingTasksWindow()) return true;
+    }
+    auto report = reportAround(items);
+    if (!report) return index_ != nullptr;
+    sendData(report, groupId);
+    return true;
+}
+
+void OrreryRelayCBReportSender::sendData(const std::optional<NSData>& data, const std::string& groupId) {
+    if (!data) return;
+    Ref<OrreryRelaySettings> settings = OrreryRelayEventController::storedSettings();
+    Ref<NSURL> url = settings && settings->agentReportUrl() ? NSURL::URLWithString(*settings->agentReportUrl()) : nullptr;
+    auto task = OrreryHttpAsyncTask::sendMethod("POST", url, data, Value::dictionary({{"content-type", "application/octet-stream"}}),
+                                                self<OrreryRelayCBReportSender>(), false);
+    task->setTag(groupId);
+    registerNewTask(task);
+    dispatch_async(dispatch_get_main_queue(), [task] { task->start(); });
+}
+
+void OrreryRelayCBReportSender::requestSuccessful(const Ref<OrreryHttpAsyncTask>& task,
+                                                  const Ref<OrreryHTTPResponse>& response) {
+    auto me = self<OrreryRelayCBReportSender>();
+    dispatch_async(queue(), [me, task, response] {
+        const std::string tag = task->tag().value_or("");
+        OrreryRelayLog::log("OrreryRelayReportSender: %@ async http response code: %@, id [%@]", task->method(),
+                            std::to_string(response ? response->statusCode() : 0), tag);
+        if (!response || !response->isSuccess()) OrreryRelayLog::log("OrreryRelayReportSender: Could not connect to server.");
+        if (me->index_) me->index_->setSentReportSuccessfully(true);
+        if (!tag.empty()) me->removeStoredDataWithIdentifier(tag);
+        me->unregisterTask(task, true);
+    });
+}
+
+void OrreryRelayCBReportSender::requestDidFail(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) {
+    auto me = self<OrreryRelayCBReportSender>();
+    dispatch_async(queue(), [me, task, response] {
+        std::string error = response && response->error() ? response->error()->description() : std::string("(null)");
+        OrreryRelayLog::log("OrreryRelayReportSender: %@ Could not connect to server: %@", task->method(), error);
+        me->unregisterTask(task, false);
+    });
+}
+
+void OrreryRelayCBReportSender::requestDidCancel(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>&) {
+    auto me = self<OrreryRelayCBReportSender>();
+    dispatch_async(queue(), [me, task] { me->unregisterTask(task, false); });
+}
+
+void OrreryRelayCBReportSender::didCompleteAllTasks() {
+    if (index_) index_->discardOutdatedBlocksForDataKey(dataKey_);
+}
+
+void OrreryRelayCBReportSender::retransmitNotSentBlocks() {
+    if (!index_ || !hasOngoingTasksWindow()) return;
+    std::set<std::string> inFlight;
+    for (const auto& task : runningTasks())
+        if (auto tag = task->tag(); tag && !tag->empty()) inFlight.insert(*tag);
+    auto blocks = index_->notSentBlocksForDataKey(dataKey_);
+    OrreryRelayLog::log("OrreryRelayReportSender: %@, Not sent blocks count [%@]", std::string("retransmitNotSentBlocks"),
+                        std::to_string(blocks.size()));
+    auto isInFlight = [&](const Ref<OrreryDataSenderBlockInfo>& block) {
+        auto group = block->groupIdentifier();
+        return inFlight.count(block->identifier()) > 0 || (group && inFlight.count(*group) > 0);
+    };
+    size_t i = 0;
+    while (i < blocks.size()) {
+        if (isInFlight(blocks[i])) {
+            ++i;
+            continue;
+        }
+        if (!hasOngoingTasksWindow()) break;
+        auto first = blocks[i++];
+        auto firstData = first->data();
+        if (!firstData) {
+            removeStoredDataWithIdentifier(first->identifier());
+            continue;
+        }
+        const std::string groupId = OrreryUtil::generateCFUUID();
+        first->setGroupIdentifier(groupId);
+        Value items = Value::array({Value(*firstData)});
+        uint64_t size = firstData->length();
+        while (i < blocks.size()) {
+            const auto& next = blocks[i];
+            if (isInFlight(next)) {
+                ++i;
+                continue;
+            }
+            if (size + next->size() > kMaxBatchBytes) break;
+            ++i;
+            auto data = next->data();
+            if (!data) {
+                removeStoredDataWithIdentifier(next->identifier());
+                continue;
+            }
+            next->setGroupIdentifier(groupId);
+            items.append(Value(*data));
+            size += data->length();
+        }
+        inFlight.insert(groupId);
+        OrreryRelayLog::log("OrreryRelayReportSender: %@, Payload size %@, reports added %@", std::string("retransmitNotSentBlocks"),
+                            std::to_string(size), std::to_string(items.count()));
+        sendData(reportAround(items), groupId);
+    }
+}

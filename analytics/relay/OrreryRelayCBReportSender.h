@@ -1,0 +1,54 @@
+// Delivers callback reports: stores every trigger block handed over as a
+// block file in its own send index, posts reports built around stored
+// blocks to the callback-report endpoint, removes blocks once an answer
+// arrived and retransmits what is left in batches of at most 510 000 bytes.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analytics/OrreryDataSenderBase.h"
+#include "analytics/OrreryDataSenderIndex.h"
+#include "platform/foundation/NSData.h"
+
+class OrreryRelayCBReportSender : public OrreryDataSenderBase, public OrreryHttpAsyncTaskDelegate {
+public:
+    static constexpr const char* kIndexFileName = "OrreryCBReportSenderIndex.info";
+    static constexpr size_t kMaxBatchBytes = 510000;
+
+    // Creates the singleton once, with the queue it works on.
+    static void setupInstanceWithQueue(const dispatch_queue_t& queue);
+    static Ref<OrreryRelayCBReportSender> instance();
+    static void cleanup();
+    // "RelayCBReportDataData_<hash of the API key>_187".
+    static std::string relayCBReportDataKey();
+
+    Ref<OrreryRelayCBReportSender> initWithQueue(dispatch_queue_t queue);
+
+    // Null while Relay monitoring was off when the sender was made.
+    const Ref<OrreryDataSenderIndex>& relayCBReportDataIndex() const { return index_; }
+
+    // The group identifier, or nothing when the block file cannot be written.
+    std::optional<std::string> storeRelayCBReportData(const NSData& data, const std::string& groupId);
+    void removeStoredDataWithIdentifier(const std::string& identifier);
+    // Stores the blocks as one group and posts them when the window allows.
+    // Runs on the sender's queue (waiting for it); answers whether every
+    // block was stored (or, without an index, whether the report was sent).
+    bool sendRelayReportsData(const std::vector<NSData>& triggerBlocks);
+    void sendData(const std::optional<NSData>& data, const std::string& groupId);
+
+    void retransmitNotSentBlocks() override;
+    void didCompleteAllTasks() override;
+
+    void requestSuccessful(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) override;
+    void requestDidFail(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) override;
+    void requestDidCancel(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) override;
+
+private:
+    bool handOverOnQueue(const std::vector<NSData>& triggerBlocks);
+    static std::optional<NSData> reportAround(const Value& blocks);
+
+    Ref<OrreryDataSenderIndex> index_;
+    std::string dataKey_;
+};

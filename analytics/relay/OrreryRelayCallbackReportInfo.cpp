@@ -1,0 +1,122 @@
+#include "analytics/relay/OrreryRelayCallbackReportInfo.h"
+
+#include <algorithm>
+
+#include "analytics/OrreryProtocolData.h"
+#include "analytics/relay/OrreryRelayCoding.h"
+
+using namespace OrreryRelayCoding;
+
+Ref<OrreryRelayCallbackReportInfo> OrreryRelayCallbackReportInfo::copy() const {
+    PLATFORM_SYNCHRONIZED(*this);
+    auto c = OrreryRelayCallbackReportInfo::alloc<OrreryRelayCallbackReportInfo>()->init();
+    c->invokeId_ = invokeId_;
+    c->callbackId_ = callbackId_;
+    c->substitutedUrl_ = substitutedUrl_;
+    c->attempts_ = attempts_;
+    return c;
+}
+
+void OrreryRelayCallbackReportInfo::encodeWithCoder(NSCoder& coder) const {
+    PLATFORM_SYNCHRONIZED(*this);
+    coder.encodeObject(Value(invokeId_), "invokeId");
+    coder.encodeObject(Value(callbackId_), "callbackId");
+    coder.encodeObject(Value(substitutedUrl_), "substitutedUrl");
+    Value::Array attempts;
+    for (const auto& attempt : attempts_)
+        if (attempt) attempts.emplace_back(attempt);
+    coder.encodeObject(Value(std::move(attempts)), "attempts");
+}
+
+void OrreryRelayCallbackReportInfo::initWithCoder(const NSCoder& coder) {
+    PLATFORM_SYNCHRONIZED(*this);
+    invokeId_ = optionalString(coder.decodeObjectForKey("invokeId"));
+    callbackId_ = coder.decodeObjectForKey("callbackId").integerValue();
+    substitutedUrl_ = optionalString(coder.decodeObjectForKey("substitutedUrl"));
+    attempts_.clear();
+    // Elements of another class (a damaged archive) are left out.
+    Value archived = coder.decodeObjectForKey("attempts");
+    if (const Value::Array* attempts = archived.array())
+        for (const Value& element : *attempts)
+            if (auto attempt = element.object<OrreryRelayCallbackAttemptInfo>()) attempts_.push_back(attempt);
+}
+
+std::optional<NSData> OrreryRelayCallbackReportInfo::data() {
+    PLATFORM_SYNCHRONIZED(*this);
+    // A hole in the list spoils the whole block; look before marking any
+    // attempt as reported.
+    if (std::any_of(attempts_.begin(), attempts_.end(), [](const auto& a) { return !a; })) return std::nullopt;
+    NSData attemptBlocks;
+    size_t count = 0;
+    for (const auto& attempt : attempts_) {
+        if (attempt->beingFired()) continue;  // reported once it has ended
+        attemptBlocks.appendData(attempt->data());
+        ++count;
+    }
+    if (count == 0) return std::nullopt;
+    NSData bytes;
+    OrreryProtocolData::appendLong(callbackId_, bytes);
+    OrreryProtocolData::appendStringUnlimited(substitutedUrl_, bytes);
+    OrreryProtocolData::appendUshort(count, bytes);
+    bytes.appendData(attemptBlocks);
+    return bytes;
+}
+
+bool OrreryRelayCallbackReportInfo::finalAttemptMade() const {
+    PLATFORM_SYNCHRONIZED(*this);
+    return std::any_of(attempts_.begin(), attempts_.end(), [](const auto& a) { return a && a->finalAttempt(); });
+}
+
+void OrreryRelayCallbackReportInfo::setAttemptsSent() {
+    PLATFORM_SYNCHRONIZED(*this);
+    for (const auto& attempt : attempts_)
+        if (attempt && attempt->logSendState() == OrreryRelayLogSendStateInReport)
+            attempt->setLogSendState(OrreryRelayLogSendStateSent);
+}
+
+size_t OrreryRelayCallbackReportInfo::removeSentAttempts() {
+    PLATFORM_SYNCHRONIZED(*this);
+    std::erase_if(attempts_, [](const auto& a) { return a && a->logSendState() == OrreryRelayLogSendStateSent; });
+    return attempts_.size();
+}
+
+std::optional<std::string> OrreryRelayCallbackReportInfo::invokeId() const {
+    PLATFORM_SYNCHRONIZED(*this);
+    return invokeId_;
+}
+void OrreryRelayCallbackReportInfo::setInvokeId(std::optional<std::string> v) {
+    PLATFORM_SYNCHRONIZED(*this);
+    invokeId_ = std::move(v);
+}
+int64_t OrreryRelayCallbackReportInfo::callbackId() const {
+    PLATFORM_SYNCHRONIZED(*this);
+    return callbackId_;
+}
+void OrreryRelayCallbackReportInfo::setCallbackId(int64_t v) {
+    PLATFORM_SYNCHRONIZED(*this);
+    callbackId_ = v;
+}
+std::optional<std::string> OrreryRelayCallbackReportInfo::substitutedUrl() const {
+    PLATFORM_SYNCHRONIZED(*this);
+    return substitutedUrl_;
+}
+void OrreryRelayCallbackReportInfo::setSubstitutedUrl(std::optional<std::string> v) {
+    PLATFORM_SYNCHRONIZED(*this);
+    substitutedUrl_ = std::move(v);
+}
+OrreryRelayCallbackReportInfo::Attempts OrreryRelayCallbackReportInfo::attempts() const {
+    PLATFORM_SYNCHRONIZED(*this);
+    return attempts_;
+}
+void OrreryRelayCallbackReportInfo::setAttempts(Attempts attempts) {
+    PLATFORM_SYNCHRONIZED(*this);
+    attempts_ = std::move(attempts);
+}
+void OrreryRelayCallbackReportInfo::addAttempt(Ref<OrreryRelayCallbackAttemptInfo> attempt) {
+    PLATFORM_SYNCHRONIZED(*this);
+    attempts_.push_back(std::move(attempt));
+}
+size_t OrreryRelayCallbackReportInfo::attemptCount() const {
+    PLATFORM_SYNCHRONIZED(*this);
+    return attempts_.size();
+}

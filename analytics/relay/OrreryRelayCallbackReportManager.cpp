@@ -1,0 +1,235 @@
+#include "analytics/relay/OrreryRelayCallbackReportManager.h"
+
+#include <algorithm>
+
+#include "analytics/OrreryGlobalVariableStorage.h"
+#include "analytics/OrreryUtil.h"
+#include "analytics/relay/OrreryRelayCBReportSender.h"
+#include "analytics/relay/OrreryRelayCallbackReport.h"
+#include "analytics/relay/OrreryRelayEventController.h"
+#include "analytics/relay/OrreryRelayLog.h"
+#include "platform/foundation/NSDate.h"
+
+namespace {
+std::mutex instanceMutex;
+Ref<OrreryRelayCallbackReportManager>& instanceSlot() {
+    static Ref<OrreryRelayCallbackReportManager> instance;
+    return instance;
+}
+}  // namespace
+
+Ref<OrreryRelayCallbackReportManager> OrreryRelayCallbackReportManager::sharedInstance() {
+    std::scoped_lock lock(instanceMutex);
+    auto& slot = instanceSlot();
+    if (!slot) slot = NSObject::alloc<OrreryRelayCallbackReportManager>()->init();
+    return slot;
+}
+
+void OrreryRelayCallbackReportManager::cleanup() {
+    Ref<OrreryRelayCallbackReportManager> dropped;
+    {
+        std::scoped_lock lock(instanceMutex);
+        dropped = std::move(instanceSlot());
+    }
+    if (dropped) dropped->waitForArchiving();
+}
+
+Ref<OrreryRelayCallbackReportManager> OrreryRelayCallbackReportManager::init() {
+    queue_ = dispatch_queue_create("orrery.relay.reports", nullptr);
+    Triggers saved = savedTriggers();
+    {
+        std::scoped_lock lock(mutex_);
+        triggers_ = saved;
+    }
+    updateTotalAttemptsCount(saved);
+    return self<OrreryRelayCallbackReportManager>();
+}
+
+std::string OrreryRelayCallbackReportManager::reportsFilePath() const {
+    OrreryUtil::assertThreadIsNotMain("reportsFilePath");
+    // A stable hash of the API key: its CRC-32.
+    int32_t keyHash = OrreryUtil::dataChecksum(NSData::dataWithString(OrreryGlobalVariableStorage::sharedInstance()->apiKey()));
+    return OrreryUtil::filePathDirectory() + "/.orreryRelayReports" + std::to_string(keyHash) + ".archive";
+}
+
+OrreryRelayCallbackReportManager::Triggers OrreryRelayCallbackReportManager::savedTriggers() const {
+    Triggers triggers;
+    Value saved = OrreryUtil::safeUnarchiveObjectWithFile(reportsFilePath());
+    if (const auto* items = saved.array())
+        for (const auto& item : *items)
+            if (auto trigger = item.object<OrreryRelayTriggerInvokeInfo>()) triggers.push_back(trigger);
+    return triggers;
+}
+
+void OrreryRelayCallbackReportManager::setSavedTriggers(const Triggers& triggers) const {
+    Value items = Value::array({});
+    for (const auto& trigger : triggers) items.append(Value(trigger));
+    const std::string path = reportsFilePath();
+    if (!OrreryUtil::archiveObject(items, path)) {
+        OrreryRelayLog::log("OrreryRelayCallbackReportManager: could not write %@", path);
+        return;
+    }
+    OrreryUtil::addSkipBackupAttributeToItemAtURL(NSURL::fileURLWithPath(path));
+}
+
+void OrreryRelayCallbackReportManager::saveLocked() const { setSavedTriggers(triggers_); }
+
+bool OrreryRelayCallbackReportManager::addToSavedTriggers(const Ref<OrreryRelayTriggerInvokeInfo>& trigger) {
+    if (!trigger) return false;
+    std::scoped_lock lock(mutex_);
+    triggers_.push_back(trigger);
+    saveLocked();
+    return true;
+}
+
+Ref<OrreryRelayTriggerInvokeInfo> OrreryRelayCallbackReportManager::triggerWithEventName(const std::string& eventName,
+                                                                                         int64_t sessionId) const {
+    std::scoped_lock lock(mutex_);
+    for (const auto& trigger : triggers_)
+        if (trigger->eventName() == eventName && trigger->sessionId() == sessionId) return trigger;
+    return nullptr;
+}
+
+void OrreryRelayCallbackReportManager::updateTrigger(const Ref<OrreryRelayTriggerInvokeInfo>& trigger,
+                                                     const std::function<void(OrreryRelayTriggerInvokeInfo&)>& change) {
+    if (!trigger || !change) return;
+    std::scoped_lock lock(mutex_);
+    change(*trigger);
+    saveLocked();
+}
+
+OrreryRelayCallbackReportManager::Triggers OrreryRelayCallbackReportManager::triggers() const {
+    std::scoped_lock lock(mutex_);
+    return triggers_;
+}
+
+void OrreryRelayCallbackReportManager::waitForArchiving() const {
+    dispatch_sync(queue_, [] {});
+}
+
+void OrreryRelayCallbackReportManager::archiveAttempt(const Ref<OrreryRelayCallbackAttemptInfo>& attempt) {
+    if (!attempt) return;
+    auto copy = attempt->copy();
+    auto me = self<OrreryRelayCallbackReportManager>();
+    dispatch_async(queue_, [me, copy] { me->performArchiveAttempt(copy); });
+}
+
+void OrreryRelayCallbackReportManager::performArchiveAttempt(const Ref<OrreryRelayCallbackAttemptInfo>& attempt) {
+    {
+        std::scoped_lock lock(mutex_);
+        for (const auto& trigger : triggers_) {
+            if (trigger->invokeId() != attempt->invokeId()) continue;
+            for (const auto& callback : trigger->callbacks()) {
+                if (callback->callbackId() != attempt->callbackId()) continue;
+                // The outcome replaces the record that has not ended (the
+                // placeholder), else the one with its number, else it is added.
+                auto attempts = callback->attempts();
+                auto slot = attempts.end();
+                for (auto it = attempts.begin(); it != attempts.end(); ++it)
+                    if ((*it)->requestState() == OrreryRelayRequestStateNotEnded) {
+                        slot = it;
+                        break;
+                    }
+                if (slot == attempts.end())
+                    for (auto it = attempts.begin(); it != attempts.end(); ++it)
+                        if ((*it)->attemptNumber() == attempt->attemptNumber()) {
+                            slot = it;
+                            break;
+                        }
+                if (slot != attempts.end()) *slot = attempt;
+                else attempts.push_back(attempt);
+                callback->setAttempts(attempts);
+                break;
+            }
+        }
+        totalAttemptCount_.fetch_add(1);
+        saveLocked();
+    }
+    checkAndSendReportsToServer();
+}
+
+void OrreryRelayCallbackReportManager::updateTotalAttemptsCount(const Triggers& triggers) {
+    uint32_t count = 0;
+    for (const auto& trigger : triggers)
+        for (const auto& callback : trigger->callbacks()) count += static_cast<uint32_t>(callback->attemptCount());
+    totalAttemptCount_.store(count);
+}
+
+void OrreryRelayCallbackReportManager::checkAndSendReportsToServer() {
+    Ref<OrreryRelaySettings> settings = OrreryRelayEventController::storedSettings();
+    if (!settings) return;
+    if (settings->maxCallbackAttemptsPerReport() >= 0 &&
+        totalAttemptCount_.load() >= static_cast<uint32_t>(settings->maxCallbackAttemptsPerReport())) {
+        sendCallBackInfoToServer();
+        return;
+    }
+    double elapsed = 0;
+    if (auto last = OrreryGlobalVariableStorage::sharedInstance()->lastRelayReportTime())
+        elapsed = NSDate::date().timeIntervalSince1970() - last->timeIntervalSince1970();
+    if (elapsed > settings->maxReportDelaySecs()) sendCallBackInfoToServer();
+}
+
+void OrreryRelayCallbackReportManager::sendCallBackInfoToServer() {
+    OrreryUtil::assertThreadIsNotMain("sendCallBackInfoToServer");
+    auto storage = OrreryGlobalVariableStorage::sharedInstance();
+    storage->setLastRelayReportTime(NSDate::date());
+    std::scoped_lock lock(mutex_);
+    if (OrreryUtil::hasUserOptedOut() && !storage->optOutSessionPending()) {
+        OrreryRelayLog::log("OrreryRelayEndPointInvokeInfo: User is opted out, not sending callback report");
+        // Memory is emptied too, so nothing is written back later.
+        triggers_.clear();
+        totalAttemptCount_.store(0);
+        saveLocked();
+        return;
+    }
+    OrreryRelayLog::log("OrreryRelayEndPointInvokeInfo: Sending callback reports to server");
+    std::vector<NSData> blocks;
+    for (const auto& trigger : triggers_)
+        if (auto data = trigger->data()) blocks.push_back(*data);
+    if (blocks.empty()) return;
+    auto sender = OrreryRelayCBReportSender::instance();
+    // Attempts are forgotten only once their report is stored (or sent).
+    if (!sender || !sender->sendRelayReportsData(blocks)) {
+        OrreryRelayLog::log("OrreryRelayEndPointInvokeInfo: report not stored; its attempts wait for the next one");
+        return;
+    }
+    OrreryRelayLog::log("OrreryRelayEndPointInvokeInfo: Scheduled send %@ reports(s).", std::to_string(blocks.size()));
+
+    uint32_t remaining = 0;
+    Triggers kept;
+    for (const auto& trigger : triggers_) {
+        trigger->setCBAttemptsSent();
+        // A callback stays (possibly empty) until its final attempt was
+        // reported, so later retries still find it.
+        const auto before = trigger->callbacks();
+        std::vector<bool> open;
+        for (const auto& callback : before) {
+            bool finalSent = false;
+            for (const auto& attempt : callback->attempts())
+                finalSent |= attempt->finalAttempt() && attempt->logSendState() == OrreryRelayLogSendStateSent;
+            open.push_back(!finalSent);
+        }
+        remaining += static_cast<uint32_t>(trigger->removeSentCBAttempts());
+        const auto after = trigger->callbacks();
+        OrreryRelayTriggerInvokeInfo::Callbacks callbacks;
+        for (size_t i = 0; i < before.size(); ++i)
+            if (open[i] || std::find(after.begin(), after.end(), before[i]) != after.end()) callbacks.push_back(before[i]);
+        trigger->setCallbacks(callbacks);
+        if (!callbacks.empty()) kept.push_back(trigger);
+    }
+    triggers_ = kept;
+    saveLocked();
+    totalAttemptCount_.store(remaining);
+}
+
+std::optional<NSData> OrreryRelayCallbackReportManager::dataForSending(const Value& items) {
+    std::vector<std::optional<NSData>> blocks;
+    if (const auto* array = items.array())
+        for (const auto& item : *array)
+            if (const NSData* data = item.data()) blocks.emplace_back(*data);
+    if (!items.isArray()) {
+        OrreryRelayLog::log("%@: Unable to create reports data from reports array", std::string("dataForSending"));
+        return std::nullopt;
+    }
+    return OrreryRelayCallbackReport::callbackStatusDataForReports(blocks);
+}

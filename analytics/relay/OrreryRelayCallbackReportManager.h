@@ -1,0 +1,61 @@
+// Keeps every partner-callback firing and its attempts until they have been
+// reported, persists them in an archive file across launches, decides when
+// a callback report is due (attempt count or delay) and hands the encoded
+// trigger blocks to the report sender. Builds report bytes for the sender.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analytics/OrreryDataSenderBase.h"
+#include "analytics/relay/OrreryRelayTriggerInvokeInfo.h"
+#include "platform/runtime/DispatchQueue.h"
+
+class OrreryRelayCallbackReportManager : public NSObject, public OrreryDataSenderDelegate {
+public:
+    using Triggers = std::vector<Ref<OrreryRelayTriggerInvokeInfo>>;
+
+    static Ref<OrreryRelayCallbackReportManager> sharedInstance();
+    // Drops the singleton (the next use loads the archive again).
+    static void cleanup();
+    Ref<OrreryRelayCallbackReportManager> init();
+
+    std::string reportsFilePath() const;
+    Triggers savedTriggers() const;
+    void setSavedTriggers(const Triggers& triggers) const;
+    bool addToSavedTriggers(const Ref<OrreryRelayTriggerInvokeInfo>& trigger);
+    // The pending firing record of `eventName` in the session, or null.
+    Ref<OrreryRelayTriggerInvokeInfo> triggerWithEventName(const std::string& eventName, int64_t sessionId) const;
+    // Runs `change` on a pending record under the manager's lock, then saves.
+    void updateTrigger(const Ref<OrreryRelayTriggerInvokeInfo>& trigger,
+                       const std::function<void(OrreryRelayTriggerInvokeInfo&)>& change);
+
+    // Queues the outcome of an attempt (a copy is kept) and returns at once.
+    void archiveAttempt(const Ref<OrreryRelayCallbackAttemptInfo>& attempt);
+    void performArchiveAttempt(const Ref<OrreryRelayCallbackAttemptInfo>& attempt);
+    void updateTotalAttemptsCount(const Triggers& triggers);
+    void checkAndSendReportsToServer();
+    void sendCallBackInfoToServer();
+
+    std::optional<NSData> dataForSending(const Value& items) override;
+
+    // Snapshot of the pending records.
+    Triggers triggers() const;
+    uint32_t totalAttemptCount() const { return totalAttemptCount_.load(); }
+    const dispatch_queue_t& queue() const { return queue_; }
+    // Returns once every queued attempt has been archived.
+    void waitForArchiving() const;
+
+private:
+    void saveLocked() const;
+
+    dispatch_queue_t queue_;
+    mutable std::recursive_mutex mutex_;
+    Triggers triggers_;
+    std::atomic<uint32_t> totalAttemptCount_{0};
+};

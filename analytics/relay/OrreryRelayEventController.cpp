@@ -1,0 +1,670 @@
+#include "analytics/relay/OrreryRelayEventController.h"
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <vector>
+
+#include "analytics/OrreryApplicationState.h"
+#include "analytics/OrreryGlobalPersistentManager.h"
+#include "analytics/OrreryGlobalVariableStorage.h"
+#include "analytics/OrreryNetworkUtil.h"
+#include "analytics/OrreryUtil.h"
+#include "analytics/relay/OrreryRelayCBReportSender.h"
+#include "analytics/relay/OrreryRelayCallback.h"
+#include "analytics/relay/OrreryRelayCallbackReportManager.h"
+#include "analytics/relay/OrreryRelayLog.h"
+#include "analytics/relay/OrreryRelayRequest.h"
+#include "analytics/relay/OrreryRelayTriggerInvokeInfo.h"
+#include "platform/foundation/NSData.h"
+#include "platform/foundation/NSDate.h"
+
+namespace {
+
+constexpr const char* kEventNames[] = {OrreryRelayEventController::kUnknownEvent, OrreryRelayHooks::kSessionStartEvent,
+                                       OrreryRelayHooks::kSessionEndEvent, OrreryRelayEventProcessing::kAppInstallEvent};
+constexpr const char* kMethodNames[] = {"GET", "PUT", "POST"};
+
+std::mutex instanceMutex;
+Ref<OrreryRelayEventController>& instanceSlot() {
+    static Ref<OrreryRelayEventController> instance;
+    return instance;
+}
+
+Ref<OrreryGlobalPersistentManager> persistence() { return OrreryGlobalPersistentManager::sharedInstance(); }
+
+// A double converted to 64 bits: non-finite gives 0, out of range saturates.
+int64_t toInt64(double value) {
+    if (!std::isfinite(value)) return 0;
+    if (value >= 9.2e18) return std::numeric_limits<int64_t>::max();
+    if (value <= -9.2e18) return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(value);
+}
+
+std::string formatLongLong(int64_t value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%" PRId64, value);
+    return buffer;
+}
+
+std::optional<double> dateSeconds(const Value& params, const char* key) {
+    if (const NSDate* date = params[key].date()) return date->timeIntervalSince1970();
+    return std::nullopt;
+}
+
+// A parameter value as text for trigger matching: strings unchanged, numbers
+// in decimal, anything else none.
+std::optional<std::string> parameterText(const Value& value) {
+    if (value.isString()) return *value.string();
+    if (value.isBool()) return value.boolValue() ? "1" : "0";
+    if (value.isInteger()) return formatLongLong(value.integerValue());
+    if (value.isDouble()) {
+        double d = value.doubleValue();
+        if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 9e15) return formatLongLong(static_cast<int64_t>(d));
+        char buffer[64];
+        std::snprintf(buffer, sizeof buffer, "%.15g", d);
+        return buffer;
+    }
+    return std::nullopt;
+}
+
+bool triggerMatches(const OrreryRelayEventTrigger& trigger, const std::string& name, const Value& params) {
+    if (trigger.eventName() != name) return false;
+    const auto& paramName = trigger.eventParamName();
+    const auto& values = trigger.eventParamValues();
+    if (!paramName && !values) return true;
+    if (!paramName) return false;
+    std::optional<std::string> text = parameterText(params[*paramName]);
+    if (!text) return false;
+    if (!values) return true;
+    for (const auto& v : *values)
+        if (v == *text) return true;
+    return false;
+}
+
+// The callback ids of the last key in map order that matches the trigger.
+std::optional<std::vector<int64_t>> matchedCallbackIds(const OrreryRelayCallbackEventsMap& map, const std::string& name,
+                                                       const Value& params) {
+    std::optional<std::vector<int64_t>> result;
+    for (const auto& entry : map.entries()) {
+        if (entry.key.isString()) {
+            if (*entry.key.string() == name) result = entry.callbackIds;
+        } else if (auto trigger = entry.key.object<OrreryRelayEventTrigger>()) {
+            if (triggerMatches(*trigger, name, params)) result = entry.callbackIds;
+        }
+    }
+    return result;
+}
+
+int32_t triggerTypeFor(const std::string& name, const Value& params, bool* stop, bool emptyList) {
+    *stop = false;
+    if (name == OrreryRelayHooks::kSessionStartEvent) return OrreryRelayTriggerTypeSessionStart;
+    if (name == OrreryRelayHooks::kSessionEndEvent) return OrreryRelayTriggerTypeSessionEnd;
+    if (name == OrreryRelayEventProcessing::kAppInstallEvent) return OrreryRelayTriggerTypeAppInstall;
+    if (params.contains(OrreryRelayHooks::kEventLogIdKey)) {
+        *stop = emptyList;
+        return OrreryRelayTriggerTypeEvent;
+    }
+    return OrreryRelayTriggerTypeOther;
+}
+
+std::string macroKey(const char* name) { return std::string("%{") + name + "}"; }
+
+int32_t tripledSaturated(int32_t seconds) {
+    int64_t next = static_cast<int64_t>(seconds) * 3;
+    return next > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(next);
+}
+
+Ref<OrreryRelayCallbackAttemptInfo> attemptIn(const ValueDictionary& map, const std::string& hash) {
+    const Value* v = map.find(hash);
+    return v ? v->object<OrreryRelayCallbackAttemptInfo>() : nullptr;
+}
+
+double secondsSinceCreation(const OrreryRelayCallbackAttemptInfo& attempt) {
+    if (!attempt.creationTime()) return 0;
+    double elapsed = NSDate::date().timeIntervalSince1970() - attempt.creationTime()->timeIntervalSince1970();
+    return elapsed > 0 ? elapsed : 0;
+}
+
+std::string hashOf(const Ref<OrreryHttpAsyncTask>& task) {
+    const Value params = task ? task->taskParams() : Value();
+    const std::string* hash = params[OrreryRelayEventController::kInvokeURLHashKey].string();
+    return hash ? *hash : std::string();
+}
+
+}  // namespace
+
+// --- life -------------------------------------------------------------------------------
+
+Ref<OrreryRelayEventController> OrreryRelayEventController::sharedInstance() {
+    std::scoped_lock lock(instanceMutex);
+    auto& slot = instanceSlot();
+    if (!slot) slot = NSObject::alloc<OrreryRelayEventController>()->init();
+    return slot;
+}
+
+void OrreryRelayEventController::cleanup() {
+    OrreryRelayRequest::synchronizedRelayAccessWithCallback_sync(
+        [](const Ref<OrreryRelayRequest>& request) { request->cleanUp(); });
+    Ref<OrreryRelayEventController> dropped;
+    {
+        std::scoped_lock lock(instanceMutex);
+        dropped = std::move(instanceSlot());
+    }
+    if (dropped) {
+        std::scoped_lock lock(dropped->timersMutex_);
+        for (auto& [hash, timer] : dropped->timers_) timer->invalidate();
+        dropped->timers_.clear();
+    }
+    if (OrreryRelayHooks::hooks() == std::dynamic_pointer_cast<OrreryRelayHooks>(dropped)) OrreryRelayHooks::setHooks(nullptr);
+    if (OrreryRelayEventProcessing::sharedProcessor() == std::dynamic_pointer_cast<OrreryRelayEventProcessing>(dropped))
+        OrreryRelayEventProcessing::setSharedProcessor(nullptr);
+}
+
+void OrreryRelayEventController::installHooks() {
+    auto controller = sharedInstance();
+    OrreryRelayHooks::setHooks(controller);
+    OrreryRelayEventProcessing::setSharedProcessor(controller);
+}
+
+Ref<OrreryRelayEventController> OrreryRelayEventController::init() {
+    queue_ = dispatch_queue_create("orrery.relay.controller", nullptr);
+    registerForNotifications();
+    return self<OrreryRelayEventController>();
+}
+
+OrreryRelayEventController::~OrreryRelayEventController() {
+    NSNotificationCenter::defaultCenter()->removeObserver(static_cast<const void*>(this));
+}
+
+void OrreryRelayEventController::registerForNotifications() {
+    auto center = NSNotificationCenter::defaultCenter();
+    auto me = self<OrreryRelayEventController>();
+    center->addObserver(me, &OrreryRelayEventController::appWillBackground, OrreryLifecycle::kWillResignActive);
+    center->addObserver(me, &OrreryRelayEventController::appWillResume, OrreryLifecycle::kDidBecomeActive);
+    center->addObserver(me, &OrreryRelayEventController::networkStatusChanged, OrreryNetworkStatusChangedNotification);
+}
+
+std::string OrreryRelayEventController::relayEventEnumToString(int index) {
+    if (index < 0 || index > 3) return kUnknownEvent;
+    return kEventNames[index];
+}
+
+int OrreryRelayEventController::relayEventStringToEnum(const std::optional<std::string>& name) {
+    if (!name) return 0;
+    for (int i = 0; i < 4; ++i)
+        if (*name == kEventNames[i]) return i;
+    return 0;
+}
+
+// --- settings and refresh ------------------------------------------------------------------
+
+Ref<OrreryRelaySettings> OrreryRelayEventController::storedSettings() {
+    Ref<OrreryRelaySettings> settings;
+    persistence()->processReadOperationForPersistentGlobalsMapSyncWithBlock([&](const ValueDictionary& globals) {
+        if (const Value* v = globals.find(OrreryRelaySettings::kStorageKey)) settings = v->object<OrreryRelaySettings>();
+    });
+    return settings;
+}
+
+void OrreryRelayEventController::removeStoredSettings() {
+    persistence()->processWriteOperationForPersistentGlobalsMapWithBlock(
+        [](ValueDictionary& globals) { globals.remove(OrreryRelaySettings::kStorageKey); });
+}
+
+void OrreryRelayEventController::updateRelayForAdTracking() {
+    auto storage = OrreryGlobalVariableStorage::sharedInstance();
+    bool enabled = OrreryUtil::isAdTrackingEnabled();
+    if (enabled == storage->lastAdTrackingEnabledSetting()) return;
+    storage->setLastAdTrackingEnabledSetting(enabled);
+    removeStoredSettings();
+    makeRelayRequest();
+}
+
+void OrreryRelayEventController::makeRelayRequest() {
+    OrreryRelayRequest::synchronizedRelayAccessWithCallback_async([](const Ref<OrreryRelayRequest>& request) {
+        if (request->buildObjectWithParams(Value())) request->sendRelayRequestWithParams(Value());
+    });
+}
+
+void OrreryRelayEventController::applyRefreshRuleForNewSession() {
+    Ref<OrreryRelaySettings> settings = storedSettings();
+    int64_t nowMillis = toInt64(NSDate::date().timeIntervalSince1970() * 1000.0);
+    if (settings && settings->expirationTTL() <= nowMillis) {
+        removeStoredSettings();
+        settings = nullptr;
+    }
+    bool noCallbacks = !settings || !settings->callbacks() || settings->callbacks()->empty();
+    if (!settings || settings->nextRefreshTTL() <= nowMillis || settings->expirationTTL() <= nowMillis || noCallbacks)
+        makeRelayRequest();
+    else
+        updateRelayForAdTracking();
+}
+
+void OrreryRelayEventController::analyticsDidStartWithSessionQueue(const dispatch_queue_t& sessionQueue) {
+    OrreryRelayCBReportSender::setupInstanceWithQueue(sessionQueue);
+}
+
+void OrreryRelayEventController::appWillBackground(const NSNotification&) {
+    OrreryRelayLog::log("OrreryRelayEventController: pause session called");
+    OrreryGlobalVariableStorage::sharedInstance()->removePendingUrlTimers();
+    std::scoped_lock lock(timersMutex_);
+    timers_.clear();
+}
+
+void OrreryRelayEventController::appWillResume(const NSNotification&) {
+    OrreryRelayLog::log("OrreryRelayEventController: app resuming");
+    firePendingUrlsOnNetworkAvailability();
+}
+
+void OrreryRelayEventController::networkStatusChanged(const NSNotification&) {
+    bool reachable = OrreryNetworkUtil::isNetworkReachable();
+    OrreryRelayLog::log(NSString::stringWithFormat("OrrerySession: networkStatusChanged to %@ reachable",
+                                                   std::string(reachable ? "" : "not")));
+    if (!reachable) return;
+    if (OrreryGlobalVariableStorage::sharedInstance()->relayMonitoringEnabled()) {
+        Ref<OrreryRelaySettings> settings = storedSettings();
+        int64_t nowMillis = toInt64(NSDate::date().timeIntervalSince1970() * 1000.0);
+        if (settings && settings->expirationTTL() <= nowMillis) {
+            removeStoredSettings();
+            settings = nullptr;
+        }
+        bool noCallbacks = !settings || !settings->callbacks() || settings->callbacks()->empty();
+        if (!settings || settings->nextRefreshTTL() <= nowMillis || settings->expirationTTL() <= nowMillis || noCallbacks)
+            makeRelayRequest();
+    }
+    firePendingUrlsOnNetworkAvailability();
+}
+
+// --- macros ----------------------------------------------------------------------------------
+
+Value OrreryRelayEventController::macroValuesForEvent(const std::string& name, const Value& params) {
+    auto storage = OrreryGlobalVariableStorage::sharedInstance();
+    double start = dateSeconds(params, OrreryRelayHooks::kSessionStartTimeKey).value_or(0);
+    double end = dateSeconds(params, OrreryRelayHooks::kSessionEndTimeKey).value_or(start);
+    std::string duration = formatLongLong(toInt64((end - start) * 1000.0));
+    Value values = Value::dictionary({});
+    values.set(macroKey("session_duration_millis"), duration);
+    values.set(macroKey("event_time_millis"), formatLongLong(toInt64(NSDate::date().timeIntervalSince1970() * 1000.0)));
+    values.set(macroKey("event_name"), name);
+    if (auto location = storage->location()) {
+        char buffer[64];
+        std::snprintf(buffer, sizeof buffer, "%f", location->longitude);
+        values.set(macroKey("geo_longitude"), std::string(buffer));
+        std::snprintf(buffer, sizeof buffer, "%f", location->latitude);
+        values.set(macroKey("geo_latitude"), std::string(buffer));
+    }
+    values.set(macroKey("fg_timespent_millis"), duration);
+    values.set(macroKey("timestamp_epoch_millis"), formatLongLong(toInt64(start * 1000.0)));
+    values.set(macroKey("publisher_user_id"), storage->userID().value_or(""));
+    return values;
+}
+
+Value OrreryRelayEventController::substituteParamsInDictionary(const Value& dictionary, const Value& values,
+                                                               std::string_view pattern) const {
+    if (!dictionary.isDictionary()) return dictionary;
+    Value result = Value::dictionary({});
+    for (const auto& key : dictionary.keys()) {
+        const Value& item = dictionary[key];
+        if (item.isDictionary()) {
+            result.set(key, substituteParamsInDictionary(item, values, pattern));
+        } else if (const auto* array = item.array()) {
+            Value filled = Value::array({});
+            for (const auto& element : *array) filled.append(substituteParamsInDictionary(element, values, pattern));
+            result.set(key, filled);
+        } else if (item.isString()) {
+            std::string text = *item.string();
+            OrreryUtil::substituteParamsInString(&text, values, pattern);
+            result.set(key, text);
+        } else {
+            result.set(key, item);
+        }
+    }
+    return result;
+}
+
+std::string OrreryRelayEventController::invocationHash(const OrreryRelayCallbackAttemptInfo& attempt) {
+    std::string source = attempt.substitutedUrl().value_or("(null)") + "_" + attempt.invokeId().value_or("(null)") + "_" +
+                         formatLongLong(attempt.callbackId());
+    return OrreryUtil::md5String(source);
+}
+
+// --- triggers ----------------------------------------------------------------------------------
+
+void OrreryRelayEventController::processEventWithParams(const std::string& name, const Value& rawParams) {
+    const Value params = rawParams.isDictionary() ? rawParams : Value::dictionary({});
+    double start = dateSeconds(params, OrreryRelayHooks::kSessionStartTimeKey).value_or(0);
+    updateRelayForAdTracking();
+
+    Ref<OrreryRelaySettings> settings = storedSettings();
+    if (!settings) return;
+    const Value& enabled = settings->analytics()[OrreryRelaySettings::kAnalyticsEnabledKey];
+    if (!enabled.isNumber() || !enabled.boolValue()) return;
+    if (!settings->callbackEventsMap()) return;
+
+    std::optional<std::vector<int64_t>> matched = matchedCallbackIds(*settings->callbackEventsMap(), name, params);
+    if (!matched) return;
+    bool stop = false;
+    int32_t triggerType = triggerTypeFor(name, params, &stop, matched->empty());
+    if (stop) return;
+
+    const Value macros = macroValuesForEvent(name, params);
+    auto manager = OrreryRelayCallbackReportManager::sharedInstance();
+    const bool isSessionEnd = name == OrreryRelayHooks::kSessionEndEvent;
+    const int64_t sessionId = toInt64(start * 1000.0);
+    Ref<OrreryRelayTriggerInvokeInfo> reused = isSessionEnd ? manager->triggerWithEventName(name, sessionId) : nullptr;
+
+    const double now = NSDate::date().timeIntervalSince1970();
+    const int64_t offset = toInt64((now - start) * 1000.0);
+    Ref<OrreryRelayTriggerInvokeInfo> record = reused;
+    if (!record) {
+        record = NSObject::alloc<OrreryRelayTriggerInvokeInfo>()->init();
+        char invokeId[64];
+        std::snprintf(invokeId, sizeof invokeId, "%f", now);
+        record->setInvokeId(std::string(invokeId));
+        record->setTriggerType(triggerType);
+        record->setSessionId(sessionId);
+        record->setSessionOffset(offset);
+        record->setIncludesEventTrigger(true);
+        record->setEventOccuranceId(triggerType == OrreryRelayTriggerTypeEvent
+                                        ? params[OrreryRelayHooks::kEventLogIdKey].integerValue()
+                                        : 1);
+        record->setEventName(name);
+    }
+    const std::string invokeId = record->invokeId().value_or("");
+    const std::vector<int64_t> ids = *matched;
+    Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();
+
+    persistence()->processWriteOperationForPersistentRelayPrepUrlMapWithBlock([=](ValueDictionary& prepMap) {
+        const std::string sessionKey = formatLongLong(sessionId);
+        if (!prepMap.contains(sessionKey)) prepMap.set(sessionKey, Value::dictionary({}));
+        Value& session = *prepMap.find(sessionKey);
+        if (isSessionEnd || !session[name].isArray()) session.set(name, Value::array({}));
+        Value* list = session.mutableDictionary()->find(name);
+
+        // Per callback: the report record's URL and a placeholder copy of the attempt.
+        std::vector<std::tuple<int64_t, std::string, Ref<OrreryRelayCallbackAttemptInfo>>> prepared;
+        for (int64_t callbackId : ids) {
+            Ref<OrreryRelayCallback> callback = settings->callbackWithId(callbackId);
+            if (!callback || !callback->uriTemplate() || callback->uriTemplate()->empty()) {
+                OrreryRelayLog::log("OrreryRelayEventController: callback %@ is not in the configuration; skipped",
+                                    formatLongLong(callbackId));
+                continue;
+            }
+            std::string url = *callback->uriTemplate();
+            OrreryUtil::substituteParamsInString(&url, macros, kMacroPattern);
+            std::optional<std::string> body;
+            if (callback->method() == 2 && callback->bodyTemplate()) {
+                body = *callback->bodyTemplate();
+                OrreryUtil::substituteParamsInString(&*body, macros, kMacroPattern);
+            }
+            auto attempt = NSObject::alloc<OrreryRelayCallbackAttemptInfo>()->init();
+            attempt->setInvokeId(invokeId);
+            attempt->setCallbackId(callbackId);
+            attempt->setAttemptNumber(0);
+            attempt->setCbSessionId(sessionId);
+            attempt->setCbSessionOffset(offset);
+            attempt->setFinalAttempt(false);
+            attempt->setSubstitutedUrl(url);
+            attempt->setBody(body);
+            attempt->setHeaders(callback->headers());
+            attempt->setParams(params);
+            attempt->setCreationTime(NSDate::date());
+            attempt->setBeingFired(true);
+            attempt->setRepeatDuration(kInitialRepeatDuration);
+            attempt->setMethod(callback->method());
+            list->append(Value(attempt));
+            prepared.emplace_back(callbackId, url, attempt->copy());
+        }
+
+        if (reused) {
+            manager->updateTrigger(reused, [&](OrreryRelayTriggerInvokeInfo& trigger) {
+                for (const auto& [callbackId, url, placeholder] : prepared) {
+                    for (const auto& callback : trigger.callbacks()) {
+                        if (callback->callbackId() != callbackId) continue;
+                        callback->setSubstitutedUrl(url);
+                        callback->setAttempts({placeholder});
+                        break;
+                    }
+                }
+            });
+        } else {
+            for (const auto& [callbackId, url, placeholder] : prepared) {
+                auto report = NSObject::alloc<OrreryRelayCallbackReportInfo>()->init();
+                report->setInvokeId(invokeId);
+                report->setCallbackId(callbackId);
+                report->setSubstitutedUrl(url);
+                report->setAttempts({placeholder});
+                record->addCallback(report);
+            }
+            manager->addToSavedTriggers(record);
+        }
+        if (auto me = weak.lock()) me->fireAllConfigUrls();
+    });
+}
+
+// --- firing ------------------------------------------------------------------------------------
+
+void OrreryRelayEventController::fireAllConfigUrls() {
+    if (OrreryApplicationState::sharedInstance()->isInBackground()) return;
+    Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();
+    persistence()->processWriteOperationForPersistentRelayPrepUrlMapWithBlock([weak](ValueDictionary& prepMap) {
+        auto me = weak.lock();
+        if (!me) return;
+        std::vector<Ref<OrreryRelayCallbackAttemptInfo>> attempts;
+        for (const auto& [sessionKey, session] : prepMap) {
+            const auto* names = session.dictionary();
+            if (!names) continue;
+            for (const auto& [name, list] : *names) {
+                const auto* items = list.array();
+                if (!items) continue;
+                for (const auto& item : *items)
+                    if (auto attempt = item.object<OrreryRelayCallbackAttemptInfo>()) attempts.push_back(attempt);
+            }
+        }
+        prepMap.clear();
+        if (attempts.empty()) return;
+        Ref<OrreryRelaySettings> settings = storedSettings();
+        persistence()->processWriteOperationForPersistentRelayUrlMapWithBlock([me, attempts, settings](ValueDictionary& urlMap) {
+            for (const auto& attempt : attempts)
+                me->fireAttemptInMap(urlMap, invocationHash(*attempt), attempt, maxRedirectsFor(settings, attempt->callbackId()));
+        });
+    });
+}
+
+int OrreryRelayEventController::maxRedirectsFor(const Ref<OrreryRelaySettings>& settings, int64_t callbackId) {
+    if (!settings) return 0;
+    auto callback = settings->callbackWithId(callbackId);
+    return callback ? callback->maxRedirects() : 0;
+}
+
+void OrreryRelayEventController::fireAttemptInMap(ValueDictionary& urlMap, const std::string& hash,
+                                                  const Ref<OrreryRelayCallbackAttemptInfo>& attempt, int maxRedirects) {
+    cancelTimer(hash);
+    int32_t methodIndex = attempt->method();
+    const char* method = methodIndex >= 0 && methodIndex <= 2 ? kMethodNames[methodIndex] : kMethodNames[0];
+    Value headers = attempt->headers();
+    if (!headers.isDictionary() || headers.count() == 0)
+        headers = Value::dictionary({{"Content-Type", "application/octet-stream"}});
+
+    attempt->setBeingFired(true);
+    attempt->setAttemptNumber(attempt->attemptNumber() + 1);
+    attempt->setExpiration(NSDate::dateWithTimeIntervalSince1970(NSDate::date().timeIntervalSince1970() + kExpirationSeconds));
+    urlMap.set(hash, Value(attempt));
+
+    const std::string text = attempt->substitutedUrl().value_or("");
+    Ref<NSURL> url = NSURL::URLWithString(text);
+    if (!url) {
+        attempt->setSubstitutedUrl(OrreryUtil::encodeIllegalCharsToPercentEscapeString(text));
+        url = NSURL::URLWithString(*attempt->substitutedUrl());
+    }
+    std::optional<NSData> body;
+    if (attempt->body()) body = NSData::dataWithString(*attempt->body());
+
+    // Configured before it starts, so that no outcome can miss its attempt.
+    auto task = OrreryHttpAsyncTask::sendMethod(method, url, body, headers, self<OrreryRelayEventController>(), false);
+    task->setTaskParams(Value::dictionary({{kInvokeURLHashKey, hash}, {kBeingFiredKey, true}, {kMethodKey, method}}));
+    task->setRedirectsLimit(maxRedirects);
+    task->start();
+}
+
+void OrreryRelayEventController::requestSuccessful(const Ref<OrreryHttpAsyncTask>& task,
+                                                   const Ref<OrreryHTTPResponse>& response) {
+    // A partner's error answer is a failure: recorded with its body and retried.
+    if (!response || !response->isSuccess()) {
+        handleFailure(task, response, OrreryRelayRequestStateFailed);
+        return;
+    }
+    const std::string hash = hashOf(task);
+    const int status = response->statusCode();
+    const int redirects = task->redirectsCount();
+    persistence()->processWriteOperationForPersistentRelayUrlMapWithBlock([hash, status, redirects](ValueDictionary& urlMap) {
+        auto attempt = attemptIn(urlMap, hash);
+        if (!attempt) return;
+        attempt->setBeingFired(false);
+        attempt->setFinalAttempt(true);
+        attempt->setHttpStatus(status);
+        attempt->setDuration(secondsSinceCreation(*attempt));
+        attempt->setRequestState(OrreryRelayRequestStateSucceeded);
+        attempt->setRedirectsCount(redirects);
+        attempt->setResponseBody(std::nullopt);
+        OrreryRelayCallbackReportManager::sharedInstance()->archiveAttempt(attempt->copy());
+        urlMap.remove(hash);
+    });
+}
+
+void OrreryRelayEventController::requestDidFail(const Ref<OrreryHttpAsyncTask>& task,
+                                                const Ref<OrreryHTTPResponse>& response) {
+    handleFailure(task, response, OrreryRelayRequestStateFailed);
+}
+
+void OrreryRelayEventController::requestDidCancel(const Ref<OrreryHttpAsyncTask>& task,
+                                                  const Ref<OrreryHTTPResponse>& response) {
+    handleFailure(task, response, OrreryRelayRequestStateCancelled);
+}
+
+void OrreryRelayEventController::handleFailure(const Ref<OrreryHttpAsyncTask>& task,
+                                               const Ref<OrreryHTTPResponse>& response, int32_t state) {
+    const std::string hash = hashOf(task);
+    Ref<OrreryRelaySettings> settings = storedSettings();
+    const int64_t maxRetries = settings ? settings->maxCallbackRetries() : 0;
+    bool retry = false;
+    persistence()->processWriteOperationForPersistentRelayUrlMapSyncWithBlock([&](ValueDictionary& urlMap) {
+        auto attempt = attemptIn(urlMap, hash);
+        if (!attempt) return;
+        attempt->setBeingFired(false);
+        attempt->setHttpStatus(response ? response->statusCode() : 0);
+        attempt->setDuration(secondsSinceCreation(*attempt));
+        attempt->setRequestState(state);
+        attempt->setRedirectsCount(task ? task->redirectsCount() : 0);
+        if (response) attempt->setResponseBody(response->body());
+        if (attempt->attemptNumber() >= maxRetries) attempt->setFinalAttempt(true);
+        OrreryRelayCallbackReportManager::sharedInstance()->archiveAttempt(attempt->copy());
+        if (attempt->finalAttempt()) urlMap.remove(hash);
+        else retry = true;
+    });
+    if (retry) manageUrlStorage(hash);
+}
+
+void OrreryRelayEventController::manageUrlStorage(const std::string& hash) {
+    const int64_t now = toInt64(NSDate::date().timeIntervalSince1970());
+    Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();
+    persistence()->processWriteOperationForPersistentRelayUrlMapWithBlock([weak, hash, now](ValueDictionary& urlMap) {
+        auto attempt = attemptIn(urlMap, hash);
+        if (!attempt || attempt->beingFired()) return;
+        int64_t expiration = attempt->expiration() ? toInt64(attempt->expiration()->timeIntervalSince1970()) : 0;
+        if (now >= expiration || attempt->repeatDuration() < 1) {
+            urlMap.remove(hash);
+            return;
+        }
+        attempt->setRepeatDuration(tripledSaturated(attempt->repeatDuration()));
+        if (!OrreryNetworkUtil::isNetworkReachable()) return;  // waits for a resend pass
+        if (auto me = weak.lock()) me->setTimerToFireUrl(hash, attempt->repeatDuration());
+    });
+}
+
+void OrreryRelayEventController::setTimerToFireUrl(const std::string& hash, int32_t seconds) {
+    Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();
+    auto timer = NSTimer::timerWithTimeInterval(static_cast<double>(seconds), false, [weak, hash](Ref<NSTimer>) {
+        if (auto me = weak.lock()) me->fireUrlOnTimer(hash);
+    });
+    auto pending = OrreryGlobalVariableStorage::sharedInstance()->pendingUrlTimers();
+    {
+        std::scoped_lock lock(timersMutex_);
+        auto it = timers_.find(hash);
+        if (it != timers_.end()) {
+            it->second->invalidate();
+            pending->removeTimer(it->second);
+        }
+        timers_[hash] = timer;
+    }
+    pending->addTimer(timer);
+    NSRunLoop::mainRunLoop()->addTimer(timer, NSDefaultRunLoopMode);
+}
+
+void OrreryRelayEventController::cancelTimer(const std::string& hash) {
+    Ref<NSTimer> timer;
+    {
+        std::scoped_lock lock(timersMutex_);
+        auto it = timers_.find(hash);
+        if (it == timers_.end()) return;
+        timer = it->second;
+        timers_.erase(it);
+    }
+    timer->invalidate();
+    OrreryGlobalVariableStorage::sharedInstance()->pendingUrlTimers()->removeTimer(timer);
+}
+
+size_t OrreryRelayEventController::armedTimerCount() const {
+    std::scoped_lock lock(timersMutex_);
+    size_t count = 0;
+    for (const auto& [hash, timer] : timers_) count += timer->isValid() ? 1 : 0;
+    return count;
+}
+
+void OrreryRelayEventController::fireUrlOnTimer(const std::string& hash) {
+    cancelTimer(hash);
+    Ref<OrreryRelaySettings> settings = storedSettings();
+    Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();
+    persistence()->processWriteOperationForPersistentRelayUrlMapWithBlock([weak, hash, settings](ValueDictionary& urlMap) {
+        auto me = weak.lock();
+        auto attempt = attemptIn(urlMap, hash);
+        // A resend pass may have fired it already, or it may be gone.
+        if (!me || !attempt || attempt->beingFired()) return;
+        me->fireAttemptInMap(urlMap, hash, attempt, maxRedirectsFor(settings, attempt->callbackId()));
+    });
+}
+
+void OrreryRelayEventController::firePendingUrlsOnNetworkAvailability() {
+    if (!OrreryNetworkUtil::isNetworkReachable()) return;
+    Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();
+    dispatch_async(queue_, [weak] {
+        if (auto me = weak.lock()) me->firePendingUrls();
+    });
+}
+
+void OrreryRelayEventController::firePendingUrls() {
+    const int64_t now = toInt64(NSDate::date().timeIntervalSince1970());
+    Ref<OrreryRelaySettings> settings = storedSettings();
+    Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();
+    persistence()->processWriteOperationForPersistentRelayUrlMapWithBlock([weak, now, settings](ValueDictionary& urlMap) {
+        auto me = weak.lock();
+        if (!me) return;
+        std::vector<std::pair<std::string, Ref<OrreryRelayCallbackAttemptInfo>>> toSend;
+        std::vector<std::string> toRemove;
+        for (const auto& [hash, value] : urlMap) {
+            auto attempt = value.object<OrreryRelayCallbackAttemptInfo>();
+            int64_t expiration = attempt && attempt->expiration() ? toInt64(attempt->expiration()->timeIntervalSince1970()) : 0;
+            if (!attempt || expiration <= 0 || expiration <= now) toRemove.push_back(hash);
+            else if (!attempt->beingFired()) toSend.emplace_back(hash, attempt);
+        }
+        // Selected and marked in this one write, so overlapping passes send each attempt once.
+        for (const auto& [hash, attempt] : toSend)
+            me->fireAttemptInMap(urlMap, hash, attempt, maxRedirectsFor(settings, attempt->callbackId()));
+        for (const auto& hash : toRemove) {
+            me->cancelTimer(hash);
+            urlMap.remove(hash);
+        }
+    });
+}

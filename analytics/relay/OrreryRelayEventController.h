@@ -1,0 +1,108 @@
+// The process-wide Relay controller: takes the session code's triggers,
+// matches them against the stored configuration, prepares one attempt per
+// matched partner callback with its macros filled, fires the attempts,
+// records every outcome for the callback report and retries failures with
+// growing delays on one-shot timers. It also applies the configuration
+// refresh rule and resends waiting attempts when the network comes back or
+// the application becomes active.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "analytics/OrreryHttpAsyncTask.h"
+#include "analytics/OrreryRelayHooks.h"
+#include "analytics/relay/OrreryRelayCallbackAttemptInfo.h"
+#include "analytics/relay/OrreryRelayEventProcessing.h"
+#include "analytics/relay/OrreryRelaySettings.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/runtime/DispatchQueue.h"
+#include "platform/runtime/NSTimer.h"
+
+class OrreryRelayEventController : public NSObject,
+                                   public OrreryHttpAsyncTaskDelegate,
+                                   public OrreryRelayEventProcessing,
+                                   public OrreryRelayHooks {
+public:
+    // Index → trigger name: "unknown", session start, session end, install.
+    static constexpr const char* kUnknownEvent = "unknown";
+    // Seconds an attempt stays resendable after each firing.
+    static constexpr int64_t kExpirationSeconds = 259200;
+    // repeatDuration of a new attempt; the first retry waits three times that.
+    static constexpr int32_t kInitialRepeatDuration = 30;
+    // The macro pattern: optional "%", "{", letters, digits, underscores, "}".
+    static constexpr const char* kMacroPattern = "%?\\{([A-Za-z0-9_])*\\}";
+    // Task parameter keys.
+    static constexpr const char* kInvokeURLHashKey = "invokeURLHash";
+    static constexpr const char* kBeingFiredKey = "beingFired";
+    static constexpr const char* kMethodKey = "method";
+
+    static Ref<OrreryRelayEventController> sharedInstance();
+    // Cleans the configuration request up and drops the controller.
+    static void cleanup();
+    // Installs the shared controller as the session code's Relay hooks and as
+    // the install-trigger processor.
+    static void installHooks();
+
+    Ref<OrreryRelayEventController> init();
+    ~OrreryRelayEventController() override;
+
+    static std::string relayEventEnumToString(int index);
+    static int relayEventStringToEnum(const std::optional<std::string>& name);
+
+    // A trigger from the session code or the configuration request. Any thread.
+    void processEventWithParams(const std::string& name, const Value& params) override;
+    void updateRelayForAdTracking();
+    void makeRelayRequest();
+    // The refresh rule the session code applies when it makes a session.
+    void applyRefreshRuleForNewSession() override;
+    void analyticsDidStartWithSessionQueue(const dispatch_queue_t& sessionQueue) override;
+
+    void appWillBackground(const NSNotification& notification);
+    void appWillResume(const NSNotification& notification);
+    void networkStatusChanged(const NSNotification& notification);
+
+    // The macro values of one trigger, keyed "%{name}".
+    static Value macroValuesForEvent(const std::string& name, const Value& params);
+    // Fills every string of a nested dictionary (arrays hold dictionaries).
+    Value substituteParamsInDictionary(const Value& dictionary, const Value& values, std::string_view pattern) const;
+    // The invocation hash of an attempt.
+    static std::string invocationHash(const OrreryRelayCallbackAttemptInfo& attempt);
+
+    // Firing.
+    void fireAllConfigUrls();
+    void firePendingUrlsOnNetworkAvailability();
+    void firePendingUrls();
+
+    void requestSuccessful(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) override;
+    void requestDidFail(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) override;
+    void requestDidCancel(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) override;
+
+    const dispatch_queue_t& queue() const { return queue_; }
+    // Retry timers armed now, for tests and diagnostics.
+    size_t armedTimerCount() const;
+
+    // The stored configuration, or null.
+    static Ref<OrreryRelaySettings> storedSettings();
+
+private:
+    void registerForNotifications();
+    static void removeStoredSettings();
+    // Inside a write on the Relay URL map: marks the attempt fired, stores it
+    // under the hash and starts its request.
+    void fireAttemptInMap(ValueDictionary& urlMap, const std::string& hash, const Ref<OrreryRelayCallbackAttemptInfo>& attempt,
+                          int maxRedirects);
+    static int maxRedirectsFor(const Ref<OrreryRelaySettings>& settings, int64_t callbackId);
+    void handleFailure(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response, int32_t state);
+    void manageUrlStorage(const std::string& hash);
+    void setTimerToFireUrl(const std::string& hash, int32_t seconds);
+    void fireUrlOnTimer(const std::string& hash);
+    void cancelTimer(const std::string& hash);
+
+    dispatch_queue_t queue_;
+    mutable std::mutex timersMutex_;
+    std::map<std::string, Ref<NSTimer>> timers_;  // armed retry timer per invocation hash
+};

@@ -1,0 +1,21 @@
+#include "analytics/relay/OrreryRelayEventProcessing.h"
+
+#include <mutex>
+
+namespace {
+std::mutex processorMutex;
+Ref<OrreryRelayEventProcessing>& processorSlot() {
+    static Ref<OrreryRelayEventProcessing> processor;
+    return processor;
+}
+}  // namespace
+
+void OrreryRelayEventProcessing::setSharedProcessor(Ref<OrreryRelayEventProcessing> processor) {
+    std::scoped_lock lock(processorMutex);
+    processorSlot() = std::move(processor);
+}
+
+Ref<OrreryRelayEventProcessing> OrreryRelayEventProcessing::sharedProcessor() {
+    std::scoped_lock lock(processorMutex);
+    return processorSlot();
+}

@@ -1,0 +1,182 @@
+#include "simulator/TrilliumService.h"
+
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+
+#include "Trillium/TRAWireContract.h"
+#include "platform/foundation/NSURL.h"
+
+namespace simulator {
+
+namespace {
+
+std::string hex(const unsigned char* bytes, unsigned int length) {
+    std::string text;
+    char buffer[3];
+    for (unsigned int i = 0; i < length; ++i) {
+        std::snprintf(buffer, sizeof buffer, "%02x", bytes[i]);
+        text += buffer;
+    }
+    return text;
+}
+
+std::string jsonString(std::string_view text) {
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+template <class T, class F>
+std::string jsonArray(const std::vector<T>& items, F render) {
+    std::string text = "[";
+    for (size_t i = 0; i < items.size(); ++i) text += (i ? "," : "") + render(items[i]);
+    return text + "]";
+}
+
+TrilliumRequest decorate(const RecordedRequest& request) {
+    return {request, TrilliumService::parseQuery(request.query.value_or(""))};
+}
+
+}  // namespace
+
+std::optional<std::string> TrilliumRequest::field(std::string_view name) const {
+    for (const auto& [key, value] : fields)
+        if (key == name) return value;
+    return std::nullopt;
+}
+
+std::vector<std::string> TrilliumRequest::fieldNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fields) names.push_back(entry.first);
+    return names;
+}
+
+TrilliumService::TrilliumService() = default;
+TrilliumService::~TrilliumService() { stop(); }
+
+bool TrilliumService::start() {
+    if (!server_.start()) return false;
+    setConfig(defaultConfig());
+    setHtmlAd(htmlAdPage(TrilliumHtmlAd{}));
+    setJsonAds(defaultJsonAds());
+    for (const char* path : {kFirstLaunchPath, kImpressionPath, kClickPath, kClosePath, kVideoEventPath, kAnalyticsPath})
+        server_.route("GET", path, Answer::ok());
+    return true;
+}
+
+void TrilliumService::stop() { server_.stop(); }
+
+std::string TrilliumService::baseUrl() const { return server_.url(kBasePath); }
+
+std::string TrilliumService::trackingUrl(std::string_view path, std::string_view dParameter) const {
+    return server_.url(path) + "?d=" + std::string(dParameter);
+}
+
+std::string TrilliumService::defaultConfig() const {
+    return "{\"ttl\": 3600, \"adPlatformHost\": " + jsonString(baseUrl()) + "}";
+}
+
+std::string TrilliumService::htmlAdPage(const TrilliumHtmlAd& ad) const {
+    auto urls = [&](const char* path, const std::vector<std::string>& ds) {
+        return jsonArray(ds, [&](const std::string& d) { return jsonString(trackingUrl(path, d)); });
+    };
+    auto flags = [](const std::vector<bool>& list) {
+        return jsonArray(list, [](bool b) { return std::string(b ? "true" : "false"); });
+    };
+    std::string info = "{\"orientation\": " + jsonString(ad.orientation);
+    if (!ad.impressions.empty()) info += ", \"trackingUrl\": " + urls(kImpressionPath, ad.impressions);
+    if (!ad.closes.empty()) info += ", \"closeUrl\": " + urls(kClosePath, ad.closes);
+    if (!ad.clickTrackings.empty()) info += ", \"clickTrackingUrl\": " + urls(kClickPath, ad.clickTrackings);
+    if (!ad.smartRedirect.empty()) info += ", \"smartRedirect\": " + flags(ad.smartRedirect);
+    if (!ad.trilliumBrowserEnabled.empty()) info += ", \"trilliumBrowserEnabled\": " + flags(ad.trilliumBrowserEnabled);
+    info += "}";
+    std::string page = "<html><head><meta name=\"viewport\" content=\"width=device-width\"></head><body>" + ad.body;
+    page += std::string("<!--") + TRAWire::kAdInfoMarker + info + TRAWire::kAdInfoMarker + "-->";
+    if (!ad.videoJson.empty())
+        page += std::string("<!--") + TRAWire::kVideoJsonMarker + ad.videoJson + TRAWire::kVideoJsonMarker + "-->";
+    return page + "</body></html>";
+}
+
+std::string TrilliumService::defaultJsonAds() const {
+    return "{\"adsDetails\": [{\"adId\": \"native1\", \"title\": \"Test native ad\", \"clickUrl\": " +
+           jsonString(trackingUrl(kClickPath, "native1")) + ", \"trackingUrl\": " +
+           jsonString(trackingUrl(kImpressionPath, "native1")) + "}]}";
+}
+
+void TrilliumService::setConfig(std::string json) {
+    setConfigAnswer(Answer::ok(std::move(json)).header("Content-Type", "application/json"));
+}
+void TrilliumService::setConfigAnswer(Answer answer) { server_.route("GET", kMetadataPath, std::move(answer)); }
+void TrilliumService::setHtmlAd(std::string page) {
+    setHtmlAdAnswer(Answer::ok(std::move(page)).header("Content-Type", "text/html; charset=utf-8"));
+}
+void TrilliumService::setHtmlAdAnswer(Answer answer) { server_.route("GET", kHtmlAdPath, std::move(answer)); }
+void TrilliumService::setJsonAds(std::string json) {
+    setJsonAdsAnswer(Answer::ok(std::move(json)).header("Content-Type", "application/json"));
+}
+void TrilliumService::setJsonAdsAnswer(Answer answer) { server_.route("GET", kJsonAdsPath, std::move(answer)); }
+void TrilliumService::setAnswer(std::string path, Answer answer) { server_.route("GET", std::move(path), std::move(answer)); }
+
+std::vector<TrilliumRequest> TrilliumService::requestsTo(std::string_view path) const {
+    std::vector<TrilliumRequest> list;
+    for (const RecordedRequest& r : server_.requestsTo(path)) list.push_back(decorate(r));
+    return list;
+}
+
+std::vector<TrilliumRequest> TrilliumService::requests() const {
+    std::vector<TrilliumRequest> list;
+    for (const RecordedRequest& r : server_.requests()) list.push_back(decorate(r));
+    return list;
+}
+
+QueryFields TrilliumService::parseQuery(std::string_view rawQuery) {
+    QueryFields fields;
+    while (!rawQuery.empty()) {
+        size_t end = rawQuery.find('&');
+        std::string_view piece = rawQuery.substr(0, end);
+        rawQuery = end == std::string_view::npos ? std::string_view() : rawQuery.substr(end + 1);
+        if (piece.empty()) continue;
+        size_t eq = piece.find('=');
+        std::string_view key = piece.substr(0, eq);
+        std::string_view value = eq == std::string_view::npos ? std::string_view() : piece.substr(eq + 1);
+        auto decodedKey = platform::removePercentEscapes(key);
+        auto decodedValue = platform::removePercentEscapes(value);
+        fields.emplace_back(decodedKey.value_or(std::string(key)), decodedValue.value_or(std::string(value)));
+    }
+    return fields;
+}
+
+bool TrilliumService::signatureMatches(const TrilliumRequest& request, std::string_view publisherId,
+                                       std::string_view productId) {
+    const std::string& target = request.request.target;
+    size_t suffix = target.rfind("&ts=");
+    if (suffix == std::string::npos) return false;
+    std::string_view signedPart(target.data(), suffix);
+    auto ts = request.field("ts");
+    auto sig = request.field("sig");
+    if (!ts || !sig) return false;
+    // The d parameter as it stands in the URL before the suffix.
+    std::string d;
+    size_t q = signedPart.find("?d="), a = signedPart.find("&d=");
+    size_t at = std::min(q, a);
+    if (at != std::string_view::npos) {
+        std::string_view rest = signedPart.substr(at + 3);
+        d = std::string(rest.substr(0, rest.find('&')));
+    }
+    std::string key = TRAWire::signatureKey(publisherId, productId);
+    std::string message = TRAWire::signatureMessage(d, std::strtoll(ts->c_str(), nullptr, 10));
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int length = 0;
+    HMAC(EVP_sha1(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(message.data()),
+         message.size(), digest.data(), &length);
+    return hex(digest.data(), length) == *sig;
+}
+
+}  // namespace simulator
