@@ -7,7 +7,7 @@ set -euo pipefail
 PACKAGES=(
   cmake pkg-config g++ make ccache
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev lld
   libcurl4-openssl-dev libssl-dev zlib1g-dev
   libjavascriptcoregtk-4.1-dev libgumbo-dev
   libplist-dev libplist-utils tzdata

@@ -26,7 +26,7 @@ public:
     std::vector<double> dates() const;
 
 private:
-    BinaryPlistLayout(const uint8_t* bytes, size_t length) : bytes_(bytes), length_(length) {}
+    BinaryPlistLayout(const uint8_t* bytes, size_t /*length: checked by parse*/) : bytes_(bytes) {}
     uint64_t readBigEndian(size_t offset, size_t width) const;
     // Offset of object `index` (within the object area, checked at parse).
     size_t objectOffset(uint64_t index) const;
@@ -42,7 +42,6 @@ private:
     std::optional<std::vector<uint64_t>> children(uint64_t index) const;
 
     const uint8_t* bytes_;
-    size_t length_;
     size_t offsetSize_ = 0;
     size_t refSize_ = 0;
     uint64_t count_ = 0;
