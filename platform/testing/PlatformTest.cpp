@@ -7,6 +7,10 @@
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Platform.h"
 #include "platform/foundation/PropertyList.h"
+#if PLATFORM_TESTING_HAS_UI
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIScreen.h"
+#endif
 
 namespace platform::testing {
 
@@ -45,9 +49,24 @@ void PlatformTest::SetUp() {
     options.bundlePath = bundle_;
     options.clock = PlatformOptions::ClockKind::Virtual;
     Platform::initialize(options);
+#if PLATFORM_TESTING_HAS_UI
+    registerUIClasses();
+    window_ = UIWindow::alloc();
+    window_->initWithFrame(UIScreen::mainScreen()->bounds());
+    rootViewController_ = UIViewController::alloc()->init();
+    window_->setRootViewController(rootViewController_);
+    window_->makeKeyAndVisible();
+    driver_.drain();
+#endif
 }
 
 void PlatformTest::TearDown() {
+#if PLATFORM_TESTING_HAS_UI
+    // Windows are process-wide: leave none shown for a next test in this process.
+    for (const auto& w : UIWindow::visibleWindows()) w->setHidden(true);
+    window_.reset();
+    rootViewController_.reset();
+#endif
     if (Platform::isInitialized()) Platform::shutdown();
     if (capture_) capture_->setObserver(nullptr);
     {

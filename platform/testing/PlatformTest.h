@@ -15,6 +15,11 @@
 #include "platform/foundation/Value.h"
 #include "platform/runtime/RunLoopDriver.h"
 
+#if PLATFORM_TESTING_HAS_UI
+#include "platform/ui/UIViewController.h"
+#include "platform/ui/UIWindow.h"
+#endif
+
 namespace platform::testing {
 
 class PlatformTest : public ::testing::Test {
@@ -28,6 +33,12 @@ protected:
     const std::string& home() const { return home_; }
     const std::string& bundlePath() const { return bundle_; }
     LogCapture& logCapture() { return *capture_; }
+#if PLATFORM_TESTING_HAS_UI
+    // A visible key window of the screen's size and its root view controller
+    // (a plain UIViewController), made after start-up.
+    Ref<UIWindow> window() const { return window_; }
+    Ref<UIViewController> rootViewController() const { return rootViewController_; }
+#endif
 
     // Declares that a line containing `substring` is expected: it does not
     // fail the test as a violation, and the test fails if it never appears.
@@ -48,6 +59,10 @@ private:
     std::string bundle_;
     std::unique_ptr<LogCapture> capture_;
     RunLoopDriver driver_;
+#if PLATFORM_TESTING_HAS_UI
+    Ref<UIWindow> window_;
+    Ref<UIViewController> rootViewController_;
+#endif
 
     std::mutex mutex_;
     std::vector<std::string> expected_;

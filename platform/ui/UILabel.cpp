@@ -1,0 +1,120 @@
+#include "platform/ui/UILabel.h"
+
+#include <fontconfig/fontconfig.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/foundation/NSString.h"
+#include "platform/foundation/Utf8.h"
+#include "platform/ui/CairoContext.h"
+
+namespace platform {
+
+namespace {
+// cairo refuses invalid UTF-8 (and would then draw nothing more): replace bad bytes.
+std::string validUtf8(std::string_view s) {
+    std::string out;
+    for (size_t i = 0; i < s.size();) {
+        utf8::Decoded d = utf8::decode(s, i);
+        utf8::append(out, d.codePoint);
+        i += d.size;
+    }
+    return out;
+}
+// Text drawing loads the system font configuration; it is released at exit
+// so leak checkers see a clean process.
+void releaseFontsAtExit() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        std::atexit([] {
+            cairo_debug_reset_static_data();
+            FcFini();
+        });
+    });
+}
+}  // namespace
+
+Ref<UIView> UILabel::initWithFrame(CGRect frame) {
+    UIView::initWithFrame(frame);
+    setOpaque(false);
+    setUserInteractionEnabled(false);
+    return self<UIView>();
+}
+
+void UILabel::textChanged() {
+    invalidateIntrinsicContentSize();
+    setNeedsDisplay();
+}
+
+void UILabel::setText(std::optional<std::string> text) {
+    text_ = std::move(text);
+    textChanged();
+}
+
+void UILabel::setFont(Ref<UIFont> font) {
+    font_ = font ? std::move(font) : UIFont::systemFontOfSize(17);
+    textChanged();
+}
+
+void UILabel::setTextColor(Ref<UIColor> color) {
+    textColor_ = color ? std::move(color) : UIColor::blackColor();
+    setNeedsDisplay();
+}
+
+void UILabel::setTextAlignment(NSTextAlignment a) {
+    alignment_ = a;
+    setNeedsDisplay();
+}
+
+void UILabel::setNumberOfLines(int64_t n) {
+    numberOfLines_ = std::max<int64_t>(0, n);
+    textChanged();
+}
+
+CGSize UILabel::sizeThatFits(CGSize size) {
+    if (!text_ || text_->empty()) return {0, 0};
+    CGFloat width = numberOfLines_ == 1 ? 0 : size.width;
+    return font_->sizeOfText(*text_, width, numberOfLines_);
+}
+
+CGSize UILabel::intrinsicContentSize() {
+    if (!text_ || text_->empty()) return {0, 0};
+    CGFloat width = numberOfLines_ == 1 ? 0 : bounds().size.width;
+    return font_->sizeOfText(*text_, width, numberOfLines_);
+}
+
+void UILabel::drawSnapshotContent(CGContextRef context) {
+    UIView::drawSnapshotContent(context);
+    if (!context || !text_ || text_->empty()) return;
+    releaseFontsAtExit();
+    cairo_t* cr = context->impl().cairo();
+    CGRect b = bounds();
+    auto lines = NSString::componentsSeparatedByString(*text_, "\n");
+    if (numberOfLines_ > 0 && int64_t(lines.size()) > numberOfLines_) lines.resize(size_t(numberOfLines_));
+    double lineHeight = font_->lineHeight();
+    double top = b.origin.y + (b.size.height - lineHeight * double(lines.size())) / 2;  // centred vertically
+    cairo_save(cr);
+    cairo_rectangle(cr, b.origin.x, b.origin.y, b.size.width, b.size.height);
+    cairo_clip(cr);
+    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL,
+                           font_->isBold() ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, font_->pointSize());
+    CGFloat r = 0, g = 0, bl = 0, a = 1;
+    textColor_->getRed(&r, &g, &bl, &a);
+    cairo_set_source_rgba(cr, r, g, bl, a);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        // Placed by the deterministic metrics; drawn with the real glyphs.
+        double width = font_->widthOfText(lines[i]);
+        double x = b.origin.x;
+        if (alignment_ == NSTextAlignmentCenter) x += (b.size.width - width) / 2;
+        if (alignment_ == NSTextAlignmentRight) x += b.size.width - width;
+        double baseline = top + lineHeight * double(i) + font_->pointSize();
+        cairo_move_to(cr, x, baseline);
+        cairo_show_text(cr, validUtf8(lines[i]).c_str());
+    }
+    cairo_restore(cr);
+}
+
+}  // namespace platform
