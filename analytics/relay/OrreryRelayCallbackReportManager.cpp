@@ -46,7 +46,6 @@ Ref<OrreryRelayCallbackReportManager> OrreryRelayCallbackReportManager::init() {
 }
 
 std::string OrreryRelayCallbackReportManager::reportsFilePath() const {
-    OrreryUtil::assertThreadIsNotMain("reportsFilePath");
     // A stable hash of the API key: its CRC-32.
     int32_t keyHash = OrreryUtil::dataChecksum(NSData::dataWithString(OrreryGlobalVariableStorage::sharedInstance()->apiKey()));
     return OrreryUtil::filePathDirectory() + "/.orreryRelayReports" + std::to_string(keyHash) + ".archive";

@@ -228,7 +228,8 @@ void OrreryRelayEventController::makeRelayRequest() {
     });
 }
 
-void OrreryRelayEventController::applyRefreshRuleForNewSession() {
+// Drops expired settings; answers whether a new configuration is due.
+bool OrreryRelayEventController::dropExpiredSettingsAndCheckRefresh() {
     Ref<OrreryRelaySettings> settings = storedSettings();
     int64_t nowMillis = toInt64(NSDate::date().timeIntervalSince1970() * 1000.0);
     if (settings && settings->expirationTTL() <= nowMillis) {
@@ -236,10 +237,12 @@ void OrreryRelayEventController::applyRefreshRuleForNewSession() {
         settings = nullptr;
     }
     bool noCallbacks = !settings || !settings->callbacks() || settings->callbacks()->empty();
-    if (!settings || settings->nextRefreshTTL() <= nowMillis || settings->expirationTTL() <= nowMillis || noCallbacks)
-        makeRelayRequest();
-    else
-        updateRelayForAdTracking();
+    return !settings || settings->nextRefreshTTL() <= nowMillis || noCallbacks;
+}
+
+void OrreryRelayEventController::applyRefreshRuleForNewSession() {
+    if (dropExpiredSettingsAndCheckRefresh()) makeRelayRequest();
+    else updateRelayForAdTracking();
 }
 
 void OrreryRelayEventController::analyticsDidStartWithSessionQueue(const dispatch_queue_t& sessionQueue) {
@@ -264,15 +267,7 @@ void OrreryRelayEventController::networkStatusChanged(const NSNotification&) {
                                                    std::string(reachable ? "" : "not")));
     if (!reachable) return;
     if (OrreryGlobalVariableStorage::sharedInstance()->relayMonitoringEnabled()) {
-        Ref<OrreryRelaySettings> settings = storedSettings();
-        int64_t nowMillis = toInt64(NSDate::date().timeIntervalSince1970() * 1000.0);
-        if (settings && settings->expirationTTL() <= nowMillis) {
-            removeStoredSettings();
-            settings = nullptr;
-        }
-        bool noCallbacks = !settings || !settings->callbacks() || settings->callbacks()->empty();
-        if (!settings || settings->nextRefreshTTL() <= nowMillis || settings->expirationTTL() <= nowMillis || noCallbacks)
-            makeRelayRequest();
+        if (dropExpiredSettingsAndCheckRefresh()) makeRelayRequest();
     }
     firePendingUrlsOnNetworkAvailability();
 }
@@ -632,6 +627,12 @@ void OrreryRelayEventController::fireUrlOnTimer(const std::string& hash) {
         auto attempt = attemptIn(urlMap, hash);
         // A resend pass may have fired it already, or it may be gone.
         if (!me || !attempt || attempt->beingFired()) return;
+        // A delay longer than the expiry ends the attempt instead of sending it.
+        const double now = NSDate::date().timeIntervalSince1970();
+        if (!attempt->expiration() || attempt->expiration()->timeIntervalSince1970() <= now) {
+            urlMap.remove(hash);
+            return;
+        }
         me->fireAttemptInMap(urlMap, hash, attempt, maxRedirectsFor(settings, attempt->callbackId()));
     });
 }

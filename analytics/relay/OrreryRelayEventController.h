@@ -91,6 +91,7 @@ public:
 private:
     void registerForNotifications();
     static void removeStoredSettings();
+    static bool dropExpiredSettingsAndCheckRefresh();
     // Inside a write on the Relay URL map: marks the attempt fired, stores it
     // under the hash and starts its request.
     void fireAttemptInMap(ValueDictionary& urlMap, const std::string& hash, const Ref<OrreryRelayCallbackAttemptInfo>& attempt,

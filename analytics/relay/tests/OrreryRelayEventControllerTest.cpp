@@ -1,0 +1,295 @@
+// The event controller end to end on loopback: trigger matching, macro
+// filling (hostile values included), the request a partner receives, the
+// retry state machine on the virtual clock, resend passes racing timers,
+// expiry, and the outcomes the report manager records.
+#include <thread>
+
+#include "analytics/OrreryApplicationState.h"
+#include "analytics/OrreryNetworkUtil.h"
+#include "analytics/relay/tests/RelayControllerTestSupport.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/net/NetworkConditions.h"
+
+namespace {
+
+using simulator::Answer;
+
+class OrreryRelayEventControllerTest : public RelayControllerTest {};
+
+TEST_F(OrreryRelayEventControllerTest, TriggerKeysMatchByNameParameterAndLastMatchWins) {
+    store(makeSettings({callback(1, partner.url("/any")), callback(2, partner.url("/score")),
+                        callback(3, partner.url("/plain")), callback(4, partner.url("/later"))},
+                       {{triggerKey("Level", std::nullopt, std::nullopt), {1}},
+                        {triggerKey("Level", "score", std::vector<std::string>{"5", "7"}), {2}},
+                        {Value("Plain"), {3}},
+                        {triggerKey("Plain", "x", std::nullopt), {4}}}));
+    for (const char* path : {"/any", "/score", "/plain", "/later"}) partner.scriptStatuses(path, {200});
+
+    controller->processEventWithParams("Level", eventParams(1, Value::dictionary({{"score", 7}})));
+    controller->processEventWithParams("Level", eventParams(2, Value::dictionary({{"score", "7"}})));
+    controller->processEventWithParams("Level", eventParams(3, Value::dictionary({{"score", 6}})));
+    controller->processEventWithParams("Level", eventParams(4));
+    // The trigger key with a name and no values matches any present value; it comes later.
+    controller->processEventWithParams("Plain", eventParams(5, Value::dictionary({{"x", "anything"}})));
+    controller->processEventWithParams("Plain", eventParams(6));
+    controller->processEventWithParams("Other", eventParams(7));
+    settle();
+
+    EXPECT_EQ(partner.callbacks("/score").size(), 2u);  // score 7 as a number and as a string
+    EXPECT_EQ(partner.callbacks("/any").size(), 2u);    // score 6 and no score: only the plain Level key
+    EXPECT_EQ(partner.callbacks("/later").size(), 1u);
+    EXPECT_EQ(partner.callbacks("/plain").size(), 1u);
+    EXPECT_EQ(partner.callbackCount(), 6u);
+    EXPECT_EQ(urlMapCount(), 0u);
+}
+
+TEST_F(OrreryRelayEventControllerTest, NoSettingsOrAnalyticsDisabledIgnoresTrigger) {
+    controller->processEventWithParams("Level", eventParams(1));
+    auto settings = makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}});
+    settings->setAnalytics(Value::dictionary({{OrreryRelaySettings::kAnalyticsEnabledKey, false}}));
+    store(settings);
+    controller->processEventWithParams("Level", eventParams(2));
+    settle();
+    EXPECT_EQ(partner.callbackCount(), 0u);
+    EXPECT_TRUE(OrreryRelayCallbackReportManager::sharedInstance()->triggers().empty());
+}
+
+TEST_F(OrreryRelayEventControllerTest, MacrosFillUrlAndBodyAndHostileValuesAreNotExpandedAgain) {
+    OrreryGlobalVariableStorage::sharedInstance()->setUserID(std::string("%{event_name}%{publisher_user_id}"));
+    store(makeSettings(
+        {callback(1, partner.url("/get") + "?e=%{event_name}&t=%{event_time_millis}&u=%{publisher_user_id}&g=%{geo_latitude}"
+                                           "&x={event_name}&n=%{no_such}&c=%{Event_Name}&d=%{session_duration_millis}"),
+         callback(2, partner.url("/post"), 2, std::string("{\"name\":\"%{event_name}\",\"ts\":%{timestamp_epoch_millis}}"),
+                  Value::dictionary({{"X-Partner", "yes"}})),
+         callback(3, partner.url("/empty"), 2, std::string("{}"))},
+        {{Value("Level_up%{event_name}"), {1, 2, 3}}}));
+    Value params = eventParams(9);
+    params.set("sessionEndTimeForRelay", NSDate::dateWithTimeIntervalSince1970(kSessionStart + 2.5));
+    int64_t nowMillis = static_cast<int64_t>(NSDate::date().timeIntervalSince1970() * 1000.0);
+    controller->processEventWithParams("Level_up%{event_name}", params);
+    settle();
+
+    auto get = partner.callbacks("/get");
+    ASSERT_EQ(get.size(), 1u);
+    EXPECT_EQ(get[0].method, "GET");
+    EXPECT_EQ(get[0].query.value_or(""),
+              "e=Level_up%25%7Bevent_name%7D&t=" + std::to_string(nowMillis) +
+                  "&u=%25%7Bevent_name%7D%25%7Bpublisher_user_id%7D&g=&x=&n=&c=&d=2500");
+    EXPECT_EQ(get[0].header("Content-Type"), "application/octet-stream");
+    EXPECT_TRUE(get[0].body.empty());
+
+    auto post = partner.callbacks("/post");
+    ASSERT_EQ(post.size(), 1u);
+    EXPECT_EQ(post[0].method, "POST");
+    EXPECT_EQ(post[0].body, "{\"name\":\"Level_up%{event_name}\",\"ts\":1450000000000}");
+    EXPECT_EQ(post[0].header("X-Partner"), "yes");
+    EXPECT_FALSE(post[0].header("Content-Type").has_value());
+
+    auto empty = partner.callbacks("/empty");
+    ASSERT_EQ(empty.size(), 1u);
+    EXPECT_TRUE(empty[0].body.empty());
+}
+
+TEST_F(OrreryRelayEventControllerTest, FailingPartnerIsRetriedWithTriplingDelaysUntilTheLimit) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 3));
+    partner.script("/cb", {Answer::withStatus(500, "oops"), Answer::drop(), Answer::withStatus(404, "gone")});
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    ASSERT_EQ(partner.callbacks("/cb").size(), 1u);
+    EXPECT_EQ(controller->armedTimerCount(), 1u);
+
+    driver().advance(89);
+    settle();
+    EXPECT_EQ(partner.callbacks("/cb").size(), 1u);
+    driver().advance(1);  // 90 s after the first failure
+    settle();
+    EXPECT_EQ(partner.callbacks("/cb").size(), 2u);
+    driver().advance(269);
+    settle();
+    EXPECT_EQ(partner.callbacks("/cb").size(), 2u);
+    driver().advance(1);  // 270 s after the second
+    settle();
+    EXPECT_EQ(partner.callbacks("/cb").size(), 3u);
+    driver().advance(100000);
+    settle();
+    EXPECT_EQ(partner.callbacks("/cb").size(), 3u);
+    EXPECT_EQ(urlMapCount(), 0u);
+    EXPECT_EQ(controller->armedTimerCount(), 0u);
+
+    auto attempts = reportedAttempts();
+    ASSERT_EQ(attempts.size(), 3u);
+    EXPECT_EQ(attempts[0]->attemptNumber(), 1);
+    EXPECT_EQ(attempts[0]->httpStatus(), 500);
+    EXPECT_EQ(attempts[0]->requestState(), OrreryRelayRequestStateFailed);
+    ASSERT_TRUE(attempts[0]->responseBody());
+    EXPECT_EQ(attempts[0]->responseBody()->toString(), "oops");
+    EXPECT_FALSE(attempts[0]->finalAttempt());
+    EXPECT_EQ(attempts[1]->attemptNumber(), 2);
+    EXPECT_EQ(attempts[1]->httpStatus(), 0);
+    EXPECT_EQ(attempts[1]->requestState(), OrreryRelayRequestStateFailed);
+    EXPECT_EQ(attempts[2]->attemptNumber(), 3);
+    EXPECT_EQ(attempts[2]->httpStatus(), 404);
+    EXPECT_TRUE(attempts[2]->finalAttempt());
+}
+
+TEST_F(OrreryRelayEventControllerTest, SuccessIsFinalAndLeavesNothingWaiting) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}));
+    partner.scriptStatuses("/cb", {204});
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    auto attempts = reportedAttempts();
+    ASSERT_EQ(attempts.size(), 1u);
+    EXPECT_TRUE(attempts[0]->finalAttempt());
+    EXPECT_EQ(attempts[0]->requestState(), OrreryRelayRequestStateSucceeded);
+    EXPECT_EQ(attempts[0]->httpStatus(), 204);
+    EXPECT_EQ(urlMapCount(), 0u);
+    EXPECT_EQ(controller->armedTimerCount(), 0u);
+}
+
+TEST_F(OrreryRelayEventControllerTest, ZeroRetriesOrRemovedSettingsMakeTheFirstFailureFinal) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 0));
+    partner.scriptStatuses("/cb", {503});
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    driver().advance(1000);
+    settle();
+    EXPECT_EQ(partner.callbacks("/cb").size(), 1u);
+    auto attempts = reportedAttempts();
+    ASSERT_EQ(attempts.size(), 1u);
+    EXPECT_TRUE(attempts[0]->finalAttempt());
+    EXPECT_EQ(urlMapCount(), 0u);
+}
+
+TEST_F(OrreryRelayEventControllerTest, DelaysSaturateInsteadOfOverflowing) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 1000));
+    partner.scriptStatuses("/cb", {500});
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    // Each retry waits three times longer; after 19 failures the delay is at its ceiling.
+    double delay = 30;
+    for (int i = 0; i < 19; ++i) {
+        delay = std::min(delay * 3, 2147483647.0);
+        if (delay > OrreryRelayEventController::kExpirationSeconds) break;
+        driver().advance(delay);
+        settle();
+    }
+    size_t sent = partner.callbacks("/cb").size();
+    EXPECT_GE(sent, 8u);
+    // The next delay lies past the 3-day expiry: the attempt is dropped, never sent again.
+    driver().advance(OrreryRelayEventController::kExpirationSeconds * 3.0);
+    settle();
+    EXPECT_EQ(partner.callbacks("/cb").size(), sent);
+    EXPECT_EQ(urlMapCount(), 0u);
+}
+
+TEST_F(OrreryRelayEventControllerTest, UnreachableFailureWaitsAndOverlappingPassesSendOnce) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 5));
+    partner.script("/cb", {Answer::stall(Answer::withStatus(500)), Answer::ok()});
+    controller->processEventWithParams("Level", eventParams(1));
+    ASSERT_TRUE(driver().runUntil([&] { return partner.server().stalledCount() == 1; }, 5));
+    platform::testing::NetworkConditions::set(NetworkState::None);
+    partner.server().releaseStalled();
+    settle();
+    // The answer arrives while unreachable: no timer, the attempt waits.
+    EXPECT_EQ(partner.callbacks("/cb").size(), 1u);
+    EXPECT_EQ(controller->armedTimerCount(), 0u);
+    EXPECT_EQ(urlMapCount(), 1u);
+    controller->networkStatusChanged(NSNotification());
+    settle();
+    EXPECT_EQ(partner.callbacks("/cb").size(), 1u);
+
+    platform::testing::NetworkConditions::set(NetworkState::WiFi);
+    // Become-active and reachability passes from several threads at once.
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back([this, i] {
+            if (i % 2) controller->appWillResume(NSNotification());
+            else controller->firePendingUrlsOnNetworkAvailability();
+        });
+    for (auto& t : threads) t.join();
+    settle();
+    EXPECT_EQ(partner.callbacks("/cb").size(), 2u);
+    EXPECT_EQ(urlMapCount(), 0u);
+    driver().advance(10000);
+    settle();
+    EXPECT_EQ(partner.callbacks("/cb").size(), 2u);
+}
+
+TEST_F(OrreryRelayEventControllerTest, ResendPassCancelsTheArmedTimer) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 5));
+    partner.script("/cb", {Answer::withStatus(500), Answer::ok()});
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    EXPECT_EQ(controller->armedTimerCount(), 1u);
+    controller->firePendingUrlsOnNetworkAvailability();
+    settle();
+    EXPECT_EQ(partner.callbacks("/cb").size(), 2u);
+    EXPECT_EQ(controller->armedTimerCount(), 0u);
+    driver().advance(1000);
+    settle();
+    EXPECT_EQ(partner.callbacks("/cb").size(), 2u);
+}
+
+TEST_F(OrreryRelayEventControllerTest, ResigningActiveDropsTimersAndExpiredAttemptsAreNotResent) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 5));
+    partner.scriptStatuses("/cb", {500});
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    controller->appWillBackground(NSNotification());
+    EXPECT_EQ(controller->armedTimerCount(), 0u);
+    EXPECT_EQ(OrreryGlobalVariableStorage::sharedInstance()->pendingUrlTimers()->count(), 0u);
+    driver().advance(OrreryRelayEventController::kExpirationSeconds + 1);
+    settle();
+    EXPECT_EQ(partner.callbacks("/cb").size(), 1u);
+    controller->appWillResume(NSNotification());
+    settle();
+    EXPECT_EQ(partner.callbacks("/cb").size(), 1u);
+    EXPECT_EQ(urlMapCount(), 0u);
+}
+
+TEST_F(OrreryRelayEventControllerTest, SessionEndTwiceReusesOneFiringRecord) {
+    store(makeSettings({callback(1, partner.url("/end"))}, {{Value("orrery.session_end"), {1}}}));
+    Value params = Value::dictionary({{"sessionStartTimeForRelay", NSDate::dateWithTimeIntervalSince1970(kSessionStart)},
+                                      {"sessionEndTimeForRelay", NSDate::dateWithTimeIntervalSince1970(kSessionStart + 5)},
+                                      {"totalSessionBgTime", 0}});
+    partner.scriptStatuses("/end", {200});
+    controller->processEventWithParams("orrery.session_end", params);
+    settle();
+    controller->processEventWithParams("orrery.session_end", params);
+    settle();
+    EXPECT_EQ(partner.callbacks("/end").size(), 2u);
+    auto triggers = OrreryRelayCallbackReportManager::sharedInstance()->triggers();
+    ASSERT_EQ(triggers.size(), 1u);
+    EXPECT_EQ(triggers[0]->triggerType(), OrreryRelayTriggerTypeSessionEnd);
+    EXPECT_EQ(triggers[0]->sessionId(), 1450000000000);
+}
+
+TEST_F(OrreryRelayEventControllerTest, BackgroundKeepsAttemptsPreparedUntilActive) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}));
+    NSNotificationCenter::defaultCenter()->postNotificationName(OrreryLifecycle::kDidEnterBackground, nullptr);
+    settle();
+    ASSERT_TRUE(OrreryApplicationState::sharedInstance()->isInBackground());
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    EXPECT_EQ(partner.callbackCount(), 0u);
+    NSNotificationCenter::defaultCenter()->postNotificationName(OrreryLifecycle::kWillEnterForeground, nullptr);
+    settle();
+    controller->fireAllConfigUrls();
+    settle();
+    EXPECT_EQ(partner.callbackCount(), 1u);
+}
+
+TEST_F(OrreryRelayEventControllerTest, EventNamesAndIndexes) {
+    EXPECT_EQ(OrreryRelayEventController::relayEventEnumToString(3), "orrery.app_install");
+    EXPECT_EQ(OrreryRelayEventController::relayEventEnumToString(9), "unknown");
+    EXPECT_EQ(OrreryRelayEventController::relayEventStringToEnum(std::string("orrery.session_end")), 2);
+    EXPECT_EQ(OrreryRelayEventController::relayEventStringToEnum(std::nullopt), 0);
+    Value filled = controller->substituteParamsInDictionary(
+        Value::dictionary({{"a", "x%{k}"}, {"n", 3}, {"list", Value::array({Value::dictionary({{"b", "%{k}"}})})}}),
+        Value::dictionary({{"%{k}", "V"}}), OrreryRelayEventController::kMacroPattern);
+    EXPECT_EQ(filled["a"].stringValue(), "xV");
+    EXPECT_EQ(filled["n"].integerValue(), 3);
+    EXPECT_EQ(filled["list"].at(0)["b"].stringValue(), "V");
+}
+
+}  // namespace

@@ -1,0 +1,162 @@
+// The report manager and the report sender end to end: the report a Relay
+// endpoint receives checked field by field and its trigger block byte for
+// byte, records forgotten only once reported, opt-out, retransmission of
+// blocks after a failed post, batching, and the archive across a restart.
+#include "analytics/relay/tests/RelayControllerTestSupport.h"
+
+namespace {
+
+using simulator::Answer;
+
+class OrreryRelayReportingTest : public RelayControllerTest {
+protected:
+    Ref<OrreryRelayCBReportSender> sender() { return OrreryRelayCBReportSender::instance(); }
+    size_t storedBlocks() {
+        auto index = sender()->relayCBReportDataIndex();
+        return index ? index->notSentBlocksForDataKey(OrreryRelayCBReportSender::relayCBReportDataKey()).size() : 0;
+    }
+};
+
+TEST_F(OrreryRelayReportingTest, ReportCarriesEveryOutcomeAndIsPostedOnceThresholdIsReached) {
+    store(makeSettings({callback(11, partner.url("/cb"))}, {{Value("Level"), {11}}}, 2, 2));
+    partner.script("/cb", {Answer::withStatus(500, "bad"), Answer::ok()});
+    controller->processEventWithParams("Level", eventParams(70000));
+    settle();
+    driver().advance(90);
+    settle();
+
+    auto reports = relay.reports();
+    ASSERT_EQ(reports.size(), 1u);
+    ASSERT_TRUE(reports[0].report) << reports[0].error;
+    const auto& report = *reports[0].report;
+    EXPECT_EQ(reports[0].request.header("content-type"), "application/octet-stream");
+    EXPECT_TRUE(report.checksumMatches);
+    EXPECT_EQ(report.apiKey, kApiKey);
+    EXPECT_EQ(report.appVersion, kAppVersion);
+    EXPECT_EQ(report.agentVersion, 187);
+    ASSERT_EQ(report.triggers.size(), 1u);
+    const auto& trigger = report.triggers[0];
+    EXPECT_EQ(trigger.triggerType, 4);
+    EXPECT_EQ(trigger.sessionId, 1450000000000);
+    EXPECT_EQ(trigger.eventOccurrenceId, 70000 & 0xFFFF);
+    EXPECT_EQ(trigger.eventName, "Level");
+    ASSERT_EQ(trigger.callbacks.size(), 1u);
+    ASSERT_EQ(trigger.callbacks[0].attempts.size(), 2u);
+
+    // The trigger block byte for byte, written independently.
+    const auto& a = trigger.callbacks[0].attempts;
+    Bytes expected;
+    expected.u16(4).u64(1450000000000).u64(trigger.sessionOffset).u8(1).u16(70000 & 0xFFFF).str("Level").u16(1);
+    expected.u64(11).str(partner.url("/cb")).u16(2);
+    expected.u16(1).u64(1450000000000).u64(a[0].sessionOffset).u8(0).u16(500).u16(4).str("bad").u16(0).u32(a[0].duration);
+    expected.u16(2).u64(1450000000000).u64(a[1].sessionOffset).u8(1).u16(200).u16(1).u16(0).u32(a[1].duration);
+    const std::string& body = reports[0].request.body;
+    EXPECT_NE(body.find(expected.string()), std::string::npos) << hexOf(body);
+    EXPECT_EQ(body.size() - 4 - body.find(expected.string()), expected.string().size());
+    EXPECT_EQ(a[1].duration, 90);
+
+    // Final attempt reported: the record is gone, from memory and from the archive; the block too.
+    auto manager = OrreryRelayCallbackReportManager::sharedInstance();
+    EXPECT_TRUE(manager->triggers().empty());
+    EXPECT_TRUE(manager->savedTriggers().empty());
+    EXPECT_EQ(manager->totalAttemptCount(), 0u);
+    EXPECT_EQ(storedBlocks(), 0u);
+}
+
+TEST_F(OrreryRelayReportingTest, CallbackRecordStaysUntilItsFinalAttemptIsReported) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 3, 1));
+    partner.script("/cb", {Answer::withStatus(500), Answer::withStatus(500), Answer::ok()});
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    driver().advance(90);
+    settle();
+    driver().advance(270);
+    settle();
+    auto reports = relay.reports();
+    ASSERT_EQ(reports.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        ASSERT_TRUE(reports[i].report);
+        ASSERT_EQ(reports[i].report->triggers.size(), 1u);
+        const auto& attempts = reports[i].report->triggers[0].callbacks.at(0).attempts;
+        ASSERT_EQ(attempts.size(), 1u);
+        EXPECT_EQ(attempts[0].attemptNumber, i + 1);
+        EXPECT_EQ(attempts[0].finalAttempt, i == 2);
+    }
+    EXPECT_TRUE(OrreryRelayCallbackReportManager::sharedInstance()->triggers().empty());
+}
+
+TEST_F(OrreryRelayReportingTest, NoSettingsMeansNoReportAndOptOutEmptiesMemoryAndFile) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 0, 1));
+    partner.scriptStatuses("/cb", {200});
+    OrreryGlobalVariableStorage::sharedInstance()->setUserOptedOut(true);
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    auto manager = OrreryRelayCallbackReportManager::sharedInstance();
+    manager->waitForArchiving();
+    EXPECT_TRUE(relay.reports().empty());
+    EXPECT_TRUE(manager->triggers().empty());
+    EXPECT_EQ(manager->totalAttemptCount(), 0u);
+    EXPECT_TRUE(manager->savedTriggers().empty());
+}
+
+TEST_F(OrreryRelayReportingTest, FailedPostKeepsBlocksForRetransmission) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 0, 1));
+    partner.scriptStatuses("/cb", {200});
+    relay.setReportAnswer(Answer::drop());
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    EXPECT_EQ(relay.reports().size(), 1u);
+    EXPECT_EQ(storedBlocks(), 1u);
+    // Attempts were stored with the sender, so the manager forgot them.
+    EXPECT_TRUE(OrreryRelayCallbackReportManager::sharedInstance()->triggers().empty());
+
+    relay.setReportAnswer(Answer::withStatus(500));
+    auto s = sender();
+    dispatch_async(sessionQueue, [s] { s->performRetransmitNotSentBlocks(); });
+    settle();
+    auto reports = relay.reports();
+    ASSERT_EQ(reports.size(), 2u);
+    ASSERT_TRUE(reports[1].report);
+    EXPECT_EQ(reports[1].report->triggers.size(), 1u);
+    // Any answer removes the blocks.
+    EXPECT_EQ(storedBlocks(), 0u);
+}
+
+TEST_F(OrreryRelayReportingTest, RetransmissionBatchesWithinTheSizeLimit) {
+    auto s = sender();
+    dispatch_sync(sessionQueue, [&] {
+        EXPECT_TRUE(s->storeRelayCBReportData(NSData(std::vector<uint8_t>(300000, 1)), "G1"));
+        EXPECT_TRUE(s->storeRelayCBReportData(NSData(std::vector<uint8_t>(150000, 2)), "G2"));
+        EXPECT_TRUE(s->storeRelayCBReportData(NSData(std::vector<uint8_t>(100000, 3)), "G3"));
+    });
+    store(makeSettings({}, {}));
+    dispatch_async(sessionQueue, [s] { s->retransmitNotSentBlocks(); });
+    settle();
+    auto reports = relay.reports();
+    ASSERT_EQ(reports.size(), 2u);
+    std::vector<size_t> sizes = {reports[0].request.body.size(), reports[1].request.body.size()};
+    std::sort(sizes.begin(), sizes.end());
+    EXPECT_GT(sizes[1], 450000u);
+    EXPECT_LT(sizes[1], 451000u);
+    EXPECT_GT(sizes[0], 100000u);
+    EXPECT_LT(sizes[0], 101000u);
+    EXPECT_EQ(storedBlocks(), 0u);
+}
+
+TEST_F(OrreryRelayReportingTest, PendingRecordsSurviveARestartOfTheManager) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 3, 1000));
+    partner.scriptStatuses("/cb", {500});
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    OrreryRelayCallbackReportManager::cleanup();
+    auto manager = OrreryRelayCallbackReportManager::sharedInstance();
+    auto triggers = manager->triggers();
+    ASSERT_EQ(triggers.size(), 1u);
+    EXPECT_EQ(manager->totalAttemptCount(), 1u);
+    auto attempts = triggers[0]->callbacks().at(0)->attempts();
+    ASSERT_EQ(attempts.size(), 1u);
+    EXPECT_EQ(attempts[0]->httpStatus(), 500);
+    EXPECT_FALSE(attempts[0]->beingFired());
+}
+
+}  // namespace
