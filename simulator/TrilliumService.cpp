@@ -36,8 +36,12 @@ std::string jsonString(std::string_view text) {
 template <class T, class F>
 std::string jsonArray(const std::vector<T>& items, F render) {
     std::string text = "[";
-    for (size_t i = 0; i < items.size(); ++i) text += (i ? "," : "") + render(items[i]);
-    return text + "]";
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i) text += ',';
+        text += render(items[i]);
+    }
+    text += ']';
+    return text;
 }
 
 TrilliumRequest decorate(const RecordedRequest& request) {

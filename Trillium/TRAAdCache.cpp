@@ -1,0 +1,106 @@
+#include "Trillium/TRAAdCache.h"
+
+#include "Trillium/TRAAdSDKUtils.h"
+#include "Trillium/TRALog.h"
+#include "Trillium/TRAVisualCache.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIWindow.h"
+
+Ref<TRAAdCache> TRAAdCache::sharedInstance() {
+    static Ref<TRAAdCache> shared = [] {
+        auto cache = NSObject::alloc<TRAAdCache>();
+        cache->loadDBFromLocalData();
+        return cache;
+    }();
+    return shared;
+}
+
+Ref<TRACacheAdLoader> TRAAdCache::loaderForKey(const TRACacheKey& key, bool create) {
+    for (const auto& [k, loader] : db_)
+        if (k->isEqualToKey(key)) return loader;
+    if (!create) return nullptr;
+    auto copy = NSObject::alloc<TRACacheKey>()->initWithAdType(key.adType(), key.eventType());
+    auto loader = NSObject::alloc<TRACacheAdLoader>()->initWithKey(copy);
+    db_.emplace_back(copy, loader);
+    return loader;
+}
+
+bool TRAAdCache::containsAd(const TRACacheKey& key, const Ref<TRAAd>& ad) const {
+    for (const auto& [k, loader] : db_)
+        if (k->isEqualToKey(key)) return ad && loader->internalAd() == ad;
+    return false;
+}
+
+void TRAAdCache::removeAd(const TRACacheKey& key, const Ref<TRAAd>& ad) {
+    for (const auto& [k, loader] : db_)
+        if (k->isEqualToKey(key) && ad && loader->internalAd() == ad) loader->setInternalAd(nullptr);
+    saveDBToLocalData();
+}
+
+void TRAAdCache::saveDBToLocalData() {
+    Value::Array entries;
+    for (const auto& [key, loader] : db_)
+        if (loader->internalAd())
+            entries.push_back(Value::dictionary({{"key", Value(key)}, {"ad", Value(loader->internalAd())}}));
+    NSUserDefaults::standardUserDefaults()->setObject(
+        Value(NSKeyedArchiver::archivedDataWithRootObject(Value(std::move(entries)))), kCacheDbKey);
+}
+
+void TRAAdCache::loadDBFromLocalData() {
+    Value stored = NSUserDefaults::standardUserDefaults()->objectForKey(kCacheDbKey);
+    if (stored.isNull()) return;
+    if (!stored.isData()) {
+        TRALog::error("Stored ad cache is not an archive; it is ignored.");
+        return;
+    }
+    Value entries = NSKeyedUnarchiver::unarchiveObjectWithData(*stored.data());
+    if (!entries.isArray()) {
+        TRALog::error("Stored ad cache cannot be read; it is ignored.");
+        return;
+    }
+    auto files = NSFileManager::defaultManager();
+    for (const Value& entry : *entries.array()) {
+        auto key = entry["key"].object<TRACacheKey>();
+        auto ad = entry["ad"].object<TRAAd>();
+        if (!key || !ad) continue;
+        // A video ad whose file has gone cannot be shown.
+        auto prefs = ad->videoPref();
+        auto path = prefs ? prefs->videoPath() : std::nullopt;
+        if (prefs && (!path || !files->fileExistsAtPath(*path))) continue;
+        loaderForKey(*key, true)->setInternalAd(ad);
+    }
+}
+
+void TRAAdCache::clearCacheDB() {
+    CacheDb kept, dropped;
+    for (auto& entry : db_) (entry.first->eventType() == 2 ? kept : dropped).push_back(entry);
+    db_ = std::move(kept);
+    auto error = TRAAdSDKUtils::createErrorWithDescription("The ad cache was cleared");
+    for (const auto& [key, loader] : dropped)
+        if (loader->isLoading()) loader->cancelWithError(error);
+    if (visualCache_) visualCache_->reloadData();
+}
+
+void TRAAdCache::showVisualCacheDB() {
+    auto window = UIApplication::sharedApplication()->keyWindow();
+    auto top = TRAAdSDKUtils::topViewControllerWithRootViewController(window ? window->rootViewController() : nullptr);
+    if (!top) {
+        TRALog::error("No view controller to show the ad cache on.");
+        return;
+    }
+    auto view = top->view();
+    if (!visualCache_) {
+        visualCache_ = NSObject::alloc<TRAVisualCache>();
+        visualCache_->initWithFrame(view->bounds());
+    }
+    visualCache_->reloadData();
+    visualCache_->removeFromSuperview();
+    view->addSubview(visualCache_);
+}
+
+void TRAAdCache::hideVisualCacheDB() {
+    if (visualCache_) visualCache_->removeFromSuperview();
+}

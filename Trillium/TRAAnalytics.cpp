@@ -1,0 +1,105 @@
+#include "Trillium/TRAAnalytics.h"
+
+#include "Trillium/TRAAdSDKUtils.h"
+#include "Trillium/TRAAdapptManager.h"
+#include "Trillium/TRALog.h"
+#include "Trillium/TRAMetadata.h"
+#include "Trillium/TRATransportHttp.h"
+#include "Trillium/TRATrilliumSDK.h"
+#include "Trillium/TRAWireContract.h"
+#include "platform/foundation/NSDate.h"
+#include "platform/foundation/NSUUID.h"
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/runtime/SaturatingCast.h"
+
+namespace {
+
+// The stored queue: an array of {"id": <uuid>, "url": <text>}; anything else
+// in it is dropped.
+Value::Array storedQueue() {
+    auto stored = NSUserDefaults::standardUserDefaults()->arrayForKey(TRAAnalytics::kQueueKey);
+    Value::Array queue;
+    if (!stored) return queue;
+    for (const Value& entry : *stored)
+        if (entry["id"].isString() && entry["url"].isString()) queue.push_back(entry);
+    return queue;
+}
+
+void storeQueue(const Value::Array& queue) {
+    NSUserDefaults::standardUserDefaults()->setObject(Value(queue), TRAAnalytics::kQueueKey);
+}
+
+}  // namespace
+
+Ref<TRAAnalytics> TRAAnalytics::shared() {
+    static Ref<TRAAnalytics> instance = NSObject::alloc<TRAAnalytics>();
+    return instance;
+}
+
+void TRAAnalytics::sendAnalyticsURLWithCategory(int64_t category, const std::optional<std::string>& details,
+                                                const std::string& value, const std::optional<std::string>& dParams) {
+    auto metadata = TRAMetadata::sharedMetadata();
+    if (!metadata->isAnalyticsEnabled()) {
+        TRALog::infof("Analytics are switched off; event of category %lld not sent.", category);
+        return;
+    }
+    auto sdk = TRATrilliumSDK::sharedInstance();
+    auto escape = TRAAdSDKUtils::escapeQueryValue;
+    std::string url = metadata->getAnalyticsHost() + TRAWire::kAnalyticsPath + "?";
+    url += NSString::stringWithFormat("category=%lld", category);
+    url += "&value=" + escape(value);
+    if (details) url += "&details=" + escape(*details);
+    if (dParams) url += "&d=" + escape(*dParams);
+    url += "&publisherId=" + escape(sdk->devID().value_or(""));
+    url += "&productId=" + escape(sdk->appID().value_or(""));
+    url += "&sdkVersion=" + escape(TRAWire::kSdkVersion);
+    url += std::string("&os=") + TRAWire::kOs;
+    url += "&clientSessionId=" + escape(TRAAdapptManager::clientSessionId());
+    url += NSString::stringWithFormat(
+        "&timestamp=%lld", platform::saturatingCast<int64_t>(NSDate::date().timeIntervalSince1970() * 1000));
+    // The new event goes at once; older ones wait for the next sendPendingEvents.
+    shared()->send(shared()->enqueue(url), url);
+}
+
+void TRAAnalytics::sendPendingEvents() { shared()->flush(); }
+
+size_t TRAAnalytics::queuedEventCount() { return storedQueue().size(); }
+
+std::string TRAAnalytics::enqueue(const std::string& url) {
+    Value::Array queue = storedQueue();
+    while (queue.size() >= kMaximumQueuedEvents) {
+        TRALog::error("Analytics queue is full; the oldest event is dropped.");
+        inFlight_.erase(queue.front()["id"].stringValue());
+        queue.erase(queue.begin());
+    }
+    std::string identifier = NSUUID::UUID()->UUIDString();
+    queue.push_back(Value::dictionary({{"id", identifier}, {"url", url}}));
+    storeQueue(queue);
+    return identifier;
+}
+
+void TRAAnalytics::flush() {
+    if (!TRAMetadata::sharedMetadata()->isAnalyticsEnabled()) return;
+    for (const Value& entry : storedQueue()) send(*entry["id"].string(), *entry["url"].string());
+}
+
+void TRAAnalytics::send(const std::string& identifier, const std::string& url) {
+    if (!inFlight_.insert(identifier).second) return;
+    Weak<TRAAnalytics> weak = self<TRAAnalytics>();
+    TRATransportHttp::sendAsynchronousRequest(
+        url, [weak, identifier](Ref<NSHTTPURLResponse> http, std::optional<NSData>, Ref<NSError> error) {
+            auto analytics = weak.lock();
+            if (!analytics) return;
+            // A server error may pass; anything else it answered is final.
+            bool delivered = !error && (!http || http->statusCode() < 500);
+            analytics->finished(identifier, delivered);
+        });
+}
+
+void TRAAnalytics::finished(const std::string& identifier, bool delivered) {
+    inFlight_.erase(identifier);
+    if (!delivered) return;
+    Value::Array queue = storedQueue();
+    std::erase_if(queue, [&](const Value& entry) { return *entry["id"].string() == identifier; });
+    storeQueue(queue);
+}

@@ -1,0 +1,6 @@
+#include "Trillium/TRADisplayHooks.h"
+
+TRADisplayHooks& TRADisplayHooks::shared() {
+    static TRADisplayHooks hooks;
+    return hooks;
+}

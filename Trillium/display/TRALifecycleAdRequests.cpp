@@ -1,0 +1,7 @@
+#include "Trillium/display/TRALifecycleAdRequests.h"
+
+void TRAFixedPlacementRequest::fillApplicationDetails(const std::optional<std::string>& appId,
+                                                      const std::optional<std::string>& devId) {
+    TRABaseRequest::fillApplicationDetails(appId, devId);
+    setPlacement(std::string(placementWord()));
+}

@@ -1,0 +1,28 @@
+#include "Trillium/display/TrilliumDisplayClasses.h"
+
+#include "Trillium/TRADisplayHooks.h"
+#include "Trillium/TrilliumClasses.h"
+#include "Trillium/display/TRAEventAdManager.h"
+#include "Trillium/display/TRAFullScreenAd.h"
+#include "Trillium/display/TRALifecycleAdRequests.h"
+#include "Trillium/display/TRASKStoreProductViewController.h"
+#include "Trillium/display/TRATrilliumAdBasic.h"
+#include "platform/foundation/NSClassRegistry.h"
+
+void registerTrilliumDisplayClasses() {
+    registerTrilliumClasses();
+    NSClassRegistry::registerClass<TRAEventAdManager>();
+    NSClassRegistry::registerClass<TRAFixedPlacementRequest>();
+    NSClassRegistry::registerClass<TRAFirstDownloadRequest>();
+    NSClassRegistry::registerClass<TRAReturnAdRequest>();
+    NSClassRegistry::registerClass<TRASplashAdRequest>();
+    NSClassRegistry::registerClass<TRAFullScreenAd>();
+    NSClassRegistry::registerClass<TRATrilliumAdBasic>();
+    NSClassRegistry::registerClass<TRASKStoreProductViewController>();
+
+    auto& hooks = TRADisplayHooks::shared();
+    hooks.eventAdManager = []() -> Ref<TRAEventAdManaging> { return TRAEventAdManager::sharedInstance(); };
+    hooks.fullScreenAd = [](int64_t adType, int64_t eventType) -> Ref<TRAHtmlAd> {
+        return NSObject::alloc<TRAFullScreenAd>()->initWithAdType(adType, eventType);
+    };
+}

@@ -1,0 +1,9 @@
+// Registers the Trillium client's display-side classes (lifecycle manager,
+// lifecycle requests, full-screen ad objects, store sheet) with the class
+// registry, and plugs them into the core's display slots, so that the entry
+// point brings the lifecycle manager into being and the ad cache loads
+// full-screen ads. Also registers the core's classes. Call before the entry
+// point is first used.
+#pragma once
+
+void registerTrilliumDisplayClasses();
