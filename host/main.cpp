@@ -1,26 +1,31 @@
-// The host program: starts the platform and the main run loop as the
-// application does, prints its start-up and exits. The clients' start-up is
-// added here as they come into being.
+// The host program: plays the application's side of start-up and of its
+// lifecycle against the clients' services and records what passes. See
+// ScenarioRunner for the scenario and HostOptions for the options.
+#include <csignal>
 #include <cstdio>
+#include <string>
+#include <vector>
 
-#include "platform/foundation/NSBundle.h"
-#include "platform/foundation/Platform.h"
-#include "platform/runtime/NSRunLoop.h"
-#include "platform/runtime/NSTimer.h"
+#include "host/HostOptions.h"
+#include "host/ScenarioRunner.h"
 
-int main(int, char**) {
-    platform::PlatformOptions options;
-    Platform::initialize(options);
-    std::printf("host: platform started, home %s\n", Platform::homeDirectory().c_str());
-    std::printf("host: bundle %s\n", Platform::bundlePath().c_str());
+namespace {
+void onSignal(int) { ScenarioRunner::requestQuit(); }
+}  // namespace
 
-    // Leave the main run loop at its first pass: there is no application yet.
-    platform::runtime::postToMainThread([] {
-        std::printf("host: main run loop running\n");
-        platform::runtime::stopMainRunLoop();
-    });
-    NSRunLoop::mainRunLoop()->run();
-    std::printf("host: main run loop stopped\n");
-    Platform::shutdown();
-    return 0;
+int main(int argc, char** argv) {
+    HostOptions options;
+    HostOptionsParse parse = parseHostOptions(std::vector<std::string>(argv + 1, argv + argc), options);
+    if (parse.outcome == HostOptionsParse::Outcome::Help) {
+        std::fputs(parse.message.c_str(), stdout);
+        return 0;
+    }
+    if (parse.outcome == HostOptionsParse::Outcome::Error) {
+        std::fprintf(stderr, "host: %s\n\n%s", parse.message.c_str(), hostUsage().c_str());
+        return 2;
+    }
+    // An interrupted run still quits the application properly and writes its output.
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    return ScenarioRunner(options).run();
 }

@@ -1,0 +1,72 @@
+#include "host/HostAppDelegate.h"
+
+#include "Trillium/TRATrilliumSDK.h"
+#include "analytics/Orrery.h"
+#include "platform/ui/UIScreen.h"
+#include "platform/ui/UIViewController.h"
+#include "tamarind/TamarindAdRegistration.h"
+
+Ref<HostAppDelegate> HostAppDelegate::initWithOptions(const HostOptions& options, Timeline* timeline) {
+    options_ = options;
+    timeline_ = timeline;
+    return self<HostAppDelegate>();
+}
+
+bool HostAppDelegate::applicationDidFinishLaunchingWithOptions(const Ref<UIApplication>& application, const Value&) {
+    timeline_->add("delegate", "application:didFinishLaunchingWithOptions:");
+
+    // The Trillium entry point first: making it brings its lifecycle manager
+    // into being, which must hear the launch notification that follows.
+    auto trillium = TRATrilliumSDK::sharedInstance();
+    call("TRATrilliumSDK sharedInstance");
+    trillium->setAppID(options_.trilliumAppId);
+    call("TRATrilliumSDK setAppID: " + options_.trilliumAppId);
+    trillium->setDevID(options_.trilliumDevId);
+    call("TRATrilliumSDK setDevID: " + options_.trilliumDevId);
+    trillium->disableReturnAd();
+    call("TRATrilliumSDK disableReturnAd");
+
+    hostReachability_ = SCNetworkReachabilityCreateWithName(options_.reachabilityHost);
+    SCNetworkReachabilityFlags flags = 0;
+    bool known = hostReachability_ && SCNetworkReachabilityGetFlags(hostReachability_, &flags);
+    call("reachability host " + options_.reachabilityHost +
+         (known && (flags & kSCNetworkReachabilityFlagsReachable) ? " (reachable)" : " (not reachable)"));
+
+    Orrery::setCrashReportingEnabled(true);
+    call("Orrery setCrashReportingEnabled: YES");
+    Orrery::setBackgroundSessionEnabled(false);
+    call("Orrery setBackgroundSessionEnabled: NO");
+    // Relay, when the scenario switches it on, is set up just before this
+    // call: the client reads its switch when the session starts.
+    Orrery::startSession(options_.analyticsKey);
+    call("Orrery startSession: " + options_.analyticsKey);
+
+    bool registered = TamarindAdRegistration::sharedRegistration()->setApplicationId(options_.tamarindKey);
+    call("TamarindAdRegistration setApplicationId: " + options_.tamarindKey + (registered ? "" : " (refused)"));
+
+    application->setIdleTimerDisabled(true);
+    call("UIApplication setIdleTimerDisabled: YES");
+
+    // The application's root screen, as its storyboard gives it.
+    window_ = UIWindow::alloc();
+    window_->initWithFrame(UIScreen::mainScreen()->bounds());
+    window_->setRootViewController(UIViewController::alloc()->init());
+    window_->makeKeyAndVisible();
+    return true;
+}
+
+void HostAppDelegate::applicationDidBecomeActive(const Ref<UIApplication>&) {
+    timeline_->add("delegate", "applicationDidBecomeActive:");
+}
+void HostAppDelegate::applicationWillResignActive(const Ref<UIApplication>&) {
+    timeline_->add("delegate", "applicationWillResignActive:");
+}
+void HostAppDelegate::applicationDidEnterBackground(const Ref<UIApplication>&) {
+    timeline_->add("delegate", "applicationDidEnterBackground:");
+}
+void HostAppDelegate::applicationWillEnterForeground(const Ref<UIApplication>&) {
+    timeline_->add("delegate", "applicationWillEnterForeground:");
+}
+void HostAppDelegate::applicationWillTerminate(const Ref<UIApplication>&) {
+    timeline_->add("delegate", "applicationWillTerminate:");
+}

@@ -1,0 +1,131 @@
+// The Relay demo end to end through the client's public calls: prepared
+// before the session starts, run after it, then checked on what both
+// services recorded: one configuration request, the partner failing and
+// retried after its delay on the virtual clock, and the callback report
+// listing both attempts.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "analytics/Orrery.h"
+#include "host/relay_demo/RelayDemo.h"
+#include "platform/testing/PlatformTest.h"
+
+namespace {
+
+class RelayDemoTest : public platform::testing::PlatformTest {
+protected:
+    std::vector<std::string> lines() {
+        std::scoped_lock lock(mutex_);
+        return lines_;
+    }
+    bool told(const std::string& text) {
+        for (const auto& line : lines())
+            if (line.find(text) != std::string::npos) return true;
+        return false;
+    }
+    RelayDemo::TimelineSink sink() {
+        return [this](const std::string& line) {
+            std::scoped_lock lock(mutex_);
+            lines_.push_back(line);
+        };
+    }
+    static std::string readFile(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+TEST_F(RelayDemoTest, ConfigurationRetriedPartnerAndReportOnTheVirtualClock) {
+    RelayDemo demo(sink());
+    ASSERT_TRUE(demo.prepare());
+    Orrery::startSession("RELAY-DEMO-KEY");
+    const std::string outDir = home() + "/out";
+    RelayDemoResult result = demo.run(driver(), outDir);
+
+    EXPECT_TRUE(result.configured);
+    EXPECT_TRUE(result.eventMatched);
+    EXPECT_TRUE(result.retried);
+    EXPECT_TRUE(result.reportPosted);
+    EXPECT_EQ(result.partnerAttempts, 2);
+
+    // One configuration request, decoded with the key the session started with.
+    auto configRequests = demo.relayService().configRequests();
+    ASSERT_EQ(configRequests.size(), 1u);
+    ASSERT_TRUE(configRequests[0].decoded) << configRequests[0].error;
+    EXPECT_EQ(configRequests[0].decoded->projectKey, "RELAY-DEMO-KEY");
+
+    // The partner: 500, then 200 after the first retry delay of the virtual clock.
+    auto calls = demo.partner().callbacks(RelayDemo::kCallbackPath);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].method, "GET");
+    EXPECT_EQ(calls[0].query.value_or("").rfind("event=sighting_logged&at=", 0), 0u);
+    EXPECT_EQ(calls[0].response.rfind("HTTP/1.1 500", 0), 0u);
+    EXPECT_EQ(calls[1].response.rfind("HTTP/1.1 200", 0), 0u);
+    ASSERT_EQ(result.attempts.size(), 2u);
+    EXPECT_EQ(result.attempts[0].status, 500);
+    EXPECT_EQ(result.attempts[1].status, 200);
+    EXPECT_EQ(result.retryDelaySeconds, 90);
+    EXPECT_DOUBLE_EQ(result.attempts[1].virtualTime - result.attempts[0].virtualTime, 90);
+
+    // One report, listing both attempts of the callback under the event.
+    auto reports = demo.relayService().reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].request.path, "/pcr.do");
+    EXPECT_EQ(result.reportBytes, reports[0].request.body.size());
+    ASSERT_TRUE(reports[0].report) << reports[0].error;
+    const auto& report = *reports[0].report;
+    EXPECT_TRUE(report.checksumMatches);
+    EXPECT_EQ(report.apiKey, "RELAY-DEMO-KEY");
+    ASSERT_EQ(report.triggers.size(), 1u);
+    EXPECT_EQ(report.triggers[0].triggerType, 4);
+    EXPECT_EQ(report.triggers[0].eventName, RelayDemo::kEventName);
+    ASSERT_EQ(report.triggers[0].callbacks.size(), 1u);
+    const auto& callback = report.triggers[0].callbacks[0];
+    EXPECT_EQ(callback.callbackId, RelayDemo::kCallbackId);
+    EXPECT_EQ(callback.url.rfind(demo.partner().url(RelayDemo::kCallbackPath) + "?event=sighting_logged", 0), 0u);
+    ASSERT_EQ(callback.attempts.size(), 2u);
+    EXPECT_EQ(callback.attempts[0].attemptNumber, 1);
+    EXPECT_EQ(callback.attempts[0].httpStatus, 500);
+    EXPECT_FALSE(callback.attempts[0].finalAttempt);
+    EXPECT_EQ(callback.attempts[0].responseBody.value_or(""), "partner busy");
+    EXPECT_EQ(callback.attempts[1].attemptNumber, 2);
+    EXPECT_EQ(callback.attempts[1].httpStatus, 200);
+    EXPECT_TRUE(callback.attempts[1].finalAttempt);
+    EXPECT_EQ(callback.attempts[1].duration, 90);
+
+    // The traffic on disk, exchange by exchange.
+    EXPECT_EQ(readFile(outDir + "/relay/config-server/000-request.http"),
+              configRequests[0].request.head + configRequests[0].request.body);
+    EXPECT_EQ(readFile(outDir + "/relay/config-server/001-request.http"),
+              reports[0].request.head + reports[0].request.body);
+    EXPECT_EQ(readFile(outDir + "/relay/partner/001-response.http"), calls[1].response);
+    EXPECT_FALSE(std::filesystem::exists(outDir + "/relay/partner/002-request.http"));
+
+    // The timeline tells each step.
+    EXPECT_TRUE(told("configuration fetched (" + std::to_string(configRequests[0].request.body.size()) +
+                     "-byte request, answer 200): 1 callback(s)"));
+    EXPECT_TRUE(told("event matched callback 7"));
+    EXPECT_TRUE(told("partner attempt 1: GET /cb?event=sighting_logged"));
+    EXPECT_TRUE(told("retry armed in 90 s"));
+    EXPECT_TRUE(told("(90 s after the previous one)"));
+    EXPECT_TRUE(told("callback report posted to /pcr.do (" + std::to_string(result.reportBytes) + " bytes, answer 200)"));
+    EXPECT_TRUE(told("#1 500, #2 200 (final)"));
+}
+
+TEST_F(RelayDemoTest, RunWithoutPrepareDoesNothing) {
+    RelayDemo demo(sink());
+    RelayDemoResult result = demo.run(driver());
+    EXPECT_FALSE(result.configured);
+    EXPECT_TRUE(told("not prepared"));
+}
+
+}  // namespace

@@ -1,0 +1,68 @@
+// The host program's command line: values in both spellings, defaults, and
+// clear errors for what cannot be used.
+#include <gtest/gtest.h>
+
+#include "host/HostOptions.h"
+
+namespace {
+
+HostOptionsParse parse(std::vector<std::string> arguments, HostOptions& options) {
+    return parseHostOptions(arguments, options);
+}
+
+}  // namespace
+
+TEST(HostOptionsTest, DefaultsRunTheDemoOnTheVirtualClockIntoOutDemo) {
+    HostOptions options;
+    EXPECT_EQ(parse({}, options).outcome, HostOptionsParse::Outcome::Run);
+    EXPECT_EQ(options.outDir, "out/demo");
+    EXPECT_EQ(options.clock, HostOptions::Clock::Virtual);
+    EXPECT_TRUE(options.trilliumUrl.empty());
+    EXPECT_TRUE(options.homeDir.empty());
+}
+
+TEST(HostOptionsTest, EveryOptionInBothSpellings) {
+    HostOptions options;
+    auto result = parse({"--out", "/tmp/x", "--clock=wall", "--trillium-url", "http://10.0.0.2:8080/ads/1.3",
+                         "--trillium-app-id=A1", "--trillium-dev-id", "D1", "--analytics-key", "K1",
+                         "--tamarind-key=T1", "--reachability-host", "probe.example", "--home", "/tmp/h"},
+                        options);
+    ASSERT_EQ(result.outcome, HostOptionsParse::Outcome::Run) << result.message;
+    EXPECT_EQ(options.outDir, "/tmp/x");
+    EXPECT_EQ(options.clock, HostOptions::Clock::Wall);
+    EXPECT_EQ(options.trilliumUrl, "http://10.0.0.2:8080/ads/1.3/");  // request paths are appended directly
+    EXPECT_EQ(options.trilliumAppId, "A1");
+    EXPECT_EQ(options.trilliumDevId, "D1");
+    EXPECT_EQ(options.analyticsKey, "K1");
+    EXPECT_EQ(options.tamarindKey, "T1");
+    EXPECT_EQ(options.reachabilityHost, "probe.example");
+    EXPECT_EQ(options.homeDir, "/tmp/h");
+}
+
+TEST(HostOptionsTest, HelpAnswersTheUsage) {
+    HostOptions options;
+    auto result = parse({"--out", "x", "--help"}, options);
+    EXPECT_EQ(result.outcome, HostOptionsParse::Outcome::Help);
+    EXPECT_NE(result.message.find("--trillium-url"), std::string::npos);
+}
+
+TEST(HostOptionsTest, UnusableInputIsAnErrorThatSaysWhy) {
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* says;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"--bogus"}, "unknown option: --bogus"},
+             {{"--out"}, "--out needs a value"},
+             {{"--out="}, "--out needs a non-empty value"},
+             {{"--clock", "fast"}, "--clock must be virtual or wall"},
+             {{"--trillium-url", "ftp://x/"}, "not an http(s) URL"},
+             {{"--trillium-url", "not a url"}, "not an http(s) URL"},
+             {{"positional"}, "unknown option: positional"},
+         }) {
+        HostOptions options;
+        auto result = parse(c.arguments, options);
+        EXPECT_EQ(result.outcome, HostOptionsParse::Outcome::Error) << c.says;
+        EXPECT_NE(result.message.find(c.says), std::string::npos) << result.message;
+    }
+}

@@ -1,0 +1,24 @@
+#include "tamarind/TamarindAdRegistration.h"
+
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/runtime/Log.h"
+
+Ref<TamarindAdRegistration> TamarindAdRegistration::sharedRegistration() {
+    static Ref<TamarindAdRegistration> shared = NSObject::alloc<TamarindAdRegistration>();
+    return shared;
+}
+
+bool TamarindAdRegistration::setApplicationId(const std::string& applicationId) {
+    if (applicationId.find_first_not_of(" \t\r\n") == std::string::npos) {
+        platform::logError("TamarindAd [Error]: The application ID must not be empty; it is not registered.");
+        return false;
+    }
+    NSUserDefaults::standardUserDefaults()->setObject(Value(applicationId), kApplicationIdKey);
+    return true;
+}
+
+std::optional<std::string> TamarindAdRegistration::applicationId() const {
+    Value stored = NSUserDefaults::standardUserDefaults()->objectForKey(kApplicationIdKey);
+    if (!stored.isString()) return std::nullopt;
+    return *stored.string();
+}
