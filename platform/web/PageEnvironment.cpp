@@ -1,0 +1,406 @@
+#include "platform/web/PageEnvironment.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <fstream>
+
+#include "platform/foundation/NSString.h"
+#include "platform/net/NSURLConnection.h"
+#include "platform/runtime/Log.h"
+#include "platform/ui/UIScreen.h"
+#include "platform/web/HTMLTree.h"
+#include "platform/web/JSEngine.h"
+#include "platform/web/PageEnvironmentScript.h"
+#include "platform/web/UIWebView.h"
+
+namespace platform::web {
+
+namespace {
+
+// Pending timers one page may hold; more are refused with a log line.
+constexpr size_t kMaximumTimers = 10000;
+// Seconds a page's script file may take to arrive.
+constexpr double kScriptFetchTimeout = 10;
+
+std::string lowercase(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string trimmed(std::string_view s) {
+    auto space = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+    while (!s.empty() && space(s.front())) s.remove_prefix(1);
+    while (!s.empty() && space(s.back())) s.remove_suffix(1);
+    return std::string(s);
+}
+
+// The pieces of a URL as the page's location object shows them.
+Value urlParts(const Ref<NSURL>& url) {
+    const std::string& href = url->absoluteString();
+    std::string scheme = url->scheme();
+    std::string rest = href.substr(scheme.empty() ? 0 : scheme.size() + 1);
+    std::string hash, search, path;
+    if (size_t at = rest.find('#'); at != std::string::npos) {
+        if (at + 1 < rest.size()) hash = rest.substr(at);
+        rest.resize(at);
+    }
+    if (size_t at = rest.find('?'); at != std::string::npos) {
+        if (at + 1 < rest.size()) search = rest.substr(at);
+        rest.resize(at);
+    }
+    bool hierarchical = rest.rfind("//", 0) == 0;
+    if (hierarchical) {
+        size_t slash = rest.find('/', 2);
+        path = slash == std::string::npos ? "/" : rest.substr(slash);
+    } else {
+        path = rest;
+    }
+    std::string hostname = url->host();
+    std::string port = url->port() ? std::to_string(*url->port()) : "";
+    return Value::dictionary({
+        {"href", href},
+        {"protocol", lowercase(scheme) + ":"},
+        {"host", port.empty() ? hostname : hostname + ":" + port},
+        {"hostname", hostname},
+        {"port", port},
+        {"pathname", path},
+        {"search", search},
+        {"hash", hash},
+    });
+}
+
+bool isJavaScriptType(const Value& type) {
+    if (!type.isString()) return true;
+    static const char* const kTypes[] = {
+        "",  "text/javascript", "application/javascript", "text/ecmascript", "application/ecmascript",
+        "application/x-javascript", "application/x-ecmascript", "text/x-javascript", "text/x-ecmascript",
+        "text/jscript", "text/livescript", "text/javascript1.0", "text/javascript1.1", "text/javascript1.2",
+        "text/javascript1.3", "text/javascript1.4", "text/javascript1.5",
+    };
+    std::string t = lowercase(trimmed(*type.string()));
+    return std::find_if(std::begin(kTypes), std::end(kTypes), [&](const char* k) { return t == k; }) != std::end(kTypes);
+}
+
+std::string argString(JSContextRef ctx, size_t argc, const JSValueRef argv[], size_t i) {
+    if (i >= argc) return "";
+    JSStringRef s = JSValueToStringCopy(ctx, argv[i], nullptr);
+    if (!s) return "";
+    std::string out = toUTF8(s);
+    JSStringRelease(s);
+    return out;
+}
+
+double argNumber(JSContextRef ctx, size_t argc, const JSValueRef argv[], size_t i) {
+    return i < argc ? JSValueToNumber(ctx, argv[i], nullptr) : 0;
+}
+
+NavigationKind kindNamed(const std::string& name) {
+    if (name == "link") return NavigationKind::Link;
+    if (name == "frame") return NavigationKind::Frame;
+    if (name == "reload") return NavigationKind::Reload;
+    return NavigationKind::Script;
+}
+
+LogLevel levelNamed(const std::string& name) {
+    if (name == "warn") return LogLevel::Warning;
+    if (name == "error") return LogLevel::Error;
+    return LogLevel::Info;
+}
+
+}  // namespace
+
+std::optional<std::string> readFilePrefix(const std::string& path, size_t maxBytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string data(maxBytes, '\0');
+    in.read(data.data(), static_cast<std::streamsize>(maxBytes));
+    if (in.bad()) return std::nullopt;
+    data.resize(static_cast<size_t>(in.gcount()));
+    // A folder opens but does not read.
+    if (data.empty() && in.fail() && !in.eof()) return std::nullopt;
+    return data;
+}
+
+std::shared_ptr<PageEnvironment> PageEnvironment::install(const Ref<JSContext>& context, PageHost* host) {
+    std::shared_ptr<PageEnvironment> env(new PageEnvironment());
+    env->context_ = context;
+    env->host_ = host;
+    env->documentURL_ = NSURL::URLWithString("about:blank");
+    if (!context || !context->isValid()) return env;
+    std::shared_ptr<ContextCore> core = EngineAccess::core(*context);
+    JSContextRef ctx = core->ctx;
+    Weak<PageEnvironment> weak = env;
+    Weak<ContextCore> weakCore = core;
+
+    JSValue hooks = core->wrap(JSObjectMake(ctx, nullptr, nullptr));
+    JSObjectRef hooksObject = JSValueToObject(ctx, EngineAccess::ref(hooks), nullptr);
+    auto hook = [&](const char* name, NativeFunction fn) {
+        JSObjectSetProperty(ctx, hooksObject, JSString(name).get(), core->makeFunction(std::move(fn)),
+                            kJSPropertyAttributeNone, nullptr);
+    };
+    hook("navigate", [weak](JSContextRef c, JSObjectRef, size_t argc, const JSValueRef argv[], JSValueRef*) {
+        if (auto env = weak.lock()) env->requestNavigation(argString(c, argc, argv, 0), kindNamed(argString(c, argc, argv, 1)));
+        return nullptr;
+    });
+    hook("setTimer", [weak](JSContextRef c, JSObjectRef, size_t argc, const JSValueRef argv[], JSValueRef*) {
+        if (auto env = weak.lock())
+            env->setTimer(static_cast<int64_t>(argNumber(c, argc, argv, 0)), argNumber(c, argc, argv, 1));
+        return nullptr;
+    });
+    hook("clearTimer", [weak](JSContextRef c, JSObjectRef, size_t argc, const JSValueRef argv[], JSValueRef*) {
+        if (auto env = weak.lock()) env->clearTimer(static_cast<int64_t>(argNumber(c, argc, argv, 0)));
+        return nullptr;
+    });
+    hook("log", [](JSContextRef c, JSObjectRef, size_t argc, const JSValueRef argv[], JSValueRef*) {
+        std::string level = argString(c, argc, argv, 0);
+        log(levelNamed(level), "JS " + level + ": " + argString(c, argc, argv, 1));
+        return nullptr;
+    });
+    hook("parseHTML", [](JSContextRef c, JSObjectRef, size_t argc, const JSValueRef argv[], JSValueRef*) {
+        std::string html = argString(c, argc, argv, 0);
+        std::optional<std::string> fragment;
+        if (argc > 1 && JSValueIsString(c, argv[1])) fragment = argString(c, argc, argv, 1);
+        std::string nodes = parseHTMLToNodeList(html, fragment);
+        JSValueRef list = JSValueMakeFromJSONString(c, JSString(nodes).get());
+        return list ? list : JSObjectMakeArray(c, 0, nullptr, nullptr);
+    });
+    hook("resolveURL", [weak, weakCore](JSContextRef c, JSObjectRef, size_t argc, const JSValueRef argv[],
+                                        JSValueRef*) -> JSValueRef {
+        auto env = weak.lock();
+        auto core = weakCore.lock();
+        Ref<NSURL> url = env ? env->resolve(argString(c, argc, argv, 0)) : nullptr;
+        if (!url || !core || !core->alive()) return JSValueMakeNull(c);
+        return core->fromValue(urlParts(url));
+    });
+    hook("viewport", [weak](JSContextRef c, JSObjectRef, size_t, const JSValueRef[], JSValueRef*) -> JSValueRef {
+        auto env = weak.lock();
+        CGSize size = env ? env->viewportSize() : CGSize{};
+        JSValueRef items[] = {JSValueMakeNumber(c, size.width), JSValueMakeNumber(c, size.height)};
+        return JSObjectMakeArray(c, 2, items, nullptr);
+    });
+    hook("userAgent", [](JSContextRef c, JSObjectRef, size_t, const JSValueRef[], JSValueRef*) -> JSValueRef {
+        return JSValueMakeString(c, JSString(UIWebView::userAgent()).get());
+    });
+    hook("reportError", [weak, weakCore](JSContextRef, JSObjectRef, size_t argc, const JSValueRef argv[], JSValueRef*) {
+        auto env = weak.lock();
+        auto core = weakCore.lock();
+        if (core && argc > 0) core->reportException(argv[0], env ? env->documentURL_->absoluteString() : "");
+        return nullptr;
+    });
+    JSObjectSetProperty(ctx, hooksObject, JSString("devicePixelRatio").get(),
+                        JSValueMakeNumber(ctx, UIScreen::mainScreen()->scale()), kJSPropertyAttributeNone, nullptr);
+
+    JSValue prelude = context->evaluateScript(kPageEnvironmentScript, std::string("platform:page_environment.js"));
+    env->env_ = prelude.callWithArguments({hooks, context->globalObject()});
+    if (!env->env_.isObject()) logError("web view: the page environment did not start");
+    env->loadDocument(env->documentURL_, "", [] { return true; });
+    return env;
+}
+
+PageEnvironment::~PageEnvironment() { cancelTimers(); }
+
+void PageEnvironment::detach() {
+    host_ = nullptr;
+    cancelTimers();
+}
+
+void PageEnvironment::cancelTimers() {
+    for (auto& [id, timer] : timers_) timer->invalidate();
+    timers_.clear();
+    if (refreshTimer_) refreshTimer_->invalidate();
+    refreshTimer_ = nullptr;
+}
+
+CGSize PageEnvironment::viewportSize() const { return host_ ? host_->pageViewportSize() : CGSize{}; }
+
+Ref<NSURL> PageEnvironment::resolve(std::string_view text) const {
+    std::string t = trimmed(text);
+    if (t.empty()) return documentURL_;
+    if (Ref<NSURL> url = NSURL::URLWithString(t, documentURL_)) return url;
+    // As browsers do: characters a URL cannot hold are escaped.
+    return NSURL::URLWithString(addPercentEscapes(t, "%#[]"), documentURL_);
+}
+
+bool PageEnvironment::runStep(const std::function<void()>& step) {
+    if (frozen_) return false;
+    uint64_t before = terminationCount();
+    step();
+    if (terminationCount() != before && !frozen_) {
+        frozen_ = true;
+        cancelTimers();
+        log(LogLevel::Warning, "web view: a page script ran too long; the page's other scripts, timers and events are dropped");
+    }
+    return !frozen_;
+}
+
+bool PageEnvironment::loadDocument(const Ref<NSURL>& url, std::string_view html,
+                                   const std::function<bool()>& keepGoing) {
+    auto keep = shared_from_this();
+    std::shared_ptr<void> keepHost = host_ ? host_->pageRetainHost() : nullptr;
+    Ref<JSContext> ctx = context();
+    if (!ctx || !ctx->isValid()) return false;
+    cancelTimers();
+    ++generation_;
+    frozen_ = false;
+    documentURL_ = url;
+
+    std::shared_ptr<ContextCore> core = EngineAccess::core(*ctx);
+    JSValue records = core->wrap(JSValueMakeFromJSONString(core->ctx, JSString(parseHTMLToNodeList(html)).get()));
+    JSValue location = JSValue::valueWithObject(urlParts(url), ctx);
+    Value scripts;
+    runStep([&] { scripts = env_.invokeMethod("commit", {location, records}).toArray(); });
+    records = JSValue();
+
+    for (const Value& script : scripts.isArray() ? *scripts.array() : Value::Array{}) {
+        if (!keepGoing()) return false;
+        if (frozen_) break;
+        if (!isJavaScriptType(script["type"])) continue;
+        if (const std::string* src = script["src"].string()) {
+            Ref<NSURL> scriptURL = resolve(*src);
+            if (trimmed(*src).empty() || !scriptURL) {
+                log(LogLevel::Warning, "web view: script with an unusable src skipped: \"" + *src + "\"");
+                continue;
+            }
+            std::optional<std::string> source = loadScriptSource(scriptURL);
+            if (!source) continue;
+            runStep([&] { ctx->evaluateScript(*source, scriptURL->absoluteString()); });
+        } else {
+            runStep([&] { ctx->evaluateScript(script["text"].stringValue(), url->absoluteString()); });
+        }
+    }
+    if (!keepGoing()) return false;
+    runStep([&] { env_.invokeMethod("interactive", {}); });
+    if (!keepGoing()) return false;
+    runStep([&] { env_.invokeMethod("complete", {}); });
+    if (!keepGoing()) return false;
+    if (!frozen_) scheduleRefresh();
+    return true;
+}
+
+std::optional<std::string> PageEnvironment::loadScriptSource(const Ref<NSURL>& url) {
+    std::string scheme = lowercase(url->scheme());
+    if (scheme == "file") {
+        auto text = readFilePrefix(url->path(), kMaximumDocumentBytes);
+        if (!text) log(LogLevel::Warning, "web view: script not loaded: " + url->absoluteString() + ": no such file");
+        return text;
+    }
+    if (scheme != "http" && scheme != "https" && scheme != "data") {
+        log(LogLevel::Warning, "web view: script not loaded: " + url->absoluteString() + ": unsupported scheme");
+        return std::nullopt;
+    }
+    auto request = NSMutableURLRequest::requestWithURL(url, NSURLRequestUseProtocolCachePolicy, kScriptFetchTimeout);
+    request->setValue(UIWebView::userAgent(), "User-Agent");
+    Ref<NSURLResponse> response;
+    Ref<NSError> error;
+    std::optional<NSData> body = NSURLConnection::sendSynchronousRequest(*request, &response, &error);
+    auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(response);
+    if (!body || (http && (http->statusCode() < 200 || http->statusCode() > 299))) {
+        std::string why = error ? error->localizedDescription()
+                                : "HTTP status " + std::to_string(http ? http->statusCode() : 0);
+        log(LogLevel::Warning, "web view: script not loaded: " + url->absoluteString() + ": " + why);
+        return std::nullopt;
+    }
+    std::string text = body->toString();
+    if (text.size() > kMaximumDocumentBytes) text.resize(kMaximumDocumentBytes);
+    return text;
+}
+
+void PageEnvironment::scheduleRefresh() {
+    Value refresh = env_.invokeMethod("metaRefresh", {}).toDictionary();
+    if (!refresh.isDictionary()) return;
+    double delay = std::clamp(refresh["delay"].doubleValue(), 0.0, 1e7);
+    std::optional<std::string> target;
+    if (refresh["url"].isString()) target = *refresh["url"].string();
+    Weak<PageEnvironment> weak = weak_from_this();
+    uint64_t generation = generation_;
+    refreshTimer_ = runtime::scheduleMainThreadCall(delay, [weak, generation, target] {
+        auto env = weak.lock();
+        if (!env || env->generation_ != generation || env->frozen_) return;
+        if (target) env->requestNavigation(*target, NavigationKind::Script);
+        else if (env->host_) env->host_->pageRequestsNavigation(env->documentURL_, NavigationKind::Script);
+    });
+}
+
+void PageEnvironment::setDocumentURL(const Ref<NSURL>& url) {
+    documentURL_ = url;
+    if (Ref<JSContext> ctx = context()) env_.invokeMethod("setURL", {JSValue::valueWithObject(urlParts(url), ctx)});
+}
+
+void PageEnvironment::requestNavigation(const std::string& text, NavigationKind kind) {
+    std::string t = trimmed(text);
+    if (lowercase(t.substr(0, 11)) == "javascript:") {
+        // Script URLs run their code in the document, later, as a task
+        // (frames have no document of their own to run it in).
+        if (kind == NavigationKind::Frame) return;
+        std::string code = removePercentEscapes(t.substr(11)).value_or(t.substr(11));
+        Weak<PageEnvironment> weak = weak_from_this();
+        uint64_t generation = generation_;
+        runtime::postToMainThread([weak, generation, code] {
+            auto env = weak.lock();
+            if (!env || env->generation_ != generation) return;
+            std::shared_ptr<void> keepHost = env->host_ ? env->host_->pageRetainHost() : nullptr;
+            if (Ref<JSContext> ctx = env->context())
+                env->runStep([&] { ctx->evaluateScript(code, env->documentURL_->absoluteString()); });
+        });
+        return;
+    }
+    Ref<NSURL> url = kind == NavigationKind::Reload ? documentURL_ : resolve(t);
+    if (!url) {
+        log(LogLevel::Warning, "web view: navigation to an invalid URL ignored: \"" + text + "\"");
+        return;
+    }
+    if (host_) host_->pageRequestsNavigation(url, kind);
+}
+
+void PageEnvironment::setTimer(int64_t id, double milliseconds) {
+    if (timers_.size() >= kMaximumTimers && !timers_.count(id)) {
+        log(LogLevel::Warning, "web view: page timer refused: more than " + std::to_string(kMaximumTimers) + " pending");
+        return;
+    }
+    Weak<PageEnvironment> weak = weak_from_this();
+    uint64_t generation = generation_;
+    double seconds = std::isfinite(milliseconds) && milliseconds > 0 ? milliseconds / 1000.0 : 0;
+    auto timer = runtime::scheduleMainThreadCall(seconds, [weak, id, generation] {
+        if (auto env = weak.lock()) env->fireTimer(id, generation);
+    });
+    Ref<NSTimer>& slot = timers_[id];
+    if (slot) slot->invalidate();
+    slot = timer;
+}
+
+void PageEnvironment::clearTimer(int64_t id) {
+    if (auto it = timers_.find(id); it != timers_.end()) {
+        it->second->invalidate();
+        timers_.erase(it);
+    }
+}
+
+void PageEnvironment::fireTimer(int64_t id, uint64_t generation) {
+    if (generation != generation_ || frozen_) return;
+    auto keep = shared_from_this();
+    std::shared_ptr<void> keepHost = host_ ? host_->pageRetainHost() : nullptr;
+    timers_.erase(id);
+    Ref<JSContext> ctx = context();
+    if (!ctx) return;
+    runStep([&] { env_.invokeMethod("fireTimer", {JSValue::valueWithDouble(static_cast<double>(id), ctx)}); });
+}
+
+bool PageEnvironment::clickElement(const std::string& elementId) {
+    auto keep = shared_from_this();
+    std::shared_ptr<void> keepHost = host_ ? host_->pageRetainHost() : nullptr;
+    Ref<JSContext> ctx = context();
+    bool clicked = false;
+    if (ctx) runStep([&] { clicked = env_.invokeMethod("clickElement", {JSValue::valueWithString(elementId, ctx)}).toBool(); });
+    return clicked;
+}
+
+void PageEnvironment::clickHref(const std::string& href) {
+    auto keep = shared_from_this();
+    std::shared_ptr<void> keepHost = host_ ? host_->pageRetainHost() : nullptr;
+    Ref<JSContext> ctx = context();
+    if (ctx && !frozen_) runStep([&] { env_.invokeMethod("clickHref", {JSValue::valueWithString(href, ctx)}); });
+    else requestNavigation(href, NavigationKind::Link);
+}
+
+}  // namespace platform::web

@@ -1,0 +1,96 @@
+// Internal to the web module: the page environment of a web view's context.
+// It evaluates the compiled-in prelude over native hooks (navigation, timers
+// on the clock, HTML parsing, URL parts, logging), loads documents into it
+// and runs their scripts, and hands the navigations pages ask for to its
+// host, the web view.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/NSURL.h"
+#include "platform/runtime/NSTimer.h"
+#include "platform/ui/CGGeometry.h"
+#include "platform/web/JSContext.h"
+
+namespace platform::web {
+
+enum class NavigationKind { Script, Link, Frame, Reload };
+
+class PageHost {
+public:
+    virtual ~PageHost() = default;
+    // A navigation the page asks for, resolved against the document URL. The
+    // host queues it; it never runs inside the page's script.
+    virtual void pageRequestsNavigation(const Ref<NSURL>& url, NavigationKind kind) = 0;
+    virtual CGSize pageViewportSize() const = 0;
+    // Keeps the host alive while page script runs (script may drop its last owner).
+    virtual std::shared_ptr<void> pageRetainHost() = 0;
+};
+
+// Reads at most `maxBytes` of a file; nullopt when it cannot be read.
+std::optional<std::string> readFilePrefix(const std::string& path, size_t maxBytes);
+
+class PageEnvironment : public std::enable_shared_from_this<PageEnvironment> {
+public:
+    // Evaluates the prelude in `context` and starts with an empty
+    // "about:blank" document. The host must outlive the environment or call
+    // detach() first.
+    static std::shared_ptr<PageEnvironment> install(const Ref<JSContext>& context, PageHost* host);
+    ~PageEnvironment();
+    PageEnvironment(const PageEnvironment&) = delete;
+    PageEnvironment& operator=(const PageEnvironment&) = delete;
+
+    // Replaces the document with `html` at `url`: builds it, runs its scripts
+    // in order, then DOMContentLoaded and load. Stops (answering false) as
+    // soon as `keepGoing` answers false between steps.
+    bool loadDocument(const Ref<NSURL>& url, std::string_view html, const std::function<bool()>& keepGoing);
+    // A fragment navigation: only the URL changes.
+    void setDocumentURL(const Ref<NSURL>& url);
+    const Ref<NSURL>& documentURL() const { return documentURL_; }
+
+    // Seams: the element with the id is clicked (false when there is none);
+    // the first anchor with the href is clicked, else the href is followed.
+    bool clickElement(const std::string& elementId);
+    void clickHref(const std::string& href);
+
+    // Cancels the document's timers and refresh (stopLoading, tear-down).
+    void cancelTimers();
+    // The host goes away: no further calls reach it.
+    void detach();
+
+    // Native hooks (called from the prelude).
+    void requestNavigation(const std::string& text, NavigationKind kind);
+    void setTimer(int64_t id, double milliseconds);
+    void clearTimer(int64_t id);
+    CGSize viewportSize() const;
+
+private:
+    PageEnvironment() = default;
+    Ref<JSContext> context() const { return context_.lock(); }
+    Ref<NSURL> resolve(std::string_view text) const;
+    void fireTimer(int64_t id, uint64_t generation);
+    // Runs one step of page script; false once the page is frozen.
+    bool runStep(const std::function<void()>& step);
+    void runScripts(const Value& scripts, const std::function<bool()>& keepGoing);
+    std::optional<std::string> loadScriptSource(const Ref<NSURL>& url);
+    void scheduleRefresh();
+
+    Weak<JSContext> context_;
+    PageHost* host_ = nullptr;
+    JSValue env_;  // the prelude's control object
+    Ref<NSURL> documentURL_;
+    uint64_t generation_ = 0;  // one per document
+    // A script that ran into the time limit freezes its page: no more of its
+    // scripts, timers or events run.
+    bool frozen_ = false;
+    std::map<int64_t, Ref<NSTimer>> timers_;
+    Ref<NSTimer> refreshTimer_;
+};
+
+}  // namespace platform::web

@@ -1,0 +1,52 @@
+// libFuzzer target: arbitrary bytes loaded as a page into a web view, whose
+// delegate lets only the test's own loads through. The page's scripts, events
+// and timers due at once run; nothing may crash, leak or hang.
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/foundation/Platform.h"
+#include "platform/runtime/Log.h"
+#include "platform/runtime/NSRunLoop.h"
+#include "platform/web/JSVirtualMachine.h"
+#include "platform/web/UIWebView.h"
+
+namespace {
+
+class OwnLoadsOnly : public NSObject, public UIWebViewDelegate {
+public:
+    bool webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSURLRequest& request,
+                                           UIWebViewNavigationType) override {
+        const std::string& url = request.URL()->absoluteString();
+        return url == "http://fuzz.example.com/" || url.rfind("about:", 0) == 0;
+    }
+};
+
+Ref<UIWebView> makeView() {
+    std::string home = (std::filesystem::temp_directory_path() / "web-fuzz-XXXXXX").string();
+    if (!::mkdtemp(home.data())) std::abort();
+    PlatformOptions options;
+    options.homeDirectory = home;
+    options.bundlePath = home;
+    options.clock = PlatformOptions::ClockKind::Virtual;
+    platform::setLogSink([](platform::LogLevel, std::string_view) {});
+    Platform::initialize(options);
+    JSVirtualMachine::setExecutionTimeLimit(0.05);
+    auto view = UIWebView::alloc();
+    view->initWithFrame(CGRect{{0, 0}, {320, 480}});
+    static auto delegate = std::make_shared<OwnLoadsOnly>();
+    view->setDelegate(delegate);
+    return view;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static Ref<UIWebView> view = makeView();
+    view->loadHTMLString(std::string(reinterpret_cast<const char*>(data), size), NSURL::URLWithString("http://fuzz.example.com/"));
+    // Passes without moving the clock, bounded: a page may keep re-arming work.
+    for (int i = 0; i < 500 && (platform::runtime::hasPostedWork() || platform::runtime::hasDueTimer()); ++i)
+        platform::runtime::runMainPass();
+    return 0;
+}

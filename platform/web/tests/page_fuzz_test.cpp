@@ -1,0 +1,156 @@
+// A short, deterministic fuzz pass for CI: seeded mutations of small pages
+// loaded into web views, and random bytes through the HTML parser. Every
+// load must end in exactly one finish or fail; nothing may crash or hang.
+// (The open-ended search is the libFuzzer target in platform/web/fuzz/.)
+#include <random>
+
+#include "platform/runtime/NSRunLoop.h"
+#include "platform/web/HTMLTree.h"
+#include "platform/web/tests/WebTestSupport.h"
+
+namespace {
+
+using webtest::RecordingDelegate;
+using webtest::WebTest;
+
+const char* const kSeeds[] = {
+    "<html><head><title>t</title></head><body onload=\"document.title='x'\"><p id=a class='b c'>hi</p></body></html>",
+    "<script>var d = document.createElement('div'); d.innerHTML = '<b>x</b><i>y'; document.body.appendChild(d);"
+    "setTimeout(function(){ location.hash = 'h'; }, 0);</script>",
+    "<table><tr><td>1<td>2</table><select><option>a<option>b</select><svg><circle r=1></svg>",
+    "<a id=l href='#frag' onclick='this.className=\"x\"'>l</a><script>document.getElementById('l').click()</script>",
+    "<iframe src='about:blank'></iframe><script>document.querySelectorAll('iframe, .x, #y').length</script>",
+    "<div style='color:red;display:none'><span>&amp;&lt;&#x41;&#65;&nbsp;</span></div><!-- c -->",
+    "<script>window.addEventListener('load', function(){ document.title = document.readyState; });"
+    "document.addEventListener('DOMContentLoaded', function(e){ e.target.body.innerHTML = '<p>z</p>'; });</script>",
+    "<meta http-equiv=refresh content='5;url=about:blank'><form><input value=1></form><textarea>x</textarea>",
+};
+
+const char* const kFragments[] = {
+    "<script>", "</script>", "<div>", "</div>", "<iframe src='", "'>", "<a href=\"", "\">", "<!--", "-->",
+    "location='about:blank';", "setTimeout(function(){},0);", "throw 1;", "document.title=1;", "<table>",
+    "<td>", "&", "\"", "'", "\xFF", "\xE2\x82", "\0", "<body onload='x()'>", "<title>", "<p>", "javascript:",
+};
+
+std::string mutate(std::string page, std::mt19937& random) {
+    auto pick = [&](size_t n) { return n ? std::uniform_int_distribution<size_t>(0, n - 1)(random) : 0; };
+    for (int rounds = 1 + static_cast<int>(pick(4)); rounds > 0; --rounds) {
+        switch (pick(5)) {
+            case 0:  // flip a byte
+                if (!page.empty()) page[pick(page.size())] = static_cast<char>(pick(256));
+                break;
+            case 1:  // insert a fragment
+                page.insert(pick(page.size() + 1), kFragments[pick(std::size(kFragments))]);
+                break;
+            case 2:  // cut a range
+                if (!page.empty()) {
+                    size_t at = pick(page.size());
+                    page.erase(at, pick(page.size() - at + 1));
+                }
+                break;
+            case 3:  // repeat a range
+                if (!page.empty()) {
+                    size_t at = pick(page.size());
+                    size_t length = pick(std::min<size_t>(page.size() - at, 64) + 1);
+                    page.insert(pick(page.size() + 1), page.substr(at, length));
+                }
+                break;
+            default:  // splice another seed in
+                page.insert(pick(page.size() + 1), kSeeds[pick(std::size(kSeeds))]);
+                break;
+        }
+    }
+    return page;
+}
+
+// Runs passes without moving the clock, a bounded number of times.
+void pump(int passes = 200) {
+    for (int i = 0; i < passes && (platform::runtime::hasPostedWork() || platform::runtime::hasDueTimer()); ++i)
+        platform::runtime::runMainPass();
+}
+
+class PageFuzzTest : public WebTest {
+protected:
+    void SetUp() override {
+        WebTest::SetUp();
+        JSVirtualMachine::setExecutionTimeLimit(0.05);
+    }
+};
+
+TEST_F(PageFuzzTest, MutatedPagesLoadAndReportExactlyOnce) {
+    std::mt19937 random(20240611);
+    auto base = url("http://fuzz.example.com/page.html");
+    auto view = webViewWithDelegate();
+    // Only the loads the test makes (and blank pages) are let through.
+    delegate->answer = [&](const NSURLRequest& r, UIWebViewNavigationType) {
+        std::string u = r.URL()->absoluteString();
+        return u == base->absoluteString() || u.rfind("about:", 0) == 0;
+    };
+    for (int i = 0; i < 120; ++i) {
+        if (i % 40 == 39) {  // now and then a fresh view, the old one dropped mid-way
+            view->loadHTMLString(kSeeds[0], base);
+            view = makeWebView();
+            view->setDelegate(delegate);
+        }
+        std::string page = mutate(kSeeds[static_cast<size_t>(i) % std::size(kSeeds)], random);
+        view->loadHTMLString(page, base);
+        pump();
+        for (int k = 0; k < 20 && view->isLoading(); ++k) pump();
+        ASSERT_FALSE(view->isLoading()) << page;
+        ASSERT_EQ(delegate->count("start"), delegate->count("finish") + delegate->count("fail")) << page;
+    }
+    EXPECT_GT(delegate->count("finish"), 10u);
+    view->stringByEvaluatingJavaScriptFromString("document.body.innerHTML");
+}
+
+TEST_F(PageFuzzTest, RandomBytesParse) {
+    std::mt19937 random(7);
+    for (int i = 0; i < 400; ++i) {
+        std::string bytes(std::uniform_int_distribution<size_t>(0, 2048)(random), '\0');
+        for (char& c : bytes) c = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(random));
+        // A bias toward markup characters reaches more of the parser.
+        for (size_t k = 0; k < bytes.size(); k += 7) bytes[k] = "<>/=\"' &!-"[k % 10];
+        std::string nodes = platform::web::parseHTMLToNodeList(bytes, i % 3 ? std::nullopt
+                                                                             : std::optional<std::string_view>("td"));
+        ASSERT_EQ(nodes.front(), '[');
+        ASSERT_EQ(nodes.back(), ']');
+    }
+}
+
+}  // namespace
+
+namespace {
+
+std::string repeat(const std::string& piece, size_t bytes) {
+    std::string out;
+    while (out.size() < bytes) out += piece;
+    return out;
+}
+
+// Markup built to make a parser slow (quadratic scope walks, attribute
+// checks, formatting-element lists) must still parse promptly and bounded.
+TEST(HostileMarkup, ParsesBounded) {
+    const size_t size = platform::web::kMaximumDocumentBytes / 4;  // every limit is reached well before
+    std::vector<std::string> pages = {
+        repeat("<div>", size),
+        repeat("<b id=x>", size),
+        repeat("<a>", size),
+        repeat("<table>", size),
+        repeat("<table><tr><td>", size),
+        repeat("<ul><li>", size),
+        repeat("<font color=red><i>", size),
+        "<p " + repeat(" a", size) + ">",
+        "<p " + repeat(" a=1", size) + ">",
+        repeat("</p>", size),
+        repeat("<td>", size),
+        repeat("<svg>", size),
+        repeat("<select><option>", size),
+        repeat("<p>x", size),
+    };
+    for (const std::string& page : pages) {
+        std::string nodes = platform::web::parseHTMLToNodeList(page);
+        EXPECT_EQ(nodes.front(), '[');
+    }
+}
+
+}  // namespace

@@ -1,0 +1,319 @@
+// The page environment: the context before and across loads, the document
+// model, events, timers on the virtual clock, scripts, and hostile pages.
+#include <filesystem>
+#include <fstream>
+
+#include "platform/web/tests/WebTestSupport.h"
+
+namespace {
+
+using webtest::Answer;
+using webtest::WebTest;
+using Strings = std::vector<std::string>;
+
+class PageTest : public WebTest {
+protected:
+    // Loads `html` into a fresh web view and runs the page to its finish.
+    Ref<UIWebView> load(const std::string& html, const std::string& base = "http://ads.example.com/ad/page.html") {
+        auto view = webViewWithDelegate();
+        view->loadHTMLString(html, base.empty() ? nullptr : url(base));
+        driver().drain();
+        EXPECT_EQ(delegate->count("finish"), 1u) << ::testing::PrintToString(delegate->events);
+        return view;
+    }
+};
+
+// A native object the page calls (as script bridges do).
+class Recorder : public NSObject, public JSExport {
+public:
+    Strings calls;
+    std::vector<JSExportMethod> exportedMethods() const override {
+        auto self = const_cast<Recorder*>(this);
+        return {{"record:", [self](JSContext&, const std::vector<JSValue>& args) {
+                     self->calls.push_back(args[0].toString().value_or("(nil)"));
+                     return JSValue();
+                 }}};
+    }
+};
+
+TEST_F(PageTest, TheContextExistsBeforeTheFirstLoadAndServesEveryDocument) {
+    auto view = webViewWithDelegate();
+    Ref<JSContext> context = view->javaScriptContext();
+    ASSERT_NE(context, nullptr);
+    EXPECT_EQ(view->valueForKeyPath("documentView.webView.mainFrame.javaScriptContext").object<JSContext>(), context);
+    // Before any load: a blank, complete document to evaluate in.
+    EXPECT_EQ(eval(view, "document.readyState + ' ' + location.href"), "complete about:blank");
+
+    auto recorder = std::make_shared<Recorder>();
+    context->setObject(recorder, "native");
+    eval(view, "window.prompt = function() { return 'overridden'; }; var earlier = 'kept';");
+    context->evaluateScript("Event.Viewability = 'Viewability'");
+    view->loadHTMLString("<script>native.record(prompt() + ' ' + earlier + ' ' + Event.Viewability);</script>", nullptr);
+    driver().drain();
+    view->loadHTMLString("<script>native.record('second page');</script>", nullptr);
+    driver().drain();
+    EXPECT_EQ(recorder->calls, (Strings{"overridden kept Viewability", "second page"}));
+    EXPECT_EQ(view->javaScriptContext(), context);
+}
+
+TEST_F(PageTest, ANewDocumentDropsTheOldTimersAndWindowListeners) {
+    auto view = load("<script>window.addEventListener('load', function() { document.title = 'old listener'; });"
+                     "setTimeout(function() { window.fired = true; }, 100);</script>");
+    EXPECT_EQ(eval(view, "document.title"), "old listener");
+    view->loadHTMLString("<title>new</title>", nullptr);
+    driver().drain();
+    driver().advance(1);
+    EXPECT_EQ(eval(view, "document.title"), "new");
+    EXPECT_EQ(eval(view, "String(window.fired)"), "undefined");
+}
+
+TEST_F(PageTest, ReadyStateFollowsTheLoad) {
+    auto view = load("<script>var states = [document.readyState];"
+                     "document.addEventListener('DOMContentLoaded', function() { states.push('dcl:' + document.readyState); });"
+                     "window.addEventListener('load', function() { states.push('load:' + document.readyState); });"
+                     "</script><body onload=\"states.push('onload')\">");
+    EXPECT_EQ(eval(view, "states.join()"), "loading,dcl:interactive,load:complete,onload");
+    EXPECT_EQ(eval(view, "document.readyState"), "complete");
+}
+
+TEST_F(PageTest, TitleIsReadAndSet) {
+    auto view = load("<head><title>  Spaced \n  Title </title></head>");
+    EXPECT_EQ(eval(view, "document.title"), "Spaced Title");
+    eval(view, "document.title = 'Changed'");
+    EXPECT_EQ(eval(view, "document.title"), "Changed");
+    auto untitled = load("<p>no title</p>");
+    EXPECT_EQ(eval(untitled, "document.title"), "");
+    eval(untitled, "document.title = 'Made'");
+    EXPECT_EQ(eval(untitled, "document.title + ' ' + document.head.innerHTML"), "Made <title>Made</title>");
+}
+
+TEST_F(PageTest, TimersRunOnTheVirtualClockByDueTimeThenCreation) {
+    auto view = load("<script>var order = [];"
+                     "setTimeout(function(a, b) { order.push('t20' + a + b); }, 20, '-x', '-y');"
+                     "setTimeout(function() { order.push('t0a'); }, 0);"
+                     "setTimeout(\"order.push('string')\", 10);"
+                     "setTimeout(function() { order.push('t0b'); }, 0);"
+                     "var cancelled = setTimeout(function() { order.push('never'); }, 5);"
+                     "clearTimeout(cancelled);"
+                     "setTimeout(function() { order.push('neg'); }, -5);"
+                     "order.push('script end');</script>");
+    // Zero delays run after the script, at a pass after the load's own task.
+    EXPECT_EQ(eval(view, "order.join()"), "script end,t0a,t0b,neg");
+    driver().advance(0.015);
+    EXPECT_EQ(eval(view, "order.join()"), "script end,t0a,t0b,neg,string");
+    driver().advance(0.01);
+    EXPECT_EQ(eval(view, "order.join()"), "script end,t0a,t0b,neg,string,t20-x-y");
+}
+
+TEST_F(PageTest, IntervalsRepeatUntilCleared) {
+    auto view = load("<script>var ticks = 0;"
+                     "var id = setInterval(function() { if (++ticks == 3) clearInterval(id); }, 100);</script>");
+    driver().advance(0.25);
+    EXPECT_EQ(eval(view, "ticks"), "2");
+    driver().advance(1);
+    EXPECT_EQ(eval(view, "ticks"), "3");
+}
+
+TEST_F(PageTest, ASelfRearmingZeroTimerDoesNotStarveTheRunLoop) {
+    auto view = load("<script>var n = 0; (function again() { n++; setTimeout(again, 0); })();</script>");
+    driver().drain();  // returns: nested zero timers wait 4 ms
+    EXPECT_LT(std::stoi(eval(view, "n")), 10);
+    driver().advance(0.1);
+    EXPECT_GT(std::stoi(eval(view, "n")), 20);
+}
+
+TEST_F(PageTest, DocumentModelQueriesAndChanges) {
+    auto view = load(
+        "<div id='app' class='box wide' style='color: red; margin-top: 2px'>"
+        "<p class='wide'>One</p><p>Two &amp; <b>three</b></p>"
+        "<img id='pic' src='img/logo.png'><a id='link' href='../x?y=1'>x</a></div>");
+    EXPECT_EQ(eval(view, "document.getElementById('app').tagName"), "DIV");
+    EXPECT_EQ(eval(view, "document.getElementsByTagName('p').length"), "2");
+    EXPECT_EQ(eval(view, "document.getElementsByClassName('wide').length"), "2");
+    EXPECT_EQ(eval(view, "document.querySelector('.box').id"), "app");
+    EXPECT_EQ(eval(view, "document.querySelectorAll('p.wide, #pic').length"), "2");
+    EXPECT_EQ(eval(view, "document.querySelector('div#app.wide.box').children.length"), "4");
+    EXPECT_EQ(eval(view, "document.getElementById('app').textContent"), "OneTwo & threex");
+    EXPECT_EQ(eval(view, "document.getElementById('pic').src"), "http://ads.example.com/ad/img/logo.png");
+    EXPECT_EQ(eval(view, "document.getElementById('link').href"), "http://ads.example.com/x?y=1");
+    EXPECT_EQ(eval(view, "document.body.firstChild.id + ' ' + document.documentElement.tagName"), "app HTML");
+
+    // Classes and style reflect into the attributes.
+    eval(view, "var app = document.getElementById('app'); app.classList.add('animated', 'hinge');"
+               "app.classList.remove('wide'); app.classList.toggle('box');");
+    EXPECT_EQ(eval(view, "app.className"), "animated hinge");
+    EXPECT_EQ(eval(view, "app.classList.contains('hinge')"), "true");
+    EXPECT_EQ(eval(view, "app.style.color + '/' + app.style.marginTop"), "red/2px");
+    eval(view, "app.style.display = 'none'; app.style.color = ''");
+    EXPECT_EQ(eval(view, "app.getAttribute('style')"), "margin-top: 2px; display: none;");
+    eval(view, "app.setAttribute('style', 'opacity: 0.5')");
+    EXPECT_EQ(eval(view, "app.style.opacity + '/' + app.style.display"), "0.5/");
+
+    // Tree changes.
+    eval(view, "var span = document.createElement('SPAN'); span.appendChild(document.createTextNode('new'));"
+               "app.insertBefore(span, app.firstChild); app.removeChild(document.getElementById('pic'));");
+    EXPECT_EQ(eval(view, "app.firstChild.textContent + ' ' + app.children.length + ' ' + span.parentNode.id"), "new 4 app");
+    EXPECT_EQ(eval(view, "try { span.appendChild(app); 'no' } catch (e) { 'refused' }"), "refused");
+}
+
+TEST_F(PageTest, InnerHTMLSerialisesAndParsesWithoutRunningScripts) {
+    auto view = load("<div id='d'><p title='a\"b'>x &lt; y</p><br><script>var n = 1 < 2;</script></div>");
+    EXPECT_EQ(eval(view, "document.getElementById('d').innerHTML"),
+              "<p title=\"a&quot;b\">x &lt; y</p><br><script>var n = 1 < 2;</script>");
+    eval(view, "document.getElementById('d').innerHTML = '<span id=\"s\">App &amp; Co</span><script>window.ran = 1</script>'");
+    EXPECT_EQ(eval(view, "document.getElementById('s').textContent"), "App & Co");
+    EXPECT_EQ(eval(view, "String(window.ran)"), "undefined");
+    // Table context: cells parse inside a row.
+    eval(view, "var row = document.createElement('tr'); row.innerHTML = '<td>1</td><td>2</td>'");
+    EXPECT_EQ(eval(view, "row.children.length"), "2");
+}
+
+TEST_F(PageTest, EventsReachListenersAndHandlers) {
+    auto view = load("<div id='outer'><button id='b' onclick=\"log.push('attr')\">b</button></div>"
+                     "<script>var log = [];"
+                     "var outer = document.getElementById('outer'), b = document.getElementById('b');"
+                     "outer.addEventListener('click', function(e) { log.push('outer:' + e.target.id); });"
+                     "outer.addEventListener('click', function(e) { log.push('capture'); }, true);"
+                     "function once(e) { log.push('listener'); b.removeEventListener('click', once); }"
+                     "b.addEventListener('click', once);"
+                     "b.addEventListener('click', function() { throw new Error('from listener'); });"
+                     "document.addEventListener('custom', function(e) { log.push('custom:' + (e instanceof Event)); });"
+                     "</script>");
+    expectLogLine("JS exception: Error: from listener");
+    eval(view, "b.click(); b.click(); document.dispatchEvent(new Event('custom'))");
+    EXPECT_EQ(eval(view, "log.join()"),
+              "capture,listener,attr,outer:b,capture,attr,outer:b,custom:true");
+    eval(view, "b.onclick = function() { log.push('property'); }; log = []; b.click()");
+    EXPECT_EQ(eval(view, "log.join()"), "capture,property,outer:b");
+}
+
+TEST_F(PageTest, ConsoleAndDialogsGoToTheLog) {
+    auto view = load("<script>console.log('hello', 42, {a: 1}); console.error('bad'); alert('hi');"
+                     "document.title = String(confirm('sure?')) + ' ' + String(prompt('name'));</script>");
+    EXPECT_TRUE(logCapture().contains("JS log: hello 42 {\"a\":1}"));
+    EXPECT_TRUE(logCapture().contains("JS error: bad"));
+    EXPECT_TRUE(logCapture().contains("JS alert: hi"));
+    EXPECT_EQ(eval(view, "document.title"), "false null");
+    EXPECT_EQ(eval(view, "String(open('http://x'))"), "null");
+}
+
+TEST_F(PageTest, WindowFactsComeFromTheView) {
+    auto view = makeWebView(CGRect{{0, 0}, {300, 250}});
+    UIWebView::setUserAgent("Agent/2");
+    EXPECT_EQ(eval(view, "innerWidth + 'x' + innerHeight + ' ' + (window === self) + ' ' + navigator.userAgent"),
+              "300x250 true Agent/2");
+    EXPECT_EQ(eval(view, "typeof devicePixelRatio"), "number");
+    UIWebView::setUserAgent(std::nullopt);
+    EXPECT_EQ(UIWebView::userAgent(), profile().effectiveUserAgent());
+}
+
+TEST_F(PageTest, EvaluationResultsAsText) {
+    auto view = makeWebView();
+    EXPECT_EQ(eval(view, "1 + 1"), "2");
+    EXPECT_EQ(eval(view, "undefined"), "");
+    EXPECT_EQ(eval(view, "null"), "");
+    EXPECT_EQ(eval(view, "({})"), "[object Object]");
+    expectLogLine("JS exception: SyntaxError");
+    EXPECT_EQ(eval(view, "this is not script"), "");
+}
+
+TEST_F(PageTest, ScriptsRunInOrderWhateverFails) {
+    std::string folder = home() + "/bundle-site";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/a.js") << "order.push('file');";
+    startServer();
+    server.route("GET", "/b.js", Answer::ok("order.push('http');"));
+    server.route("GET", "/gone.js", Answer::withStatus(404, "order.push('404 body');"));
+    auto view = load("<script>var order = ['inline'];</script>"
+                     "<script src='a.js'></script>"
+                     "<script src='missing.js'></script>"
+                     "<script src='" + server.url("/b.js") + "'></script>"
+                     "<script src='" + server.url("/gone.js") + "'></script>"
+                     "<script type='text/template'>order.push('template');</script>"
+                     "<script type='text/javascript'>throw new Error('broken');</script>"
+                     "<script type='application/javascript'>order.push('after error');</script>",
+                     "file://" + folder + "/index.html");
+    EXPECT_EQ(eval(view, "order.join()"), "inline,file,http,after error");
+    EXPECT_TRUE(logCapture().contains("web view: script not loaded: file://" + folder + "/missing.js"));
+    EXPECT_TRUE(logCapture().contains("JS exception: Error: broken at file://" + folder + "/index.html"));
+    ASSERT_EQ(server.requestsTo("/b.js").size(), 1u);
+    EXPECT_EQ(server.requestsTo("/b.js")[0].header("User-Agent"), UIWebView::userAgent());
+}
+
+TEST_F(PageTest, TheWholeDocumentIsBuiltBeforeItsScriptsRun) {
+    auto view = load("<script>document.title = document.getElementById('later') ? 'seen' : 'missing';</script>"
+                     "<div id='later'></div>");
+    EXPECT_EQ(eval(view, "document.title"), "seen");
+}
+
+// ---- hostile pages ---------------------------------------------------------------------------
+
+TEST_F(PageTest, AnEndlessScriptIsStoppedAndItsPageFrozen) {
+    expectLogLine("JS execution time limit exceeded");
+    expectLogLine("a page script ran too long");
+    auto view = load("<script>setTimeout(function() { document.title = 'timer ran'; }, 10);</script>"
+                     "<script>for (;;) {}</script><script>document.title = 'next script';</script>");
+    driver().advance(1);
+    EXPECT_EQ(eval(view, "document.title"), "");
+    // The context itself still answers, and the next page runs normally.
+    view->loadHTMLString("<script>document.title = 'fresh'</script>", nullptr);
+    driver().drain();
+    EXPECT_EQ(eval(view, "document.title"), "fresh");
+}
+
+TEST_F(PageTest, DeepNestingIsBounded) {
+    std::string deep = "<script>document.title = 'deep ' + document.getElementsByTagName('div').length</script>";
+    for (int i = 0; i < 60000; ++i) deep += "<div>";
+    expectLogLine("nesting too deep");
+    auto view = load(deep);
+    EXPECT_EQ(eval(view, "document.title").rfind("deep ", 0), 0u);
+}
+
+TEST_F(PageTest, HugePagesAreCut) {
+    std::string huge = "<title>huge</title><p>" + std::string(3u << 20, 'x');
+    expectLogLine("page cut at");
+    auto view = load(huge);
+    EXPECT_EQ(eval(view, "document.title"), "huge");
+}
+
+TEST_F(PageTest, PagesWithTooManyNodesAreCut) {
+    std::string many;
+    for (int i = 0; i < 60000; ++i) many += "<i></i>";
+    expectLogLine("page cut at byte 175000: too many tags");
+    auto view = load(many);
+    EXPECT_EQ(eval(view, "document.getElementsByTagName('i').length"), "25000");
+}
+
+TEST_F(PageTest, MalformedMarkupIsParsedByTheHTMLRules) {
+    auto view = load("<p>one<p>two</b><table><td>cell</table><div unclosed='yes><span>\xFF\xFE</div>&bogus;");
+    EXPECT_EQ(eval(view, "document.getElementsByTagName('p').length"), "2");
+    EXPECT_EQ(eval(view, "document.getElementsByTagName('td')[0].textContent"), "cell");
+    EXPECT_EQ(eval(view, "document.body !== null && document.head !== null"), "true");
+}
+
+TEST_F(PageTest, ANavigationStormIsOfferedWithoutHangingTheHost) {
+    auto view = webViewWithDelegate();
+    delegate->answer = [](const NSURLRequest& r, UIWebViewNavigationType) { return r.URL()->scheme() != "cmd"; };
+    view->loadHTMLString("<script>for (var i = 0; i < 500; i++) location = 'cmd://' + i;</script>", nullptr);
+    driver().drain();
+    EXPECT_EQ(delegate->count("should 5 cmd://"), 500u);
+    EXPECT_EQ(delegate->events.back(), "should 5 cmd://499 main=cmd://499");
+}
+
+TEST_F(PageTest, ExportedObjectsAreReleasedWithTheirWebView) {
+    auto recorder = std::make_shared<Recorder>();
+    Weak<Recorder> weak = recorder;
+    JSValue listener;
+    {
+        auto view = load("<script>function listener() {}</script>");
+        view->javaScriptContext()->setObject(recorder, "native");
+        listener = view->javaScriptContext()->objectForKeyedSubscript("listener");
+        EXPECT_TRUE(listener.isObject());
+        recorder = nullptr;
+        EXPECT_FALSE(weak.expired());
+    }
+    EXPECT_TRUE(weak.expired());
+    EXPECT_TRUE(listener.isUndefined());
+}
+
+}  // namespace
