@@ -7,7 +7,9 @@
 
 #include "Trillium/display/TrilliumDisplayClasses.h"
 #include "analytics/OrreryClasses.h"
+#include "analytics/relay/OrreryRelayClasses.h"
 #include "host/HostAppDelegate.h"
+#include "host/relay_demo/RelayDemo.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Platform.h"
@@ -36,6 +38,7 @@ constexpr double kWallSlice = 0.25;
 void registerLinkedClientClasses() {
     registerUIClasses();
     registerOrreryClasses();
+    registerOrreryRelayClasses();
     registerTrilliumDisplayClasses();
     registerTamarindClasses();
 }
@@ -143,9 +146,20 @@ void ScenarioRunner::playScenario() {
     delegate_ = NSObject::alloc<HostAppDelegate>()->initWithOptions(options_, &timeline_);
     observeLifecycle();
 
+    // Relay is switched on before the session starts (the client reads its
+    // switch then); its failing partner is retried on the virtual clock.
+    if (Clock::current()->isVirtual()) {
+        relayDemo_ = std::make_unique<RelayDemo>([this](const std::string& line) { timeline_.add("relay", line); });
+        if (!relayDemo_->prepare()) relayDemo_.reset();
+    }
+
     timeline_.add("host", "launch");
     app->simulateLaunch(delegate_);
     timeline_.add("host", "main run loop");
+    if (relayDemo_) {
+        platform::testing::RunLoopDriver driver;
+        relayDemo_->run(driver, options_.outDir);
+    }
     stay(kForegroundStay);
 
     if (!quitRequested) {
@@ -210,6 +224,8 @@ bool ScenarioRunner::writeOutput() {
 }
 
 void ScenarioRunner::finish() {
+    // Relay's hooks and singletons go before the platform shuts down.
+    relayDemo_.reset();
     auto center = platformStarted_ ? NSNotificationCenter::defaultCenter() : nullptr;
     for (const auto& observer : observers_) center->removeObserver(observer.get());
     observers_.clear();

@@ -23,6 +23,7 @@ class TrilliumService;
 }
 
 class HostAppDelegate;
+class RelayDemo;
 
 class ScenarioRunner {
 public:
@@ -59,6 +60,9 @@ private:
     Timeline timeline_;
     std::unique_ptr<TrafficRecorder> recorder_;
     std::unique_ptr<simulator::TrilliumService> embeddedTrillium_;
+    // The analytics client's Relay part (virtual clock only): its configuration
+    // server and a partner on loopback, prepared before the session starts.
+    std::unique_ptr<RelayDemo> relayDemo_;
     std::string trilliumUrl_;  // what the client is given: the recorder's proxy
     std::string sandbox_;
     bool temporarySandbox_ = false;
