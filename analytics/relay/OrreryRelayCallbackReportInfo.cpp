@@ -14,6 +14,7 @@ Ref<OrreryRelayCallbackReportInfo> OrreryRelayCallbackReportInfo::copy() const {
     c->callbackId_ = callbackId_;
     c->substitutedUrl_ = substitutedUrl_;
     c->attempts_ = attempts_;
+    c->lastOutcomeTime_ = lastOutcomeTime_;
     return c;
 }
 
@@ -26,6 +27,7 @@ void OrreryRelayCallbackReportInfo::encodeWithCoder(NSCoder& coder) const {
     for (const auto& attempt : attempts_)
         if (attempt) attempts.emplace_back(attempt);
     coder.encodeObject(Value(std::move(attempts)), "attempts");
+    if (lastOutcomeTime_) coder.encodeObject(Value(*lastOutcomeTime_), "lastOutcomeTime");
 }
 
 void OrreryRelayCallbackReportInfo::initWithCoder(const NSCoder& coder) {
@@ -34,6 +36,8 @@ void OrreryRelayCallbackReportInfo::initWithCoder(const NSCoder& coder) {
     callbackId_ = coder.decodeObjectForKey("callbackId").integerValue();
     substitutedUrl_ = optionalString(coder.decodeObjectForKey("substitutedUrl"));
     attempts_.clear();
+    lastOutcomeTime_.reset();
+    if (const NSDate* date = coder.decodeObjectForKey("lastOutcomeTime").date()) lastOutcomeTime_ = *date;
     // Elements of another class (a damaged archive) are left out.
     Value archived = coder.decodeObjectForKey("attempts");
     if (const Value::Array* attempts = archived.array())
@@ -119,4 +123,14 @@ void OrreryRelayCallbackReportInfo::addAttempt(Ref<OrreryRelayCallbackAttemptInf
 size_t OrreryRelayCallbackReportInfo::attemptCount() const {
     PLATFORM_SYNCHRONIZED(*this);
     return attempts_.size();
+}
+
+std::optional<NSDate> OrreryRelayCallbackReportInfo::lastOutcomeTime() const {
+    PLATFORM_SYNCHRONIZED(*this);
+    return lastOutcomeTime_;
+}
+
+void OrreryRelayCallbackReportInfo::setLastOutcomeTime(std::optional<NSDate> v) {
+    PLATFORM_SYNCHRONIZED(*this);
+    lastOutcomeTime_ = v;
 }

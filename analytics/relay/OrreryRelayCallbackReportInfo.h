@@ -11,6 +11,7 @@
 #include "analytics/relay/OrreryRelayCallbackAttemptInfo.h"
 #include "platform/foundation/NSCoder.h"
 #include "platform/foundation/NSData.h"
+#include "platform/foundation/NSDate.h"
 #include "platform/runtime/NSObject.h"
 
 class OrreryRelayCallbackReportInfo : public NSObject, public NSCoding {
@@ -47,10 +48,15 @@ public:
     void setAttempts(Attempts attempts);
     void addAttempt(Ref<OrreryRelayCallbackAttemptInfo> attempt);
     size_t attemptCount() const;
+    // When the last outcome of this callback was recorded (none before the
+    // first): a record left without outcomes past the attempts' expiry is dropped.
+    std::optional<NSDate> lastOutcomeTime() const;
+    void setLastOutcomeTime(std::optional<NSDate> v);
 
 private:
     std::optional<std::string> invokeId_;
     int64_t callbackId_ = 0;
     std::optional<std::string> substitutedUrl_;
     Attempts attempts_;
+    std::optional<NSDate> lastOutcomeTime_;
 };

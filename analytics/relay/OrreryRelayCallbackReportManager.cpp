@@ -138,13 +138,41 @@ void OrreryRelayCallbackReportManager::performArchiveAttempt(const Ref<OrreryRel
                 if (slot != attempts.end()) *slot = attempt;
                 else attempts.push_back(attempt);
                 callback->setAttempts(attempts);
+                callback->setLastOutcomeTime(NSDate::date());
                 break;
             }
         }
         totalAttemptCount_.fetch_add(1);
+        dropStaleRecordsLocked();
         saveLocked();
     }
     checkAndSendReportsToServer();
+}
+
+bool OrreryRelayCallbackReportManager::dropStaleRecordsLocked() {
+    std::scoped_lock lock(mutex_);
+    const double now = NSDate::date().timeIntervalSince1970();
+    auto stale = [now](const Ref<OrreryRelayCallbackReportInfo>& callback) {
+        if (!callback || callback->attemptCount() != 0) return false;
+        auto last = callback->lastOutcomeTime();
+        return last && now - last->timeIntervalSince1970() > OrreryRelayEventController::kExpirationSeconds;
+    };
+    bool dropped = false;
+    Triggers kept;
+    for (const auto& trigger : triggers_) {
+        auto callbacks = trigger->callbacks();
+        const size_t before = callbacks.size();
+        std::erase_if(callbacks, stale);
+        if (callbacks.size() != before) {
+            dropped = true;
+            OrreryRelayLog::log("OrreryRelayEndPointInvokeInfo: dropping %@ callback record(s) without an outcome for 3 days",
+                                std::to_string(before - callbacks.size()));
+            trigger->setCallbacks(callbacks);
+        }
+        if (!callbacks.empty() || before == 0) kept.push_back(trigger);
+    }
+    triggers_ = kept;
+    return dropped;
 }
 
 void OrreryRelayCallbackReportManager::updateTotalAttemptsCount(const Triggers& triggers) {
@@ -181,6 +209,7 @@ void OrreryRelayCallbackReportManager::sendCallBackInfoToServer() {
         saveLocked();
         return;
     }
+    if (dropStaleRecordsLocked()) saveLocked();
     OrreryRelayLog::log("OrreryRelayEndPointInvokeInfo: Sending callback reports to server");
     std::vector<NSData> blocks;
     for (const auto& trigger : triggers_)

@@ -53,6 +53,10 @@ public:
 
 private:
     void saveLocked() const;
+    // Drops callback records left empty (their attempts reported, the final
+    // one not yet) that have heard no outcome for longer than the attempts'
+    // expiry: no attempt of theirs can still end. True when something went.
+    bool dropStaleRecordsLocked();
 
     dispatch_queue_t queue_;
     mutable std::recursive_mutex mutex_;

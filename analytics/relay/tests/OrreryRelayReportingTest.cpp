@@ -85,6 +85,41 @@ TEST_F(OrreryRelayReportingTest, CallbackRecordStaysUntilItsFinalAttemptIsReport
     EXPECT_TRUE(OrreryRelayCallbackReportManager::sharedInstance()->triggers().empty());
 }
 
+TEST_F(OrreryRelayReportingTest, RecordWithoutOutcomeForThreeDaysIsDropped) {
+    // Callback 1 fails once and its retry never runs (timers gone, as in a
+    // process that ended): its emptied record waits for a final attempt that
+    // cannot come any more.
+    store(makeSettings({callback(1, partner.url("/a")), callback(2, partner.url("/b"))},
+                       {{Value("Level"), {1}}, {Value("Other"), {2}}}, 3, 1));
+    partner.script("/a", {Answer::withStatus(500)});
+    partner.script("/b", {Answer::ok()});
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    OrreryGlobalVariableStorage::sharedInstance()->removePendingUrlTimers();
+    auto manager = OrreryRelayCallbackReportManager::sharedInstance();
+    manager->waitForArchiving();
+    ASSERT_EQ(manager->triggers().size(), 1u);
+    EXPECT_EQ(manager->triggers()[0]->callbacks().size(), 1u);
+
+    // Within the expiry the record stays beside a new one...
+    driver().advance(OrreryRelayEventController::kExpirationSeconds - 10);
+    controller->processEventWithParams("Other", eventParams(2));
+    settle();
+    manager->waitForArchiving();
+    ASSERT_EQ(manager->triggers().size(), 1u);
+    EXPECT_EQ(manager->triggers()[0]->callbacks()[0]->callbackId(), 1);
+
+    // ...and the next outcome past it drops the record, in memory and on disk.
+    driver().advance(20);
+    partner.script("/b", {Answer::ok()});
+    controller->processEventWithParams("Other", eventParams(3));
+    settle();
+    manager->waitForArchiving();
+    EXPECT_TRUE(manager->triggers().empty());
+    EXPECT_TRUE(manager->savedTriggers().empty());
+    EXPECT_EQ(relay.reports().size(), 3u);
+}
+
 TEST_F(OrreryRelayReportingTest, NoSettingsMeansNoReportAndOptOutEmptiesMemoryAndFile) {
     store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 0, 1));
     partner.scriptStatuses("/cb", {200});
