@@ -28,8 +28,11 @@ NSNotificationCenter::Registration::Registration(Kind kind, const void* key, con
       deliver(std::move(deliver)) {}
 
 Ref<NSNotificationCenter> NSNotificationCenter::defaultCenter() {
-    static const Ref<NSNotificationCenter> center = NSNotificationCenter::alloc<NSNotificationCenter>();
-    return center;
+    // Never destroyed: observers that unregister from their destructors during
+    // static teardown at exit still find it.
+    static const Ref<NSNotificationCenter>* center =
+        new Ref<NSNotificationCenter>(NSNotificationCenter::alloc<NSNotificationCenter>());
+    return *center;
 }
 
 void NSNotificationCenter::add(std::shared_ptr<Registration> registration) {

@@ -2,12 +2,14 @@
 // filling (hostile values included), the request a partner receives, the
 // retry state machine on the virtual clock, resend passes racing timers,
 // expiry, and the outcomes the report manager records.
+#include <cstdlib>
 #include <thread>
 
 #include "analytics/OrreryApplicationState.h"
 #include "analytics/OrreryNetworkUtil.h"
 #include "analytics/relay/tests/RelayControllerTestSupport.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/Platform.h"
 #include "platform/net/NetworkConditions.h"
 
 namespace {
@@ -293,3 +295,22 @@ TEST_F(OrreryRelayEventControllerTest, EventNamesAndIndexes) {
 }
 
 }  // namespace
+
+// A host that exits with Relay still hooked in (no clean-up call) must not
+// crash in static teardown: the controller unregisters from the notification
+// center from its destructor.
+TEST(OrreryRelayExitTest, ExitWithHooksInstalledIsClean) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            platform::PlatformOptions options;
+            options.homeDirectory = ::testing::TempDir() + "relay-exit-home";
+            options.clock = platform::PlatformOptions::ClockKind::Virtual;
+            Platform::initialize(options);
+            OrreryRelayEventController::installHooks();
+            auto controller = OrreryRelayEventController::sharedInstance();
+            controller = nullptr;
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
