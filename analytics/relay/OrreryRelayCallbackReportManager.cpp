@@ -150,7 +150,6 @@ void OrreryRelayCallbackReportManager::performArchiveAttempt(const Ref<OrreryRel
 }
 
 bool OrreryRelayCallbackReportManager::dropStaleRecordsLocked() {
-    std::scoped_lock lock(mutex_);
     const double now = NSDate::date().timeIntervalSince1970();
     auto stale = [now](const Ref<OrreryRelayCallbackReportInfo>& callback) {
         if (!callback || callback->attemptCount() != 0) return false;
