@@ -409,7 +409,8 @@ void LoopbackServer::Impl::serve(Connection& connection, const RecordedRequest& 
             hasLength = hasLength || equalsIgnoringCase(name, "Content-Length") ||
                         equalsIgnoringCase(name, "Transfer-Encoding");
         }
-        if (!hasLength && !noBody) head += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
+        if (!hasLength && !noBody && !answer.closeDelimited)
+            head += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
         head += "\r\n";
         bool ok = connection.writeRaw(head);
         if (ok && !noBody) {
@@ -429,6 +430,7 @@ void LoopbackServer::Impl::serve(Connection& connection, const RecordedRequest& 
                 connection.writeRaw(answer.body);
             }
         }
+        if (answer.closeDelimited) connection.drop();
     }
     std::lock_guard lock(mutex);
     if (index < record.size()) record[index].response = connection.written();
@@ -490,6 +492,11 @@ Answer& Answer::header(std::string name, std::string value) {
 
 Answer& Answer::after(double seconds) {
     delay = seconds;
+    return *this;
+}
+
+Answer& Answer::unframed() {
+    closeDelimited = true;
     return *this;
 }
 

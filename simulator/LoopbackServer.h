@@ -49,6 +49,7 @@ struct Answer {
     size_t sentBytes = 0;      // Truncated: body bytes written before the connection closes
     size_t chunkSize = 0;      // SlowBody: bytes per write
     double chunkInterval = 0;  // SlowBody: real seconds between writes
+    bool closeDelimited = false;  // no Content-Length; the connection closes after the body
 
     static Answer ok(std::string body = {});
     static Answer withStatus(int status, std::string body = {});
@@ -65,6 +66,8 @@ struct Answer {
 
     Answer& header(std::string name, std::string value);
     Answer& after(double seconds);
+    // Sends no Content-Length: the body ends when the server closes the connection.
+    Answer& unframed();
 
     std::shared_ptr<Answer> then;  // the answer a released stall gives
 };

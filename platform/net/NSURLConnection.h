@@ -5,6 +5,10 @@
 // are followed by the platform itself (301, 302, 303 turn a POST into a GET
 // without body; 307, 308 keep both), at most 16 unless the request sets its
 // own limit (NSMutableURLRequest::setMaximumRedirects).
+// Every form honours the request's limits (NSURLRequest.h): the idle
+// time-out, the total time-out (-1001 either way) and the answer's body-size
+// cap (-1103, NSURLErrorDataLengthExceedsMaximum, checked before the body is
+// buffered).
 #pragma once
 
 #include <atomic>
@@ -83,6 +87,10 @@ public:
     // connectionDidReceiveData as bytes arrive; then exactly one of
     // connectionDidFinishLoading or connectionDidFailWithError. The delegate
     // is held until then (or cancel), and a started connection is kept alive.
+    // The body-size cap counts the bytes handed to connectionDidReceiveData
+    // for the final answer: the delegate never receives more than the cap,
+    // and a body that would pass it ends with connectionDidFailWithError
+    // (-1103) instead of connectionDidFinishLoading.
     Ref<NSURLConnection> initWithRequest(const NSURLRequest& request, Ref<NSURLConnectionDataDelegate> delegate,
                                          bool startImmediately = true);
     static Ref<NSURLConnection> connectionWithRequest(const NSURLRequest& request,

@@ -18,6 +18,7 @@ const char* describe(int64_t code) {
         case NSURLErrorBadServerResponse: return "The server returned a bad response.";
         case NSURLErrorUserCancelledAuthentication: return "The authentication was cancelled.";
         case NSURLErrorFileDoesNotExist: return "The requested URL was not found on this server.";
+        case NSURLErrorDataLengthExceedsMaximum: return "The resource exceeds the maximum size.";
         case NSURLErrorSecureConnectionFailed:
             return "An SSL error has occurred and a secure connection to the server cannot be made.";
         case NSURLErrorServerCertificateUntrusted: return "The certificate for this server is invalid.";

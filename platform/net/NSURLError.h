@@ -23,6 +23,8 @@ enum : int64_t {
     NSURLErrorUserCancelledAuthentication = -1012,
     NSURLErrorUserAuthenticationRequired = -1013,
     NSURLErrorFileDoesNotExist = -1100,
+    // The answer's body is larger than the request's cap (NSURLRequest::maximumResponseLength).
+    NSURLErrorDataLengthExceedsMaximum = -1103,
     NSURLErrorSecureConnectionFailed = -1200,
     NSURLErrorServerCertificateUntrusted = -1202,
 };
@@ -44,6 +46,7 @@ using platform::NSURLErrorBadURL;
 using platform::NSURLErrorCancelled;
 using platform::NSURLErrorCannotConnectToHost;
 using platform::NSURLErrorCannotFindHost;
+using platform::NSURLErrorDataLengthExceedsMaximum;
 using platform::NSURLErrorFileDoesNotExist;
 using platform::NSURLErrorHTTPTooManyRedirects;
 using platform::NSURLErrorNetworkConnectionLost;

@@ -1,8 +1,9 @@
 // A URL load request (value-like: copies are independent) and its mutable
-// form: URL, method, header fields in the order set, body, time-out and the
-// per-request redirect limit.
+// form: URL, method, header fields in the order set, body, the idle and total
+// time-outs, the answer's size cap and the per-request redirect limit.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,16 @@ enum NSURLRequestCachePolicy : unsigned long {
 
 // Redirects followed without a per-request limit; one more fails with -1007.
 inline constexpr int NSURLRequestDefaultRedirectLimit = 16;
+
+// The longest a load may take in all, in real seconds, unless the request
+// sets its own (NSMutableURLRequest::setTotalTimeoutInterval).
+inline constexpr double NSURLRequestDefaultTotalTimeoutInterval = 300;
+
+// The largest answer body a load accepts, in bytes, unless the request sets
+// its own cap (NSMutableURLRequest::setMaximumResponseLength): 64 MiB.
+inline constexpr int64_t NSURLRequestDefaultMaximumResponseLength = int64_t{64} << 20;
+// Given as a cap: no cap at all.
+inline constexpr int64_t NSURLRequestNoMaximumResponseLength = -1;
 
 class NSMutableURLRequest;
 
@@ -51,7 +62,28 @@ public:
     // Names compare case-insensitively; nullopt when not set.
     std::optional<std::string> valueForHTTPHeaderField(std::string_view field) const;
     const std::optional<NSData>& HTTPBody() const { return body_; }
-    double timeoutInterval() const { return timeout_; }  // seconds without progress; 60 by default
+    // Real seconds without progress (connecting included) before the load
+    // fails with -1001; 60 by default.
+    double timeoutInterval() const { return timeout_; }
+    // Real seconds the whole load may take, redirects included, before it
+    // fails with -1001, however steadily bytes arrive (a server dripping a
+    // byte a second). Time the delegate form spends waiting for its delegate's
+    // answers is not counted. NSURLRequestDefaultTotalTimeoutInterval unless set.
+    double totalTimeoutInterval() const { return totalTimeout_.value_or(NSURLRequestDefaultTotalTimeoutInterval); }
+    // The most body bytes the final answer may have; negative: no cap.
+    // An answer whose Content-Length announces more, or whose body (chunked
+    // or unannounced) grows past it, fails the load with
+    // NSURLErrorDataLengthExceedsMaximum (-1103) and a log line, before the
+    // excess is read into memory; the synchronous and asynchronous forms then
+    // give no data. The delegate form streams: its delegate has received at
+    // most this many bytes through connectionDidReceiveData when
+    // connectionDidFailWithError reports -1103 (an announced excess fails
+    // before connectionDidReceiveResponse). File URLs are checked by size
+    // before they are read. Redirect bodies are never read and never count.
+    // NSURLRequestDefaultMaximumResponseLength unless set.
+    int64_t maximumResponseLength() const {
+        return maximumResponseLength_.value_or(NSURLRequestDefaultMaximumResponseLength);
+    }
     NSURLRequestCachePolicy cachePolicy() const { return cachePolicy_; }  // stored; there is no cache
     bool HTTPShouldHandleCookies() const { return handleCookies_; }      // stored; there is no cookie store
     const Ref<NSURL>& mainDocumentURL() const { return mainDocumentURL_; }
@@ -69,6 +101,8 @@ protected:
     std::vector<std::pair<std::string, std::string>> headers_;
     std::optional<NSData> body_;
     double timeout_ = 60;
+    std::optional<double> totalTimeout_;
+    std::optional<int64_t> maximumResponseLength_;
     NSURLRequestCachePolicy cachePolicy_ = NSURLRequestUseProtocolCachePolicy;
     bool handleCookies_ = true;
     Ref<NSURL> mainDocumentURL_;
@@ -105,6 +139,13 @@ public:
     void setAllHTTPHeaderFields(const Value& fields);
     void setHTTPBody(std::optional<NSData> body) { body_ = std::move(body); }
     void setTimeoutInterval(double seconds) { timeout_ = seconds; }
+    // See NSURLRequest::totalTimeoutInterval; not positive restores the default.
+    void setTotalTimeoutInterval(double seconds) {
+        totalTimeout_ = seconds > 0 ? std::optional<double>(seconds) : std::nullopt;
+    }
+    // See NSURLRequest::maximumResponseLength; NSURLRequestNoMaximumResponseLength
+    // (any negative value) removes the cap.
+    void setMaximumResponseLength(int64_t bytes) { maximumResponseLength_ = bytes < 0 ? -1 : bytes; }
     void setCachePolicy(NSURLRequestCachePolicy policy) { cachePolicy_ = policy; }
     void setHTTPShouldHandleCookies(bool handle) { handleCookies_ = handle; }
     void setMainDocumentURL(Ref<NSURL> url) { mainDocumentURL_ = std::move(url); }
@@ -115,6 +156,9 @@ public:
 }  // namespace platform
 
 using platform::NSMutableURLRequest;
+using platform::NSURLRequestDefaultMaximumResponseLength;
+using platform::NSURLRequestDefaultTotalTimeoutInterval;
+using platform::NSURLRequestNoMaximumResponseLength;
 using platform::NSURLRequest;
 using platform::NSURLRequestCachePolicy;
 using platform::NSURLRequestReloadIgnoringLocalCacheData;

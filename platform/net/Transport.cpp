@@ -155,29 +155,40 @@ private:
         return list;
     }
 
+    // Seconds of this hop counted against the total time-out: all but the
+    // time spent in the handler's callbacks.
+    double spent() const {
+        return std::chrono::duration<double>(Clock::now() - startedAt_).count() - callbackSeconds_;
+    }
+
     HopResult loop(CURLM* multi) {
         const double timeout = hop_.timeout > 0 ? hop_.timeout : 60;
-        lastActivity_ = Clock::now();
+        const double total = hop_.totalTimeout;
+        startedAt_ = lastActivity_ = Clock::now();
         HopResult result;
         for (;;) {
             int running = 0;
             if (curl_multi_perform(multi, &running) != CURLM_OK) {
                 result.errorCode = NSURLErrorUnknown;
-                return result;
+                break;
             }
             if (running == 0) break;
             if (token_.isCancelled()) {
                 result.end = HopResult::End::Cancelled;
-                return result;
+                break;
             }
             double idle = std::chrono::duration<double>(Clock::now() - lastActivity_).count();
-            if (idle >= timeout) {
+            double left = total > 0 ? total - spent() : timeout;
+            if (idle >= timeout || left <= 0) {
                 result.errorCode = NSURLErrorTimedOut;
-                return result;
+                break;
             }
-            int waitMs = static_cast<int>((timeout - idle) * 1000) + 1;
+            double wait = std::min(timeout - idle, left);
+            int waitMs = static_cast<int>(wait * 1000) + 1;
             curl_multi_poll(multi, nullptr, 0, std::min(waitMs, 1000), nullptr);
         }
+        result.spent = spent();
+        if (result.end == HopResult::End::Cancelled || result.errorCode != 0) return result;
         int left = 0;
         CURLcode code = CURLE_OK;
         while (CURLMsg* message = curl_multi_info_read(multi, &left))
@@ -206,8 +217,10 @@ private:
         }
         if (line == "\r\n" || line == "\n") {
             if (status_ >= 100 && status_ < 200) return true;  // interim head
+            auto before = Clock::now();
             bool go = handler_.onHead(status_, fields_);
             lastActivity_ = Clock::now();
+            callbackSeconds_ += std::chrono::duration<double>(lastActivity_ - before).count();
             if (!go) endedByHandler_ = true;
             return go && !token_.isCancelled();
         }
@@ -223,9 +236,11 @@ private:
     static size_t writeCallback(char* data, size_t size, size_t count, void* self) {
         auto* runner = static_cast<HopRunner*>(self);
         size_t length = size * count;
-        runner->lastActivity_ = Clock::now();
+        auto before = runner->lastActivity_ = Clock::now();
         if (runner->endedByHandler_ || runner->token_.isCancelled()) return 0;
-        if (!runner->handler_.onData(data, length)) {
+        bool go = runner->handler_.onData(data, length);
+        runner->callbackSeconds_ += std::chrono::duration<double>(Clock::now() - before).count();
+        if (!go) {
             runner->endedByHandler_ = true;
             return 0;
         }
@@ -246,6 +261,8 @@ private:
     HopHandler& handler_;
     CancelToken& token_;
     Clock::time_point lastActivity_;
+    Clock::time_point startedAt_;
+    double callbackSeconds_ = 0;
     curl_off_t downloaded_ = 0, uploaded_ = 0;
     int status_ = 0;
     HeaderList fields_;

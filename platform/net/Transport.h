@@ -22,6 +22,9 @@ struct Hop {
     HeaderList headers;
     std::optional<NSData> body;
     double timeout = 60;  // real seconds without progress, connecting included
+    // Real seconds this hop may take in all (the load's budget left); not
+    // positive: no limit.
+    double totalTimeout = 0;
 };
 
 // Shared by a load and whoever may cancel it; wakes a transfer at once.
@@ -53,11 +56,12 @@ struct HopResult {
     enum class End { Complete, EndedByHandler, Cancelled, Failed };
     End end = End::Failed;
     int64_t errorCode = 0;  // NSURLErrorDomain code when Failed
+    double spent = 0;       // real seconds counted against the total time-out
 };
 
 // Runs on the calling thread until the exchange ends. Callbacks of `handler`
-// run on this thread and may block; time spent in them is not counted
-// against the time-out.
+// run on this thread and may block; time spent in them is counted against
+// neither time-out.
 HopResult performHop(const Hop& hop, HopHandler& handler, CancelToken& token);
 
 // Runs jobs on at most 16 transport threads, FIFO.
