@@ -5,14 +5,21 @@
 
 #include <array>
 #include <cstdio>
-#include <cstdlib>
 
-#include "Trillium/TRAWireContract.h"
 #include "platform/foundation/NSURL.h"
 
 namespace simulator {
 
 namespace {
+
+// The ad platform's forms as the service writes and reads them, kept apart
+// from the client's code so that a fault on either side shows in the tests:
+// an HTML ad page carries its lists as a JSON object between two "@adInfoJson@"
+// markers and its video settings between two "@videoJson@" markers; a signed
+// tracking URL ends in "&ts=<seconds>&sig=<hex HMAC-SHA1>", keyed with
+// "<publisherId>:<productId>" over "<d parameter>:<ts>".
+constexpr std::string_view kAdInfoMarker = "@adInfoJson@";
+constexpr std::string_view kVideoJsonMarker = "@videoJson@";
 
 std::string hex(const unsigned char* bytes, unsigned int length) {
     std::string text;
@@ -27,6 +34,12 @@ std::string hex(const unsigned char* bytes, unsigned int length) {
 std::string jsonString(std::string_view text) {
     std::string quoted = "\"";
     for (char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+            quoted += escape;
+            continue;
+        }
         if (c == '"' || c == '\\') quoted += '\\';
         quoted += c;
     }
@@ -102,9 +115,12 @@ std::string TrilliumService::htmlAdPage(const TrilliumHtmlAd& ad) const {
     if (!ad.trilliumBrowserEnabled.empty()) info += ", \"trilliumBrowserEnabled\": " + flags(ad.trilliumBrowserEnabled);
     info += "}";
     std::string page = "<html><head><meta name=\"viewport\" content=\"width=device-width\"></head><body>" + ad.body;
-    page += std::string("<!--") + TRAWire::kAdInfoMarker + info + TRAWire::kAdInfoMarker + "-->";
-    if (!ad.videoJson.empty())
-        page += std::string("<!--") + TRAWire::kVideoJsonMarker + ad.videoJson + TRAWire::kVideoJsonMarker + "-->";
+    page += "<!--";
+    page.append(kAdInfoMarker).append(info).append(kAdInfoMarker).append("-->");
+    if (!ad.videoJson.empty()) {
+        page += "<!--";
+        page.append(kVideoJsonMarker).append(ad.videoJson).append(kVideoJsonMarker).append("-->");
+    }
     return page + "</body></html>";
 }
 
@@ -174,8 +190,8 @@ bool TrilliumService::signatureMatches(const TrilliumRequest& request, std::stri
         std::string_view rest = signedPart.substr(at + 3);
         d = std::string(rest.substr(0, rest.find('&')));
     }
-    std::string key = TRAWire::signatureKey(publisherId, productId);
-    std::string message = TRAWire::signatureMessage(d, std::strtoll(ts->c_str(), nullptr, 10));
+    std::string key = std::string(publisherId) + ":" + std::string(productId);
+    std::string message = d + ":" + *ts;
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
     HMAC(EVP_sha1(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(message.data()),

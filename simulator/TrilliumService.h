@@ -3,8 +3,9 @@
 // the first-launch report ("trackdownload"), the impression, click, close and
 // video-event tracking endpoints its ad pages point at, and the analytics
 // endpoint ("/tracking/infoEvent"). Every request is recorded; helpers read
-// back its query fields and check the signature of tracking URLs. The wire
-// forms are those of Trillium/TRAWireContract.h.
+// back its query fields and check the signature of tracking URLs. It writes
+// and reads the documented forms with its own code and never includes the
+// client's, so a test through it catches a fault in the client's wire code.
 #pragma once
 
 #include <optional>
