@@ -16,7 +16,7 @@
 #include "Trillium/TRATrilliumSDK.h"
 #include "Trillium/TRAWireContract.h"
 #include "platform/foundation/Digest.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSPathUtilities.h"
 #include "platform/foundation/NSURL.h"

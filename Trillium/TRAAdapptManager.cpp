@@ -5,7 +5,7 @@
 
 #include "Trillium/TRAMetadata.h"
 #include "Trillium/TRAWireContract.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSUUID.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/runtime/SaturatingCast.h"

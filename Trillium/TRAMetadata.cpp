@@ -9,7 +9,7 @@
 #include "Trillium/TRATransportHttp.h"
 #include "Trillium/TRATrilliumSDK.h"
 #include "Trillium/TRAWireContract.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/NSUserDefaults.h"

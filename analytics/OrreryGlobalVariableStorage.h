@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/runtime/NSObject.h"
-#include "platform/runtime/NSTimer.h"
+#include "platform/foundation/NSTimer.h"
 
 // A location the application gave the client.
 struct OrreryLocation {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/foundation/NSData.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 
 class OrreryProtocolData {
 public:

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/foundation/Value.h"
 #include "platform/runtime/NSObject.h"
 

@@ -11,7 +11,7 @@
 #include "Trillium/TRAWireContract.h"
 #include "Trillium/display/TRALifecycleAdRequests.h"
 #include "platform/foundation/NSClassRegistry.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSDateFormatter.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/NSUserDefaults.h"

@@ -18,7 +18,7 @@
 #include "Trillium/TRATrilliumAd.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSNotificationCenter.h"
-#include "platform/runtime/NSTimer.h"
+#include "platform/foundation/NSTimer.h"
 #include "platform/ui/UIViewController.h"
 
 class TRAEventAdManager : public NSObject,

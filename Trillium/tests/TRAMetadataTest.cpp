@@ -5,7 +5,7 @@
 #include "Trillium/TRAAdapptManager.h"
 #include "Trillium/TRAMetadata.h"
 #include "Trillium/tests/TrilliumTestSupport.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "platform/foundation/NSCoder.h"
 #include "platform/foundation/NSData.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/foundation/Value.h"
 #include "platform/runtime/NSObject.h"
 

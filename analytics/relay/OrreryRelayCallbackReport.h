@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/foundation/NSData.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 
 class OrreryRelayCallbackReport {
 public:

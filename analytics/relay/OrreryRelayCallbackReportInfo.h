@@ -11,7 +11,7 @@
 #include "analytics/relay/OrreryRelayCallbackAttemptInfo.h"
 #include "platform/foundation/NSCoder.h"
 #include "platform/foundation/NSData.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/runtime/NSObject.h"
 
 class OrreryRelayCallbackReportInfo : public NSObject, public NSCoding {

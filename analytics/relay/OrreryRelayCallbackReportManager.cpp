@@ -8,7 +8,7 @@
 #include "analytics/relay/OrreryRelayCallbackReport.h"
 #include "analytics/relay/OrreryRelayEventController.h"
 #include "analytics/relay/OrreryRelayLog.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 
 namespace {
 std::mutex instanceMutex;

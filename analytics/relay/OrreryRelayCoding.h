@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/foundation/NSData.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/foundation/Value.h"
 
 namespace OrreryRelayCoding {

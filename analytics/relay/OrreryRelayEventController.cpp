@@ -18,7 +18,7 @@
 #include "analytics/relay/OrreryRelayRequest.h"
 #include "analytics/relay/OrreryRelayTriggerInvokeInfo.h"
 #include "platform/foundation/NSData.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "analytics/relay/OrreryRelaySettings.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/runtime/DispatchQueue.h"
-#include "platform/runtime/NSTimer.h"
+#include "platform/foundation/NSTimer.h"
 
 class OrreryRelayEventController : public NSObject,
                                    public OrreryHttpAsyncTaskDelegate,

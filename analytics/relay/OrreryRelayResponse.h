@@ -8,7 +8,7 @@
 #include "analytics/relay/OrreryAvro.h"
 #include "analytics/relay/OrreryRelaySettings.h"
 #include "platform/foundation/NSData.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/runtime/NSObject.h"
 
 class OrreryRelayResponse : public NSObject {

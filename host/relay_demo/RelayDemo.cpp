@@ -12,7 +12,7 @@
 #include "analytics/relay/OrreryRelayCallbackReportManager.h"
 #include "analytics/relay/OrreryRelayClasses.h"
 #include "analytics/relay/OrreryRelayEventController.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/runtime/Clock.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSError.h"
 #include "platform/runtime/NSObject.h"
 

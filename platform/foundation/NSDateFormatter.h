@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSTimeZone.h"
 #include "platform/runtime/NSObject.h"

@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 
 namespace platform {
 

@@ -12,7 +12,7 @@
 
 #include "platform/foundation/NSCharacterSet.h"
 #include "platform/foundation/NSData.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSRange.h"
 #include "platform/foundation/Value.h"
 #include "platform/runtime/NSObject.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/runtime/NSObject.h"
 
 namespace platform {

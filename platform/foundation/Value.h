@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/foundation/NSData.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/runtime/NSObject.h"
 
 namespace platform {

@@ -14,7 +14,7 @@
 #include "platform/media/AVPlayerItem.h"
 #include "platform/media/CMTime.h"
 #include "platform/runtime/DispatchQueue.h"
-#include "platform/runtime/NSTimer.h"
+#include "platform/runtime/RunLoopTimer.h"
 
 namespace platform {
 
@@ -123,7 +123,7 @@ private:
     std::vector<Ref<TimeObserver>> observers_;
     std::vector<AVPlayerLayer*> layers_;
     bool advancing_ = false;
-    Ref<NSTimer> stepTimer_;
+    Ref<runtime::RunLoopTimer> stepTimer_;
     int64_t stepTargetNs_ = -1;
     int64_t lastNs_ = 0;        // media position at the last step or seek
     uint64_t generation_ = 0;   // bumped by seeks and item changes

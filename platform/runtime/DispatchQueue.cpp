@@ -11,7 +11,7 @@
 #include "platform/runtime/Log.h"
 #include "platform/runtime/NSRunLoop.h"
 #include "platform/runtime/NSThread.h"
-#include "platform/runtime/NSTimer.h"
+#include "platform/runtime/RunLoopTimer.h"
 #include "platform/runtime/SaturatingCast.h"
 #include "platform/runtime/WorkerPool.h"
 

@@ -126,7 +126,7 @@ void MainLoop::runPass() {
     for (auto& hook : display) runtime::callAtBoundary(hook, "display pass");
 }
 
-void MainLoop::insertLocked(const Ref<NSTimer>& timer, double uptime, bool keepStamp) {
+void MainLoop::insertLocked(const Ref<runtime::RunLoopTimer>& timer, double uptime, bool keepStamp) {
     if (std::isnan(uptime)) uptime = INFINITY;  // a NaN key would break the ordering
     timer->fireUptime_ = uptime;
     timer->order_ = nextOrder_++;
@@ -136,12 +136,12 @@ void MainLoop::insertLocked(const Ref<NSTimer>& timer, double uptime, bool keepS
     timer->scheduled_ = true;
 }
 
-Ref<NSTimer> MainLoop::removeLocked(NSTimer& timer) {
+Ref<runtime::RunLoopTimer> MainLoop::removeLocked(runtime::RunLoopTimer& timer) {
     if (!timer.scheduled_) return nullptr;
     timer.scheduled_ = false;
     auto it = timers_.find(Key{timer.fireUptime_, timer.order_});
     if (it == timers_.end()) return nullptr;
-    Ref<NSTimer> held = std::move(it->second);
+    Ref<runtime::RunLoopTimer> held = std::move(it->second);
     timers_.erase(it);
     return held;
 }
@@ -154,7 +154,7 @@ void MainLoop::fireDueTimers() {
     // The virtual driver fires every due repetition; real time coalesces late ones.
     const bool coalesce = !clock->isVirtual();
     for (;;) {
-        Ref<NSTimer> timer;
+        Ref<runtime::RunLoopTimer> timer;
         for (auto it = timers_.begin(); it != timers_.end() && it->first.first <= now; ++it) {
             if (it->second->addedStamp_ < limit) {
                 timer = std::move(it->second);
@@ -168,14 +168,14 @@ void MainLoop::fireDueTimers() {
         timer->rescheduledWhileFiring_ = false;
         const double firedAt = timer->fireUptime_;
         {
-            NSTimer::TimerBlock block = timer->block_;
+            runtime::RunLoopTimer::Callback block = timer->block_;
             lock.unlock();
             runtime::callAtBoundary([&] { if (block) block(timer); }, "timer");
             block = nullptr;
             lock.lock();
         }
         timer->firing_ = false;
-        NSTimer::TimerBlock released;
+        runtime::RunLoopTimer::Callback released;
         if (timer->valid_.load() && !timer->rescheduledWhileFiring_) {
             if (timer->repeats_) {
                 const double interval = timer->interval_;
@@ -199,7 +199,7 @@ void MainLoop::fireDueTimers() {
     }
 }
 
-void MainLoop::add(const Ref<NSTimer>& timer) {
+void MainLoop::add(const Ref<runtime::RunLoopTimer>& timer) {
     {
         std::lock_guard lock(mutex_);
         if (!timer->valid_.load() || timer->scheduled_ || timer->firing_) return;
@@ -208,9 +208,9 @@ void MainLoop::add(const Ref<NSTimer>& timer) {
     wake();
 }
 
-void MainLoop::invalidate(NSTimer& timer) {
-    NSTimer::TimerBlock released;
-    Ref<NSTimer> held;
+void MainLoop::invalidate(runtime::RunLoopTimer& timer) {
+    runtime::RunLoopTimer::Callback released;
+    Ref<runtime::RunLoopTimer> held;
     {
         std::lock_guard lock(mutex_);
         if (!timer.valid_.exchange(false)) return;
@@ -219,8 +219,8 @@ void MainLoop::invalidate(NSTimer& timer) {
     }
 }
 
-void MainLoop::setFireUptime(NSTimer& timer, double uptime) {
-    Ref<NSTimer> held;
+void MainLoop::setFireUptime(runtime::RunLoopTimer& timer, double uptime) {
+    Ref<runtime::RunLoopTimer> held;
     {
         std::lock_guard lock(mutex_);
         if (!timer.valid_.load()) return;
@@ -229,7 +229,7 @@ void MainLoop::setFireUptime(NSTimer& timer, double uptime) {
         if (timer.firing_) timer.rescheduledWhileFiring_ = true;
         held = removeLocked(timer);
         if (inLoop) {
-            if (!held) held = std::static_pointer_cast<NSTimer>(timer.shared_from_this());
+            if (!held) held = std::static_pointer_cast<runtime::RunLoopTimer>(timer.shared_from_this());
             insertLocked(held, uptime, false);
         } else {
             timer.fireUptime_ = uptime;
@@ -238,19 +238,19 @@ void MainLoop::setFireUptime(NSTimer& timer, double uptime) {
     wake();
 }
 
-double MainLoop::fireUptime(const NSTimer& timer) {
+double MainLoop::fireUptime(const runtime::RunLoopTimer& timer) {
     std::lock_guard lock(mutex_);
     return timer.fireUptime_;
 }
 
-void MainLoop::fireNow(NSTimer& timer) {
-    NSTimer::TimerBlock block;
+void MainLoop::fireNow(runtime::RunLoopTimer& timer) {
+    runtime::RunLoopTimer::Callback block;
     {
         std::lock_guard lock(mutex_);
         if (!timer.valid_.load()) return;
         block = timer.block_;
     }
-    auto self = std::static_pointer_cast<NSTimer>(timer.shared_from_this());
+    auto self = std::static_pointer_cast<runtime::RunLoopTimer>(timer.shared_from_this());
     runtime::callAtBoundary([&] { if (block) block(self); }, "timer");
     block = nullptr;
     if (!timer.repeats_) invalidate(timer);
@@ -258,7 +258,7 @@ void MainLoop::fireNow(NSTimer& timer) {
 
 void MainLoop::cancelCalls(const void* owner) {
     if (!owner) return;
-    std::vector<Ref<NSTimer>> cancelled;
+    std::vector<Ref<runtime::RunLoopTimer>> cancelled;
     {
         std::lock_guard lock(mutex_);
         for (auto& [key, timer] : timers_)

@@ -1,6 +1,6 @@
 // Internal to the runtime: the state behind the main run loop (posted work,
 // timers, pass hooks, the main thread's wake-up). Other modules use
-// NSRunLoop.h, NSTimer.h and DispatchQueue.h instead.
+// NSRunLoop.h, RunLoopTimer.h (or NSTimer.h) and DispatchQueue.h instead.
 #pragma once
 
 #include <atomic>
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/runtime/NSRunLoop.h"
-#include "platform/runtime/NSTimer.h"
+#include "platform/runtime/RunLoopTimer.h"
 
 namespace platform {
 
@@ -25,11 +25,11 @@ struct MainLoop {
     std::optional<double> nextTimerUptime();
 
     // Timers (any thread).
-    void add(const Ref<NSTimer>& timer);
-    void invalidate(NSTimer& timer);
-    void setFireUptime(NSTimer& timer, double uptime);
-    double fireUptime(const NSTimer& timer);
-    void fireNow(NSTimer& timer);
+    void add(const Ref<runtime::RunLoopTimer>& timer);
+    void invalidate(runtime::RunLoopTimer& timer);
+    void setFireUptime(runtime::RunLoopTimer& timer, double uptime);
+    double fireUptime(const runtime::RunLoopTimer& timer);
+    void fireNow(runtime::RunLoopTimer& timer);
     void cancelCalls(const void* owner);
 
     // Passes moving a virtual clock to each timer due up to `uptime`, then to it.
@@ -45,13 +45,13 @@ struct MainLoop {
 private:
     MainLoop();
     using Key = std::pair<double, uint64_t>;  // fire uptime, scheduling order
-    void insertLocked(const Ref<NSTimer>& timer, double uptime, bool keepStamp);
-    Ref<NSTimer> removeLocked(NSTimer& timer);
+    void insertLocked(const Ref<runtime::RunLoopTimer>& timer, double uptime, bool keepStamp);
+    Ref<runtime::RunLoopTimer> removeLocked(runtime::RunLoopTimer& timer);
     void fireDueTimers();
 
     std::mutex mutex_;
     std::deque<Block> posted_;
-    std::map<Key, Ref<NSTimer>> timers_;
+    std::map<Key, Ref<runtime::RunLoopTimer>> timers_;
     uint64_t nextOrder_ = 0;
     uint64_t timerStep_ = 0;
     std::vector<Block> layoutHooks_;

@@ -21,7 +21,7 @@ Ref<NSRunLoop> NSRunLoop::mainRunLoop() {
     return *loop;
 }
 
-void NSRunLoop::addTimer(const Ref<NSTimer>& timer, std::string_view /*mode: all modes are one*/) {
+void NSRunLoop::addTimer(const Ref<runtime::RunLoopTimer>& timer, std::string_view /*mode: all modes are one*/) {
     if (!timer) {
         logError("NSRunLoop addTimer: nil timer");
         return;

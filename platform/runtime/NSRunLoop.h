@@ -5,12 +5,14 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/runtime/NSObject.h"
 
 namespace platform {
 
-class NSTimer;
+namespace runtime {
+class RunLoopTimer;
+}
 
 // Modes are accepted and all equivalent.
 inline constexpr const char* NSDefaultRunLoopMode = "NSDefaultRunLoopMode";
@@ -23,8 +25,9 @@ public:
     // The main run loop, on every thread: a timer scheduled anywhere fires on main.
     static Ref<NSRunLoop> currentRunLoop() { return mainRunLoop(); }
 
-    // Schedules a timer made with NSTimer::timerWithTimeInterval (any thread).
-    void addTimer(const Ref<NSTimer>& timer, std::string_view mode);
+    // Schedules a timer made with NSTimer::timerWithTimeInterval (or
+    // RunLoopTimer's), from any thread.
+    void addTimer(const Ref<runtime::RunLoopTimer>& timer, std::string_view mode);
 
     // The program's loop (main thread): passes, sleeping until the next timer
     // or posted work, until runtime::stopMainRunLoop().

@@ -7,7 +7,7 @@
 #include "platform/foundation/DeviceProfile.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/NSThread.h"
-#include "platform/runtime/NSTimer.h"
+#include "platform/runtime/RunLoopTimer.h"
 
 namespace platform {
 

@@ -5,7 +5,7 @@
 #include "platform/runtime/CallCatching.h"
 #include "platform/runtime/Log.h"
 #include "platform/ui/MainThreadOnly.h"
-#include "platform/runtime/NSTimer.h"
+#include "platform/runtime/RunLoopTimer.h"
 
 namespace platform {
 

@@ -2,7 +2,7 @@
 
 #include "platform/runtime/CallCatching.h"
 #include "platform/ui/MainThreadOnly.h"
-#include "platform/runtime/NSTimer.h"
+#include "platform/runtime/RunLoopTimer.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIWindow.h"
 

@@ -6,7 +6,7 @@
 
 #include "platform/runtime/CallCatching.h"
 #include "platform/ui/MainThreadOnly.h"
-#include "platform/runtime/NSTimer.h"
+#include "platform/runtime/RunLoopTimer.h"
 #include "platform/ui/UIView.h"
 
 namespace platform {
@@ -17,7 +17,7 @@ struct Animation {
     UIViewAnimationOptions options = 0;
     UIViewAnimation::Completion completion;
     std::vector<Weak<NSObject>> views;
-    Ref<NSTimer> timer;
+    Ref<runtime::RunLoopTimer> timer;
 };
 
 // Main-thread state: the blocks running now (innermost last) and the

@@ -364,7 +364,7 @@ void PageEnvironment::setTimer(int64_t id, double milliseconds) {
     auto timer = runtime::scheduleMainThreadCall(seconds, [weak, id, generation] {
         if (auto env = weak.lock()) env->fireTimer(id, generation);
     });
-    Ref<NSTimer>& slot = timers_[id];
+    Ref<runtime::RunLoopTimer>& slot = timers_[id];
     if (slot) slot->invalidate();
     slot = timer;
 }

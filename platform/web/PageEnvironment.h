@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "platform/foundation/NSURL.h"
-#include "platform/runtime/NSTimer.h"
+#include "platform/runtime/RunLoopTimer.h"
 #include "platform/ui/CGGeometry.h"
 #include "platform/web/JSContext.h"
 
@@ -89,8 +89,8 @@ private:
     // A script that ran into the time limit freezes its page: no more of its
     // scripts, timers or events run.
     bool frozen_ = false;
-    std::map<int64_t, Ref<NSTimer>> timers_;
-    Ref<NSTimer> refreshTimer_;
+    std::map<int64_t, Ref<runtime::RunLoopTimer>> timers_;
+    Ref<runtime::RunLoopTimer> refreshTimer_;
 };
 
 }  // namespace platform::web

@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "platform/foundation/NSData.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSException.h"
 #include "platform/runtime/Clock.h"

@@ -3,18 +3,19 @@
 #include "platform/runtime/DispatchQueue.h"
 #include "platform/runtime/NSOperationQueue.h"
 #include "platform/runtime/NSRunLoop.h"
-#include "platform/runtime/NSTimer.h"
+#include "platform/runtime/RunLoopTimer.h"
 #include "platform/runtime/tests/RuntimeTestSupport.h"
 
 namespace {
 
 using platform::runtime::postToMainThread;
+using platform::runtime::RunLoopTimer;
 
 class RunLoopTest : public RuntimeTest {};
 
-Ref<NSTimer> oneShot(double seconds, Trace& trace, std::string name) {
-    return NSTimer::scheduledTimerWithTimeInterval(seconds, false,
-                                                   [&trace, name](const Ref<NSTimer>&) { trace.add(name); });
+Ref<RunLoopTimer> oneShot(double seconds, Trace& trace, std::string name) {
+    return RunLoopTimer::scheduledTimerWithTimeInterval(seconds, false,
+                                                   [&trace, name](const Ref<RunLoopTimer>&) { trace.add(name); });
 }
 
 TEST_F(RunLoopTest, PostedWorkFromEverySourceRunsInOneFifoAndNeverInline) {
@@ -56,7 +57,7 @@ TEST_F(RunLoopTest, APassRunsOnlyWhatWasQueuedWhenItBeganSoRepostingCannotStarve
     };
     postToMainThread(repost);
     bool fired = false;
-    auto timer = NSTimer::scheduledTimerWithTimeInterval(1, false, [&](const Ref<NSTimer>&) { fired = true; });
+    auto timer = RunLoopTimer::scheduledTimerWithTimeInterval(1, false, [&](const Ref<RunLoopTimer>&) { fired = true; });
     clock_->advanceBy(1);
     platform::runtime::runMainPass();
     EXPECT_EQ(reposts, 1);
@@ -76,8 +77,8 @@ TEST_F(RunLoopTest, OneShotIsValidDuringItsCallbackAndReleasesItsTargetAfter) {
     auto target = NSObject::alloc();
     Weak<NSObject> weakTarget = target;
     bool validInside = false;
-    auto timer = NSTimer::scheduledTimerWithTimeInterval(
-        0.5, false, [target, &validInside](const Ref<NSTimer>& t) { validInside = t->isValid(); });
+    auto timer = RunLoopTimer::scheduledTimerWithTimeInterval(
+        0.5, false, [target, &validInside](const Ref<RunLoopTimer>& t) { validInside = t->isValid(); });
     target.reset();
     EXPECT_FALSE(weakTarget.expired());  // held while scheduled
     driver_.advance(0.5);
@@ -88,8 +89,8 @@ TEST_F(RunLoopTest, OneShotIsValidDuringItsCallbackAndReleasesItsTargetAfter) {
 
 TEST_F(RunLoopTest, InvalidatedByAnotherCallbackOfTheSamePassItDoesNotFire) {
     Trace trace;
-    Ref<NSTimer> victim;
-    auto killer = NSTimer::scheduledTimerWithTimeInterval(1, false, [&](const Ref<NSTimer>&) {
+    Ref<RunLoopTimer> victim;
+    auto killer = RunLoopTimer::scheduledTimerWithTimeInterval(1, false, [&](const Ref<RunLoopTimer>&) {
         trace.add("killer");
         victim->invalidate();
         victim->invalidate();  // idempotent
@@ -97,7 +98,7 @@ TEST_F(RunLoopTest, InvalidatedByAnotherCallbackOfTheSamePassItDoesNotFire) {
     victim = oneShot(1, trace, "victim");
     auto target = NSObject::alloc();
     Weak<NSObject> weakTarget = target;
-    auto repeating = NSTimer::scheduledTimerWithTimeInterval(1, true, [target](const Ref<NSTimer>&) {});
+    auto repeating = RunLoopTimer::scheduledTimerWithTimeInterval(1, true, [target](const Ref<RunLoopTimer>&) {});
     target.reset();
     driver_.advance(1);
     EXPECT_EQ(trace.events(), (std::vector<std::string>{"killer"}));
@@ -111,7 +112,7 @@ TEST_F(RunLoopTest, InvalidatedByAnotherCallbackOfTheSamePassItDoesNotFire) {
 TEST_F(RunLoopTest, RepeatingTimerFiresTenTimesOverTenSecondsEachAtItsFireDate) {
     std::vector<double> seen;
     int mismatches = 0;
-    auto timer = NSTimer::scheduledTimerWithTimeInterval(1, true, [&](const Ref<NSTimer>& t) {
+    auto timer = RunLoopTimer::scheduledTimerWithTimeInterval(1, true, [&](const Ref<RunLoopTimer>& t) {
         seen.push_back(clock_->uptime());
         if (t->fireTimeIntervalSince1970() != Clock::current()->now()) ++mismatches;
     });
@@ -127,7 +128,7 @@ TEST_F(RunLoopTest, RepeatingTimerFiresTenTimesOverTenSecondsEachAtItsFireDate) 
 
 TEST_F(RunLoopTest, VirtualDriverFiresEveryRepetitionLeftBehindBySleep) {
     int count = 0;
-    auto timer = NSTimer::scheduledTimerWithTimeInterval(1, true, [&](const Ref<NSTimer>&) { ++count; });
+    auto timer = RunLoopTimer::scheduledTimerWithTimeInterval(1, true, [&](const Ref<RunLoopTimer>&) { ++count; });
     NSThread::sleepForTimeInterval(4.5);
     driver_.drain();
     EXPECT_EQ(count, 4);
@@ -148,7 +149,7 @@ TEST_F(RunLoopTest, RealClockCoalescesLateRepetitionsIntoOneFiring) {
     auto hand = std::make_shared<HandClock>();
     Clock::setCurrent(hand);
     int count = 0;
-    auto timer = NSTimer::scheduledTimerWithTimeInterval(1, true, [&](const Ref<NSTimer>&) { ++count; });
+    auto timer = RunLoopTimer::scheduledTimerWithTimeInterval(1, true, [&](const Ref<RunLoopTimer>&) { ++count; });
     hand->uptime_ = 4.5;
     driver_.drain();
     EXPECT_EQ(count, 1);
@@ -158,19 +159,19 @@ TEST_F(RunLoopTest, RealClockCoalescesLateRepetitionsIntoOneFiring) {
 
 TEST_F(RunLoopTest, TinyIntervalsCountAsATenThousandthAndFireAfterAtLeastTheirInterval) {
     int count = 0;
-    auto timer = NSTimer::scheduledTimerWithTimeInterval(0, false, [&](const Ref<NSTimer>&) { ++count; });
+    auto timer = RunLoopTimer::scheduledTimerWithTimeInterval(0, false, [&](const Ref<RunLoopTimer>&) { ++count; });
     driver_.drain();
     EXPECT_EQ(count, 0);  // not due until time moves
     driver_.advance(0.0001);
     EXPECT_EQ(count, 1);
-    auto nanTimer = NSTimer::scheduledTimerWithTimeInterval(std::nan(""), true, [&](const Ref<NSTimer>&) { ++count; });
+    auto nanTimer = RunLoopTimer::scheduledTimerWithTimeInterval(std::nan(""), true, [&](const Ref<RunLoopTimer>&) { ++count; });
     EXPECT_EQ(nanTimer->timeInterval(), 0.0001);
     nanTimer->invalidate();
 }
 
 TEST_F(RunLoopTest, FireDateCanParkAndResumeATimer) {
     int count = 0;
-    auto timer = NSTimer::scheduledTimerWithTimeInterval(1, true, [&](const Ref<NSTimer>&) { ++count; });
+    auto timer = RunLoopTimer::scheduledTimerWithTimeInterval(1, true, [&](const Ref<RunLoopTimer>&) { ++count; });
     double resumeAt = clock_->now() + 4.5;
     timer->setFireTimeIntervalSince1970(clock_->now() + 1e11);  // far future: parked
     driver_.advance(4);
@@ -185,7 +186,7 @@ TEST_F(RunLoopTest, FireDateCanParkAndResumeATimer) {
 
 TEST_F(RunLoopTest, UnscheduledTimerWaitsForAddTimerFromAnyThreadAndFiresOnMain) {
     bool onMain = false;
-    auto timer = NSTimer::timerWithTimeInterval(1, false, [&](const Ref<NSTimer>&) { onMain = NSThread::isMainThread(); });
+    auto timer = RunLoopTimer::timerWithTimeInterval(1, false, [&](const Ref<RunLoopTimer>&) { onMain = NSThread::isMainThread(); });
     driver_.advance(2);
     EXPECT_FALSE(onMain);
     std::thread([&] { NSRunLoop::currentRunLoop()->addTimer(timer, NSRunLoopCommonModes); }).join();
@@ -195,7 +196,7 @@ TEST_F(RunLoopTest, UnscheduledTimerWaitsForAddTimerFromAnyThreadAndFiresOnMain)
 
 TEST_F(RunLoopTest, ManualFireRunsNowAndEndsAOneShot) {
     int count = 0;
-    auto timer = NSTimer::scheduledTimerWithTimeInterval(5, false, [&](const Ref<NSTimer>&) { ++count; });
+    auto timer = RunLoopTimer::scheduledTimerWithTimeInterval(5, false, [&](const Ref<RunLoopTimer>&) { ++count; });
     timer->fire();
     EXPECT_EQ(count, 1);
     EXPECT_FALSE(timer->isValid());
@@ -205,8 +206,8 @@ TEST_F(RunLoopTest, ManualFireRunsNowAndEndsAOneShot) {
 
 TEST_F(RunLoopTest, ExceptionInATimerIsLoggedAndTheLoopGoesOn) {
     bool later = false;
-    auto bad = NSTimer::scheduledTimerWithTimeInterval(1, false, [](const Ref<NSTimer>&) { throw std::runtime_error("boom"); });
-    auto good = NSTimer::scheduledTimerWithTimeInterval(1, false, [&](const Ref<NSTimer>&) { later = true; });
+    auto bad = RunLoopTimer::scheduledTimerWithTimeInterval(1, false, [](const Ref<RunLoopTimer>&) { throw std::runtime_error("boom"); });
+    auto good = RunLoopTimer::scheduledTimerWithTimeInterval(1, false, [&](const Ref<RunLoopTimer>&) { later = true; });
     driver_.advance(1);
     EXPECT_TRUE(later);
     EXPECT_TRUE(logged("timer: uncaught exception: boom"));
@@ -302,7 +303,7 @@ TEST_F(RunLoopTest, RunReturnsWhenStoppedFromAnotherThread) {
 
 TEST_F(RunLoopTest, RunUntilDateOnTheVirtualClockMovesTimeLikeTheDriver) {
     int count = 0;
-    auto timer = NSTimer::scheduledTimerWithTimeInterval(1, true, [&](const Ref<NSTimer>&) { ++count; });
+    auto timer = RunLoopTimer::scheduledTimerWithTimeInterval(1, true, [&](const Ref<RunLoopTimer>&) { ++count; });
     NSRunLoop::mainRunLoop()->runUntilTimeIntervalSince1970(clock_->now() + 3.5);
     EXPECT_EQ(count, 3);
     EXPECT_NEAR(clock_->uptime(), 3.5, 1e-6);

@@ -1,4 +1,4 @@
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 
 #include <algorithm>
 #include <chrono>
