@@ -1,7 +1,7 @@
 #include "tamarind/TamarindAdRegistration.h"
 
 #include "platform/foundation/NSUserDefaults.h"
-#include "platform/runtime/Log.h"
+#include "tamarind/TMLog.h"
 
 Ref<TamarindAdRegistration> TamarindAdRegistration::sharedRegistration() {
     static Ref<TamarindAdRegistration> shared = NSObject::alloc<TamarindAdRegistration>();
@@ -10,7 +10,7 @@ Ref<TamarindAdRegistration> TamarindAdRegistration::sharedRegistration() {
 
 bool TamarindAdRegistration::setApplicationId(const std::string& applicationId) {
     if (applicationId.find_first_not_of(" \t\r\n") == std::string::npos) {
-        platform::logError("TamarindAd [Error]: The application ID must not be empty; it is not registered.");
+        TMLog::logError("The application ID must not be empty; it is not registered.");
         return false;
     }
     NSUserDefaults::standardUserDefaults()->setObject(Value(applicationId), kApplicationIdKey);

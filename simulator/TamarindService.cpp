@@ -1,0 +1,127 @@
+#include "simulator/TamarindService.h"
+
+#include <nlohmann/json.hpp>
+
+#include "platform/foundation/NSURL.h"
+
+namespace simulator {
+
+namespace {
+
+Answer tamarindJsonAnswer(std::string body) {
+    return Answer::ok(std::move(body)).header("Content-Type", "application/json");
+}
+
+bool tamarindHasPrefix(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && text.substr(0, prefix.size()) == prefix;
+}
+
+}  // namespace
+
+TamarindService::TamarindService() = default;
+TamarindService::~TamarindService() { stop(); }
+
+bool TamarindService::start() {
+    if (!server_.start()) return false;
+    setConfig(defaultConfig());
+    setAd(TamarindAd{});
+    server_.route("POST", kGenerateDevicePath, tamarindJsonAnswer(nlohmann::json{{"did", kDeviceId}}.dump()));
+    server_.route("POST", kUpdateDevicePath, tamarindJsonAnswer("{}"));
+    server_.route("POST", kRegisterEventPath, tamarindJsonAnswer("{}"));
+    server_.route("GET", kViewabilityScriptPath,
+                  Answer::ok(kViewabilityScript).header("Content-Type", "application/javascript"));
+    // Pixels carry their id or metric in the path: answered by prefix.
+    server_.setFallback([](const RecordedRequest& request) {
+        for (const char* prefix : {kImpressionPath, kInstrumentationPath, kMetricPath})
+            if (request.method == "GET" && tamarindHasPrefix(request.path, std::string(prefix) + "/")) return Answer::ok();
+        return Answer::withStatus(404);
+    });
+    return true;
+}
+
+void TamarindService::stop() { server_.stop(); }
+
+std::string TamarindService::defaultConfig() const {
+    nlohmann::ordered_json config = {
+        {"ttl", 3600},
+        {"adServerHost", server_.url("")},
+        {"adServerPath", kAdPath},
+        {"sisHost", server_.url("")},
+        {"metricEndpoint", server_.url(kMetricPath)},
+        {"viewabilityScriptUrl", server_.url(kViewabilityScriptPath)},
+        {"viewabilityScriptVersion", kViewabilityVersion},
+        {"viewableInterval", 200},
+    };
+    return config.dump();
+}
+
+void TamarindService::setConfig(std::string json) { setConfigAnswer(tamarindJsonAnswer(std::move(json))); }
+void TamarindService::setConfigAnswer(Answer answer) { server_.route("GET", kConfigurationPath, std::move(answer)); }
+
+std::string TamarindService::adJson(const TamarindAd& ad) const {
+    nlohmann::ordered_json answer = {{"errorCode", ad.errorCode}};
+    if (ad.creative) answer["creative"] = *ad.creative;
+    if (ad.creativeType) answer["creativeType"] = *ad.creativeType;
+    if (ad.impressionPixel) answer["impressionPixel"] = server_.url(std::string(kImpressionPath) + "/" + ad.id);
+    if (ad.instrumentationPixel)
+        answer["instrumentationPixel"] = server_.url(std::string(kInstrumentationPath) + "/" + ad.id);
+    if (ad.cacheTTL) answer["cacheTTL"] = *ad.cacheTTL;
+    if (ad.noretryTTL) answer["noretryTTL"] = *ad.noretryTTL;
+    return answer.dump();
+}
+
+Answer TamarindService::adAnswer(const TamarindAd& ad) const { return tamarindJsonAnswer(adJson(ad)); }
+void TamarindService::setAd(const TamarindAd& ad) { server_.route("POST", kAdPath, adAnswer(ad)); }
+void TamarindService::setAdAnswers(std::vector<Answer> answers) { server_.route("POST", kAdPath, std::move(answers)); }
+void TamarindService::setAnswer(std::string method, std::string path, Answer answer) {
+    server_.route(std::move(method), std::move(path), std::move(answer));
+}
+
+std::vector<RecordedRequest> TamarindService::requestsUnder(std::string_view prefix) const {
+    std::vector<RecordedRequest> list;
+    for (const RecordedRequest& r : server_.requests())
+        if (tamarindHasPrefix(r.path, prefix)) list.push_back(r);
+    return list;
+}
+
+std::vector<std::string> TamarindService::metricPixels() const {
+    std::vector<std::string> names;
+    std::string prefix = std::string(kMetricPath) + "/";
+    for (const RecordedRequest& r : requestsUnder(prefix)) {
+        std::string raw = r.path.substr(prefix.size());
+        names.push_back(platform::removePercentEscapes(raw).value_or(raw));
+    }
+    return names;
+}
+
+std::vector<TamarindFields> TamarindService::instrumentationPixels() const {
+    std::vector<TamarindFields> pixels;
+    for (const RecordedRequest& r : requestsUnder(std::string(kInstrumentationPath) + "/"))
+        pixels.push_back(parseQuery(r.query.value_or("")));
+    return pixels;
+}
+
+TamarindFields TamarindService::parseQuery(std::string_view rawQuery) {
+    TamarindFields fields;
+    while (!rawQuery.empty()) {
+        size_t end = rawQuery.find('&');
+        std::string_view piece = rawQuery.substr(0, end);
+        rawQuery = end == std::string_view::npos ? std::string_view() : rawQuery.substr(end + 1);
+        if (piece.empty()) continue;
+        size_t eq = piece.find('=');
+        std::string_view key = piece.substr(0, eq);
+        std::string_view value = eq == std::string_view::npos ? std::string_view() : piece.substr(eq + 1);
+        auto decodedKey = platform::removePercentEscapes(key);
+        auto decodedValue = platform::removePercentEscapes(value);
+        fields.emplace_back(decodedKey.value_or(std::string(key)), decodedValue.value_or(std::string(value)));
+    }
+    return fields;
+}
+
+std::optional<std::string> TamarindService::field(const TamarindFields& fields, std::string_view name) {
+    for (const auto& [key, value] : fields)
+        if (key == name) return value;
+    return std::nullopt;
+}
+
+}  // namespace simulator
