@@ -18,6 +18,8 @@
 #include <set>
 #include <thread>
 
+#include "platform/foundation/NSURL.h"
+
 namespace simulator {
 
 namespace {
@@ -632,6 +634,23 @@ bool LoopbackServer::writeRecord(const std::string& folder) const {
         if (!request || !response) return false;
     }
     return true;
+}
+
+QueryFields parseQueryFields(std::string_view rawQuery) {
+    QueryFields fields;
+    while (!rawQuery.empty()) {
+        size_t end = rawQuery.find('&');
+        std::string_view piece = rawQuery.substr(0, end);
+        rawQuery = end == std::string_view::npos ? std::string_view() : rawQuery.substr(end + 1);
+        if (piece.empty()) continue;
+        size_t eq = piece.find('=');
+        std::string_view key = piece.substr(0, eq);
+        std::string_view value = eq == std::string_view::npos ? std::string_view() : piece.substr(eq + 1);
+        auto decodedKey = platform::removePercentEscapes(key);
+        auto decodedValue = platform::removePercentEscapes(value);
+        fields.emplace_back(decodedKey.value_or(std::string(key)), decodedValue.value_or(std::string(value)));
+    }
+    return fields;
 }
 
 }  // namespace simulator

@@ -16,6 +16,11 @@
 namespace simulator {
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
+using QueryFields = std::vector<std::pair<std::string, std::string>>;
+
+// "a=1&b=%20" → {{"a", "1"}, {"b", " "}}, in order; a piece without "=" has
+// an empty value; an undecodable key or value stays raw.
+QueryFields parseQueryFields(std::string_view rawQuery);
 
 // One request as it arrived, with the answer that went back.
 struct RecordedRequest {

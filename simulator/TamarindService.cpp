@@ -94,31 +94,14 @@ std::vector<std::string> TamarindService::metricPixels() const {
     return names;
 }
 
-std::vector<TamarindFields> TamarindService::instrumentationPixels() const {
-    std::vector<TamarindFields> pixels;
+std::vector<QueryFields> TamarindService::instrumentationPixels() const {
+    std::vector<QueryFields> pixels;
     for (const RecordedRequest& r : requestsUnder(std::string(kInstrumentationPath) + "/"))
-        pixels.push_back(parseQuery(r.query.value_or("")));
+        pixels.push_back(parseQueryFields(r.query.value_or("")));
     return pixels;
 }
 
-TamarindFields TamarindService::parseQuery(std::string_view rawQuery) {
-    TamarindFields fields;
-    while (!rawQuery.empty()) {
-        size_t end = rawQuery.find('&');
-        std::string_view piece = rawQuery.substr(0, end);
-        rawQuery = end == std::string_view::npos ? std::string_view() : rawQuery.substr(end + 1);
-        if (piece.empty()) continue;
-        size_t eq = piece.find('=');
-        std::string_view key = piece.substr(0, eq);
-        std::string_view value = eq == std::string_view::npos ? std::string_view() : piece.substr(eq + 1);
-        auto decodedKey = platform::removePercentEscapes(key);
-        auto decodedValue = platform::removePercentEscapes(value);
-        fields.emplace_back(decodedKey.value_or(std::string(key)), decodedValue.value_or(std::string(value)));
-    }
-    return fields;
-}
-
-std::optional<std::string> TamarindService::field(const TamarindFields& fields, std::string_view name) {
+std::optional<std::string> TamarindService::field(const QueryFields& fields, std::string_view name) {
     for (const auto& [key, value] : fields)
         if (key == name) return value;
     return std::nullopt;

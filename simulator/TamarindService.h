@@ -18,8 +18,6 @@
 
 namespace simulator {
 
-using TamarindFields = std::vector<std::pair<std::string, std::string>>;
-
 // One ad answer as the ad server writes it.
 struct TamarindAd {
     int64_t errorCode = 200;
@@ -85,12 +83,10 @@ public:
     // The decoded last path segment of every metric pixel, in order.
     std::vector<std::string> metricPixels() const;
     // The query fields of every instrumentation pixel, in order.
-    std::vector<TamarindFields> instrumentationPixels() const;
+    std::vector<QueryFields> instrumentationPixels() const;
 
-    // "a=1&b=%20" → {{"a", "1"}, {"b", " "}}; a piece without "=" has an
-    // empty value; an undecodable value stays raw.
-    static TamarindFields parseQuery(std::string_view rawQuery);
-    static std::optional<std::string> field(const TamarindFields& fields, std::string_view name);
+    // The first value of the field; nullopt when absent.
+    static std::optional<std::string> field(const QueryFields& fields, std::string_view name);
 
 private:
     LoopbackServer server_;

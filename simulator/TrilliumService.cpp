@@ -156,22 +156,7 @@ std::vector<TrilliumRequest> TrilliumService::requests() const {
     return list;
 }
 
-QueryFields TrilliumService::parseQuery(std::string_view rawQuery) {
-    QueryFields fields;
-    while (!rawQuery.empty()) {
-        size_t end = rawQuery.find('&');
-        std::string_view piece = rawQuery.substr(0, end);
-        rawQuery = end == std::string_view::npos ? std::string_view() : rawQuery.substr(end + 1);
-        if (piece.empty()) continue;
-        size_t eq = piece.find('=');
-        std::string_view key = piece.substr(0, eq);
-        std::string_view value = eq == std::string_view::npos ? std::string_view() : piece.substr(eq + 1);
-        auto decodedKey = platform::removePercentEscapes(key);
-        auto decodedValue = platform::removePercentEscapes(value);
-        fields.emplace_back(decodedKey.value_or(std::string(key)), decodedValue.value_or(std::string(value)));
-    }
-    return fields;
-}
+QueryFields TrilliumService::parseQuery(std::string_view rawQuery) { return parseQueryFields(rawQuery); }
 
 bool TrilliumService::signatureMatches(const TrilliumRequest& request, std::string_view publisherId,
                                        std::string_view productId) {

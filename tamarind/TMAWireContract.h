@@ -119,7 +119,8 @@ inline constexpr ConfigurationField kConfigurationFields[] = {
 };
 inline constexpr const char* kConfigurationTtlField = "ttl";
 
-// User-defaults keys of the configuration's bookkeeping and of the client's state.
+// User-defaults keys of the configuration's bookkeeping and of the client's
+// state; dates are stored as seconds since 1 January 2001.
 inline constexpr const char* kConfigurationURLKey = "TamarindAd:ConfigurationURLKey";
 inline constexpr const char* kConfigurationTtlKey = "TamarindAd:ConfigurationTTLKey";
 inline constexpr const char* kConfigurationDateKey = "TamarindAd:ConfigurationDateKey";

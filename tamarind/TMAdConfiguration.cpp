@@ -18,14 +18,14 @@ namespace {
 
 Ref<NSUserDefaults> tmDefaults() { return NSUserDefaults::standardUserDefaults(); }
 
-std::optional<std::string> nonEmptyString(const char* key) {
+std::optional<std::string> configString(const char* key) {
     auto value = tmDefaults()->stringForKey(key);
     if (!value || value->empty()) return std::nullopt;
     return value;
 }
 
 // Query values: letters, digits and "-._~" stay, every other byte is escaped.
-std::string escapeQueryValue(std::string_view text) {
+std::string configEscapeQueryValue(std::string_view text) {
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string escaped;
     for (unsigned char c : text) {
@@ -40,14 +40,14 @@ std::string escapeQueryValue(std::string_view text) {
     return escaped;
 }
 
-bool isHttpURL(const std::string& text) {
+bool configIsHttpURL(const std::string& text) {
     auto url = NSURL::URLWithString(text);
     if (!url) return false;
     std::string scheme = NSString::lowercaseString(url->scheme());
     return (scheme == "http" || scheme == "https") && !url->host().empty();
 }
 
-bool finiteNumberIn(const Value& v, double low, double high) {
+bool configNumberIn(const Value& v, double low, double high) {
     if (!v.isInteger() && !v.isDouble()) return false;
     double d = v.doubleValue();
     return std::isfinite(d) && d >= low && d <= high;
@@ -68,22 +68,22 @@ std::optional<Value> checkedConfigurationField(const TMAWire::ConfigurationField
         case FieldKind::Text:
             if (!v.isString() || v.string()->empty() || v.string()->size() > TMAWire::kMaximumTextField)
                 return fail("is not a text of 1 to 4096 bytes");
-            if (field.kind == FieldKind::Url && !isHttpURL(*v.string())) return fail("is not an http(s) URL");
+            if (field.kind == FieldKind::Url && !configIsHttpURL(*v.string())) return fail("is not an http(s) URL");
             if (field.kind == FieldKind::Path &&
                 ((*v.string())[0] != '/' || !NSURL::URLWithString("http://host" + *v.string())))
                 return fail("is not a URL path");
             return v;
         case FieldKind::Milliseconds:
-            if (!finiteNumberIn(v, 0, 60000)) return fail("is not a number of milliseconds in range");
+            if (!configNumberIn(v, 0, 60000)) return fail("is not a number of milliseconds in range");
             return Value(v.doubleValue());
         case FieldKind::Seconds:
-            if (!finiteNumberIn(v, 60, 2592000)) return fail("is not a number of seconds in range");
+            if (!configNumberIn(v, 60, 2592000)) return fail("is not a number of seconds in range");
             return Value(v.doubleValue());
     }
     return fail("has an unknown kind");
 }
 
-Ref<NSError> configurationError(int64_t code, const std::string& description) {
+Ref<NSError> configError(int64_t code, const std::string& description) {
     return NSError::errorWithDomain(kTMAdConfigurationErrorDomain, code,
                                     Value::dictionary({{NSLocalizedDescriptionKey, description}}));
 }
@@ -139,21 +139,21 @@ double TMAdConfiguration::registrationInterval() const {
     return stored.doubleValue();
 }
 
-std::optional<std::string> TMAdConfiguration::adServerHost() const { return nonEmptyString(TMAWire::kAdServerHostKey); }
-std::optional<std::string> TMAdConfiguration::adServerPath() const { return nonEmptyString(TMAWire::kAdServerPathKey); }
-std::optional<std::string> TMAdConfiguration::sisHost() const { return nonEmptyString(TMAWire::kSISHostKey); }
+std::optional<std::string> TMAdConfiguration::adServerHost() const { return configString(TMAWire::kAdServerHostKey); }
+std::optional<std::string> TMAdConfiguration::adServerPath() const { return configString(TMAWire::kAdServerPathKey); }
+std::optional<std::string> TMAdConfiguration::sisHost() const { return configString(TMAWire::kSISHostKey); }
 std::optional<std::string> TMAdConfiguration::metricEndpoint() const {
-    return nonEmptyString(TMAWire::kMetricEndpointKey);
+    return configString(TMAWire::kMetricEndpointKey);
 }
 std::optional<std::string> TMAdConfiguration::viewabilityScriptURL() const {
-    return nonEmptyString(TMAWire::kViewabilityURLKey);
+    return configString(TMAWire::kViewabilityURLKey);
 }
 std::optional<std::string> TMAdConfiguration::viewabilityScriptVersion() const {
-    return nonEmptyString(TMAWire::kViewabilityOfferedVersionKey);
+    return configString(TMAWire::kViewabilityOfferedVersionKey);
 }
 
 std::string TMAdConfiguration::configurationURL() const {
-    return nonEmptyString(TMAWire::kConfigurationURLKey).value_or(TMAWire::kDefaultConfigurationURL);
+    return configString(TMAWire::kConfigurationURLKey).value_or(TMAWire::kDefaultConfigurationURL);
 }
 
 void TMAdConfiguration::setConfigurationURL(const std::optional<std::string>& url) {
@@ -162,11 +162,11 @@ void TMAdConfiguration::setConfigurationURL(const std::optional<std::string>& ur
 
 bool TMAdConfiguration::isCurrent() const {
     for (const auto& field : TMAWire::kConfigurationFields)
-        if (field.required && !nonEmptyString(field.key)) return false;
+        if (field.required && !configString(field.key)) return false;
     auto d = tmDefaults();
     Value loaded = d->objectForKey(TMAWire::kConfigurationDateKey);
-    if (!loaded.isDate()) return false;
-    double age = NSDate::date().timeIntervalSinceDate(*loaded.date());
+    if (!loaded.isNumber()) return false;
+    double age = NSDate::date().timeIntervalSinceReferenceDate() - loaded.doubleValue();
     double ttl = std::min<double>(d->doubleForKey(TMAWire::kConfigurationTtlKey), TMAWire::kMaximumConfigurationTtl);
     // A load date in the future (the clock was set back) counts as run out.
     return age >= 0 && age < ttl;
@@ -191,10 +191,10 @@ void TMAdConfiguration::bootstrapConfigurationOnSuccess(SuccessBlock success, Er
 void TMAdConfiguration::fetch() {
     std::string url = configurationURL();
     url += url.find('?') == std::string::npos ? '?' : '&';
-    url += "appId=" + escapeQueryValue(retrieveApplicationId().value_or(""));
-    url += std::string("&sdkVersion=") + escapeQueryValue(TMAWire::kSdkVersion);
+    url += "appId=" + configEscapeQueryValue(retrieveApplicationId().value_or(""));
+    url += std::string("&sdkVersion=") + configEscapeQueryValue(TMAWire::kSdkVersion);
     url += std::string("&os=") + TMAWire::kOs;
-    url += "&osVersion=" + escapeQueryValue(UIDevice::currentDevice()->systemVersion());
+    url += "&osVersion=" + configEscapeQueryValue(UIDevice::currentDevice()->systemVersion());
     auto request = TMAWebRequestFactory::initWebRequest();
     request->setUrlString(url);
     request->setHeader("Accept", "application/json");
@@ -211,12 +211,12 @@ void TMAdConfiguration::didFetch(const Ref<TMAWebResponse>& response, const Ref<
     if (error) {
         failure = error;
     } else if (status != 200 || !response) {
-        failure = configurationError(
+        failure = configError(
             status, NSString::stringWithFormat("The configuration server answered with HTTP status %lld.", status));
     } else {
         std::string why;
         if (!applyConfigurationAnswer(response->body(), &why))
-            failure = configurationError(-1, "The configuration answer was rejected: " + why + ".");
+            failure = configError(-1, "The configuration answer was rejected: " + why + ".");
     }
     if (failure)
         TMLog::logError("Failed to load the configuration (%@); the stored configuration stays.",
@@ -252,7 +252,7 @@ bool TMAdConfiguration::applyConfigurationAnswer(const NSData& body, std::string
     double ttl = TMAWire::kDefaultConfigurationTtl;
     const Value& ttlValue = (*answer)[TMAWire::kConfigurationTtlField];
     if (!ttlValue.isNull()) {
-        if (!finiteNumberIn(ttlValue, 0, TMAWire::kMaximumTtlField))
+        if (!configNumberIn(ttlValue, 0, TMAWire::kMaximumTtlField))
             return reject("\"ttl\" is not a number of seconds in range");
         ttl = std::min<double>(std::floor(ttlValue.doubleValue()), TMAWire::kMaximumConfigurationTtl);
     }
@@ -273,7 +273,7 @@ bool TMAdConfiguration::applyConfigurationAnswer(const NSData& body, std::string
     auto d = tmDefaults();
     for (const auto& [key, value] : values) d->setObject(value, key);
     d->setDouble(ttl, TMAWire::kConfigurationTtlKey);
-    d->setObject(Value(NSDate::date()), TMAWire::kConfigurationDateKey);
+    d->setDouble(NSDate::date().timeIntervalSinceReferenceDate(), TMAWire::kConfigurationDateKey);
     NSObject::alloc<TMAViewabilityFetcher>()->init()->loadViewabilityWithConfig(self<TMAdConfiguration>());
     return true;
 }

@@ -24,6 +24,8 @@ void TMMPTimer::scheduleNow() {
     if (scheduled_ || !timer_->isValid()) return;
     scheduled_ = true;
     TMLog::logDebug("Scheduled a timer of %.3f s.", interval_);
+    // Counted from the scheduling, not from the timer's creation.
+    timer_->setFireTimeIntervalSince1970(platform::Clock::current()->now() + interval_);
     NSRunLoop::currentRunLoop()->addTimer(timer_, NSRunLoopCommonModes);
 }
 

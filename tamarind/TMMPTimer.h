@@ -24,7 +24,8 @@ public:
     }
     ~TMMPTimer() override;
 
-    // Adds the timer to the current run loop in the common modes (once).
+    // Adds the timer to the current run loop in the common modes (once); its
+    // first firing is one interval later.
     void scheduleNow();
     // Ends it for good; idempotent.
     void invalidate();

@@ -22,15 +22,18 @@ namespace {
 std::atomic<bool> gTMSISBootstrapRunning{false};
 
 // Whether the exchange last done at the date under `key` is due again.
-bool isDue(const char* key, double interval) {
+bool sisIsDue(const char* key, double interval) {
     Value last = NSUserDefaults::standardUserDefaults()->objectForKey(key);
-    if (!last.isDate()) return true;
-    double age = NSDate::date().timeIntervalSinceDate(*last.date());
+    if (!last.isNumber()) return true;
+    double age = NSDate::date().timeIntervalSinceReferenceDate() - last.doubleValue();
     // A date in the future (the clock was set back) counts as due.
     return age < 0 || age >= interval;
 }
 
-void markDone(const char* key) { NSUserDefaults::standardUserDefaults()->setObject(Value(NSDate::date()), key); }
+// Seconds since 2001, stored as a plain number so that it reads back exactly.
+void sisMarkDone(const char* key) {
+    NSUserDefaults::standardUserDefaults()->setDouble(NSDate::date().timeIntervalSinceReferenceDate(), key);
+}
 
 Ref<NSError> sisError(int64_t code, const std::string& description) {
     return NSError::errorWithDomain("TMSISClientError", code,
@@ -38,7 +41,7 @@ Ref<NSError> sisError(int64_t code, const std::string& description) {
 }
 
 // The outcome's error: the transport error, a status other than 200, or none.
-Ref<NSError> exchangeError(const char* path, const Ref<NSError>& error, int64_t status) {
+Ref<NSError> sisExchangeError(const char* path, const Ref<NSError>& error, int64_t status) {
     if (error) return error;
     if (status != 200)
         return sisError(status, NSString::stringWithFormat("The identity service answered %@ with HTTP status %lld.",
@@ -47,7 +50,7 @@ Ref<NSError> exchangeError(const char* path, const Ref<NSError>& error, int64_t 
 }
 
 // The "did" of an answer: a text of 1…256 bytes, else nullopt.
-std::optional<std::string> answeredDeviceId(const Ref<TMAWebResponse>& response) {
+std::optional<std::string> sisAnsweredDeviceId(const Ref<TMAWebResponse>& response) {
     if (!response) return std::nullopt;
     auto json = response->getResponseReader()->readAsJSON();
     if (!json || !json->isDictionary()) return std::nullopt;
@@ -57,7 +60,7 @@ std::optional<std::string> answeredDeviceId(const Ref<TMAWebResponse>& response)
     return *did.string();
 }
 
-std::string identityURL(const std::string& sisHost, const char* path) {
+std::string sisIdentityURL(const std::string& sisHost, const char* path) {
     std::string url = sisHost;
     while (!url.empty() && url.back() == '/') url.pop_back();
     return url + TMAWire::kIdentityPrefix + path;
@@ -99,8 +102,8 @@ void TMSISClient::bootstrapDevice() {
     }
     double interval = configuration->registrationInterval();
     auto did = deviceIdentifier();
-    bool deviceDue = !did || isDue(TMAWire::kDeviceIdDateKey, interval);
-    bool eventsDue = isDue(TMAWire::kAppEventsDateKey, interval);
+    bool deviceDue = !did || sisIsDue(TMAWire::kDeviceIdDateKey, interval);
+    bool eventsDue = sisIsDue(TMAWire::kAppEventsDateKey, interval);
     if (!deviceDue && !eventsDue) return;
     if (gTMSISBootstrapRunning.exchange(true)) {
         TMLog::logDebug("A device registration is already under way.");
@@ -118,14 +121,14 @@ void TMSISClient::registerDevice(const std::string& sisHost, const std::optional
     body.set("appId", Value(TMAdConfiguration::sharedAMAdConfiguration()->retrieveApplicationId().value_or("")));
     body.set("sdkVersion", Value(TMAWire::kSdkVersion));
     body.set("device", deviceDescription(false));
-    auto request = TMAWebRequestFactory::initJSONPostWebRequest(identityURL(sisHost, path),
+    auto request = TMAWebRequestFactory::initJSONPostWebRequest(sisIdentityURL(sisHost, path),
                                                                 TMAJSONUtil::jsonStringFromObject(body).value_or("{}"));
     request->setMaximumResponseBytes(64 * 1024);
     auto self = this->self<TMSISClient>();
     request->makeCallWithCompletionBlock(
         [self, sisHost, deviceId, eventsDue, path](Ref<TMAWebResponse> response, Ref<NSError> error, int64_t status) {
-            Ref<NSError> failure = exchangeError(path, error, status);
-            std::optional<std::string> did = failure ? std::nullopt : answeredDeviceId(response);
+            Ref<NSError> failure = sisExchangeError(path, error, status);
+            std::optional<std::string> did = failure ? std::nullopt : sisAnsweredDeviceId(response);
             if (!failure && !did) did = deviceId;  // an update need not name the identity again
             if (!failure && !did)
                 failure = sisError(-1, "The identity service answered without a device identity.");
@@ -134,7 +137,7 @@ void TMSISClient::registerDevice(const std::string& sisHost, const std::optional
                 return;
             }
             NSUserDefaults::standardUserDefaults()->setObject(Value(*did), TMAWire::kDeviceIdKey);
-            markDone(TMAWire::kDeviceIdDateKey);
+            sisMarkDone(TMAWire::kDeviceIdDateKey);
             TMLog::logInfo("Device identity %@: %@", deviceId ? "updated" : "generated", *did);
             if (eventsDue) self->registerEvents(sisHost, *did);
             else self->finish(did, nullptr);
@@ -150,13 +153,13 @@ void TMSISClient::registerEvents(const std::string& sisHost, const std::string& 
         {"appId", TMAdConfiguration::sharedAMAdConfiguration()->retrieveApplicationId().value_or("")},
         {"events", Value::array({event})},
     });
-    auto request = TMAWebRequestFactory::initJSONPostWebRequest(identityURL(sisHost, TMAWire::kRegisterEventPath),
+    auto request = TMAWebRequestFactory::initJSONPostWebRequest(sisIdentityURL(sisHost, TMAWire::kRegisterEventPath),
                                                                 TMAJSONUtil::jsonStringFromObject(body).value_or("{}"));
     request->setMaximumResponseBytes(64 * 1024);
     auto self = this->self<TMSISClient>();
     request->makeCallWithCompletionBlock([self, deviceId](Ref<TMAWebResponse>, Ref<NSError> error, int64_t status) {
-        Ref<NSError> failure = exchangeError(TMAWire::kRegisterEventPath, error, status);
-        if (!failure) markDone(TMAWire::kAppEventsDateKey);
+        Ref<NSError> failure = sisExchangeError(TMAWire::kRegisterEventPath, error, status);
+        if (!failure) sisMarkDone(TMAWire::kAppEventsDateKey);
         self->finish(deviceId, failure);
     });
 }

@@ -41,10 +41,10 @@ protected:
         auto pixels = service.metricPixels();
         return pixels.size() >= count ? pixels[count - 1] : "";
     }
-    simulator::TamarindFields instrumentationPixel(size_t count) {
+    simulator::QueryFields instrumentationPixel(size_t count) {
         EXPECT_TRUE(waitFor([&] { return service.instrumentationPixels().size() >= count; }));
         auto pixels = service.instrumentationPixels();
-        return pixels.size() >= count ? pixels[count - 1] : simulator::TamarindFields{};
+        return pixels.size() >= count ? pixels[count - 1] : simulator::QueryFields{};
     }
     Ref<TMATAdModel> model() { return controller->adModel(); }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/runtime/NSThread.h"
+#include "platform/store/StoreClasses.h"
 #include "platform/testing/PlatformTest.h"
 #include "simulator/TamarindService.h"
 #include "tamarind/TMATBaseAdController.h"
@@ -27,6 +28,7 @@ class TamarindTest : public platform::testing::PlatformTest {
 protected:
     void SetUp() override {
         PlatformTest::SetUp();
+        platform::registerStoreClasses();
         registerTamarindClasses();
         TMLog::setLogLevel(TMLogLevel::Debug);
         profile().advertisingIdentifier = "6D92078A-8246-4BA4-AE5B-76104861E7DC";
