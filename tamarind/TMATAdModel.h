@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSError.h"
 #include "tamarind/TMAJSBridgesEnabled.h"
 #include "tamarind/TMAMetricManager.h"

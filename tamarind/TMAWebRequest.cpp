@@ -99,6 +99,8 @@ NSMutableURLRequest TMAWebRequest::urlRequest() const {
     if (body_) request.setHTTPBody(NSString::dataUsingEncoding(*body_));
     request.setTimeoutInterval(timeout_);
     request.setHTTPShouldHandleCookies(handlesCookies_);
+    // The transport fails a larger answer with -1103 before buffering it.
+    if (maximumBytes_ > 0) request.setMaximumResponseLength(static_cast<int64_t>(maximumBytes_));
     return request;
 }
 
@@ -165,23 +167,9 @@ void TMAWebRequest::connectionDidReceiveResponse(Ref<NSURLConnection> connection
 }
 
 void TMAWebRequest::connectionDidReceiveData(Ref<NSURLConnection> connection, const NSData& data) {
-    size_t limit;
-    int64_t status;
-    {
-        std::scoped_lock lock(mutex_);
-        if (connection != connection_) return;
-        received_.append(reinterpret_cast<const char*>(data.bytes()), data.length());
-        limit = maximumBytes_;
-        if (limit == 0 || received_.size() <= limit) return;
-        status = httpResponse_ ? httpResponse_->statusCode() : 0;
-    }
-    // An oversized answer is cut off here, before it fills memory.
-    connection->cancel();
-    auto error = NSError::errorWithDomain(
-        NSURLErrorDomain, kTMADataLengthExceedsMaximum,
-        Value::dictionary({{NSLocalizedDescriptionKey,
-                            NSString::stringWithFormat("The answer is larger than the %zu bytes allowed.", limit)}}));
-    finish(connection, nullptr, error, status);
+    std::scoped_lock lock(mutex_);
+    if (connection != connection_) return;
+    received_.append(reinterpret_cast<const char*>(data.bytes()), data.length());
 }
 
 void TMAWebRequest::connectionDidFinishLoading(Ref<NSURLConnection> connection) {

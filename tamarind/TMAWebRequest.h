@@ -1,9 +1,9 @@
 // One HTTP request of the Tamarind client: URL, method, header fields, body,
 // time-out, and where its outcome is delivered (the main thread by default,
-// else a serial queue of the client's own). An answer's body is cut off at
-// the request's byte limit: a larger answer fails with NSURLErrorDomain
-// -1103. The request keeps itself alive while a call is under way; a new
-// call drops the outcome of the one before.
+// else a serial queue of the client's own). An answer larger than the
+// request's byte limit fails with NSURLErrorDataLengthExceedsMaximum (-1103)
+// before it is buffered. The request keeps itself alive while a call is under
+// way; a new call drops the outcome of the one before.
 #pragma once
 
 #include <cstdint>
@@ -18,9 +18,6 @@
 #include "platform/net/NSURLConnection.h"
 #include "platform/net/NSURLRequest.h"
 #include "tamarind/TMAWebResponse.h"
-
-// Error code of an answer larger than the request allows (NSURLErrorDomain).
-inline constexpr int64_t kTMADataLengthExceedsMaximum = -1103;
 
 // Exactly one outcome per call, on the request's delivery thread, never on
 // the caller's stack.
@@ -98,7 +95,7 @@ private:
     double timeout_ = 60;
     bool handlesCookies_ = true;
     bool onMain_ = true;
-    size_t maximumBytes_ = 0;  // 0: no limit
+    size_t maximumBytes_ = 0;  // 0: the transport's default
     Ref<NSURLConnection> connection_;
     Completion completion_;  // of the call under way (empty: the delegate)
     Ref<NSHTTPURLResponse> httpResponse_;

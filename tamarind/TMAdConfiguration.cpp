@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSURL.h"

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "platform/foundation/Value.h"
-#include "platform/runtime/NSTimer.h"
+#include "platform/foundation/NSTimer.h"
 
 class TMMPTimer : public NSObject {
 public:

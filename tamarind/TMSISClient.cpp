@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "platform/foundation/ASIdentifierManager.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSUserDefaults.h"
