@@ -63,16 +63,55 @@ void ensureOrreryIdOnQueue() {
     storage()->setOrreryId(identifier);
 }
 
+// The running number of logged events, kept apart from the globals map so
+// that an event does not re-archive the whole map: ids are reserved there a
+// block at a time (one synchronous write per block), and the exact last id is
+// written back when the application leaves the foreground or ends. After a
+// crash numbering goes on above the reserved block, so an id never repeats.
+struct EventLogIds {
+    bool loaded = false;
+    int64_t last = 0;      // the last id given
+    int64_t reserved = 0;  // the number stored: no id up to it is given again
+};
+constexpr int64_t kEventLogIdBlock = 100;
+
+EventLogIds& eventLogIdsOnQueue() {
+    static EventLogIds ids;
+    return ids;
+}
+
 int64_t nextEventLogIdOnQueue() {
-    int64_t identifier = 0;
-    OrreryGlobalPersistentManager::sharedInstance()->processWriteOperationSync(
-        OrreryPersistentMap::Globals, [&identifier](ValueDictionary& globals) {
+    EventLogIds& ids = eventLogIdsOnQueue();
+    auto persistence = OrreryGlobalPersistentManager::sharedInstance();
+    if (!ids.loaded) {
+        persistence->processReadOperationForPersistentGlobalsMapSyncWithBlock([&ids](const ValueDictionary& globals) {
             const Value* stored = globals.find(Orrery::kEventLogIdKey);
-            int64_t last = stored ? stored->integerValue() : 0;
-            identifier = last < std::numeric_limits<int64_t>::max() && last >= 0 ? last + 1 : 1;
-            globals.set(Orrery::kEventLogIdKey, Value(identifier));
+            ids.last = stored ? stored->integerValue() : 0;
         });
-    return identifier;
+        ids.reserved = ids.last;
+        ids.loaded = true;
+    }
+    int64_t next = ids.last < std::numeric_limits<int64_t>::max() && ids.last >= 0 ? ids.last + 1 : 1;
+    if (next > ids.reserved || next < ids.last) {
+        const int64_t reserve =
+            next <= std::numeric_limits<int64_t>::max() - kEventLogIdBlock ? next + kEventLogIdBlock - 1 : next;
+        persistence->processWriteOperationSync(OrreryPersistentMap::Globals, [reserve](ValueDictionary& globals) {
+            globals.set(Orrery::kEventLogIdKey, Value(reserve));
+        });
+        ids.reserved = reserve;
+    }
+    ids.last = next;
+    return next;
+}
+
+// Writes the exact last id back, so that a normal relaunch numbers on without a gap.
+void storeEventLogIdOnQueue() {
+    EventLogIds& ids = eventLogIdsOnQueue();
+    if (!ids.loaded || ids.last == ids.reserved) return;
+    const int64_t last = ids.last;
+    OrreryGlobalPersistentManager::sharedInstance()->processWriteOperation(
+        OrreryPersistentMap::Globals, [last](ValueDictionary& globals) { globals.set(Orrery::kEventLogIdKey, Value(last)); });
+    ids.reserved = last;
 }
 
 void createSessionOnQueue(const NSDate& now) {
@@ -122,14 +161,13 @@ void endSessionOnQueue(const NSDate& now) {
     sendSessionEnd(*session);
 }
 
-void logEventOnQueue(const std::string& name, const Value& parameters, const NSDate& now) {
+void logEventOnQueue(const std::string& name, const Value& parameters) {
     Ref<OrrerySession> session = OrrerySession::currentSession();
     if (!session) {
         OrreryLog::error("event \"" + name + "\" dropped: there is no session");
         return;
     }
     int64_t eventLogId = nextEventLogIdOnQueue();
-    session->addEvent(OrreryEventRecord{name, parameters, eventLogId, now});
     if (!storage()->relayMonitoringEnabled()) return;
     Value params = parameters.isDictionary() ? parameters : Value(ValueDictionary());
     params.set(OrreryRelayHooks::kEventLogIdKey, Value(eventLogId));
@@ -156,6 +194,7 @@ void observeLifecycle() {
                 bool pause = !storage()->backgroundSessionEnabled();
                 dispatch_async(Orrery::sessionQueue(), [now, pause] {
                     if (pause) pauseSessionOnQueue(now);
+                    storeEventLogIdOnQueue();
                     // The process may be suspended from here on: have the maps on disk.
                     OrreryGlobalPersistentManager::sharedInstance()->waitForPendingWrites();
                 });
@@ -171,6 +210,7 @@ void observeLifecycle() {
                 // Synchronously: the process ends after this notification.
                 dispatch_sync(Orrery::sessionQueue(), [now] {
                     endSessionOnQueue(now);
+                    storeEventLogIdOnQueue();
                     OrreryGlobalPersistentManager::sharedInstance()->waitForPendingWrites();
                 });
             }));
@@ -248,6 +288,5 @@ void Orrery::logEvent(const std::string& eventName, const Value& parameters) {
         OrreryLog::error("logEvent: the parameters of \"" + eventName + "\" are no dictionary; they are dropped");
         params = Value();
     }
-    NSDate now = NSDate::date();
-    dispatch_async(sessionQueue(), [eventName, params, now] { logEventOnQueue(eventName, params, now); });
+    dispatch_async(sessionQueue(), [eventName, params] { logEventOnQueue(eventName, params); });
 }

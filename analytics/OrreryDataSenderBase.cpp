@@ -34,16 +34,9 @@ bool OrreryDataSenderBase::hasOngoingTasksWindow() const {
     return runningTasks_.size() < kTaskWindow;
 }
 
-bool OrreryDataSenderBase::isTrackingBackgroundTask() const {
-    std::lock_guard lock(mutex_);
-    return trackingBackgroundTask_;
-}
-
 void OrreryDataSenderBase::registerNewTask(const Ref<OrreryHttpAsyncTask>& task) {
     if (!task) return;
     std::lock_guard lock(mutex_);
-    // Uploads should finish even when the application leaves the foreground.
-    trackingBackgroundTask_ = true;
     if (std::find(runningTasks_.begin(), runningTasks_.end(), task) == runningTasks_.end())
         runningTasks_.push_back(task);
 }
@@ -57,7 +50,6 @@ void OrreryDataSenderBase::unregisterTask(const Ref<OrreryHttpAsyncTask>& task, 
     {
         std::lock_guard lock(mutex_);
         if (!runningTasks_.empty()) return;
-        trackingBackgroundTask_ = false;
     }
     didCompleteAllTasks();
 }

@@ -1,6 +1,5 @@
 // The base of the analytics client's report senders: it owns the serial work
-// queue, the list of running HTTP tasks, background-task bookkeeping, and
-// the retransmission of stored blocks after a success and when the network
+// queue, the list of running HTTP tasks, and the retransmission of stored blocks after a success and when the network
 // becomes reachable. Subclasses send and retransmit; the base decides when.
 #pragma once
 
@@ -36,20 +35,16 @@ public:
     std::vector<Ref<OrreryHttpAsyncTask>> runningTasks() const;
     // YES while fewer than 9 tasks run.
     bool hasOngoingTasksWindow() const;
-    // Adds the task (starting background-task tracking with the first one).
+    // Adds the task (once).
     void registerNewTask(const Ref<OrreryHttpAsyncTask>& task);
     // Removes the task; after a success retransmits (unless the application
-    // is in the background); when no task is left calls didCompleteAllTasks
-    // and ends background-task tracking. Call on the work queue.
+    // is in the background); when no task is left calls didCompleteAllTasks.
+    // Call on the work queue.
     void unregisterTask(const Ref<OrreryHttpAsyncTask>& task, bool completedSuccessfuly);
     // retransmitNotSentBlocks, unless the application is in the background.
     void performRetransmitNotSentBlocks();
     // When the network is reachable, runs performRetransmitNotSentBlocks on the queue.
     void networkStatusChanged(const NSNotification& notification);
-
-    // Whether background-task tracking is on (from the first registered task
-    // until none is left).
-    bool isTrackingBackgroundTask() const;
 
     // Overridden by subclasses; nothing in the base.
     virtual void retransmitNotSentBlocks() {}
@@ -59,5 +54,4 @@ private:
     dispatch_queue_t queue_;
     mutable std::mutex mutex_;
     std::vector<Ref<OrreryHttpAsyncTask>> runningTasks_;
-    bool trackingBackgroundTask_ = false;
 };

@@ -1,5 +1,7 @@
 #include "analytics/OrreryNetworkUtil.h"
 
+#include <cctype>
+
 #include <netinet/in.h>
 
 #include <mutex>
@@ -56,6 +58,13 @@ void OrreryNetworkUtil::startReachabilityNotifier() {
 std::string OrreryNetworkUtil::relayServerUrl() {
     std::lock_guard lock(urlMutex);
     return relayUrl();
+}
+
+bool OrreryNetworkUtil::isWebURL(const Ref<NSURL>& url) {
+    if (!url) return false;
+    std::string scheme = url->scheme();
+    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return scheme == "http" || scheme == "https";
 }
 
 void OrreryNetworkUtil::setRelayServerUrl(const std::string& url) {

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/foundation/NSURL.h"
+
 inline constexpr const char* OrreryNetworkStatusChangedNotification = "OrreryNetworkStatusChangedNotification";
 
 class OrreryNetworkUtil {
@@ -19,6 +21,10 @@ public:
     // on every change posts OrreryNetworkStatusChangedNotification, on the
     // client's reachability queue, with {"reachable": bool}.
     static void startReachabilityNotifier();
+
+    // Whether the URL is an http or https one (the only requests the client
+    // sends; the platform would read a file URL). False for null.
+    static bool isWebURL(const Ref<NSURL>& url);
 
     static std::string relayServerUrl();
     // A text that is no URL is logged and refused.

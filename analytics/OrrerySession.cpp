@@ -59,13 +59,3 @@ void OrrerySession::addBackgroundTime(double seconds) {
     std::lock_guard lock(mutex_);
     totalBackgroundTimeMillis_ += millis;
 }
-
-void OrrerySession::addEvent(OrreryEventRecord event) {
-    std::lock_guard lock(mutex_);
-    events_.push_back(std::move(event));
-}
-
-std::vector<OrreryEventRecord> OrrerySession::events() const {
-    std::lock_guard lock(mutex_);
-    return events_;
-}

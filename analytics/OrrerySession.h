@@ -1,25 +1,15 @@
-// One analytics session: its start, its end (none while it runs), the time
-// it spent paused in the background and the events logged in it. Sessions
-// are tracked in memory; the session code (Orrery) makes and ends them on
-// its session queue, other threads may read them.
+// One analytics session: its start, its end (none while it runs) and the
+// time it spent paused in the background. Sessions are tracked in memory;
+// the session code (Orrery) makes and ends them on its session queue, other
+// threads may read them.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "platform/runtime/NSDate.h"
-#include "platform/foundation/Value.h"
 #include "platform/runtime/NSObject.h"
-
-struct OrreryEventRecord {
-    std::string name;
-    Value parameters;        // a dictionary, or Null
-    int64_t eventLogId = 0;  // the persisted running number of logged events
-    NSDate time;
-};
 
 class OrrerySession : public NSObject {
 public:
@@ -44,14 +34,10 @@ public:
     int64_t totalBackgroundTimeMillis() const;
     void addBackgroundTime(double seconds);
 
-    void addEvent(OrreryEventRecord event);
-    std::vector<OrreryEventRecord> events() const;
-
 private:
     mutable std::mutex mutex_;
     NSDate startTime_;
     std::optional<NSDate> endTime_;
     std::optional<NSDate> pauseTime_;
     int64_t totalBackgroundTimeMillis_ = 0;
-    std::vector<OrreryEventRecord> events_;
 };

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "analytics/OrreryGlobalVariableStorage.h"
+#include "analytics/OrreryNetworkUtil.h"
 #include "analytics/OrrerySession.h"
 #include "analytics/OrreryUtil.h"
 #include "analytics/relay/OrreryRelayCallbackReportManager.h"
@@ -36,6 +37,10 @@ void OrreryRelayCBReportSender::cleanup() {
         dropped = std::move(instanceSlot());
     }
     if (dropped && dropped->index_) dropped->index_->waitForPendingChanges();
+}
+
+OrreryRelayCBReportSender::HttpTaskFactory OrreryRelayCBReportSender::httpAsyncTaskClass() {
+    return static_cast<HttpTaskFactory>(&OrreryHttpAsyncTask::sendMethod);
 }
 
 std::string OrreryRelayCBReportSender::relayCBReportDataKey() {
@@ -103,7 +108,13 @@ void OrreryRelayCBReportSender::sendData(const std::optional<NSData>& data, cons
     if (!data) return;
     Ref<OrreryRelaySettings> settings = OrreryRelayEventController::storedSettings();
     Ref<NSURL> url = settings && settings->agentReportUrl() ? NSURL::URLWithString(*settings->agentReportUrl()) : nullptr;
-    auto task = OrreryHttpAsyncTask::sendMethod("POST", url, data, Value::dictionary({{"content-type", "application/octet-stream"}}),
+    // Reports go to a web endpoint only; without one the task fails and the
+    // blocks stay stored.
+    if (url && !OrreryNetworkUtil::isWebURL(url)) {
+        OrreryRelayLog::log("OrreryRelayReportSender: the report URL is no http or https URL; the report waits");
+        url = nullptr;
+    }
+    auto task = httpAsyncTaskClass()("POST", url, data, Value::dictionary({{"content-type", "application/octet-stream"}}),
                                                 self<OrreryRelayCBReportSender>(), false);
     task->setTag(groupId);
     registerNewTask(task);

@@ -21,6 +21,12 @@ public:
     static void setupInstanceWithQueue(const dispatch_queue_t& queue);
     static Ref<OrreryRelayCBReportSender> instance();
     static void cleanup();
+    // What makes the report tasks: the connection-based OrreryHttpAsyncTask.
+    using HttpTaskFactory = Ref<OrreryHttpAsyncTask> (*)(const std::string& method, const Ref<NSURL>& url,
+                                                        const std::optional<NSData>& body, const Value& headerFields,
+                                                        const Ref<OrreryHttpAsyncTaskDelegate>& delegate,
+                                                        bool startImmediately);
+    static HttpTaskFactory httpAsyncTaskClass();
     // "RelayCBReportDataData_<hash of the API key>_187".
     static std::string relayCBReportDataKey();
 

@@ -46,12 +46,14 @@ Ref<OrreryRelayCallbackReportManager> OrreryRelayCallbackReportManager::init() {
 }
 
 std::string OrreryRelayCallbackReportManager::reportsFilePath() const {
+    OrreryUtil::assertThreadIsNotMain("reportsFilePath");
     // A stable hash of the API key: its CRC-32.
     int32_t keyHash = OrreryUtil::dataChecksum(NSData::dataWithString(OrreryGlobalVariableStorage::sharedInstance()->apiKey()));
     return OrreryUtil::filePathDirectory() + "/.orreryRelayReports" + std::to_string(keyHash) + ".archive";
 }
 
 OrreryRelayCallbackReportManager::Triggers OrreryRelayCallbackReportManager::savedTriggers() const {
+    OrreryUtil::assertThreadIsNotMain("savedTriggers");
     Triggers triggers;
     Value saved = OrreryUtil::safeUnarchiveObjectWithFile(reportsFilePath());
     if (const auto* items = saved.array())
@@ -61,6 +63,7 @@ OrreryRelayCallbackReportManager::Triggers OrreryRelayCallbackReportManager::sav
 }
 
 void OrreryRelayCallbackReportManager::setSavedTriggers(const Triggers& triggers) const {
+    OrreryUtil::assertThreadIsNotMain("setSavedTriggers");
     Value items = Value::array({});
     for (const auto& trigger : triggers) items.append(Value(trigger));
     const std::string path = reportsFilePath();
@@ -74,6 +77,7 @@ void OrreryRelayCallbackReportManager::setSavedTriggers(const Triggers& triggers
 void OrreryRelayCallbackReportManager::saveLocked() const { setSavedTriggers(triggers_); }
 
 bool OrreryRelayCallbackReportManager::addToSavedTriggers(const Ref<OrreryRelayTriggerInvokeInfo>& trigger) {
+    OrreryUtil::assertThreadIsNotMain("addToSavedTriggers");
     if (!trigger) return false;
     std::scoped_lock lock(mutex_);
     triggers_.push_back(trigger);
@@ -94,6 +98,9 @@ void OrreryRelayCallbackReportManager::updateTrigger(const Ref<OrreryRelayTrigge
     if (!trigger || !change) return;
     std::scoped_lock lock(mutex_);
     change(*trigger);
+    // A report may have taken the record out since it was looked up: without
+    // it, the outcomes of its new attempts would find nothing.
+    if (std::find(triggers_.begin(), triggers_.end(), trigger) == triggers_.end()) triggers_.push_back(trigger);
     saveLocked();
 }
 
@@ -151,24 +158,36 @@ void OrreryRelayCallbackReportManager::performArchiveAttempt(const Ref<OrreryRel
 
 bool OrreryRelayCallbackReportManager::dropStaleRecordsLocked() {
     const double now = NSDate::date().timeIntervalSince1970();
-    auto stale = [now](const Ref<OrreryRelayCallbackReportInfo>& callback) {
-        if (!callback || callback->attemptCount() != 0) return false;
-        auto last = callback->lastOutcomeTime();
-        return last && now - last->timeIntervalSince1970() > OrreryRelayEventController::kExpirationSeconds;
+    // A record is stale when it has nothing to report (no attempts, or only
+    // attempts still in flight) and has heard nothing for longer than the
+    // attempts' expiry: since its last outcome, its newest attempt or, when
+    // neither is known, the firing itself.
+    auto stale = [now](const Ref<OrreryRelayCallbackReportInfo>& callback, double firedAt) {
+        if (!callback) return false;
+        double last = firedAt;
+        if (auto outcome = callback->lastOutcomeTime()) last = std::max(last, outcome->timeIntervalSince1970());
+        for (const auto& attempt : callback->attempts()) {
+            if (!attempt->beingFired()) return false;
+            if (attempt->creationTime()) last = std::max(last, attempt->creationTime()->timeIntervalSince1970());
+        }
+        return now - last > OrreryRelayEventController::kExpirationSeconds;
     };
     bool dropped = false;
     Triggers kept;
     for (const auto& trigger : triggers_) {
         auto callbacks = trigger->callbacks();
         const size_t before = callbacks.size();
-        std::erase_if(callbacks, stale);
+        const double firedAt = trigger->firingTime().value_or(0);
+        std::erase_if(callbacks, [&](const auto& callback) { return stale(callback, firedAt); });
         if (callbacks.size() != before) {
-            dropped = true;
             OrreryRelayLog::log("OrreryRelayEndPointInvokeInfo: dropping %@ callback record(s) without an outcome for 3 days",
                                 std::to_string(before - callbacks.size()));
             trigger->setCallbacks(callbacks);
         }
-        if (!callbacks.empty() || before == 0) kept.push_back(trigger);
+        // A record without callbacks has nothing it could ever report.
+        if (callbacks.empty()) dropped = true;
+        else kept.push_back(trigger);
+        dropped |= callbacks.size() != before;
     }
     triggers_ = kept;
     return dropped;
@@ -199,29 +218,38 @@ void OrreryRelayCallbackReportManager::sendCallBackInfoToServer() {
     OrreryUtil::assertThreadIsNotMain("sendCallBackInfoToServer");
     auto storage = OrreryGlobalVariableStorage::sharedInstance();
     storage->setLastRelayReportTime(NSDate::date());
-    std::scoped_lock lock(mutex_);
-    if (OrreryUtil::hasUserOptedOut() && !storage->optOutSessionPending()) {
-        OrreryRelayLog::log("OrreryRelayEndPointInvokeInfo: User is opted out, not sending callback report");
-        // Memory is emptied too, so nothing is written back later.
-        triggers_.clear();
-        totalAttemptCount_.store(0);
-        saveLocked();
-        return;
-    }
-    if (dropStaleRecordsLocked()) saveLocked();
-    OrreryRelayLog::log("OrreryRelayEndPointInvokeInfo: Sending callback reports to server");
+    // The blocks are encoded under the lock, but handed over without it: the
+    // sender waits for the session queue, whose triggers take this lock.
     std::vector<NSData> blocks;
-    for (const auto& trigger : triggers_)
-        if (auto data = trigger->data()) blocks.push_back(*data);
+    {
+        std::scoped_lock lock(mutex_);
+        if (OrreryUtil::hasUserOptedOut() && !storage->optOutSessionPending()) {
+            OrreryRelayLog::log("OrreryRelayEndPointInvokeInfo: User is opted out, not sending callback report");
+            // Memory is emptied too, so nothing is written back later.
+            triggers_.clear();
+            totalAttemptCount_.store(0);
+            saveLocked();
+            return;
+        }
+        if (dropStaleRecordsLocked()) saveLocked();
+        OrreryRelayLog::log("OrreryRelayEndPointInvokeInfo: Sending callback reports to server");
+        for (const auto& trigger : triggers_)
+            if (auto data = trigger->data()) blocks.push_back(std::move(*data));
+    }
     if (blocks.empty()) return;
     auto sender = OrreryRelayCBReportSender::instance();
-    // Attempts are forgotten only once their report is stored (or sent).
+    // Attempts are forgotten only once their report is stored (or sent); until
+    // then they stay written-into-a-report and the next report takes them again.
     if (!sender || !sender->sendRelayReportsData(blocks)) {
         OrreryRelayLog::log("OrreryRelayEndPointInvokeInfo: report not stored; its attempts wait for the next one");
         return;
     }
     OrreryRelayLog::log("OrreryRelayEndPointInvokeInfo: Scheduled send %@ reports(s).", std::to_string(blocks.size()));
+    forgetReportedAttempts();
+}
 
+void OrreryRelayCallbackReportManager::forgetReportedAttempts() {
+    std::scoped_lock lock(mutex_);
     uint32_t remaining = 0;
     Triggers kept;
     for (const auto& trigger : triggers_) {

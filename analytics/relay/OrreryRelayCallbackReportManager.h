@@ -25,13 +25,15 @@ public:
     static void cleanup();
     Ref<OrreryRelayCallbackReportManager> init();
 
+    // The four below do file work: off the main thread (logged when not).
     std::string reportsFilePath() const;
     Triggers savedTriggers() const;
     void setSavedTriggers(const Triggers& triggers) const;
     bool addToSavedTriggers(const Ref<OrreryRelayTriggerInvokeInfo>& trigger);
     // The pending firing record of `eventName` in the session, or null.
     Ref<OrreryRelayTriggerInvokeInfo> triggerWithEventName(const std::string& eventName, int64_t sessionId) const;
-    // Runs `change` on a pending record under the manager's lock, then saves.
+    // Runs `change` on a record under the manager's lock, then saves; a
+    // record no longer pending (a report took it out meanwhile) is added again.
     void updateTrigger(const Ref<OrreryRelayTriggerInvokeInfo>& trigger,
                        const std::function<void(OrreryRelayTriggerInvokeInfo&)>& change);
 
@@ -40,6 +42,9 @@ public:
     void performArchiveAttempt(const Ref<OrreryRelayCallbackAttemptInfo>& attempt);
     void updateTotalAttemptsCount(const Triggers& triggers);
     void checkAndSendReportsToServer();
+    // Encodes the pending records under the lock, hands the blocks to the
+    // sender without it (the sender waits for its own queue), then forgets
+    // what was handed over. Off the main thread.
     void sendCallBackInfoToServer();
 
     std::optional<NSData> dataForSending(const Value& items) override;
@@ -53,9 +58,12 @@ public:
 
 private:
     void saveLocked() const;
-    // Drops callback records left empty (their attempts reported, the final
-    // one not yet) that have heard no outcome for longer than the attempts'
-    // expiry: no attempt of theirs can still end. True when something went.
+    // After a hand-over: attempts written into it become sent and go; records
+    // whose final attempt went, and triggers left empty, go too.
+    void forgetReportedAttempts();
+    // Drops callback records with nothing to report that have heard nothing
+    // for longer than the attempts' expiry (no attempt of theirs can still
+    // end), and triggers left without callbacks. True when something went.
     bool dropStaleRecordsLocked();
 
     dispatch_queue_t queue_;

@@ -1,5 +1,6 @@
 #include "analytics/relay/OrreryRelayEventController.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -178,6 +179,20 @@ OrreryRelayEventController::~OrreryRelayEventController() {
     NSNotificationCenter::defaultCenter()->removeObserver(static_cast<const void*>(this));
 }
 
+dispatch_queue_t OrreryRelayEventController::queue() const {
+    std::scoped_lock lock(queueMutex_);
+    return queue_;
+}
+
+void OrreryRelayEventController::setQueue(dispatch_queue_t queue) {
+    if (!queue) {
+        OrreryLog::error("OrreryRelayEventController setQueue: a null queue is refused; the queue stays");
+        return;
+    }
+    std::scoped_lock lock(queueMutex_);
+    queue_ = std::move(queue);
+}
+
 void OrreryRelayEventController::registerForNotifications() {
     auto center = NSNotificationCenter::defaultCenter();
     auto me = self<OrreryRelayEventController>();
@@ -251,8 +266,8 @@ void OrreryRelayEventController::analyticsDidStartWithSessionQueue(const dispatc
 
 void OrreryRelayEventController::appWillBackground(const NSNotification&) {
     OrreryRelayLog::log("OrreryRelayEventController: pause session called");
-    OrreryGlobalVariableStorage::sharedInstance()->removePendingUrlTimers();
     std::scoped_lock lock(timersMutex_);
+    OrreryGlobalVariableStorage::sharedInstance()->removePendingUrlTimers();
     timers_.clear();
 }
 
@@ -355,9 +370,7 @@ void OrreryRelayEventController::processEventWithParams(const std::string& name,
     Ref<OrreryRelayTriggerInvokeInfo> record = reused;
     if (!record) {
         record = NSObject::alloc<OrreryRelayTriggerInvokeInfo>()->init();
-        char invokeId[64];
-        std::snprintf(invokeId, sizeof invokeId, "%f", now);
-        record->setInvokeId(std::string(invokeId));
+        record->setInvokeId(OrreryRelayTriggerInvokeInfo::newInvokeId(now));
         record->setTriggerType(triggerType);
         record->setSessionId(sessionId);
         record->setSessionOffset(offset);
@@ -368,7 +381,11 @@ void OrreryRelayEventController::processEventWithParams(const std::string& name,
         record->setEventName(name);
     }
     const std::string invokeId = record->invokeId().value_or("");
-    const std::vector<int64_t> ids = *matched;
+    // A callback that lists the event twice is fired once: a second attempt
+    // would share the first's invocation hash and never hear an outcome.
+    std::vector<int64_t> ids;
+    for (int64_t id : *matched)
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
     Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();
 
     persistence()->processWriteOperationForPersistentRelayPrepUrlMapWithBlock([=](ValueDictionary& prepMap) {
@@ -413,15 +430,27 @@ void OrreryRelayEventController::processEventWithParams(const std::string& name,
             prepared.emplace_back(callbackId, url, attempt->copy());
         }
 
-        if (reused) {
+        if (prepared.empty()) {
+            // Nothing to fire: a record would only wait for ever.
+        } else if (reused) {
             manager->updateTrigger(reused, [&](OrreryRelayTriggerInvokeInfo& trigger) {
                 for (const auto& [callbackId, url, placeholder] : prepared) {
-                    for (const auto& callback : trigger.callbacks()) {
-                        if (callback->callbackId() != callbackId) continue;
-                        callback->setSubstitutedUrl(url);
-                        callback->setAttempts({placeholder});
-                        break;
+                    Ref<OrreryRelayCallbackReportInfo> report;
+                    for (const auto& callback : trigger.callbacks())
+                        if (callback->callbackId() == callbackId) {
+                            report = callback;
+                            break;
+                        }
+                    // A callback whose record went with its final report gets a
+                    // new one, so that this firing is reported too.
+                    if (!report) {
+                        report = NSObject::alloc<OrreryRelayCallbackReportInfo>()->init();
+                        report->setInvokeId(invokeId);
+                        report->setCallbackId(callbackId);
+                        trigger.addCallback(report);
                     }
+                    report->setSubstitutedUrl(url);
+                    report->setAttempts({placeholder});
                 }
             });
         } else {
@@ -493,6 +522,22 @@ void OrreryRelayEventController::fireAttemptInMap(ValueDictionary& urlMap, const
     if (!url) {
         attempt->setSubstitutedUrl(OrreryUtil::encodeIllegalCharsToPercentEscapeString(text));
         url = NSURL::URLWithString(*attempt->substitutedUrl());
+    }
+    // Only web requests go out: a file or other URL would be read and its
+    // contents reported. Such an attempt ends at once, failed and final.
+    if (!OrreryNetworkUtil::isWebURL(url)) {
+        OrreryRelayLog::log("OrreryRelayEventController: callback %@ has no http or https URL; it is not sent",
+                            formatLongLong(attempt->callbackId()));
+        attempt->setBeingFired(false);
+        attempt->setFinalAttempt(true);
+        attempt->setHttpStatus(0);
+        attempt->setDuration(secondsSinceCreation(*attempt));
+        attempt->setRequestState(OrreryRelayRequestStateFailed);
+        attempt->setRedirectsCount(0);
+        attempt->setResponseBody(std::nullopt);
+        OrreryRelayCallbackReportManager::sharedInstance()->archiveAttempt(attempt->copy());
+        urlMap.remove(hash);
+        return;
     }
     std::optional<NSData> body;
     if (attempt->body()) body = NSData::dataWithString(*attempt->body());
@@ -585,15 +630,15 @@ void OrreryRelayEventController::setTimerToFireUrl(const std::string& hash, int3
         if (auto me = weak.lock()) me->fireUrlOnTimer(hash);
     });
     auto pending = OrreryGlobalVariableStorage::sharedInstance()->pendingUrlTimers();
-    {
-        std::scoped_lock lock(timersMutex_);
-        auto it = timers_.find(hash);
-        if (it != timers_.end()) {
-            it->second->invalidate();
-            pending->removeTimer(it->second);
-        }
-        timers_[hash] = timer;
+    // Registered and scheduled under the timers' lock, which going inactive
+    // takes too: a timer is either dropped with the others or armed after.
+    std::scoped_lock lock(timersMutex_);
+    auto it = timers_.find(hash);
+    if (it != timers_.end()) {
+        it->second->invalidate();
+        pending->removeTimer(it->second);
     }
+    timers_[hash] = timer;
     pending->addTimer(timer);
     NSRunLoop::mainRunLoop()->addTimer(timer, NSDefaultRunLoopMode);
 }
@@ -640,7 +685,7 @@ void OrreryRelayEventController::fireUrlOnTimer(const std::string& hash) {
 void OrreryRelayEventController::firePendingUrlsOnNetworkAvailability() {
     if (!OrreryNetworkUtil::isNetworkReachable()) return;
     Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();
-    dispatch_async(queue_, [weak] {
+    dispatch_async(queue(), [weak] {
         if (auto me = weak.lock()) me->firePendingUrls();
     });
 }

@@ -77,11 +77,17 @@ public:
     void firePendingUrlsOnNetworkAvailability();
     void firePendingUrls();
 
+    // Arms the retry timer of the attempt under `hash` (replacing one armed
+    // before) and lists it in the pending timers; any thread.
+    void setTimerToFireUrl(const std::string& hash, int32_t seconds);
+
     void requestSuccessful(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) override;
     void requestDidFail(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) override;
     void requestDidCancel(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) override;
 
-    const dispatch_queue_t& queue() const { return queue_; }
+    // The serial queue of resend passes; a null queue is refused (logged).
+    dispatch_queue_t queue() const;
+    void setQueue(dispatch_queue_t queue);
     // Retry timers armed now, for tests and diagnostics.
     size_t armedTimerCount() const;
 
@@ -99,11 +105,12 @@ private:
     static int maxRedirectsFor(const Ref<OrreryRelaySettings>& settings, int64_t callbackId);
     void handleFailure(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response, int32_t state);
     void manageUrlStorage(const std::string& hash);
-    void setTimerToFireUrl(const std::string& hash, int32_t seconds);
     void fireUrlOnTimer(const std::string& hash);
     void cancelTimer(const std::string& hash);
 
+    mutable std::mutex queueMutex_;  // guards queue_
     dispatch_queue_t queue_;
+    // Guards timers_; taken before the pending-timer list's own lock.
     mutable std::mutex timersMutex_;
     std::map<std::string, Ref<NSTimer>> timers_;  // armed retry timer per invocation hash
 };

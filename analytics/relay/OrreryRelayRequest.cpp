@@ -267,7 +267,15 @@ void OrreryRelayRequest::handleOutcome(Outcome outcome, const Ref<OrreryHttpAsyn
         OrreryRelayLog::log("relayRequst: bad response from server");
         return;
     }
-    if (response->body().length() == 0) return;
+    // A redirect the task did not follow is read as an answer, as any status
+    // below 400 is; it is worth a line, since a configuration rarely comes so.
+    if (response->statusCode() >= 300)
+        OrreryRelayLog::log("relayRequest: the configuration answer is a redirect (status %d); its body is read as the answer",
+                            response->statusCode());
+    if (response->body().length() == 0) {
+        OrreryRelayLog::log("relayRequest: the configuration answer is empty; nothing is stored");
+        return;
+    }
     OrreryRelayLog::log("This is a relay response of len %lu", static_cast<unsigned long>(response->body().length()));
     storeSettingsFromBody(response->body());
 }

@@ -214,7 +214,7 @@ Ref<OrreryRelaySettings> OrreryRelayResponse::parseRelayResponse(const NSData& b
     std::string error;
     OrreryAvro::Datum response = OrreryAvro::decode(relayResponseSchema_, body.bytes(), body.length(), &error);
     if (!response) {
-        OrreryLog::error("Relay configuration answer rejected: " + error);
+        OrreryRelayLog::log("Relay configuration answer rejected: %@", error);
         return nullptr;
     }
     return settingsFromResponseValue(response.get(), now);

@@ -1,9 +1,13 @@
 #include "analytics/relay/OrreryRelayTriggerInvokeInfo.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
 
 #include "analytics/OrreryProtocolData.h"
 #include "analytics/relay/OrreryRelayCoding.h"
+#include "platform/foundation/NSString.h"
 
 using namespace OrreryRelayCoding;
 
@@ -139,6 +143,20 @@ size_t OrreryRelayTriggerInvokeInfo::removeSentCBAttempts() {
 void OrreryRelayTriggerInvokeInfo::removeCompletedCallbacks() {
     PLATFORM_SYNCHRONIZED(*this);
     std::erase_if(callbacks_, [](const auto& callback) { return callback && callback->attemptCount() == 0; });
+}
+
+std::string OrreryRelayTriggerInvokeInfo::newInvokeId(double now) {
+    static std::atomic<uint64_t> firings{0};
+    return NSString::stringWithFormat("%f-%llu", now, static_cast<unsigned long long>(firings.fetch_add(1) + 1));
+}
+
+std::optional<double> OrreryRelayTriggerInvokeInfo::firingTime() const {
+    std::optional<std::string> id = invokeId();
+    if (!id || id->empty()) return std::nullopt;
+    char* end = nullptr;
+    const double seconds = std::strtod(id->c_str(), &end);
+    if (end == id->c_str() || !std::isfinite(seconds)) return std::nullopt;
+    return seconds;
 }
 
 std::optional<std::string> OrreryRelayTriggerInvokeInfo::invokeId() const {

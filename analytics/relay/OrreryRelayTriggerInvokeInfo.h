@@ -49,6 +49,13 @@ public:
     // Removes the callback records whose attempt list is empty.
     void removeCompletedCallbacks();
 
+    // A new firing id for a firing at `now` (seconds since 1970): the time
+    // with "%f", then a running number, so that firings in one clock instant
+    // differ. Unique within the process.
+    static std::string newInvokeId(double now);
+    // The firing time read back from the id; nothing when it holds none.
+    std::optional<double> firingTime() const;
+
     std::optional<std::string> invokeId() const;
     void setInvokeId(std::optional<std::string> v);
     int32_t triggerType() const;

@@ -47,7 +47,6 @@ TEST_F(OrreryDataSenderBaseTest, TheWindowClosesAtNineTasks) {
         sender->registerNewTask(tasks.back());
     }
     EXPECT_TRUE(sender->hasOngoingTasksWindow());
-    EXPECT_TRUE(sender->isTrackingBackgroundTask());
     tasks.push_back(unstartedTask());
     sender->registerNewTask(tasks.back());
     sender->registerNewTask(tasks.back());  // once only
@@ -70,7 +69,6 @@ TEST_F(OrreryDataSenderBaseTest, ASuccessRetransmitsAndTheLastTaskCompletes) {
     onQueue([&] { sender->unregisterTask(second, true); });
     EXPECT_EQ(sender->retransmits.load(), 1);
     EXPECT_EQ(sender->completions.load(), 1);
-    EXPECT_FALSE(sender->isTrackingBackgroundTask());
 }
 
 TEST_F(OrreryDataSenderBaseTest, NoRetransmissionInTheBackground) {

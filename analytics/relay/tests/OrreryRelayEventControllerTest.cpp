@@ -281,6 +281,111 @@ TEST_F(OrreryRelayEventControllerTest, BackgroundKeepsAttemptsPreparedUntilActiv
     EXPECT_EQ(partner.callbackCount(), 1u);
 }
 
+TEST_F(OrreryRelayEventControllerTest, OnlyWebUrlsAreFiredOthersFailFinallyWithoutARequest) {
+    const std::string secret = home() + "/secret.txt";
+    ASSERT_TRUE(NSData::dataWithString("the application's secret").writeToFile(secret, true));
+    store(makeSettings({callback(1, "file://" + secret), callback(2, "ftp://127.0.0.1/x"), callback(3, partner.url("/cb"))},
+                       {{Value("Level"), {1, 2, 3}}}, 3, 3));
+    partner.scriptStatuses("/cb", {200});
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    OrreryRelayCallbackReportManager::sharedInstance()->waitForArchiving();
+    settle();
+
+    EXPECT_EQ(partner.callbackCount(), 1u);
+    EXPECT_EQ(controller->armedTimerCount(), 0u);
+    EXPECT_EQ(urlMapCount(), 0u);
+    auto reports = relay.reports();
+    ASSERT_EQ(reports.size(), 1u);
+    ASSERT_TRUE(reports[0].report);
+    EXPECT_EQ(reports[0].request.body.find("the application's secret"), std::string::npos);
+    const auto& callbacks = reports[0].report->triggers.at(0).callbacks;
+    ASSERT_EQ(callbacks.size(), 3u);
+    for (const auto& cb : callbacks) {
+        ASSERT_EQ(cb.attempts.size(), 1u);
+        EXPECT_TRUE(cb.attempts[0].finalAttempt);
+        EXPECT_EQ(cb.attempts[0].requestState, cb.callbackId == 3 ? 1 : 4);
+        EXPECT_EQ(cb.attempts[0].httpStatus, cb.callbackId == 3 ? 200 : 0);
+        if (cb.callbackId != 3) {
+            EXPECT_EQ(cb.attempts[0].responseBody.value_or("?"), "");
+        }
+    }
+}
+
+TEST_F(OrreryRelayEventControllerTest, ReachabilityAsksForAConfigurationOnlyWhenOneIsDue) {
+    OrreryNetworkUtil::setRelayServerUrl(relay.configUrl());
+    simulator::RelayConfig served;
+    served.issuedAt = 42;
+    simulator::RelayConfigCallback servedCallback;
+    servedCallback.events = {std::string("Level")};
+    servedCallback.uriTemplate = partner.url("/cb");
+    servedCallback.callbackId = 1;
+    served.callbacks.push_back(servedCallback);
+    relay.setConfig(served);
+    const int64_t nowMillis = static_cast<int64_t>(NSDate::date().timeIntervalSince1970() * 1000.0);
+    auto requests = [&] {
+        settle();
+        return relay.configRequests().size();
+    };
+    auto settings = [&] { return makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}); };
+
+    // Fresh settings with callbacks: nothing to ask.
+    store(settings());
+    controller->networkStatusChanged(NSNotification());
+    EXPECT_EQ(requests(), 0u);
+    // Due for refresh: asked for, and replaced once the answer is stored.
+    auto due = settings();
+    due->setNextRefreshTTL(nowMillis);
+    store(due);
+    controller->networkStatusChanged(NSNotification());
+    EXPECT_EQ(requests(), 1u);
+    ASSERT_TRUE(OrreryRelayEventController::storedSettings());
+    EXPECT_EQ(OrreryRelayEventController::storedSettings()->lastResponseTime(), 42);
+    // Expired: dropped at once, whatever the answer.
+    relay.setConfigAnswer(Answer::withStatus(500));
+    auto expired = settings();
+    expired->setExpirationTTL(nowMillis);
+    store(expired);
+    controller->networkStatusChanged(NSNotification());
+    EXPECT_EQ(requests(), 2u);
+    EXPECT_FALSE(OrreryRelayEventController::storedSettings());
+    // Settings without callbacks are worth asking again.
+    store(makeSettings({}, {}));
+    controller->networkStatusChanged(NSNotification());
+    EXPECT_EQ(requests(), 3u);
+    // Unreachable: nothing, due or not.
+    platform::testing::NetworkConditions::set(NetworkState::None);
+    store(due);
+    controller->networkStatusChanged(NSNotification());
+    EXPECT_EQ(requests(), 3u);
+    EXPECT_TRUE(OrreryRelayEventController::storedSettings());
+}
+
+TEST_F(OrreryRelayEventControllerTest, AChangedAdTrackingSwitchDropsTheSettingsAndAsksAgain) {
+    OrreryNetworkUtil::setRelayServerUrl(relay.configUrl());
+    relay.setConfigAnswer(Answer::withStatus(500));
+    partner.scriptStatuses("/cb", {200});
+    auto storage = OrreryGlobalVariableStorage::sharedInstance();
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}));
+    profile().advertisingTrackingEnabled = false;
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    EXPECT_FALSE(OrreryRelayEventController::storedSettings());
+    EXPECT_FALSE(storage->lastAdTrackingEnabledSetting());
+    EXPECT_EQ(partner.callbackCount(), 0u);
+    auto requests = relay.configRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    ASSERT_TRUE(requests[0].decoded);
+    EXPECT_TRUE(requests[0].decoded->limitAdTracking);
+
+    // The same switch again changes nothing: the next event is fired.
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}));
+    controller->processEventWithParams("Level", eventParams(2));
+    settle();
+    EXPECT_EQ(partner.callbackCount(), 1u);
+    EXPECT_EQ(relay.configRequests().size(), 1u);
+}
+
 TEST_F(OrreryRelayEventControllerTest, EventNamesAndIndexes) {
     EXPECT_EQ(OrreryRelayEventController::relayEventEnumToString(3), "orrery.app_install");
     EXPECT_EQ(OrreryRelayEventController::relayEventEnumToString(9), "unknown");

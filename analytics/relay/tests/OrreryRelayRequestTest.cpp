@@ -336,6 +336,7 @@ TEST_F(OrreryRelayRequestTest, BadAnswersKeepTheStoredSettings) {
     EXPECT_TRUE(logCapture().contains("relayRequst: bad response from server"));
     relay.setConfigAnswer(Answer::ok(""));
     ASSERT_TRUE(requestAndSettle());
+    EXPECT_TRUE(logCapture().contains("relayRequest: the configuration answer is empty; nothing is stored"));
     EXPECT_EQ(storedSettings()->lastResponseTime(), 7);
     EXPECT_TRUE(processor->calls().empty());
 }
@@ -348,6 +349,7 @@ TEST_F(OrreryRelayRequestTest, ARedirectStatusCountsAsSuccess) {
     Ref<OrreryRelaySettings> settings = storedSettings();
     ASSERT_TRUE(settings);
     EXPECT_EQ(settings->lastResponseTime(), 302);
+    EXPECT_TRUE(logCapture().contains("the configuration answer is a redirect (status 302)"));
 }
 
 TEST_F(OrreryRelayRequestTest, FailuresAndCancelsFreeTheGate) {

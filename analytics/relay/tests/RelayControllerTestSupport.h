@@ -31,6 +31,9 @@ protected:
         sessionQueue = dispatch_queue_create("test.session", nullptr);
         OrreryRelayCBReportSender::setupInstanceWithQueue(sessionQueue);
         controller = OrreryRelayEventController::sharedInstance();
+        // The report manager loads its archive off the main thread, as in the client.
+        dispatch_sync(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT, 0),
+                      [] { OrreryRelayCallbackReportManager::sharedInstance(); });
     }
     void TearDown() override {
         driver().settle();
