@@ -172,6 +172,22 @@ TEST_F(TMAdConfigurationTest, AnAcceptedAnswerReplacesTheWholeConfiguration) {
     EXPECT_TRUE(configuration()->isCurrent());
 }
 
+TEST_F(TMAdConfigurationTest, AFailedScriptDownloadKeepsTheStoredScript) {
+    ASSERT_EQ(bootstrap(), nullptr);
+    ASSERT_TRUE(waitFor([] { return TMAViewabilityFetcher::storedScript().has_value(); }));
+    driver().advance(3600);
+    service.setConfig(NSString::stringByReplacingOccurrencesOfString(service.defaultConfig(),
+                                                                     "\"viewabilityScriptVersion\":\"1\"",
+                                                                     "\"viewabilityScriptVersion\":\"2\""));
+    service.setAnswer("GET", TamarindService::kViewabilityScriptPath, Answer::ok("\xff\xfe not text"));
+    expectLogLine("Failed to download the viewability script");
+    ASSERT_EQ(bootstrap(), nullptr);
+    ASSERT_TRUE(waitForRequests(TamarindService::kViewabilityScriptPath, 2));
+    EXPECT_TRUE(driver().settle());
+    EXPECT_EQ(TMAViewabilityFetcher::storedScript(), TamarindService::kViewabilityScript);
+    EXPECT_EQ(TMAViewabilityFetcher::storedVersion(), "1");
+}
+
 TEST_F(TMAdConfigurationTest, NoRetryPeriodCountsDownOnTheClock) {
     EXPECT_LE(configuration()->remainingNoRetryTTLSeconds(), 0);
     configuration()->setExchangeNoRetryTTLTimestamp(NSDate::date().timeIntervalSinceReferenceDate());

@@ -191,3 +191,17 @@ TEST_F(TMServicesTest, AnAnswersCreativeDecidesItsBridges) {
     EXPECT_EQ(capped->noretryTTL(), 3600);
     EXPECT_EQ(capped->cacheTTL(), 60);
 }
+
+TEST_F(TMServicesTest, TheLogWritesItsPrefixesAtTheLevelsItsLevelEnables) {
+    TMLog::setLogLevel(TMLogLevel::Warn);
+    TMLog::logDebug("quiet %d", 1);
+    TMLog::logInfo("quiet %d", 2);
+    TMLog::logWarn("heard %d", 3);
+    TMLog::logError("heard %@", std::string("4"));
+    EXPECT_FALSE(logCapture().contains("quiet"));
+    EXPECT_TRUE(logCapture().contains("TamarindAd [Warn]: heard 3"));
+    EXPECT_TRUE(logCapture().contains("TamarindAd [Error]: heard 4"));
+    TMLog::setLogLevel(TMLogLevel::None);
+    TMLog::logError("silenced");
+    EXPECT_FALSE(logCapture().contains("silenced"));
+}
