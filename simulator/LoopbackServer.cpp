@@ -2,6 +2,10 @@
 
 #include <arpa/inet.h>
 #include <httplib.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -137,12 +141,19 @@ struct LoopbackServer::Impl {
     mutable std::mutex mutex;
     std::condition_variable stallChanged;
     mutable std::condition_variable recordChanged;
-    std::unique_ptr<Server> server;
+    std::unique_ptr<Server> server;     // http
+    std::unique_ptr<Server> tlsServer;  // https
     std::thread listenThread;
+    std::thread tlsListenThread;
     std::atomic<bool> running{false};
     std::atomic<bool> stopping{false};
     std::atomic<bool> listenEnded{false};
+    std::atomic<bool> tlsListenEnded{false};
     int port = 0;
+    int tlsPort = 0;
+    TLSCertificate certificateKind = TLSCertificate::Valid;
+    std::string authorityPEM;
+    SSL_CTX* sslContext = nullptr;  // made at start, freed at stop
     SteadyClock::time_point startedAt = SteadyClock::now();
 
     struct Route {
@@ -171,17 +182,20 @@ namespace {
 // swallowed.
 class Connection : public httplib::Stream {
 public:
-    Connection(int fd, LoopbackServer::Impl& server) : fd_(fd), server_(server) {}
+    // With `ssl` (handshake done), bytes travel through TLS.
+    Connection(int fd, SSL* ssl, LoopbackServer::Impl& server) : fd_(fd), ssl_(ssl), server_(server) {}
 
-    bool is_readable() const override { return pos_ < buffer_.size() || waitFor(POLLIN); }
+    bool is_readable() const override {
+        return pos_ < buffer_.size() || (ssl_ && SSL_pending(ssl_) > 0) || waitFor(POLLIN);
+    }
     bool is_writable() const override { return !dropped_ && waitFor(POLLOUT); }
 
     ssize_t read(char* ptr, size_t size) override {
         if (pos_ >= buffer_.size()) {
-            if (dropped_ || !waitFor(POLLIN)) return -1;
+            if (dropped_ || (!(ssl_ && SSL_pending(ssl_) > 0) && !waitFor(POLLIN))) return -1;
             char chunk[4096];
-            ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-            if (n <= 0) return n;
+            ssize_t n = ssl_ ? SSL_read(ssl_, chunk, sizeof chunk) : ::recv(fd_, chunk, sizeof chunk, 0);
+            if (n <= 0) return n < 0 ? -1 : 0;
             buffer_.assign(chunk, static_cast<size_t>(n));
             pos_ = 0;
         }
@@ -205,7 +219,8 @@ public:
         size_t done = 0;
         while (done < size) {
             if (dropped_ || !waitFor(POLLOUT)) return false;
-            ssize_t n = ::send(fd_, ptr + done, size - done, MSG_NOSIGNAL);
+            ssize_t n = ssl_ ? SSL_write(ssl_, ptr + done, static_cast<int>(std::min<size_t>(size - done, 1 << 20)))
+                             : ::send(fd_, ptr + done, size - done, MSG_NOSIGNAL);
             if (n <= 0) return false;
             written_.append(ptr + done, static_cast<size_t>(n));
             done += static_cast<size_t>(n);
@@ -214,7 +229,10 @@ public:
     }
     bool writeRaw(const std::string& s) { return writeRaw(s.data(), s.size()); }
 
-    void drop() {
+    // Closes the connection; `graceful` first ends a TLS session properly
+    // (a close-delimited body), otherwise it is cut.
+    void drop(bool graceful = false) {
+        if (graceful && ssl_ && !dropped_) SSL_shutdown(ssl_);
         dropped_ = true;
         ::shutdown(fd_, SHUT_RDWR);
     }
@@ -259,6 +277,7 @@ private:
     }
 
     int fd_;
+    SSL* ssl_;
     LoopbackServer::Impl& server_;
     std::string buffer_;
     size_t pos_ = 0;
@@ -274,7 +293,7 @@ private:
 // record and the answers are ours.
 class LoopbackServer::Impl::Server : public httplib::Server {
 public:
-    explicit Server(Impl& impl) : impl_(impl) {
+    Server(Impl& impl, bool secure) : impl_(impl), secure_(secure) {
         new_task_queue = [] { return new ThreadPerConnection(); };
         auto handler = [this](const httplib::Request& request, httplib::Response&) { handle(request); };
         Get(".*", handler);
@@ -295,7 +314,19 @@ private:
             std::lock_guard lock(impl_.mutex);
             impl_.openSockets.insert(sock);
         }
-        Connection connection(sock, impl_);
+        SSL* ssl = nullptr;
+        if (secure_) {
+            ssl = SSL_new(impl_.sslContext);
+            SSL_set_fd(ssl, sock);
+            if (SSL_accept(ssl) != 1) {  // e.g. a client that does not trust the certificate
+                ERR_clear_error();
+                SSL_free(ssl);
+                ssl = nullptr;
+                ::shutdown(sock, SHUT_RDWR);
+            }
+        }
+        Connection connection(sock, ssl, impl_);
+        if (secure_ && !ssl) connection.drop();
         while (!impl_.stopping.load() && !connection.dropped()) {
             if (!connection.hasBuffered() && !connection.waitFor(POLLIN, 5)) break;
             connection.beginRequest();
@@ -308,6 +339,11 @@ private:
         {
             std::lock_guard lock(impl_.mutex);
             impl_.openSockets.erase(sock);
+        }
+        if (ssl) {
+            if (!connection.dropped()) SSL_shutdown(ssl);
+            SSL_free(ssl);
+            ERR_clear_error();
         }
         ::shutdown(sock, SHUT_RDWR);
         ::close(sock);
@@ -324,6 +360,7 @@ private:
         parseHead(r.head, r);
         // The bytes as sent; only a chunked body is taken decoded.
         r.body = r.header("Transfer-Encoding") ? request.body : raw.substr(r.head.size());
+        r.secure = secure_;
         r.time = std::chrono::duration<double>(SteadyClock::now() - impl_.startedAt).count();
         size_t index;
         {
@@ -336,6 +373,7 @@ private:
     }
 
     Impl& impl_;
+    bool secure_;
 };
 
 Answer LoopbackServer::Impl::answerFor(const RecordedRequest& request) {
@@ -432,7 +470,7 @@ void LoopbackServer::Impl::serve(Connection& connection, const RecordedRequest& 
                 connection.writeRaw(answer.body);
             }
         }
-        if (answer.closeDelimited) connection.drop();
+        if (answer.closeDelimited) connection.drop(true);
     }
     std::lock_guard lock(mutex);
     if (index < record.size()) record[index].response = connection.written();
@@ -508,28 +546,78 @@ LoopbackServer::LoopbackServer() : impl_(std::make_unique<Impl>()) {}
 
 LoopbackServer::~LoopbackServer() { stop(); }
 
+namespace {
+
+// A server context presenting the issued certificate; null when OpenSSL fails.
+SSL_CTX* makeLoopbackServerContext(const TestCertificateAuthority::Issued& issued) {
+    if (issued.certificatePEM.empty()) return nullptr;
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    if (!context) return nullptr;
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    BIO* certBio = BIO_new_mem_buf(issued.certificatePEM.data(), static_cast<int>(issued.certificatePEM.size()));
+    BIO* keyBio = BIO_new_mem_buf(issued.privateKeyPEM.data(), static_cast<int>(issued.privateKeyPEM.size()));
+    X509* cert = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
+    bool ok = cert && key && SSL_CTX_use_certificate(context, cert) == 1 && SSL_CTX_use_PrivateKey(context, key) == 1;
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    BIO_free(certBio);
+    BIO_free(keyBio);
+    if (!ok) {
+        SSL_CTX_free(context);
+        return nullptr;
+    }
+    return context;
+}
+
+// Binds and starts one listener; 0 when it cannot bind.
+int startLoopbackListener(LoopbackServer::Impl& impl, std::unique_ptr<LoopbackServer::Impl::Server>& server, std::thread& thread,
+             std::atomic<bool>& ended, bool secure);
+
+}  // namespace
+
+void LoopbackServer::setTLSCertificate(TLSCertificate kind) { impl_->certificateKind = kind; }
+
 bool LoopbackServer::start() {
     if (impl_->running.load()) return false;
     impl_->stopping = false;
-    impl_->server = std::make_unique<Impl::Server>(*impl_);
-    int port = impl_->server->bind_to_any_port("127.0.0.1");
-    if (port <= 0) {
-        impl_->server.reset();
+    TestCertificateAuthority authority;
+    impl_->sslContext = makeLoopbackServerContext(authority.issue(impl_->certificateKind));
+    if (!impl_->sslContext) return false;
+    impl_->authorityPEM = authority.certificatePEM();
+    impl_->startedAt = SteadyClock::now();
+    impl_->port = startLoopbackListener(*impl_, impl_->server, impl_->listenThread, impl_->listenEnded, false);
+    impl_->tlsPort = impl_->port ? startLoopbackListener(*impl_, impl_->tlsServer, impl_->tlsListenThread, impl_->tlsListenEnded, true) : 0;
+    impl_->running = true;
+    if (impl_->tlsPort == 0) {
+        stop();
         return false;
     }
-    impl_->server->raiseBacklog();
-    impl_->port = port;
-    impl_->startedAt = SteadyClock::now();
-    impl_->listenEnded = false;
-    impl_->listenThread = std::thread([impl = impl_.get()] {
-        impl->server->listen_after_bind();
-        impl->listenEnded = true;
-    });
-    // stop() only interrupts a listening server: wait until it listens.
-    while (!impl_->server->is_running() && !impl_->listenEnded.load()) std::this_thread::yield();
-    impl_->running = true;
     return true;
 }
+
+namespace {
+
+int startLoopbackListener(LoopbackServer::Impl& impl, std::unique_ptr<LoopbackServer::Impl::Server>& server, std::thread& thread,
+             std::atomic<bool>& ended, bool secure) {
+    server = std::make_unique<LoopbackServer::Impl::Server>(impl, secure);
+    int port = server->bind_to_any_port("127.0.0.1");
+    if (port <= 0) {
+        server.reset();
+        return 0;
+    }
+    server->raiseBacklog();
+    ended = false;
+    thread = std::thread([s = server.get(), &ended] {
+        s->listen_after_bind();
+        ended = true;
+    });
+    // stop() only interrupts a listening server: wait until it listens.
+    while (!server->is_running() && !ended.load()) std::this_thread::yield();
+    return port;
+}
+
+}  // namespace
 
 void LoopbackServer::stop() {
     if (!impl_->running.exchange(false)) return;
@@ -539,9 +627,14 @@ void LoopbackServer::stop() {
         for (int fd : impl_->openSockets) ::shutdown(fd, SHUT_RDWR);
     }
     impl_->stallChanged.notify_all();
-    impl_->server->stop();
-    impl_->listenThread.join();
+    for (auto* server : {&impl_->server, &impl_->tlsServer})
+        if (*server) (*server)->stop();
+    for (auto* thread : {&impl_->listenThread, &impl_->tlsListenThread})
+        if (thread->joinable()) thread->join();
     impl_->server.reset();
+    impl_->tlsServer.reset();
+    SSL_CTX_free(impl_->sslContext);
+    impl_->sslContext = nullptr;
 }
 
 bool LoopbackServer::isRunning() const { return impl_->running.load(); }
@@ -551,6 +644,14 @@ int LoopbackServer::port() const { return impl_->port; }
 std::string LoopbackServer::url(std::string_view path) const {
     return "http://127.0.0.1:" + std::to_string(impl_->port) + std::string(path);
 }
+
+int LoopbackServer::httpsPort() const { return impl_->tlsPort; }
+
+std::string LoopbackServer::httpsURL(std::string_view path, std::string_view host) const {
+    return "https://" + std::string(host) + ":" + std::to_string(impl_->tlsPort) + std::string(path);
+}
+
+std::string LoopbackServer::certificateAuthorityPEM() const { return impl_->authorityPEM; }
 
 void LoopbackServer::route(std::string method, std::string path, Answer answer) {
     route(std::move(method), std::move(path), std::vector<Answer>{std::move(answer)});

@@ -1,7 +1,12 @@
-// A local HTTP/1.1 server on 127.0.0.1 (ephemeral port) that plays remote
+// A local HTTP/1.1 server on 127.0.0.1 (ephemeral ports) that plays remote
 // services in tests and in the demo: scripted answers per method and path
 // (status, headers, body, delays, stalls, redirects, dropped connections,
 // truncated or slow bodies) and a byte-exact record of every exchange.
+// It listens twice: plain http (url()) and https (httpsURL()), whose
+// certificate is issued at start by a test certificate authority of its own
+// (TestCertificateAuthority.h). A client trusts that listener only after
+// adding certificateAuthorityPEM() to its trusted authorities; both
+// listeners serve the same routes and share one record.
 // The clients' own services are built on it as classes of their own.
 #pragma once
 
@@ -12,6 +17,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "simulator/TestCertificateAuthority.h"
 
 namespace simulator {
 
@@ -32,6 +39,7 @@ struct RecordedRequest {
     HeaderList headers;        // in order, names and values as sent
     std::string head;          // request line and header lines with their CRLFs, byte for byte
     std::string body;          // body bytes (chunked bodies decoded)
+    bool secure = false;       // arrived on the https listener
     double time = 0;           // real seconds since the server started
     std::string response;      // the bytes written back ("" when dropped or not yet answered)
 
@@ -86,7 +94,11 @@ public:
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-    // Binds 127.0.0.1 on an ephemeral port and serves on threads of its own.
+    // The certificate the https listener presents (before start; Valid by default).
+    void setTLSCertificate(TLSCertificate kind);
+
+    // Makes the test authority and the server certificate, binds 127.0.0.1 on
+    // two ephemeral ports (http and https) and serves on threads of its own.
     // False when it cannot bind or is already running.
     bool start();
     // Releases stalled answers (dropping them), closes every connection and
@@ -97,6 +109,12 @@ public:
     int port() const;
     // "http://127.0.0.1:<port>" + path.
     std::string url(std::string_view path = "/") const;
+    int httpsPort() const;
+    // "https://<host>:<httpsPort>" + path; the certificate names 127.0.0.1 and localhost.
+    std::string httpsURL(std::string_view path = "/", std::string_view host = "127.0.0.1") const;
+    // The PEM text of the authority that issued the https certificate (new at
+    // each start; empty before the first).
+    std::string certificateAuthorityPEM() const;
 
     // Routes match the method exactly and the path (without query) exactly.
     // A later route for the same method and path replaces the earlier one.

@@ -1,7 +1,11 @@
 // Server-trust challenges of https connections. Certificates are verified
 // before any challenge, and no answer can switch that off: a challenge only
 // lets the delegate continue or cancel (-1012) a connection to a server that
-// already passed verification.
+// already passed verification. A cancelled challenge counts as a failure for
+// its protection space (host, port, method) in this process: the next
+// challenge for that space reports previousFailureCount() 1 (2 after two
+// cancels, …); a challenge that is answered with a credential or continued
+// resets the count.
 #pragma once
 
 #include <cstdint>
@@ -65,16 +69,18 @@ public:
 class NSURLAuthenticationChallenge : public NSObject {
 public:
     Ref<NSURLAuthenticationChallenge> initWithProtectionSpace(Ref<NSURLProtectionSpace> space,
-                                                              Ref<NSURLAuthenticationChallengeSender> sender);
+                                                              Ref<NSURLAuthenticationChallengeSender> sender,
+                                                              int64_t previousFailureCount = 0);
 
     const Ref<NSURLProtectionSpace>& protectionSpace() const { return space_; }
-    int64_t previousFailureCount() const { return 0; }
+    int64_t previousFailureCount() const { return previousFailureCount_; }
     const Ref<NSURLAuthenticationChallengeSender>& sender() const { return sender_; }
     Ref<NSURLCredential> proposedCredential() const { return nullptr; }
 
 private:
     Ref<NSURLProtectionSpace> space_;
     Ref<NSURLAuthenticationChallengeSender> sender_;
+    int64_t previousFailureCount_ = 0;
 };
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/net/NSURLConnection.h"
 
+#include <map>
+
 #include "platform/net/Transport.h"
 #include "platform/net/URLLoader.h"
 #include "platform/runtime/ActivityCounter.h"
@@ -100,8 +102,11 @@ public:
     template <class T>
     std::optional<T> ask(std::function<T(const Ref<NSURLConnectionDataDelegate>&)> question, T fallback,
                          const char* what) {
-        auto answer = std::make_shared<std::optional<T>>();
         NSURLConnection& c = *connection_;
+        // Nobody would answer: the load goes on as with a delegate that
+        // implements nothing.
+        if (!c.hasDelegate_) return c.cancelled_.load() ? std::nullopt : std::optional<T>(fallback);
+        auto answer = std::make_shared<std::optional<T>>();
         c.deliver([&c, answer, question, fallback, what](const Ref<NSURLConnectionDataDelegate>& delegate) {
             T value = fallback;
             runtime::callAtBoundary([&] { value = question(delegate); }, what);
@@ -175,6 +180,33 @@ private:
     Answer answer_ = Answer::None;
 };
 
+namespace {
+
+// Cancelled challenges per protection space, for the whole process.
+class ChallengeFailures {
+public:
+    static ChallengeFailures& shared() {
+        static auto* failures = new ChallengeFailures();  // never destroyed: transfers may run at exit
+        return *failures;
+    }
+    int64_t count(const std::string& space) {
+        std::lock_guard lock(mutex_);
+        auto it = counts_.find(space);
+        return it == counts_.end() ? 0 : it->second;
+    }
+    void record(const std::string& space, bool failed) {
+        std::lock_guard lock(mutex_);
+        if (failed) ++counts_[space];
+        else counts_.erase(space);
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<std::string, int64_t> counts_;
+};
+
+}  // namespace
+
 bool ConnectionDriver::acceptServerTrust(const std::string& host, int port) {
     auto self = connection_;
     auto space = NSObject::alloc<NSURLProtectionSpace>()->initWithHost(host, port, std::make_shared<SecTrust>(host));
@@ -187,14 +219,23 @@ bool ConnectionDriver::acceptServerTrust(const std::string& host, int port) {
     if (!*asked) return true;
 
     NSURLConnection& c = *connection_;
+    const std::string spaceKey = space->authenticationMethod() + " " + host + ":" + std::to_string(port);
     auto sender = std::make_shared<ConnectionTrustSender>(connection_);
-    auto challenge = NSObject::alloc<NSURLAuthenticationChallenge>()->initWithProtectionSpace(space, sender);
+    auto challenge = NSObject::alloc<NSURLAuthenticationChallenge>()->initWithProtectionSpace(
+        space, sender, ChallengeFailures::shared().count(spaceKey));
     c.deliver([self, challenge](const auto& delegate) {
         delegate->connectionDidReceiveAuthenticationChallenge(self, challenge);
     });
-    std::unique_lock lock(c.mutex_);
-    c.answered_.wait(lock, [&] { return sender->current() != ConnectionTrustSender::Answer::None || c.cancelled_.load(); });
-    return sender->current() == ConnectionTrustSender::Answer::Continue;
+    ConnectionTrustSender::Answer answer;
+    {
+        std::unique_lock lock(c.mutex_);
+        c.answered_.wait(lock,
+                         [&] { return sender->current() != ConnectionTrustSender::Answer::None || c.cancelled_.load(); });
+        answer = sender->current();
+    }
+    if (answer != ConnectionTrustSender::Answer::None)
+        ChallengeFailures::shared().record(spaceKey, answer == ConnectionTrustSender::Answer::Cancel);
+    return answer == ConnectionTrustSender::Answer::Continue;
 }
 
 Ref<NSURLConnection> NSURLConnection::initWithRequest(const NSURLRequest& request,
@@ -203,6 +244,10 @@ Ref<NSURLConnection> NSURLConnection::initWithRequest(const NSURLRequest& reques
     if (!request.URL()) return nullptr;
     original_ = request.copy();
     current_ = request.copy();
+    hasDelegate_ = delegate != nullptr;
+    if (!hasDelegate_)
+        logInfo("NSURLConnection: no delegate; " + (request.URL() ? request.URL()->absoluteString() : std::string()) +
+                " is loaded and its callbacks dropped");
     delegate_ = std::move(delegate);
     token_ = std::make_shared<net::CancelToken>();
     if (startImmediately) start();
@@ -357,9 +402,10 @@ Ref<NSURLCredential> NSURLCredential::credentialForTrust(SecTrustRef trust) {
 }
 
 Ref<NSURLAuthenticationChallenge> NSURLAuthenticationChallenge::initWithProtectionSpace(
-    Ref<NSURLProtectionSpace> space, Ref<NSURLAuthenticationChallengeSender> sender) {
+    Ref<NSURLProtectionSpace> space, Ref<NSURLAuthenticationChallengeSender> sender, int64_t previousFailureCount) {
     space_ = std::move(space);
     sender_ = std::move(sender);
+    previousFailureCount_ = previousFailureCount;
     return self<NSURLAuthenticationChallenge>();
 }
 

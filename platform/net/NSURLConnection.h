@@ -87,6 +87,13 @@ public:
     // connectionDidReceiveData as bytes arrive; then exactly one of
     // connectionDidFinishLoading or connectionDidFailWithError. The delegate
     // is held until then (or cancel), and a started connection is kept alive.
+    // Without a delegate the request is still sent (fire and forget, logged)
+    // and every callback is dropped; redirects are then followed.
+    // A redirect to a scheme other than http(s) (a store link, an app's own
+    // scheme) is offered to connectionWillSendRequest like any other: a
+    // delegate that returns it (or one that does not implement the method)
+    // gets connectionDidFailWithError -1002 with NSErrorFailingURLKey = that
+    // target; null delivers the redirect response as the final answer.
     // The body-size cap counts the bytes handed to connectionDidReceiveData
     // for the final answer: the delegate never receives more than the cap,
     // and a body that would pass it ends with connectionDidFailWithError
@@ -132,6 +139,7 @@ private:
     std::deque<Block> queued_;  // for the delegate queue, run in order
     bool draining_ = false;
     bool started_ = false;
+    bool hasDelegate_ = false;  // set by init; a connection without one asks nobody
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> ended_{false};
     std::atomic<int> redirects_{0};

@@ -22,6 +22,10 @@ const char* describe(int64_t code) {
         case NSURLErrorSecureConnectionFailed:
             return "An SSL error has occurred and a secure connection to the server cannot be made.";
         case NSURLErrorServerCertificateUntrusted: return "The certificate for this server is invalid.";
+        case NSURLErrorServerCertificateHasBadDate: return "The certificate for this server has expired.";
+        case NSURLErrorServerCertificateHasUnknownRoot:
+            return "The certificate for this server was signed by an unknown certifying authority.";
+        case NSURLErrorServerCertificateNotYetValid: return "The certificate for this server is not yet valid.";
         default: return "An unknown error occurred.";
     }
 }

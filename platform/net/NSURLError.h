@@ -26,7 +26,13 @@ enum : int64_t {
     // The answer's body is larger than the request's cap (NSURLRequest::maximumResponseLength).
     NSURLErrorDataLengthExceedsMaximum = -1103,
     NSURLErrorSecureConnectionFailed = -1200,
+    // Certificate checks (never switched off): expired, untrusted (a name
+    // that does not match included), issued by no trusted authority (self-
+    // signed included), not valid yet.
+    NSURLErrorServerCertificateHasBadDate = -1201,
     NSURLErrorServerCertificateUntrusted = -1202,
+    NSURLErrorServerCertificateHasUnknownRoot = -1203,
+    NSURLErrorServerCertificateNotYetValid = -1204,
 };
 
 namespace net {
@@ -52,6 +58,9 @@ using platform::NSURLErrorHTTPTooManyRedirects;
 using platform::NSURLErrorNetworkConnectionLost;
 using platform::NSURLErrorNotConnectedToInternet;
 using platform::NSURLErrorSecureConnectionFailed;
+using platform::NSURLErrorServerCertificateHasBadDate;
+using platform::NSURLErrorServerCertificateHasUnknownRoot;
+using platform::NSURLErrorServerCertificateNotYetValid;
 using platform::NSURLErrorServerCertificateUntrusted;
 using platform::NSURLErrorTimedOut;
 using platform::NSURLErrorUnknown;

@@ -94,21 +94,30 @@ public:
         const std::string* location = findField(fields, "Location");
         if (isFollowedRedirect(status) && location) {
             auto target = NSURL::URLWithString(*location, url);
-            if (target && !isHTTPScheme(NSString::lowercaseString(target->scheme()))) {
-                error_ = NSURLErrorUnsupportedURL;
-                errorURL_ = target;
-                return false;
-            }
             const auto& limit = request_->maximumRedirects();
             if (target && !limit && redirects_ >= NSURLRequestDefaultRedirectLimit) {
                 error_ = NSURLErrorHTTPTooManyRedirects;
                 return false;
             }
             if (target && (!limit || redirects_ < *limit)) {
+                // Offered whatever its scheme (a store link, an app's own
+                // scheme): the hooks may take it, change it or refuse it.
                 auto proposed = redirectedRequest(*request_, target, status);
                 auto redirect = makeResponse(status, fields);
                 next_ = hooks_.willSendRequest(proposed, redirect);
-                if (next_ || token_.isCancelled()) return false;
+                if (token_.isCancelled()) return false;
+                if (next_ && !next_->URL()) {
+                    error_ = NSURLErrorBadURL;
+                    next_ = nullptr;
+                    return false;
+                }
+                if (next_ && !isHTTPScheme(NSString::lowercaseString(next_->URL()->scheme()))) {
+                    error_ = NSURLErrorUnsupportedURL;
+                    errorURL_ = next_->URL();
+                    next_ = nullptr;
+                    return false;
+                }
+                if (next_) return false;
             }
         }
         bool bodyless = request_->HTTPMethod() == "HEAD" || status == 204 || status == 304;

@@ -194,7 +194,7 @@ std::shared_ptr<PageEnvironment> PageEnvironment::install(const Ref<JSContext>& 
     JSValue prelude = context->evaluateScript(kPageEnvironmentScript, std::string("platform:page_environment.js"));
     env->env_ = prelude.callWithArguments({hooks, context->globalObject()});
     if (!env->env_.isObject()) logError("web view: the page environment did not start");
-    env->loadDocument(env->documentURL_, "", [] { return true; });
+    env->loadDocumentAtOnce(env->documentURL_, "");
     return env;
 }
 
@@ -234,8 +234,8 @@ bool PageEnvironment::runStep(const std::function<void()>& step) {
     return !frozen_;
 }
 
-bool PageEnvironment::loadDocument(const Ref<NSURL>& url, std::string_view html,
-                                   const std::function<bool()>& keepGoing) {
+bool PageEnvironment::beginDocument(const Ref<NSURL>& url, std::string_view html,
+                                    const std::function<bool()>& keepGoing) {
     auto keep = shared_from_this();
     std::shared_ptr<void> keepHost = host_ ? host_->pageRetainHost() : nullptr;
     Ref<JSContext> ctx = context();
@@ -269,13 +269,26 @@ bool PageEnvironment::loadDocument(const Ref<NSURL>& url, std::string_view html,
             runStep([&] { ctx->evaluateScript(script["text"].stringValue(), url->absoluteString()); });
         }
     }
-    if (!keepGoing()) return false;
+    return keepGoing();
+}
+
+void PageEnvironment::markInteractive() {
+    auto keep = shared_from_this();
+    std::shared_ptr<void> keepHost = host_ ? host_->pageRetainHost() : nullptr;
     runStep([&] { env_.invokeMethod("interactive", {}); });
-    if (!keepGoing()) return false;
+}
+
+void PageEnvironment::markComplete() {
+    auto keep = shared_from_this();
+    std::shared_ptr<void> keepHost = host_ ? host_->pageRetainHost() : nullptr;
     runStep([&] { env_.invokeMethod("complete", {}); });
-    if (!keepGoing()) return false;
     if (!frozen_) scheduleRefresh();
-    return true;
+}
+
+void PageEnvironment::loadDocumentAtOnce(const Ref<NSURL>& url, std::string_view html) {
+    if (!beginDocument(url, html, [] { return true; })) return;
+    markInteractive();
+    markComplete();
 }
 
 std::optional<std::string> PageEnvironment::loadScriptSource(const Ref<NSURL>& url) {

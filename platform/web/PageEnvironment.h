@@ -46,10 +46,18 @@ public:
     PageEnvironment(const PageEnvironment&) = delete;
     PageEnvironment& operator=(const PageEnvironment&) = delete;
 
-    // Replaces the document with `html` at `url`: builds it, runs its scripts
-    // in order, then DOMContentLoaded and load. Stops (answering false) as
-    // soon as `keepGoing` answers false between steps.
-    bool loadDocument(const Ref<NSURL>& url, std::string_view html, const std::function<bool()>& keepGoing);
+    // Replaces the document with `html` at `url`: builds it and runs its
+    // scripts in order while document.readyState is "loading". Stops
+    // (answering false) as soon as `keepGoing` answers false between scripts.
+    // The web view then takes the document through the next two states in
+    // main-queue turns of their own.
+    bool beginDocument(const Ref<NSURL>& url, std::string_view html, const std::function<bool()>& keepGoing);
+    // readyState "interactive", then DOMContentLoaded.
+    void markInteractive();
+    // readyState "complete", then the load event; a meta refresh is scheduled.
+    void markComplete();
+    // All three at once (the empty document a context starts with).
+    void loadDocumentAtOnce(const Ref<NSURL>& url, std::string_view html);
     // A fragment navigation: only the URL changes.
     void setDocumentURL(const Ref<NSURL>& url);
     const Ref<NSURL>& documentURL() const { return documentURL_; }

@@ -4,6 +4,17 @@
 // each top-level load with one start and one finish or fail, and hands URLs
 // it cannot load to the system. Every callback arrives as a main-queue task,
 // never inside the call that caused it. Main thread only.
+// A loaded document's readyState goes "loading" (its scripts run) →
+// "interactive" (DOMContentLoaded) → "complete" (the load event, then
+// webViewDidFinishLoad), each state in a main-queue turn of its own, so work
+// queued between them (frames the page inserts, timers, the delegate) reads
+// the intermediate states. Navigations the page asks for meanwhile, other
+// than frames, are offered after the finish.
+// An HTTP redirect is offered to webViewShouldStartLoadWithRequest whatever
+// its target's scheme: refused, the load ends with WebKitErrorDomain 102;
+// allowed but not loadable (a store link, an app's own scheme), it fails
+// with NSURLErrorDomain -1002 and NSErrorFailingURLKey = the target (a
+// frame's redirect is offered the same way and never reported).
 #pragma once
 
 #include <cstdint>

@@ -120,6 +120,7 @@ WebViewLoader::WebViewLoader(const Ref<UIWebView>& view, const Ref<JSContext>& c
 
 void WebViewLoader::shutdown() {
     ++epoch_;
+    deferred_.clear();
     if (load_ && load_->connection) load_->connection->cancel();
     load_.reset();
     cancelFrames();
@@ -210,15 +211,20 @@ void WebViewLoader::goForward() {
 }
 
 void WebViewLoader::pageRequestsNavigation(const Ref<NSURL>& url, NavigationKind kind) {
+    // Frames load alongside their page; anything that would replace the page
+    // waits for its finish, so every start is followed by its own finish.
+    bool wait = load_ && load_->committing && kind != NavigationKind::Frame;
     if (kind == NavigationKind::Reload) {
-        reload();
+        if (wait) deferred_.push_back([this] { reload(); });
+        else reload();
         return;
     }
     Navigation n;
     n.frame = kind == NavigationKind::Frame;
     n.type = kind == NavigationKind::Link ? UIWebViewNavigationTypeLinkClicked : UIWebViewNavigationTypeOther;
     n.request = offeredRequest(*NSURLRequest::requestWithURL(url), n.frame ? page_->documentURL() : url);
-    queue(std::move(n));
+    if (wait) deferred_.push_back([this, n] { queue(n); });
+    else queue(std::move(n));
 }
 
 CGSize WebViewLoader::pageViewportSize() const {
@@ -315,11 +321,10 @@ Ref<NSURLRequest> WebViewLoader::topLevelRedirect(uint64_t loadId, const Ref<NSU
         fail(loadId, webKitError(102, url));
         return nullptr;
     }
+    // Accepted: followed, or, for a scheme the web view cannot load, the
+    // fetch fails with -1002 (NSErrorFailingURLKey = the target).
     load_->request = offered;
-    if (isWeb(schemeOf(url))) return offered;
-    if (load_->connection) load_->connection->cancel();
-    handOff(loadId, url);
-    return nullptr;
+    return offered;
 }
 
 void WebViewLoader::topLevelFetched(uint64_t loadId, const Ref<NSURL>& url, const std::string& body) {
@@ -344,10 +349,33 @@ void WebViewLoader::commit(uint64_t loadId, const Ref<NSURL>& url, const std::st
         historyIndex_ = static_cast<int64_t>(history_.size()) - 1;
     }
     cancelFrames();
-    bool finished = page_->loadDocument(url, html, [this, loadId] { return isCurrent(loadId); });
-    if (!finished || !isCurrent(loadId)) return;
+    load_->committing = true;
+    bool parsed = page_->beginDocument(url, html, [this, loadId] { return isCurrent(loadId); });
+    if (parsed && isCurrent(loadId)) nextPageState(loadId, false);
+}
+
+void WebViewLoader::nextPageState(uint64_t loadId, bool complete) {
+    Weak<UIWebView> weakView = view_;
+    runtime::postToMainThread([weakView, loadId, complete] {
+        Ref<UIWebView> view = weakView.lock();
+        if (view && view->loader_ && view->loader_->isCurrent(loadId)) view->loader_->advancePage(loadId, complete);
+    });
+}
+
+void WebViewLoader::advancePage(uint64_t loadId, bool complete) {
+    Ref<UIWebView> keep = view_.lock();
+    if (!complete) {
+        page_->markInteractive();
+        if (isCurrent(loadId)) nextPageState(loadId, true);
+        return;
+    }
+    page_->markComplete();
+    if (!isCurrent(loadId)) return;
     load_.reset();
     deliver([](UIWebViewDelegate& d, const Ref<UIWebView>& v) { d.webViewDidFinishLoad(v); });
+    auto deferred = std::move(deferred_);
+    deferred_.clear();
+    for (auto& navigate : deferred) navigate();
 }
 
 void WebViewLoader::fail(uint64_t loadId, const Ref<NSError>& error) {
@@ -355,12 +383,14 @@ void WebViewLoader::fail(uint64_t loadId, const Ref<NSError>& error) {
     Ref<UIWebView> keep = view_.lock();
     if (load_->connection) load_->connection->cancel();
     load_.reset();
+    deferred_.clear();
     deliver([&](UIWebViewDelegate& d, const Ref<UIWebView>& v) { d.webViewDidFailLoadWithError(v, error); });
 }
 
 void WebViewLoader::stopLoading() {
     ++epoch_;
     cancelFrames();
+    deferred_.clear();
     if (!load_) return;
     Ref<NSError> error = net::urlError(NSURLErrorCancelled, load_->request->URL());
     if (load_->connection) load_->connection->cancel();

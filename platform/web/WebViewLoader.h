@@ -2,11 +2,13 @@
 // navigation is queued as a main-queue task, offered to the delegate, then
 // carried out: a fragment change, a frame fetched in the background, or a
 // top-level load (start, fetch with redirects offered, commit into the page
-// environment, finish or fail), plus the history and the system hand-off of
-// schemes the web view cannot load.
+// environment, its readyState "interactive" and "complete" each in a
+// main-queue turn of its own, finish or fail), plus the history and the
+// system hand-off of schemes the web view cannot load.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -71,6 +73,7 @@ private:
         Navigation navigation;
         Ref<NSURLRequest> request;  // the current hop
         Ref<NSURLConnection> connection;
+        bool committing = false;    // the document is in, its states still to come
     };
 
     static Ref<NSURLRequest> offeredRequest(const NSURLRequest& request, const Ref<NSURL>& mainDocumentURL);
@@ -81,6 +84,9 @@ private:
     void startFrame(const Navigation& navigation);
     void commitLater(uint64_t loadId, const Ref<NSURL>& url, std::optional<std::string> html);
     void commit(uint64_t loadId, const Ref<NSURL>& url, const std::string& html);
+    // Posts the document's next state (interactive, then complete and the finish).
+    void nextPageState(uint64_t loadId, bool complete);
+    void advancePage(uint64_t loadId, bool complete);
     void handOff(uint64_t loadId, const Ref<NSURL>& url);
     bool isCurrent(uint64_t loadId) const { return load_ && load_->id == loadId; }
     bool isFragmentChange(const Ref<NSURL>& url) const;
@@ -99,6 +105,8 @@ private:
     int64_t historyIndex_ = -1;
     uint64_t nextFrameId_ = 0;
     std::map<uint64_t, Ref<NSURLConnection>> frames_;
+    // Navigations the page asked for while it was loading: offered after its finish.
+    std::vector<std::function<void()>> deferred_;
 };
 
 }  // namespace platform::web

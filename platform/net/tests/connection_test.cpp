@@ -120,6 +120,31 @@ TEST_F(ConnectionTest, DelegateDecidesRedirects) {
     EXPECT_EQ(server.requestsTo("/elsewhere").size(), 0u);
 }
 
+TEST_F(ConnectionTest, RedirectToAnotherSchemeIsOfferedToTheDelegate) {
+    server.route("GET", "/store", Answer::redirect("itms-apps://store.example/id7", 302));
+    auto refusing = NSObject::alloc<Recorder>();
+    Ref<NSURLRequest> offered;
+    refusing->onRedirect = [&](auto, Ref<NSURLRequest> request) {
+        offered = request;
+        return Ref<NSURLRequest>();
+    };
+    connect("/store", refusing);
+    ASSERT_TRUE(driver().settle());
+    ASSERT_NE(offered, nullptr);
+    EXPECT_EQ(offered->URL()->absoluteString(), "itms-apps://store.example/id7");
+    EXPECT_EQ(refusing->snapshot(), (Lines{"willSend /store", "willSend /id7 after 302", "response 302 0", "finish"}));
+}
+
+TEST_F(ConnectionTest, WithoutADelegateTheRequestIsSentAndNothingHangs) {
+    expectLogLine("no delegate");
+    server.route("GET", "/pixel", Answer::redirect("/counted"));
+    server.route("GET", "/counted", Answer::ok("1"));
+    auto connection = NSURLConnection::connectionWithRequest(*requestTo(server.url("/pixel")), nullptr);
+    ASSERT_NE(connection, nullptr);
+    ASSERT_TRUE(driver().settle(5));  // no transfer left waiting for an answer
+    EXPECT_EQ(server.requestsTo("/counted").size(), 1u);
+}
+
 TEST_F(ConnectionTest, FailuresEndWithOneFailCallback) {
     server.route("GET", "/drop", Answer::drop());
     server.route("GET", "/store", Answer::redirect("itms-apps://store.example/id1"));
@@ -133,7 +158,8 @@ TEST_F(ConnectionTest, FailuresEndWithOneFailCallback) {
     connect("/chunked", chunked);
     ASSERT_TRUE(driver().settle());
     EXPECT_EQ(dropped->snapshot(), (Lines{"willSend /drop", "fail -1005"}));
-    EXPECT_EQ(store->snapshot(), (Lines{"willSend /store", "fail -1002"}));
+    // Offered like any redirect, then refused by the transport.
+    EXPECT_EQ(store->snapshot(), (Lines{"willSend /store", "willSend /id1 after 302", "fail -1002"}));
     EXPECT_EQ(store->failure->userInfo()[NSErrorFailingURLKey].object<NSURL>()->absoluteString(),
               "itms-apps://store.example/id1");
     EXPECT_EQ(chunked->snapshot(), (Lines{"willSend /chunked", "response 200 -1", "finish"}));

@@ -1,80 +1,165 @@
-// Certificate verification is always on: a server with a self-signed
-// certificate fails with -1202, before any trust challenge.
-#include <httplib.h>
-#include <openssl/evp.h>
-#include <openssl/x509.h>
-
-#include <thread>
-
+// https against the loopback server's own test authority: trusted only once
+// added, every loading form over TLS, certificate failures with their codes
+// before any challenge, and the server-trust challenge's failure count.
 #include "NetTestSupport.h"
+#include "platform/net/TrustedAuthorities.h"
 
 using namespace nettest;
 
 namespace {
 
-// A fresh P-256 key and a self-signed certificate for 127.0.0.1.
-struct SelfSigned {
-    SelfSigned() {
-        key = EVP_EC_gen("P-256");
-        cert = X509_new();
-        ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
-        X509_gmtime_adj(X509_getm_notBefore(cert), -60);
-        X509_gmtime_adj(X509_getm_notAfter(cert), 3600);
-        X509_set_pubkey(cert, key);
-        X509_NAME* name = X509_get_subject_name(cert);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
-        X509_set_issuer_name(cert, name);
-        X509_sign(cert, key, EVP_sha256());
-    }
-    ~SelfSigned() {
-        X509_free(cert);
-        EVP_PKEY_free(key);
-    }
-    EVP_PKEY* key = nullptr;
-    X509* cert = nullptr;
-};
-
-class TrustAsking : public NSURLConnectionDataDelegate, public NSObject {
+// Answers each trust challenge as told and records what it saw.
+class TLSTestTrustDelegate : public NSURLConnectionDataDelegate, public NSObject {
 public:
-    bool connectionCanAuthenticateAgainstProtectionSpace(Ref<NSURLConnection>, Ref<NSURLProtectionSpace>) override {
+    bool connectionCanAuthenticateAgainstProtectionSpace(Ref<NSURLConnection>, Ref<NSURLProtectionSpace> space) override {
         ++asked;
-        return true;
+        return space->authenticationMethod() == NSURLAuthenticationMethodServerTrust;
     }
     void connectionDidReceiveAuthenticationChallenge(Ref<NSURLConnection>,
                                                      Ref<NSURLAuthenticationChallenge> challenge) override {
-        ++challenged;
-        challenge->sender()->useCredential(NSURLCredential::credentialForTrust(challenge->protectionSpace()->serverTrust()),
-                                           challenge);
+        failureCounts.push_back(challenge->previousFailureCount());
+        host = challenge->protectionSpace()->host();
+        if (cancel) {
+            challenge->sender()->cancelAuthenticationChallenge(challenge);
+        } else {
+            auto trust = challenge->protectionSpace()->serverTrust();
+            challenge->sender()->useCredential(NSURLCredential::credentialForTrust(trust), challenge);
+        }
     }
     void connectionDidReceiveResponse(Ref<NSURLConnection>, Ref<NSURLResponse>) override { ++responses; }
+    void connectionDidReceiveData(Ref<NSURLConnection>, const NSData& data) override { body += data.toString(); }
+    void connectionDidFinishLoading(Ref<NSURLConnection>) override { finished = true; }
     void connectionDidFailWithError(Ref<NSURLConnection>, Ref<NSError> e) override { error = e; }
-    std::atomic<int> asked{0}, challenged{0}, responses{0};
+    bool ended() const { return finished || error; }
+
+    bool cancel = false;
+    int asked = 0, responses = 0;
+    std::vector<int64_t> failureCounts;
+    std::string host, body;
+    bool finished = false;
     Ref<NSError> error;
 };
 
-TEST_F(NetTest, SelfSignedCertificateIsUntrusted) {
-    SelfSigned identity;
-    httplib::SSLServer tls(identity.cert, identity.key);
-    ASSERT_TRUE(tls.is_valid());
-    tls.Get("/", [](const httplib::Request&, httplib::Response& res) { res.set_content("secret", "text/plain"); });
-    int port = tls.bind_to_any_port("127.0.0.1");
-    ASSERT_GT(port, 0);
-    std::thread serving([&] { tls.listen_after_bind(); });
-    std::string url = "https://127.0.0.1:" + std::to_string(port) + "/";
+class TLSTest : public NetTest {
+protected:
+    void trustServer() { ASSERT_TRUE(TrustedAuthorities::addCertificatesPEM(server.certificateAuthorityPEM())); }
 
-    Result sync = send(*requestTo(url));
-    EXPECT_EQ(sync.code(), NSURLErrorServerCertificateUntrusted);
-    EXPECT_EQ(sync.data, std::nullopt);
+    Ref<TLSTestTrustDelegate> connectTo(const std::string& url, bool cancel = false) {
+        auto delegate = NSObject::alloc<TLSTestTrustDelegate>();
+        delegate->cancel = cancel;
+        NSURLConnection::connectionWithRequest(*requestTo(url), delegate);
+        EXPECT_TRUE(driver().runUntil([&] { return delegate->ended(); }, 5));
+        return delegate;
+    }
+};
 
-    // No delegate can accept it: the failure comes before any challenge.
-    auto delegate = NSObject::alloc<TrustAsking>();
-    NSURLConnection::connectionWithRequest(*requestTo(url), delegate);
-    ASSERT_TRUE(driver().runUntil([&] { return delegate->error != nullptr; }, 5));
-    EXPECT_EQ(delegate->error->code(), NSURLErrorServerCertificateUntrusted);
-    EXPECT_EQ(delegate->asked.load() + delegate->challenged.load() + delegate->responses.load(), 0);
+TEST_F(TLSTest, TheTestAuthorityIsTrustedOnlyOnceAddedAndThenInEveryForm) {
+    server.route("GET", "/secret", Answer::ok("over tls"));
+    server.route("POST", "/echo", [](const RecordedRequest& r) { return Answer::ok(r.body); });
+    EXPECT_EQ(send(*requestTo(server.httpsURL("/secret"))).code(), NSURLErrorServerCertificateHasUnknownRoot);
+    EXPECT_EQ(server.requestCount(), 0u);  // refused during the handshake
 
-    tls.stop();
-    serving.join();
+    trustServer();
+    Result sync = send(*requestTo(server.httpsURL("/secret")));
+    EXPECT_EQ(sync.error, nullptr);
+    EXPECT_EQ(sync.body(), "over tls");
+    EXPECT_EQ(send(*requestTo(server.httpsURL("/secret", "localhost"))).body(), "over tls");
+    Result post = send(*requestTo(server.httpsURL("/echo"), "POST", std::string("body bytes")));
+    EXPECT_EQ(post.body(), "body bytes");
+    auto record = server.requests();
+    ASSERT_EQ(record.size(), 3u);
+    EXPECT_TRUE(record[0].secure);
+    EXPECT_EQ(record[2].body, "body bytes");
+
+    Result async;
+    bool completed = false;
+    NSURLConnection::sendAsynchronousRequest(*requestTo(server.httpsURL("/secret")), nullptr,
+                                             [&](Ref<NSURLResponse> r, std::optional<NSData> d, Ref<NSError> e) {
+                                                 async = Result{std::move(d), std::move(r), std::move(e)};
+                                                 completed = true;
+                                             });
+    auto delegate = connectTo(server.httpsURL("/secret"));
+    ASSERT_TRUE(driver().runUntil([&] { return completed; }, 5));
+    EXPECT_EQ(async.body(), "over tls");
+    EXPECT_TRUE(delegate->finished);
+    EXPECT_EQ(delegate->body, "over tls");
+    EXPECT_EQ(delegate->failureCounts, std::vector<int64_t>{0});
+    EXPECT_EQ(delegate->host, "127.0.0.1");
+
+    // Plain http on the same server is untouched.
+    EXPECT_EQ(get("/secret").body(), "over tls");
+}
+
+struct TLSTestFaultyCase {
+    simulator::TLSCertificate certificate;
+    int64_t code;
+};
+
+TEST_F(TLSTest, FaultyCertificatesFailWithTheirCodesBeforeAnyChallenge) {
+    trustServer();  // this server's authority: only the other servers' faults remain
+    for (auto [certificate, code] :
+         {TLSTestFaultyCase{simulator::TLSCertificate::SelfSigned, NSURLErrorServerCertificateHasUnknownRoot},
+          TLSTestFaultyCase{simulator::TLSCertificate::Expired, NSURLErrorServerCertificateHasBadDate},
+          TLSTestFaultyCase{simulator::TLSCertificate::WrongHost, NSURLErrorServerCertificateUntrusted}}) {
+        simulator::LoopbackServer faulty;
+        faulty.setTLSCertificate(certificate);
+        ASSERT_TRUE(faulty.start());
+        ASSERT_TRUE(TrustedAuthorities::addCertificatesPEM(faulty.certificateAuthorityPEM()));
+        faulty.route("GET", "/", Answer::ok("must not arrive"));
+
+        Result sync = send(*requestTo(faulty.httpsURL("/")));
+        EXPECT_EQ(sync.code(), code);
+        EXPECT_EQ(sync.data, std::nullopt);
+        EXPECT_EQ(sync.error->userInfo()[NSErrorFailingURLStringKey].stringValue(), faulty.httpsURL("/"));
+        // No delegate can accept it: the failure comes before any challenge.
+        auto delegate = connectTo(faulty.httpsURL("/"));
+        ASSERT_NE(delegate->error, nullptr);
+        EXPECT_EQ(delegate->error->code(), code);
+        EXPECT_EQ(delegate->asked + delegate->responses, 0);
+        EXPECT_TRUE(delegate->failureCounts.empty());
+        EXPECT_EQ(faulty.requestCount(), 0u);
+    }
+}
+
+TEST_F(TLSTest, BadPEMTextAddsNothing) {
+    expectLogLine("holds no usable certificate");
+    EXPECT_FALSE(TrustedAuthorities::addCertificatesPEM("not a certificate"));
+    std::string pem = server.certificateAuthorityPEM();
+    std::string broken = pem.substr(0, pem.size() / 2) + "\n-----END CERTIFICATE-----\n";
+    EXPECT_FALSE(TrustedAuthorities::addCertificatesPEM(broken));
+    EXPECT_EQ(TrustedAuthorities::count(), 0u);
+    EXPECT_EQ(send(*requestTo(server.httpsURL("/"))).code(), NSURLErrorServerCertificateHasUnknownRoot);
+}
+
+TEST_F(TLSTest, ARejectedChallengeCountsAsAFailureForItsProtectionSpace) {
+    trustServer();
+    server.route("GET", "/", Answer::ok("x"));
+    auto first = connectTo(server.httpsURL("/"), true);
+    ASSERT_NE(first->error, nullptr);
+    EXPECT_EQ(first->error->code(), NSURLErrorUserCancelledAuthentication);
+    EXPECT_EQ(first->failureCounts, std::vector<int64_t>{0});
+    EXPECT_EQ(first->responses, 0);
+
+    auto second = connectTo(server.httpsURL("/"), true);
+    EXPECT_EQ(second->failureCounts, std::vector<int64_t>{1});
+    // Another protection space (host) starts from zero.
+    auto other = connectTo(server.httpsURL("/", "localhost"));
+    EXPECT_EQ(other->failureCounts, std::vector<int64_t>{0});
+    // Accepting resets the count.
+    auto third = connectTo(server.httpsURL("/"));
+    EXPECT_EQ(third->failureCounts, std::vector<int64_t>{2});
+    EXPECT_TRUE(third->finished);
+    EXPECT_EQ(connectTo(server.httpsURL("/"))->failureCounts, std::vector<int64_t>{0});
+}
+
+TEST_F(TLSTest, RedirectsBetweenHttpAndHttps) {
+    trustServer();
+    server.route("GET", "/up", Answer::redirect(server.httpsURL("/secure")));
+    server.route("GET", "/secure", Answer::ok("secure"));
+    Result r = get("/up");
+    EXPECT_EQ(r.error, nullptr);
+    EXPECT_EQ(r.body(), "secure");
+    EXPECT_EQ(r.response->URL()->absoluteString(), server.httpsURL("/secure"));
 }
 
 }  // namespace

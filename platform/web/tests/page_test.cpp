@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/runtime/NSRunLoop.h"
 #include "platform/web/tests/WebTestSupport.h"
 
 namespace {
@@ -74,6 +75,35 @@ TEST_F(PageTest, ReadyStateFollowsTheLoad) {
                      "</script><body onload=\"states.push('onload')\">");
     EXPECT_EQ(eval(view, "states.join()"), "loading,dcl:interactive,load:complete,onload");
     EXPECT_EQ(eval(view, "document.readyState"), "complete");
+}
+
+TEST_F(PageTest, ReadyStatesComeInMainQueueTurnsOfTheirOwnBeforeTheFinish) {
+    auto view = webViewWithDelegate();
+    Strings seen;  // what the delegate and work between turns read, repeats dropped
+    auto note = [&](const std::string& who) {
+        std::string line = who + ":" + eval(view, "document.readyState");
+        if (seen.empty() || seen.back() != line) seen.push_back(line);
+    };
+    bool finished = false;
+    delegate->after = [&](const std::string& event) {
+        note(event.substr(0, event.find(' ')));
+        finished = finished || event == "finish";
+    };
+    std::function<void()> poll = [&] {
+        note("turn");
+        if (!finished) platform::runtime::postToMainThread(poll);
+    };
+    view->loadHTMLString("<script>document.addEventListener('DOMContentLoaded', function() {"
+                         "  var f = document.createElement('iframe'); f.src = 'frame://x'; document.body.appendChild(f);"
+                         "});"
+                         "window.addEventListener('load', function() { window.atLoad = document.readyState; });</script>",
+                         url("http://h/page"));
+    platform::runtime::postToMainThread(poll);
+    driver().drain();
+    // The frame inserted at DOMContentLoaded is offered between the states.
+    EXPECT_EQ(seen, (Strings{"should:complete", "start:complete", "turn:complete", "turn:loading", "turn:interactive",
+                             "should:interactive", "finish:complete", "turn:complete"}));
+    EXPECT_EQ(eval(view, "window.atLoad"), "complete");
 }
 
 TEST_F(PageTest, TitleIsReadAndSet) {

@@ -113,6 +113,42 @@ TEST_F(NavigationTest, ARefusedRedirectEndsTheStartedLoadWith102) {
     EXPECT_FALSE(view->isLoading());
 }
 
+TEST_F(NavigationTest, ARedirectToAnotherSchemeIsOfferedBeforeItFails) {
+    startServer();
+    const std::string store = "itms-apps://itunes.example/app/id42";
+    server.route("GET", "/click", Answer::redirect(store));
+    auto view = webViewWithDelegate();
+
+    // Allowed: the web view cannot load it; the load fails with -1002.
+    view->loadRequest(*requestFor(server.url("/click")));
+    ASSERT_TRUE(waitFor("fail"));
+    EXPECT_EQ(delegate->events, (Events{"should 5 " + server.url("/click") + " main=" + server.url("/click"), "start",
+                                        "should 5 " + store + " main=" + store, "fail NSURLErrorDomain -1002"}));
+    EXPECT_EQ(delegate->errors.at(0)->userInfo()[NSErrorFailingURLStringKey].stringValue(), store);
+    EXPECT_TRUE(UIApplication::sharedApplication()->openedURLs().empty());
+
+    // Refused (the delegate routes store links itself): the load stops with
+    // the interrupted-load error that follows every refusal, nothing else.
+    delegate->events.clear();
+    delegate->answer = [](const NSURLRequest& r, UIWebViewNavigationType) { return r.URL()->scheme() != "itms-apps"; };
+    view->loadRequest(*requestFor(server.url("/click")));
+    ASSERT_TRUE(waitFor("fail"));
+    driver().settle();
+    EXPECT_EQ(delegate->events, (Events{"should 5 " + server.url("/click") + " main=" + server.url("/click"), "start",
+                                        "should 5 " + store + " main=" + store, "fail WebKitErrorDomain 102"}));
+    EXPECT_FALSE(view->isLoading());
+
+    // In a frame: offered with the page as main document, never reported.
+    delegate->events.clear();
+    delegate->answer = nullptr;
+    view->loadHTMLString("<iframe src='" + server.url("/click") + "'></iframe>", url("http://h/page"));
+    ASSERT_TRUE(driver().runUntil([&] { return delegate->count("should " ) == 3; }, 5));
+    driver().settle();
+    EXPECT_EQ(delegate->events, (Events{"should 5 http://h/page main=http://h/page", "start",
+                                        "should 5 " + server.url("/click") + " main=http://h/page", "finish",
+                                        "should 5 " + store + " main=http://h/page"}));
+}
+
 TEST_F(NavigationTest, TransportFailuresEndTheLoadWithTheirError) {
     startServer();
     server.route("GET", "/drop", Answer::drop());
@@ -254,12 +290,13 @@ TEST_F(NavigationTest, FramesAreOfferedButNeverReported) {
     ASSERT_TRUE(driver().runUntil([&] { return server.requestsTo("/frame2").size() == 1; }, 5));
     driver().advance(0.05);
     driver().settle();
+    // The page's frames are offered while it loads, before its finish.
     Events expected{"should 5 " + top + " main=" + top,
                     "start",
-                    "finish",
                     "should 5 " + server.url("/frame") + " main=" + top,
                     "should 5 about:blank main=" + top,
                     "should 5 cmd://late main=" + top,
+                    "finish",
                     "should 5 " + server.url("/frame2") + " main=" + top,
                     "should 5 cmd://changed main=" + top};
     EXPECT_EQ(delegate->events, expected);
