@@ -7,6 +7,8 @@
 #include "Trillium/display/TRALifecycleAdRequests.h"
 #include "Trillium/display/TRASKStoreProductViewController.h"
 #include "Trillium/display/TRATrilliumAdBasic.h"
+#include "Trillium/display/TRAVideoDownloader.h"
+#include "Trillium/display/TRAVideosManager.h"
 #include "platform/foundation/NSClassRegistry.h"
 
 void registerTrilliumDisplayClasses() {
@@ -19,10 +21,12 @@ void registerTrilliumDisplayClasses() {
     NSClassRegistry::registerClass<TRAFullScreenAd>();
     NSClassRegistry::registerClass<TRATrilliumAdBasic>();
     NSClassRegistry::registerClass<TRASKStoreProductViewController>();
+    NSClassRegistry::registerClass<TRAVideoDownloader>();
 
     auto& hooks = TRADisplayHooks::shared();
     hooks.eventAdManager = []() -> Ref<TRAEventAdManaging> { return TRAEventAdManager::sharedInstance(); };
     hooks.fullScreenAd = [](int64_t adType, int64_t eventType) -> Ref<TRAHtmlAd> {
         return NSObject::alloc<TRAFullScreenAd>()->initWithAdType(adType, eventType);
     };
+    hooks.videoStore = []() -> Ref<TRAVideoStore> { return TRAVideosManager::sharedInstance(); };
 }

@@ -6,18 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <vector>
 
 #include "Trillium/TRATrilliumSDK.h"
 #include "Trillium/display/TrilliumDisplayClasses.h"
+#include "Trillium/display/tests/TrilliumRestartTestSupport.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Platform.h"
@@ -25,65 +20,21 @@
 #include "platform/ui/UIApplication.h"
 #include "simulator/TrilliumService.h"
 
-extern char** environ;
-
 namespace {
 
 constexpr const char* kHomeVariable = "TRA_RESTART_CHILD_HOME";
 constexpr const char* kBundleVariable = "TRA_RESTART_CHILD_BUNDLE";
 constexpr const char* kServiceVariable = "TRA_RESTART_CHILD_SERVICE";
-constexpr const char* kChildFilter = "--gtest_filter=FirstLaunchRestartChild.Launch";
-
-class Sandbox {
-public:
-    Sandbox() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tra-restart-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) root_ = pattern;
-        std::filesystem::create_directories(home());
-        std::filesystem::create_directories(bundle());
-        std::ofstream(bundle() + "/Info.plist")
-            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-               "<key>CFBundleIdentifier</key><string>com.paranormal.detector</string>"
-               "<key>CFBundleShortVersionString</key><string>1.0</string>"
-               "<key>CFBundleVersion</key><string>1.0</string></dict></plist>\n";
-    }
-    ~Sandbox() {
-        std::error_code ec;
-        if (!root_.empty()) std::filesystem::remove_all(root_, ec);
-    }
-    bool valid() const { return !root_.empty(); }
-    std::string home() const { return root_ + "/home"; }
-    std::string bundle() const { return root_ + "/bundle"; }
-
-private:
-    std::string root_;
-};
 
 // Starts one launch of the application as a child process.
-pid_t startLaunch(const Sandbox& sandbox, const std::string& serviceUrl) {
-    std::vector<std::string> variables;
-    for (char** e = environ; *e; ++e) variables.emplace_back(*e);
-    variables.push_back(std::string(kHomeVariable) + "=" + sandbox.home());
-    variables.push_back(std::string(kBundleVariable) + "=" + sandbox.bundle());
-    variables.push_back(std::string(kServiceVariable) + "=" + serviceUrl);
-    std::vector<char*> envp;
-    for (auto& v : variables) envp.push_back(v.data());
-    envp.push_back(nullptr);
-    std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    std::string filter = kChildFilter;
-    char* argv[] = {self.data(), filter.data(), nullptr};
-    pid_t pid = -1;
-    if (posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, envp.data()) != 0) return -1;
-    return pid;
+pid_t startLaunch(const TrilliumRestartSandbox& sandbox, const std::string& serviceUrl) {
+    return startTrilliumChild("FirstLaunchRestartChild.Launch", {{kHomeVariable, sandbox.home()},
+                                                                 {kBundleVariable, sandbox.bundle()},
+                                                                 {kServiceVariable, serviceUrl}});
 }
 
-int waitFor(pid_t pid) {
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
-    return status;
-}
-
-bool exitedCleanly(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+int waitFor(pid_t pid) { return waitForTrilliumChild(pid); }
+bool exitedCleanly(int status) { return trilliumChildExitedCleanly(status); }
 
 }  // namespace
 
@@ -93,13 +44,7 @@ bool exitedCleanly(int status) { return WIFEXITED(status) && WEXITSTATUS(status)
 TEST(FirstLaunchRestartChild, Launch) {
     const char* home = std::getenv(kHomeVariable);
     if (!home) GTEST_SKIP() << "runs only as a child of FirstLaunchRestart";
-    PlatformOptions options;
-    options.homeDirectory = home;
-    options.bundlePath = std::getenv(kBundleVariable);
-    options.clock = PlatformOptions::ClockKind::Virtual;
-    Platform::initialize(options);
-    registerUIClasses();
-    registerTrilliumDisplayClasses();
+    startTrilliumChildPlatform(home, std::getenv(kBundleVariable));
     NSClassRegistry::add("HLSdk", nullptr);
     NSUserDefaults::standardUserDefaults()->setObject(Value(std::string(std::getenv(kServiceVariable))),
                                                       "TRAAdPlatformHost");
@@ -113,7 +58,7 @@ TEST(FirstLaunchRestartChild, Launch) {
 }
 
 TEST(FirstLaunchRestart, ReportIsRetriedUntilDeliveredAndSurvivesAKillInFlight) {
-    Sandbox sandbox;
+    TrilliumRestartSandbox sandbox;
     ASSERT_TRUE(sandbox.valid());
     simulator::TrilliumService service;
     ASSERT_TRUE(service.start());

@@ -1,0 +1,146 @@
+#include "Trillium/display/TRAVideosManager.h"
+
+#include <set>
+
+#include "Trillium/TRAAdCache.h"
+#include "Trillium/TRAAdSDKUtils.h"
+#include "Trillium/TRALog.h"
+#include "Trillium/TRAMetadata.h"
+#include "Trillium/TRAVisualCache.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSUserDefaults.h"
+
+Ref<TRAVideosManager> TRAVideosManager::sharedInstance() {
+    static Ref<TRAVideosManager> shared = NSObject::alloc<TRAVideosManager>()->init();
+    return shared;
+}
+
+Ref<TRAVideosManager> TRAVideosManager::init() {
+    loadTable();
+    return self<TRAVideosManager>();
+}
+
+void TRAVideosManager::loadTable() {
+    Value stored = NSUserDefaults::standardUserDefaults()->objectForKey(kVideosDbKey);
+    Value table = stored.isData() ? NSKeyedUnarchiver::unarchiveObjectWithData(*stored.data()) : Value();
+    if (!stored.isNull() && !table.isDictionary())
+        TRALog::error("Stored video table cannot be read; it starts empty.");
+    bool changed = false;
+    std::string folder = TRAAdSDKUtils::videoDestinationDirectoryPath();
+    for (const std::string& name : table.keys()) {
+        auto downloader = table[name].object<TRAVideoDownloader>();
+        if (!downloader || downloader->filename() != name) {
+            changed = true;
+            continue;
+        }
+        // Loaded exactly when its final file is there: a process killed
+        // between the move and the save left a finished file unsaved.
+        std::string destination = TRAAdSDKUtils::getDestPathFromFileName(name);
+        bool present = isFileExistWithPath(destination);
+        if (present != downloader->videoIsLoaded()) changed = true;
+        downloader->setVideoIsLoaded(present);
+        if (present) downloader->setDestPath(destination);
+        videosDb_.set(name, Value(downloader));
+    }
+    // No download runs before this store exists: every partial file is a
+    // killed process's leftover, never to be resumed.
+    auto files = NSFileManager::defaultManager();
+    for (const std::string& entry : files->contentsOfDirectoryAtPath(folder)) {
+        if (NSString::hasSuffix(entry, TRAVideoDownloader::tmpSuffix())) removeFile(folder + "/" + entry);
+    }
+    if (changed) writeTable();
+}
+
+void TRAVideosManager::downloadVideoWithUrl(const std::string& videoUrl, const Ref<TRAVideosManagerDelegate>& delegate) {
+    Ref<TRAVideosManager> keep = self<TRAVideosManager>();
+    if (!TRAAdSDKUtils::isEnougthMemoryForVideo()) {
+        TRALog::error("Not enough free space for videos; the video ad fails.");
+        if (delegate) delegate->didFailDownloadVideo();
+        return;
+    }
+    std::optional<std::string> fileName = TRAAdSDKUtils::getFileNameFromVideoUrl(videoUrl);
+    if (!fileName) {
+        TRALog::errorf("Video URL \"%@\" names no file; the video ad fails.", videoUrl);
+        if (delegate) delegate->didFailDownloadVideo();
+        return;
+    }
+    Ref<TRAVideoDownloader> entry = downloaderForFileName(*fileName);
+    if (!entry) {
+        auto downloader = NSObject::alloc<TRAVideoDownloader>()->initWithVideoUrl(videoUrl, delegate);
+        videosDb_.set(*fileName, Value(downloader));
+        saveVideosDBToLocalData();
+        downloader->CheckNetworkStatus();
+        return;
+    }
+    std::string destination = TRAAdSDKUtils::getDestPathFromFileName(*fileName);
+    if (entry->videoIsLoaded() && isFileExistWithPath(destination)) {
+        entry->setDestPath(destination);
+        if (delegate) delegate->didFinishDownloadVideoWithPath(destination);
+        return;
+    }
+    // Not loaded, or loaded but the file has gone: wait for a download.
+    entry->addExternalAd(delegate);
+    if (!entry->downloading()) entry->CheckNetworkStatus();
+}
+
+std::optional<std::string> TRAVideosManager::destPathFromVideoUrl(const std::string& videoUrl) const {
+    auto fileName = TRAAdSDKUtils::getFileNameFromVideoUrl(videoUrl);
+    if (!fileName) return std::nullopt;
+    return TRAAdSDKUtils::getDestPathFromFileName(*fileName);
+}
+
+void TRAVideosManager::removeVideo(const std::string& fileName) {
+    Ref<TRAVideoDownloader> entry = downloaderForFileName(fileName);
+    videosDb_.remove(fileName);
+    saveVideosDBToLocalData();
+    std::string path = TRAAdSDKUtils::getDestPathFromFileName(fileName);
+    removeFile(path);
+    removeFile(NSString::stringWithFormat("%@.tmp", path));
+    // A download of a forgotten video has nothing left to write to.
+    if (entry) entry->abandon();
+}
+
+void TRAVideosManager::removeFile(const std::string& path) {
+    NSFileManager::defaultManager()->removeItemAtPath(path, nullptr);
+}
+
+void TRAVideosManager::cleanVideos() {
+    Ref<TRAVideosManager> keep = self<TRAVideosManager>();
+    // The file names of the videos that cached ads still carry.
+    std::set<std::string> cached;
+    for (const auto& [key, loader] : TRAAdCache::sharedInstance()->getCacheDb()) {
+        auto ad = loader ? loader->internalAd() : nullptr;
+        auto preferences = ad ? ad->videoPref() : nullptr;
+        auto url = preferences ? preferences->videoUrl() : std::nullopt;
+        if (auto name = url ? TRAAdSDKUtils::getFileNameFromVideoUrl(*url) : std::nullopt) cached.insert(*name);
+    }
+    int64_t maximum = TRAMetadata::sharedMetadata()->getMaxCachedVideos();
+    for (const std::string& name : videosDb_.keys()) {
+        if (static_cast<int64_t>(videosDb_.count()) <= maximum) return;
+        if (cached.count(name) || name == nowPlayingVideoFileName_) continue;
+        removeVideo(name);
+    }
+    saveVideosDBToLocalData();
+}
+
+void TRAVideosManager::saveVideosDBToLocalData() {
+    if (auto overlay = TRAAdCache::sharedInstance()->visualCache()) overlay->setCacheVideos();
+    writeTable();
+}
+
+void TRAVideosManager::writeTable() {
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    defaults->setObject(Value(NSKeyedArchiver::archivedDataWithRootObject(videosDb_)), kVideosDbKey);
+    defaults->synchronize();
+}
+
+bool TRAVideosManager::isFileExistWithPath(const std::string& path) {
+    return NSFileManager::defaultManager()->fileExistsAtPath(path);
+}
+
+Value TRAVideosManager::getVideosDBCopy() { return videosDb_; }
+
+Ref<TRAVideoDownloader> TRAVideosManager::downloaderForFileName(const std::string& fileName) const {
+    return videosDb_[fileName].object<TRAVideoDownloader>();
+}

@@ -1,0 +1,65 @@
+// The store of the video ads' files: a table from file name to the
+// TRAVideoDownloader that fetches (or fetched) the file, archived whole in
+// the user defaults under "TRAVideosDb". One download per file: ads asking
+// for a video already on its way wait on the same downloader. Files live in
+// <Caches>/<bundle identifier>/ as "<name>.mp4" ("<name>.mp4.tmp" while they
+// download). Before each download it deletes the videos above the remote
+// maximum, sparing those that cached ads carry and the one now playing.
+//
+// The table read back at start-up is made consistent with the disk: no entry
+// is downloading, an entry is loaded exactly when its final file is there,
+// and partial files (left by a killed process) are deleted, so that a video
+// is fetched again whole. Main thread.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "Trillium/TRAVideoStore.h"
+#include "Trillium/display/TRAVideoDownloader.h"
+#include "platform/foundation/Value.h"
+
+class TRAVideosManager : public NSObject, public TRAVideoStore {
+public:
+    static constexpr const char* kVideosDbKey = "TRAVideosDb";
+
+    // Created once, thread-safely; reads the table.
+    static Ref<TRAVideosManager> sharedInstance();
+    Ref<TRAVideosManager> init();
+
+    // Fails the ad at once when the device lacks space for videos or the URL
+    // names no usable file; reports a loaded file at once, inside the call;
+    // otherwise the ad waits on the file's download, which is started unless
+    // it runs.
+    void downloadVideoWithUrl(const std::string& videoUrl, const Ref<TRAVideosManagerDelegate>& delegate) override;
+    // The final path of the URL's file; nullopt when the URL names none.
+    std::optional<std::string> destPathFromVideoUrl(const std::string& videoUrl) const;
+    // Forgets the video (a running download of it is abandoned) and deletes
+    // its final and partial files.
+    void removeVideo(const std::string& fileName);
+    // Deletes one file; failures are ignored.
+    static void removeFile(const std::string& path);
+    // Deletes videos in table order while the table holds more than the
+    // remote maximum, sparing cached ads' videos and the one now playing.
+    void cleanVideos();
+    // Reloads the cache overlay's video rows and writes the table.
+    void saveVideosDBToLocalData();
+    static bool isFileExistWithPath(const std::string& path);
+    // A copy of the table: file name → downloader, in table order.
+    Value getVideosDBCopy() override;
+
+    // The table's downloader of the file name; null when there is none.
+    Ref<TRAVideoDownloader> downloaderForFileName(const std::string& fileName) const;
+    const std::optional<std::string>& nowPlayingVideoFileName() const { return nowPlayingVideoFileName_; }
+    void setNowPlayingVideoFileName(const std::optional<std::string>& fileName) override {
+        nowPlayingVideoFileName_ = fileName;
+    }
+
+private:
+    // Reads "TRAVideosDb" and reconciles it with the disk.
+    void loadTable();
+    void writeTable();
+
+    Value videosDb_ = Value::dictionary({});
+    std::optional<std::string> nowPlayingVideoFileName_;
+};
