@@ -1,0 +1,188 @@
+#include "halcyon/core/HLConnectionManager.h"
+
+#include "halcyon/core/HLConnectionUtils.h"
+#include "halcyon/core/HLLogManager.h"
+#include "halcyon/core/HLSdk.h"
+#include "halcyon/core/HLSettingsManager.h"
+#include "halcyon/core/HLUtils.h"
+#include "platform/foundation/NSException.h"
+#include "platform/foundation/NSJSONSerialization.h"
+#include "platform/foundation/NSString.h"
+#include "platform/net/NSURLConnection.h"
+#include "platform/runtime/Clock.h"
+
+namespace {
+constexpr const char* kHLConnectionLogSource = "HLConnectionManager";
+// Longest body text a log line carries; a huge answer is cut there.
+constexpr size_t kHLLoggedBodyLimit = 4096;
+
+std::string hlBodyForLog(const NSData& body) {
+    if (body.length() == 0) return "no data";
+    std::optional<std::string> text = NSString::initWithData(body.length() > kHLLoggedBodyLimit
+                                                                 ? body.subdataWithRange(0, kHLLoggedBodyLimit)
+                                                                 : body);
+    if (!text) return NSString::stringWithFormat("<%lu bytes that are not UTF-8>", body.length());
+    if (body.length() > kHLLoggedBodyLimit) *text += NSString::stringWithFormat("… (%lu bytes)", body.length());
+    return *text;
+}
+}  // namespace
+
+bool HLConnectionManagerDelegate::connectionViaRequiresResponseForRequest(const Ref<HLConnectionManager>&,
+                                                                          const Ref<platform::NSURLRequest>&) {
+    return false;
+}
+
+Ref<HLConnectionManager> HLConnectionManager::initWithSdk(const Ref<HLSdk>& sdk) {
+    sdk_ = sdk;
+    return self<HLConnectionManager>();
+}
+
+Ref<HLConnectionManager> HLConnectionManager::init() { return initWithSdk(HLSdk::shared()); }
+
+Ref<HLLogManager> HLConnectionManager::logger() const {
+    Ref<HLSdk> sdk = sdk_.lock();
+    return sdk ? sdk->logManager() : nullptr;
+}
+
+double HLConnectionManager::defaultTimeoutForSdk(const Ref<HLSdk>& sdk) {
+    if (!sdk) return 30.0;
+    return HLUtils::timeInSecondsFromMilliseconds(sdk->numberForKey(kHLSlotHttpConnectionTimeout)).doubleValue();
+}
+
+void HLConnectionManager::get(const std::string& url) { get(url, nullptr); }
+void HLConnectionManager::get(const std::string& url, const Ref<HLConnectionManagerDelegate>& delegate) {
+    sendTo(url, "GET", delegate);
+}
+void HLConnectionManager::get(const std::string& url, double timeout, const Ref<HLConnectionManagerDelegate>& delegate) {
+    sendTo(url, "GET", timeout, delegate);
+}
+void HLConnectionManager::put(const std::string& url, const Value& data) { put(url, data, nullptr); }
+void HLConnectionManager::put(const std::string& url, const Value& data, const Ref<HLConnectionManagerDelegate>& delegate) {
+    sendTo(url, "PUT", data, delegate);
+}
+void HLConnectionManager::post(const std::string& url, const Value& data) { post(url, data, nullptr); }
+void HLConnectionManager::post(const std::string& url, const Value& data, const Ref<HLConnectionManagerDelegate>& delegate) {
+    sendTo(url, "POST", data, delegate);
+}
+
+void HLConnectionManager::sendTo(const std::string& url, const std::string& method,
+                                 const Ref<HLConnectionManagerDelegate>& delegate) {
+    sendTo(url, method, defaultTimeoutForSdk(sdk_.lock()), delegate);
+}
+
+std::string HLConnectionManager::upgradedForSsl(const std::string& url) const {
+    Ref<HLSdk> sdk = sdk_.lock();
+    if (!sdk || !sdk->boolForKey(kHLSlotForceSsl) || NSString::containsString(url, "https://")) return url;
+    if (Ref<HLLogManager> log = logger())
+        log->w(kHLConnectionLogSource,
+               "Plaintext HTTP operation requested; upgrading to HTTPS due to universal SSL setting...");
+    return NSString::stringByReplacingOccurrencesOfString(url, "http://", "https://");
+}
+
+void HLConnectionManager::sendTo(const std::string& url, const std::string& method, double timeout,
+                                 const Ref<HLConnectionManagerDelegate>& delegate) {
+    if (Ref<HLLogManager> log = logger()) log->d(kHLConnectionLogSource, "Sending %@ request to %@.", method, url);
+    auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(upgradedForSsl(url)),
+                                                       NSURLRequestUseProtocolCachePolicy, timeout);
+    request->setHTTPMethod(method);
+    send(request, delegate);
+}
+
+void HLConnectionManager::sendTo(const std::string& url, const std::string& method, const Value& data,
+                                 const Ref<HLConnectionManagerDelegate>& delegate) {
+    if (url.empty()) NSException::raise(NSInvalidArgumentException, "No endpoint specified");
+    if (data.isNull()) NSException::raise(NSInvalidArgumentException, "No data specified");
+    if (method.empty()) NSException::raise(NSInvalidArgumentException, "No method specified");
+    Ref<HLLogManager> log = logger();
+    Ref<NSError> error;
+    std::optional<NSData> json = NSJSONSerialization::dataWithJSONObject(data, NSJSONWritingPrettyPrinted, &error);
+    if (!json) {
+        if (log) log->e(kHLConnectionLogSource, "Unable to create JSON request: %@", error);
+        return;
+    }
+    std::string text = NSString::initWithData(*json).value_or("");
+    if (log) log->d(kHLConnectionLogSource, "Sending %@ request to %@. Request is: %@ ", method, url, text);
+    auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(upgradedForSsl(url)),
+                                                       NSURLRequestUseProtocolCachePolicy,
+                                                       defaultTimeoutForSdk(sdk_.lock()));
+    request->setHTTPMethod(method);
+    request->setHTTPBody(*json);
+    request->setValue(std::to_string(json->length()), "Content-Length");
+    request->setValue("application/json", "Content-Type");
+    send(request, delegate);
+}
+
+void HLConnectionManager::send(const Ref<NSURLRequest>& request, const Ref<HLConnectionManagerDelegate>& delegate) {
+    if (!request) return;
+    Ref<HLLogManager> log = logger();
+    Ref<HLConnectionManager> self = this->self<HLConnectionManager>();
+    const std::string url = request->URL() ? request->URL()->absoluteString() : std::string();
+    const std::string& method = request->HTTPMethod();
+
+    const double start = platform::Clock::current()->uptime();
+    Ref<NSURLResponse> response;
+    Ref<NSError> error;
+    std::optional<NSData> body = NSURLConnection::sendSynchronousRequest(*request, &response, &error);
+    const double seconds = platform::Clock::current()->uptime() - start;
+
+    int64_t code;
+    if (error) {
+        code = error->code();
+        if (log) log->w(kHLConnectionLogSource, "Encountered error during network request: %@", error);
+    } else if (auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(response)) {
+        code = http->statusCode();
+    } else {
+        code = -1;
+    }
+    const NSData data = body.value_or(NSData());
+    if (log) log->d(kHLConnectionLogSource, "%i received from \"%@\": %@ ", code, url, hlBodyForLog(data));
+
+    auto requiresResponse = [&](bool whenNotAsked) {
+        if (!delegate || !delegate->respondsToSelector("connectionVia:requiresResponseForRequest:")) return whenNotAsked;
+        return delegate->connectionViaRequiresResponseForRequest(self, request);
+    };
+    auto succeed = [&](int64_t c, const Value& result) {
+        if (delegate) delegate->connectionViaDidSucceedWith(self, c, result);
+    };
+    auto fail = [&](int64_t c) {
+        if (delegate) delegate->connectionViaDidFailWith(self, c);
+    };
+    const std::string network = HLConnectionUtils::networkType();
+
+    if (code == 204) {
+        fail(204);
+    } else if (code >= 200 && code <= 299) {
+        if (log)
+            log->i(kHLConnectionLogSource, "Successful %@ returned %i in %f s over %@ to \"%@\"", method, code, seconds,
+                   network, url);
+        if (data.length() == 0) {
+            if (requiresResponse(false)) fail(-1);
+            else succeed(code, Value::dictionary({}));
+            return;
+        }
+        Ref<NSError> parseError;
+        std::optional<Value> parsed = NSJSONSerialization::JSONObjectWithData(data, 0, &parseError);
+        if (parsed && parsed->isDictionary()) {
+            succeed(code, *parsed);
+        } else if (!requiresResponse(true)) {
+            succeed(code, Value::dictionary({}));
+        } else {
+            if (!parseError) parseError = NSError::errorWithDomain("HLConnectionManager", 0,
+                                                                   Value::dictionary({{"NSLocalizedDescription",
+                                                                                       "the answer is not a JSON object"}}));
+            if (log) log->e(kHLConnectionLogSource, "Unable to parse response from \"%@\".. NSError: %@", url, parseError);
+            fail(code);
+        }
+    } else if (code == NSURLErrorUnsupportedURL) {
+        if (log) log->d(kHLConnectionLogSource, "Encountered an app scheme or non http/s URL.");
+        succeed(code, Value::dictionary({}));
+    } else if (code == NSURLErrorNotConnectedToInternet) {
+        if (log) log->e(kHLConnectionLogSource, "Failed %@ because of no internet connection", method);
+        fail(code);
+    } else {
+        if (log)
+            log->e(kHLConnectionLogSource, "Failed %@ returned %i in %f s over %@ to \"%@\"", method, code, seconds,
+                   network, url);
+        fail(code);
+    }
+}

@@ -1,0 +1,58 @@
+#include "halcyon/core/HLLogManager.h"
+
+#include "halcyon/core/HLSettingsManager.h"
+#include "platform/foundation/NSLog.h"
+
+namespace {
+platform::LogLevel hlConsoleLevel(std::string_view level) {
+    if (level == "DEBUG") return platform::LogLevel::Debug;
+    if (level == "INFO") return platform::LogLevel::Info;
+    if (level == "WARN") return platform::LogLevel::Warning;
+    return platform::LogLevel::Error;
+}
+}  // namespace
+
+void HLLogManager::setSettingsManager(const Ref<HLSettingsManager>& settingsManager) {
+    std::scoped_lock lock(mutex_);
+    settingsManager_ = settingsManager;
+}
+
+Ref<HLSettingsManager> HLLogManager::settingsManager() const {
+    std::scoped_lock lock(mutex_);
+    return settingsManager_;
+}
+
+void HLLogManager::setLogListener(const Ref<HLLogListenerDelegate>& listener) {
+    std::scoped_lock lock(mutex_);
+    listener_ = listener;
+}
+
+Ref<HLLogListenerDelegate> HLLogManager::logListener() const {
+    std::scoped_lock lock(mutex_);
+    return listener_;
+}
+
+bool HLLogManager::verbose() const {
+    // Slot 9 is read directly, never through a getter that logs: a logging
+    // getter would come back here and recurse without end.
+    Ref<HLSettingsManager> settings = settingsManager();
+    return settings && settings->isVerboseLoggingOn();
+}
+
+void HLLogManager::logMessage(std::string_view message, std::string_view source, std::string_view level) {
+    std::string line = NSString::stringWithFormat("%@ [%@] %@", level, source, message);
+    if (verbose()) platform::NSLogMessage(NSString::stringWithFormat("[%@] %@", "HalcyonSdk", line), hlConsoleLevel(level));
+    if (Ref<HLLogListenerDelegate> listener = logListener()) listener->didLog(line);
+}
+
+void HLLogManager::eBecauseOf(std::string_view source, std::string_view message,
+                              const std::optional<std::string>& exception) {
+    if (exception) logMessage(NSString::stringWithFormat("%@ : %@", message, *exception), source, "ERROR");
+    else logMessage(message, source, "ERROR");
+}
+
+void HLLogManager::userErrorMessage(std::string_view source, std::string_view message) {
+    std::string line = NSString::stringWithFormat("USER [%@] %@", source, message);
+    platform::NSLogMessage(NSString::stringWithFormat("[%@] %@", "HalcyonSdk", line), platform::LogLevel::Error);
+    if (Ref<HLLogListenerDelegate> listener = logListener()) listener->didLog(std::string(message));
+}

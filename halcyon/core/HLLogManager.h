@@ -1,0 +1,70 @@
+// The Halcyon client's log sink. Every line names a level and a source (a
+// class name, or a task's tag): "DEBUG [HLSdk] message". Lines reach the
+// console as "[HalcyonSdk] <line>" only while verbose logging (slot 9) is on;
+// user errors always do. A listener, when set, hears every line. Called from
+// every queue and the main thread at once.
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/NSString.h"
+#include "platform/runtime/NSObject.h"
+
+class HLSettingsManager;
+
+// Hears every line the log manager writes (user errors as their message
+// alone), on the logging thread: any task queue or the main thread, possibly
+// several at once, never with a lock of the client held.
+class HLLogListenerDelegate : public virtual NSObjectProtocol {
+public:
+    virtual void didLog(const std::string& line) = 0;
+};
+
+class HLLogManager : public NSObject {
+public:
+    Ref<HLLogManager> init() { return self<HLLogManager>(); }
+
+    // Until it is given, slot 9 reads as off.
+    void setSettingsManager(const Ref<HLSettingsManager>& settingsManager);
+    Ref<HLSettingsManager> settingsManager() const;
+    void setLogListener(const Ref<HLLogListenerDelegate>& listener);
+    Ref<HLLogListenerDelegate> logListener() const;
+
+    template <class... Args>
+    void d(std::string_view source, std::string_view format, const Args&... args) {
+        logMessage(NSString::stringWithFormat(format, args...), source, "DEBUG");
+    }
+    template <class... Args>
+    void i(std::string_view source, std::string_view format, const Args&... args) {
+        logMessage(NSString::stringWithFormat(format, args...), source, "INFO");
+    }
+    template <class... Args>
+    void w(std::string_view source, std::string_view format, const Args&... args) {
+        logMessage(NSString::stringWithFormat(format, args...), source, "WARN");
+    }
+    template <class... Args>
+    void e(std::string_view source, std::string_view format, const Args&... args) {
+        eBecauseOf(source, NSString::stringWithFormat(format, args...), std::nullopt);
+    }
+    // "<message> : <exception>" with an exception, the message alone without.
+    void eBecauseOf(std::string_view source, std::string_view message, const std::optional<std::string>& exception);
+    // Always on the console, as "[HalcyonSdk] USER [<source>] <message>".
+    template <class... Args>
+    void userError(std::string_view source, std::string_view format, const Args&... args) {
+        userErrorMessage(source, NSString::stringWithFormat(format, args...));
+    }
+    void userErrorMessage(std::string_view source, std::string_view message);
+
+    // The common path: "<level> [<source>] <message>".
+    void logMessage(std::string_view message, std::string_view source, std::string_view level);
+
+private:
+    bool verbose() const;
+
+    mutable std::mutex mutex_;  // guards the two references below
+    Ref<HLSettingsManager> settingsManager_;
+    Ref<HLLogListenerDelegate> listener_;
+};

@@ -1,0 +1,174 @@
+// The settings table's defaults and tags, slot by slot.
+#include "halcyon/core/HLSettingsManager.h"
+
+#include "halcyon/core/HLConstants.h"
+
+void HLSettingsManager::populateDefaults() {
+    {
+        std::scoped_lock lock(mutex_);
+        for (int64_t slot = 0; slot < kSlotCount; ++slot) {
+            settings_[slot] = Value();
+            defaults_[slot] = Value();
+            tags_[slot].reset();
+        }
+    }
+    auto B = [this](int64_t slot, const char* tag, bool value) { setDefaultBool(value, slot, tag); };
+    auto I = [this](int64_t slot, const char* tag, int32_t value) { setDefaultInt(value, slot, tag); };
+    auto L = [this](int64_t slot, const char* tag, int64_t value) { setDefaultLong(value, slot, tag); };
+    auto S = [this](int64_t slot, const char* tag, const char* value) { setDefaultString(value, slot, tag); };
+
+    B(0, "honor_publisher_settings", true);
+    B(1, "is_disabled", false);
+    S(2, "device_id", "");
+    S(3, "publisher_id", "");
+    S(4, "app_id", "");
+    S(5, "device_token", "");
+    I(6, "init_retry_count", 1);
+    I(7, "vr_retry_count", 1);
+    I(8, "cr_retry_count", 1);
+    B(9, "is_verbose_logging", false);
+    S(10, "plugin_version", "");
+    S(11, "api_endpoint", kHLDefaultApiEndpoint);
+    S(12, "adserver_endpoint", kHLDefaultAdServerEndpoint);
+    L(13, "get_retry_delay", 10000);
+    S(14, "hash_algorithm", "SHA-1");
+    I(15, "short_hash_size", 16);
+    L(16, "http_connection_timeout", 30000);
+    L(17, "fetch_ad_connection_timeout", 30000);
+    I(18, "fetch_ad_retry_count", 1);
+    I(19, "ad_session_minutes", 60);
+    B(20, "ad_refresh_enabled", true);
+    L(21, "ad_refresh_seconds", 120);
+    L(22, "mrec_ad_refresh_seconds", 120);
+    B(23, "mrec_ad_refresh_enabled", true);
+    L(24, "leader_ad_refresh_seconds", 120);
+    B(25, "leader_ad_refresh_enabled", true);
+    B(26, "ad_preload_enabled", true);
+    S(27, "ad_auto_preload_sizes", "INTER");
+    B(28, "ad_auto_preload_incent", true);
+    S(29, "adserver_cookie", "");
+    B(30, "is_resource_cache_enabled", true);
+    S(31, "resource_cache_prefix", kHLDefaultResourceCachePrefixes);
+    B(32, "is_tracking_enabled", true);
+    B(33, "dismiss_video_on_error", false);
+    S(34, "countdown_color", "#C8FFFFFF");
+    L(35, "video_animation_time", 500);
+    B(36, "show_close_on_exit", true);
+    S(37, "text_incent_prompt_title", "Earn a Reward");
+    S(38, "text_incent_prompt_body", "Would you like to watch a video for a reward?");
+    S(39, "text_incent_prompt_yes_option", "Watch Now");
+    S(40, "text_incent_prompt_no_option", "No Thanks");
+    S(41, "text_incent_completion_title", "Video Reward");
+    S(42, "text_incent_completion_body_success", "You have earned a reward!");
+    S(43, "text_incent_completion_body_quota_exceeded", "You have already earned the maximum reward for today.");
+    S(44, "text_incent_completion_body_reward_rejected", "Your reward was rejected.");
+    S(45, "text_incent_completion_body_network_failure",
+      "We were unable to contact the rewards server. Please try again later.");
+    S(46, "text_incent_completion_close_option", "Okay");
+    B(47, "incent_warning_enabled", false);
+    S(48, "text_incent_warning_title", "Attention!");
+    S(49, "text_incent_warning_body", "You won\u2019t get your reward if the video hasn\u2019t finished.");
+    S(50, "text_incent_warning_close_option", "Close");
+    S(51, "text_incent_warning_continue_option", "Keep Watching");
+    B(52, "show_incent_prepopup", true);
+    B(53, "show_incent_postpopup", true);
+    I(54, "preload_capacity_banner", 1);
+    I(55, "preload_capacity_mrec", 1);
+    I(56, "preload_capacity_inter", 1);
+    I(57, "preload_capacity_leader", 1);
+    I(58, "preload_capacity_incent", 2);
+    B(59, "graphic_ad_anim_enabled", true);
+    L(60, "graphic_ad_anim_delay", 0);
+    L(61, "graphic_ad_anim_time", 300);
+    S(62, "precache_delimiters", ")]',");
+    S(63, "ios_preferred_video_renderer", "AVFoundation");
+    S(64, "ios_preferred_webview_renderer", "UIKit");
+    B(65, "disable_webkit_scrolling", true);
+    // Slot 66 has no default and no tag.
+    B(67, "video_hide_status_bar", true);
+    B(68, "video_smooth_resumes", true);
+    B(69, "video_vc_prefer_hidden_status_bar", true);
+    B(70, "video_correct_status_bar_offset", true);
+    B(71, "is_video_skippable", false);
+    L(72, "close_fade_out_time", 150);
+    B(73, "cache_cleanup_enabled", false);
+    I(74, "cache_file_ttl_seconds", 86400);
+    I(75, "cache_max_size_mb", -1);
+    B(76, "preload_merge_init_tasks_incent", true);
+    B(77, "preload_merge_init_tasks_inter", true);
+    I(78, "submit_postback_retries", 4);
+    L(79, "submit_postback_timeout", 10000);
+    I(80, "preload_capacity_native_ads", 1);
+    I(81, "close_button_touch_area", 0);
+    B(82, "lhs_close_button_graphic", false);
+    B(83, "lhs_close_button_video", false);
+    B(84, "lhs_skip_button", true);
+    I(85, "close_button_size_graphic", 50);
+    I(86, "close_button_margin_graphic", 0);
+    I(87, "close_button_size_video", 50);
+    I(88, "close_button_margin_video", 0);
+    I(89, "countdown_clock_size", 30);
+    I(90, "video_countdown_clock_margin", 10);
+    B(91, "lhs_video_countdown_clock", true);
+    B(92, "video_zero_length_as_computed", false);
+    I(93, "countdown_clock_font_size", 12);
+    I(94, "countdown_clock_stroke_size", 1);
+    B(95, "countdown_tap_to_fade", false);
+    B(96, "ad_auto_preload_native", true);
+    B(97, "draw_countdown_clock", false);
+    I(98, "native_batch_precache_count", 1);
+    B(99, "qq", false);
+    S(100, "event_tracking_endpoint", kHLDefaultEventTrackingEndpoint);
+    I(101, "postback_service_max_queue_size", 100);
+    B(102, "mute_controls_enabled", false);
+    B(103, "allow_user_muting", true);
+    I(104, "mute_button_size", 30);
+    I(105, "mute_button_margin", 10);
+    B(106, "mute_on_left", false);
+    B(107, "mute_videos", false);
+    B(108, "show_mute_by_default", false);
+    B(109, "mute_with_user_settings", true);
+    B(110, "transform_dialogs", false);
+    S(111, "top_level_events", "landing,checkout,iap");
+    B(112, "events_enabled", true);
+    B(113, "force_ssl", false);
+    I(114, "max_postback_attempts", 3);
+    B(115, "click_overlay_enabled", false);
+    S(116, "click_overlay_color", "#66000000");
+    I(117, "ios_click_overlay_activity_indicator_style", 0);
+    S(118, "ios_click_overlay_embedding_h_constraint", "H:|-(0)-[overlayView]-(0)-|");
+    S(119, "ios_click_overlay_embedding_v_constraint", "V:|-(0)-[overlayView]-(0)-|");
+    S(120, "ios_click_overlay_activity_indicator_h_constraint", "H:[activityIndicator(==50)]");
+    S(121, "ios_click_overlay_activity_indicator_v_constraint", "V:[activityIndicator(==50)]");
+    I(122, "ios_click_overlay_fade_time", 500);
+    I(123, "click_tracking_retry_count", 3);
+    L(124, "click_tracking_retry_delay", 2000);
+    L(125, "click_tracking_timeout", 10000);
+    B(126, "ios_autolayout_inters", true);
+    S(127, "ios_inter_h_constraint", "H:|-(0)-[interstitial]-(0)-|");
+    S(128, "ios_inter_v_constraint", "V:|-(0)-[interstitial]-(0)-|");
+    S(129, "ios_close_h_constraint", "H:[closeButton(50)]-(6)-|");
+    S(130, "ios_close_v_constraint", "V:|-(6)-[closeButton(50)]");
+    // Slots 131 and 132 share the tags of 127 and 128.
+    S(131, "ios_inter_h_constraint", "H:|-(0)-[adView]-(0)-|");
+    S(132, "ios_inter_v_constraint", "V:|-(0)-[adView]-(0)-|");
+    B(133, "ios_video_recalc_frames_on_rotation", true);
+    B(134, "ios_autolayout_video_controllers", true);
+    S(135, "ios_video_player_h_constraint", "H:|-(0)-[videoView]-(0)-|");
+    S(136, "ios_video_player_v_constraint", "V:|-(0)-[videoView]-(0)-|");
+    S(137, "ios_video_close_h_constraint", "H:[closeButton(50)]-(5)-|");
+    S(138, "ios_video_close_v_constraint", "V:|-(5)-[closeButton(50)]");
+    S(139, "ios_video_skip_h_constraint", "H:|-(5)-[skipButton(50)]");
+    S(140, "ios_video_skip_v_constraint", "V:|-(5)-[skipButton(50)]");
+    S(141, "ios_video_adview_h_constraint", "H:|-(0)-[adView]-(0)-|");
+    S(142, "ios_video_adview_v_constraint", "V:|-(0)-[adView]-(0)-|");
+    S(143, "ios_video_countdown_h_constraint", "H:|-(5)-[countdownClock(30)]");
+    S(144, "ios_video_countdown_v_constraint", "V:[countdownClock(30)]-(5)-|");
+    S(145, "ios_video_mute_h_constraint", "H:[muteToggle(30)]-(5)-|");
+    S(146, "ios_video_mute_v_constraint", "V:[muteToggle(30)]-(5)-|");
+    B(147, "ios_video_fade_poststitials", true);
+    B(148, "ios_video_fade_mute_transitions", true);
+    // Slots 149 to 155 have no default and no tag.
+    B(156, "click_through_on_tracking_failure", true);
+    B(157, "native_auto_cache_preload_resources", true);
+}

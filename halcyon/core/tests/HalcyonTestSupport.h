@@ -1,0 +1,158 @@
+// The Halcyon tests' fixture: the platform's fixture with the client's
+// classes registered and the Halcyon service started on loopback; settings
+// that point the client at the service through HLInternalSdkSettings slot
+// overrides (11, 12, 100, 31) with a listener that records every log line;
+// and fakes that record what a requester hears.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "halcyon/core/HLConnectionManager.h"
+#include "halcyon/core/HLConstants.h"
+#include "halcyon/core/HLInternalSdkSettings.h"
+#include "halcyon/core/HLLogManager.h"
+#include "halcyon/core/HLSdk.h"
+#include "halcyon/core/HLSettingsManager.h"
+#include "halcyon/core/HalcyonCoreClasses.h"
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/runtime/NSOperationQueue.h"
+#include "platform/testing/PlatformTest.h"
+#include "simulator/HalcyonService.h"
+
+inline constexpr const char* kHLTestSdkKey = "TESTKEY-0123456789";
+// The settings table's store key for kHLTestSdkKey.
+inline constexpr const char* kHLTestSettingsKey = "com.halcyon.sdk.TEST";
+
+// Every line the client's log manager writes, in order; any thread.
+class HLRecordingLogListener : public NSObject, public HLLogListenerDelegate {
+public:
+    void didLog(const std::string& line) override {
+        std::scoped_lock lock(mutex_);
+        lines_.push_back(line);
+    }
+    std::vector<std::string> lines() const {
+        std::scoped_lock lock(mutex_);
+        return lines_;
+    }
+    size_t count(std::string_view substring) const {
+        std::scoped_lock lock(mutex_);
+        size_t n = 0;
+        for (const auto& line : lines_) n += line.find(substring) != std::string::npos;
+        return n;
+    }
+    bool contains(std::string_view substring) const { return count(substring) > 0; }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+// What a requester hears, with the queue it heard it on. Answers
+// "connectionVia:requiresResponseForRequest:" only when `requiresResponse` is set.
+class HLRecordingConnectionDelegate : public NSObject, public HLConnectionManagerDelegate {
+public:
+    struct Outcome {
+        bool success = false;
+        int64_t code = 0;
+        Value body;
+        std::string queue;  // the operation queue's name, "" off any queue
+    };
+
+    void connectionViaDidSucceedWith(const Ref<HLConnectionManager>&, int64_t code, const Value& body) override {
+        record({true, code, body, queueName()});
+    }
+    void connectionViaDidFailWith(const Ref<HLConnectionManager>&, int64_t code) override {
+        record({false, code, Value(), queueName()});
+    }
+    bool connectionViaRequiresResponseForRequest(const Ref<HLConnectionManager>&,
+                                                 const Ref<platform::NSURLRequest>&) override {
+        return requiresResponse.value_or(false);
+    }
+    bool respondsToSelector(std::string_view selector) const override {
+        if (selector == "connectionVia:requiresResponseForRequest:") return requiresResponse.has_value();
+        return NSObjectProtocol::respondsToSelector(selector);
+    }
+
+    std::vector<Outcome> outcomes() const {
+        std::scoped_lock lock(mutex_);
+        return outcomes_;
+    }
+    size_t count() const {
+        std::scoped_lock lock(mutex_);
+        return outcomes_.size();
+    }
+
+    std::optional<bool> requiresResponse;
+
+private:
+    static std::string queueName() {
+        auto queue = NSOperationQueue::currentQueue();
+        return queue && queue != NSOperationQueue::mainQueue() ? queue->name() : std::string();
+    }
+    void record(Outcome outcome) {
+        std::scoped_lock lock(mutex_);
+        outcomes_.push_back(std::move(outcome));
+    }
+    mutable std::mutex mutex_;
+    std::vector<Outcome> outcomes_;
+};
+
+class HalcyonTest : public platform::testing::PlatformTest {
+protected:
+    void SetUp() override {
+        PlatformTest::SetUp();
+        registerHalcyonCoreClasses();
+        ASSERT_TRUE(service.start());
+    }
+    void TearDown() override {
+        driver().settle(10);
+        service.stop();
+        PlatformTest::TearDown();
+    }
+
+    // Publisher settings pointing the client at the service, with the listener.
+    Ref<HLInternalSdkSettings> serviceSettings() {
+        auto settings = NSObject::alloc<HLInternalSdkSettings>()->init();
+        settings->putString(service.apiUrl(), kHLSlotApiEndpoint);
+        settings->putString(service.adServerUrl(), kHLSlotAdServerEndpoint);
+        settings->putString(service.eventUrl(), kHLSlotEventTrackingEndpoint);
+        settings->putString(service.resourcePrefixes(), kHLSlotResourceCachePrefix);
+        settings->setListener(listener);
+        return settings;
+    }
+
+    // The registered instance, with its start-up work (initialisation and
+    // the device-data submission) done.
+    Ref<HLSdk> startSdk(const Ref<HLInternalSdkSettings>& settings) {
+        Ref<HLSdk> sdk = HLSdk::sharedWithKey(std::string(kHLTestSdkKey), settings);
+        EXPECT_TRUE(sdk);
+        EXPECT_TRUE(settle());
+        return sdk;
+    }
+    Ref<HLSdk> startSdk() { return startSdk(serviceSettings()); }
+
+    // A process restart: the platform's memory re-read from the home folder
+    // and a new, unregistered instance made as the next start would make it.
+    Ref<HLSdk> restartSdk(const Ref<HLInternalSdkSettings>& settings) {
+        EXPECT_TRUE(settle());
+        restartProcessState();
+        Ref<HLSdk> sdk = NSObject::alloc<HLSdk>()->initWithKey(kHLTestSdkKey, settings);
+        EXPECT_TRUE(settle());
+        return sdk;
+    }
+    Ref<HLSdk> restartSdk() { return restartSdk(serviceSettings()); }
+
+    // Waits (real time) until the queues, timers due now and transfers are idle.
+    bool settle() { return driver().settle(10); }
+    Value storedSettings() { return NSUserDefaults::standardUserDefaults()->objectForKey(kHLTestSettingsKey); }
+
+    simulator::HalcyonService service;
+    Ref<HLRecordingLogListener> listener = NSObject::alloc<HLRecordingLogListener>();
+};

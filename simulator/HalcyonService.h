@@ -1,0 +1,95 @@
+// The Halcyon servers, played on one loopback server: the API endpoint
+// ("/api/": "device", "vr", "cr") answering the "results" shapes the client
+// reads, with a "settings" object the test sets; the ad server ("/ads/") and
+// the event pixel endpoint ("/pix") answer 404 until their answers are
+// played. Scripted answers (statuses, empty or non-JSON bodies, stalls) are
+// given per path and used in turn before the default answer returns. Every
+// request is recorded. The wire forms are written and read here, apart from
+// the client's code.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/foundation/Value.h"
+#include "simulator/LoopbackServer.h"
+
+namespace simulator {
+
+// The identifiers a "device" answer returns.
+struct HalcyonDeviceIdentity {
+    std::string deviceId = "hl-device-1";
+    std::string deviceToken = "hl-token-1";
+    std::string publisherId = "hl-publisher-1";
+    std::string appId = "hl-app-1";
+    std::optional<std::string> vz;  // sent beside "app_id" when set
+};
+
+class HalcyonService {
+public:
+    static constexpr const char* kApiBasePath = "/api/";
+    static constexpr const char* kDevicePath = "/api/device";
+    static constexpr const char* kRewardValidationPath = "/api/vr";
+    static constexpr const char* kRewardReportPath = "/api/cr";
+    static constexpr const char* kAdServerBasePath = "/ads/";
+    static constexpr const char* kEventPath = "/pix";
+
+    HalcyonService();
+    ~HalcyonService();
+    HalcyonService(const HalcyonService&) = delete;
+    HalcyonService& operator=(const HalcyonService&) = delete;
+
+    bool start();
+    void stop();
+    LoopbackServer& server() { return server_; }
+
+    // "http://127.0.0.1:<port>/api/", ".../ads/", ".../pix?": the values of
+    // the client's endpoint settings (slots 11, 12 and 100).
+    std::string apiUrl() const;
+    std::string adServerUrl() const;
+    std::string eventUrl() const;
+    // The loopback server's https and http base forms joined by "," (slot 31).
+    std::string resourcePrefixes() const;
+
+    // The "settings" object (JSON object text) that every API answer carries
+    // in its first result; nullopt: none.
+    void setSettings(std::optional<std::string> json);
+    void setDeviceIdentity(HalcyonDeviceIdentity identity);
+    // What "vr" answers: {"results": [{"result": …, "params": …}]}.
+    void setRewardResult(std::string result, std::string paramsJson = "{}");
+
+    // The next requests to `path` get these answers in turn; then the
+    // default answer returns.
+    void script(const std::string& path, std::vector<Answer> answers);
+    // Shorthand: statuses with empty bodies.
+    void scriptStatuses(const std::string& path, const std::vector<int>& statuses);
+
+    // The default answers' bodies.
+    std::string deviceAnswer() const;
+    std::string rewardValidationAnswer() const;
+
+    std::vector<RecordedRequest> requestsTo(std::string_view path) const { return server_.requestsTo(path); }
+    // A request's body as JSON (Null when it is none); its query fields.
+    static Value jsonBody(const RecordedRequest& request);
+    static std::vector<std::pair<std::string, std::string>> queryFields(const RecordedRequest& request);
+
+private:
+    Answer answer(const RecordedRequest& request);
+    std::string resultsWith(std::string firstResult) const;  // under mutex_
+
+    LoopbackServer server_;
+    mutable std::mutex mutex_;  // guards the fields below
+    std::optional<std::string> settings_;
+    HalcyonDeviceIdentity identity_;
+    std::string rewardResult_ = "accepted";
+    std::string rewardParams_ = "{}";
+    std::map<std::string, std::deque<Answer>> scripts_;
+};
+
+}  // namespace simulator
