@@ -1,7 +1,6 @@
 #include "simulator/HalcyonService.h"
 
 #include "platform/foundation/NSJSONSerialization.h"
-#include "platform/foundation/NSURL.h"
 
 namespace simulator {
 
@@ -121,23 +120,6 @@ Answer HalcyonService::answer(const RecordedRequest& request) {
 Value HalcyonService::jsonBody(const RecordedRequest& request) {
     auto parsed = NSJSONSerialization::JSONObjectWithData(NSData::dataWithString(request.body));
     return parsed ? *parsed : Value();
-}
-
-std::vector<std::pair<std::string, std::string>> HalcyonService::queryFields(const RecordedRequest& request) {
-    std::vector<std::pair<std::string, std::string>> fields;
-    std::string_view rest = request.query ? std::string_view(*request.query) : std::string_view();
-    while (!rest.empty()) {
-        size_t end = rest.find('&');
-        std::string_view piece = rest.substr(0, end);
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-        if (piece.empty()) continue;
-        size_t eq = piece.find('=');
-        std::string_view key = piece.substr(0, eq);
-        std::string_view value = eq == std::string_view::npos ? std::string_view() : piece.substr(eq + 1);
-        fields.emplace_back(platform::removePercentEscapes(key).value_or(std::string(key)),
-                            platform::removePercentEscapes(value).value_or(std::string(value)));
-    }
-    return fields;
 }
 
 }  // namespace simulator

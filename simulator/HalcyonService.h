@@ -75,9 +75,8 @@ public:
     std::string rewardValidationAnswer() const;
 
     std::vector<RecordedRequest> requestsTo(std::string_view path) const { return server_.requestsTo(path); }
-    // A request's body as JSON (Null when it is none); its query fields.
+    // A request's body as JSON (Null when it is none).
     static Value jsonBody(const RecordedRequest& request);
-    static std::vector<std::pair<std::string, std::string>> queryFields(const RecordedRequest& request);
 
 private:
     Answer answer(const RecordedRequest& request);

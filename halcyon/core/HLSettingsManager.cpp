@@ -160,51 +160,33 @@ void HLSettingsManager::loadFromUserSettings(const Ref<HLSdkSettings>& settings)
 
 // ---- Reading
 
-std::pair<Value, std::string> HLSettingsManager::effectiveLocked(int64_t slot) const {
-    const Value& value = settings_[slot].isNull() ? defaults_[slot] : settings_[slot];
-    return {value, hlTagText(tags_[slot])};
+HLSettingsManager::Reading HLSettingsManager::read(int64_t slot) const {
+    checkIndex(slot);
+    std::scoped_lock lock(mutex_);
+    return {settings_[slot].isNull() ? defaults_[slot] : settings_[slot], defaults_[slot], hlTagText(tags_[slot])};
 }
 
 std::optional<std::string> HLSettingsManager::stringForKey(int64_t slot) {
-    checkIndex(slot);
-    Value value, fallback;
-    std::string tag;
-    {
-        std::scoped_lock lock(mutex_);
-        std::tie(value, tag) = effectiveLocked(slot);
-        fallback = defaults_[slot];
-    }
-    if (const std::string* text = value.string()) return *text;
-    if (value.isNumber()) return value.stringValue();
-    log("ERROR", "%@ is not a string", tag);
-    if (fallback.isNull()) return std::nullopt;
-    return fallback.stringValue();
+    Reading r = read(slot);
+    if (const std::string* text = r.value.string()) return *text;
+    if (r.value.isNumber()) return r.value.stringValue();
+    log("ERROR", "%@ is not a string", r.tag);
+    if (r.fallback.isNull()) return std::nullopt;
+    return r.fallback.stringValue();
 }
 
 Value HLSettingsManager::numberForKey(int64_t slot) {
-    checkIndex(slot);
-    Value value, fallback;
-    std::string tag;
-    {
-        std::scoped_lock lock(mutex_);
-        std::tie(value, tag) = effectiveLocked(slot);
-        fallback = defaults_[slot];
-    }
-    if (value.isNumber()) return value;
-    log("ERROR", "%@ is not a number", tag);
-    return fallback;
+    Reading r = read(slot);
+    if (r.value.isNumber()) return r.value;
+    log("ERROR", "%@ is not a number", r.tag);
+    return r.fallback;
 }
 
 Value HLSettingsManager::objectForKey(int64_t slot) {
-    checkIndex(slot);
-    Value value;
-    std::string tag;
-    {
-        std::scoped_lock lock(mutex_);
-        std::tie(value, tag) = effectiveLocked(slot);
-    }
-    log("INFO", "Retrieving setting %@ via unchecked objectForKey; use a typed selector like stringForKey: instead...", tag);
-    return value;
+    Reading r = read(slot);
+    log("INFO", "Retrieving setting %@ via unchecked objectForKey; use a typed selector like stringForKey: instead...",
+        r.tag);
+    return r.value;
 }
 
 std::vector<Ref<NSLayoutConstraint>> HLSettingsManager::constraintsForKeys(
@@ -249,9 +231,7 @@ int64_t HLSettingsManager::indexOfTag(std::string_view tag) const {
 }
 
 bool HLSettingsManager::isVerboseLoggingOn() const {
-    std::scoped_lock lock(mutex_);
-    const Value& value = settings_[kHLSlotIsVerboseLogging].isNull() ? defaults_[kHLSlotIsVerboseLogging]
-                                                                     : settings_[kHLSlotIsVerboseLogging];
+    Value value = read(kHLSlotIsVerboseLogging).value;
     return value.isNumber() && value.boolValue();
 }
 

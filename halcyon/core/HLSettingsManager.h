@@ -103,8 +103,12 @@ private:
     static void checkIndex(int64_t slot);
     void setDefault(Value value, int64_t slot, std::string tag);
     void setCurrent(Value value, int64_t slot);
-    // A slot's effective value and tag, read together.
-    std::pair<Value, std::string> effectiveLocked(int64_t slot) const;
+    // A slot's effective value, default and tag ("(null)" for none), read together.
+    struct Reading {
+        Value value, fallback;
+        std::string tag;
+    };
+    Reading read(int64_t slot) const;
     template <class... Args>
     void log(std::string_view level, std::string_view format, const Args&... args) const;
 
