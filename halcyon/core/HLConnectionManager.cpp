@@ -15,6 +15,9 @@ namespace {
 constexpr const char* kHLConnectionLogSource = "HLConnectionManager";
 // Longest body text a log line carries; a huge answer is cut there.
 constexpr size_t kHLLoggedBodyLimit = 4096;
+// The largest answer read: the client's answers are JSON objects and ad
+// pages, far smaller; a larger one fails (-1103) before it is buffered.
+constexpr int64_t kHLMaximumResponseLength = int64_t{8} << 20;
 
 std::string hlBodyForLog(const NSData& body) {
     if (body.length() == 0) return "no data";
@@ -85,6 +88,7 @@ void HLConnectionManager::sendTo(const std::string& url, const std::string& meth
     auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(upgradedForSsl(url)),
                                                        NSURLRequestUseProtocolCachePolicy, timeout);
     request->setHTTPMethod(method);
+    request->setMaximumResponseLength(kHLMaximumResponseLength);
     send(request, delegate);
 }
 
@@ -106,6 +110,7 @@ void HLConnectionManager::sendTo(const std::string& url, const std::string& meth
                                                        NSURLRequestUseProtocolCachePolicy,
                                                        defaultTimeoutForSdk(sdk_.lock()));
     request->setHTTPMethod(method);
+    request->setMaximumResponseLength(kHLMaximumResponseLength);
     request->setHTTPBody(*json);
     request->setValue(std::to_string(json->length()), "Content-Length");
     request->setValue("application/json", "Content-Type");

@@ -5,7 +5,8 @@
 // Outcomes: 2xx with a JSON object → success with it; 2xx with another body
 // → failure with the status (success with {} when the delegate answers false
 // to requiresResponse); an empty 2xx → success with {} (failure -1 when the
-// delegate requires a response); 204 → failure 204; a non-http URL (-1002)
+// delegate requires a response); 204 → failure 204; an answer over 8 MiB →
+// failure -1103; a non-http URL (-1002)
 // → success with -1002 and {}; no network → failure -1009; any other status
 // or platform error code → failure with it; a response that is not HTTP → -1.
 #pragma once

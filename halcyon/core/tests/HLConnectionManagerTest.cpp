@@ -60,6 +60,7 @@ TEST_F(HLConnectionManagerTest, EveryAnswerIsClassified) {
     EXPECT_TRUE(hlIsOutcome(getAnswered(Answer::withStatus(201, "not json")), false, 201));
     EXPECT_TRUE(hlIsOutcome(getAnswered(Answer::withStatus(503, "{}")), false, 503));
     EXPECT_TRUE(hlIsOutcome(getAnswered(Answer::withStatus(302)), false, 302));
+    EXPECT_TRUE(hlIsOutcome(getAnswered(Answer::ok("{\"a\": \"" + std::string(9 << 20, 'x') + "\"}")), false, -1103));
 
     auto parsed = getAnswered(Answer::ok("{\"a\": [1, {\"b\": null}]}"));
     ASSERT_TRUE(hlIsOutcome(parsed, true, 200));
