@@ -6,7 +6,7 @@
 #include "halcyon/core/HLTaskInitializeSdk.h"
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSString.h"
-#include "platform/runtime/NSTimer.h"
+#include "platform/foundation/NSTimer.h"
 #include "platform/runtime/SaturatingCast.h"
 
 namespace {

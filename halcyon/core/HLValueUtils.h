@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/foundation/Value.h"
 
 namespace HLUtils {
