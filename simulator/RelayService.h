@@ -1,8 +1,8 @@
 // The Relay servers of the analytics client, played on a loopback server: the
 // configuration endpoint ("/sdk/v1/config") answers a ConfigRequest with a
-// ConfigResponse encoded from the same schema texts the client uses, and the
-// callback-report endpoint ("/pcr.do") takes binary callback reports. Both
-// record what they receive, decoded.
+// ConfigResponse, and the callback-report endpoint ("/pcr.do") takes binary
+// callback reports. Both record what they receive, decoded. The Avro records
+// are read and written with schemas of the simulator's own, never the client's.
 #pragma once
 
 #include <cstdint>

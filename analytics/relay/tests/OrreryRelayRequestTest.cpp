@@ -27,18 +27,6 @@ namespace {
 using simulator::Answer;
 using simulator::RelayService;
 
-// Avro's zig-zag varint.
-std::string varint(int64_t value) {
-    uint64_t z = (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
-    std::string out;
-    while (z >= 0x80) {
-        out.push_back(static_cast<char>(z | 0x80));
-        z >>= 7;
-    }
-    out.push_back(static_cast<char>(z));
-    return out;
-}
-std::string avroString(std::string_view s) { return varint(static_cast<int64_t>(s.size())) + std::string(s); }
 std::string littleEndian(const void* p, size_t n) { return std::string(static_cast<const char*>(p), n); }
 
 class RecordingProcessor : public NSObject, public OrreryRelayEventProcessing {
@@ -116,11 +104,11 @@ TEST_F(OrreryRelayRequestTest, RequestBodyHeadersAndChecksumByteForByte) {
     double lat = 1.5, lon = -2.25;
     float accuracy = 10.0f;
     std::string expected = avroString(kApiKey) + avroString("com.paranormal.detector") + avroString(kAppVersion) +
-                           varint(187) + varint(2) + avroString("9.0") + std::string(1, '\0') +
-                           varint(0) + avroString("iPhone8,1") +
-                           varint(2) + varint(7) + avroString("ORRERY-ID") + varint(6) + avroString(kVendorId) + varint(0) +
-                           varint(1) + littleEndian(&lat, 8) + littleEndian(&lon, 8) + littleEndian(&accuracy, 4) +
-                           varint(1) + avroString("user-1");
+                           avroLong(187) + avroLong(2) + avroString("9.0") + std::string(1, '\0') +
+                           avroLong(0) + avroString("iPhone8,1") +
+                           avroLong(2) + avroLong(7) + avroString("ORRERY-ID") + avroLong(6) + avroString(kVendorId) + avroLong(0) +
+                           avroLong(1) + littleEndian(&lat, 8) + littleEndian(&lon, 8) + littleEndian(&accuracy, 4) +
+                           avroLong(1) + avroString("user-1");
 
     auto received = relay.configRequests();
     ASSERT_EQ(received.size(), 1u);
@@ -181,7 +169,7 @@ TEST_F(OrreryRelayRequestTest, OptionalFactsAreLeftOutOrZero) {
     EXPECT_FALSE(d.publisherUserId);
     float zero = 0;
     double zeroD = 0;
-    std::string tail = varint(1) + littleEndian(&zeroD, 8) + littleEndian(&zeroD, 8) + littleEndian(&zero, 4) + varint(0);
+    std::string tail = avroLong(1) + littleEndian(&zeroD, 8) + littleEndian(&zeroD, 8) + littleEndian(&zero, 4) + avroLong(0);
     const std::string& body = received[0].request.body;
     EXPECT_EQ(hexOf(body.substr(body.size() - tail.size())), hexOf(tail));
 }
@@ -310,15 +298,15 @@ TEST_F(OrreryRelayRequestTest, BadAnswersKeepTheStoredSettings) {
 
     std::string good = *simulator::encodeRelayConfig(config);
     // issued_at, refresh_ttl, expiration_ttl, log level "OFF": then the callbacks.
-    std::string head = varint(7) + varint(3600) + varint(604800) + varint(4);
+    std::string head = avroLong(7) + avroLong(3600) + avroLong(604800) + avroLong(4);
     ASSERT_EQ(good.substr(0, head.size()), head);
     const std::vector<std::string> bodies = {
         "garbage",
         good.substr(0, good.size() / 2),                   // truncated
         good + "extra",                                    // trailing bytes
-        head + varint(int64_t{1} << 50),                   // absurd element count
-        head + varint(1) + varint(int64_t{1} << 40) + "p",  // absurd string length
-        head + varint(1) + avroString("p") + varint(1) + varint(9) + "e",  // union branch 9 of two
+        head + avroLong(int64_t{1} << 50),                   // absurd element count
+        head + avroLong(1) + avroLong(int64_t{1} << 40) + "p",  // absurd string length
+        head + avroLong(1) + avroString("p") + avroLong(1) + avroLong(9) + "e",  // union branch 9 of two
         std::string(2'000'000, '\x02'),                    // absurdly long
     };
     for (const std::string& body : bodies) {

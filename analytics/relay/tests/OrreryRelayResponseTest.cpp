@@ -64,6 +64,57 @@ protected:
     NSDate now = NSDate::dateWithTimeIntervalSince1970(1'700'000'000.5);
 };
 
+TEST_F(OrreryRelayResponseTest, AHandBuiltAnswerIsWhatTheSimulatorWritesAndTheClientReads) {
+    // One callback with both kinds of event, a body and a header; every
+    // field in schema order, written by hand.
+    RelayConfigCallback callback;
+    callback.partner = "p";
+    callback.events = {std::string("Level"), RelayParameterTrigger{"Buy", "sku", {"a", "b"}}};
+    callback.method = "POST";
+    callback.uriTemplate = "http://x/%{event_name}";
+    callback.bodyTemplate = "{}";
+    callback.callbackId = 77;
+    callback.headers = {{{"X-A", "1"}}};
+    RelayConfig config;
+    config.issuedAt = 1;
+    config.logLevel = "WARN";
+    config.callbacks = {callback};
+    config.agentReportUrl = "http://r/pcr.do";
+    const std::string bytes =
+        avroLong(1) + avroLong(3600) + avroLong(604800) + avroLong(6) +  // times, log level WARN
+        avroLong(1) +                                                    // one callback
+        avroString("p") + avroLong(2) + avroLong(0) + avroString("Level") + avroLong(1) + avroString("Buy") +
+        avroString("sku") + avroLong(2) + avroString("a") + avroString("b") + avroLong(0) + avroLong(0) +
+        avroLong(2) + avroString("http://x/%{event_name}") + avroLong(1) + avroString("{}") +  // POST, uri, body
+        avroLong(5) + avroLong(20) + avroLong(20) + avroLong(77) +                              // limits, id
+        avroLong(1) + avroLong(1) + avroString("X-A") + avroString("1") + avroLong(0) +         // headers
+        avroLong(0) +                                                                           // end of callbacks
+        avroLong(3) + avroLong(15) + avroLong(600) + avroString("http://r/pcr.do") +            // report limits
+        std::string(1, '\x01') + avroLong(10);                                                  // analytics
+    EXPECT_EQ(hexOf(encoded(config)), hexOf(bytes));
+
+    Ref<OrreryRelaySettings> s = parse(NSData(bytes.data(), bytes.size()));
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->lastResponseTime(), 1);
+    EXPECT_EQ(s->globalSettings()[OrreryRelaySettings::kLogLevelKey].stringValue(), "WARN");
+    auto cb = s->callbackWithId(77);
+    ASSERT_TRUE(cb);
+    EXPECT_EQ(cb->method(), 2);
+    EXPECT_EQ(cb->uriTemplate(), std::string("http://x/%{event_name}"));
+    EXPECT_EQ(cb->bodyTemplate(), std::string("{}"));
+    EXPECT_EQ(cb->headers()["X-A"].stringValue(), "1");
+    ASSERT_TRUE(s->callbackEventsMap());
+    const auto& entries = s->callbackEventsMap()->entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].key.stringValue(), "Level");
+    auto trigger = entries[1].key.object<OrreryRelayEventTrigger>();
+    ASSERT_TRUE(trigger);
+    EXPECT_EQ(trigger->eventParamValues(), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(s->maxCallbackAttemptsPerReport(), 15);
+    EXPECT_EQ(s->agentReportUrl(), std::string("http://r/pcr.do"));
+    EXPECT_TRUE(s->analytics()[OrreryRelaySettings::kAnalyticsEnabledKey].boolValue());
+}
+
 TEST_F(OrreryRelayResponseTest, EveryFieldLandsInTheSettings) {
     Ref<OrreryRelaySettings> s = parse(encoded(fullConfig()));
     ASSERT_TRUE(s);

@@ -1,6 +1,7 @@
 // The Relay tests' fixture (the platform's fixture, the client's classes, a
-// fixed identifier for vendor and API key) and a big-endian byte builder for
-// expected wire bytes, written independently of the client's writer.
+// fixed identifier for vendor and API key), a big-endian byte builder and
+// Avro's binary forms for expected wire bytes, written independently of the
+// client's writer and of the Avro library.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -62,6 +63,20 @@ private:
     }
     std::string bytes_;
 };
+
+// Avro's binary forms, written by hand: a long (or int) as a zig-zag varint,
+// a string as its length and bytes.
+inline std::string avroLong(int64_t value) {
+    uint64_t z = (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
+    std::string out;
+    while (z >= 0x80) {
+        out.push_back(static_cast<char>(z | 0x80));
+        z >>= 7;
+    }
+    out.push_back(static_cast<char>(z));
+    return out;
+}
+inline std::string avroString(std::string_view s) { return avroLong(static_cast<int64_t>(s.size())) + std::string(s); }
 
 inline std::string hexOf(std::string_view bytes) {
     static const char* digits = "0123456789abcdef";
