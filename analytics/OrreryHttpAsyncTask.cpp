@@ -92,6 +92,8 @@ void OrreryHttpAsyncTask::startInRunLoop(const Ref<NSRunLoop>& runLoop) {
         return;
     }
     auto request = NSMutableURLRequest::requestWithURL(url_, NSURLRequestReloadIgnoringLocalCacheData, kTimeoutSeconds);
+    request->setTotalTimeoutInterval(totalTimeout_.load());
+    request->setMaximumResponseLength(maximumResponseLength_.load());
     request->setHTTPMethod(method_);
     if (headerFields_.isDictionary()) request->setAllHTTPHeaderFields(headerFields_);
     if (body_) request->setHTTPBody(body_);
@@ -127,6 +129,9 @@ void OrreryHttpAsyncTask::cancelTask() {
 bool OrreryHttpAsyncTask::claimOutcome() { return !finished_.exchange(true); }
 
 void OrreryHttpAsyncTask::failWithError(Ref<NSError> error) {
+    if (error && error->code() == NSURLErrorDataLengthExceedsMaximum)
+        OrreryLog::error("an answer from " + (url_ ? url_->absoluteString() : std::string("(null)")) + " is larger than " +
+                         std::to_string(maximumResponseLength_.load()) + " bytes; the request fails");
     int status;
     NSData body;
     {
@@ -179,6 +184,14 @@ Value OrreryHttpAsyncTask::taskParams() const {
 void OrreryHttpAsyncTask::setTaskParams(const Value& params) {
     std::lock_guard lock(mutex_);
     taskParams_ = params;
+}
+
+void OrreryHttpAsyncTask::setTotalTimeoutInterval(double seconds) {
+    totalTimeout_.store(seconds > 0 ? seconds : kTotalTimeoutSeconds);
+}
+
+void OrreryHttpAsyncTask::setMaximumResponseLength(int64_t bytes) {
+    maximumResponseLength_.store(bytes > 0 ? bytes : kMaximumResponseLength);
 }
 
 void OrreryHttpAsyncTask::setRedirectsLimit(int limit) { redirectsLimit_.store(limit < 0 ? 0 : limit); }

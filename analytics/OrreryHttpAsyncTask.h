@@ -1,5 +1,6 @@
 // The analytics client's asynchronous HTTP task: one request with a method,
-// URL, body and header fields, sent with a time-out of its own, reporting
+// URL, body and header fields, sent with time-outs and an answer cap of its
+// own, reporting
 // exactly one outcome to its delegate: success when an HTTP answer arrived
 // (whatever its status), failure when none did, or cancellation.
 #pragma once
@@ -54,6 +55,13 @@ class OrreryHttpAsyncTask : public NSObject {
 public:
     // Seconds without progress after which a request fails.
     static constexpr double kTimeoutSeconds = 30;
+    // Seconds a request may take in all, however steadily bytes arrive,
+    // unless the task sets its own (a server dripping a byte a second).
+    static constexpr double kTotalTimeoutSeconds = 90;
+    // The largest answer body a task reads unless it sets its own cap: a
+    // larger answer fails (NSURLErrorDomain -1103) with a log line, before
+    // the excess is read into memory.
+    static constexpr int64_t kMaximumResponseLength = int64_t{1} << 20;
 
     // Creates a task for a method ("GET", "PUT", "POST"), a URL (a null URL
     // makes the task fail with NSURLErrorDomain -1000 once started), body
@@ -88,6 +96,12 @@ public:
     int redirectsLimit() const { return redirectsLimit_.load(); }
     // Redirects followed so far.
     int redirectsCount() const { return redirectsCount_.load(); }
+    // The task's total time-out (seconds) and answer cap (bytes); set before
+    // the task starts. Values that are not positive keep the defaults above.
+    void setTotalTimeoutInterval(double seconds);
+    double totalTimeoutInterval() const { return totalTimeout_.load(); }
+    void setMaximumResponseLength(int64_t bytes);
+    int64_t maximumResponseLength() const { return maximumResponseLength_.load(); }
 
     const std::string& method() const { return method_; }
     const Ref<NSURL>& url() const { return url_; }
@@ -117,6 +131,8 @@ private:
     int statusCode_ = 0;
     NSData received_;
 
+    std::atomic<double> totalTimeout_{kTotalTimeoutSeconds};
+    std::atomic<int64_t> maximumResponseLength_{kMaximumResponseLength};
     std::atomic<int> redirectsLimit_{0};
     std::atomic<int> redirectsCount_{0};
     std::atomic<bool> started_{false};

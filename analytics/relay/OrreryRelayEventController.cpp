@@ -11,6 +11,7 @@
 #include "analytics/OrreryGlobalPersistentManager.h"
 #include "analytics/OrreryGlobalVariableStorage.h"
 #include "analytics/OrreryNetworkUtil.h"
+#include "analytics/OrreryProtocolData.h"
 #include "analytics/OrreryUtil.h"
 #include "analytics/relay/OrreryRelayCBReportSender.h"
 #include "analytics/relay/OrreryRelayCallback.h"
@@ -598,7 +599,14 @@ void OrreryRelayEventController::handleFailure(const Ref<OrreryHttpAsyncTask>& t
         attempt->setDuration(secondsSinceCreation(*attempt));
         attempt->setRequestState(state);
         attempt->setRedirectsCount(task ? task->redirectsCount() : 0);
-        if (response) attempt->setResponseBody(response->body());
+        // Kept only as far as a report can carry it: in memory, in the URL
+        // map file and in the report archive alike.
+        if (response) {
+            const NSData& body = response->body();
+            attempt->setResponseBody(body.length() > OrreryProtocolData::kMaxShortLength
+                                         ? body.subdataWithRange(0, OrreryProtocolData::kMaxShortLength)
+                                         : body);
+        }
         if (attempt->attemptNumber() >= maxRetries) attempt->setFinalAttempt(true);
         OrreryRelayCallbackReportManager::sharedInstance()->archiveAttempt(attempt->copy());
         if (attempt->finalAttempt()) urlMap.remove(hash);

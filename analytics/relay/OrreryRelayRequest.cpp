@@ -206,6 +206,8 @@ void OrreryRelayRequest::sendRelayRequestWithParams(const Value& params) {
         OrreryHttpAsyncTask::sendMethod("POST", NSURL::URLWithString(OrreryNetworkUtil::relayServerUrl()), body,
                                         headerFieldsForBody(body), self<OrreryRelayRequest>(), false);
     task->setTag(std::string(kTaskTag));
+    // No answer longer than the decoder takes is read at all.
+    task->setMaximumResponseLength(static_cast<int64_t>(OrreryAvro::DecodeLimits().maxBytes));
     if (!params_.isNull()) task->setTaskParams(Value::dictionary({{kParamsKey, params_}}));
     if (runningTasks_.capacity() == 0) runningTasks_.reserve(2);
     runningTasks_.push_back(task);

@@ -1,6 +1,7 @@
 // The HTTP task against the loopback server: an answer of any status is a
-// success, no answer a failure, a cancel a cancellation, and every task
-// reports exactly one of them, also when cancels race with answers.
+// success, no answer (or one over the cap, or too slow in all) a failure, a
+// cancel a cancellation, and every task reports exactly one of them, also
+// when cancels race with answers.
 #include <string>
 #include <vector>
 
@@ -167,6 +168,43 @@ TEST_F(OrreryHttpAsyncTaskTest, NoAnswerIsAFailure) {
     OrreryHttpAsyncTask::sendMethod("GET", NSURL::URLWithString(closed), std::nullopt, Value(), delegate);
     waitForOutcomes(4);
     EXPECT_EQ(delegate->outcomes()[3].response->error()->code(), NSURLErrorNotConnectedToInternet);
+}
+
+TEST_F(OrreryHttpAsyncTaskTest, AnAnswerOverTheCapFailsWithALogLine) {
+    // One announced, one without a length: neither is read past the cap.
+    const std::string big(OrreryHttpAsyncTask::kMaximumResponseLength + 1, 'x');
+    server.route("GET", "/announced", Answer::ok(big));
+    server.route("GET", "/unframed", Answer::ok(big).unframed());
+    server.route("GET", "/small", Answer::ok("fits"));
+    expectLogLine("is larger than 1048576 bytes; the request fails");
+    send("GET", "/announced");
+    send("GET", "/unframed");
+    auto capped = OrreryHttpAsyncTask::sendMethod("GET", NSURL::URLWithString(server.url("/small")), std::nullopt,
+                                                  Value(), delegate, false);
+    capped->setMaximumResponseLength(3);
+    capped->start();
+    waitForOutcomes(3);
+    for (const auto& outcome : delegate->outcomes()) {
+        EXPECT_EQ(outcome.kind, "failure");
+        ASSERT_NE(outcome.response->error(), nullptr);
+        EXPECT_EQ(outcome.response->error()->code(), NSURLErrorDataLengthExceedsMaximum);
+        EXPECT_LE(outcome.response->body().length(), static_cast<size_t>(OrreryHttpAsyncTask::kMaximumResponseLength));
+    }
+}
+
+TEST_F(OrreryHttpAsyncTaskTest, ADrippingAnswerEndsAtTheTotalTimeOut) {
+    // A byte every 50 ms never trips the idle time-out; the total one ends it.
+    server.route("GET", "/drip", Answer::slowBody(std::string(200, 'x'), 1, 0.05));
+    auto task = OrreryHttpAsyncTask::sendMethod("GET", NSURL::URLWithString(server.url("/drip")), std::nullopt, Value(),
+                                                delegate, false);
+    EXPECT_EQ(task->totalTimeoutInterval(), OrreryHttpAsyncTask::kTotalTimeoutSeconds);
+    task->setTotalTimeoutInterval(0.5);
+    task->start();
+    waitForOutcomes(1);
+    auto outcome = delegate->outcomes().at(0);
+    EXPECT_EQ(outcome.kind, "failure");
+    ASSERT_NE(outcome.response->error(), nullptr);
+    EXPECT_EQ(outcome.response->error()->code(), NSURLErrorTimedOut);
 }
 
 TEST_F(OrreryHttpAsyncTaskTest, ACancelledTaskReportsOnlyTheCancel) {

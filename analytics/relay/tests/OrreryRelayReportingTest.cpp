@@ -63,6 +63,31 @@ TEST_F(OrreryRelayReportingTest, ReportCarriesEveryOutcomeAndIsPostedOnceThresho
     EXPECT_EQ(storedBlocks(), 0u);
 }
 
+TEST_F(OrreryRelayReportingTest, APartnersErrorBodyIsKeptOnlyAsFarAsAReportCarriesIt) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 3, 1));
+    const std::string body(200000, 'e');
+    partner.script("/cb", {Answer::withStatus(500, body)});
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    OrreryRelayCallbackReportManager::sharedInstance()->waitForArchiving();
+    settle();
+
+    // Waiting for its retry in the URL map, and reported: 65 535 bytes each.
+    std::vector<size_t> kept;
+    OrreryGlobalPersistentManager::sharedInstance()->processReadOperationSync(
+        OrreryPersistentMap::RelayUrls, [&](const ValueDictionary& map) {
+            for (const auto& [hash, value] : map)
+                if (auto attempt = value.object<OrreryRelayCallbackAttemptInfo>())
+                    kept.push_back(attempt->responseBody().value_or(NSData()).length());
+        });
+    EXPECT_EQ(kept, std::vector<size_t>{65535});
+    auto reports = relay.reports();
+    ASSERT_EQ(reports.size(), 1u);
+    ASSERT_TRUE(reports[0].report);
+    const auto& attempt = reports[0].report->triggers.at(0).callbacks.at(0).attempts.at(0);
+    EXPECT_EQ(attempt.responseBody, body.substr(0, 65535));
+}
+
 TEST_F(OrreryRelayReportingTest, CallbackRecordStaysUntilItsFinalAttemptIsReported) {
     store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 3, 1));
     partner.script("/cb", {Answer::withStatus(500), Answer::withStatus(500), Answer::ok()});
