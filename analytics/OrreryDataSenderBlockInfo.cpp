@@ -9,6 +9,8 @@ constexpr const char* kIdentifierKey = "identifier";
 constexpr const char* kGroupIdentifierKey = "groupIdentifier";
 constexpr const char* kSizeKey = "size";
 constexpr const char* kCreationDateKey = "creationDate";
+constexpr std::string_view kBlockFileMagic = "OBK1";
+constexpr size_t kBlockFileHeaderLength = 8;  // magic, checksum
 
 bool isPlainFileName(const std::string& name) {
     if (name.empty() || name.size() > 64) return false;
@@ -16,20 +18,126 @@ bool isPlainFileName(const std::string& name) {
         if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-')) return false;
     return true;
 }
+
+void putBigEndian(uint64_t value, int byteCount, NSData& data) {
+    uint8_t bytes[8];
+    for (int i = 0; i < byteCount; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * (byteCount - 1 - i)));
+    data.appendBytes(bytes, static_cast<size_t>(byteCount));
+}
+
+uint64_t getBigEndian(const uint8_t* bytes, int byteCount) {
+    uint64_t value = 0;
+    for (int i = 0; i < byteCount; ++i) value = (value << 8) | bytes[i];
+    return value;
+}
+
+// The checked contents of a block file: its data key and items.
+struct OrreryBlockFileContents {
+    std::string dataKey;
+    std::vector<NSData> items;
+};
+
+std::optional<OrreryBlockFileContents> readBlockFile(const NSData& file) {
+    const uint8_t* bytes = file.bytes();
+    const size_t length = file.length();
+    if (length < kBlockFileHeaderLength + 6 || file.stringView().substr(0, 4) != kBlockFileMagic) return std::nullopt;
+    const uint32_t checksum = static_cast<uint32_t>(getBigEndian(bytes + 4, 4));
+    if (OrreryUtil::dataChecksum(file.subdataWithRange(kBlockFileHeaderLength, length - kBlockFileHeaderLength)) !=
+        static_cast<int32_t>(checksum))
+        return std::nullopt;
+    size_t at = kBlockFileHeaderLength;
+    auto take = [&](size_t n) -> const uint8_t* {
+        if (length - at < n) return nullptr;
+        const uint8_t* p = bytes + at;
+        at += n;
+        return p;
+    };
+    OrreryBlockFileContents contents;
+    const uint8_t* keyLength = take(2);
+    const uint8_t* key = keyLength ? take(getBigEndian(keyLength, 2)) : nullptr;
+    const uint8_t* count = key ? take(4) : nullptr;
+    if (!count) return std::nullopt;
+    contents.dataKey.assign(reinterpret_cast<const char*>(key), getBigEndian(keyLength, 2));
+    for (uint64_t n = getBigEndian(count, 4); n > 0; --n) {
+        const uint8_t* itemLength = take(4);
+        const uint8_t* item = itemLength ? take(getBigEndian(itemLength, 4)) : nullptr;
+        if (!item) return std::nullopt;
+        contents.items.emplace_back(item, getBigEndian(itemLength, 4));
+    }
+    if (at != length || contents.items.empty()) return std::nullopt;
+    return contents;
+}
+
 }  // namespace
 
-Ref<OrreryDataSenderBlockInfo> OrreryDataSenderBlockInfo::initWithData(const NSData& data) {
+Ref<OrreryDataSenderBlockInfo> OrreryDataSenderBlockInfo::initWithItems(const std::vector<NSData>& items,
+                                                                        const std::string& dataKey) {
+    if (items.empty() || dataKey.size() > 0xFFFF) {
+        OrreryLog::error("a report block needs one item or more and a short data key; nothing is stored");
+        return nullptr;
+    }
+    NSData body;
+    uint64_t size = 0;
+    putBigEndian(dataKey.size(), 2, body);
+    body.appendBytes(dataKey.data(), dataKey.size());
+    putBigEndian(items.size(), 4, body);
+    for (const NSData& item : items) {
+        if (item.length() > 0xFFFFFFFFu) {
+            OrreryLog::error("a report block item is too large to store; nothing is stored");
+            return nullptr;
+        }
+        putBigEndian(item.length(), 4, body);
+        body.appendData(item);
+        size += item.length();
+    }
+    NSData file;
+    file.appendBytes(kBlockFileMagic.data(), kBlockFileMagic.size());
+    putBigEndian(static_cast<uint32_t>(OrreryUtil::dataChecksum(body)), 4, file);
+    file.appendData(body);
+
     std::string identifier = OrreryUtil::generateCFUUID();
     std::string path = OrreryUtil::filePathDirectory() + "/" + identifier;
-    if (!data.writeToFile(path, true)) {
+    if (!file.writeToFile(path, true)) {
         OrreryLog::error("could not write the report block file " + path);
         return nullptr;
     }
     std::lock_guard lock(mutex_);
     identifier_ = std::move(identifier);
-    size_ = data.length();
+    size_ = size;
     creationDate_ = NSDate::date();
     return self<OrreryDataSenderBlockInfo>();
+}
+
+bool OrreryDataSenderBlockInfo::isBlockFileName(std::string_view name) {
+    if (name.size() != 36) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) return false;
+    }
+    return true;
+}
+
+Ref<OrreryDataSenderBlockInfo> OrreryDataSenderBlockInfo::recoveredFromFile(const std::string& fileName,
+                                                                            const std::string& dataKey) {
+    if (!isBlockFileName(fileName)) return nullptr;
+    const std::string path = OrreryUtil::filePathDirectory() + "/" + fileName;
+    std::optional<NSData> file = NSData::dataWithContentsOfFile(path);
+    if (!file) return nullptr;
+    std::optional<OrreryBlockFileContents> contents = readBlockFile(*file);
+    if (!contents || contents->dataKey != dataKey) {
+        OrreryLog::error("the report block file " + fileName + (contents ? " is another key's" : " is damaged") +
+                         "; it is deleted");
+        NSFileManager::defaultManager()->removeItemAtPath(path);
+        return nullptr;
+    }
+    auto block = alloc<OrreryDataSenderBlockInfo>();
+    std::lock_guard lock(block->mutex_);
+    block->identifier_ = fileName;
+    for (const NSData& item : contents->items) block->size_ += item.length();
+    const Value modified = NSFileManager::defaultManager()->attributesOfItemAtPath(path)[NSFileModificationDate];
+    block->creationDate_ = modified.date() ? *modified.date() : NSDate::date();
+    return block;
 }
 
 std::string OrreryDataSenderBlockInfo::identifier() const {
@@ -59,9 +167,25 @@ NSDate OrreryDataSenderBlockInfo::creationDate() const {
 
 std::string OrreryDataSenderBlockInfo::filePath() const { return OrreryUtil::filePathDirectory() + "/" + identifier(); }
 
-std::optional<NSData> OrreryDataSenderBlockInfo::data() const {
+std::optional<std::vector<NSData>> OrreryDataSenderBlockInfo::items() const {
     if (identifier().empty()) return std::nullopt;
-    return NSData::dataWithContentsOfFile(filePath());
+    std::optional<NSData> file = NSData::dataWithContentsOfFile(filePath());
+    if (!file) return std::nullopt;
+    std::optional<OrreryBlockFileContents> contents = readBlockFile(*file);
+    if (!contents) {
+        OrreryLog::error("the report block " + identifier() + " is damaged; it is dropped, not sent");
+        return std::nullopt;
+    }
+    return std::move(contents->items);
+}
+
+std::optional<NSData> OrreryDataSenderBlockInfo::data() const {
+    std::optional<std::vector<NSData>> all = items();
+    if (!all) return std::nullopt;
+    if (all->size() == 1) return all->front();
+    NSData joined;
+    for (const NSData& item : *all) joined.appendData(item);
+    return joined;
 }
 
 void OrreryDataSenderBlockInfo::removeFile() const {

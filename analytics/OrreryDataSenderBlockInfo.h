@@ -2,12 +2,20 @@
 // the block's identifier) in the client's file folder; the record keeps the
 // identifier, the group the block was last sent with, its size and when it
 // was made. Archivable, so a send index can keep it across launches.
+//
+// The file holds one or more items (trigger blocks stored together are
+// written once) behind a header: "OBK1", the CRC-32 of everything after it,
+// the data key the block was stored under, the item count, then each item's
+// length and bytes (big-endian lengths). A file that fails its checksum or
+// its framing is damaged: it is dropped with a log line and never sent.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/foundation/NSCoder.h"
 #include "platform/foundation/NSData.h"
@@ -16,19 +24,32 @@
 
 class OrreryDataSenderBlockInfo : public NSObject, public NSCoding {
 public:
-    // Writes the bytes to a new file named by a new UUID; null (logged) when
-    // the file cannot be written.
-    Ref<OrreryDataSenderBlockInfo> initWithData(const NSData& data);
+    // Writes the items, stored under `dataKey`, to a new file named by a new
+    // UUID (durably: the file is flushed before this returns); null (logged)
+    // when the file cannot be written or there is no item.
+    Ref<OrreryDataSenderBlockInfo> initWithItems(const std::vector<NSData>& items, const std::string& dataKey);
+    // One item under no data key.
+    Ref<OrreryDataSenderBlockInfo> initWithData(const NSData& data) { return initWithItems({data}, std::string()); }
+    // The record of a block file found in the client's file folder (whose
+    // index lost it): null when the name is no block's, or when the file is
+    // damaged or another key's (the file is then deleted, logged).
+    static Ref<OrreryDataSenderBlockInfo> recoveredFromFile(const std::string& fileName, const std::string& dataKey);
+    // Whether a file name is a block's (a UUID).
+    static bool isBlockFileName(std::string_view name);
 
     // Empty for a record restored with an unusable identifier.
     std::string identifier() const;
     std::optional<std::string> groupIdentifier() const;
     void setGroupIdentifier(std::optional<std::string> groupIdentifier);
+    // The items' bytes together.
     uint64_t size() const;
     NSDate creationDate() const;
     // The block file's path (in the client's file folder).
     std::string filePath() const;
-    // The bytes from the file; nothing when the file is gone.
+    // The items from the file, checked; nothing when the file is gone or
+    // damaged (logged).
+    std::optional<std::vector<NSData>> items() const;
+    // The items' bytes together, as items() reads them.
     std::optional<NSData> data() const;
     // Deletes the block file (a missing file is fine).
     void removeFile() const;

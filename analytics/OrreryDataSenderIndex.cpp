@@ -1,7 +1,11 @@
 #include "analytics/OrreryDataSenderIndex.h"
 
+#include <algorithm>
+#include <set>
+
 #include "analytics/OrreryLog.h"
 #include "analytics/OrreryUtil.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSURL.h"
 
 namespace {
@@ -49,6 +53,31 @@ void OrreryDataSenderIndex::setupForCurrentDataKey(const std::string& dataKey) {
         }
         if (changed || unsavedChanges_) saveOnQueue();
     });
+}
+
+size_t OrreryDataSenderIndex::recoverBlockFilesForDataKey(const std::string& dataKey) {
+    size_t recovered = 0;
+    dispatch_sync(queue_, [&] {
+        std::set<std::string> named;
+        for (const auto& [key, blocks] : blocks_)
+            for (const auto& block : blocks) named.insert(block->identifier());
+        std::vector<Ref<OrreryDataSenderBlockInfo>> found;
+        for (const std::string& name : NSFileManager::defaultManager()->contentsOfDirectoryAtPath(OrreryUtil::filePathDirectory())) {
+            if (named.count(name) || !OrreryDataSenderBlockInfo::isBlockFileName(name)) continue;
+            if (auto block = OrreryDataSenderBlockInfo::recoveredFromFile(name, dataKey)) found.push_back(block);
+        }
+        if (found.empty()) return;
+        std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+            return a->creationDate().timeIntervalSince1970() < b->creationDate().timeIntervalSince1970();
+        });
+        auto& blocks = blocks_[dataKey];
+        blocks.insert(blocks.end(), found.begin(), found.end());
+        recovered = found.size();
+        OrreryLog::log(OrreryLog::kInfo,
+                       "recovered " + std::to_string(recovered) + " report block(s) the send index did not name");
+        saveOnQueue();
+    });
+    return recovered;
 }
 
 void OrreryDataSenderIndex::changeAsync(std::function<bool()> change) {
@@ -109,7 +138,8 @@ bool OrreryDataSenderIndex::discardOutdatedBlocksForDataKey(const std::string& d
 }
 
 void OrreryDataSenderIndex::setSentReportSuccessfully(bool sent) {
-    sentReportSuccessfully_.store(sent);
+    // Saved only when it changes: every answer sets it.
+    if (sentReportSuccessfully_.exchange(sent) == sent) return;
     changeAsync([] { return true; });
 }
 

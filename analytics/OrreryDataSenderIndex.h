@@ -27,6 +27,11 @@ public:
 
     // Drops every other data key together with its block files.
     void setupForCurrentDataKey(const std::string& dataKey);
+    // Adds, under the key, the block files of the folder that the index does
+    // not name (stored before a crash lost the index, or the index itself was
+    // lost), oldest first; damaged files and other keys' are deleted. Returns
+    // how many were recovered.
+    size_t recoverBlockFilesForDataKey(const std::string& dataKey);
     // Appends the block under the key and saves (asynchronously).
     void addBlockInfo(Ref<OrreryDataSenderBlockInfo> blockInfo, const std::string& dataKey);
     // Removes every block of the key whose identifier or group identifier

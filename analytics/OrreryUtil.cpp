@@ -1,5 +1,8 @@
 #include "analytics/OrreryUtil.h"
 
+#include <mutex>
+#include <set>
+
 #include <regex.h>
 
 #include "analytics/OrreryGlobalVariableStorage.h"
@@ -99,9 +102,26 @@ void OrreryUtil::substituteParamsInString(std::string* string, const Value& valu
     regfree(&expression);
 }
 
+namespace {
+
+// Folders this process has prepared (created, and cleared of temporary files).
+std::mutex preparedFoldersMutex;
+std::set<std::string>& preparedFolders() {
+    static auto* folders = new std::set<std::string>();
+    return *folders;
+}
+
+// A temporary file an atomic write leaves when the process dies mid-write.
+bool isInterruptedWrite(const std::string& name) { return name.find(".tmp-") != std::string::npos; }
+
+}  // namespace
+
 std::string OrreryUtil::filePathDirectory() {
     std::vector<std::string> library = NSSearchPathForDirectoriesInDomains(NSLibraryDirectory, NSUserDomainMask, true);
     std::string folder = (library.empty() ? NSHomeDirectory() : library.front()) + "/OrreryFiles";
+    // Once per process, before anything of this process writes there.
+    std::scoped_lock lock(preparedFoldersMutex);
+    if (preparedFolders().count(folder)) return folder;
     auto manager = NSFileManager::defaultManager();
     if (!manager->fileExistsAtPath(folder)) {
         Ref<NSError> error;
@@ -109,7 +129,14 @@ std::string OrreryUtil::filePathDirectory() {
             OrreryLog::error("could not create the folder " + folder + ": " +
                              (error ? error->localizedDescription() : std::string("unknown error")));
         addSkipBackupAttributeToItemAtURL(NSURL::fileURLWithPath(folder));
+    } else {
+        for (const std::string& name : manager->contentsOfDirectoryAtPath(folder)) {
+            if (!isInterruptedWrite(name)) continue;
+            OrreryLog::log(OrreryLog::kInfo, "removing " + name + ", left by an interrupted write");
+            manager->removeItemAtPath(folder + "/" + name);
+        }
     }
+    preparedFolders().insert(folder);
     return folder;
 }
 

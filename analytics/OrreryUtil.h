@@ -52,6 +52,8 @@ public:
     static void substituteParamsInString(std::string* string, const Value& values, std::string_view pattern);
 
     // "<Library>/OrreryFiles", created when missing and excluded from backup.
+    // The first call in a process removes the temporary files that writes
+    // interrupted by an earlier end of the process left there.
     static std::string filePathDirectory();
     // Keyed archive of `object` written atomically to `path`.
     static bool archiveObject(const Value& object, const std::string& path);

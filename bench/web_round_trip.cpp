@@ -6,11 +6,8 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 
-#include "platform/foundation/Platform.h"
-#include "platform/runtime/Log.h"
+#include "bench/BenchSupport.h"
 #include "platform/runtime/RunLoopDriver.h"
 #include "platform/web/UIWebView.h"
 
@@ -27,21 +24,6 @@ public:
         return false;
     }
 };
-
-void startPlatform() {
-    static bool started = [] {
-        std::string home = (std::filesystem::temp_directory_path() / "bench-web-XXXXXX").string();
-        if (!::mkdtemp(home.data())) std::abort();
-        PlatformOptions options;
-        options.homeDirectory = home;
-        options.bundlePath = home;
-        options.clock = PlatformOptions::ClockKind::Virtual;
-        platform::setLogSink([](platform::LogLevel, std::string_view) {});
-        Platform::initialize(options);
-        return true;
-    }();
-    (void)started;
-}
 
 // Nanoseconds per call of a trivial script function through the engine's C API.
 double bareCallNanoseconds() {
@@ -62,7 +44,7 @@ double bareCallNanoseconds() {
 }
 
 void BM_PageToNativeRoundTrip(benchmark::State& state) {
-    startPlatform();
+    startBenchPlatform("bench-web");
     platform::testing::RunLoopDriver driver;
     auto view = UIWebView::alloc();
     view->initWithFrame(CGRect{{0, 0}, {320, 480}});

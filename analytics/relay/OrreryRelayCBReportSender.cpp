@@ -56,13 +56,19 @@ Ref<OrreryRelayCBReportSender> OrreryRelayCBReportSender::initWithQueue(dispatch
     if (OrreryGlobalVariableStorage::sharedInstance()->relayMonitoringEnabled()) {
         index_ = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFileName);
         index_->setupForCurrentDataKey(dataKey_);
+        index_->recoverBlockFilesForDataKey(dataKey_);
     }
     return self<OrreryRelayCBReportSender>();
 }
 
 std::optional<std::string> OrreryRelayCBReportSender::storeRelayCBReportData(const NSData& data, const std::string& groupId) {
+    return storeRelayCBReportData(std::vector<NSData>{data}, groupId);
+}
+
+std::optional<std::string> OrreryRelayCBReportSender::storeRelayCBReportData(const std::vector<NSData>& triggerBlocks,
+                                                                             const std::string& groupId) {
     if (!index_) return std::nullopt;
-    auto block = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithData(data);
+    auto block = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems(triggerBlocks, dataKey_);
     if (!block) return std::nullopt;
     block->setGroupIdentifier(groupId);
     index_->addBlockInfo(block, dataKey_);
@@ -89,13 +95,9 @@ bool OrreryRelayCBReportSender::handOverOnQueue(const std::vector<NSData>& trigg
     Value items = Value::array({});
     for (const auto& block : triggerBlocks) items.append(Value(block));
     if (index_) {
-        for (const auto& block : triggerBlocks) {
-            if (!storeRelayCBReportData(block, groupId)) {
-                // Nothing of a partly stored report stays: the attempts are reported again.
-                removeStoredDataWithIdentifier(groupId);
-                return false;
-            }
-        }
+        // The blocks handed over together are stored together, in one file
+        // flushed once (retransmission treats them as one stored block).
+        if (!storeRelayCBReportData(triggerBlocks, groupId)) return false;
         if (!hasOngoingTasksWindow()) return true;
     }
     auto report = reportAround(items);
@@ -173,15 +175,18 @@ void OrreryRelayCBReportSender::retransmitNotSentBlocks() {
         }
         if (!hasOngoingTasksWindow()) break;
         auto first = blocks[i++];
-        auto firstData = first->data();
-        if (!firstData) {
+        // A block whose file is gone, or fails its checksum, is dropped (logged): never sent.
+        auto firstItems = first->items();
+        if (!firstItems) {
             removeStoredDataWithIdentifier(first->identifier());
             continue;
         }
         const std::string groupId = OrreryUtil::generateCFUUID();
         first->setGroupIdentifier(groupId);
-        Value items = Value::array({Value(*firstData)});
-        uint64_t size = firstData->length();
+        Value items = Value::array({});
+        for (const NSData& item : *firstItems) items.append(Value(item));
+        uint64_t size = first->size();
+        size_t added = 1;
         while (i < blocks.size()) {
             const auto& next = blocks[i];
             if (isInFlight(next)) {
@@ -190,18 +195,19 @@ void OrreryRelayCBReportSender::retransmitNotSentBlocks() {
             }
             if (size + next->size() > kMaxBatchBytes) break;
             ++i;
-            auto data = next->data();
-            if (!data) {
+            auto nextItems = next->items();
+            if (!nextItems) {
                 removeStoredDataWithIdentifier(next->identifier());
                 continue;
             }
             next->setGroupIdentifier(groupId);
-            items.append(Value(*data));
-            size += data->length();
+            for (const NSData& item : *nextItems) items.append(Value(item));
+            size += next->size();
+            ++added;
         }
         inFlight.insert(groupId);
         OrreryRelayLog::log("OrreryRelayReportSender: %@, Payload size %@, reports added %@", std::string("retransmitNotSentBlocks"),
-                            std::to_string(size), std::to_string(items.count()));
+                            std::to_string(size), std::to_string(added));
         sendData(reportAround(items), groupId);
     }
 }

@@ -30,6 +30,8 @@ public:
     // "RelayCBReportDataData_<hash of the API key>_187".
     static std::string relayCBReportDataKey();
 
+    // The base's set-up, then the index (only while Relay monitoring is on):
+    // other keys' blocks dropped, block files it lost recovered into it.
     Ref<OrreryRelayCBReportSender> initWithQueue(dispatch_queue_t queue);
 
     // Null while Relay monitoring was off when the sender was made.
@@ -37,6 +39,8 @@ public:
 
     // The group identifier, or nothing when the block file cannot be written.
     std::optional<std::string> storeRelayCBReportData(const NSData& data, const std::string& groupId);
+    // Several trigger blocks stored as one block (one file, flushed once).
+    std::optional<std::string> storeRelayCBReportData(const std::vector<NSData>& triggerBlocks, const std::string& groupId);
     void removeStoredDataWithIdentifier(const std::string& identifier);
     // Stores the blocks as one group and posts them when the window allows.
     // Runs on the sender's queue (waiting for it); answers whether every

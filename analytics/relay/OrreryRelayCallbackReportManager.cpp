@@ -8,6 +8,7 @@
 #include "analytics/relay/OrreryRelayCallbackReport.h"
 #include "analytics/relay/OrreryRelayEventController.h"
 #include "analytics/relay/OrreryRelayLog.h"
+#include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/runtime/NSDate.h"
 
 namespace {
@@ -74,7 +75,34 @@ void OrreryRelayCallbackReportManager::setSavedTriggers(const Triggers& triggers
     OrreryUtil::addSkipBackupAttributeToItemAtURL(NSURL::fileURLWithPath(path));
 }
 
-void OrreryRelayCallbackReportManager::saveLocked() const { setSavedTriggers(triggers_); }
+void OrreryRelayCallbackReportManager::saveLocked() {
+    // Saved soon, on the manager's queue: a burst of changes is written once.
+    unsaved_ = true;
+    if (saveScheduled_) return;
+    saveScheduled_ = true;
+    auto me = self<OrreryRelayCallbackReportManager>();
+    dispatch_async(queue_, [me] { me->saveIfUnsaved(); });
+}
+
+void OrreryRelayCallbackReportManager::saveIfUnsaved() {
+    NSData archive;
+    {
+        std::scoped_lock lock(mutex_);
+        saveScheduled_ = false;
+        if (!unsaved_) return;
+        unsaved_ = false;
+        Value items = Value::array({});
+        for (const auto& trigger : triggers_) items.append(Value(trigger));
+        archive = NSKeyedArchiver::archivedDataWithRootObject(items);
+    }
+    // Written outside the lock; saves run one at a time on the queue, in order.
+    const std::string path = reportsFilePath();
+    if (archive.length() == 0 || !archive.writeToFile(path, true)) {
+        OrreryRelayLog::log("OrreryRelayCallbackReportManager: could not write %@", path);
+        return;
+    }
+    OrreryUtil::addSkipBackupAttributeToItemAtURL(NSURL::fileURLWithPath(path));
+}
 
 bool OrreryRelayCallbackReportManager::addToSavedTriggers(const Ref<OrreryRelayTriggerInvokeInfo>& trigger) {
     OrreryUtil::assertThreadIsNotMain("addToSavedTriggers");
@@ -109,8 +137,11 @@ OrreryRelayCallbackReportManager::Triggers OrreryRelayCallbackReportManager::tri
     return triggers_;
 }
 
-void OrreryRelayCallbackReportManager::waitForArchiving() const {
+void OrreryRelayCallbackReportManager::waitForArchiving() {
     dispatch_sync(queue_, [] {});
+    // A save the archiving scheduled may wait behind this point: write it now.
+    auto me = self<OrreryRelayCallbackReportManager>();
+    dispatch_sync(queue_, [me] { me->saveIfUnsaved(); });
 }
 
 void OrreryRelayCallbackReportManager::archiveAttempt(const Ref<OrreryRelayCallbackAttemptInfo>& attempt) {
@@ -264,13 +295,18 @@ void OrreryRelayCallbackReportManager::forgetReportedAttempts() {
                 finalSent |= attempt->finalAttempt() && attempt->logSendState() == OrreryRelayLogSendStateSent;
             open.push_back(!finalSent);
         }
-        remaining += static_cast<uint32_t>(trigger->removeSentCBAttempts());
+        trigger->removeSentCBAttempts();
         const auto after = trigger->callbacks();
         OrreryRelayTriggerInvokeInfo::Callbacks callbacks;
         for (size_t i = 0; i < before.size(); ++i)
             if (open[i] || std::find(after.begin(), after.end(), before[i]) != after.end()) callbacks.push_back(before[i]);
         trigger->setCallbacks(callbacks);
         if (!callbacks.empty()) kept.push_back(trigger);
+        // The count starts again from what is left to report. Attempts still
+        // in flight are not counted: their outcomes count when they come, and
+        // counting both would start a report for every outcome under load.
+        for (const auto& callback : callbacks)
+            for (const auto& attempt : callback->attempts()) remaining += attempt->beingFired() ? 0 : 1;
     }
     triggers_ = kept;
     saveLocked();

@@ -53,11 +53,13 @@ public:
     Triggers triggers() const;
     uint32_t totalAttemptCount() const { return totalAttemptCount_.load(); }
     const dispatch_queue_t& queue() const { return queue_; }
-    // Returns once every queued attempt has been archived.
-    void waitForArchiving() const;
+    // Returns once every queued attempt has been archived and saved.
+    void waitForArchiving();
 
 private:
-    void saveLocked() const;
+    // Marks the records changed; a save follows on the queue.
+    void saveLocked();
+    void saveIfUnsaved();
     // After a hand-over: attempts written into it become sent and go; records
     // whose final attempt went, and triggers left empty, go too.
     void forgetReportedAttempts();
@@ -70,4 +72,6 @@ private:
     mutable std::recursive_mutex mutex_;
     Triggers triggers_;
     std::atomic<uint32_t> totalAttemptCount_{0};
+    bool unsaved_ = false;        // under mutex_: changes not yet written
+    bool saveScheduled_ = false;  // under mutex_: a save waits on the queue
 };

@@ -587,18 +587,29 @@ void OrreryRelayEventController::requestDidCancel(const Ref<OrreryHttpAsyncTask>
 
 void OrreryRelayEventController::handleFailure(const Ref<OrreryHttpAsyncTask>& task,
                                                const Ref<OrreryHTTPResponse>& response, int32_t state) {
+    // Outcomes arrive on the main thread; the synchronous write (and its
+    // flush to disk) runs on the controller's queue instead.
+    auto me = self<OrreryRelayEventController>();
+    dispatch_async(queue(), [me, task, response, state] { me->recordFailure(task, response, state); });
+}
+
+void OrreryRelayEventController::recordFailure(const Ref<OrreryHttpAsyncTask>& task,
+                                               const Ref<OrreryHTTPResponse>& response, int32_t state) {
     const std::string hash = hashOf(task);
     Ref<OrreryRelaySettings> settings = storedSettings();
     const int64_t maxRetries = settings ? settings->maxCallbackRetries() : 0;
-    bool retry = false;
-    persistence()->processWriteOperationForPersistentRelayUrlMapSyncWithBlock([&](ValueDictionary& urlMap) {
+    const int redirects = task ? task->redirectsCount() : 0;
+    Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();
+    // One exclusive write records the outcome and decides the retry; it is
+    // saved with the writes around it rather than flushed on its own.
+    persistence()->processWriteOperationForPersistentRelayUrlMapWithBlock([=](ValueDictionary& urlMap) {
         auto attempt = attemptIn(urlMap, hash);
         if (!attempt) return;
         attempt->setBeingFired(false);
         attempt->setHttpStatus(response ? response->statusCode() : 0);
         attempt->setDuration(secondsSinceCreation(*attempt));
         attempt->setRequestState(state);
-        attempt->setRedirectsCount(task ? task->redirectsCount() : 0);
+        attempt->setRedirectsCount(redirects);
         // Kept only as far as a report can carry it: in memory, in the URL
         // map file and in the report archive alike.
         if (response) {
@@ -609,27 +620,33 @@ void OrreryRelayEventController::handleFailure(const Ref<OrreryHttpAsyncTask>& t
         }
         if (attempt->attemptNumber() >= maxRetries) attempt->setFinalAttempt(true);
         OrreryRelayCallbackReportManager::sharedInstance()->archiveAttempt(attempt->copy());
-        if (attempt->finalAttempt()) urlMap.remove(hash);
-        else retry = true;
-    });
-    if (retry) manageUrlStorage(hash);
-}
-
-void OrreryRelayEventController::manageUrlStorage(const std::string& hash) {
-    const int64_t now = toInt64(NSDate::date().timeIntervalSince1970());
-    Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();
-    persistence()->processWriteOperationForPersistentRelayUrlMapWithBlock([weak, hash, now](ValueDictionary& urlMap) {
-        auto attempt = attemptIn(urlMap, hash);
-        if (!attempt || attempt->beingFired()) return;
-        int64_t expiration = attempt->expiration() ? toInt64(attempt->expiration()->timeIntervalSince1970()) : 0;
-        if (now >= expiration || attempt->repeatDuration() < 1) {
+        if (attempt->finalAttempt()) {
             urlMap.remove(hash);
             return;
         }
-        attempt->setRepeatDuration(tripledSaturated(attempt->repeatDuration()));
-        if (!OrreryNetworkUtil::isNetworkReachable()) return;  // waits for a resend pass
-        if (auto me = weak.lock()) me->setTimerToFireUrl(hash, attempt->repeatDuration());
+        if (auto me = weak.lock()) me->manageUrlStorageInMap(urlMap, hash);
     });
+}
+
+void OrreryRelayEventController::manageUrlStorage(const std::string& hash) {
+    Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();
+    persistence()->processWriteOperationForPersistentRelayUrlMapWithBlock([weak, hash](ValueDictionary& urlMap) {
+        if (auto me = weak.lock()) me->manageUrlStorageInMap(urlMap, hash);
+    });
+}
+
+void OrreryRelayEventController::manageUrlStorageInMap(ValueDictionary& urlMap, const std::string& hash) {
+    const int64_t now = toInt64(NSDate::date().timeIntervalSince1970());
+    auto attempt = attemptIn(urlMap, hash);
+    if (!attempt || attempt->beingFired()) return;
+    int64_t expiration = attempt->expiration() ? toInt64(attempt->expiration()->timeIntervalSince1970()) : 0;
+    if (now >= expiration || attempt->repeatDuration() < 1) {
+        urlMap.remove(hash);
+        return;
+    }
+    attempt->setRepeatDuration(tripledSaturated(attempt->repeatDuration()));
+    if (!OrreryNetworkUtil::isNetworkReachable()) return;  // waits for a resend pass
+    setTimerToFireUrl(hash, attempt->repeatDuration());
 }
 
 void OrreryRelayEventController::setTimerToFireUrl(const std::string& hash, int32_t seconds) {

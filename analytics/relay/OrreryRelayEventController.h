@@ -104,7 +104,11 @@ private:
                           int maxRedirects);
     static int maxRedirectsFor(const Ref<OrreryRelaySettings>& settings, int64_t callbackId);
     void handleFailure(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response, int32_t state);
+    void recordFailure(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response, int32_t state);
+    // The retry decision of a failed attempt, as a write of its own or
+    // inside one already running on the Relay URL map.
     void manageUrlStorage(const std::string& hash);
+    void manageUrlStorageInMap(ValueDictionary& urlMap, const std::string& hash);
     void fireUrlOnTimer(const std::string& hash);
     void cancelTimer(const std::string& hash);
 

@@ -1,6 +1,8 @@
 // The send index: blocks kept in order per data key across restarts, removal
 // by identifier or group with their files, other keys dropped at set-up, the
-// 50-block discard, and damaged or forged index files.
+// 50-block discard, damaged or forged index files, the block file byte for
+// byte, damaged blocks, and block files a lost index is rebuilt from.
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,67 @@ TEST_F(OrreryDataSenderIndexTest, ABlockLivesInAFileNamedByItsIdentifier) {
     EXPECT_EQ(block->data()->toString(), "trigger block");
     block->removeFile();
     EXPECT_FALSE(block->data().has_value());
+}
+
+TEST_F(OrreryDataSenderIndexTest, ABlockFileCarriesAChecksumItsKeyAndItsItems) {
+    auto block = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems(
+        {NSData::dataWithString("one"), NSData::dataWithString("second")}, "K1");
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(block->size(), 9u);
+    // After the magic and the CRC-32 of the rest: key, item count, items.
+    const std::string rest = std::string("\x00\x02K1\x00\x00\x00\x02", 8) + std::string("\x00\x00\x00\x03one", 7) +
+                             std::string("\x00\x00\x00\x06second", 10);
+    const uint32_t crc = static_cast<uint32_t>(OrreryUtil::dataChecksum(NSData::dataWithString(rest)));
+    std::string expected = "OBK1";
+    for (int shift : {24, 16, 8, 0}) expected.push_back(static_cast<char>((crc >> shift) & 0xFF));
+    expected += rest;
+    EXPECT_EQ(NSData::dataWithContentsOfFile(block->filePath())->toString(), expected);
+    ASSERT_TRUE(block->items());
+    EXPECT_EQ(block->items()->at(1).toString(), "second");
+    EXPECT_EQ(block->data()->toString(), "onesecond");
+}
+
+TEST_F(OrreryDataSenderIndexTest, ADamagedBlockGivesNothingAndSaysSo) {
+    auto flipped = storeBlock("trigger block");
+    auto truncated = storeBlock("trigger block");
+    std::string bytes = NSData::dataWithContentsOfFile(flipped->filePath())->toString();
+    bytes[bytes.size() - 2] ^= 0x01;
+    ASSERT_TRUE(NSData::dataWithString(bytes).writeToFile(flipped->filePath(), true));
+    ASSERT_TRUE(NSData::dataWithString(bytes.substr(0, bytes.size() - 3)).writeToFile(truncated->filePath(), true));
+    expectLogLine("is damaged; it is dropped, not sent");
+    EXPECT_FALSE(flipped->items());
+    EXPECT_FALSE(truncated->data());
+}
+
+TEST_F(OrreryDataSenderIndexTest, BlockFilesALostIndexNamedNoMoreAreRecovered) {
+    auto first = storeBlock("first");
+    auto second = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems({NSData::dataWithString("second")}, kKey);
+    auto firstKeyed = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems({NSData::dataWithString("first")}, kKey);
+    auto otherKey = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems({NSData::dataWithString("x")}, "other");
+    auto damaged = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems({NSData::dataWithString("y")}, kKey);
+    ASSERT_TRUE(NSData::dataWithString("not a block").writeToFile(damaged->filePath(), true));
+    // The index knows only the keyless first block; its file is gone.
+    {
+        auto index = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile);
+        index->addBlockInfo(first, kKey);
+        index->waitForPendingChanges();
+    }
+    expectLogLine("is another key's; it is deleted");
+    expectLogLine("is damaged; it is deleted");
+    auto index = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile);
+    EXPECT_EQ(index->recoverBlockFilesForDataKey(kKey), 2u);
+    auto blocks = index->notSentBlocksForDataKey(kKey);
+    ASSERT_EQ(blocks.size(), 3u);
+    EXPECT_EQ(blocks[0]->identifier(), first->identifier());
+    std::set<std::string> recovered = {blocks[1]->identifier(), blocks[2]->identifier()};
+    EXPECT_EQ(recovered, (std::set<std::string>{second->identifier(), firstKeyed->identifier()}));
+    EXPECT_EQ(blocks[1]->size(), blocks[1]->identifier() == second->identifier() ? 6u : 5u);
+    EXPECT_FALSE(fileExists(otherKey->filePath()));
+    EXPECT_FALSE(fileExists(damaged->filePath()));
+    // Recovered once: the index names them now, across a restart too.
+    EXPECT_EQ(index->recoverBlockFilesForDataKey(kKey), 0u);
+    index->waitForPendingChanges();
+    EXPECT_EQ(OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile)->notSentBlocksForDataKey(kKey).size(), 3u);
 }
 
 TEST_F(OrreryDataSenderIndexTest, BlocksKeepTheirOrderAcrossARestart) {

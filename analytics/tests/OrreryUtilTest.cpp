@@ -1,7 +1,9 @@
 // The toolbox: digests and checksums (signed form included), URL escaping of
 // malformed text, template filling (including values that look like macros),
-// the file folder and the archive helpers on missing and damaged files.
+// the file folder (cleared of interrupted writes at start) and the archive
+// helpers on missing and damaged files.
 #include <string>
+#include <vector>
 
 #include "analytics/OrreryGlobalVariableStorage.h"
 #include "analytics/OrreryUtil.h"
@@ -89,6 +91,17 @@ TEST_F(OrreryUtilTest, FileFolderIsCreatedUnderLibrary) {
     bool isDirectory = false;
     EXPECT_TRUE(NSFileManager::defaultManager()->fileExistsAtPath(folder, &isDirectory));
     EXPECT_TRUE(isDirectory);
+}
+
+TEST_F(OrreryUtilTest, TemporaryFilesOfInterruptedWritesGoAtStart) {
+    // As a process killed mid-write leaves them, before this one looks.
+    const std::string folder = home() + "/Library/OrreryFiles";
+    auto manager = NSFileManager::defaultManager();
+    ASSERT_TRUE(manager->createDirectoryAtPath(folder, true, Value()));
+    for (const char* name : {"OrreryPersistentGlobals.archive.tmp-Ab12Cd", "OrreryPersistentGlobals.archive"})
+        ASSERT_TRUE(NSData::dataWithString("x").writeToFile(folder + "/" + name, false));
+    EXPECT_EQ(OrreryUtil::filePathDirectory(), folder);
+    EXPECT_EQ(manager->contentsOfDirectoryAtPath(folder), std::vector<std::string>{"OrreryPersistentGlobals.archive"});
 }
 
 TEST_F(OrreryUtilTest, ArchivesRoundTripAndBadFilesReadAsNothing) {

@@ -1,8 +1,10 @@
 // The report manager and the report sender end to end: the report a Relay
 // endpoint receives checked field by field and its trigger block byte for
 // byte, records forgotten only once reported, opt-out, retransmission of
-// blocks after a failed post, batching, and the archive across a restart.
+// blocks after a failed post, batching, damaged blocks never sent, blocks a
+// lost index no longer named, and the archive across a restart.
 #include "analytics/relay/tests/RelayControllerTestSupport.h"
+#include "platform/foundation/NSFileManager.h"
 
 namespace {
 
@@ -61,6 +63,26 @@ TEST_F(OrreryRelayReportingTest, ReportCarriesEveryOutcomeAndIsPostedOnceThresho
     EXPECT_TRUE(manager->savedTriggers().empty());
     EXPECT_EQ(manager->totalAttemptCount(), 0u);
     EXPECT_EQ(storedBlocks(), 0u);
+}
+
+TEST_F(OrreryRelayReportingTest, AttemptsInFlightDoNotCountTowardsTheNextReport) {
+    // Three of six callbacks are answered at once, three are held.
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 3, 3));
+    partner.script("/cb", {Answer::ok(), Answer::ok(), Answer::ok(), Answer::stall(Answer::ok())});
+    for (int i = 1; i <= 6; ++i) controller->processEventWithParams("Level", eventParams(i));
+    ASSERT_TRUE(driver().runUntil([&] { return partner.server().stalledCount() == 3; }, 10));
+    ASSERT_TRUE(driver().runUntil([&] { return relay.reports().size() == 1; }, 10));
+    partner.server().releaseStalled();
+    settle();
+    OrreryRelayCallbackReportManager::sharedInstance()->waitForArchiving();
+    settle();
+    // Two reports of three attempts each, not one for every later outcome.
+    auto reports = relay.reports();
+    ASSERT_EQ(reports.size(), 2u);
+    for (const auto& received : reports) {
+        ASSERT_TRUE(received.report);
+        EXPECT_EQ(received.report->triggers.size(), 3u);
+    }
 }
 
 TEST_F(OrreryRelayReportingTest, APartnersErrorBodyIsKeptOnlyAsFarAsAReportCarriesIt) {
@@ -200,6 +222,52 @@ TEST_F(OrreryRelayReportingTest, RetransmissionBatchesWithinTheSizeLimit) {
     EXPECT_LT(sizes[1], 451000u);
     EXPECT_GT(sizes[0], 100000u);
     EXPECT_LT(sizes[0], 101000u);
+    EXPECT_EQ(storedBlocks(), 0u);
+}
+
+TEST_F(OrreryRelayReportingTest, ADamagedStoredBlockIsDroppedAndNeverSent) {
+    auto s = sender();
+    const NSData good = NSData::dataWithString("a trigger block");
+    std::optional<std::string> damagedGroup;
+    dispatch_sync(sessionQueue, [&] {
+        damagedGroup = s->storeRelayCBReportData(NSData::dataWithString("another block"), "G1");
+        EXPECT_TRUE(s->storeRelayCBReportData(good, "G2"));
+    });
+    ASSERT_TRUE(damagedGroup);
+    auto blocks = s->relayCBReportDataIndex()->notSentBlocksForDataKey(OrreryRelayCBReportSender::relayCBReportDataKey());
+    ASSERT_EQ(blocks.size(), 2u);
+    std::string bytes = NSData::dataWithContentsOfFile(blocks[0]->filePath())->toString();
+    bytes.back() ^= 0x20;
+    ASSERT_TRUE(NSData::dataWithString(bytes).writeToFile(blocks[0]->filePath(), true));
+
+    expectLogLine("is damaged; it is dropped, not sent");
+    store(makeSettings({}, {}));
+    dispatch_async(sessionQueue, [s] { s->retransmitNotSentBlocks(); });
+    settle();
+    auto reports = relay.reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].request.body.find("another"), std::string::npos);
+    EXPECT_NE(reports[0].request.body.find("a trigger block"), std::string::npos);
+    EXPECT_EQ(storedBlocks(), 0u);
+}
+
+TEST_F(OrreryRelayReportingTest, BlocksALostIndexNoLongerNamedAreSentAfterARestart) {
+    store(makeSettings({}, {}));
+    auto s = sender();
+    dispatch_sync(sessionQueue, [&] { EXPECT_TRUE(s->storeRelayCBReportData(NSData::dataWithString("kept block"), "G")); });
+    s->relayCBReportDataIndex()->waitForPendingChanges();
+    // The index file is lost; a new sender finds the block file and sends it.
+    ASSERT_TRUE(NSFileManager::defaultManager()->removeItemAtPath(s->relayCBReportDataIndex()->indexFilePath()));
+    s = nullptr;
+    OrreryRelayCBReportSender::cleanup();
+    OrreryRelayCBReportSender::setupInstanceWithQueue(sessionQueue);
+    EXPECT_EQ(storedBlocks(), 1u);
+    auto restarted = sender();
+    dispatch_async(sessionQueue, [restarted] { restarted->retransmitNotSentBlocks(); });
+    settle();
+    auto reports = relay.reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].request.body.find("kept block"), std::string::npos);
     EXPECT_EQ(storedBlocks(), 0u);
 }
 
