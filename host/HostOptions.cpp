@@ -2,11 +2,12 @@
 
 #include <map>
 
+#include "host/scenarios/Scenarios.h"
 #include "platform/foundation/NSURL.h"
 
 namespace {
 
-bool isHttpBaseUrl(const std::string& text) {
+bool isHttpUrl(const std::string& text) {
     auto url = NSURL::URLWithString(text);
     if (!url || url->host().empty()) return false;
     std::string scheme = url->scheme();
@@ -16,13 +17,21 @@ bool isHttpBaseUrl(const std::string& text) {
 }  // namespace
 
 std::string hostUsage() {
+    std::string scenarios;
+    for (const ScenarioInfo& info : ScenarioRegistry::all())
+        scenarios += "                             " + std::string(info.name) + ": " + info.summary + "\n";
     return "usage: host [options]\n"
-           "Plays the application's side of start-up and of its lifecycle against the clients'\n"
-           "services, prints a timeline and writes the recorded traffic and the sandbox's files.\n"
+           "Plays the application's side of a scenario against the clients' services, prints a\n"
+           "timeline and writes the recorded traffic and the sandbox's files.\n"
            "\n"
-           "  --out DIR                output folder (default out/demo)\n"
+           "  --scenario NAME          what to play (default startup):\n" +
+           scenarios +
+           "  --out DIR                output folder (default out/demo): new, empty or an earlier\n"
+           "                           output of this program, whose files alone are replaced\n"
            "  --trillium-url URL       the Trillium ad platform's base URL, e.g. http://host:8080/1.3/\n"
-           "                           (default: the embedded simulator on loopback)\n"
+           "  --relay-url URL          the Relay configuration endpoint, e.g. http://host/sdk/v1/config\n"
+           "  --partner-url URL        the partner named by the embedded Relay configuration\n"
+           "                           (each service: default the embedded simulator on loopback)\n"
            "  --clock virtual|wall     virtual (default): the scenario's minutes pass in seconds;\n"
            "                           wall: they take as long as they say\n"
            "  --trillium-app-id ID     the application identifier given to the Trillium client\n"
@@ -30,15 +39,23 @@ std::string hostUsage() {
            "  --analytics-key KEY      the analytics client's API key\n"
            "  --tamarind-key KEY       the Tamarind application key\n"
            "  --reachability-host NAME the host name on which network reachability is judged\n"
-           "  --home DIR               keep the application's sandbox in DIR across runs\n"
-           "                           (default: a fresh sandbox for each run)\n"
-           "  --help                   this text\n";
+           "  --home DIR               keep the application's sandbox in DIR across runs (not inside\n"
+           "                           --out; default: a fresh sandbox for each run)\n"
+           "  --exit-when-idle         stop at the first idle main loop after launch, writing\n"
+           "                           nothing (for the start-up benchmark)\n"
+           "  --help                   this text\n"
+           "\n"
+           "SIGINT or SIGTERM ends the scenario early and writes what it has; a second one ends\n"
+           "the program at once.\n";
 }
 
 HostOptionsParse parseHostOptions(const std::vector<std::string>& arguments, HostOptions& options) {
     const std::map<std::string, std::string*> texts = {
+        {"--scenario", &options.scenario},
         {"--out", &options.outDir},
         {"--trillium-url", &options.trilliumUrl},
+        {"--relay-url", &options.relayUrl},
+        {"--partner-url", &options.partnerUrl},
         {"--trillium-app-id", &options.trilliumAppId},
         {"--trillium-dev-id", &options.trilliumDevId},
         {"--analytics-key", &options.analyticsKey},
@@ -60,6 +77,10 @@ HostOptionsParse parseHostOptions(const std::vector<std::string>& arguments, Hos
             inlineValue = true;
         }
         if (name == "--help" || name == "-h") return {HostOptionsParse::Outcome::Help, hostUsage()};
+        if (name == "--exit-when-idle" && !inlineValue) {
+            options.exitWhenIdle = true;
+            continue;
+        }
         bool known = name == "--clock" || texts.count(name);
         if (!known) return error("unknown option: " + name);
         if (!inlineValue) {
@@ -75,11 +96,21 @@ HostOptionsParse parseHostOptions(const std::vector<std::string>& arguments, Hos
         else if (clock == "wall") options.clock = HostOptions::Clock::Wall;
         else return error("--clock must be virtual or wall, not " + clock);
     }
-    if (!options.trilliumUrl.empty()) {
-        if (!isHttpBaseUrl(options.trilliumUrl))
-            return error("--trillium-url is not an http(s) URL: " + options.trilliumUrl);
-        // Request paths are appended to the base directly.
-        if (options.trilliumUrl.back() != '/') options.trilliumUrl += '/';
+    if (!ScenarioRegistry::find(options.scenario)) {
+        std::string names;
+        for (const ScenarioInfo& info : ScenarioRegistry::all()) names += std::string(names.empty() ? "" : ", ") + info.name;
+        return error("unknown scenario: " + options.scenario + " (known: " + names + ")");
     }
+    for (auto [flag, url] : {std::pair{"--trillium-url", &options.trilliumUrl}, std::pair{"--relay-url", &options.relayUrl},
+                             std::pair{"--partner-url", &options.partnerUrl}}) {
+        if (!url->empty() && !isHttpUrl(*url)) return error(std::string(flag) + " is not an http(s) URL: " + *url);
+    }
+    // Request paths are appended to the Trillium base directly.
+    if (!options.trilliumUrl.empty() && options.trilliumUrl.back() != '/') options.trilliumUrl += '/';
+    // The callback path is appended to the partner's base.
+    while (!options.partnerUrl.empty() && options.partnerUrl.back() == '/') options.partnerUrl.pop_back();
+    if (!options.partnerUrl.empty() && !options.relayUrl.empty())
+        return error("--partner-url needs the embedded Relay configuration server: the configuration at --relay-url "
+                     "names its own partner");
     return {};
 }

@@ -1,6 +1,7 @@
-// The host program's options: where its output goes, which services the
-// clients talk to (the embedded simulator unless a URL is given), which clock
-// drives it, and the identifiers and keys the application hands the clients.
+// The host program's options: which scenario it plays, where its output goes,
+// which services the clients talk to (the embedded simulator unless a URL is
+// given), which clock drives it, and the identifiers and keys the application
+// hands the clients.
 #pragma once
 
 #include <string>
@@ -9,10 +10,19 @@
 struct HostOptions {
     enum class Clock { Virtual, Wall };
 
+    // A name from ScenarioRegistry (see host/scenarios/Scenarios.cpp).
+    std::string scenario = "startup";
     std::string outDir = "out/demo";
-    // The Trillium ad platform's base URL (ending in "/"); empty: the embedded
-    // simulator on loopback.
+    // Service URLs; empty: the embedded simulator on loopback. Each holds for
+    // the whole run.
+    // The Trillium ad platform's base URL (ending in "/").
     std::string trilliumUrl;
+    // The Relay configuration endpoint (…/sdk/v1/config); its configuration
+    // names the partner and the report endpoint.
+    std::string relayUrl;
+    // The partner that the embedded Relay configuration names (a base URL:
+    // the callback path is appended).
+    std::string partnerUrl;
     Clock clock = Clock::Virtual;
 
     std::string trilliumAppId = "208761043";
@@ -23,12 +33,19 @@ struct HostOptions {
     std::string reachabilityHost = "www.example.com";
 
     // The application's sandbox; empty: a fresh one for this run, removed at
-    // the end (its files are copied to the output folder either way).
+    // the end (its files are copied to the output folder either way). Never
+    // inside the output folder.
     std::string homeDir;
     // The application bundle; empty: <program folder>/resources.
     std::string bundlePath;
     // Timeline lines go to standard output as they happen.
     bool echoTimeline = true;
+    // Ends the run at the scenario's first idle main loop after launch (the
+    // start-up benchmark), writing nothing.
+    bool exitWhenIdle = false;
+    // Real seconds to wait at each step for requests under way (longer than
+    // the clients' own time-outs, so that theirs show first).
+    double settleSeconds = 12;
 };
 
 struct HostOptionsParse {

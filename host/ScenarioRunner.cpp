@@ -1,23 +1,30 @@
 #include "host/ScenarioRunner.h"
 
-#include <algorithm>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "Trillium/display/TrilliumDisplayClasses.h"
 #include "analytics/OrreryClasses.h"
 #include "analytics/relay/OrreryRelayClasses.h"
-#include "host/HostAppDelegate.h"
-#include "host/relay_demo/RelayDemo.h"
+#include "host/OutputFolder.h"
+#include "host/scenarios/Scenarios.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Platform.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/Log.h"
-#include "platform/runtime/NSRunLoop.h"
 #include "platform/runtime/RunLoopDriver.h"
+#include "platform/runtime/VirtualClock.h"
+#include "platform/runtime/NSRunLoop.h"
 #include "platform/ui/UIApplication.h"
+#include "simulator/PartnerService.h"
+#include "simulator/RelayService.h"
 #include "simulator/TrilliumService.h"
 #include "tamarind/TamarindClasses.h"
 
@@ -25,12 +32,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::atomic<bool> quitRequested{false};
+std::atomic<bool> quitRequestedFlag{false};
+std::atomic<int> quitSignal{0};
 
-// Real seconds to wait for requests under way before going on without them.
-constexpr double kSettleSeconds = 10;
-// Wall-clock stays run the loop in slices, so a quit request is seen promptly.
-constexpr double kWallSlice = 0.25;
+// Waits are cut in slices so that a quit request is seen within one.
+constexpr double kScenarioSlice = 0.1;
+// Real seconds given to what is under way once a quit was requested.
+constexpr double kQuitSettleSeconds = 2;
+
+using Steady = std::chrono::steady_clock;
+
+double secondsSince(Steady::time_point start) { return std::chrono::duration<double>(Steady::now() - start).count(); }
+
+// Where a kept home records when its last run ended, by the application clock.
+constexpr const char* kHomeClockFile = ".host-clock";
 
 // Every linked client library's classes, so class-name probes (the Trillium
 // client's other-clients report among them) see what is really linked.
@@ -49,6 +64,52 @@ const char* const kLifecycleNotifications[] = {
     UIApplicationWillEnterForegroundNotification, UIApplicationWillTerminateNotification,
 };
 
+void onQuitSignal(int signal) {
+    if (quitRequestedFlag.load()) {
+        // The second one: end now, by the signal.
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    ScenarioRunner::requestQuit(signal);
+}
+
+// ---- what each request is for -----------------------------------------------------------
+
+std::string queryField(const std::string& target, const std::string& name) {
+    size_t q = target.find('?');
+    if (q == std::string::npos) return {};
+    for (const auto& [key, value] : simulator::TrilliumService::parseQuery(target.substr(q + 1)))
+        if (key == name) return value;
+    return {};
+}
+
+bool pathEndsWith(const std::string& target, const std::string& suffix) {
+    std::string path = target.substr(0, target.find('?'));
+    return path.size() >= suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::string trilliumPurpose(const std::string&, const std::string& target) {
+    if (pathEndsWith(target, "/getadsmetadata")) return "configuration (session reason " + queryField(target, "sessionReason") + ")";
+    if (pathEndsWith(target, "/gethtmlad")) return "full-screen ad (" + queryField(target, "placement") + ")";
+    if (pathEndsWith(target, "/getads")) return "ad list (" + queryField(target, "placement") + ")";
+    if (pathEndsWith(target, "/trackdownload")) return "first-launch report";
+    if (pathEndsWith(target, "/trackimpression")) return "impression";
+    if (pathEndsWith(target, "/trackclick")) return "click";
+    if (pathEndsWith(target, "/trackclose")) return "close";
+    if (pathEndsWith(target, "/trackvideo")) return "video event";
+    if (pathEndsWith(target, "/tracking/infoEvent")) return "analytics event (category " + queryField(target, "category") + ")";
+    return {};
+}
+
+std::string relayPurpose(const std::string&, const std::string& target) {
+    if (pathEndsWith(target, simulator::RelayService::kConfigPath)) return "Relay configuration";
+    if (pathEndsWith(target, simulator::RelayService::kReportPath)) return "callback report";
+    return {};
+}
+
+std::string partnerPurpose(const std::string&, const std::string&) { return "partner callback"; }
+
 }  // namespace
 
 ScenarioRunner::ScenarioRunner(HostOptions options)
@@ -56,10 +117,20 @@ ScenarioRunner::ScenarioRunner(HostOptions options)
 
 ScenarioRunner::~ScenarioRunner() { finish(); }
 
-void ScenarioRunner::requestQuit() {
-    quitRequested.store(true);
-    platform::runtime::stopMainRunLoop();
+void ScenarioRunner::requestQuit(int signal) {
+    quitSignal.store(signal);
+    quitRequestedFlag.store(true);
 }
+
+void ScenarioRunner::installSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = onQuitSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool ScenarioRunner::quitRequested() const { return quitRequestedFlag.load() || idleReached_; }
 
 bool ScenarioRunner::fail(const std::string& message) {
     error_ = message;
@@ -68,11 +139,27 @@ bool ScenarioRunner::fail(const std::string& message) {
 }
 
 int ScenarioRunner::run() {
+    const ScenarioInfo* info = ScenarioRegistry::find(options_.scenario);
+    if (!info) {
+        fail("unknown scenario: " + options_.scenario);
+        return 1;
+    }
+    // The output folder is checked before anything runs: a refusal costs nothing.
+    if (!options_.exitWhenIdle) {
+        std::string refusal = OutputFolder::prepare(options_.outDir, options_.homeDir);
+        if (!refusal.empty()) {
+            fail(refusal);
+            return 1;
+        }
+    }
     if (!startServices() || !startPlatform()) {
         finish();
         return 1;
     }
-    playScenario();
+    timeline_.add("host", std::string("scenario: ") + info->name);
+    info->make()->play(*this);
+    noteQuit();
+    recordHomeClock();
     bool written = writeOutput();
     finish();
     if (!written) return 1;
@@ -80,20 +167,44 @@ int ScenarioRunner::run() {
     return 0;
 }
 
+// ---- services ---------------------------------------------------------------------------
+
+const ScenarioService* ScenarioRunner::service(const std::string& name) const {
+    for (const ScenarioService& s : services_)
+        if (s.name == name) return &s;
+    return nullptr;
+}
+
+bool ScenarioRunner::addService(const std::string& name, const std::string& givenUrl, const std::string& embeddedUrl,
+                                TrafficRecorder::Labeler labeler) {
+    ScenarioService s{name, {}, givenUrl.empty() ? embeddedUrl : givenUrl, givenUrl.empty()};
+    auto proxied = recorder_->addService(name, s.serviceUrl, std::move(labeler));
+    if (!proxied) return fail("cannot reach the " + name + " service through a proxy at " + s.serviceUrl);
+    s.clientUrl = *proxied;
+    services_.push_back(std::move(s));
+    return true;
+}
+
 bool ScenarioRunner::startServices() {
     recorder_ = std::make_unique<TrafficRecorder>(timeline_);
-    std::string trillium = options_.trilliumUrl;
-    if (trillium.empty()) {
-        embeddedTrillium_ = std::make_unique<simulator::TrilliumService>();
-        if (!embeddedTrillium_->start()) return fail("the embedded Trillium service cannot start on loopback");
-        trillium = embeddedTrillium_->baseUrl();
-    }
-    // The analytics client's Relay services join here, embedded or given by
-    // URL, each behind a recording proxy of its own (addService), and their part of the
-    // scenario runs in the foreground stay after the launch.
-    auto proxied = recorder_->addService("trillium", trillium);
-    if (!proxied) return fail("cannot reach the Trillium service through a proxy at " + trillium);
-    trilliumUrl_ = *proxied;
+    auto embed = [&](auto& service, const char* name) {
+        service = std::make_unique<typename std::decay_t<decltype(*service)>>();
+        if (!service->start()) return fail(std::string("the embedded ") + name + " service cannot start on loopback");
+        return true;
+    };
+    if (options_.trilliumUrl.empty() && !embed(embeddedTrillium_, "Trillium")) return false;
+    if (options_.relayUrl.empty() && !embed(embeddedRelay_, "Relay configuration")) return false;
+    // The embedded Relay configuration names the partner; a given one names its own.
+    if (options_.relayUrl.empty() && options_.partnerUrl.empty() && !embed(embeddedPartner_, "partner")) return false;
+
+    if (!addService("trillium", options_.trilliumUrl, embeddedTrillium_ ? embeddedTrillium_->baseUrl() : "",
+                    trilliumPurpose))
+        return false;
+    if (!addService("relay", options_.relayUrl, embeddedRelay_ ? embeddedRelay_->configUrl() : "", relayPurpose))
+        return false;
+    if (options_.relayUrl.empty() &&
+        !addService("partner", options_.partnerUrl, embeddedPartner_ ? embeddedPartner_->url("") : "", partnerPurpose))
+        return false;
     return true;
 }
 
@@ -118,124 +229,158 @@ bool ScenarioRunner::startPlatform() {
                                                                           : PlatformOptions::ClockKind::System;
     Platform::initialize(platformOptions);
     platformStarted_ = true;
+    keepHomeClockMonotonic();
     timeline_.start();
     platform::setLogSink([this](platform::LogLevel, std::string_view line) { timeline_.add("log", line); });
 
     timeline_.add("host", std::string("clock: ") + (Clock::current()->isVirtual() ? "virtual" : "wall"));
     timeline_.add("host", "sandbox: " + sandbox_);
-    timeline_.add("host", "Trillium service: " + (embeddedTrillium_ ? embeddedTrillium_->baseUrl() + " (embedded)"
-                                                                    : options_.trilliumUrl) +
-                              ", reached through " + trilliumUrl_);
-    // The client's built-in ad platform is not reachable from here: point it
-    // at the service, as a configuration answer would.
-    NSUserDefaults::standardUserDefaults()->setObject(Value(trilliumUrl_), "TRAAdPlatformHost");
-    return true;
-}
-
-void ScenarioRunner::observeLifecycle() {
+    if (!homeClockNote_.empty()) timeline_.add("host", homeClockNote_);
+    for (const ScenarioService& s : services_)
+        timeline_.add("host", s.name + " service: " + s.serviceUrl + (s.embedded ? " (embedded)" : " (given)") +
+                                  ", reached through " + s.clientUrl);
     auto center = NSNotificationCenter::defaultCenter();
     for (const char* name : kLifecycleNotifications) {
         std::string text = name;
         observers_.push_back(center->addObserverForName(
             name, nullptr, nullptr, [this, text](const NSNotification&) { timeline_.add("life", text); }));
     }
+    // The client's built-in ad platform is not reachable from here: the
+    // application points it at the service, for this run (over what an
+    // earlier run on this home stored) and for good (a registered default
+    // answers when a configuration answer leaves the host out).
+    if (const ScenarioService* trillium = service("trillium")) {
+        auto defaults = NSUserDefaults::standardUserDefaults();
+        defaults->setObject(Value(trillium->clientUrl), "TRAAdPlatformHost");
+        defaults->registerDefaults(Value::dictionary({{"TRAAdPlatformHost", trillium->clientUrl}}));
+    }
+    return true;
 }
 
-void ScenarioRunner::playScenario() {
-    auto app = UIApplication::sharedApplication();
-    delegate_ = NSObject::alloc<HostAppDelegate>()->initWithOptions(options_, &timeline_);
-    observeLifecycle();
+// ---- time ------------------------------------------------------------------------------------
 
-    // Relay is switched on before the session starts (the client reads its
-    // switch then); its failing partner is retried on the virtual clock.
-    if (Clock::current()->isVirtual()) {
-        relayDemo_ = std::make_unique<RelayDemo>([this](const std::string& line) { timeline_.add("relay", line); });
-        if (!relayDemo_->prepare()) relayDemo_.reset();
+void ScenarioRunner::keepHomeClockMonotonic() {
+    if (options_.homeDir.empty()) return;
+    double lastEnd = 0;
+    std::ifstream(fs::path(sandbox_) / kHomeClockFile) >> lastEnd;
+    auto clock = Clock::current();
+    double ahead = lastEnd - clock->now();
+    if (!(ahead > 0)) return;
+    // A virtual run ends ahead of the wall clock; what it stored (configuration
+    // dates, refresh times) would lie in the future of the next run.
+    if (auto virtualClock = std::dynamic_pointer_cast<VirtualClock>(clock)) {
+        virtualClock->setWallOffset(virtualClock->wallOffset() + ahead + 1);
+        homeClockNote_ = "the application clock starts where this home's last run ended, " +
+                         std::to_string(static_cast<int64_t>(ahead + 1)) + " s ahead of the wall clock";
+    } else {
+        homeClockNote_ = "this home's last run ended " + std::to_string(static_cast<int64_t>(ahead)) +
+                         " s ahead of the wall clock: the times it stored lie in the future";
     }
+}
 
-    timeline_.add("host", "launch");
-    app->simulateLaunch(delegate_);
-    timeline_.add("host", "main run loop");
-    if (relayDemo_) {
-        platform::testing::RunLoopDriver driver;
-        relayDemo_->run(driver, options_.outDir);
-    }
-    stay(kForegroundStay);
+void ScenarioRunner::recordHomeClock() {
+    if (options_.homeDir.empty() || !platformStarted_) return;
+    std::ofstream file(fs::path(sandbox_) / kHomeClockFile, std::ios::trunc);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f\n", Clock::current()->now());
+    file << text;
+}
 
-    if (!quitRequested) {
-        timeline_.add("host", "the user leaves the application");
-        app->simulateEnterBackground();
-        stay(kBackgroundStay);
-    }
-    if (!quitRequested) {
-        timeline_.add("host", "the user returns");
-        app->simulateEnterForeground();
-        app->simulateBecomeActive();
-        stay(kStayAfterReturn);
-    }
-
-    timeline_.add("host", "quit: the user leaves the application and the system ends it");
-    if (app->applicationState() != UIApplicationStateBackground) app->simulateEnterBackground();
-    app->simulateTerminate();
-    settle();
+void ScenarioRunner::noteQuit() {
+    if (quitNoted_ || !quitRequestedFlag.load()) return;
+    quitNoted_ = true;
+    int signal = quitSignal.load();
+    std::string cause = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "a quit request";
+    timeline_.add("host", cause + ": the scenario ends early; the application quits and what there is is written");
 }
 
 void ScenarioRunner::settle() {
-    if (!platform::testing::RunLoopDriver().settle(kSettleSeconds))
-        timeline_.add("host", "requests still under way are left behind");
+    platform::testing::RunLoopDriver driver;
+    auto clock = Clock::current();
+    const auto start = Steady::now();
+    for (;;) {
+        noteQuit();
+        double limit = quitRequestedFlag.load() ? kQuitSettleSeconds : options_.settleSeconds;
+        const auto sliceStart = Steady::now();
+        if (driver.settle(std::min(kScenarioSlice, std::max(0.0, limit - secondsSince(start))))) return;
+        // Network answers take real time on either clock: on the virtual one
+        // it passes too, so that a time-out shows when it happens.
+        if (clock->isVirtual()) driver.advance(secondsSince(sliceStart));
+        if (secondsSince(start) >= limit) {
+            timeline_.add("host", "requests still under way are left behind");
+            return;
+        }
+    }
 }
 
-void ScenarioRunner::stay(double seconds) {
-    auto clock = Clock::current();
-    const double end = clock->uptime() + seconds;
-    if (!clock->isVirtual()) {
-        while (!quitRequested && clock->uptime() < end) {
-            double slice = std::min(kWallSlice, end - clock->uptime());
-            NSRunLoop::mainRunLoop()->runUntilDate(NSDate::dateWithTimeIntervalSinceNow(slice));
-        }
-        return;
-    }
-    // Virtual: from timer to timer, letting each step's requests finish first.
+bool ScenarioRunner::waitUntil(const std::function<bool()>& predicate, double realSeconds) {
     platform::testing::RunLoopDriver driver;
+    const auto start = Steady::now();
+    for (;;) {
+        if (predicate()) return true;
+        if (quitRequested() || secondsSince(start) >= realSeconds) return false;
+        if (driver.runUntil(predicate, std::min(kScenarioSlice, realSeconds - secondsSince(start)))) return true;
+    }
+}
+
+bool ScenarioRunner::stay(double seconds) {
+    auto clock = Clock::current();
+    platform::testing::RunLoopDriver driver;
+    const double end = clock->uptime() + seconds;
     for (;;) {
         settle();
+        if (options_.exitWhenIdle && !idleReached_) {
+            // The start-up benchmark ends at the first idle main loop.
+            idleReached_ = true;
+            std::fflush(stdout);
+            std::_Exit(0);
+        }
         double now = clock->uptime();
-        if (quitRequested || now >= end) return;
+        if (quitRequested()) return false;
+        if (now >= end) return true;
         double step = end - now;
-        if (auto next = platform::runtime::nextTimerUptime(); next && *next > now && *next < end) step = *next - now;
-        driver.advance(step);
+        if (clock->isVirtual()) {
+            // From timer to timer, letting each step's requests finish first.
+            if (auto next = platform::runtime::nextTimerUptime(); next && *next > now && *next < end) step = *next - now;
+            driver.advance(step);
+        } else {
+            driver.runUntil([&] { return quitRequested() || clock->uptime() >= end; }, std::min(step, kScenarioSlice * 5));
+        }
     }
 }
 
-bool ScenarioRunner::writeOutput() {
+std::string ScenarioRunner::snapshotsFolder() {
+    std::string folder = options_.outDir + "/snapshots";
     std::error_code ec;
-    fs::create_directories(options_.outDir, ec);
-    if (ec) return fail("cannot make the output folder " + options_.outDir + ": " + ec.message());
-    // Only what this program writes is replaced.
-    for (const char* stale : {"timeline.txt", "traffic", "sandbox"})
-        fs::remove_all(fs::path(options_.outDir) / stale, ec);
+    fs::create_directories(folder, ec);
+    return folder;
+}
 
+// ---- output and teardown -------------------------------------------------------------------
+
+bool ScenarioRunner::writeOutput() {
     bool ok = true;
     if (!recorder_->writeTo(options_.outDir + "/traffic")) ok = fail("cannot write the recorded traffic");
     if (!timeline_.writeTo(options_.outDir + "/timeline.txt")) ok = fail("cannot write the timeline");
+    std::error_code ec;
     fs::copy(sandbox_, fs::path(options_.outDir) / "sandbox", fs::copy_options::recursive, ec);
     if (ec) ok = fail("cannot copy the sandbox: " + ec.message());
     return ok;
 }
 
 void ScenarioRunner::finish() {
-    // Relay's hooks and singletons go before the platform shuts down.
-    relayDemo_.reset();
-    auto center = platformStarted_ ? NSNotificationCenter::defaultCenter() : nullptr;
-    for (const auto& observer : observers_) center->removeObserver(observer.get());
-    observers_.clear();
     if (recorder_) recorder_->stop();
     if (platformStarted_) {
+        auto center = NSNotificationCenter::defaultCenter();
+        for (const auto& observer : observers_) center->removeObserver(observer.get());
+        observers_.clear();
         platform::setLogSink(nullptr);
         Platform::shutdown();
         platformStarted_ = false;
     }
     if (embeddedTrillium_) embeddedTrillium_->stop();
+    if (embeddedRelay_) embeddedRelay_->stop();
+    if (embeddedPartner_) embeddedPartner_->stop();
     if (temporarySandbox_) {
         std::error_code ec;
         fs::remove_all(sandbox_, ec);

@@ -1,11 +1,13 @@
-// The host program's scenario: starts the clients' services (the embedded
-// simulator on loopback unless URLs are given) behind the traffic recorder,
-// starts the platform on the chosen clock with every linked client's classes
-// registered, and plays the application's life: launch, a stay in the
-// foreground, a long stay in the background (long enough for a new Trillium
-// session), the return, and the quit. Then it writes the output folder:
-// timeline.txt, traffic/ (see TrafficRecorder) and sandbox/ (a copy of the
-// application's files). Main thread; one run per process.
+// Runs one scenario of the host program (see host/Scenario.h for what a
+// scenario gets and host/scenarios/Scenarios.h for adding one). Before the
+// scenario: checks and readies the output folder (OutputFolder), starts each
+// service (the embedded simulator, or the URL given) behind a recording proxy
+// of the TrafficRecorder, and starts the platform on the chosen clock with
+// every linked client's classes registered. After it: writes timeline.txt,
+// traffic/ and sandbox/ (a copy of the application's files) into the output
+// folder. SIGINT and SIGTERM (installSignalHandlers) end the scenario early,
+// which then still quits the application and writes what it has; a second
+// signal ends the program at once. Main thread; one run per process.
 #pragma once
 
 #include <atomic>
@@ -14,44 +16,52 @@
 #include <vector>
 
 #include "host/HostOptions.h"
+#include "host/Scenario.h"
 #include "host/Timeline.h"
 #include "host/TrafficRecorder.h"
 #include "platform/runtime/NSObject.h"
 
-namespace simulator {
-class TrilliumService;
-}
-
-class HostAppDelegate;
-class RelayDemo;
-
-class ScenarioRunner {
+class ScenarioRunner : public ScenarioContext {
 public:
-    // How long the scenario stays in each state (seconds of the application clock).
-    static constexpr double kForegroundStay = 30;
-    static constexpr double kBackgroundStay = 600;  // over the 300 s after which a new session starts
-    static constexpr double kStayAfterReturn = 30;
-
     explicit ScenarioRunner(HostOptions options);
-    ~ScenarioRunner();
+    ~ScenarioRunner() override;
 
-    // 0 when the scenario ran and its output was written; 1 otherwise (the
-    // reason on standard error and in error()).
+    // 0 when the scenario ran (to its end or to an early quit) and its output
+    // was written; 1 otherwise (the reason on standard error and in error()).
     int run();
     const std::string& error() const { return error_; }
 
-    // Ends the stays early and goes on to the quit (async-signal-safe).
-    static void requestQuit();
+    // Ends the stays early and goes on to the quit. Async-signal-safe.
+    static void requestQuit(int signal = 0);
+    // SIGINT and SIGTERM: the first requests the quit, the second ends the
+    // process by the signal.
+    static void installSignalHandlers();
+
+    // ---- ScenarioContext ----
+    const HostOptions& options() const override { return options_; }
+    Timeline& timeline() override { return timeline_; }
+    TrafficRecorder& recorder() override { return *recorder_; }
+    const ScenarioService* service(const std::string& name) const override;
+    simulator::TrilliumService* embeddedTrillium() override { return embeddedTrillium_.get(); }
+    simulator::RelayService* embeddedRelay() override { return embeddedRelay_.get(); }
+    simulator::PartnerService* embeddedPartner() override { return embeddedPartner_.get(); }
+    bool stay(double seconds) override;
+    void settle() override;
+    bool waitUntil(const std::function<bool()>& predicate, double realSeconds) override;
+    bool quitRequested() const override;
+    std::string snapshotsFolder() override;
 
 private:
     bool startServices();
+    bool addService(const std::string& name, const std::string& givenUrl, const std::string& embeddedUrl,
+                    TrafficRecorder::Labeler labeler);
     bool startPlatform();
-    void observeLifecycle();
-    void playScenario();
-    // Lets the application clock pass while the main run loop runs.
-    void stay(double seconds);
-    // Lets what is under way (requests, posted work) finish; the clock stands.
-    void settle();
+    // A kept home's runs follow one another on the application clock: a
+    // virtual clock starts no earlier than the last run ended.
+    void keepHomeClockMonotonic();
+    void recordHomeClock();
+    // Tells the timeline once why the run ends early.
+    void noteQuit();
     bool writeOutput();
     void finish();
     bool fail(const std::string& message);
@@ -60,14 +70,15 @@ private:
     Timeline timeline_;
     std::unique_ptr<TrafficRecorder> recorder_;
     std::unique_ptr<simulator::TrilliumService> embeddedTrillium_;
-    // The analytics client's Relay part (virtual clock only): its configuration
-    // server and a partner on loopback, prepared before the session starts.
-    std::unique_ptr<RelayDemo> relayDemo_;
-    std::string trilliumUrl_;  // what the client is given: the recorder's proxy
+    std::unique_ptr<simulator::RelayService> embeddedRelay_;
+    std::unique_ptr<simulator::PartnerService> embeddedPartner_;
+    std::vector<ScenarioService> services_;
+    std::vector<Ref<NSObject>> observers_;  // the lifecycle notifications' timeline lines
     std::string sandbox_;
+    std::string homeClockNote_;
     bool temporarySandbox_ = false;
     bool platformStarted_ = false;
-    Ref<HostAppDelegate> delegate_;
-    std::vector<Ref<NSObject>> observers_;
+    bool quitNoted_ = false;
+    bool idleReached_ = false;
     std::string error_;
 };

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "platform/runtime/Clock.h"
+#include "platform/runtime/Log.h"
 
 void Timeline::start() {
     std::scoped_lock lock(mutex_);
@@ -22,7 +23,8 @@ void Timeline::add(std::string_view kind, std::string_view text) {
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%9.3f s  %-8s ", seconds, std::string(kind).c_str());
     std::string line = stamp;
-    line.append(text);
+    // Text from services and files may hold anything; the timeline holds lines.
+    line.append(platform::printableLogLine(text));
     if (echo_) {
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fputc('\n', stdout);

@@ -2,7 +2,7 @@
 // request sent and answered, delegate callback and client log line, stamped
 // with the application clock's seconds since the timeline began. Lines may
 // come from any thread; they are kept in arrival order and echoed to
-// standard output as they come.
+// standard output as they come, control and invalid bytes escaped.
 #pragma once
 
 #include <mutex>
@@ -19,7 +19,8 @@ public:
     void start();
     // Kinds read: "host" (the scenario), "app" (a client call of the
     // application), "life" (a lifecycle notification), "delegate", "net >"
-    // (a request sent), "net <" (its answer), "log" (a client's log line).
+    // (a request sent, with what it is for), "net <" (its answer), "log" (a
+    // client's log line), "relay" (the Relay part's steps).
     void add(std::string_view kind, std::string_view text);
     // Application-clock seconds since start() (0 before it).
     double elapsed() const;

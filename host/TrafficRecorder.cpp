@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,15 +16,13 @@
 #include "platform/net/NSURLConnection.h"
 #include "platform/net/NSURLRequest.h"
 #include "platform/net/NSURLResponse.h"
+#include "platform/runtime/NSOperationQueue.h"
 
 namespace {
 
 using simulator::Answer;
 
-// Seconds a proxied request may wait for the service without progress.
-constexpr double kServiceTimeout = 30;
-
-std::string lower(std::string text) {
+std::string lowercased(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
     return text;
 }
@@ -32,23 +32,50 @@ std::string lower(std::string text) {
 bool isConnectionField(const std::string& name) {
     static const char* fields[] = {"host", "content-length", "transfer-encoding", "connection", "keep-alive",
                                    "proxy-connection", "te", "trailer", "upgrade"};
-    std::string n = lower(name);
+    std::string n = lowercased(name);
     return std::any_of(std::begin(fields), std::end(fields), [&](const char* f) { return n == f; });
 }
 
-// Long URLs keep their head and their tail, which say the most.
-std::string shortened(const std::string& text) {
-    constexpr size_t kHead = 56, kTail = 56;
-    if (text.size() <= kHead + kTail + 3) return text;
-    return text.substr(0, kHead) + "..." + text.substr(text.size() - kTail);
+// Bodies of these types carry URLs as text; any other body is passed byte for byte.
+bool isTextualType(const std::optional<std::string>& contentType) {
+    if (!contentType) return false;
+    std::string type = lowercased(*contentType);
+    for (const char* kind : {"text/", "json", "javascript", "xml", "html"})
+        if (type.find(kind) != std::string::npos) return true;
+    return false;
+}
+
+std::optional<std::string> headerValue(const TrafficExchange::Headers& headers, const std::string& name) {
+    for (const auto& [field, value] : headers)
+        if (lowercased(field) == name) return value;
+    return std::nullopt;
+}
+
+// Whole, or cut at the end: the start of a URL says which endpoint it is.
+std::string shownTarget(const std::string& text) {
+    constexpr size_t kShown = 160;
+    if (text.size() <= kShown) return text;
+    return text.substr(0, kShown) + "...";
 }
 
 std::string bytesText(size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
 
+// The scheme and authority of an absolute http(s) URL; nullopt for anything else.
+std::optional<std::string> originOf(const std::string& url) {
+    size_t scheme = url.find("://");
+    if (scheme == std::string::npos) return std::nullopt;
+    std::string name = lowercased(url.substr(0, scheme));
+    if (name != "http" && name != "https") return std::nullopt;
+    size_t path = url.find_first_of("/?#", scheme + 3);
+    std::string origin = url.substr(0, path);
+    if (origin.size() == scheme + 3) return std::nullopt;
+    return origin;
+}
+
 // Every occurrence of `from` in `text`, also in the escaped form JSON may
 // give it ("http:\/\/host"), becomes `to`.
 std::string replacedOrigin(std::string text, const std::string& from, const std::string& to) {
-    auto escaped = [](std::string s) {
+    auto escaped = [](const std::string& s) {
         std::string out;
         for (char c : s) out += c == '/' ? std::string("\\/") : std::string(1, c);
         return out;
@@ -87,41 +114,161 @@ std::string numbered(size_t index, const char* suffix) {
 
 }  // namespace
 
+// One request passed on to a service: collects the answer from the
+// connection's callbacks (on the recorder's queue) for the proxy thread that
+// waits for it; ended early by the size cap, the time limit or stop().
+class TrafficRecorder::Forward : public NSObject, public NSURLConnectionDataDelegate {
+public:
+    void connectionDidReceiveResponse(Ref<NSURLConnection>, Ref<NSURLResponse> response) override {
+        std::scoped_lock lock(mutex_);
+        response_ = std::dynamic_pointer_cast<NSHTTPURLResponse>(response);
+    }
+    void connectionDidReceiveData(Ref<NSURLConnection>, const NSData& data) override {
+        // The request's cap keeps this below kMaximumAnswerBytes.
+        std::scoped_lock lock(mutex_);
+        body_.append(data.stringView());
+    }
+    void connectionDidFinishLoading(Ref<NSURLConnection>) override { conclude(nullptr); }
+    void connectionDidFailWithError(Ref<NSURLConnection>, Ref<NSError> error) override { conclude(error); }
+
+    void setConnection(Ref<NSURLConnection> connection) {
+        std::scoped_lock lock(mutex_);
+        connection_ = std::move(connection);
+    }
+    // Ends the forward with this reason unless it has an outcome already, and
+    // cancels its connection.
+    void end(const std::string& reason) {
+        Ref<NSURLConnection> connection;
+        {
+            std::scoped_lock lock(mutex_);
+            if (!done_) {
+                ended_ = reason;
+                done_ = true;
+                changed_.notify_all();
+            }
+            connection = connection_;
+        }
+        if (connection) connection->cancel();
+    }
+    // Waits until the forward has an outcome, or `seconds` have passed.
+    bool waitFor(double seconds) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return done_; });
+    }
+
+    // Read after the wait.
+    Ref<NSHTTPURLResponse> response() const {
+        std::scoped_lock lock(mutex_);
+        return ended_.empty() && !error_ ? response_ : nullptr;
+    }
+    std::string body() const {
+        std::scoped_lock lock(mutex_);
+        return body_;
+    }
+    std::string failure() const {
+        std::scoped_lock lock(mutex_);
+        if (!ended_.empty()) return ended_;
+        if (error_) return error_->localizedDescription();
+        return response_ ? std::string() : "no HTTP answer";
+    }
+
+private:
+    void conclude(const Ref<NSError>& error) {
+        std::scoped_lock lock(mutex_);
+        if (done_) return;
+        error_ = error;
+        done_ = true;
+        changed_.notify_all();
+    }
+
+    mutable std::mutex mutex_;  // guards the fields below
+    std::condition_variable changed_;
+    Ref<NSURLConnection> connection_;
+    Ref<NSHTTPURLResponse> response_;
+    std::string body_;
+    Ref<NSError> error_;
+    std::string ended_;
+    bool done_ = false;
+};
+
 TrafficRecorder::TrafficRecorder(Timeline& timeline) : timeline_(timeline) {}
 
 TrafficRecorder::~TrafficRecorder() { stop(); }
 
-std::optional<std::string> TrafficRecorder::addService(const std::string& name, const std::string& baseUrl) {
-    auto url = NSURL::URLWithString(baseUrl);
-    if (!url || url->host().empty() || (url->scheme() != "http" && url->scheme() != "https")) return std::nullopt;
-    // The origin is everything before the path; the proxy serves the same paths.
-    size_t authority = baseUrl.find("://") + 3;
-    size_t pathStart = baseUrl.find('/', authority);
-    std::string path = pathStart == std::string::npos ? "/" : baseUrl.substr(pathStart);
-
+TrafficRecorder::Proxy* TrafficRecorder::startProxy(const std::string& name, const std::string& origin, Labeler labeler) {
     auto proxy = std::make_unique<Proxy>();
     proxy->name = name;
-    proxy->origin = baseUrl.substr(0, pathStart);
+    proxy->origin = origin;
+    proxy->labeler = std::move(labeler);
     Proxy* raw = proxy.get();
-    proxy->server.setFallback(
-        [this, raw](const simulator::RecordedRequest& request) { return forward(*raw, request); });
-    if (!proxy->server.start()) return std::nullopt;
+    proxy->server.setFallback([this, raw](const simulator::RecordedRequest& request) { return forward(*raw, request); });
+    if (!proxy->server.start()) return nullptr;
     proxy->localOrigin = proxy->server.url("");
-    std::string local = proxy->server.url(path);
-    {
-        std::scoped_lock lock(mutex_);
-        proxies_.push_back(std::move(proxy));
+    std::scoped_lock lock(mutex_);
+    proxies_.push_back(std::move(proxy));
+    return raw;
+}
+
+std::optional<std::string> TrafficRecorder::addService(const std::string& name, const std::string& baseUrl,
+                                                       Labeler labeler) {
+    auto url = NSURL::URLWithString(baseUrl);
+    std::optional<std::string> origin = originOf(baseUrl);
+    if (!url || url->host().empty() || !origin) return std::nullopt;
+    // The proxy serves the same paths.
+    std::string path = baseUrl.substr(origin->size());
+    Proxy* proxy = startProxy(name, *origin, std::move(labeler));
+    if (!proxy) return std::nullopt;
+    return proxy->localOrigin + path;
+}
+
+void TrafficRecorder::overrideLabeler(const std::string& name, Labeler labeler) {
+    std::scoped_lock lock(mutex_);
+    for (auto& proxy : proxies_) {
+        if (proxy->name != name) continue;
+        proxy->labeler = [first = labeler, then = proxy->labeler](const std::string& method, const std::string& target) {
+            std::string purpose = first ? first(method, target) : std::string();
+            return purpose.empty() && then ? then(method, target) : purpose;
+        };
     }
-    return local;
 }
 
 void TrafficRecorder::stop() {
+    stopping_.store(true);
     std::vector<Proxy*> proxies;
+    std::set<std::shared_ptr<Forward>> forwards;
     {
         std::scoped_lock lock(mutex_);
         for (auto& proxy : proxies_) proxies.push_back(proxy.get());
+        forwards = forwards_;
     }
+    // The proxies' threads wait on these; ended, they return at once.
+    for (const auto& forward : forwards) forward->end("the recorder stopped before the service answered");
     for (Proxy* proxy : proxies) proxy->server.stop();
+    std::scoped_lock lock(mutex_);
+    queue_.reset();
+}
+
+std::optional<std::string> TrafficRecorder::proxyOriginFor(const std::string& origin) {
+    {
+        std::scoped_lock lock(mutex_);
+        for (const auto& proxy : proxies_)
+            if (proxy->origin == origin) return proxy->localOrigin;
+        if (redirectProxies_ >= kMaximumRedirectProxies || stopping_.load()) return std::nullopt;
+        ++redirectProxies_;
+    }
+    Proxy* proxy = startProxy("redirect", origin, [](const std::string&, const std::string&) { return "redirect target"; });
+    if (!proxy) return std::nullopt;
+    return proxy->localOrigin;
+}
+
+std::string TrafficRecorder::withProxyOrigins(std::string text) const {
+    std::vector<std::pair<std::string, std::string>> origins;
+    {
+        std::scoped_lock lock(mutex_);
+        for (const auto& proxy : proxies_) origins.emplace_back(proxy->origin, proxy->localOrigin);
+    }
+    for (const auto& [from, to] : origins) text = replacedOrigin(std::move(text), from, to);
+    return text;
 }
 
 size_t TrafficRecorder::begin(TrafficExchange exchange, const std::string& target) {
@@ -132,8 +279,9 @@ size_t TrafficRecorder::begin(TrafficExchange exchange, const std::string& targe
         exchange.index = index;
         exchanges_.push_back(exchange);
     }
-    std::string text = "#" + std::to_string(index) + " " + exchange.service + " " + exchange.method + " " +
-                       shortened(target);
+    std::string text = "#" + std::to_string(index) + " " + exchange.service;
+    if (!exchange.purpose.empty()) text += " " + exchange.purpose;
+    text += ": " + exchange.method + " " + shownTarget(target);
     if (!exchange.requestBody.empty()) text += " (" + bytesText(exchange.requestBody.size()) + ")";
     timeline_.add("net >", text);
     return index;
@@ -155,9 +303,13 @@ void TrafficRecorder::finish(size_t index, const TrafficExchange& answer) {
     timeline_.add("net <", text);
 }
 
-Answer TrafficRecorder::forward(const Proxy& proxy, const simulator::RecordedRequest& request) {
+Answer TrafficRecorder::forward(Proxy& proxy, const simulator::RecordedRequest& request) {
     TrafficExchange exchange;
     exchange.service = proxy.name;
+    {
+        std::scoped_lock lock(mutex_);
+        if (proxy.labeler) exchange.purpose = proxy.labeler(request.method, request.target);
+    }
     exchange.method = request.method;
     exchange.url = proxy.origin + request.target;
     exchange.requestHeaders = request.headers;
@@ -178,31 +330,58 @@ Answer TrafficRecorder::forward(const Proxy& proxy, const simulator::RecordedReq
         if (!isConnectionField(name)) forwarded->addValue(value, name);
     if (!request.body.empty() || (request.method != "GET" && request.method != "HEAD"))
         forwarded->setHTTPBody(NSData::dataWithString(request.body));
-    forwarded->setTimeoutInterval(kServiceTimeout);
+    forwarded->setTimeoutInterval(kServiceSeconds);
+    forwarded->setTotalTimeoutInterval(kServiceSeconds);
+    forwarded->setMaximumResponseLength(static_cast<int64_t>(kMaximumAnswerBytes));
     // Redirects are the client's to follow.
     forwarded->setMaximumRedirects(0);
 
-    Ref<NSURLResponse> response;
-    Ref<NSError> error;
-    std::optional<NSData> body = NSURLConnection::sendSynchronousRequest(forwarded, &response, &error);
-    auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(response);
-    if (!http || !body) {
+    auto pending = NSObject::alloc<Forward>();
+    auto connection = NSObject::alloc<NSURLConnection>()->initWithRequest(*forwarded, pending, false);
+    pending->setConnection(connection);
+    {
+        std::scoped_lock lock(mutex_);
+        if (!queue_) queue_ = NSOperationQueue::alloc()->init();
+        connection->setDelegateQueue(queue_);
+        forwards_.insert(pending);
+    }
+    if (stopping_.load()) pending->end("the recorder stopped before the service answered");
+    else connection->start();
+    // The request's total time-out ends the load; the margin only guards the wait.
+    if (!pending->waitFor(kServiceSeconds + 5))
+        pending->end("no complete answer within " + std::to_string(static_cast<int>(kServiceSeconds)) + " s");
+    {
+        std::scoped_lock lock(mutex_);
+        forwards_.erase(pending);
+    }
+
+    auto http = pending->response();
+    if (!http) {
         // The client sees what the service did: no answer.
-        answer.error = error ? error->localizedDescription() : "no HTTP answer";
+        answer.error = pending->failure();
         finish(index, answer);
         return Answer::drop();
     }
     answer.status = static_cast<int>(http->statusCode());
     answer.responseHeaders = http->headerFields();
-    answer.responseBody = body->toString();
+    answer.responseBody = pending->body();
     finish(index, answer);
 
-    Answer passed =
-        Answer::withStatus(answer.status, replacedOrigin(answer.responseBody, proxy.origin, proxy.localOrigin));
+    bool textual = isTextualType(headerValue(answer.responseHeaders, "content-type"));
+    Answer passed = Answer::withStatus(answer.status, textual ? withProxyOrigins(answer.responseBody) : answer.responseBody);
     for (const auto& [name, value] : answer.responseHeaders) {
         if (isConnectionField(name)) continue;
-        bool location = lower(name) == "location";
-        passed.header(name, location ? replacedOrigin(value, proxy.origin, proxy.localOrigin) : value);
+        if (lowercased(name) != "location") {
+            passed.header(name, value);
+            continue;
+        }
+        // A hop to another origin is recorded too: through a proxy of its own.
+        std::string location = value;
+        if (auto target = originOf(value)) {
+            if (auto local = proxyOriginFor(*target)) location = *local + value.substr(target->size());
+            else timeline_.add("host", "redirect to " + *target + " passed on unrecorded: no proxy can serve it");
+        }
+        passed.header(name, location);
     }
     return passed;
 }
@@ -231,6 +410,7 @@ bool TrafficRecorder::writeTo(const std::string& folder) const {
         Value entry = Value::dictionary({
             {"index", Value(static_cast<int64_t>(e.index))},
             {"service", e.service},
+            {"purpose", e.purpose},
             {"method", e.method},
             {"url", e.url},
             {"requestHeaders", headersValue(e.requestHeaders)},

@@ -1,17 +1,12 @@
-// The host program: plays the application's side of start-up and of its
-// lifecycle against the clients' services and records what passes. See
-// ScenarioRunner for the scenario and HostOptions for the options.
-#include <csignal>
+// The host program: plays a scenario of the application's side against the
+// clients' services and records what passes. See ScenarioRunner for the run
+// and HostOptions for the options.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "host/HostOptions.h"
 #include "host/ScenarioRunner.h"
-
-namespace {
-void onSignal(int) { ScenarioRunner::requestQuit(); }
-}  // namespace
 
 int main(int argc, char** argv) {
     HostOptions options;
@@ -25,7 +20,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     // An interrupted run still quits the application properly and writes its output.
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
+    ScenarioRunner::installSignalHandlers();
     return ScenarioRunner(options).run();
 }

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 
 #include "analytics/Orrery.h"
 #include "analytics/OrreryClasses.h"
@@ -13,20 +12,20 @@
 #include "analytics/relay/OrreryRelayClasses.h"
 #include "analytics/relay/OrreryRelayEventController.h"
 #include "platform/runtime/NSDate.h"
-#include "platform/runtime/Clock.h"
 
 namespace {
 
 using simulator::Answer;
 using simulator::RecordedRequest;
+using Kind = RelayDemoExchange::Kind;
 
 // Real seconds allowed for loopback exchanges to finish at each step.
-constexpr double kNetworkWaitSeconds = 5;
+constexpr double kRelayDemoNetworkWait = 5;
 
-double virtualNow() { return NSDate::date().timeIntervalSince1970(); }
+double relayDemoNow() { return NSDate::date().timeIntervalSince1970(); }
 
 // The status code of a recorded answer ("HTTP/1.1 500 ..."); 0 when none went back.
-int statusOf(const RecordedRequest& request) {
+int relayDemoStatusOf(const RecordedRequest& request) {
     const std::string& response = request.response;
     size_t space = response.find(' ');
     if (space == std::string::npos) return 0;
@@ -54,6 +53,19 @@ bool triggerRecorded(const std::string& eventName) {
     return false;
 }
 
+// Whether a callback of the event has an attempt that came back (whatever
+// its outcome), as the client recorded it.
+bool attemptOutcomeRecorded(const std::string& eventName) {
+    auto manager = OrreryRelayCallbackReportManager::sharedInstance();
+    manager->waitForArchiving();
+    for (const auto& trigger : manager->triggers())
+        if (trigger->eventName() == eventName)
+            for (const auto& callback : trigger->callbacks())
+                for (const auto& attempt : callback->attempts())
+                    if (!attempt->beingFired()) return true;
+    return false;
+}
+
 std::string describeAttempts(const simulator::RelayReport& report) {
     std::string text;
     size_t count = 0;
@@ -66,7 +78,20 @@ std::string describeAttempts(const simulator::RelayReport& report) {
     return std::to_string(count) + " attempt(s): " + text;
 }
 
+std::string pathOf(const std::string& target) { return target.substr(0, target.find('?')); }
+
 }  // namespace
+
+bool VirtualRelayDemoPace::letTimePass(double seconds) {
+    driver_.settle(kRelayDemoNetworkWait);
+    driver_.advance(seconds);
+    return true;
+}
+
+bool VirtualRelayDemoPace::waitUntil(const std::function<bool()>& predicate, double realSeconds) {
+    driver_.settle(realSeconds);
+    return predicate() || driver_.runUntil(predicate, realSeconds);
+}
 
 RelayDemo::RelayDemo(TimelineSink timeline) : timeline_(std::move(timeline)) {}
 
@@ -79,100 +104,139 @@ RelayDemo::~RelayDemo() {
         OrreryRelayCallbackReportManager::cleanup();
         OrreryRelayCBReportSender::cleanup();
     }
-    partner_.stop();
-    relay_.stop();
 }
 
 void RelayDemo::tell(const std::string& line) const {
     if (timeline_) timeline_(line);
 }
 
-bool RelayDemo::waitFor(platform::testing::RunLoopDriver& driver, const std::function<bool()>& predicate) {
-    driver.settle(kNetworkWaitSeconds);
-    return predicate() || driver.runUntil(predicate, kNetworkWaitSeconds);
+std::vector<RelayDemoExchange> RelayDemo::embeddedExchanges() {
+    std::vector<RelayDemoExchange> list;
+    auto add = [&](const RecordedRequest& r, Kind kind) {
+        list.push_back({kind, r.method, r.target, relayDemoStatusOf(r), r.body});
+    };
+    if (relay_)
+        for (const auto& r : relay_->server().requests())
+            add(r, r.path == simulator::RelayService::kReportPath ? Kind::Report : Kind::Config);
+    if (partner_)
+        for (const auto& r : partner_->server().requests()) add(r, Kind::Partner);
+    return list;
 }
 
-bool RelayDemo::prepare() {
-    if (!platform::Clock::current()->isVirtual()) {
-        tell("Relay demo skipped: it needs the virtual clock");
-        return false;
-    }
-    if (!relay_.start() || !partner_.start()) {
-        tell("Relay demo skipped: a loopback service could not start");
+std::vector<RelayDemoExchange> RelayDemo::exchanges(Kind kind) {
+    std::vector<RelayDemoExchange> all = source_ ? source_() : embeddedExchanges(), list;
+    for (auto& e : all)
+        if (e.kind == kind) list.push_back(std::move(e));
+    return list;
+}
+
+bool RelayDemo::prepare(const Endpoints& given) {
+    Endpoints endpoints = given;
+    relay_ = endpoints.configServer;
+    partner_ = endpoints.partner;
+    if (endpoints.configUrl.empty() && relay_) endpoints.configUrl = relay_->configUrl();
+    if (endpoints.reportUrl.empty() && relay_) endpoints.reportUrl = relay_->reportUrl();
+    if (endpoints.partnerUrl.empty() && partner_) endpoints.partnerUrl = partner_->url("");
+    if (endpoints.configUrl.empty()) {
+        tell("Relay demo skipped: no configuration endpoint (neither embedded nor given)");
         return false;
     }
     registerOrreryClasses();
     registerOrreryRelayClasses();
 
-    // The partner fails once, then accepts.
-    partner_.script(kCallbackPath, {Answer::withStatus(500, "partner busy"), Answer::ok()});
-
-    simulator::RelayConfigCallback callback;
-    callback.partner = "demo-partner";
-    callback.events = {std::string(kEventName)};
-    callback.uriTemplate = partner_.url(kCallbackPath) + "?event=%{event_name}&at=%{event_time_millis}";
-    callback.callbackId = kCallbackId;
-    simulator::RelayConfig config;
-    config.issuedAt = static_cast<int64_t>(virtualNow() * 1000.0);
-    config.callbacks = {callback};
-    config.maxCallbackRetries = 3;
-    // Both attempts of the one callback make a report.
-    config.maxCallbackAttemptsPerReport = 2;
-    relay_.setConfig(config);
+    std::string partnerNote;
+    if (partner_) {
+        // The partner fails once, then accepts.
+        partner_->script(kCallbackPath, {Answer::withStatus(500, "partner busy"), Answer::ok()});
+        partnerNote = " (answers 500, then 200)";
+    }
+    if (relay_) {
+        simulator::RelayConfigCallback callback;
+        callback.partner = "demo-partner";
+        callback.events = {std::string(kEventName)};
+        callback.uriTemplate = endpoints.partnerUrl + kCallbackPath + "?event=%{event_name}&at=%{event_time_millis}";
+        callback.callbackId = kCallbackId;
+        simulator::RelayConfig config;
+        config.issuedAt = static_cast<int64_t>(relayDemoNow() * 1000.0);
+        // Due again at the next session start: a later run on the same home
+        // fetches the configuration that names its own services.
+        config.refreshTtl = 1;
+        config.callbacks = {callback};
+        config.maxCallbackRetries = 3;
+        // Both attempts of the one callback make a report.
+        config.maxCallbackAttemptsPerReport = 2;
+        config.agentReportUrl = endpoints.reportUrl;
+        relay_->setConfig(config);
+        tell("Relay: configuration server " + endpoints.configUrl + ", partner " + endpoints.partnerUrl + kCallbackPath +
+             partnerNote);
+    } else {
+        tell("Relay: configuration server " + endpoints.configUrl + " (given; its configuration names the partner)");
+    }
 
     OrreryRelayEventController::installHooks();
     Orrery::setRelayEnabled(true);
-    Orrery::setRelayServerURL(relay_.configUrl());
-    tell("Relay: configuration server " + relay_.configUrl() + ", partner " + partner_.url(kCallbackPath) +
-         " (answers 500, then 200)");
+    Orrery::setRelayServerURL(endpoints.configUrl);
     prepared_ = true;
     return true;
 }
 
-RelayDemoResult RelayDemo::run(platform::testing::RunLoopDriver& driver, const std::string& outDir) {
+RelayDemoResult RelayDemo::run(RelayDemoPace& pace) {
     RelayDemoResult result;
     if (!prepared_) {
         tell("Relay demo not run: it was not prepared");
         return result;
     }
 
-    // The client asks for its configuration when its first session starts.
-    result.configured = waitFor(driver, [&] {
-        return !relay_.configRequests().empty() && OrreryRelayEventController::storedSettings() != nullptr;
-    });
-    if (!result.configured) {
-        tell("Relay: no configuration was fetched");
-        writeRecords(outDir);
+    // The client asks for its configuration when its session starts, unless
+    // the one it stored in an earlier run is not due for a refresh.
+    auto fetched = [&] {
+        for (const auto& e : exchanges(Kind::Config))
+            if (e.status == 200) return true;
+        return false;
+    };
+    result.configured = pace.waitUntil([&] { return fetched() && OrreryRelayEventController::storedSettings(); },
+                                       kRelayDemoNetworkWait);
+    auto settings = OrreryRelayEventController::storedSettings();
+    if (result.configured) {
+        const auto config = exchanges(Kind::Config).front();
+        tell("Relay: configuration fetched (" + std::to_string(config.requestBody.size()) + "-byte request, answer " +
+             std::to_string(config.status) + "): " +
+             std::to_string(settings->callbacks() ? settings->callbacks()->size() : 0) + " callback(s), up to " +
+             std::to_string(settings->maxCallbackRetries()) + " attempts each");
+    } else if (settings) {
+        tell(exchanges(Kind::Config).empty()
+                 ? "Relay: no configuration was fetched in this run; the one an earlier run stored is used as it is"
+                 : "Relay: the configuration server did not answer 200; the one an earlier run stored is used as it is");
+    } else {
+        tell(exchanges(Kind::Config).empty() ? "Relay: no configuration was fetched: the client asked for none"
+                                             : "Relay: no configuration was fetched: the configuration server did "
+                                               "not answer 200");
         return result;
     }
-    // The server's own record holds the answer that went back.
-    const auto configExchange = relay_.server().requestsTo(simulator::RelayService::kConfigPath).front();
-    auto settings = OrreryRelayEventController::storedSettings();
-    tell("Relay: configuration fetched (" + std::to_string(configExchange.body.size()) + "-byte request, answer " +
-         std::to_string(statusOf(configExchange)) + "): " +
-         std::to_string(settings->callbacks() ? settings->callbacks()->size() : 0) + " callback(s), up to " +
-         std::to_string(settings->maxCallbackRetries()) + " attempts each");
 
     Orrery::logEvent(kEventName, Value::dictionary({{"room", "attic"}}));
     tell(std::string("Relay: event \"") + kEventName + "\" logged");
-    result.eventMatched = waitFor(driver, [&] {
-        return triggerRecorded(kEventName) && !partner_.callbacks(kCallbackPath).empty();
-    });
+    // A partner call the host does not stand in front of shows only in the
+    // client's record of the attempt.
+    pace.waitUntil([&] { return !exchanges(Kind::Partner).empty() || attemptOutcomeRecorded(kEventName); },
+                   kRelayDemoNetworkWait);
+    result.eventMatched = triggerRecorded(kEventName) && !exchanges(Kind::Partner).empty();
     if (!result.eventMatched) {
-        tell("Relay: the event fired no partner callback");
-        writeRecords(outDir);
+        tell(triggerRecorded(kEventName)
+                 ? "Relay: the event fired a callback, but no partner call passed the host (its partner lies "
+                   "outside the services the host reaches)"
+                 : "Relay: the event fired no partner callback (the configuration names none for it)");
         return result;
     }
-    tell("Relay: event matched callback " + std::to_string(kCallbackId) + " of \"demo-partner\"");
+    tell("Relay: event matched callback " + std::to_string(kCallbackId));
 
-    // Each answer in turn; a failure waits its retry delay on the virtual clock.
+    // Each answer in turn; a failure waits its retry delay.
     size_t seen = 0;
     double lastAttemptTime = 0;
     for (;;) {
-        driver.settle(kNetworkWaitSeconds);
-        auto calls = partner_.callbacks(kCallbackPath);
+        auto calls = exchanges(Kind::Partner);
         for (; seen < calls.size(); ++seen) {
-            RelayDemoAttempt attempt{statusOf(calls[seen]), virtualNow()};
+            RelayDemoAttempt attempt{calls[seen].status, relayDemoNow()};
             result.attempts.push_back(attempt);
             std::string line = "Relay: partner attempt " + std::to_string(seen + 1) + ": " + calls[seen].method + " " +
                                calls[seen].target + " -> " + std::to_string(attempt.status);
@@ -189,9 +253,12 @@ RelayDemoResult RelayDemo::run(platform::testing::RunLoopDriver& driver, const s
         const int32_t delay = pendingRetryDelay();
         if (delay <= 0) break;  // final: no retry left
         if (result.retryDelaySeconds == 0) result.retryDelaySeconds = delay;
-        tell("Relay: retry armed in " + std::to_string(delay) + " s; the virtual clock moves on");
-        driver.advance(delay);
-        if (!waitFor(driver, [&] { return partner_.callbacks(kCallbackPath).size() > seen; })) {
+        tell("Relay: retry armed in " + std::to_string(delay) + " s; the application clock moves on");
+        if (!pace.letTimePass(delay)) {
+            tell("Relay: ended before the retry");
+            break;
+        }
+        if (!pace.waitUntil([&] { return exchanges(Kind::Partner).size() > seen; }, kRelayDemoNetworkWait)) {
             tell("Relay: the retry did not reach the partner");
             break;
         }
@@ -200,25 +267,22 @@ RelayDemoResult RelayDemo::run(platform::testing::RunLoopDriver& driver, const s
     result.partnerAttempts = static_cast<int>(result.attempts.size());
 
     // Both outcomes reached the report manager: the report goes out.
-    result.reportPosted = waitFor(driver, [&] { return !relay_.reports().empty(); });
+    result.reportPosted = pace.waitUntil(
+        [&] {
+            auto reports = exchanges(Kind::Report);
+            return !reports.empty() && reports.front().status != 0;
+        },
+        kRelayDemoNetworkWait);
     if (result.reportPosted) {
-        const auto report = relay_.reports().front();
-        result.reportBytes = report.request.body.size();
-        std::string content = report.report ? describeAttempts(*report.report) : "undecodable: " + report.error;
-        const auto exchanges = relay_.server().requestsTo(simulator::RelayService::kReportPath);
-        const int status = exchanges.empty() ? 0 : statusOf(exchanges.front());
-        tell("Relay: callback report posted to " + report.request.path + " (" + std::to_string(result.reportBytes) +
-             " bytes, answer " + std::to_string(status) + "): " + content);
+        const auto report = exchanges(Kind::Report).front();
+        result.reportBytes = report.requestBody.size();
+        std::string error;
+        auto decoded = simulator::parseRelayReport(report.requestBody, &error);
+        std::string content = decoded ? describeAttempts(*decoded) : "undecodable: " + error;
+        tell("Relay: callback report posted to " + pathOf(report.target) + " (" + std::to_string(result.reportBytes) +
+             " bytes, answer " + std::to_string(report.status) + "): " + content);
     } else {
         tell("Relay: no callback report was posted");
     }
-    writeRecords(outDir);
     return result;
-}
-
-void RelayDemo::writeRecords(const std::string& outDir) {
-    if (outDir.empty()) return;
-    const std::string base = outDir + "/relay";
-    bool written = relay_.server().writeRecord(base + "/config-server") && partner_.server().writeRecord(base + "/partner");
-    tell(written ? "Relay: traffic written to " + base : "Relay: the traffic could not be written to " + base);
 }

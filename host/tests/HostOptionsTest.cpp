@@ -23,7 +23,8 @@ TEST(HostOptionsTest, DefaultsRunTheDemoOnTheVirtualClockIntoOutDemo) {
 
 TEST(HostOptionsTest, EveryOptionInBothSpellings) {
     HostOptions options;
-    auto result = parse({"--out", "/tmp/x", "--clock=wall", "--trillium-url", "http://10.0.0.2:8080/ads/1.3",
+    auto result = parse({"--scenario=startup", "--partner-url", "http://10.0.0.3/partner/", "--exit-when-idle",
+                         "--out", "/tmp/x", "--clock=wall", "--trillium-url", "http://10.0.0.2:8080/ads/1.3",
                          "--trillium-app-id=A1", "--trillium-dev-id", "D1", "--analytics-key", "K1",
                          "--tamarind-key=T1", "--reachability-host", "probe.example", "--home", "/tmp/h"},
                         options);
@@ -37,6 +38,9 @@ TEST(HostOptionsTest, EveryOptionInBothSpellings) {
     EXPECT_EQ(options.tamarindKey, "T1");
     EXPECT_EQ(options.reachabilityHost, "probe.example");
     EXPECT_EQ(options.homeDir, "/tmp/h");
+    EXPECT_EQ(options.scenario, "startup");
+    EXPECT_EQ(options.partnerUrl, "http://10.0.0.3/partner");  // the callback path is appended
+    EXPECT_TRUE(options.exitWhenIdle);
 }
 
 TEST(HostOptionsTest, HelpAnswersTheUsage) {
@@ -44,6 +48,7 @@ TEST(HostOptionsTest, HelpAnswersTheUsage) {
     auto result = parse({"--out", "x", "--help"}, options);
     EXPECT_EQ(result.outcome, HostOptionsParse::Outcome::Help);
     EXPECT_NE(result.message.find("--trillium-url"), std::string::npos);
+    EXPECT_NE(result.message.find("startup: "), std::string::npos);  // the scenarios, from the registry
 }
 
 TEST(HostOptionsTest, UnusableInputIsAnErrorThatSaysWhy) {
@@ -59,6 +64,10 @@ TEST(HostOptionsTest, UnusableInputIsAnErrorThatSaysWhy) {
              {{"--trillium-url", "ftp://x/"}, "not an http(s) URL"},
              {{"--trillium-url", "not a url"}, "not an http(s) URL"},
              {{"positional"}, "unknown option: positional"},
+             {{"--scenario", "halloween"}, "unknown scenario: halloween (known: startup"},
+             {{"--relay-url", "relay"}, "--relay-url is not an http(s) URL"},
+             {{"--relay-url", "http://r/sdk/v1/config", "--partner-url", "http://p/"},
+              "--partner-url needs the embedded Relay configuration server"},
          }) {
         HostOptions options;
         auto result = parse(c.arguments, options);

@@ -1,100 +1,33 @@
-// The host program's scenario end to end, as `./run demo` plays it: launch,
-// foreground, a long background stay, return and quit on the virtual clock,
-// against the embedded simulator or a service given by URL; the assertions
-// read what the run wrote: the recorded traffic, the timeline and the
-// sandbox's copy.
-#include <gtest/gtest.h>
-
-#include <cstdlib>
+// The host program's default scenario end to end, as `./run demo` plays it:
+// launch, foreground with the Relay story, a long background stay, return and
+// quit on the virtual clock, against the embedded simulators or services
+// given by URL; the assertions read what the run wrote: the recorded traffic,
+// the timeline and the sandbox's copy. Runs that must be separate processes
+// (a reused home, signals) are in HostProcessTest.
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "host/ScenarioRunner.h"
-#include "platform/foundation/NSData.h"
-#include "platform/foundation/NSJSONSerialization.h"
+#include "host/tests/HostTestSupport.h"
 #include "platform/foundation/PropertyList.h"
-#include "simulator/TrilliumService.h"
+#include "simulator/PartnerService.h"
+#include "simulator/RelayService.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Exchange {
-    Value entry;
-    simulator::QueryFields fields;
+using simulator::Answer;
+using simulator::TrilliumService;
 
-    std::string url() const { return entry["url"].stringValue(); }
-    std::string path() const {
-        std::string u = url();
-        size_t start = u.find('/', u.find("://") + 3);
-        return u.substr(start, u.find('?') == std::string::npos ? std::string::npos : u.find('?') - start);
-    }
-    std::optional<std::string> field(const std::string& name) const {
-        for (const auto& [key, value] : fields)
-            if (key == name) return value;
-        return std::nullopt;
-    }
-};
+const char* const kHostScenarioPreferences = "/Library/Preferences/com.paranormal.detector.plist";
 
-class HostScenarioTest : public ::testing::Test {
+class HostScenarioTest : public HostTest {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "host-scenario-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root = pattern;
-        options.outDir = root + "/out";
-        options.echoTimeline = false;
-        const char* source = std::getenv("PROJECT_SOURCE_DIR");
-        ASSERT_NE(source, nullptr);
-        options.bundlePath = std::string(source) + "/resources";
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-
     void runScenario() {
         ScenarioRunner runner(options);
         ASSERT_EQ(runner.run(), 0) << runner.error();
-        std::ifstream file(options.outDir + "/traffic/index.json", std::ios::binary);
-        std::stringstream text;
-        text << file.rdbuf();
-        auto index = NSJSONSerialization::JSONObjectWithData(NSData::dataWithString(text.str()));
-        ASSERT_TRUE(index && index->isArray());
-        for (const Value& entry : *index->array()) {
-            std::string url = entry["url"].stringValue();
-            size_t q = url.find('?');
-            exchanges.push_back(
-                {entry, simulator::TrilliumService::parseQuery(q == std::string::npos ? "" : url.substr(q + 1))});
-        }
-        std::ifstream timelineFile(options.outDir + "/timeline.txt");
-        for (std::string line; std::getline(timelineFile, line);) timeline.push_back(line);
+        readOutput(options.outDir);
     }
-
-    std::vector<Exchange> to(const std::string& path) const {
-        std::vector<Exchange> list;
-        for (const auto& e : exchanges)
-            if (e.path() == path) list.push_back(e);
-        return list;
-    }
-    // The index of the first timeline line containing `text` at or after `from`; -1 when none.
-    long lineWith(const std::string& text, long from = 0) const {
-        for (size_t i = static_cast<size_t>(std::max(from, 0L)); i < timeline.size(); ++i)
-            if (timeline[i].find(text) != std::string::npos) return static_cast<long>(i);
-        return -1;
-    }
-    std::string file(const std::string& relative) const {
-        std::ifstream in(options.outDir + "/" + relative, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
-    std::string root;
-    HostOptions options;
-    std::vector<Exchange> exchanges;
-    std::vector<std::string> timeline;
 };
 
 }  // namespace
@@ -105,85 +38,105 @@ TEST_F(HostScenarioTest, DemoScenarioAgainstTheEmbeddedSimulator) {
     options.tamarindKey = "tm-e2e";
     runScenario();
 
-    // Launch: the configuration (a new session), the preloaded ad, the
-    // first-launch report; after 600 s away: a new session. Nothing else:
-    // the return ad is off and no other ad client is linked.
-    ASSERT_EQ(exchanges.size(), 4u);
-    auto config = to("/1.3/getadsmetadata");
+    // Trillium at launch: the configuration (a new session), the preloaded
+    // ad, the first-launch report; after 600 s away: a new session. Nothing
+    // else: the return ad is off and no other ad client is linked.
+    auto trillium = of("trillium");
+    ASSERT_EQ(trillium.size(), 4u);
+    auto config = of("trillium", "/1.3/getadsmetadata");
     ASSERT_EQ(config.size(), 2u);
     EXPECT_EQ(config[0].field("sessionReason"), "LAUNCH");
     EXPECT_EQ(config[1].field("sessionReason"), "APP_IDLE");
-    EXPECT_EQ(config[1].entry["index"].integerValue(), 4);
     EXPECT_GE(config[1].entry["sentAt"].doubleValue(), 630.0);
     EXPECT_NE(config[0].field("clientSessionId"), config[1].field("clientSessionId"));
 
-    auto report = to("/1.3/trackdownload");
+    auto report = of("trillium", "/1.3/trackdownload");
     ASSERT_EQ(report.size(), 1u);
     EXPECT_EQ(report[0].field("placement"), "INAPP_DOWNLOAD");
     EXPECT_EQ(report[0].field("productId"), "app-e2e");
     EXPECT_EQ(report[0].field("publisherId"), "dev-e2e");
-    EXPECT_EQ(report[0].entry["status"].integerValue(), 200);
+    EXPECT_EQ(report[0].status(), 200);
 
-    auto ads = to("/1.3/gethtmlad");
+    auto ads = of("trillium", "/1.3/gethtmlad");
     ASSERT_EQ(ads.size(), 1u);
     EXPECT_EQ(ads[0].field("placement"), "INAPP_OVERLAY");
-    EXPECT_TRUE(to("/tracking/infoEvent").empty());
+    EXPECT_EQ(ads[0].entry["purpose"].stringValue(), "the launch preload (full-screen ad, INAPP_OVERLAY)");
+    EXPECT_EQ(report[0].entry["purpose"].stringValue(), "first-launch report");
 
-    // Each exchange: method, headers, and the bodies as raw files.
+    // Relay through the same recorder: the configuration (again at the
+    // return's new session), the partner failing once and retried 90 s
+    // later, the callback report.
+    ASSERT_EQ(of("relay", "/sdk/v1/config").size(), 2u);
+    auto partner = of("partner", "/cb");
+    ASSERT_EQ(partner.size(), 2u);
+    EXPECT_EQ(partner[0].status(), 500);
+    EXPECT_EQ(partner[1].status(), 200);
+    EXPECT_GE(partner[1].entry["sentAt"].doubleValue() - partner[0].entry["sentAt"].doubleValue(), 90.0);
+    ASSERT_EQ(of("relay", "/pcr.do").size(), 1u);
+
+    // Each exchange: headers, and the bodies as raw files.
     for (const auto& e : exchanges) {
-        EXPECT_EQ(e.entry["method"].stringValue(), "GET");
-        EXPECT_EQ(e.entry["service"].stringValue(), "trillium");
         EXPECT_TRUE(e.entry["requestHeaders"].isArray());
         EXPECT_TRUE(fs::exists(options.outDir + "/traffic/" + e.entry["requestBody"].stringValue()));
     }
-    std::string page = file("traffic/" + ads[0].entry["responseBody"].stringValue());
+    std::string page = readFile(options.outDir + "/traffic/" + ads[0].entry["responseBody"].stringValue());
     EXPECT_NE(page.find("@adInfoJson@"), std::string::npos);
-    bool userAgent = false;
-    for (const Value& header : *ads[0].entry["requestHeaders"].array())
-        userAgent = userAgent || (*header.array())[0].stringValue() == "User-Agent";
-    EXPECT_TRUE(userAgent);
 
-    // The timeline: the application's start-up in its order, then the lifecycle.
+    // The timeline: the application's start-up in its order, what each
+    // request is for, why nothing shows on return, then the quit.
     long at = 0;
     for (const char* step :
          {"TRATrilliumSDK sharedInstance", "TRATrilliumSDK setAppID: app-e2e", "TRATrilliumSDK setDevID: dev-e2e",
-          "TRATrilliumSDK disableReturnAd", "reachability host", "Orrery setCrashReportingEnabled: YES",
-          "Orrery setBackgroundSessionEnabled: NO", "Orrery startSession:",
-          "TamarindAdRegistration setApplicationId: tm-e2e",
-          "UIApplication setIdleTimerDisabled: YES", "UIApplicationDidFinishLaunchingNotification",
-          "UIApplicationDidBecomeActiveNotification", "UIApplicationDidEnterBackgroundNotification",
-          "UIApplicationWillEnterForegroundNotification", "sessionReason=APP_IDLE",
+          "TRATrilliumSDK disableReturnAd", "reachability host", "Orrery startSession:",
+          "TamarindAdRegistration setApplicationId: tm-e2e", "UIApplicationDidFinishLaunchingNotification",
+          "trillium the launch preload (full-screen ad, INAPP_OVERLAY): GET /1.3/gethtmlad?publisherId=dev-e2e",
+          "Relay: callback report posted", "UIApplicationDidEnterBackgroundNotification",
+          "UIApplicationWillEnterForegroundNotification", "no return ad shows: the application switched it off",
+          "trillium configuration (session reason APP_IDLE): GET /1.3/getadsmetadata?",
           "UIApplicationWillTerminateNotification"}) {
         long found = lineWith(step, at);
         EXPECT_GE(found, at) << "missing or out of order: " << step;
         if (found >= 0) at = found;
     }
+    EXPECT_GE(lineWith("trillium first-launch report: GET /1.3/trackdownload?"), 0);
+    // URLs are whole or cut at their end.
+    for (const std::string& line : timeline) {
+        size_t cut = line.find("...");
+        if (line.find("net >") != std::string::npos && cut != std::string::npos) {
+            EXPECT_EQ(cut + 3, line.size()) << line;
+        }
+    }
 
     // The sandbox's copy: what the clients kept.
-    const std::string preferences = "/Library/Preferences/com.paranormal.detector.plist";
-    auto defaults = platform::PropertyList::valueWithContentsOfFile(options.outDir + "/sandbox" + preferences);
+    auto defaults = platform::PropertyList::valueWithContentsOfFile(options.outDir + "/sandbox" + kHostScenarioPreferences);
     ASSERT_TRUE(defaults && defaults->isDictionary());
     EXPECT_TRUE((*defaults)["TRAFirstOpenDate"].isString());
     EXPECT_TRUE((*defaults)["TRALastBackgroundTime"].isDate());
     EXPECT_EQ((*defaults)["TamarindAd:ApplicationIdKey"].stringValue(), "tm-e2e");
 }
 
-TEST_F(HostScenarioTest, ServiceGivenByUrlIsRecordedThroughout) {
-    // A service elsewhere whose configuration names itself as the ad platform:
-    // the later requests still pass the recorder.
-    simulator::TrilliumService external;
+TEST_F(HostScenarioTest, TrilliumUrlGivenHoldsForTheWholeRun) {
+    // A service elsewhere whose configuration does not name an ad platform
+    // host: the client stays on the given URL, the return's configuration
+    // included. Its first-launch report answers after a real second: that
+    // second passes on the virtual clock too.
+    TrilliumService external;
     ASSERT_TRUE(external.start());
-    external.setConfig("{\"ttl\": 3600, \"adPlatformHost\": \"" + external.baseUrl() + "\"}");
-    external.setAnswer(simulator::TrilliumService::kFirstLaunchPath, simulator::Answer::withStatus(503));
+    external.setConfig("{\"ttl\": 3600}");
+    external.setAnswer(TrilliumService::kFirstLaunchPath, Answer::withStatus(503).after(1.0));
     options.trilliumUrl = external.baseUrl();
     runScenario();
 
-    EXPECT_EQ(external.requests().size(), exchanges.size());
-    ASSERT_EQ(to("/1.3/getadsmetadata").size(), 2u);
-    auto report = to("/1.3/trackdownload");
+    auto trillium = of("trillium");
+    EXPECT_EQ(external.requests().size(), trillium.size());
+    auto config = of("trillium", "/1.3/getadsmetadata");
+    ASSERT_EQ(config.size(), 2u);
+    EXPECT_EQ(config[1].field("sessionReason"), "APP_IDLE");
+    auto report = of("trillium", "/1.3/trackdownload");
     ASSERT_EQ(report.size(), 1u);
-    EXPECT_EQ(report[0].entry["status"].integerValue(), 503);
-    for (const auto& e : exchanges) EXPECT_EQ(e.url().rfind(external.baseUrl().substr(0, 22), 0), 0u) << e.url();
+    EXPECT_EQ(report[0].status(), 503);
+    EXPECT_GE(report[0].entry["answeredAt"].doubleValue() - report[0].entry["sentAt"].doubleValue(), 0.9);
+    for (const auto& e : trillium) EXPECT_EQ(e.url().rfind(external.baseUrl(), 0), 0u) << e.url();
     external.stop();
 }
 
@@ -196,14 +149,68 @@ TEST_F(HostScenarioTest, UnreachableServiceIsRecordedAsUnanswered) {
     closed.stop();
     options.homeDir = root + "/home";
     runScenario();
-    ASSERT_FALSE(exchanges.empty());
-    for (const auto& e : exchanges) {
-        EXPECT_EQ(e.entry["status"].integerValue(), 0);
+    ASSERT_FALSE(of("trillium").empty());
+    for (const auto& e : of("trillium")) {
+        EXPECT_EQ(e.status(), 0);
         EXPECT_FALSE(e.entry["error"].stringValue().empty());
     }
-    const std::string preferences = "/Library/Preferences/com.paranormal.detector.plist";
-    auto defaults = platform::PropertyList::valueWithContentsOfFile(root + "/home" + preferences);
+    auto defaults = platform::PropertyList::valueWithContentsOfFile(root + "/home" + kHostScenarioPreferences);
     ASSERT_TRUE(defaults && defaults->isDictionary());
     EXPECT_TRUE((*defaults)["TRAFirstOpenDate"].isNull());
-    EXPECT_TRUE(fs::exists(options.outDir + "/sandbox" + preferences));
+    EXPECT_TRUE(fs::exists(options.outDir + "/sandbox" + kHostScenarioPreferences));
+}
+
+TEST_F(HostScenarioTest, PartnerGivenByUrlIsNamedByTheEmbeddedConfigurationAndRecorded) {
+    simulator::PartnerService external;
+    ASSERT_TRUE(external.start());
+    external.script("/cb", {Answer::withStatus(500), Answer::ok()});
+    options.partnerUrl = external.url("/");  // a trailing "/" too
+    runScenario();
+    EXPECT_EQ(external.callbacks("/cb").size(), 2u);
+    auto partner = of("partner", "/cb");
+    ASSERT_EQ(partner.size(), 2u);
+    EXPECT_EQ(partner[0].url().rfind(external.url("/cb"), 0), 0u);
+    EXPECT_EQ(of("relay", "/pcr.do").size(), 1u);
+}
+
+TEST_F(HostScenarioTest, RelayConfigurationGivenByUrlIsRecordedAndItsPartnerNamedPlainly) {
+    // Its configuration names a partner the host does not stand in front of.
+    simulator::RelayService external;
+    simulator::PartnerService partner;
+    ASSERT_TRUE(external.start());
+    ASSERT_TRUE(partner.start());
+    simulator::RelayConfigCallback callback;
+    callback.partner = "elsewhere";
+    callback.events = {std::string("sighting_logged")};
+    callback.uriTemplate = partner.url("/cb") + "?e=%{event_name}";
+    callback.callbackId = 9;
+    simulator::RelayConfig config;
+    config.callbacks = {callback};
+    external.setConfig(config);
+    options.relayUrl = external.configUrl();
+    runScenario();
+
+    ASSERT_FALSE(external.configRequests().empty());
+    ASSERT_FALSE(of("relay", "/sdk/v1/config").empty());
+    EXPECT_EQ(of("relay", "/sdk/v1/config")[0].url(), external.configUrl());
+    EXPECT_TRUE(of("partner").empty());
+    EXPECT_FALSE(partner.callbacks("/cb").empty());
+    EXPECT_GE(lineWith("no partner call passed the host"), 0);
+}
+
+TEST_F(HostScenarioTest, AForeignOutputFolderIsRefusedBeforeAnythingRuns) {
+    fs::create_directories(options.outDir + "/sandbox");
+    std::ofstream(options.outDir + "/sandbox/notes.txt") << "mine";
+    ScenarioRunner runner(options);
+    EXPECT_EQ(runner.run(), 1);
+    EXPECT_NE(runner.error().find("is not empty and holds no earlier output"), std::string::npos) << runner.error();
+    EXPECT_EQ(readFile(options.outDir + "/sandbox/notes.txt"), "mine");
+    EXPECT_FALSE(fs::exists(options.outDir + "/timeline.txt"));
+
+    options.outDir = root + "/fresh";
+    options.homeDir = root + "/fresh/home";
+    ScenarioRunner inside(options);
+    EXPECT_EQ(inside.run(), 1);
+    EXPECT_NE(inside.error().find("lies inside the output folder"), std::string::npos) << inside.error();
+    EXPECT_FALSE(fs::exists(root + "/fresh/home"));
 }

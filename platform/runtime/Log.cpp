@@ -18,9 +18,61 @@ LogState& state() {
     return *s;
 }
 
+// The length of the valid UTF-8 sequence of two or more bytes at `at`; 0 when
+// there is none (overlong forms, surrogates and values above U+10FFFF included).
+size_t utf8SequenceLength(std::string_view text, size_t at) {
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    unsigned char lead = byte(at);
+    size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0 || at + length > text.size()) return 0;
+    for (size_t i = 1; i < length; ++i)
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    unsigned char second = byte(at + 1);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) || (lead == 0xF0 && second < 0x90) ||
+        (lead == 0xF4 && second > 0x8F))
+        return 0;
+    return length;
+}
+
 }  // namespace
 
-void log(LogLevel level, std::string_view line) {
+std::string printableLogLine(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        if (size_t length = c >= 0x80 ? utf8SequenceLength(text, i) : 0) {
+            out.append(text.substr(i, length));
+            i += length;
+            continue;
+        }
+        switch (c) {
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default: {
+                static constexpr char kHex[] = "0123456789abcdef";
+                out += "\\x";
+                out += kHex[c >> 4];
+                out += kHex[c & 0xF];
+            }
+        }
+        ++i;
+    }
+    return out;
+}
+
+void log(LogLevel level, std::string_view raw) {
+    // The common line is printable already and passes without a copy.
+    bool printable = true;
+    for (unsigned char c : raw) printable = printable && c >= 0x20 && c < 0x7F;
+    std::string escaped = printable ? std::string() : printableLogLine(raw);
+    std::string_view line = printable ? raw : std::string_view(escaped);
     auto& s = state();
     std::shared_ptr<const LogSink> sink;
     {

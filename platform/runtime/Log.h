@@ -10,9 +10,16 @@ namespace platform {
 enum class LogLevel { Debug, Info, Warning, Error, System };
 
 // Writes one line through the installed sink (stderr by default, under a lock).
+// Control bytes (line breaks included) and bytes that are not UTF-8 are
+// written escaped (printableLogLine), so a line read from a damaged file, a
+// key or a class name can neither break the log nor hide in it.
 void log(LogLevel level, std::string_view line);
 inline void logError(std::string_view line) { log(LogLevel::Error, line); }
 inline void logInfo(std::string_view line) { log(LogLevel::Info, line); }
+
+// The text with C0 controls and DEL as "\n", "\r", "\t" or "\xNN" and every
+// byte outside a valid UTF-8 sequence as "\xNN"; other text unchanged.
+std::string printableLogLine(std::string_view text);
 
 using LogSink = std::function<void(LogLevel, std::string_view)>;
 // Replaces the sink (null restores stderr). Tests capture lines through it.

@@ -57,6 +57,18 @@ TEST_F(ObjectTest, LogSinkGetsWholeLinesFromManyThreadsAndCanBeRestored) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "to stderr\n");
 }
 
+TEST_F(ObjectTest, LogLinesCarryNoRawControlOrInvalidBytes) {
+    // A key or class name read from a damaged file: a line break, an escape
+    // sequence, a lone continuation byte, an overlong "/" and a surrogate.
+    platform::logError(std::string("key \"a\nb\x1b[2J\" \xc3\xa9 \x80 \xc0\xaf \xed\xa0\x80 \x7f end\t\r"));
+    ASSERT_EQ(logLines().size(), 1u);
+    EXPECT_EQ(logLines()[0],
+              "key \"a\\nb\\x1b[2J\" \xc3\xa9 \\x80 \\xc0\\xaf \\xed\\xa0\\x80 \\x7f end\\t\\r");
+    // A sequence cut short by the end of the line.
+    EXPECT_EQ(platform::printableLogLine("\xe2\x82"), "\\xe2\\x82");
+    EXPECT_EQ(platform::printableLogLine("\xf0\x9f\x91\xbb"), "\xf0\x9f\x91\xbb");
+}
+
 TEST_F(ObjectTest, MainThreadChecks) {
     EXPECT_TRUE(NSThread::isMainThread());
     EXPECT_EQ(NSThread::currentThread(), NSThread::mainThread());

@@ -1,0 +1,74 @@
+#include "host/OutputFolder.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Whether `inner` is `outer` or lies below it (both absolute and normal).
+bool isWithin(const fs::path& inner, const fs::path& outer) {
+    auto [o, i] = std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
+    return o == outer.end();
+}
+
+fs::path absoluteNormal(const std::string& path) {
+    std::error_code ec;
+    fs::path resolved = fs::weakly_canonical(fs::absolute(path), ec);
+    if (ec) resolved = fs::absolute(path).lexically_normal();
+    // "a/b/" and "a/b" name one folder.
+    if (!resolved.has_filename()) resolved = resolved.parent_path();
+    return resolved;
+}
+
+}  // namespace
+
+const std::vector<std::string>& OutputFolder::ownedEntries() {
+    static const std::vector<std::string> entries = {"timeline.txt", "traffic", "sandbox", "snapshots", "relay"};
+    return entries;
+}
+
+std::string OutputFolder::prepare(const std::string& outDir, const std::string& homeDir) {
+    const fs::path out = absoluteNormal(outDir);
+    if (!homeDir.empty()) {
+        const fs::path home = absoluteNormal(homeDir);
+        if (isWithin(home, out))
+            return "the home folder " + homeDir + " lies inside the output folder " + outDir +
+                   ", whose contents each run replaces; keep the home elsewhere";
+        if (isWithin(out, home))
+            return "the output folder " + outDir + " lies inside the home folder " + homeDir +
+                   ", of which it keeps a copy; write the output elsewhere";
+    }
+
+    std::error_code ec;
+    fs::file_status status = fs::symlink_status(out, ec);
+    if (fs::exists(status) && !fs::is_directory(status))
+        return "the output folder " + outDir + " exists and is not a folder";
+    if (fs::is_directory(status)) {
+        const auto& owned = ownedEntries();
+        bool marked = fs::is_regular_file(out / kMarker, ec);
+        bool onlyOwned = true, empty = true;
+        for (const auto& entry : fs::directory_iterator(out, ec)) {
+            empty = false;
+            std::string name = entry.path().filename().string();
+            if (name != kMarker && std::find(owned.begin(), owned.end(), name) == owned.end()) onlyOwned = false;
+        }
+        if (ec) return "the output folder " + outDir + " cannot be read: " + ec.message();
+        bool earlierOutput = marked || (onlyOwned && fs::is_regular_file(out / "timeline.txt", ec));
+        if (!empty && !earlierOutput)
+            return "the output folder " + outDir +
+                   " is not empty and holds no earlier output of this program; give a new or empty folder";
+        for (const std::string& name : owned) {
+            fs::remove_all(out / name, ec);
+            if (ec) return "cannot remove the earlier " + (out / name).string() + ": " + ec.message();
+        }
+    }
+    fs::create_directories(out, ec);
+    if (ec) return "cannot make the output folder " + outDir + ": " + ec.message();
+    std::ofstream marker(out / kMarker, std::ios::trunc);
+    marker << "Written by the host program; its entries are replaced at each run.\n";
+    if (!marker) return "cannot write in the output folder " + outDir;
+    return {};
+}

@@ -1,0 +1,25 @@
+// The scenarios `--scenario NAME` picks from. Adding one takes a file in this
+// folder (a class deriving from Scenario, see host/Scenario.h, and a function
+// that makes it) and one entry in the list of Scenarios.cpp; CMake picks up
+// every .cpp file here by itself.
+#pragma once
+
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "host/Scenario.h"
+
+struct ScenarioInfo {
+    const char* name;
+    const char* summary;  // one line for --help
+    std::unique_ptr<Scenario> (*make)();
+};
+
+class ScenarioRegistry {
+public:
+    // In the order --help lists them; the first is the default.
+    static const std::vector<ScenarioInfo>& all();
+    // Null for an unknown name.
+    static const ScenarioInfo* find(std::string_view name);
+};

@@ -1,0 +1,103 @@
+// The host program as separate processes, each run in a forked child as
+// `./run demo` would start it: a second run on the home of the first plays
+// the same story (its stored configurations name the first run's services),
+// and SIGTERM on the wall clock ends the run early with its output written.
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "host/ScenarioRunner.h"
+#include "host/tests/HostTestSupport.h"
+
+namespace {
+
+class HostProcessTest : public HostTest {
+protected:
+    // Forks a child that runs the scenario and exits with run()'s result; its
+    // standard output goes to `outputPipe` when one is given.
+    pid_t startChild(const HostOptions& childOptions, int outputPipe = -1) {
+        std::fflush(stdout);
+        pid_t child = fork();
+        if (child == 0) {
+            if (outputPipe >= 0) dup2(outputPipe, STDOUT_FILENO);
+            ScenarioRunner::installSignalHandlers();
+            int code = ScenarioRunner(childOptions).run();
+            std::fflush(stdout);
+            _exit(code);
+        }
+        return child;
+    }
+    static int exitCodeOf(pid_t child) {
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+};
+
+}  // namespace
+
+TEST_F(HostProcessTest, ASecondRunOnTheSameHomePlaysTheSameStory) {
+    options.homeDir = root + "/home";
+    HostOptions first = options;
+    first.outDir = root + "/first";
+    ASSERT_EQ(exitCodeOf(startChild(first)), 0);
+    ASSERT_EQ(exitCodeOf(startChild(options)), 0);
+    readOutput(options.outDir);
+
+    // The second run fetches the configurations anew and reaches its own services.
+    ASSERT_FALSE(of("relay", "/sdk/v1/config").empty());
+    EXPECT_EQ(of("relay", "/sdk/v1/config")[0].status(), 200);
+    auto partner = of("partner", "/cb");
+    ASSERT_EQ(partner.size(), 2u);
+    EXPECT_EQ(partner[1].status(), 200);
+    EXPECT_EQ(of("relay", "/pcr.do").size(), 1u);
+    EXPECT_GE(lineWith("Relay: callback report posted"), 0);
+    EXPECT_EQ(lineWith("no configuration was fetched"), -1);
+    // The second run's clock goes on from the first's: its Trillium
+    // configuration is still fresh, and the return starts a new session.
+    EXPECT_GE(lineWith("the application clock starts where this home's last run ended"), 0);
+    auto config = of("trillium", "/1.3/getadsmetadata");
+    ASSERT_EQ(config.size(), 1u);
+    EXPECT_EQ(config[0].field("sessionReason"), "APP_IDLE");
+    // The first-launch report went in the first run only.
+    EXPECT_TRUE(of("trillium", "/1.3/trackdownload").empty());
+    EXPECT_GE(lineWith("no first-launch report: an earlier run on this home delivered it"), 0);
+}
+
+TEST_F(HostProcessTest, SigtermOnTheWallClockEndsTheRunEarlyWithItsOutputWritten) {
+    // On the wall clock the Relay part waits its 90 s retry in real time:
+    // the signal comes during that wait.
+    options.clock = HostOptions::Clock::Wall;
+    options.echoTimeline = true;
+    int lines[2];
+    ASSERT_EQ(pipe(lines), 0);
+    pid_t child = startChild(options, lines[1]);
+    close(lines[1]);
+    std::string seen;
+    bool armed = false;
+    for (int waits = 0; !armed && waits < 300; ++waits) {
+        pollfd readable{lines[0], POLLIN, 0};
+        if (poll(&readable, 1, 100) <= 0) continue;
+        char chunk[4096];
+        ssize_t n = read(lines[0], chunk, sizeof chunk);
+        if (n <= 0) break;
+        seen.append(chunk, static_cast<size_t>(n));
+        armed = seen.find("Relay: retry armed in") != std::string::npos;
+    }
+    kill(child, SIGTERM);
+    int code = exitCodeOf(child);
+    close(lines[0]);
+    ASSERT_TRUE(armed) << seen;
+    ASSERT_EQ(code, 0);
+
+    readOutput(options.outDir);
+    long signalled = lineWith("SIGTERM: the scenario ends early");
+    EXPECT_GE(signalled, 0);
+    EXPECT_GT(lineWith("UIApplicationWillTerminateNotification"), signalled);
+    EXPECT_EQ(of("partner", "/cb").size(), 1u);
+    EXPECT_FALSE(of("trillium").empty());
+    EXPECT_TRUE(std::filesystem::exists(options.outDir + "/sandbox/Library/Preferences"));
+}
