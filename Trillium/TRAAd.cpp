@@ -4,7 +4,7 @@
 #include "Trillium/TRALog.h"
 #include "Trillium/TRAMetadata.h"
 #include "Trillium/TRATransportHttp.h"
-#include "Trillium/TRAWireContract.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/runtime/DispatchQueue.h"
 
@@ -79,6 +79,7 @@ void TRAAd::didLoad(uint64_t generation, const Ref<NSHTTPURLResponse>& http, con
                     const Ref<NSError>& error) {
     if (generation != generation_) return;  // a newer load took over
     if (error) {
+        TRALog::errorf("Ad request failed: %@; no ad is loaded.", error->localizedDescription());
         reportFailure(error);
         return;
     }
@@ -92,10 +93,6 @@ void TRAAd::didLoad(uint64_t generation, const Ref<NSHTTPURLResponse>& http, con
         reportFailure(NSString::stringWithFormat("Ad request failed with HTTP status %lld", status));
         return;
     }
-    if (length > TRAWire::kMaximumAnswerBytes) {
-        reportFailure("Ad answer is too large");
-        return;
-    }
     std::optional<std::string> body = NSString::initWithData(*data);
     if (!body) {
         reportFailure("Ad answer is not UTF-8 text");
@@ -105,6 +102,7 @@ void TRAAd::didLoad(uint64_t generation, const Ref<NSHTTPURLResponse>& http, con
 }
 
 void TRAAd::reportLoaded() {
+    loadDate_ = NSDate::date().timeIntervalSince1970();
     if (auto delegate = adLoadDelegate()) delegate->didFinishLoadAd();
 }
 
@@ -135,6 +133,7 @@ void TRAAd::encodeWithCoder(NSCoder& coder) const {
     coder.encodeObject(encodeFlags(trilliumBrowserEnabled_), "TRACACHEMANAGERTrilliumBrowserEnabled");
     coder.encodeObject(Value(videoPref_), "TRACACHEMANAGERVideoPref");
     coder.encodeBool(isRewardedVideo_, "TRACACHEMANAGERIsRewardedVideo");
+    if (loadDate_) coder.encodeObject(Value(NSDate::dateWithTimeIntervalSince1970(*loadDate_)), "TRACACHEMANAGERLoadDate");
 }
 
 void TRAAd::initWithCoder(const NSCoder& coder) {
@@ -149,4 +148,6 @@ void TRAAd::initWithCoder(const NSCoder& coder) {
     trilliumBrowserEnabled_ = decodeFlags(coder.decodeObjectForKey("TRACACHEMANAGERTrilliumBrowserEnabled"));
     videoPref_ = coder.decodeObjectForKey("TRACACHEMANAGERVideoPref").object<TRAAdVideoPreferences>();
     isRewardedVideo_ = coder.decodeBoolForKey("TRACACHEMANAGERIsRewardedVideo");
+    Value loaded = coder.decodeObjectForKey("TRACACHEMANAGERLoadDate");
+    if (loaded.isDate()) loadDate_ = loaded.date()->timeIntervalSince1970();
 }

@@ -65,6 +65,10 @@ public:
     // -1 after init; the screens add 1 at each (re)load or playback start.
     int32_t offset() const { return offset_; }
     void setOffset(int32_t offset) { offset_ = offset; }
+    // When the ad finished loading (seconds since 1970); nullopt before, and
+    // for an ad archived without one.
+    const std::optional<double>& loadDate() const { return loadDate_; }
+    void setLoadDate(std::optional<double> date) { loadDate_ = date; }
     const Ref<TRABaseRequest>& adRequest() const { return adRequest_; }
     void setAdRequest(Ref<TRABaseRequest> request) { adRequest_ = std::move(request); }
     Ref<TRAAdDelegate> adLoadDelegate() const { return adLoadDelegate_.lock(); }
@@ -95,6 +99,7 @@ private:
     Ref<TRAAdVideoPreferences> videoPref_;
     bool isRewardedVideo_ = false;
     int32_t offset_ = -1;
+    std::optional<double> loadDate_;
     Ref<TRABaseRequest> adRequest_;
     Weak<TRAAdDelegate> adLoadDelegate_;
     uint64_t generation_ = 0;

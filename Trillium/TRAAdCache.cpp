@@ -3,6 +3,7 @@
 #include "Trillium/TRAAdSDKUtils.h"
 #include "Trillium/TRALog.h"
 #include "Trillium/TRAVisualCache.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSUserDefaults.h"
@@ -40,6 +41,14 @@ void TRAAdCache::removeAd(const TRACacheKey& key, const Ref<TRAAd>& ad) {
     saveDBToLocalData();
 }
 
+void TRAAdCache::restoreAd(const TRACacheKey& key, const Ref<TRAAd>& ad) {
+    if (!ad) return;
+    auto loader = loaderForKey(key, true);
+    if (loader->internalAd()) return;
+    loader->setInternalAd(ad);
+    saveDBToLocalData();
+}
+
 void TRAAdCache::saveDBToLocalData() {
     Value::Array entries;
     for (const auto& [key, loader] : db_)
@@ -62,10 +71,18 @@ void TRAAdCache::loadDBFromLocalData() {
         return;
     }
     auto files = NSFileManager::defaultManager();
+    double now = NSDate::date().timeIntervalSince1970();
     for (const Value& entry : *entries.array()) {
         auto key = entry["key"].object<TRACacheKey>();
         auto ad = entry["ad"].object<TRAAd>();
         if (!key || !ad) continue;
+        // An old ad (or one of unknown age, or from the future of a clock set
+        // back) would show a campaign the server no longer serves.
+        auto loaded = ad->loadDate();
+        if (!loaded || now - *loaded >= kCachedAdLifetime || now < *loaded) {
+            TRALog::infof("A cached ad loaded %@ is dropped.", std::string(loaded ? "too long ago" : "at an unknown time"));
+            continue;
+        }
         // A video ad whose file has gone cannot be shown.
         auto prefs = ad->videoPref();
         auto path = prefs ? prefs->videoPath() : std::nullopt;

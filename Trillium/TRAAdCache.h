@@ -1,7 +1,7 @@
 // The shared cache of loaded full-screen ads: one loader per key (ad type,
 // event type), each holding a loaded ad until it is shown. The loaded ads are
-// archived in the user defaults under "TRACacheDB", so they survive a
-// restart. Also holds the shared auto-rotate flag of the client's screens and
+// archived in the user defaults under "TRACacheDB" with their load dates, so
+// they survive a restart for kCachedAdLifetime. Also holds the shared auto-rotate flag of the client's screens and
 // the debug overlay. Main thread.
 #pragma once
 
@@ -17,6 +17,8 @@ class TRAVisualCache;
 class TRAAdCache : public NSObject {
 public:
     static constexpr const char* kCacheDbKey = "TRACacheDB";
+    // Seconds a loaded ad stays usable across restarts.
+    static constexpr double kCachedAdLifetime = 6 * 3600;
     using CacheDb = std::vector<std::pair<Ref<TRACacheKey>, Ref<TRACacheAdLoader>>>;
 
     // Created once; reads "TRACacheDB".
@@ -30,11 +32,16 @@ public:
     bool containsAd(const TRACacheKey& key, const Ref<TRAAd>& ad) const;
     // Takes the ad out of the cache (it is being shown) and saves.
     void removeAd(const TRACacheKey& key, const Ref<TRAAd>& ad);
+    // Puts back an ad whose display was refused, unless the key holds a
+    // newer one, and saves.
+    void restoreAd(const TRACacheKey& key, const Ref<TRAAd>& ad);
 
     // Archives every loaded ad with its key under "TRACacheDB".
     void saveDBToLocalData();
     // Reads "TRACacheDB" into the table (done once by sharedInstance): an
-    // unreadable archive is ignored, a video ad whose file is gone is dropped.
+    // unreadable archive is ignored; an ad loaded kCachedAdLifetime or more
+    // ago (or at an unknown or future time) and a video ad whose file is gone
+    // are dropped.
     void loadDBFromLocalData();
     // Drops every entry whose key's event type is not 2 (splash entries stay);
     // ads waiting on a dropped load hear that it failed.

@@ -114,6 +114,8 @@ void TRAAdapptManager::beginNewSession() {
     s.displays.clear();
 }
 
+void TRAAdapptManager::adoptCurrentSession() { session().reasonPending = false; }
+
 std::string TRAAdapptManager::clientSessionId() { return session().identifier; }
 
 int64_t TRAAdapptManager::timeSinceSessionStart() {

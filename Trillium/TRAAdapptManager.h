@@ -35,6 +35,9 @@ public:
     static bool isNewSessionPending();
     // Begins a new session: new identifier, start time now, counters cleared.
     static void beginNewSession();
+    // The pending reason goes to the session under way (the one the process
+    // began): identifier, start and counters stay.
+    static void adoptCurrentSession();
     static std::string clientSessionId();
     // Whole seconds since the session began.
     static int64_t timeSinceSessionStart();

@@ -13,8 +13,16 @@ Ref<TRABannerAdRequest> TRABannerAdRequest::init() {
 }
 
 void TRABannerAdRequest::setViewSize(CGSize size) {
+    viewSize_ = size;
     setWidth(platform::saturatingCast<int64_t>(std::round(size.width)));
     setHeight(platform::saturatingCast<int64_t>(std::round(size.height)));
+}
+
+void TRABannerAdRequest::fillApplicationDetails(const std::optional<std::string>& appId,
+                                                const std::optional<std::string>& devId) {
+    TRABaseRequest::fillApplicationDetails(appId, devId);
+    // The fill reads the screen's size; the server fills the banner's.
+    if (viewSize_) setViewSize(*viewSize_);
 }
 
 std::string TRABannerAdRequest::getQueryString() const {

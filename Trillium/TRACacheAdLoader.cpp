@@ -25,9 +25,7 @@ void TRACacheAdLoader::loadAdForTrilliumAd(const Ref<TRATrilliumAd>& ad, const V
         });
         return;
     }
-    bool waiting = false;
-    for (const auto& w : waitingAds_) waiting = waiting || w.lock() == ad;
-    if (!waiting) waitingAds_.push_back(ad);
+    if (!waitingAds_.containsObject(ad)) waitingAds_.addObject(ad);
     if (loadingAd_) return;
 
     const auto& make = TRADisplayHooks::shared().fullScreenAd;
@@ -48,10 +46,8 @@ void TRACacheAdLoader::loadAdForTrilliumAd(const Ref<TRATrilliumAd>& ad, const V
 }
 
 std::vector<Ref<TRATrilliumAd>> TRACacheAdLoader::takeWaitingAds() {
-    std::vector<Ref<TRATrilliumAd>> ads;
-    for (const auto& w : waitingAds_)
-        if (auto ad = w.lock()) ads.push_back(ad);
-    waitingAds_.clear();
+    std::vector<Ref<TRATrilliumAd>> ads = waitingAds_.allObjects();
+    waitingAds_.removeAllObjects();
     return ads;
 }
 

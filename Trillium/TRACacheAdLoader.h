@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Trillium/TRAAd.h"
+#include "Trillium/NSMutableArrayWeakReferences.h"
 #include "Trillium/TRACacheKey.h"
 #include "Trillium/TRAHtmlAd.h"
 #include "platform/foundation/Value.h"
@@ -39,5 +40,5 @@ private:
     Ref<TRACacheKey> key_;
     Ref<TRAAd> internalAd_;
     Ref<TRAHtmlAd> loadingAd_;
-    std::vector<Weak<TRATrilliumAd>> waitingAds_;
+    WeakReferenceArray<TRATrilliumAd> waitingAds_ = WeakReferences::mutableArrayUsingWeakReferences<TRATrilliumAd>();
 };

@@ -5,6 +5,7 @@
 #include "Trillium/TRALog.h"
 #include "Trillium/TRAWireContract.h"
 #include "platform/foundation/NSJSONSerialization.h"
+#include "platform/runtime/DispatchQueue.h"
 
 namespace {
 
@@ -118,12 +119,19 @@ void TRAHtmlAd::showAd(const Ref<TRAViewControllerDelegate>& delegate, const std
     Ref<TRAAdScreen> screen = hooks.adScreen ? hooks.adScreen(video) : nullptr;
     if (!screen) {
         TRALog::error("No full-screen ad screen is available; the ad is not shown.");
-        if (delegate) delegate->failedDisplayAd(TRAAdSDKUtils::createErrorWithDescription("Ad screen is not available"));
+        // Told on the next main-queue turn, as a screen would.
+        Weak<TRAViewControllerDelegate> weak = delegate;
+        auto error = TRAAdSDKUtils::createErrorWithDescription("Ad screen is not available");
+        dispatch_async(dispatch_get_main_queue(), [weak, error] {
+            if (auto told = weak.lock()) told->failedDisplayAd(error);
+        });
         return;
     }
     viewController_ = screen;
     screen->initWithAd(self<TRAAd>(), delegate, adTag);
 }
+
+bool TRAHtmlAd::canMakeAdScreen() { return static_cast<bool>(TRADisplayHooks::shared().adScreen); }
 
 void TRAHtmlAd::closeAd(bool, bool) {
     if (viewController_) viewController_->closeAdWithAnimation(false, false);

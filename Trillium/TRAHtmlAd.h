@@ -24,8 +24,10 @@ public:
 
     // Marks a video ad's file as now playing, creates the ad screen (video or
     // HTML), keeps it and hands it the ad, the delegate and the tag. Without
-    // an ad screen the delegate hears failedDisplayAd:.
+    // an ad screen the delegate hears failedDisplayAd: on the next main-queue turn.
     void showAd(const Ref<TRAViewControllerDelegate>& delegate, const std::optional<std::string>& adTag);
+    // Whether the display side provides ad screens at all.
+    static bool canMakeAdScreen();
     // Closes the shown ad (no animation, no click, whatever is asked).
     void closeAd(bool animated, bool click);
     const Ref<TRAAdScreen>& viewController() const { return viewController_; }

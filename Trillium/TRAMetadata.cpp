@@ -102,41 +102,45 @@ void TRAMetadata::loadMetadata(const std::optional<std::string>& appId, const st
         return;
     }
     if (stored) TRAAdapptManager::setNewSessionReason("METADATA_TTL");
-    fetch(appId, devId);
+    // The process's first fetch tells the server of the session the process
+    // already began (a launch preload may have carried its id).
+    fetch(appId, devId, !fetchedBefore_);
 }
 
 void TRAMetadata::startNewSession() {
-    auto sdk = TRATrilliumSDK::sharedInstance();
+    TRAAdapptManager::beginNewSession();
     if (loading_) {
-        // The answer under way serves the new session.
-        TRAAdapptManager::beginNewSession();
+        // The fetch under way carries the old session: the server hears of
+        // the new one from a fetch of its own once that one has come back.
+        followUpFetch_ = true;
         return;
     }
-    if (!TRAAdapptManager::isNewSessionPending()) TRAAdapptManager::beginNewSession();
-    fetch(sdk->appID(), sdk->devID());
+    auto sdk = TRATrilliumSDK::sharedInstance();
+    fetch(sdk->appID(), sdk->devID(), false);
 }
 
 void TRAMetadata::setDelegateWithDelegate(const Ref<TRAMetadataDelegate>& delegate) {
-    if (delegate) delegates_.push_back(delegate);
+    if (delegate) delegates_.addObject(delegate);
 }
 
 void TRAMetadata::removeMetadataDelegation(const Ref<TRAMetadataDelegate>& delegate) {
-    std::erase_if(delegates_, [&](const Weak<TRAMetadataDelegate>& d) {
-        auto held = d.lock();
-        return !held || held == delegate;
-    });
+    delegates_.removeObject(delegate);
 }
 
 void TRAMetadata::notifyDelegates() {
     // Emptied first: a listener may register again while it is told.
-    std::vector<Weak<TRAMetadataDelegate>> delegates;
-    delegates.swap(delegates_);
-    for (const auto& weak : delegates)
-        if (auto delegate = weak.lock()) delegate->didFinishLoadMetadata();
+    std::vector<Ref<TRAMetadataDelegate>> delegates = delegates_.allObjects();
+    delegates_.removeAllObjects();
+    for (const auto& delegate : delegates) delegate->didFinishLoadMetadata();
 }
 
-void TRAMetadata::fetch(const std::optional<std::string>& appId, const std::optional<std::string>& devId) {
-    if (TRAAdapptManager::isNewSessionPending()) TRAAdapptManager::beginNewSession();
+void TRAMetadata::fetch(const std::optional<std::string>& appId, const std::optional<std::string>& devId,
+                        bool adoptSession) {
+    if (TRAAdapptManager::isNewSessionPending()) {
+        if (adoptSession) TRAAdapptManager::adoptCurrentSession();
+        else TRAAdapptManager::beginNewSession();
+    }
+    fetchedBefore_ = true;
     auto request = NSObject::alloc<TRABaseRequest>()->init();
     request->fillApplicationDetails(appId, devId);
     std::string text = getAdPlatformHost() + TRAWire::kMetadataPath + request->getQueryString() +
@@ -162,6 +166,11 @@ void TRAMetadata::didFetch(uint64_t generation, const Ref<NSHTTPURLResponse>& ht
     else if (data) applyMetadataAnswer(*data);
     notifyDelegates();
     TRAAnalytics::sendPendingEvents();
+    if (followUpFetch_ && !loading_) {
+        followUpFetch_ = false;
+        auto sdk = TRATrilliumSDK::sharedInstance();
+        fetch(sdk->appID(), sdk->devID(), false);
+    }
 }
 
 bool TRAMetadata::applyMetadataAnswer(const NSData& body) {

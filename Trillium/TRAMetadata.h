@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Trillium/NSMutableArrayWeakReferences.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/Value.h"
@@ -27,6 +28,8 @@ public:
 
     // Fetches the configuration unless the stored one is still fresh (an
     // expired one sets the session reason "METADATA_TTL" first); the
+    // process's first fetch carries the session the process began, later
+    // ones with a pending reason begin a new one. The
     // listeners are told when it is ready: at once when fresh, else when the
     // answer (or the failure, which leaves the stored configuration in force)
     // has come. A fetch already under way is not started twice.
@@ -37,7 +40,8 @@ public:
     // Removes every registration of the listener.
     void removeMetadataDelegation(const Ref<TRAMetadataDelegate>& delegate);
     // Starts a new Trillium session and fetches the configuration again with
-    // the entry point's identifiers, fresh or not.
+    // the entry point's identifiers, fresh or not; during a fetch, once that
+    // one has come back.
     void startNewSession();
 
     bool isLoading() const { return loading_; }
@@ -93,12 +97,15 @@ public:
     Value getAdRules() const;                             // "TRAAdRules", Null when absent
 
 private:
-    void fetch(const std::optional<std::string>& appId, const std::optional<std::string>& devId);
+    void fetch(const std::optional<std::string>& appId, const std::optional<std::string>& devId, bool adoptSession);
     void didFetch(uint64_t generation, const Ref<NSHTTPURLResponse>& response, const std::optional<NSData>& data,
                   const Ref<NSError>& error);
     void notifyDelegates();
 
-    std::vector<Weak<TRAMetadataDelegate>> delegates_;
+    WeakReferenceArray<TRAMetadataDelegate> delegates_ =
+        WeakReferences::mutableArrayUsingWeakReferences<TRAMetadataDelegate>();
     bool loading_ = false;
+    bool fetchedBefore_ = false;
+    bool followUpFetch_ = false;  // a new session began during the fetch under way
     uint64_t generation_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "Trillium/TRATransportHttp.h"
 
+#include "Trillium/TRAWireContract.h"
 #include "platform/foundation/DeviceProfile.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/net/NSURLConnection.h"
@@ -22,6 +23,9 @@ Ref<NSMutableURLRequest> TRATransportHttp::createRequest(std::string_view urlTex
     request->setValue("charset=utf-8", "Content-Type");
     // The web view's User-Agent is the device's own.
     request->setValue(platform::DeviceProfile::current().effectiveUserAgent(), "User-Agent");
+    // No answer of the ad platform is longer: a longer one fails before it is
+    // read into memory. The platform's total time-out ends a dripping answer.
+    request->setMaximumResponseLength(static_cast<int64_t>(TRAWire::kMaximumAnswerBytes));
     return request;
 }
 

@@ -1,6 +1,8 @@
-// The client's HTTP request maker: a GET request with a 10 s time-out, the
-// "Content-Type: charset=utf-8" header and the web view's User-Agent; and
-// its asynchronous send with the answer on the main queue.
+// The client's HTTP request maker: a GET request with a 10 s time-out (and
+// the platform's total time-out), an answer of at most 2 MiB (a longer one
+// fails with NSURLErrorDataLengthExceedsMaximum before it is buffered), the
+// "Content-Type: charset=utf-8" header and the web view's User-Agent; and its
+// asynchronous send with the answer on the main queue.
 #pragma once
 
 #include <functional>

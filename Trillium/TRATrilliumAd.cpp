@@ -67,8 +67,14 @@ void TRATrilliumAd::cacheFailedToLoadAdWithError(const Ref<NSError>& error) {
 
 void TRATrilliumAd::failShow(const std::string& description) {
     TRALog::errorf("Ad not shown: %@", description);
-    if (auto delegate = trilliumDelegate())
-        delegate->failedShowAd(self<TRAAbstractAd>(), TRAAdSDKUtils::createErrorWithDescription(description));
+    // On the next main-queue turn, as load failures: never inside showAd.
+    Weak<TRATrilliumAd> weak = self<TRATrilliumAd>();
+    auto error = TRAAdSDKUtils::createErrorWithDescription(description);
+    dispatch_async(dispatch_get_main_queue(), [weak, error] {
+        auto ad = weak.lock();
+        auto delegate = ad ? ad->trilliumDelegate() : nullptr;
+        if (delegate) delegate->failedShowAd(ad, error);
+    });
 }
 
 void TRATrilliumAd::showAdWithAdTag(const std::optional<std::string>& adTag) {
@@ -81,18 +87,25 @@ void TRATrilliumAd::showAdWithAdTag(const std::optional<std::string>& adTag) {
         failShow("The ad rules do not allow an ad now");
         return;
     }
-    // Shown once: the cache lets it go.
+    // Shown once: the cache lets it go (and takes it back if the screen refuses it).
     TRAAdCache::sharedInstance()->removeAd(*cacheKey(), internalAd_);
+    displayPending_ = true;
     html->showAd(self<TRATrilliumAd>(), adTag);
 }
 
 void TRATrilliumAd::didShowAd() {
+    displayPending_ = false;
     TRAAdapptManager::updateNumOfTotalAdsDisplayedInCurrentSessionForKey(placement());
     TRAAdapptManager::updateNumOfTotalAdsDisplayedInCurrentSession();
     if (auto delegate = trilliumDelegate()) delegate->didShowAd(self<TRAAbstractAd>());
 }
 
 void TRATrilliumAd::failedDisplayAd(const Ref<NSError>& error) {
+    // Never shown: the ad may still be shown later.
+    if (displayPending_) {
+        displayPending_ = false;
+        TRAAdCache::sharedInstance()->restoreAd(*cacheKey(), internalAd_);
+    }
     if (auto delegate = trilliumDelegate()) delegate->failedShowAd(self<TRAAbstractAd>(), error);
 }
 

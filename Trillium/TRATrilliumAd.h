@@ -42,7 +42,8 @@ public:
     bool isReady() const;
     void showAd() { showAdWithAdTag(std::nullopt); }
     // Shows the loaded ad when the ad rules allow it; the outcome reaches the
-    // delegate as didShowAd: or failedShowAd:withError:.
+    // delegate as didShowAd: or failedShowAd:withError:, never inside this
+    // call. An ad whose screen refuses to display it goes back to the cache.
     void showAdWithAdTag(const std::optional<std::string>& adTag);
     const Ref<TRAAd>& internalAd() const { return internalAd_; }
 
@@ -71,4 +72,5 @@ private:
 
     Ref<TRAAd> internalAd_;
     int64_t internalAdType_ = AdTypeOverlay;
+    bool displayPending_ = false;  // handed to a screen that has not displayed it yet
 };

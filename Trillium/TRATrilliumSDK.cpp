@@ -1,21 +1,44 @@
 #include "Trillium/TRATrilliumSDK.h"
 
+#include <atomic>
+
 #include "Trillium/TRADisplayHooks.h"
 #include "Trillium/TRALog.h"
 
+namespace {
+std::atomic<bool> sharedInstanceMade{false};
+}  // namespace
+
 Ref<TRATrilliumSDK> TRATrilliumSDK::sharedInstance() {
-    static Ref<TRATrilliumSDK> shared = NSObject::alloc<TRATrilliumSDK>()->init();
+    static Ref<TRATrilliumSDK> shared = [] {
+        auto sdk = NSObject::alloc<TRATrilliumSDK>()->init();
+        sharedInstanceMade.store(true);
+        return sdk;
+    }();
     return shared;
 }
 
+bool TRATrilliumSDK::hasSharedInstance() { return sharedInstanceMade.load(); }
+
 Ref<TRATrilliumSDK> TRATrilliumSDK::init() {
-    if (const auto& make = TRADisplayHooks::shared().eventAdManager) manager_ = make();
-    else TRALog::info("No lifecycle manager is linked; launch, background and splash tasks are off.");
+    // Made now, so that the manager hears the launch notification.
+    if (!eventAdManager()) TRALog::info("No lifecycle manager is linked yet; launch, background and splash tasks wait for one.");
     return self<TRATrilliumSDK>();
 }
 
+Ref<TRAEventAdManaging> TRATrilliumSDK::eventAdManager() const {
+    const auto& make = TRADisplayHooks::shared().eventAdManager;
+    return make ? make() : nullptr;
+}
+
+Ref<TRAEventAdManaging> TRATrilliumSDK::managerFor(const char* call) const {
+    auto manager = eventAdManager();
+    if (!manager) TRALog::infof("%@: no lifecycle manager is linked; the call does nothing.", std::string(call));
+    return manager;
+}
+
 void TRATrilliumSDK::disableReturnAd() {
-    if (manager_) manager_->disableReturnAd();
+    if (auto manager = managerFor("disableReturnAd")) manager->disableReturnAd();
 }
 
 void TRATrilliumSDK::showSplashAd() { showSplashAdWithDelegate(nullptr, nullptr, nullptr, std::nullopt); }
@@ -43,36 +66,37 @@ void TRATrilliumSDK::showSplashAdWithDelegate(const Ref<TRADelegateProtocol>& de
                                               const Ref<TRAAdPreferences>& adPreferences,
                                               const Ref<TRASplashPreferences>& preferences,
                                               const std::optional<std::string>& adTag) {
-    if (delegate && manager_) manager_->setSplashAdDelegate(delegate);
+    auto manager = managerFor("showSplashAd");
+    if (delegate && manager) manager->setSplashAdDelegate(delegate);
     if (!appID_ || appID_->empty()) {
         TRALog::error("Application ID is nil or empty.");
         return;
     }
-    if (manager_) manager_->showSplashAdWithPreferences(preferences, adPreferences, adTag);
+    if (manager) manager->showSplashAdWithPreferences(preferences, adPreferences, adTag);
 }
 
 void TRATrilliumSDK::showInterstitialSplashAdWithDelegate(const Ref<TRADelegateProtocol>& delegate,
                                                           const Ref<TRASplashPreferences>& preferences) {
     showSplashAdWithDelegate(delegate, preferences);
-    if (manager_) manager_->appDidFinishLaunchingForInterstitialSplash();
+    if (auto manager = eventAdManager()) manager->appDidFinishLaunchingForInterstitialSplash();
 }
 
 void TRATrilliumSDK::showVisualCacheDB() {
-    if (manager_) manager_->showVisualCacheDB();
+    if (auto manager = managerFor("showVisualCacheDB")) manager->showVisualCacheDB();
 }
 void TRATrilliumSDK::hideVisualCacheDB() {
-    if (manager_) manager_->hideVisualCacheDB();
+    if (auto manager = managerFor("hideVisualCacheDB")) manager->hideVisualCacheDB();
 }
 void TRATrilliumSDK::clearCacheDB() {
-    if (manager_) manager_->clearCacheDB();
+    if (auto manager = managerFor("clearCacheDB")) manager->clearCacheDB();
 }
 
 void TRATrilliumSDK::unitySDKInitialize() {
-    if (manager_) manager_->appDidFinishLaunching();
+    if (auto manager = managerFor("unitySDKInitialize")) manager->appDidFinishLaunching();
 }
 void TRATrilliumSDK::unityAppWillEnterForeground() {
-    if (manager_) manager_->appWillEnterForeground();
+    if (auto manager = managerFor("unityAppWillEnterForeground")) manager->appWillEnterForeground();
 }
 void TRATrilliumSDK::unityAppDidEnterBackground() {
-    if (manager_) manager_->appDidEnterBackground();
+    if (auto manager = managerFor("unityAppDidEnterBackground")) manager->appDidEnterBackground();
 }

@@ -1,7 +1,9 @@
 // The Trillium entry singleton: the identifiers the application gives, the
 // wrapper and mode flags, the client-wide preferences, and the calls it
 // forwards to the lifecycle manager, which its creation brings into being
-// (through TRADisplayHooks::eventAdManager). Main thread.
+// (through TRADisplayHooks::eventAdManager). The manager is looked up at each
+// call, so a display side registered after the entry point was made is still
+// reached; without one a call is logged and does nothing. Main thread.
 #pragma once
 
 #include <optional>
@@ -20,6 +22,8 @@ public:
     // Created once; its init creates the lifecycle manager, so that the
     // manager hears the application's launch notification.
     static Ref<TRATrilliumSDK> sharedInstance();
+    // Whether sharedInstance has made the entry point (without making it).
+    static bool hasSharedInstance();
     Ref<TRATrilliumSDK> init();
 
     const std::optional<std::string>& appID() const { return appID_; }
@@ -45,8 +49,8 @@ public:
     const Ref<TRASDKPreferences>& preferences() const { return preferences_; }
     void setPreferences(Ref<TRASDKPreferences> preferences) { preferences_ = std::move(preferences); }
 
-    // The lifecycle manager (null until the display library provides one).
-    const Ref<TRAEventAdManaging>& eventAdManager() const { return manager_; }
+    // The lifecycle manager (null while the display library provides none).
+    Ref<TRAEventAdManaging> eventAdManager() const;
 
     void disableReturnAd();
 
@@ -76,10 +80,12 @@ public:
     void unityAppDidEnterBackground();
 
 private:
+    // The manager for a forwarded call; null (logged with the call) when none.
+    Ref<TRAEventAdManaging> managerFor(const char* call) const;
+
     std::optional<std::string> appID_;
     std::optional<std::string> devID_;
     bool unity_ = false, corona_ = false, cocos2DX_ = false, adMobMediation_ = false, moPubMediation_ = false;
     bool showCaseOffline_ = false;
     Ref<TRASDKPreferences> preferences_;
-    Ref<TRAEventAdManaging> manager_;
 };

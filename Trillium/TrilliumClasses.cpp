@@ -15,7 +15,7 @@
 #include "Trillium/TRAJsonAd.h"
 #include "Trillium/TRAMetadata.h"
 #include "Trillium/TRANetworkData.h"
-#include "Trillium/TRAOverlayAdRequest.h"
+#include "Trillium/TRAPlacementRequest.h"
 #include "Trillium/TRASDKPreferences.h"
 #include "Trillium/TRATransportHttp.h"
 #include "Trillium/TRATrilliumAd.h"
@@ -39,6 +39,7 @@ void registerTrilliumClasses() {
     NSClassRegistry::registerClass<TRADataToBase64String>();
     NSClassRegistry::registerClass<TRABaseRequest>();
     NSClassRegistry::registerClass<TRABannerAdRequest>();
+    NSClassRegistry::registerClass<TRAFixedPlacementRequest>();
     NSClassRegistry::registerClass<TRAOverlayAdRequest>();
     NSClassRegistry::registerClass<TRASDKPreferences>();
     NSClassRegistry::registerClass<TRAAdPreferences>();

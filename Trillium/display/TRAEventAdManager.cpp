@@ -24,9 +24,7 @@ namespace {
 Ref<NSUserDefaults> defaults() { return NSUserDefaults::standardUserDefaults(); }
 
 // The other ad clients the report names, in the report's order: the code and
-// the classes whose presence means the client is linked. Two outside clients
-// that the report format also knows ("CB" and "AM") are never linked into
-// this application, so there is nothing to probe for them.
+// the classes whose presence means that client is linked into the application.
 struct OtherClientProbe {
     const char* code;
     std::vector<const char*> classNames;
@@ -34,7 +32,9 @@ struct OtherClientProbe {
 
 const std::vector<OtherClientProbe>& otherClientProbes() {
     static const std::vector<OtherClientProbe> probes = {
+        {"CB-", {"Chartboost"}},
         {"HL-", {"HLSdk"}},
+        {"AM-", {"GADBannerView", "GADInterstitial"}},
     };
     return probes;
 }

@@ -1,7 +1,7 @@
 #include "Trillium/display/TRAFullScreenAd.h"
 
 #include "Trillium/TRALog.h"
-#include "Trillium/TRAOverlayAdRequest.h"
+#include "Trillium/TRAPlacementRequest.h"
 #include "Trillium/display/TRALifecycleAdRequests.h"
 
 Ref<TRAFullScreenAd> TRAFullScreenAd::initWithAdType(int64_t adType, int64_t eventType) {

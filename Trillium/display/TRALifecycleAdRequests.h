@@ -4,33 +4,7 @@
 // its placement word as the last field of the query.
 #pragma once
 
-#include <optional>
-#include <string>
-
-#include "Trillium/TRABaseRequest.h"
-
-// What the three share: the placement is set with the application details.
-class TRAFixedPlacementRequest : public TRABaseRequest {
-public:
-    // The common fields, then the class's placement word.
-    void fillApplicationDetails(const std::optional<std::string>& appId,
-                                const std::optional<std::string>& devId) override;
-    // The base query followed by "&placement=%@".
-    std::string getQueryString() const override { return queryWithPlacement(); }
-
-protected:
-    virtual const char* placementWord() const = 0;
-};
-
-// Each class names its placement word; the rest is shared.
-template <class Self>
-class TRAPlacementRequest : public TRAFixedPlacementRequest {
-public:
-    Ref<Self> init() { return self<Self>(); }
-
-protected:
-    const char* placementWord() const override { return Self::kPlacement; }
-};
+#include "Trillium/TRAPlacementRequest.h"
 
 class TRAFirstDownloadRequest : public TRAPlacementRequest<TRAFirstDownloadRequest> {
 public:

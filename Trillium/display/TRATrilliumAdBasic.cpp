@@ -1,6 +1,7 @@
 #include "Trillium/display/TRATrilliumAdBasic.h"
 
 #include "Trillium/TRAAdSDKUtils.h"
+#include "Trillium/TRAHtmlAd.h"
 #include "Trillium/TRALog.h"
 
 namespace {
@@ -26,6 +27,7 @@ bool TRATrilliumAdBasic::showAd() {
         return false;
     }
     std::string reason = TRAAdSDKUtils::canShowAd();
+    if (reason.empty() && !TRAHtmlAd::canMakeAdScreen()) reason = "no full-screen ad screen is available";
     if (!reason.empty()) {
         TRALog::infof("Basic ad not shown: %@", reason);
         return false;

@@ -11,7 +11,7 @@ public:
     // YES when the loaded ad was shown. The first call starts the load and
     // answers NO; a call while the ad is not ready loads again and answers NO;
     // a ready ad that may not be shown now (another ad screen is up, no
-    // network) answers NO without a new load.
+    // network, no ad screen in this build) answers NO without a new load.
     static bool showAd();
 
     // The shared ad (null before the first showAd).

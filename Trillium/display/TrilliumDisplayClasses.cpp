@@ -1,6 +1,7 @@
 #include "Trillium/display/TrilliumDisplayClasses.h"
 
 #include "Trillium/TRADisplayHooks.h"
+#include "Trillium/TRATrilliumSDK.h"
 #include "Trillium/TrilliumClasses.h"
 #include "Trillium/display/TRAEventAdManager.h"
 #include "Trillium/display/TRAFullScreenAd.h"
@@ -14,7 +15,6 @@
 void registerTrilliumDisplayClasses() {
     registerTrilliumClasses();
     NSClassRegistry::registerClass<TRAEventAdManager>();
-    NSClassRegistry::registerClass<TRAFixedPlacementRequest>();
     NSClassRegistry::registerClass<TRAFirstDownloadRequest>();
     NSClassRegistry::registerClass<TRAReturnAdRequest>();
     NSClassRegistry::registerClass<TRASplashAdRequest>();
@@ -29,4 +29,7 @@ void registerTrilliumDisplayClasses() {
         return NSObject::alloc<TRAFullScreenAd>()->initWithAdType(adType, eventType);
     };
     hooks.videoStore = []() -> Ref<TRAVideoStore> { return TRAVideosManager::sharedInstance(); };
+    // An entry point made before this registration brings the manager into
+    // being now, in time for the launch notification.
+    if (TRATrilliumSDK::hasSharedInstance()) TRAEventAdManager::sharedInstance();
 }

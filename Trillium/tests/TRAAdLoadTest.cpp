@@ -4,10 +4,12 @@
 // video, JSON answers, showing through the ad screen, and the archive form.
 #include "Trillium/TRAHtmlAd.h"
 #include "Trillium/TRAJsonAd.h"
-#include "Trillium/TRAOverlayAdRequest.h"
+#include "Trillium/TRAPlacementRequest.h"
 #include "Trillium/TRATrilliumAd.h"
+#include "Trillium/TRAWireContract.h"
 #include "Trillium/tests/TrilliumTestSupport.h"
 #include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/net/NSURLError.h"
 
 namespace {
 
@@ -109,7 +111,6 @@ TEST_F(TRAAdLoadTest, NoFillAndBadAnswersFailTheLoad) {
         {Answer::ok(badInfo), "Ad answer is malformed"},
         {Answer::ok(badJson), "Ad answer is malformed"},
         {Answer::ok("\xff\xfe<html>"), "Ad answer is not UTF-8 text"},
-        {Answer::ok(std::string(3 * 1024 * 1024, 'a')), "Ad answer is too large"},
         {Answer::truncated("<html>" + std::string(1000, 'x'), 100), ""},
         {Answer::drop(), ""},
     };
@@ -128,6 +129,35 @@ TEST_F(TRAAdLoadTest, NoFillAndBadAnswersFailTheLoad) {
         EXPECT_FALSE(ad->trackingUrl());
     }
     EXPECT_EQ(delegate->loaded, 0);
+}
+
+TEST_F(TRAAdLoadTest, AnAnswerOverTheCapFailsInTheTransportBeforeItIsRead) {
+    // Announced, and unannounced (the body ends when the connection closes).
+    std::string huge(TRAWire::kMaximumAnswerBytes + 1, 'a');
+    expectLogLine("over the cap of 2097152 bytes");
+    int expected = 0;
+    for (Answer answer : {Answer::ok(huge), Answer::ok(huge).unframed()}) {
+        service.setHtmlAdAnswer(answer);
+        auto ad = htmlAd();
+        load(ad);
+        ASSERT_TRUE(waitForOutcome(++expected));
+        ASSERT_NE(delegate->error, nullptr);
+        EXPECT_EQ(delegate->error->domain(), NSURLErrorDomain);
+        EXPECT_EQ(delegate->error->code(), NSURLErrorDataLengthExceedsMaximum);
+    }
+    EXPECT_EQ(delegate->loaded, 0);
+}
+
+TEST_F(TRAAdLoadTest, AnAdRequestThatCannotConnectSaysSo) {
+    simulator::LoopbackServer closed;
+    ASSERT_TRUE(closed.start());
+    NSUserDefaults::standardUserDefaults()->setObject(closed.url("/1.3/"), "TRAAdPlatformHost");
+    closed.stop();
+    auto ad = htmlAd();
+    load(ad);
+    ASSERT_TRUE(waitForOutcome());
+    EXPECT_EQ(delegate->error->code(), NSURLErrorCannotConnectToHost);
+    EXPECT_TRUE(logCapture().contains("Trillium: Ad request failed: ")) << "no log line";
 }
 
 TEST_F(TRAAdLoadTest, LoadsThatCannotStartFailAfterTheCallReturns) {

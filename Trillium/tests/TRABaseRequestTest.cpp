@@ -4,7 +4,7 @@
 #include "Trillium/TRAAdapptManager.h"
 #include "Trillium/TRABannerAdRequest.h"
 #include "Trillium/TRABaseRequest.h"
-#include "Trillium/TRAOverlayAdRequest.h"
+#include "Trillium/TRAPlacementRequest.h"
 #include "Trillium/tests/TrilliumTestSupport.h"
 #include "platform/foundation/ASIdentifierManager.h"
 
@@ -78,6 +78,15 @@ TEST_F(TRABaseRequestTest, PlacementRequestsEndWithTheirPlacement) {
     std::string text = banner->getQueryString();
     EXPECT_TRUE(NSString::hasSuffix(text, "&placement=INAPP_BANNER&adsNumber=4")) << text;
     EXPECT_TRUE(NSString::containsString(text, "&width=72&height=73&")) << text;
+}
+
+TEST_F(TRABaseRequestTest, ABannerSendsItsOwnSizeWhenItIsSetBeforeTheFill) {
+    auto banner = NSObject::alloc<TRABannerAdRequest>()->init();
+    banner->setViewSize(CGSizeMake(300, 50));
+    std::string text = query(banner);
+    EXPECT_TRUE(NSString::containsString(text, "&width=300&height=50&")) << text;
+    // A plain request on the same screen sends the screen's size.
+    EXPECT_TRUE(NSString::containsString(query(NSObject::alloc<TRABaseRequest>()->init()), "&width=320&height=568&"));
 }
 
 }  // namespace

@@ -224,6 +224,30 @@ TEST_F(TRAMetadataTest, StartNewSessionFetchesAFreshConfigurationAgain) {
     ASSERT_TRUE(waitFor([&] { return !metadata->isLoading(); }));
 }
 
+TEST_F(TRAMetadataTest, ANewSessionDuringAFetchIsToldByAFollowUpFetch) {
+    service.setConfigAnswer(Answer::stall(Answer::ok(service.defaultConfig())));
+    TRAAdapptManager::setNewSessionReason("LAUNCH");
+    std::string processSession = TRAAdapptManager::clientSessionId();
+    load();
+    ASSERT_TRUE(service.server().waitForStalled(1, 5));
+    TRAAdapptManager::setNewSessionReason("APP_IDLE");
+    metadata->startNewSession();
+    std::string newSession = TRAAdapptManager::clientSessionId();
+    EXPECT_NE(newSession, processSession);
+    service.setConfig(service.defaultConfig());
+    service.server().releaseStalled();
+    ASSERT_TRUE(waitForRequests(TrilliumService::kMetadataPath, 2));
+    ASSERT_TRUE(waitFor([&] { return !metadata->isLoading(); }));
+    auto requests = service.requestsTo(TrilliumService::kMetadataPath);
+    ASSERT_EQ(requests.size(), 2u);
+    // The first fetch carried the session the process began; the follow-up the new one.
+    EXPECT_EQ(requests[0].field("sessionReason"), "LAUNCH");
+    EXPECT_EQ(requests[0].field("clientSessionId"), processSession);
+    EXPECT_EQ(requests[1].field("sessionReason"), "APP_IDLE");
+    EXPECT_EQ(requests[1].field("clientSessionId"), newSession);
+    EXPECT_EQ(TRAAdapptManager::clientSessionId(), newSession);
+}
+
 TEST_F(TRAMetadataTest, RemovedAndReleasedListenersHearNothing) {
     auto removed = listen();
     metadata->setDelegateWithDelegate(removed);

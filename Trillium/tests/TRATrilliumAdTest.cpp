@@ -8,6 +8,7 @@
 #include "Trillium/TRATrilliumAd.h"
 #include "Trillium/TRAVisualCache.h"
 #include "Trillium/tests/TrilliumTestSupport.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSFileManager.h"
 
 namespace {
@@ -87,10 +88,46 @@ TEST_F(TRATrilliumAdTest, AShownAdIsTakenOutOfTheCacheAndItsShowIsCounted) {
     EXPECT_EQ(TRAAdapptManager::numOfAdsDisplayedForKey("INAPP_OVERLAY"), 1);
     EXPECT_EQ(TRAAdapptManager::numOfTotalAdsDisplayedInCurrentSession(), 1);
 
+    // A failure is told on the next main-queue turn, never inside showAd.
+    size_t heard = publisher->events.size();
     ad->showAd();
+    EXPECT_EQ(publisher->events.size(), heard);
+    driver().drain();
     EXPECT_EQ(publisher->events.back(), "failedShowAd");
     EXPECT_EQ(publisher->lastError->localizedDescription(), "Ad is not ready");
     EXPECT_EQ(screens.size(), 1u);
+}
+
+TEST_F(TRATrilliumAdTest, AnAdWhoseDisplayIsRefusedGoesBackToTheCache) {
+    auto ad = loadedAd(publisher);
+    ad->showAd();
+    ASSERT_EQ(screens.size(), 1u);
+    EXPECT_FALSE(ad->isReady());
+    screens[0]->delegate.lock()->failedDisplayAd(NSError::errorWithDomain("screen", 1));
+    EXPECT_EQ(publisher->events.back(), "failedShowAd");
+    EXPECT_TRUE(ad->isReady());
+    // Another ad of the key takes it without a request; a later show works.
+    auto other = NSObject::alloc<TRATrilliumAd>()->init();
+    other->loadAd(TRATrilliumAd::AdTypeOverlay, nullptr);
+    driver().drain();
+    EXPECT_EQ(other->internalAd(), ad->internalAd());
+    EXPECT_EQ(service.requestsTo(TrilliumService::kHtmlAdPath).size(), 1u);
+    ad->showAd();
+    ASSERT_EQ(screens.size(), 2u);
+    screens[1]->delegate.lock()->didShowAd();
+    screens[1]->delegate.lock()->failedDisplayAd(NSError::errorWithDomain("late", 1));
+    EXPECT_FALSE(ad->isReady());  // a failure after the display does not bring it back
+
+    // Without any ad screen the refusal comes on the next turn, and the ad stays.
+    auto later = NSObject::alloc<RecordingAdDelegate>();
+    auto third = loadedAd(later);
+    TRADisplayHooks::shared().adScreen = nullptr;
+    third->showAd();
+    EXPECT_EQ(later->events, std::vector<std::string>{"didLoadAd"});
+    driver().drain();
+    EXPECT_EQ(later->events.back(), "failedShowAd");
+    EXPECT_EQ(later->lastError->localizedDescription(), "Ad screen is not available");
+    EXPECT_TRUE(third->isReady());
 }
 
 TEST_F(TRATrilliumAdTest, TheAdRulesCanRefuseAShow) {
@@ -98,6 +135,7 @@ TEST_F(TRATrilliumAdTest, TheAdRulesCanRefuseAShow) {
         R"({"adPlatformHost": ")" + service.baseUrl() + R"(", "adRules": {"tags": {"menu": [{"maxAds": 0}]}}})")));
     auto ad = loadedAd(publisher);
     ad->showAdWithAdTag(std::string("menu"));
+    driver().drain();
     EXPECT_EQ(publisher->events.back(), "failedShowAd");
     EXPECT_TRUE(screens.empty());
     EXPECT_TRUE(ad->isReady());  // still there for an allowed show
@@ -162,6 +200,7 @@ TEST_F(TRATrilliumAdTest, TheCacheSurvivesARestartButNotAVideoWhoseFileIsGone) {
     auto video = NSObject::alloc<TRAHtmlAd>()->init();
     video->setVideoPref(TRAAdVideoPreferences::preferencesWithJsonString(R"({"videoUrl": "http://v/a.mp4"})"));
     video->videoPref()->setVideoPath(home() + "/Library/Caches/missing.mp4");
+    video->setLoadDate(NSDate::date().timeIntervalSince1970());
     cache->loaderForKey(*NSObject::alloc<TRACacheKey>()->initWithAdType(5, 2), true)->setInternalAd(video);
     cache->saveDBToLocalData();
 
@@ -181,6 +220,26 @@ TEST_F(TRATrilliumAdTest, TheCacheSurvivesARestartButNotAVideoWhoseFileIsGone) {
     auto again = NSObject::alloc<TRAAdCache>();
     again->loadDBFromLocalData();
     EXPECT_EQ(again->getCacheDb().size(), 2u);
+}
+
+TEST_F(TRATrilliumAdTest, CachedAdsExpireAcrossRestarts) {
+    loadedAd(publisher);
+    auto cache = TRAAdCache::sharedInstance();
+    // An ad archived without a load date: of unknown age.
+    auto undated = NSObject::alloc<TRAHtmlAd>()->init();
+    cache->loaderForKey(*NSObject::alloc<TRACacheKey>()->initWithAdType(1, 0), true)->setInternalAd(undated);
+    cache->saveDBToLocalData();
+    restartProcessState();
+    driver().advance(TRAAdCache::kCachedAdLifetime - 1);
+    auto fresh = NSObject::alloc<TRAAdCache>();
+    fresh->loadDBFromLocalData();
+    ASSERT_EQ(fresh->getCacheDb().size(), 1u);
+    EXPECT_EQ(fresh->getCacheDb()[0].first->adType(), 5);
+
+    driver().advance(1);
+    auto stale = NSObject::alloc<TRAAdCache>();
+    stale->loadDBFromLocalData();
+    EXPECT_TRUE(stale->getCacheDb().empty());
 }
 
 TEST_F(TRATrilliumAdTest, AnUnreadableStoredCacheIsIgnored) {

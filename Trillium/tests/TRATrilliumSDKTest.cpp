@@ -44,10 +44,12 @@ protected:
     int managersMade = 0;
 };
 
-TEST_F(TRATrilliumSDKTest, CreationBringsTheManagerIntoBeingOnce) {
+TEST_F(TRATrilliumSDKTest, CreationBringsTheManagerIntoBeing) {
+    // Made inside the fixture's set-up, which created the entry point.
+    EXPECT_EQ(managersMade, 1);
     auto sdk = TRATrilliumSDK::sharedInstance();
     EXPECT_EQ(TRATrilliumSDK::sharedInstance(), sdk);
-    EXPECT_EQ(managersMade, 1);
+    EXPECT_TRUE(TRATrilliumSDK::hasSharedInstance());
     EXPECT_EQ(sdk->eventAdManager(), manager);
     EXPECT_EQ(sdk->appID(), kTestAppId);
     EXPECT_EQ(sdk->devID(), kTestDevId);
@@ -88,15 +90,24 @@ TEST_F(TRATrilliumSDKTest, NoSplashWithoutAnApplicationIdentifier) {
     EXPECT_EQ(manager->calls, std::vector<std::string>{"setSplashAdDelegate"});
 }
 
-TEST(TRATrilliumSDKWithoutManagerTest, ForwardsAreNoOpsWithoutAManager) {
+TEST(TRATrilliumSDKWithoutManagerTest, ForwardsAreNoOpsWithoutAManagerAndALaterOneIsReached) {
     // (No platform needed: nothing here reaches it.)
     TRADisplayHooks::shared().eventAdManager = nullptr;
+    EXPECT_FALSE(TRATrilliumSDK::hasSharedInstance());
     auto sdk = TRATrilliumSDK::sharedInstance();
     EXPECT_EQ(sdk->eventAdManager(), nullptr);
     EXPECT_EQ(sdk->appID(), std::nullopt);
     sdk->disableReturnAd();
     sdk->clearCacheDB();
     sdk->unitySDKInitialize();
+
+    // A display side registered after the entry point was made is looked up.
+    auto late = NSObject::alloc<RecordingManager>();
+    TRADisplayHooks::shared().eventAdManager = [late] { return std::static_pointer_cast<TRAEventAdManaging>(late); };
+    sdk->disableReturnAd();
+    sdk->unityAppDidEnterBackground();
+    EXPECT_EQ(sdk->eventAdManager(), late);
+    EXPECT_EQ(late->calls, (std::vector<std::string>{"disableReturnAd", "background"}));
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include "Trillium/TRADelegateProtocol.h"
 #include "Trillium/TRADisplayHooks.h"
 #include "Trillium/TRAHtmlAd.h"
-#include "Trillium/TRAOverlayAdRequest.h"
+#include "Trillium/TRAPlacementRequest.h"
 #include "Trillium/TRATrilliumSDK.h"
 #include "Trillium/TrilliumClasses.h"
 #include "platform/foundation/NSString.h"

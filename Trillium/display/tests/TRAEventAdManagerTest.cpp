@@ -75,11 +75,15 @@ TEST_F(TRAEventAdManagerTest, FirstLaunchSendsConfigurationPreloadReportAndRetur
     EXPECT_EQ(names.back(), "placement");
     EXPECT_EQ(report[0].field("placement"), "INAPP_DOWNLOAD");
 
-    // The preloaded overlay and the return ad, both full-screen type 5.
+    // The preloaded overlay and the return ad, both full-screen type 5, in
+    // the session the configuration tells the server of.
     auto overlay = htmlAdRequestsFor("INAPP_OVERLAY");
     auto returnAd = htmlAdRequestsFor("INAPP_RETURN");
     ASSERT_EQ(overlay.size(), 1u);
     ASSERT_EQ(returnAd.size(), 1u);
+    EXPECT_EQ(overlay[0].field("clientSessionId"), config[0].field("clientSessionId"));
+    EXPECT_EQ(returnAd[0].field("clientSessionId"), TRAAdapptManager::clientSessionId());
+    EXPECT_EQ(config[0].field("clientSessionId"), TRAAdapptManager::clientSessionId());
     EXPECT_EQ(overlay[0].field("adType"), "5");
     EXPECT_EQ(returnAd[0].field("adType"), "5");
     ASSERT_TRUE(manager->trilliumReturnAd());
@@ -100,6 +104,41 @@ TEST_F(TRAEventAdManagerTest, FirstLaunchSendsConfigurationPreloadReportAndRetur
     formatter->setDateStyle(NSDateFormatterShortStyle);
     EXPECT_EQ(defaults()->stringForKey("TRAFirstOpenDate"), formatter->stringFromDate(NSDate::date()));
     EXPECT_EQ(service.requests().size(), 5u);
+}
+
+// The other-clients report, as classes come to be linked: the codes in their
+// fixed order, "AM" for either of its two classes, the last dash dropped.
+class TRAEventAdManagerOthersTest : public TRAEventAdManagerTest {
+protected:
+    // Links the classes, reports, and answers the details sent ("" for none).
+    std::string reportAfterLinking(std::initializer_list<const char*> classes) {
+        for (const char* name : classes) linkClass(name);
+        size_t before = analyticsEvents().size();
+        manager->checkOthers();
+        settle();
+        auto events = analyticsEvents();
+        if (events.size() == before) return "";
+        EXPECT_EQ(events.back().field("category"), "7");
+        EXPECT_EQ(events.back().field("value"), "NTRA");
+        return events.back().field("details").value_or("(none)");
+    }
+};
+
+TEST_F(TRAEventAdManagerOthersTest, BannerThenHalcyonThenChartboost) {
+    EXPECT_EQ(reportAfterLinking({}), "");
+    EXPECT_EQ(reportAfterLinking({"GADBannerView"}), "AM");
+    EXPECT_EQ(reportAfterLinking({"HLSdk"}), "HL-AM");
+    EXPECT_EQ(reportAfterLinking({"Chartboost"}), "CB-HL-AM");
+}
+
+TEST_F(TRAEventAdManagerOthersTest, InterstitialThenChartboost) {
+    EXPECT_EQ(reportAfterLinking({"GADInterstitial"}), "AM");
+    EXPECT_EQ(reportAfterLinking({"Chartboost", "GADBannerView"}), "CB-AM");
+}
+
+TEST_F(TRAEventAdManagerOthersTest, ChartboostThenHalcyon) {
+    EXPECT_EQ(reportAfterLinking({"Chartboost"}), "CB");
+    EXPECT_EQ(reportAfterLinking({"HLSdk"}), "CB-HL");
 }
 
 TEST_F(TRAEventAdManagerTest, ApplicationSwitchingTheReturnAdOffLoadsNoReturnAd) {

@@ -1,8 +1,8 @@
 // The small objects around the lifecycle placements: the three requests, the
 // full-screen ad's choice of request, the one-call basic ad, the store sheet,
 // the non-owning arrays and the class registration.
-#include "Trillium/TRAOverlayAdRequest.h"
-#include "Trillium/display/NSMutableArrayWeakReferences.h"
+#include "Trillium/TRAPlacementRequest.h"
+#include "Trillium/NSMutableArrayWeakReferences.h"
 #include "Trillium/display/TRAFullScreenAd.h"
 #include "Trillium/display/TRALifecycleAdRequests.h"
 #include "Trillium/display/TRASKStoreProductViewController.h"
@@ -104,6 +104,16 @@ TEST_F(TRALifecycleObjectsTest, BasicAdThatMayNotBeShownNowAnswersNoWithoutReloa
     EXPECT_TRUE(screens.empty());
     EXPECT_EQ(service.requestsTo(TrilliumService::kHtmlAdPath).size(), 1u);
     EXPECT_TRUE(TRATrilliumAdBasic::sharedAd()->isReady());
+}
+
+TEST_F(TRALifecycleObjectsTest, BasicAdAnswersNoWhileNoAdScreenExists) {
+    TRADisplayHooks::shared().adScreen = nullptr;
+    EXPECT_FALSE(TRATrilliumAdBasic::showAd());
+    settle();
+    ASSERT_TRUE(TRATrilliumAdBasic::sharedAd()->isReady());
+    EXPECT_FALSE(TRATrilliumAdBasic::showAd());
+    EXPECT_TRUE(TRATrilliumAdBasic::sharedAd()->isReady());
+    EXPECT_TRUE(logCapture().contains("no full-screen ad screen is available"));
 }
 
 TEST_F(TRALifecycleObjectsTest, StoreSheetKeepsStillButAcceptsEveryOrientation) {

@@ -1,5 +1,5 @@
-// Arrays that hold their elements without owning them: the lists of ads that
-// wait on one load or one video download. An element that has gone away is
+// Arrays that hold their elements without owning them: the ads that wait on
+// one load or one video download, the configuration's listeners. An element that has gone away is
 // skipped and pruned, so the array never hands out a dangling object.
 // Main thread (like its users); not synchronised.
 #pragma once

@@ -1,4 +1,4 @@
-#include "Trillium/display/TRALifecycleAdRequests.h"
+#include "Trillium/TRAPlacementRequest.h"
 
 void TRAFixedPlacementRequest::fillApplicationDetails(const std::optional<std::string>& appId,
                                                       const std::optional<std::string>& devId) {
