@@ -50,8 +50,9 @@ public:
     // Lets `seconds` of application time pass with the main run loop running
     // (timer by timer on the virtual clock, in real time on the wall clock),
     // letting each step's requests finish first. False when the run is to end
-    // (a quit request, or the start-up benchmark reached its first idle loop):
-    // the scenario then goes straight to its quit.
+    // (a quit request): the scenario then goes straight to its quit. With
+    // --exit-when-idle the first call ends the process at the first idle
+    // main loop (the start-up benchmark).
     virtual bool stay(double seconds) = 0;
     // Lets what is under way (requests, posted work) finish, for at most the
     // options' settleSeconds; on the virtual clock the real time waited for

@@ -79,6 +79,5 @@ private:
     bool temporarySandbox_ = false;
     bool platformStarted_ = false;
     bool quitNoted_ = false;
-    bool idleReached_ = false;
     std::string error_;
 };

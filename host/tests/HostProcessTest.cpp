@@ -101,3 +101,9 @@ TEST_F(HostProcessTest, SigtermOnTheWallClockEndsTheRunEarlyWithItsOutputWritten
     EXPECT_FALSE(of("trillium").empty());
     EXPECT_TRUE(std::filesystem::exists(options.outDir + "/sandbox/Library/Preferences"));
 }
+
+TEST_F(HostProcessTest, TheStartUpBenchmarkRunEndsAtTheFirstIdleLoopWritingNothing) {
+    options.exitWhenIdle = true;
+    ASSERT_EQ(exitCodeOf(startChild(options)), 0);
+    EXPECT_FALSE(std::filesystem::exists(options.outDir));
+}
