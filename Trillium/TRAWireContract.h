@@ -1,7 +1,8 @@
 // The Trillium client's wire contract in one place: the ad platform's paths,
 // the configuration answer, the ad answers, the signature of tracking URLs and
-// the analytics event URL. The client and the local simulator both build on
-// these constants, so a change here changes both sides.
+// the analytics event URL, as the client builds on them. The local simulator
+// writes and reads the same forms with its own code, so a test through it
+// catches a change here that the server would not follow.
 //
 // Paths. Every ad-platform request is the base URL (`-[TRAMetadata
 // getAdPlatformHost]`, default kDefaultAdPlatformHost, ending in "/1.3/")

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "Trillium/TRAVideosManagerDelegate.h"
-#include "Trillium/display/NSMutableArrayWeakReferences.h"
+#include "Trillium/NSMutableArrayWeakReferences.h"
 #include "platform/foundation/NSCoder.h"
 #include "platform/foundation/NSFileHandle.h"
 #include "platform/net/NSURLConnection.h"
