@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/foundation/FileSystemConditions.h"
 #include "platform/runtime/Log.h"
 
 namespace platform {
@@ -129,6 +130,10 @@ std::string folderOf(const std::string& path) {
 
 bool NSData::writeToFile(const std::string& path, bool atomically) const {
     if (path.empty()) return false;
+    if (files::writeFailsAt(path)) {
+        logError("NSData writeToFile: cannot write " + path + ": " + std::strerror(ENOSPC));
+        return false;
+    }
     if (!atomically) {
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0) return false;

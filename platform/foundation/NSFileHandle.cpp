@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/foundation/FileSystemConditions.h"
 #include "platform/runtime/Log.h"
 
 namespace platform {
@@ -34,6 +35,10 @@ bool NSFileHandle::writeData(const NSData& data) {
     std::scoped_lock lock(mutex_);
     if (fd_ < 0) {
         log(LogLevel::Error, "NSFileHandle: write to a closed file " + path_);
+        return false;
+    }
+    if (data.length() > 0 && files::writeFailsAt(path_)) {
+        log(LogLevel::Error, "NSFileHandle: write to " + path_ + " failed: " + std::strerror(ENOSPC));
         return false;
     }
     const uint8_t* bytes = data.bytes();

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/foundation/FileSystemConditions.h"
 #include "platform/runtime/NSDate.h"
 
 namespace platform {
@@ -61,7 +63,33 @@ NSDate modificationDate(const struct stat& st) {
     return NSDate::dateWithTimeIntervalSince1970(static_cast<double>(st.st_mtim.tv_sec) + st.st_mtim.tv_nsec / 1e9);
 }
 
-Value attributesOf(const struct stat& st) {
+// Where the file system keeps no birth time, the first date seen is kept
+// with the item, so it reads the same after a restart.
+constexpr const char* kCreationDateAttribute = "user.platform.creation-date";
+
+// The item's birth time from the file system; else the date kept with it
+// (recorded at the first ask as the earlier of its change and modification
+// times); else that earlier time.
+NSDate creationDate(const std::string& path, const struct stat& st) {
+    struct statx sx {};
+    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
+        return NSDate::dateWithTimeIntervalSince1970(static_cast<double>(sx.stx_btime.tv_sec) +
+                                                     sx.stx_btime.tv_nsec / 1e9);
+    char text[64] = {};
+    ssize_t n = ::lgetxattr(path.c_str(), kCreationDateAttribute, text, sizeof text - 1);
+    if (n > 0) {
+        char* end = nullptr;
+        double seconds = std::strtod(text, &end);
+        if (end != text && std::isfinite(seconds)) return NSDate::dateWithTimeIntervalSince1970(seconds);
+    }
+    double earliest = std::min(static_cast<double>(st.st_mtim.tv_sec) + st.st_mtim.tv_nsec / 1e9,
+                               static_cast<double>(st.st_ctim.tv_sec) + st.st_ctim.tv_nsec / 1e9);
+    std::snprintf(text, sizeof text, "%.9f", earliest);
+    ::lsetxattr(path.c_str(), kCreationDateAttribute, text, std::strlen(text), XATTR_CREATE);
+    return NSDate::dateWithTimeIntervalSince1970(earliest);
+}
+
+Value attributesOf(const std::string& path, const struct stat& st) {
     const char* type = NSFileTypeUnknown;
     if (S_ISDIR(st.st_mode)) type = NSFileTypeDirectory;
     else if (S_ISREG(st.st_mode)) type = NSFileTypeRegular;
@@ -69,6 +97,7 @@ Value attributesOf(const struct stat& st) {
     return Value::dictionary({
         {NSFileSize, Value(static_cast<unsigned long long>(st.st_size))},
         {NSFileModificationDate, Value(modificationDate(st))},
+        {NSFileCreationDate, Value(creationDate(path, st))},
         {NSFileType, Value(type)},
     });
 }
@@ -157,6 +186,7 @@ int copyItem(const std::string& source, const std::string& destination, std::str
         return errno;
     }
     failedPath = destination;
+    if (files::writeFailsAt(destination)) return ENOSPC;
     if (S_ISLNK(st.st_mode)) {
         std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
         const ssize_t n = ::readlink(source.c_str(), target.data(), target.size());
@@ -203,7 +233,7 @@ std::optional<std::string> NSDirectoryEnumerator::nextObject() {
         struct stat st {};
         if (!lstatPath(root_ + "/" + next, st)) continue;  // removed meanwhile
         current_ = std::move(next);
-        currentAttributes_ = attributesOf(st);
+        currentAttributes_ = attributesOf(root_ + "/" + current_, st);
         return current_;
     }
     return std::nullopt;
@@ -236,6 +266,7 @@ bool NSFileManager::createDirectoryAtPath(const std::string& path, bool withInte
         if (S_ISDIR(st.st_mode) && withIntermediateDirectories) return true;
         return fail(error, NSFileWriteFileExistsError, path, EEXIST);
     }
+    if (files::writeFailsAt(path)) return fail(error, NSFileWriteOutOfSpaceError, path, ENOSPC);
     if (withIntermediateDirectories) {
         std::error_code ec;
         std::filesystem::create_directories(path, ec);
@@ -283,7 +314,7 @@ Value NSFileManager::attributesOfItemAtPath(const std::string& path, Ref<NSError
         fail(error, readErrorCode(errno), path, errno);
         return Value();
     }
-    return attributesOf(st);
+    return attributesOf(path, st);
 }
 
 bool NSFileManager::setAttributes(const Value& attributes, const std::string& path, Ref<NSError>* error) {
@@ -335,9 +366,12 @@ Value NSFileManager::attributesOfFileSystemForPath(const std::string& path, Ref<
         return Value();
     }
     const auto blockSize = static_cast<unsigned long long>(fs.f_frsize);
+    const auto size = static_cast<unsigned long long>(fs.f_blocks) * blockSize;
+    unsigned long long freeSize = static_cast<unsigned long long>(fs.f_bavail) * blockSize;
+    if (auto simulated = files::simulatedFreeSpace(path)) freeSize = *simulated;
     return Value::dictionary({
-        {NSFileSystemFreeSize, Value(static_cast<unsigned long long>(fs.f_bavail) * blockSize)},
-        {NSFileSystemSize, Value(static_cast<unsigned long long>(fs.f_blocks) * blockSize)},
+        {NSFileSystemFreeSize, Value(freeSize)},
+        {NSFileSystemSize, Value(std::max(size, freeSize))},
     });
 }
 

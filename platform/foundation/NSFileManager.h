@@ -28,6 +28,7 @@ inline constexpr int64_t NSFileWriteOutOfSpaceError = 640;
 // Attribute keys and values (their own names).
 inline constexpr const char* NSFileSize = "NSFileSize";
 inline constexpr const char* NSFileModificationDate = "NSFileModificationDate";
+inline constexpr const char* NSFileCreationDate = "NSFileCreationDate";
 inline constexpr const char* NSFileType = "NSFileType";
 inline constexpr const char* NSFileTypeDirectory = "NSFileTypeDirectory";
 inline constexpr const char* NSFileTypeRegular = "NSFileTypeRegular";
@@ -80,7 +81,11 @@ public:
     // Null when the folder cannot be read.
     Ref<NSDirectoryEnumerator> enumeratorAtPath(const std::string& path) const;
 
-    // {NSFileSize, NSFileModificationDate, NSFileType}; Null and error 260 when missing.
+    // {NSFileSize, NSFileModificationDate, NSFileCreationDate, NSFileType};
+    // Null and error 260 when missing. The creation date is the file
+    // system's birth time; where it keeps none, the first date seen is kept
+    // with the item (an extended attribute), so it never changes across
+    // restarts or writes into the item.
     Value attributesOfItemAtPath(const std::string& path, Ref<NSError>* error = nullptr) const;
     // Applies NSFileModificationDate (other keys are ignored).
     bool setAttributes(const Value& attributes, const std::string& path, Ref<NSError>* error = nullptr);
@@ -92,7 +97,8 @@ public:
     bool copyItemAtPath(const std::string& source, const std::string& destination, Ref<NSError>* error = nullptr);
 
     // {NSFileSystemFreeSize, NSFileSystemSize} of the file system holding
-    // `path`; Null and error 260 for a missing path.
+    // `path`; Null and error 260 for a missing path. Test seam:
+    // testing::FileSystemConditions (FileSystemConditions.h).
     Value attributesOfFileSystemForPath(const std::string& path, Ref<NSError>* error = nullptr) const;
 
     // The folder of NSSearchPathForDirectoriesInDomains as a file URL.
@@ -103,6 +109,7 @@ public:
 
 using platform::NSDirectoryEnumerator;
 using platform::NSFileManager;
+using platform::NSFileCreationDate;
 using platform::NSFileModificationDate;
 using platform::NSFileNoSuchFileError;
 using platform::NSFileReadNoSuchFileError;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
 
 #include "platform/foundation/Utf8.h"
 
@@ -226,6 +227,16 @@ Ref<NSURL> NSURL::initWithString(std::string_view text) {
 }
 
 Ref<NSURL> NSURL::URLWithString(std::string_view text) { return alloc<NSURL>()->initWithString(text); }
+
+void NSURL::encodeWithCoder(NSCoder& coder) const { coder.encodeObject(Value(text_), "NS.relative"); }
+
+void NSURL::initWithCoder(const NSCoder& coder) {
+    const std::string* text = coder.decodeObjectForKey("NS.relative").string();
+    auto parts = text ? parse(*text) : std::nullopt;
+    if (!parts || text->empty()) throw std::invalid_argument("archived URL text does not parse");
+    text_ = *text;
+    parts_ = *parts;
+}
 
 Ref<NSURL> NSURL::URLWithString(std::string_view text, const Ref<NSURL>& base) {
     if (!base) return URLWithString(text);

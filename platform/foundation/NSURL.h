@@ -9,12 +9,15 @@
 #include <vector>
 
 #include "platform/foundation/NSCharacterSet.h"
+#include "platform/foundation/NSCoder.h"
 #include "platform/foundation/NSString.h"
 #include "platform/runtime/NSObject.h"
 
 namespace platform {
 
-class NSURL : public NSObject {
+// Archivable: a keyed archive keeps its text ("NS.relative"); text that does
+// not parse as a URL unarchives as Null.
+class NSURL : public NSObject, public NSCoding {
 public:
     // Null for empty text, characters outside the URL set (space, control or
     // non-ASCII bytes, `"<>\^`{|}`), a "%" without two hex digits, a second "#",
@@ -57,6 +60,9 @@ public:
 
     // Accepted and answered true; there is no backup to exclude from.
     bool setResourceValue(bool value, std::string_view key);
+
+    void encodeWithCoder(NSCoder& coder) const override;
+    void initWithCoder(const NSCoder& coder) override;
 
     // Same absoluteString.
     bool isEqual(const NSObject& other) const override;

@@ -17,6 +17,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/foundation/NSURL.h"
 #include "platform/runtime/CallCatching.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/DispatchQueue.h"
@@ -96,12 +97,13 @@ void settleDeviceProfile(const PlatformOptions& options, const std::string& home
     });
 }
 
-// The device-fact classes that clients look up by name.
+// The device-fact classes that clients look up by name, and the archivable ones.
 void registerFoundationClasses() {
     NSClassRegistry::registerClass<ASIdentifierManager>();
     NSClassRegistry::registerClass<CLLocationManager>();
     NSClassRegistry::registerClass<CTCarrier>();
     NSClassRegistry::registerClass<CTTelephonyNetworkInfo>();
+    NSClassRegistry::registerClass<NSURL>();  // archived by keyed archives
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 namespace platform {
 
 inline constexpr const char* SKStoreProductParameterItemIdentifier = "id";
+// The same key under its older name (the one the ad clients write).
+inline constexpr const char* SKStoreProductParameterITunesItemIdentifier = SKStoreProductParameterItemIdentifier;
 inline constexpr int64_t SKErrorUnknown = 0;
 
 class SKStoreProductViewController;
@@ -72,6 +74,7 @@ public:
 }  // namespace platform::testing
 
 using platform::SKErrorUnknown;
+using platform::SKStoreProductParameterITunesItemIdentifier;
 using platform::SKStoreProductParameterItemIdentifier;
 using platform::SKStoreProductViewController;
 using platform::SKStoreProductViewControllerDelegate;

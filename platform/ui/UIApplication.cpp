@@ -201,8 +201,9 @@ std::vector<Ref<UIViewController>> visibleControllers() {
 
 void UIApplication::rotateInterfaceTo(UIInterfaceOrientation o) {
     MainThreadOnly mainThreadOnly("UIApplication::rotateInterfaceTo");
-    if (o < UIInterfaceOrientationPortrait || o > UIInterfaceOrientationLandscapeLeft || o == statusBarOrientation_)
-        return;
+    if (o < UIInterfaceOrientationPortrait || o > UIInterfaceOrientationLandscapeLeft) return;
+    reportsUnknownOrientation_ = false;
+    if (o == statusBarOrientation_) return;
     Ref<UIApplication> keep = self<UIApplication>();
     UIInterfaceOrientation old = statusBarOrientation_;
     post(UIApplicationWillChangeStatusBarOrientationNotification,
@@ -292,7 +293,11 @@ void UIApplication::simulateTerminate() {
     deliver(&UIApplicationDelegate::applicationWillTerminate, UIApplicationWillTerminateNotification);
 }
 
-void UIApplication::simulateStatusBarOrientation(UIInterfaceOrientation o) { rotateInterfaceTo(o); }
+void UIApplication::simulateStatusBarOrientation(UIInterfaceOrientation o) {
+    MainThreadOnly mainThreadOnly("UIApplication::simulateStatusBarOrientation");
+    if (o == UIInterfaceOrientationUnknown) reportsUnknownOrientation_ = true;
+    else rotateInterfaceTo(o);
+}
 
 // ---- the program's entry ------------------------------------------------------------------------
 

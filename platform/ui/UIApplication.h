@@ -118,7 +118,13 @@ public:
     void setStatusBarHidden(bool hidden);
     // (0, 0, screen width, 20) when visible; the zero rectangle when hidden.
     CGRect statusBarFrame() const;
-    UIInterfaceOrientation statusBarOrientation() const { return statusBarOrientation_; }
+    // The reported orientation: UIInterfaceOrientationUnknown (0) while a
+    // test makes it so (simulateStatusBarOrientation(0)), else the interface's.
+    UIInterfaceOrientation statusBarOrientation() const {
+        return reportsUnknownOrientation_ ? UIInterfaceOrientationUnknown : statusBarOrientation_;
+    }
+    // The orientation the interface is laid out in (1 to 4), whatever is reported.
+    UIInterfaceOrientation interfaceLayoutOrientation() const { return statusBarOrientation_; }
     UIStatusBarStyle statusBarStyle() const { return statusBarStyle_; }
     void setStatusBarStyle(UIStatusBarStyle style);
     void setStatusBarStyle(UIStatusBarStyle style, bool animated);
@@ -144,7 +150,10 @@ public:
     void simulateEnterForeground();
     void simulateBecomeActive();
     void simulateTerminate();
-    // Rotates the interface to `o` unconditionally.
+    // Rotates the interface to `o` (1 to 4) unconditionally. 0 makes
+    // statusBarOrientation() report UIInterfaceOrientationUnknown, as the
+    // system does before it knows, while the interface keeps its layout; no
+    // notification is posted, and the next rotation ends it.
     void simulateStatusBarOrientation(UIInterfaceOrientation o);
     std::vector<Ref<NSURL>> openedURLs() const;
     void setCanOpenScheme(const std::string& scheme, bool canOpen);
@@ -165,6 +174,7 @@ private:
     Ref<UIApplicationDelegate> delegate_;
     bool statusBarHidden_ = false;
     UIInterfaceOrientation statusBarOrientation_ = UIInterfaceOrientationPortrait;
+    bool reportsUnknownOrientation_ = false;
     UIStatusBarStyle statusBarStyle_ = UIStatusBarStyleDefault;
     bool idleTimerDisabled_ = false;
     bool launched_ = false;

@@ -15,7 +15,7 @@ CGRect UIScreen::bounds() const {
     DeviceScreenSize size = DeviceProfile::current().effectiveScreenSize();
     auto w = static_cast<CGFloat>(size.width), h = static_cast<CGFloat>(size.height);
     if (systemVersionAtLeast(8, 0) &&
-        UIInterfaceOrientationIsLandscape(UIApplication::sharedApplication()->statusBarOrientation()))
+        UIInterfaceOrientationIsLandscape(UIApplication::sharedApplication()->interfaceLayoutOrientation()))
         std::swap(w, h);
     return CGRectMake(0, 0, w, h);
 }

@@ -39,7 +39,7 @@ Ref<UITraitCollection> UITraitCollection::traitCollectionWithSizeClasses(UIUserI
 Ref<UITraitCollection> UITraitCollection::current() {
     if (DeviceProfile::current().idiom == 1)
         return traitCollectionWithSizeClasses(UIUserInterfaceSizeClassRegular, UIUserInterfaceSizeClassRegular);
-    bool landscape = UIInterfaceOrientationIsLandscape(UIApplication::sharedApplication()->statusBarOrientation());
+    bool landscape = UIInterfaceOrientationIsLandscape(UIApplication::sharedApplication()->interfaceLayoutOrientation());
     return traitCollectionWithSizeClasses(UIUserInterfaceSizeClassCompact,
                                           landscape ? UIUserInterfaceSizeClassCompact : UIUserInterfaceSizeClassRegular);
 }
@@ -234,7 +234,7 @@ void UIViewController::checkOrientation() {
     UIInterfaceOrientationMask appMask = app->supportedInterfaceOrientationsForWindow(view_ ? view_->window() : nullptr);
     if (mask & appMask) mask &= appMask;
     if (mask == 0) return;
-    UIInterfaceOrientation current = app->statusBarOrientation();
+    UIInterfaceOrientation current = app->interfaceLayoutOrientation();
     if (mask & (UIInterfaceOrientationMask(1) << current)) return;
     if (preferred >= UIInterfaceOrientationPortrait && preferred <= UIInterfaceOrientationLandscapeLeft &&
         (mask & (UIInterfaceOrientationMask(1) << preferred))) {

@@ -11,6 +11,7 @@
 #include "platform/runtime/CallCatching.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/Log.h"
+#include "platform/runtime/NSRunLoop.h"
 #include "platform/runtime/NSThread.h"
 #include "platform/web/JSVirtualMachine.h"
 
@@ -193,6 +194,59 @@ Ref<JSExport> exportedObjectOf(JSContextRef ctx, JSValueRef value) {
     if (!JSValueIsObjectOfClass(ctx, value, exportedObjectClass())) return nullptr;
     auto* holder = static_cast<StateHolder*>(JSObjectGetPrivate(const_cast<JSObjectRef>(value)));
     return holder && *holder ? (*holder)->object : nullptr;
+}
+
+// ---- weak references and collection --------------------------------------------------------
+
+extern "C" {
+JSWeakRef JSWeakCreate(JSContextGroupRef group, JSObjectRef object);
+void JSWeakRelease(JSContextGroupRef group, JSWeakRef weak);
+JSObjectRef JSWeakGetObject(JSWeakRef weak);
+void JSSynchronousGarbageCollectForDebugging(JSContextRef ctx);
+}
+
+std::shared_ptr<WeakSlot> WeakSlot::make(std::shared_ptr<ContextCore> core, JSObjectRef object) {
+    auto slot = std::make_shared<WeakSlot>();
+    slot->core = std::move(core);
+    slot->weak = JSWeakCreate(contextGroup(), object);
+    return slot;
+}
+
+WeakSlot::~WeakSlot() {
+    if (!weak) return;
+    if (NSThread::isMainThread()) {
+        JSWeakRelease(contextGroup(), weak);
+        return;
+    }
+    // Off the main thread the engine may be busy: the main thread lets go of it.
+    JSWeakRef handle = weak;
+    runtime::postToMainThread([handle] { JSWeakRelease(contextGroup(), handle); });
+}
+
+JSValue WeakSlot::get() const {
+    if (!core || !core->alive() || !weak) return JSValue();
+    JSObjectRef object = JSWeakGetObject(weak);
+    return object ? core->wrap(object) : JSValue();
+}
+
+namespace {
+
+// The collector scans the native stack conservatively: stale engine
+// pointers left in dead stack memory below the caller would keep their
+// objects alive. Clearing it first makes a collection show what is really
+// referenced.
+__attribute__((noinline)) void clearDeadStackBeforeCollection() {
+    volatile char scratch[32 * 1024];
+    for (size_t i = 0; i < sizeof scratch; ++i) scratch[i] = 0;
+}
+
+}  // namespace
+
+void collectGarbage() {
+    clearDeadStackBeforeCollection();
+    JSGlobalContextRef ctx = JSGlobalContextCreateInGroup(contextGroup(), nullptr);
+    JSSynchronousGarbageCollectForDebugging(ctx);
+    JSGlobalContextRelease(ctx);
 }
 
 // ---- values ------------------------------------------------------------------------------------

@@ -19,6 +19,10 @@
 
 namespace platform::web {
 
+// The engine's weak object handle (exported by the library, not in its
+// public headers).
+typedef const struct OpaqueJSWeak* JSWeakRef;
+
 // An owned engine string.
 class JSString {
 public:
@@ -101,6 +105,22 @@ struct ContextCore : std::enable_shared_from_this<ContextCore> {
     void link(ValueSlot* slot);
     void unlink(ValueSlot* slot);
 };
+
+// A weak reference to an object of a context: it does not keep the object
+// alive. Any thread may drop it.
+struct WeakSlot {
+    static std::shared_ptr<WeakSlot> make(std::shared_ptr<ContextCore> core, JSObjectRef object);
+    ~WeakSlot();
+    // A protected value for the object; undefined once it was collected or
+    // its context is gone (main thread).
+    JSValue get() const;
+
+    std::shared_ptr<ContextCore> core;
+    JSWeakRef weak = nullptr;
+};
+
+// A full, synchronous garbage collection of the engine (main thread).
+void collectGarbage();
 
 // Marks a call into the engine (script evaluation, function calls).
 class EngineEntry {

@@ -1,5 +1,7 @@
 // The process's one script engine instance (a context group): every context
-// shares it. It records which owner holds which managed value, and stops
+// shares it. Its managed references decide what JSManagedValues keep alive:
+// a managed value's script value stays while an owner that added it lives
+// and has not removed it, and becomes collectable otherwise. It also stops
 // scripts that run longer than the execution time limit.
 #pragma once
 
@@ -12,13 +14,23 @@ namespace platform {
 
 class JSManagedValue;
 
+namespace testing {
+// Test seam: a full garbage collection of the script engine now (main
+// thread), after the references of owners that are gone were let go, so that
+// what managed references keep alive (and what they do not) shows at once.
+void collectScriptGarbageNow();
+}  // namespace testing
+
 class JSVirtualMachine : public NSObject {
 public:
     // The shared instance (created on first use).
     static Ref<JSVirtualMachine> sharedVirtualMachine();
 
-    // Records that `owner` holds the managed value; removing a reference
-    // that was never added is ignored. Main thread.
+    // `owner` keeps the managed value's script value alive until it removes
+    // the reference or is destroyed (an owner held by a Ref is followed
+    // weakly; its references go at the next call here or collection). Each
+    // add needs its own remove; removing a reference never added is ignored.
+    // Main thread.
     void addManagedReference(const Ref<JSManagedValue>& value, const NSObject* owner);
     void removeManagedReference(const Ref<JSManagedValue>& value, const NSObject* owner);
 
@@ -29,7 +41,16 @@ public:
     static double executionTimeLimit();
 
 private:
-    std::unordered_map<const NSObject*, std::vector<Weak<JSManagedValue>>> owners_;
+    friend void testing::collectScriptGarbageNow();
+    struct Holding {
+        std::weak_ptr<const NSObject> owner;  // expired once the owner is gone (when it is followed)
+        bool followed = false;
+        std::vector<Weak<JSManagedValue>> values;
+    };
+    // Lets go of the references of owners that are gone.
+    void releaseGoneOwners();
+
+    std::unordered_map<const NSObject*, Holding> owners_;
 };
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "TempFolder.h"
+#include "platform/foundation/FileSystemConditions.h"
 #include "platform/foundation/LogCapture.h"
 #include "platform/foundation/NSFileHandle.h"
 #include "platform/foundation/NSFileManager.h"
@@ -132,6 +133,69 @@ TEST_F(FileManagerTest, ItemAttributesAndModificationDates) {
     EXPECT_EQ(error->code(), 260);
     EXPECT_FALSE(fm->setAttributes(Value::dictionary({{NSFileModificationDate, Value(old)}}), folder / "missing", &error));
     EXPECT_EQ(error->code(), 4);
+}
+
+TEST_F(FileManagerTest, CreationDatesNeverChangeWithWritesOrDates) {
+    const double before = NSDate::date().timeIntervalSince1970();
+    ASSERT_TRUE(fm->createDirectoryAtPath(folder / "Documents", false));
+    const Value attributes = fm->attributesOfItemAtPath(folder / "Documents");
+    const NSDate* created = attributes[NSFileCreationDate].date();
+    ASSERT_NE(created, nullptr);
+    const double first = created->timeIntervalSince1970();
+    EXPECT_NEAR(first, before, 5);
+
+    // Writing into the folder and moving its modification date leave it alone.
+    write(folder / "Documents/f", "x");
+    ASSERT_TRUE(fm->setAttributes(
+        Value::dictionary({{NSFileModificationDate, Value(NSDate::dateWithTimeIntervalSince1970(first + 3600))}}),
+        folder / "Documents"));
+    Value again = fm->attributesOfItemAtPath(folder / "Documents");
+    EXPECT_EQ(again[NSFileCreationDate].date()->timeIntervalSince1970(), first);
+    EXPECT_EQ(again[NSFileModificationDate].date()->timeIntervalSince1970(), first + 3600);
+    // The enumerator reports it too.
+    auto walk = fm->enumeratorAtPath(folder.path());
+    ASSERT_EQ(walk->nextObject(), "Documents");
+    const Value walked = walk->fileAttributes();
+    EXPECT_EQ(walked[NSFileCreationDate].date()->timeIntervalSince1970(), first);
+}
+
+TEST_F(FileManagerTest, SimulatedFreeSpaceAndFullDiskPerFolder) {
+    using platform::testing::FileSystemConditions;
+    LogCapture capture(false);
+    ASSERT_TRUE(fm->createDirectoryAtPath(folder / "videos", false));
+    write(folder / "videos/old", "kept");
+    write(folder / "elsewhere", "e");
+    const auto realFree = fm->attributesOfFileSystemForPath(folder.path())[NSFileSystemFreeSize].unsignedLongLongValue();
+
+    FileSystemConditions::setFreeSpace(folder / "videos", 1024);
+    EXPECT_EQ(fm->attributesOfFileSystemForPath(folder / "videos/old")[NSFileSystemFreeSize].unsignedLongLongValue(), 1024u);
+    EXPECT_NE(fm->attributesOfFileSystemForPath(folder.path())[NSFileSystemFreeSize].unsignedLongLongValue(), 1024u);
+
+    FileSystemConditions::setWritesFail(folder / "videos", true);
+    EXPECT_FALSE(NSData::dataWithString("new").writeToFile(folder / "videos/old", true));
+    EXPECT_FALSE(NSData::dataWithString("new").writeToFile(folder / "videos/other", false));
+    EXPECT_FALSE(fm->createFileAtPath(folder / "videos/created", NSData::dataWithString("c")));
+    EXPECT_EQ(contents(folder / "videos/old"), "kept");
+    EXPECT_EQ(fm->contentsOfDirectoryAtPath(folder / "videos"), (std::vector<std::string>{"old"}));
+    auto handle = NSFileHandle::fileHandleForWritingAtPath(folder / "videos/old");
+    ASSERT_TRUE(handle);
+    EXPECT_FALSE(handle->writeData(NSData::dataWithString("chunk")));
+    Ref<NSError> error;
+    EXPECT_FALSE(fm->createDirectoryAtPath(folder / "videos/sub", false, Value(), &error));
+    EXPECT_EQ(error->code(), platform::NSFileWriteOutOfSpaceError);
+    EXPECT_FALSE(fm->copyItemAtPath(folder / "elsewhere", folder / "videos/copy", &error));
+    EXPECT_EQ(error->code(), platform::NSFileWriteOutOfSpaceError);
+    EXPECT_TRUE(fm->moveItemAtPath(folder / "elsewhere", folder / "videos/moved"));  // a rename needs no space
+    EXPECT_TRUE(NSData::dataWithString("fine").writeToFile(folder / "outside", true));
+    EXPECT_TRUE(capture.contains("cannot write " + folder / "videos/old"));
+
+    FileSystemConditions::setWritesFail(folder / "videos", false);
+    FileSystemConditions::setFreeSpace(folder / "videos", std::nullopt);
+    EXPECT_TRUE(NSData::dataWithString("new").writeToFile(folder / "videos/old", true));
+    EXPECT_EQ(contents(folder / "videos/old"), "new");
+    EXPECT_NEAR(static_cast<double>(fm->attributesOfFileSystemForPath(folder / "videos")[NSFileSystemFreeSize]
+                                        .unsignedLongLongValue()),
+                static_cast<double>(realFree), 1e9);
 }
 
 TEST_F(FileManagerTest, CreatingAndRemovingFoldersAndFiles) {

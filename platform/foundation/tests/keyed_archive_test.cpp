@@ -6,6 +6,7 @@
 #include "platform/foundation/LogCapture.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSURL.h"
 #include "platform/foundation/PropertyList.h"
 
 using platform::PropertyList;
@@ -132,6 +133,31 @@ TEST_F(KeyedArchiveTest, RegisteredRecordWithNestedCollectionsRoundTrips) {
     EXPECT_TRUE(top->extras.contains("nothing"));
     EXPECT_TRUE(top->extras["nothing"].isNull());
     EXPECT_TRUE(capture_.lines().empty());
+}
+
+TEST_F(KeyedArchiveTest, URLsRoundTripInsideDictionaries) {
+    NSClassRegistry::registerClass<NSURL>();
+    Value stored = Value::dictionary({
+        {"targetURL", Value(NSURL::URLWithString("https://ads.example.com/click?id=7&d=a%20b#top"))},
+        {"list", Value::array({Value(NSURL::fileURLWithPath("/tmp/a b.mp4"))})},
+    });
+    Value back = NSKeyedUnarchiver::unarchiveObjectWithData(NSKeyedArchiver::archivedDataWithRootObject(stored));
+    auto url = back["targetURL"].object<NSURL>();
+    ASSERT_NE(url, nullptr);
+    EXPECT_EQ(url->absoluteString(), "https://ads.example.com/click?id=7&d=a%20b#top");
+    EXPECT_EQ(url->host(), "ads.example.com");
+    EXPECT_EQ(url->query(), "id=7&d=a%20b");
+    EXPECT_TRUE(back.isEqual(stored));
+    EXPECT_EQ(back["list"].at(0).object<NSURL>()->path(), "/tmp/a b.mp4");
+
+    // Text that no longer parses as a URL reads as Null, with a log line.
+    NSData archive = NSKeyedArchiver::archivedDataWithRootObject(Value(NSURL::URLWithString("http://h/ok")));
+    std::string bytes = archive.toString();
+    size_t at = bytes.find("http://h/ok");
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at, 4, "ht p");
+    EXPECT_TRUE(NSKeyedUnarchiver::unarchiveObjectWithData(NSData::dataWithString(bytes)).isNull());
+    EXPECT_TRUE(capture_.contains("does not parse"));
 }
 
 TEST_F(KeyedArchiveTest, TheLayoutIsOurOwnInsideABinaryPropertyList) {

@@ -57,6 +57,14 @@ TEST_F(StoreSheetTest, LoadsWhenTheProfileSaysSo) {
     EXPECT_EQ(outcome->calls, 1);
     EXPECT_TRUE(outcome->result);
     EXPECT_FALSE(outcome->error);
+
+    // The key's older name is the same key.
+    auto older = std::make_shared<Outcome>();
+    sheet->loadProductWithParameters(Value::dictionary({{SKStoreProductParameterITunesItemIdentifier, "77"}}),
+                                     record(older));
+    driver().drain();
+    EXPECT_TRUE(older->result);
+    EXPECT_EQ(StoreSheet::loadedParameters().back()[SKStoreProductParameterItemIdentifier].stringValue(), "77");
 }
 
 TEST_F(StoreSheetTest, ScriptedResultAfterADelayIsUsedOnce) {

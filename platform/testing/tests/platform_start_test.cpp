@@ -6,6 +6,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Platform.h"
 #include "platform/foundation/PropertyList.h"
@@ -35,6 +36,26 @@ TEST_F(PlatformStartTest, InitializeCreatesTheHomeFoldersAndReadsInfoPlist) {
     EXPECT_TRUE(bundle->objectForInfoDictionaryKey("UISupportedInterfaceOrientations")
                     .isEqual(Value::array({"UIInterfaceOrientationPortrait"})));
     EXPECT_TRUE(bundle->objectForInfoDictionaryKey("HalcyonSdkKey").isNull());
+}
+
+TEST_F(PlatformStartTest, TheDocumentsFolderKeepsItsCreationDateAcrossRestarts) {
+    auto fm = NSFileManager::defaultManager();
+    const std::string documents = home() + "/Documents";
+    const Value before = fm->attributesOfItemAtPath(documents);
+    ASSERT_TRUE(before[NSFileCreationDate].isDate());
+    ASSERT_TRUE(fm->createFileAtPath(documents + "/state.plist", NSData::dataWithString("x")));
+    restartProcessState();
+    ASSERT_TRUE(fm->createFileAtPath(documents + "/state.plist", NSData::dataWithString("y")));
+    const Value after = fm->attributesOfItemAtPath(documents);
+    EXPECT_EQ(after[NSFileCreationDate].date()->timeIntervalSince1970(),
+              before[NSFileCreationDate].date()->timeIntervalSince1970());
+}
+
+TEST_F(PlatformStartTest, URLsArchiveAsThePlatformRegistersThem) {
+    Value stored = Value::dictionary({{"targetURL", Value(NSURL::URLWithString("itms-apps://store.example/id42"))}});
+    Value back = NSKeyedUnarchiver::unarchiveObjectWithData(NSKeyedArchiver::archivedDataWithRootObject(stored));
+    ASSERT_NE(back["targetURL"].object<NSURL>(), nullptr);
+    EXPECT_EQ(back["targetURL"].object<NSURL>()->absoluteString(), "itms-apps://store.example/id42");
 }
 
 TEST_F(PlatformStartTest, TheProgramsInfoPlistCarriesItsIdentity) {

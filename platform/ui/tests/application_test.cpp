@@ -202,6 +202,33 @@ TEST_F(ApplicationTest, RotationFromEightSwapsTheScreenAndCallsTheTransitionHook
     EXPECT_EQ(c->log.front().rfind("viewWillTransitionToSize", 0), 0u);
 }
 
+TEST_F(ApplicationTest, TheStatusBarCanReportAnUnknownOrientationWhileTheLayoutStays) {
+    auto app = UIApplication::sharedApplication();
+    auto c = std::make_shared<RotationRecorder>();
+    c->init();
+    window()->setRootViewController(c);
+    app->simulateStatusBarOrientation(UIInterfaceOrientationLandscapeLeft);
+    c->log.clear();
+    Listener listener;
+    listener.listen(UIApplicationWillChangeStatusBarOrientationNotification);
+
+    app->simulateStatusBarOrientation(UIInterfaceOrientationUnknown);
+    EXPECT_EQ(app->statusBarOrientation(), UIInterfaceOrientationUnknown);
+    EXPECT_EQ(c->interfaceOrientation(), UIInterfaceOrientationUnknown);
+    EXPECT_EQ(app->interfaceLayoutOrientation(), UIInterfaceOrientationLandscapeLeft);
+    EXPECT_EQ(UIScreen::mainScreen()->bounds(), CGRectMake(0, 0, 568, 320));
+    EXPECT_TRUE(listener.names.empty());
+    EXPECT_TRUE(c->log.empty());
+
+    // The next rotation ends it, also one to the orientation it had.
+    app->simulateStatusBarOrientation(UIInterfaceOrientationLandscapeLeft);
+    EXPECT_EQ(app->statusBarOrientation(), UIInterfaceOrientationLandscapeLeft);
+    app->simulateStatusBarOrientation(UIInterfaceOrientationUnknown);
+    app->simulateStatusBarOrientation(UIInterfaceOrientationPortrait);
+    EXPECT_EQ(app->statusBarOrientation(), UIInterfaceOrientationPortrait);
+    EXPECT_EQ(UIScreen::mainScreen()->bounds(), CGRectMake(0, 0, 320, 568));
+}
+
 TEST_F(ApplicationTest, RotationBeforeEightKeepsThePortraitScreenAndCallsTheOldHooks) {
     profile().systemVersion = "7.1";
     auto c = std::make_shared<RotationRecorder>();

@@ -278,17 +278,48 @@ TEST_F(EngineTest, TearDownReleasesNativeObjectsAndValues) {
     EXPECT_TRUE(kept.callWithArguments({}).isUndefined());
 }
 
-TEST_F(EngineTest, ManagedReferencesAreCountedPerOwner) {
-    auto owner = NSObject::alloc();
-    auto managed = JSManagedValue::managedValueWithValue(eval("(function() {})"));
+// Made in a frame of its own, so no stray copy of the value stays on the
+// test's stack for the collector to find.
+__attribute__((noinline)) Ref<JSManagedValue> managedFunction(JSContext& context, const char* name) {
+    return JSManagedValue::managedValueWithValue(context.evaluateScript(std::string("(function ") + name + "() {})"));
+}
+
+TEST_F(EngineTest, ManagedReferencesGovernWhatSurvivesACollection) {
     auto vm = context->virtualMachine();
     EXPECT_EQ(vm, JSVirtualMachine::sharedVirtualMachine());
-    vm->addManagedReference(managed, owner.get());
-    vm->addManagedReference(managed, owner.get());
-    vm->removeManagedReference(managed, owner.get());
-    vm->removeManagedReference(managed, owner.get());
-    vm->removeManagedReference(managed, owner.get());  // never added: ignored
-    EXPECT_TRUE(managed->value().isObject());
+    auto owner = NSObject::alloc();
+    auto owned = managedFunction(*context, "owned");
+    vm->addManagedReference(owned, owner.get());
+    vm->addManagedReference(owned, owner.get());
+    auto unowned = managedFunction(*context, "unowned");
+    auto referenced = managedFunction(*context, "referenced");
+    context->setObject(referenced->value(), "keptByThePage");
+    auto number = JSManagedValue::managedValueWithValue(eval("42"));
+
+    platform::testing::collectScriptGarbageNow();
+    EXPECT_TRUE(owned->value().isObject());
+    EXPECT_TRUE(unowned->value().isUndefined());  // nothing kept it
+    EXPECT_TRUE(referenced->value().isObject());  // the page itself refers to it
+    EXPECT_EQ(number->value().toInt32(), 42);     // values that are not objects stay
+
+    // Each add needs its own remove; a remove never added is ignored.
+    vm->removeManagedReference(owned, owner.get());
+    platform::testing::collectScriptGarbageNow();
+    EXPECT_TRUE(owned->value().isObject());
+    vm->removeManagedReference(owned, owner.get());
+    vm->removeManagedReference(owned, owner.get());
+    platform::testing::collectScriptGarbageNow();
+    EXPECT_TRUE(owned->value().isUndefined());
+
+    // An owner that goes away lets go of what it held.
+    auto shortLived = NSObject::alloc();
+    auto orphaned = managedFunction(*context, "orphaned");
+    vm->addManagedReference(orphaned, shortLived.get());
+    platform::testing::collectScriptGarbageNow();
+    EXPECT_TRUE(orphaned->value().isObject());
+    shortLived = nullptr;
+    platform::testing::collectScriptGarbageNow();
+    EXPECT_TRUE(orphaned->value().isUndefined());
 }
 
 TEST_F(EngineTest, ValuesMayBeDroppedOnAnotherThread) {
