@@ -44,11 +44,9 @@ std::string HalcyonService::apiUrl() const { return server_.url(kApiBasePath); }
 std::string HalcyonService::adServerUrl() const { return server_.url(kAdServerBasePath); }
 std::string HalcyonService::eventUrl() const { return server_.url(kEventPath) + "?"; }
 
-std::string HalcyonService::resourcePrefixes() const {
-    std::string http = server_.url("/");
-    std::string https = "https" + http.substr(4);
-    return https + "," + http;
-}
+std::string HalcyonService::secureApiUrl() const { return server_.httpsURL(kApiBasePath); }
+
+std::string HalcyonService::resourcePrefixes() const { return server_.httpsURL("/") + "," + server_.url("/"); }
 
 void HalcyonService::setSettings(std::optional<std::string> json) {
     std::scoped_lock lock(mutex_);

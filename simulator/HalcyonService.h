@@ -2,7 +2,7 @@
 // ("/api/": "device", "vr", "cr") answering the "results" shapes the client
 // reads, with a "settings" object the test sets; the ad server ("/ads/") and
 // the event pixel endpoint ("/pix") answer 404 until their answers are
-// played. Scripted answers (statuses, empty or non-JSON bodies, stalls) are
+// played. Both listeners, http and https, serve every path. Scripted answers (statuses, empty or non-JSON bodies, stalls) are
 // given per path and used in turn before the default answer returns. Every
 // request is recorded. The wire forms are written and read here, apart from
 // the client's code.
@@ -54,7 +54,10 @@ public:
     std::string apiUrl() const;
     std::string adServerUrl() const;
     std::string eventUrl() const;
-    // The loopback server's https and http base forms joined by "," (slot 31).
+    // The API endpoint on the https listener (trusted once the server's
+    // certificateAuthorityPEM() is added to the trusted authorities).
+    std::string secureApiUrl() const;
+    // The loopback server's https and http base URLs joined by "," (slot 31).
     std::string resourcePrefixes() const;
 
     // The "settings" object (JSON object text) that every API answer carries

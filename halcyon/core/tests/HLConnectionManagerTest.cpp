@@ -10,6 +10,7 @@
 #include "halcyon/core/HLTaskRepeatRequest.h"
 #include "halcyon/core/tests/HalcyonTestSupport.h"
 #include "platform/foundation/NSException.h"
+#include "platform/net/NSURLError.h"
 #include "platform/net/NetworkConditions.h"
 
 namespace {
@@ -136,6 +137,39 @@ TEST_F(HLConnectionManagerTest, ForceSslUpgradesOnlyUrlsWithoutHttps) {
     EXPECT_EQ(HLConnectionUtils::secureEndpointForUrl("http://a/?b=http://c"), "https://a/?b=https://c");
     EXPECT_EQ(HLConnectionUtils::secureEndpointForUrl("http://a/?b=https://c"), "http://a/?b=https://c");
     EXPECT_EQ(HLConnectionUtils::secureEndpointForUrl(std::nullopt), std::nullopt);
+}
+
+TEST_F(HLConnectionManagerTest, ForceSslReachesTheHttpsListenerOnlyWhenItsAuthorityIsTrusted) {
+    sdk->settingsManager()->putBool(true, kHLSlotForceSsl);
+    service.server().clearRecord();
+    // The https listener's port, written as a plain URL: the client upgrades it.
+    const std::string plain = "http://127.0.0.1:" + std::to_string(service.server().httpsPort()) + "/api/upgraded";
+    auto untrusted = NSObject::alloc<HLRecordingConnectionDelegate>();
+    sdk->connectionManager()->get(plain, untrusted);
+    EXPECT_TRUE(hlIsOutcome(untrusted->outcomes(), false, NSURLErrorServerCertificateHasUnknownRoot));
+    EXPECT_EQ(service.server().requestCount(), 0u);
+
+    trustService();
+    service.script("/api/upgraded", {Answer::ok("{\"secure\": true}")});
+    auto trusted = NSObject::alloc<HLRecordingConnectionDelegate>();
+    sdk->connectionManager()->post(plain, Value::dictionary({{"k", 1}}), trusted);
+    ASSERT_TRUE(hlIsOutcome(trusted->outcomes(), true, 200));
+    auto arrived = service.requestsTo("/api/upgraded");
+    ASSERT_EQ(arrived.size(), 1u);
+    EXPECT_TRUE(arrived[0].secure);
+    EXPECT_EQ(HalcyonService::jsonBody(arrived[0]), Value::dictionary({{"k", 1}}));
+}
+
+TEST_F(HLConnectionManagerTest, TheApiCanBeServedOverHttps) {
+    trustService();
+    Ref<HLSdk> secure = restartSdk(serviceSettings(true));
+    auto submissions = service.requestsTo(HalcyonService::kDevicePath);
+    ASSERT_EQ(submissions.size(), 2u);
+    EXPECT_FALSE(submissions[0].secure);
+    EXPECT_TRUE(submissions[1].secure);
+    EXPECT_EQ(secure->stringForKey(kHLSlotDeviceToken), "hl-token-1");
+    EXPECT_EQ(HLConnectionUtils::secureEndpointForUrl(HLConnectionUtils::apiUrl("vr", secure)),
+              service.secureApiUrl() + "vr?device_token=hl-token-1");
 }
 
 TEST_F(HLConnectionManagerTest, ApiUrlsCarryTheKeyUntilATokenIsStored) {

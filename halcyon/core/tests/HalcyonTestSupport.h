@@ -1,7 +1,8 @@
 // The Halcyon tests' fixture: the platform's fixture with the client's
-// classes registered and the Halcyon service started on loopback; settings
-// that point the client at the service through HLInternalSdkSettings slot
-// overrides (11, 12, 100, 31) with a listener that records every log line;
+// classes registered and the Halcyon service started on loopback (http and
+// https, whose test authority trustService() trusts); settings that point the
+// client at the service through HLInternalSdkSettings slot overrides (11, 12,
+// 100, 31) with a listener that records every log line;
 // and fakes that record what a requester hears.
 #pragma once
 
@@ -22,6 +23,7 @@
 #include "halcyon/core/HLSettingsManager.h"
 #include "halcyon/core/HalcyonCoreClasses.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/net/TrustedAuthorities.h"
 #include "platform/runtime/NSOperationQueue.h"
 #include "platform/testing/PlatformTest.h"
 #include "simulator/HalcyonService.h"
@@ -117,10 +119,11 @@ protected:
         PlatformTest::TearDown();
     }
 
-    // Publisher settings pointing the client at the service, with the listener.
-    Ref<HLInternalSdkSettings> serviceSettings() {
+    // Publisher settings pointing the client at the service, with the
+    // listener; with `secureApi` the API endpoint is the https listener's.
+    Ref<HLInternalSdkSettings> serviceSettings(bool secureApi = false) {
         auto settings = NSObject::alloc<HLInternalSdkSettings>()->init();
-        settings->putString(service.apiUrl(), kHLSlotApiEndpoint);
+        settings->putString(secureApi ? service.secureApiUrl() : service.apiUrl(), kHLSlotApiEndpoint);
         settings->putString(service.adServerUrl(), kHLSlotAdServerEndpoint);
         settings->putString(service.eventUrl(), kHLSlotEventTrackingEndpoint);
         settings->putString(service.resourcePrefixes(), kHLSlotResourceCachePrefix);
@@ -148,6 +151,11 @@ protected:
         return sdk;
     }
     Ref<HLSdk> restartSdk() { return restartSdk(serviceSettings()); }
+
+    // Trusts the service's https listener, for the rest of this test's process.
+    void trustService() {
+        ASSERT_TRUE(platform::TrustedAuthorities::addCertificatesPEM(service.server().certificateAuthorityPEM()));
+    }
 
     // Waits (real time) until the queues, timers due now and transfers are idle.
     bool settle() { return driver().settle(10); }
