@@ -19,13 +19,13 @@ bool isPlainFileName(const std::string& name) {
     return true;
 }
 
-void putBigEndian(uint64_t value, int byteCount, NSData& data) {
+void blockFilePutBigEndian(uint64_t value, int byteCount, NSData& data) {
     uint8_t bytes[8];
     for (int i = 0; i < byteCount; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * (byteCount - 1 - i)));
     data.appendBytes(bytes, static_cast<size_t>(byteCount));
 }
 
-uint64_t getBigEndian(const uint8_t* bytes, int byteCount) {
+uint64_t blockFileGetBigEndian(const uint8_t* bytes, int byteCount) {
     uint64_t value = 0;
     for (int i = 0; i < byteCount; ++i) value = (value << 8) | bytes[i];
     return value;
@@ -41,7 +41,7 @@ std::optional<OrreryBlockFileContents> readBlockFile(const NSData& file) {
     const uint8_t* bytes = file.bytes();
     const size_t length = file.length();
     if (length < kBlockFileHeaderLength + 6 || file.stringView().substr(0, 4) != kBlockFileMagic) return std::nullopt;
-    const uint32_t checksum = static_cast<uint32_t>(getBigEndian(bytes + 4, 4));
+    const uint32_t checksum = static_cast<uint32_t>(blockFileGetBigEndian(bytes + 4, 4));
     if (OrreryUtil::dataChecksum(file.subdataWithRange(kBlockFileHeaderLength, length - kBlockFileHeaderLength)) !=
         static_cast<int32_t>(checksum))
         return std::nullopt;
@@ -54,15 +54,15 @@ std::optional<OrreryBlockFileContents> readBlockFile(const NSData& file) {
     };
     OrreryBlockFileContents contents;
     const uint8_t* keyLength = take(2);
-    const uint8_t* key = keyLength ? take(getBigEndian(keyLength, 2)) : nullptr;
+    const uint8_t* key = keyLength ? take(blockFileGetBigEndian(keyLength, 2)) : nullptr;
     const uint8_t* count = key ? take(4) : nullptr;
     if (!count) return std::nullopt;
-    contents.dataKey.assign(reinterpret_cast<const char*>(key), getBigEndian(keyLength, 2));
-    for (uint64_t n = getBigEndian(count, 4); n > 0; --n) {
+    contents.dataKey.assign(reinterpret_cast<const char*>(key), blockFileGetBigEndian(keyLength, 2));
+    for (uint64_t n = blockFileGetBigEndian(count, 4); n > 0; --n) {
         const uint8_t* itemLength = take(4);
-        const uint8_t* item = itemLength ? take(getBigEndian(itemLength, 4)) : nullptr;
+        const uint8_t* item = itemLength ? take(blockFileGetBigEndian(itemLength, 4)) : nullptr;
         if (!item) return std::nullopt;
-        contents.items.emplace_back(item, getBigEndian(itemLength, 4));
+        contents.items.emplace_back(item, blockFileGetBigEndian(itemLength, 4));
     }
     if (at != length || contents.items.empty()) return std::nullopt;
     return contents;
@@ -78,21 +78,21 @@ Ref<OrreryDataSenderBlockInfo> OrreryDataSenderBlockInfo::initWithItems(const st
     }
     NSData body;
     uint64_t size = 0;
-    putBigEndian(dataKey.size(), 2, body);
+    blockFilePutBigEndian(dataKey.size(), 2, body);
     body.appendBytes(dataKey.data(), dataKey.size());
-    putBigEndian(items.size(), 4, body);
+    blockFilePutBigEndian(items.size(), 4, body);
     for (const NSData& item : items) {
         if (item.length() > 0xFFFFFFFFu) {
             OrreryLog::error("a report block item is too large to store; nothing is stored");
             return nullptr;
         }
-        putBigEndian(item.length(), 4, body);
+        blockFilePutBigEndian(item.length(), 4, body);
         body.appendData(item);
         size += item.length();
     }
     NSData file;
     file.appendBytes(kBlockFileMagic.data(), kBlockFileMagic.size());
-    putBigEndian(static_cast<uint32_t>(OrreryUtil::dataChecksum(body)), 4, file);
+    blockFilePutBigEndian(static_cast<uint32_t>(OrreryUtil::dataChecksum(body)), 4, file);
     file.appendData(body);
 
     std::string identifier = OrreryUtil::generateCFUUID();

@@ -48,6 +48,10 @@ std::string OrreryUtil::md5String(std::string_view string) { return platform::he
 
 int32_t OrreryUtil::dataChecksum(const NSData& data) { return static_cast<int32_t>(platform::crc32(data)); }
 
+int32_t OrreryUtil::dataChecksum(const uint8_t* bytes, size_t length) {
+    return static_cast<int32_t>(platform::crc32(bytes, length));
+}
+
 std::string OrreryUtil::encodeIllegalCharsToPercentEscapeString(std::string_view string) {
     auto isHex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
     std::string result;

@@ -37,6 +37,7 @@ public:
     // CRC-32 (reflected 0xEDB88320, initial value and final inversion
     // 0xFFFFFFFF) as a signed 32-bit integer; 0 for empty data.
     static int32_t dataChecksum(const NSData& data);
+    static int32_t dataChecksum(const uint8_t* bytes, size_t length);
     // Percent-escapes what a URL does not allow: characters outside the URL
     // set, a "%" that starts no valid escape, every "#" after the first.
     // Valid escapes are kept, so escaping twice changes nothing.

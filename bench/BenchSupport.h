@@ -1,10 +1,17 @@
 // What the benchmark programs share: the platform started once per process
-// on a fresh home folder and the virtual clock, with its log lines dropped.
+// on a fresh home folder and the virtual clock, with its log lines dropped,
+// and the timing of a measured piece of work against its reference.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/foundation/Platform.h"
 #include "platform/runtime/Log.h"
@@ -23,4 +30,33 @@ inline const std::string& startBenchPlatform(const char* name) {
         return folder;
     }();
     return home;
+}
+
+// Median nanoseconds per call of `measured` and of `reference`, timed in
+// rounds that alternate between the two, so that both see the same machine.
+template <class Measured, class Reference>
+std::pair<double, double> alternatingMedianNanoseconds(int calls, int rounds, Measured measured, Reference reference) {
+    auto time = [calls](auto& work) {
+        auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < calls; ++i) work(i);
+        std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - start;
+        return elapsed.count() / calls;
+    };
+    std::vector<double> measuredRounds, referenceRounds;
+    for (int round = 0; round < rounds; ++round) {
+        measuredRounds.push_back(time(measured));
+        referenceRounds.push_back(time(reference));
+    }
+    std::sort(measuredRounds.begin(), measuredRounds.end());
+    std::sort(referenceRounds.begin(), referenceRounds.end());
+    return {measuredRounds[measuredRounds.size() / 2], referenceRounds[referenceRounds.size() / 2]};
+}
+
+// The pair's counters: both times, their ratio and the ratio aimed at.
+inline void reportRatio(benchmark::State& state, const char* measuredName, double measured, const char* referenceName,
+                        double reference, double target) {
+    state.counters[measuredName] = measured;
+    state.counters[referenceName] = reference;
+    state.counters["ratio"] = reference > 0 ? measured / reference : 0;
+    state.counters["target_ratio"] = target;
 }

@@ -85,18 +85,24 @@ void OrreryRelayCallbackAttemptInfo::initWithCoder(const NSCoder& coder) {
 }
 
 NSData OrreryRelayCallbackAttemptInfo::data() {
-    NSData bytes;
-    OrreryProtocolData::appendUshort(static_cast<uint64_t>(attemptNumber_), bytes);
-    OrreryProtocolData::appendLong(cbSessionId_, bytes);
-    OrreryProtocolData::appendLong(cbSessionOffset_, bytes);
-    OrreryProtocolData::appendBoolean(finalAttempt_, bytes);
-    OrreryProtocolData::appendUshort(static_cast<uint64_t>(static_cast<int64_t>(httpStatus_)), bytes);
-    OrreryProtocolData::appendUshort(static_cast<uint64_t>(static_cast<int64_t>(requestState_)), bytes);
+    OrreryProtocolData::Buffer bytes;
+    appendData(bytes);
+    return NSData(std::move(bytes));
+}
+
+void OrreryRelayCallbackAttemptInfo::appendData(OrreryProtocolData::Buffer& bytes) {
+    OrreryProtocolData::FixedFields(bytes, 23)
+        .ushort(static_cast<uint64_t>(attemptNumber_))
+        .long64(cbSessionId_)
+        .long64(cbSessionOffset_)
+        .boolean(finalAttempt_)
+        .ushort(static_cast<uint64_t>(static_cast<int64_t>(httpStatus_)))
+        .ushort(static_cast<uint64_t>(static_cast<int64_t>(requestState_)));
     // The body travels only with answers outside 200–399; a reader knows
     // from the status whether the field is there.
     if (httpStatus_ < 200 || httpStatus_ >= 400) OrreryProtocolData::appendShortData(responseBody_, bytes);
-    OrreryProtocolData::appendUshort(static_cast<uint64_t>(redirectsCount_), bytes);
-    OrreryProtocolData::appendInt(platform::saturatingCast<int32_t>(duration_), bytes);
+    OrreryProtocolData::FixedFields(bytes, 6)
+        .ushort(static_cast<uint64_t>(redirectsCount_))
+        .int32(platform::saturatingCast<int32_t>(duration_));
     logSendState_ = OrreryRelayLogSendStateInReport;
-    return bytes;
 }

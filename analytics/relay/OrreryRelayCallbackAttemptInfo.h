@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "analytics/OrreryProtocolData.h"
 #include "platform/foundation/NSCoder.h"
 #include "platform/foundation/NSData.h"
 #include "platform/runtime/NSDate.h"
@@ -39,6 +40,8 @@ public:
     // The attempt block of the callback report; marks the attempt as written
     // into a report being built (logSendState 1).
     NSData data();
+    // The same block appended to `out`.
+    void appendData(OrreryProtocolData::Buffer& out);
 
     const std::optional<std::string>& invokeId() const { return invokeId_; }
     void setInvokeId(std::optional<std::string> v) { invokeId_ = std::move(v); }

@@ -15,37 +15,38 @@ NSData OrreryRelayCallbackReport::callbackStatusDataForReports(const std::vector
 NSData OrreryRelayCallbackReport::callbackStatusDataForReports(const std::vector<std::optional<NSData>>& triggerBlocks,
                                                                const NSDate& reportTime) {
     auto storage = OrreryGlobalVariableStorage::sharedInstance();
-    std::optional<std::string> vendorId = OrreryUtil::getIdentifierForVendor();
-    std::optional<NSData> vendorIdBytes;
-    if (vendorId) vendorIdBytes = NSString::dataUsingEncoding(*vendorId);
-
-    NSData report;
+    const std::optional<std::string> vendorId = OrreryUtil::getIdentifierForVendor();
+    const std::string apiKey = storage->apiKey();
+    const std::string appVersion = storage->appVersion();
+    const std::string& systemVersion = platform::DeviceProfile::current().systemVersion;
+    // One buffer, sized once: the header, the blocks and the checksum.
+    size_t size = 64 + 2 * vendorId.value_or("").size() + apiKey.size() + appVersion.size() + systemVersion.size();
+    for (const auto& block : triggerBlocks) size += block ? block->length() : 0;
+    OrreryProtocolData::Buffer report;
+    report.reserve(size);
     OrreryProtocolData::appendUshort(kHeaderWord1, report);
     OrreryProtocolData::appendUshort(kHeaderWord2, report);
     OrreryProtocolData::appendTimestamp(reportTime, report);
-    OrreryProtocolData::appendString(storage->apiKey(), report);
-    OrreryProtocolData::appendString(storage->appVersion(), report);
+    OrreryProtocolData::appendString(apiKey, report);
+    OrreryProtocolData::appendString(appVersion, report);
     OrreryProtocolData::appendUshort(static_cast<uint64_t>(OrrerySession::getAgentVersion()), report);
     OrreryProtocolData::appendUshort(OrreryiOSUtil::agentPlatform(), report);
-    OrreryProtocolData::appendString(platform::DeviceProfile::current().systemVersion, report);
+    OrreryProtocolData::appendString(systemVersion, report);
     OrreryProtocolData::appendBoolean(!OrreryUtil::isAdTrackingEnabled(), report);
     OrreryProtocolData::appendUshort(1, report);
     OrreryProtocolData::appendUshort(kVendorIdentifierType, report);
-    OrreryProtocolData::appendShortData(vendorIdBytes, report);
+    // Its UTF-8 bytes as short data: the same bytes as the string form.
+    OrreryProtocolData::appendStringUnlimited(vendorId, report);
     OrreryProtocolData::appendUshort(1, report);
     OrreryProtocolData::appendUshort(kSecondIdentifierKind, report);
     OrreryProtocolData::appendString(vendorId, report);
 
-    NSData blocks;
     uint64_t count = 0;
-    for (const auto& block : triggerBlocks) {
-        // An empty block would be counted without bytes and break the report.
-        if (!block || block->length() == 0) continue;
-        blocks.appendData(*block);
-        ++count;
-    }
+    for (const auto& block : triggerBlocks) count += block && block->length() > 0 ? 1 : 0;
     OrreryProtocolData::appendUshort(count, report);
-    report.appendData(blocks);
-    OrreryProtocolData::appendInt(OrreryUtil::dataChecksum(report), report);
-    return report;
+    // An empty block would be counted without bytes and break the report.
+    for (const auto& block : triggerBlocks)
+        if (block && block->length() > 0) report.insert(report.end(), block->bytes(), block->bytes() + block->length());
+    OrreryProtocolData::appendInt(OrreryUtil::dataChecksum(report.data(), report.size()), report);
+    return NSData(std::move(report));
 }

@@ -46,24 +46,26 @@ void OrreryRelayCallbackReportInfo::initWithCoder(const NSCoder& coder) {
 }
 
 std::optional<NSData> OrreryRelayCallbackReportInfo::data() {
+    OrreryProtocolData::Buffer bytes;
+    if (!appendData(bytes)) return std::nullopt;
+    return NSData(std::move(bytes));
+}
+
+bool OrreryRelayCallbackReportInfo::appendData(OrreryProtocolData::Buffer& bytes) {
     PLATFORM_SYNCHRONIZED(*this);
-    // A hole in the list spoils the whole block; look before marking any
-    // attempt as reported.
-    if (std::any_of(attempts_.begin(), attempts_.end(), [](const auto& a) { return !a; })) return std::nullopt;
-    NSData attemptBlocks;
+    // Counted before any attempt is marked as reported.
     size_t count = 0;
     for (const auto& attempt : attempts_) {
-        if (attempt->beingFired()) continue;  // reported once it has ended
-        attemptBlocks.appendData(attempt->data());
-        ++count;
+        if (!attempt) return false;
+        count += attempt->beingFired() ? 0 : 1;  // reported once it has ended
     }
-    if (count == 0) return std::nullopt;
-    NSData bytes;
+    if (count == 0) return false;
     OrreryProtocolData::appendLong(callbackId_, bytes);
     OrreryProtocolData::appendStringUnlimited(substitutedUrl_, bytes);
     OrreryProtocolData::appendUshort(count, bytes);
-    bytes.appendData(attemptBlocks);
-    return bytes;
+    for (const auto& attempt : attempts_)
+        if (!attempt->beingFired()) attempt->appendData(bytes);
+    return true;
 }
 
 bool OrreryRelayCallbackReportInfo::finalAttemptMade() const {

@@ -29,6 +29,8 @@ public:
     // now (each marked as written into a report being built). Nothing when
     // no attempt is left to report.
     std::optional<NSData> data();
+    // The same block appended to `out`; false (nothing appended) when it has none.
+    bool appendData(OrreryProtocolData::Buffer& out);
     // Whether any attempt is the final one (NO without attempts).
     bool finalAttemptMade() const;
     // Attempts written into a report being built become handed over (1 → 2).

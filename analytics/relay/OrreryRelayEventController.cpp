@@ -86,17 +86,20 @@ bool triggerMatches(const OrreryRelayEventTrigger& trigger, const std::string& n
 }
 
 // The callback ids of the last key in map order that matches the trigger.
-std::optional<std::vector<int64_t>> matchedCallbackIds(const OrreryRelayCallbackEventsMap& map, const std::string& name,
-                                                       const Value& params) {
-    std::optional<std::vector<int64_t>> result;
-    for (const auto& entry : map.entries()) {
-        if (entry.key.isString()) {
-            if (*entry.key.string() == name) result = entry.callbackIds;
-        } else if (auto trigger = entry.key.object<OrreryRelayEventTrigger>()) {
-            if (triggerMatches(*trigger, name, params)) result = entry.callbackIds;
-        }
+// Only the keys of that event name can match: walked from the last, the
+// first match wins, whatever the size of the map.
+std::optional<std::vector<int64_t>> matchIn(const OrreryRelayCallbackEventsMap& map, const std::string& name,
+                                            const Value& params) {
+    const std::vector<size_t>* named = map.entriesNamed(name);
+    if (!named) return std::nullopt;
+    const auto& entries = map.entries();
+    for (auto it = named->rbegin(); it != named->rend(); ++it) {
+        const auto& entry = entries[*it];
+        if (entry.key.isString()) return entry.callbackIds;
+        if (auto trigger = entry.key.object<OrreryRelayEventTrigger>(); trigger && triggerMatches(*trigger, name, params))
+            return entry.callbackIds;
     }
-    return result;
+    return std::nullopt;
 }
 
 int32_t triggerTypeFor(const std::string& name, const Value& params, bool* stop, bool emptyList) {
@@ -343,6 +346,13 @@ std::string OrreryRelayEventController::invocationHash(const OrreryRelayCallback
 
 // --- triggers ----------------------------------------------------------------------------------
 
+std::optional<std::vector<int64_t>> OrreryRelayEventController::matchedCallbackIds(const OrreryRelaySettings& settings,
+                                                                                   const std::string& name,
+                                                                                   const Value& params) {
+    if (!settings.callbackEventsMap()) return std::nullopt;
+    return matchIn(*settings.callbackEventsMap(), name, params);
+}
+
 void OrreryRelayEventController::processEventWithParams(const std::string& name, const Value& rawParams) {
     const Value params = rawParams.isDictionary() ? rawParams : Value::dictionary({});
     double start = dateSeconds(params, OrreryRelayHooks::kSessionStartTimeKey).value_or(0);
@@ -352,9 +362,8 @@ void OrreryRelayEventController::processEventWithParams(const std::string& name,
     if (!settings) return;
     const Value& enabled = settings->analytics()[OrreryRelaySettings::kAnalyticsEnabledKey];
     if (!enabled.isNumber() || !enabled.boolValue()) return;
-    if (!settings->callbackEventsMap()) return;
 
-    std::optional<std::vector<int64_t>> matched = matchedCallbackIds(*settings->callbackEventsMap(), name, params);
+    std::optional<std::vector<int64_t>> matched = matchedCallbackIds(*settings, name, params);
     if (!matched) return;
     bool stop = false;
     int32_t triggerType = triggerTypeFor(name, params, &stop, matched->empty());

@@ -65,6 +65,10 @@ public:
     void appWillResume(const NSNotification& notification);
     void networkStatusChanged(const NSNotification& notification);
 
+    // The callback ids a trigger fires: those of the last key, in the map's
+    // order, that matches the name and parameters; nothing when none does.
+    static std::optional<std::vector<int64_t>> matchedCallbackIds(const OrreryRelaySettings& settings,
+                                                                  const std::string& name, const Value& params);
     // The macro values of one trigger, keyed "%{name}".
     static Value macroValuesForEvent(const std::string& name, const Value& params);
     // Fills every string of a nested dictionary (arrays hold dictionaries).

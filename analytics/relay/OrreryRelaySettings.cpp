@@ -22,7 +22,16 @@ void OrreryRelayCallbackEventsMap::appendCallbackId(const Value& key, int64_t ca
         return;
     }
     index_.emplace(key.hash(), entries_.size());
+    std::optional<std::string> eventName;
+    if (key.isString()) eventName = *key.string();
+    else if (auto trigger = key.object<OrreryRelayEventTrigger>()) eventName = trigger->eventName();
+    if (eventName) byEventName_[*eventName].push_back(entries_.size());
     entries_.push_back(Entry{key, {callbackId}});
+}
+
+const std::vector<size_t>* OrreryRelayCallbackEventsMap::entriesNamed(const std::string& eventName) const {
+    auto found = byEventName_.find(eventName);
+    return found == byEventName_.end() ? nullptr : &found->second;
 }
 
 const std::vector<int64_t>* OrreryRelayCallbackEventsMap::callbackIdsForKey(const Value& key) const {

@@ -32,6 +32,9 @@ public:
     // The ids under the key; null when the key is not in the map.
     const std::vector<int64_t>* callbackIdsForKey(const Value& key) const;
     const std::vector<Entry>& entries() const { return entries_; }
+    // Indexes (into entries(), in order) of the keys of one event name: the
+    // name itself and the triggers on it; null when there are none.
+    const std::vector<size_t>* entriesNamed(const std::string& eventName) const;
     size_t count() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
 
@@ -41,6 +44,8 @@ private:
     std::vector<Entry> entries_;
     // Entry indexes by key hash, so that an answer with many keys maps in linear time.
     std::unordered_multimap<size_t, size_t> index_;
+    // Entry indexes by event name, so that matching costs the same with any number of keys.
+    std::unordered_map<std::string, std::vector<size_t>> byEventName_;
 };
 
 class OrreryRelaySettings : public NSObject, public NSCoding {

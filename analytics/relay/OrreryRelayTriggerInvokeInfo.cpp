@@ -101,25 +101,24 @@ std::optional<NSData> OrreryRelayTriggerInvokeInfo::data() {
     // A hole in the list spoils the whole block; look before any callback
     // marks its attempts as reported.
     if (std::any_of(callbacks_.begin(), callbacks_.end(), [](const auto& c) { return !c; })) return std::nullopt;
-    NSData callbackBlocks;
-    size_t count = 0;
-    for (const auto& callback : callbacks_) {
-        std::optional<NSData> block = callback->data();
-        if (!block || block->length() == 0) continue;
-        callbackBlocks.appendData(*block);
-        ++count;
-    }
-    if (count == 0) return std::nullopt;
-    NSData bytes;
-    OrreryProtocolData::appendUshort(static_cast<uint64_t>(static_cast<int64_t>(triggerType_)), bytes);
-    OrreryProtocolData::appendLong(sessionId_, bytes);
-    OrreryProtocolData::appendLong(sessionOffset_, bytes);
-    OrreryProtocolData::appendBoolean(includesEventTrigger_, bytes);
-    OrreryProtocolData::appendUshort(static_cast<uint64_t>(eventOccuranceId_), bytes);
+    // One buffer for the whole block; the callback count is filled in last.
+    OrreryProtocolData::Buffer bytes;
+    bytes.reserve(64 + 128 * callbacks_.size());
+    OrreryProtocolData::FixedFields(bytes, 21)
+        .ushort(static_cast<uint64_t>(static_cast<int64_t>(triggerType_)))
+        .long64(sessionId_)
+        .long64(sessionOffset_)
+        .boolean(includesEventTrigger_)
+        .ushort(static_cast<uint64_t>(eventOccuranceId_));
     OrreryProtocolData::appendString(eventName_, bytes);
-    OrreryProtocolData::appendUshort(count, bytes);
-    bytes.appendData(callbackBlocks);
-    return bytes;
+    const size_t countAt = bytes.size();
+    OrreryProtocolData::appendUshort(0, bytes);
+    uint64_t count = 0;
+    for (const auto& callback : callbacks_) count += callback->appendData(bytes) ? 1 : 0;
+    if (count == 0) return std::nullopt;
+    bytes[countAt] = static_cast<uint8_t>(count >> 8);
+    bytes[countAt + 1] = static_cast<uint8_t>(count);
+    return NSData(std::move(bytes));
 }
 
 void OrreryRelayTriggerInvokeInfo::setCBAttemptsSent() {
