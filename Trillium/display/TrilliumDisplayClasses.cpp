@@ -3,10 +3,13 @@
 #include "Trillium/TRADisplayHooks.h"
 #include "Trillium/TRATrilliumSDK.h"
 #include "Trillium/TrilliumClasses.h"
+#include "Trillium/display/TRAAdViewController.h"
 #include "Trillium/display/TRAEventAdManager.h"
 #include "Trillium/display/TRAFullScreenAd.h"
+#include "Trillium/display/TRAInAppBrowserViewController.h"
 #include "Trillium/display/TRALifecycleAdRequests.h"
 #include "Trillium/display/TRASKStoreProductViewController.h"
+#include "Trillium/display/TRASmartRedirectWebView.h"
 #include "Trillium/display/TRATrilliumAdBasic.h"
 #include "Trillium/display/TRAVideoDownloader.h"
 #include "Trillium/display/TRAVideosManager.h"
@@ -22,6 +25,9 @@ void registerTrilliumDisplayClasses() {
     NSClassRegistry::registerClass<TRATrilliumAdBasic>();
     NSClassRegistry::registerClass<TRASKStoreProductViewController>();
     NSClassRegistry::registerClass<TRAVideoDownloader>();
+    NSClassRegistry::registerClass<TRAAdViewController>();
+    NSClassRegistry::registerClass<TRAInAppBrowserViewController>();
+    NSClassRegistry::registerClass<TRASmartRedirectWebView>();
 
     auto& hooks = TRADisplayHooks::shared();
     hooks.eventAdManager = []() -> Ref<TRAEventAdManaging> { return TRAEventAdManager::sharedInstance(); };
@@ -29,6 +35,14 @@ void registerTrilliumDisplayClasses() {
         return NSObject::alloc<TRAFullScreenAd>()->initWithAdType(adType, eventType);
     };
     hooks.videoStore = []() -> Ref<TRAVideoStore> { return TRAVideosManager::sharedInstance(); };
+    // The video ad screen is not part of this library yet: a video ad is
+    // reported as not shown.
+    hooks.adScreen = [](bool video) -> Ref<TRAAdScreen> {
+        if (video) return nullptr;
+        return TRAAdViewController::alloc()->init();
+    };
+    hooks.inAppBrowser = [](const std::string& url, const Ref<TRASmartRedirectWebViewDelegate>& storeDelegate)
+        -> Ref<UIViewController> { return TRAInAppBrowserViewController::alloc()->initWithURL(url, storeDelegate); };
     // An entry point made before this registration brings the manager into
     // being now, in time for the launch notification.
     if (TRATrilliumSDK::hasSharedInstance()) TRAEventAdManager::sharedInstance();
