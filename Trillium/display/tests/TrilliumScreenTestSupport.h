@@ -68,16 +68,20 @@ protected:
         return page;
     }
 
-    // Serves the page and loads it through a public ad.
+    // Serves the page and loads it through a public ad (the publisher's
+    // events of the load are taken off its record).
     Ref<TRATrilliumAd> loadAd(const simulator::TrilliumHtmlAd& page, int64_t adType = TRATrilliumAd::AdTypeOverlay) {
         service.setHtmlAd(service.htmlAdPage(page));
         auto ad = NSObject::alloc<TRATrilliumAd>()->init();
+        size_t before = publisher->events.size();
         ad->loadAd(adType, publisher);
-        EXPECT_TRUE(waitFor([&] { return !publisher->events.empty(); }));
+        EXPECT_TRUE(waitFor([&] { return publisher->events.size() > before; }));
         EXPECT_TRUE(ad->isReady());
-        publisher->events.clear();
+        publisher->events.resize(before);
         return ad;
     }
+    // The standard test page: one ad linking to the landing page, with a close link.
+    simulator::TrilliumHtmlAd simplePage() const { return adPage({chains.landingUrl() + "?index=0"}, {false}, {true}); }
 
     // Shows the ad and lets its page load; the screen on top, or null.
     Ref<TRAAdViewController> showAd(const Ref<TRATrilliumAd>& ad, const std::optional<std::string>& tag = {}) {
