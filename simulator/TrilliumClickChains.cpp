@@ -18,9 +18,13 @@ void TrilliumClickChains::install() {
     server_.route("GET", "/chain/script",
                   TrilliumChainPage("<html><head><title>Redirecting</title></head><body><script>location.href = \"" +
                                     landing + "\";</script></body></html>"));
-    server_.route("GET", "/chain/store", Answer::redirect(storeUrl()));
-    server_.route("GET", "/chain/storeweb", Answer::redirect(storeWebUrl()));
-    server_.route("GET", "/chain/scheme", Answer::redirect(kOtherSchemeTarget));
+    auto scriptHop = [](const std::string& target) {
+        return TrilliumChainPage("<html><body><script>location.href = \"" + target + "\";</script></body></html>");
+    };
+    server_.route("GET", "/chain/store", scriptHop(storeUrl()));
+    server_.route("GET", "/chain/storeweb", scriptHop(storeWebUrl()));
+    server_.route("GET", "/chain/scheme", scriptHop(kOtherSchemeTarget));
+    server_.route("GET", "/chain/storeredirect", Answer::redirect(storeUrl()));
     server_.route("GET", "/chain/slow", Answer::stall(Answer::redirect(landing)));
     server_.route("GET", "/chain/loop", Answer::redirect(chainUrl("loop")));
     server_.route("GET", "/chain/storm",

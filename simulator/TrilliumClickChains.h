@@ -27,9 +27,10 @@ public:
     // Chains, by name: "/chain/<name>".
     //   redirects  302 → 302 → 302 → the landing page
     //   script     a page whose script sends the browser to the landing page
-    //   store      302 → "itms-apps://apps.store.example/app/id<product>"
-    //   storeweb   302 → "https://apps.store.example/app/game/id<product>?mt=8"
-    //   scheme     302 → kOtherSchemeTarget
+    //   store      a script hop to "itms-apps://apps.store.example/app/id<product>"
+    //   storeweb   a script hop to "https://apps.store.example/app/game/id<product>?mt=8"
+    //   scheme     a script hop to kOtherSchemeTarget
+    //   storeredirect  302 → the "itms-apps" store link
     //   slow       held until the test releases it (LoopbackServer::releaseStalled), then 302 → landing
     //   loop       302 to itself, for ever
     //   storm      a page that queues hundreds of navigations to itself at once

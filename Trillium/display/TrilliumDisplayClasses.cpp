@@ -14,9 +14,12 @@
 #include "Trillium/display/TRAVideoDownloader.h"
 #include "Trillium/display/TRAVideosManager.h"
 #include "platform/foundation/NSClassRegistry.h"
+#include "platform/store/StoreClasses.h"
 
 void registerTrilliumDisplayClasses() {
     registerTrilliumClasses();
+    // The store sheet the follower and the browser look up by name.
+    platform::registerStoreClasses();
     NSClassRegistry::registerClass<TRAEventAdManager>();
     NSClassRegistry::registerClass<TRAFirstDownloadRequest>();
     NSClassRegistry::registerClass<TRAReturnAdRequest>();
