@@ -11,7 +11,7 @@
 #include "Trillium/TRAMetadata.h"
 #include "Trillium/TRATrilliumSDK.h"
 #include "Trillium/display/TRASmartRedirectWebView.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/net/NSURLError.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIScreen.h"

@@ -11,7 +11,7 @@
 #include "Trillium/display/TRAAdViewController.h"
 #include "Trillium/display/TRASKStoreProductViewController.h"
 #include "platform/foundation/NSClassRegistry.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 #include "platform/net/NSURLError.h"
 #include "platform/runtime/NSThread.h"
 #include "platform/ui/UIActivityIndicatorView.h"

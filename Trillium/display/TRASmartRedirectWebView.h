@@ -21,7 +21,7 @@
 
 #include "Trillium/TRASmartRedirectWebViewDelegate.h"
 #include "platform/net/NSURLConnection.h"
-#include "platform/runtime/NSTimer.h"
+#include "platform/foundation/NSTimer.h"
 #include "platform/store/SKStoreProductViewController.h"
 #include "platform/ui/UIView.h"
 #include "platform/web/UIWebView.h"
