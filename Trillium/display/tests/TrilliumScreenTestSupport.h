@@ -2,9 +2,10 @@
 // in-app browser), for reuse by the video, banner and native ad tests: the
 // display fixture with the real screens plugged in, the client's resource
 // bundle (button images) copied into the test bundle, the click chains and
-// landing pages on the Trillium service, a publisher that records what it
-// hears, and helpers that load and show an ad, tap the page, find the screens
-// on top, set configuration switches and read back the analytics events.
+// landing pages on the Trillium service (its https listener trusted), a
+// publisher that records what it hears, and helpers that load and show an
+// ad, tap the page, find the screens on top, set configuration switches and
+// read back the analytics events.
 #pragma once
 
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include "Trillium/display/TRASmartRedirectWebView.h"
 #include "Trillium/display/tests/TrilliumDisplayTestSupport.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/net/TrustedAuthorities.h"
 #include "platform/store/SKStoreProductViewController.h"
 #include "simulator/TrilliumClickChains.h"
 
@@ -39,6 +41,8 @@ protected:
         registerTrilliumDisplayClasses();
         chains.install();
         installClientBundle();
+        // The service's https listener is trusted, as a real ad platform's would be.
+        TrustedAuthorities::addCertificatesPEM(service.server().certificateAuthorityPEM());
     }
 
     // Copies the repository's resources/Trillium.bundle into the test bundle.
