@@ -88,6 +88,10 @@ TEST_F(TRAAdViewControllerTest, RefusedDisplaysTellThePublisherWhyAndLeaveTheHos
     EXPECT_EQ(publisher->events, std::vector<std::string>{"failedShowAd"});
     EXPECT_EQ(publisher->lastError->localizedDescription(), "Internal error");
 
+    // A refused ad goes back to the cache; this test wants fresh ones.
+    EXPECT_TRUE(ad->isReady());
+    TRAAdCache::sharedInstance()->clearCacheDB();
+
     // Another ad on screen: told as it is.
     publisher->events.clear();
     auto firstAd = loadAd(simplePage());
