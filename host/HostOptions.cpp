@@ -31,6 +31,8 @@ std::string hostUsage() {
            "  --trillium-url URL       the Trillium ad platform's base URL, e.g. http://host:8080/1.3/\n"
            "  --relay-url URL          the Relay configuration endpoint, e.g. http://host/sdk/v1/config\n"
            "  --partner-url URL        the partner named by the embedded Relay configuration\n"
+           "  --halcyon-url URL        the Halcyon servers' base URL: the client is given api/, ads/\n"
+           "                           and pix? below it, e.g. http://host:8080/\n"
            "                           (each service: default the embedded simulator on loopback)\n"
            "  --clock virtual|wall     virtual (default): the scenario's minutes pass in seconds;\n"
            "                           wall: they take as long as they say\n"
@@ -38,6 +40,7 @@ std::string hostUsage() {
            "  --trillium-dev-id ID     the developer identifier given to the Trillium client\n"
            "  --analytics-key KEY      the analytics client's API key\n"
            "  --tamarind-key KEY       the Tamarind application key\n"
+           "  --halcyon-key KEY        the Halcyon SDK key (at least four characters)\n"
            "  --reachability-host NAME the host name on which network reachability is judged\n"
            "  --home DIR               keep the application's sandbox in DIR across runs (not inside\n"
            "                           --out; default: a fresh sandbox for each run)\n"
@@ -56,6 +59,8 @@ HostOptionsParse parseHostOptions(const std::vector<std::string>& arguments, Hos
         {"--trillium-url", &options.trilliumUrl},
         {"--relay-url", &options.relayUrl},
         {"--partner-url", &options.partnerUrl},
+        {"--halcyon-url", &options.halcyonUrl},
+        {"--halcyon-key", &options.halcyonKey},
         {"--trillium-app-id", &options.trilliumAppId},
         {"--trillium-dev-id", &options.trilliumDevId},
         {"--analytics-key", &options.analyticsKey},
@@ -102,11 +107,15 @@ HostOptionsParse parseHostOptions(const std::vector<std::string>& arguments, Hos
         return error("unknown scenario: " + options.scenario + " (known: " + names + ")");
     }
     for (auto [flag, url] : {std::pair{"--trillium-url", &options.trilliumUrl}, std::pair{"--relay-url", &options.relayUrl},
-                             std::pair{"--partner-url", &options.partnerUrl}}) {
+                             std::pair{"--partner-url", &options.partnerUrl},
+                             std::pair{"--halcyon-url", &options.halcyonUrl}}) {
         if (!url->empty() && !isHttpUrl(*url)) return error(std::string(flag) + " is not an http(s) URL: " + *url);
     }
-    // Request paths are appended to the Trillium base directly.
+    // Request paths are appended to the Trillium and Halcyon bases directly.
     if (!options.trilliumUrl.empty() && options.trilliumUrl.back() != '/') options.trilliumUrl += '/';
+    if (!options.halcyonUrl.empty() && options.halcyonUrl.back() != '/') options.halcyonUrl += '/';
+    // The client's stored settings are named by the key's first four characters.
+    if (options.halcyonKey.size() < 4) return error("--halcyon-key needs at least four characters: " + options.halcyonKey);
     // The callback path is appended to the partner's base.
     while (!options.partnerUrl.empty() && options.partnerUrl.back() == '/') options.partnerUrl.pop_back();
     if (!options.partnerUrl.empty() && !options.relayUrl.empty())

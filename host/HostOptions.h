@@ -23,12 +23,18 @@ struct HostOptions {
     // The partner that the embedded Relay configuration names (a base URL:
     // the callback path is appended).
     std::string partnerUrl;
+    // The Halcyon servers' base URL (ending in "/"): the client is given
+    // "api/" (the API endpoint), "ads/" (the ad server) and "pix?" (event
+    // pixels) below it, as the embedded service lays them out.
+    std::string halcyonUrl;
     Clock clock = Clock::Virtual;
 
     std::string trilliumAppId = "208761043";
     std::string trilliumDevId = "101447529";
     std::string analyticsKey = "PDX7Q2M4K9WJ3RNB8T5V";
     std::string tamarindKey = "tm-paranormal-detector";
+    // The SDK key an application showing Halcyon ads starts its client with.
+    std::string halcyonKey = "hl-paranormal-detector";
     // The host on which the application judges network reachability.
     std::string reachabilityHost = "www.example.com";
 

@@ -15,6 +15,7 @@
 #include "host/Timeline.h"
 
 namespace simulator {
+class HalcyonService;
 class PartnerService;
 class RelayService;
 class TrilliumService;
@@ -25,7 +26,7 @@ class TrafficRecorder;
 // A service as the clients reach it: through the recorder's proxy in front of
 // the embedded simulator or of the URL given on the command line.
 struct ScenarioService {
-    std::string name;       // "trillium", "relay", "partner"
+    std::string name;       // "trillium", "relay", "partner", "halcyon"
     std::string clientUrl;  // what the clients are given
     std::string serviceUrl; // where the service really is
     bool embedded = false;
@@ -46,6 +47,7 @@ public:
     virtual simulator::TrilliumService* embeddedTrillium() = 0;
     virtual simulator::RelayService* embeddedRelay() = 0;
     virtual simulator::PartnerService* embeddedPartner() = 0;
+    virtual simulator::HalcyonService* embeddedHalcyon() = 0;
 
     // Lets `seconds` of application time pass with the main run loop running
     // (timer by timer on the virtual clock, in real time on the wall clock),

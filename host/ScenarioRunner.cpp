@@ -12,6 +12,7 @@
 #include "Trillium/display/TrilliumDisplayClasses.h"
 #include "analytics/OrreryClasses.h"
 #include "analytics/relay/OrreryRelayClasses.h"
+#include "halcyon/core/HalcyonCoreClasses.h"
 #include "host/OutputFolder.h"
 #include "host/scenarios/Scenarios.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -23,6 +24,7 @@
 #include "platform/runtime/VirtualClock.h"
 #include "platform/runtime/NSRunLoop.h"
 #include "platform/ui/UIApplication.h"
+#include "simulator/HalcyonService.h"
 #include "simulator/PartnerService.h"
 #include "simulator/RelayService.h"
 #include "simulator/TrilliumService.h"
@@ -49,13 +51,13 @@ constexpr const char* kHomeClockFile = ".host-clock";
 
 // Every linked client library's classes, so class-name probes (the Trillium
 // client's other-clients report among them) see what is really linked.
-// The Halcyon client's registration joins here once its library is linked.
 void registerLinkedClientClasses() {
     registerUIClasses();
     registerOrreryClasses();
     registerOrreryRelayClasses();
     registerTrilliumDisplayClasses();
     registerTamarindClasses();
+    registerHalcyonCoreClasses();
 }
 
 const char* const kLifecycleNotifications[] = {
@@ -109,6 +111,16 @@ std::string relayPurpose(const std::string&, const std::string& target) {
 }
 
 std::string partnerPurpose(const std::string&, const std::string&) { return "partner callback"; }
+
+std::string halcyonPurpose(const std::string&, const std::string& target) {
+    if (pathEndsWith(target, simulator::HalcyonService::kDevicePath)) return "device data";
+    if (pathEndsWith(target, simulator::HalcyonService::kRewardValidationPath)) return "reward validation";
+    if (pathEndsWith(target, simulator::HalcyonService::kRewardReportPath)) return "reward report";
+    if (pathEndsWith(target, "/2.0/ad")) return "ad request";
+    if (pathEndsWith(target, "/nad")) return "native ad request";
+    if (pathEndsWith(target, simulator::HalcyonService::kEventPath)) return "event pixel";
+    return {};
+}
 
 }  // namespace
 
@@ -196,6 +208,7 @@ bool ScenarioRunner::startServices() {
     if (options_.relayUrl.empty() && !embed(embeddedRelay_, "Relay configuration")) return false;
     // The embedded Relay configuration names the partner; a given one names its own.
     if (options_.relayUrl.empty() && options_.partnerUrl.empty() && !embed(embeddedPartner_, "partner")) return false;
+    if (options_.halcyonUrl.empty() && !embed(embeddedHalcyon_, "Halcyon")) return false;
 
     if (!addService("trillium", options_.trilliumUrl, embeddedTrillium_ ? embeddedTrillium_->baseUrl() : "",
                     trilliumPurpose))
@@ -204,6 +217,9 @@ bool ScenarioRunner::startServices() {
         return false;
     if (options_.relayUrl.empty() &&
         !addService("partner", options_.partnerUrl, embeddedPartner_ ? embeddedPartner_->url("") : "", partnerPurpose))
+        return false;
+    if (!addService("halcyon", options_.halcyonUrl, embeddedHalcyon_ ? embeddedHalcyon_->server().url("/") : "",
+                    halcyonPurpose))
         return false;
     return true;
 }
@@ -382,6 +398,7 @@ void ScenarioRunner::finish() {
     if (embeddedTrillium_) embeddedTrillium_->stop();
     if (embeddedRelay_) embeddedRelay_->stop();
     if (embeddedPartner_) embeddedPartner_->stop();
+    if (embeddedHalcyon_) embeddedHalcyon_->stop();
     if (temporarySandbox_) {
         std::error_code ec;
         fs::remove_all(sandbox_, ec);

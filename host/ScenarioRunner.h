@@ -45,6 +45,7 @@ public:
     simulator::TrilliumService* embeddedTrillium() override { return embeddedTrillium_.get(); }
     simulator::RelayService* embeddedRelay() override { return embeddedRelay_.get(); }
     simulator::PartnerService* embeddedPartner() override { return embeddedPartner_.get(); }
+    simulator::HalcyonService* embeddedHalcyon() override { return embeddedHalcyon_.get(); }
     bool stay(double seconds) override;
     void settle() override;
     bool waitUntil(const std::function<bool()>& predicate, double realSeconds) override;
@@ -72,6 +73,7 @@ private:
     std::unique_ptr<simulator::TrilliumService> embeddedTrillium_;
     std::unique_ptr<simulator::RelayService> embeddedRelay_;
     std::unique_ptr<simulator::PartnerService> embeddedPartner_;
+    std::unique_ptr<simulator::HalcyonService> embeddedHalcyon_;
     std::vector<ScenarioService> services_;
     std::vector<Ref<NSObject>> observers_;  // the lifecycle notifications' timeline lines
     std::string sandbox_;

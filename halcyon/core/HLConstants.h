@@ -42,6 +42,7 @@ enum HLSettingsSlot : int64_t {
     kHLSlotHashAlgorithm = 14,
     kHLSlotShortHashSize = 15,
     kHLSlotHttpConnectionTimeout = 16,
+    kHLSlotAdRefreshSeconds = 21,
     kHLSlotAdAutoPreloadSizes = 27,
     kHLSlotAdAutoPreloadIncent = 28,
     kHLSlotResourceCachePrefix = 31,

@@ -2,10 +2,12 @@
 
 // Each scenario's make function, defined in its own file.
 std::unique_ptr<Scenario> makeStartupScenario();
+std::unique_ptr<Scenario> makeHalcyonScenario();
 
 const std::vector<ScenarioInfo>& ScenarioRegistry::all() {
     static const std::vector<ScenarioInfo> scenarios = {
         {"startup", "the application's start-up and lifecycle, with Relay (default)", makeStartupScenario},
+        {"halcyon", "an application starting the Halcyon client: start-up, device data, retries", makeHalcyonScenario},
     };
     return scenarios;
 }

@@ -26,7 +26,8 @@ TEST(HostOptionsTest, EveryOptionInBothSpellings) {
     auto result = parse({"--scenario=startup", "--partner-url", "http://10.0.0.3/partner/", "--exit-when-idle",
                          "--out", "/tmp/x", "--clock=wall", "--trillium-url", "http://10.0.0.2:8080/ads/1.3",
                          "--trillium-app-id=A1", "--trillium-dev-id", "D1", "--analytics-key", "K1",
-                         "--tamarind-key=T1", "--reachability-host", "probe.example", "--home", "/tmp/h"},
+                         "--tamarind-key=T1", "--reachability-host", "probe.example", "--home", "/tmp/h",
+                         "--halcyon-url", "http://10.0.0.4:81", "--halcyon-key=HK-1"},
                         options);
     ASSERT_EQ(result.outcome, HostOptionsParse::Outcome::Run) << result.message;
     EXPECT_EQ(options.outDir, "/tmp/x");
@@ -41,6 +42,8 @@ TEST(HostOptionsTest, EveryOptionInBothSpellings) {
     EXPECT_EQ(options.scenario, "startup");
     EXPECT_EQ(options.partnerUrl, "http://10.0.0.3/partner");  // the callback path is appended
     EXPECT_TRUE(options.exitWhenIdle);
+    EXPECT_EQ(options.halcyonUrl, "http://10.0.0.4:81/");  // api/, ads/ and pix? go below it
+    EXPECT_EQ(options.halcyonKey, "HK-1");
 }
 
 TEST(HostOptionsTest, HelpAnswersTheUsage) {
@@ -66,6 +69,8 @@ TEST(HostOptionsTest, UnusableInputIsAnErrorThatSaysWhy) {
              {{"positional"}, "unknown option: positional"},
              {{"--scenario", "halloween"}, "unknown scenario: halloween (known: startup"},
              {{"--relay-url", "relay"}, "--relay-url is not an http(s) URL"},
+             {{"--halcyon-url", "halcyon"}, "--halcyon-url is not an http(s) URL"},
+             {{"--halcyon-key", "abc"}, "--halcyon-key needs at least four characters"},
              {{"--relay-url", "http://r/sdk/v1/config", "--partner-url", "http://p/"},
               "--partner-url needs the embedded Relay configuration server"},
          }) {

@@ -1,0 +1,77 @@
+// The host's Halcyon scenario end to end on the virtual clock: the client
+// started with the SDK key against the embedded Halcyon service (or one given
+// by URL), its refused first device submission retried 10 s later, the
+// identifiers and the server's setting kept in the sandbox, and nothing sent
+// to the other clients' services.
+#include "host/ScenarioRunner.h"
+#include "host/tests/HostTestSupport.h"
+#include "platform/foundation/PropertyList.h"
+#include "simulator/HalcyonService.h"
+
+namespace {
+
+const char* const kHalcyonScenarioPreferences = "/Library/Preferences/com.paranormal.detector.plist";
+
+class HostHalcyonScenarioTest : public HostTest {
+protected:
+    void runHalcyonScenario() {
+        options.scenario = "halcyon";
+        ScenarioRunner runner(options);
+        ASSERT_EQ(runner.run(), 0) << runner.error();
+        readOutput(options.outDir);
+    }
+};
+
+}  // namespace
+
+TEST_F(HostHalcyonScenarioTest, TheClientStartsWithItsKeyAgainstTheEmbeddedService) {
+    options.halcyonKey = "hl-e2e-key";
+    runHalcyonScenario();
+
+    auto device = of("halcyon", "/api/device");
+    ASSERT_EQ(device.size(), 2u);
+    EXPECT_EQ(device[0].status(), 503);
+    EXPECT_EQ(device[1].status(), 200);
+    EXPECT_GE(device[1].entry["sentAt"].doubleValue() - device[0].entry["sentAt"].doubleValue(), 10.0);
+    EXPECT_EQ(device[0].field("api_key"), "hl-e2e-key");
+    EXPECT_EQ(device[0].entry["purpose"].stringValue(), "device data");
+    std::string body = readFile(options.outDir + "/traffic/" + device[1].entry["requestBody"].stringValue());
+    EXPECT_NE(body.find("\"first_install\": \"true\""), std::string::npos) << body;
+    EXPECT_EQ(of("halcyon").size(), 2u);
+    EXPECT_TRUE(of("trillium").empty());
+    EXPECT_TRUE(of("relay").empty());
+
+    long at = 0;
+    for (const char* step : {"HLSdk sharedWithKey:settings: hl-e2e-key", "UIApplicationDidFinishLaunchingNotification",
+                             "Halcyon WARN [HLTaskRepeatRequest] Unable to send requset due to server failure (code 503)",
+                             "halcyon device data: POST /api/device?api_key=hl-e2e-key",
+                             "Halcyon DEBUG [ConnectionUtils] New settings processed",
+                             "Halcyon after the stay in the foreground: enabled, device token hl-token-1, ad refresh every 90 s",
+                             "UIApplicationWillTerminateNotification"}) {
+        long found = lineWith(step, at);
+        EXPECT_GE(found, at) << "missing or out of order: " << step;
+        if (found >= 0) at = found;
+    }
+
+    auto defaults = platform::PropertyList::valueWithContentsOfFile(options.outDir + "/sandbox" + kHalcyonScenarioPreferences);
+    ASSERT_TRUE(defaults && defaults->isDictionary());
+    const Value& table = (*defaults)["com.halcyon.sdk.hl-e"];
+    EXPECT_EQ(table["device_token"].stringValue(), "hl-token-1");
+    EXPECT_EQ(table["ad_refresh_seconds"].integerValue(), 90);
+    EXPECT_EQ((*defaults)["com.halcyon.sdk.isFirstRun"].stringValue(), "false");
+    EXPECT_EQ((*defaults)["com.halcyon.sdk.lastKnownVersionCode"].integerValue(), 343);
+}
+
+TEST_F(HostHalcyonScenarioTest, AHalcyonServiceGivenByUrlIsRecorded) {
+    simulator::HalcyonService external;
+    ASSERT_TRUE(external.start());
+    options.halcyonUrl = external.server().url("/");
+    runHalcyonScenario();
+    ASSERT_EQ(external.requestsTo(simulator::HalcyonService::kDevicePath).size(), 1u);
+    auto device = of("halcyon", "/api/device");
+    ASSERT_EQ(device.size(), 1u);
+    EXPECT_EQ(device[0].status(), 200);
+    EXPECT_EQ(device[0].url().rfind(external.apiUrl() + "device?api_key=", 0), 0u) << device[0].url();
+    EXPECT_GE(lineWith("ad refresh every 120 s"), 0);
+    external.stop();
+}
