@@ -102,20 +102,20 @@ public:
         auto delegate = std::make_shared<HalcyonAppDelegate>(context.options(), &timeline, service);
         timeline.add("host", "launch");
         app->simulateLaunch(delegate);
-        if (!context.stay(0)) return quit(context, delegate);
+        if (!context.stay(0)) return quitScenarioApplication(context);
         tell(context, delegate, "after launch");
         // The retry of a refused submission comes 10 s later (slot 13).
-        if (!context.stay(kHalcyonForegroundStay)) return quit(context, delegate);
+        if (!context.stay(kHalcyonForegroundStay)) return quitScenarioApplication(context);
         tell(context, delegate, "after the stay in the foreground");
 
         timeline.add("host", "the user leaves the application");
         app->simulateEnterBackground();
-        if (!context.stay(kHalcyonBackgroundStay)) return quit(context, delegate);
+        if (!context.stay(kHalcyonBackgroundStay)) return quitScenarioApplication(context);
         timeline.add("host", "the user returns");
         app->simulateEnterForeground();
         app->simulateBecomeActive();
         context.stay(kHalcyonStayAfterReturn);
-        quit(context, delegate);
+        quitScenarioApplication(context);
     }
 
 private:
@@ -133,13 +133,6 @@ private:
                         ", ad refresh every " + std::to_string(sdk->integerForKey(kHLSlotAdRefreshSeconds)) + " s");
     }
 
-    static void quit(ScenarioContext& context, const std::shared_ptr<HalcyonAppDelegate>&) {
-        auto app = UIApplication::sharedApplication();
-        context.timeline().add("host", "quit: the user leaves the application and the system ends it");
-        if (app->applicationState() != UIApplicationStateBackground) app->simulateEnterBackground();
-        app->simulateTerminate();
-        context.settle();
-    }
 };
 
 }  // namespace

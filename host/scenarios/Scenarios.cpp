@@ -1,5 +1,7 @@
 #include "host/scenarios/Scenarios.h"
 
+#include "platform/ui/UIApplication.h"
+
 // Each scenario's make function, defined in its own file.
 std::unique_ptr<Scenario> makeStartupScenario();
 std::unique_ptr<Scenario> makeHalcyonScenario();
@@ -16,4 +18,12 @@ const ScenarioInfo* ScenarioRegistry::find(std::string_view name) {
     for (const ScenarioInfo& info : all())
         if (name == info.name) return &info;
     return nullptr;
+}
+
+void quitScenarioApplication(ScenarioContext& context) {
+    auto app = UIApplication::sharedApplication();
+    context.timeline().add("host", "quit: the user leaves the application and the system ends it");
+    if (app->applicationState() != UIApplicationStateBackground) app->simulateEnterBackground();
+    app->simulateTerminate();
+    context.settle();
 }

@@ -16,6 +16,11 @@ struct ScenarioInfo {
     std::unique_ptr<Scenario> (*make)();
 };
 
+// The usual end of a scenario: the user leaves the application (when it is
+// not in the background already), the system ends it, and what is under way
+// finishes. Told on the timeline.
+void quitScenarioApplication(ScenarioContext& context);
+
 class ScenarioRegistry {
 public:
     // In the order --help lists them; the first is the default.

@@ -113,13 +113,7 @@ private:
         return relay.prepare(endpoints);
     }
 
-    static void quit(ScenarioContext& context) {
-        auto app = UIApplication::sharedApplication();
-        context.timeline().add("host", "quit: the user leaves the application and the system ends it");
-        if (app->applicationState() != UIApplicationStateBackground) app->simulateEnterBackground();
-        app->simulateTerminate();
-        context.settle();
-    }
+    static void quit(ScenarioContext& context) { quitScenarioApplication(context); }
 };
 
 }  // namespace
