@@ -79,7 +79,7 @@ void TRAAd::didLoad(uint64_t generation, const Ref<NSHTTPURLResponse>& http, con
                     const Ref<NSError>& error) {
     if (generation != generation_) return;  // a newer load took over
     if (error) {
-        TRALog::errorf("Ad request failed: %@; no ad is loaded.", error->localizedDescription());
+        TRALog::errorf("Ad request failed, no ad is loaded: %@", error->localizedDescription());
         reportFailure(error);
         return;
     }

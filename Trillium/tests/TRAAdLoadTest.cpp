@@ -157,7 +157,7 @@ TEST_F(TRAAdLoadTest, AnAdRequestThatCannotConnectSaysSo) {
     load(ad);
     ASSERT_TRUE(waitForOutcome());
     EXPECT_EQ(delegate->error->code(), NSURLErrorCannotConnectToHost);
-    EXPECT_TRUE(logCapture().contains("Trillium: Ad request failed: ")) << "no log line";
+    EXPECT_TRUE(logCapture().contains("Trillium: Ad request failed, no ad is loaded: ")) << "no log line";
 }
 
 TEST_F(TRAAdLoadTest, LoadsThatCannotStartFailAfterTheCallReturns) {
