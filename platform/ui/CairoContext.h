@@ -12,6 +12,12 @@
 
 namespace platform {
 
+// The label font's face (LabelFont.h), made once from its file; null when
+// the file is missing (logged once). Main thread.
+cairo_font_face_t* labelFontFace(bool bold);
+// Fixed text rendering options, the same on every machine.
+void applyLabelFontOptions(cairo_t* cr);
+
 // Owns a cairo surface reference.
 struct CairoSurface {
     cairo_surface_t* surface = nullptr;

@@ -1,6 +1,7 @@
 // Fonts with deterministic metrics (no font library): line height is
 // ceil(1.2 × size) and every UTF-16 unit advances 0.5 × size, so layouts that
-// depend on text sizes come out the same everywhere.
+// depend on text sizes come out the same everywhere. Labels draw their glyphs
+// with one font file whatever the name (LabelFont.h).
 #pragma once
 
 #include <string>

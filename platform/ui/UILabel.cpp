@@ -1,7 +1,5 @@
 #include "platform/ui/UILabel.h"
 
-#include <fontconfig/fontconfig.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
@@ -22,17 +20,6 @@ std::string validUtf8(std::string_view s) {
         i += d.size;
     }
     return out;
-}
-// Text drawing loads the system font configuration; it is released at exit
-// so leak checkers see a clean process.
-void releaseFontsAtExit() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        std::atexit([] {
-            cairo_debug_reset_static_data();
-            FcFini();
-        });
-    });
 }
 }  // namespace
 
@@ -88,7 +75,9 @@ CGSize UILabel::intrinsicContentSize() {
 void UILabel::drawSnapshotContent(CGContextRef context) {
     UIView::drawSnapshotContent(context);
     if (!context || !text_ || text_->empty()) return;
-    releaseFontsAtExit();
+    // The label font only: without it no text is drawn (never another font).
+    cairo_font_face_t* face = labelFontFace(font_->isBold());
+    if (!face) return;
     cairo_t* cr = context->impl().cairo();
     CGRect b = bounds();
     auto lines = NSString::componentsSeparatedByString(*text_, "\n");
@@ -98,8 +87,8 @@ void UILabel::drawSnapshotContent(CGContextRef context) {
     cairo_save(cr);
     cairo_rectangle(cr, b.origin.x, b.origin.y, b.size.width, b.size.height);
     cairo_clip(cr);
-    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL,
-                           font_->isBold() ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_face(cr, face);
+    applyLabelFontOptions(cr);
     cairo_set_font_size(cr, font_->pointSize());
     CGFloat r = 0, g = 0, bl = 0, a = 1;
     textColor_->getRed(&r, &g, &bl, &a);

@@ -3,13 +3,12 @@
 // reference images.
 #pragma once
 
-#include <cairo.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "platform/testing/PlatformTest.h"
+#include "platform/testing/SnapshotComparison.h"
 #include "platform/ui/UIKit.h"
 
 namespace platform::testing {
@@ -21,17 +20,16 @@ protected:
     // A scratch file path in the test's temporary folder.
     std::string scratch(const std::string& name) const { return home() + "/" + name; }
 
-    // Compares `png` with tests/data/<name>; with UPDATE_UI_REFERENCES=1 in
-    // the environment, writes the reference instead. Channels may differ by
-    // `tolerance`; the result names the first differing pixel.
-    ::testing::AssertionResult matchesReference(const std::string& png, const std::string& name, int tolerance = 2);
+    // Compares `png` with platform/ui/tests/data/<name> (SnapshotComparison;
+    // UPDATE_SNAPSHOT_REFERENCES=1 rewrites it). Channels may differ by `tolerance`.
+    ::testing::AssertionResult matchesReference(const std::string& png, const std::string& name, int tolerance = 2) {
+        return SnapshotComparison::matchesReference(png, "platform/ui/tests/data/" + name, tolerance);
+    }
 
-    // The pixel (premultiplied ARGB) at (x, y) of a PNG file; 0 when unreadable.
-    static uint32_t pixelAt(const std::string& png, int x, int y);
-    static int pngWidth(const std::string& png);
-    // Every pixel of a PNG file, row after row (empty when unreadable).
-    static std::vector<uint32_t> pixels(const std::string& png);
-    static int pngHeight(const std::string& png);
+    static uint32_t pixelAt(const std::string& png, int x, int y) { return SnapshotComparison::pixelAt(png, x, y); }
+    static int pngWidth(const std::string& png) { return SnapshotComparison::pngWidth(png); }
+    static std::vector<uint32_t> pixels(const std::string& png) { return SnapshotComparison::pixels(png); }
+    static int pngHeight(const std::string& png) { return SnapshotComparison::pngHeight(png); }
 };
 
 // Channel helpers for ARGB words.

@@ -1,11 +1,13 @@
 // Drawing: recorded operations, the arc and gradient rules read back from
 // pixels, snapshots compared with reference images, and images.
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <numbers>
 
 #include "UITestFixture.h"
+#include "platform/ui/LabelFont.h"
 
 namespace platform::testing {
 namespace {
@@ -139,6 +141,56 @@ TEST_F(DrawingTest, SnapshotsMatchTheReferenceImages) {
     EXPECT_NEAR(greenOf(faded), 255, 1);
     EXPECT_NEAR(redOf(faded), 128, 2);
     EXPECT_NE(pixelAt(tree, 50, 60), pixelAt(tree, 108, 60));  // the gradient changes across
+}
+
+// Two labels, regular and bold, on white.
+Ref<UIView> labelSample() {
+    auto root = UIView::alloc()->initWithFrame(CGRectMake(0, 0, 160, 56));
+    root->setBackgroundColor(UIColor::whiteColor());
+    auto regular = std::static_pointer_cast<UILabel>(UILabel::alloc()->initWithFrame(CGRectMake(4, 4, 152, 22)));
+    regular->setText("Ghosts 12:34 ~ Åé");
+    regular->setFont(UIFont::systemFontOfSize(15));
+    auto bold = std::static_pointer_cast<UILabel>(UILabel::alloc()->initWithFrame(CGRectMake(4, 30, 152, 22)));
+    bold->setText("Detected!");
+    bold->setFont(UIFont::boldSystemFontOfSize(17));
+    bold->setTextColor(UIColor::redColor());
+    bold->setTextAlignment(NSTextAlignmentCenter);
+    root->addSubview(regular);
+    root->addSubview(bold);
+    return root;
+}
+
+TEST_F(DrawingTest, LabelsAreDrawnWithTheInstallersFontTheSameEveryTime) {
+    ASSERT_TRUE(LabelFont::isAvailable()) << "scripts/install-deps.sh installs fonts-dejavu-core";
+    auto sample = labelSample();
+    EXPECT_TRUE(SnapshotComparison::viewMatchesReference(sample, "platform/ui/tests/data/labels.png", scratch("snap")));
+    // Byte for byte, not just pixel for pixel.
+    ASSERT_TRUE(sample->renderToPNG(scratch("first.png")));
+    ASSERT_TRUE(labelSample()->renderToPNG(scratch("second.png")));
+    auto bytes = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(bytes(scratch("first.png")), bytes(scratch("second.png")));
+    auto all = pixels(scratch("first.png"));
+    EXPECT_TRUE(std::any_of(all.begin(), all.end(), [](uint32_t p) { return redOf(p) > 200 && greenOf(p) < 60; }));
+}
+
+TEST_F(DrawingTest, WithoutTheLabelFontNoTextIsDrawnAndSnapshotsFail) {
+    expectLogLine("the label font " + scratch("absent.ttf") + " is missing");
+    LabelFont::setFontFilesForTesting(scratch("absent.ttf"), "");
+    EXPECT_FALSE(LabelFont::isAvailable());
+    auto sample = labelSample();
+    ASSERT_TRUE(sample->renderToPNG(scratch("without.png")));
+    // The regular label drew nothing at all: no other font stood in.
+    for (int y = 8; y < 52; ++y)
+        for (int x = 8; x < 312; ++x) ASSERT_EQ(pixelAt(scratch("without.png"), x, y), 0xFFFFFFFFu) << x << "," << y;
+    auto result = SnapshotComparison::viewMatchesReference(sample, "platform/ui/tests/data/labels.png", scratch("snap"));
+    EXPECT_FALSE(result);
+    EXPECT_NE(std::string(result.message()).find("is missing"), std::string::npos);
+    EXPECT_FALSE(SnapshotComparison::windowMatchesReference(window(), "platform/ui/tests/data/labels.png", scratch("snap")));
+    LabelFont::setFontFilesForTesting("", "");
+    EXPECT_TRUE(LabelFont::isAvailable());
 }
 
 TEST_F(DrawingTest, ArcsFollowTheDirectionRule) {

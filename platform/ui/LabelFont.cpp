@@ -1,0 +1,113 @@
+#include "platform/ui/LabelFont.h"
+
+#include <cairo-ft.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include <unistd.h>
+
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/runtime/Log.h"
+#include "platform/ui/CairoContext.h"
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kLabelFontRegular = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+constexpr const char* kLabelFontBold = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
+
+// Faces made from the files, kept for the process and released at exit so
+// leak checkers see a clean process.
+struct LabelFontFaces {
+    std::mutex mutex;
+    std::string files[2] = {kLabelFontRegular, kLabelFontBold};
+    FT_Library library = nullptr;
+    cairo_font_face_t* faces[2] = {nullptr, nullptr};
+    bool reported[2] = {false, false};
+
+    void releaseFaces() {
+        for (auto*& face : faces) {
+            if (face) cairo_font_face_destroy(face);
+            face = nullptr;
+        }
+    }
+};
+
+LabelFontFaces& labelFontFaces() {
+    static auto* faces = new LabelFontFaces();
+    static std::once_flag once;
+    std::call_once(once, [] {
+        std::atexit([] {
+            auto& state = labelFontFaces();
+            std::lock_guard lock(state.mutex);
+            state.releaseFaces();
+            cairo_debug_reset_static_data();
+            if (state.library) FT_Done_FreeType(state.library);
+            state.library = nullptr;
+        });
+    });
+    return *faces;
+}
+
+const cairo_user_data_key_t kLabelFontFaceKey{};
+
+}  // namespace
+
+std::string LabelFont::fontFile(bool bold) {
+    auto& state = labelFontFaces();
+    std::lock_guard lock(state.mutex);
+    return state.files[bold ? 1 : 0];
+}
+
+bool LabelFont::isAvailable() {
+    return ::access(fontFile(false).c_str(), R_OK) == 0 && ::access(fontFile(true).c_str(), R_OK) == 0;
+}
+
+void LabelFont::setFontFilesForTesting(std::string regular, std::string bold) {
+    auto& state = labelFontFaces();
+    std::lock_guard lock(state.mutex);
+    state.releaseFaces();
+    state.files[0] = regular.empty() ? kLabelFontRegular : std::move(regular);
+    state.files[1] = bold.empty() ? kLabelFontBold : std::move(bold);
+    state.reported[0] = state.reported[1] = false;
+}
+
+cairo_font_face_t* labelFontFace(bool bold) {
+    auto& state = labelFontFaces();
+    std::lock_guard lock(state.mutex);
+    const int which = bold ? 1 : 0;
+    if (state.faces[which]) return state.faces[which];
+    if (!state.library && FT_Init_FreeType(&state.library) != 0) state.library = nullptr;
+    FT_Face ftFace = nullptr;
+    if (!state.library || FT_New_Face(state.library, state.files[which].c_str(), 0, &ftFace) != 0) {
+        if (!state.reported[which])
+            logError("UILabel: the label font " + state.files[which] +
+                     " is missing; text is not drawn (scripts/install-deps.sh installs fonts-dejavu-core)");
+        state.reported[which] = true;
+        return nullptr;
+    }
+    cairo_font_face_t* face = cairo_ft_font_face_create_for_ft_face(ftFace, 0);
+    // The FreeType face lives as long as the cairo face.
+    if (cairo_font_face_set_user_data(face, &kLabelFontFaceKey, ftFace,
+                                      [](void* f) { FT_Done_Face(static_cast<FT_Face>(f)); }) != CAIRO_STATUS_SUCCESS) {
+        cairo_font_face_destroy(face);
+        FT_Done_Face(ftFace);
+        return nullptr;
+    }
+    state.faces[which] = face;
+    return face;
+}
+
+void applyLabelFontOptions(cairo_t* cr) {
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    cairo_font_options_set_subpixel_order(options, CAIRO_SUBPIXEL_ORDER_DEFAULT);
+    cairo_set_font_options(cr, options);
+    cairo_font_options_destroy(options);
+}
+
+}  // namespace platform
