@@ -1,6 +1,7 @@
 #include "tamarind/TMAJSONUtil.h"
 
 #include "platform/foundation/NSJSONSerialization.h"
+#include "platform/foundation/NSString.h"
 #include "tamarind/TMLog.h"
 
 std::optional<std::string> TMAJSONUtil::jsonStringFromObject(const Value& object) {
@@ -15,4 +16,13 @@ std::optional<std::string> TMAJSONUtil::jsonStringFromObject(const Value& object
         return std::nullopt;
     }
     return std::string(reinterpret_cast<const char*>(data->bytes()), data->length());
+}
+
+std::optional<std::string> TMAJSONUtil::scriptStringLiteral(const std::string& text) {
+    auto data = NSJSONSerialization::dataWithJSONObject(Value(text), NSJSONWritingFragmentsAllowed);
+    if (!data) return std::nullopt;
+    std::string literal(reinterpret_cast<const char*>(data->bytes()), data->length());
+    // JSON leaves U+2028 and U+2029 raw; older script engines end a line there.
+    literal = NSString::stringByReplacingOccurrencesOfString(literal, "\xE2\x80\xA8", "\\u2028");
+    return NSString::stringByReplacingOccurrencesOfString(literal, "\xE2\x80\xA9", "\\u2029");
 }

@@ -76,6 +76,7 @@ public:
     // ---- the loaded ad ----
     const std::optional<std::string>& htmlContent() const { return htmlContent_; }
     const std::optional<std::string>& instrumentationPixelUrl() const { return instrumentationPixelUrl_; }
+    void setInstrumentationPixelUrl(std::optional<std::string> url) { instrumentationPixelUrl_ = std::move(url); }
     const std::optional<std::string>& impressionPixelUrl() const { return impressionPixelUrl_; }
     // Seconds since 1 January 2001; 0 never expires.
     double expirationDateTime() const { return expirationDateTime_; }

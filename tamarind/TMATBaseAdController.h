@@ -31,7 +31,7 @@ inline constexpr const char* kTMAAdControllerErrorDomain = "TMAAdControllerError
 
 class TMATBaseAdController : public NSObject,
                              public TMATAdModelDelegate,
-                             public TMATAdContainerDelegate,
+                             public virtual TMATAdContainerDelegate,
                              public TMATBrowsingControllerDelegate {
 public:
     // A new controller of type T made by initWithDelegate.

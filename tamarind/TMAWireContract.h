@@ -1,7 +1,8 @@
 // The Tamarind client's wire contract in one place: the configuration
 // exchange, the ad request and answer, the identity service, the metric,
 // instrumentation and impression pixels, the viewability script and the URL
-// forms the click-through classifier knows. The local simulator writes its
+// forms the click-through classifier knows; and the script interface
+// offered to template creatives. The local simulator writes its
 // own copy of these forms (it never includes this header), so a test through
 // it catches a fault on either side.
 //
@@ -179,6 +180,32 @@ inline constexpr MetricName kMetricNames[] = {
     {110, "lfie"},   {111, "lfre"},   {113, "mi_rc"},  {114, "mi_rac"},  {117, "mi_rrcfc"}, {118, "mi_rarfc"},
     {122, "il"},     {123, "fil"},    {124, "nil"},
 };
+
+// ---- the script interface of template creatives ------------------------------------------------------
+// Globals put into a creative's script context before its page loads:
+//   "tamarind"                         getVersion(), getSDKVersion() → "2.0";
+//                                      enableCloseButton(bool); openInExternalBrowser(url text)
+//   "tamarindmobileadsviewablebridge"  addEventListener(Event.Viewability, fn),
+//                                      removeEventListener(…); getVersion() → "1.1";
+//                                      getSDKVersion() → kSdkVersion
+// `Event.Viewability` is the text "Viewability". Listeners run as zero-delay
+// page timers, after the script that caused the event has finished. Each
+// "Viewability" event passes one record, keys in this order:
+//   {"viewablePercentage": 0…100, "isAdOnScreen": 1 | 0,
+//    "x", "y", "width", "height"}      the ad's frame in the key window; a null
+//                                      frame is -1, -1, 0, 0
+// The stored viewability script (kViewabilityScriptKey) is run at
+// registration. It holds exactly two placeholders "%@" ("%s" counts as one):
+// the first becomes `function(){ return <pixel>; }`, <pixel> the
+// instrumentation pixel URL as a JSON string literal or null; the second the
+// slot id as a JSON string literal. Any other "%" text stays as it is.
+inline constexpr const char* kTamarindBridgeName = "tamarind";
+inline constexpr const char* kViewabilityBridgeName = "tamarindmobileadsviewablebridge";
+inline constexpr const char* kMraidBridgeName = "mraid";
+inline constexpr const char* kViewabilityEvent = "Viewability";
+inline constexpr const char* kTamarindBridgeVersion = "2.0";
+inline constexpr const char* kViewabilityBridgeVersion = "1.1";
+inline constexpr const char* kViewabilityPlaceholder = "%@";
 
 // ---- URLs the click-through classifier knows ------------------------------------------------------------
 inline constexpr const char* kPrivateScheme = "tamarindmobile";

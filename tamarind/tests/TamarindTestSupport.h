@@ -3,7 +3,9 @@
 // loopback as the configuration URL's server, and the application key set.
 // Also a small template controller (ad type 1, creative type 3, the
 // interstitial controllers' metrics) and a delegate that records what the
-// controller reports.
+// controller reports. For the template renderer's pages: containers in the
+// key window, creatives that record what their page sees, and the delegates
+// that record what containers and calculators report.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,11 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/NSUserDefaults.h"
 #include "platform/runtime/NSThread.h"
 #include "platform/store/StoreClasses.h"
 #include "platform/testing/PlatformTest.h"
 #include "simulator/TamarindService.h"
 #include "tamarind/TMATBaseAdController.h"
+#include "tamarind/TMATBridgeManager.h"
+#include "tamarind/TMATInterstitialAdContainer.h"
 #include "tamarind/TMAdConfiguration.h"
 #include "tamarind/TMLog.h"
 #include "tamarind/TamarindAdRegistration.h"
@@ -112,4 +117,73 @@ public:
     bool ready = true;
     Ref<TMAJSBridgesEnabled> loadedBridges;
     std::vector<Ref<NSURL>> privateUrls;
+};
+
+// Records what a container reports, in order: "close", "prerendered",
+// "prerenderFailed <code>", "rendered".
+class RecordingContainerDelegate : public NSObject, public TMATInterstitialAdContainerDelegate {
+public:
+    void closeButtonPressed() override { events.push_back("close"); }
+    PLATFORM_RESPONDS_TO("closeButtonPressed")
+    void interstitialDidPrerender() override { events.push_back("prerendered"); }
+    void interstitialDidFailToPrerenderWithError(Ref<NSError> error) override {
+        events.push_back("prerenderFailed " + std::to_string(error ? error->code() : 0));
+    }
+    void interstitialDidRender() override { events.push_back("rendered"); }
+    void interstitialDidFailToRenderWithError(Ref<NSError>) override { events.push_back("renderFailed"); }
+    void interstitialDidClickOnPrivateURL(const std::string&) override { events.push_back("privateURL"); }
+
+    std::vector<std::string> events;
+};
+
+// A page prelude for test creatives: `record(...)` appends its arguments to
+// `seen`, which seenJSON reads back.
+inline constexpr const char* kTamarindRecordingPrelude =
+    "<script>var seen = []; function record() { seen.push(Array.prototype.slice.call(arguments)); }</script>";
+
+// Template containers in the key window, loaded with test creatives.
+class TamarindPageTest : public TamarindTest {
+protected:
+    void SetUp() override {
+        TamarindTest::SetUp();
+        controller = TMATBaseAdController::adControllerWithDelegate<TestTemplateController>(nullptr);
+    }
+
+    // An interstitial container of the frame in the key window.
+    Ref<TMATInterstitialAdContainer> addContainer(CGRect frame = CGRect{{0, 0}, {320, 480}}) {
+        auto container = TMATBaseAdContainer::containerWithFrame<TMATInterstitialAdContainer>(frame);
+        window()->addSubview(container);
+        return container;
+    }
+    static Ref<TMAJSBridgesEnabled> flags(bool mraid, bool tamarind, bool viewability) {
+        auto enabled = TMAJSBridgesEnabled::defaultJSBridgesEnabled();
+        enabled->setMraid(mraid);
+        enabled->setTamarind(tamarind);
+        enabled->setViewability(viewability);
+        return enabled;
+    }
+    // Loads the recording prelude and the body with the bridges of the flags
+    // (kept by the test's controller), and lets the page finish.
+    Ref<TMATBridgeManager> load(const Ref<TMATBaseAdContainer>& container, const std::string& body,
+                                const Ref<TMAJSBridgesEnabled>& enabled = flags(false, true, true)) {
+        auto bridges = TMATBridgeManager::bridgeManager(enabled, controller);
+        controller->setBridgeManager(bridges);
+        controller->setAdContainer(container);
+        container->setDelegate(controller);
+        container->loadHTMLString(std::string(kTamarindRecordingPrelude) + body, nullptr, bridges);
+        driver().drain();
+        return bridges;
+    }
+    static std::string eval(const Ref<TMATBaseAdContainer>& container, const std::string& script) {
+        return container->webView()->stringByEvaluatingJavaScriptFromString(script);
+    }
+    static std::string seenJSON(const Ref<TMATBaseAdContainer>& container) {
+        return eval(container, "JSON.stringify(seen)");
+    }
+    // Stores a viewability script as the configuration's download does.
+    static void storeViewabilityScript(const std::string& script) {
+        NSUserDefaults::standardUserDefaults()->setObject(Value(script), "TamarindAd:ViewabilityJSKey");
+    }
+
+    Ref<TestTemplateController> controller;
 };

@@ -1,0 +1,245 @@
+#include "tamarind/TMATBaseAdContainer.h"
+
+#include <cmath>
+
+#include "platform/foundation/NSString.h"
+#include "platform/runtime/DispatchQueue.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIWindow.h"
+#include "tamarind/TMATBridgeManager.h"
+#include "tamarind/TMAWireContract.h"
+#include "tamarind/TMAdConfiguration.h"
+#include "tamarind/TMLog.h"
+#include "tamarind/TMUtility.h"
+
+namespace {
+
+constexpr const char* kTMATContextKeyPath = "documentView.webView.mainFrame.javaScriptContext";
+constexpr const char* kTMATViewportHead =
+    "<head><meta name='viewport' content='user-scalable=no; initial-scale=1.0'/>"
+    "<style>html,body{margin:0;padding:0;height:100%;border:none;}</style>";
+constexpr CGFloat kTMATCloseButtonSide = 50;
+constexpr CGFloat kTMATCloseButtonInset = 8;
+constexpr double kTMATMraidViewabilityInterval = 1.0;
+
+}  // namespace
+
+Ref<UIView> TMATBaseAdContainer::initWithFrame(CGRect frame) {
+    UIView::initWithFrame(frame);
+    initWebview(frame);
+    lastViewablePercentage_ = 0;
+    auto self = this->self<TMATBaseAdContainer>();
+    viewabilityCalculation_ = NSObject::alloc<TMATViewabilityCalculation>()->initWithAdContainer(self);
+    viewabilityCalculation_->setDelegate(self);
+    double interval = TMAdConfiguration::sharedAMAdConfiguration()->viewableInterval();
+    viewabilityTimerInterval_ =
+        interval > 0 && std::isfinite(interval) ? interval : TMAWire::kDefaultViewableInterval;
+    readyToObserveSuperviews_ = false;
+    return self;
+}
+
+TMATBaseAdContainer::~TMATBaseAdContainer() {
+    if (webView_) {
+        webView_->setDelegate(nullptr);
+        webView_->scrollView()->setDelegate(nullptr);
+    }
+    if (viewabilityCalculation_) viewabilityCalculation_->setDelegate(nullptr);
+}
+
+void TMATBaseAdContainer::initWebview(CGRect frame) {
+    auto self = this->self<TMATBaseAdContainer>();
+    webView_ = UIWebView::alloc();
+    // At the origin: the web view fills the container wherever the container sits.
+    webView_->initWithFrame(CGRect{CGPointZero, frame.size});
+    webView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+    webView_->setBackgroundColor(UIColor::clearColor());
+    webView_->setClipsToBounds(true);
+    webView_->setDelegate(self);
+    webView_->setOpaque(false);
+    webView_->setScalesPageToFit(true);
+    webView_->setAccessibilityIdentifier("originalWebView");
+    auto scrollView = webView_->scrollView();
+    scrollView->setClipsToBounds(true);
+    scrollView->setScrollEnabled(false);
+    scrollView->setBounces(false);
+    scrollView->setDelegate(self);
+    webView_->setAllowsInlineMediaPlayback(true);
+    webView_->setMediaPlaybackRequiresUserAction(false);
+    addSubview(webView_);
+}
+
+Ref<JSContext> TMATBaseAdContainer::jsContext() const {
+    std::scoped_lock lock(contextMutex_);
+    return jsContext_;
+}
+
+void TMATBaseAdContainer::setJsContext(const Ref<JSContext>& context) {
+    std::scoped_lock lock(contextMutex_);
+    jsContext_ = context;
+}
+
+Ref<TMALinkUtility> TMATBaseAdContainer::sharedLinkUtility() {
+    if (!sharedLinkUtility_) sharedLinkUtility_ = TMALinkUtility::sharedLinkUtility();
+    return sharedLinkUtility_;
+}
+
+// ---- the creative ------------------------------------------------------------------------------------
+
+void TMATBaseAdContainer::loadHTMLString(const std::string& html, const Ref<NSURL>& baseURL,
+                                         const Ref<TMATBridgeManager>& bridges) {
+    bridgeManager_ = bridges;
+    std::string page = formatHTMLCreative(html);
+    setJsContext(webView_->valueForKeyPath(kTMATContextKeyPath).object<JSContext>());
+    // Before the load, so the page's own scripts find the bridges.
+    if (bridges) bridges->insertSDKBridgesInAd(self<TMATBaseAdContainer>());
+    webView_->loadHTMLString(page, baseURL);
+}
+
+std::string TMATBaseAdContainer::formatHTMLCreative(const std::string& html) {
+    bool whole = NSString::containsString(html, "<html>") && NSString::containsString(html, "<head>");
+    std::string page = html;
+    if (!whole) convertFragmentToFullPayload(page);
+    size_t head = page.find("<head>");
+    if (head != std::string::npos) page.replace(head, std::string_view("<head>").size(), kTMATViewportHead);
+    return page;
+}
+
+void TMATBaseAdContainer::convertFragmentToFullPayload(std::string& html) {
+    TMLog::logDebug("Fragment detected: converting to full payload.");
+    html.insert(0, "<html><head></head><body>");
+    html.append("</body></html>");
+}
+
+// ---- close button ----------------------------------------------------------------------------------------
+
+Ref<UIButton> TMATBaseAdContainer::makeCloseButton() {
+    auto button = UIButton::buttonWithType(UIButtonTypeCustom);
+    auto utility = TMUtility::sharedUtility();
+    button->setImage(utility->defaultCloseButtonImageNormal(), UIControlStateNormal);
+    button->setImage(utility->defaultCloseButtonImageHighlighted(), UIControlStateHighlighted);
+    button->addTarget(self<TMATBaseAdContainer>(), &TMATBaseAdContainer::closeButtonEventReceived,
+                      UIControlEventTouchUpInside);
+    button->imageView()->setAccessibilityIdentifier("nativeCloseButtonImage");
+    return button;
+}
+
+void TMATBaseAdContainer::setAllowsCloseButton(bool allows) {
+    Weak<TMATBaseAdContainer> weak = self<TMATBaseAdContainer>();
+    dispatch_async(dispatch_get_main_queue(), [weak, allows] {
+        auto container = weak.lock();
+        if (!container) return;
+        container->allowsCloseButton_ = allows;
+        // One button for the container's life: a second "allow" must not
+        // leave an earlier button behind when the button is later removed.
+        if (allows && !container->closeButton_) container->closeButton_ = container->makeCloseButton();
+        container->layoutCloseButton();
+    });
+}
+
+void TMATBaseAdContainer::setUsesCustomCloseButton(bool uses) {
+    usesCustomCloseButton_ = uses;
+    layoutCloseButton();
+}
+
+void TMATBaseAdContainer::layoutCloseButton() {
+    Weak<TMATBaseAdContainer> weak = self<TMATBaseAdContainer>();
+    dispatch_async(dispatch_get_main_queue(), [weak] {
+        auto container = weak.lock();
+        if (!container || !container->closeButton_) return;
+        auto button = container->closeButton_;
+        if (!container->usesCustomCloseButton_ && container->allowsCloseButton_) {
+            CGFloat width = container->frame().size.width;
+            button->setFrame(CGRectMake(width - kTMATCloseButtonSide - kTMATCloseButtonInset, kTMATCloseButtonInset,
+                                        kTMATCloseButtonSide, kTMATCloseButtonSide));
+            button->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin);
+            button->setAccessibilityIdentifier("nativeCloseButton");
+            button->setIsAccessibilityElement(false);
+            container->addSubview(button);
+            container->bringSubviewToFront(button);
+        } else {
+            button->removeFromSuperview();
+        }
+    });
+}
+
+void TMATBaseAdContainer::removeCloseButtonAndTappableArea() {
+    if (closeButton_) closeButton_->removeFromSuperview();
+}
+
+void TMATBaseAdContainer::closeButtonEventReceived() {
+    auto delegate = delegate_.lock();
+    if (delegate && delegate->respondsToSelector("closeButtonPressed")) delegate->closeButtonPressed();
+}
+
+// ---- viewability -----------------------------------------------------------------------------------------
+
+void TMATBaseAdContainer::checkViewabilityCalcMethod() {
+    auto bridges = bridgeManager();
+    if (!bridges) return;
+    auto viewability = bridges->viewabilityBridge();
+    if (viewability && viewability->isActive())
+        viewabilityCalculation_->startCalculationsWithInterval(viewabilityTimerInterval_);
+    else if (bridges->mraidBridge())
+        viewabilityCalculation_->startCalculationsWithInterval(kTMATMraidViewabilityInterval);
+}
+
+void TMATBaseAdContainer::unsubscribeToViewabilityTimer() { viewabilityCalculation_->stopCalculations(); }
+
+void TMATBaseAdContainer::viewabilityOfAdView(float percentage, CGRect adFrame) {
+    auto bridges = bridgeManager();
+    auto viewability = bridges ? bridges->viewabilityBridge() : nullptr;
+    if (percentage == lastViewablePercentage_ && !(viewability && viewability->newRequest())) return;
+    bool viewable = !isHidden() && superview() && percentage > 0;
+    if (auto mraid = bridges ? bridges->mraidBridge() : nullptr) mraid->sendIsViewable(viewable);
+    if (viewability) viewability->sendViewabilityPercentage(percentage, viewable, adFrame);
+    lastViewablePercentage_ = percentage;
+}
+
+bool TMATBaseAdContainer::containedInScreenBounds() const {
+    if (!window()) return false;
+    auto key = UIApplication::sharedApplication()->keyWindow();
+    if (!key) return false;
+    auto parent = superview();
+    CGRect frame = parent ? parent->convertRectToView(this->frame(), key) : CGRectZero;
+    CGRect shown = CGRectIntersection(frame, key->frame());
+    return !CGRectIsNull(shown) && !CGRectIsEmpty(shown) && shown.size.width == this->frame().size.width &&
+           shown.size.height == this->frame().size.height;
+}
+
+// ---- web view and scroll view ------------------------------------------------------------------------
+
+bool TMATBaseAdContainer::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSURLRequest&,
+                                                            UIWebViewNavigationType) {
+    return true;
+}
+
+void TMATBaseAdContainer::webViewDidStartLoad(Ref<UIWebView>) { TMLog::logInfo("Ad started loading in the webview"); }
+
+void TMATBaseAdContainer::webViewDidFinishLoad(Ref<UIWebView>) {}
+
+void TMATBaseAdContainer::webViewDidFailLoadWithError(Ref<UIWebView>, Ref<NSError>) {
+    TMLog::logError("Ad failed to load in the webview");
+}
+
+void TMATBaseAdContainer::scrollViewDidScroll(const Ref<UIScrollView>& scrollView) {
+    if (scrollView->contentOffset() == CGPointZero) return;
+    scrollView->scrollRectToVisible(CGRect{CGPointZero, scrollView->bounds().size}, false);
+}
+
+// ---- view hooks ------------------------------------------------------------------------------------------
+
+void TMATBaseAdContainer::layoutSubviews() {
+    UIView::layoutSubviews();
+    readyToObserveSuperviews_ = true;
+    checkViewabilityCalcMethod();
+}
+
+void TMATBaseAdContainer::didMoveToWindow() {
+    UIView::didMoveToWindow();
+    if (window()) checkViewabilityCalcMethod();
+}
+
+void TMATBaseAdContainer::willMoveToWindow(Ref<UIWindow> newWindow) {
+    UIView::willMoveToWindow(newWindow);
+    if (!newWindow) unsubscribeToViewabilityTimer();
+}

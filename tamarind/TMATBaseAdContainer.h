@@ -1,0 +1,129 @@
+// The view that shows one template creative: it owns the web view, wraps
+// the creative's HTML in a page with a fixed viewport, puts the ad's script
+// bridges into the page's context before the page loads, draws the native
+// close button (one at most), keeps the page from scrolling, and drives the
+// viewability measurement while it is in a window, handing each changed
+// result to the bridges. It holds its bridge manager and its delegate
+// weakly; the controller holds it. Main thread, but setAllowsCloseButton and
+// layoutCloseButton, which any thread may call (they do their work on a
+// later main-queue turn).
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "platform/web/UIWebView.h"
+#include "platform/ui/UIButton.h"
+#include "tamarind/TMALinkUtility.h"
+#include "tamarind/TMATAdContainerDelegate.h"
+#include "tamarind/TMATViewabilityCalculation.h"
+
+class TMATBridgeManager;
+
+class TMATBaseAdContainer : public UIView,
+                            public UIWebViewDelegate,
+                            public UIScrollViewDelegate,
+                            public TMATViewabilityCalculationDelegate {
+public:
+    // A container of type T made by initWithFrame.
+    template <class T = TMATBaseAdContainer>
+    static Ref<T> containerWithFrame(CGRect frame) {
+        auto container = NSObject::alloc<T>();
+        container->initWithFrame(frame);
+        return container;
+    }
+    // Makes the web view, the calculator (with this container as its
+    // delegate) and reads the timer interval from the configuration (0.2 s
+    // when it is 0).
+    Ref<UIView> initWithFrame(CGRect frame) override;
+    ~TMATBaseAdContainer() override;
+    // The web view fills the container (the frame's size at the origin).
+    void initWebview(CGRect frame);
+
+    // Keeps the bridges, formats the creative, takes the page's context,
+    // registers the bridges in it, then loads the page.
+    void loadHTMLString(const std::string& html, const Ref<NSURL>& baseURL, const Ref<TMATBridgeManager>& bridges);
+    // The creative with a viewport head; a fragment (no "<html>" or no
+    // "<head>") is wrapped into a whole page first.
+    std::string formatHTMLCreative(const std::string& html);
+    void convertFragmentToFullPayload(std::string& html);
+
+    // ---- the native close button: a 50-point square 8 points from the top
+    // and right edges, created once and reused ----
+    void setAllowsCloseButton(bool allows);
+    bool allowsCloseButton() const { return allowsCloseButton_; }
+    void setUsesCustomCloseButton(bool uses);
+    bool usesCustomCloseButton() const { return usesCustomCloseButton_; }
+    // Shows the button when it is allowed and the creative draws no own close control; else removes it.
+    void layoutCloseButton();
+    void removeCloseButtonAndTappableArea();
+    // The delegate's closeButtonPressed, when it lists it.
+    void closeButtonEventReceived();
+    Ref<UIButton> closeButton() const { return closeButton_; }
+
+    // ---- viewability ----
+    // The viewability interval while the page listens for viewability, else
+    // 1.0 s with an MRAID bridge, else the timer stays as it is.
+    void checkViewabilityCalcMethod();
+    void unsubscribeToViewabilityTimer();
+    // A result differing from the last one (or one a new page listener waits
+    // for) goes to the MRAID and viewability bridges.
+    void viewabilityOfAdView(float percentage, CGRect adFrame) override;
+    // The whole container lies inside the key window.
+    bool containedInScreenBounds() const;
+
+    // ---- UIWebViewDelegate: every load is allowed; start and failure are logged ----
+    bool webViewShouldStartLoadWithRequest(Ref<UIWebView> webView, const NSURLRequest& request,
+                                           UIWebViewNavigationType navigationType) override;
+    void webViewDidStartLoad(Ref<UIWebView> webView) override;
+    void webViewDidFinishLoad(Ref<UIWebView> webView) override;
+    void webViewDidFailLoadWithError(Ref<UIWebView> webView, Ref<NSError> error) override;
+    // The creative never stays scrolled: any offset snaps back to (0, 0).
+    void scrollViewDidScroll(const Ref<UIScrollView>& scrollView) override;
+
+    // ---- UIView ----
+    void layoutSubviews() override;
+    void didMoveToWindow() override;
+    void willMoveToWindow(Ref<UIWindow> newWindow) override;
+
+    // ---- state ----
+    bool isLoading() const { return isLoading_.load(); }
+    void setIsLoading(bool loading) { isLoading_.store(loading); }
+    bool readyToObserveSuperviews() const { return readyToObserveSuperviews_; }
+    Ref<UIWebView> webView() const { return webView_; }
+    Ref<JSContext> jsContext() const;
+    void setJsContext(const Ref<JSContext>& context);
+    // "" while unset.
+    std::string slotID() const { return slotID_; }
+    void setSlotID(std::string slotID) { slotID_ = std::move(slotID); }
+    Ref<TMATBridgeManager> bridgeManager() const { return bridgeManager_.lock(); }
+    Ref<TMATAdContainerDelegate> delegate() const { return delegate_.lock(); }
+    void setDelegate(const Ref<TMATAdContainerDelegate>& delegate) { delegate_ = delegate; }
+    // Made on first read (the shared classifier).
+    Ref<TMALinkUtility> sharedLinkUtility();
+    float lastViewablePercentage() const { return lastViewablePercentage_; }
+    Ref<TMATViewabilityCalculation> viewabilityCalculation() const { return viewabilityCalculation_; }
+    double viewabilityTimerInterval() const { return viewabilityTimerInterval_; }
+
+protected:
+    std::atomic<bool> isLoading_{false};
+
+private:
+    Ref<UIButton> makeCloseButton();
+
+    bool readyToObserveSuperviews_ = false;
+    bool allowsCloseButton_ = false;
+    bool usesCustomCloseButton_ = false;
+    Ref<UIWebView> webView_;
+    mutable std::mutex contextMutex_;  // guards jsContext_
+    Ref<JSContext> jsContext_;
+    std::string slotID_;
+    Ref<UIButton> closeButton_;
+    Weak<TMATBridgeManager> bridgeManager_;
+    Weak<TMATAdContainerDelegate> delegate_;
+    Ref<TMALinkUtility> sharedLinkUtility_;
+    float lastViewablePercentage_ = 0;
+    Ref<TMATViewabilityCalculation> viewabilityCalculation_;
+    double viewabilityTimerInterval_ = 0;
+};

@@ -1,0 +1,224 @@
+#include "tamarind/TMATBaseBridge.h"
+
+#include <algorithm>
+
+#include "platform/runtime/DispatchQueue.h"
+#include "platform/runtime/NSThread.h"
+#include "platform/web/JSVirtualMachine.h"
+#include "tamarind/TMATBaseAdContainer.h"
+#include "tamarind/TMLog.h"
+
+Ref<TMATBaseBridge> TMATBaseBridge::defaultBridge(const Ref<TMATBaseAdController>& adController) {
+    return NSObject::alloc<TMATBaseBridge>()->initWithAdController(adController);
+}
+
+Ref<TMATBaseBridge> TMATBaseBridge::initWithAdController(const Ref<TMATBaseAdController>& adController) {
+    adController_ = adController;
+    return self<TMATBaseBridge>();
+}
+
+TMATBaseBridge::~TMATBaseBridge() {
+    // The engine's record of what this bridge owns goes with it.
+    if (!NSThread::isMainThread()) return;
+    auto machine = JSVirtualMachine::sharedVirtualMachine();
+    for (const auto& [event, list] : listeners_)
+        for (const auto& managed : list) machine->removeManagedReference(managed, this);
+}
+
+// ---- what subclasses answer -------------------------------------------------------------------------
+
+std::string TMATBaseBridge::bridgePrefix() const {
+    TMLog::logWarn("Bridge subclass did not implement %@", "bridgePrefix");
+    return "N/A";
+}
+
+std::string TMATBaseBridge::bridgeAPIVersion() const {
+    TMLog::logWarn("Bridge subclass did not implement %@", "bridgeAPIVersion");
+    return "N/A";
+}
+
+void TMATBaseBridge::insertEventsInContext() {
+    TMLog::logWarn("Bridge subclass did not implement %@", "insertEventsInContext");
+}
+
+// ---- state ---------------------------------------------------------------------------------------------
+
+Ref<JSContext> TMATBaseBridge::jsContext() const {
+    auto container = adContainer_.lock();
+    return container ? container->jsContext() : nullptr;
+}
+
+Ref<NSUserDefaults> TMATBaseBridge::userDefaults() {
+    std::scoped_lock lock(mutex_);
+    if (!userDefaults_) userDefaults_ = NSUserDefaults::standardUserDefaults();
+    return userDefaults_;
+}
+
+void TMATBaseBridge::makeListenersLocked() {
+    if (listenersMade_) return;
+    listenersMade_ = true;
+    for (const auto& event : supportedJSEvents()) listeners_[event];
+}
+
+std::map<std::string, std::vector<Ref<JSManagedValue>>> TMATBaseBridge::listeners() {
+    std::scoped_lock lock(mutex_);
+    makeListenersLocked();
+    return listeners_;
+}
+
+// ---- registration --------------------------------------------------------------------------------------
+
+void TMATBaseBridge::registerBridge(const Ref<TMATBaseAdContainer>& container) {
+    adContainer_ = container;
+    auto context = jsContext();
+    std::string prefix = bridgePrefix();
+    if (!context) {
+        TMLog::logError("The ad container has no script context; the \"%@\" bridge is not registered.", prefix);
+        return;
+    }
+    if (auto exported = std::dynamic_pointer_cast<JSExport>(shared_from_this()))
+        context->setObject(exported, prefix);
+    else
+        TMLog::logWarn("%@ exports no methods; the page gets no \"%@\" global.", className(), prefix);
+    insertEventsInContext();
+}
+
+// ---- listeners -----------------------------------------------------------------------------------------
+
+std::string TMATBaseBridge::typeOfValue(const JSValue& value) {
+    if (value.isUndefined()) return "undefined";
+    if (value.isNull()) return "null";
+    if (value.isBoolean()) return "boolean";
+    if (value.isNumber()) return "number";
+    if (value.isString()) return "string";
+    if (value.isArray()) return "array";
+    return "object";
+}
+
+bool TMATBaseBridge::isFunction(const JSValue& value) {
+    if (!value.isObject()) return false;
+    auto context = value.context();
+    if (!context) return false;
+    if (functionProbe_.context() != context)
+        functionProbe_ = context->evaluateScript("(function (f) { return typeof f === 'function'; })");
+    return functionProbe_.callWithArguments({value}).toBool();
+}
+
+bool TMATBaseBridge::addEvent(const std::string& event, const JSValue& listener) {
+    {
+        std::scoped_lock lock(mutex_);
+        makeListenersLocked();
+        if (!listeners_.count(event)) {
+            TMLog::logWarn("Attempted to add an event listener for event '%@' which does not exist", event);
+            return false;
+        }
+    }
+    // Asked outside the lock: the probe runs page script.
+    if (!isFunction(listener)) {
+        TMLog::logWarn("%@.addEventListener: the listener for '%@' is a %@, not a function; ignored.", bridgePrefix(),
+                       event, typeOfValue(listener));
+        return false;
+    }
+    auto managed = JSManagedValue::managedValueWithValue(listener);
+    if (auto context = listener.context()) context->virtualMachine()->addManagedReference(managed, this);
+    std::scoped_lock lock(mutex_);
+    listeners_[event].push_back(managed);
+    return true;
+}
+
+Ref<JSManagedValue> TMATBaseBridge::findExistingListener(const JSValue& listener, const std::string& event) {
+    std::scoped_lock lock(mutex_);
+    makeListenersLocked();
+    auto it = listeners_.find(event);
+    if (it == listeners_.end()) return nullptr;
+    for (const auto& managed : it->second)
+        if (managed->value().isEqualToObject(listener)) return managed;
+    return nullptr;
+}
+
+bool TMATBaseBridge::removeEvent(const std::string& event, const JSValue& listener) {
+    Ref<JSManagedValue> found;
+    {
+        std::scoped_lock lock(mutex_);
+        makeListenersLocked();
+        auto it = listeners_.find(event);
+        if (it == listeners_.end()) {
+            TMLog::logWarn("Attempted to remove an event listener for event '%@' which does not exist", event);
+            return false;
+        }
+        auto& list = it->second;
+        auto match = std::find_if(list.begin(), list.end(),
+                                  [&](const Ref<JSManagedValue>& m) { return m->value().isEqualToObject(listener); });
+        if (match == list.end()) return false;
+        found = *match;
+        list.erase(match);
+    }
+    JSVirtualMachine::sharedVirtualMachine()->removeManagedReference(found, this);
+    return true;
+}
+
+// ---- events ----------------------------------------------------------------------------------------------
+
+void TMATBaseBridge::fireEventListeners(const std::string& event, std::vector<Value> arguments) {
+    Weak<TMATBaseBridge> weak = self<TMATBaseBridge>();
+    dispatch_async(dispatch_get_main_queue(), [weak, event, arguments = std::move(arguments)] {
+        if (auto bridge = weak.lock()) bridge->deliverEvent(event, arguments);
+    });
+}
+
+void TMATBaseBridge::deliverEvent(const std::string& event, const std::vector<Value>& arguments) {
+    std::vector<Ref<JSManagedValue>> list;
+    {
+        std::scoped_lock lock(mutex_);
+        makeListenersLocked();
+        auto it = listeners_.find(event);
+        if (it == listeners_.end()) return;
+        // A copy: a page's own setTimeout may add or remove listeners.
+        list = it->second;
+    }
+    Ref<JSContext> context;
+    JSValue setTimeout;
+    std::vector<JSValue> pageArguments;
+    for (const auto& managed : list) {
+        JSValue listener = managed->value();
+        if (listener.isNull() || !listener.isObject()) continue;
+        auto listenerContext = listener.context();
+        if (!listenerContext) continue;
+        if (listenerContext != context) {
+            context = listenerContext;
+            setTimeout = context->objectForKeyedSubscript("setTimeout");
+            pageArguments.clear();
+            for (const auto& argument : arguments) pageArguments.push_back(JSValue::valueWithObject(argument, context));
+        }
+        std::vector<JSValue> call{listener, JSValue::valueWithInt32(0, context)};
+        call.insert(call.end(), pageArguments.begin(), pageArguments.end());
+        setTimeout.callWithArguments(call);
+    }
+}
+
+// ---- page methods shared by the bridges with events -----------------------------------------------------
+
+JSExportMethod TMATBaseBridge::exportedAddEventListener(TMATBaseBridge* bridge) {
+    // The context's wrapper holds the bridge while one of its methods runs.
+    return {"addEvent:Listener:", [bridge](JSContext&, const std::vector<JSValue>& args) {
+                if (!args[0].isString()) {
+                    TMLog::logWarn("%@.addEventListener: the event name is a %@, not a string; ignored.",
+                                   bridge->bridgePrefix(), typeOfValue(args[0]));
+                    return JSValue();
+                }
+                bridge->addEvent(*args[0].toString(), args[1]);
+                return JSValue();
+            }};
+}
+
+JSExportMethod TMATBaseBridge::exportedRemoveEventListener(TMATBaseBridge* bridge) {
+    return {"removeEvent:Listener:", [bridge](JSContext&, const std::vector<JSValue>& args) {
+                if (!args[0].isString()) {
+                    TMLog::logWarn("%@.removeEventListener: the event name is a %@, not a string; ignored.",
+                                   bridge->bridgePrefix(), typeOfValue(args[0]));
+                    return JSValue();
+                }
+                bridge->removeEvent(*args[0].toString(), args[1]);
+                return JSValue();
+            }};
+}

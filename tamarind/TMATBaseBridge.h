@@ -1,0 +1,92 @@
+// The base of the template renderer's script bridges: a native object put
+// into a creative's script context under a global name (bridgePrefix), with
+// lists of page listeners per event and events fired into the page as
+// zero-delay page timers. A bridge holds its container and controller weakly
+// and the page's functions through managed values it owns, so it keeps
+// neither the web view nor its context alive; the context's wrapper holds the
+// bridge until the web view goes. Main thread, but fireEventListeners, which
+// any thread may call.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/foundation/Value.h"
+#include "platform/web/JSContext.h"
+#include "platform/web/JSExport.h"
+#include "platform/web/JSManagedValue.h"
+
+class TMATBaseAdContainer;
+class TMATBaseAdController;
+
+class TMATBaseBridge : public NSObject {
+public:
+    static Ref<TMATBaseBridge> defaultBridge(const Ref<TMATBaseAdController>& adController);
+    // Keeps the controller weakly.
+    Ref<TMATBaseBridge> initWithAdController(const Ref<TMATBaseAdController>& adController);
+    ~TMATBaseBridge() override;
+
+    // Keeps the container weakly, puts the bridge into its script context
+    // under bridgePrefix, then insertEventsInContext. Without a context the
+    // bridge is not registered (logged).
+    virtual void registerBridge(const Ref<TMATBaseAdContainer>& container);
+    // The base only logs that the subclass did not implement it.
+    virtual void insertEventsInContext();
+
+    // Lists a page function for a supported event (the same function may be
+    // listed twice); true when listed. An unknown event or a listener that is
+    // not a function is logged and refused.
+    virtual bool addEvent(const std::string& event, const JSValue& listener);
+    // Drops the first listing of the function; true when one was dropped. An
+    // unknown event is logged; a function never listed is ignored.
+    virtual bool removeEvent(const std::string& event, const JSValue& listener);
+    // The first listing of the function for the event, or null.
+    Ref<JSManagedValue> findExistingListener(const JSValue& listener, const std::string& event);
+    // Returns at once. On a later main-queue turn each function then listed
+    // for the event is handed to the page's setTimeout with delay 0 and the
+    // arguments, so it runs after the current script; collected listeners are
+    // skipped, and a bridge released meanwhile fires nothing.
+    void fireEventListeners(const std::string& event, std::vector<Value> arguments);
+
+    // ---- what subclasses answer ----
+    virtual std::vector<std::string> supportedJSEvents() const { return {}; }
+    // The base logs that the subclass did not implement them and answers "N/A".
+    virtual std::string bridgePrefix() const;
+    virtual std::string bridgeAPIVersion() const;
+
+    // ---- state ----
+    // The container's script context (null without a container).
+    Ref<JSContext> jsContext() const;
+    Ref<TMATBaseAdContainer> adContainer() const { return adContainer_.lock(); }
+    Ref<TMATBaseAdController> adController() const { return adController_.lock(); }
+    // Made on first read (the standard user defaults).
+    Ref<NSUserDefaults> userDefaults();
+    // A copy of the lists, made on first read with an empty list per supported event.
+    std::map<std::string, std::vector<Ref<JSManagedValue>>> listeners();
+
+    // The page methods "addEvent:Listener:" and "removeEvent:Listener:" for a
+    // bridge's export list: a name that is not a string is logged and ignored.
+    static JSExportMethod exportedAddEventListener(TMATBaseBridge* bridge);
+    static JSExportMethod exportedRemoveEventListener(TMATBaseBridge* bridge);
+    // The type of a page value for log lines ("undefined", "string", …).
+    static std::string typeOfValue(const JSValue& value);
+
+private:
+    // On main: hands each listed function of the event to the page's setTimeout.
+    void deliverEvent(const std::string& event, const std::vector<Value>& arguments);
+    // Whether the page value is a function (JSValue offers no typeof).
+    bool isFunction(const JSValue& value);
+    void makeListenersLocked();
+
+    Weak<TMATBaseAdContainer> adContainer_;
+    Weak<TMATBaseAdController> adController_;
+    JSValue functionProbe_;  // (f) => typeof f === 'function', in the listeners' context
+
+    std::mutex mutex_;  // guards the three fields below
+    Ref<NSUserDefaults> userDefaults_;
+    bool listenersMade_ = false;
+    std::map<std::string, std::vector<Ref<JSManagedValue>>> listeners_;
+};

@@ -1,0 +1,24 @@
+#include "tamarind/TMATBridgeManager.h"
+
+#include "tamarind/TMLog.h"
+
+Ref<TMATBridgeManager> TMATBridgeManager::bridgeManager(const Ref<TMAJSBridgesEnabled>& bridgesEnabled,
+                                                        const Ref<TMATBaseAdController>& adController) {
+    return NSObject::alloc<TMATBridgeManager>()->initWithBridgesEnabled(bridgesEnabled, adController);
+}
+
+Ref<TMATBridgeManager> TMATBridgeManager::initWithBridgesEnabled(const Ref<TMAJSBridgesEnabled>& bridgesEnabled,
+                                                                 const Ref<TMATBaseAdController>& adController) {
+    if (!bridgesEnabled) return self<TMATBridgeManager>();
+    if (bridgesEnabled->mraid())
+        TMLog::logWarn("The MRAID bridge is not available; the creative gets no \"mraid\" global.");
+    if (bridgesEnabled->tamarind()) tamarindBridge_ = TMATTamarindBridge::defaultBridge(adController);
+    if (bridgesEnabled->viewability()) viewabilityBridge_ = TMATViewabilityBridge::defaultBridge(adController);
+    return self<TMATBridgeManager>();
+}
+
+void TMATBridgeManager::insertSDKBridgesInAd(const Ref<TMATBaseAdContainer>& container) {
+    if (mraidBridge_) mraidBridge_->registerBridge(container);
+    if (tamarindBridge_) tamarindBridge_->registerBridge(container);
+    if (viewabilityBridge_) viewabilityBridge_->registerBridge(container);
+}

@@ -1,0 +1,60 @@
+#include "tamarind/TMATTamarindBridge.h"
+
+#include "platform/foundation/NSURL.h"
+#include "tamarind/TMATBaseAdContainer.h"
+#include "tamarind/TMATBaseAdController.h"
+#include "tamarind/TMAWireContract.h"
+#include "tamarind/TMLog.h"
+
+Ref<TMATTamarindBridge> TMATTamarindBridge::defaultBridge(const Ref<TMATBaseAdController>& adController) {
+    auto bridge = NSObject::alloc<TMATTamarindBridge>();
+    bridge->initWithAdController(adController);
+    return bridge;
+}
+
+std::string TMATTamarindBridge::bridgePrefix() const { return TMAWire::kTamarindBridgeName; }
+
+std::string TMATTamarindBridge::bridgeAPIVersion() const { return TMAWire::kTamarindBridgeVersion; }
+
+void TMATTamarindBridge::enableCloseButton(bool enable) {
+    TMLog::logDebug("%@.%@ executed", bridgePrefix(), "enableCloseButton:");
+    if (auto container = adContainer()) container->setAllowsCloseButton(enable);
+}
+
+void TMATTamarindBridge::openInExternalBrowser(const std::string& url) {
+    TMLog::logDebug("%@.%@ executed", bridgePrefix(), "openInExternalBrowser:");
+    if (auto controller = adController()) controller->openUrlLink(NSURL::URLWithString(url), true);
+}
+
+std::vector<JSExportMethod> TMATTamarindBridgeExport::exportedMethods() const {
+    // The context's wrapper holds the bridge while one of its methods runs.
+    auto* bridge = const_cast<TMATTamarindBridgeExport*>(this);
+    auto text = [](JSContext& context, const std::string& value) {
+        return JSValue::valueWithString(value, context.self<JSContext>());
+    };
+    return {
+        {"getVersion", [bridge, text](JSContext& c, const std::vector<JSValue>&) { return text(c, bridge->getVersion()); }},
+        {"getSDKVersion",
+         [bridge, text](JSContext& c, const std::vector<JSValue>&) { return text(c, bridge->getSDKVersion()); }},
+        {"enableCloseButton:",
+         [bridge](JSContext&, const std::vector<JSValue>& args) {
+             if (!args[0].isBoolean() && !args[0].isNumber()) {
+                 TMLog::logWarn("tamarind.enableCloseButton: expects a boolean, was given a %@; ignored.",
+                                TMATBaseBridge::typeOfValue(args[0]));
+                 return JSValue();
+             }
+             bridge->enableCloseButton(args[0].toBool());
+             return JSValue();
+         }},
+        {"openInExternalBrowser:",
+         [bridge](JSContext&, const std::vector<JSValue>& args) {
+             if (!args[0].isString()) {
+                 TMLog::logWarn("tamarind.openInExternalBrowser: expects a URL string, was given a %@; ignored.",
+                                TMATBaseBridge::typeOfValue(args[0]));
+                 return JSValue();
+             }
+             bridge->openInExternalBrowser(*args[0].toString());
+             return JSValue();
+         }},
+    };
+}

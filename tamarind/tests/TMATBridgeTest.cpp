@@ -1,0 +1,198 @@
+// The script bridges as a creative sees them: test creatives loaded into
+// containers in the key window record what their page observes (listener
+// calls, globals, the close button, opened URLs) and the tests read that
+// record back. A small bridge with two events of its own lets the page fire
+// events at will; bad calls from the page are logged and change nothing.
+#include "platform/ui/UIApplication.h"
+#include "tamarind/tests/TamarindTestSupport.h"
+
+namespace {
+
+// Events "ready" and "info"; the page fires them with fire(name, …args).
+class TMATBridgeTestEventBridge : public TMATBaseBridge, public JSExport {
+public:
+    std::string bridgePrefix() const override { return "testbridge"; }
+    std::string bridgeAPIVersion() const override { return "0"; }
+    std::vector<std::string> supportedJSEvents() const override { return {"ready", "info"}; }
+    void insertEventsInContext() override {}
+    std::vector<JSExportMethod> exportedMethods() const override {
+        auto* bridge = const_cast<TMATBridgeTestEventBridge*>(this);
+        return {exportedAddEventListener(bridge), exportedRemoveEventListener(bridge),
+                {"fire:", [bridge](JSContext&, const std::vector<JSValue>& args) {
+                     std::vector<Value> values;
+                     for (size_t i = 1; i < args.size(); ++i)
+                         values.push_back(args[i].isNumber()   ? Value(args[i].toDouble())
+                                          : args[i].isString() ? Value(*args[i].toString())
+                                                               : args[i].toDictionary());
+                     bridge->fireEventListeners(*args[0].toString(), values);
+                     return JSValue();
+                 }}};
+    }
+};
+
+}  // namespace
+
+class TMATBridgeTest : public TamarindPageTest {
+protected:
+    // A container whose page gets the test bridge besides the manager's.
+    Ref<TMATInterstitialAdContainer> loadWithEventBridge(const std::string& body) {
+        auto container = addContainer();
+        eventBridge = NSObject::alloc<TMATBridgeTestEventBridge>();
+        eventBridge->initWithAdController(controller);
+        container->setJsContext(container->webView()->javaScriptContext());
+        eventBridge->registerBridge(container);
+        load(container, body);
+        return container;
+    }
+    size_t nativeCloseButtons(const Ref<UIView>& view) {
+        size_t n = 0;
+        for (const auto& sub : view->subviews()) n += sub->accessibilityIdentifier() == "nativeCloseButton";
+        return n;
+    }
+
+    Ref<TMATBridgeTestEventBridge> eventBridge;
+};
+
+TEST_F(TMATBridgeTest, EventsReachListenersAfterTheFiringScriptInOrderWithTheirArguments) {
+    auto container = loadWithEventBridge(
+        "<script>testbridge.addEventListener('ready', function (a, b) { record('ready', a, b); });"
+        "testbridge.addEventListener('info', function (x) { record('info', x); });</script>");
+    eval(container, "testbridge.fire('ready', 1, 'two'); testbridge.fire('info', {k: [1]}); record('script done');");
+    EXPECT_EQ(seenJSON(container), R"([["script done"]])");
+    driver().drain();
+    EXPECT_EQ(seenJSON(container), R"([["script done"],["ready",1,"two"],["info",{"k":[1]}]])");
+}
+
+TEST_F(TMATBridgeTest, UnknownNamesBadListenersAndDuplicatesFollowTheListsRules) {
+    expectLogLine("Attempted to add an event listener for event 'nope' which does not exist");
+    expectLogLine("Attempted to remove an event listener for event 'nope' which does not exist");
+    expectLogLine("testbridge.addEventListener: the listener for 'ready' is a string, not a function; ignored.");
+    expectLogLine("testbridge.addEventListener: the event name is a undefined, not a string; ignored.");
+    auto container = loadWithEventBridge(
+        "<script>var f = function () { record('f'); };"
+        "testbridge.addEventListener('nope', f); testbridge.removeEventListener('nope', f);"
+        "testbridge.addEventListener('ready', 'record(\"eval\")'); testbridge.addEventListener();"
+        "testbridge.addEventListener('ready', f); testbridge.addEventListener('ready', f);"
+        "testbridge.removeEventListener('ready', function () {});</script>");
+    EXPECT_EQ(eventBridge->listeners().at("ready").size(), 2u);
+    EXPECT_EQ(eventBridge->listeners().count("nope"), 0u);
+    eval(container, "testbridge.fire('ready');");
+    driver().drain();
+    EXPECT_EQ(seenJSON(container), R"([["f"],["f"]])");
+
+    // Removing one of two identical listings leaves the other.
+    eval(container, "seen = []; testbridge.removeEventListener('ready', f); testbridge.fire('ready');");
+    driver().drain();
+    EXPECT_EQ(seenJSON(container), R"([["f"]])");
+}
+
+TEST_F(TMATBridgeTest, ThrowingListenersAndRemovalsInsideListenersLeaveTheOthersRunning) {
+    expectLogLine("boom");
+    auto container = loadWithEventBridge(
+        "<script>var third = function () { record('third'); };"
+        "testbridge.addEventListener('info', function () { throw new Error('boom'); });"
+        "testbridge.addEventListener('info', function second() {"
+        "  record('second'); testbridge.removeEventListener('info', third);"
+        "  testbridge.removeEventListener('info', second); });"
+        "testbridge.addEventListener('info', third);</script>");
+    eval(container, "testbridge.fire('info'); testbridge.fire('info');");
+    driver().drain();
+    // The first firing had handed all three to the page before any ran;
+    // the second was delivered on the same turn, so it did too.
+    EXPECT_EQ(seenJSON(container), R"([["second"],["third"],["second"],["third"]])");
+    eval(container, "seen = []; testbridge.fire('info');");
+    driver().drain();
+    EXPECT_EQ(seenJSON(container), "[]");
+    EXPECT_EQ(eventBridge->listeners().at("info").size(), 1u);
+}
+
+TEST_F(TMATBridgeTest, EachFlagSetGivesItsGlobals) {
+    expectLogLine("The MRAID bridge is not available; the creative gets no \"mraid\" global.");
+    const std::string probe =
+        "[typeof mraid, typeof tamarind, typeof tamarindmobileadsviewablebridge, String(Event.Viewability)].join()";
+    struct Case {
+        bool mraid, tamarind, viewability;
+        const char* globals;
+    } cases[] = {
+        {false, true, true, "undefined,object,object,Viewability"},
+        {true, false, false, "undefined,undefined,undefined,undefined"},
+        {false, false, true, "undefined,undefined,object,Viewability"},
+        {true, true, false, "undefined,object,undefined,undefined"},
+    };
+    for (const auto& c : cases) {
+        auto container = addContainer();
+        load(container, "", flags(c.mraid, c.tamarind, c.viewability));
+        EXPECT_EQ(eval(container, probe), c.globals);
+        container->removeFromSuperview();
+    }
+    auto container = addContainer();
+    load(container, "");
+    EXPECT_EQ(eval(container,
+                   "[tamarind.getVersion(), tamarind.getSDKVersion(), tamarindmobileadsviewablebridge.getVersion(),"
+                   " tamarindmobileadsviewablebridge.getSDKVersion()].join()"),
+              "2.0,2.0,1.1,tamarindAdSDK-ios-2.2.15");
+}
+
+TEST_F(TMATBridgeTest, EnableCloseButtonTwiceThenOffLeavesNoButton) {
+    expectLogLine("tamarind.enableCloseButton: expects a boolean, was given a string; ignored.");
+    auto container = addContainer();
+    load(container, "");
+    eval(container, "tamarind.enableCloseButton('yes'); tamarind.enableCloseButton();");
+    driver().drain();
+    EXPECT_EQ(nativeCloseButtons(container), 0u);
+    for (int shown = 0; shown < 2; ++shown) {
+        eval(container, "tamarind.enableCloseButton(true);");
+        driver().drain();
+        EXPECT_EQ(nativeCloseButtons(container), 1u);
+    }
+    eval(container, "tamarind.enableCloseButton(false);");
+    driver().drain();
+    EXPECT_EQ(nativeCloseButtons(container), 0u);
+}
+
+TEST_F(TMATBridgeTest, OpenInExternalBrowserOpensWebLinksAndBadOnesGoNowhere) {
+    expectLogLine("was given no URL; nothing is opened.");
+    expectLogLine("tamarind.openInExternalBrowser: expects a URL string, was given a number; ignored.");
+    auto container = addContainer();
+    load(container, "");
+    eval(container, "tamarind.openInExternalBrowser('http://exa mple/\\u0000'); tamarind.openInExternalBrowser(42);");
+    driver().advance(1);
+    EXPECT_TRUE(UIApplication::sharedApplication()->openedURLs().empty());
+    EXPECT_FALSE(rootViewController()->presentedViewController());
+    eval(container, "tamarind.openInExternalBrowser('http://landing.example/x');");
+    driver().advance(1);
+    auto opened = UIApplication::sharedApplication()->openedURLs();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0]->absoluteString(), "http://landing.example/x");
+}
+
+TEST_F(TMATBridgeTest, NothingOutlivesTheWebViewOnceTheControllerLetsGo) {
+    Weak<TMATBaseAdContainer> container;
+    Weak<UIWebView> webView;
+    Weak<TMATBridgeManager> manager;
+    Weak<TMATViewabilityBridge> viewability;
+    Weak<TMATTamarindBridge> tamarind;
+    Weak<JSManagedValue> listener;
+    {
+        auto shown = addContainer();
+        auto bridges = load(shown, "<script>tamarindmobileadsviewablebridge.addEventListener(Event.Viewability,"
+                                   " function (r) { record(r); });</script>");
+        driver().advance(1);
+        container = shown;
+        webView = shown->webView();
+        manager = bridges;
+        viewability = bridges->viewabilityBridge();
+        tamarind = bridges->tamarindBridge();
+        listener = bridges->viewabilityBridge()->listeners().at("Viewability").at(0);
+        shown->removeFromSuperview();
+    }
+    controller->setAdContainer(nullptr);
+    controller->setBridgeManager(nullptr);
+    driver().advance(1);
+    EXPECT_TRUE(container.expired());
+    EXPECT_TRUE(webView.expired());
+    EXPECT_TRUE(manager.expired());
+    EXPECT_TRUE(viewability.expired());
+    EXPECT_TRUE(tamarind.expired());
+    EXPECT_TRUE(listener.expired());
+}
