@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "platform/runtime/DispatchQueue.h"
-#include "platform/runtime/NSThread.h"
 #include "platform/web/JSVirtualMachine.h"
 #include "tamarind/TMATBaseAdContainer.h"
 #include "tamarind/TMLog.h"
@@ -15,14 +14,6 @@ Ref<TMATBaseBridge> TMATBaseBridge::defaultBridge(const Ref<TMATBaseAdController
 Ref<TMATBaseBridge> TMATBaseBridge::initWithAdController(const Ref<TMATBaseAdController>& adController) {
     adController_ = adController;
     return self<TMATBaseBridge>();
-}
-
-TMATBaseBridge::~TMATBaseBridge() {
-    // The engine's record of what this bridge owns goes with it.
-    if (!NSThread::isMainThread()) return;
-    auto machine = JSVirtualMachine::sharedVirtualMachine();
-    for (const auto& [event, list] : listeners_)
-        for (const auto& managed : list) machine->removeManagedReference(managed, this);
 }
 
 // ---- what subclasses answer -------------------------------------------------------------------------

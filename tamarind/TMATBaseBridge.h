@@ -27,7 +27,6 @@ public:
     static Ref<TMATBaseBridge> defaultBridge(const Ref<TMATBaseAdController>& adController);
     // Keeps the controller weakly.
     Ref<TMATBaseBridge> initWithAdController(const Ref<TMATBaseAdController>& adController);
-    ~TMATBaseBridge() override;
 
     // Keeps the container weakly, puts the bridge into its script context
     // under bridgePrefix, then insertEventsInContext. Without a context the

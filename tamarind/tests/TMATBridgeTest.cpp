@@ -4,6 +4,7 @@
 // record back. A small bridge with two events of its own lets the page fire
 // events at will; bad calls from the page are logged and change nothing.
 #include "platform/ui/UIApplication.h"
+#include "platform/web/JSVirtualMachine.h"
 #include "tamarind/tests/TamarindTestSupport.h"
 
 namespace {
@@ -84,6 +85,22 @@ TEST_F(TMATBridgeTest, UnknownNamesBadListenersAndDuplicatesFollowTheListsRules)
     eval(container, "seen = []; testbridge.removeEventListener('ready', f); testbridge.fire('ready');");
     driver().drain();
     EXPECT_EQ(seenJSON(container), R"([["f"]])");
+}
+
+TEST_F(TMATBridgeTest, ListedListenersSurviveACollectionAndRemovedOnesAreLetGo) {
+    auto container = loadWithEventBridge(
+        "<script>testbridge.addEventListener('ready', function () { record('kept'); });"
+        "var dropped = function () { record('dropped'); }; testbridge.addEventListener('info', dropped);</script>");
+    auto droppedListener = eventBridge->listeners().at("info").at(0);
+    platform::testing::collectScriptGarbageNow();
+    eval(container, "testbridge.fire('ready'); testbridge.fire('info');");
+    driver().drain();
+    EXPECT_EQ(seenJSON(container), R"([["kept"],["dropped"]])");
+
+    eval(container, "testbridge.removeEventListener('info', dropped); dropped = null;");
+    platform::testing::collectScriptGarbageNow();
+    EXPECT_TRUE(droppedListener->value().isUndefined());
+    EXPECT_TRUE(eventBridge->listeners().at("ready").at(0)->value().isObject());
 }
 
 TEST_F(TMATBridgeTest, ThrowingListenersAndRemovalsInsideListenersLeaveTheOthersRunning) {
