@@ -88,7 +88,7 @@ Value HLDataCollector::appInformation() {
         auto documents = NSSearchPathForDirectoriesInDomains(NSDocumentDirectory, NSUserDomainMask, true);
         if (!documents.empty()) {
             Value attributes = NSFileManager::defaultManager()->attributesOfItemAtPath(documents.front());
-            if (const NSDate* created = attributes["NSFileCreationDate"].date())
+            if (const NSDate* created = attributes[NSFileCreationDate].date())
                 info.set("installed_at", static_cast<long long>(created->timeIntervalSince1970() * 1000));
         }
         cachedAppInformation_ = std::move(info);

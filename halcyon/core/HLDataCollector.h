@@ -26,8 +26,8 @@ public:
     // is allowed or slot 99 is on, a non-empty "idfa".
     Value addEphemeralDeviceData(const Value& deviceInformation);
     // "app_name" and "package_name" (when present), "halcyon_sdk_version",
-    // "app_version" and "installed_at" (milliseconds since 1970, when the
-    // documents folder reports its creation date).
+    // "app_version" and "installed_at" (the documents folder's creation date,
+    // in whole milliseconds since 1970).
     Value appInformation();
 
     std::string collectIdfa();

@@ -8,6 +8,7 @@
 #include "halcyon/core/tests/HalcyonTestSupport.h"
 #include "platform/foundation/DeviceProfile.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSFileManager.h"
 
 namespace {
 
@@ -68,6 +69,8 @@ TEST_F(HLDeviceDataTest, TheSubmissionDecodesFieldByField) {
     EXPECT_EQ(device["dnt"], Value("false"));
     EXPECT_EQ(device["idfa"], Value(kHLTestIdfa));
     const Value& app = body["app_info"];
+    EXPECT_EQ(app.keys(), (std::vector<std::string>{"app_name", "package_name", "halcyon_sdk_version", "app_version",
+                                                    "installed_at", "first_install"}));
     EXPECT_EQ(app["app_name"], Value("Paranormal Detector"));
     EXPECT_EQ(app["package_name"], Value("com.paranormal.detector"));
     EXPECT_EQ(app["halcyon_sdk_version"], Value("3.4.3"));
@@ -80,8 +83,15 @@ TEST_F(HLDeviceDataTest, TheSubmissionDecodesFieldByField) {
 TEST_F(HLDeviceDataTest, FirstInstallIsTrueInExactlyOneSubmissionAcrossRestarts) {
     startSdk();
     EXPECT_EQ(lastBody()["app_info"]["first_install"], Value("true"));
+    // The install time is the documents folder's creation, the same at every start.
+    Value documents = NSFileManager::defaultManager()->attributesOfItemAtPath(home() + "/Documents");
+    ASSERT_TRUE(documents[NSFileCreationDate].date());
+    const auto installedAt = static_cast<long long>(documents[NSFileCreationDate].date()->timeIntervalSince1970() * 1000);
+    EXPECT_EQ(lastBody()["app_info"]["installed_at"], Value(installedAt));
+    driver().advance(3600);
     restartSdk();
     EXPECT_EQ(lastBody()["app_info"]["first_install"], Value("false"));
+    EXPECT_EQ(lastBody()["app_info"]["installed_at"], Value(installedAt));
     restartSdk();
     ASSERT_EQ(submissions().size(), 3u);
     EXPECT_EQ(lastBody()["app_info"]["first_install"], Value("false"));
