@@ -72,7 +72,7 @@ void TRAEventAdManager::appDidFinishLaunching() {
     if (metadata->isDisableReturnAd()) disableReturnAd();
     addDidBackgroundWillForegroundObserver();
     if (!isReturnAdDisabled_) showReturnAd();
-    // The splash start would come here; no splash is ever enabled in this build.
+    if (isSplashAdEnabled_) startSplashAtLaunch();
 }
 
 void TRAEventAdManager::checkNetworkState() {
@@ -186,19 +186,6 @@ void TRAEventAdManager::loadExtraOverlayForReference() {
     trilliumOverlay_->loadAd();
 }
 
-// ---- splash --------------------------------------------------------------------------------
-
-void TRAEventAdManager::setSplashAdDelegate(const Ref<TRADelegateProtocol>& delegate) { splashAdDelegate_ = delegate; }
-
-void TRAEventAdManager::showSplashAdWithPreferences(const Ref<TRASplashPreferences>&, const Ref<TRAAdPreferences>&,
-                                                    const std::optional<std::string>&) {
-    TRALog::error("Splash ads are not available in this build; no splash is shown.");
-}
-
-void TRAEventAdManager::appDidFinishLaunchingForInterstitialSplash() {
-    TRALog::error("Splash ads are not available in this build; no splash is shown.");
-}
-
 // ---- the ad cache ---------------------------------------------------------------------------
 
 void TRAEventAdManager::showVisualCacheDB() { TRAAdCache::sharedInstance()->showVisualCacheDB(); }
@@ -211,8 +198,8 @@ void TRAEventAdManager::clearCacheDB() {
 }
 
 // ---- callbacks of the lifecycle ads -----------------------------------------------------------
-// Only the return ad's are handled here; the splash ads' belong to the splash
-// orchestration, and any other ad's are ignored.
+// The return ad's are handled here and the splash ad's by the splash
+// orchestration (TRAEventAdManagerSplash.cpp); any other ad's are ignored.
 
 bool TRAEventAdManager::isReturnAd(const Ref<TRAAbstractAd>& ad) const {
     return ad && ad == std::static_pointer_cast<TRAAbstractAd>(trilliumReturnAd_);
@@ -224,12 +211,18 @@ Ref<TRADelegateProtocol> TRAEventAdManager::returnAdDelegateFor(std::string_view
 }
 
 void TRAEventAdManager::didLoadAd(const Ref<TRAAbstractAd>& ad) {
-    if (!isReturnAd(ad)) return;
+    if (!isReturnAd(ad)) {
+        if (isSplashAd(ad)) splashAdDidLoad(ad);
+        return;
+    }
     if (auto delegate = returnAdDelegateFor("didLoadAd:")) delegate->didLoadAd(ad);
 }
 
 void TRAEventAdManager::failedLoadAd(const Ref<TRAAbstractAd>& ad, const Ref<NSError>& error) {
-    if (!isReturnAd(ad)) return;
+    if (!isReturnAd(ad)) {
+        if (isSplashAd(ad)) splashAdFailedLoad(ad, error);
+        return;
+    }
     Ref<TRAEventAdManager> keep = self<TRAEventAdManager>();
     if (auto delegate = returnAdDelegateFor("failedLoadAd:withError:")) delegate->failedLoadAd(ad, error);
     if (reloadingTimer_) {
@@ -244,23 +237,35 @@ void TRAEventAdManager::failedLoadAd(const Ref<TRAAbstractAd>& ad, const Ref<NSE
 }
 
 void TRAEventAdManager::didShowAd(const Ref<TRAAbstractAd>& ad) {
-    if (!isReturnAd(ad)) return;
+    if (!isReturnAd(ad)) {
+        if (isSplashAd(ad)) splashAdDidShow(ad);
+        return;
+    }
     if (auto delegate = returnAdDelegateFor("didShowAd:")) delegate->didShowAd(ad);
 }
 
 void TRAEventAdManager::failedShowAd(const Ref<TRAAbstractAd>& ad, const Ref<NSError>& error) {
-    if (!isReturnAd(ad)) return;
+    if (!isReturnAd(ad)) {
+        if (isSplashAd(ad)) splashAdFailedShow(ad, error);
+        return;
+    }
     if (auto delegate = returnAdDelegateFor("failedShowAd:withError:")) delegate->failedShowAd(ad, error);
 }
 
 void TRAEventAdManager::didCloseAd(const Ref<TRAAbstractAd>& ad) {
-    if (!isReturnAd(ad)) return;
+    if (!isReturnAd(ad)) {
+        if (isSplashAd(ad)) splashAdDidClose(ad);
+        return;
+    }
     if (auto delegate = returnAdDelegateFor("didCloseAd:")) delegate->didCloseAd(ad);
     reloadReturnAd();
 }
 
 void TRAEventAdManager::didClickAd(const Ref<TRAAbstractAd>& ad) {
-    if (!isReturnAd(ad)) return;
+    if (!isReturnAd(ad)) {
+        if (isSplashAd(ad)) splashAdDidClick(ad);
+        return;
+    }
     if (auto delegate = returnAdDelegate_.lock()) {
         if (delegate->respondsToSelector("didClickAd:")) delegate->didClickAd(ad);
         else if (delegate->respondsToSelector("didCloseAd:")) delegate->didCloseAd(ad);
@@ -269,6 +274,9 @@ void TRAEventAdManager::didClickAd(const Ref<TRAAbstractAd>& ad) {
 }
 
 void TRAEventAdManager::didCloseInAppStore(const Ref<TRAAbstractAd>& ad) {
-    if (!isReturnAd(ad)) return;
+    if (!isReturnAd(ad)) {
+        if (isSplashAd(ad)) splashAdDidCloseInAppStore(ad);
+        return;
+    }
     if (auto delegate = returnAdDelegateFor("didCloseInAppStore:")) delegate->didCloseInAppStore(ad);
 }

@@ -6,7 +6,8 @@
 // return ad; on entering the background it notes the time; on returning it
 // shows the return ad after a long enough absence and starts a new session
 // after a longer one. It owns the lifecycle ads and relays their callbacks to
-// the delegates the application registered. Main thread.
+// the delegates the application registered; it also runs the splash screen
+// with its splash ad. Main thread.
 #pragma once
 
 #include <optional>
@@ -16,6 +17,8 @@
 #include "Trillium/TRAEventAdManaging.h"
 #include "Trillium/TRAMetadata.h"
 #include "Trillium/TRATrilliumAd.h"
+#include "Trillium/display/TRASplashPreferences.h"
+#include "Trillium/display/TRASplashViewController.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSTimer.h"
@@ -60,12 +63,36 @@ public:
     // clients linked into the application; nothing when there are none.
     void checkOthers();
 
-    // ---- splash (not part of this build: refused with a log line) ----
+    // ---- splash (TRAEventAdManagerSplash.cpp) ----
+    // The splash ad's callbacks go to this delegate (held weakly).
     void setSplashAdDelegate(const Ref<TRADelegateProtocol>& delegate) override;
+    // The splash request: keeps the options (the defaults when none are
+    // given), loads the splash ad afresh (not ready until it loads) with the
+    // options' request fields when the application gave its own, and marks
+    // the splash for the launch. The screen goes up at launch, or at once
+    // through appDidFinishLaunchingForInterstitialSplash.
     void showSplashAdWithPreferences(const Ref<TRASplashPreferences>& splashPreferences,
                                      const Ref<TRAAdPreferences>& adPreferences,
                                      const std::optional<std::string>& adTag) override;
+    // A splash later than launch: the screen goes up now.
     void appDidFinishLaunchingForInterstitialSplash() override;
+    // Loads a second splash ad that is only held.
+    void loadSecondSplashForReferenceWithAdPreferences(const Ref<TRAAdPreferences>& adPreferences);
+    // Presents the splash screen over the top controller and arms the
+    // minimum and maximum timers. One splash screen at a time.
+    void showSplashAd();
+    // Under the engine wrapper: waits (0.2 s steps) while its own controller is on top.
+    void checkIfUnityDefaultViewControllerDisplayed();
+    // The minimum timer: the splash may end; it ends with the ad when ready.
+    void showAdIfAlreadyLoaded(Ref<NSTimer> timer);
+    // The maximum timer: without a loaded ad the splash ends without one.
+    void cancelAdTimeout(Ref<NSTimer> timer);
+    // The display timer: closes the splash ad's screen (a close without click).
+    void closeAd(Ref<NSTimer> timer);
+    // The end of the splash screen (from the HTML page, or the manager):
+    // dismisses it, gives the root controller its presentation style back,
+    // then shows the splash ad or lets it go.
+    void splashViewControllerEndFadeOutWithShowAd(bool showAd);
 
     // ---- the ad cache's debug overlay and clean-up ----
     void showVisualCacheDB() override;
@@ -104,8 +131,18 @@ public:
     void setDevRootViewController(Ref<UIViewController> controller) { devRootViewController_ = std::move(controller); }
     bool isSplashAdEnabled() const { return isSplashAdEnabled_; }
     bool isSplashScreenFinish() const { return isSplashScreenFinish_; }
+    bool isSplashAdReady() const { return isSplashAdReady_; }
+    bool isSplashPreferencesUsed() const { return isSplashPreferencesUsed_; }
+    const Ref<TRATrilliumAd>& trilliumSplashAd2() const { return trilliumSplashAd2_; }
+    const std::optional<std::string>& splashAdTag() const { return splashAdTag_; }
     Ref<TRADelegateProtocol> splashAdDelegate() const { return splashAdDelegate_.lock(); }
+    const Ref<TRASplashPreferences>& splashPreferences() const { return splashPreferences_; }
     const Ref<TRATrilliumAd>& trilliumSplashAd() const { return trilliumSplashAd_; }
+    UIModalPresentationStyle parentPresentationStyle() const { return parentPresentationStyle_; }
+    const Ref<NSTimer>& splashMinTimer() const { return splashMinTimer_; }
+    const Ref<NSTimer>& maxSplashTimer() const { return maxSplashTimer_; }
+    const Ref<NSTimer>& splashAdDisplayTimer() const { return splashAdDisplayTimer_; }
+    const Ref<TRASplashViewController>& splashViewController() const { return splashViewController_; }
 
 private:
     void onDidFinishLaunching(const NSNotification&) { appDidFinishLaunching(); }
@@ -119,6 +156,23 @@ private:
     bool isReturnAd(const Ref<TRAAbstractAd>& ad) const;
     void reloadReturnAd();
 
+    // The splash start of the launch tasks (with the engine wrapper's waits).
+    void startSplashAtLaunch();
+    // Ends the splash screen, with or without the ad: through the HTML
+    // page's fade-out when it shows one, else at once. Once per screen.
+    void endSplash(bool withAd);
+    bool isSplashAd(const Ref<TRAAbstractAd>& ad) const;
+    Ref<TRADelegateProtocol> splashAdDelegateFor(std::string_view selector) const;
+    static void invalidateTimer(Ref<NSTimer>& timer);
+    // The splash column of the ad callbacks.
+    void splashAdDidLoad(const Ref<TRAAbstractAd>& ad);
+    void splashAdFailedLoad(const Ref<TRAAbstractAd>& ad, const Ref<NSError>& error);
+    void splashAdDidShow(const Ref<TRAAbstractAd>& ad);
+    void splashAdFailedShow(const Ref<TRAAbstractAd>& ad, const Ref<NSError>& error);
+    void splashAdDidClose(const Ref<TRAAbstractAd>& ad);
+    void splashAdDidClick(const Ref<TRAAbstractAd>& ad);
+    void splashAdDidCloseInAppStore(const Ref<TRAAbstractAd>& ad);
+
     bool isReturnAdDisabled_ = false;
     Ref<TRATrilliumAd> trilliumOverlay_;
     Weak<TRADelegateProtocol> returnAdDelegate_;
@@ -128,8 +182,22 @@ private:
 
     bool isSplashAdEnabled_ = false;
     bool isSplashScreenFinish_ = false;
+    bool isSplashAdReady_ = false;
+    bool isSplashPreferencesUsed_ = false;
+    Ref<TRATrilliumAd> trilliumSplashAd2_;
+    std::optional<std::string> splashAdTag_;
     Weak<TRADelegateProtocol> splashAdDelegate_;
+    Ref<TRASplashPreferences> splashPreferences_;
     Ref<TRATrilliumAd> trilliumSplashAd_;
+    UIModalPresentationStyle parentPresentationStyle_ = UIModalPresentationFullScreen;
+    // The root controller whose style was saved, given it back at the end.
+    Weak<UIViewController> styledRootViewController_;
+    Ref<NSTimer> splashMinTimer_;
+    Ref<NSTimer> maxSplashTimer_;
+    Ref<NSTimer> splashAdDisplayTimer_;
+    Ref<TRASplashViewController> splashViewController_;
+    // The end of the current splash screen has been asked for.
+    bool splashEndRequested_ = false;
 
     bool observingBackgroundAndForeground_ = false;
     bool firstLaunchReportInFlight_ = false;

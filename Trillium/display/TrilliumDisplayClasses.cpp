@@ -10,6 +10,10 @@
 #include "Trillium/display/TRALifecycleAdRequests.h"
 #include "Trillium/display/TRASKStoreProductViewController.h"
 #include "Trillium/display/TRASmartRedirectWebView.h"
+#include "Trillium/display/TRASplashPreferences.h"
+#include "Trillium/display/TRASplashScreenHtml.h"
+#include "Trillium/display/TRASplashView.h"
+#include "Trillium/display/TRASplashViewController.h"
 #include "Trillium/display/TRATrilliumAdBasic.h"
 #include "Trillium/display/TRAVideoDownloader.h"
 #include "Trillium/display/TRAVideosManager.h"
@@ -27,6 +31,10 @@ void registerTrilliumDisplayClasses() {
     NSClassRegistry::registerClass<TRAFullScreenAd>();
     NSClassRegistry::registerClass<TRATrilliumAdBasic>();
     NSClassRegistry::registerClass<TRASKStoreProductViewController>();
+    NSClassRegistry::registerClass<TRASplashPreferences>();
+    NSClassRegistry::registerClass<TRASplashScreenHtml>();
+    NSClassRegistry::registerClass<TRASplashView>();
+    NSClassRegistry::registerClass<TRASplashViewController>();
     NSClassRegistry::registerClass<TRAVideoDownloader>();
     NSClassRegistry::registerClass<TRAAdViewController>();
     NSClassRegistry::registerClass<TRAInAppBrowserViewController>();

@@ -356,10 +356,3 @@ TEST_F(TRAEventAdManagerTest, BackgroundStoresTheTimeAndSavesTheCache) {
     EXPECT_FALSE(defaults()->objectForKey(TRAAdCache::kCacheDbKey).isNull());
 }
 
-TEST_F(TRAEventAdManagerTest, SplashRequestsAreRefusedWithALogLine) {
-    expectLogLine("Splash ads are not available");
-    TRATrilliumSDK::sharedInstance()->showSplashAd();
-    launch();
-    settle();
-    EXPECT_TRUE(htmlAdRequestsFor("INAPP_SPLASH").empty());
-}
