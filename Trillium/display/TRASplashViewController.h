@@ -17,7 +17,7 @@
 
 #include "Trillium/display/TRASplashPreferences.h"
 #include "Trillium/display/TRASplashView.h"
-#include "platform/runtime/NSTimer.h"
+#include "platform/foundation/NSTimer.h"
 #include "platform/ui/CAGradientLayer.h"
 #include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UIImageView.h"

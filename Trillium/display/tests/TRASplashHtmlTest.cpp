@@ -6,7 +6,7 @@
 #include "Trillium/TRADataToBase64String.h"
 #include "Trillium/display/TRASplashScreenHtml.h"
 #include "Trillium/display/tests/TrilliumSplashTestSupport.h"
-#include "platform/foundation/NSDate.h"
+#include "platform/runtime/NSDate.h"
 
 namespace {
 
