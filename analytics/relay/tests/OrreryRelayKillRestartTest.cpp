@@ -100,11 +100,20 @@ enum class KillPoint { AfterFailureRecorded, WhileInFlight };
                                       {"sessionEndTimeForRelay", NSDate::dateWithTimeIntervalSince1970(kSessionStart)},
                                       {"eventLogId", 1}});
     controller->processEventWithParams("Level", params);
-    auto reached = [point] {
+    // After a failure, the point is reached once both stores hold the
+    // outcome: the URL map waiting to resend and the report record.
+    auto failureReported = [] {
+        for (const auto& trigger : OrreryRelayCallbackReportManager::sharedInstance()->triggers())
+            for (const auto& callback : trigger->callbacks())
+                for (const auto& attempt : callback->attempts())
+                    if (attempt->httpStatus() == 500) return true;
+        return false;
+    };
+    auto reached = [point, failureReported] {
         auto attempt = waitingAttempt();
         if (!attempt) return false;
         if (point == KillPoint::WhileInFlight) return attempt->beingFired();
-        return !attempt->beingFired() && attempt->httpStatus() == 500;
+        return !attempt->beingFired() && attempt->httpStatus() == 500 && failureReported();
     };
     platform::testing::RunLoopDriver driver;
     bool ok = driver.runUntil(reached, 5);
