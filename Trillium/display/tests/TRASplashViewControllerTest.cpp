@@ -77,6 +77,8 @@ struct TRASplashLaunchImageCase {
     std::vector<std::string> files;
     std::string systemVersion;
     std::optional<std::string> shown;  // nullopt: the template screen replaced the image
+    int idiom = 0;
+    UIInterfaceOrientation orientation = UIInterfaceOrientationPortrait;
 };
 
 void PrintTo(const TRASplashLaunchImageCase& c, std::ostream* os) { *os << c.name; }
@@ -87,7 +89,9 @@ class TRASplashLaunchImageTest : public TRASplashViewControllerTest,
 TEST_P(TRASplashLaunchImageTest, FamilyDecidesTheNameOrTheTemplateStandsIn) {
     const TRASplashLaunchImageCase& c = GetParam();
     profile().systemVersion = c.systemVersion;
+    profile().idiom = c.idiom;
     for (const std::string& file : c.files) writeImage(file, 640, 1136);
+    UIApplication::sharedApplication()->simulateStatusBarOrientation(c.orientation);
     auto controller = presentMode(1);
     if (c.shown) {
         EXPECT_EQ(controller->currentLaunchImage(), c.shown);
@@ -115,7 +119,12 @@ INSTANTIATE_TEST_SUITE_P(
                                  "LaunchImage-568h"},
         // A family is found but the chosen name does not load.
         TRASplashLaunchImageCase{"ChosenNameMissing", {"Default@2x.png"}, "9.0", std::nullopt},
-        TRASplashLaunchImageCase{"NoLaunchImage", {}, "9.0", std::nullopt}),
+        TRASplashLaunchImageCase{"NoLaunchImage", {}, "9.0", std::nullopt},
+        TRASplashLaunchImageCase{"TabletPortrait", {"Default-Portrait~ipad.png", "Default-Portrait@2x~ipad.png"}, "9.0",
+                                 "Default-Portrait", 1},
+        // A status bar that reports none of the four orientations gives no name.
+        TRASplashLaunchImageCase{"TabletWithoutOrientation", {"Default-Portrait~ipad.png"}, "9.0", std::nullopt, 1,
+                                 UIInterfaceOrientationUnknown}),
     [](const ::testing::TestParamInfo<TRASplashLaunchImageCase>& info) { return std::string(info.param.name); });
 
 TEST_F(TRASplashViewControllerTest, NamedImageWinsAndAMissingOneFallsBackToTheLaunchImage) {

@@ -1,8 +1,10 @@
-// The themed splash view: the six themes' backgrounds sampled pixel by pixel
-// from a snapshot (away from the texts), the layout of icon, name, indicator
-// and label on a phone and a tablet, the icon's corner radius, and the
+// The themed splash view: the six themes against reference snapshots (phone,
+// and one on a tablet) and their backgrounds sampled pixel by pixel where the
+// numbers say what they must be, the layout of icon, name, indicator and
+// label on a phone and a tablet, the icon's corner radius, and the
 // indicator's fall-back when the "loading" page is missing.
 #include "Trillium/display/tests/TrilliumSplashTestSupport.h"
+#include "platform/testing/SnapshotComparison.h"
 #include "platform/ui/UIScreen.h"
 
 namespace {
@@ -188,4 +190,27 @@ TEST_F(TRASplashViewTest, MissingLoadingPageFallsBackToTheSpinnerForGood) {
     EXPECT_EQ(view->loadingActivityIndicator(), spinner);
     EXPECT_EQ(view->loadingWebView(), webView);
     EXPECT_EQ(spinner->center(), CGPointMake(160, 284 + 22 + 37));
+}
+
+TEST_F(TRASplashViewTest, ThemesMatchTheirReferenceSnapshots) {
+    using platform::testing::SnapshotComparison;
+    // Scale 1 keeps the committed references small.
+    profile().screenScale = 1;
+    UIGraphicsBeginImageContextWithOptions(CGSizeMake(108, 108), true, 1);
+    CGContextSetRGBFillColor(UIGraphicsGetCurrentContext(), 0.85f, 0.2f, 0.45f, 1);
+    CGContextFillRect(UIGraphicsGetCurrentContext(), CGRectMake(0, 0, 108, 108));
+    Ref<UIImage> icon = UIGraphicsGetImageFromCurrentImageContext();
+    UIGraphicsEndImageContext();
+    const char* names[] = {"deepblue", "sky", "ashensky", "blaze", "gloomy", "ocean"};
+    for (int64_t theme = 0; theme < 6; ++theme) {
+        auto view = makeView(theme);
+        view->iconImageView()->setImage(icon);
+        EXPECT_TRUE(SnapshotComparison::viewMatchesReference(
+            view, std::string("Trillium/display/tests/data/splash_") + names[theme] + "_phone.png", home()));
+    }
+    profile().idiom = 1;
+    auto tablet = makeView(TRASplashView::ThemeSky, CGRectMake(0, 0, 768, 1024));
+    tablet->iconImageView()->setImage(icon);
+    EXPECT_TRUE(
+        SnapshotComparison::viewMatchesReference(tablet, "Trillium/display/tests/data/splash_sky_tablet.png", home()));
 }
