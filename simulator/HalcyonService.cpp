@@ -44,6 +44,8 @@ std::string HalcyonService::apiUrl() const { return server_.url(kApiBasePath); }
 std::string HalcyonService::adServerUrl() const { return server_.url(kAdServerBasePath); }
 std::string HalcyonService::eventUrl() const { return server_.url(kEventPath) + "?"; }
 
+std::string HalcyonService::postbackUrl(std::string_view name) const { return server_.url(postbackPath(name)); }
+
 std::string HalcyonService::secureApiUrl() const { return server_.httpsURL(kApiBasePath); }
 
 std::string HalcyonService::resourcePrefixes() const { return server_.httpsURL("/") + "," + server_.url("/"); }
@@ -112,7 +114,32 @@ Answer HalcyonService::answer(const RecordedRequest& request) {
     if (request.path == kDevicePath) return hlServiceJsonAnswer(deviceAnswer());
     if (request.path == kRewardValidationPath) return hlServiceJsonAnswer(rewardValidationAnswer());
     if (request.path == kRewardReportPath) return hlServiceJsonAnswer("{\"results\": []}");
+    if (request.path == kEventPath || request.path.starts_with(kPostbackBasePath)) return Answer::ok();
     return Answer::withStatus(404);
+}
+
+std::optional<std::string> HalcyonPixel::field(std::string_view name) const {
+    for (const auto& [key, value] : query)
+        if (key == name) return value;
+    return std::nullopt;
+}
+
+size_t HalcyonPixel::count(std::string_view name) const {
+    size_t n = 0;
+    for (const auto& entry : query) n += entry.first == name;
+    return n;
+}
+
+std::vector<HalcyonPixel> HalcyonService::pixelsTo(std::string_view path) const {
+    std::vector<HalcyonPixel> pixels;
+    for (RecordedRequest& request : server_.requestsTo(path)) {
+        HalcyonPixel pixel;
+        pixel.query = parseQueryFields(request.query.value_or(""));
+        pixel.body = jsonBody(request);
+        pixel.request = std::move(request);
+        pixels.push_back(std::move(pixel));
+    }
+    return pixels;
 }
 
 Value HalcyonService::jsonBody(const RecordedRequest& request) {

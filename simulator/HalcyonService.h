@@ -1,11 +1,13 @@
 // The Halcyon servers, played on one loopback server: the API endpoint
 // ("/api/": "device", "vr", "cr") answering the "results" shapes the client
-// reads, with a "settings" object the test sets; the ad server ("/ads/") and
-// the event pixel endpoint ("/pix") answer 404 until their answers are
-// played. Both listeners, http and https, serve every path. Scripted answers (statuses, empty or non-JSON bodies, stalls) are
+// reads, with a "settings" object the test sets; the event pixel endpoint
+// ("/pix") and the postback endpoints ("/postback/<name>") answering 200
+// with an empty body; the ad server ("/ads/") answering 404 until its
+// answers are played. Both listeners, http and https, serve every path.
+// Scripted answers (statuses, delays, stalls, empty or non-JSON bodies) are
 // given per path and used in turn before the default answer returns. Every
-// request is recorded. The wire forms are written and read here, apart from
-// the client's code.
+// request is recorded (URL, query, headers, body). The wire forms are written
+// and read here, apart from the client's code.
 #pragma once
 
 #include <deque>
@@ -21,6 +23,19 @@
 #include "simulator/LoopbackServer.h"
 
 namespace simulator {
+
+// One event pixel or postback as it arrived: the request, its query decoded
+// (in order) and its body read as JSON (Null when it has none or it is no JSON).
+struct HalcyonPixel {
+    RecordedRequest request;
+    QueryFields query;
+    Value body;
+
+    // The first value of a query field.
+    std::optional<std::string> field(std::string_view name) const;
+    // How often the field occurs.
+    size_t count(std::string_view name) const;
+};
 
 // The identifiers a "device" answer returns.
 struct HalcyonDeviceIdentity {
@@ -39,6 +54,7 @@ public:
     static constexpr const char* kRewardReportPath = "/api/cr";
     static constexpr const char* kAdServerBasePath = "/ads/";
     static constexpr const char* kEventPath = "/pix";
+    static constexpr const char* kPostbackBasePath = "/postback/";
 
     HalcyonService();
     ~HalcyonService();
@@ -57,6 +73,9 @@ public:
     // The API endpoint on the https listener (trusted once the server's
     // certificateAuthorityPEM() is added to the trusted authorities).
     std::string secureApiUrl() const;
+    // "http://127.0.0.1:<port>/postback/<name>" (answers 200 until scripted).
+    std::string postbackUrl(std::string_view name) const;
+    static std::string postbackPath(std::string_view name) { return std::string(kPostbackBasePath) + std::string(name); }
     // The loopback server's https and http base URLs joined by "," (slot 31).
     std::string resourcePrefixes() const;
 
@@ -78,6 +97,10 @@ public:
     std::string rewardValidationAnswer() const;
 
     std::vector<RecordedRequest> requestsTo(std::string_view path) const { return server_.requestsTo(path); }
+    // The requests to the event endpoint, and to one postback endpoint, decoded.
+    std::vector<HalcyonPixel> eventPixels() const { return pixelsTo(kEventPath); }
+    std::vector<HalcyonPixel> postbacksTo(std::string_view name) const { return pixelsTo(postbackPath(name)); }
+    std::vector<HalcyonPixel> pixelsTo(std::string_view path) const;
     // A request's body as JSON (Null when it is none).
     static Value jsonBody(const RecordedRequest& request);
 

@@ -17,7 +17,8 @@ class HLSettingsManager;
 
 // Hears every line the log manager writes (user errors as their message
 // alone), on the logging thread: any task queue or the main thread, possibly
-// several at once, never with a lock of the client held.
+// several at once, sometimes with the postback queue's or the file cache's
+// lock held: a listener must not wait for another thread that uses the client.
 class HLLogListenerDelegate : public virtual NSObjectProtocol {
 public:
     virtual void didLog(const std::string& line) = 0;

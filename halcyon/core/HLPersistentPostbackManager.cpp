@@ -1,8 +1,227 @@
 #include "halcyon/core/HLPersistentPostbackManager.h"
 
+#include <algorithm>
+
+#include "halcyon/core/HLConstants.h"
+#include "halcyon/core/HLFileManager.h"
+#include "halcyon/core/HLLogManager.h"
+#include "halcyon/core/HLSdk.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/runtime/SaturatingCast.h"
+
+namespace {
+constexpr const char* kHLPostbackManagerTag = "HLPersistentPostbackManager";
+}  // namespace
+
+// ---- The delegate proxy
+
+Ref<HLPersistentPostbackManagerDelegateProxy> HLPersistentPostbackManagerDelegateProxy::delegateProxyWithPostbackRequest(
+    const Ref<HLPostbackRequest>& postback, const Ref<HLPersistentPostbackManager>& postbackManager) {
+    auto proxy = NSObject::alloc<HLPersistentPostbackManagerDelegateProxy>();
+    proxy->postback_ = postback;
+    proxy->postbackManager_ = postbackManager;
+    return proxy;
+}
+
+void HLPersistentPostbackManagerDelegateProxy::postbackServiceDidExecutePostback(const Ref<HLPostbackService>&,
+                                                                                const Ref<NSURL>&) {
+    Ref<HLPersistentPostbackManager> manager = postbackManager_.lock();
+    if (!manager) return;
+    manager->dequeuePostback(postback_);
+    if (auto log = manager->logger()) log->d(kHLPostbackManagerTag, "Submitted postback %@ successfully.", postback_);
+    manager->flushStalledPostbacks();
+}
+
+void HLPersistentPostbackManagerDelegateProxy::postbackServiceDidFailToExecutePostback(const Ref<HLPostbackService>&,
+                                                                                      const Ref<NSURL>&,
+                                                                                      int32_t errorCode) {
+    Ref<HLPersistentPostbackManager> manager = postbackManager_.lock();
+    if (!manager) return;
+    if (auto log = manager->logger())
+        log->i(kHLPostbackManagerTag, "Failed to submit postback: %ld; will retry later...  %@",
+               static_cast<long>(errorCode), postback_);
+    manager->handleStalledPostback(postback_);
+}
+
+// ---- The manager
+
 Ref<HLPersistentPostbackManager> HLPersistentPostbackManager::initWithSdk(const Ref<HLSdk>& sdk) {
     sdk_ = sdk;
     return self<HLPersistentPostbackManager>();
 }
 
-void HLPersistentPostbackManager::flushPostbackQueue() {}
+Ref<HLLogManager> HLPersistentPostbackManager::logger() const {
+    Ref<HLSdk> sdk = sdk_.lock();
+    return sdk ? sdk->logManager() : nullptr;
+}
+
+void HLPersistentPostbackManager::loadStoredQueue() {
+    std::scoped_lock lock(queueLock_);
+    postbackQueue_ = loadQueue();
+    loadedPostbacks_.assign(postbackQueue_.begin(), postbackQueue_.end());
+}
+
+std::vector<Ref<HLPostbackRequest>> HLPersistentPostbackManager::postbackQueue() const {
+    std::scoped_lock lock(queueLock_);
+    return postbackQueue_;
+}
+
+std::vector<Ref<HLPostbackRequest>> HLPersistentPostbackManager::stalledPostbacks() const {
+    std::scoped_lock lock(queueLock_);
+    return stalledPostbacks_;
+}
+
+void HLPersistentPostbackManager::submitPostback(const Ref<NSURL>& url, const Value& body) {
+    if (!url) {
+        if (auto log = logger()) log->e(kHLPostbackManagerTag, "Refused a postback without a URL.");
+        return;
+    }
+    submitPostback(HLPostbackRequest::postbackRequestWithURL(url, body));
+}
+
+void HLPersistentPostbackManager::submitPostback(const Ref<HLPostbackRequest>& postback) {
+    // A request without a URL would be kept and skipped for ever, filling
+    // the queue: it is refused here and dropped at load.
+    if (!postback || !postback->targetURL()) {
+        if (auto log = logger()) log->e(kHLPostbackManagerTag, "Refused a postback without a URL.");
+        return;
+    }
+    std::scoped_lock lock(queueLock_);
+    enqueuePostback(postback);
+    dispatchPostback(postback);
+}
+
+bool HLPersistentPostbackManager::isLoadedLocked(const Ref<HLPostbackRequest>& postback) const {
+    return std::any_of(loadedPostbacks_.begin(), loadedPostbacks_.end(),
+                       [&](const Weak<HLPostbackRequest>& loaded) { return loaded.lock() == postback; });
+}
+
+void HLPersistentPostbackManager::flushPostbackQueue() {
+    std::scoped_lock lock(queueLock_);
+    // A snapshot: a dispatch may remove entries.
+    const std::vector<Ref<HLPostbackRequest>> snapshot = postbackQueue_;
+    for (const Ref<HLPostbackRequest>& postback : snapshot)
+        if (isLoadedLocked(postback)) dispatchPostback(postback);
+}
+
+void HLPersistentPostbackManager::flushStalledPostbacks() {
+    std::scoped_lock lock(queueLock_);
+    std::vector<Ref<HLPostbackRequest>> stalled;
+    stalled.swap(stalledPostbacks_);
+    for (const Ref<HLPostbackRequest>& postback : stalled) dispatchPostback(postback);
+}
+
+void HLPersistentPostbackManager::restoreQueueFileIfRemoved() {
+    Ref<HLSdk> sdk = sdk_.lock();
+    if (!sdk) return;
+    std::scoped_lock lock(queueLock_);
+    if (!postbackQueue_.empty() && !sdk->fileManager()->hasCachedResourceNamed(kQueueFileName)) writeQueue();
+}
+
+void HLPersistentPostbackManager::enqueuePostback(const Ref<HLPostbackRequest>& postback) {
+    Ref<HLSdk> sdk = sdk_.lock();
+    if (!sdk || !postback) return;
+    std::scoped_lock lock(queueLock_);
+    const int64_t limit = sdk->integerForKey(kHLSlotPostbackServiceMaxQueueSize);
+    if (static_cast<int64_t>(postbackQueue_.size()) >= limit) {
+        sdk->logManager()->w(kHLPostbackManagerTag,
+                             "Persistent queue has reached maximum size; postback retried in memory only. %@", postback);
+        return;
+    }
+    postbackQueue_.push_back(postback);
+    writeQueue();
+    sdk->logManager()->d(kHLPostbackManagerTag, "Enqueued postback: %@", postback);
+}
+
+void HLPersistentPostbackManager::dispatchPostback(const Ref<HLPostbackRequest>& postback) {
+    Ref<HLSdk> sdk = sdk_.lock();
+    if (!sdk || !postback) return;
+    const Ref<HLLogManager>& log = sdk->logManager();
+    log->d(kHLPostbackManagerTag, "Preparing to submit postback: %@", postback);
+    if (!postback->targetURL()) {
+        log->i(kHLPostbackManagerTag, "Skipping empty postback dispatch...");
+        return;
+    }
+    std::scoped_lock lock(queueLock_);
+    // In flight now, no longer stalled: a flush of the stored queue must not
+    // leave it in the stalled list to be sent a second time.
+    std::erase(stalledPostbacks_, postback);
+    // Counted and written before the request leaves: a kill during it
+    // leaves the raised count on disk.
+    postback->setAttemptNumber(platform::saturatingCast<int32_t>(static_cast<double>(postback->attemptNumber()) + 1));
+    writeQueue();
+    const int64_t limit = sdk->integerForKey(kHLSlotMaxPostbackAttempts);
+    if (postback->attemptNumber() > limit) {
+        log->w(kHLPostbackManagerTag, "Exceeded maximum persisted attempt count of %ld. Dequeuing postback: %@",
+               static_cast<long>(limit), postback);
+        dequeuePostback(postback);
+        return;
+    }
+    log->d(kHLPostbackManagerTag, "Submitting postback: %@", postback);
+    sdk->postbackService()->dispatchPostbackAsync(
+        postback->targetURL(), postback->requestBody(),
+        HLPersistentPostbackManagerDelegateProxy::delegateProxyWithPostbackRequest(
+            postback, self<HLPersistentPostbackManager>()));
+}
+
+void HLPersistentPostbackManager::dequeuePostback(const Ref<HLPostbackRequest>& postback) {
+    if (!postback) return;
+    std::scoped_lock lock(queueLock_);
+    std::erase_if(postbackQueue_, [&](const Ref<HLPostbackRequest>& entry) { return entry->isEqual(*postback); });
+    writeQueue();
+    if (auto log = logger()) log->d(kHLPostbackManagerTag, "Dequeued successfully transmitted postback: %@", postback);
+}
+
+void HLPersistentPostbackManager::handleStalledPostback(const Ref<HLPostbackRequest>& postback) {
+    if (!postback) return;
+    std::scoped_lock lock(queueLock_);
+    stalledPostbacks_.push_back(postback);
+}
+
+std::vector<Ref<HLPostbackRequest>> HLPersistentPostbackManager::loadQueue() {
+    std::vector<Ref<HLPostbackRequest>> queue;
+    Ref<HLSdk> sdk = sdk_.lock();
+    if (!sdk) return queue;
+    const Ref<HLLogManager>& log = sdk->logManager();
+    std::scoped_lock lock(queueLock_);
+    std::optional<std::string> path = sdk->fileManager()->filePathForResourceNamed(std::string(kQueueFileName));
+    if (!path || !NSFileManager::defaultManager()->fileExistsAtPath(*path)) return queue;
+    const Value stored = NSKeyedUnarchiver::unarchiveObjectWithFile(*path);
+    const Value::Array* entries = stored.array();
+    if (!entries) {
+        log->e(kHLPostbackManagerTag, "Unable to read the stored postback queue; starting with an empty one.");
+        return queue;
+    }
+    const int64_t limit = sdk->integerForKey(kHLSlotMaxPostbackAttempts);
+    for (const Value& entry : *entries) {
+        Ref<HLPostbackRequest> postback = entry.object<HLPostbackRequest>();
+        if (!postback) {
+            log->e(kHLPostbackManagerTag, "Skipping a stored entry that is not a postback: %@", entry);
+        } else if (!postback->targetURL()) {
+            log->e(kHLPostbackManagerTag, "Skipping a stored postback without a URL: %@", postback);
+        } else if (postback->attemptNumber() > limit) {
+            log->e(kHLPostbackManagerTag,
+                   "Skipping inflation of postback which has exceeded its maximum retry count... %@", postback);
+        } else {
+            // A negative count (a damaged file) would buy extra attempts.
+            if (postback->attemptNumber() < 0) postback->setAttemptNumber(0);
+            queue.push_back(std::move(postback));
+        }
+    }
+    return queue;
+}
+
+void HLPersistentPostbackManager::writeQueue() {
+    Ref<HLSdk> sdk = sdk_.lock();
+    if (!sdk) return;
+    std::scoped_lock lock(queueLock_);
+    Value::Array entries;
+    entries.reserve(postbackQueue_.size());
+    for (const Ref<HLPostbackRequest>& postback : postbackQueue_) entries.emplace_back(postback);
+    const NSData data = NSKeyedArchiver::archivedDataWithRootObject(Value(std::move(entries)));
+    if (data.length() > 0 && sdk->fileManager()->cacheResourceWithData(data, kQueueFileName))
+        sdk->logManager()->d(kHLPostbackManagerTag, "Exported postback queue to disk.");
+    else
+        sdk->logManager()->e(kHLPostbackManagerTag, "Unable to export postback queue to disk.");
+}

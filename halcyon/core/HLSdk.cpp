@@ -120,6 +120,10 @@ Ref<HLSdk> HLSdk::initWithKey(std::string key, Ref<HLSdkSettings> settings) {
         settingsManager_->loadFromUserSettings(settings_);
         settingsManager_->persistAll();
     }
+    // Read once the settings are in (the attempt limit applies as stored),
+    // and before the start-up task may compact the cache: a dropped file
+    // then loses nothing that is pending.
+    persistentPostbackManager_->loadStoredQueue();
     attemptInitialize();
     return sdk;
 }

@@ -1,10 +1,13 @@
-// The client's named counters and values, kept in the user-defaults store under
-// the settings prefix + ".stats" and sent with the device data. Its counting
-// and storing come with the event tracking work; until then it keeps nothing
-// and its dictionary is empty.
+// The client's named counters and values ("ad_req", "ad_imp",
+// "ad_imp_session", "ad_session_start", "cached_files_expired",
+// "cache_drop_count"), kept as one dictionary in the user-defaults store
+// under the settings prefix + ".stats" and written whole after every change,
+// so they survive a kill. Sent with the device data; ad requests read two.
+// Any thread: every operation runs under one lock, its write included.
 // Owned by HLSdk, which it keeps weakly.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "platform/foundation/Value.h"
@@ -14,14 +17,32 @@ class HLSdk;
 
 class HLStatsManager : public NSObject {
 public:
+    // Starts empty; HLSdk calls loadAll.
     Ref<HLStatsManager> initWithSdk(const Ref<HLSdk>& sdk);
+
+    // The stored dictionary replaces the counters; anything else stored
+    // there is ignored with a log line.
     void loadAll();
+    // The stored integer + 1 (absent counts as 0), as a 32-bit number.
+    void incrementKey(const std::string& key);
+    // Property-list values only: Null clears the key; an object is refused
+    // with a log line.
+    void setValue(const Value& value, const std::string& key) override;
     void clearKey(const std::string& key);
     void clearAll();
+    // The stored value, or the number 0.
+    Value valueOfKey(const std::string& key) const;
     void persistAll();
-    // The counters (an empty dictionary for now).
+
+    // A copy of the counters.
     Value stats() const;
+    const std::string& userDataKey() const { return userDataKey_; }
 
 private:
+    void persistAllLocked();
+
     Weak<HLSdk> sdk_;
+    std::string userDataKey_;
+    mutable std::recursive_mutex mutex_;  // guards stats_ and orders its writes
+    Value stats_ = Value::dictionary({});
 };

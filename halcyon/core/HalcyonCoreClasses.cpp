@@ -8,12 +8,15 @@
 #include "halcyon/core/HLConnectionManager.h"
 #include "halcyon/core/HLConnectionUtils.h"
 #include "halcyon/core/HLDataCollector.h"
+#include "halcyon/core/HLEvent.h"
 #include "halcyon/core/HLEventService.h"
 #include "halcyon/core/HLFileManager.h"
 #include "halcyon/core/HLInternalSdkSettings.h"
+#include "halcyon/core/HLLRUCache.h"
 #include "halcyon/core/HLLogManager.h"
 #include "halcyon/core/HLNativeAdService.h"
 #include "halcyon/core/HLPersistentPostbackManager.h"
+#include "halcyon/core/HLPostbackRequest.h"
 #include "halcyon/core/HLPostbackService.h"
 #include "halcyon/core/HLPreloadedAdManager.h"
 #include "halcyon/core/HLPreloadedNativeAdManager.h"
@@ -25,6 +28,7 @@
 #include "halcyon/core/HLSystemVersioning.h"
 #include "halcyon/core/HLTargetingData.h"
 #include "halcyon/core/HLTaskAPISubmitData.h"
+#include "halcyon/core/HLTaskDispatchPostback.h"
 #include "halcyon/core/HLTaskInitializeSdk.h"
 #include "halcyon/core/HLTaskManager.h"
 #include "halcyon/core/HLTaskRepeatRequest.h"
@@ -64,4 +68,10 @@ void registerHalcyonCoreClasses() {
     NSClassRegistry::registerClass<HLPreloadedNativeAdManager>();
     NSClassRegistry::registerClass<HLPersistentPostbackManager>();
     NSClassRegistry::registerClass<HLTargetingData>();
+    NSClassRegistry::registerClass<HLPostbackRequest>();
+    NSClassRegistry::registerClass<HLPersistentPostbackManagerDelegateProxy>();
+    NSClassRegistry::registerClass<HLTaskDispatchPostback>();
+    NSClassRegistry::registerClass<HLEvent>();
+    NSClassRegistry::registerClass<HLLRUCache>();
+    NSClassRegistry::registerClass<HLLRUCacheEntry>();
 }

@@ -5,7 +5,6 @@
 // priorities, delayed hand-overs on the virtual clock and the task timer.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <thread>
 
 #include "halcyon/core/HLStatsManager.h"
@@ -20,37 +19,6 @@
 namespace {
 
 using simulator::HalcyonService;
-
-// Holds a queue busy until released (or destroyed), so that work queued
-// behind it waits.
-class HLQueueBlocker {
-public:
-    explicit HLQueueBlocker(const Ref<NSOperationQueue>& queue) {
-        auto state = state_;
-        queue->addOperationWithBlock([state] {
-            std::unique_lock lock(state->mutex);
-            state->started = true;
-            state->changed.notify_all();
-            state->changed.wait(lock, [&] { return state->released; });
-        });
-        std::unique_lock lock(state_->mutex);
-        state_->changed.wait_for(lock, std::chrono::seconds(10), [&] { return state_->started; });
-    }
-    ~HLQueueBlocker() { release(); }
-    void release() {
-        std::scoped_lock lock(state_->mutex);
-        state_->released = true;
-        state_->changed.notify_all();
-    }
-
-private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool started = false, released = false;
-    };
-    std::shared_ptr<State> state_ = std::make_shared<State>();
-};
 
 // Records each run with its name and queue into a shared journal.
 class HLJournalTask : public HLTask, public HLTimedTask {

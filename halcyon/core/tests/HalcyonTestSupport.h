@@ -3,12 +3,16 @@
 // https, whose test authority trustService() trusts); settings that point the
 // client at the service through HLInternalSdkSettings slot overrides (11, 12,
 // 100, 31) with a listener that records every log line;
-// and fakes that record what a requester hears.
+// fakes that record what a requester hears; and a blocker that holds a task
+// queue busy.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -104,6 +108,37 @@ private:
     }
     mutable std::mutex mutex_;
     std::vector<Outcome> outcomes_;
+};
+
+// Holds a queue busy until released (or destroyed), so that work queued
+// behind it waits.
+class HLQueueBlocker {
+public:
+    explicit HLQueueBlocker(const Ref<NSOperationQueue>& queue) {
+        auto state = state_;
+        queue->addOperationWithBlock([state] {
+            std::unique_lock lock(state->mutex);
+            state->started = true;
+            state->changed.notify_all();
+            state->changed.wait(lock, [&] { return state->released; });
+        });
+        std::unique_lock lock(state_->mutex);
+        state_->changed.wait_for(lock, std::chrono::seconds(10), [&] { return state_->started; });
+    }
+    ~HLQueueBlocker() { release(); }
+    void release() {
+        std::scoped_lock lock(state_->mutex);
+        state_->released = true;
+        state_->changed.notify_all();
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool started = false, released = false;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 class HalcyonTest : public platform::testing::PlatformTest {

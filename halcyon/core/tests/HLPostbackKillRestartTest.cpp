@@ -1,0 +1,203 @@
+// Postbacks across a kill: a forked child starts the client, submits two
+// postbacks and is killed with SIGKILL, once while the first request is held
+// by the service and once right after the file was written (the postback
+// queue held, so that no request has left). The next process
+// (the parent, started afresh on the same home folder) finds both in the file
+// and delivers each once. The service runs in the parent before the fork, so
+// that it outlives the child.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "halcyon/core/HLConstants.h"
+#include "halcyon/core/HLInternalSdkSettings.h"
+#include "halcyon/core/HLPersistentPostbackManager.h"
+#include "halcyon/core/HLPostbackRequest.h"
+#include "halcyon/core/HLSdk.h"
+#include "halcyon/core/HLTaskManager.h"
+#include "halcyon/core/HalcyonCoreClasses.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/Platform.h"
+#include "platform/runtime/RunLoopDriver.h"
+#include "simulator/HalcyonService.h"
+
+namespace {
+
+using simulator::Answer;
+using simulator::HalcyonService;
+
+constexpr const char* kHLKillTestKey = "KILLTEST-KEY";
+
+struct HLKillTestEntry {
+    std::string url;  // without the time stamp
+    Value body;
+    int32_t attempts;
+    bool operator==(const HLKillTestEntry& other) const {
+        return url == other.url && body == other.body && attempts == other.attempts;
+    }
+};
+std::ostream& operator<<(std::ostream& out, const HLKillTestEntry& entry) {
+    return out << entry.url << " " << entry.body.description() << " #" << entry.attempts;
+}
+
+// A launch of the client on the home folder, as each process does it.
+Ref<HLSdk> hlKillTestLaunch(const std::string& home, const HalcyonService& service) {
+    PlatformOptions options;
+    options.homeDirectory = home;
+    options.clock = PlatformOptions::ClockKind::Virtual;
+    Platform::initialize(options);
+    registerHalcyonCoreClasses();
+    auto settings = NSObject::alloc<HLInternalSdkSettings>()->init();
+    settings->putString(service.apiUrl(), kHLSlotApiEndpoint);
+    settings->putString(service.adServerUrl(), kHLSlotAdServerEndpoint);
+    settings->putString(service.eventUrl(), kHLSlotEventTrackingEndpoint);
+    settings->putInt(0, kHLSlotSubmitPostbackRetries);
+    return HLSdk::sharedWithKey(std::string(kHLKillTestKey), settings);
+}
+
+std::string hlKillTestQueueFile(const std::string& home) { return home + "/Library/Caches/hl/queued_postbacks_1.plist"; }
+
+// The file as the next start reads it; each request's stamp goes to `stamps`.
+std::vector<HLKillTestEntry> hlKillTestStoredEntries(const std::string& home, std::vector<std::string>* stamps) {
+    std::vector<HLKillTestEntry> entries;
+    const Value root = NSKeyedUnarchiver::unarchiveObjectWithFile(hlKillTestQueueFile(home));
+    EXPECT_TRUE(root.isArray());
+    if (const auto* items = root.array())
+        for (const Value& item : *items) {
+            auto request = item.object<HLPostbackRequest>();
+            if (!request || !request->targetURL()) {
+                ADD_FAILURE() << "a stored entry is no postback";
+                continue;
+            }
+            const std::string& text = request->targetURL()->absoluteString();
+            const size_t cut = text.find("&postback_ts=");
+            entries.push_back({text.substr(0, cut), request->requestBody(), request->attemptNumber()});
+            if (stamps) stamps->push_back(text.substr(cut + 13));
+        }
+    return entries;
+}
+
+enum class HLKillPoint { RequestInFlight, FileJustWritten };
+
+class HLPostbackKillRestartTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/halcyon-postback-kill-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        home = pattern;
+        ASSERT_TRUE(service.start());
+    }
+    void TearDown() override {
+        if (Platform::isInitialized()) {
+            driver.settle();
+            Platform::shutdown();
+        }
+        service.stop();
+        std::filesystem::remove_all(home);
+    }
+
+    std::string url(std::string_view name) { return service.postbackUrl(name) + "?n=1"; }
+
+    // The child: starts, submits the two postbacks, tells the parent once
+    // both are in the file and runs on until it is killed.
+    [[noreturn]] void submitUntilKilled(HLKillPoint point, const std::string& first, int ackFd) {
+        Ref<HLSdk> sdk = hlKillTestLaunch(home, service);
+        bool ready = driver.settle(10) && sdk->isEnabledAndInitialized();
+        if (point == HLKillPoint::FileJustWritten)
+            sdk->taskManager()->postbackQueue()->addOperationWithBlock([] {
+                for (;;) pause();
+            });
+        auto manager = sdk->persistentPostbackManager();
+        manager->submitPostback(NSURL::URLWithString(url(first)), Value());
+        manager->submitPostback(NSURL::URLWithString(url("second")), Value::dictionary({{"level", "7"}}));
+        char ack = ready ? 1 : 0;
+        if (write(ackFd, &ack, 1) != 1) _exit(1);
+        for (;;) driver.runUntil([] { return false; }, 60);
+    }
+
+    void runChildAndKill(HLKillPoint point, const std::string& first) {
+        int acks[2];
+        ASSERT_EQ(pipe(acks), 0);
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(acks[0]);
+            submitUntilKilled(point, first, acks[1]);
+        }
+        close(acks[1]);
+        char ack = 0;
+        ssize_t got = read(acks[0], &ack, 1);
+        close(acks[0]);
+        bool held = point != HLKillPoint::RequestInFlight || service.server().waitForStalled(1, 5);
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        service.server().releaseStalled();
+        ASSERT_EQ(got, 1) << "the child ended before submitting";
+        ASSERT_EQ(ack, 1) << "the child did not start";
+        ASSERT_TRUE(WIFSIGNALED(status));
+        ASSERT_TRUE(held) << "the request never reached the service";
+    }
+
+    // The next start delivers both, each once, with the stamps they were stored with.
+    void relaunchAndDeliver(const std::string& first) {
+        service.server().route("GET", HalcyonService::postbackPath(first), Answer::ok());
+        const size_t firstBefore = service.postbacksTo(first).size();
+        const size_t secondBefore = service.postbacksTo("second").size();
+
+        // Decoded before the client reads it.
+        PlatformOptions options;
+        options.homeDirectory = home;
+        options.clock = PlatformOptions::ClockKind::Virtual;
+        Platform::initialize(options);
+        registerHalcyonCoreClasses();
+        std::vector<std::string> stamps;
+        EXPECT_EQ(hlKillTestStoredEntries(home, &stamps),
+                  (std::vector<HLKillTestEntry>{{url(first), Value(), 1},
+                                                {url("second"), Value::dictionary({{"level", "7"}}), 1}}));
+        ASSERT_EQ(stamps.size(), 2u);
+        Platform::shutdown();
+
+        Ref<HLSdk> sdk = hlKillTestLaunch(home, service);
+        ASSERT_TRUE(driver.settle(10));
+        auto firsts = service.postbacksTo(first);
+        auto seconds = service.postbacksTo("second");
+        ASSERT_EQ(firsts.size(), firstBefore + 1);
+        ASSERT_EQ(seconds.size(), secondBefore + 1);
+        EXPECT_EQ(firsts.back().field("postback_ts"), stamps[0]);
+        EXPECT_EQ(seconds.back().field("postback_ts"), stamps[1]);
+        EXPECT_EQ(seconds.back().request.method, "POST");
+        EXPECT_EQ(seconds.back().body, Value::dictionary({{"level", "7"}}));
+        EXPECT_TRUE(hlKillTestStoredEntries(home, nullptr).empty());
+        EXPECT_TRUE(sdk->persistentPostbackManager()->postbackQueue().empty());
+    }
+
+    std::string home;
+    HalcyonService service;
+    platform::testing::RunLoopDriver driver;
+};
+
+TEST_F(HLPostbackKillRestartTest, APostbackInFlightAtTheKillIsDeliveredByTheNextStart) {
+    // The first request is held; the second waits behind it on the postback queue.
+    service.server().route("GET", HalcyonService::postbackPath("held"), Answer::stall(Answer::withStatus(500)));
+    ASSERT_NO_FATAL_FAILURE(runChildAndKill(HLKillPoint::RequestInFlight, "held"));
+    EXPECT_EQ(service.postbacksTo("held").size(), 1u);
+    EXPECT_EQ(service.postbacksTo("second").size(), 0u);
+    ASSERT_NO_FATAL_FAILURE(relaunchAndDeliver("held"));
+}
+
+TEST_F(HLPostbackKillRestartTest, PostbacksKilledRightAfterTheWriteAreDeliveredByTheNextStart) {
+    ASSERT_NO_FATAL_FAILURE(runChildAndKill(HLKillPoint::FileJustWritten, "first"));
+    EXPECT_EQ(service.postbacksTo("first").size(), 0u);
+    EXPECT_EQ(service.postbacksTo("second").size(), 0u);
+    ASSERT_NO_FATAL_FAILURE(relaunchAndDeliver("first"));
+}
+
+}  // namespace
