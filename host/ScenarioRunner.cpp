@@ -119,6 +119,7 @@ std::string halcyonPurpose(const std::string&, const std::string& target) {
     if (pathEndsWith(target, "/2.0/ad")) return "ad request";
     if (pathEndsWith(target, "/nad")) return "native ad request";
     if (pathEndsWith(target, simulator::HalcyonService::kEventPath)) return "event pixel";
+    if (target.find(simulator::HalcyonService::kPostbackBasePath) != std::string::npos) return "postback";
     return {};
 }
 

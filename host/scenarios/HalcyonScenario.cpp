@@ -3,13 +3,17 @@
 // at the Halcyon service through slot overrides. The client initialises on
 // its queue 0 and submits the device data; the embedded service refuses the
 // first submission (503), so it is retried 10 s later on queue 1, and its
-// answer brings the device identifiers and a server setting. Then a stay in
-// the foreground, one in the background, and the quit. The client's own log
-// lines go to the timeline. Ad loading and display join as they are built.
+// answer brings the device identifiers and a server setting. The client
+// reports its "landing" pixel as it initialises; after launch the user buys
+// something and the application tracks a "checkout" event with parameters,
+// a pixel with a JSON body through the persisted postback queue. Then a stay
+// in the foreground, one in the background, and the quit. The client's own
+// log lines go to the timeline. Ad loading and display join as they are built.
 #include <memory>
 #include <mutex>
 
 #include "halcyon/core/HLConstants.h"
+#include "halcyon/core/HLEventService.h"
 #include "halcyon/core/HLInternalSdkSettings.h"
 #include "halcyon/core/HLLogManager.h"
 #include "halcyon/core/HLSdk.h"
@@ -104,6 +108,12 @@ public:
         app->simulateLaunch(delegate);
         if (!context.stay(0)) return quitScenarioApplication(context);
         tell(context, delegate, "after launch");
+        if (const Ref<HLSdk>& sdk = delegate->sdk()) {
+            Value purchase = Value::dictionary({{"item", "spectral-scanner"}, {"price", 4.99}, {"currency", "EUR"}});
+            timeline.add("app", "HLEventService trackCheckoutWithTransactionIdentifier: T-1001 parameters: " +
+                                    purchase.description());
+            sdk->eventService()->trackCheckoutWithTransactionIdentifier(std::string("T-1001"), purchase);
+        }
         // The retry of a refused submission comes 10 s later (slot 13).
         if (!context.stay(kHalcyonForegroundStay)) return quitScenarioApplication(context);
         tell(context, delegate, "after the stay in the foreground");

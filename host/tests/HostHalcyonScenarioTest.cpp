@@ -1,8 +1,8 @@
 // The host's Halcyon scenario end to end on the virtual clock: the client
 // started with the SDK key against the embedded Halcyon service (or one given
 // by URL), its refused first device submission retried 10 s later, the
-// identifiers and the server's setting kept in the sandbox, and nothing sent
-// to the other clients' services.
+// identifiers and the server's setting kept in the sandbox, the "landing" and
+// "checkout" pixels, and nothing sent to the other clients' services.
 #include "host/ScenarioRunner.h"
 #include "host/tests/HostTestSupport.h"
 #include "platform/foundation/PropertyList.h"
@@ -37,7 +37,26 @@ TEST_F(HostHalcyonScenarioTest, TheClientStartsWithItsKeyAgainstTheEmbeddedServi
     EXPECT_EQ(device[0].entry["purpose"].stringValue(), "device data");
     std::string body = readFile(options.outDir + "/traffic/" + device[1].entry["requestBody"].stringValue());
     EXPECT_NE(body.find("\"first_install\": \"true\""), std::string::npos) << body;
-    EXPECT_EQ(of("halcyon").size(), 2u);
+    auto pixels = of("halcyon", "/pix");
+    ASSERT_EQ(pixels.size(), 2u);
+    EXPECT_EQ(pixels[0].field("event"), "landing");
+    EXPECT_EQ(pixels[0].field("sdk_key"), "hl-e2e-key");
+    EXPECT_EQ(pixels[0].entry["purpose"].stringValue(), "event pixel");
+    EXPECT_EQ(pixels[1].field("event"), "checkout");
+    EXPECT_EQ(pixels[1].status(), 200);
+    EXPECT_EQ(pixels[1].entry["method"].stringValue(), "POST");
+    auto checkout = NSJSONSerialization::JSONObjectWithData(
+        NSData::dataWithString(readFile(options.outDir + "/traffic/" + pixels[1].entry["requestBody"].stringValue())));
+    ASSERT_TRUE(checkout);
+    EXPECT_EQ(*checkout, Value::dictionary({{"item", "spectral-scanner"},
+                                            {"price", "4.99"},
+                                            {"currency", "EUR"},
+                                            {"transaction_id", "T-1001"}}));
+    EXPECT_EQ(of("halcyon").size(), 4u);
+    long tracked = lineWith("HLEventService trackCheckoutWithTransactionIdentifier: T-1001");
+    EXPECT_GT(tracked, lineWith("UIApplicationDidFinishLaunchingNotification"));
+    EXPECT_GT(lineWith("halcyon event pixel: POST /pix?event=checkout", tracked), tracked);
+    EXPECT_GE(lineWith("halcyon event pixel: POST /pix?event=landing"), 0);
     EXPECT_TRUE(of("trillium").empty());
     EXPECT_TRUE(of("relay").empty());
 
@@ -60,6 +79,11 @@ TEST_F(HostHalcyonScenarioTest, TheClientStartsWithItsKeyAgainstTheEmbeddedServi
     EXPECT_EQ(table["ad_refresh_seconds"].integerValue(), 90);
     EXPECT_EQ((*defaults)["com.halcyon.sdk.isFirstRun"].stringValue(), "false");
     EXPECT_EQ((*defaults)["com.halcyon.sdk.lastKnownVersionCode"].integerValue(), 343);
+    // Nothing waits in the postback file.
+    auto queue = platform::PropertyList::valueWithContentsOfFile(
+        options.outDir + "/sandbox/Library/Caches/hl/queued_postbacks_1.plist");
+    ASSERT_TRUE(queue);
+    EXPECT_EQ((*queue)["$top"].count(), 0u);
 }
 
 TEST_F(HostHalcyonScenarioTest, AHalcyonServiceGivenByUrlIsRecorded) {

@@ -149,19 +149,6 @@ TEST_F(HLPostbackTest, TheFileKeepsEachRequestUnderItsThreeKeys) {
               "<HLPostbackRequest: targetURL = http://h/p, requestBody = (null), attemptNumber = 0>");
 }
 
-TEST_F(HLPostbackTest, EqualRequestsAgreeOnEverythingAndHashAlike) {
-    Ref<NSURL> target = NSURL::URLWithString("http://h/p?a=1");
-    auto a = HLPostbackRequest::postbackRequestWithURL(target, Value::dictionary({{"x", "1"}}));
-    auto b = HLPostbackRequest::postbackRequestWithURL(target, Value::dictionary({{"x", "1"}}));
-    EXPECT_TRUE(a->isEqual(*b));  // the same millisecond on the standing clock
-    EXPECT_EQ(a->hash(), b->hash());
-    b->setAttemptNumber(1);
-    EXPECT_FALSE(a->isEqual(*b));
-    EXPECT_FALSE(a->isEqual(*HLPostbackRequest::postbackRequestWithURL(target, Value())));
-    EXPECT_TRUE(HLPostbackRequest::postbackRequestWithURL(nullptr, Value())
-                    ->isEqual(*HLPostbackRequest::postbackRequestWithURL(nullptr, Value())));
-}
-
 TEST_F(HLPostbackTest, FailedPostbacksWaitForTheNextSuccessAndGoAtTheFourthDispatch) {
     service.scriptStatuses(HalcyonService::postbackPath("a"), {500, 500, 500});
     Ref<HLSdk> sdk = startSdk(postbackSettings());
