@@ -23,8 +23,10 @@ bool HostAppDelegate::applicationDidFinishLaunchingWithOptions(const Ref<UIAppli
     call("TRATrilliumSDK setAppID: " + options_.trilliumAppId);
     trillium->setDevID(options_.trilliumDevId);
     call("TRATrilliumSDK setDevID: " + options_.trilliumDevId);
-    trillium->disableReturnAd();
-    call("TRATrilliumSDK disableReturnAd");
+    if (!keepsReturnAd_) {
+        trillium->disableReturnAd();
+        call("TRATrilliumSDK disableReturnAd");
+    }
 
     hostReachability_ = SCNetworkReachabilityCreateWithName(options_.reachabilityHost);
     SCNetworkReachabilityFlags flags = 0;

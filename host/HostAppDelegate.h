@@ -25,6 +25,10 @@ public:
     void applicationWillTerminate(const Ref<UIApplication>& application) override;
     Ref<UIWindow> window() const override { return window_; }
 
+    // An application that keeps the Trillium return ad (the real one turns it
+    // off at launch); set before the launch.
+    void setKeepsReturnAd(bool keeps) { keepsReturnAd_ = keeps; }
+
     // The reachability of the host name the application judges the network on.
     const SCNetworkReachabilityRef& hostReachability() const { return hostReachability_; }
 
@@ -35,4 +39,5 @@ private:
     Timeline* timeline_ = nullptr;
     Ref<UIWindow> window_;
     SCNetworkReachabilityRef hostReachability_;
+    bool keepsReturnAd_ = false;
 };

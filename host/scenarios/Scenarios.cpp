@@ -5,11 +5,14 @@
 // Each scenario's make function, defined in its own file.
 std::unique_ptr<Scenario> makeStartupScenario();
 std::unique_ptr<Scenario> makeHalcyonScenario();
+std::unique_ptr<Scenario> makeTrilliumScenario();
 
 const std::vector<ScenarioInfo>& ScenarioRegistry::all() {
     static const std::vector<ScenarioInfo> scenarios = {
         {"startup", "the application's start-up and lifecycle, with Relay (default)", makeStartupScenario},
         {"halcyon", "an application starting the Halcyon client: start-up, device data, retries", makeHalcyonScenario},
+        {"trillium", "the Trillium return ad shown at the return, clicked, followed and opened in the in-app browser",
+         makeTrilliumScenario},
     };
     return scenarios;
 }

@@ -1,0 +1,149 @@
+// The Trillium scenario: an application that keeps the Trillium return ad.
+// At launch the client loads its configuration and the return ad; the user
+// leaves for long enough, and at the return the ad shows and its impressions
+// go out. The user taps the ad: the click is reported and followed through
+// the service's redirects to a landing page that stays, which opens in the
+// client's in-app browser once the walk's time-out has passed; the user
+// closes the browser and quits. Every callback of the return ad goes to the
+// timeline, and snapshots/ gets the ad and the browser as PNG.
+#include <memory>
+
+#include "Trillium/TRAAdSDKUtils.h"
+#include "Trillium/TRADelegateProtocol.h"
+#include "Trillium/display/TRAAdViewController.h"
+#include "Trillium/display/TRAEventAdManager.h"
+#include "Trillium/display/TRAInAppBrowserViewController.h"
+#include "host/HostAppDelegate.h"
+#include "host/TrafficRecorder.h"
+#include "host/scenarios/Scenarios.h"
+#include "platform/ui/UIApplication.h"
+#include "simulator/TrilliumClickChains.h"
+#include "simulator/TrilliumService.h"
+
+namespace {
+
+// Application seconds in each state.
+constexpr double kTrilliumForegroundStay = 30;
+constexpr double kTrilliumBackgroundStay = 360;  // over the 300 s after which the return ad shows
+constexpr double kTrilliumLookAtTheAd = 5;
+constexpr double kTrilliumWalkStay = 10;         // over the click walk's 7 s time-out
+constexpr double kTrilliumReadTheLanding = 20;
+constexpr double kTrilliumStayAfterBrowser = 5;
+
+// What the application hears of its return ad.
+class TrilliumScenarioReturnAdListener : public NSObject, public TRADelegateProtocol {
+public:
+    explicit TrilliumScenarioReturnAdListener(Timeline& timeline) : timeline_(timeline) {}
+    void didLoadAd(const Ref<TRAAbstractAd>&) override { say("didLoadAd:"); }
+    void failedLoadAd(const Ref<TRAAbstractAd>&, const Ref<NSError>& error) override {
+        say("failedLoadAd:withError: " + (error ? error->localizedDescription() : std::string("(null)")));
+    }
+    void didShowAd(const Ref<TRAAbstractAd>&) override { say("didShowAd:"); }
+    void failedShowAd(const Ref<TRAAbstractAd>&, const Ref<NSError>& error) override {
+        say("failedShowAd:withError: " + (error ? error->localizedDescription() : std::string("(null)")));
+    }
+    void didCloseAd(const Ref<TRAAbstractAd>&) override { say("didCloseAd:"); }
+    void didClickAd(const Ref<TRAAbstractAd>&) override { say("didClickAd:"); }
+    void didCloseInAppStore(const Ref<TRAAbstractAd>&) override { say("didCloseInAppStore:"); }
+    PLATFORM_RESPONDS_TO("didLoadAd:", "failedLoadAd:withError:", "didShowAd:", "failedShowAd:withError:",
+                         "didCloseAd:", "didClickAd:", "didCloseInAppStore:")
+
+private:
+    void say(const std::string& callback) { timeline_.add("trillium", "return ad " + callback); }
+    Timeline& timeline_;
+};
+
+class TrilliumScenario : public Scenario {
+public:
+    void play(ScenarioContext& context) override {
+        Timeline& timeline = context.timeline();
+        scriptService(context);
+        labelClickTraffic(context);
+        auto app = UIApplication::sharedApplication();
+        auto delegate = NSObject::alloc<HostAppDelegate>()->initWithOptions(context.options(), &timeline);
+        delegate->setKeepsReturnAd(true);
+        auto listener = std::make_shared<TrilliumScenarioReturnAdListener>(timeline);
+
+        timeline.add("host", "launch (an application that keeps the Trillium return ad)");
+        app->simulateLaunch(delegate);
+        TRAEventAdManager::sharedInstance()->setReturnAdDelegate(listener);
+        timeline.add("app", "TRAEventAdManager setReturnAdDelegate:");
+        if (!context.stay(kTrilliumForegroundStay)) return quit(context);
+
+        timeline.add("host", "the user leaves the application");
+        app->simulateEnterBackground();
+        if (!context.stay(kTrilliumBackgroundStay)) return quit(context);
+        timeline.add("host", "the user returns");
+        app->simulateEnterForeground();
+        app->simulateBecomeActive();
+        if (!context.stay(kTrilliumLookAtTheAd)) return quit(context);
+
+        auto top = TRAAdSDKUtils::topViewControllerWithRootViewController(delegate->window()->rootViewController());
+        auto screen = std::dynamic_pointer_cast<TRAAdViewController>(top);
+        if (!screen) {
+            timeline.add("host", "no return ad is on screen; nothing to tap");
+            return quit(context);
+        }
+        snapshot(context, delegate, "return-ad.png");
+        timeline.add("host", "the user taps the ad");
+        if (!screen->webView()->simulateLinkClick("ad0")) timeline.add("host", "the ad page has no link to tap");
+        if (!context.stay(kTrilliumWalkStay)) return quit(context);
+
+        top = TRAAdSDKUtils::topViewControllerWithRootViewController(delegate->window()->rootViewController());
+        auto browser = std::dynamic_pointer_cast<TRAInAppBrowserViewController>(top);
+        if (!browser) {
+            timeline.add("host", "the in-app browser did not open");
+            return quit(context);
+        }
+        timeline.add("host", "the in-app browser shows " + browser->webViewURL());
+        if (!context.stay(kTrilliumReadTheLanding)) return quit(context);
+        snapshot(context, delegate, "in-app-browser.png");
+        timeline.add("host", "the user closes the in-app browser");
+        delegate->window()->simulateTap(browser->closeButton());
+        context.stay(kTrilliumStayAfterBrowser);
+        quit(context);
+    }
+
+private:
+    // The embedded service's ad: one ad on the page, followed through the
+    // redirects chain and allowed into the in-app browser. A service given by
+    // URL serves what it serves.
+    static void scriptService(ScenarioContext& context) {
+        simulator::TrilliumService* service = context.embeddedTrillium();
+        if (!service) {
+            context.timeline().add("host", "Trillium service given by URL: its own ads and click chains are used");
+            return;
+        }
+        simulator::TrilliumClickChains chains(service->server());
+        chains.install();
+        simulator::TrilliumHtmlAd ad;
+        ad.body = "<h1>Paranormal Pro</h1>" +
+                  simulator::TrilliumClickChains::adPageBody({chains.chainUrl("redirects", "d=ret1&index=0")});
+        ad.impressions = {"ret1"};
+        ad.clickTrackings = {"ret1"};
+        ad.closes = {"ret1"};
+        ad.smartRedirect = {true};
+        ad.trilliumBrowserEnabled = {true};
+        service->setHtmlAd(service->htmlAdPage(ad));
+    }
+
+    static void labelClickTraffic(ScenarioContext& context) {
+        context.recorder().overrideLabeler("trillium", [](const std::string&, const std::string& target) {
+            if (target.rfind("/chain/", 0) == 0) return std::string("click walk hop");
+            if (target.rfind("/landing/", 0) == 0) return std::string("landing page");
+            return std::string();
+        });
+    }
+
+    static void snapshot(ScenarioContext& context, const Ref<HostAppDelegate>& delegate, const std::string& name) {
+        std::string path = context.snapshotsFolder() + "/" + name;
+        if (delegate->window() && delegate->window()->snapshotPNG(path)) context.timeline().add("host", "snapshot " + path);
+        else context.timeline().add("host", "snapshot " + name + " could not be written");
+    }
+
+    static void quit(ScenarioContext& context) { quitScenarioApplication(context); }
+};
+
+}  // namespace
+
+std::unique_ptr<Scenario> makeTrilliumScenario() { return std::make_unique<TrilliumScenario>(); }

@@ -1,0 +1,60 @@
+// The host's Trillium scenario end to end against the embedded simulator, on
+// the virtual clock, read back from what the run wrote: the return ad loaded
+// at launch and shown at the return with its impression, the click report,
+// the walk through the redirects to the landing page, the time-out that hands
+// the page to the in-app browser, the timeline's callbacks in order and the
+// browser's snapshot.
+#include <filesystem>
+
+#include "host/ScenarioRunner.h"
+#include "host/tests/HostTestSupport.h"
+
+namespace {
+
+class HostTrilliumScenarioTest : public HostTest {};
+
+TEST_F(HostTrilliumScenarioTest, TheReturnAdIsShownClickedFollowedAndOpenedInTheBrowser) {
+    options.scenario = "trillium";
+    ScenarioRunner runner(options);
+    ASSERT_EQ(runner.run(), 0) << runner.error();
+    readOutput(options.outDir);
+
+    std::vector<HostTestExchange> returnAds;
+    for (const auto& e : of("trillium", "/1.3/gethtmlad"))
+        if (e.field("placement") == "INAPP_RETURN") returnAds.push_back(e);
+    ASSERT_GE(returnAds.size(), 2u);  // loaded at launch, again after the click
+    EXPECT_LT(returnAds[0].entry["sentAt"].doubleValue(), 30.0);
+
+    auto impressions = of("trillium", "/1.3/trackimpression");
+    ASSERT_EQ(impressions.size(), 1u);
+    EXPECT_EQ(impressions[0].field("d"), "ret1");
+    EXPECT_GE(impressions[0].entry["sentAt"].doubleValue(), 390.0);
+
+    auto clicks = of("trillium", "/1.3/trackclick");
+    ASSERT_EQ(clicks.size(), 1u);
+    EXPECT_EQ(clicks[0].field("d"), "ret1");
+    EXPECT_EQ(clicks[0].field("displayDuration"), "5.000");
+    EXPECT_TRUE(of("trillium", "/1.3/trackclose").empty());  // the ad left by the click
+
+    for (const char* hop : {"/chain/redirects", "/chain/redirects/2", "/chain/redirects/3"})
+        EXPECT_EQ(of("trillium", hop).size(), 1u) << hop;
+    EXPECT_EQ(of("trillium", "/landing/offer").size(), 2u);  // the walk's last hop, then the browser
+    auto analytics = of("trillium", "/tracking/infoEvent");
+    ASSERT_EQ(analytics.size(), 1u);
+    EXPECT_EQ(analytics[0].field("value"), "Timeout");
+
+    long loaded = lineWith("return ad didLoadAd:");
+    long shown = lineWith("return ad didShowAd:", loaded);
+    long tapped = lineWith("the user taps the ad", shown);
+    long clicked = lineWith("return ad didClickAd:", tapped);
+    long closed = lineWith("the user closes the in-app browser", clicked);
+    EXPECT_GE(loaded, 0);
+    EXPECT_GT(shown, loaded);
+    EXPECT_GT(tapped, shown);
+    EXPECT_GT(clicked, tapped);
+    EXPECT_GT(closed, clicked);
+    EXPECT_EQ(lineWith("failed"), -1);
+    EXPECT_GT(std::filesystem::file_size(options.outDir + "/snapshots/in-app-browser.png"), 0u);
+}
+
+}  // namespace
