@@ -5,6 +5,8 @@
 
 #include <array>
 #include <cstdio>
+#include <map>
+#include <mutex>
 
 #include "platform/foundation/NSURL.h"
 
@@ -75,11 +77,34 @@ std::vector<std::string> TrilliumRequest::fieldNames() const {
     return names;
 }
 
-TrilliumService::TrilliumService() = default;
+// The HTML ad answers: one for any placement, and lists served in turn for
+// some placements. Read by the server's threads.
+struct TrilliumService::HtmlAds {
+    std::mutex mutex;
+    Answer any = Answer::ok();
+    std::map<std::string, std::pair<std::vector<Answer>, size_t>> byPlacement;  // answers, next
+
+    Answer answerFor(const RecordedRequest& request) {
+        std::string placement;
+        for (const auto& [key, value] : parseQueryFields(request.query.value_or("")))
+            if (key == "placement") placement = value;
+        std::scoped_lock lock(mutex);
+        auto found = byPlacement.find(placement);
+        if (found == byPlacement.end() || found->second.first.empty()) return any;
+        auto& [answers, next] = found->second;
+        Answer answer = answers[next % answers.size()];
+        next = (next + 1) % answers.size();
+        return answer;
+    }
+};
+
+TrilliumService::TrilliumService() : htmlAds_(std::make_shared<HtmlAds>()) {}
 TrilliumService::~TrilliumService() { stop(); }
 
 bool TrilliumService::start() {
     if (!server_.start()) return false;
+    std::shared_ptr<HtmlAds> htmlAds = htmlAds_;
+    server_.route("GET", kHtmlAdPath, [htmlAds](const RecordedRequest& request) { return htmlAds->answerFor(request); });
     setConfig(defaultConfig());
     setHtmlAd(htmlAdPage(TrilliumHtmlAd{}));
     setJsonAds(defaultJsonAds());
@@ -137,7 +162,14 @@ void TrilliumService::setConfigAnswer(Answer answer) { server_.route("GET", kMet
 void TrilliumService::setHtmlAd(std::string page) {
     setHtmlAdAnswer(Answer::ok(std::move(page)).header("Content-Type", "text/html; charset=utf-8"));
 }
-void TrilliumService::setHtmlAdAnswer(Answer answer) { server_.route("GET", kHtmlAdPath, std::move(answer)); }
+void TrilliumService::setHtmlAdAnswer(Answer answer) {
+    std::scoped_lock lock(htmlAds_->mutex);
+    htmlAds_->any = std::move(answer);
+}
+void TrilliumService::setHtmlAdsForPlacement(std::string placement, std::vector<Answer> answers) {
+    std::scoped_lock lock(htmlAds_->mutex);
+    htmlAds_->byPlacement[std::move(placement)] = {std::move(answers), 0};
+}
 void TrilliumService::setJsonAds(std::string json) {
     setJsonAdsAnswer(Answer::ok(std::move(json)).header("Content-Type", "application/json"));
 }

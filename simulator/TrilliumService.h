@@ -8,6 +8,7 @@
 // client's, so a test through it catches a fault in the client's wire code.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -84,6 +85,10 @@ public:
     void setConfigAnswer(Answer answer);
     void setHtmlAd(std::string page);
     void setHtmlAdAnswer(Answer answer);
+    // Answers the HTML ad requests of one placement ("placement=" in the
+    // query) with these in turn, the first again after the last; the other
+    // placements get the HTML ad.
+    void setHtmlAdsForPlacement(std::string placement, std::vector<Answer> answers);
     void setJsonAds(std::string json);
     void setJsonAdsAnswer(Answer answer);
     // Any endpoint, e.g. a failing analytics or tracking endpoint.
@@ -101,7 +106,10 @@ public:
                                  std::string_view productId);
 
 private:
+    struct HtmlAds;
+
     LoopbackServer server_;
+    std::shared_ptr<HtmlAds> htmlAds_;
 };
 
 }  // namespace simulator

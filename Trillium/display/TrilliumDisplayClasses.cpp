@@ -17,6 +17,7 @@
 #include "Trillium/display/TRATrilliumAdBasic.h"
 #include "Trillium/display/TRAVideoDownloader.h"
 #include "Trillium/display/TRAVideosManager.h"
+#include "Trillium/display/TrilliumBannerNativeClasses.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/store/StoreClasses.h"
 
@@ -39,6 +40,7 @@ void registerTrilliumDisplayClasses() {
     NSClassRegistry::registerClass<TRAAdViewController>();
     NSClassRegistry::registerClass<TRAInAppBrowserViewController>();
     NSClassRegistry::registerClass<TRASmartRedirectWebView>();
+    registerTrilliumBannerNativeClasses();
 
     auto& hooks = TRADisplayHooks::shared();
     hooks.eventAdManager = []() -> Ref<TRAEventAdManaging> { return TRAEventAdManager::sharedInstance(); };
