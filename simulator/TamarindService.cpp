@@ -30,6 +30,9 @@ bool TamarindService::start() {
     server_.route("POST", kRegisterEventPath, tamarindJsonAnswer("{}"));
     server_.route("GET", kViewabilityScriptPath,
                   Answer::ok(kViewabilityScript).header("Content-Type", "application/javascript"));
+    server_.route("GET", kPicturePath, Answer::ok(pictureBytes()).header("Content-Type", "image/png"));
+    server_.route("GET", kPicturePagePath,
+                  Answer::ok("<html><body>not a picture</body></html>").header("Content-Type", "text/html"));
     // Pixels carry their id or metric in the path: answered by prefix.
     server_.setFallback([](const RecordedRequest& request) {
         for (const char* prefix : {kImpressionPath, kInstrumentationPath, kMetricPath})
@@ -99,6 +102,17 @@ std::vector<QueryFields> TamarindService::instrumentationPixels() const {
     for (const RecordedRequest& r : requestsUnder(std::string(kInstrumentationPath) + "/"))
         pixels.push_back(parseQueryFields(r.query.value_or("")));
     return pixels;
+}
+
+std::string TamarindService::pictureBytes() {
+    // A 4 x 4 opaque purple PNG, written out byte by byte.
+    static const unsigned char png[] = {
+        0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00, 0x00,
+        0x04, 0x00, 0x00, 0x00, 0x04, 0x08, 0x06, 0x00, 0x00, 0x00, 0xa9, 0xf1, 0x9e, 0x7e, 0x00, 0x00, 0x00, 0x12, 0x49,
+        0x44, 0x41, 0x54, 0x78, 0xda, 0x63, 0xe8, 0xb3, 0xba, 0xf6, 0x1f, 0x19, 0x33, 0x90, 0x2e, 0x00, 0x00, 0x7e, 0xb7,
+        0x29, 0xd1, 0xdf, 0xce, 0xf3, 0x17, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82,
+    };
+    return std::string(reinterpret_cast<const char*>(png), sizeof png);
 }
 
 std::optional<std::string> TamarindService::field(const QueryFields& fields, std::string_view name) {

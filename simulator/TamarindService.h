@@ -1,8 +1,8 @@
 // The Tamarind client's servers, played on one loopback server: the
 // configuration ("/msdk/getConfig"), the ad server ("/msdk/getAd", answers
 // scripted per request), the identity service ("/api3/…"), the viewability
-// script, and the impression, instrumentation and metric pixels its answers
-// point at. Every request is recorded; helpers read back query fields, pixel
+// script, the impression, instrumentation and metric pixels its answers
+// point at, and pictures for creatives to store. Every request is recorded; helpers read back query fields, pixel
 // metrics and request bodies. The service writes and reads the wire forms
 // with its own code, never the client's.
 #pragma once
@@ -43,6 +43,10 @@ public:
     static constexpr const char* kImpressionPath = "/pixel/impression";
     static constexpr const char* kInstrumentationPath = "/pixel/instrumentation";
     static constexpr const char* kMetricPath = "/metric";
+    // Pictures a creative may ask to store: a 4 x 4 PNG, and an HTML page
+    // answered 200 where a picture was expected (any other path is 404).
+    static constexpr const char* kPicturePath = "/pictures/ghost.png";
+    static constexpr const char* kPicturePagePath = "/pictures/page.html";
     static constexpr const char* kDeviceId = "sim-device-1";
     static constexpr const char* kViewabilityScript =
         "(function(){ var pixel = %@; var slot = %@; window.tmViewabilityReady = true; })();";
@@ -84,6 +88,9 @@ public:
     std::vector<std::string> metricPixels() const;
     // The query fields of every instrumentation pixel, in order.
     std::vector<QueryFields> instrumentationPixels() const;
+
+    // The bytes served at kPicturePath.
+    static std::string pictureBytes();
 
     // The first value of the field; nullopt when absent.
     static std::optional<std::string> field(const QueryFields& fields, std::string_view name);

@@ -215,7 +215,10 @@ bool TMATBaseAdContainer::webViewShouldStartLoadWithRequest(Ref<UIWebView>, cons
 
 void TMATBaseAdContainer::webViewDidStartLoad(Ref<UIWebView>) { TMLog::logInfo("Ad started loading in the webview"); }
 
-void TMATBaseAdContainer::webViewDidFinishLoad(Ref<UIWebView>) {}
+void TMATBaseAdContainer::webViewDidFinishLoad(Ref<UIWebView>) {
+    auto bridges = bridgeManager();
+    if (auto mraid = bridges ? bridges->mraidBridge() : nullptr) mraid->containerDidFinishLoading();
+}
 
 void TMATBaseAdContainer::webViewDidFailLoadWithError(Ref<UIWebView>, Ref<NSError>) {
     TMLog::logError("Ad failed to load in the webview");

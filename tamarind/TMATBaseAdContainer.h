@@ -73,7 +73,8 @@ public:
     // The whole container lies inside the key window.
     bool containedInScreenBounds() const;
 
-    // ---- UIWebViewDelegate: every load is allowed; start and failure are logged ----
+    // ---- UIWebViewDelegate: every load is allowed; start and failure are
+    // logged; a finished page makes its MRAID bridge ready ----
     bool webViewShouldStartLoadWithRequest(Ref<UIWebView> webView, const NSURLRequest& request,
                                            UIWebViewNavigationType navigationType) override;
     void webViewDidStartLoad(Ref<UIWebView> webView) override;

@@ -151,9 +151,19 @@ bool TMATBaseBridge::removeEvent(const std::string& event, const JSValue& listen
 // ---- events ----------------------------------------------------------------------------------------------
 
 void TMATBaseBridge::fireEventListeners(const std::string& event, std::vector<Value> arguments) {
+    if (pendingEvents_.fetch_add(1) >= kMaximumPendingEvents) {
+        pendingEvents_.fetch_sub(1);
+        if (!droppingEvents_.exchange(true))
+            TMLog::logWarn("%@: %@ events wait for the page already; later ones are dropped until it catches up.",
+                           bridgePrefix(), static_cast<int64_t>(kMaximumPendingEvents));
+        return;
+    }
     Weak<TMATBaseBridge> weak = self<TMATBaseBridge>();
     dispatch_async(dispatch_get_main_queue(), [weak, event, arguments = std::move(arguments)] {
-        if (auto bridge = weak.lock()) bridge->deliverEvent(event, arguments);
+        auto bridge = weak.lock();
+        if (!bridge) return;
+        if (bridge->pendingEvents_.fetch_sub(1) == 1) bridge->droppingEvents_.store(false);
+        bridge->deliverEvent(event, arguments);
     });
 }
 

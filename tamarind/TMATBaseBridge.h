@@ -8,6 +8,7 @@
 // any thread may call.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -47,8 +48,12 @@ public:
     // Returns at once. On a later main-queue turn each function then listed
     // for the event is handed to the page's setTimeout with delay 0 and the
     // arguments, so it runs after the current script; collected listeners are
-    // skipped, and a bridge released meanwhile fires nothing.
+    // skipped, and a bridge released meanwhile fires nothing. While
+    // kMaximumPendingEvents wait for delivery (a page calling in a storm),
+    // further events are dropped, logged once, until the page catches up.
     void fireEventListeners(const std::string& event, std::vector<Value> arguments);
+    static constexpr size_t kMaximumPendingEvents = 256;
+    bool droppingEvents() const { return droppingEvents_.load(); }
 
     // ---- what subclasses answer ----
     virtual std::vector<std::string> supportedJSEvents() const { return {}; }
@@ -83,6 +88,9 @@ private:
     Weak<TMATBaseAdContainer> adContainer_;
     Weak<TMATBaseAdController> adController_;
     JSValue functionProbe_;  // (f) => typeof f === 'function', in the listeners' context
+
+    std::atomic<size_t> pendingEvents_{0};
+    std::atomic<bool> droppingEvents_{false};
 
     std::mutex mutex_;  // guards the three fields below
     Ref<NSUserDefaults> userDefaults_;

@@ -1,7 +1,5 @@
 #include "tamarind/TMATBridgeManager.h"
 
-#include "tamarind/TMLog.h"
-
 Ref<TMATBridgeManager> TMATBridgeManager::bridgeManager(const Ref<TMAJSBridgesEnabled>& bridgesEnabled,
                                                         const Ref<TMATBaseAdController>& adController) {
     return NSObject::alloc<TMATBridgeManager>()->initWithBridgesEnabled(bridgesEnabled, adController);
@@ -10,8 +8,7 @@ Ref<TMATBridgeManager> TMATBridgeManager::bridgeManager(const Ref<TMAJSBridgesEn
 Ref<TMATBridgeManager> TMATBridgeManager::initWithBridgesEnabled(const Ref<TMAJSBridgesEnabled>& bridgesEnabled,
                                                                  const Ref<TMATBaseAdController>& adController) {
     if (!bridgesEnabled) return self<TMATBridgeManager>();
-    if (bridgesEnabled->mraid())
-        TMLog::logWarn("The MRAID bridge is not available; the creative gets no \"mraid\" global.");
+    if (bridgesEnabled->mraid()) mraidBridge_ = TMATMraidBridge::defaultBridge(adController);
     if (bridgesEnabled->tamarind()) tamarindBridge_ = TMATTamarindBridge::defaultBridge(adController);
     if (bridgesEnabled->viewability()) viewabilityBridge_ = TMATViewabilityBridge::defaultBridge(adController);
     return self<TMATBridgeManager>();

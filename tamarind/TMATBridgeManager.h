@@ -12,9 +12,8 @@ class TMATBridgeManager : public NSObject {
 public:
     static Ref<TMATBridgeManager> bridgeManager(const Ref<TMAJSBridgesEnabled>& bridgesEnabled,
                                                 const Ref<TMATBaseAdController>& adController);
-    // The tamarind and viewability bridges for their switches (null switches:
-    // none). The MRAID interface is not offered yet: its switch is logged and
-    // the creative gets no "mraid" global.
+    // The MRAID, tamarind and viewability bridges for their switches (null
+    // switches: none).
     Ref<TMATBridgeManager> initWithBridgesEnabled(const Ref<TMAJSBridgesEnabled>& bridgesEnabled,
                                                   const Ref<TMATBaseAdController>& adController);
 

@@ -1,26 +1,214 @@
-// The MRAID bridge of template creatives (the global "mraid"). So far only
-// what the container and the bridge manager call is here: its name, version
-// and events, and the viewability it reports to the page. The page
-// interface is not offered yet, so the bridge manager does not create it.
-// Main thread.
+// The MRAID 2.0 interface of template creatives, the global "mraid": the
+// ad's state and placement, the expand, resize, orientation and supports
+// tables, the page's queries about the device, expand and close (carried out
+// by its expand view controller), picture storing (by its picture manager),
+// and the events "ready", "stateChange", "viewableChange", "sizeChange" and
+// "error". Every refused call reaches the page as an "error" event with a
+// message and the action, and is logged. A second expand or close before the
+// first has taken effect is judged by the state the first leads to, so a
+// container is never detached twice. Main thread (page script calls it there).
 #pragma once
 
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/ui/CGGeometry.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIDevice.h"
+#include "platform/ui/UIScreen.h"
+#include "platform/ui/UIViewController.h"
 #include "tamarind/TMATBaseBridge.h"
 
-class TMATMraidBridge : public TMATBaseBridge {
+class TMATMraidExpandViewController;
+class TMATMraidPictureManager;
+
+enum TMATMraidState : int {
+    TMATMraidStateLoading = 0,
+    TMATMraidStateDefault = 1,
+    TMATMraidStateExpanded = 2,
+    TMATMraidStateResized = 3,
+    TMATMraidStateHidden = 4,
+};
+
+// 1 is an interstitial; any other value is inline.
+inline constexpr int TMATMraidPlacementTypeInterstitial = 1;
+
+// The methods the page sees on "mraid", in declaration order. Arguments of
+// the wrong type are refused with an "error" event naming the method.
+class TMATMraidBridgeExport : public JSExport {
 public:
+    virtual bool addEvent(const std::string& event, const JSValue& listener) = 0;
+    virtual bool removeEvent(const std::string& event, const JSValue& listener) = 0;
+    virtual void close() = 0;
+    // A URL (neither undefined nor null) asks for a two-part expansion.
+    virtual void expand(const JSValue& url) = 0;
+    virtual std::string getPlacementType() = 0;
+    virtual std::string getState() = 0;
+    virtual std::string getVersion() = 0;
+    virtual bool isViewable() = 0;
+    virtual void open(const std::string& url) = 0;
+    virtual void resize() = 0;
+    virtual void setExpandProperties(const JSValue& properties) = 0;
+    virtual Value getExpandProperties() = 0;
+    virtual void setOrientationProperties(const JSValue& properties) = 0;
+    virtual Value getOrientationProperties() = 0;
+    virtual void useCustomClose(bool useCustomClose) = 0;
+    virtual void createCalendarEvent() = 0;
+    virtual Value getCurrentPosition() = 0;
+    virtual Value getDefaultPosition() = 0;
+    virtual Value getMaxSize() = 0;
+    virtual Value getResizeProperties() = 0;
+    virtual void setResizeProperties(const JSValue& properties) = 0;
+    virtual Value getScreenSize() = 0;
+    virtual void playVideo() = 0;
+    virtual void storePicture(const std::string& url) = 0;
+    virtual bool supports(const std::string& feature) = 0;
+
+    std::vector<JSExportMethod> exportedMethods() const override;
+};
+
+class TMATMraidBridge : public TMATBaseBridge, public TMATMraidBridgeExport {
+public:
+    // A merged property table whose JSON text would pass this many bytes is refused.
+    static constexpr size_t kMaximumPropertiesBytes = 4096;
+
     static Ref<TMATMraidBridge> defaultBridge(const Ref<TMATBaseAdController>& adController);
+    // Also makes the expand view controller and the picture manager.
+    Ref<TMATMraidBridge> initWithAdController(const Ref<TMATBaseAdController>& adController);
 
     std::string bridgePrefix() const override;
     std::string bridgeAPIVersion() const override;
     // "error", "info", "ready", "stateChange", "viewableChange", "sizeChange".
     std::vector<std::string> supportedJSEvents() const override;
 
-    // A change fires "viewableChange" with the new value; the same value again
-    // fires nothing.
+    // ---- the page's methods ----
+    bool addEvent(const std::string& event, const JSValue& listener) override {
+        return TMATBaseBridge::addEvent(event, listener);
+    }
+    bool removeEvent(const std::string& event, const JSValue& listener) override {
+        return TMATBaseBridge::removeEvent(event, listener);
+    }
+    // Expanded: the expansion closes on a later main-queue turn, then "default".
+    void close() override;
+    // Shows the container full screen on a later main-queue turn, then
+    // "expanded". Refused: while expanded, on an interstitial, to a URL (a
+    // two-part expansion is never loaded), and without a presenter that can
+    // present now.
+    void expand(const JSValue& url) override;
+    std::string getPlacementType() override;
+    std::string getState() override;
+    std::string getVersion() override { return bridgeAPIVersion(); }
+    bool isViewable() override { return viewable_; }
+    // The ad controller's click-through routing (not the external browser).
+    void open(const std::string& url) override;
+    void resize() override;
+    // The three setters merge an object into their table, keeping the keys
+    // it lacks. The expand setter refuses a non-object, a table that would
+    // grow too large and any call while expanded with an "error" event; the
+    // other two only log.
+    void setExpandProperties(const JSValue& properties) override;
+    Value getExpandProperties() override;
+    void setOrientationProperties(const JSValue& properties) override;
+    Value getOrientationProperties() override;
+    // Stored in the expand table; outside an interstitial the expansion's
+    // close button follows it at once (hidden for true, shown for false).
+    void useCustomClose(bool useCustomClose) override;
+    void createCalendarEvent() override {}
+    Value getCurrentPosition() override;
+    Value getDefaultPosition() override;
+    // The screen's points less the status bar.
+    Value getMaxSize() override;
+    Value getResizeProperties() override;
+    void setResizeProperties(const JSValue& properties) override;
+    // The screen's pixels, width and height swapped only while the device is
+    // held in landscape (orientations 3 and 4).
+    Value getScreenSize() override;
+    void playVideo() override {}
+    // Asks the user, then downloads and saves the picture (web URLs only).
+    void storePicture(const std::string& url) override;
+    // The supports table's answer; an unknown feature is refused with an "error" event.
+    bool supports(const std::string& feature) override;
+
+    // ---- native side ----
+    // A change fires "viewableChange" with the new value.
     void sendIsViewable(bool viewable);
-    bool isViewable() const { return viewable_; }
+    // The first true fires "ready"; later calls do nothing.
+    void setReady(bool ready);
+    bool ready() const { return ready_; }
+    // A changed size fires "sizeChange" with width and height.
+    void setAdSizeRect(CGSize size);
+    CGSize adSizeRect() const { return adSizeRect_; }
+    // A changed state fires "stateChange" with its text.
+    void setCurrentState(int state);
+    int currentState() const { return currentState_; }
+    // setCurrentState, then "stateChange" once more.
+    void displayStateChanged(int state);
+    void browsingStateChanged(int state);
+    // Logged, then "error" with the message and the action.
+    void fireErrorEventWithMessage(const std::string& message, const std::string& action);
+    void setPlacementType(int type) { placementType_ = type; }
+    int placementType() const { return placementType_; }
+    void setDefaultPosition(CGRect position) { defaultPosition_ = position; }
+    CGRect defaultPosition() const { return defaultPosition_; }
+    void setCurrentPosition(CGRect position) { currentPosition_ = position; }
+    CGRect currentPosition() const { return currentPosition_; }
+    // The container's page has finished loading: the positions and the size
+    // come from the container, "loading" becomes "default", then "ready".
+    void containerDidFinishLoading();
+
+    // "loading", "default", "expanded", "resized", "hidden" ("default" outside 0–4).
+    static std::string stringForMraidState(int state);
+    // "interstitial" for 1, "inline" otherwise.
+    static std::string stringForPlacementType(int type);
+
+    // ---- tables, made with their defaults on first read ----
+    Value cachedExpandProperties();
+    Value cachedResizeProperties();
+    Value cachedOrientationProperties();
+    // "sms" and "tel" as the application can open them.
+    Value cachedSupportProperties();
+    // Merges (the tables exist first); false, with a log line, when the merged
+    // table would pass kMaximumPropertiesBytes.
+    bool setCachedExpandProperties(const Value& properties);
+    bool setCachedResizeProperties(const Value& properties);
+    bool setCachedOrientationProperties(const Value& properties);
+
+    Ref<TMATMraidExpandViewController> expandViewController() const { return expandViewController_; }
+    Ref<TMATMraidPictureManager> pictureManager() const { return pictureManager_; }
+    Ref<UIScreen> sharedScreen();
+    Ref<UIApplication> sharedApplication();
+    Ref<UIDevice> sharedDevice();
 
 private:
+    // The state the pending expand or close leads to, else the current one.
+    int effectiveState() const { return targetState_.value_or(currentState_); }
+    // On main: the expansion, or its refusal when nothing can show it now.
+    void performExpand();
+    void performClose();
+    // The presenter, when it can present now; else the refusal's text.
+    Ref<UIViewController> expansionPresenter(std::string* refusal);
+    // The container's frame in its window (its own frame outside one).
+    void updatePositionFromContainer(bool asDefault);
+    bool expandUsesCustomClose();
+    static bool mergeTable(Value& table, const Value& defaults, const Value& properties, const char* name);
+
+    bool ready_ = false;
     bool viewable_ = false;
+    int currentState_ = TMATMraidStateLoading;
+    std::optional<int> targetState_;
+    int placementType_ = 0;
+    CGSize adSizeRect_{0, 0};
+    CGRect defaultPosition_ = CGRectZero;
+    CGRect currentPosition_ = CGRectZero;
+    std::mutex tablesMutex_;  // guards the four tables
+    Value expandProperties_;
+    Value resizeProperties_;
+    Value orientationProperties_;
+    Value supportProperties_;
+    Ref<TMATMraidExpandViewController> expandViewController_;
+    Ref<TMATMraidPictureManager> pictureManager_;
+    Ref<UIScreen> sharedScreen_;
+    Ref<UIApplication> sharedApplication_;
+    Ref<UIDevice> sharedDevice_;
 };

@@ -194,6 +194,22 @@ inline constexpr MetricName kMetricNames[] = {
 //   {"viewablePercentage": 0…100, "isAdOnScreen": 1 | 0,
 //    "x", "y", "width", "height"}      the ad's frame in the key window; a null
 //                                      frame is -1, -1, 0, 0
+//   "mraid"                            MRAID 2.0 (version "2.0"): addEventListener and
+//                                      removeEventListener for "error", "info", "ready",
+//                                      "stateChange", "viewableChange", "sizeChange";
+//                                      getState() "loading" | "default" | "expanded" |
+//                                      "resized" | "hidden"; getPlacementType()
+//                                      "interstitial" | "inline"; expand(), close(),
+//                                      open(url), storePicture(url), supports(feature),
+//                                      useCustomClose(bool), the get/set pairs of the
+//                                      expand, resize and orientation properties,
+//                                      getCurrentPosition(), getDefaultPosition(),
+//                                      getMaxSize(), getScreenSize(), isViewable();
+//                                      resize(), playVideo(), createCalendarEvent() do
+//                                      nothing. Once the page has loaded: "sizeChange"
+//                                      (width, height), "stateChange" ("default"),
+//                                      "ready". A refused call fires "error" (message,
+//                                      action).
 // The stored viewability script (kViewabilityScriptKey) is run at
 // registration. It holds exactly two placeholders "%@" ("%s" counts as one):
 // the first becomes `function(){ return <pixel>; }`, <pixel> the
@@ -205,6 +221,7 @@ inline constexpr const char* kMraidBridgeName = "mraid";
 inline constexpr const char* kViewabilityEvent = "Viewability";
 inline constexpr const char* kTamarindBridgeVersion = "2.0";
 inline constexpr const char* kViewabilityBridgeVersion = "1.1";
+inline constexpr const char* kMraidBridgeVersion = "2.0";
 inline constexpr const char* kViewabilityPlaceholder = "%@";
 
 // ---- URLs the click-through classifier knows ------------------------------------------------------------

@@ -5,6 +5,8 @@
 #include "tamarind/TMATAdModel.h"
 #include "tamarind/TMATBaseAdController.h"
 #include "tamarind/TMATBrowsingController.h"
+#include "tamarind/TMATModalInterstitialController.h"
+#include "tamarind/TMATModelessInterstitialController.h"
 #include "tamarind/TMMPAdBrowserController.h"
 #include "tamarind/TamarindAdOptions.h"
 #include "tamarind/TamarindAdRegistration.h"
@@ -16,5 +18,7 @@ void registerTamarindClasses() {
     NSClassRegistry::registerClass<TMATAdModel>();
     NSClassRegistry::registerClass<TMATBaseAdController>();
     NSClassRegistry::registerClass<TMATBrowsingController>();
+    NSClassRegistry::registerClass<TMATModalInterstitialController>();
+    NSClassRegistry::registerClass<TMATModelessInterstitialController>();
     NSClassRegistry::registerClass<TMMPAdBrowserController>();
 }

@@ -141,6 +141,16 @@ public:
 inline constexpr const char* kTamarindRecordingPrelude =
     "<script>var seen = []; function record() { seen.push(Array.prototype.slice.call(arguments)); }</script>";
 
+// A creative's script (after the recording prelude) that records the MRAID
+// state and placement while the page's scripts run, then every MRAID event
+// with the state seen by its listener and its arguments.
+inline constexpr const char* kTamarindMraidRecorder =
+    "<script>record('script', mraid.getState(), mraid.getPlacementType());"
+    "['error', 'info', 'ready', 'stateChange', 'viewableChange', 'sizeChange'].forEach(function (name) {"
+    "  mraid.addEventListener(name, function () {"
+    "    record.apply(null, [name, mraid.getState()].concat(Array.prototype.slice.call(arguments))); });"
+    "});</script>";
+
 // Template containers in the key window, loaded with test creatives.
 class TamarindPageTest : public TamarindTest {
 protected:

@@ -1,0 +1,224 @@
+#include "tamarind/TMATModalInterstitialController.h"
+
+#include "tamarind/TMATBridgeManager.h"
+#include "tamarind/TMLog.h"
+
+namespace {
+
+// Set while a modal interstitial shows; written on the main thread only.
+std::atomic<bool> gTMATModalInterstitialShowing{false};
+
+constexpr int kTMATModalTimerLoad = 2;            // "i_tl"
+constexpr int kTMATModalTimerLoadFailure = 4;     // "i_tfl"
+constexpr int kTMATModalTimerPrerender = 5;       // "i_pl"
+constexpr int kTMATModalTimerPrerenderFail = 6;   // "i_pfl"
+constexpr int kTMATModalTimerRender = 8;          // "i_rl"
+constexpr int kTMATModalTimerRenderFailure = 10;  // "i_rfl"
+constexpr int kTMATModalTimerShown = 11;          // "i_sd"
+constexpr int kTMATModalCounterAttempt = 104;     // "i_adrc"
+constexpr int kTMATModalCounterLoadAttempt = 102; // "lac"
+constexpr int kTMATModalCounterLoadFailure = 106; // "lf"
+
+Ref<NSError> tmatModalControllerError(const Ref<NSError>& cause, const std::string& fallback) {
+    std::string description = cause ? cause->localizedDescription() : fallback;
+    return NSError::errorWithDomain(kTMAAdControllerErrorDomain, 2,
+                                    Value::dictionary({{NSLocalizedDescriptionKey, description}}));
+}
+
+}  // namespace
+
+bool TMATModalInterstitialController::isAnyInterstitialDisplayed() { return gTMATModalInterstitialShowing.load(); }
+
+Ref<UIViewController> TMATModalInterstitialController::viewControllerForPresentingModalView() {
+    return interstitialAdViewController_;
+}
+
+// ---- loading -------------------------------------------------------------------------------------------
+
+bool TMATModalInterstitialController::acceptsNewLoad() {
+    if (!isDisplayed()) return true;
+    TMLog::logInfo("%@ (%@) is showing an ad. Ignored the ad load request.", className(), TMLog::pointerText(this));
+    return false;
+}
+
+void TMATModalInterstitialController::resetProperties() {
+    isDisplayed_.store(false);
+    prerendered_ = false;
+    // An ad that is not shown is let go: a page still loading off screen
+    // must not report into the next load.
+    if (interstitialAdViewController_ && interstitialAdViewController_ != presentedAdViewController_) {
+        if (auto container = interstitialAdViewController_->interstitialAdContainer()) container->setDelegate(nullptr);
+        interstitialAdViewController_.reset();
+    }
+}
+
+void TMATModalInterstitialController::recordMetricsOnLoadAttempt() {
+    auto tracker = metricTracker();
+    auto model = adModel();
+    tracker->incrementCounter(kTMATModalCounterAttempt, model);
+    tracker->incrementCounter(kTMATModalCounterLoadAttempt, model);
+    tracker->startTimer(kTMATModalTimerLoad, model);
+}
+
+void TMATModalInterstitialController::submitMetricsOnSuccess() {
+    metricTracker()->stopTimer(kTMATModalTimerLoad, adModel());
+    metricTracker()->submitMetricsForObject(adModel());
+}
+
+void TMATModalInterstitialController::submitMetricsOnFailure() {
+    auto tracker = metricTracker();
+    auto model = adModel();
+    tracker->stopTimer(kTMATModalTimerLoadFailure, model);
+    tracker->incrementCounter(kTMATModalCounterLoadFailure, model);
+    tracker->submitMetricsForObject(model);
+}
+
+void TMATModalInterstitialController::modelLoadedSuccessfully(Ref<TMAJSBridgesEnabled> bridgesEnabled) {
+    auto self = this->self<TMATModalInterstitialController>();
+    auto bridges = TMATBridgeManager::bridgeManager(bridgesEnabled, self);
+    if (auto mraid = bridges->mraidBridge()) mraid->setPlacementType(TMATMraidPlacementTypeInterstitial);
+    setBridgeManager(bridges);
+    interstitialAdViewController_ = TMATInterstitialAdViewController::alloc()->initWithDelegate(self);
+    auto container = interstitialAdViewController_->interstitialAdContainer();
+    container->setAllowsCloseButton(true);
+    container->setUsesCustomCloseButton(false);
+    container->setSlotID(adModel()->slotID().value_or(""));
+    container->prerenderHtml(adModel()->htmlContent().value_or(""), bridges);
+}
+
+// ---- prerender -----------------------------------------------------------------------------------------
+
+void TMATModalInterstitialController::interstitialDidPrerender() {
+    prerendered_ = true;
+    metricTracker()->stopTimer(kTMATModalTimerPrerender, adModel());
+    submitMetricsOnSuccess();
+    if (auto d = delegate()) d->controllerDidLoadAd();
+}
+
+void TMATModalInterstitialController::interstitialDidFailToPrerenderWithError(Ref<NSError> error) {
+    prerendered_ = false;
+    metricTracker()->stopTimer(kTMATModalTimerPrerenderFail, adModel());
+    submitMetricsOnFailure();
+    adModel()->reset();
+    auto failure = tmatModalControllerError(error, "The interstitial page failed to load.");
+    TMLog::logError("Modal interstitial failed to prerender: %@", failure->localizedDescription());
+    if (auto d = delegate()) d->controllerFailedToLoadAd(failure);
+}
+
+// ---- presenting ----------------------------------------------------------------------------------------
+
+bool TMATModalInterstitialController::isReady() {
+    auto model = adModel();
+    if (model->loadStatus() != TMATLoadStatusLoaded || !prerendered_) {
+        TMLog::logError(
+            "Interstitial is not ready. Load interstitial or wait for the load to finish if already loading.");
+        return false;
+    }
+    if (isAnyInterstitialDisplayed()) {
+        TMLog::logError("Interstitial is already showing. Skipped presenting the interstitial.");
+        return false;
+    }
+    if (model->adExpired()) {
+        TMLog::logError("Interstitial has expired. Please load a new one.");
+        return false;
+    }
+    return true;
+}
+
+void TMATModalInterstitialController::presentFromViewController(const Ref<UIViewController>& viewController) {
+    if (!viewController) {
+        TMLog::logError(
+            "Cannot render interstitial. No client view controller is supplied for rendering the interstitial.");
+        return;
+    }
+    if (!isReady()) return;
+    auto model = adModel();
+    metricTracker()->setPixelUrl(model->instrumentationPixelUrl(), model);
+    metricTracker()->startTimer(kTMATModalTimerRender, model);
+    clientViewController_ = viewController;
+    gTMATModalInterstitialShowing.store(true);
+    isDisplayed_.store(true);
+    presentedAdViewController_ = interstitialAdViewController_;
+    keepAlive_ = self<TMATModalInterstitialController>();
+    interstitialAdViewController_->interstitialAdContainer()->render();
+}
+
+std::string TMATModalInterstitialController::presentationRefusal(const Ref<UIViewController>& client) const {
+    if (!client) return "the client view controller is gone";
+    if (!client->isViewLoaded() || !client->view()->window()) return "the client view controller is not on screen";
+    if (auto shown = client->presentedViewController())
+        return "the client view controller already presents " + shown->className();
+    if (!presentedAdViewController_) return "the interstitial has no view controller";
+    return "";
+}
+
+void TMATModalInterstitialController::interstitialDidRender() {
+    auto client = clientViewController();
+    // Checked before anything is counted: a presentation UIKit would refuse
+    // must not leave the showing flag set for good.
+    std::string refusal = presentationRefusal(client);
+    if (!refusal.empty()) return failRender("The interstitial cannot be presented: " + refusal + ".");
+    fireImpressionPixel();
+    auto model = adModel();
+    metricTracker()->setPixelUrl(model->instrumentationPixelUrl(), model);
+    metricTracker()->stopTimer(kTMATModalTimerRender, model);
+    if (auto d = delegate()) d->controllerWillPresentAd();
+    client->presentViewController(presentedAdViewController_, true, nullptr);
+    if (client->presentedViewController() != presentedAdViewController_)
+        return failRender("The interstitial cannot be presented: the presentation was refused.");
+    metricTracker()->startTimer(kTMATModalTimerShown, model);
+    if (auto d = delegate()) d->controllerDidPresentAd();
+}
+
+void TMATModalInterstitialController::interstitialDidFailToRenderWithError(Ref<NSError> error) {
+    failRender(error ? error->localizedDescription() : std::string("The interstitial failed to render."));
+}
+
+void TMATModalInterstitialController::failRender(const std::string& message) {
+    // Held until the delegate has heard: it may drop its last reference.
+    auto keep = self<TMATModalInterstitialController>();
+    auto failure = tmatModalControllerError(nullptr, message);
+    TMLog::logError("Modal interstitial failed to render: %@", message);
+    gTMATModalInterstitialShowing.store(false);
+    auto model = adModel();
+    metricTracker()->setPixelUrl(model->instrumentationPixelUrl(), model);
+    metricTracker()->stopTimer(kTMATModalTimerRenderFailure, model);
+    presentedAdViewController_.reset();
+    keepAlive_.reset();
+    resetProperties();
+    submitMetricsOnFailure();
+    if (auto d = delegate()) d->controllerFailedToLoadAd(failure);
+}
+
+void TMATModalInterstitialController::interstitialDidClickOnPrivateURL(const std::string& url) {
+    openPrivateUrl(NSURL::URLWithString(url));
+}
+
+// ---- closing -------------------------------------------------------------------------------------------
+
+void TMATModalInterstitialController::closeButtonPressed() {
+    auto shown = presentedAdViewController_;
+    if (!isDisplayed() || !shown) {
+        TMLog::logInfo("The interstitial is not shown; the close button is ignored.");
+        return;
+    }
+    auto keep = self<TMATModalInterstitialController>();
+    if (auto d = delegate()) d->controllerWillDismissAd();
+    auto completion = [shown] {
+        if (auto container = shown->interstitialAdContainer()) container->removeFromSuperview();
+        shown->setInterstitialAdContainer(nullptr);
+    };
+    if (auto presenter = shown->presentingViewController())
+        presenter->dismissViewControllerAnimated(true, completion);
+    else
+        shown->dismissViewControllerAnimated(true, completion);  // nothing to dismiss: the completion still runs
+    gTMATModalInterstitialShowing.store(false);
+    auto model = adModel();
+    metricTracker()->stopTimer(kTMATModalTimerShown, model);
+    metricTracker()->submitMetricsForObject(model);
+    presentedAdViewController_.reset();
+    resetProperties();
+    model->reset();
+    keepAlive_.reset();
+    if (auto d = delegate()) d->controllerDidDismissAd();
+}

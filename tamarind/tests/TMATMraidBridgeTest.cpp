@@ -1,0 +1,270 @@
+// The MRAID bridge as a creative sees it: test creatives in containers of the
+// key window record every MRAID event with the state their listener saw, and
+// the tests read that record back: the page's life from "loading" to "ready",
+// expansion and close of an inline ad (double calls, refusals), the property
+// tables, the device queries, calls that do nothing, open(), a call storm,
+// and picture storing against the Tamarind service (permission, download,
+// what is saved and what is refused).
+#include "platform/store/PhotoAlbum.h"
+#include "platform/ui/UIAlertController.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIDevice.h"
+#include "tamarind/TMATMraidExpandViewController.h"
+#include "tamarind/tests/TamarindTestSupport.h"
+
+using simulator::TamarindService;
+
+class TMATMraidBridgeTest : public TamarindPageTest {
+protected:
+    void SetUp() override {
+        TamarindPageTest::SetUp();
+        presenterDelegate = NSObject::alloc<RecordingControllerDelegate>();
+        presenterDelegate->presenter = rootViewController();
+        controller->setDelegate(presenterDelegate);
+    }
+    // A container loaded with the MRAID recorder (and `body`), its record cleared.
+    Ref<TMATInterstitialAdContainer> loadMraid(const Ref<TMATInterstitialAdContainer>& container,
+                                               const std::string& body = "") {
+        bridges = load(container, std::string(kTamarindMraidRecorder) + body, flags(true, false, false));
+        eval(container, "seen = [];");
+        return container;
+    }
+    Ref<TMATMraidBridge> mraid() const { return bridges->mraidBridge(); }
+    // Runs the script, lets its events arrive, and returns what the page
+    // recorded meanwhile (viewability changes left out: the measurement
+    // timer runs on its own).
+    std::string run(const Ref<TMATBaseAdContainer>& container, const std::string& script) {
+        eval(container, "seen = [];" + script);
+        driver().drain();
+        return eval(container, "JSON.stringify(seen.filter(function (e) { return e[0] !== 'viewableChange'; }))");
+    }
+    Ref<UIAlertController> shownAlert() {
+        return std::dynamic_pointer_cast<UIAlertController>(rootViewController()->presentedViewController());
+    }
+
+    Ref<RecordingControllerDelegate> presenterDelegate;
+    Ref<TMATBridgeManager> bridges;
+};
+
+TEST_F(TMATMraidBridgeTest, ThePageLoadsInLoadingThenGetsItsSizeDefaultReadyAndOneViewableChange) {
+    auto container = addContainer(CGRectMake(0, 40, 320, 480));
+    bridges = load(container, kTamarindMraidRecorder, flags(true, false, false));
+    EXPECT_EQ(seenJSON(container), R"([["script","loading","inline"],["sizeChange","default",320,480],)"
+                                   R"(["stateChange","default","default"],["ready","default"]])");
+    EXPECT_EQ(eval(container, "JSON.stringify([mraid.getDefaultPosition(), mraid.getCurrentPosition()])"),
+              R"([{"x":0,"y":40,"width":320,"height":480},{"x":0,"y":40,"width":320,"height":480}])");
+    EXPECT_EQ(eval(container, "[mraid.getVersion(), mraid.isViewable()].join()"), "2.0,false");
+    // The 1.0 s measurement finds the ad on screen: one change, not one per measurement.
+    eval(container, "seen = [];");
+    driver().advance(1.05);
+    ASSERT_TRUE(waitFor([&] { return mraid()->isViewable(); }));
+    driver().drain();
+    driver().advance(3);
+    driver().drain();
+    EXPECT_EQ(seenJSON(container), R"([["viewableChange","default",true]])");
+    EXPECT_EQ(eval(container, "String(mraid.isViewable())"), "true");
+}
+
+TEST_F(TMATMraidBridgeTest, AnInlineAdExpandsFullScreenAndClosesIntoItsOldSuperviewsFrame) {
+    auto holder = UIView::alloc();
+    holder->initWithFrame(CGRectMake(0, 100, 320, 250));
+    window()->addSubview(holder);
+    auto container = TMATBaseAdContainer::containerWithFrame<TMATInterstitialAdContainer>(CGRectMake(10, 10, 300, 200));
+    holder->addSubview(container);
+    loadMraid(container);
+    auto expander = mraid()->expandViewController();
+
+    // The second expand is judged by the state the first leads to.
+    EXPECT_EQ(run(container, "mraid.expand(); mraid.expand(); record('returned', mraid.getState());"),
+              R"([["returned","default"],["error","expanded","Unable to expand while expanded","expand"],)"
+              R"(["sizeChange","expanded",320,568],["stateChange","expanded","expanded"]])");
+    EXPECT_EQ(rootViewController()->presentedViewController(), expander);
+    EXPECT_EQ(expander->modalPresentationStyle(), UIModalPresentationOverFullScreen);
+    EXPECT_EQ(container->superview(), expander->view());
+    EXPECT_EQ(container->frame(), CGRectMake(0, 0, 320, 568));
+    auto button = expander->closeButton();
+    EXPECT_EQ(button->superview(), expander->view());
+    EXPECT_EQ(button->frame(), CGRectMake(262, 8, 50, 50));
+    EXPECT_TRUE(button->imageForState(UIControlStateNormal));
+    EXPECT_EQ(run(container, "mraid.setExpandProperties({width: 5});"),
+              R"([["error","expanded","Cannot set expand properties while expanded","setExpandProperties"]])");
+
+    // The native button closes; a second close before the first has taken effect is refused.
+    window()->simulateTap(button);
+    EXPECT_EQ(run(container, "mraid.close();"),
+              R"([["error","default","The ad is currently not expanded","close"],)"
+              R"(["sizeChange","default",320,250],["stateChange","default","default"]])");
+    EXPECT_EQ(container->superview(), holder);
+    EXPECT_EQ(container->frame(), CGRectMake(0, 100, 320, 250));
+    EXPECT_FALSE(button->superview());
+    EXPECT_EQ(eval(container, "JSON.stringify(mraid.getCurrentPosition())"), R"({"x":0,"y":200,"width":320,"height":250})");
+    driver().advance(1);
+    EXPECT_FALSE(rootViewController()->presentedViewController());
+    EXPECT_EQ(run(container, "mraid.close();"), R"([["error","default","The ad is currently not expanded","close"]])");
+
+    // Custom close: the button has no images but still closes.
+    run(container, "mraid.useCustomClose(true); mraid.expand();");
+    EXPECT_EQ(eval(container, "mraid.getState()"), "expanded");
+    EXPECT_FALSE(button->imageForState(UIControlStateNormal));
+    run(container, "mraid.useCustomClose(false);");
+    EXPECT_TRUE(button->imageForState(UIControlStateNormal));
+    run(container, "mraid.useCustomClose(true);");
+    window()->simulateTap(button);
+    driver().drain();
+    EXPECT_EQ(eval(container, "mraid.getState()"), "default");
+}
+
+TEST_F(TMATMraidBridgeTest, ExpansionsNothingWouldShowAreRefusedAndTheStateStays) {
+    expectLogLine("viewControllerForPresentingModalView delegate method not implemented");
+    auto container = loadMraid(addContainer());
+    EXPECT_EQ(run(container, "mraid.expand('http://two.part/page'); mraid.expand(42);"),
+              R"([["error","default","Unable to expand to a URL: two-part expansion is not supported","expand"],)"
+              R"(["error","default","Unable to expand to a URL: two-part expansion is not supported","expand"]])");
+
+    presenterDelegate->presenter = UIViewController::alloc()->init();  // not on screen
+    EXPECT_EQ(run(container, "mraid.expand();"),
+              R"([["error","default","Unable to expand: the presenting view controller is not on screen","expand"]])");
+    controller->setDelegate(nullptr);
+    EXPECT_EQ(run(container, "mraid.expand();"),
+              R"([["error","default","Unable to expand: there is no view controller to present the expanded ad from",)"
+              R"("expand"]])");
+
+    mraid()->setPlacementType(TMATMraidPlacementTypeInterstitial);
+    EXPECT_EQ(run(container, "record(mraid.getPlacementType()); mraid.expand();"),
+              R"([["interstitial"],["error","default","Unable to expand an intersitial ad placement","expand"]])");
+    EXPECT_EQ(container->superview(), window());
+}
+
+TEST_F(TMATMraidBridgeTest, PropertySettersMergeAndRefuseWhatIsNotAnObject) {
+    expectLogLine("setOrientationProperties:: given orientation properties is not an object");
+    expectLogLine("setResizeProperties:: given resize properties is not an object");
+    expectLogLine("the expand properties would pass 4096 bytes");
+    auto container = loadMraid(addContainer());
+    EXPECT_EQ(run(container, "mraid.setExpandProperties({width: 200, extra: 'kept'});"
+                             "record(mraid.getExpandProperties());"),
+              R"([[{"width":200,"height":0,"useCustomClose":false,"isModal":true,"extra":"kept"}]])");
+    EXPECT_EQ(run(container, "mraid.setResizeProperties({offsetX: 5}); mraid.setOrientationProperties("
+                             "{forceOrientation: 'landscape'}); record(mraid.getResizeProperties(),"
+                             " mraid.getOrientationProperties());"),
+              R"([[{"width":0,"height":0,"offsetX":5,"offsetY":0,"customClosePosition":"top-right",)"
+              R"("allowOffscreen":true},{"allowOrientationChange":true,"forceOrientation":"landscape"}]])");
+
+    const std::string refused = R"(["error","default","Given expand properties is not an object","setExpandProperties"])";
+    EXPECT_EQ(run(container, "mraid.setExpandProperties(5); mraid.setExpandProperties('x');"
+                             "mraid.setExpandProperties([1]); mraid.setExpandProperties(null);"
+                             "mraid.setExpandProperties(function () {});"),
+              "[" + refused + "," + refused + "," + refused + "," + refused + "," + refused + "]");
+    EXPECT_EQ(run(container, "mraid.setExpandProperties({blob: 'x'.repeat(5000)});"
+                             "var cyclic = {}; cyclic.self = cyclic; mraid.setExpandProperties(cyclic);"
+                             "mraid.setOrientationProperties(5); mraid.setResizeProperties('x');"
+                             "record(mraid.getExpandProperties().width);"),
+              R"([[200],["error","default","Given expand properties are too large","setExpandProperties"],)" + refused +
+                  "]");
+    // A truthy text does not ask for custom close.
+    run(container, "mraid.setExpandProperties({useCustomClose: 'true'}); mraid.expand();");
+    EXPECT_TRUE(mraid()->expandViewController()->closeButton()->imageForState(UIControlStateNormal));
+}
+
+TEST_F(TMATMraidBridgeTest, DeviceQueriesFollowTheSeamsTheScreenAndTheDeviceOrientation) {
+    UIApplication::sharedApplication()->setCanOpenScheme("sms", false);
+    auto container = loadMraid(addContainer());
+    EXPECT_EQ(run(container, "record(mraid.supports('sms'), mraid.supports('tel'), mraid.supports('calendar'),"
+                             " mraid.supports('inlineVideo'), mraid.supports('storePicture'), mraid.supports('nope'),"
+                             " mraid.supports(42));"),
+              R"([[false,true,true,true,true,false,false],)"
+              R"(["error","default","Support key: nope doesn't exist","supports"],)"
+              R"(["error","default","Support key: 42 doesn't exist","supports"]])");
+
+    EXPECT_EQ(eval(container, "JSON.stringify(mraid.getMaxSize())"), R"({"width":320,"height":548})");
+    UIApplication::sharedApplication()->setStatusBarHidden(true);
+    EXPECT_EQ(eval(container, "JSON.stringify(mraid.getMaxSize())"), R"({"width":320,"height":568})");
+
+    // Only a device held in landscape swaps the pixels; flat or unknown stays portrait.
+    const char* expected[] = {"640x1136", "640x1136", "640x1136", "1136x640", "1136x640", "640x1136", "640x1136"};
+    for (UIDeviceOrientation o : {5, 6, 0, 1, 2, 3, 4}) {
+        UIDevice::currentDevice()->simulateOrientation(o);
+        EXPECT_EQ(eval(container, "var s = mraid.getScreenSize(); s.width + 'x' + s.height"), expected[o]) << o;
+    }
+}
+
+TEST_F(TMATMraidBridgeTest, NoOpCallsSendNothingAndOpenReachesTheBrowserSheet) {
+    auto container = loadMraid(addContainer());
+    EXPECT_EQ(run(container, "mraid.resize(); mraid.playVideo('http://v.example/v.mp4');"
+                             " mraid.createCalendarEvent({description: 'x'}); mraid.open(7);"),
+              R"([["error","default","Given URL is not a string","open"]])");
+    EXPECT_FALSE(rootViewController()->presentedViewController());
+    run(container, "mraid.open('http://landing.example/page');");
+    driver().advance(1);
+    auto sheet = rootViewController()->presentedViewController();
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->className(), "SFSafariViewController");
+    EXPECT_EQ(seenJSON(container), "[]");
+}
+
+TEST_F(TMATMraidBridgeTest, ACallStormIsCappedAndTheBridgeRecovers) {
+    expectLogLine("mraid: 256 events wait for the page already; later ones are dropped until it catches up.");
+    auto container = loadMraid(addContainer());
+    run(container, "for (var i = 0; i < 5000; i++) { mraid.close(); mraid.expand('x'); }");
+    EXPECT_EQ(eval(container, "String(seen.length)"), "256");
+    EXPECT_EQ(run(container, "mraid.close();"), R"([["error","default","The ad is currently not expanded","close"]])");
+}
+
+// ---- storing pictures ----------------------------------------------------------------------------------
+
+TEST_F(TMATMraidBridgeTest, PictureStoringAsksFirstThenSavesOnlyImages) {
+    expectLogLine("User cancelled storing image");
+    expectLogLine("MRAID: Picture stored.");
+    expectLogLine("MRAID: Failed to save picture.");
+    expectLogLine("Failed to retrieve image: 404:HTTP status 404");
+    auto container = loadMraid(addContainer());
+    auto storeAndAnswer = [&](const std::string& path, int64_t action) {
+        run(container, "mraid.storePicture('" + service.url(path) + "');");
+        auto alert = shownAlert();
+        ASSERT_TRUE(alert);
+        EXPECT_EQ(alert->title(), "Permissions");
+        EXPECT_EQ(alert->message(), "Allow ad image to be saved");
+        ASSERT_EQ(alert->actions().size(), 2u);
+        EXPECT_EQ(alert->actions()[0]->title(), "Cancel");
+        EXPECT_EQ(alert->actions()[0]->style(), UIAlertActionStyleCancel);
+        EXPECT_EQ(alert->actions()[1]->title(), "OK");
+        alert->simulateTapActionAtIndex(action);
+        driver().advance(1);
+    };
+
+    storeAndAnswer(TamarindService::kPicturePath, 0);
+    EXPECT_TRUE(service.requestsTo(TamarindService::kPicturePath).empty());
+
+    storeAndAnswer(TamarindService::kPicturePath, 1);
+    ASSERT_TRUE(waitFor([] { return platform::testing::PhotoAlbum::savedImages().size() == 1; }));
+    auto saved = UIImage::imageWithContentsOfFile(platform::testing::PhotoAlbum::savedImages()[0]);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->size(), CGSizeMake(4, 4));
+
+    // One request object serves every picture: each outcome is awaited before the next.
+    storeAndAnswer(TamarindService::kPicturePagePath, 1);
+    ASSERT_TRUE(waitFor([&] { return logCapture().contains("MRAID: Failed to save picture."); }));
+    storeAndAnswer("/pictures/missing.png", 1);
+    ASSERT_TRUE(waitFor([&] { return logCapture().contains("Failed to retrieve image"); }));
+    EXPECT_EQ(platform::testing::PhotoAlbum::savedImages().size(), 1u);
+    EXPECT_EQ(seenJSON(container), "[]");  // nothing is reported to the page
+}
+
+TEST_F(TMATMraidBridgeTest, BadPictureURLsAreRefusedAndALaterPictureReplacesTheOpenPrompts) {
+    auto container = loadMraid(addContainer());
+    const std::string refused = R"(["error","default","Given picture URL is not a web URL","storePicture"])";
+    EXPECT_EQ(run(container, "mraid.storePicture('javascript:alert(1)'); mraid.storePicture('');"
+                             "mraid.storePicture(7); mraid.storePicture('file:///etc/passwd');"),
+              "[" + refused + "," + refused + "," + refused + "," + refused + "]");
+    EXPECT_FALSE(rootViewController()->presentedViewController());
+
+    run(container, "mraid.storePicture('" + service.url(TamarindService::kPicturePagePath) + "');");
+    auto alert = shownAlert();
+    ASSERT_TRUE(alert);
+    run(container, "mraid.storePicture('" + service.url(TamarindService::kPicturePath) + "');");
+    EXPECT_EQ(shownAlert(), alert);
+    alert->simulateTapActionAtIndex(1);
+    driver().advance(1);
+    ASSERT_TRUE(waitFor([] { return platform::testing::PhotoAlbum::savedImages().size() == 1; }));
+    EXPECT_TRUE(service.requestsTo(TamarindService::kPicturePagePath).empty());
+    EXPECT_EQ(service.requestsTo(TamarindService::kPicturePath).size(), 1u);
+}
