@@ -1,0 +1,246 @@
+// The modal template interstitial against the Tamarind service: the whole
+// cycle (load, prerender, isReady, present, impression pixel, MRAID as the
+// creative sees it, the close and its order), the process-wide showing flag,
+// expiry, refused presentations, a failed prerender, loads refused while
+// shown, the controller kept alive while shown, and the presented screen.
+#include "platform/testing/SnapshotComparison.h"
+#include "tamarind/TMATModalInterstitialController.h"
+#include "tamarind/tests/TamarindTestSupport.h"
+
+using simulator::TamarindAd;
+using simulator::TamarindService;
+
+namespace {
+
+// Records the presentation callbacks too, and whether the ad's web view was
+// still in a window when the dismissal was reported.
+class TMATModalTestDelegate : public RecordingControllerDelegate {
+public:
+    void controllerWillPresentAd() override { record("willPresent"); }
+    void controllerDidPresentAd() override { record("didPresent"); }
+    void controllerWillDismissAd() override { record("willDismiss"); }
+    void controllerDidDismissAd() override {
+        record("didDismiss");
+        webViewShownAtDismiss = webView && webView->window();
+    }
+    Ref<UIWebView> webView;
+    bool webViewShownAtDismiss = false;
+};
+
+// Stands between a web view and its container and stops the page as soon as
+// it starts loading.
+class TMATModalTestStoppingDelegate : public NSObject, public UIWebViewDelegate {
+public:
+    Ref<TMATBaseAdContainer> container;
+    void webViewDidStartLoad(Ref<UIWebView> webView) override {
+        container->webViewDidStartLoad(webView);
+        webView->stopLoading();
+    }
+    void webViewDidFinishLoad(Ref<UIWebView> webView) override { container->webViewDidFinishLoad(webView); }
+    void webViewDidFailLoadWithError(Ref<UIWebView> webView, Ref<NSError> error) override {
+        container->webViewDidFailLoadWithError(webView, error);
+    }
+};
+
+// Its ad's page is stopped while it loads off screen, so the prerender fails.
+class TMATModalTestStoppingController : public TMATModalInterstitialController {
+public:
+    void modelLoadedSuccessfully(Ref<TMAJSBridgesEnabled> bridges) override {
+        TMATModalInterstitialController::modelLoadedSuccessfully(bridges);
+        stopper->container = interstitialAdViewController()->interstitialAdContainer();
+        stopper->container->webView()->setDelegate(stopper);
+    }
+    Ref<TMATModalTestStoppingDelegate> stopper = NSObject::alloc<TMATModalTestStoppingDelegate>();
+};
+
+}  // namespace
+
+class TMATModalInterstitialControllerTest : public TamarindTest {
+protected:
+    void SetUp() override {
+        TamarindTest::SetUp();
+        service.setAd(TamarindAd{.creative = std::string(kTamarindRecordingPrelude) + kTamarindMraidRecorder +
+                                             "<div>ghost ad</div>"});
+        recorder = NSObject::alloc<TMATModalTestDelegate>();
+        options = TamarindAdOptions::options();
+        options->advancedOptions().set("slotId", Value("slot-9"));
+    }
+    Ref<TMATModalInterstitialController> makeController(const Ref<TMATModalTestDelegate>& delegate) {
+        return TMATModalInterstitialController::adControllerWithDelegate(delegate);
+    }
+    // Loads and waits for the outcome.
+    bool load(const Ref<TMATModalInterstitialController>& controller, const Ref<TMATModalTestDelegate>& delegate) {
+        size_t before = delegate->events.size();
+        controller->loadWithOptions(options, "interstitial", nullptr);
+        bool done = waitFor([&] { return delegate->events.size() > before; });
+        driver().drain();
+        return done;
+    }
+    static Ref<TMATInterstitialAdContainer> containerOf(const Ref<TMATModalInterstitialController>& controller) {
+        return controller->interstitialAdViewController()->interstitialAdContainer();
+    }
+    static std::string page(const Ref<TMATModalInterstitialController>& controller, const std::string& script) {
+        return containerOf(controller)->webView()->stringByEvaluatingJavaScriptFromString(script);
+    }
+
+    Ref<TMATModalTestDelegate> recorder;
+    Ref<TamarindAdOptions> options;
+};
+
+TEST_F(TMATModalInterstitialControllerTest, LoadsPresentsFiresTheImpressionAndClosesInOrder) {
+    auto controller = makeController(recorder);
+    ASSERT_TRUE(load(controller, recorder));
+    EXPECT_EQ(recorder->events, std::vector<std::string>{"didLoad"});
+    EXPECT_TRUE(controller->prerendered());
+    EXPECT_TRUE(controller->isReady());
+    auto container = containerOf(controller);
+    EXPECT_EQ(container->slotID(), "slot-9");
+    EXPECT_FALSE(container->window());
+    EXPECT_EQ(page(controller, "JSON.stringify(seen)"),
+              R"([["script","loading","interstitial"],["sizeChange","default",320,568],)"
+              R"(["stateChange","default","default"],["ready","default"]])");
+    EXPECT_TRUE(service.requestsUnder(TamarindService::kImpressionPath).empty());
+
+    controller->presentFromViewController(rootViewController());
+    EXPECT_EQ(recorder->events, (std::vector<std::string>{"didLoad", "willPresent", "didPresent"}));
+    EXPECT_EQ(rootViewController()->presentedViewController(), controller->interstitialAdViewController());
+    EXPECT_TRUE(controller->isDisplayed());
+    EXPECT_TRUE(TMATModalInterstitialController::isAnyInterstitialDisplayed());
+    ASSERT_TRUE(waitForRequests("/pixel/impression/ad1", 1));
+    driver().advance(1);
+    // The creative is on screen: viewable once, and an interstitial does not expand.
+    page(controller, "seen = []; mraid.expand();");
+    driver().advance(1.05);
+    ASSERT_TRUE(waitFor([&] { return controller->bridgeManager()->mraidBridge()->isViewable(); }));
+    driver().drain();
+    EXPECT_EQ(page(controller, "JSON.stringify(seen)"),
+              R"([["error","default","Unable to expand an intersitial ad placement","expand"],)"
+              R"(["viewableChange","default",true]])");
+
+    recorder->webView = container->webView();
+    auto shown = controller->interstitialAdViewController();
+    driver().drain();
+    window()->simulateTap(container->closeButton());
+    EXPECT_EQ(recorder->events, (std::vector<std::string>{"didLoad", "willPresent", "didPresent", "willDismiss",
+                                                          "didDismiss"}));
+    EXPECT_TRUE(recorder->webViewShownAtDismiss);
+    EXPECT_FALSE(TMATModalInterstitialController::isAnyInterstitialDisplayed());
+    EXPECT_FALSE(controller->isDisplayed());
+    EXPECT_EQ(controller->adModel()->loadStatus(), TMATLoadStatusNoAd);
+    EXPECT_TRUE(container->superview());
+    driver().advance(1);
+    EXPECT_FALSE(container->superview());
+    EXPECT_FALSE(shown->interstitialAdContainer());
+    EXPECT_FALSE(rootViewController()->presentedViewController());
+    // A second tap after the close changes nothing.
+    controller->closeButtonPressed();
+    EXPECT_EQ(recorder->events.size(), 5u);
+
+    // The display time reached the ad's instrumentation pixel.
+    ASSERT_TRUE(waitFor([&] {
+        for (const auto& fields : service.instrumentationPixels())
+            if (TamarindService::field(fields, "i_sd")) return true;
+        return false;
+    }));
+    EXPECT_EQ(service.requestsUnder(TamarindService::kImpressionPath).size(), 1u);
+}
+
+TEST_F(TMATModalInterstitialControllerTest, OneInterstitialShowsAtATimeAndAShownOneRefusesLoads) {
+    expectLogLine("Interstitial is already showing. Skipped presenting the interstitial.");
+    expectLogLine("is showing an ad. Ignored the ad load request.");
+    auto second = NSObject::alloc<TMATModalTestDelegate>();
+    auto first = makeController(recorder);
+    auto other = makeController(second);
+    ASSERT_TRUE(load(first, recorder));
+    ASSERT_TRUE(load(other, second));
+    EXPECT_TRUE(other->isReady());
+    first->presentFromViewController(rootViewController());
+    EXPECT_FALSE(other->isReady());
+    EXPECT_EQ(other->adModel()->loadStatus(), TMATLoadStatusLoaded);
+
+    // A load while shown is refused before anything is cleared: the close still works.
+    size_t requests = service.requestsTo(TamarindService::kAdPath).size();
+    first->loadWithOptions(options, "interstitial", nullptr);
+    driver().advance(1);
+    EXPECT_EQ(service.requestsTo(TamarindService::kAdPath).size(), requests);
+    EXPECT_TRUE(first->isDisplayed());
+
+    // The publisher lets go of its ad object: the shown ad keeps its controller.
+    Weak<TMATModalInterstitialController> weakFirst = first;
+    auto button = containerOf(first)->closeButton();
+    first.reset();
+    ASSERT_FALSE(weakFirst.expired());
+    window()->simulateTap(button);
+    EXPECT_EQ(recorder->events.back(), "didDismiss");
+    driver().advance(1);
+    EXPECT_TRUE(weakFirst.expired());
+    EXPECT_TRUE(other->isReady());
+}
+
+TEST_F(TMATModalInterstitialControllerTest, AnExpiredAdIsNotReadyAndStaysLoaded) {
+    expectLogLine("Interstitial has expired. Please load a new one.");
+    expectLogLine("Interstitial is not ready. Load interstitial or wait for the load to finish if already loading.");
+    expectLogLine("Cannot render interstitial. No client view controller is supplied for rendering the interstitial.");
+    service.setAd(TamarindAd{.cacheTTL = 60});
+    auto controller = makeController(recorder);
+    EXPECT_FALSE(controller->isReady());
+    ASSERT_TRUE(load(controller, recorder));
+    controller->presentFromViewController(nullptr);
+    driver().advance(59);
+    EXPECT_TRUE(controller->isReady());
+    driver().advance(2);
+    EXPECT_FALSE(controller->isReady());
+    EXPECT_EQ(controller->adModel()->loadStatus(), TMATLoadStatusLoaded);
+    controller->presentFromViewController(rootViewController());
+    EXPECT_FALSE(rootViewController()->presentedViewController());
+    EXPECT_EQ(recorder->events, std::vector<std::string>{"didLoad"});
+}
+
+TEST_F(TMATModalInterstitialControllerTest, APresentationTheClientCannotMakeIsAFailure) {
+    expectLogLine("Modal interstitial failed to render: The interstitial cannot be presented: the client view "
+                  "controller is not on screen.");
+    expectLogLine("the client view controller already presents UIViewController.");
+    auto controller = makeController(recorder);
+    ASSERT_TRUE(load(controller, recorder));
+    controller->presentFromViewController(UIViewController::alloc()->init());
+    ASSERT_EQ(recorder->events, (std::vector<std::string>{"didLoad", "failed"}));
+    EXPECT_EQ(recorder->lastError()->domain(), "TMAAdControllerError");
+    EXPECT_EQ(recorder->lastError()->code(), 2);
+    EXPECT_FALSE(TMATModalInterstitialController::isAnyInterstitialDisplayed());
+    EXPECT_FALSE(controller->isDisplayed());
+    EXPECT_FALSE(controller->isReady());
+
+    // A client already presenting something.
+    rootViewController()->presentViewController(UIViewController::alloc()->init(), false, nullptr);
+    ASSERT_TRUE(load(controller, recorder));
+    controller->presentFromViewController(rootViewController());
+    EXPECT_EQ(recorder->events.back(), "failed");
+    EXPECT_FALSE(TMATModalInterstitialController::isAnyInterstitialDisplayed());
+    driver().advance(1);
+    EXPECT_TRUE(service.requestsUnder(TamarindService::kImpressionPath).empty());
+}
+
+TEST_F(TMATModalInterstitialControllerTest, AFailedPrerenderReportsAControllerErrorAndResetsTheModel) {
+    expectLogLine("Modal interstitial failed to prerender:");
+    auto controller = TMATBaseAdController::adControllerWithDelegate<TMATModalTestStoppingController>(recorder);
+    ASSERT_TRUE(load(controller, recorder));
+    ASSERT_EQ(recorder->events, std::vector<std::string>{"failed"});
+    EXPECT_EQ(recorder->lastError()->domain(), "TMAAdControllerError");
+    EXPECT_EQ(recorder->lastError()->code(), 2);
+    EXPECT_EQ(controller->adModel()->loadStatus(), TMATLoadStatusNoAd);
+    EXPECT_FALSE(controller->isReady());
+    ASSERT_TRUE(waitFor([&] {
+        for (const auto& fields : service.instrumentationPixels())
+            if (TamarindService::field(fields, "lf")) return true;
+        return false;
+    }));
+}
+
+TEST_F(TMATModalInterstitialControllerTest, ThePresentedScreen) {
+    auto controller = makeController(recorder);
+    ASSERT_TRUE(load(controller, recorder));
+    controller->presentFromViewController(rootViewController());
+    driver().advance(1);
+    EXPECT_TRUE(platform::testing::SnapshotComparison::windowMatchesReference(
+        window(), "tamarind/tests/data/modal_interstitial.png", home()));
+}
