@@ -1,5 +1,7 @@
 #include "tamarind/TMATBaseAdController.h"
 
+#include "tamarind/TMATBridgeManager.h"
+#include "tamarind/TMATInterstitialAdContainer.h"
 #include "tamarind/TMAWebRequestFactory.h"
 #include "tamarind/TMLog.h"
 
@@ -157,3 +159,47 @@ bool TMATBaseAdController::isControllerReadyToLoadAd() {
 }
 void TMATBaseAdController::submitMetricsOnSuccess() { logAbstractCall("submitMetricsOnSuccess"); }
 void TMATBaseAdController::submitMetricsOnFailure() { logAbstractCall("submitMetricsOnFailure"); }
+
+// ---- shared by the interstitial controllers -------------------------------------------------------
+
+void TMATBaseAdController::submitInterstitialMetricsOnSuccess() {
+    metricTracker()->stopTimer(2, adModel());
+    metricTracker()->submitMetricsForObject(adModel());
+}
+
+void TMATBaseAdController::submitInterstitialMetricsOnFailure() {
+    auto tracker = metricTracker();
+    auto model = adModel();
+    tracker->stopTimer(4, model);
+    tracker->incrementCounter(106, model);
+    tracker->submitMetricsForObject(model);
+}
+
+Ref<TMATBridgeManager> TMATBaseAdController::makeInterstitialBridges(const Ref<TMAJSBridgesEnabled>& bridgesEnabled) {
+    auto bridges = TMATBridgeManager::bridgeManager(bridgesEnabled, self<TMATBaseAdController>());
+    if (auto mraid = bridges->mraidBridge()) mraid->setPlacementType(TMATMraidPlacementTypeInterstitial);
+    setBridgeManager(bridges);
+    return bridges;
+}
+
+void TMATBaseAdController::prerenderCreative(const Ref<TMATInterstitialAdContainer>& container,
+                                             const Ref<TMATBridgeManager>& bridges) {
+    auto model = adModel();
+    container->setSlotID(model->slotID().value_or(""));
+    container->prerenderHtml(model->htmlContent().value_or(""), bridges);
+}
+
+Ref<NSError> TMATBaseAdController::controllerError(const std::string& description) {
+    return NSError::errorWithDomain(kTMAAdControllerErrorDomain, 2,
+                                    Value::dictionary({{NSLocalizedDescriptionKey, description}}));
+}
+
+void TMATBaseAdController::reportPrerenderFailure(const Ref<NSError>& error, const char* kind) {
+    metricTracker()->stopTimer(6, adModel());
+    submitMetricsOnFailure();
+    adModel()->reset();
+    auto failure =
+        controllerError(error ? error->localizedDescription() : std::string("The interstitial page failed to load."));
+    TMLog::logError("%@ interstitial failed to prerender: %@", kind, failure->localizedDescription());
+    if (auto d = delegate()) d->controllerFailedToLoadAd(failure);
+}

@@ -26,6 +26,7 @@
 
 class TMATBaseAdContainer;
 class TMATBridgeManager;
+class TMATInterstitialAdContainer;
 
 inline constexpr const char* kTMAAdControllerErrorDomain = "TMAAdControllerError";
 
@@ -100,6 +101,22 @@ public:
 protected:
     // Logs "<class> called from the base class <selector>".
     void logAbstractCall(const char* selector) const;
+
+    // ---- shared by the interstitial controllers (the model is the metrics' key) ----
+    // Stops timer 2 "i_tl" and submits.
+    void submitInterstitialMetricsOnSuccess();
+    // Stops timer 4 "i_tfl", counts 106 "lf" and submits.
+    void submitInterstitialMetricsOnFailure();
+    // The ad's bridges, its MRAID bridge placed as an interstitial; kept as bridgeManager.
+    Ref<TMATBridgeManager> makeInterstitialBridges(const Ref<TMAJSBridgesEnabled>& bridgesEnabled);
+    // Gives the container the model's slot id, then prerenders the model's creative in it.
+    void prerenderCreative(const Ref<TMATInterstitialAdContainer>& container, const Ref<TMATBridgeManager>& bridges);
+    // A "TMAAdControllerError" code 2 with the description.
+    static Ref<NSError> controllerError(const std::string& description);
+    // The page failed to load off screen: timer 6 "i_pfl" stopped, the
+    // failure metrics, the model reset, logged as "<kind> interstitial failed
+    // to prerender: …", and the delegate told with a controller error.
+    void reportPrerenderFailure(const Ref<NSError>& error, const char* kind);
 
 private:
     Weak<TMATBaseAdControllerDelegate> delegate_;

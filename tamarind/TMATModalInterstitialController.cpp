@@ -9,21 +9,12 @@ namespace {
 std::atomic<bool> gTMATModalInterstitialShowing{false};
 
 constexpr int kTMATModalTimerLoad = 2;            // "i_tl"
-constexpr int kTMATModalTimerLoadFailure = 4;     // "i_tfl"
 constexpr int kTMATModalTimerPrerender = 5;       // "i_pl"
-constexpr int kTMATModalTimerPrerenderFail = 6;   // "i_pfl"
 constexpr int kTMATModalTimerRender = 8;          // "i_rl"
 constexpr int kTMATModalTimerRenderFailure = 10;  // "i_rfl"
 constexpr int kTMATModalTimerShown = 11;          // "i_sd"
 constexpr int kTMATModalCounterAttempt = 104;     // "i_adrc"
 constexpr int kTMATModalCounterLoadAttempt = 102; // "lac"
-constexpr int kTMATModalCounterLoadFailure = 106; // "lf"
-
-Ref<NSError> tmatModalControllerError(const Ref<NSError>& cause, const std::string& fallback) {
-    std::string description = cause ? cause->localizedDescription() : fallback;
-    return NSError::errorWithDomain(kTMAAdControllerErrorDomain, 2,
-                                    Value::dictionary({{NSLocalizedDescriptionKey, description}}));
-}
 
 }  // namespace
 
@@ -60,30 +51,18 @@ void TMATModalInterstitialController::recordMetricsOnLoadAttempt() {
     tracker->startTimer(kTMATModalTimerLoad, model);
 }
 
-void TMATModalInterstitialController::submitMetricsOnSuccess() {
-    metricTracker()->stopTimer(kTMATModalTimerLoad, adModel());
-    metricTracker()->submitMetricsForObject(adModel());
-}
+void TMATModalInterstitialController::submitMetricsOnSuccess() { submitInterstitialMetricsOnSuccess(); }
 
-void TMATModalInterstitialController::submitMetricsOnFailure() {
-    auto tracker = metricTracker();
-    auto model = adModel();
-    tracker->stopTimer(kTMATModalTimerLoadFailure, model);
-    tracker->incrementCounter(kTMATModalCounterLoadFailure, model);
-    tracker->submitMetricsForObject(model);
-}
+void TMATModalInterstitialController::submitMetricsOnFailure() { submitInterstitialMetricsOnFailure(); }
 
 void TMATModalInterstitialController::modelLoadedSuccessfully(Ref<TMAJSBridgesEnabled> bridgesEnabled) {
-    auto self = this->self<TMATModalInterstitialController>();
-    auto bridges = TMATBridgeManager::bridgeManager(bridgesEnabled, self);
-    if (auto mraid = bridges->mraidBridge()) mraid->setPlacementType(TMATMraidPlacementTypeInterstitial);
-    setBridgeManager(bridges);
-    interstitialAdViewController_ = TMATInterstitialAdViewController::alloc()->initWithDelegate(self);
+    auto bridges = makeInterstitialBridges(bridgesEnabled);
+    interstitialAdViewController_ =
+        TMATInterstitialAdViewController::alloc()->initWithDelegate(self<TMATModalInterstitialController>());
     auto container = interstitialAdViewController_->interstitialAdContainer();
     container->setAllowsCloseButton(true);
     container->setUsesCustomCloseButton(false);
-    container->setSlotID(adModel()->slotID().value_or(""));
-    container->prerenderHtml(adModel()->htmlContent().value_or(""), bridges);
+    prerenderCreative(container, bridges);
 }
 
 // ---- prerender -----------------------------------------------------------------------------------------
@@ -97,12 +76,7 @@ void TMATModalInterstitialController::interstitialDidPrerender() {
 
 void TMATModalInterstitialController::interstitialDidFailToPrerenderWithError(Ref<NSError> error) {
     prerendered_ = false;
-    metricTracker()->stopTimer(kTMATModalTimerPrerenderFail, adModel());
-    submitMetricsOnFailure();
-    adModel()->reset();
-    auto failure = tmatModalControllerError(error, "The interstitial page failed to load.");
-    TMLog::logError("Modal interstitial failed to prerender: %@", failure->localizedDescription());
-    if (auto d = delegate()) d->controllerFailedToLoadAd(failure);
+    reportPrerenderFailure(error, "Modal");
 }
 
 // ---- presenting ----------------------------------------------------------------------------------------
@@ -177,7 +151,7 @@ void TMATModalInterstitialController::interstitialDidFailToRenderWithError(Ref<N
 void TMATModalInterstitialController::failRender(const std::string& message) {
     // Held until the delegate has heard: it may drop its last reference.
     auto keep = self<TMATModalInterstitialController>();
-    auto failure = tmatModalControllerError(nullptr, message);
+    auto failure = controllerError(message);
     TMLog::logError("Modal interstitial failed to render: %@", message);
     gTMATModalInterstitialShowing.store(false);
     auto model = adModel();

@@ -8,24 +8,16 @@
 namespace {
 
 constexpr int kTMATModelessTimerLoad = 2;             // "i_tl"
-constexpr int kTMATModelessTimerLoadFailure = 4;      // "i_tfl"
 constexpr int kTMATModelessTimerPrerender = 5;        // "i_pl"
-constexpr int kTMATModelessTimerPrerenderFail = 6;    // "i_pfl"
 constexpr int kTMATModelessTimerRender = 8;           // "i_rl"
 constexpr int kTMATModelessTimerRenderFailure = 10;   // "i_rfl"
 constexpr int kTMATModelessTimerShown = 12;           // "mi_sd"
 constexpr int kTMATModelessCounterLoadAttempt = 102;  // "lac"
 constexpr int kTMATModelessCounterAttempt = 105;      // "mi_adrc"
-constexpr int kTMATModelessCounterLoadFailure = 106;  // "lf"
 constexpr int kTMATModelessCounterReload = 113;       // "mi_rc"
 constexpr int kTMATModelessCounterReappeared = 114;   // "mi_rac"
 constexpr int kTMATModelessCounterRefused = 117;      // "mi_rrcfc"
 constexpr int kTMATModelessCounterAspectRatio = 118;  // "mi_rarfc"
-
-Ref<NSError> tmatModelessControllerError(const std::string& description) {
-    return NSError::errorWithDomain(kTMAAdControllerErrorDomain, 2,
-                                    Value::dictionary({{NSLocalizedDescriptionKey, description}}));
-}
 
 }  // namespace
 
@@ -101,35 +93,22 @@ void TMATModelessInterstitialController::recordMetricsOnLoadAttempt() {
     tracker->startTimer(kTMATModelessTimerLoad, model);
 }
 
-void TMATModelessInterstitialController::submitMetricsOnSuccess() {
-    metricTracker()->stopTimer(kTMATModelessTimerLoad, adModel());
-    metricTracker()->submitMetricsForObject(adModel());
-}
+void TMATModelessInterstitialController::submitMetricsOnSuccess() { submitInterstitialMetricsOnSuccess(); }
 
-void TMATModelessInterstitialController::submitMetricsOnFailure() {
-    auto tracker = metricTracker();
-    auto model = adModel();
-    tracker->stopTimer(kTMATModelessTimerLoadFailure, model);
-    tracker->incrementCounter(kTMATModelessCounterLoadFailure, model);
-    tracker->submitMetricsForObject(model);
-}
+void TMATModelessInterstitialController::submitMetricsOnFailure() { submitInterstitialMetricsOnFailure(); }
 
 void TMATModelessInterstitialController::modelLoadedSuccessfully(Ref<TMAJSBridgesEnabled> bridgesEnabled) {
-    auto self = this->self<TMATModelessInterstitialController>();
-    auto bridges = TMATBridgeManager::bridgeManager(bridgesEnabled, self);
-    if (auto mraid = bridges->mraidBridge()) mraid->setPlacementType(TMATMraidPlacementTypeInterstitial);
-    setBridgeManager(bridges);
+    auto bridges = makeInterstitialBridges(bridgesEnabled);
     auto view = containerView();
     auto container = TMATBaseAdContainer::containerWithFrame<TMATInterstitialAdContainer>(view ? view->bounds()
                                                                                                : CGRectZero);
     setAdContainer(container);
     interstitialAdContainer_ = container;
-    container->setDelegate(self);
+    container->setDelegate(self<TMATModelessInterstitialController>());
     container->setAllowsCloseButton(false);
     container->setUserInteractionEnabled(false);
     container->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
-    container->setSlotID(adModel()->slotID().value_or(""));
-    container->prerenderHtml(adModel()->htmlContent().value_or(""), bridges);
+    prerenderCreative(container, bridges);
 }
 
 // ---- prerender and render ------------------------------------------------------------------------------
@@ -142,13 +121,7 @@ void TMATModelessInterstitialController::interstitialDidPrerender() {
 
 void TMATModelessInterstitialController::interstitialDidFailToPrerenderWithError(Ref<NSError> error) {
     prerendered_ = false;
-    metricTracker()->stopTimer(kTMATModelessTimerPrerenderFail, adModel());
-    submitMetricsOnFailure();
-    adModel()->reset();
-    auto failure = tmatModelessControllerError(error ? error->localizedDescription()
-                                                     : std::string("The interstitial page failed to load."));
-    TMLog::logError("Modeless interstitial failed to prerender: %@", failure->localizedDescription());
-    if (auto d = delegate()) d->controllerFailedToLoadAd(failure);
+    reportPrerenderFailure(error, "Modeless");
 }
 
 void TMATModelessInterstitialController::interstitialDidRender() {
@@ -174,7 +147,7 @@ void TMATModelessInterstitialController::failRender(const std::string& message) 
     metricTracker()->setPixelUrl(model->instrumentationPixelUrl(), model);
     metricTracker()->stopTimer(kTMATModelessTimerRenderFailure, model);
     submitMetricsOnFailure();
-    if (auto d = delegate()) d->controllerFailedToLoadAd(tmatModelessControllerError(message));
+    if (auto d = delegate()) d->controllerFailedToLoadAd(controllerError(message));
 }
 
 void TMATModelessInterstitialController::interstitialDidClickOnPrivateURL(const std::string& url) {

@@ -6,6 +6,7 @@
 std::unique_ptr<Scenario> makeStartupScenario();
 std::unique_ptr<Scenario> makeHalcyonScenario();
 std::unique_ptr<Scenario> makeTrilliumScenario();
+std::unique_ptr<Scenario> makeTamarindScenario();
 
 const std::vector<ScenarioInfo>& ScenarioRegistry::all() {
     static const std::vector<ScenarioInfo> scenarios = {
@@ -13,6 +14,8 @@ const std::vector<ScenarioInfo>& ScenarioRegistry::all() {
         {"halcyon", "an application starting the Halcyon client: start-up, device data, retries", makeHalcyonScenario},
         {"trillium", "the Trillium return ad shown at the return, clicked, followed and opened in the in-app browser",
          makeTrilliumScenario},
+        {"tamarind", "an application showing Tamarind template interstitials: modal with MRAID, then modeless",
+         makeTamarindScenario},
     };
     return scenarios;
 }

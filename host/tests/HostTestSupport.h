@@ -91,6 +91,16 @@ protected:
         return -1;
     }
 
+    // Each step appears on the timeline, in this order.
+    void expectTimelineInOrder(std::initializer_list<const char*> steps) const {
+        long at = 0;
+        for (const char* step : steps) {
+            long found = lineWith(step, at);
+            EXPECT_GE(found, at) << "missing or out of order: " << step;
+            if (found >= 0) at = found;
+        }
+    }
+
     std::string root;
     HostOptions options;
     std::vector<HostTestExchange> exchanges;

@@ -1,0 +1,77 @@
+// The host's Tamarind scenario end to end on the virtual clock, read back
+// from its recorded traffic, its timeline and its snapshot: a modal
+// interstitial loaded, presented with its creative calling MRAID, and closed
+// with the native button; a modeless one presented and hidden.
+#include "host/ScenarioRunner.h"
+#include "host/tests/HostTestSupport.h"
+#include "platform/testing/SnapshotComparison.h"
+
+namespace {
+
+class HostTamarindScenarioTest : public HostTest {};
+
+}  // namespace
+
+TEST_F(HostTamarindScenarioTest, TwoInterstitialsLoadShowAndReportAgainstTheService) {
+    options.scenario = "tamarind";
+    options.tamarindKey = "tm-e2e-key";
+    ScenarioRunner runner(options);
+    ASSERT_EQ(runner.run(), 0) << runner.error();
+    readOutput(options.outDir);
+
+    auto config = of("tamarind", "/msdk/getConfig");
+    ASSERT_EQ(config.size(), 1u);
+    EXPECT_EQ(config[0].field("appId"), "tm-e2e-key");
+    EXPECT_EQ(config[0].entry["purpose"].stringValue(), "configuration");
+    auto ads = of("tamarind", "/msdk/getAd");
+    ASSERT_EQ(ads.size(), 2u);
+    for (const auto& ad : ads) {
+        EXPECT_EQ(ad.status(), 200);
+        std::string body = readFile(options.outDir + "/traffic/" + ad.entry["requestBody"].stringValue());
+        EXPECT_EQ(body.rfind(R"({"appId":"tm-e2e-key","sdkVersion":"tamarindAdSDK-ios-2.2.15",)"
+                             R"("size":"interstitial","slotId":"paranormal-sightings",)",
+                             0),
+                  0u)
+            << body;
+    }
+    EXPECT_EQ(of("tamarind", "/api3/generate_did").size(), 1u);
+    EXPECT_EQ(of("tamarind", "/api3/register_event").size(), 1u);
+    EXPECT_EQ(of("tamarind", "/scripts/viewability.js").size(), 1u);
+    EXPECT_EQ(of("tamarind", "/pixel/impression/modal-1").size(), 1u);
+    EXPECT_EQ(of("tamarind", "/pixel/impression/modeless-1").size(), 1u);
+    EXPECT_EQ(of("tamarind", "/metric/MobileAdsiOSSDK_:ATSEnabled_LoadAd_tamarindAdSDK-ios-2.2.15").size(), 2u);
+    bool modalShown = false, modelessShown = false;
+    for (const auto& pixel : of("tamarind")) {
+        EXPECT_EQ(pixel.status(), 200) << pixel.url();
+        EXPECT_FALSE(pixel.entry["purpose"].stringValue().empty()) << pixel.url();
+        modalShown |= pixel.path() == "/pixel/instrumentation/modal-1" && pixel.field("i_sd") == "3000";
+        modelessShown |= pixel.path() == "/pixel/instrumentation/modeless-1" && pixel.field("mi_sd") == "3000";
+    }
+    EXPECT_TRUE(modalShown);
+    EXPECT_TRUE(modelessShown);
+    EXPECT_TRUE(of("trillium").empty());
+    EXPECT_TRUE(of("halcyon").empty());
+
+    expectTimelineInOrder({"TamarindAdRegistration setApplicationId: tm-e2e-key",
+                           "modal loadWithOptions:size:forAd:",
+                           "creative: scripts run: state loading, placement interstitial",
+                           "modal controllerDidLoadAd",
+                           "creative: mraid stateChange [\"default\"]",
+                           "creative: mraid ready []",
+                           "creative: mraid error [\"Unable to expand an intersitial ad placement\",\"expand\"]",
+                           "modal isReady: YES",
+                           "modal controllerWillPresentAd",
+                           "modal controllerDidPresentAd",
+                           "tamarind impression pixel: GET /pixel/impression/modal-1",
+                           "creative: mraid viewableChange [true]",
+                           "the user taps the close button",
+                           "modal controllerWillDismissAd",
+                           "modal controllerDidDismissAd",
+                           "modeless controllerDidLoadAd",
+                           "modeless onPresented: YES",
+                           "tamarind impression pixel: GET /pixel/impression/modeless-1",
+                           "modeless onHidden",
+                           "UIApplicationWillTerminateNotification"});
+    EXPECT_TRUE(platform::testing::SnapshotComparison::matchesReference(
+        options.outDir + "/snapshots/tamarind-modal-interstitial.png", "tamarind/tests/data/modal_interstitial.png"));
+}
