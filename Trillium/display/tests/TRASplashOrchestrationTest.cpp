@@ -268,3 +268,22 @@ TEST_F(TRASplashOrchestrationTest, EngineWrapperBeforeVersionFiveGetsNoSplash) {
     EXPECT_TRUE(screens.empty());
     EXPECT_EQ(delegate->events, std::vector<std::string>{"didLoadAd"});
 }
+
+TEST_F(TRASplashOrchestrationTest, RealAdScreenShowsTheSplashAdAfterTheSplashAndTheDisplayTimerClosesIt) {
+    registerTrilliumDisplayClasses();  // the library's own ad screen in the slot
+    request(timedPreferences(2, 5));
+    launch();
+    settle();
+    driver().advance(2);
+    settle();
+    // The splash screen is gone and the ad screen presented in its place.
+    auto presented = rootViewController()->presentedViewController();
+    ASSERT_TRUE(presented);
+    EXPECT_EQ(presented->className(), "TRAAdViewController");
+    EXPECT_EQ(delegate->events, (std::vector<std::string>{"didLoadAd", "didShowAd"}));
+    EXPECT_EQ(service.requestsTo(simulator::TrilliumService::kImpressionPath).size(), 1u);
+    driver().advance(5);
+    settle();
+    EXPECT_EQ(delegate->events, (std::vector<std::string>{"didLoadAd", "didShowAd", "didCloseAd"}));
+    expectHostRestored();
+}
