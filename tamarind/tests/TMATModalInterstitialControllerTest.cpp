@@ -117,9 +117,13 @@ TEST_F(TMATModalInterstitialControllerTest, LoadsPresentsFiresTheImpressionAndCl
               R"([["error","default","Unable to expand an intersitial ad placement","expand"],)"
               R"(["viewableChange","default",true]])");
 
+    // A creative cannot take the native close button away.
+    page(controller, "mraid.useCustomClose(true);");
+    driver().drain();
+    EXPECT_EQ(container->closeButton()->superview(), container);
+
     recorder->webView = container->webView();
     auto shown = controller->interstitialAdViewController();
-    driver().drain();
     window()->simulateTap(container->closeButton());
     EXPECT_EQ(recorder->events, (std::vector<std::string>{"didLoad", "willPresent", "didPresent", "willDismiss",
                                                           "didDismiss"}));
@@ -132,9 +136,14 @@ TEST_F(TMATModalInterstitialControllerTest, LoadsPresentsFiresTheImpressionAndCl
     EXPECT_FALSE(container->superview());
     EXPECT_FALSE(shown->interstitialAdContainer());
     EXPECT_FALSE(rootViewController()->presentedViewController());
-    // A second tap after the close changes nothing.
+    // A second tap, and the page calling on after the close, change nothing.
     controller->closeButtonPressed();
+    recorder->webView->stringByEvaluatingJavaScriptFromString(
+        "mraid.open('http://landing.example/'); mraid.storePicture('http://pictures.example/p.png');"
+        "mraid.expand(); mraid.close(); mraid.setExpandProperties({width: 1});");
+    driver().advance(1);
     EXPECT_EQ(recorder->events.size(), 5u);
+    EXPECT_FALSE(rootViewController()->presentedViewController());
 
     // The display time reached the ad's instrumentation pixel.
     ASSERT_TRUE(waitFor([&] {
