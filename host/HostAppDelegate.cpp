@@ -1,6 +1,7 @@
 #include "host/HostAppDelegate.h"
 
 #include "Trillium/TRATrilliumSDK.h"
+#include "Trillium/display/TRASplashPreferences.h"
 #include "analytics/Orrery.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIViewController.h"
@@ -26,6 +27,17 @@ bool HostAppDelegate::applicationDidFinishLaunchingWithOptions(const Ref<UIAppli
     if (!keepsReturnAd_) {
         trillium->disableReturnAd();
         call("TRATrilliumSDK disableReturnAd");
+    }
+    if (splashAdDelegate_) {
+        // Asked before this method returns: the splash screen goes up at the launch notification.
+        auto splash = NSObject::alloc<TRASplashPreferences>()->init();
+        splash->setSplashMode(TRASplashPreferences::SplashModeTemplate);
+        if (options_.splashTheme) splash->setSplashTemplateTheme(*options_.splashTheme);
+        splash->setSplashAdDisplayTime(10);
+        trillium->showSplashAdWithDelegate(splashAdDelegate_, splash);
+        call(NSString::stringWithFormat("TRATrilliumSDK showSplashAdWithDelegate:withPreferences: (template, theme %lld, "
+                                        "ad shown for %lld s)",
+                                        splash->splashTemplateTheme(), splash->splashAdDisplayTime()));
     }
 
     hostReachability_ = SCNetworkReachabilityCreateWithName(options_.reachabilityHost);

@@ -6,6 +6,7 @@
 // timeline. Main thread.
 #pragma once
 
+#include "Trillium/TRADelegateProtocol.h"
 #include "host/HostOptions.h"
 #include "host/Timeline.h"
 #include "platform/net/SCNetworkReachability.h"
@@ -29,6 +30,11 @@ public:
     // off at launch); set before the launch.
     void setKeepsReturnAd(bool keeps) { keepsReturnAd_ = keeps; }
 
+    // An application that asks for a splash screen in template mode at
+    // launch (theme from the options), telling this delegate of its splash
+    // ad; set before the launch.
+    void setSplashAdDelegate(const Ref<TRADelegateProtocol>& delegate) { splashAdDelegate_ = delegate; }
+
     // The reachability of the host name the application judges the network on.
     const SCNetworkReachabilityRef& hostReachability() const { return hostReachability_; }
 
@@ -40,4 +46,5 @@ private:
     Ref<UIWindow> window_;
     SCNetworkReachabilityRef hostReachability_;
     bool keepsReturnAd_ = false;
+    Ref<TRADelegateProtocol> splashAdDelegate_;
 };

@@ -41,6 +41,8 @@ std::string hostUsage() {
            "  --analytics-key KEY      the analytics client's API key\n"
            "  --tamarind-key KEY       the Tamarind application key\n"
            "  --halcyon-key KEY        the Halcyon SDK key (at least four characters)\n"
+           "  --splash-theme N         the theme (0-5) of the trillium scenario's splash screen\n"
+           "                           (default: the ad platform configuration's)\n"
            "  --reachability-host NAME the host name on which network reachability is judged\n"
            "  --home DIR               keep the application's sandbox in DIR across runs (not inside\n"
            "                           --out; default: a fresh sandbox for each run)\n"
@@ -71,7 +73,7 @@ HostOptionsParse parseHostOptions(const std::vector<std::string>& arguments, Hos
     auto error = [](std::string message) {
         return HostOptionsParse{HostOptionsParse::Outcome::Error, std::move(message)};
     };
-    std::string clock;
+    std::string clock, splashTheme;
     for (size_t i = 0; i < arguments.size(); ++i) {
         std::string name = arguments[i];
         std::string value;
@@ -86,7 +88,7 @@ HostOptionsParse parseHostOptions(const std::vector<std::string>& arguments, Hos
             options.exitWhenIdle = true;
             continue;
         }
-        bool known = name == "--clock" || texts.count(name);
+        bool known = name == "--clock" || name == "--splash-theme" || texts.count(name);
         if (!known) return error("unknown option: " + name);
         if (!inlineValue) {
             if (i + 1 >= arguments.size()) return error(name + " needs a value");
@@ -94,12 +96,18 @@ HostOptionsParse parseHostOptions(const std::vector<std::string>& arguments, Hos
         }
         if (value.empty()) return error(name + " needs a non-empty value");
         if (name == "--clock") clock = value;
+        else if (name == "--splash-theme") splashTheme = value;
         else *texts.at(name) = value;
     }
     if (!clock.empty()) {
         if (clock == "virtual") options.clock = HostOptions::Clock::Virtual;
         else if (clock == "wall") options.clock = HostOptions::Clock::Wall;
         else return error("--clock must be virtual or wall, not " + clock);
+    }
+    if (!splashTheme.empty()) {
+        if (splashTheme.size() != 1 || splashTheme[0] < '0' || splashTheme[0] > '5')
+            return error("--splash-theme must be a theme from 0 to 5, not " + splashTheme);
+        options.splashTheme = splashTheme[0] - '0';
     }
     if (!ScenarioRegistry::find(options.scenario)) {
         std::string names;

@@ -4,6 +4,8 @@
 // hands the clients.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,9 @@ struct HostOptions {
     std::string tamarindKey = "tm-paranormal-detector";
     // The SDK key an application showing Halcyon ads starts its client with.
     std::string halcyonKey = "hl-paranormal-detector";
+    // The theme (0 to 5) of the splash that the trillium scenario's
+    // application asks for at launch; unset: the configuration's default.
+    std::optional<int64_t> splashTheme;
     // The host on which the application judges network reachability.
     std::string reachabilityHost = "www.example.com";
 

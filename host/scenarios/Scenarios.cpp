@@ -12,7 +12,7 @@ const std::vector<ScenarioInfo>& ScenarioRegistry::all() {
     static const std::vector<ScenarioInfo> scenarios = {
         {"startup", "the application's start-up and lifecycle, with Relay (default)", makeStartupScenario},
         {"halcyon", "an application starting the Halcyon client: start-up, device data, retries", makeHalcyonScenario},
-        {"trillium", "the Trillium return ad shown at the return, clicked, followed and opened in the in-app browser",
+        {"trillium", "a Trillium splash and its ad at launch; the return ad shown, clicked, followed, browsed",
          makeTrilliumScenario},
         {"tamarind", "an application showing Tamarind template interstitials: modal with MRAID, then modeless",
          makeTamarindScenario},

@@ -1,11 +1,15 @@
-// The Trillium scenario: an application that keeps the Trillium return ad.
-// At launch the client loads its configuration and the return ad; the user
+// The Trillium scenario: an application that keeps the Trillium return ad and
+// asks for a splash screen in template mode at launch (--splash-theme picks
+// its theme). At launch the client loads its configuration, the splash ad and
+// the return ad; the splash screen is up until its minimum time, then the
+// splash ad shows until its display time closes it. The user
 // leaves for long enough, and at the return the ad shows and its impressions
 // go out. The user taps the ad: the click is reported and followed through
 // the service's redirects to a landing page that stays, which opens in the
 // client's in-app browser once the walk's time-out has passed; the user
-// closes the browser and quits. Every callback of the return ad goes to the
-// timeline, and snapshots/ gets the ad and the browser as PNG.
+// closes the browser and quits. Every callback of both ads goes to the
+// timeline, and snapshots/ gets the splash screen, the ad and the browser as
+// PNG.
 #include <memory>
 
 #include "Trillium/TRAAdSDKUtils.h"
@@ -23,17 +27,18 @@
 namespace {
 
 // Application seconds in each state.
-constexpr double kTrilliumForegroundStay = 30;
+constexpr double kTrilliumSplashLook = 1;       // the splash screen is up (its minimum time is longer)
+constexpr double kTrilliumForegroundStay = 29;  // the splash ad shows, and its display time ends
 constexpr double kTrilliumBackgroundStay = 360;  // over the 300 s after which the return ad shows
 constexpr double kTrilliumLookAtTheAd = 5;
 constexpr double kTrilliumWalkStay = 10;         // over the click walk's 7 s time-out
 constexpr double kTrilliumReadTheLanding = 20;
 constexpr double kTrilliumStayAfterBrowser = 5;
 
-// What the application hears of its return ad.
-class TrilliumScenarioReturnAdListener : public NSObject, public TRADelegateProtocol {
+// What the application hears of one of its ads ("return ad", "splash ad").
+class TrilliumScenarioAdListener : public NSObject, public TRADelegateProtocol {
 public:
-    explicit TrilliumScenarioReturnAdListener(Timeline& timeline) : timeline_(timeline) {}
+    TrilliumScenarioAdListener(Timeline& timeline, std::string ad) : timeline_(timeline), ad_(std::move(ad)) {}
     void didLoadAd(const Ref<TRAAbstractAd>&) override { say("didLoadAd:"); }
     void failedLoadAd(const Ref<TRAAbstractAd>&, const Ref<NSError>& error) override {
         say("failedLoadAd:withError: " + (error ? error->localizedDescription() : std::string("(null)")));
@@ -49,8 +54,9 @@ public:
                          "didCloseAd:", "didClickAd:", "didCloseInAppStore:")
 
 private:
-    void say(const std::string& callback) { timeline_.add("trillium", "return ad " + callback); }
+    void say(const std::string& callback) { timeline_.add("trillium", ad_ + " " + callback); }
     Timeline& timeline_;
+    std::string ad_;
 };
 
 class TrilliumScenario : public Scenario {
@@ -62,12 +68,17 @@ public:
         auto app = UIApplication::sharedApplication();
         auto delegate = NSObject::alloc<HostAppDelegate>()->initWithOptions(context.options(), &timeline);
         delegate->setKeepsReturnAd(true);
-        auto listener = std::make_shared<TrilliumScenarioReturnAdListener>(timeline);
+        auto listener = std::make_shared<TrilliumScenarioAdListener>(timeline, "return ad");
+        auto splashListener = std::make_shared<TrilliumScenarioAdListener>(timeline, "splash ad");
+        delegate->setSplashAdDelegate(splashListener);
 
-        timeline.add("host", "launch (an application that keeps the Trillium return ad)");
+        timeline.add("host", "launch (an application that keeps the Trillium return ad and shows a splash)");
         app->simulateLaunch(delegate);
         TRAEventAdManager::sharedInstance()->setReturnAdDelegate(listener);
         timeline.add("app", "TRAEventAdManager setReturnAdDelegate:");
+        if (!context.stay(kTrilliumSplashLook)) return quit(context);
+        if (TRAEventAdManager::sharedInstance()->splashViewController()) snapshot(context, delegate, "splash.png");
+        else timeline.add("host", "no splash screen is up");
         if (!context.stay(kTrilliumForegroundStay)) return quit(context);
 
         timeline.add("host", "the user leaves the application");
@@ -125,6 +136,14 @@ private:
         ad.smartRedirect = {true};
         ad.trilliumBrowserEnabled = {true};
         service->setHtmlAd(service->htmlAdPage(ad));
+        // The splash ad is an ad of its own, whose reports carry "spl1".
+        simulator::TrilliumHtmlAd splash;
+        splash.body = "<h1>Paranormal Pro: tonight only</h1>";
+        splash.impressions = {"spl1"};
+        splash.clickTrackings = {"spl1"};
+        splash.closes = {"spl1"};
+        service->setHtmlAdsForPlacement(
+            "INAPP_SPLASH", {simulator::Answer::ok(service->htmlAdPage(splash)).header("Content-Type", "text/html")});
     }
 
     static void labelClickTraffic(ScenarioContext& context) {

@@ -19,6 +19,7 @@ TEST(HostOptionsTest, DefaultsRunTheDemoOnTheVirtualClockIntoOutDemo) {
     EXPECT_EQ(options.clock, HostOptions::Clock::Virtual);
     EXPECT_TRUE(options.trilliumUrl.empty());
     EXPECT_TRUE(options.homeDir.empty());
+    EXPECT_FALSE(options.splashTheme);  // the configuration's theme
 }
 
 TEST(HostOptionsTest, EveryOptionInBothSpellings) {
@@ -27,7 +28,7 @@ TEST(HostOptionsTest, EveryOptionInBothSpellings) {
                          "--out", "/tmp/x", "--clock=wall", "--trillium-url", "http://10.0.0.2:8080/ads/1.3",
                          "--trillium-app-id=A1", "--trillium-dev-id", "D1", "--analytics-key", "K1",
                          "--tamarind-key=T1", "--reachability-host", "probe.example", "--home", "/tmp/h",
-                         "--halcyon-url", "http://10.0.0.4:81", "--halcyon-key=HK-1"},
+                         "--halcyon-url", "http://10.0.0.4:81", "--halcyon-key=HK-1", "--splash-theme=5"},
                         options);
     ASSERT_EQ(result.outcome, HostOptionsParse::Outcome::Run) << result.message;
     EXPECT_EQ(options.outDir, "/tmp/x");
@@ -44,6 +45,7 @@ TEST(HostOptionsTest, EveryOptionInBothSpellings) {
     EXPECT_TRUE(options.exitWhenIdle);
     EXPECT_EQ(options.halcyonUrl, "http://10.0.0.4:81/");  // api/, ads/ and pix? go below it
     EXPECT_EQ(options.halcyonKey, "HK-1");
+    EXPECT_EQ(options.splashTheme, 5);
 }
 
 TEST(HostOptionsTest, HelpAnswersTheUsage) {
@@ -71,6 +73,9 @@ TEST(HostOptionsTest, UnusableInputIsAnErrorThatSaysWhy) {
              {{"--relay-url", "relay"}, "--relay-url is not an http(s) URL"},
              {{"--halcyon-url", "halcyon"}, "--halcyon-url is not an http(s) URL"},
              {{"--halcyon-key", "abc"}, "--halcyon-key needs at least four characters"},
+             {{"--splash-theme", "6"}, "--splash-theme must be a theme from 0 to 5, not 6"},
+             {{"--splash-theme=-1"}, "--splash-theme must be a theme from 0 to 5"},
+             {{"--splash-theme", "03"}, "--splash-theme must be a theme from 0 to 5"},
              {{"--relay-url", "http://r/sdk/v1/config", "--partner-url", "http://p/"},
               "--partner-url needs the embedded Relay configuration server"},
          }) {

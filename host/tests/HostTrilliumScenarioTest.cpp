@@ -8,10 +8,20 @@
 
 #include "host/ScenarioRunner.h"
 #include "host/tests/HostTestSupport.h"
+#include "platform/testing/SnapshotComparison.h"
 
 namespace {
 
-class HostTrilliumScenarioTest : public HostTest {};
+class HostTrilliumScenarioTest : public HostTest {
+protected:
+    // The exchanges to a path that report on one ad (its "d" parameter).
+    std::vector<HostTestExchange> ofAd(const std::string& path, const std::string& d) const {
+        std::vector<HostTestExchange> list;
+        for (const auto& e : of("trillium", path))
+            if (e.field("d") == d) list.push_back(e);
+        return list;
+    }
+};
 
 TEST_F(HostTrilliumScenarioTest, TheReturnAdIsShownClickedFollowedAndOpenedInTheBrowser) {
     options.scenario = "trillium";
@@ -25,16 +35,16 @@ TEST_F(HostTrilliumScenarioTest, TheReturnAdIsShownClickedFollowedAndOpenedInThe
     ASSERT_GE(returnAds.size(), 2u);  // loaded at launch, again after the click
     EXPECT_LT(returnAds[0].entry["sentAt"].doubleValue(), 30.0);
 
-    auto impressions = of("trillium", "/1.3/trackimpression");
+    auto impressions = ofAd("/1.3/trackimpression", "ret1");
     ASSERT_EQ(impressions.size(), 1u);
     EXPECT_EQ(impressions[0].field("d"), "ret1");
     EXPECT_GE(impressions[0].entry["sentAt"].doubleValue(), 390.0);
 
-    auto clicks = of("trillium", "/1.3/trackclick");
+    auto clicks = ofAd("/1.3/trackclick", "ret1");
     ASSERT_EQ(clicks.size(), 1u);
     EXPECT_EQ(clicks[0].field("d"), "ret1");
     EXPECT_EQ(clicks[0].field("displayDuration"), "5.000");
-    EXPECT_TRUE(of("trillium", "/1.3/trackclose").empty());  // the ad left by the click
+    EXPECT_TRUE(ofAd("/1.3/trackclose", "ret1").empty());  // the ad left by the click
 
     for (const char* hop : {"/chain/redirects", "/chain/redirects/2", "/chain/redirects/3"})
         EXPECT_EQ(of("trillium", hop).size(), 1u) << hop;
@@ -58,6 +68,40 @@ TEST_F(HostTrilliumScenarioTest, TheReturnAdIsShownClickedFollowedAndOpenedInThe
     EXPECT_GT(closed, clicked);
     EXPECT_EQ(lineWith("failed"), -1);
     EXPECT_GT(std::filesystem::file_size(options.outDir + "/snapshots/in-app-browser.png"), 0u);
+}
+
+TEST_F(HostTrilliumScenarioTest, TheSplashAskedAtLaunchShowsItsAdThenItsDisplayTimeClosesIt) {
+    options.scenario = "trillium";
+    options.splashTheme = 4;
+    ScenarioRunner runner(options);
+    ASSERT_EQ(runner.run(), 0) << runner.error();
+    readOutput(options.outDir);
+
+    // The splash request, with the application's template options as integers.
+    std::vector<HostTestExchange> splashAds;
+    for (const auto& e : of("trillium", "/1.3/gethtmlad"))
+        if (e.field("placement") == "INAPP_SPLASH") splashAds.push_back(e);
+    ASSERT_EQ(splashAds.size(), 1u);
+    EXPECT_EQ(splashAds[0].field("adType"), "5");
+    EXPECT_EQ(splashAds[0].field("splashMode"), "2");
+    EXPECT_EQ(splashAds[0].field("splashTemplateTheme"), "4");
+    EXPECT_EQ(splashAds[0].field("splashMinTime"), "5");
+    EXPECT_EQ(splashAds[0].field("splashAdDisplayTime"), "10");
+    EXPECT_LT(splashAds[0].entry["sentAt"].doubleValue(), 1.0);
+    // Shown at the minimum time, with its impression.
+    auto impressions = ofAd("/1.3/trackimpression", "spl1");
+    ASSERT_EQ(impressions.size(), 1u);
+    EXPECT_NEAR(impressions[0].entry["sentAt"].doubleValue(), 5.0, 1.0);
+
+    expectTimelineInOrder({"showSplashAdWithDelegate:withPreferences: (template, theme 4", "splash ad didLoadAd:",
+                           "snapshots/splash.png", "splash ad didShowAd:", "splash ad didCloseAd:",
+                           "the user leaves the application"});
+    EXPECT_EQ(lineWith("failed"), -1);
+
+    // The themed splash screen: Gloomy's plain colour in a corner.
+    std::string png = options.outDir + "/snapshots/splash.png";
+    uint32_t corner = platform::testing::SnapshotComparison::pixelAt(png, 2, 2);
+    EXPECT_EQ(corner & 0xFFFFFF, 0x2F353Fu) << std::hex << corner;
 }
 
 }  // namespace
