@@ -8,6 +8,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIImage.h"
+#include "platform/testing/SnapshotComparison.h"
 #include "platform/ui/UIScreen.h"
 
 namespace {
@@ -237,6 +238,16 @@ TEST_F(TRAInAppBrowserViewControllerTest, ClosingIsAnimatedUnlessTheDeviceIsHeld
     driver().drain();
     EXPECT_EQ(second->view()->window(), nullptr);
     EXPECT_TRUE(TRAAdCache::sharedInstance()->allowAutoRotate());
+}
+
+TEST_F(TRAInAppBrowserViewControllerTest, TheBrowserIsDrawnAsItsReference) {
+    auto b = open(chains.landingUrl());
+    ASSERT_NE(b, nullptr);
+    driver().advance(1);  // the completed progress bar has faded out
+    // The host label carries the loopback port: a fixed name stands in for it.
+    b->headerViewSecondLabel()->setText(std::string("offers.example"));
+    EXPECT_TRUE(platform::testing::SnapshotComparison::windowMatchesReference(
+        window(), "Trillium/display/tests/data/in-app-browser.png", home()));
 }
 
 TEST_F(TRAInAppBrowserViewControllerTest, ReplacingWidthAndHeightDropsTheFraction) {
