@@ -1,6 +1,10 @@
 #include "simulator/HalcyonService.h"
 
 #include "platform/foundation/NSJSONSerialization.h"
+#include "platform/foundation/NSString.h"
+#ifdef HALCYON_SIMULATOR_MP4
+#include "platform/media/TestMp4.h"
+#endif
 
 namespace simulator {
 
@@ -12,10 +16,46 @@ std::string hlServiceJsonString(std::string_view text) {
             case '"': quoted += "\\\""; break;
             case '\\': quoted += "\\\\"; break;
             case '\n': quoted += "\\n"; break;
-            default: quoted += c;
+            case '\r': quoted += "\\r"; break;
+            case '\t': quoted += "\\t"; break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) quoted += NSString::stringWithFormat("\\u%04x", int(c));
+                else quoted += c;
         }
     }
     return quoted + "\"";
+}
+
+// A 1×1 PNG (the images ads name).
+std::string hlServicePng() {
+    static const unsigned char png[] = {
+        0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44, 0x52,
+        0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00, 0x00, 0x1f, 0x15, 0xc4,
+        0x89, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9c, 0x63, 0xf8, 0xcf, 0xc0, 0xf0,
+        0x1f, 0x00, 0x05, 0x00, 0x01, 0xff, 0x89, 0x99, 0x3d, 0x1d, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45,
+        0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
+    return std::string(reinterpret_cast<const char*>(png), sizeof png);
+}
+
+// The video ads' file: a real 15 s clip when the media library is built.
+std::string hlServiceVideo() {
+#ifdef HALCYON_SIMULATOR_MP4
+    std::vector<uint8_t> bytes = platform::testing::testMp4Bytes(15, 600, 320, 180, true);
+    return std::string(bytes.begin(), bytes.end());
+#else
+    return "not a video";
+#endif
+}
+
+std::string hlServiceFill(std::string text, const std::string& resources, const std::string& base) {
+    text = NSString::stringByReplacingOccurrencesOfString(text, "{RES}", resources);
+    return NSString::stringByReplacingOccurrencesOfString(text, "{BASE}", base);
+}
+
+std::optional<std::string> hlServiceQueryField(const RecordedRequest& request, std::string_view name) {
+    for (const auto& [key, value] : parseQueryFields(request.query.value_or("")))
+        if (key == name) return value;
+    return std::nullopt;
 }
 
 Answer hlServiceJsonAnswer(std::string body) {
@@ -23,7 +63,27 @@ Answer hlServiceJsonAnswer(std::string body) {
 }
 }  // namespace
 
-HalcyonService::HalcyonService() = default;
+HalcyonAd HalcyonAd::videoAd() {
+    HalcyonAd ad;
+    ad.video = "{RES}video.mp4";
+    ad.muteImage = "{RES}mute.png";
+    ad.unmuteImage = "{RES}unmute.png";
+    ad.videoEndUrl = "{BASE}postback/video_end?clcode={CLCODE}&p={PLACEMENT}";
+    ad.presentationMode = "view_controller";
+    return ad;
+}
+
+HalcyonService::HalcyonService() {
+    const std::string png = hlServicePng();
+    resources_ = {
+        {"ad.js", {"window.halcyonAdLoaded = true;\n", "application/javascript"}},
+        {"ad.css", {"body { margin: 0; background: #204060; }\n", "text/css"}},
+        {"banner.png", {png, "image/png"}},
+        {"mute.png", {png, "image/png"}},
+        {"unmute.png", {png, "image/png"}},
+        {"video.mp4", {hlServiceVideo(), "video/mp4"}},
+    };
+}
 HalcyonService::~HalcyonService() { stop(); }
 
 bool HalcyonService::start() {
@@ -48,7 +108,67 @@ std::string HalcyonService::postbackUrl(std::string_view name) const { return se
 
 std::string HalcyonService::secureApiUrl() const { return server_.httpsURL(kApiBasePath); }
 
-std::string HalcyonService::resourcePrefixes() const { return server_.httpsURL("/") + "," + server_.url("/"); }
+std::string HalcyonService::resourcePrefixes() const {
+    return server_.httpsURL(kResourceBasePath) + "," + server_.url(kResourceBasePath);
+}
+
+std::string HalcyonService::resourceUrl(std::string_view name) const {
+    return server_.url(kResourceBasePath) + std::string(name);
+}
+
+void HalcyonService::setAd(std::optional<HalcyonAd> ad) {
+    std::scoped_lock lock(mutex_);
+    ad_ = std::move(ad);
+}
+
+void HalcyonService::setResource(const std::string& name, std::string body, std::string contentType) {
+    std::scoped_lock lock(mutex_);
+    resources_[name] = {std::move(body), std::move(contentType)};
+}
+
+size_t HalcyonService::resourceRequestCount(std::string_view name) const {
+    return server_.requestsTo(std::string(kResourceBasePath) + std::string(name)).size();
+}
+
+std::vector<QueryFields> HalcyonService::adRequestQueries() const {
+    std::vector<QueryFields> queries;
+    for (const RecordedRequest& request : server_.requestsTo(kAdPath))
+        queries.push_back(parseQueryFields(request.query.value_or("")));
+    return queries;
+}
+
+std::string HalcyonService::adAnswer(const HalcyonAd& ad, const RecordedRequest& request) {
+    const std::string resources = server_.url(kResourceBasePath);
+    const std::string base = server_.url("/");
+    int64_t id;
+    {
+        std::scoped_lock lock(mutex_);
+        id = ad.adId.value_or(nextAdId_++);
+    }
+    std::string json = "{\"ad_id\": " + std::to_string(id);
+    auto member = [&](const char* key, const std::optional<std::string>& value) {
+        if (value) json += ", \"" + std::string(key) + "\": " + hlServiceJsonString(hlServiceFill(*value, resources, base));
+    };
+    member("size", ad.size ? ad.size : hlServiceQueryField(request, "size"));
+    std::optional<std::string> type = ad.adType ? ad.adType : hlServiceQueryField(request, "require");
+    member("ad_type", type.value_or("REGULAR"));
+    member("html", ad.html);
+    member("video", ad.video);
+    member("mute_image", ad.muteImage);
+    member("unmute_image", ad.unmuteImage);
+    member("click_url", ad.clickUrl);
+    member("click_tracking_url", ad.clickTrackingUrl);
+    member("video_end_url", ad.videoEndUrl);
+    member("presentation_mode", ad.presentationMode);
+    if (ad.closeStyle) json += ", \"close_style\": " + std::to_string(*ad.closeStyle);
+    if (ad.storekitInfoJson) json += ", \"storekit_info\": " + *ad.storekitInfoJson;
+    json += ", \"clcodes\": [";
+    for (size_t i = 0; i < ad.clcodes.size(); ++i) json += (i ? ", " : "") + hlServiceJsonString(ad.clcodes[i]);
+    json += "]";
+    if (ad.settingsJson) json += ", \"settings\": " + *ad.settingsJson;
+    if (ad.extraMembersJson) json += ", " + *ad.extraMembersJson;
+    return json + "}";
+}
 
 void HalcyonService::setSettings(std::optional<std::string> json) {
     std::scoped_lock lock(mutex_);
@@ -115,6 +235,21 @@ Answer HalcyonService::answer(const RecordedRequest& request) {
     if (request.path == kRewardValidationPath) return hlServiceJsonAnswer(rewardValidationAnswer());
     if (request.path == kRewardReportPath) return hlServiceJsonAnswer("{\"results\": []}");
     if (request.path == kEventPath || request.path.starts_with(kPostbackBasePath)) return Answer::ok();
+    if (request.path == kAdPath) {
+        std::optional<HalcyonAd> ad;
+        {
+            std::scoped_lock lock(mutex_);
+            ad = ad_;
+        }
+        return ad ? hlServiceJsonAnswer(adAnswer(*ad, request)) : Answer::withStatus(204);
+    }
+    if (request.path.rfind(kResourceBasePath, 0) == 0) {
+        std::scoped_lock lock(mutex_);
+        auto it = resources_.find(request.path.substr(std::string_view(kResourceBasePath).size()));
+        if (it == resources_.end()) return Answer::withStatus(404);
+        return Answer::ok(it->second.first).header("Content-Type", it->second.second);
+    }
+    if (request.path == kLandingPath) return Answer::ok("<html><body>landing</body></html>").header("Content-Type", "text/html");
     return Answer::withStatus(404);
 }
 

@@ -2,9 +2,12 @@
 // ("/api/": "device", "vr", "cr") answering the "results" shapes the client
 // reads, with a "settings" object the test sets; the event pixel endpoint
 // ("/pix") and the postback endpoints ("/postback/<name>") answering 200
-// with an empty body; the ad server ("/ads/") answering 404 until its
-// answers are played. Both listeners, http and https, serve every path.
-// Scripted answers (statuses, delays, stalls, empty or non-JSON bodies) are
+// with an empty body; the ad server ("/ads/2.0/ad") answering the ad set with
+// setAd (204, no ad, until one is set); the resource files ads name ("/res/":
+// scripts, style, images, a video, mute images; the ads' click tracking goes
+// to "/postback/click") and the click destination ("/landing"). Both listeners,
+// http and https, serve every path. Scripted answers (statuses, delays,
+// stalls, empty or non-JSON bodies) are
 // given per path and used in turn before the default answer returns. Every
 // request is recorded (URL, query, headers, body). The wire forms are written
 // and read here, apart from the client's code.
@@ -46,6 +49,36 @@ struct HalcyonDeviceIdentity {
     std::optional<std::string> vz;  // sent beside "app_id" when set
 };
 
+// One ad the ad server answers, written as JSON by the service. In the
+// page and the URLs, "{RES}" stands for the resource prefix on the http
+// listener ("http://127.0.0.1:<port>/res/") and "{BASE}" for the server
+// ("http://127.0.0.1:<port>/").
+struct HalcyonAd {
+    std::optional<int64_t> adId;        // default: 1, 2, … in answer order
+    std::optional<std::string> size;    // default: the request's "size"
+    std::optional<std::string> adType;  // default: the request's "require", else "REGULAR"
+    std::optional<std::string> html = std::string(kDefaultPage);
+    std::optional<std::string> video;   // a URL, e.g. "{RES}video.mp4"
+    std::optional<std::string> muteImage;
+    std::optional<std::string> unmuteImage;
+    std::optional<std::string> clickUrl = std::string("{BASE}landing");
+    std::optional<std::string> clickTrackingUrl = std::string("{BASE}postback/click?clcode={CLCODE}&p={PLACEMENT}");
+    std::optional<std::string> videoEndUrl;
+    std::optional<std::string> presentationMode;
+    std::optional<int64_t> closeStyle;
+    std::optional<std::string> storekitInfoJson;  // an object's JSON text
+    std::vector<std::string> clcodes = {"cl-1"};
+    std::optional<std::string> settingsJson;      // the answer's "settings" object
+    std::optional<std::string> extraMembersJson;  // raw members ("\"k\": 1") added last
+
+    // A page naming a script, a style sheet and an image under "{RES}".
+    static constexpr const char* kDefaultPage =
+        "<html><head><script src=\"{RES}ad.js\"></script><link rel='stylesheet' href='{RES}ad.css'></head>"
+        "<body><a href=\"{BASE}landing\"><img src=\"{RES}banner.png\"></a></body></html>";
+    // A video ad of {RES}video.mp4 with mute images and a completion URL.
+    static HalcyonAd videoAd();
+};
+
 class HalcyonService {
 public:
     static constexpr const char* kApiBasePath = "/api/";
@@ -53,6 +86,9 @@ public:
     static constexpr const char* kRewardValidationPath = "/api/vr";
     static constexpr const char* kRewardReportPath = "/api/cr";
     static constexpr const char* kAdServerBasePath = "/ads/";
+    static constexpr const char* kAdPath = "/ads/2.0/ad";
+    static constexpr const char* kResourceBasePath = "/res/";
+    static constexpr const char* kLandingPath = "/landing";
     static constexpr const char* kEventPath = "/pix";
     static constexpr const char* kPostbackBasePath = "/postback/";
 
@@ -76,8 +112,24 @@ public:
     // "http://127.0.0.1:<port>/postback/<name>" (answers 200 until scripted).
     std::string postbackUrl(std::string_view name) const;
     static std::string postbackPath(std::string_view name) { return std::string(kPostbackBasePath) + std::string(name); }
-    // The loopback server's https and http base URLs joined by "," (slot 31).
+    // The resource prefix on the https and the http listener, joined by ","
+    // (slot 31).
     std::string resourcePrefixes() const;
+    // "http://127.0.0.1:<port>/res/" + name.
+    std::string resourceUrl(std::string_view name = "") const;
+
+    // The ad the ad server answers from now on; nullopt: 204.
+    void setAd(std::optional<HalcyonAd> ad);
+    // The answer's JSON text for `ad` and `request` (placeholders filled, ids
+    // taken from the counter).
+    std::string adAnswer(const HalcyonAd& ad, const RecordedRequest& request);
+    // A resource file served under "/res/<name>" (replacing a default one):
+    // "ad.js", "ad.css", "banner.png", "mute.png", "unmute.png", "video.mp4".
+    void setResource(const std::string& name, std::string body, std::string contentType);
+    // The requests for "/res/<name>".
+    size_t resourceRequestCount(std::string_view name) const;
+    // The ad requests' query fields, in arrival order.
+    std::vector<QueryFields> adRequestQueries() const;
 
     // The "settings" object (JSON object text) that every API answer carries
     // in its first result; nullopt: none.
@@ -115,6 +167,9 @@ private:
     std::string rewardResult_ = "accepted";
     std::string rewardParams_ = "{}";
     std::map<std::string, std::deque<Answer>> scripts_;
+    std::optional<HalcyonAd> ad_;
+    int64_t nextAdId_ = 1;
+    std::map<std::string, std::pair<std::string, std::string>> resources_;  // name → body, content type
 };
 
 }  // namespace simulator

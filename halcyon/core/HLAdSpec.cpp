@@ -1,5 +1,6 @@
 #include "halcyon/core/HLAdSpec.h"
 
+#include "halcyon/core/HLAd.h"
 #include "platform/foundation/NSString.h"
 
 namespace {
@@ -12,6 +13,10 @@ bool hlSpecFieldsEqual(const Ref<NSObject>& a, const Ref<NSObject>& b) {
 
 Ref<HLAdSpec> HLAdSpec::specWithSize(const Ref<HLAdSize>& size, const Ref<HLAdType>& type) {
     return NSObject::alloc<HLAdSpec>()->initWithSize(size, type);
+}
+
+Ref<HLAdSpec> HLAdSpec::specFromAd(const Ref<HLAd>& ad) {
+    return ad ? specWithSize(ad->size(), ad->type()) : specWithSize(nullptr, nullptr);
 }
 
 Ref<HLAdSpec> HLAdSpec::initWithSize(Ref<HLAdSize> size, Ref<HLAdType> type) {

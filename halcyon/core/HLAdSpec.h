@@ -14,6 +14,8 @@ class HLAdSpec : public NSObject {
 public:
     static Ref<HLAdSpec> specWithSize(const Ref<HLAdSize>& size, const Ref<HLAdType>& type);
     Ref<HLAdSpec> initWithSize(Ref<HLAdSize> size, Ref<HLAdType> type);
+    // The ad's parsed size and type (both null for a null ad).
+    static Ref<HLAdSpec> specFromAd(const Ref<HLAd>& ad);
 
     const Ref<HLAdSize>& size() const { return size_; }
     const Ref<HLAdType>& type() const { return type_; }

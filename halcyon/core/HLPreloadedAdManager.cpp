@@ -1,6 +1,89 @@
 #include "halcyon/core/HLPreloadedAdManager.h"
 
-Ref<HLPreloadedAdManager> HLPreloadedAdManager::initWithSdk(const Ref<HLSdk>& sdk) {
-    sdk_ = sdk;
-    return self<HLPreloadedAdManager>();
+#include "halcyon/core/HLAdLoadDelegate.h"
+#include "halcyon/core/HLPreloadedAdQueue.h"
+#include "halcyon/core/HLSdk.h"
+#include "halcyon/core/HLTaskFetchNextAd.h"
+
+namespace {
+// Slots "preload_capacity_banner", "…_mrec", "…_inter", "…_leader", "…_incent".
+constexpr int64_t kHLPreloadSlotCapacityBanner = 54;
+constexpr int64_t kHLPreloadSlotCapacityMRec = 55;
+constexpr int64_t kHLPreloadSlotCapacityInter = 56;
+constexpr int64_t kHLPreloadSlotCapacityLeader = 57;
+constexpr int64_t kHLPreloadSlotCapacityIncent = 58;
+
+// The delegate of one preload request: its outcome goes to the manager with
+// the spec the request asked for.
+class HLPreloadRequestDelegate : public NSObject, public HLExtendedAdLoadDelegate {
+public:
+    HLPreloadRequestDelegate(const Ref<HLBasePreloadManager>& manager, Ref<HLAdSpec> spec)
+        : manager_(manager), spec_(std::move(spec)) {}
+
+    void adServiceDidLoadAd(const Ref<HLAdService>&, const Ref<HLAd>& ad) override {
+        if (Ref<HLBasePreloadManager> manager = manager_.lock()) manager->didReceiveLoadable(ad, spec_);
+    }
+    void adServiceDidFailToLoadAdWithError(const Ref<HLAdService>&, int32_t code) override {
+        if (Ref<HLBasePreloadManager> manager = manager_.lock()) manager->didFailToReceiveLoadableWithSpec(spec_, code);
+    }
+    void adServiceDidFailToLoadAdOfSpec(const Ref<HLAdService>& service, const Ref<HLAdSpec>&, int32_t code) override {
+        adServiceDidFailToLoadAdWithError(service, code);
+    }
+
+private:
+    Weak<HLBasePreloadManager> manager_;
+    Ref<HLAdSpec> spec_;
+};
+}  // namespace
+
+int64_t HLPreloadedAdManager::capacitySettingTypeForSize(const Ref<HLAdSize>& size) {
+    if (size && size->isEqual(*HLAdSize::sizeInterstitial())) return kHLPreloadSlotCapacityInter;
+    if (size && size->isEqual(*HLAdSize::sizeMRec())) return kHLPreloadSlotCapacityMRec;
+    if (size && size->isEqual(*HLAdSize::sizeLeader())) return kHLPreloadSlotCapacityLeader;
+    return kHLPreloadSlotCapacityBanner;
+}
+
+HLBasePreloadManager::QueueTable HLPreloadedAdManager::createPreloadedAdsDictionary() {
+    Ref<HLSdk> sdk = this->sdk();
+    auto queue = [&](int64_t slot) {
+        // An unsigned comparison: a negative setting gives the cap.
+        const auto capacity = static_cast<uint64_t>(sdk ? sdk->integerForKey(slot) : 0);
+        return NSObject::alloc<HLPreloadedAdQueue>()->initWithCapacity(capacity);
+    };
+    const Ref<HLAdType>& regular = HLAdType::typeRegular();
+    return {
+        {HLAdSpec::specWithSize(HLAdSize::sizeBanner(), regular), queue(capacitySettingTypeForSize(HLAdSize::sizeBanner()))},
+        {HLAdSpec::specWithSize(HLAdSize::sizeInterstitial(), regular),
+         queue(capacitySettingTypeForSize(HLAdSize::sizeInterstitial()))},
+        {HLAdSpec::specWithSize(HLAdSize::sizeMRec(), regular), queue(capacitySettingTypeForSize(HLAdSize::sizeMRec()))},
+        {HLAdSpec::specWithSize(HLAdSize::sizeLeader(), regular), queue(capacitySettingTypeForSize(HLAdSize::sizeLeader()))},
+        {HLAdSpec::specWithSize(HLAdSize::sizeInterstitial(), HLAdType::typeIncentivized()),
+         queue(kHLPreloadSlotCapacityIncent)},
+    };
+}
+
+Ref<HLTask> HLPreloadedAdManager::createPreloadTaskForSpec(const Ref<HLAdSpec>& spec) {
+    auto task = NSObject::alloc<HLTaskFetchNextAd>()->initWithSdk(sdk());
+    task->setRequiredAdSize(spec->size());
+    task->setRequiredAdType(spec->type());
+    task->setDelegate(std::make_shared<HLPreloadRequestDelegate>(self<HLBasePreloadManager>(), spec));
+    task->setIsPreloading(true);
+    return task;
+}
+
+Ref<HLAdSpec> HLPreloadedAdManager::specForLoadable(const Ref<NSObject>& loadable) {
+    return HLAdSpec::specFromAd(std::dynamic_pointer_cast<HLAd>(loadable));
+}
+
+void HLPreloadedAdManager::notifyDelegateOfSuccessWithLoadable(const Ref<NSObjectProtocol>& delegate,
+                                                               const Ref<NSObject>& loadable) {
+    auto loadDelegate = std::dynamic_pointer_cast<HLAdLoadDelegate>(delegate);
+    Ref<HLSdk> sdk = this->sdk();
+    if (loadDelegate && sdk) loadDelegate->adServiceDidLoadAd(sdk->adService(), std::dynamic_pointer_cast<HLAd>(loadable));
+}
+
+void HLPreloadedAdManager::notifyDelegateOfFailureForSpec(const Ref<NSObjectProtocol>& delegate,
+                                                          const Ref<HLAdSpec>& spec, int32_t code) {
+    Ref<HLSdk> sdk = this->sdk();
+    if (sdk) HLNotifyLoadFailure(std::dynamic_pointer_cast<HLAdLoadDelegate>(delegate), sdk->adService(), spec, code);
 }

@@ -1,6 +1,7 @@
 #include "halcyon/core/HalcyonCoreClasses.h"
 
 #include "halcyon/core/HLAd.h"
+#include "halcyon/core/HLAdLoadState.h"
 #include "halcyon/core/HLAdService.h"
 #include "halcyon/core/HLAdSize.h"
 #include "halcyon/core/HLAdSpec.h"
@@ -19,6 +20,7 @@
 #include "halcyon/core/HLPostbackRequest.h"
 #include "halcyon/core/HLPostbackService.h"
 #include "halcyon/core/HLPreloadedAdManager.h"
+#include "halcyon/core/HLPreloadedAdQueue.h"
 #include "halcyon/core/HLPreloadedNativeAdManager.h"
 #include "halcyon/core/HLReachability.h"
 #include "halcyon/core/HLSdk.h"
@@ -30,9 +32,13 @@
 #include "halcyon/core/HLTaskAPISubmitData.h"
 #include "halcyon/core/HLTaskDispatchPostback.h"
 #include "halcyon/core/HLTaskInitializeSdk.h"
+#include "halcyon/core/HLTaskFetchNextAd.h"
 #include "halcyon/core/HLTaskManager.h"
+#include "halcyon/core/HLTaskRenderIOSAd.h"
 #include "halcyon/core/HLTaskRepeatRequest.h"
 #include "halcyon/core/HLTaskTimer.h"
+#include "halcyon/core/HLUpdateAdTask.h"
+#include "halcyon/core/HLVideoButtonProperties.h"
 #include "platform/foundation/NSClassRegistry.h"
 
 void registerHalcyonCoreClasses() {
@@ -61,6 +67,14 @@ void registerHalcyonCoreClasses() {
     NSClassRegistry::registerClass<HLStatsManager>();
     NSClassRegistry::registerClass<HLFileManager>();
     NSClassRegistry::registerClass<HLAdService>();
+    NSClassRegistry::registerClass<HLAdLoadState>();
+    NSClassRegistry::registerClass<HLAdServiceLoadProxy>();
+    NSClassRegistry::registerClass<HLUpdateAdTask>();
+    NSClassRegistry::registerClass<HLTaskFetchNextAd>();
+    NSClassRegistry::registerClass<HLTaskRenderAd>();
+    NSClassRegistry::registerClass<HLTaskRenderIOSAd>();
+    NSClassRegistry::registerClass<HLVideoButtonProperties>();
+    NSClassRegistry::registerClass<HLPreloadedAdQueue>();
     NSClassRegistry::registerClass<HLNativeAdService>();
     NSClassRegistry::registerClass<HLPostbackService>();
     NSClassRegistry::registerClass<HLEventService>();

@@ -3,8 +3,8 @@
 // https, whose test authority trustService() trusts); settings that point the
 // client at the service through HLInternalSdkSettings slot overrides (11, 12,
 // 100, 31) with a listener that records every log line;
-// fakes that record what a requester hears; and a blocker that holds a task
-// queue busy.
+// fakes that record what a requester and a load delegate hear; a blocker
+// that holds a task queue busy; and a direct way to render an ad answer.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,16 +19,24 @@
 #include <string_view>
 #include <vector>
 
+#include "halcyon/core/HLAd.h"
+#include "halcyon/core/HLAdLoadDelegate.h"
+#include "halcyon/core/HLAdSpec.h"
 #include "halcyon/core/HLConnectionManager.h"
 #include "halcyon/core/HLConstants.h"
 #include "halcyon/core/HLInternalSdkSettings.h"
 #include "halcyon/core/HLLogManager.h"
 #include "halcyon/core/HLSdk.h"
 #include "halcyon/core/HLSettingsManager.h"
+#include "halcyon/core/HLTaskManager.h"
+#include "halcyon/core/HLTaskRenderIOSAd.h"
 #include "halcyon/core/HalcyonCoreClasses.h"
+#include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/net/TrustedAuthorities.h"
+#include "platform/foundation/NSPathUtilities.h"
 #include "platform/runtime/NSOperationQueue.h"
+#include "platform/runtime/NSThread.h"
 #include "platform/testing/PlatformTest.h"
 #include "simulator/HalcyonService.h"
 
@@ -141,6 +149,66 @@ private:
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
+// What a load delegate hears, in order, with the thread it heard it on.
+// Several delegates may share one journal ("<name> ad <id>" / "<name> fail
+// <code>") to check the order across them. Extended: answers the spec form.
+class HLRecordingLoadDelegate : public NSObject, public HLExtendedAdLoadDelegate {
+public:
+    struct Outcome {
+        Ref<HLAd> ad;  // null for a failure
+        int32_t code = 0;
+        Ref<HLAdSpec> spec;  // the spec form only
+        bool onMainThread = false;
+    };
+    explicit HLRecordingLoadDelegate(std::string name = "delegate",
+                                     std::shared_ptr<std::vector<std::string>> journal = nullptr)
+        : name_(std::move(name)), journal_(journal ? std::move(journal) : std::make_shared<std::vector<std::string>>()) {}
+
+    void adServiceDidLoadAd(const Ref<HLAdService>&, const Ref<HLAd>& ad) override {
+        record({ad, 0, nullptr, NSThread::isMainThread()},
+               name_ + " ad " + (ad ? ad->adIdNumber().stringValue() : std::string("(null)")));
+    }
+    void adServiceDidFailToLoadAdWithError(const Ref<HLAdService>&, int32_t code) override {
+        record({nullptr, code, nullptr, NSThread::isMainThread()}, name_ + " fail " + std::to_string(code));
+    }
+    void adServiceDidFailToLoadAdOfSpec(const Ref<HLAdService>& service, const Ref<HLAdSpec>& spec,
+                                        int32_t code) override {
+        if (!extended) return HLExtendedAdLoadDelegate::adServiceDidFailToLoadAdOfSpec(service, spec, code);
+        record({nullptr, code, spec, NSThread::isMainThread()}, name_ + " fail " + std::to_string(code));
+    }
+
+    std::vector<Outcome> outcomes() const {
+        std::scoped_lock lock(mutex_);
+        return outcomes_;
+    }
+    size_t count() const {
+        std::scoped_lock lock(mutex_);
+        return outcomes_.size();
+    }
+    // The only outcome (a default one when there is not exactly one).
+    Outcome only() const {
+        std::scoped_lock lock(mutex_);
+        return outcomes_.size() == 1 ? outcomes_[0] : Outcome{};
+    }
+    std::vector<std::string> journal() const {
+        std::scoped_lock lock(mutex_);
+        return *journal_;
+    }
+
+    bool extended = true;
+
+private:
+    void record(Outcome outcome, std::string entry) {
+        std::scoped_lock lock(mutex_);
+        outcomes_.push_back(std::move(outcome));
+        journal_->push_back(std::move(entry));
+    }
+    mutable std::mutex mutex_;
+    std::string name_;
+    std::shared_ptr<std::vector<std::string>> journal_;
+    std::vector<Outcome> outcomes_;
+};
+
 class HalcyonTest : public platform::testing::PlatformTest {
 protected:
     void SetUp() override {
@@ -186,6 +254,23 @@ protected:
         return sdk;
     }
     Ref<HLSdk> restartSdk() { return restartSdk(serviceSettings()); }
+
+    // Renders `answer` (JSON text) with a render task on queue 0, as a fetched
+    // answer would be, and waits for it; the delegate hears the outcome.
+    Ref<HLRecordingLoadDelegate> render(const Ref<HLSdk>& sdk, const std::string& answer) {
+        auto parsed = NSJSONSerialization::JSONObjectWithData(NSData::dataWithString(answer));
+        auto delegate = std::make_shared<HLRecordingLoadDelegate>("render");
+        auto task = NSObject::alloc<HLTaskRenderIOSAd>()->initWithSdk(sdk);
+        task->setAdResponse(parsed ? *parsed : Value());
+        task->setDelegate(delegate);
+        sdk->taskManager()->execute(task, 0);
+        EXPECT_TRUE(settle());
+        return delegate;
+    }
+    // The cache folder's path with a trailing "/".
+    static std::string cacheFolder() {
+        return NSSearchPathForDirectoriesInDomains(NSCachesDirectory, NSUserDomainMask, true).front() + "/hl/";
+    }
 
     // Trusts the service's https listener, for the rest of this test's process.
     void trustService() {

@@ -1,0 +1,128 @@
+#include "halcyon/core/HLTaskRenderAd.h"
+
+#include "halcyon/core/HLAd.h"
+#include "halcyon/core/HLAdService.h"
+#include "halcyon/core/HLAdSpec.h"
+#include "halcyon/core/HLFileManager.h"
+#include "halcyon/core/HLLogManager.h"
+#include "halcyon/core/HLSdk.h"
+#include "halcyon/core/HLStringUtils.h"
+#include "halcyon/core/HLUtils.h"
+#include "platform/foundation/NSString.h"
+#include "platform/net/NSURLConnection.h"
+#include "platform/runtime/CallCatching.h"
+
+namespace {
+constexpr const char* kHLRenderClcodeMacro = "{CLCODE}";
+}  // namespace
+
+Ref<HLTaskRenderAd> HLTaskRenderAd::initWithSdk(const Ref<HLSdk>& sdk) {
+    HLTask::initWithSdk(sdk);
+    return self<HLTaskRenderAd>();
+}
+
+Ref<HLFileManager> HLTaskRenderAd::fileManager() const { return sdk() ? sdk()->fileManager() : nullptr; }
+
+void HLTaskRenderAd::run() {
+    logger()->d(tag(), "Rendering ad...");
+    auto caught = platform::runtime::callCatching([&] { processAd(adResponse_); });
+    if (caught) {
+        logger()->e(tag(), "Unable to render an ad: %@", *caught);
+        handleFailedAdRenderForAdSize(nullptr, nullptr, -1);
+    }
+}
+
+void HLTaskRenderAd::processAd(const Value&) {}
+
+// ---- Outcome
+
+void HLTaskRenderAd::notifyDelegateOfAd(const Ref<HLAd>& ad) {
+    if (!claimAnswer()) return;
+    if (delegate_) delegate_->adServiceDidLoadAd(sdk()->adService(), ad);
+}
+
+void HLTaskRenderAd::handleFailedAdRenderForAdSize(const Ref<HLAdSize>& size, const Ref<HLAdType>& type,
+                                                   int32_t code) {
+    if (!claimAnswer()) return;
+    HLNotifyLoadFailure(delegate_, sdk()->adService(), HLAdSpec::specWithSize(size, type), code);
+}
+
+void HLTaskRenderAd::taskDropped() { handleFailedAdRenderForAdSize(nullptr, nullptr, -1); }
+
+// ---- Resources
+
+bool HLTaskRenderAd::isSafeResourceName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos;
+}
+
+bool HLTaskRenderAd::isResponseSuccess(const Ref<NSURLResponse>& response) {
+    auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(response);
+    return http && http->statusCode() >= 200 && http->statusCode() <= 299;
+}
+
+std::optional<std::string> HLTaskRenderAd::processAdVideo(const std::optional<std::string>& url,
+                                                          const Ref<HLAdType>&) {
+    return cacheResource(url);
+}
+
+std::optional<std::string> HLTaskRenderAd::cacheResource(const std::optional<std::string>& url) {
+    if (!url) {
+        logger()->d(tag(), "Nothing to cache, skipping...");
+        return std::nullopt;
+    }
+    Ref<NSURL> parsed = NSURL::URLWithString(*url);
+    std::string name = parsed ? parsed->lastPathComponent() : std::string();
+    if (!isSafeResourceName(name)) {
+        logger()->e(tag(), "Unable to cache %@: no usable file name", *url);
+        return std::nullopt;
+    }
+    if (!loadAndSaveResource(*url, name)) return std::nullopt;
+    logger()->d(tag(), "Caching succeeded for video file: %@", name);
+    return name;
+}
+
+bool HLTaskRenderAd::loadAndSaveResource(const std::string& url, const std::string& name) {
+    Ref<HLFileManager> files = fileManager();
+    if (!files || !isSafeResourceName(name)) return false;
+    if (files->hasCachedResourceNamed(name)) {
+        logger()->d(tag(), "Resource %@ already exists on filesystem...", name);
+        return true;
+    }
+    if (!HLUtils::isDomainWhitelisted(sdk()->settingsManager(), url)) {
+        logger()->d(tag(), "Domain is not whitelisted, skipping precache for resource URL %@", url);
+        return false;
+    }
+    logger()->d(tag(), "Loading and saving %@...", url);
+    std::string target = url;
+    if (sdk()->boolForKey(kHLSlotForceSsl) && !NSString::containsString(target, "https://")) {
+        logger()->w(tag(), "Plaintext HTTP operation requested; upgrading to HTTPS due to universal SSL setting...");
+        target = NSString::stringByReplacingOccurrencesOfString(target, "http://", "https://");
+    }
+    Ref<NSURLRequest> request = HLUtils::hl_URLRequest(target);
+    Ref<NSURLResponse> response;
+    Ref<NSError> error;
+    std::optional<NSData> body;
+    if (request && request->URL()) body = NSURLConnection::sendSynchronousRequest(request, &response, &error);
+    else error = NSError::errorWithDomain("HLTaskRenderAd", -1, Value::dictionary({{"NSLocalizedDescription", "not a URL"}}));
+    if (!error && body && body->length() > 0 && isResponseSuccess(response)) {
+        if (files->cacheResourceWithData(*body, name)) {
+            logger()->d(tag(), "%@ cached", name);
+            return true;
+        }
+        logger()->e(tag(), "Unable to cache %@", name);
+        return false;
+    }
+    if (error) logger()->e(tag(), "Unable to download %@: %@", name, error);
+    else logger()->e(tag(), "Unable to download %@: empty response", name);
+    return false;
+}
+
+Ref<NSURL> HLTaskRenderAd::replaceURLString(const Value& string, std::string_view clcode) {
+    const std::string* text = string.string();
+    if (!text || text->empty()) return nullptr;
+    std::string replaced = NSString::stringByReplacingOccurrencesOfString(*text, kHLRenderClcodeMacro, clcode);
+    Ref<NSURL> url = NSURL::URLWithString(HLUtils::hl_stringByAddingPercentEscapesUsingUTF8Encoding(replaced));
+    if (!url) logger()->w(tag(), "Ignoring an ad URL that does not parse: %@", *text);
+    return url;
+}

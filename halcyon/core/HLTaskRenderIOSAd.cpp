@@ -1,0 +1,219 @@
+#include "halcyon/core/HLTaskRenderIOSAd.h"
+
+#include <algorithm>
+
+#include "halcyon/core/HLAd.h"
+#include "halcyon/core/HLAdSize.h"
+#include "halcyon/core/HLAdType.h"
+#include "halcyon/core/HLFileManager.h"
+#include "halcyon/core/HLLogManager.h"
+#include "halcyon/core/HLSdk.h"
+#include "halcyon/core/HLStringUtils.h"
+#include "halcyon/core/HLVideoButtonProperties.h"
+#include "platform/foundation/NSString.h"
+
+namespace {
+constexpr int64_t kHLRenderSlotResourceCacheEnabled = 30;  // "is_resource_cache_enabled"
+constexpr int64_t kHLRenderSlotDelimiters = 62;            // "precache_delimiters"
+
+// The delimiters of a page scan: single bytes in one set, characters of
+// several bytes (a server may send any) searched one by one.
+struct HLRenderDelimiters {
+    std::string bytes;
+    std::vector<std::string> wide;
+
+    explicit HLRenderDelimiters(const std::string& characters) {
+        for (size_t i = 0; i < characters.size();) {
+            const auto lead = static_cast<unsigned char>(characters[i]);
+            size_t width = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+            width = std::min(width, characters.size() - i);
+            if (width == 1) bytes += characters[i];
+            else wide.push_back(characters.substr(i, width));
+            i += width;
+        }
+    }
+    size_t firstFrom(const std::string& page, size_t from) const {
+        size_t best = page.find_first_of(bytes, from);
+        for (const std::string& w : wide) best = std::min(best, page.find(w, from));
+        return best;
+    }
+};
+
+// Reads the answer's keys by the kind each must have; a present value of
+// another kind is logged and counts as absent.
+class HLRenderAnswerReader {
+public:
+    HLRenderAnswerReader(const Value& answer, const Ref<HLLogManager>& log, const std::string& tag)
+        : answer_(answer), log_(log), tag_(tag) {}
+
+    std::optional<std::string> string(const char* key) const {
+        const Value& value = answer_[key];
+        if (const std::string* text = value.string()) return *text;
+        complain(key, value, "a string");
+        return std::nullopt;
+    }
+    Value number(const char* key, Value fallback) const {
+        const Value& value = answer_[key];
+        if (value.isNumber()) return value;
+        complain(key, value, "a number");
+        return fallback;
+    }
+    bool flag(const char* key) const { return number(key, Value(false)).boolValue(); }
+    Value dictionary(const char* key) const {
+        const Value& value = answer_[key];
+        if (value.isDictionary()) return value;
+        complain(key, value, "an object");
+        return Value();
+    }
+    bool present(const char* key) const { return !answer_[key].isNull(); }
+
+private:
+    void complain(const char* key, const Value& value, const char* kind) const {
+        if (!value.isNull() && log_) log_->w(tag_, "Ignoring \"%@\" of the ad answer: not %@", key, kind);
+    }
+    const Value& answer_;
+    Ref<HLLogManager> log_;
+    const std::string& tag_;
+};
+}  // namespace
+
+void HLTaskRenderIOSAd::processAd(const Value& response) {
+    const Ref<HLSdk>& sdk = this->sdk();
+    HLRenderAnswerReader read(response, logger(), tag());
+    Value adId = read.number("ad_id", Value());
+    Ref<HLAdType> type = HLAdType::adTypeFromString(read.string("ad_type"));
+    Ref<HLAdSize> size = NSObject::alloc<HLAdSize>()->initWithLabel(read.string("size").value_or(""));
+    const bool hasVideo = read.present("video");
+    std::optional<std::string> video = read.string("video");
+    const bool videoClickable = read.flag("video_clickable");
+    Value countdownLength = read.number("countdown_length", Value(0));
+    Value videoCloseDelay = read.number("close_delay", Value(0));
+    Value closeDelay = read.number("close_delay_graphic", Value());
+    const bool dismissOnSkip = read.flag("dismiss_on_skip");
+    std::optional<std::string> html = read.string("html");
+    std::optional<std::string> presentation = read.string("presentation_mode");
+    std::optional<std::string> muteImage = read.string("mute_image");
+    std::optional<std::string> unmuteImage = read.string("unmute_image");
+    Value closeStyle = read.number("close_style", Value());
+    Value storeKit = read.dictionary("storekit_info");
+    Value buttonProperties = read.dictionary("video_button_properties");
+    std::optional<std::string> buttonHtml;
+    if (const std::string* text = buttonProperties["video_button_html"].string()) buttonHtml = *text;
+    std::string clcode;
+    if (const std::string* first = response["clcodes"].at(0).string()) clcode = *first;
+
+    if (!html || NSString::length(*html) < 3) {
+        logger()->e(tag(), "Unable to render an ad, html/UI is empty");
+        handleFailedAdRenderForAdSize(size, type, -1);
+        return;
+    }
+    std::optional<std::string> videoFile;
+    if (hasVideo) {
+        videoFile = video ? processAdVideo(video, type) : std::nullopt;
+        if (!videoFile) {
+            logger()->e(tag(), "Unable to precache video, ad can not be rendered");
+            handleFailedAdRenderForAdSize(HLAdSize::sizeInterstitial(), type, -200);
+            return;
+        }
+    }
+    std::string page = cacheNonVideoResources(*html);
+    setWasVideoCached(videoFile && !videoFile->empty());
+
+    auto ad = NSObject::alloc<HLAd>()->init();
+    ad->setAdIdNumber(adId);
+    ad->setSize(size);
+    ad->setType(type);
+    ad->setClcode(clcode);
+    ad->setVideoFilename(videoFile);
+    ad->setDismissOnSkip(dismissOnSkip);
+    ad->setVideoClickableDuringPlayback(videoClickable);
+    ad->setVideoCloseDelay(videoCloseDelay);
+    ad->setCountdownLength(countdownLength);
+    if (closeDelay.isNull()) {
+        const bool incentivized = type->isEqual(*HLAdType::typeIncentivized());
+        const bool videoWithoutDelay = wasVideoCached() && videoCloseDelay.integerValue() == -1;
+        closeDelay = Value(incentivized || videoWithoutDelay ? 0.5 : 0);
+    }
+    ad->setCloseDelay(closeDelay);
+    ad->setVideoCompletionURL(replaceURLString(response["video_end_url"], clcode));
+    ad->setClickTrackingURL(replaceURLString(response["click_tracking_url"], clcode));
+    ad->setClickDestinationURL(replaceURLString(response["click_url"], clcode));
+    ad->setHtmlSource(page);
+    ad->setMuteImageFilename(cacheResource(muteImage));
+    ad->setUnmuteImageFilename(cacheResource(unmuteImage));
+    ad->setPresentationMode(presentationModeFromString(presentation, ad));
+    ad->setStoreKitParameters(storeKit);
+    ad->setCloseButtonStyle(closeButtonStyleFromNumber(closeStyle, ad));
+    ad->setVideoButtonHTMLSource(buttonHtml);
+    ad->setVideoButtonProperties(NSObject::alloc<HLVideoButtonProperties>()->initWithSdk(sdk, buttonProperties));
+
+    notifyDelegateOfAd(ad);
+    logger()->d(tag(), "Finished rendering an ad of size %@ and type %@.", size, type);
+}
+
+uint32_t HLTaskRenderIOSAd::presentationModeFromString(const std::optional<std::string>& text, const Ref<HLAd>& ad) {
+    if (text) {
+        if (HLUtils::hl_containsSubstringIgnoringCase(*text, "view_controller") ||
+            HLUtils::hl_containsSubstringIgnoringCase(*text, "activity"))
+            return 1;
+        if (HLUtils::hl_containsSubstringIgnoringCase(*text, "dialog")) return 0;
+    }
+    return ad && ad->isVideoAd() ? 1 : 0;
+}
+
+uint32_t HLTaskRenderIOSAd::closeButtonStyleFromNumber(const Value& number, const Ref<HLAd>& ad) {
+    if (number.isNull()) return ad && ad->videoFilename() ? 1 : 0;
+    return number.integerValue() == 1 ? 1 : 0;
+}
+
+// ---- Page resources
+
+std::string HLTaskRenderIOSAd::cacheNonVideoResources(const std::string& page) {
+    const Ref<HLSdk>& sdk = this->sdk();
+    if (!sdk->boolForKey(kHLRenderSlotResourceCacheEnabled)) {
+        logger()->d(tag(), "Resource caching is disabled, skipping cache...");
+        return page;
+    }
+    const HLRenderDelimiters delimiters(sdk->stringForKey(kHLRenderSlotDelimiters).value_or("") + "\"");
+    // An empty prefix (a trailing comma) would match everywhere: left out.
+    std::vector<std::string> prefixes;
+    for (std::string& prefix :
+         NSString::componentsSeparatedByString(sdk->stringForKey(kHLSlotResourceCachePrefix).value_or(""), ","))
+        if (!prefix.empty()) prefixes.push_back(std::move(prefix));
+
+    std::string rewritten = page;
+    for (const std::string& prefix : prefixes) {
+        // Each scan covers the whole page from its start and moves forward
+        // at every step, past a copy's local URL once it is in place.
+        size_t start = 0;
+        while (start < rewritten.size()) {
+            const size_t match = rewritten.find(prefix, start);
+            if (match == std::string::npos) break;
+            const size_t end = delimiters.firstFrom(rewritten, match);
+            if (end == std::string::npos || end == match) {
+                logger()->w(tag(), "Unable to parse HTML: no delimiter found");
+                return page;
+            }
+            const std::string url = rewritten.substr(match, end - match);
+            if (std::optional<std::string> local = cacheHTMLResource(url, prefix)) {
+                rewritten.replace(match, url.size(), *local);
+                start = match + local->size();
+            } else {
+                start = match + prefix.size();
+            }
+        }
+    }
+    return rewritten;
+}
+
+std::optional<std::string> HLTaskRenderIOSAd::cacheHTMLResource(const std::string& url, const std::string& prefix) {
+    const Ref<HLFileManager> files = fileManager();
+    if (!files) return std::nullopt;
+    const std::string name = NSString::stringByReplacingOccurrencesOfString(url.substr(prefix.size()), "/", "_");
+    if (!isSafeResourceName(name)) {
+        logger()->w(tag(), "Not caching %@: no usable file name", url);
+        return std::nullopt;
+    }
+    if (!files->hasCachedResourceNamed(name) && !loadAndSaveResource(url, name)) return std::nullopt;
+    return files->urlStringForResourceNamed(name);
+}
