@@ -9,9 +9,18 @@
 // first load of a preloaded spec may share the start-up preload's request.
 // Ad views registered as update observers (held weakly) get each new ad of
 // their size and the refresh ticks that load them. Any thread.
+//
+// Clicks (main thread, from the display side's views and video controllers):
+// a background click records the click in the persisted postback queue and
+// leaves at once; a foreground or video click waits for the click-tracking
+// request (slots 123 to 125), then leaves for the destination or the store
+// page (slot 156: also after a failed request). A click whose view was
+// invalidated meanwhile goes nowhere; a click on an ad without a tracking URL
+// that had to wait for it ends with the overlay removed.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,15 +28,25 @@
 #include "halcyon/core/HLAdLoadDelegate.h"
 #include "halcyon/core/HLAdSize.h"
 #include "halcyon/core/HLAdType.h"
+#include "halcyon/core/HLStoreKitProductViewController.h"
+#include "platform/foundation/NSURL.h"
 #include "platform/runtime/NSObject.h"
 
+namespace platform {
+class UIViewController;
+}
+
+class HLAdDisplayDelegate;
 class HLAdLoadState;
+class HLAdViewForegroundClickTrackingProtocol;
+class HLAdViewInternalProtocol;
+class HLPostbackDelegate;
 class HLAdServiceLoadProxy;
 class HLLogManager;
 class HLPreloadedAdManager;
 class HLSdk;
 
-class HLAdService : public NSObject {
+class HLAdService : public NSObject, public HLStoreKitProductViewControllerDelegate {
 public:
     // The load states: regular banner, medium rectangle, leaderboard and
     // interstitial; incentivized interstitial.
@@ -67,6 +86,46 @@ public:
     void updateAdIfNecessary(const Ref<HLAdSize>& size);
     // The tick that was pending for the size is running or gone.
     void updateTickEnded(const Ref<HLAdSize>& size);
+
+    // ---- Clicks (main thread; a null ad raises "No ad specified")
+    // Recorded through the persisted postback queue; the URL opens at once.
+    void trackClickOn(const Ref<HLAd>& ad, const std::optional<std::string>& placement,
+                      const Ref<HLAdViewInternalProtocol>& adView, const Ref<platform::NSURL>& launchURL);
+    // Leaves for `launchURL` once the tracking request has ended.
+    void trackForegroundClickOn(const Ref<HLAd>& ad, const std::optional<std::string>& placement,
+                                const Ref<HLAdViewInternalProtocol>& adView, const Ref<platform::NSURL>& launchURL);
+    // Leaves for the ad's click destination (`launchURL` is not used), or
+    // opens the store page over `viewController` at once for a store ad.
+    void trackVideoClickOn(const Ref<HLAd>& ad, const std::optional<std::string>& placement,
+                           const Ref<HLAdViewForegroundClickTrackingProtocol>& videoView,
+                           const Ref<platform::NSURL>& launchURL, const Ref<platform::UIViewController>& viewController);
+    // The store page for a store ad; otherwise the overlay removed, the
+    // click told to both display delegates, the presenter dismissed, the kept
+    // ad forgotten and the URL opened.
+    void launchURL(const Ref<platform::NSURL>& url, const Ref<HLAd>& ad, const Ref<HLAdViewInternalProtocol>& adView);
+    void launchURL(const Ref<platform::NSURL>& url, const Ref<HLAd>& ad,
+                   const Ref<platform::UIViewController>& viewController);
+    void dispatchPersistentPostbackForAd(const Ref<HLAd>& ad, const std::optional<std::string>& placement);
+    // False (logged) for an ad without a tracking URL: `notify` is never told.
+    bool dispatchPostbackForAd(const Ref<HLAd>& ad, const std::optional<std::string>& placement,
+                               const Ref<HLPostbackDelegate>& notify);
+    // On the main queue: the page presented from the controller, paused.
+    void showStoreKitControllerForAd(const Ref<HLAd>& ad, const Ref<platform::UIViewController>& viewController);
+    // On the main queue: the page over the key window's top controller.
+    void showStoreKitControllerForAd(const Ref<HLAd>& ad, const Ref<HLAdViewInternalProtocol>& adView);
+    // A page from the display library (HLDisplayHooks), loading the ad's
+    // product; null (logged) when none is supplied.
+    Ref<HLStoreKitProductViewController> createAndLoadStoreKitProductViewControllerWithAd(
+        const Ref<HLAd>& ad, const Ref<HLAdViewInternalProtocol>& adView,
+        const Ref<platform::UIViewController>& viewController);
+    // Presents the page unless a store page is already on screen.
+    void handleClickForStoreKit(const Ref<HLAdViewInternalProtocol>& adView, const Ref<HLAd>& ad,
+                                const Ref<HLStoreKitProductViewController>& page);
+    // The page closed: dismissed, then the kept ad forgotten and the video
+    // controller resumed.
+    void productViewControllerDidFinish(const Ref<HLStoreKitProductViewController>& page, const Ref<HLAd>& ad,
+                                        const Ref<HLAdViewInternalProtocol>& adView,
+                                        const Ref<platform::UIViewController>& interstitialViewController) override;
 
     Ref<HLSdk> sdk() const { return sdk_.lock(); }
     Ref<HLPreloadedAdManager> preloadManager() const;

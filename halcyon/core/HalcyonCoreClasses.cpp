@@ -3,6 +3,7 @@
 #include "halcyon/core/HLAd.h"
 #include "halcyon/core/HLAdLoadState.h"
 #include "halcyon/core/HLAdService.h"
+#include "halcyon/core/HLAdServicePostbackProxy.h"
 #include "halcyon/core/HLAdSize.h"
 #include "halcyon/core/HLAdSpec.h"
 #include "halcyon/core/HLAdType.h"
@@ -69,6 +70,8 @@ void registerHalcyonCoreClasses() {
     NSClassRegistry::registerClass<HLAdService>();
     NSClassRegistry::registerClass<HLAdLoadState>();
     NSClassRegistry::registerClass<HLAdServiceLoadProxy>();
+    NSClassRegistry::registerClass<HLAdServicePostbackProxy>();
+    NSClassRegistry::registerClass<HLAdServiceVideoPostbackProxy>();
     NSClassRegistry::registerClass<HLUpdateAdTask>();
     NSClassRegistry::registerClass<HLTaskFetchNextAd>();
     NSClassRegistry::registerClass<HLTaskRenderAd>();

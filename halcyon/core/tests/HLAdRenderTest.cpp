@@ -213,7 +213,7 @@ TEST_F(HLAdRenderTest, NamesThatWouldLeaveTheCacheFolderAreRefused) {
     const std::string caches = NSSearchPathForDirectoriesInDomains(NSCachesDirectory, NSUserDomainMask, true).front();
     EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(caches + "/escape.png"));
     EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(cacheFolder()),
-              std::vector<std::string>{"res_ad.js"});
+              (std::vector<std::string>{"queued_postbacks_1.plist", "res_ad.js"}));
 }
 
 TEST_F(HLAdRenderTest, ForceSslFetchesOverHttpsButKeepsTheNameFromThePage) {

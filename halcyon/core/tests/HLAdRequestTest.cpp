@@ -1,5 +1,6 @@
 // The ad request as the ad server receives it: the query decoded into pairs
-// (order, values, what tracking off, the type and preloading change), the
+// (order, values, what tracking off, the type and preloading change), the ad
+// session bookkeeping of the first request after installation, the
 // timing rows that follow a fetch and a render once, the answer's settings,
 // and the failures (204 once, an empty 200 retried and then -1), all through
 // the Halcyon service on loopback.
@@ -7,6 +8,8 @@
 
 #include <algorithm>
 
+#include "halcyon/core/HLStatsManager.h"
+#include "halcyon/core/HLTargetingData.h"
 #include "halcyon/core/HLTaskFetchNextAd.h"
 #include "halcyon/core/tests/HalcyonTestSupport.h"
 #include "platform/ui/UIScreen.h"
@@ -96,12 +99,42 @@ TEST_F(HLAdRequestTest, TheQueryCarriesTheRequestFactsInTheirOrder) {
     EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end());
 }
 
-TEST_F(HLAdRequestTest, TrackingOffLeavesOutCountersCookieAndDeviceId) {
+TEST_F(HLAdRequestTest, TheFirstRequestStartsAnAdSessionBeforeTheCountersAreRead) {
+    const Ref<HLStatsManager>& stats = sdk->statsManager();
+    stats->clearKey("ad_session_start");
+    stats->setValue(Value(4), "ad_imp_session");
+    stats->setValue(Value(9), "ad_imp");
+    fetch();
+    EXPECT_EQ(field(lastQuery(), "si"), "0");
+    EXPECT_EQ(field(lastQuery(), "li"), "9");
+    const double now = NSDate::date().timeIntervalSinceReferenceDate();
+    EXPECT_EQ(stats->valueOfKey("ad_session_start").doubleValue(), now);
+    EXPECT_EQ(stats->valueOfKey("ad_req").integerValue(), 1);
+
+    // Within the session (slot 19: 60 minutes) the session count goes on.
+    stats->setValue(Value(3), "ad_imp_session");
+    driver().advance(3600);
+    fetch();
+    EXPECT_EQ(field(lastQuery(), "si"), "3");
+    driver().advance(1);
+    fetch();
+    EXPECT_EQ(field(lastQuery(), "si"), "0");
+    EXPECT_EQ(stats->valueOfKey("ad_req").integerValue(), 3);
+}
+
+TEST_F(HLAdRequestTest, TrackingOffLeavesOutCountersCookieDeviceIdAndTargeting) {
+    sdk->targetingData()->setGender('f');
+    sdk->targetingData()->setExtraValue(std::string("v 1"), std::string("k"));
+    fetch();
+    EXPECT_EQ(field(lastQuery(), "gender"), "f");
+    EXPECT_EQ(field(lastQuery(), "ex_k"), "v 1");
+
     sdk->settingsManager()->putBool(false, kHLSlotIsTrackingEnabled);
     sdk->settingsManager()->putString(std::string("c=1&x"), 29);
     fetch();
     const QueryFields query = lastQuery();
-    for (const char* absent : {"li", "si", "cookie", "api_did"}) EXPECT_EQ(field(query, absent), std::nullopt) << absent;
+    for (const char* absent : {"li", "si", "cookie", "api_did", "gender", "ex_k"})
+        EXPECT_EQ(field(query, absent), std::nullopt) << absent;
     EXPECT_EQ(field(query, "size"), "INTER");
 
     sdk->settingsManager()->putBool(true, kHLSlotIsTrackingEnabled);
