@@ -92,7 +92,7 @@ void BM_AdAnswerToAd(benchmark::State& state) {
     for (auto _ : state) {
         std::tie(client, reference) = alternatingMedianNanoseconds(
             300, 15, [&](int) { benchmark::DoNotOptimize(hlBenchRender(sdk, bytes)); },
-            [&](int) { benchmark::DoNotOptimize(nlohmann::json::parse(bytes)); });
+            [&](int) { benchmark::DoNotOptimize(nlohmann::ordered_json::parse(bytes)); });
     }
     state.counters["answer_bytes"] = static_cast<double>(bytes.size());
     reportRatio(state, "client_ns", client, "json_parse_ns", reference, 2);

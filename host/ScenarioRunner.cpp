@@ -120,6 +120,7 @@ std::string halcyonPurpose(const std::string&, const std::string& target) {
     if (pathEndsWith(target, "/nad")) return "native ad request";
     if (pathEndsWith(target, simulator::HalcyonService::kEventPath)) return "event pixel";
     if (target.find(simulator::HalcyonService::kPostbackBasePath) != std::string::npos) return "postback";
+    if (target.find(simulator::HalcyonService::kResourceBasePath) != std::string::npos) return "ad resource";
     return {};
 }
 

@@ -1,5 +1,7 @@
 #include "halcyon/core/HLFileManager.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <system_error>
 
@@ -51,11 +53,15 @@ std::optional<std::string> HLFileManager::folderPath() {
         return std::nullopt;
     }
     std::string folder = caches.front() + "/" + kCacheFolderName;
+    // Made (or found) once: every look-up of a rendered ad's resources comes
+    // here. A write that fails makes it again (cacheResourceWithData).
+    if (folder == madeFolder_) return folder;
     Ref<NSError> error;
     if (!NSFileManager::defaultManager()->createDirectoryAtPath(folder, true, Value(), &error)) {
         if (auto log = logger()) log->e(kHLFileManagerTag, "Unable to create directory: %@", folder);
         return std::nullopt;
     }
+    madeFolder_ = folder;
     return folder;
 }
 
@@ -86,8 +92,9 @@ bool HLFileManager::hasCachedResourceNamed(const std::string& name) {
     std::scoped_lock lock(fileSystemLock_);
     std::optional<std::string> path = filePathForResourceNamed(name);
     if (!path) return false;
-    const Value attributes = NSFileManager::defaultManager()->attributesOfItemAtPath(*path);
-    return attributes[NSFileType].stringValue() == NSFileTypeRegular;
+    // One lstat: a link is no cached file.
+    struct stat status;
+    return ::lstat(path->c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 // ---- Writing and removing
@@ -95,6 +102,10 @@ bool HLFileManager::hasCachedResourceNamed(const std::string& name) {
 bool HLFileManager::cacheResourceWithData(const NSData& data, const std::string& name) {
     std::scoped_lock lock(fileSystemLock_);
     std::optional<std::string> path = filePathForResourceNamed(name);
+    if (path && data.writeToFile(*path, true)) return true;
+    // The folder may have gone since it was made: made again, tried once more.
+    madeFolder_.clear();
+    path = filePathForResourceNamed(name);
     return path && data.writeToFile(*path, true);
 }
 

@@ -78,4 +78,5 @@ private:
 
     Weak<HLSdk> sdk_;
     std::recursive_mutex fileSystemLock_;  // serialises every file operation
+    std::string madeFolder_;               // the folder last made or found (under the lock)
 };

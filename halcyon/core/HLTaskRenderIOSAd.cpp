@@ -102,7 +102,8 @@ void HLTaskRenderIOSAd::processAd(const Value& response) {
     std::string clcode;
     if (const std::string* first = response["clcodes"].at(0).string()) clcode = *first;
 
-    if (!html || NSString::length(*html) < 3) {
+    // Fewer than 3 characters (UTF-16 units); 12 bytes always hold 3.
+    if (!html || (html->size() < 12 && NSString::length(*html) < 3)) {
         logger()->e(tag(), "Unable to render an ad, html/UI is empty");
         handleFailedAdRenderForAdSize(size, type, -1);
         return;

@@ -8,13 +8,13 @@
 
 namespace {
 // A layout string must be a string; a number, flag or duration a number or
-// a numeric string.
-const Value& hlButtonString(const Value& merged, const Value& defaults, const char* key) {
-    const Value& value = merged[key];
+// a numeric string. A given value of another kind keeps the default.
+const Value& hlButtonString(const Value& given, const Value& defaults, const char* key) {
+    const Value& value = given[key];
     return value.isString() ? value : defaults[key];
 }
-const Value& hlButtonNumber(const Value& merged, const Value& defaults, const char* key) {
-    const Value& value = merged[key];
+const Value& hlButtonNumber(const Value& given, const Value& defaults, const char* key) {
+    const Value& value = given[key];
     return value.isNumber() || value.isString() ? value : defaults[key];
 }
 // Non-finite values (a huge numeric string) count as 0.
@@ -41,24 +41,23 @@ Value HLVideoButtonProperties::defaultProperties() {
 
 Ref<HLVideoButtonProperties> HLVideoButtonProperties::initWithSdk(const Ref<HLSdk>& sdk, const Value& properties) {
     sdk_ = sdk;
-    const Value defaults = defaultProperties();
-    Value merged = defaults;
-    if (const Value::Dictionary* given = properties.dictionary())
-        for (const auto& [key, value] : *given) merged.set(key, value);
+    // Each key from the given properties, else from the defaults (made once:
+    // one set of properties is read per rendered ad).
+    static const Value defaults = defaultProperties();
+    const Value& given = properties.isDictionary() ? properties : Value::null();
+    auto text = [&](const char* key) -> const std::string& { return *hlButtonString(given, defaults, key).string(); };
+    auto number = [&](const char* key) -> const Value& { return hlButtonNumber(given, defaults, key); };
     auto milliseconds = [&](const char* key) {
-        return hlFinite(HLUtils::hl_timeIntervalValue(
-            HLUtils::timeInSecondsFromMilliseconds(hlButtonNumber(merged, defaults, key))));
+        return hlFinite(HLUtils::hl_timeIntervalValue(HLUtils::timeInSecondsFromMilliseconds(number(key))));
     };
-    auto seconds = [&](const char* key) {
-        return hlFinite(HLUtils::hl_timeIntervalValue(hlButtonNumber(merged, defaults, key)));
-    };
-    horizontalConstraint_ = *hlButtonString(merged, defaults, "h_constraint").string();
-    verticalConstraint_ = *hlButtonString(merged, defaults, "v_constraint").string();
-    widthPercentOfScreen_ = hlButtonNumber(merged, defaults, "width").floatValue();
-    heightPercentOfScreen_ = hlButtonNumber(merged, defaults, "height").floatValue();
-    margin_ = hlButtonNumber(merged, defaults, "margin").floatValue();
-    gravity_ = hlButtonNumber(merged, defaults, "gravity").unsignedIntValue();
-    tapToFade_ = hlButtonNumber(merged, defaults, "tap_to_fade").boolValue();
+    auto seconds = [&](const char* key) { return hlFinite(HLUtils::hl_timeIntervalValue(number(key))); };
+    horizontalConstraint_ = text("h_constraint");
+    verticalConstraint_ = text("v_constraint");
+    widthPercentOfScreen_ = number("width").floatValue();
+    heightPercentOfScreen_ = number("height").floatValue();
+    margin_ = number("margin").floatValue();
+    gravity_ = number("gravity").unsignedIntValue();
+    tapToFade_ = number("tap_to_fade").boolValue();
     tapToFadeDuration_ = milliseconds("tap_to_fade_duration_milliseconds");
     fadeInDuration_ = milliseconds("fade_in_duration_milliseconds");
     fadeOutDuration_ = milliseconds("fade_out_duration_milliseconds");

@@ -6,12 +6,26 @@
 // answer brings the device identifiers and a server setting. The client
 // reports its "landing" pixel as it initialises; after launch the user buys
 // something and the application tracks a "checkout" event with parameters,
-// a pixel with a JSON body through the persisted postback queue. Then a stay
-// in the foreground, one in the background, and the quit. The client's own
-// log lines go to the timeline. Ad loading and display join as they are built.
+// a pixel with a JSON body through the persisted postback queue.
+//
+// Ads: the client preloads an interstitial and two incentivized ones at
+// start-up; the application's first interstitial comes from that queue. Its
+// home screen holds a banner slot (an update observer of the banner size):
+// the first banner is requested, a second look within the refresh time gets
+// the kept one, and the refresh tick (90 s, the server's setting) brings a
+// new one while the application is active. The user taps the banner: a
+// background click, recorded through the persisted postback queue, that
+// opens the ad's destination at once. The ad pages' resources are cached
+// through the recorder. Then a stay in the background (the slot refuses
+// refreshes there), the return and the quit. The client's own log lines go
+// to the timeline. The display side joins as it is built.
 #include <memory>
 #include <mutex>
 
+#include "halcyon/core/HLAd.h"
+#include "halcyon/core/HLAdDisplayProtocols.h"
+#include "halcyon/core/HLAdLoadDelegate.h"
+#include "halcyon/core/HLAdService.h"
 #include "halcyon/core/HLConstants.h"
 #include "halcyon/core/HLEventService.h"
 #include "halcyon/core/HLInternalSdkSettings.h"
@@ -20,13 +34,17 @@
 #include "host/scenarios/Scenarios.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIScreen.h"
+#include "platform/ui/UIView.h"
 #include "platform/ui/UIViewController.h"
 #include "platform/ui/UIWindow.h"
 #include "simulator/HalcyonService.h"
 
 namespace {
 
-constexpr double kHalcyonForegroundStay = 30;
+// Past the refused device submission's retry (10 s) and the start-up preloads.
+constexpr double kHalcyonStayBeforeAds = 12;
+// Past the banner's refresh tick (90 + 2 s).
+constexpr double kHalcyonForegroundStay = 95;
 constexpr double kHalcyonBackgroundStay = 120;
 constexpr double kHalcyonStayAfterReturn = 10;
 // What the embedded service's device answer sets on the client.
@@ -40,6 +58,64 @@ public:
 
 private:
     Timeline* timeline_;
+};
+
+// What the application hears of a load, written to the timeline.
+class HalcyonLoadListener : public NSObject, public HLAdLoadDelegate {
+public:
+    HalcyonLoadListener(Timeline* timeline, std::string what) : timeline_(timeline), what_(std::move(what)) {}
+    void adServiceDidLoadAd(const Ref<HLAdService>&, const Ref<HLAd>& ad) override {
+        timeline_->add("app", what_ + " loaded: " + (ad ? ad->description() : std::string("no ad")));
+    }
+    void adServiceDidFailToLoadAdWithError(const Ref<HLAdService>&, int32_t code) override {
+        timeline_->add("app", what_ + " failed to load: " + std::to_string(code));
+    }
+
+private:
+    Timeline* timeline_;
+    std::string what_;
+};
+
+// The home screen's banner slot: a view that shows each banner it is given
+// (loads and refreshes) and refuses refreshes while the application is not
+// active. It stands in for the display side's ad view, so the click path
+// sees it as one (no overlay, no presenter).
+class HalcyonBannerSlot : public UIView, public HLAdViewInternalProtocol, public HLAdUpdateObserver,
+                          public HLAdLoadDelegate {
+public:
+    explicit HalcyonBannerSlot(Timeline* timeline) : timeline_(timeline) {}
+
+    void adServiceDidLoadAd(const Ref<HLAdService>&, const Ref<HLAd>& ad) override {
+        if (ad && ad == ad_) timeline_->add("app", "banner slot: the kept banner again (" + ad->description() + ")");
+        else show(ad, "loaded");
+    }
+    void adServiceDidFailToLoadAdWithError(const Ref<HLAdService>&, int32_t code) override {
+        timeline_->add("app", "banner slot: the banner failed to load: " + std::to_string(code));
+    }
+    // The load that brought a new banner tells its observers too: shown once.
+    void adServiceDidUpdateAd(const Ref<HLAdService>&, const Ref<HLAd>& ad) override {
+        if (ad != ad_) show(ad, "refreshed");
+    }
+    bool canAcceptUpdate() override {
+        return UIApplication::sharedApplication()->applicationState() == UIApplicationStateActive;
+    }
+
+    void removeClickTrackingOverlay() override {}
+    bool foregroundClickInvalidated() const override { return false; }
+    Ref<HLAdDisplayDelegate> adDisplayDelegate() const override { return nullptr; }
+    Ref<HLAdDisplayDelegate> weakAdDisplayDelegate() const override { return nullptr; }
+    Ref<HLInterstitialAdDismissProxy> weakInterstitialDismissalDelegate() const override { return nullptr; }
+
+    const Ref<HLAd>& ad() const { return ad_; }
+
+private:
+    void show(const Ref<HLAd>& ad, const char* how) {
+        ad_ = ad;
+        timeline_->add("app", std::string("banner slot: banner ") + how + ": " + (ad ? ad->description() : "no ad"));
+    }
+
+    Timeline* timeline_;
+    Ref<HLAd> ad_;
 };
 
 // The application's delegate: at launch it starts the Halcyon client, then
@@ -57,7 +133,7 @@ public:
             settings->putString(base + "api/", kHLSlotApiEndpoint);
             settings->putString(base + "ads/", kHLSlotAdServerEndpoint);
             settings->putString(base + "pix?", kHLSlotEventTrackingEndpoint);
-            settings->putString(base, kHLSlotResourceCachePrefix);
+            settings->putString(base + "res/", kHLSlotResourceCachePrefix);
             timeline_->add("app", "HLInternalSdkSettings: endpoints below " + base);
         }
         settings->setListener(std::make_shared<HalcyonTimelineListener>(timeline_));
@@ -99,8 +175,10 @@ public:
         if (simulator::HalcyonService* embedded = context.embeddedHalcyon()) {
             embedded->scriptStatuses(simulator::HalcyonService::kDevicePath, {503});
             embedded->setSettings(std::string(kHalcyonServerSettings));
+            embedded->setAd(simulator::HalcyonAd{});
             timeline.add("host", "Halcyon service: the first device submission is answered 503; its answer carries " +
-                                     std::string(kHalcyonServerSettings));
+                                     std::string(kHalcyonServerSettings) +
+                                     "; ads are HTML pages naming a script, a style sheet and an image");
         }
         auto app = UIApplication::sharedApplication();
         auto delegate = std::make_shared<HalcyonAppDelegate>(context.options(), &timeline, service);
@@ -115,7 +193,32 @@ public:
             sdk->eventService()->trackCheckoutWithTransactionIdentifier(std::string("T-1001"), purchase);
         }
         // The retry of a refused submission comes 10 s later (slot 13).
+        if (!context.stay(kHalcyonStayBeforeAds)) return quitScenarioApplication(context);
+        Ref<HalcyonBannerSlot> slot;
+        if (const Ref<HLSdk>& sdk = delegate->sdk()) {
+            const Ref<HLAdService>& ads = sdk->adService();
+            timeline.add("app", "HLAdService loadNextAd: INTER (the interstitial before the scan starts)");
+            ads->loadNextAd(HLAdSize::sizeInterstitial(), std::make_shared<HalcyonLoadListener>(&timeline, "interstitial"));
+            slot = std::make_shared<HalcyonBannerSlot>(&timeline);
+            slot->initWithFrame(CGRectMake(0, 0, 320, 50));
+            delegate->window()->rootViewController()->view()->addSubview(slot);
+            ads->addAdUpdateObserver(slot, HLAdSize::sizeBanner());
+            timeline.add("app", "HLAdService addAdUpdateObserver:ofSize: BANNER, loadNextAd: BANNER (the home screen)");
+            ads->loadNextAd(HLAdSize::sizeBanner(), slot);
+            if (!context.stay(1)) return quitScenarioApplication(context);
+            timeline.add("app", "HLAdService loadNextAd: BANNER (the home screen shown again)");
+            ads->loadNextAd(HLAdSize::sizeBanner(), slot);
+        }
         if (!context.stay(kHalcyonForegroundStay)) return quitScenarioApplication(context);
+        if (slot && slot->ad()) {
+            const Ref<HLAd> ad = slot->ad();
+            timeline.add("app", "the user taps the banner: HLAdService trackClickOn: " + ad->description() +
+                                    " withPlacement: home");
+            delegate->sdk()->adService()->trackClickOn(ad, std::string("home"), slot, ad->clickDestinationURL());
+            for (const auto& url : UIApplication::sharedApplication()->openedURLs())
+                timeline.add("app", "UIApplication opened " + url->absoluteString());
+        }
+        if (!context.stay(1)) return quitScenarioApplication(context);
         tell(context, delegate, "after the stay in the foreground");
 
         timeline.add("host", "the user leaves the application");

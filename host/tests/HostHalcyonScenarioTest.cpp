@@ -2,7 +2,10 @@
 // started with the SDK key against the embedded Halcyon service (or one given
 // by URL), its refused first device submission retried 10 s later, the
 // identifiers and the server's setting kept in the sandbox, the "landing" and
-// "checkout" pixels, and nothing sent to the other clients' services.
+// "checkout" pixels, the start-up preloads answering the first interstitial,
+// the banner kept and then refreshed for its slot, its resources cached
+// once, the background click's postback, and nothing sent to the other
+// clients' services.
 #include "host/ScenarioRunner.h"
 #include "host/tests/HostTestSupport.h"
 #include "platform/foundation/PropertyList.h"
@@ -52,7 +55,23 @@ TEST_F(HostHalcyonScenarioTest, TheClientStartsWithItsKeyAgainstTheEmbeddedServi
                                             {"price", "4.99"},
                                             {"currency", "EUR"},
                                             {"transaction_id", "T-1001"}}));
-    EXPECT_EQ(of("halcyon").size(), 4u);
+    // Ads: three preloads at start-up (an interstitial, two incentivized);
+    // the application's interstitial came from the queue.
+    auto ads = of("halcyon", "/ads/2.0/ad");
+    ASSERT_GE(ads.size(), 4u);
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(ads[i].field("preloading"), "true") << i;
+    EXPECT_EQ(ads[0].field("size"), "INTER");
+    EXPECT_EQ(ads[0].entry["purpose"].stringValue(), "ad request");
+    for (const auto& ad : ads) EXPECT_FALSE(ad.field("size") == "INTER" && ad.field("preloading") == "false");
+    for (const char* resource : {"/res/ad.js", "/res/ad.css", "/res/banner.png"}) {
+        ASSERT_EQ(of("halcyon", resource).size(), 1u) << resource;
+        EXPECT_EQ(of("halcyon", resource)[0].entry["purpose"].stringValue(), "ad resource");
+    }
+    EXPECT_TRUE(of("halcyon", "/landing").empty());
+    auto clicks = of("halcyon", "/postback/click");
+    ASSERT_EQ(clicks.size(), 1u);
+    EXPECT_EQ(clicks[0].field("p"), "home");
+    EXPECT_EQ(clicks[0].field("clcode"), "cl-1");
     long tracked = lineWith("HLEventService trackCheckoutWithTransactionIdentifier: T-1001");
     EXPECT_GT(tracked, lineWith("UIApplicationDidFinishLaunchingNotification"));
     EXPECT_GT(lineWith("halcyon event pixel: POST /pix?event=checkout", tracked), tracked);
@@ -65,6 +84,10 @@ TEST_F(HostHalcyonScenarioTest, TheClientStartsWithItsKeyAgainstTheEmbeddedServi
                              "Halcyon WARN [HLTaskRepeatRequest] Unable to send requset due to server failure (code 503)",
                              "halcyon device data: POST /api/device?api_key=hl-e2e-key",
                              "Halcyon DEBUG [ConnectionUtils] New settings processed",
+                             "interstitial loaded: Halcyon Ad #1, REGULAR/INTER",
+                             "banner slot: banner loaded: Halcyon Ad #", "banner slot: the kept banner again",
+                             "banner slot: banner refreshed: Halcyon Ad #", "HLAdService trackClickOn:",
+                             "UIApplication opened http://127.0.0.1:",
                              "Halcyon after the stay in the foreground: enabled, device token hl-token-1, ad refresh every 90 s",
                              "UIApplicationWillTerminateNotification"}) {
         long found = lineWith(step, at);
