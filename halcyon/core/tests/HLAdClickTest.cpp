@@ -124,9 +124,7 @@ class HLAdClickTest : public HalcyonTest {
 protected:
     void SetUp() override {
         HalcyonTest::SetUp();
-        auto settings = serviceSettings();
-        settings->putBool(false, 26);
-        sdk = startSdk(settings);
+        sdk = startSdkWithoutPreloads();
         adService = sdk->adService();
         adView = std::make_shared<HLClickTestAdView>();
         adView->initWithFrame(CGRectMake(0, 0, 320, 50));

@@ -25,10 +25,7 @@ class HLAdRequestTest : public HalcyonTest {
 protected:
     void SetUp() override {
         HalcyonTest::SetUp();
-        // No preloads: every request here is the test's own.
-        auto settings = serviceSettings();
-        settings->putBool(false, 26);
-        sdk = startSdk(settings);
+        sdk = startSdkWithoutPreloads();
         service.server().clearRecord();
     }
     // One request task on queue 0, waited for.

@@ -243,6 +243,12 @@ protected:
         return sdk;
     }
     Ref<HLSdk> startSdk() { return startSdk(serviceSettings()); }
+    // With preloading off (slot 26): every ad request is the test's own.
+    Ref<HLSdk> startSdkWithoutPreloads() {
+        auto settings = serviceSettings();
+        settings->putBool(false, 26);
+        return startSdk(settings);
+    }
 
     // A process restart: the platform's memory re-read from the home folder
     // and a new, unregistered instance made as the next start would make it.
