@@ -3,6 +3,7 @@
 #include "Trillium/TRADisplayHooks.h"
 #include "Trillium/TRATrilliumSDK.h"
 #include "Trillium/TrilliumClasses.h"
+#include "Trillium/display/TRAAdVideoViewController.h"
 #include "Trillium/display/TRAAdViewController.h"
 #include "Trillium/display/TRAEventAdManager.h"
 #include "Trillium/display/TRAFullScreenAd.h"
@@ -38,6 +39,7 @@ void registerTrilliumDisplayClasses() {
     NSClassRegistry::registerClass<TRASplashViewController>();
     NSClassRegistry::registerClass<TRAVideoDownloader>();
     NSClassRegistry::registerClass<TRAAdViewController>();
+    NSClassRegistry::registerClass<TRAAdVideoViewController>();
     NSClassRegistry::registerClass<TRAInAppBrowserViewController>();
     NSClassRegistry::registerClass<TRASmartRedirectWebView>();
     registerTrilliumBannerNativeClasses();
@@ -48,10 +50,8 @@ void registerTrilliumDisplayClasses() {
         return NSObject::alloc<TRAFullScreenAd>()->initWithAdType(adType, eventType);
     };
     hooks.videoStore = []() -> Ref<TRAVideoStore> { return TRAVideosManager::sharedInstance(); };
-    // The video ad screen is not part of this library yet: a video ad is
-    // reported as not shown.
     hooks.adScreen = [](bool video) -> Ref<TRAAdScreen> {
-        if (video) return nullptr;
+        if (video) return TRAAdVideoViewController::alloc()->init();
         return TRAAdViewController::alloc()->init();
     };
     hooks.inAppBrowser = [](const std::string& url, const Ref<TRASmartRedirectWebViewDelegate>& storeDelegate)
