@@ -111,6 +111,22 @@ bool TRAAdVideoViewController::webViewShouldStartLoadWithRequest(Ref<UIWebView> 
     return TRAAdViewController::webViewShouldStartLoadWithRequest(webView, request, navigationType);
 }
 
+void TRAAdVideoViewController::webViewDidFailLoadWithError(Ref<UIWebView> webView, Ref<NSError> error) {
+    TRAAdViewController::webViewDidFailLoadWithError(webView, error);
+    if (displayFailed() && !playerRequested_) {
+        playerRequested_ = true;
+        restoreAudioCategory();
+    }
+}
+
+void TRAAdVideoViewController::closeAdWithAnimation(bool animated, bool click) {
+    TRAAdViewController::closeAdWithAnimation(animated, click);
+    if (isPresented() || isVideoAdClosed_) return;
+    // The page no longer reaches this screen: it must not appear later.
+    isVideoAdClosed_ = true;
+    tearDown();
+}
+
 void TRAAdVideoViewController::closeAd(bool, bool click, const std::optional<std::string>&) {
     // The animation and an in-app browser URL are not passed on: the video
     // screen always goes without animation and opens no browser.
@@ -155,12 +171,7 @@ void TRAAdVideoViewController::observeValueForKeyPath(const std::string& keyPath
         if (!me->showWebView()) {
             // Refused (the base told the delegate): nothing may play unseen.
             me->isVideoAdClosed_ = true;
-            me->unregisterNotification();
-            me->removeObservers();
-            me->tracking_->stop();
-            me->removeTimeObservers(false);
-            me->dropPlayer();
-            me->restoreAudioCategory();
+            me->tearDown();
             return;
         }
         me->setDisplayAdTimeStart(NSDate::date().timeIntervalSince1970());
@@ -476,15 +487,9 @@ void TRAAdVideoViewController::closeVideoWithClick(bool click, const std::option
             if (tracking_) tracking_->sendFailureReport(*error, value.value_or(""));
         }
     }
-    restoreAudioCategory();
-    removeObservers();
-    unregisterNotification();
     isShowingPostRoll_ = false;
     isVideoAdClosed_ = true;
-    if (avPlayer_) avPlayer_->pause();
-    if (tracking_) tracking_->stop();
-    removeTimeObservers(false);
-    dropPlayer();
+    tearDown();
 
     if (!error) {
         if (tracking_) tracking_->grantRewardOnClose();
@@ -499,6 +504,16 @@ void TRAAdVideoViewController::closeVideoWithClick(bool click, const std::option
             store->setNowPlayingVideoFileName(std::string());
     }
     if (auto delegate = this->delegate()) delegate->failedDisplayAd(TRAAdSDKUtils::createErrorWithDescription(*error));
+}
+
+void TRAAdVideoViewController::tearDown() {
+    restoreAudioCategory();
+    removeObservers();
+    unregisterNotification();
+    if (avPlayer_) avPlayer_->pause();
+    if (tracking_) tracking_->stop();
+    removeTimeObservers(false);
+    dropPlayer();
 }
 
 void TRAAdVideoViewController::removeObservers() {

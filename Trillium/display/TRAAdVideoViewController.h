@@ -49,8 +49,13 @@ public:
     // The video commands, while the screen is up; the rest to the base.
     bool webViewShouldStartLoadWithRequest(Ref<UIWebView> webView, const NSURLRequest& request,
                                            UIWebViewNavigationType navigationType) override;
+    // A failed page load: the base's report; no player comes.
+    void webViewDidFailLoadWithError(Ref<UIWebView> webView, Ref<NSError> error) override;
     // Every close becomes closeVideoWithClick with the click flag only.
     void closeAd(bool animated, bool click, const std::optional<std::string>& url) override;
+    // The base's programmatic close; a screen not yet shown also stops
+    // preparing its player, so that it never appears later.
+    void closeAdWithAnimation(bool animated, bool click) override;
     bool prefersStatusBarHidden() override { return true; }
     void observeValueForKeyPath(const std::string& keyPath, Ref<NSObject> object, const Value& change,
                                 void* context) override;
@@ -122,6 +127,8 @@ private:
     // The end of the video or a skip: observers go, then the post-roll.
     void endPlayback();
     void removeTimeObservers(bool reward);
+    // Ends playback and its observers without events or callbacks.
+    void tearDown();
     // Drops the player, item and layer (released at the next pass: the end
     // of the video is reported from inside the player's own step).
     void dropPlayer();

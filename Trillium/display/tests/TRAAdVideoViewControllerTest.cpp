@@ -90,6 +90,7 @@ TEST_F(TRAAdVideoViewControllerTest, PlaysToTheEndAndClosesAtOnceForPostRollNone
     EXPECT_EQ(AVAudioSession::sharedInstance()->category(), AVAudioSessionCategoryPlayback);
     EXPECT_EQ(ad->internalAd()->offset(), 0);
     EXPECT_EQ(ad->internalAd()->videoPref()->videoDuration(), 40);
+    ASSERT_TRUE(driver().settle(5));
 
     play(41);
     EXPECT_EQ(events("progress"), (std::vector<std::string>{"cp=0&offset=0", "cp=100&offset=0", "cp=25&offset=0",
@@ -260,6 +261,7 @@ TEST_F(TRAAdVideoViewControllerTest, AFileThatDoesNotOpenFailsTheAdAndLeavesTheS
     EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(path));
     EXPECT_EQ(TRAVideosManager::sharedInstance()->getVideosDBCopy().count(), 0u);
     // Never shown: its impressions go out marked so, with offset -1.
+    ASSERT_TRUE(driver().settle(5));
     auto impressions = service.requestsTo(TrilliumService::kImpressionPath);
     ASSERT_EQ(impressions.size(), 1u);
     EXPECT_EQ(impressions[0].field("offset"), "-1");
@@ -329,6 +331,21 @@ TEST_F(TRAAdVideoViewControllerTest, ARefusedPresentationPlaysNothing) {
     play(2);
     EXPECT_TRUE(videos.events().empty());
     EXPECT_TRUE(service.requestsTo(TrilliumService::kImpressionPath).empty());
+}
+
+TEST_F(TRAAdVideoViewControllerTest, AProgrammaticCloseWhilePreparingKeepsTheAdFromAppearing) {
+    auto ad = loadVideoAd(TrilliumVideoAd{});
+    Ref<TRAAd> model = ad->internalAd();
+    ad->showAd();
+    auto screen = screenOf(model);
+    // The page has loaded; the video's tracks are loading.
+    ASSERT_TRUE(waitFor([&] { return screen->displayDecided(); }));
+    std::dynamic_pointer_cast<TRAHtmlAd>(model)->closeAd(false, false);
+    play(2);
+    EXPECT_FALSE(screen->isPresented());
+    EXPECT_TRUE(publisher->events.empty());
+    EXPECT_EQ(screen->avPlayer(), nullptr);
+    EXPECT_NE(AVAudioSession::sharedInstance()->category(), AVAudioSessionCategoryPlayback);
 }
 
 TEST_F(TRAAdVideoViewControllerTest, ALaterLoadOrAppearanceStartsNothingAgain) {
