@@ -86,8 +86,12 @@ void TRAVideoDownloader::downloadVideo() {
     }
     bytesTotal_ = -1;
     bytesWritten_ = 0;
-    auto request = NSURLRequest::requestWithURL(NSURL::URLWithString(videoUrl_), NSURLRequestUseProtocolCachePolicy,
-                                                kTimeoutInterval);
+    auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(videoUrl_),
+                                                       NSURLRequestUseProtocolCachePolicy, kTimeoutInterval);
+    // The body goes to the file as it arrives, so no answer cap applies: an
+    // announced length is weighed against the free space, and a body that
+    // fills the disk fails at its write.
+    if (request) request->setMaximumResponseLength(NSURLRequestNoMaximumResponseLength);
     connection_ = request && request->URL()
                       ? NSObject::alloc<NSURLConnection>()->initWithRequest(*request, keep, true)
                       : nullptr;

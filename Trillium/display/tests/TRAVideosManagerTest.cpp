@@ -8,6 +8,7 @@
 #include "Trillium/TRAMetadata.h"
 #include "Trillium/TRATrilliumSDK.h"
 #include "Trillium/display/tests/TrilliumVideoTestSupport.h"
+#include "platform/foundation/FileSystemConditions.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/net/NetworkConditions.h"
 
@@ -172,6 +173,50 @@ TEST_F(TRAVideosManagerTest, WithoutANetworkOrSpaceTheAdFailsAtOnce) {
     EXPECT_EQ(full->failures, 1);
     EXPECT_EQ(store()->getVideosDBCopy().count(), 0u);
     EXPECT_TRUE(videos.fileRequests("clip.mp4").empty());
+}
+
+TEST_F(TRAVideosManagerTest, TheAnnouncedLengthMustFitTheVideoFoldersFreeSpaceInSixtyFourBits) {
+    using platform::testing::FileSystemConditions;
+    const std::string folder = TRAAdSDKUtils::videoDestinationDirectoryPath();
+    videos.serveFile("clip.mp4", kClipBytes);
+    FileSystemConditions::setFreeSpace(folder, kClipBytes.size());
+    auto tight = videoAd("tight");
+    ASSERT_TRUE(fetch("clip.mp4", tight));
+    EXPECT_EQ(tight->failures, 1);
+
+    FileSystemConditions::setFreeSpace(folder, kClipBytes.size() + 1);
+    auto enough = videoAd("enough");
+    ASSERT_TRUE(fetch("clip.mp4", enough));
+    EXPECT_EQ(enough->paths.size(), 1u);
+
+    // 5,000,000,000 bytes announced: its low 32 bits would fit in 4.5 GB.
+    videos.serveFile("huge.mp4", Answer::ok(kClipBytes).header("Content-Length", "5000000000"));
+    FileSystemConditions::setFreeSpace(folder, 4500000000);
+    ASSERT_TRUE(fetch("huge.mp4", videoAd("huge")));
+    EXPECT_TRUE(logCapture().contains("5000000000 bytes do not fit in 4500000000 free bytes"));
+
+    // An unstated length is not weighed.
+    FileSystemConditions::setFreeSpace(folder, 1);
+    videos.serveFile("unframed.mp4", Answer::ok(kClipBytes).unframed());
+    auto unframed = videoAd("unframed");
+    ASSERT_TRUE(fetch("unframed.mp4", unframed));
+    EXPECT_EQ(unframed->paths.size(), 1u);
+    EXPECT_EQ(contents(finalPath("unframed.mp4")), kClipBytes);
+}
+
+TEST_F(TRAVideosManagerTest, AWriteThatFailsMidBodyLeavesNoFile) {
+    videos.serveFile("clip.mp4", Answer::stall(Answer::ok(kClipBytes)));
+    auto ad = videoAd("ad");
+    store()->downloadVideoWithUrl(videos.videoUrl("clip.mp4"), ad);
+    ASSERT_TRUE(waitFor([&] { return service.server().stalledCount() >= 1; }));
+    ASSERT_TRUE(exists(partialPath("clip.mp4")));
+    platform::testing::FileSystemConditions::setWritesFail(TRAAdSDKUtils::videoDestinationDirectoryPath(), true);
+    service.server().releaseStalled();
+    ASSERT_TRUE(waitFor([&] { return ad->heard(); }));
+    EXPECT_EQ(ad->failures, 1);
+    EXPECT_FALSE(exists(finalPath("clip.mp4")));
+    EXPECT_FALSE(exists(partialPath("clip.mp4")));
+    EXPECT_EQ(store()->getVideosDBCopy().count(), 0u);
 }
 
 TEST_F(TRAVideosManagerTest, AForgottenDownloadLeavesTheNewerOneAlone) {
