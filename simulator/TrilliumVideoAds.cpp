@@ -24,8 +24,12 @@ function enableScheme(name) { enabledSchemes.push(name); }
 
 }  // namespace
 
+std::string TrilliumVideoAds::url(std::string_view path) const {
+    return origin_.empty() ? service_.server().url(path) : origin_ + std::string(path);
+}
+
 std::string TrilliumVideoAds::videoUrl(std::string_view file) const {
-    return service_.server().url(std::string(kVideoFolder) + std::string(file));
+    return url(std::string(kVideoFolder) + std::string(file));
 }
 
 std::string TrilliumVideoAds::videoJson(const TrilliumVideoAd& ad) const {
@@ -35,7 +39,7 @@ std::string TrilliumVideoAds::videoJson(const TrilliumVideoAd& ad) const {
                               "videoSkippedUrl", "videoSoundUrl", "videoPostRollImpressionUrl",
                               "videoPostRollClosedUrl", "videoPausedUrl", "videoResumedUrl"};
         for (size_t i = 0; i < std::size(keys); ++i)
-            json.set(keys[i], service_.trackingUrl(TrilliumService::kVideoEventPath, kEventNames[i]));
+            json.set(keys[i], url(std::string(TrilliumService::kVideoEventPath) + "?d=" + kEventNames[i]));
     }
     if (!ad.postRoll.empty()) json.set("postRoll", ad.postRoll);
     json.set("skippable", ad.skippable);

@@ -37,7 +37,11 @@ public:
 
     explicit TrilliumVideoAds(TrilliumService& service) : service_(service) {}
 
-    // "http://127.0.0.1:<port>/videos/<file>".
+    // The origin ("http://host:port") the pages' URLs name, e.g. a recording
+    // proxy in front of the service; the service's own address by default.
+    void setPublicOrigin(std::string origin) { origin_ = std::move(origin); }
+
+    // "<origin>/videos/<file>".
     std::string videoUrl(std::string_view file) const;
     // The video settings as JSON text.
     std::string videoJson(const TrilliumVideoAd& ad) const;
@@ -62,7 +66,10 @@ public:
     std::vector<TrilliumRequest> events() const;
 
 private:
+    std::string url(std::string_view path) const;
+
     TrilliumService& service_;
+    std::string origin_;
 };
 
 }  // namespace simulator

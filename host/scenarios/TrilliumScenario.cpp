@@ -7,9 +7,10 @@
 // go out. The user taps the ad: the click is reported and followed through
 // the service's redirects to a landing page that stays, which opens in the
 // client's in-app browser once the walk's time-out has passed; the user
-// closes the browser and quits. Every callback of both ads goes to the
-// timeline, and snapshots/ gets the splash screen, the ad and the browser as
-// PNG.
+// closes the browser. Then a video ad is loaded (its file downloaded), shown,
+// played to its end and closed (TrilliumVideoStory), and the user quits.
+// Every callback of the ads goes to the timeline, and snapshots/ gets the
+// splash screen, the ad, the browser and the playing video as PNG.
 #include <memory>
 
 #include "Trillium/TRAAdSDKUtils.h"
@@ -20,6 +21,7 @@
 #include "host/HostAppDelegate.h"
 #include "host/TrafficRecorder.h"
 #include "host/scenarios/Scenarios.h"
+#include "host/scenarios/TrilliumVideoStory.h"
 #include "platform/ui/UIApplication.h"
 #include "simulator/TrilliumClickChains.h"
 #include "simulator/TrilliumService.h"
@@ -111,7 +113,8 @@ public:
         snapshot(context, delegate, "in-app-browser.png");
         timeline.add("host", "the user closes the in-app browser");
         delegate->window()->simulateTap(browser->closeButton());
-        context.stay(kTrilliumStayAfterBrowser);
+        if (!context.stay(kTrilliumStayAfterBrowser)) return quit(context);
+        playTrilliumVideoAd(context);
         quit(context);
     }
 

@@ -3,7 +3,7 @@
 // at launch and shown at the return with its impression, the click report,
 // the walk through the redirects to the landing page, the time-out that hands
 // the page to the in-app browser, the timeline's callbacks in order and the
-// browser's snapshot.
+// browser's snapshot; then the video ad, played to its end.
 #include <filesystem>
 
 #include "host/ScenarioRunner.h"
@@ -68,6 +68,18 @@ TEST_F(HostTrilliumScenarioTest, TheReturnAdIsShownClickedFollowedAndOpenedInThe
     EXPECT_GT(closed, clicked);
     EXPECT_EQ(lineWith("failed"), -1);
     EXPECT_GT(std::filesystem::file_size(options.outDir + "/snapshots/in-app-browser.png"), 0u);
+
+    // The video ad: its file fetched once, its impression and every checkpoint
+    // of its one playthrough through the recorder, its close on the timeline.
+    ASSERT_EQ(of("trillium", "/videos/demo-clip.mp4").size(), 1u);
+    EXPECT_EQ(ofAd("/1.3/trackimpression", "imp1").at(0).field("offset"), "0");
+    std::vector<std::string> checkpoints;
+    for (const auto& e : ofAd("/1.3/trackvideo", "progress")) checkpoints.push_back(e.field("cp").value_or(""));
+    std::sort(checkpoints.begin(), checkpoints.end());
+    EXPECT_EQ(checkpoints, (std::vector<std::string>{"0", "100", "25", "50", "75"}));
+    expectTimelineInOrder({"the user closes the in-app browser", "Trillium video ad: didShowAd:",
+                           "snapshot of the playing video ad", "Trillium video ad: didCloseAd:",
+                           "the service received the video events: progress cp=0,cp=25,cp=50,cp=75,cp=100"});
 }
 
 TEST_F(HostTrilliumScenarioTest, TheSplashAskedAtLaunchShowsItsAdThenItsDisplayTimeClosesIt) {
