@@ -10,6 +10,17 @@
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIWindow.h"
 
+namespace {
+
+// A video ad whose file has gone (or never came) cannot be shown.
+bool TRAAdCacheVideoIsMissing(const Ref<TRAAd>& ad) {
+    auto prefs = ad->videoPref();
+    auto path = prefs ? prefs->videoPath() : std::nullopt;
+    return prefs && (!path || !NSFileManager::defaultManager()->fileExistsAtPath(*path));
+}
+
+}  // namespace
+
 Ref<TRAAdCache> TRAAdCache::sharedInstance() {
     static Ref<TRAAdCache> shared = [] {
         auto cache = NSObject::alloc<TRAAdCache>();
@@ -42,7 +53,7 @@ void TRAAdCache::removeAd(const TRACacheKey& key, const Ref<TRAAd>& ad) {
 }
 
 void TRAAdCache::restoreAd(const TRACacheKey& key, const Ref<TRAAd>& ad) {
-    if (!ad) return;
+    if (!ad || TRAAdCacheVideoIsMissing(ad)) return;
     auto loader = loaderForKey(key, true);
     if (loader->internalAd()) return;
     loader->setInternalAd(ad);
@@ -70,7 +81,6 @@ void TRAAdCache::loadDBFromLocalData() {
         TRALog::error("Stored ad cache cannot be read; it is ignored.");
         return;
     }
-    auto files = NSFileManager::defaultManager();
     double now = NSDate::date().timeIntervalSince1970();
     for (const Value& entry : *entries.array()) {
         auto key = entry["key"].object<TRACacheKey>();
@@ -83,10 +93,7 @@ void TRAAdCache::loadDBFromLocalData() {
             TRALog::infof("A cached ad loaded %@ is dropped.", std::string(loaded ? "too long ago" : "at an unknown time"));
             continue;
         }
-        // A video ad whose file has gone cannot be shown.
-        auto prefs = ad->videoPref();
-        auto path = prefs ? prefs->videoPath() : std::nullopt;
-        if (prefs && (!path || !files->fileExistsAtPath(*path))) continue;
+        if (TRAAdCacheVideoIsMissing(ad)) continue;
         loaderForKey(*key, true)->setInternalAd(ad);
     }
 }

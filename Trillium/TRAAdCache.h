@@ -33,7 +33,7 @@ public:
     // Takes the ad out of the cache (it is being shown) and saves.
     void removeAd(const TRACacheKey& key, const Ref<TRAAd>& ad);
     // Puts back an ad whose display was refused, unless the key holds a
-    // newer one, and saves.
+    // newer one or it is a video ad whose file has gone, and saves.
     void restoreAd(const TRACacheKey& key, const Ref<TRAAd>& ad);
 
     // Archives every loaded ad with its key under "TRACacheDB".

@@ -260,6 +260,8 @@ TEST_F(TRAAdVideoViewControllerTest, AFileThatDoesNotOpenFailsTheAdAndLeavesTheS
     EXPECT_FALSE(screen->isPresented());
     EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(path));
     EXPECT_EQ(TRAVideosManager::sharedInstance()->getVideosDBCopy().count(), 0u);
+    // Its file gone, the ad does not go back into the cache to fail again.
+    EXPECT_FALSE(ad->isReady());
     // Never shown: its impressions go out marked so, with offset -1.
     ASSERT_TRUE(driver().settle(5));
     auto impressions = service.requestsTo(TrilliumService::kImpressionPath);
