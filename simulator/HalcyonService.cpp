@@ -231,6 +231,7 @@ Answer HalcyonService::answer(const RecordedRequest& request) {
             return next;
         }
     }
+    if (std::optional<Answer> native = nativeAnswer(request)) return *native;
     if (request.path == kDevicePath) return hlServiceJsonAnswer(deviceAnswer());
     if (request.path == kRewardValidationPath) return hlServiceJsonAnswer(rewardValidationAnswer());
     if (request.path == kRewardReportPath) return hlServiceJsonAnswer("{\"results\": []}");

@@ -5,10 +5,12 @@
 // with an empty body; the ad server ("/ads/2.0/ad") answering the ad set with
 // setAd (204, no ad, until one is set); the resource files ads name ("/res/":
 // scripts, style, images, a video, mute images; the ads' click tracking goes
-// to "/postback/click") and the click destination ("/landing"). Both listeners,
-// http and https, serve every path. Scripted answers (statuses, delays,
-// stalls, empty or non-JSON bodies) are
-// given per path and used in turn before the default answer returns. Every
+// to "/postback/click") and the click destination ("/landing"); the ad
+// server's native path ("/ads/nad") with its resource files ("/res/native/")
+// and tracking paths, see HalcyonNativeAds.h. Both listeners, http and
+// https, serve every path. Scripted answers (statuses, delays, stalls, empty
+// or non-JSON bodies) are given per path and used in turn before the default
+// answer returns. Every
 // request is recorded (URL, query, headers, body). The wire forms are written
 // and read here, apart from the client's code.
 #pragma once
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include "platform/foundation/Value.h"
+#include "simulator/HalcyonNativeAds.h"
 #include "simulator/LoopbackServer.h"
 
 namespace simulator {
@@ -91,6 +94,9 @@ public:
     static constexpr const char* kLandingPath = "/landing";
     static constexpr const char* kEventPath = "/pix";
     static constexpr const char* kPostbackBasePath = "/postback/";
+    static constexpr const char* kNativeAdPath = "/ads/nad";
+    static constexpr const char* kNativeResourceBasePath = "/res/native/";
+    static constexpr const char* kNativeTrackingBasePath = "/track/native_";
 
     HalcyonService();
     ~HalcyonService();
@@ -144,6 +150,18 @@ public:
     // Shorthand: statuses with empty bodies.
     void scriptStatuses(const std::string& path, const std::vector<int>& statuses);
 
+    // What "nad" answers from now on (by default: generated ads, one per
+    // "slot_count"); nullopt: 204.
+    void setNativeAnswer(std::optional<HalcyonNativeAnswer> answer);
+    // The answer's JSON text for `answer` and `request` (placeholders
+    // filled, ids taken from the counter).
+    std::string nativeAnswerJson(const HalcyonNativeAnswer& answer, const RecordedRequest& request);
+    // "http://127.0.0.1:<port>/res/native/" + name.
+    std::string nativeResourceUrl(std::string_view name = "") const;
+    size_t nativeResourceRequestCount(std::string_view name) const;
+    // The "nad" requests' query fields, in arrival order.
+    std::vector<QueryFields> nativeRequestQueries() const;
+
     // The default answers' bodies.
     std::string deviceAnswer() const;
     std::string rewardValidationAnswer() const;
@@ -158,6 +176,8 @@ public:
 
 private:
     Answer answer(const RecordedRequest& request);
+    // The native path's answer; nullopt for another path.
+    std::optional<Answer> nativeAnswer(const RecordedRequest& request);
     std::string resultsWith(std::string firstResult) const;  // under mutex_
 
     LoopbackServer server_;
@@ -170,6 +190,8 @@ private:
     std::optional<HalcyonAd> ad_;
     int64_t nextAdId_ = 1;
     std::map<std::string, std::pair<std::string, std::string>> resources_;  // name → body, content type
+    std::optional<HalcyonNativeAnswer> nativeAnswer_ = HalcyonNativeAnswer{};
+    int64_t nextNativeAdId_ = 1;
 };
 
 }  // namespace simulator

@@ -3,12 +3,11 @@
 #include <exception>
 
 #include "halcyon/core/HLAdService.h"
-#include "halcyon/core/HLAdSize.h"
 #include "halcyon/core/HLAdSpec.h"
-#include "halcyon/core/HLAdType.h"
 #include "halcyon/core/HLEventService.h"
 #include "halcyon/core/HLFileManager.h"
 #include "halcyon/core/HLLogManager.h"
+#include "halcyon/core/HLNativeAd.h"
 #include "halcyon/core/HLPersistentPostbackManager.h"
 #include "halcyon/core/HLPreloadedNativeAdManager.h"
 #include "halcyon/core/HLSdk.h"
@@ -59,8 +58,7 @@ void HLTaskInitializeSdk::run() {
         sdk->markInitialized(true);
         sdk->adService()->scheduleAdPreload();
         if (sdk->boolForKey(kHLSlotAdAutoPreloadNative))
-            sdk->preloadedNativeAdManager()->fillPreloadQueueForSpec(
-                HLAdSpec::specWithSize(NSObject::alloc<HLAdSize>()->initWithLabel("NATIVE"), HLAdType::typeNative()));
+            sdk->preloadedNativeAdManager()->fillPreloadQueueForSpec(HLNativeAd::specNative());
         sdk->taskManager()->execute(NSObject::alloc<HLTaskAPISubmitData>()->initWithSdk(sdk), 0);
         sdk->persistentPostbackManager()->flushPostbackQueue();
         if (auto landing = platform::runtime::callCatching([&] { sdk->eventService()->trackEvent("landing"); }))

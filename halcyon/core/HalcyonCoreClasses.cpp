@@ -16,7 +16,10 @@
 #include "halcyon/core/HLInternalSdkSettings.h"
 #include "halcyon/core/HLLRUCache.h"
 #include "halcyon/core/HLLogManager.h"
+#include "halcyon/core/HLNativeAd.h"
+#include "halcyon/core/HLNativeAdLoadCoordinator.h"
 #include "halcyon/core/HLNativeAdService.h"
+#include "halcyon/core/HLNativeAdUserBasedPrecacheCoordinator.h"
 #include "halcyon/core/HLPersistentPostbackManager.h"
 #include "halcyon/core/HLPostbackRequest.h"
 #include "halcyon/core/HLPostbackService.h"
@@ -31,11 +34,13 @@
 #include "halcyon/core/HLSystemVersioning.h"
 #include "halcyon/core/HLTargetingData.h"
 #include "halcyon/core/HLTaskAPISubmitData.h"
+#include "halcyon/core/HLTaskCacheNativeAdBase.h"
 #include "halcyon/core/HLTaskDispatchPostback.h"
 #include "halcyon/core/HLTaskInitializeSdk.h"
 #include "halcyon/core/HLTaskFetchNextAd.h"
 #include "halcyon/core/HLTaskManager.h"
 #include "halcyon/core/HLTaskRenderIOSAd.h"
+#include "halcyon/core/HLTaskRenderNativeAd.h"
 #include "halcyon/core/HLTaskRepeatRequest.h"
 #include "halcyon/core/HLTaskTimer.h"
 #include "halcyon/core/HLUpdateAdTask.h"
@@ -91,4 +96,10 @@ void registerHalcyonCoreClasses() {
     NSClassRegistry::registerClass<HLEvent>();
     NSClassRegistry::registerClass<HLLRUCache>();
     NSClassRegistry::registerClass<HLLRUCacheEntry>();
+    NSClassRegistry::registerClass<HLNativeAd>();
+    NSClassRegistry::registerClass<HLNativeAdLoadCoordinator>();
+    NSClassRegistry::registerClass<HLNativeAdUserBasedPrecacheCoordinator>();
+    NSClassRegistry::registerClass<HLTaskRenderNativeAd>();
+    NSClassRegistry::registerClass<HLTaskCacheNativeAdImages>();
+    NSClassRegistry::registerClass<HLTaskCacheNativeAdVideos>();
 }
