@@ -120,7 +120,9 @@ std::string halcyonPurpose(const std::string&, const std::string& target) {
     if (pathEndsWith(target, "/nad")) return "native ad request";
     if (pathEndsWith(target, simulator::HalcyonService::kEventPath)) return "event pixel";
     if (target.find(simulator::HalcyonService::kPostbackBasePath) != std::string::npos) return "postback";
+    if (target.find(simulator::HalcyonService::kNativeResourceBasePath) != std::string::npos) return "native ad resource";
     if (target.find(simulator::HalcyonService::kResourceBasePath) != std::string::npos) return "ad resource";
+    if (target.find(simulator::HalcyonService::kNativeTrackingBasePath) != std::string::npos) return "native ad tracking";
     return {};
 }
 

@@ -4,6 +4,7 @@
 #include "halcyon/core/HLNativeAdService.h"
 #include "halcyon/core/HLSdk.h"
 #include "halcyon/core/HLTaskCacheNativeAdBase.h"
+#include "halcyon/core/HLTaskFetchNextNativeAd.h"
 #include "halcyon/core/HLTaskManager.h"
 
 namespace {
@@ -25,6 +26,14 @@ Ref<HLNativeAdLoadCoordinator> HLNativeAdLoadCoordinator::initWithNativeAdServic
 Ref<HLSdk> HLNativeAdLoadCoordinator::sdk() const {
     Ref<HLNativeAdService> service = nativeAdService_.lock();
     return service ? service->sdk() : nullptr;
+}
+
+void HLNativeAdLoadCoordinator::executeNativeAdLoad() {
+    Ref<HLSdk> sdk = this->sdk();
+    if (!sdk) return;
+    auto fetch = NSObject::alloc<HLTaskFetchNextNativeAd>()->initWithSdk(sdk, adsToLoadCount_,
+                                                                         self<HLNativeAdLoadCoordinator>());
+    sdk->taskManager()->execute(fetch, kHLNativeLoadQueue);
 }
 
 // ---- Request and render

@@ -1,4 +1,5 @@
-// One native ad load, from request to report: it receives the rendered ads, has the first slot 98
+// One native ad load, from request to report: it queues the native ad
+// request on task queue 0, receives the rendered ads, has the first slot 98
 // + 1 of them cached (images in one task, then videos in another, both on
 // queue 0) and reports exactly once to the load delegate (held strongly):
 // all the ads the server returned, or the first failure (the request's code,
@@ -8,7 +9,7 @@
 // at once, uncached.
 //
 // Nothing holds a coordinator but the tasks that call it back (each holds
-// it as its delegate). Its
+// it as its delegate) and its caller while executeNativeAdLoad runs. Its
 // state is guarded by its own lock; delegates are called without it.
 #pragma once
 
@@ -31,6 +32,9 @@ public:
 
     const Ref<HLNativeAdLoadDelegate>& loadDelegate() const { return loadDelegate_; }
     void setLoadDelegate(Ref<HLNativeAdLoadDelegate> delegate) { loadDelegate_ = std::move(delegate); }
+
+    // Queues the native ad request for adsToLoadCount ads.
+    void executeNativeAdLoad();
 
     // From the request and render tasks.
     void nativeAdServiceDidLoadAds(const Ref<HLNativeAdService>& service,

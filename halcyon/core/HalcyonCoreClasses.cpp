@@ -38,6 +38,7 @@
 #include "halcyon/core/HLTaskDispatchPostback.h"
 #include "halcyon/core/HLTaskInitializeSdk.h"
 #include "halcyon/core/HLTaskFetchNextAd.h"
+#include "halcyon/core/HLTaskFetchNextNativeAd.h"
 #include "halcyon/core/HLTaskManager.h"
 #include "halcyon/core/HLTaskRenderIOSAd.h"
 #include "halcyon/core/HLTaskRenderNativeAd.h"
@@ -99,6 +100,7 @@ void registerHalcyonCoreClasses() {
     NSClassRegistry::registerClass<HLNativeAd>();
     NSClassRegistry::registerClass<HLNativeAdLoadCoordinator>();
     NSClassRegistry::registerClass<HLNativeAdUserBasedPrecacheCoordinator>();
+    NSClassRegistry::registerClass<HLTaskFetchNextNativeAd>();
     NSClassRegistry::registerClass<HLTaskRenderNativeAd>();
     NSClassRegistry::registerClass<HLTaskCacheNativeAdImages>();
     NSClassRegistry::registerClass<HLTaskCacheNativeAdVideos>();

@@ -16,11 +16,17 @@
 // new one while the application is active. The user taps the banner: a
 // background click, recorded through the persisted postback queue, that
 // opens the ad's destination at once. The ad pages' resources are cached
-// through the recorder. Then a stay in the background (the slot refuses
-// refreshes there), the return and the quit. The client's own log lines go
+// through the recorder. The client also preloads one native ad at start-up,
+// with its resources; the application's discovery feed then loads a group of
+// three native ads (a request of its own: the first two precached, all three
+// reported) and the user taps the first, whose click is recorded through
+// the persisted postback queue and then opened. Then a stay in the
+// background (the slot refuses refreshes there), the return and the quit. The client's own log lines go
 // to the timeline. The display side joins as it is built.
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "halcyon/core/HLAd.h"
 #include "halcyon/core/HLAdDisplayProtocols.h"
@@ -30,6 +36,8 @@
 #include "halcyon/core/HLEventService.h"
 #include "halcyon/core/HLInternalSdkSettings.h"
 #include "halcyon/core/HLLogManager.h"
+#include "halcyon/core/HLNativeAd.h"
+#include "halcyon/core/HLNativeAdService.h"
 #include "halcyon/core/HLSdk.h"
 #include "host/scenarios/Scenarios.h"
 #include "platform/ui/UIApplication.h"
@@ -74,6 +82,41 @@ public:
 private:
     Timeline* timeline_;
     std::string what_;
+};
+
+// The discovery feed: the native ads it is given, each written to the
+// timeline with what of it is cached. Told on task queue 0.
+class HalcyonNativeFeed : public NSObject, public HLNativeAdLoadDelegate {
+public:
+    explicit HalcyonNativeFeed(Timeline* timeline) : timeline_(timeline) {}
+
+    void nativeAdServiceDidLoadAds(const Ref<HLNativeAdService>&, const std::vector<Ref<HLNativeAd>>& ads) override {
+        timeline_->add("app", "native feed: " + std::to_string(ads.size()) + " native ads loaded");
+        for (const Ref<HLNativeAd>& ad : ads) {
+            std::string cached = std::string(ad->isImagePrecached() ? "images cached" : "images not cached") + ", " +
+                                 (!ad->sourceVideoURL()        ? "no video"
+                                  : ad->isVideoPrecached()     ? "video cached"
+                                                               : "video not cached");
+            timeline_->add("app", "native feed: " + ad->description() + " \"" + ad->ctaText().value_or("") +
+                                      "\", rating " + ad->starRating().stringValue() + ", " + cached);
+        }
+        std::scoped_lock lock(mutex_);
+        ads_ = ads;
+    }
+    void nativeAdServiceDidFailToLoadAdsWithError(const Ref<HLNativeAdService>&, int32_t code) override {
+        timeline_->add("app", "native feed: failed to load: " + std::to_string(code));
+    }
+    PLATFORM_RESPONDS_TO(kHLSelDidLoadAds, kHLSelDidFailToLoadAds)
+
+    Ref<HLNativeAd> first() const {
+        std::scoped_lock lock(mutex_);
+        return ads_.empty() ? nullptr : ads_.front();
+    }
+
+private:
+    Timeline* timeline_;
+    mutable std::mutex mutex_;  // guards ads_
+    std::vector<Ref<HLNativeAd>> ads_;
 };
 
 // The home screen's banner slot: a view that shows each banner it is given
@@ -176,9 +219,11 @@ public:
             embedded->scriptStatuses(simulator::HalcyonService::kDevicePath, {503});
             embedded->setSettings(std::string(kHalcyonServerSettings));
             embedded->setAd(simulator::HalcyonAd{});
+            embedded->setNativeAnswer(halcyonNativeAnswer());
             timeline.add("host", "Halcyon service: the first device submission is answered 503; its answer carries " +
                                      std::string(kHalcyonServerSettings) +
-                                     "; ads are HTML pages naming a script, a style sheet and an image");
+                                     "; ads are HTML pages naming a script, a style sheet and an image; native "
+                                     "answers list three ads with icons and images, the first with a video");
         }
         auto app = UIApplication::sharedApplication();
         auto delegate = std::make_shared<HalcyonAppDelegate>(context.options(), &timeline, service);
@@ -219,6 +264,20 @@ public:
                 timeline.add("app", "UIApplication opened " + url->absoluteString());
         }
         if (!context.stay(1)) return quitScenarioApplication(context);
+        auto feed = std::make_shared<HalcyonNativeFeed>(&timeline);
+        if (const Ref<HLSdk>& sdk = delegate->sdk()) {
+            timeline.add("app", "HLNativeAdService loadNativeAdGroupOfCount: 3 (the discovery feed)");
+            sdk->nativeAdService()->loadNativeAdGroupOfCount(3, feed);
+        }
+        if (!context.stay(1)) return quitScenarioApplication(context);
+        if (Ref<HLNativeAd> ad = feed->first()) {
+            timeline.add("app", "the user taps the first native ad: HLNativeAd launchClickTarget (" + ad->description() +
+                                    ")");
+            ad->launchClickTarget();
+            auto opened = UIApplication::sharedApplication()->openedURLs();
+            if (!opened.empty()) timeline.add("app", "UIApplication opened " + opened.back()->absoluteString());
+        }
+        if (!context.stay(1)) return quitScenarioApplication(context);
         tell(context, delegate, "after the stay in the foreground");
 
         timeline.add("host", "the user leaves the application");
@@ -232,6 +291,17 @@ public:
     }
 
 private:
+    // The discovery feed's ads; the first comes with a video.
+    static simulator::HalcyonNativeAnswer halcyonNativeAnswer() {
+        simulator::HalcyonNativeAnswer answer;
+        answer.ads.emplace(3);
+        const char* titles[] = {"Spectral Scanner Pro", "EMF Meter Deluxe", "Night Vision Lens"};
+        for (size_t i = 0; i < 3; ++i) (*answer.ads)[i].title = titles[i];
+        (*answer.ads)[0].videoUrl = "{RES}scanner-trailer.mp4";
+        (*answer.ads)[2].starRating = "3.5";
+        return answer;
+    }
+
     // What the client holds now, in a line.
     static void tell(ScenarioContext& context, const std::shared_ptr<HalcyonAppDelegate>& delegate,
                      const std::string& when) {

@@ -4,7 +4,8 @@
 // identifiers and the server's setting kept in the sandbox, the "landing" and
 // "checkout" pixels, the start-up preloads answering the first interstitial,
 // the banner kept and then refreshed for its slot, its resources cached
-// once, the background click's postback, and nothing sent to the other
+// once, the background click's postback, the native preload and the feed's
+// native ads with their files and click, and nothing sent to the other
 // clients' services.
 #include "host/ScenarioRunner.h"
 #include "host/tests/HostTestSupport.h"
@@ -72,6 +73,28 @@ TEST_F(HostHalcyonScenarioTest, TheClientStartsWithItsKeyAgainstTheEmbeddedServi
     ASSERT_EQ(clicks.size(), 1u);
     EXPECT_EQ(clicks[0].field("p"), "home");
     EXPECT_EQ(clicks[0].field("clcode"), "cl-1");
+    // Native ads: the start-up preload of one, then the feed's group of
+    // three, of which the first two are precached (a file shared by name is
+    // fetched once); the click on the first goes through the postback queue.
+    auto native = of("halcyon", "/ads/nad");
+    ASSERT_EQ(native.size(), 2u);
+    EXPECT_EQ(native[0].field("preloading"), "true");
+    EXPECT_EQ(native[0].field("slot_count"), "1");
+    EXPECT_EQ(native[1].field("preloading"), "false");
+    EXPECT_EQ(native[1].field("slot_count"), "3");
+    EXPECT_TRUE(native[1].field("etfw").has_value());
+    EXPECT_EQ(native[1].entry["purpose"].stringValue(), "native ad request");
+    for (const char* resource : {"icon-1.png", "image-1.png", "scanner-trailer.mp4", "icon-4.png", "image-5.png"}) {
+        auto fetched = of("halcyon", std::string("/res/native/") + resource);
+        ASSERT_EQ(fetched.size(), 1u) << resource;
+        EXPECT_EQ(fetched[0].entry["purpose"].stringValue(), "native ad resource");
+        EXPECT_FALSE(readFile(options.outDir + "/sandbox/Library/Caches/hl/" + resource).empty()) << resource;
+    }
+    EXPECT_TRUE(of("halcyon", "/res/native/icon-6.png").empty());
+    auto nativeClicks = of("halcyon", "/track/native_click");
+    ASSERT_EQ(nativeClicks.size(), 1u);
+    EXPECT_EQ(nativeClicks[0].field("clcode"), "ncl-4");
+    EXPECT_EQ(nativeClicks[0].field("event"), "ev-4");
     long tracked = lineWith("HLEventService trackCheckoutWithTransactionIdentifier: T-1001");
     EXPECT_GT(tracked, lineWith("UIApplicationDidFinishLaunchingNotification"));
     EXPECT_GT(lineWith("halcyon event pixel: POST /pix?event=checkout", tracked), tracked);
@@ -87,6 +110,13 @@ TEST_F(HostHalcyonScenarioTest, TheClientStartsWithItsKeyAgainstTheEmbeddedServi
                              "interstitial loaded: Halcyon Ad #1, REGULAR/INTER",
                              "banner slot: banner loaded: Halcyon Ad #", "banner slot: the kept banner again",
                              "banner slot: banner refreshed: Halcyon Ad #", "HLAdService trackClickOn:",
+                             "UIApplication opened http://127.0.0.1:",
+                             "HLNativeAdService loadNativeAdGroupOfCount: 3", "native feed: 3 native ads loaded",
+                             "native feed: HLNativeAd <id = 4, title = Spectral Scanner Pro> \"Install\", rating 4.5, "
+                             "images cached, video cached",
+                             "native feed: HLNativeAd <id = 6, title = Night Vision Lens> \"Install\", rating 3.5, "
+                             "images not cached, no video",
+                             "the user taps the first native ad",
                              "UIApplication opened http://127.0.0.1:",
                              "Halcyon after the stay in the foreground: enabled, device token hl-token-1, ad refresh every 90 s",
                              "UIApplicationWillTerminateNotification"}) {
