@@ -211,6 +211,13 @@ TEST_F(HLNativeAdTest, ClickIsPostedThenOpenedAndACopyDoesNothing) {
     EXPECT_TRUE(application->openedURLs().empty());
     EXPECT_TRUE(service.requestsTo("/track/native_click").empty());
 
+    // Without a click address there is nothing to post or open.
+    Ref<HLNativeAd> unclickable = ads[0]->copy();
+    unclickable->setParentSdk(sdk);
+    unclickable->setClickURL(nullptr);
+    unclickable->launchClickTarget();
+    EXPECT_TRUE(application->openedURLs().empty());
+
     ads[0]->launchClickTarget();
     ASSERT_EQ(application->openedURLs().size(), 1u);
     EXPECT_TRUE(application->openedURLs()[0]->isEqual(*ads[0]->clickURL()));

@@ -85,6 +85,16 @@ TEST_F(HLNativeLoadTest, RequestFailuresArePassedOnUnchanged) {
     EXPECT_EQ(load(sdk, 4)->journal(), std::vector<std::string>{"failed -701"});
 }
 
+TEST_F(HLNativeLoadTest, TheAnswersSettingsApplyBeforeItsAdsAreCached) {
+    Ref<HLSdk> sdk = startSdk(settings());
+    HalcyonNativeAnswer answer;
+    answer.settingsJson = R"({"native_batch_precache_count": 0})";
+    service.setNativeAnswer(answer);
+    EXPECT_EQ(load(sdk, 2)->journal(), std::vector<std::string>{"loaded 1,2"});
+    EXPECT_EQ(sdk->integerForKey(98), 0);
+    EXPECT_EQ(service.nativeResourceRequestCount("icon-1.png"), 0u);
+}
+
 TEST_F(HLNativeLoadTest, ACountOfZeroIsRefusedWithoutCallback) {
     Ref<HLSdk> sdk = startSdk(settings());
     EXPECT_TRUE(load(sdk, 0)->journal().empty());
