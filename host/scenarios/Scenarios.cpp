@@ -12,7 +12,7 @@ const std::vector<ScenarioInfo>& ScenarioRegistry::all() {
     static const std::vector<ScenarioInfo> scenarios = {
         {"startup", "the application's start-up and lifecycle, with Relay (default)", makeStartupScenario},
         {"halcyon", "an application starting the Halcyon client: start-up, device data, retries", makeHalcyonScenario},
-        {"trillium", "a Trillium splash and its ad at launch; the return ad shown, clicked, followed, browsed",
+        {"trillium", "a Trillium splash and its ad; the return ad shown, clicked, followed; a banner; native ads",
          makeTrilliumScenario},
         {"tamarind", "an application showing Tamarind template interstitials: modal with MRAID, then modeless",
          makeTamarindScenario},

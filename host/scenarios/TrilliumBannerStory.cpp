@@ -7,7 +7,6 @@
 #include "Trillium/display/TRATrilliumNativeAd.h"
 #include "host/TrafficRecorder.h"
 #include "platform/foundation/NSString.h"
-#include "platform/ui/Snapshot.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIWindow.h"
 #include "simulator/TrilliumBannerAds.h"
@@ -70,13 +69,6 @@ private:
     Timeline& timeline_;
 };
 
-void bannerStorySnapshot(ScenarioContext& context, const std::string& name) {
-    auto window = UIApplication::sharedApplication()->keyWindow();
-    std::string path = context.snapshotsFolder() + "/" + name;
-    if (window && platform::Snapshot::writePNG(window, path)) context.timeline().add("host", "snapshot " + path);
-    else context.timeline().add("host", "snapshot " + name + " could not be written");
-}
-
 Ref<TRAInAppBrowserViewController> bannerStoryBrowser() {
     auto window = UIApplication::sharedApplication()->keyWindow();
     auto top = TRAAdSDKUtils::topViewControllerWithRootViewController(window ? window->rootViewController() : nullptr);
@@ -125,7 +117,6 @@ bool playBannerStoryBanner(ScenarioContext& context, const Ref<UIView>& root) {
     if (!banner) return true;
     root->addSubview(banner);
     if (!context.stay(kBannerStoryLook)) return false;
-    bannerStorySnapshot(context, "trillium-banner.png");
     timeline.add("host", "the banner stays up while it refreshes");
     if (!context.stay(kBannerStoryRefreshes)) return false;
 
@@ -136,7 +127,6 @@ bool playBannerStoryBanner(ScenarioContext& context, const Ref<UIView>& root) {
     timeline.add("host", "the user turns the device to landscape");
     UIApplication::sharedApplication()->simulateStatusBarOrientation(UIInterfaceOrientationLandscapeRight);
     if (!context.stay(kBannerStoryTurned)) return false;
-    bannerStorySnapshot(context, "trillium-banner-landscape.png");
     timeline.add("app", "the banner leaves the screen");
     banner->removeFromSuperview();
     return true;

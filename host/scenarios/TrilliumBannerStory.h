@@ -6,8 +6,8 @@
 // page opens in the in-app browser, which the user closes) and turns the
 // device once (the banner follows). Then native ads are loaded with
 // preferences, given a tag and read; one record is shown and tapped. Every
-// callback goes to the timeline; snapshots/ gets the banner upright and
-// turned. Main thread.
+// callback goes to the timeline. (No snapshot: the platform's web views draw
+// no page.) Main thread.
 #pragma once
 
 #include "host/Scenario.h"

@@ -8,9 +8,10 @@
 // the service's redirects to a landing page that stays, which opens in the
 // client's in-app browser once the walk's time-out has passed; the user
 // closes the browser. Then a video ad is loaded (its file downloaded), shown,
-// played to its end and closed (TrilliumVideoStory), and the user quits.
-// Every callback of the ads goes to the timeline, and snapshots/ gets the
-// splash screen, the ad, the browser and the playing video as PNG.
+// played to its end and closed (TrilliumVideoStory), a banner and native ads
+// (TrilliumBannerStory), and the user quits. Every callback of the ads goes
+// to the timeline, and snapshots/ gets the splash screen, the ad, the
+// browser and the playing video as PNG.
 #include <memory>
 
 #include "Trillium/TRAAdSDKUtils.h"
@@ -22,6 +23,7 @@
 #include "host/TrafficRecorder.h"
 #include "host/scenarios/Scenarios.h"
 #include "host/scenarios/TrilliumVideoStory.h"
+#include "host/scenarios/TrilliumBannerStory.h"
 #include "platform/ui/UIApplication.h"
 #include "simulator/TrilliumClickChains.h"
 #include "simulator/TrilliumService.h"
@@ -114,7 +116,8 @@ public:
         timeline.add("host", "the user closes the in-app browser");
         delegate->window()->simulateTap(browser->closeButton());
         if (!context.stay(kTrilliumStayAfterBrowser)) return quit(context);
-        playTrilliumVideoAd(context);
+        if (!playTrilliumVideoAd(context)) return quit(context);
+        playTrilliumBannerAndNativeAds(context);
         quit(context);
     }
 
