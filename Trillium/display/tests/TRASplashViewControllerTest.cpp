@@ -90,7 +90,10 @@ TEST_P(TRASplashLaunchImageTest, FamilyDecidesTheNameOrTheTemplateStandsIn) {
     const TRASplashLaunchImageCase& c = GetParam();
     profile().systemVersion = c.systemVersion;
     profile().idiom = c.idiom;
-    for (const std::string& file : c.files) writeImage(file, 640, 1136);
+    for (const std::string& file : c.files) {
+        if (NSString::hasPrefix(file, "broken:")) writeUndecodableImage(file.substr(7));
+        else writeImage(file, 640, 1136);
+    }
     UIApplication::sharedApplication()->simulateStatusBarOrientation(c.orientation);
     auto controller = presentMode(1);
     if (c.shown) {
@@ -120,6 +123,8 @@ INSTANTIATE_TEST_SUITE_P(
         // A family is found but the chosen name does not load.
         TRASplashLaunchImageCase{"ChosenNameMissing", {"Default@2x.png"}, "9.0", std::nullopt},
         TRASplashLaunchImageCase{"NoLaunchImage", {}, "9.0", std::nullopt},
+        TRASplashLaunchImageCase{"UndecodableChosenImage", {"Default@2x.png", "broken:Default-568h@2x.png"}, "9.0",
+                                 std::nullopt},
         TRASplashLaunchImageCase{"TabletPortrait", {"Default-Portrait~ipad.png", "Default-Portrait@2x~ipad.png"}, "9.0",
                                  "Default-Portrait", 1},
         // A status bar that reports none of the four orientations gives no name.
@@ -199,6 +204,17 @@ TEST_F(TRASplashViewControllerTest, IconSearchByListWidthDeviceAndWrapper) {
         if (c.expected) EXPECT_EQ(icon, UIImage::imageNamed(*c.expected));
         else EXPECT_FALSE(icon);
     }
+}
+
+TEST_F(TRASplashViewControllerTest, UndecodableIconAndANameOfTheWrongKindLeaveTheTemplateWithout) {
+    writeUndecodableImage("AppIcon60x60@2x.png");
+    expectLogLine("\"CFBundleDisplayName\" is not a string");
+    setInfo("CFBundleDisplayName", Value(42));
+    auto controller = presentMode(2);
+    ASSERT_TRUE(controller->templateSplashView());
+    EXPECT_FALSE(controller->templateSplashView()->iconImageView()->image());
+    EXPECT_EQ(controller->templateSplashView()->appNameLabel()->text(), "");
+    EXPECT_TRUE(NSString::containsString(controller->getHtml(), "splash_imageUrl = \"#splash_imageUrl#\""));
 }
 
 TEST_F(TRASplashViewControllerTest, IconListsOfTheWrongKindCountAsAbsent) {

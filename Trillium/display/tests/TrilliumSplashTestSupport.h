@@ -43,6 +43,11 @@ protected:
         ASSERT_TRUE(png->writeToFile(bundlePath() + "/" + file, true));
     }
 
+    // A file named like an image that holds no image (a truncated PNG header).
+    void writeUndecodableImage(const std::string& file) {
+        ASSERT_TRUE(NSData::dataWithString("\x89PNG\r\n\x1a\n").writeToFile(bundlePath() + "/" + file, true));
+    }
+
     static void setInfo(const std::string& key, const Value& value) {
         NSBundle::mainBundle()->setInfoDictionaryValue(key, value);
     }
