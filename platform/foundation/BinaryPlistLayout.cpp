@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 namespace platform {
 
@@ -149,6 +150,31 @@ std::vector<double> BinaryPlistLayout::dates() const {
     }
     std::sort(result.begin(), result.end());
     return result;
+}
+
+void BinaryPlistLayout::restoreExactDates(uint8_t* bytes, size_t length, const std::vector<double>& exact) {
+    std::optional<BinaryPlistLayout> layout = parse(bytes, length);
+    if (!layout || exact.empty()) return;
+    for (uint64_t i = 0; i < layout->count_; ++i) {
+        const size_t at = layout->objectOffset(i);
+        if (bytes[at] != 0x33 || layout->tableOffset_ - at < 9) continue;
+        const uint64_t bits = layout->readBigEndian(at + 1, 8);
+        double written;
+        std::memcpy(&written, &bits, sizeof written);
+        if (!std::isfinite(written)) continue;
+        auto it = std::lower_bound(exact.begin(), exact.end(), written);
+        double best = written, bestDistance = kDateTolerance;
+        for (auto candidate : {it, it == exact.begin() ? it : std::prev(it)}) {
+            if (candidate == exact.end()) continue;
+            if (std::abs(*candidate - written) < bestDistance) {
+                bestDistance = std::abs(*candidate - written);
+                best = *candidate;
+            }
+        }
+        uint64_t out;
+        std::memcpy(&out, &best, sizeof out);
+        for (size_t k = 0; k < 8; ++k) bytes[at + 1 + k] = static_cast<uint8_t>(out >> (56 - 8 * k));
+    }
 }
 
 }  // namespace platform

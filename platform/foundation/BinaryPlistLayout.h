@@ -1,7 +1,8 @@
 // A read-only look at the object table of a binary property list, for what
 // the format library does not do safely: bounding nesting and expansion
-// before it parses (it recurses, and copies shared objects), and recovering
-// the exact values of dates (it truncates them to whole microseconds).
+// before it parses (it recurses, and copies shared objects), and keeping
+// dates exact (it writes them through whole microseconds and reads them back
+// truncated).
 #pragma once
 
 #include <cstddef>
@@ -24,6 +25,13 @@ public:
 
     // The values of every date object (seconds since 2001), sorted.
     std::vector<double> dates() const;
+
+    // Rewrites each date object of the written list `bytes` with the value of
+    // `exact` (sorted) nearest to it, when one lies within kDateTolerance: the
+    // library wrote it rounded to a whole microsecond.
+    static void restoreExactDates(uint8_t* bytes, size_t length, const std::vector<double>& exact);
+    // How far the library's value of a date can lie from the exact one.
+    static constexpr double kDateTolerance = 2e-6;
 
 private:
     BinaryPlistLayout(const uint8_t* bytes, size_t /*length: checked by parse*/) : bytes_(bytes) {}

@@ -93,7 +93,9 @@ std::string plistSafeString(const std::string& s, const std::string& path) {
 constexpr double kMinDate = static_cast<double>(std::numeric_limits<int32_t>::min());
 constexpr double kMaxDate = static_cast<double>(std::numeric_limits<int32_t>::max());
 
-plist_t newDate(const NSDate& date, const std::string& path) {
+// `written` collects the exact value of each date, put back into the bytes
+// after the library has written them (see BinaryPlistLayout).
+plist_t newDate(const NSDate& date, const std::string& path, std::vector<double>& written) {
     double t = date.timeIntervalSinceReferenceDate();
     if (!(t >= kMinDate && t <= kMaxDate)) {
         log(LogLevel::Warning, "property list: date at " + path + " is outside 1933–2069; stored at the nearest limit");
@@ -107,6 +109,7 @@ plist_t newDate(const NSDate& date, const std::string& path) {
         seconds -= 1;
     }
     if (seconds > std::numeric_limits<int32_t>::max()) { seconds = std::numeric_limits<int32_t>::max(); rest = 0; }
+    written.push_back(t);
     return plist_new_date(static_cast<int32_t>(seconds), static_cast<int32_t>(rest));
 }
 
@@ -119,7 +122,7 @@ NSDate readDate(plist_t node, const std::vector<double>& raw) {
     const double forward = sec + usec / 1e6;
     const double backward = sec - std::abs(static_cast<double>(usec)) / 1e6;  // how the library splits dates before 2001
     double best = forward;
-    double bestDistance = 2e-6;  // anything further is another date
+    double bestDistance = BinaryPlistLayout::kDateTolerance;  // anything further is another date
     for (double guess : {forward, backward}) {
         auto it = std::lower_bound(raw.begin(), raw.end(), guess);
         for (auto candidate : {it, it == raw.begin() ? it : std::prev(it)}) {
@@ -138,6 +141,7 @@ NSDate readDate(plist_t node, const std::vector<double>& raw) {
 
 struct ToPlist {
     std::string* error;
+    std::vector<double> dates;  // exact values, in no order
 
     PlistPtr fail(const std::string& message) {
         if (error && error->empty()) *error = message;
@@ -164,7 +168,7 @@ struct ToPlist {
             return PlistPtr(plist_new_data(reinterpret_cast<const char*>(d.bytes()), d.length()));
         }
         case Value::Kind::Date:
-            return PlistPtr(newDate(*value.date(), path));
+            return PlistPtr(newDate(*value.date(), path, dates));
         case Value::Kind::Array: {
             PlistPtr array(plist_new_array());
             size_t index = 0;
@@ -265,7 +269,7 @@ struct FromPlist {
 
 std::optional<NSData> PropertyList::dataWithValue(const Value& value, Format format, std::string* error) {
     if (error) error->clear();
-    ToPlist converter{error};
+    ToPlist converter{error, {}};
     PlistPtr root = converter.convert(value, "/", 0);
     if (!root) return std::nullopt;
     char* bytes = nullptr;  // the library writes only into a null pointer
@@ -275,6 +279,10 @@ std::optional<NSData> PropertyList::dataWithValue(const Value& value, Format for
     if (!bytes) {
         if (error) *error = "the property list could not be serialised";
         return std::nullopt;
+    }
+    if (format == Format::Binary) {
+        std::sort(converter.dates.begin(), converter.dates.end());
+        BinaryPlistLayout::restoreExactDates(reinterpret_cast<uint8_t*>(bytes), length, converter.dates);
     }
     NSData data(bytes, length);
     if (format == Format::Binary) plist_to_bin_free(bytes);

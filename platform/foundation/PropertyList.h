@@ -18,8 +18,8 @@ public:
     // Value → bytes. Null and Object values have no property-list form: the
     // result is nullopt and `error` (when given) names the offending path.
     // Strings that are not valid UTF-8, or that hold a NUL byte, are repaired
-    // (replacement character, cut at the NUL) with a log line. Dates keep whole
-    // microseconds (binary) or whole seconds (XML) and are limited to the years
+    // (replacement character, cut at the NUL) with a log line. Dates come back
+    // exactly (binary) or to whole seconds (XML) and are limited to the years
     // 1933–2069, the range the format library carries.
     static std::optional<NSData> dataWithValue(const Value& value, Format format, std::string* error = nullptr);
 

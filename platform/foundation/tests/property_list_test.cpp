@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <memory>
@@ -74,28 +75,36 @@ TEST(PropertyListTest, XmlRoundTripKeepsEverythingButFractionsOfSeconds) {
     EXPECT_TRUE(read->isEqual(original)) << read->description();
 }
 
-TEST(PropertyListTest, DatesKeepWholeMicrosecondsIncludingBefore2001) {
-    // The format library alone loses a microsecond on most of these.
+TEST(PropertyListTest, DatesComeBackExactlyIncludingBefore2001) {
+    // The format library alone loses a microsecond on many of these, and the
+    // last bit of most wall-clock times (whole milliseconds since 1970).
     Value::Array dates;
     std::vector<double> seconds;
     for (int i = 0; i < 200; ++i) {
         const double whole = (i % 2 ? 1 : -1) * (i * 7919.0);
         const double micros = (i * 104729) % 1000000;
         seconds.push_back(whole + micros / 1e6);
-        dates.push_back(Value(referenceDate(seconds.back())));
+        const double wallMillis = 1765000000000.0 + i * 7777777.0;
+        seconds.push_back(NSDate::dateWithTimeIntervalSince1970(wallMillis / 1000.0).timeIntervalSinceReferenceDate());
+        seconds.push_back(whole + 1.0 / 3.0);
     }
     seconds.push_back(-0.25);
-    dates.push_back(Value(referenceDate(-0.25)));
+    for (double s : seconds) dates.push_back(Value(referenceDate(s)));
     std::optional<NSData> bytes = PropertyList::dataWithValue(Value(dates), PropertyList::Format::Binary);
     ASSERT_TRUE(bytes);
+    // Each date object is 0x33 and the big-endian double itself.
+    uint64_t bits;
+    std::memcpy(&bits, &seconds[1], sizeof bits);
+    std::string object(1, '\x33');
+    for (int k = 7; k >= 0; --k) object.push_back(static_cast<char>(bits >> (8 * k)));
+    EXPECT_NE(bytes->stringView().find(object), std::string_view::npos);
     std::optional<Value> read = PropertyList::valueWithData(*bytes);
     ASSERT_TRUE(read);
     ASSERT_EQ(read->count(), seconds.size());
     for (size_t i = 0; i < seconds.size(); ++i) {
         const NSDate* date = read->at(i).date();
         ASSERT_NE(date, nullptr);
-        EXPECT_EQ(std::llround(date->timeIntervalSinceReferenceDate() * 1e6), std::llround(seconds[i] * 1e6))
-            << "date " << i << " written as " << seconds[i];
+        EXPECT_EQ(date->timeIntervalSinceReferenceDate(), seconds[i]) << "date " << i;
     }
 }
 
