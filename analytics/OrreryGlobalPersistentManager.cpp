@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <exception>
+#include <mutex>
 
 #include "analytics/OrreryLog.h"
 #include "analytics/OrreryUtil.h"
@@ -16,6 +17,8 @@ struct OrreryGlobalPersistentManager::Store {
     // Writes issued and not yet run. An asynchronous write saves only when
     // no other write waits behind it: a burst is saved once, by its last write.
     std::atomic<int> pendingWrites{0};
+    mutable std::mutex handlerMutex;
+    std::function<void()> willSaveHandler;  // under handlerMutex
 
     void load() {
         Value stored = OrreryUtil::safeUnarchiveObjectWithFile(path);
@@ -27,6 +30,16 @@ struct OrreryGlobalPersistentManager::Store {
     }
 
     void save() const {
+        std::function<void()> willSave;
+        {
+            std::scoped_lock lock(handlerMutex);
+            willSave = willSaveHandler;
+        }
+        try {
+            if (willSave) willSave();
+        } catch (...) {
+            OrreryLog::error("what must be saved before the persisted " + name + " map failed to save");
+        }
         if (!OrreryUtil::archiveObject(Value(map), path)) {
             OrreryLog::error("could not save the persisted " + name + " map to " + path);
             return;
@@ -108,6 +121,12 @@ void OrreryGlobalPersistentManager::processWriteOperationSync(OrreryPersistentMa
     const auto& target = store(map);
     target->pendingWrites.fetch_add(1);
     dispatch_barrier_sync(target->queue, [&target, &block] { target->write(block, true); });
+}
+
+void OrreryGlobalPersistentManager::setWillSaveHandler(OrreryPersistentMap map, std::function<void()> handler) {
+    const auto& target = store(map);
+    std::scoped_lock lock(target->handlerMutex);
+    target->willSaveHandler = std::move(handler);
 }
 
 void OrreryGlobalPersistentManager::waitForPendingWrites() {

@@ -40,6 +40,10 @@ public:
     void processWriteOperationSync(OrreryPersistentMap map, WriteBlock block);
     // Returns once every write issued so far to every map has run and been saved.
     void waitForPendingWrites();
+    // Runs `handler` on the map's queue just before each save of the map (an
+    // empty one removes it): a store whose records must be on disk no later
+    // than what the map says of them writes them there.
+    void setWillSaveHandler(OrreryPersistentMap map, std::function<void()> handler);
 
     // The forms the Relay code calls.
     void processReadOperationForPersistentGlobalsMapSyncWithBlock(ReadBlock block) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "analytics/OrreryGlobalPersistentManager.h"
 #include "analytics/OrreryGlobalVariableStorage.h"
 #include "analytics/OrreryUtil.h"
 #include "analytics/relay/OrreryRelayCBReportSender.h"
@@ -43,6 +44,16 @@ Ref<OrreryRelayCallbackReportManager> OrreryRelayCallbackReportManager::init() {
         triggers_ = saved;
     }
     updateTotalAttemptsCount(saved);
+    // The maps that hold attempts write the records before themselves: a
+    // restart never finds an attempt (being fired or ended) whose record or
+    // outcome was not written yet.
+    Weak<OrreryRelayCallbackReportManager> weak = self<OrreryRelayCallbackReportManager>();
+    auto saveFirst = [weak] {
+        if (auto me = weak.lock()) me->saveIfUnsaved();
+    };
+    auto persistence = OrreryGlobalPersistentManager::sharedInstance();
+    persistence->setWillSaveHandler(OrreryPersistentMap::RelayPrepUrls, saveFirst);
+    persistence->setWillSaveHandler(OrreryPersistentMap::RelayUrls, saveFirst);
     return self<OrreryRelayCallbackReportManager>();
 }
 
@@ -76,26 +87,34 @@ void OrreryRelayCallbackReportManager::setSavedTriggers(const Triggers& triggers
 }
 
 void OrreryRelayCallbackReportManager::saveLocked() {
-    // Saved soon, on the manager's queue: a burst of changes is written once.
+    // Saved soon, on the manager's queue (or sooner, by a map's save): a
+    // burst of changes is written once.
     unsaved_ = true;
     if (saveScheduled_) return;
     saveScheduled_ = true;
     auto me = self<OrreryRelayCallbackReportManager>();
-    dispatch_async(queue_, [me] { me->saveIfUnsaved(); });
+    dispatch_async(queue_, [me] {
+        {
+            std::scoped_lock lock(me->mutex_);
+            me->saveScheduled_ = false;
+        }
+        me->saveIfUnsaved();
+    });
 }
 
 void OrreryRelayCallbackReportManager::saveIfUnsaved() {
+    // Held through the write: a later state is never overwritten by an earlier one.
+    std::scoped_lock saving(saveMutex_);
     NSData archive;
     {
         std::scoped_lock lock(mutex_);
-        saveScheduled_ = false;
         if (!unsaved_) return;
         unsaved_ = false;
         Value items = Value::array({});
         for (const auto& trigger : triggers_) items.append(Value(trigger));
         archive = NSKeyedArchiver::archivedDataWithRootObject(items);
     }
-    // Written outside the lock; saves run one at a time on the queue, in order.
+    // Written outside the records' lock.
     const std::string path = reportsFilePath();
     if (archive.length() == 0 || !archive.writeToFile(path, true)) {
         OrreryRelayLog::log("OrreryRelayCallbackReportManager: could not write %@", path);
@@ -139,19 +158,14 @@ OrreryRelayCallbackReportManager::Triggers OrreryRelayCallbackReportManager::tri
 
 void OrreryRelayCallbackReportManager::waitForArchiving() {
     dispatch_sync(queue_, [] {});
-    // A save the archiving scheduled may wait behind this point: write it now.
+    // A save the checks scheduled may wait behind this point: write it now.
     auto me = self<OrreryRelayCallbackReportManager>();
     dispatch_sync(queue_, [me] { me->saveIfUnsaved(); });
 }
 
-void OrreryRelayCallbackReportManager::archiveAttempt(const Ref<OrreryRelayCallbackAttemptInfo>& attempt) {
-    if (!attempt) return;
-    auto copy = attempt->copy();
-    auto me = self<OrreryRelayCallbackReportManager>();
-    dispatch_async(queue_, [me, copy] { me->performArchiveAttempt(copy); });
-}
-
-void OrreryRelayCallbackReportManager::performArchiveAttempt(const Ref<OrreryRelayCallbackAttemptInfo>& attempt) {
+void OrreryRelayCallbackReportManager::archiveAttempt(const Ref<OrreryRelayCallbackAttemptInfo>& original) {
+    if (!original) return;
+    auto attempt = original->copy();
     {
         std::scoped_lock lock(mutex_);
         for (const auto& trigger : triggers_) {
@@ -184,7 +198,8 @@ void OrreryRelayCallbackReportManager::performArchiveAttempt(const Ref<OrreryRel
         dropStaleRecordsLocked();
         saveLocked();
     }
-    checkAndSendReportsToServer();
+    auto me = self<OrreryRelayCallbackReportManager>();
+    dispatch_async(queue_, [me] { me->checkAndSendReportsToServer(); });
 }
 
 bool OrreryRelayCallbackReportManager::dropStaleRecordsLocked() {

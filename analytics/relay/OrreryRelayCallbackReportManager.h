@@ -37,9 +37,12 @@ public:
     void updateTrigger(const Ref<OrreryRelayTriggerInvokeInfo>& trigger,
                        const std::function<void(OrreryRelayTriggerInvokeInfo&)>& change);
 
-    // Queues the outcome of an attempt (a copy is kept) and returns at once.
+    // Records the outcome of an attempt in its callback's record at once (a
+    // copy is kept); whether a report is due is checked on the queue. The
+    // records are written no later than the Relay maps that name the attempt
+    // (each map's save writes them first), so a process that dies once a map
+    // says an attempt ended never restarts without its outcome.
     void archiveAttempt(const Ref<OrreryRelayCallbackAttemptInfo>& attempt);
-    void performArchiveAttempt(const Ref<OrreryRelayCallbackAttemptInfo>& attempt);
     void updateTotalAttemptsCount(const Triggers& triggers);
     void checkAndSendReportsToServer();
     // Encodes the pending records under the lock, hands the blocks to the
@@ -53,13 +56,15 @@ public:
     Triggers triggers() const;
     uint32_t totalAttemptCount() const { return totalAttemptCount_.load(); }
     const dispatch_queue_t& queue() const { return queue_; }
-    // Returns once every queued attempt has been archived and saved.
+    // Returns once every queued report check has run and the records are saved.
     void waitForArchiving();
+    // Writes the records when they changed since the last write; one write
+    // at a time, in the order their contents were taken.
+    void saveIfUnsaved();
 
 private:
     // Marks the records changed; a save follows on the queue.
     void saveLocked();
-    void saveIfUnsaved();
     // After a hand-over: attempts written into it become sent and go; records
     // whose final attempt went, and triggers left empty, go too.
     void forgetReportedAttempts();
@@ -69,6 +74,7 @@ private:
     bool dropStaleRecordsLocked();
 
     dispatch_queue_t queue_;
+    std::mutex saveMutex_;  // taken before mutex_, held through a write
     mutable std::recursive_mutex mutex_;
     Triggers triggers_;
     std::atomic<uint32_t> totalAttemptCount_{0};

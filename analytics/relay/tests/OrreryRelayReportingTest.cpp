@@ -2,7 +2,10 @@
 // endpoint receives checked field by field and its trigger block byte for
 // byte, records forgotten only once reported, opt-out, retransmission of
 // blocks after a failed post, batching, damaged blocks never sent, blocks a
-// lost index no longer named, and the archive across a restart.
+// lost index no longer named, and the archive across a restart (written no
+// later than the URL map that says an attempt ended).
+#include <future>
+
 #include "analytics/relay/tests/RelayControllerTestSupport.h"
 #include "platform/foundation/NSFileManager.h"
 
@@ -285,6 +288,50 @@ TEST_F(OrreryRelayReportingTest, PendingRecordsSurviveARestartOfTheManager) {
     ASSERT_EQ(attempts.size(), 1u);
     EXPECT_EQ(attempts[0]->httpStatus(), 500);
     EXPECT_FALSE(attempts[0]->beingFired());
+}
+
+TEST_F(OrreryRelayReportingTest, TheRecordFileHoldsAnOutcomeOnceTheUrlMapFileSaysTheAttemptEnded) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 3, 1000));
+    partner.scriptStatuses("/cb", {500});
+    // The manager's own queue is held, as a busy or slow one would be.
+    auto manager = OrreryRelayCallbackReportManager::sharedInstance();
+    std::promise<void> release;
+    dispatch_async(manager->queue(), [gate = release.get_future().share()] { gate.wait(); });
+    controller->processEventWithParams("Level", eventParams(1));
+    auto ended = [] {
+        bool done = false;
+        OrreryGlobalPersistentManager::sharedInstance()->processReadOperationSync(
+            OrreryPersistentMap::RelayUrls, [&](const ValueDictionary& urls) {
+                for (const auto& [hash, value] : urls)
+                    if (auto attempt = value.object<OrreryRelayCallbackAttemptInfo>())
+                        done = !attempt->beingFired() && attempt->httpStatus() == 500;
+            });
+        return done;
+    };
+    bool reached = driver().runUntil(ended, 5);
+    OrreryGlobalPersistentManager::sharedInstance()->waitForPendingWrites();
+    // What a process started now would find: both files as they stand.
+    const std::string folder = OrreryUtil::filePathDirectory() + "/";
+    Value urls, records;
+    dispatch_sync(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT, 0), [&] {
+        urls = OrreryUtil::safeUnarchiveObjectWithFile(
+            folder + OrreryGlobalPersistentManager::fileNameForMap(OrreryPersistentMap::RelayUrls));
+        records = OrreryUtil::safeUnarchiveObjectWithFile(manager->reportsFilePath());
+    });
+    release.set_value();
+    ASSERT_TRUE(reached);
+    ASSERT_TRUE(urls.isDictionary());
+    ASSERT_EQ(urls.count(), 1u);
+    ASSERT_TRUE(records.isArray());
+    ASSERT_EQ(records.count(), 1u);
+    auto trigger = records.at(0).object<OrreryRelayTriggerInvokeInfo>();
+    ASSERT_TRUE(trigger);
+    ASSERT_EQ(trigger->callbacks().size(), 1u);
+    auto attempts = trigger->callbacks()[0]->attempts();
+    ASSERT_EQ(attempts.size(), 1u);
+    EXPECT_EQ(attempts[0]->attemptNumber(), 1);
+    EXPECT_EQ(attempts[0]->httpStatus(), 500);
+    EXPECT_EQ(attempts[0]->requestState(), OrreryRelayRequestStateFailed);
 }
 
 }  // namespace
