@@ -1,0 +1,46 @@
+#include "halcyon/display/HLWebViewButton.h"
+
+#include "halcyon/core/HLConstants.h"
+#include "halcyon/core/HLLogManager.h"
+#include "halcyon/core/HLSdk.h"
+#include "halcyon/core/HLStringUtils.h"
+#include "platform/foundation/NSString.h"
+
+Ref<HLWebViewButton> HLWebViewButton::initWithSdk(const Ref<HLSdk>& sdk) {
+    UIWebView::initWithFrame(CGRectZero);
+    sdk_ = sdk;
+    setDelegate(self<HLWebViewButton>());
+    setOpaque(false);
+    setBackgroundColor(UIColor::clearColor());
+    scrollView()->setScrollEnabled(false);
+    setIsAccessibilityElement(true);
+    return self<HLWebViewButton>();
+}
+
+bool HLWebViewButton::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSURLRequest& request,
+                                                        UIWebViewNavigationType) {
+    Ref<NSURL> url = request.URL();
+    Ref<HLSdk> sdk = sdk_.lock();
+    Ref<HLLogManager> logger = sdk ? sdk->logManager() : nullptr;
+    if (logger) logger->i("HLWebViewButton", "Handling a click on: %@", url ? url->absoluteString() : "(null)");
+    if (!url || !HLUtils::hl_isEqualToStringIgnoringCase(url->scheme(), "halcyon") ||
+        !HLUtils::hl_isEqualToStringIgnoringCase(url->host(), kHLSdkIdentifier))
+        return true;
+
+    // A row whose delegate method is missing falls through to the next one.
+    const std::string path = url->path();
+    Ref<HLWebViewButtonDelegate> delegate = clickDelegate_.lock();
+    auto takes = [&](const char* suffix, const char* selector) {
+        return NSString::hasSuffix(path, suffix) && delegate && delegate->respondsToSelector(selector);
+    };
+    auto button = self<HLWebViewButton>();
+    if (takes("/close_ad", "didReceiveCloseCommandOnWebViewButton:"))
+        delegate->didReceiveCloseCommandOnWebViewButton(button);
+    else if (takes("/track_click", "didReceiveClickCommandOnWebViewButton:"))
+        delegate->didReceiveClickCommandOnWebViewButton(button);
+    else if (takes("/skip_ad", "didReceiveSkipCommandOnWebViewButton:"))
+        delegate->didReceiveSkipCommandOnWebViewButton(button);
+    else if (logger)
+        logger->w("HLWebViewButton", "Unknown URI action: %@", path);
+    return true;
+}

@@ -1,0 +1,99 @@
+// The "halcyon" command URLs of ad pages, driven through real pages in the
+// platform's web view (script navigations and simulated link taps): each
+// row of the command table in the video button (and in the ad view), letter
+// case in scheme and host, a button delegate that lacks a method, and
+// hostile pages (odd-case, huge or malformed command URLs, navigation storms).
+#include <set>
+
+#include "halcyon/display/HLWebViewButton.h"
+#include "halcyon/display/tests/HalcyonDisplayTestSupport.h"
+
+namespace {
+
+// Records the commands it hears; answers only for the selectors it is given.
+class HLCommandTestButtonDelegate : public NSObject, public HLWebViewButtonDelegate {
+public:
+    explicit HLCommandTestButtonDelegate(std::set<std::string> implemented = {"didReceiveClickCommandOnWebViewButton:",
+                                                                              "didReceiveCloseCommandOnWebViewButton:",
+                                                                              "didReceiveSkipCommandOnWebViewButton:"})
+        : implemented_(std::move(implemented)) {}
+    void didReceiveClickCommandOnWebViewButton(const Ref<HLWebViewButton>&) override { heard.push_back("click"); }
+    void didReceiveCloseCommandOnWebViewButton(const Ref<HLWebViewButton>&) override { heard.push_back("close"); }
+    void didReceiveSkipCommandOnWebViewButton(const Ref<HLWebViewButton>&) override { heard.push_back("skip"); }
+    bool respondsToSelector(std::string_view selector) const override {
+        return implemented_.count(std::string(selector)) > 0 || NSObjectProtocol::respondsToSelector(selector);
+    }
+    std::vector<std::string> heard;
+
+private:
+    std::set<std::string> implemented_;
+};
+
+class HLCommandURLTest : public HalcyonDisplayTest {
+protected:
+    // A button whose page navigates to each URL in turn, then settled.
+    Ref<HLWebViewButton> buttonNavigatingTo(const std::vector<std::string>& urls,
+                                            const Ref<HLCommandTestButtonDelegate>& delegate) {
+        auto button = HLWebViewButton::alloc()->initWithSdk(sdk);
+        button->setClickDelegate(delegate);
+        std::string script;
+        for (const auto& url : urls) script += "location.href = '" + url + "';";
+        button->loadHTMLString("<html><body><script>" + script + "</script></body></html>", nullptr);
+        driver().drain();
+        return button;
+    }
+};
+
+}  // namespace
+
+TEST_F(HLCommandURLTest, ButtonActsOnItsThreeCommandsAndLogsTheOthers) {
+    auto delegate = std::make_shared<HLCommandTestButtonDelegate>();
+    buttonNavigatingTo({"halcyon://com.halcyon.sdk/track_click", "halcyon://com.halcyon.sdk/close_ad",
+                        "halcyon://com.halcyon.sdk/skip_ad", "halcyon://com.halcyon.sdk/next_ad",
+                        "halcyon://com.halcyon.sdk/storekit", "halcyon://com.halcyon.sdk/x/y/z"},
+                       delegate);
+    EXPECT_EQ(delegate->heard, (std::vector<std::string>{"click", "close", "skip"}));
+    EXPECT_EQ(listener->count("Unknown URI action: /next_ad"), 1u);
+    EXPECT_EQ(listener->count("Unknown URI action: /storekit"), 1u);
+    EXPECT_EQ(listener->count("Unknown URI action: /x/y/z"), 1u);
+    EXPECT_EQ(listener->count("Handling a click on: halcyon://com.halcyon.sdk/skip_ad"), 1u);
+}
+
+TEST_F(HLCommandURLTest, ButtonComparesSchemeAndHostIgnoringCase) {
+    auto delegate = std::make_shared<HLCommandTestButtonDelegate>();
+    buttonNavigatingTo({"HALCYON://Com.Halcyon.SDK/track_click", "halcyon://com.other.sdk/track_click",
+                        "https://com.halcyon.sdk/track_click"},
+                       delegate);
+    EXPECT_EQ(delegate->heard, (std::vector<std::string>{"click"}));
+}
+
+TEST_F(HLCommandURLTest, AButtonDelegateLackingAMethodGetsTheWarningInstead) {
+    auto delegate = std::make_shared<HLCommandTestButtonDelegate>(
+        std::set<std::string>{"didReceiveClickCommandOnWebViewButton:"});
+    buttonNavigatingTo({"halcyon://com.halcyon.sdk/close_ad", "halcyon://com.halcyon.sdk/track_click"}, delegate);
+    EXPECT_EQ(delegate->heard, (std::vector<std::string>{"click"}));
+    EXPECT_EQ(listener->count("Unknown URI action: /close_ad"), 1u);
+
+    // No delegate at all: every command is logged, none is lost or crashes.
+    auto button = buttonNavigatingTo({"halcyon://com.halcyon.sdk/skip_ad"}, nullptr);
+    EXPECT_EQ(listener->count("Unknown URI action: /skip_ad"), 1u);
+}
+
+TEST_F(HLCommandURLTest, ButtonSurvivesHostilePages) {
+    auto delegate = std::make_shared<HLCommandTestButtonDelegate>();
+    auto button = HLWebViewButton::alloc()->initWithSdk(sdk);
+    button->setClickDelegate(delegate);
+    // A storm of commands, a huge path, malformed escapes, a throwing script
+    // and one that never ends its loop within a timer.
+    std::string huge(200000, 'a');
+    button->loadHTMLString("<script>"
+                           "for (var i = 0; i < 200; i++) location.href = 'halcyon://com.halcyon.sdk/track_click';"
+                           "location.href = 'halcyon://com.halcyon.sdk/" + huge + "/skip_ad';"
+                           "location.href = 'halcyon://com.halcyon.sdk/%zz/close_ad';"
+                           "throw new Error('page fault');"
+                           "</script>",
+                           nullptr);
+    driver().drain();
+    EXPECT_EQ(std::count(delegate->heard.begin(), delegate->heard.end(), "click"), 200);
+    EXPECT_EQ(std::count(delegate->heard.begin(), delegate->heard.end(), "skip"), 1);
+}
