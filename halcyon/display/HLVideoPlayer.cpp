@@ -1,5 +1,6 @@
 #include "halcyon/display/HLVideoPlayer.h"
 
+#include "halcyon/core/HLFileManager.h"
 #include "halcyon/core/HLSdk.h"
 #include "halcyon/display/HLAdVideoPlaybackDelegate.h"
 
@@ -10,6 +11,11 @@ Ref<HLVideoPlayer> HLVideoPlayer::initWithSdk(const Ref<HLSdk>& sdk, const Ref<N
     return self<HLVideoPlayer>();
 }
 
+
+Ref<HLVideoPlayer> HLVideoPlayer::initWithSdk(const Ref<HLSdk>& sdk, const std::string& cachedVideoFilename) {
+    Ref<NSURL> url = sdk && sdk->fileManager() ? sdk->fileManager()->urlForResourceNamed(cachedVideoFilename) : nullptr;
+    return initWithSdk(sdk, url);
+}
 
 Ref<HLVideoView> HLVideoPlayer::createVideoView() {
     playerAsset_ = AVAsset::assetWithURL(mediaSource_);

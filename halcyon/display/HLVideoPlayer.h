@@ -18,6 +18,9 @@ class HLAdVideoPlaybackDelegate;
 class HLVideoPlayer : public NSObject {
 public:
     Ref<HLVideoPlayer> initWithSdk(const Ref<HLSdk>& sdk, const Ref<NSURL>& mediaSource);
+    // The URL the file cache gives for the name (whatever it gives: a name it
+    // cannot resolve leaves nothing to play).
+    Ref<HLVideoPlayer> initWithSdk(const Ref<HLSdk>& sdk, const std::string& cachedVideoFilename);
 
     // A new asset, item and player for the media source, and a new video
     // view showing the whole picture (aspect fit).

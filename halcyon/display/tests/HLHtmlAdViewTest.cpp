@@ -1,0 +1,197 @@
+// The HTML ad view against the Halcyon service on loopback: impressions
+// counted per render before anything is drawn (also from a task queue), the
+// fade of an old ad and the order of hidden and displayed, load failures,
+// the storyboard path (initWithCoder, setValue, awakeFromNib), refreshes
+// with and without a superview, and an interstitial-size ad in a banner.
+#include "halcyon/core/HLAdService.h"
+#include "halcyon/core/HLStatsManager.h"
+#include "halcyon/display/HLHtmlAdView.h"
+#include "halcyon/display/HLInterstitialAd.h"
+#include "halcyon/display/HLInterstitialDialogView.h"
+#include "halcyon/display/tests/HalcyonDisplayTestSupport.h"
+#include "platform/foundation/NSException.h"
+#include "platform/runtime/DispatchQueue.h"
+
+namespace {
+
+class HLHtmlAdViewTest : public HalcyonDisplayTest {
+protected:
+    Ref<HLHtmlAdView> bannerInWindow() {
+        auto view = HLHtmlAdView::alloc()->initBannerAdWithSdk(sdk);
+        view->setAdDisplayDelegate(display);
+        view->setAdLoadDelegate(load);
+        window()->addSubview(view);
+        return view;
+    }
+    int64_t stat(const char* key) { return sdk->statsManager()->valueOfKey(key).integerValue(); }
+    size_t adRequests() { return service.requestsTo(simulator::HalcyonService::kAdPath).size(); }
+
+    Ref<HLRecordingDisplayDelegate> display = std::make_shared<HLRecordingDisplayDelegate>("display", journal);
+    Ref<HLRecordingLoadDelegate> load = std::make_shared<HLRecordingLoadDelegate>("load", journal);
+};
+
+}  // namespace
+
+TEST_F(HLHtmlAdViewTest, EachRenderCountsOneImpressionBeforeAnythingIsDrawn) {
+    auto view = bannerInWindow();
+    auto ad = renderedAd("BANNER", 7);
+    ASSERT_TRUE(ad);
+    const int64_t before = stat("ad_imp");
+
+    // From a task queue, as the ad service's answers come: only the
+    // bookkeeping runs there.
+    auto queue = dispatch_queue_create("test.render", nullptr);
+    dispatch_sync(queue, [view, ad] { view->render(ad, std::string("level-1")); });
+    EXPECT_EQ(stat("ad_imp"), before + 1);
+    EXPECT_EQ(stat("ad_imp_session"), 1);
+    EXPECT_EQ(view->currentAd(), ad);
+    EXPECT_EQ(view->currentPlacement(), "level-1");
+    EXPECT_TRUE(view->isHidden());  // the page has not finished: nothing is shown
+    EXPECT_TRUE(display->journal().empty());
+
+    ASSERT_TRUE(settle());
+    EXPECT_FALSE(view->isHidden());
+    EXPECT_EQ(display->journal(), (std::vector<std::string>{"display displayed 7"}));
+    EXPECT_TRUE(display->onlyMainThread());
+    EXPECT_EQ(stat("ad_imp"), before + 1);
+
+    // No ad: the developer messages only; another kind of object raises.
+    expectLogLine("Developer passed nil instead of HLAd instance");
+    view->render(nullptr);
+    EXPECT_THROW(view->render(NSObject::alloc<NSObject>()->init()), platform::NSException);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(stat("ad_imp"), before + 1);
+    EXPECT_EQ(view->currentAd(), ad);
+}
+
+TEST_F(HLHtmlAdViewTest, ASecondAdFadesTheFirstAndReportsItHiddenBeforeTheNewOneDisplayed) {
+    auto view = bannerInWindow();
+    auto first = renderedAd("BANNER", 1);
+    auto second = renderedAd("BANNER", 2);
+    view->render(first);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(view->adWebView()->alpha(), 1);
+
+    view->render(second);
+    EXPECT_EQ(view->oldAd(), first);
+    // The render step itself (queued on the main queue by render) fades the
+    // old page while the new one loads.
+    view->doRenderAd(second, std::nullopt);
+    EXPECT_FLOAT_EQ(view->adWebView()->alpha(), 0.5f);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(listener->count("Fade out of the old ad scheduled"), 2u);
+    EXPECT_EQ(view->adWebView()->alpha(), 1);
+    EXPECT_EQ(display->journal(),
+              (std::vector<std::string>{"display displayed 1", "display hidden 1", "display displayed 2"}));
+
+    // Without the animation setting the fade is immediate.
+    setSlot(59, Value(false));
+    view->adWebView()->setAlpha(1);
+    view->doRenderAd(first, std::nullopt);
+    EXPECT_FLOAT_EQ(view->adWebView()->alpha(), 0.5f);
+}
+
+TEST_F(HLHtmlAdViewTest, LoadedAdsAreRenderedAndAFailedLoadHidesTheViewWithOneFailureOnly) {
+    simulator::HalcyonAd ad;
+    ad.adId = 5;
+    service.setAd(ad);
+    auto view = bannerInWindow();
+    view->loadNextAd();
+    ASSERT_TRUE(settle());
+    EXPECT_TRUE(view->isFirstAdLoaded());
+    EXPECT_EQ(journal->front(), "load ad 5");  // before anything is on screen
+    EXPECT_EQ(*journal, (std::vector<std::string>{"load ad 5", "display displayed 5"}));
+    EXPECT_EQ(listener->count("No placement is available when loading ads directly from the HLHtmlAdView"), 1u);
+
+    // A fresh view whose load fails: one failure, no display callback.
+    journal->clear();
+    service.setAd(std::nullopt);
+    auto other = HLHtmlAdView::alloc()->initMRecAdWithSdk(sdk);
+    other->setAdDisplayDelegate(display);
+    other->setAdLoadDelegate(load);
+    window()->addSubview(other);
+    other->loadNextAd();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(*journal, (std::vector<std::string>{"load fail 204"}));
+    EXPECT_TRUE(other->isHidden());
+    EXPECT_FALSE(other->hiddenByUser());
+}
+
+TEST_F(HLHtmlAdViewTest, StoryboardKeysSetSizeAndAutoloadInAnyLetterCase) {
+    simulator::HalcyonAd ad;
+    service.setAd(ad);
+    auto coder = NSObject::alloc<NSCoder>();
+
+    auto quiet = HLHtmlAdView::alloc()->initWithCoder(coder);
+    EXPECT_EQ(quiet->sdk(), sdk);
+    EXPECT_EQ(quiet->adSize()->label(), "BANNER");
+    quiet->setValue(Value(false), "AUTOLOAD");
+    quiet->setValue(Value("mrec"), "Size");
+    quiet->setValue(Value(12), "unknownKey");
+    quiet->awakeFromNib();
+    ASSERT_TRUE(settle());
+    EXPECT_FALSE(quiet->isAutoloadEnabled());
+    EXPECT_EQ(quiet->adSize()->label(), "MREC");
+    EXPECT_FALSE(quiet->isFirstAdLoaded());
+    EXPECT_EQ(listener->count("Setting AUTOLOAD to 0"), 1u);
+
+    // A size of the wrong kind falls back to the banner; autoload loads.
+    auto loud = HLHtmlAdView::alloc()->initWithCoder(coder);
+    loud->setValue(Value::array({}), "size");
+    EXPECT_EQ(loud->adSize()->label(), "BANNER");
+    const size_t before = adRequests();
+    loud->awakeFromNib();
+    ASSERT_TRUE(settle());
+    EXPECT_TRUE(loud->isFirstAdLoaded());
+    EXPECT_EQ(adRequests(), before + 1);
+}
+
+TEST_F(HLHtmlAdViewTest, UpdatesRenderOnlyWhileTheViewHasASuperview) {
+    auto view = bannerInWindow();
+    EXPECT_TRUE(view->canAcceptUpdate());
+    auto update = renderedAd("BANNER", 11);
+    view->adServiceDidUpdateAd(sdk->adService(), update);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(*journal, (std::vector<std::string>{"load ad 11", "display displayed 11"}));
+
+    view->setHidden(true);
+    EXPECT_FALSE(view->canAcceptUpdate());
+    view->setHidden(false);
+    view->removeFromSuperview();
+    EXPECT_FALSE(view->canAcceptUpdate());
+    view->adServiceDidUpdateAd(sdk->adService(), renderedAd("BANNER", 12));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(view->currentAd(), update);
+    EXPECT_EQ(listener->count("Ad view has been removed by the time an ad was updated"), 1u);
+
+    // An interstitial view never takes updates.
+    auto interstitial = HLHtmlAdView::alloc()->initInterstitialAdWithSdk(sdk);
+    window()->addSubview(interstitial);
+    EXPECT_FALSE(interstitial->canAcceptUpdate());
+}
+
+TEST_F(HLHtmlAdViewTest, AnInterstitialSizeAdInABannerIsShownThroughTheSharedInterstitial) {
+    auto application = std::make_shared<HLRecordingDisplayDelegate>("application", journal);
+    HLInterstitialAd::shared()->setAdDisplayDelegate(application);
+    auto view = bannerInWindow();
+    auto ad = renderedAd("INTER", 21);
+    view->render(ad, std::string("menu"));
+    ASSERT_TRUE(settle());
+    driver().advance(1);
+
+    // The shared interstitial's delegate was replaced by a forwarder to the banner's.
+    EXPECT_NE(HLInterstitialAd::shared()->adDisplayDelegate(), application);
+    auto dialog = std::dynamic_pointer_cast<HLInterstitialDialogView>(
+        HLInterstitialAd::shared()->currentInterstitialController());
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(dialog->superview(), window());
+    EXPECT_EQ(dialog->adView()->currentPlacement(), "menu");
+    EXPECT_EQ(*journal, (std::vector<std::string>{"display displayed 21"}));
+    EXPECT_EQ(view->currentAd(), ad);  // the banner's page is untouched
+    EXPECT_TRUE(view->isHidden());
+
+    // An ad of a size nobody shows is ignored.
+    view->render(renderedAd("LEADER", 22));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(listener->count("Unknown ad size: LEADER, ignoring..."), 1u);
+}
