@@ -1,10 +1,13 @@
 // The video player and its video view: one player item per distinct media
 // URL, a file that is no video, a missing one, and the click-tracking
 // overlay shown and removed from the ad service's queues while the main
-// thread runs the clock.
+// thread runs the clock; the store page: closed once by the user or by a
+// product that fails to load, and its rotation answer.
 #include <fstream>
 #include <thread>
 
+#include "halcyon/core/HLDisplayHooks.h"
+#include "halcyon/display/HLStoreKitProductPage.h"
 #include "halcyon/display/HLVideoPlayer.h"
 #include "halcyon/display/tests/HalcyonDisplayTestSupport.h"
 #include "platform/media/TestMp4.h"
@@ -115,4 +118,75 @@ TEST_F(HLVideoPlayerTest, OverlayShownAndRemovedFromOtherThreadsAppearsOnceAndFa
     view->removeClickTrackingOverlay();
     driver().drain();
     EXPECT_FALSE(view->trackingOverlay());
+}
+
+// ---- The store page
+
+namespace {
+
+class HLStorePageTestDelegate : public NSObject, public HLStoreKitProductViewControllerDelegate {
+public:
+    void productViewControllerDidFinish(const Ref<HLStoreKitProductViewController>& page, const Ref<HLAd>& ad,
+                                        const Ref<HLAdViewInternalProtocol>&,
+                                        const Ref<UIViewController>& interstitialViewController) override {
+        ++finishes;
+        lastAd = ad;
+        lastController = interstitialViewController;
+        if (page) page->viewController()->dismissViewControllerAnimated(true, nullptr);
+    }
+    int finishes = 0;
+    Ref<HLAd> lastAd;
+    Ref<UIViewController> lastController;
+};
+
+}  // namespace
+
+TEST_F(HLVideoPlayerTest, TheStorePageClosesOnceByTheUserOrWhenItsProductFailsToLoad) {
+    auto ad = NSObject::alloc<HLAd>()->init();
+    auto controller = UIViewController::alloc()->init();
+    // The core makes its pages through the hook the library fills.
+    auto page = HLDisplayHooks::shared().storeKitProductViewController(ad, nullptr, controller);
+    ASSERT_TRUE(std::dynamic_pointer_cast<HLStoreKitProductPage>(page));
+    auto delegate = std::make_shared<HLStorePageTestDelegate>();
+    page->setStoreViewControllerDelegate(delegate);
+    rootViewController()->presentViewController(page->viewController(), true, nullptr);
+    EXPECT_TRUE(page->viewController()->prefersStatusBarHidden());
+
+    // The user's close, twice: told once.
+    auto sheet = std::dynamic_pointer_cast<SKStoreProductViewController>(page->viewController());
+    platform::testing::StoreSheet::simulateUserClose(sheet);
+    platform::testing::StoreSheet::simulateUserClose(sheet);
+    EXPECT_EQ(delegate->finishes, 1);
+    EXPECT_EQ(delegate->lastAd, ad);
+    EXPECT_EQ(delegate->lastController, controller);
+
+    // A product that does not load: the completion, then the close.
+    auto failing = HLDisplayHooks::shared().storeKitProductViewController(ad, nullptr, nullptr);
+    auto failingDelegate = std::make_shared<HLStorePageTestDelegate>();
+    failing->setStoreViewControllerDelegate(failingDelegate);
+    platform::testing::StoreSheet::setNextResult(platform::testing::StoreSheet::Fails);
+    std::vector<std::string> order;
+    failing->loadProductWithParameters(Value::dictionary({{"id", Value("123")}}), [&](bool result, Ref<NSError>) {
+        order.push_back(result ? "loaded" : "failed");
+        order.push_back("finishes " + std::to_string(failingDelegate->finishes));
+    });
+    driver().drain();
+    EXPECT_EQ(order, (std::vector<std::string>{"failed", "finishes 0"}));
+    EXPECT_EQ(failingDelegate->finishes, 1);
+
+    // A product that loads leaves the page up.
+    auto loading = HLDisplayHooks::shared().storeKitProductViewController(ad, nullptr, nullptr);
+    auto loadingDelegate = std::make_shared<HLStorePageTestDelegate>();
+    loading->setStoreViewControllerDelegate(loadingDelegate);
+    platform::testing::StoreSheet::setNextResult(platform::testing::StoreSheet::Loads);
+    loading->loadProductWithParameters(Value::dictionary({{"id", Value("123")}}), nullptr);
+    driver().drain();
+    EXPECT_EQ(loadingDelegate->finishes, 0);
+}
+
+TEST_F(HLVideoPlayerTest, TheStorePageNeverAutorotatesUpToSystemSevenThree) {
+    auto page = HLStoreKitProductPage::alloc()->initWithAd(nullptr, nullptr, nullptr);
+    EXPECT_TRUE(page->shouldAutorotate());
+    profile().systemVersion = "7.3";
+    EXPECT_FALSE(page->shouldAutorotate());
 }

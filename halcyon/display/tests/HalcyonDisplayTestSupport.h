@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "halcyon/core/HLAdDisplayProtocols.h"
 #include "halcyon/core/tests/HalcyonTestSupport.h"
 #include "halcyon/display/HLAdVideoPlaybackDelegate.h"
 #include "halcyon/display/HalcyonDisplayClasses.h"
