@@ -23,8 +23,8 @@ Ref<UIView> HLCircularCountdownView::initWithFrame(CGRect frame) {
     return initWithFrame(frame, kHLCountdownDefaultFontSize, kHLCountdownDefaultStroke, 0);
 }
 
-Ref<HLCircularCountdownView> HLCircularCountdownView::initWithFrame(CGRect frame, CGFloat fontSize,
-                                                                    CGFloat strokeSize, uint32_t totalSeconds) {
+Ref<HLCircularCountdownView> HLCircularCountdownView::initWithFrame(CGRect frame, CGFloat fontSize, CGFloat strokeSize,
+                                                                    uint32_t totalSeconds) {
     UIView::initWithFrame(frame);
     totalSeconds_ = totalSeconds;
     baseInitWithFontSize(fontSize, strokeSize, totalSeconds);
@@ -80,9 +80,12 @@ void HLCircularCountdownView::setRemainingSeconds(uint32_t seconds) {
     if (seconds != 0) setAlpha(1);
     if (seconds == 0 && hideWhenZeroRemainingTime_ && hideDelaySeconds_ >= 0) {
         Weak<HLCircularCountdownView> weak = self<HLCircularCountdownView>();
-        UIView::animateWithDuration(1.0, hideDelaySeconds_, 0, [weak] {
-            if (auto clock = weak.lock()) clock->setAlpha(0);
-        }, nullptr);
+        UIView::animateWithDuration(
+            1.0, hideDelaySeconds_, 0,
+            [weak] {
+                if (auto clock = weak.lock()) clock->setAlpha(0);
+            },
+            nullptr);
     }
     if (seconds != totalSeconds_) {
         layer()->setBorderWidth(0);

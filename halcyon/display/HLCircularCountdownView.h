@@ -18,7 +18,8 @@ public:
     Ref<HLCircularCountdownView> init();
     Ref<HLCircularCountdownView> initWithCoder(const Ref<NSCoder>& coder);
     Ref<UIView> initWithFrame(CGRect frame) override;
-    Ref<HLCircularCountdownView> initWithFrame(CGRect frame, CGFloat fontSize, CGFloat strokeSize, uint32_t totalSeconds);
+    Ref<HLCircularCountdownView> initWithFrame(CGRect frame, CGFloat fontSize, CGFloat strokeSize,
+                                               uint32_t totalSeconds);
     // The common set-up; leaves totalSeconds as it is.
     void baseInitWithFontSize(CGFloat fontSize, CGFloat strokeSize, uint32_t totalSeconds);
 

@@ -16,8 +16,8 @@ Ref<HLClickTrackingOverlayView> HLClickTrackingOverlayView::initWithSdk(const Re
 void HLClickTrackingOverlayView::baseInit() {
     Ref<HLSdk> sdk = sdk_.lock();
     setTranslatesAutoresizingMaskIntoConstraints(false);
-    setBackgroundColor(HLUtils::hl_colorWithHexString(
-        sdk ? sdk->stringForKey(kHLSlotClickOverlayColor).value_or("") : std::string("#66000000")));
+    setBackgroundColor(HLUtils::hl_colorWithHexString(sdk ? sdk->stringForKey(kHLSlotClickOverlayColor).value_or("")
+                                                          : std::string("#66000000")));
     activityIndicator_ = UIActivityIndicatorView::alloc()->initWithActivityIndicatorStyle(
         sdk ? sdk->integerForKey(kHLSlotClickOverlayIndicatorStyle) : 0);
     addSubview(activityIndicator_);

@@ -53,8 +53,7 @@ void HLCloseButtonClassic::drawRect(CGRect rect) {
     CGContextSetFillColorWithColor(context, UIColor::whiteColor()->CGColor());
     CGContextFillEllipseInRect(context, CGRectMake((W - sixW) / 2, (H - sixW) / 2, sixW, sixH));
     CGContextSetFillColorWithColor(context, UIColor::blackColor()->CGColor());
-    CGContextFillEllipseInRect(context,
-                               CGRectMake((W - sixW) / 2 + t, (H - sixW) / 2 + t, sixW - 2 * t, sixH - 2 * t));
+    CGContextFillEllipseInRect(context, CGRectMake((W - sixW) / 2 + t, (H - sixW) / 2 + t, sixW - 2 * t, sixH - 2 * t));
 
     CGContextSetLineWidth(context, t);
     CGContextSetStrokeColorWithColor(context, UIColor::whiteColor()->CGColor());

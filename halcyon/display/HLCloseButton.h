@@ -56,5 +56,5 @@ public:
     static Ref<HLCloseButtonExtendedClickArea> alloc() { return std::make_shared<HLCloseButtonExtendedClickArea>(); }
     // A clear view at the button frame's origin, `size` points wider and taller.
     static Ref<HLCloseButtonExtendedClickArea> extendedClickAreaForCloseButton(const Ref<HLCloseButton>& button,
-                                                                              uint64_t size);
+                                                                               uint64_t size);
 };

@@ -28,8 +28,10 @@ bool hlAdViewSameLabel(const Ref<HLAdSize>& a, const Ref<HLAdSize>& b) { return 
 
 // Runs on the main thread now when already there, else queued there.
 void hlAdViewOnMain(Block block) {
-    if (NSThread::isMainThread()) block();
-    else NSOperationQueue::mainQueue()->addOperationWithBlock(std::move(block));
+    if (NSThread::isMainThread())
+        block();
+    else
+        NSOperationQueue::mainQueue()->addOperationWithBlock(std::move(block));
 }
 
 }  // namespace
@@ -53,8 +55,10 @@ Ref<HLHtmlAdView> HLHtmlAdView::initWithSdk(const Ref<HLSdk>& sdk, const Ref<HLA
     Ref<UIScreen> screen = UIScreen::mainScreen();
     const CGRect area = interstitial ? screen->applicationFrame() : screen->bounds();
     CGFloat height = area.size.height;
-    if (hlAdViewSameLabel(size, HLAdSize::sizeBanner())) height = 50;
-    else if (hlAdViewSameLabel(size, HLAdSize::sizeLeader())) height = 90;
+    if (hlAdViewSameLabel(size, HLAdSize::sizeBanner()))
+        height = 50;
+    else if (hlAdViewSameLabel(size, HLAdSize::sizeLeader()))
+        height = 90;
     return initWithFrame(CGRectMake(0, 0, screen->bounds().size.width, height), size, sdk);
 }
 
@@ -76,7 +80,9 @@ Ref<HLHtmlAdView> HLHtmlAdView::initInterstitialAd() { return initInterstitialAd
 Ref<HLHtmlAdView> HLHtmlAdView::initBannerAdWithSdk(const Ref<HLSdk>& sdk) {
     return initWithSdk(sdk, HLAdSize::sizeBanner());
 }
-Ref<HLHtmlAdView> HLHtmlAdView::initMRecAdWithSdk(const Ref<HLSdk>& sdk) { return initWithSdk(sdk, HLAdSize::sizeMRec()); }
+Ref<HLHtmlAdView> HLHtmlAdView::initMRecAdWithSdk(const Ref<HLSdk>& sdk) {
+    return initWithSdk(sdk, HLAdSize::sizeMRec());
+}
 Ref<HLHtmlAdView> HLHtmlAdView::initInterstitialAdWithSdk(const Ref<HLSdk>& sdk) {
     return initWithSdk(sdk, HLAdSize::sizeInterstitial());
 }
@@ -182,7 +188,8 @@ bool HLHtmlAdView::isReadyForDisplay() {
 
 void HLHtmlAdView::adServiceDidLoadAd(const Ref<HLAdService>& service, const Ref<HLAd>& ad) {
     if (!ad) return adServiceDidFailToLoadAdWithError(service, -1);
-    if (logger_) logger_->w(kHLAdViewLogSource, "No placement is available when loading ads directly from the HLHtmlAdView");
+    if (logger_)
+        logger_->w(kHLAdViewLogSource, "No placement is available when loading ads directly from the HLHtmlAdView");
     render(ad);
     if (service) service->addAdUpdateObserver(self<HLHtmlAdView>(), adSize());
     auto view = self<HLHtmlAdView>();
@@ -196,7 +203,8 @@ void HLHtmlAdView::adServiceDidFailToLoadAdWithError(const Ref<HLAdService>& ser
     if (service) service->addAdUpdateObserver(self<HLHtmlAdView>(), adSize());
     auto view = self<HLHtmlAdView>();
     hlAdViewOnMain([view, service, code] {
-        view->tellLoadDelegates([&](const Ref<HLAdLoadDelegate>& d) { d->adServiceDidFailToLoadAdWithError(service, code); });
+        view->tellLoadDelegates(
+            [&](const Ref<HLAdLoadDelegate>& d) { d->adServiceDidFailToLoadAdWithError(service, code); });
     });
 }
 
@@ -239,8 +247,8 @@ void HLHtmlAdView::hideWebView() {
         webView->setAlpha(0.5f);
         return;
     }
-    UIView::animateWithDuration(0.15, 0, UIViewAnimationOptionTransitionCrossDissolve,
-                                [webView] { webView->setAlpha(0.5f); }, nullptr);
+    UIView::animateWithDuration(
+        0.15, 0, UIViewAnimationOptionTransitionCrossDissolve, [webView] { webView->setAlpha(0.5f); }, nullptr);
 }
 
 void HLHtmlAdView::hideTemporary() {
@@ -347,8 +355,8 @@ void HLHtmlAdView::removeClickTrackingOverlay() {
     if (!overlay) return;
     const double fade = overlayFadeTime();
     hlAdViewOnMain([overlay, fade] {
-        UIView::animateWithDuration(fade, [overlay] { overlay->setAlpha(0); },
-                                    [overlay](bool) { overlay->removeFromSuperview(); });
+        UIView::animateWithDuration(
+            fade, [overlay] { overlay->setAlpha(0); }, [overlay](bool) { overlay->removeFromSuperview(); });
     });
 }
 
@@ -371,7 +379,8 @@ Ref<UIViewController> HLHtmlAdView::visibleViewController() {
     Ref<UIViewController> top =
         HLUtils::topViewControllerFromViewController(host ? host->rootViewController() : nullptr);
     if (!top) return nullptr;
-    if (logger_) logger_->i(kHLAdViewLogSource, "Automatically discoverted %@ to be visble view controller", top->className());
+    if (logger_)
+        logger_->i(kHLAdViewLogSource, "Automatically discoverted %@ to be visble view controller", top->className());
     if (!top->isViewLoaded()) {
         if (logger_) logger_->w(kHLAdViewLogSource, "View controller %@ found, but is not visisble", top->className());
         return nullptr;

@@ -88,7 +88,7 @@ void HLInterstitialAd::showOver(const Ref<UIWindow>& window, const std::optional
         return;
     }
     auto proxy = NSObject::alloc<HLInterstitialAdLoadDelegateProxy>()->initWithParent(self<HLInterstitialAd>(), window,
-                                                                                       placement);
+                                                                                      placement);
     sdk_->adService()->loadNextAd(HLAdSize::sizeInterstitial(), proxy);
 }
 
@@ -105,8 +105,10 @@ void HLInterstitialAd::showOver(const Ref<UIWindow>& window, const std::optional
 
 void HLInterstitialAd::displayInterstitialAd(const Ref<HLAd>& ad, const Ref<UIWindow>& window,
                                              const std::optional<std::string>& placement) {
-    if (ad->presentationMode() == 1) showInterstitialInViewController(ad, window, placement);
-    else showInterstitialInSubview(ad, window, placement);
+    if (ad->presentationMode() == 1)
+        showInterstitialInViewController(ad, window, placement);
+    else
+        showInterstitialInSubview(ad, window, placement);
 }
 
 void HLInterstitialAd::showInterstitialInViewController(const Ref<HLAd>& ad, const Ref<UIWindow>& window,
@@ -117,22 +119,26 @@ void HLInterstitialAd::showInterstitialInViewController(const Ref<HLAd>& ad, con
     auto presenter = std::dynamic_pointer_cast<HLInterstitialControlProxy>(NSClassFromString(className).alloc());
     Ref<UIViewController> controller;
     if (presenter)
-        controller = std::dynamic_pointer_cast<UIViewController>(presenter->initWithSdk(sdk_, ad, placement,
-                                                                                        self<HLInterstitialAd>()));
+        controller = std::dynamic_pointer_cast<UIViewController>(
+            presenter->initWithSdk(sdk_, ad, placement, self<HLInterstitialAd>()));
     if (!controller) {
-        if (sdk_) sdk_->logManager()->e(kHLInterstitialLogSource, "No %@ to present ad #%@", className, ad->adIdNumber());
+        if (sdk_)
+            sdk_->logManager()->e(kHLInterstitialLogSource, "No %@ to present ad #%@", className, ad->adIdNumber());
         return;
     }
 
     bool animated = false;
     switch (ad->transitionStyle()) {
         case 0:
-        case 2: controller->setModalTransitionStyle(UIModalTransitionStyleCrossDissolve); break;
+        case 2:
+            controller->setModalTransitionStyle(UIModalTransitionStyleCrossDissolve);
+            break;
         case 1:
             controller->setModalTransitionStyle(UIModalTransitionStyleCoverVertical);
             animated = true;
             break;
-        default: break;
+        default:
+            break;
     }
     if (ad->isVideoAd()) {
         controller->setModalPresentationStyle(UIModalPresentationFullScreen);
@@ -241,8 +247,10 @@ void HLInterstitialAdLoadDelegateProxy::adServiceDidLoadAd(const Ref<HLAdService
         if (!ad) return;
         proxy->parentAdObject_->displayInterstitialAd(ad, proxy->window_, proxy->placement_);
     };
-    if (NSThread::isMainThread()) answer();
-    else NSOperationQueue::mainQueue()->addOperationWithBlock(answer);
+    if (NSThread::isMainThread())
+        answer();
+    else
+        NSOperationQueue::mainQueue()->addOperationWithBlock(answer);
 }
 
 void HLInterstitialAdLoadDelegateProxy::adServiceDidFailToLoadAdWithError(const Ref<HLAdService>& service,
@@ -252,6 +260,8 @@ void HLInterstitialAdLoadDelegateProxy::adServiceDidFailToLoadAdWithError(const 
         if (Ref<HLAdLoadDelegate> delegate = parent->adLoadDelegate())
             delegate->adServiceDidFailToLoadAdWithError(service, code);
     };
-    if (NSThread::isMainThread()) answer();
-    else NSOperationQueue::mainQueue()->addOperationWithBlock(answer);
+    if (NSThread::isMainThread())
+        answer();
+    else
+        NSOperationQueue::mainQueue()->addOperationWithBlock(answer);
 }

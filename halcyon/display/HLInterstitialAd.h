@@ -37,7 +37,8 @@ public:
     static Ref<HLInterstitialAd> showShared();
     static Ref<HLInterstitialAd> showOverShared(const Ref<UIWindow>& window);
     static Ref<HLInterstitialAd> showOverPlacementShared(const std::optional<std::string>& placement);
-    static Ref<HLInterstitialAd> showOverShared(const Ref<UIWindow>& window, const std::optional<std::string>& placement);
+    static Ref<HLInterstitialAd> showOverShared(const Ref<UIWindow>& window,
+                                                const std::optional<std::string>& placement);
 
     Ref<HLInterstitialAd> initWithFrame(CGRect frame, const Ref<HLSdk>& sdk);
     Ref<HLInterstitialAd> initWithSdk(const Ref<HLSdk>& sdk);

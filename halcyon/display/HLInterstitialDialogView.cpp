@@ -88,7 +88,8 @@ Ref<HLInterstitialDialogView> HLInterstitialDialogView::shared() {
 Ref<HLInterstitialDialogView> HLInterstitialDialogView::showOver(const Ref<UIWindow>& window) {
     Ref<HLInterstitialDialogView> dialog = shared();
     if (dialog->superview()) {
-        if (Ref<HLSdk> sdk = HLSdk::shared()) sdk->logManager()->w(kHLDialogLogSource, "An interstitial dialog is already showing");
+        if (Ref<HLSdk> sdk = HLSdk::shared())
+            sdk->logManager()->w(kHLDialogLogSource, "An interstitial dialog is already showing");
         return dialog;
     }
     dialog->showOver(window, true);
@@ -108,8 +109,8 @@ void HLInterstitialDialogView::showOver(const Ref<UIWindow>& window, const std::
     prepareViewAndRender(ad, placement);
 }
 
-Ref<HLInterstitialDialogView> HLInterstitialDialogView::prepareViewAndRender(const Ref<HLAd>& ad,
-                                                                             const std::optional<std::string>& placement) {
+Ref<HLInterstitialDialogView> HLInterstitialDialogView::prepareViewAndRender(
+    const Ref<HLAd>& ad, const std::optional<std::string>& placement) {
     if (adView_) {
         adView_->clearAds();
         adView_->render(ad, placement);
@@ -215,13 +216,15 @@ void HLInterstitialDialogView::createCloseButton(uint32_t style) {
     if (closeButton_) closeButton_->removeFromSuperview();
     if (!hlDialogSetting(sdk_, kHLSlotAutolayoutInterstitials)) {
         closeButton_ = HLCloseButton::closeButtonWithStyle(style, closeButtonFrame());
-        closeButton_->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin | UIViewAutoresizingFlexibleBottomMargin);
+        closeButton_->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin |
+                                          UIViewAutoresizingFlexibleBottomMargin);
         addSubview(closeButton_);
     } else {
         closeButton_ = HLCloseButton::closeButtonWithStyle(style, CGRectZero);
         closeButton_->setTranslatesAutoresizingMaskIntoConstraints(false);
         addSubview(closeButton_);
-        if (sdk_) addConstraints(sdk_->constraintsForKeys({kHLSlotCloseH, kHLSlotCloseV}, {{"closeButton", closeButton_}}));
+        if (sdk_)
+            addConstraints(sdk_->constraintsForKeys({kHLSlotCloseH, kHLSlotCloseV}, {{"closeButton", closeButton_}}));
     }
     closeButton_->setAlpha(0);
     closeButton_->setHidden(true);
@@ -254,11 +257,20 @@ void HLInterstitialDialogView::showCloseButton() {
 void HLInterstitialDialogView::updateTransform() {
     // Kept as written: upside down turns a whole 2π.
     switch (UIApplication::sharedApplication()->statusBarOrientation()) {
-        case UIInterfaceOrientationPortrait: setTransform(CGAffineTransformMakeRotation(0)); break;
-        case UIInterfaceOrientationPortraitUpsideDown: setTransform(CGAffineTransformMakeRotation(6.2831855f)); break;
-        case UIInterfaceOrientationLandscapeLeft: setTransform(CGAffineTransformMakeRotation(1.5707964f)); break;
-        case UIInterfaceOrientationLandscapeRight: setTransform(CGAffineTransformMakeRotation(4.712389f)); break;
-        default: break;
+        case UIInterfaceOrientationPortrait:
+            setTransform(CGAffineTransformMakeRotation(0));
+            break;
+        case UIInterfaceOrientationPortraitUpsideDown:
+            setTransform(CGAffineTransformMakeRotation(6.2831855f));
+            break;
+        case UIInterfaceOrientationLandscapeLeft:
+            setTransform(CGAffineTransformMakeRotation(1.5707964f));
+            break;
+        case UIInterfaceOrientationLandscapeRight:
+            setTransform(CGAffineTransformMakeRotation(4.712389f));
+            break;
+        default:
+            break;
     }
 }
 
@@ -288,15 +300,15 @@ void HLInterstitialDialogView::dismiss() {
     NSOperationQueue::mainQueue()->addOperationWithBlock([dialog, adView, ad] {
         dialog->removeFromSuperview();
         if (!adView) {
-            if (dialog->logger_) dialog->logger_->d(kHLDialogLogSource, "Attempting to dismiss ad when already dismissed.");
+            if (dialog->logger_)
+                dialog->logger_->d(kHLDialogLogSource, "Attempting to dismiss ad when already dismissed.");
             return;
         }
         adView->setAlpha(0);
         adView->clearAds();
         // A load that failed put nothing on screen: no hidden report then.
         if (!ad) return;
-        if (Ref<HLAdDisplayDelegate> delegate = dialog->wrapperDisplayDelegate())
-            delegate->adWasHiddenIn(ad, dialog);
+        if (Ref<HLAdDisplayDelegate> delegate = dialog->wrapperDisplayDelegate()) delegate->adWasHiddenIn(ad, dialog);
     });
 }
 
@@ -315,14 +327,17 @@ void HLInterstitialDialogView::adServiceDidLoadAd(const Ref<HLAdService>& servic
 
 void HLInterstitialDialogView::adServiceDidFailToLoadAdWithError(const Ref<HLAdService>& service, int32_t code) {
     dismiss();
-    if (Ref<HLAdLoadDelegate> delegate = wrapperLoadDelegate()) delegate->adServiceDidFailToLoadAdWithError(service, code);
+    if (Ref<HLAdLoadDelegate> delegate = wrapperLoadDelegate())
+        delegate->adServiceDidFailToLoadAdWithError(service, code);
 }
 
 void HLInterstitialDialogView::adWasDisplayedIn(const Ref<HLAd>& ad, const Ref<UIView>&) {
     if (dismissed_) return;
     currentAd_ = ad;
-    if (!superview() && currentWindow_) attachToWindow(currentWindow_);
-    else if (logger_) logger_->w(kHLDialogLogSource, "An interstitial dialog is already showing");
+    if (!superview() && currentWindow_)
+        attachToWindow(currentWindow_);
+    else if (logger_)
+        logger_->w(kHLDialogLogSource, "An interstitial dialog is already showing");
 }
 
 void HLInterstitialDialogView::adWasClickedIn(const Ref<HLAd>&, const Ref<UIView>& view) {
@@ -340,7 +355,8 @@ void HLInterstitialDialogView::adWasHiddenIn(const Ref<HLAd>& ad, const Ref<UIVi
     auto dialog = self<HLInterstitialDialogView>();
     Ref<HLAd> current = currentAd_;
     NSOperationQueue::mainQueue()->addOperationWithBlock([dialog, current, view] {
-        if (Ref<HLAdDisplayDelegate> delegate = dialog->wrapperDisplayDelegate()) delegate->adWasHiddenIn(current, view);
+        if (Ref<HLAdDisplayDelegate> delegate = dialog->wrapperDisplayDelegate())
+            delegate->adWasHiddenIn(current, view);
     });
 }
 

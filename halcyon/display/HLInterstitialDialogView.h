@@ -62,7 +62,8 @@ public:
     void showOver(const Ref<UIWindow>& window, bool andLoadNextAd);
     // Renders the ad (attaching once its page has loaded).
     void showOver(const Ref<UIWindow>& window, const std::optional<std::string>& placement, const Ref<HLAd>& ad);
-    Ref<HLInterstitialDialogView> prepareViewAndRender(const Ref<HLAd>& ad, const std::optional<std::string>& placement);
+    Ref<HLInterstitialDialogView> prepareViewAndRender(const Ref<HLAd>& ad,
+                                                       const std::optional<std::string>& placement);
     void attachTo(const Ref<UIWindow>& window);
     void attachToWindow(const Ref<UIWindow>& window);
 

@@ -17,13 +17,14 @@ Ref<HLStoreKitProductPage> HLStoreKitProductPage::initWithAd(const Ref<HLAd>& ad
 void HLStoreKitProductPage::loadProductWithParameters(const Value& parameters,
                                                       HLStoreKitProductViewController::LoadCompletion completion) {
     Weak<HLStoreKitProductPage> weak = self<HLStoreKitProductPage>();
-    SKStoreProductViewController::loadProductWithParameters(
-        parameters, [weak, completion](bool result, Ref<NSError> error) {
-            if (completion) completion(result, error);
-            // A page without a product would stay empty: it closes as a
-            // user's close does.
-            if (auto page = weak.lock(); page && !result) page->productViewControllerDidFinish(page);
-        });
+    SKStoreProductViewController::loadProductWithParameters(parameters,
+                                                            [weak, completion](bool result, Ref<NSError> error) {
+                                                                if (completion) completion(result, error);
+                                                                // A page without a product would stay empty: it closes
+                                                                // as a user's close does.
+                                                                if (auto page = weak.lock(); page && !result)
+                                                                    page->productViewControllerDidFinish(page);
+                                                            });
 }
 
 void HLStoreKitProductPage::productViewControllerDidFinish(Ref<SKStoreProductViewController>) {

@@ -27,7 +27,8 @@ public:
         return storeViewControllerDelegate_.lock();
     }
     // The sheet's load; a failed one closes the page after the completion ran.
-    void loadProductWithParameters(const Value& parameters, HLStoreKitProductViewController::LoadCompletion completion) override;
+    void loadProductWithParameters(const Value& parameters,
+                                   HLStoreKitProductViewController::LoadCompletion completion) override;
     Ref<HLAd> ad() const override { return ad_; }
     Ref<HLAdViewInternalProtocol> adView() const override { return adView_; }
     Ref<UIViewController> interstitialViewController() const override { return interstitialViewController_; }

@@ -11,7 +11,6 @@ Ref<HLVideoPlayer> HLVideoPlayer::initWithSdk(const Ref<HLSdk>& sdk, const Ref<N
     return self<HLVideoPlayer>();
 }
 
-
 Ref<HLVideoPlayer> HLVideoPlayer::initWithSdk(const Ref<HLSdk>& sdk, const std::string& cachedVideoFilename) {
     Ref<NSURL> url = sdk && sdk->fileManager() ? sdk->fileManager()->urlForResourceNamed(cachedVideoFilename) : nullptr;
     return initWithSdk(sdk, url);

@@ -68,8 +68,8 @@ TEST_F(HLCommandURLTest, ButtonComparesSchemeAndHostIgnoringCase) {
 }
 
 TEST_F(HLCommandURLTest, AButtonDelegateLackingAMethodGetsTheWarningInstead) {
-    auto delegate = std::make_shared<HLCommandTestButtonDelegate>(
-        std::set<std::string>{"didReceiveClickCommandOnWebViewButton:"});
+    auto delegate =
+        std::make_shared<HLCommandTestButtonDelegate>(std::set<std::string>{"didReceiveClickCommandOnWebViewButton:"});
     buttonNavigatingTo({"halcyon://com.halcyon.sdk/close_ad", "halcyon://com.halcyon.sdk/track_click"}, delegate);
     EXPECT_EQ(delegate->heard, (std::vector<std::string>{"click"}));
     EXPECT_EQ(listener->count("Unknown URI action: /close_ad"), 1u);
@@ -86,13 +86,16 @@ TEST_F(HLCommandURLTest, ButtonSurvivesHostilePages) {
     // A storm of commands, a huge path, malformed escapes, a throwing script
     // and one that never ends its loop within a timer.
     std::string huge(200000, 'a');
-    button->loadHTMLString("<script>"
-                           "for (var i = 0; i < 200; i++) location.href = 'halcyon://com.halcyon.sdk/track_click';"
-                           "location.href = 'halcyon://com.halcyon.sdk/" + huge + "/skip_ad';"
-                           "location.href = 'halcyon://com.halcyon.sdk/%zz/close_ad';"
-                           "throw new Error('page fault');"
-                           "</script>",
-                           nullptr);
+    button->loadHTMLString(
+        "<script>"
+        "for (var i = 0; i < 200; i++) location.href = 'halcyon://com.halcyon.sdk/track_click';"
+        "location.href = 'halcyon://com.halcyon.sdk/" +
+            huge +
+            "/skip_ad';"
+            "location.href = 'halcyon://com.halcyon.sdk/%zz/close_ad';"
+            "throw new Error('page fault');"
+            "</script>",
+        nullptr);
     driver().drain();
     EXPECT_EQ(std::count(delegate->heard.begin(), delegate->heard.end(), "click"), 200);
     EXPECT_EQ(std::count(delegate->heard.begin(), delegate->heard.end(), "skip"), 1);

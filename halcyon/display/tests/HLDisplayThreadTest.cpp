@@ -36,8 +36,10 @@ TEST_F(HLDisplayThreadTest, RendersFromTheTaskQueuesWhileTheMainThreadShowsAndDi
         auto queue = number == 0 ? sdk->taskManager()->mainQueue() : sdk->taskManager()->backgroundQueue();
         queue->addOperationWithBlock([&, banner, number] {
             for (int i = 0; i < kRendersPerQueue; ++i) {
-                if (i % 5 == 0) banner->adServiceDidLoadAd(sdk->adService(), banners[(i + number) % banners.size()]);
-                else banner->render(banners[(i + number) % banners.size()], std::string("p") + std::to_string(i));
+                if (i % 5 == 0)
+                    banner->adServiceDidLoadAd(sdk->adService(), banners[(i + number) % banners.size()]);
+                else
+                    banner->render(banners[(i + number) % banners.size()], std::string("p") + std::to_string(i));
             }
             ++finished;
         });

@@ -36,7 +36,7 @@ TEST_F(HLDrawingTest, ClassicButtonAtFiftyPointsDrawsRingDiscAndCross) {
     expectOperation(ops[1], "CGContextFillEllipseInRect", {10, 10, 30, 30});  // outer disc, diameter 30
     expectOperation(ops[2], "CGContextSetFillColorWithColor", {0, 0, 0, 1});
     expectOperation(ops[3], "CGContextFillEllipseInRect", {10 + t, 10 + t, 30 - 2 * t, 30 - 2 * t});  // 23.33
-    expectOperation(ops[4], "CGContextSetLineWidth", {t});                                           // 3.33
+    expectOperation(ops[4], "CGContextSetLineWidth", {t});                                            // 3.33
     expectOperation(ops[5], "CGContextSetStrokeColorWithColor", {1, 1, 1, 1});
     // The cross spans 10 by 10 points, each arm its own path.
     expectOperation(ops[6], "CGContextMoveToPoint", {20, 20});

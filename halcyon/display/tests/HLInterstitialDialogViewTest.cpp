@@ -27,7 +27,8 @@ protected:
     Ref<HLInterstitialDialogView> shownDialog(const Ref<HLAd>& ad) {
         EXPECT_TRUE(ad);
         interstitial->showOver(window(), std::string("p"), ad);
-        auto dialog = std::dynamic_pointer_cast<HLInterstitialDialogView>(interstitial->currentInterstitialController());
+        auto dialog =
+            std::dynamic_pointer_cast<HLInterstitialDialogView>(interstitial->currentInterstitialController());
         EXPECT_TRUE(settle());
         return dialog;
     }
@@ -86,8 +87,7 @@ TEST_F(HLInterstitialDialogViewTest, AClickReportsClickedThenHidden) {
     auto adView = dialog->adView();
     dialog->adWasClickedIn(ad, adView);
     driver().drain();
-    EXPECT_EQ(*journal,
-              (std::vector<std::string>{"display displayed 4", "display clicked 4", "display hidden 4"}));
+    EXPECT_EQ(*journal, (std::vector<std::string>{"display displayed 4", "display clicked 4", "display hidden 4"}));
     EXPECT_FALSE(dialog->superview());
     EXPECT_TRUE(adView->foregroundClickInvalidated());
 
@@ -142,9 +142,9 @@ TEST_F(HLInterstitialDialogViewTest, VisualFormatsFillTheStatusBarHeightAndBadSe
     // server's horizontal format reaches slot 131 too (same tag) once the
     // table is read back from the store, where it names no "adView": that
     // slot falls back to its default.
-    sdk->settingsManager()->loadFromServer(Value::dictionary(
-        {{"ios_inter_h_constraint", Value("H:|-(10)-[interstitial]-(10)-|")},
-         {"ios_inter_v_constraint", Value("V:|-(0)-[interstitial")}}));
+    sdk->settingsManager()->loadFromServer(
+        Value::dictionary({{"ios_inter_h_constraint", Value("H:|-(10)-[interstitial]-(10)-|")},
+                           {"ios_inter_v_constraint", Value("V:|-(0)-[interstitial")}}));
     setSlotString(131, "H:|-(10)-[interstitial]-(10)-|");
     auto inset = shownDialog(adWithCloseDelay(9, 0));
     window()->layoutIfNeeded();

@@ -57,8 +57,8 @@ class HLInterstitialTest : public HalcyonDisplayTest {
 protected:
     void SetUp() override {
         HalcyonDisplayTest::SetUp();
-        for (const char* name : {HLInterstitialAd::kAutoLayoutVideoControllerClass,
-                                 HLInterstitialAd::kFrameVideoControllerClass})
+        for (const char* name :
+             {HLInterstitialAd::kAutoLayoutVideoControllerClass, HLInterstitialAd::kFrameVideoControllerClass})
             NSClassRegistry::add(name, [name] { return std::make_shared<HLTestVideoPresenter>(name); });
         interstitial = HLInterstitialAd::shared();
         interstitial->setAdLoadDelegate(load);

@@ -24,7 +24,8 @@ using HLTestJournal = std::shared_ptr<std::vector<std::string>>;
 class HLRecordingDisplayDelegate : public NSObject, public HLAdDisplayDelegate, public HLAdVideoPlaybackDelegate {
 public:
     explicit HLRecordingDisplayDelegate(std::string name = "display", HLTestJournal journal = nullptr)
-        : name_(std::move(name)), journal_(journal ? std::move(journal) : std::make_shared<std::vector<std::string>>()) {}
+        : name_(std::move(name)),
+          journal_(journal ? std::move(journal) : std::make_shared<std::vector<std::string>>()) {}
 
     void adWasDisplayedIn(const Ref<HLAd>& ad, const Ref<UIView>& view) override { record("displayed", ad, view); }
     void adWasHiddenIn(const Ref<HLAd>& ad, const Ref<UIView>& view) override { record("hidden", ad, view); }
