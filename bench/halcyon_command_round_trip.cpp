@@ -1,0 +1,132 @@
+// The Halcyon ad view's command round trip: the ad's page script navigates
+// to a "halcyon" command URL ("/close_ad"), the ad view's navigation handler
+// recognises it, refuses the load and queues the hide, and the main queue
+// drains (the display delegate hears the hide). Reported as a ratio to a bare
+// script-engine function call timed in the same run (target: at most 80),
+// with the platform's own page-to-native round trip (a delegate that only
+// refuses the navigation) beside it. The client runs against the Halcyon
+// service on loopback.
+#include <JavaScriptCore/JavaScript.h>
+#include <benchmark/benchmark.h>
+
+#include "bench/BenchSupport.h"
+#include "halcyon/core/HLAd.h"
+#include "halcyon/core/HLAdSize.h"
+#include "halcyon/core/HLConstants.h"
+#include "halcyon/core/HLInternalSdkSettings.h"
+#include "halcyon/core/HLSdk.h"
+#include "halcyon/display/HLHtmlAdView.h"
+#include "halcyon/display/HalcyonDisplayClasses.h"
+#include "platform/runtime/RunLoopDriver.h"
+#include "simulator/HalcyonService.h"
+
+namespace {
+
+constexpr double kHLBenchTargetRatio = 80;
+constexpr const char* kHLBenchPage =
+    "<html><body><script>"
+    "function send() { location.href = 'halcyon://com.halcyon.sdk/close_ad'; }"
+    "function sendPlain() { location.href = 'cmd://ping'; }"
+    "</script></body></html>";
+
+class HLBenchHideCounter : public NSObject, public HLAdDisplayDelegate {
+public:
+    void adWasDisplayedIn(const Ref<HLAd>&, const Ref<UIView>&) override {}
+    void adWasHiddenIn(const Ref<HLAd>&, const Ref<UIView>&) override { ++hides; }
+    void adWasClickedIn(const Ref<HLAd>&, const Ref<UIView>&) override {}
+    int64_t hides = 0;
+};
+
+// The platform's round trip alone: the delegate refuses the command.
+class HLBenchPlainDelegate : public NSObject, public UIWebViewDelegate {
+public:
+    bool webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSURLRequest& request,
+                                           UIWebViewNavigationType) override {
+        if (request.URL()->scheme() != "cmd") return true;
+        ++commands;
+        return false;
+    }
+    int64_t commands = 0;
+};
+
+struct HLBenchScript {
+    JSGlobalContextRef context = JSGlobalContextCreate(nullptr);
+    JSObjectRef function = nullptr;
+    JSValueRef argument = nullptr;
+    HLBenchScript() {
+        JSStringRef source = JSStringCreateWithUTF8CString("(function(x) { return x; })");
+        function = JSValueToObject(context, JSEvaluateScript(context, source, nullptr, nullptr, 1, nullptr), nullptr);
+        JSStringRelease(source);
+        argument = JSValueMakeNumber(context, 1);
+    }
+    ~HLBenchScript() { JSGlobalContextRelease(context); }
+    void call() const {
+        JSValueRef result = JSObjectCallAsFunction(context, function, nullptr, 1, &argument, nullptr);
+        benchmark::DoNotOptimize(result);
+    }
+};
+
+void BM_HalcyonCommandRoundTrip(benchmark::State& state) {
+    startBenchPlatform("bench-halcyon");
+    platform::testing::RunLoopDriver driver;
+    static simulator::HalcyonService service;
+    static const bool started = service.start();
+    if (!started) return state.SkipWithError("the Halcyon service did not start");
+    registerHalcyonDisplayClasses();
+    auto settings = NSObject::alloc<HLInternalSdkSettings>()->init();
+    settings->putString(service.apiUrl(), kHLSlotApiEndpoint);
+    settings->putString(service.adServerUrl(), kHLSlotAdServerEndpoint);
+    settings->putString(service.eventUrl(), kHLSlotEventTrackingEndpoint);
+    Ref<HLSdk> sdk = HLSdk::sharedWithKey(std::string("BENCHKEY-0123"), settings);
+    driver.settle(10);
+
+    auto ad = NSObject::alloc<HLAd>()->init();
+    ad->setSize(HLAdSize::sizeBanner());
+    ad->setHtmlSource(std::string(kHLBenchPage));
+    auto view = HLHtmlAdView::alloc()->initBannerAdWithSdk(sdk);
+    auto counter = std::make_shared<HLBenchHideCounter>();
+    view->setAdDisplayDelegate(counter);
+    view->render(ad);
+    driver.settle(10);
+
+    auto plain = UIWebView::alloc();
+    plain->initWithFrame(CGRect{{0, 0}, {320, 50}});
+    auto plainDelegate = std::make_shared<HLBenchPlainDelegate>();
+    plain->setDelegate(plainDelegate);
+    plain->loadHTMLString(kHLBenchPage, nullptr);
+    driver.drain();
+
+    HLBenchScript script;
+    auto webView = view->adWebView();
+    double command = 0, bare = 0, platformTrip = 0;
+    for (auto _ : state) {
+        auto [measured, reference] = alternatingMedianNanoseconds(
+            200, 7,
+            [&](int) {
+                webView->stringByEvaluatingJavaScriptFromString("send()");
+                driver.drain();
+            },
+            [&](int) {
+                for (int i = 0; i < 100; ++i) script.call();
+            });
+        command = measured;
+        bare = reference / 100;
+        platformTrip = alternatingMedianNanoseconds(
+                           200, 3,
+                           [&](int) {
+                               plain->stringByEvaluatingJavaScriptFromString("sendPlain()");
+                               driver.drain();
+                           },
+                           [](int) {})
+                           .first;
+    }
+    if (counter->hides == 0 || plainDelegate->commands == 0) state.SkipWithError("a command was lost");
+    reportRatio(state, "command_round_trip_ns", command, "bare_call_ns", bare, kHLBenchTargetRatio);
+    state.counters["platform_round_trip_ns"] = platformTrip;
+    state.counters["platform_ratio"] = bare > 0 ? platformTrip / bare : 0;
+}
+BENCHMARK(BM_HalcyonCommandRoundTrip)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();
