@@ -5,6 +5,7 @@
 // hostile pages (odd-case, huge or malformed command URLs, navigation storms).
 #include <set>
 
+#include "halcyon/display/HLHtmlAdView.h"
 #include "halcyon/display/HLWebViewButton.h"
 #include "halcyon/display/tests/HalcyonDisplayTestSupport.h"
 
@@ -42,6 +43,26 @@ protected:
         driver().drain();
         return button;
     }
+    // A banner view in the window showing an ad whose page runs `script`.
+    Ref<HLHtmlAdView> adViewRunning(int64_t id, const std::string& body) {
+        simulator::HalcyonAd ad;
+        ad.size = "BANNER";
+        ad.adId = id;
+        ad.html = "<html><body>" + body + "</body></html>";
+        auto view = HLHtmlAdView::alloc()->initBannerAdWithSdk(sdk);
+        view->setAdDisplayDelegate(display);
+        window()->addSubview(view);
+        view->render(renderedAd(ad));
+        EXPECT_TRUE(settle());
+        return view;
+    }
+    static std::string navigations(const std::vector<std::string>& urls) {
+        std::string script = "<script>";
+        for (const auto& url : urls) script += "location.href = '" + url + "';";
+        return script + "</script>";
+    }
+
+    Ref<HLRecordingDisplayDelegate> display = std::make_shared<HLRecordingDisplayDelegate>("display", journal);
 };
 
 }  // namespace
@@ -99,4 +120,32 @@ TEST_F(HLCommandURLTest, ButtonSurvivesHostilePages) {
     driver().drain();
     EXPECT_EQ(std::count(delegate->heard.begin(), delegate->heard.end(), "click"), 200);
     EXPECT_EQ(std::count(delegate->heard.begin(), delegate->heard.end(), "skip"), 1);
+}
+
+TEST_F(HLCommandURLTest, AdViewHidesOnCloseLogsTheButtonsCommandsAndTakesOddCaseAsANavigation) {
+    auto view = adViewRunning(8, navigations({"halcyon://com.halcyon.sdk/track_click", "halcyon://com.halcyon.sdk/skip_ad",
+                                              "halcyon://com.halcyon.sdk/nothing", "HALCYON://com.halcyon.sdk/close_ad",
+                                              "halcyon://COM.HALCYON.SDK/close_ad", "halcyon://com.halcyon.sdk/close_ad"}));
+    EXPECT_EQ(*journal, (std::vector<std::string>{"display displayed 8", "display hidden 8"}));
+    EXPECT_TRUE(view->isHidden());
+    EXPECT_FALSE(view->hiddenByUser());
+    EXPECT_EQ(listener->count("Unknown URI action: /track_click"), 1u);
+    EXPECT_EQ(listener->count("Unknown URI action: /skip_ad"), 1u);
+    EXPECT_EQ(listener->count("Unknown URI action: /nothing"), 1u);
+    // Letter case differs: an ordinary navigation, which the web view cannot load.
+    EXPECT_EQ(listener->count("Handling a click on: HALCYON://com.halcyon.sdk/close_ad"), 1u);
+    EXPECT_EQ(view->adWebView()->stringByEvaluatingJavaScriptFromString("document.body.innerHTML.length > 0"), "true");
+}
+
+TEST_F(HLCommandURLTest, AdViewLoadsTheNextAdOnNextAd) {
+    simulator::HalcyonAd next;
+    next.adId = 9;
+    service.setAd(next);
+    const size_t before = service.requestsTo(simulator::HalcyonService::kAdPath).size();
+    auto view = adViewRunning(8, navigations({"halcyon://com.halcyon.sdk/next_ad"}));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(service.requestsTo(simulator::HalcyonService::kAdPath).size(), before + 1);
+    EXPECT_TRUE(view->isFirstAdLoaded());
+    EXPECT_EQ(*journal,
+              (std::vector<std::string>{"display displayed 8", "display hidden 8", "display displayed 9"}));
 }
