@@ -6,6 +6,9 @@
 #include <set>
 
 #include "halcyon/display/HLHtmlAdView.h"
+#include "halcyon/display/HLStoreKitProductPage.h"
+#include "platform/store/SKStoreProductViewController.h"
+#include "platform/ui/UIApplication.h"
 #include "halcyon/display/HLWebViewButton.h"
 #include "halcyon/display/tests/HalcyonDisplayTestSupport.h"
 
@@ -148,4 +151,47 @@ TEST_F(HLCommandURLTest, AdViewLoadsTheNextAdOnNextAd) {
     EXPECT_TRUE(view->isFirstAdLoaded());
     EXPECT_EQ(*journal,
               (std::vector<std::string>{"display displayed 8", "display hidden 8", "display displayed 9"}));
+}
+
+TEST_F(HLCommandURLTest, ATappedLinkBecomesOneTrackedClickAndNeverLoads) {
+    const std::string landing = service.server().url(simulator::HalcyonService::kLandingPath);
+    auto view = adViewRunning(8, "<a id='go' href='" + landing + "'>go</a><p id='here'>ad</p>");
+    ASSERT_TRUE(view->adWebView()->simulateLinkClick("go"));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(service.requestsTo("/track/click").size(), 1u);
+    EXPECT_TRUE(service.requestsTo(simulator::HalcyonService::kLandingPath).empty());
+    auto opened = UIApplication::sharedApplication()->openedURLs();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0]->absoluteString(), landing);
+    EXPECT_EQ(view->adWebView()->stringByEvaluatingJavaScriptFromString("document.getElementById('here') != null"),
+              "true");  // the ad's page stays
+    EXPECT_EQ(*journal, (std::vector<std::string>{"display displayed 8", "display clicked 8"}));
+}
+
+TEST_F(HLCommandURLTest, StorekitFromThePageOpensTheStorePageOnceAndItClosesWhenTheProductFails) {
+    simulator::HalcyonAd ad;
+    ad.size = "BANNER";
+    ad.adId = 13;
+    ad.storekitInfoJson = "{\"id\": \"123\"}";
+    ad.html = "<html><body><a id='store' href='halcyon://com.halcyon.sdk/storekit'>get</a></body></html>";
+    auto view = HLHtmlAdView::alloc()->initBannerAdWithSdk(sdk);
+    view->setAdDisplayDelegate(display);
+    window()->addSubview(view);
+    view->render(renderedAd(ad));
+    ASSERT_TRUE(settle());
+
+    platform::testing::StoreSheet::hold();
+    ASSERT_TRUE(view->adWebView()->simulateLinkClick("store"));
+    ASSERT_TRUE(view->adWebView()->simulateLinkClick("store"));
+    ASSERT_TRUE(settle());
+    auto page = std::dynamic_pointer_cast<HLStoreKitProductPage>(rootViewController()->presentedViewController());
+    ASSERT_TRUE(page);
+    EXPECT_EQ(platform::testing::StoreSheet::loadedParameters().back()["id"].stringValue(), "123");
+    EXPECT_EQ(display->count("clicked"), 1u);  // the second tap found the page up
+    EXPECT_EQ(service.requestsTo("/track/click").size(), 2u);
+
+    // The product does not load: the page closes itself.
+    platform::testing::StoreSheet::completePending(false);
+    driver().advance(1);
+    EXPECT_FALSE(rootViewController()->presentedViewController());
 }

@@ -9,6 +9,7 @@
 #include "halcyon/display/HLInterstitialAd.h"
 #include "halcyon/display/HLInterstitialDialogView.h"
 #include "halcyon/display/tests/HalcyonDisplayTestSupport.h"
+#include "platform/ui/UIApplication.h"
 #include "platform/foundation/NSException.h"
 #include "platform/runtime/DispatchQueue.h"
 
@@ -194,4 +195,38 @@ TEST_F(HLHtmlAdViewTest, AnInterstitialSizeAdInABannerIsShownThroughTheSharedInt
     view->render(renderedAd("LEADER", 22));
     ASSERT_TRUE(settle());
     EXPECT_EQ(listener->count("Unknown ad size: LEADER, ignoring..."), 1u);
+}
+
+TEST_F(HLHtmlAdViewTest, TheClickOverlayIgnoresASecondTapAndLeavesAfterTheClick) {
+    setSlot(115, Value(true));
+    const std::string landing = service.server().url(simulator::HalcyonService::kLandingPath);
+    for (bool tracked : {true, false}) {
+        simulator::HalcyonAd ad;
+        ad.size = "BANNER";
+        ad.adId = tracked ? 1 : 2;
+        ad.html = "<html><body><a id='go' href='" + landing + "'>go</a></body></html>";
+        if (!tracked) ad.clickTrackingUrl.reset();
+        auto view = bannerInWindow();
+        view->render(renderedAd(ad));
+        ASSERT_TRUE(settle());
+        const size_t opened = UIApplication::sharedApplication()->openedURLs().size();
+        const size_t tracks = service.requestsTo("/track/click").size();
+
+        // The tracking answer waits until both taps are in.
+        service.script("/track/click", {simulator::Answer::stall()});
+        ASSERT_TRUE(view->adWebView()->simulateLinkClick("go"));
+        driver().drain();
+        EXPECT_EQ(view->trackingOverlay() != nullptr, tracked);
+        ASSERT_TRUE(view->adWebView()->simulateLinkClick("go"));  // ignored while the first is tracked
+        driver().drain();
+        service.server().releaseStalled();
+        ASSERT_TRUE(settle());
+        driver().advance(0.6);
+        EXPECT_FALSE(view->trackingOverlay());
+        for (const auto& subview : view->subviews()) EXPECT_FALSE(subview->isKindOfClass<HLClickTrackingOverlayView>());
+        EXPECT_EQ(service.requestsTo("/track/click").size(), tracks + (tracked ? 1 : 0));
+        // A tracked click leads on; one without a tracking URL goes no further.
+        EXPECT_EQ(UIApplication::sharedApplication()->openedURLs().size(), opened + (tracked ? 1 : 0));
+        view->removeFromSuperview();
+    }
 }
