@@ -158,7 +158,7 @@ TEST_F(HLCommandURLTest, ATappedLinkBecomesOneTrackedClickAndNeverLoads) {
     auto view = adViewRunning(8, "<a id='go' href='" + landing + "'>go</a><p id='here'>ad</p>");
     ASSERT_TRUE(view->adWebView()->simulateLinkClick("go"));
     ASSERT_TRUE(settle());
-    EXPECT_EQ(service.requestsTo("/track/click").size(), 1u);
+    EXPECT_EQ(service.requestsTo(simulator::HalcyonService::postbackPath("click")).size(), 1u);
     EXPECT_TRUE(service.requestsTo(simulator::HalcyonService::kLandingPath).empty());
     auto opened = UIApplication::sharedApplication()->openedURLs();
     ASSERT_EQ(opened.size(), 1u);
@@ -188,7 +188,7 @@ TEST_F(HLCommandURLTest, StorekitFromThePageOpensTheStorePageOnceAndItClosesWhen
     ASSERT_TRUE(page);
     EXPECT_EQ(platform::testing::StoreSheet::loadedParameters().back()["id"].stringValue(), "123");
     EXPECT_EQ(display->count("clicked"), 1u);  // the second tap found the page up
-    EXPECT_EQ(service.requestsTo("/track/click").size(), 2u);
+    EXPECT_EQ(service.requestsTo(simulator::HalcyonService::postbackPath("click")).size(), 2u);
 
     // The product does not load: the page closes itself.
     platform::testing::StoreSheet::completePending(false);

@@ -210,13 +210,16 @@ TEST_F(HLHtmlAdViewTest, TheClickOverlayIgnoresASecondTapAndLeavesAfterTheClick)
         view->render(renderedAd(ad));
         ASSERT_TRUE(settle());
         const size_t opened = UIApplication::sharedApplication()->openedURLs().size();
-        const size_t tracks = service.requestsTo("/track/click").size();
+        const size_t tracks = service.requestsTo(simulator::HalcyonService::postbackPath("click")).size();
 
         // The tracking answer waits until both taps are in.
-        service.script("/track/click", {simulator::Answer::stall()});
+        service.script(simulator::HalcyonService::postbackPath("click"), {simulator::Answer::stall()});
         ASSERT_TRUE(view->adWebView()->simulateLinkClick("go"));
         driver().drain();
         EXPECT_EQ(view->trackingOverlay() != nullptr, tracked);
+        if (tracked) {
+            ASSERT_TRUE(service.server().waitForStalled(1, 10));
+        }
         ASSERT_TRUE(view->adWebView()->simulateLinkClick("go"));  // ignored while the first is tracked
         driver().drain();
         service.server().releaseStalled();
@@ -224,7 +227,7 @@ TEST_F(HLHtmlAdViewTest, TheClickOverlayIgnoresASecondTapAndLeavesAfterTheClick)
         driver().advance(0.6);
         EXPECT_FALSE(view->trackingOverlay());
         for (const auto& subview : view->subviews()) EXPECT_FALSE(subview->isKindOfClass<HLClickTrackingOverlayView>());
-        EXPECT_EQ(service.requestsTo("/track/click").size(), tracks + (tracked ? 1 : 0));
+        EXPECT_EQ(service.requestsTo(simulator::HalcyonService::postbackPath("click")).size(), tracks + (tracked ? 1 : 0));
         // A tracked click leads on; one without a tracking URL goes no further.
         EXPECT_EQ(UIApplication::sharedApplication()->openedURLs().size(), opened + (tracked ? 1 : 0));
         view->removeFromSuperview();

@@ -80,14 +80,20 @@ TEST_F(HLInterstitialDialogViewTest, WithoutFadeInDisplayedIsReportedAtAttach) {
     EXPECT_FALSE(dialog->superview());
 }
 
-TEST_F(HLInterstitialDialogViewTest, AClickReportsClickedThenHidden) {
-    auto ad = adWithCloseDelay(4, 0);
-    auto dialog = shownDialog(ad);
+TEST_F(HLInterstitialDialogViewTest, ATappedLinkReportsClickedThenHiddenOnce) {
+    simulator::HalcyonAd ad;
+    ad.size = "INTER";
+    ad.adId = 4;
+    ad.html = "<html><body><a id='go' href='" + service.server().url(simulator::HalcyonService::kLandingPath) +
+              "'>go</a></body></html>";
+    auto dialog = shownDialog(renderedAd(ad));
     driver().advance(0.3);
     auto adView = dialog->adView();
-    dialog->adWasClickedIn(ad, adView);
-    driver().drain();
-    EXPECT_EQ(*journal, (std::vector<std::string>{"display displayed 4", "display clicked 4", "display hidden 4"}));
+    ASSERT_TRUE(adView->adWebView()->simulateLinkClick("go"));
+    ASSERT_TRUE(settle());
+    // The click path dismisses the dialog too: hidden still comes once.
+    EXPECT_EQ(*journal,
+              (std::vector<std::string>{"display displayed 4", "display clicked 4", "display hidden 4"}));
     EXPECT_FALSE(dialog->superview());
     EXPECT_TRUE(adView->foregroundClickInvalidated());
 
