@@ -178,6 +178,7 @@ void HLInterstitialDialogView::attachToWindow(const Ref<UIWindow>& window) {
 void HLInterstitialDialogView::reportDisplayed() {
     // A dialog closed while it faded in is not reported displayed afterwards.
     if (dismissed_) return;
+    displayed_ = true;
     if (Ref<HLAdDisplayDelegate> delegate = wrapperDisplayDelegate())
         delegate->adWasDisplayedIn(currentAd_, self<UIView>());
 }
@@ -296,8 +297,11 @@ void HLInterstitialDialogView::dismiss() {
     adView_.reset();
     currentAd_.reset();
     dismissed_ = true;
+    // Hidden pairs with displayed: a dialog whose ad never showed (its load
+    // failed, or it closed before its page loaded) reports neither.
+    const bool report = displayed_;
     auto dialog = self<HLInterstitialDialogView>();
-    NSOperationQueue::mainQueue()->addOperationWithBlock([dialog, adView, ad] {
+    NSOperationQueue::mainQueue()->addOperationWithBlock([dialog, adView, ad, report] {
         dialog->removeFromSuperview();
         if (!adView) {
             if (dialog->logger_)
@@ -306,8 +310,7 @@ void HLInterstitialDialogView::dismiss() {
         }
         adView->setAlpha(0);
         adView->clearAds();
-        // A load that failed put nothing on screen: no hidden report then.
-        if (!ad) return;
+        if (!report) return;
         if (Ref<HLAdDisplayDelegate> delegate = dialog->wrapperDisplayDelegate()) delegate->adWasHiddenIn(ad, dialog);
     });
 }

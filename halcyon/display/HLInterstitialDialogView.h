@@ -9,7 +9,8 @@
 // formats from the settings table (slot 126) lay it out.
 //
 // A dialog shows one ad: its ad view is released at the first dismissal,
-// which reports hidden once; a later dismissal only logs. Main thread; the
+// which reports hidden once (when displayed was reported); a later
+// dismissal only logs. Main thread; the
 // removal from the window and the application's callbacks run on the main
 // queue.
 #pragma once
@@ -128,6 +129,7 @@ private:
 
     bool dismissesOnClick_ = true;
     bool dismissed_ = false;
+    bool displayed_ = false;
     Ref<HLSdk> sdk_;
     Ref<HLLogManager> logger_;
     Ref<HLHtmlAdView> adView_;

@@ -195,3 +195,11 @@ TEST_F(HLCommandURLTest, StorekitFromThePageOpensTheStorePageOnceAndItClosesWhen
     driver().advance(1);
     EXPECT_FALSE(rootViewController()->presentedViewController());
 }
+
+TEST_F(HLCommandURLTest, AdPagesCannotRaiseAlerts) {
+    // Silenced before each load, kept as written: the page's own calls do nothing.
+    auto view = adViewRunning(8, "<script>alert('hostile-alert'); confirm('hostile-confirm');"
+                                 "prompt('hostile-prompt');</script>");
+    EXPECT_EQ(logCapture().count("hostile-"), 0u);
+    EXPECT_EQ(*journal, (std::vector<std::string>{"display displayed 8"}));
+}

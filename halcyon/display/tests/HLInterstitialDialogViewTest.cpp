@@ -106,6 +106,20 @@ TEST_F(HLInterstitialDialogViewTest, ATappedLinkReportsClickedThenHiddenOnce) {
     EXPECT_EQ(staying->superview(), window());
 }
 
+TEST_F(HLInterstitialDialogViewTest, ADialogClosedBeforeItsPageLoadedNeverShows) {
+    interstitial->showOver(window(), std::string("p"), adWithCloseDelay(11, 0));
+    auto dialog = std::dynamic_pointer_cast<HLInterstitialDialogView>(interstitial->currentInterstitialController());
+    interstitial->dismiss();
+    ASSERT_TRUE(settle());
+    driver().advance(1);
+    EXPECT_FALSE(dialog->superview());
+    EXPECT_EQ(*journal, std::vector<std::string>{});  // neither displayed nor hidden
+
+    // No ad at all: the developer messages, and nothing is shown.
+    interstitial->showOver(window(), Ref<NSObject>());
+    EXPECT_EQ(interstitial->currentInterstitialController(), dialog);
+}
+
 TEST_F(HLInterstitialDialogViewTest, HiddenIsReportedOnceForADoubleDismissalAndForCloseAd) {
     auto dialog = shownDialog(adWithCloseDelay(6, 0));
     driver().advance(0.3);
