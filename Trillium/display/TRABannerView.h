@@ -71,7 +71,7 @@ public:
     ~TRABannerView() override;
 
     // ---- creation ----
-    // A plain hidden view: no web view, no load.
+    // A plain view with its proxy: no web view, no load.
     Ref<UIView> initWithFrame(CGRect frame) override;
     Ref<TRABannerView> initWithSize(TRABannerSizeEnum size, TRAAdOrigin autoOrigin, const Ref<UIView>& view,
                                     const Ref<TRABannerDelegateProtocol>& delegate);

@@ -49,6 +49,10 @@ void TRATrilliumNativeAd::loadAdWithDelegate(const Ref<TRADelegateProtocol>& del
         return;
     }
     if (loading_) tellLoadFailure("Ad is already loading");
+    // The load under way is dropped here, not when the new loader starts: its
+    // answer may come while this load waits for the network or the
+    // configuration, or after this load was refused.
+    if (nativeAd_) nativeAd_->setAdLoadDelegate(nullptr);
     adIsLoaded_ = false;
     loading_ = true;
     adsDetails_.clear();
@@ -80,7 +84,6 @@ void TRATrilliumNativeAd::checkNetworkState() {
 }
 
 void TRATrilliumNativeAd::didFinishLoadMetadata() {
-    // The dropped loader is detached: its late answer reaches nobody.
     if (nativeAd_) nativeAd_->setAdLoadDelegate(nullptr);
     nativeAd_ = TRANativeAd::alloc()->initWithBitmap(preferences_ ? preferences_->autoBitmapDownload() : true);
     nativeAd_->setAdLoadDelegate(self<TRAAdDelegate>());

@@ -25,6 +25,33 @@ TEST(TRABannerNamesTest, SizesAndOriginsHaveTheirConstantsNames) {
     EXPECT_EQ(TRABannerView::bannerOriginInString(7), "TRAAdOrigin_Custom");
 }
 
+TEST_F(TRABannerPlacementTest, PageMarkersNameSizeAndIdentifierAndBadOnesChangeNothing) {
+    auto ad = TRABannerAd::alloc()->init();
+    auto receive = [&](const std::string& page) {
+        ad->setHtml(page);
+        return ad->onReceiveAd();
+    };
+    ASSERT_TRUE(receive("<p>@adId@b-7@ @width@320px@ @height@50@</p>"));
+    EXPECT_EQ(ad->adId(), "b-7");
+    EXPECT_EQ(ad->width(), 320);  // the leading digits
+    EXPECT_EQ(ad->height(), 50);
+    ad->setNeedToReload(false);
+    // Out of range, negative, or not closed by an "@": the fields keep their values.
+    expectLogLine("is not a size of 0 to 10000 points");
+    ASSERT_TRUE(receive("@width@-5@ @height@99999@ @adId@b-8"));
+    EXPECT_EQ(ad->adId(), "b-7");
+    EXPECT_EQ(ad->width(), 320);
+    EXPECT_EQ(ad->height(), 50);
+    EXPECT_TRUE(ad->needToReload());  // every received page is a new one
+    // No markers at all: no identifier, sides 0.
+    auto bare = TRABannerAd::alloc()->init();
+    bare->setHtml("<p>@ no markers @</p>");
+    ASSERT_TRUE(bare->onReceiveAd());
+    EXPECT_EQ(bare->adId(), std::nullopt);
+    EXPECT_EQ(bare->width(), 0);
+    EXPECT_EQ(bare->height(), 0);
+}
+
 TEST_F(TRABannerPlacementTest, RefusingInitialisersReportWhileTheBannerLivesAndGiveNone) {
     setSwitch("TRADNS", 1);
     EXPECT_EQ(makeBanner(), nullptr);

@@ -133,6 +133,23 @@ TEST_F(TRANativeAdTest, ALoadDuringALoadIsReportedAndTheDroppedLoadersAnswerIgno
     EXPECT_EQ(native->adsDetails()[0]->adId(), "native2");
 }
 
+TEST_F(TRANativeAdTest, ALoadRefusedForNoNetworkStillDropsTheLoadUnderWay) {
+    service.server().route("GET", TrilliumService::kJsonAdsPath,
+                           Answer::stall(Answer::ok(banners.nativeAnswer(banners.defaultNativeRecords()))));
+    auto native = load(withoutImages(), false);
+    ASSERT_TRUE(waitFor([&] { return service.server().stalledCount() == 1; }));
+    platform::testing::NetworkConditions::set(NetworkState::None);
+    native->loadAdWithDelegate(publisher, withoutImages());
+    platform::testing::NetworkConditions::set(NetworkState::WiFi);
+    service.server().releaseStalled();
+    EXPECT_TRUE(driver().settle(10));
+    // The first load's answer came after the second was refused: not its answer.
+    EXPECT_EQ(publisher->events, (std::vector<std::string>{"failedLoadAd", "failedLoadAd"}));
+    EXPECT_EQ(publisher->lastError->localizedDescription(), "No internet connection.");
+    EXPECT_FALSE(native->isReady());
+    EXPECT_TRUE(native->adsDetails().empty());
+}
+
 TEST_F(TRANativeAdTest, FailedChecksEndTheLoad) {
     TRATrilliumSDK::sharedInstance()->setAppID(std::string());
     expectLogLine("Application ID is nil or empty.");
