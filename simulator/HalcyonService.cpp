@@ -278,6 +278,37 @@ std::vector<HalcyonPixel> HalcyonService::pixelsTo(std::string_view path) const 
     return pixels;
 }
 
+std::string HalcyonService::rewardAnswerBody(std::optional<std::string> resultJson,
+                                            std::optional<std::string> paramsJson,
+                                            std::optional<std::string> settingsJson) {
+    std::string members;
+    auto add = [&](const char* key, const std::optional<std::string>& json) {
+        if (!json) return;
+        members += std::string(members.empty() ? "" : ", ") + "\"" + key + "\": " + *json;
+    };
+    add("result", resultJson);
+    add("params", paramsJson);
+    add("settings", settingsJson);
+    return "{\"results\": [{" + members + "}]}";
+}
+
+Answer HalcyonService::rewardAnswer(std::optional<std::string> resultJson, std::optional<std::string> paramsJson,
+                                    std::optional<std::string> settingsJson) {
+    return hlServiceJsonAnswer(rewardAnswerBody(std::move(resultJson), std::move(paramsJson), std::move(settingsJson)));
+}
+
+std::vector<Value> HalcyonService::rewardValidations() const {
+    std::vector<Value> bodies;
+    for (const RecordedRequest& request : server_.requestsTo(kRewardValidationPath)) bodies.push_back(jsonBody(request));
+    return bodies;
+}
+
+std::vector<Value> HalcyonService::rewardReports() const {
+    std::vector<Value> bodies;
+    for (const RecordedRequest& request : server_.requestsTo(kRewardReportPath)) bodies.push_back(jsonBody(request));
+    return bodies;
+}
+
 Value HalcyonService::jsonBody(const RecordedRequest& request) {
     auto parsed = NSJSONSerialization::JSONObjectWithData(NSData::dataWithString(request.body));
     return parsed ? *parsed : Value();

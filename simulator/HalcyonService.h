@@ -174,6 +174,20 @@ public:
     // A request's body as JSON (Null when it is none).
     static Value jsonBody(const RecordedRequest& request);
 
+    // A reward validation answer played per test: {"results": [{"result": …,
+    // "params": …, "settings": …}]} with each member's raw JSON text (any
+    // kind; left out when nullopt), as a 200 answer. Hold it with
+    // Answer::stall(…) and let it go with server().releaseStalled().
+    static std::string rewardAnswerBody(std::optional<std::string> resultJson,
+                                        std::optional<std::string> paramsJson = std::nullopt,
+                                        std::optional<std::string> settingsJson = std::nullopt);
+    static Answer rewardAnswer(std::optional<std::string> resultJson,
+                               std::optional<std::string> paramsJson = std::nullopt,
+                               std::optional<std::string> settingsJson = std::nullopt);
+    // The "vr" and "cr" bodies received, decoded, in order.
+    std::vector<Value> rewardValidations() const;
+    std::vector<Value> rewardReports() const;
+
 private:
     Answer answer(const RecordedRequest& request);
     // The native path's answer; nullopt for another path.

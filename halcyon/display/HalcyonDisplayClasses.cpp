@@ -3,13 +3,20 @@
 #include "halcyon/core/HLDisplayHooks.h"
 #include "halcyon/core/HalcyonCoreClasses.h"
 #include "halcyon/display/HLAdDisplayProxy.h"
+#include "halcyon/display/HLAutoLayoutVideoViewController.h"
 #include "halcyon/display/HLCircularCountdownView.h"
 #include "halcyon/display/HLClickTrackingOverlayView.h"
 #include "halcyon/display/HLCloseButton.h"
+#include "halcyon/display/HLFrameVideoViewController.h"
+#include "halcyon/display/HLIncentivizedAlertManagers.h"
+#include "halcyon/display/HLIncentivizedInterstitialAd.h"
 #include "halcyon/display/HLHtmlAdView.h"
 #include "halcyon/display/HLInterstitialAd.h"
 #include "halcyon/display/HLInterstitialDialogView.h"
+#include "halcyon/display/HLPendingRewardReportManager.h"
 #include "halcyon/display/HLStoreKitProductPage.h"
+#include "halcyon/display/HLTaskReportReward.h"
+#include "halcyon/display/HLTaskValidateReward.h"
 #include "halcyon/display/HLVideoPlayer.h"
 #include "halcyon/display/HLVideoView.h"
 #include "halcyon/display/HLWebViewButton.h"
@@ -37,6 +44,17 @@ void registerHalcyonDisplayClasses() {
     NSClassRegistry::registerClass<HLInterstitialAd>();
     NSClassRegistry::registerClass<HLInterstitialAdLoadDelegateProxy>();
     NSClassRegistry::registerClass<HLInterstitialDialogView>();
+    NSClassRegistry::registerClass<HLAutoLayoutVideoViewController>();
+    NSClassRegistry::registerClass<HLFrameVideoViewController>();
+    NSClassRegistry::registerClass<HLVideoViewControllerClickForwarder>();
+    NSClassRegistry::registerClass<HLIncentivizedInterstitialAd>();
+    NSClassRegistry::registerClass<HLIncentivizedDelegateProxy>();
+    NSClassRegistry::registerClass<HLIncentivizedPromptManager>();
+    NSClassRegistry::registerClass<HLIncentivizedConfirmationManager>();
+    NSClassRegistry::registerClass<HLIncentivizedWarningManager>();
+    NSClassRegistry::registerClass<HLPendingRewardReportManager>();
+    NSClassRegistry::registerClass<HLTaskValidateReward>();
+    NSClassRegistry::registerClass<HLTaskReportReward>();
 
     HLDisplayHooks::shared().storeKitProductViewController =
         [](const Ref<HLAd>& ad, const Ref<HLAdViewInternalProtocol>& adView,

@@ -1,0 +1,39 @@
+#include "halcyon/display/HLTaskReportReward.h"
+
+#include "halcyon/core/HLAd.h"
+#include "halcyon/core/HLLogManager.h"
+#include "halcyon/core/HLSdk.h"
+#include "halcyon/display/HLPendingRewardReportManager.h"
+#include "halcyon/display/HLTaskValidateReward.h"
+#include "platform/runtime/CallCatching.h"
+
+Ref<HLTaskReportReward> HLTaskReportReward::initWithSdk(const Ref<HLSdk>& sdk, const Ref<HLAd>& adToReport) {
+    HLTask::initWithSdk(sdk);
+    sourceAd_ = adToReport;
+    return self<HLTaskReportReward>();
+}
+
+void HLTaskReportReward::run() {
+    auto store = HLPendingRewardReportManager::sharedManager();
+    std::optional<std::string> result = store->removeSavedRewardResultForAd(sourceAd_);
+    if (!result) {
+        logger()->d(tag(), "No reward result was found for ad: %@", sourceAd_);
+        return;
+    }
+    Value body = HLTaskValidateReward::rewardRequestBodyForAd(sourceAd_);
+    body.set("result", *result);
+    Value parameters = store->removeSavedParametersForAd(sourceAd_);
+    if (!parameters.isNull()) body.set("params", parameters);
+    auto self = this->self<HLTaskReportReward>();
+    auto caught = platform::runtime::callCatching(
+        [&] { HLTaskValidateReward::sendApiRequestWith(self, self, "cr", kHLSlotCrRetryCount, body); });
+    if (caught) logger()->e(tag(), "Unable to report the reward: %@", *caught);
+}
+
+void HLTaskReportReward::connectionViaDidSucceedWith(const Ref<HLConnectionManager>&, int64_t, const Value&) {
+    logger()->d(tag(), "Reported reward successfully for ad: %@.", sourceAd_ ? sourceAd_->adIdNumber() : Value());
+}
+
+void HLTaskReportReward::connectionViaDidFailWith(const Ref<HLConnectionManager>&, int64_t) {
+    logger()->d(tag(), "Failed to report reward for ad: %@.", sourceAd_ ? sourceAd_->adIdNumber() : Value());
+}

@@ -1,0 +1,255 @@
+// The full-screen video controllers, both classes (slot 134 picks one), shown
+// through the shared interstitial against the Halcyon service on loopback
+// with its generated 15 s clip, on the virtual clock: the order of what the
+// application hears, the fully-watched threshold and the completion
+// postback's percent, one report whatever dismisses the ad, stalls, broken
+// videos and the failsafe, the background, a sheet over the controller, the
+// countdown per class, and an ad without video.
+#include "halcyon/display/HLCircularCountdownView.h"
+#include "halcyon/display/HLCloseButton.h"
+#include "halcyon/display/HLHtmlAdView.h"
+#include "halcyon/display/tests/HLVideoTestSupport.h"
+#include "platform/foundation/NSError.h"
+#include "platform/ui/UIApplication.h"
+
+namespace {
+
+class HLVideoControllerTest : public HLVideoTest, public ::testing::WithParamInterface<bool> {
+protected:
+    bool autoLayout() const { return GetParam(); }
+    Ref<HLVideoViewController> presentPlaying(const Ref<HLAd>& ad) {
+        auto controller = present(ad, autoLayout());
+        EXPECT_TRUE(controller);
+        if (controller) untilPlaying(controller);
+        return controller;
+    }
+    void tap(const Ref<UIView>& view) {
+        ASSERT_TRUE(view);
+        window()->simulateTap(view);
+        driver().advance(0.5);
+    }
+};
+
+TEST_P(HLVideoControllerTest, ACloseBeforeTheEndReportsInOrderWithThePostbackBeforeTheHide) {
+    service.script(simulator::HalcyonService::postbackPath("video_end"), {simulator::Answer::stall()});
+    events->onHidden = [this] { return "queued " + std::to_string(queuedPostbacks()); };
+    auto controller = presentPlaying(videoAd(7));
+    ASSERT_TRUE(controller);
+    EXPECT_EQ(controller->className(), autoLayout() ? "HLAutoLayoutVideoViewController" : "HLFrameVideoViewController");
+    driver().advance(2);
+    seek(controller, 3);
+    tap(controller->closeButton());
+    // Only the persisted queue holds the postback when the view goes.
+    const std::string hidden = autoLayout() ? "hidden 7 queued 1" : "hidden 7 queued 0";
+    EXPECT_EQ(events->lines, (std::vector<std::string>{"displayed 7", "began 7", "ended 7 20 partial", hidden}));
+    ASSERT_TRUE(service.server().waitForStalled(1, 5));
+    service.server().releaseStalled();
+    EXPECT_EQ(completionPercents(), std::vector<std::string>{"20"});
+    EXPECT_TRUE(events->onlyMainThread);
+}
+
+TEST_P(HLVideoControllerTest, AVideoPlayedToTheEndReportsItOnceAndTheCloseOnlyHides) {
+    auto controller = presentPlaying(videoAd(8));
+    driver().advance(16);
+    EXPECT_TRUE(controller->wasPlayedToEnd());
+    EXPECT_TRUE(controller->wasPoststitialShown());
+    EXPECT_EQ(completionPercents(), std::vector<std::string>{"100"});
+    tap(controller->closeButton());
+    EXPECT_EQ(events->lines, (std::vector<std::string>{"displayed 8", "began 8", "ended 8 100 full", "hidden 8"}));
+    EXPECT_EQ(completionPercents(), std::vector<std::string>{"100"});
+}
+
+TEST_P(HLVideoControllerTest, FullyWatchedNeedsTheIntegerPercentAbove94) {
+    for (double seconds : {14.235, 14.295}) {  // 94.9 % and 95.3 % of 15 s
+        auto controller = presentPlaying(videoAd(9));
+        seek(controller, seconds);
+        controller->dismiss();
+        driver().advance(1);
+    }
+    EXPECT_EQ(events->lines[2], "ended 9 94.9 partial");
+    EXPECT_EQ(events->lines[6], "ended 9 95.3 full");
+    EXPECT_EQ(completionPercents(), (std::vector<std::string>{"94", "95"}));
+}
+
+TEST_P(HLVideoControllerTest, EveryDismissalRouteReportsTheEndOnce) {
+    setSlot(81, Value(20));
+    setSlot(33, Value(true));
+    auto once = [&](const std::string& route, const std::function<void(const Ref<HLVideoViewController>&)>& go) {
+        SCOPED_TRACE(route);
+        events->lines.clear();
+        auto controller = presentPlaying(videoAd(10));
+        driver().advance(2);
+        go(controller);
+        driver().advance(6);  // past the failsafe
+        EXPECT_EQ(events->count("ended"), 1u);
+        EXPECT_EQ(events->count("hidden"), 1u);
+        EXPECT_TRUE(controller->isDismissed());
+    };
+    once("close button", [&](const auto& c) { tap(c->closeButton()); });
+    // The Auto Layout class's close area acts as the touch begins, and the
+    // button's own tap follows. (The frame class's area lies outside its
+    // button: see the layout tests.)
+    if (autoLayout())
+        once("close area", [&](const auto& c) {
+            const CGRect close = c->closeButton()->frame();
+            window()->simulateTap(CGPointMake(close.origin.x + 4, close.origin.y + 10));
+        });
+    once("poststitial click", [&](const auto& c) {
+        // The forwarder dismisses, and so does the click path after it.
+        c->clickForwarder()->adWasClickedIn(nullptr, nullptr);
+        c->dismissWithCompletionHandler(nullptr);
+        EXPECT_EQ(events->count("clicked"), 1u);
+    });
+    once("failsafe after close", [&](const auto& c) {
+        c->dismiss();
+        c->videoPlayer()->playerItem()->simulateFailure(
+            NSError::errorWithDomain(AVFoundationErrorDomain, -11800, Value()));
+    });
+    once("dismiss after it went", [&](const auto& c) {
+        c->dismiss();
+        driver().advance(1);
+        interstitial->dismiss();
+        c->dismissWithCompletionHandler(nullptr);
+    });
+    EXPECT_EQ(completionPercents().size(), autoLayout() ? 5u : 4u);
+}
+
+TEST_P(HLVideoControllerTest, AStallKeepsTheVideoOnScreenUnlessSlot68IsOff) {
+    auto controller = presentPlaying(videoAd(11));
+    driver().advance(7);
+    controller->avPlayer()->simulateStall();
+    driver().drain();
+    EXPECT_FALSE(controller->wasPoststitialShown());
+    EXPECT_FALSE(controller->videoView()->isHidden());
+    controller->avPlayer()->play();
+    driver().advance(1);
+
+    setSlot(68, Value(false));
+    controller->avPlayer()->simulateStall();
+    driver().drain();
+    EXPECT_TRUE(controller->wasPoststitialShown());
+    EXPECT_TRUE(controller->videoView()->isHidden());
+    controller->avPlayer()->play();
+    driver().drain();
+    EXPECT_FALSE(controller->videoView()->isHidden());
+    EXPECT_TRUE(controller->wasPoststitialShown());  // it only goes one way
+    EXPECT_EQ(events->count("ended"), 0u);
+}
+
+TEST_P(HLVideoControllerTest, ABrokenVideoShowsTheCloseButtonOrDismissesWithSlot33) {
+    service.setResource("video.mp4", "not a video", "video/mp4");
+    for (bool dismissOnError : {false, true}) {
+        setSlot(33, Value(dismissOnError));
+        events->lines.clear();
+        auto controller = presentPlaying(videoAd(12));
+        driver().advance(5.5);  // the failsafe finds the failed status too
+        EXPECT_TRUE(listener->contains("Video Failsafe detected error state, failing..."));
+        if (!dismissOnError) {
+            EXPECT_TRUE(controller->wasPoststitialShown());
+            EXPECT_EQ(controller->closeButton()->alpha(), 1.0f);
+            EXPECT_FALSE(controller->isDismissed());
+            controller->dismiss();
+            driver().advance(1);
+        } else {
+            EXPECT_TRUE(controller->isDismissed());
+        }
+        // The unknown duration gives 0 %, never a division's NaN.
+        EXPECT_EQ(events->count("ended"), 1u);
+        EXPECT_EQ(events->lines[2], "ended 12 0 partial");
+    }
+    EXPECT_EQ(completionPercents(), (std::vector<std::string>{"0", "0"}));
+}
+
+TEST_P(HLVideoControllerTest, TheBackgroundFadesTheCloseButtonInOnceAndTheReturnResumes) {
+    auto controller = presentPlaying(videoAd(13, "\"close_delay\": 30"));
+    driver().advance(2);
+    EXPECT_EQ(controller->closeButton()->alpha(), 0.0f);
+    auto application = UIApplication::sharedApplication();
+    application->simulateEnterBackground();
+    driver().advance(1);
+    EXPECT_EQ(controller->closeButton()->alpha(), 1.0f);
+    controller->closeButton()->setAlpha(0);
+    application->simulateEnterBackground();  // a second stay without a return
+    driver().advance(1);
+    EXPECT_EQ(controller->closeButton()->alpha(), 0.0f);
+
+    controller->avPlayer()->pause();
+    application->simulateEnterForeground();
+    application->simulateBecomeActive();
+    driver().drain();
+    EXPECT_FALSE(controller->didEnterBackground());
+    EXPECT_EQ(controller->avPlayer()->rate(), 1.0f);
+
+    // Back while the poststitial is up: the video stays stopped.
+    controller->skipVideo();
+    application->simulateEnterBackground();
+    application->simulateBecomeActive();
+    driver().drain();
+    EXPECT_EQ(controller->avPlayer()->rate(), 0.0f);
+    EXPECT_TRUE(controller->didEnterBackground());
+}
+
+TEST_P(HLVideoControllerTest, ASheetOverTheControllerEndsNothing) {
+    auto controller = presentPlaying(videoAd(14));
+    auto sheet = UIViewController::alloc()->init();
+    controller->presentViewController(sheet, true, nullptr);
+    driver().advance(1);
+    sheet->dismissViewControllerAnimated(true, nullptr);
+    driver().advance(1);
+    EXPECT_EQ(events->lines, (std::vector<std::string>{"displayed 14", "began 14"}));
+    EXPECT_FALSE(controller->isDismissed());
+    tap(controller->closeButton());
+    EXPECT_EQ(events->count("hidden"), 1u);
+}
+
+TEST_P(HLVideoControllerTest, TheCountdownFollowsItsClassAndSlot92) {
+    auto countdownOf = [&](const std::string& members, bool computed) {
+        setSlot(92, Value(computed));
+        auto controller = presentPlaying(videoAd(15, members));
+        const double seconds = controller->countdownTime().doubleValue();
+        const bool observed = controller->countdownTextTimeObserver() != nullptr;
+        controller->dismiss();
+        driver().advance(1);
+        return std::make_pair(seconds, observed);
+    };
+    EXPECT_EQ(countdownOf("\"countdown_length\": 0", false), std::make_pair(0.0, false));
+    EXPECT_EQ(countdownOf("\"countdown_length\": 10", false), std::make_pair(10.0, true));
+    // With slot 92 the Auto Layout class computes a length of 0, the frame
+    // class one of at least 1.
+    EXPECT_EQ(countdownOf("\"countdown_length\": 0", true), autoLayout() ? std::make_pair(15.0, true)
+                                                                          : std::make_pair(0.0, false));
+    EXPECT_EQ(countdownOf("\"countdown_length\": 10", true), autoLayout() ? std::make_pair(10.0, true)
+                                                                           : std::make_pair(15.0, true));
+
+    // The clock counts down once a second; only the Auto Layout class puts
+    // it on screen by default.
+    setSlot(92, Value(false));
+    auto controller = presentPlaying(videoAd(16, "\"countdown_length\": 12"));
+    Ref<HLCircularCountdownView> clock = controller->countdownClock();
+    ASSERT_TRUE(clock);
+    EXPECT_EQ(clock->totalSeconds(), 12u);
+    driver().advance(3);
+    EXPECT_EQ(clock->remainingSeconds(), 9u);
+    EXPECT_EQ(clock->superview() != nullptr, autoLayout());
+    driver().advance(14);  // past the countdown: never below 0
+    EXPECT_EQ(clock->remainingSeconds(), 0u);
+}
+
+TEST_P(HLVideoControllerTest, AnAdWithoutVideoShowsThePoststitialAlone) {
+    auto ad = renderedAd("INTER", 17, std::string("\"presentation_mode\": \"view_controller\""));
+    auto controller = present(ad, autoLayout());
+    ASSERT_TRUE(controller);
+    EXPECT_FALSE(controller->isVideoAd());
+    EXPECT_TRUE(controller->wasPoststitialShown());
+    EXPECT_FALSE(controller->videoPlayer());
+    EXPECT_EQ(controller->videoPoststitial()->superview(), controller->view());
+    driver().advance(1);
+    tap(controller->closeButton());
+    EXPECT_EQ(events->lines, (std::vector<std::string>{"displayed 17", "hidden 17"}));
+    EXPECT_TRUE(completionPercents().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(BothClasses, HLVideoControllerTest, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "AutoLayout" : "Frame"; });
+
+}  // namespace
