@@ -1,0 +1,150 @@
+// The video completion postback across a kill: a forked child starts the
+// client, shows a video ad in the Auto Layout controller, closes it 3 s in
+// and is killed with SIGKILL right after (its postback queue held, so no
+// request leaves). The next process, on the same home folder, sends the
+// completion postback with the percent watched, once. The service runs in
+// the parent before the fork, so that it outlives the child.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "halcyon/core/HLConstants.h"
+#include "halcyon/core/HLInternalSdkSettings.h"
+#include "halcyon/core/HLSdk.h"
+#include "halcyon/core/HLTaskManager.h"
+#include "halcyon/core/HLTaskRenderIOSAd.h"
+#include "halcyon/core/tests/HalcyonTestSupport.h"
+#include "halcyon/display/HLInterstitialAd.h"
+#include "halcyon/display/HLVideoPlayer.h"
+#include "halcyon/display/HLVideoViewController.h"
+#include "halcyon/display/HalcyonDisplayClasses.h"
+#include "platform/foundation/NSJSONSerialization.h"
+#include "platform/foundation/Platform.h"
+#include "platform/media/AVPlayerItem.h"
+#include "platform/runtime/RunLoopDriver.h"
+#include "platform/ui/UIScreen.h"
+#include "platform/ui/UIWindow.h"
+#include "simulator/HalcyonService.h"
+
+namespace {
+
+using simulator::HalcyonService;
+
+constexpr const char* kHLVideoKillTestKey = "VIDEOKILL-KEY";
+
+Ref<HLSdk> hlVideoKillLaunch(const std::string& home, const HalcyonService& service) {
+    PlatformOptions options;
+    options.homeDirectory = home;
+    options.clock = PlatformOptions::ClockKind::Virtual;
+    Platform::initialize(options);
+    registerHalcyonDisplayClasses();
+    auto settings = NSObject::alloc<HLInternalSdkSettings>()->init();
+    settings->putString(service.apiUrl(), kHLSlotApiEndpoint);
+    settings->putString(service.adServerUrl(), kHLSlotAdServerEndpoint);
+    settings->putString(service.eventUrl(), kHLSlotEventTrackingEndpoint);
+    settings->putString(service.resourcePrefixes(), kHLSlotResourceCachePrefix);
+    return HLSdk::sharedWithKey(std::string(kHLVideoKillTestKey), settings);
+}
+
+class HLVideoKillRestartTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/halcyon-video-kill-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        home = pattern;
+        ASSERT_TRUE(service.start());
+    }
+    void TearDown() override {
+        if (Platform::isInitialized()) {
+            driver.settle();
+            Platform::shutdown();
+        }
+        service.stop();
+        std::filesystem::remove_all(home);
+    }
+
+    // The child: shows the ad, closes it early and tells the parent once
+    // the completion postback is stored; then runs on until it is killed.
+    [[noreturn]] void closeEarlyUntilKilled(int ackFd) {
+        Ref<HLSdk> sdk = hlVideoKillLaunch(home, service);
+        char ack = driver.settle(10) && sdk->isEnabledAndInitialized() ? 1 : 0;
+        Ref<UIWindow> window = UIWindow::alloc();
+        window->initWithFrame(UIScreen::mainScreen()->bounds());
+        window->setRootViewController(UIViewController::alloc()->init());
+        window->makeKeyAndVisible();
+
+        simulator::HalcyonAd answer = simulator::HalcyonAd::videoAd();
+        answer.adId = 70;
+        answer.size = "INTER";
+        answer.videoEndUrl = "{BASE}postback/video_end?clcode={CLCODE}&p={PLACEMENT}";
+        auto rendered = std::make_shared<HLRecordingLoadDelegate>("render");
+        auto task = NSObject::alloc<HLTaskRenderIOSAd>()->initWithSdk(sdk);
+        task->setAdResponse(*NSJSONSerialization::JSONObjectWithData(
+            NSData::dataWithString(service.adAnswer(answer, simulator::RecordedRequest{}))));
+        task->setDelegate(rendered);
+        sdk->taskManager()->execute(task, 0);
+        driver.settle(10);
+        Ref<HLAd> ad = rendered->outcomes().empty() ? nullptr : rendered->only().ad;
+
+        // Nothing leaves the postback queue from here on.
+        sdk->taskManager()->postbackQueue()->addOperationWithBlock([] {
+            for (;;) pause();
+        });
+        auto interstitial = NSObject::alloc<HLInterstitialAd>()->initWithSdk(sdk);
+        interstitial->showOver(window, std::string("kill"), Ref<NSObject>(ad));
+        driver.advance(0.3);
+        auto controller = std::dynamic_pointer_cast<HLVideoViewController>(interstitial->currentInterstitialController());
+        if (!controller) ack = 0;
+        if (controller) {
+            auto item = controller->videoPlayer()->playerItem();
+            driver.runUntil([&] { return item->status() != AVPlayerItemStatusUnknown; }, 10);
+            controller->avPlayer()->pause();
+            controller->avPlayer()->seekToTime(CMTimeMake(1800, 600));  // 3 s of 15
+            controller->dismiss();
+        }
+        if (write(ackFd, &ack, 1) != 1) _exit(1);
+        for (;;) driver.runUntil([] { return false; }, 60);
+    }
+
+    std::string home;
+    HalcyonService service;
+    platform::testing::RunLoopDriver driver;
+};
+
+TEST_F(HLVideoKillRestartTest, ACompletionPostbackStoredAtAnEarlyCloseIsSentByTheNextStart) {
+    int acks[2];
+    ASSERT_EQ(pipe(acks), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(acks[0]);
+        closeEarlyUntilKilled(acks[1]);
+    }
+    close(acks[1]);
+    char ack = 0;
+    const ssize_t got = read(acks[0], &ack, 1);
+    close(acks[0]);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_EQ(got, 1) << "the child ended before closing the ad";
+    ASSERT_EQ(ack, 1) << "the child could not show the ad";
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(service.postbacksTo("video_end").empty());
+
+    Ref<HLSdk> sdk = hlVideoKillLaunch(home, service);
+    ASSERT_TRUE(driver.settle(10));
+    auto postbacks = service.postbacksTo("video_end");
+    ASSERT_EQ(postbacks.size(), 1u);
+    EXPECT_EQ(postbacks[0].field("pv"), "20");
+    EXPECT_EQ(postbacks[0].field("in_prog"), "false");
+    EXPECT_EQ(postbacks[0].field("p"), "kill");
+    EXPECT_EQ(postbacks[0].field("clcode"), "cl-1");
+}
+
+}  // namespace
