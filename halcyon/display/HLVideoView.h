@@ -9,6 +9,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "halcyon/core/HLAdDisplayProtocols.h"
 #include "halcyon/display/HLClickTrackingOverlayView.h"
 #include "platform/media/AVPlayer.h"
 #include "platform/media/AVPlayerLayer.h"
@@ -16,7 +17,7 @@
 
 class HLSdk;
 
-class HLVideoView : public UIView {
+class HLVideoView : public UIView, public HLAdViewForegroundClickTrackingProtocol {
 public:
     static Ref<HLVideoView> alloc() { return std::make_shared<HLVideoView>(); }
     Ref<HLVideoView> initWithSdk(const Ref<HLSdk>& sdk, const Ref<AVPlayer>& player);
@@ -29,13 +30,13 @@ public:
     // Any thread; the view changes on the main queue. Showing while an
     // overlay is up changes nothing; removing fades it out over
     // overlayFadeTime, then takes it away.
-    void showClickTrackingOverlay();
-    void removeClickTrackingOverlay();
+    void showClickTrackingOverlay() override;
+    void removeClickTrackingOverlay() override;
     // Slot 122 in seconds.
     double overlayFadeTime() const;
 
     // Any thread.
-    bool foregroundClickInvalidated() const { return foregroundClickInvalidated_.load(); }
+    bool foregroundClickInvalidated() const override { return foregroundClickInvalidated_.load(); }
     void setForegroundClickInvalidated(bool invalidated) { foregroundClickInvalidated_ = invalidated; }
     Ref<HLClickTrackingOverlayView> trackingOverlay() const;
     Ref<HLSdk> sdk() const { return sdk_; }

@@ -567,7 +567,7 @@ void HLVideoViewController::clickThroughFromVideo() {
     Ref<HLAd> ad = currentAd();
     if (sdk_ && sdk_->adService() && ad)
         sdk_->adService()->trackVideoClickOn(ad, currentPlacement(),
-                                             std::dynamic_pointer_cast<HLAdViewForegroundClickTrackingProtocol>(videoView()),
+                                             videoView(),
                                              ad->clickDestinationURL(), self<UIViewController>());
     if (Ref<HLAdDisplayDelegate> delegate = adDisplayDelegate()) delegate->adWasClickedIn(ad, view());
 }

@@ -10,6 +10,7 @@
 #include "halcyon/display/HLHtmlAdView.h"
 #include "halcyon/display/tests/HLVideoTestSupport.h"
 #include "platform/foundation/NSError.h"
+#include "platform/store/SKStoreProductViewController.h"
 #include "platform/ui/UIApplication.h"
 
 namespace {
@@ -189,17 +190,52 @@ TEST_P(HLVideoControllerTest, TheBackgroundFadesTheCloseButtonInOnceAndTheReturn
     EXPECT_TRUE(controller->didEnterBackground());
 }
 
-TEST_P(HLVideoControllerTest, ASheetOverTheControllerEndsNothing) {
-    auto controller = presentPlaying(videoAd(14));
-    auto sheet = UIViewController::alloc()->init();
-    controller->presentViewController(sheet, true, nullptr);
+TEST_P(HLVideoControllerTest, AVideoTapClicksThroughOnceTheClickIsTrackedUnlessTheAdWentMeanwhile) {
+    auto controller = presentPlaying(videoAd(18, "\"video_clickable\": true"));
+    driver().advance(2);
+    window()->simulateTap(Ref<UIView>(controller->videoView()));
+    EXPECT_EQ(controller->avPlayer()->rate(), 0.0f);
+    ASSERT_TRUE(settle());
     driver().advance(1);
-    sheet->dismissViewControllerAnimated(true, nullptr);
+    const auto opened = UIApplication::sharedApplication()->openedURLs();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0]->absoluteString(), service.server().url("/landing"));
+    auto clicks = service.postbacksTo("click");
+    ASSERT_EQ(clicks.size(), 1u);
+    EXPECT_EQ(clicks[0].field("p"), "level-1");
+    EXPECT_EQ(events->lines, (std::vector<std::string>{"displayed 18", "began 18", "clicked 18"}));
+
+    // A click whose tracking answer comes after the ad went opens nothing.
+    service.script(simulator::HalcyonService::postbackPath("click"), {simulator::Answer::stall()});
+    window()->simulateTap(Ref<UIView>(controller->videoView()));
+    ASSERT_TRUE(service.server().waitForStalled(1, 5));
+    controller->dismiss();
     driver().advance(1);
-    EXPECT_EQ(events->lines, (std::vector<std::string>{"displayed 14", "began 14"}));
+    service.server().releaseStalled();
+    ASSERT_TRUE(settle());
+    driver().advance(1);
+    EXPECT_EQ(UIApplication::sharedApplication()->openedURLs().size(), 1u);
+    EXPECT_EQ(events->count("hidden"), 1u);
+}
+
+TEST_P(HLVideoControllerTest, TheStorePageOverTheControllerEndsNothing) {
+    platform::testing::StoreSheet::setNextResult(platform::testing::StoreSheet::Loads);
+    auto controller = presentPlaying(videoAd(14, "\"video_clickable\": true, \"storekit_info\": {\"id\": \"9\"}"));
+    driver().advance(2);
+    window()->simulateTap(Ref<UIView>(controller->videoView()));
+    driver().advance(1);
+    auto page = std::dynamic_pointer_cast<SKStoreProductViewController>(controller->presentedViewController());
+    ASSERT_TRUE(page);
+    EXPECT_TRUE(controller->didEnterBackground());  // paused for the page
+    platform::testing::StoreSheet::simulateUserClose(page);
+    driver().advance(1);
+    EXPECT_FALSE(controller->presentedViewController());
+    EXPECT_EQ(events->lines, (std::vector<std::string>{"displayed 14", "began 14", "clicked 14"}));
     EXPECT_FALSE(controller->isDismissed());
+    EXPECT_EQ(controller->avPlayer()->rate(), 1.0f);  // resumed
     tap(controller->closeButton());
     EXPECT_EQ(events->count("hidden"), 1u);
+    EXPECT_EQ(events->count("ended"), 1u);
 }
 
 TEST_P(HLVideoControllerTest, TheCountdownFollowsItsClassAndSlot92) {
