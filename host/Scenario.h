@@ -30,6 +30,9 @@ struct ScenarioService {
     std::string clientUrl;  // what the clients are given
     std::string serviceUrl; // where the service really is
     bool embedded = false;
+    // The same through the proxy's https listener, whose test authority the
+    // host trusts only for an embedded Halcyon service ("" otherwise).
+    std::string secureClientUrl;
 };
 
 class ScenarioContext {

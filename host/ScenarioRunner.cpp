@@ -12,12 +12,13 @@
 #include "Trillium/display/TrilliumDisplayClasses.h"
 #include "analytics/OrreryClasses.h"
 #include "analytics/relay/OrreryRelayClasses.h"
-#include "halcyon/core/HalcyonCoreClasses.h"
+#include "halcyon/display/HalcyonDisplayClasses.h"
 #include "host/OutputFolder.h"
 #include "host/scenarios/Scenarios.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Platform.h"
+#include "platform/net/TrustedAuthorities.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/RunLoopDriver.h"
@@ -57,7 +58,7 @@ void registerLinkedClientClasses() {
     registerOrreryRelayClasses();
     registerTrilliumDisplayClasses();
     registerTamarindClasses();
-    registerHalcyonCoreClasses();
+    registerHalcyonDisplayClasses();
 }
 
 const char* const kLifecycleNotifications[] = {
@@ -193,10 +194,14 @@ const ScenarioService* ScenarioRunner::service(const std::string& name) const {
 
 bool ScenarioRunner::addService(const std::string& name, const std::string& givenUrl, const std::string& embeddedUrl,
                                 TrafficRecorder::Labeler labeler) {
-    ScenarioService s{name, {}, givenUrl.empty() ? embeddedUrl : givenUrl, givenUrl.empty()};
+    ScenarioService s{name, {}, givenUrl.empty() ? embeddedUrl : givenUrl, givenUrl.empty(), {}};
     auto proxied = recorder_->addService(name, s.serviceUrl, std::move(labeler));
     if (!proxied) return fail("cannot reach the " + name + " service through a proxy at " + s.serviceUrl);
     s.clientUrl = *proxied;
+    if (auto secure = recorder_->secureOriginFor(name)) {
+        const size_t path = s.clientUrl.find('/', s.clientUrl.find("://") + 3);
+        s.secureClientUrl = *secure + (path == std::string::npos ? std::string() : s.clientUrl.substr(path));
+    }
     services_.push_back(std::move(s));
     return true;
 }
@@ -256,9 +261,19 @@ bool ScenarioRunner::startPlatform() {
     timeline_.add("host", std::string("clock: ") + (Clock::current()->isVirtual() ? "virtual" : "wall"));
     timeline_.add("host", "sandbox: " + sandbox_);
     if (!homeClockNote_.empty()) timeline_.add("host", homeClockNote_);
-    for (const ScenarioService& s : services_)
+    for (ScenarioService& s : services_) {
         timeline_.add("host", s.name + " service: " + s.serviceUrl + (s.embedded ? " (embedded)" : " (given)") +
                                   ", reached through " + s.clientUrl);
+        // The Halcyon client sends its reward requests over https only. The
+        // recording proxy's https listener is trusted only in front of the
+        // embedded simulator; verification itself stays on.
+        if (s.name == "halcyon" && s.embedded && !s.secureClientUrl.empty() &&
+            TrustedAuthorities::addCertificatesPEM(recorder_->certificateAuthorityPEM(s.name)))
+            timeline_.add("host", s.name + " service also over https through " + s.secureClientUrl +
+                                      " (the recorder's test authority trusted)");
+        else
+            s.secureClientUrl.clear();
+    }
     auto center = NSNotificationCenter::defaultCenter();
     for (const char* name : kLifecycleNotifications) {
         std::string text = name;

@@ -221,6 +221,20 @@ std::optional<std::string> TrafficRecorder::addService(const std::string& name, 
     return proxy->localOrigin + path;
 }
 
+std::optional<std::string> TrafficRecorder::secureOriginFor(const std::string& name) const {
+    std::scoped_lock lock(mutex_);
+    for (const auto& proxy : proxies_)
+        if (proxy->name == name) return proxy->server.httpsURL("");
+    return std::nullopt;
+}
+
+std::string TrafficRecorder::certificateAuthorityPEM(const std::string& name) const {
+    std::scoped_lock lock(mutex_);
+    for (const auto& proxy : proxies_)
+        if (proxy->name == name) return proxy->server.certificateAuthorityPEM();
+    return {};
+}
+
 void TrafficRecorder::overrideLabeler(const std::string& name, Labeler labeler) {
     std::scoped_lock lock(mutex_);
     for (auto& proxy : proxies_) {

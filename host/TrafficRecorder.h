@@ -73,6 +73,14 @@ public:
     // returns the URL the clients use instead (the proxy's, same path), or
     // nullopt when the URL is unusable or the proxy cannot start.
     std::optional<std::string> addService(const std::string& name, const std::string& baseUrl, Labeler labeler = {});
+    // The service's proxy also listens over https, recording alike (for
+    // clients that always use https, whatever URL they are given): its origin
+    // ("https://127.0.0.1:<port>", the same paths as the service's), and the
+    // PEM text of the test authority that issued its certificate, which a
+    // client must trust (TrustedAuthorities) before it connects. nullopt and
+    // "" for a service without a proxy.
+    std::optional<std::string> secureOriginFor(const std::string& name) const;
+    std::string certificateAuthorityPEM(const std::string& name) const;
     // Puts `labeler` before the service's own: asked first, the earlier one
     // answers when it answers "" (a scenario naming its story's requests).
     void overrideLabeler(const std::string& name, Labeler labeler);

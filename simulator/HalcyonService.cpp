@@ -116,6 +116,11 @@ std::string HalcyonService::resourceUrl(std::string_view name) const {
     return server_.url(kResourceBasePath) + std::string(name);
 }
 
+void HalcyonService::setIncentivizedAd(std::optional<HalcyonAd> ad) {
+    std::scoped_lock lock(mutex_);
+    incentivizedAd_ = std::move(ad);
+}
+
 void HalcyonService::setAd(std::optional<HalcyonAd> ad) {
     std::scoped_lock lock(mutex_);
     ad_ = std::move(ad);
@@ -241,6 +246,7 @@ Answer HalcyonService::answer(const RecordedRequest& request) {
         {
             std::scoped_lock lock(mutex_);
             ad = ad_;
+            if (incentivizedAd_ && hlServiceQueryField(request, "require") == "VIDEOA") ad = incentivizedAd_;
         }
         return ad ? hlServiceJsonAnswer(adAnswer(*ad, request)) : Answer::withStatus(204);
     }

@@ -126,6 +126,9 @@ public:
 
     // The ad the ad server answers from now on; nullopt: 204.
     void setAd(std::optional<HalcyonAd> ad);
+    // The ad requests for the incentivized type ("require=VIDEOA") get from
+    // now on; nullopt: the same as every other request.
+    void setIncentivizedAd(std::optional<HalcyonAd> ad);
     // The answer's JSON text for `ad` and `request` (placeholders filled, ids
     // taken from the counter).
     std::string adAnswer(const HalcyonAd& ad, const RecordedRequest& request);
@@ -202,6 +205,7 @@ private:
     std::string rewardParams_ = "{}";
     std::map<std::string, std::deque<Answer>> scripts_;
     std::optional<HalcyonAd> ad_;
+    std::optional<HalcyonAd> incentivizedAd_;
     int64_t nextAdId_ = 1;
     std::map<std::string, std::pair<std::string, std::string>> resources_;  // name → body, content type
     std::optional<HalcyonNativeAnswer> nativeAnswer_ = HalcyonNativeAnswer{};

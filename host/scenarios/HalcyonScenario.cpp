@@ -20,9 +20,12 @@
 // with its resources; the application's discovery feed then loads a group of
 // three native ads (a request of its own: the first two precached, all three
 // reported) and the user taps the first, whose click is recorded through
-// the persisted postback queue and then opened. Then a stay in the
-// background (the slot refuses refreshes there), the return and the quit. The client's own log lines go
-// to the timeline. The display side joins as it is built.
+// the persisted postback queue and then opened. Then the application shows
+// its full-screen ads (HalcyonDisplayStory.h): an interstitial, a video
+// interstitial and a rewarded video, whose reward requests go over https
+// through the recorder's https listener. Then a stay in the background (the
+// slot refuses refreshes there), the return and the quit. The client's own
+// log lines go to the timeline.
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,6 +42,7 @@
 #include "halcyon/core/HLNativeAd.h"
 #include "halcyon/core/HLNativeAdService.h"
 #include "halcyon/core/HLSdk.h"
+#include "host/scenarios/HalcyonDisplayStory.h"
 #include "host/scenarios/Scenarios.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIScreen.h"
@@ -173,7 +177,10 @@ public:
         auto settings = NSObject::alloc<HLInternalSdkSettings>()->init();
         if (service_) {
             const std::string& base = service_->clientUrl;
-            settings->putString(base + "api/", kHLSlotApiEndpoint);
+            // The reward requests always go over https: the API is reached
+            // through the recorder's https listener when there is one.
+            const std::string& api = service_->secureClientUrl.empty() ? base : service_->secureClientUrl;
+            settings->putString(api + "api/", kHLSlotApiEndpoint);
             settings->putString(base + "ads/", kHLSlotAdServerEndpoint);
             settings->putString(base + "pix?", kHLSlotEventTrackingEndpoint);
             settings->putString(base + "res/", kHLSlotResourceCachePrefix);
@@ -220,6 +227,7 @@ public:
             embedded->setSettings(std::string(kHalcyonServerSettings));
             embedded->setAd(simulator::HalcyonAd{});
             embedded->setNativeAnswer(halcyonNativeAnswer());
+            prepareHalcyonDisplayStory(*embedded, timeline);
             timeline.add("host", "Halcyon service: the first device submission is answered 503; its answer carries " +
                                      std::string(kHalcyonServerSettings) +
                                      "; ads are HTML pages naming a script, a style sheet and an image; native "
@@ -279,6 +287,7 @@ public:
         }
         if (!context.stay(1)) return quitScenarioApplication(context);
         tell(context, delegate, "after the stay in the foreground");
+        if (!playHalcyonDisplayStory(context, delegate->sdk(), delegate->window())) return quitScenarioApplication(context);
 
         timeline.add("host", "the user leaves the application");
         app->simulateEnterBackground();

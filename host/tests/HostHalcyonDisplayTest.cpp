@@ -1,0 +1,120 @@
+// The Halcyon scenario's full-screen ads end to end on the virtual clock: the
+// interstitial dialog closed by its button, the video interstitial closed
+// once its button shows, the rewarded video with its prompt, validation,
+// confirmation and report. Checked through what the run wrote: the timeline
+// (every callback and alert, in order), the recorded traffic (the "vr" and
+// "cr" requests, which went over https through the recorder, decoded; the
+// completion postbacks) and the decoded PNG snapshots.
+#include "host/ScenarioRunner.h"
+#include "host/tests/HostTestSupport.h"
+#include "platform/testing/SnapshotComparison.h"
+
+namespace {
+
+using platform::testing::SnapshotComparison;
+
+class HostHalcyonDisplayTest : public HostTest {
+protected:
+    Value jsonFile(const std::string& name) {
+        auto parsed = NSJSONSerialization::JSONObjectWithData(
+            NSData::dataWithString(readFile(options.outDir + "/traffic/" + name)));
+        return parsed ? *parsed : Value();
+    }
+    // Pixels of a snapshot (2 px per point) in a rectangle of points that are
+    // nearly white, and that are not black.
+    struct HostSnapshotCounts {
+        int white = 0;
+        int lit = 0;
+    };
+    HostSnapshotCounts count(const std::string& png, int x, int y, int width, int height) {
+        HostSnapshotCounts counts;
+        const int stride = SnapshotComparison::pngWidth(png);
+        const std::vector<uint32_t> pixels = SnapshotComparison::pixels(png);
+        for (int py = 2 * y; py < 2 * (y + height); ++py)
+            for (int px = 2 * x; px < 2 * (x + width); ++px) {
+                const uint32_t p = pixels.at(size_t(py * stride + px));
+                const int r = (p >> 16) & 0xff, g = (p >> 8) & 0xff, b = p & 0xff;
+                counts.white += r > 0xc0 && g > 0xc0 && b > 0xc0;
+                counts.lit += r + g + b > 0x30;
+            }
+        return counts;
+    }
+};
+
+TEST_F(HostHalcyonDisplayTest, TheApplicationShowsAnInterstitialAVideoAndARewardedVideo) {
+    options.scenario = "halcyon";
+    ScenarioRunner runner(options);
+    ASSERT_EQ(runner.run(), 0) << runner.error();
+    readOutput(options.outDir);
+
+    expectTimelineInOrder({
+        "HLInterstitialAd showOver:placement: level-start",
+        "interstitial ad:wasDisplayedIn: Halcyon Ad #",
+        "snapshots/halcyon-interstitial-dialog.png",
+        "taps the close button of the interstitial",
+        "interstitial ad:wasHiddenIn: Halcyon Ad #",
+        "HLInterstitialAd showOver:placement: level-end",
+        "interstitial videoPlaybackBeganInAd: Halcyon Ad #",
+        "snapshots/halcyon-video.png",
+        "taps the close button of the video interstitial",
+        "atPlaybackPercent: 40 fullyWatched: NO",
+        "interstitial ad:wasHiddenIn: Halcyon Ad #",
+        "halcyon postback: GET /postback/video_end?clcode=cl-1&p=level-end&pv=40&in_prog=false",
+        "rewarded adService:didLoadAd: Halcyon Ad #",
+        "\"Earn a Reward\": \"Would you like to watch a video for a reward?\" [No Thanks | Watch Now]",
+        "taps \"Watch Now\"",
+        "rewarded videoPlaybackBeganInAd: Halcyon Ad #",
+        "halcyon reward validation: POST /api/vr",
+        "didSucceedWithResponse: {\"ghost_points\":50}",
+        "atPlaybackPercent: 100 fullyWatched: YES",
+        "snapshots/halcyon-poststitial.png",
+        "taps the close button of the rewarded video",
+        "rewarded ad:wasHiddenIn: Halcyon Ad #",
+        "\"Video Reward\": \"You have earned a reward!\" [Okay]",
+        "taps \"Okay\"",
+        "UIApplicationWillTerminateNotification",
+    });
+    EXPECT_LT(lineWith("failed"), 0);
+    EXPECT_GE(lineWith("halcyon service also over https through https://127.0.0.1:"), 0);
+
+    // "vr" and "cr" went over https to the recorder, which recorded them.
+    auto vr = of("halcyon", "/api/vr");
+    ASSERT_EQ(vr.size(), 1u);
+    EXPECT_EQ(vr[0].status(), 200);
+    EXPECT_EQ(vr[0].entry["purpose"].stringValue(), "reward validation");
+    EXPECT_EQ(vr[0].field("device_token"), "hl-token-1");
+    EXPECT_EQ(jsonFile(vr[0].entry["requestBody"].stringValue()),
+              Value::dictionary({{"clcode", "cl-1"}, {"user_id", "ghost-hunter-42"}}));
+    auto cr = of("halcyon", "/api/cr");
+    ASSERT_EQ(cr.size(), 1u);
+    EXPECT_EQ(cr[0].entry["purpose"].stringValue(), "reward report");
+    EXPECT_EQ(jsonFile(cr[0].entry["requestBody"].stringValue()),
+              Value::dictionary({{"clcode", "cl-1"},
+                                 {"user_id", "ghost-hunter-42"},
+                                 {"result", "accepted"},
+                                 {"params", Value::dictionary({{"ghost_points", 50}})}}));
+    auto ends = of("halcyon", "/postback/video_end");
+    ASSERT_EQ(ends.size(), 2u);
+    EXPECT_EQ(ends[0].field("pv"), "40");
+    EXPECT_EQ(ends[1].field("pv"), "100");
+    EXPECT_EQ(ends[1].field("p"), "bonus-scan");
+
+    // The screens: the dialog's close button; the video's clock (9 s left)
+    // and close button; the poststitial's close button without the clock.
+    const std::string folder = options.outDir + "/snapshots/";
+    const std::string dialog = folder + "halcyon-interstitial-dialog.png";
+    const std::string video = folder + "halcyon-video.png";
+    const std::string poststitial = folder + "halcyon-poststitial.png";
+    for (const std::string& png : {dialog, video, poststitial}) {
+        EXPECT_EQ(SnapshotComparison::pngWidth(png), 640) << png;
+        EXPECT_EQ(SnapshotComparison::pngHeight(png), 1136) << png;
+    }
+    EXPECT_GT(count(dialog, 265, 5, 50, 50).white, 50);
+    EXPECT_GT(count(video, 265, 5, 50, 50).white, 50);
+    EXPECT_GT(count(video, 5, 533, 30, 30).lit, 50);
+    EXPECT_EQ(count(video, 40, 100, 240, 300).lit, 0);
+    EXPECT_GT(count(poststitial, 265, 5, 50, 50).white, 50);
+    EXPECT_EQ(count(poststitial, 5, 533, 30, 30).lit, 0);
+}
+
+}  // namespace
