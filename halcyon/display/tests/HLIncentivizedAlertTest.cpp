@@ -10,27 +10,12 @@
 
 namespace {
 
-class HLIncentivizedAlertTest : public HLVideoTest {
+class HLIncentivizedAlertTest : public HLRewardedTest {
 protected:
-    void SetUp() override {
-        HLVideoTest::SetUp();
-        if (::testing::Test::HasFatalFailure()) return;
-        trustService();
-        setSlotString(kHLSlotApiEndpoint, service.secureApiUrl());
-        rewarded = HLIncentivizedInterstitialAd::shared();
-        rewarded->setAdDisplayDelegate(events);
-        rewarded->setAdVideoPlaybackDelegate(events);
-    }
     void preload() {
         simulator::HalcyonAd ad = simulator::HalcyonAd::videoAd();
         ad.adId = 50;
-        service.setAd(ad);
-        rewarded->preloadAndNotify(events);
-        for (int i = 0; i < 10 && !rewarded->isReadyForDisplay(); ++i) {
-            ASSERT_TRUE(settle());
-            driver().advance(1);
-        }
-        ASSERT_TRUE(rewarded->isReadyForDisplay());
+        ASSERT_NO_FATAL_FAILURE(preloadRewarded(ad));
         events->lines.clear();
     }
     static std::vector<std::string> buttons(const Ref<UIAlertView>& alert) {
@@ -43,8 +28,6 @@ protected:
         UIAlertView::visibleAlert()->simulateTapButtonAtIndex(index);
         driver().drain();
     }
-
-    Ref<HLIncentivizedInterstitialAd> rewarded;
 };
 
 TEST_F(HLIncentivizedAlertTest, ThePromptTakesTheServersTextsAndAcceptingShowsTheAd) {

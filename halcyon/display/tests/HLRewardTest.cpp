@@ -16,17 +16,8 @@ namespace {
 using simulator::Answer;
 using simulator::HalcyonService;
 
-class HLRewardTestBase : public HLVideoTest {
+class HLRewardTestBase : public HLRewardedTest {
 protected:
-    void SetUp() override {
-        HLVideoTest::SetUp();
-        if (::testing::Test::HasFatalFailure()) return;
-        trustService();
-        setSlotString(kHLSlotApiEndpoint, service.secureApiUrl());
-        rewarded = HLIncentivizedInterstitialAd::shared();
-        rewarded->setAdDisplayDelegate(events);
-        rewarded->setAdVideoPlaybackDelegate(events);
-    }
 
     Ref<HLAd> rewardedAd(int64_t id, const std::string& members = {}) { return videoAd(id, members, "VIDEOA"); }
 
@@ -58,8 +49,6 @@ protected:
         driver().drain();
         return text;
     }
-
-    Ref<HLIncentivizedInterstitialAd> rewarded;
 };
 
 // ---- the outcome table
@@ -279,13 +268,7 @@ TEST_F(HLRewardTest, AShowWithoutAPreloadedAdFailsWithMinus300AndAPreloadWhileRe
 
     simulator::HalcyonAd ad = simulator::HalcyonAd::videoAd();
     ad.adId = 42;
-    service.setAd(ad);
-    rewarded->preloadAndNotify(events);
-    for (int i = 0; i < 10 && !rewarded->isReadyForDisplay(); ++i) {
-        ASSERT_TRUE(settle());
-        driver().advance(1);
-    }
-    ASSERT_TRUE(rewarded->isReadyForDisplay());
+    ASSERT_NO_FATAL_FAILURE(preloadRewarded(ad));
     events->lines.clear();
     const size_t requests = service.requestsTo(HalcyonService::kAdPath).size();
     rewarded->preloadAndNotify(events);  // at once, without a request

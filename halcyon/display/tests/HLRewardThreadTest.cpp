@@ -16,15 +16,11 @@ namespace {
 using simulator::Answer;
 using simulator::HalcyonService;
 
-class HLRewardThreadTest : public HLVideoTest {
+class HLRewardThreadTest : public HLRewardedTest {
 protected:
     void SetUp() override {
-        HLVideoTest::SetUp();
-        if (::testing::Test::HasFatalFailure()) return;
-        trustService();
-        setSlotString(kHLSlotApiEndpoint, service.secureApiUrl());
+        HLRewardedTest::SetUp();
         setSlot(kHLSlotShowIncentPostpopup, Value(false));
-        rewarded = HLIncentivizedInterstitialAd::shared();
     }
 
     // One show of a watched video whose verdict is held, then released
@@ -49,14 +45,12 @@ protected:
         EXPECT_TRUE(journal->onlyMainThread);
         return journal->lines;
     }
-
-    Ref<HLIncentivizedInterstitialAd> rewarded;
 };
 
 TEST_F(HLRewardThreadTest, AVerdictReleasedAroundTheHideIsDeliveredWholeOrNotAtAll) {
     setSlot(kHLSlotVrRetryCount, Value(0));
     size_t reported = 0;
-    for (int round = 0; round < 12; ++round) {
+    for (int round = 0; round < 8; ++round) {
         const bool releaseFirst = round % 2 == 0;
         SCOPED_TRACE(round);
         auto ad = videoAd(60 + round, {}, "VIDEOA");

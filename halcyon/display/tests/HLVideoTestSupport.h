@@ -155,3 +155,31 @@ protected:
     Ref<HLInterstitialAd> interstitial;
     Ref<HLVideoJournal> events = NSObject::alloc<HLVideoJournal>();
 };
+
+// The rewarded tests' fixture: the API reached over the service's trusted
+// https listener (as "vr" and "cr" always are), the shared rewarded
+// interstitial with the journal as its display and video delegates.
+class HLRewardedTest : public HLVideoTest {
+protected:
+    void SetUp() override {
+        HLVideoTest::SetUp();
+        if (::testing::Test::HasFatalFailure()) return;
+        trustService();
+        setSlotString(kHLSlotApiEndpoint, service.secureApiUrl());
+        rewarded = HLIncentivizedInterstitialAd::shared();
+        rewarded->setAdDisplayDelegate(events);
+        rewarded->setAdVideoPlaybackDelegate(events);
+    }
+    // The service answers `ad` from now on; preloads until it is ready.
+    void preloadRewarded(simulator::HalcyonAd ad) {
+        service.setAd(std::move(ad));
+        rewarded->preloadAndNotify(events);
+        for (int i = 0; i < 10 && !rewarded->isReadyForDisplay(); ++i) {
+            ASSERT_TRUE(settle());
+            driver().advance(1);
+        }
+        ASSERT_TRUE(rewarded->isReadyForDisplay());
+    }
+
+    Ref<HLIncentivizedInterstitialAd> rewarded;
+};
