@@ -295,15 +295,20 @@ bool HLHtmlAdView::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSURL
     Ref<NSURL> url = request.URL();
     if (logger_) logger_->i(kHLAdViewLogSource, "Handling a click on: %@", url ? url->absoluteString() : "(null)");
     if (!url) return true;
-    if (url->scheme() == "halcyon" && url->host() == kHLSdkIdentifier) {
+    const bool command = url->scheme() == "halcyon" && url->host() == kHLSdkIdentifier;
+    if (!command && navigationType != UIWebViewNavigationTypeLinkClicked) return true;
+    // The presenter that showed this page has gone (a dismissed dialog whose
+    // removal is still queued): a second tap would be tracked and opened
+    // again, a command would act on a view nobody shows.
+    if (foregroundClickInvalidated()) {
+        if (logger_) logger_->d(kHLAdViewLogSource, "The ad has been dismissed; ignoring %@", url->absoluteString());
+        return false;
+    }
+    if (command)
         handleCommand(url);
-        return false;
-    }
-    if (navigationType == UIWebViewNavigationTypeLinkClicked) {
+    else
         handleAdClick(url);
-        return false;
-    }
-    return true;
+    return false;
 }
 
 void HLHtmlAdView::handleCommand(const Ref<NSURL>& url) {

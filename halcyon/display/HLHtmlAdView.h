@@ -6,7 +6,8 @@
 // a tracked click (never loading it), shows the click-tracking overlay while
 // a click waits for its tracking request (slot 115), and reports to its load
 // and display delegates. An interstitial-size ad rendered here is shown
-// through the shared HLInterstitialAd instead.
+// through the shared HLInterstitialAd instead. Once its presenter has gone
+// (foregroundClickInvalidated), the page's taps and commands do nothing.
 //
 // Threads: render() and the load callbacks may come from the task queues;
 // only their bookkeeping (ads, placement, impression counters) runs there.

@@ -344,6 +344,8 @@ void HLInterstitialDialogView::adWasDisplayedIn(const Ref<HLAd>& ad, const Ref<U
 }
 
 void HLInterstitialDialogView::adWasClickedIn(const Ref<HLAd>&, const Ref<UIView>& view) {
+    // The click that dismissed the dialog was reported; nothing after it is.
+    if (dismissed_) return;
     auto dialog = self<HLInterstitialDialogView>();
     Ref<HLAd> ad = currentAd_;
     NSOperationQueue::mainQueue()->addOperationWithBlock([dialog, ad, view] {
@@ -353,6 +355,9 @@ void HLInterstitialDialogView::adWasClickedIn(const Ref<HLAd>&, const Ref<UIView
 }
 
 void HLInterstitialDialogView::adWasHiddenIn(const Ref<HLAd>& ad, const Ref<UIView>& view) {
+    // The dismissal reported hidden already: a later report of the ad view
+    // (a second "/close_ad" queued behind the first) is not passed on.
+    if (dismissed_) return;
     // The ad view hid its current ad ("/close_ad"): the dismissal reports it, once.
     if (ad == currentAd_) return dismiss();
     auto dialog = self<HLInterstitialDialogView>();

@@ -10,7 +10,8 @@
 //
 // A dialog shows one ad: its ad view is released at the first dismissal,
 // which reports hidden once (when displayed was reported); a later
-// dismissal only logs. Main thread; the
+// dismissal only logs, and the ad view's later reports (a second click or
+// "/close_ad" already on its way) are not passed on. Main thread; the
 // removal from the window and the application's callbacks run on the main
 // queue.
 #pragma once

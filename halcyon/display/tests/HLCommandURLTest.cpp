@@ -11,6 +11,7 @@
 #include "platform/ui/UIApplication.h"
 #include "halcyon/display/HLWebViewButton.h"
 #include "halcyon/display/tests/HalcyonDisplayTestSupport.h"
+#include "platform/web/JSVirtualMachine.h"
 
 namespace {
 
@@ -202,4 +203,23 @@ TEST_F(HLCommandURLTest, AdPagesCannotRaiseAlerts) {
                                  "prompt('hostile-prompt');</script>");
     EXPECT_EQ(logCapture().count("hostile-"), 0u);
     EXPECT_EQ(*journal, (std::vector<std::string>{"display displayed 8"}));
+}
+
+TEST_F(HLCommandURLTest, AdViewSurvivesHostilePages) {
+    // A storm of unknown commands, a huge and a malformed one, a throwing
+    // script, then one that never ends (stopped by the engine's time limit).
+    JSVirtualMachine::setExecutionTimeLimit(0.1);
+    std::vector<std::string> storm(200, "halcyon://com.halcyon.sdk/nothing");
+    storm.push_back("halcyon://com.halcyon.sdk/" + std::string(200000, 'a') + "/x");
+    storm.push_back("halcyon://com.halcyon.sdk/%zz/x");
+    auto view = adViewRunning(8, navigations(storm) + "<script>throw new Error('page fault');</script>" +
+                                     "<script>while (true) {}</script>");
+    EXPECT_EQ(listener->count("Unknown URI action: /nothing"), 200u);
+    EXPECT_EQ(*journal, (std::vector<std::string>{"display displayed 8"}));
+
+    // The view goes on: the next ad renders and is reported as usual.
+    view->render(renderedAd("BANNER", 9));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(*journal, (std::vector<std::string>{"display displayed 8", "display hidden 8", "display displayed 9"}));
+    JSVirtualMachine::setExecutionTimeLimit(0);
 }

@@ -89,11 +89,16 @@ TEST_F(HLInterstitialDialogViewTest, ATappedLinkReportsClickedThenHiddenOnce) {
     auto dialog = shownDialog(renderedAd(ad));
     driver().advance(0.3);
     auto adView = dialog->adView();
+    // A double tap: the second lands before the dismissal's removal has run.
+    ASSERT_TRUE(adView->adWebView()->simulateLinkClick("go"));
     ASSERT_TRUE(adView->adWebView()->simulateLinkClick("go"));
     ASSERT_TRUE(settle());
-    // The click path dismisses the dialog too: hidden still comes once.
+    // The click path dismisses the dialog too: hidden still comes once, and
+    // the second tap is neither tracked, reported nor opened.
     EXPECT_EQ(*journal,
               (std::vector<std::string>{"display displayed 4", "display clicked 4", "display hidden 4"}));
+    EXPECT_EQ(service.requestsTo(simulator::HalcyonService::postbackPath("click")).size(), 1u);
+    EXPECT_EQ(UIApplication::sharedApplication()->openedURLs().size(), 1u);
     EXPECT_FALSE(dialog->superview());
     EXPECT_TRUE(adView->foregroundClickInvalidated());
 
@@ -133,13 +138,14 @@ TEST_F(HLInterstitialDialogViewTest, HiddenIsReportedOnceForADoubleDismissalAndF
     EXPECT_FALSE(dialog->adView());
     EXPECT_FALSE(dialog->currentAd());
 
-    // "/close_ad" from the page.
+    // "/close_ad" from the page, twice before the first has been acted on.
     simulator::HalcyonAd closing;
     closing.size = "INTER";
     closing.adId = 7;
     closing.html = "<html><body><a id='x' href='halcyon://com.halcyon.sdk/close_ad'>close</a></body></html>";
     auto second = shownDialog(renderedAd(closing));
     driver().advance(0.3);
+    ASSERT_TRUE(second->adView()->adWebView()->simulateLinkClick("x"));
     ASSERT_TRUE(second->adView()->adWebView()->simulateLinkClick("x"));
     driver().drain();
     EXPECT_EQ(display->count("hidden"), 2u);
