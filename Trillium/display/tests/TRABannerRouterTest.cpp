@@ -2,13 +2,15 @@
 // load, "contentLoaded", the tapped ad's index and its checks, two-click mode
 // on and off with the exact report and target, and the routes to the click
 // follower (a fresh load follows; a busy follower drops the tap), the in-app
-// browser, the system, and analytics before a load inside the banner.
+// browser, the system, and analytics before a load inside the banner; the
+// store sheet's close, and a walk that outlives its banner.
 #include <algorithm>
 
 #include "Trillium/display/tests/TrilliumBannerTestSupport.h"
 
 namespace {
 
+using platform::testing::StoreSheet;
 using simulator::TrilliumService;
 
 class TRABannerRouterTest : public TrilliumBannerTest {
@@ -97,6 +99,32 @@ TEST_F(TRABannerRouterTest, AFollowedTapWalksReportsAndStartsAFreshLoadABusyFoll
     for (const auto& e : analyticsEvents())
         if (e.category == "3") walkDs.push_back(e.d.value_or(""));
     EXPECT_EQ(walkDs, (std::vector<std::string>{"", "bclick1"}));
+}
+
+TEST_F(TRABannerRouterTest, AWalkUnderWayKeepsOnlyTheProxyOfAReleasedBanner) {
+    auto banner = showPage(chains.chainUrl("redirects", "d=bw1&index=0"), {true}, {true});
+    tap(banner->webView(), "ad0");
+    ASSERT_NE(TRASmartRedirectWebView::currentWalk(), nullptr);
+    Weak<TRABannerView> weak = banner;
+    banner->removeFromSuperview();
+    banner.reset();
+    EXPECT_TRUE(weak.expired());
+    driver().advance(10);  // the walk ends at its time-out: its exit reaches no banner, no browser opens
+    EXPECT_EQ(TRASmartRedirectWebView::currentWalk(), nullptr);
+    EXPECT_EQ(browser(), nullptr);
+    EXPECT_EQ(listener->events, (std::vector<std::string>{"display", "click"}));
+}
+
+TEST_F(TRABannerRouterTest, AStoreSheetOpenedByATapTellsTheDelegateWhenItCloses) {
+    auto banner = showPage(chains.chainUrl("storeweb", "index=0"), {true}, {false});
+    setSwitch("TRAInAppStoreEnabled", 1);  // after the configuration came
+    StoreSheet::setNextResult(StoreSheet::Loads);
+    tap(banner->webView(), "ad0");
+    ASSERT_TRUE(waitFor([&] { return storeSheet() != nullptr; }));
+    StoreSheet::simulateUserClose(storeSheet());
+    driver().advance(1);
+    // The tap's fresh load is shown while the sheet is up.
+    EXPECT_EQ(listener->events, (std::vector<std::string>{"display", "click", "display", "storeClosed"}));
 }
 
 TEST_F(TRABannerRouterTest, ATargetNothingOpensIsReportedThenLoadedInsideTheBanner) {

@@ -2,7 +2,8 @@
 // answers and images: the request's field and view-size tables byte for
 // byte, a load during a load, failed checks, the ad rules at the first read,
 // "Install" or "Open", two image completions per record with failing images,
-// answers of the wrong shape, one impression per record and the click routes.
+// answers of the wrong shape, one impression per record, the click routes
+// and the store sheet's close.
 #include <algorithm>
 #include <limits>
 
@@ -14,6 +15,7 @@
 
 namespace {
 
+using platform::testing::StoreSheet;
 using simulator::Answer;
 using simulator::TrilliumService;
 
@@ -309,6 +311,21 @@ TEST_F(TRANativeAdTest, ClicksGoByTheTwoClickRuleToTheBrowserTheFollowerOrTheSys
     for (const auto& e : analyticsEvents())
         if (e.category == "3") walkDs.push_back(e.d.value_or(""));
     EXPECT_EQ(walkDs, (std::vector<std::string>{"native3"}));  // the walk's d from its click report
+}
+
+TEST_F(TRANativeAdTest, AStoreSheetOpenedByARecordTellsThePublisherWhenItCloses) {
+    auto records = banners.defaultNativeRecords();
+    records[0].smartRedirect = true;
+    records[0].clickUrl = chains.chainUrl("storeweb", "d=native1");
+    banners.setNativeRecords(records);
+    auto native = load(withoutImages());
+    setSwitch("TRAInAppStoreEnabled", 1);  // after the configuration came
+    StoreSheet::setNextResult(StoreSheet::Loads);
+    native->adsDetails()[0]->sendClick();
+    ASSERT_TRUE(waitFor([&] { return storeSheet() != nullptr; }));
+    StoreSheet::simulateUserClose(storeSheet());
+    driver().advance(1);
+    EXPECT_EQ(publisher->events, (std::vector<std::string>{"didLoadAd", "didCloseInAppStore"}));
 }
 
 }  // namespace
