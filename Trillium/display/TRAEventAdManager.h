@@ -70,11 +70,12 @@ public:
     // given), loads the splash ad afresh (not ready until it loads) with the
     // options' request fields when the application gave its own, and marks
     // the splash for the launch. The screen goes up at launch, or at once
-    // through appDidFinishLaunchingForInterstitialSplash.
+    // through appDidFinishLaunchingForInterstitialSplash. Refused, logged,
+    // while a splash screen is up: the running splash goes on as it was.
     void showSplashAdWithPreferences(const Ref<TRASplashPreferences>& splashPreferences,
                                      const Ref<TRAAdPreferences>& adPreferences,
                                      const std::optional<std::string>& adTag) override;
-    // A splash later than launch: the screen goes up now.
+    // A splash later than launch: the screen goes up now (unless one is up).
     void appDidFinishLaunchingForInterstitialSplash() override;
     // Loads a second splash ad that is only held.
     void loadSecondSplashForReferenceWithAdPreferences(const Ref<TRAAdPreferences>& adPreferences);

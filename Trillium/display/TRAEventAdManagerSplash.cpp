@@ -32,6 +32,12 @@ void TRAEventAdManager::invalidateTimer(Ref<NSTimer>& timer) {
 void TRAEventAdManager::showSplashAdWithPreferences(const Ref<TRASplashPreferences>& splashPreferences,
                                                     const Ref<TRAAdPreferences>& adPreferences,
                                                     const std::optional<std::string>& adTag) {
+    // The running splash keeps its ad and its state: resetting them under its
+    // timers would leave its screen up for good once its ad arrives.
+    if (splashViewController_) {
+        TRALog::error("A splash is already running; the splash request is refused.");
+        return;
+    }
     splashAdTag_ = adTag;
     isSplashScreenFinish_ = false;
     // A new splash waits for its own ad: an earlier splash's load does not count.
@@ -57,7 +63,7 @@ void TRAEventAdManager::loadSecondSplashForReferenceWithAdPreferences(const Ref<
 // ---- the screen --------------------------------------------------------------------------------
 
 void TRAEventAdManager::appDidFinishLaunchingForInterstitialSplash() {
-    isSplashScreenFinish_ = false;
+    if (!splashViewController_) isSplashScreenFinish_ = false;
     showSplashAd();
 }
 

@@ -178,6 +178,26 @@ TEST_F(TRASplashOrchestrationTest, SecondSplashInTheSameRunWaitsForItsOwnAd) {
     EXPECT_EQ(service.requestsTo(simulator::TrilliumService::kHtmlAdPath).size(), 2u);
 }
 
+TEST_F(TRASplashOrchestrationTest, RequestWhileTheScreenIsUpIsRefusedAndTheRunningSplashStillEnds) {
+    expectLogLine("A splash is already running");
+    stallTheAd();
+    request(timedPreferences(2));
+    launch();
+    ASSERT_TRUE(service.server().waitForStalled(1, 10));
+    driver().advance(2);  // the minimum has passed; the ad is still on its way
+    sdk->showInterstitialSplashAdWithDelegate(delegate, timedPreferences(5));
+    driver().drain();
+    EXPECT_TRUE(manager->isSplashScreenFinish());
+    EXPECT_EQ(service.requestsTo(simulator::TrilliumService::kHtmlAdPath).size(), 1u);
+    // The first ad arrives before the maximum: shown at once, the screen gone.
+    service.server().releaseStalled();
+    settle();
+    EXPECT_FALSE(splashUp());
+    ASSERT_EQ(screens.size(), 1u);
+    driver().advance(30);
+    expectHostRestored();
+}
+
 TEST_F(TRASplashOrchestrationTest, WithoutTheApplicationsPreferencesNoSplashFieldsAreSent) {
     sdk->showSplashAdWithDelegate(delegate);
     settle();
