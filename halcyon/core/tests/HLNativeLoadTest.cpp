@@ -1,8 +1,9 @@
 // Native ad loading through the service against the Halcyon service's "nad"
 // path: the request's query decoded into pairs (first and after a native
-// fetch), failures passed on, a count of 0 refused, and the native preload
-// queue (a single-ad load answered at once from it without a request, not
-// topped up, larger loads always requesting, empty or failed preloads).
+// fetch), failures passed on, a count of 0 refused, work that a disabled
+// client drops still ending once, and the native preload queue (a single-ad
+// load answered at once from it without a request, not topped up, larger
+// loads always requesting, empty or failed preloads).
 // Start-up preloads wait for the virtual clock, which only the preload
 // tests move.
 #include <gtest/gtest.h>
@@ -100,6 +101,23 @@ TEST_F(HLNativeLoadTest, ACountOfZeroIsRefusedWithoutCallback) {
     EXPECT_TRUE(load(sdk, 0)->journal().empty());
     EXPECT_TRUE(listener->contains("Requested to load invalid number (0) of native ads"));
     EXPECT_EQ(nativeRequests(), 0u);
+}
+
+TEST_F(HLNativeLoadTest, WorkTheDisabledClientDropsStillEndsOnce) {
+    Ref<HLSdk> sdk = startSdk(settings());
+    ASSERT_TRUE(settle());
+    sdk->markInitialized(false);
+    EXPECT_EQ(load(sdk, 2)->journal(), std::vector<std::string>{"failed -1"});
+    EXPECT_EQ(nativeRequests(), 0u);
+    auto ad = NSObject::alloc<HLNativeAd>()->init();
+    ad->setAdIdNumber(Value(9));
+    ad->setSourceIconURL(NSURL::URLWithString(service.nativeResourceUrl("dropped.png")));
+    ad->setIconURL(ad->sourceIconURL());
+    auto delegate = std::make_shared<HLRecordingNativeDelegate>();
+    sdk->nativeAdService()->precacheResourcesForNativeAd(ad, delegate);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(delegate->journal(), std::vector<std::string>{"images failed 9 -201"});
+    EXPECT_EQ(service.nativeResourceRequestCount("dropped.png"), 0u);
 }
 
 TEST_F(HLNativeLoadTest, ASingleAdIsAnsweredAtOnceFromThePreloadQueue) {
