@@ -36,6 +36,12 @@ protected:
     std::string run(const Ref<TMATBaseAdContainer>& container, const std::string& script) {
         eval(container, "seen = [];" + script);
         driver().drain();
+        return seenButViewability(container);
+    }
+    // The page's record without viewability changes: a measurement's overlap
+    // pass hops through a global queue and is judged when it comes back, so
+    // an alert up by then makes the ad unviewable for a while.
+    std::string seenButViewability(const Ref<TMATBaseAdContainer>& container) {
         return eval(container, "JSON.stringify(seen.filter(function (e) { return e[0] !== 'viewableChange'; }))");
     }
     Ref<UIAlertController> shownAlert() {
@@ -198,7 +204,7 @@ TEST_F(TMATMraidBridgeTest, NoOpCallsSendNothingAndOpenReachesTheBrowserSheet) {
     auto sheet = rootViewController()->presentedViewController();
     ASSERT_TRUE(sheet);
     EXPECT_EQ(sheet->className(), "SFSafariViewController");
-    EXPECT_EQ(seenJSON(container), "[]");
+    EXPECT_EQ(seenButViewability(container), "[]");
 }
 
 TEST_F(TMATMraidBridgeTest, ACallStormIsCappedAndTheBridgeRecovers) {
@@ -246,7 +252,7 @@ TEST_F(TMATMraidBridgeTest, PictureStoringAsksFirstThenSavesOnlyImages) {
     storeAndAnswer("/pictures/missing.png", 1);
     ASSERT_TRUE(waitFor([&] { return logCapture().contains("Failed to retrieve image"); }));
     EXPECT_EQ(platform::testing::PhotoAlbum::savedImages().size(), 1u);
-    EXPECT_EQ(seenJSON(container), "[]");  // nothing is reported to the page
+    EXPECT_EQ(seenButViewability(container), "[]");  // nothing is reported to the page
 }
 
 TEST_F(TMATMraidBridgeTest, BadPictureURLsAreRefusedAndALaterPictureReplacesTheOpenPrompts) {
