@@ -145,6 +145,7 @@ struct LoopbackServer::Impl {
     std::unique_ptr<Server> tlsServer;  // https
     std::thread listenThread;
     std::thread tlsListenThread;
+    std::mutex tlsMutex;  // guards the https listener's fields below
     std::atomic<bool> running{false};
     std::atomic<bool> stopping{false};
     std::atomic<bool> listenEnded{false};
@@ -152,8 +153,9 @@ struct LoopbackServer::Impl {
     int port = 0;
     int tlsPort = 0;
     TLSCertificate certificateKind = TLSCertificate::Valid;
+    std::atomic<bool> httpsOnDemand{false};
     std::string authorityPEM;
-    SSL_CTX* sslContext = nullptr;  // made at start, freed at stop
+    SSL_CTX* sslContext = nullptr;  // made with the https listener, freed at stop
     SteadyClock::time_point startedAt = SteadyClock::now();
 
     struct Route {
@@ -172,6 +174,9 @@ struct LoopbackServer::Impl {
     void serve(Connection& connection, const RecordedRequest& request, size_t index);
     // Waits up to `seconds` (forever when negative) for stop or a release; true on stop.
     bool waitUnlessStopped(double seconds, uint64_t* releaseSeen = nullptr);
+    // Starts the https listener (once while running); its port, 0 when it
+    // cannot start.
+    int secureListenerPort();
 };
 
 namespace {
@@ -576,24 +581,40 @@ int startLoopbackListener(LoopbackServer::Impl& impl, std::unique_ptr<LoopbackSe
 
 }  // namespace
 
-void LoopbackServer::setTLSCertificate(TLSCertificate kind) { impl_->certificateKind = kind; }
+void LoopbackServer::setTLSCertificate(TLSCertificate kind) {
+    std::lock_guard lock(impl_->tlsMutex);
+    impl_->certificateKind = kind;
+}
+
+void LoopbackServer::setHttpsOnDemand(bool onDemand) { impl_->httpsOnDemand = onDemand; }
 
 bool LoopbackServer::start() {
     if (impl_->running.load()) return false;
     impl_->stopping = false;
-    TestCertificateAuthority authority;
-    impl_->sslContext = makeLoopbackServerContext(authority.issue(impl_->certificateKind));
-    if (!impl_->sslContext) return false;
-    impl_->authorityPEM = authority.certificatePEM();
     impl_->startedAt = SteadyClock::now();
     impl_->port = startLoopbackListener(*impl_, impl_->server, impl_->listenThread, impl_->listenEnded, false);
-    impl_->tlsPort = impl_->port ? startLoopbackListener(*impl_, impl_->tlsServer, impl_->tlsListenThread, impl_->tlsListenEnded, true) : 0;
+    if (impl_->port == 0) return false;
     impl_->running = true;
-    if (impl_->tlsPort == 0) {
+    if (!impl_->httpsOnDemand && impl_->secureListenerPort() == 0) {
         stop();
         return false;
     }
     return true;
+}
+
+int LoopbackServer::Impl::secureListenerPort() {
+    std::lock_guard lock(tlsMutex);
+    if (tlsServer || !running.load()) return tlsPort;
+    TestCertificateAuthority authority;
+    sslContext = makeLoopbackServerContext(authority.issue(certificateKind));
+    if (!sslContext) return 0;
+    authorityPEM = authority.certificatePEM();
+    tlsPort = startLoopbackListener(*this, tlsServer, tlsListenThread, tlsListenEnded, true);
+    if (tlsPort == 0) {
+        SSL_CTX_free(sslContext);
+        sslContext = nullptr;
+    }
+    return tlsPort;
 }
 
 namespace {
@@ -612,9 +633,19 @@ int startLoopbackListener(LoopbackServer::Impl& impl, std::unique_ptr<LoopbackSe
         s->listen_after_bind();
         ended = true;
     });
-    // stop() only interrupts a listening server: wait until it listens.
+    // stop() only interrupts a listening server: wait until it listens. (A
+    // process that forks right after start() also needs the thread settled
+    // in accept, holding no lock the child would inherit.)
     while (!server->is_running() && !ended.load()) std::this_thread::yield();
     return port;
+}
+
+// Ends one listener and joins its thread.
+void stopLoopbackListener(std::unique_ptr<LoopbackServer::Impl::Server>& server, std::thread& thread) {
+    if (!server) return;
+    server->stop();
+    if (thread.joinable()) thread.join();
+    server.reset();
 }
 
 }  // namespace
@@ -627,12 +658,19 @@ void LoopbackServer::stop() {
         for (int fd : impl_->openSockets) ::shutdown(fd, SHUT_RDWR);
     }
     impl_->stallChanged.notify_all();
-    for (auto* server : {&impl_->server, &impl_->tlsServer})
-        if (*server) (*server)->stop();
-    for (auto* thread : {&impl_->listenThread, &impl_->tlsListenThread})
-        if (thread->joinable()) thread->join();
-    impl_->server.reset();
-    impl_->tlsServer.reset();
+    stopLoopbackListener(impl_->server, impl_->listenThread);
+    // Taken out under the lock, ended outside it: a handler still answering
+    // may ask for the https URL.
+    std::unique_ptr<Impl::Server> tlsServer;
+    std::thread tlsThread;
+    {
+        std::lock_guard lock(impl_->tlsMutex);
+        tlsServer = std::move(impl_->tlsServer);
+        tlsThread = std::move(impl_->tlsListenThread);
+    }
+    // Its connections have ended with it: the context is no longer read.
+    stopLoopbackListener(tlsServer, tlsThread);
+    std::lock_guard lock(impl_->tlsMutex);
     SSL_CTX_free(impl_->sslContext);
     impl_->sslContext = nullptr;
 }
@@ -645,13 +683,17 @@ std::string LoopbackServer::url(std::string_view path) const {
     return "http://127.0.0.1:" + std::to_string(impl_->port) + std::string(path);
 }
 
-int LoopbackServer::httpsPort() const { return impl_->tlsPort; }
+int LoopbackServer::httpsPort() const { return impl_->secureListenerPort(); }
 
 std::string LoopbackServer::httpsURL(std::string_view path, std::string_view host) const {
-    return "https://" + std::string(host) + ":" + std::to_string(impl_->tlsPort) + std::string(path);
+    return "https://" + std::string(host) + ":" + std::to_string(httpsPort()) + std::string(path);
 }
 
-std::string LoopbackServer::certificateAuthorityPEM() const { return impl_->authorityPEM; }
+std::string LoopbackServer::certificateAuthorityPEM() const {
+    impl_->secureListenerPort();
+    std::lock_guard lock(impl_->tlsMutex);
+    return impl_->authorityPEM;
+}
 
 void LoopbackServer::route(std::string method, std::string path, Answer answer) {
     route(std::move(method), std::move(path), std::vector<Answer>{std::move(answer)});

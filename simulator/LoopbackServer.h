@@ -4,9 +4,10 @@
 // truncated or slow bodies) and a byte-exact record of every exchange.
 // It listens twice: plain http (url()) and https (httpsURL()), whose
 // certificate is issued at start by a test certificate authority of its own
-// (TestCertificateAuthority.h). A client trusts that listener only after
-// adding certificateAuthorityPEM() to its trusted authorities; both
-// listeners serve the same routes and share one record.
+// (TestCertificateAuthority.h), or when first asked for (setHttpsOnDemand).
+// A client trusts that listener only after adding certificateAuthorityPEM()
+// to its trusted authorities; both listeners serve the same routes and share
+// one record.
 // The clients' own services are built on it as classes of their own.
 #pragma once
 
@@ -97,6 +98,13 @@ public:
     // The certificate the https listener presents (before start; Valid by default).
     void setTLSCertificate(TLSCertificate kind);
 
+    // Before start: the https listener, its keys and certificates are made
+    // when first asked for (httpsPort(), httpsURL() or
+    // certificateAuthorityPEM()) rather than at start, which then costs a few
+    // milliseconds less. Not for a process that forks after start: a child
+    // asking first would make a listener of its own.
+    void setHttpsOnDemand(bool onDemand);
+
     // Makes the test authority and the server certificate, binds 127.0.0.1 on
     // two ephemeral ports (http and https) and serves on threads of its own.
     // False when it cannot bind or is already running.
@@ -109,6 +117,7 @@ public:
     int port() const;
     // "http://127.0.0.1:<port>" + path.
     std::string url(std::string_view path = "/") const;
+    // (Starts the https listener when on demand.) 0 when it cannot start.
     int httpsPort() const;
     // "https://<host>:<httpsPort>" + path; the certificate names 127.0.0.1 and localhost.
     std::string httpsURL(std::string_view path = "/", std::string_view host = "127.0.0.1") const;

@@ -176,6 +176,32 @@ TEST_F(LoopbackServerTest, StopReleasesStallsAndClosesConnections) {
     EXPECT_EQ(roundTrip(server, "GET /again HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n").substr(0, 12), "HTTP/1.1 200");
 }
 
+TEST_F(LoopbackServerTest, AnHttpsListenerOnDemandStartsOnceWhenFirstAskedForFromAnyThread) {
+    server.stop();
+    server.setHttpsOnDemand(true);
+    ASSERT_TRUE(server.start());
+    // Asked from several threads at once (and from a handler): one listener, one authority.
+    server.route("GET", "/where", [&](const RecordedRequest&) { return Answer::ok(server.httpsURL("/x")); });
+    std::vector<int> ports(8);
+    std::vector<std::thread> askers;
+    for (size_t i = 0; i < ports.size(); ++i) askers.emplace_back([&, i] { ports[i] = server.httpsPort(); });
+    for (auto& t : askers) t.join();
+    ASSERT_GT(ports[0], 0);
+    for (int port : ports) EXPECT_EQ(port, ports[0]);
+    const std::string authority = server.certificateAuthorityPEM();
+    EXPECT_NE(authority.find("BEGIN CERTIFICATE"), std::string::npos);
+    EXPECT_TRUE(RawClient(ports[0]).connected());
+    std::string answer = roundTrip(server, "GET /where HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n");
+    EXPECT_NE(answer.find("\r\n\r\nhttps://127.0.0.1:" + std::to_string(ports[0]) + "/x"), std::string::npos);
+
+    // A new start makes a new authority when https is asked for again.
+    server.stop();
+    EXPECT_FALSE(RawClient(ports[0]).connected());
+    ASSERT_TRUE(server.start());
+    ASSERT_GT(server.httpsPort(), 0);
+    EXPECT_NE(server.certificateAuthorityPEM(), authority);
+}
+
 TEST_F(LoopbackServerTest, WritesEachExchangeAsFiles) {
     server.route("PUT", "/p", Answer::ok("stored"));
     std::string response = roundTrip(server, "PUT /p HTTP/1.1\r\nHost: h\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc");
