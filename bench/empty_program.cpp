@@ -1,2 +1,3 @@
-// A program that does nothing: the start-up benchmark's floor.
+// A program that does nothing: the start-up benchmark's floors (bare, and
+// linked against the host's shared libraries).
 int main() { return 0; }

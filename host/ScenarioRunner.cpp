@@ -210,6 +210,8 @@ bool ScenarioRunner::startServices() {
     recorder_ = std::make_unique<TrafficRecorder>(timeline_);
     auto embed = [&](auto& service, const char* name) {
         service = std::make_unique<typename std::decay_t<decltype(*service)>>();
+        // Reached through the recorder's http proxies: https keys only if asked for.
+        service->server().setHttpsOnDemand(true);
         if (!service->start()) return fail(std::string("the embedded ") + name + " service cannot start on loopback");
         return true;
     };
@@ -252,6 +254,9 @@ bool ScenarioRunner::startPlatform() {
     platformOptions.bundlePath = options_.bundlePath;
     platformOptions.clock = options_.clock == HostOptions::Clock::Virtual ? PlatformOptions::ClockKind::Virtual
                                                                           : PlatformOptions::ClockKind::System;
+    // A sandbox removed at the end is copied whole to the output first: it
+    // need not reach the disk before then.
+    platformOptions.flushWritesToDisk = !temporarySandbox_;
     Platform::initialize(platformOptions);
     platformStarted_ = true;
     keepHomeClockMonotonic();

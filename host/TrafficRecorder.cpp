@@ -202,6 +202,7 @@ TrafficRecorder::Proxy* TrafficRecorder::startProxy(const std::string& name, con
     proxy->labeler = std::move(labeler);
     Proxy* raw = proxy.get();
     proxy->server.setFallback([this, raw](const simulator::RecordedRequest& request) { return forward(*raw, request); });
+    proxy->server.setHttpsOnDemand(true);  // clients reach proxies over http only
     if (!proxy->server.start()) return nullptr;
     proxy->localOrigin = proxy->server.url("");
     std::scoped_lock lock(mutex_);

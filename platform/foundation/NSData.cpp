@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/foundation/FileSystemConditions.h"
+#include "platform/foundation/Platform.h"
 #include "platform/runtime/Log.h"
 
 namespace platform {
@@ -140,8 +141,9 @@ bool NSData::writeToFile(const std::string& path, bool atomically) const {
         const bool ok = writeAll(fd, bytes(), length());
         return (::close(fd) == 0) && ok;
     }
-    // Temporary file in the same folder (same file system), flushed to disk,
-    // then renamed over the target: a crash leaves the old file or the new one.
+    // Temporary file in the same folder (same file system), flushed to disk
+    // (unless the home is a throwaway one), then renamed over the target: a
+    // crash leaves the old file or the new one.
     const std::string folder = folderOf(path);
     std::string temp = path + ".tmp-XXXXXX";
     const int fd = ::mkstemp(temp.data());
@@ -150,7 +152,8 @@ bool NSData::writeToFile(const std::string& path, bool atomically) const {
         return false;
     }
     ::fchmod(fd, 0644);
-    bool ok = writeAll(fd, bytes(), length()) && ::fsync(fd) == 0;
+    const bool flush = Platform::flushesWritesToDisk();
+    bool ok = writeAll(fd, bytes(), length()) && (!flush || ::fsync(fd) == 0);
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {
@@ -159,7 +162,7 @@ bool NSData::writeToFile(const std::string& path, bool atomically) const {
         return false;
     }
     // Make the rename itself durable.
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = flush ? ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -36,6 +37,7 @@ struct State {
     std::string home;
     std::string bundle;
     std::vector<std::function<void()>> registrations;
+    std::atomic<bool> flushWritesToDisk{true};  // read by every atomic write, on any thread
 };
 
 State& state() {
@@ -113,6 +115,7 @@ void Platform::initialize(const PlatformOptions& options) {
     if (options.clock == PlatformOptions::ClockKind::Virtual) Clock::setCurrent(std::make_shared<VirtualClock>());
     else Clock::setCurrent(std::make_shared<SystemClock>());
 
+    state().flushWritesToDisk = options.flushWritesToDisk;
     const std::string bundle = resolveBundlePath(options);
     {
         std::scoped_lock lock(state().mutex);
@@ -165,6 +168,8 @@ std::string Platform::bundlePath() {
     }
     return resolveBundlePath({});
 }
+
+bool Platform::flushesWritesToDisk() { return state().flushWritesToDisk.load(); }
 
 void Platform::addClassRegistration(std::function<void()> registration) {
     if (!registration) return;

@@ -22,6 +22,11 @@ struct PlatformOptions {
     // Absent: <home>/Library/DeviceProfile.plist when present, else the
     // profile as it stands (its defaults unless fields were set).
     std::optional<DeviceProfile> deviceProfile;
+    // Atomic file writes flush the file and its folder to the disk before
+    // they return. A home thrown away when the process ends needs no more
+    // than the rename (a crash still leaves the old file or the new one
+    // whole): false spares it the disk's waits.
+    bool flushWritesToDisk = true;
 };
 
 class Platform {
@@ -39,6 +44,8 @@ public:
     static std::string homeDirectory();
     // The main bundle's folder (before initialize: as above).
     static std::string bundlePath();
+    // What PlatformOptions::flushWritesToDisk said (true before initialize).
+    static bool flushesWritesToDisk();
 
     // Adds a class registration (a library's register…Classes function). It
     // runs at every initialize, and at once when the platform is already up.
