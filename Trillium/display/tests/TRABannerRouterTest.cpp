@@ -121,6 +121,9 @@ TEST_F(TRABannerRouterTest, AStoreSheetOpenedByATapTellsTheDelegateWhenItCloses)
     StoreSheet::setNextResult(StoreSheet::Loads);
     tap(banner->webView(), "ad0");
     ASSERT_TRUE(waitFor([&] { return storeSheet() != nullptr; }));
+    // The tap's fresh load comes over the network: it is in before the user
+    // closes the sheet (else the order below is the network's).
+    ASSERT_TRUE(finishLoad(banner, 1));
     StoreSheet::simulateUserClose(storeSheet());
     driver().advance(1);
     // The tap's fresh load is shown while the sheet is up.
