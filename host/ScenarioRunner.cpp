@@ -198,10 +198,6 @@ bool ScenarioRunner::addService(const std::string& name, const std::string& give
     auto proxied = recorder_->addService(name, s.serviceUrl, std::move(labeler));
     if (!proxied) return fail("cannot reach the " + name + " service through a proxy at " + s.serviceUrl);
     s.clientUrl = *proxied;
-    if (auto secure = recorder_->secureOriginFor(name)) {
-        const size_t path = s.clientUrl.find('/', s.clientUrl.find("://") + 3);
-        s.secureClientUrl = *secure + (path == std::string::npos ? std::string() : s.clientUrl.substr(path));
-    }
     services_.push_back(std::move(s));
     return true;
 }
@@ -271,13 +267,15 @@ bool ScenarioRunner::startPlatform() {
                                   ", reached through " + s.clientUrl);
         // The Halcyon client sends its reward requests over https only. The
         // recording proxy's https listener is trusted only in front of the
-        // embedded simulator; verification itself stays on.
-        if (s.name == "halcyon" && s.embedded && !s.secureClientUrl.empty() &&
-            TrustedAuthorities::addCertificatesPEM(recorder_->certificateAuthorityPEM(s.name)))
-            timeline_.add("host", s.name + " service also over https through " + s.secureClientUrl +
-                                      " (the recorder's test authority trusted)");
-        else
-            s.secureClientUrl.clear();
+        // embedded simulator; verification itself stays on. (The other
+        // proxies are never asked for theirs: their keys are never made.)
+        if (s.name != "halcyon" || !s.embedded) continue;
+        std::optional<std::string> secure = recorder_->secureOriginFor(s.name);
+        if (!secure || !TrustedAuthorities::addCertificatesPEM(recorder_->certificateAuthorityPEM(s.name))) continue;
+        const size_t path = s.clientUrl.find('/', s.clientUrl.find("://") + 3);
+        s.secureClientUrl = *secure + (path == std::string::npos ? std::string() : s.clientUrl.substr(path));
+        timeline_.add("host", s.name + " service also over https through " + s.secureClientUrl +
+                                  " (the recorder's test authority trusted)");
     }
     auto center = NSNotificationCenter::defaultCenter();
     for (const char* name : kLifecycleNotifications) {
