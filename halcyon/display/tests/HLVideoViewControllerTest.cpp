@@ -3,13 +3,15 @@
 // with its generated 15 s clip, on the virtual clock: the order of what the
 // application hears, the fully-watched threshold and the completion
 // postback's percent, one report whatever dismisses the ad, stalls, broken
-// videos and the failsafe, the background, a sheet over the controller, the
-// countdown per class, and an ad without video.
+// videos and the failsafe, zero-length and audio-only clips, unusable mute
+// images, the background, a sheet over the controller, the countdown per
+// class, and an ad without video.
 #include "halcyon/display/HLCircularCountdownView.h"
 #include "halcyon/display/HLCloseButton.h"
 #include "halcyon/display/HLHtmlAdView.h"
 #include "halcyon/display/tests/HLVideoTestSupport.h"
 #include "platform/foundation/NSError.h"
+#include "platform/media/TestMp4.h"
 #include "platform/store/SKStoreProductViewController.h"
 #include "platform/ui/UIApplication.h"
 
@@ -283,6 +285,49 @@ TEST_P(HLVideoControllerTest, AnAdWithoutVideoShowsThePoststitialAlone) {
     tap(controller->closeButton());
     EXPECT_EQ(events->lines, (std::vector<std::string>{"displayed 17", "hidden 17"}));
     EXPECT_TRUE(completionPercents().empty());
+}
+
+// A clip of no time plays to its end at once, an audio-only one to its end
+// without a picture: each ends once, on the poststitial.
+TEST_P(HLVideoControllerTest, ZeroLengthAndAudioOnlyClipsEndOnce) {
+    auto clip = [](double seconds, double width, double height) {
+        const std::vector<uint8_t> bytes = platform::testing::testMp4Bytes(seconds, 600, width, height, true);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    int64_t id = 19;
+    for (const auto& [name, bytes] : {std::pair{"zero-length", clip(0, 320, 180)}, std::pair{"audio only", clip(15, 0, 0)}}) {
+        SCOPED_TRACE(name);
+        service.setResource("video.mp4", bytes, "video/mp4");
+        events->lines.clear();
+        auto controller = presentPlaying(videoAd(id++));
+        ASSERT_TRUE(controller);
+        driver().advance(16);
+        EXPECT_TRUE(controller->wasPoststitialShown());
+        tap(controller->closeButton());
+        EXPECT_EQ(events->count("ended"), 1u);
+        EXPECT_EQ(events->count("hidden"), 1u);
+    }
+    EXPECT_EQ(completionPercents(), (std::vector<std::string>{"100", "100"}));
+}
+
+// Mute images that are no image or were never cached.
+TEST_P(HLVideoControllerTest, UnusableMuteImagesLeaveABlankToggleThatStillMutes) {
+    setSlot(102, Value(true));  // the mute toggle on screen
+    setSlot(108, Value(true));
+    service.setResource("mute.png", "not an image", "image/png");
+    service.scriptStatuses("/res/unmute.png", {404, 404, 404});
+    auto controller = presentPlaying(videoAd(21));
+    ASSERT_TRUE(controller);
+    Ref<UIImageView> toggle = controller->muteImageView();
+    ASSERT_TRUE(toggle);
+    EXPECT_FALSE(toggle->isHidden());
+    EXPECT_FALSE(toggle->image());
+    EXPECT_FALSE(controller->isVideoMuted());
+    tap(toggle);
+    EXPECT_TRUE(controller->isVideoMuted());
+    EXPECT_FALSE(toggle->image());
+    tap(toggle);
+    EXPECT_FALSE(controller->isVideoMuted());
 }
 
 INSTANTIATE_TEST_SUITE_P(BothClasses, HLVideoControllerTest, ::testing::Values(true, false),
