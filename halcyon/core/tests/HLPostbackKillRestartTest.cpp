@@ -5,28 +5,15 @@
 // (the parent, started afresh on the same home folder) finds both in the file
 // and delivers each once. The service runs in the parent before the fork, so
 // that it outlives the child.
-#include <gtest/gtest.h>
-
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "halcyon/core/HLConstants.h"
-#include "halcyon/core/HLInternalSdkSettings.h"
 #include "halcyon/core/HLPersistentPostbackManager.h"
 #include "halcyon/core/HLPostbackRequest.h"
-#include "halcyon/core/HLSdk.h"
 #include "halcyon/core/HLTaskManager.h"
 #include "halcyon/core/HalcyonCoreClasses.h"
+#include "halcyon/core/tests/HLKillRestartTestSupport.h"
 #include "platform/foundation/NSKeyedArchiver.h"
-#include "platform/foundation/Platform.h"
-#include "platform/runtime/RunLoopDriver.h"
-#include "simulator/HalcyonService.h"
 
 namespace {
 
@@ -45,21 +32,6 @@ struct HLKillTestEntry {
 };
 std::ostream& operator<<(std::ostream& out, const HLKillTestEntry& entry) {
     return out << entry.url << " " << entry.body.description() << " #" << entry.attempts;
-}
-
-// A launch of the client on the home folder, as each process does it.
-Ref<HLSdk> hlKillTestLaunch(const std::string& home, const HalcyonService& service) {
-    PlatformOptions options;
-    options.homeDirectory = home;
-    options.clock = PlatformOptions::ClockKind::Virtual;
-    Platform::initialize(options);
-    registerHalcyonCoreClasses();
-    auto settings = NSObject::alloc<HLInternalSdkSettings>()->init();
-    settings->putString(service.apiUrl(), kHLSlotApiEndpoint);
-    settings->putString(service.adServerUrl(), kHLSlotAdServerEndpoint);
-    settings->putString(service.eventUrl(), kHLSlotEventTrackingEndpoint);
-    settings->putInt(0, kHLSlotSubmitPostbackRetries);
-    return HLSdk::sharedWithKey(std::string(kHLKillTestKey), settings);
 }
 
 std::string hlKillTestQueueFile(const std::string& home) { return home + "/Library/Caches/hl/queued_postbacks_1.plist"; }
@@ -86,29 +58,19 @@ std::vector<HLKillTestEntry> hlKillTestStoredEntries(const std::string& home, st
 
 enum class HLKillPoint { RequestInFlight, FileJustWritten };
 
-class HLPostbackKillRestartTest : public ::testing::Test {
+class HLPostbackKillRestartTest : public HLKillRestartTest {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/halcyon-postback-kill-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        home = pattern;
-        ASSERT_TRUE(service.start());
+    // A start of the client; postbacks are not retried.
+    Ref<HLSdk> launchClient() {
+        return launch(kHLKillTestKey, registerHalcyonCoreClasses,
+                      [](const Ref<HLInternalSdkSettings>& settings) { settings->putInt(0, kHLSlotSubmitPostbackRetries); });
     }
-    void TearDown() override {
-        if (Platform::isInitialized()) {
-            driver.settle();
-            Platform::shutdown();
-        }
-        service.stop();
-        std::filesystem::remove_all(home);
-    }
-
     std::string url(std::string_view name) { return service.postbackUrl(name) + "?n=1"; }
 
     // The child: starts, submits the two postbacks, tells the parent once
     // both are in the file and runs on until it is killed.
     [[noreturn]] void submitUntilKilled(HLKillPoint point, const std::string& first, int ackFd) {
-        Ref<HLSdk> sdk = hlKillTestLaunch(home, service);
+        Ref<HLSdk> sdk = launchClient();
         bool ready = driver.settle(10) && sdk->isEnabledAndInitialized();
         if (point == HLKillPoint::FileJustWritten)
             sdk->taskManager()->postbackQueue()->addOperationWithBlock([] {
@@ -117,32 +79,16 @@ protected:
         auto manager = sdk->persistentPostbackManager();
         manager->submitPostback(NSURL::URLWithString(url(first)), Value());
         manager->submitPostback(NSURL::URLWithString(url("second")), Value::dictionary({{"level", "7"}}));
-        char ack = ready ? 1 : 0;
-        if (write(ackFd, &ack, 1) != 1) _exit(1);
-        for (;;) driver.runUntil([] { return false; }, 60);
+        runUntilKilled(ackFd, ready ? 1 : 0);
     }
 
     void runChildAndKill(HLKillPoint point, const std::string& first) {
-        int acks[2];
-        ASSERT_EQ(pipe(acks), 0);
-        pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            close(acks[0]);
-            submitUntilKilled(point, first, acks[1]);
-        }
-        close(acks[1]);
-        char ack = 0;
-        ssize_t got = read(acks[0], &ack, 1);
-        close(acks[0]);
-        bool held = point != HLKillPoint::RequestInFlight || service.server().waitForStalled(1, 5);
-        kill(child, SIGKILL);
-        int status = 0;
-        waitpid(child, &status, 0);
+        bool held = false;
+        const char ack = forkAndKill([&](int ackFd) { submitUntilKilled(point, first, ackFd); },
+                                     [&] { held = point != HLKillPoint::RequestInFlight || service.server().waitForStalled(1, 5); });
         service.server().releaseStalled();
-        ASSERT_EQ(got, 1) << "the child ended before submitting";
+        ASSERT_FALSE(HasFailure());
         ASSERT_EQ(ack, 1) << "the child did not start";
-        ASSERT_TRUE(WIFSIGNALED(status));
         ASSERT_TRUE(held) << "the request never reached the service";
     }
 
@@ -153,11 +99,7 @@ protected:
         const size_t secondBefore = service.postbacksTo("second").size();
 
         // Decoded before the client reads it.
-        PlatformOptions options;
-        options.homeDirectory = home;
-        options.clock = PlatformOptions::ClockKind::Virtual;
-        Platform::initialize(options);
-        registerHalcyonCoreClasses();
+        startPlatform(registerHalcyonCoreClasses);
         std::vector<std::string> stamps;
         EXPECT_EQ(hlKillTestStoredEntries(home, &stamps),
                   (std::vector<HLKillTestEntry>{{url(first), Value(), 1},
@@ -165,7 +107,7 @@ protected:
         ASSERT_EQ(stamps.size(), 2u);
         Platform::shutdown();
 
-        Ref<HLSdk> sdk = hlKillTestLaunch(home, service);
+        Ref<HLSdk> sdk = launchClient();
         ASSERT_TRUE(driver.settle(10));
         auto firsts = service.postbacksTo(first);
         auto seconds = service.postbacksTo("second");
@@ -179,9 +121,6 @@ protected:
         EXPECT_TRUE(sdk->persistentPostbackManager()->postbackQueue().empty());
     }
 
-    std::string home;
-    HalcyonService service;
-    platform::testing::RunLoopDriver driver;
 };
 
 TEST_F(HLPostbackKillRestartTest, APostbackInFlightAtTheKillIsDeliveredByTheNextStart) {

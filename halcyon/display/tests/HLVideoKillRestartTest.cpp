@@ -4,74 +4,31 @@
 // request leaves). The next process, on the same home folder, sends the
 // completion postback with the percent watched, once. The service runs in
 // the parent before the fork, so that it outlives the child.
-#include <gtest/gtest.h>
-
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <filesystem>
 #include <string>
 
-#include "halcyon/core/HLConstants.h"
-#include "halcyon/core/HLInternalSdkSettings.h"
-#include "halcyon/core/HLSdk.h"
 #include "halcyon/core/HLTaskManager.h"
 #include "halcyon/core/HLTaskRenderIOSAd.h"
+#include "halcyon/core/tests/HLKillRestartTestSupport.h"
 #include "halcyon/core/tests/HalcyonTestSupport.h"
 #include "halcyon/display/HLInterstitialAd.h"
 #include "halcyon/display/HLVideoPlayer.h"
 #include "halcyon/display/HLVideoViewController.h"
 #include "halcyon/display/HalcyonDisplayClasses.h"
 #include "platform/foundation/NSJSONSerialization.h"
-#include "platform/foundation/Platform.h"
 #include "platform/media/AVPlayerItem.h"
-#include "platform/runtime/RunLoopDriver.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIWindow.h"
-#include "simulator/HalcyonService.h"
 
 namespace {
 
-using simulator::HalcyonService;
-
 constexpr const char* kHLVideoKillTestKey = "VIDEOKILL-KEY";
 
-Ref<HLSdk> hlVideoKillLaunch(const std::string& home, const HalcyonService& service) {
-    PlatformOptions options;
-    options.homeDirectory = home;
-    options.clock = PlatformOptions::ClockKind::Virtual;
-    Platform::initialize(options);
-    registerHalcyonDisplayClasses();
-    auto settings = NSObject::alloc<HLInternalSdkSettings>()->init();
-    settings->putString(service.apiUrl(), kHLSlotApiEndpoint);
-    settings->putString(service.adServerUrl(), kHLSlotAdServerEndpoint);
-    settings->putString(service.eventUrl(), kHLSlotEventTrackingEndpoint);
-    settings->putString(service.resourcePrefixes(), kHLSlotResourceCachePrefix);
-    return HLSdk::sharedWithKey(std::string(kHLVideoKillTestKey), settings);
-}
-
-class HLVideoKillRestartTest : public ::testing::Test {
+class HLVideoKillRestartTest : public HLKillRestartTest {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/halcyon-video-kill-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        home = pattern;
-        ASSERT_TRUE(service.start());
-    }
-    void TearDown() override {
-        if (Platform::isInitialized()) {
-            driver.settle();
-            Platform::shutdown();
-        }
-        service.stop();
-        std::filesystem::remove_all(home);
-    }
-
     // The child: shows the ad, closes it early and tells the parent once
     // the completion postback is stored; then runs on until it is killed.
     [[noreturn]] void closeEarlyUntilKilled(int ackFd) {
-        Ref<HLSdk> sdk = hlVideoKillLaunch(home, service);
+        Ref<HLSdk> sdk = launch(kHLVideoKillTestKey, registerHalcyonDisplayClasses);
         char ack = driver.settle(10) && sdk->isEnabledAndInitialized() ? 1 : 0;
         Ref<UIWindow> window = UIWindow::alloc();
         window->initWithFrame(UIScreen::mainScreen()->bounds());
@@ -107,37 +64,17 @@ protected:
             controller->avPlayer()->seekToTime(CMTimeMake(1800, 600));  // 3 s of 15
             controller->dismiss();
         }
-        if (write(ackFd, &ack, 1) != 1) _exit(1);
-        for (;;) driver.runUntil([] { return false; }, 60);
+        runUntilKilled(ackFd, ack);
     }
-
-    std::string home;
-    HalcyonService service;
-    platform::testing::RunLoopDriver driver;
 };
 
 TEST_F(HLVideoKillRestartTest, ACompletionPostbackStoredAtAnEarlyCloseIsSentByTheNextStart) {
-    int acks[2];
-    ASSERT_EQ(pipe(acks), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(acks[0]);
-        closeEarlyUntilKilled(acks[1]);
-    }
-    close(acks[1]);
-    char ack = 0;
-    const ssize_t got = read(acks[0], &ack, 1);
-    close(acks[0]);
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_EQ(got, 1) << "the child ended before closing the ad";
+    const char ack = forkAndKill([&](int ackFd) { closeEarlyUntilKilled(ackFd); });
+    ASSERT_FALSE(HasFailure());
     ASSERT_EQ(ack, 1) << "the child could not show the ad";
-    ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_TRUE(service.postbacksTo("video_end").empty());
 
-    Ref<HLSdk> sdk = hlVideoKillLaunch(home, service);
+    Ref<HLSdk> sdk = launch(kHLVideoKillTestKey, registerHalcyonDisplayClasses);
     ASSERT_TRUE(driver.settle(10));
     auto postbacks = service.postbacksTo("video_end");
     ASSERT_EQ(postbacks.size(), 1u);
