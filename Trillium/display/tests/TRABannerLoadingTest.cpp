@@ -5,6 +5,8 @@
 // off (a denial, a first load that failed), impressions deferred to a
 // superview and sent once per page, one display per start, and a released
 // banner that hears nothing from its timers, its load or a late tap.
+#include <algorithm>
+
 #include "Trillium/TRAAdCache.h"
 #include "Trillium/TRAAdapptManager.h"
 #include "Trillium/display/tests/TrilliumBannerTestSupport.h"
@@ -21,6 +23,8 @@ protected:
     std::vector<std::string> impressionTargets() {
         std::vector<std::string> targets;
         for (const auto& r : impressions()) targets.push_back(r.request.target.substr(0, r.request.target.find("&clientSessionId=")));
+        // Sent one after the other on the virtual clock, they may reach the service in either order.
+        std::sort(targets.begin(), targets.end());
         return targets;
     }
     static constexpr const char* kBannerDenyingRules =

@@ -121,12 +121,12 @@ TEST_F(TRABannerRouterTest, AStoreSheetOpenedByATapTellsTheDelegateWhenItCloses)
     StoreSheet::setNextResult(StoreSheet::Loads);
     tap(banner->webView(), "ad0");
     ASSERT_TRUE(waitFor([&] { return storeSheet() != nullptr; }));
-    // The tap's fresh load comes over the network: it is in before the user
-    // closes the sheet (else the order below is the network's).
+    // The tap's fresh load is shown while the sheet is up: its page comes over the network, so
+    // the user closes the sheet once it is revealed.
     ASSERT_TRUE(finishLoad(banner, 1));
+    driver().advance(TRABannerView::kRevealDelay);
     StoreSheet::simulateUserClose(storeSheet());
     driver().advance(1);
-    // The tap's fresh load is shown while the sheet is up.
     EXPECT_EQ(listener->events, (std::vector<std::string>{"display", "click", "display", "storeClosed"}));
 }
 
