@@ -6,6 +6,8 @@
 #include <cairo.h>
 
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/ui/CGContext.h"
@@ -13,10 +15,13 @@
 namespace platform {
 
 // The label font's face (LabelFont.h), made once from its file; null when
-// the file is missing (logged once). Main thread.
+// the file is missing (logged once). Any thread.
 cairo_font_face_t* labelFontFace(bool bold);
 // Fixed text rendering options, the same on every machine.
 void applyLabelFontOptions(cairo_t* cr);
+// The text as cairo takes it: invalid UTF-8 bytes become U+FFFD (cairo
+// refuses invalid UTF-8 and would then draw nothing more).
+std::string labelFontText(std::string_view text);
 
 // Owns a cairo surface reference.
 struct CairoSurface {

@@ -5,9 +5,12 @@
 #include FT_FREETYPE_H
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/foundation/Utf8.h"
 #include "platform/runtime/Log.h"
 #include "platform/ui/CairoContext.h"
 
@@ -100,14 +103,56 @@ cairo_font_face_t* labelFontFace(bool bold) {
     return face;
 }
 
-void applyLabelFontOptions(cairo_t* cr) {
+namespace {
+// Unhinted outlines and metrics: advances scale with the size alone, so text
+// measures the same in points whatever the screen scale it is drawn at.
+cairo_font_options_t* createLabelFontOptions() {
     cairo_font_options_t* options = cairo_font_options_create();
     cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
     cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
     cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
     cairo_font_options_set_subpixel_order(options, CAIRO_SUBPIXEL_ORDER_DEFAULT);
+    return options;
+}
+}  // namespace
+
+void applyLabelFontOptions(cairo_t* cr) {
+    cairo_font_options_t* options = createLabelFontOptions();
     cairo_set_font_options(cr, options);
     cairo_font_options_destroy(options);
+}
+
+std::string labelFontText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        utf8::Decoded d = utf8::decode(text, i);
+        utf8::append(out, d.codePoint);
+        i += d.size;
+    }
+    return out;
+}
+
+std::optional<double> LabelFont::widthOfLine(std::string_view text, double size, bool bold) {
+    cairo_font_face_t* face = labelFontFace(bold);
+    if (!face) return std::nullopt;
+    if (text.empty() || !std::isfinite(size) || size <= 0) return 0.0;
+    cairo_matrix_t fontMatrix, identity;
+    cairo_matrix_init_scale(&fontMatrix, size, size);
+    cairo_matrix_init_identity(&identity);
+    cairo_font_options_t* options = createLabelFontOptions();
+    cairo_scaled_font_t* font = cairo_scaled_font_create(face, &fontMatrix, &identity, options);
+    cairo_font_options_destroy(options);
+    double width = 0;
+    if (cairo_scaled_font_status(font) == CAIRO_STATUS_SUCCESS) {
+        cairo_text_extents_t extents;
+        cairo_scaled_font_text_extents(font, labelFontText(text).c_str(), &extents);
+        // Blank text has no ink: its extents are all zero but the advance.
+        double inkRight = extents.width > 0 ? extents.x_bearing + extents.width : 0;
+        width = std::max(extents.x_advance, inkRight);
+    }
+    cairo_scaled_font_destroy(font);
+    return width;
 }
 
 }  // namespace platform

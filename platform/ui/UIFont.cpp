@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/Utf8.h"
+#include "platform/ui/LabelFont.h"
 
 namespace platform {
 
@@ -20,29 +22,46 @@ Ref<UIFont> UIFont::fontWithName(const std::string& name, CGFloat size) { return
 
 CGFloat UIFont::lineHeight() const { return static_cast<CGFloat>(std::ceil(1.2 * double(size_))); }
 
-CGFloat UIFont::widthOfText(const std::string& text) const {
+CGFloat UIFont::widthOfText(std::string_view text) const {
+    if (auto width = LabelFont::widthOfLine(text, size_, bold_)) return static_cast<CGFloat>(*width);
     return static_cast<CGFloat>(0.5 * double(size_) * double(NSString::length(text)));
 }
 
-CGSize UIFont::sizeOfText(const std::string& text, CGFloat maxWidth, int64_t maxLines) const {
-    if (text.empty()) return {0, 0};
-    double advance = 0.5 * double(size_);
-    double widest = 0;
-    int64_t lines = 0;
+std::vector<UIFont::Line> UIFont::linesOfText(const std::string& text, CGFloat maxWidth, int64_t maxLines) const {
+    std::vector<Line> lines;
+    if (text.empty()) return lines;
+    auto full = [&] { return maxLines > 0 && int64_t(lines.size()) >= maxLines; };
     for (const std::string& paragraph : NSString::componentsSeparatedByString(text, "\n")) {
-        double width = advance * double(NSString::length(paragraph));
-        int64_t count = 1;
-        if (maxWidth > 0 && width > maxWidth && advance > 0) {
-            // Wrap at whole characters: as many as fit on each line.
-            double perLine = std::max(1.0, std::floor(double(maxWidth) / advance));
-            count = static_cast<int64_t>(std::ceil(double(NSString::length(paragraph)) / perLine));
-            width = perLine * advance;
+        if (full()) break;
+        CGFloat width = widthOfText(paragraph);
+        if (maxWidth <= 0 || width <= maxWidth) {
+            lines.push_back({paragraph, width});
+            continue;
         }
-        widest = std::max(widest, width);
-        lines += count;
+        std::string_view rest = paragraph;
+        while (!rest.empty() && !full()) {
+            // The longest run of whole characters that fits, at least one.
+            size_t end = utf8::decode(rest, 0).size;
+            CGFloat lineWidth = widthOfText(rest.substr(0, end));
+            while (end < rest.size()) {
+                size_t next = end + utf8::decode(rest, end).size;
+                CGFloat nextWidth = widthOfText(rest.substr(0, next));
+                if (nextWidth > maxWidth) break;
+                end = next;
+                lineWidth = nextWidth;
+            }
+            lines.push_back({std::string(rest.substr(0, end)), lineWidth});
+            rest.remove_prefix(end);
+        }
     }
-    if (maxLines > 0) lines = std::min(lines, maxLines);
-    return {static_cast<CGFloat>(widest), static_cast<CGFloat>(double(lines) * lineHeight())};
+    return lines;
+}
+
+CGSize UIFont::sizeOfText(const std::string& text, CGFloat maxWidth, int64_t maxLines) const {
+    auto lines = linesOfText(text, maxWidth, maxLines);
+    CGFloat widest = 0;
+    for (const Line& line : lines) widest = std::max(widest, line.width);
+    return {widest, static_cast<CGFloat>(double(lines.size()) * double(lineHeight()))};
 }
 
 bool UIFont::isEqual(const NSObject& other) const {

@@ -1,10 +1,12 @@
-// Fonts with deterministic metrics (no font library): line height is
-// ceil(1.2 × size) and every UTF-16 unit advances 0.5 × size, so layouts that
-// depend on text sizes come out the same everywhere. Labels draw their glyphs
-// with one font file whatever the name (LabelFont.h).
+// Fonts whatever the name: text is measured, and labels draw it, with the
+// label font (LabelFont.h) at the font's size, so a label sized to its text
+// shows it whole. Line height is ceil(1.2 × size). Without the font file the
+// metrics fall back to 0.5 × size per UTF-16 unit; both are deterministic.
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/Value.h"
@@ -26,9 +28,17 @@ public:
     bool isBold() const { return bold_; }
     CGFloat lineHeight() const;
     // Width of one line of text (no wrapping).
-    CGFloat widthOfText(const std::string& text) const;
-    // Size of text in lines broken at "\n" (and wrapped to `maxWidth` when it
-    // is positive), at most `maxLines` lines (0 = any).
+    CGFloat widthOfText(std::string_view text) const;
+
+    struct Line {
+        std::string text;
+        CGFloat width;
+    };
+    // Text in lines broken at "\n" and, when `maxWidth` is positive, wrapped
+    // at whole characters to as many as fit on each line (at least one);
+    // at most `maxLines` lines (0 = any). Labels measure and draw these lines.
+    std::vector<Line> linesOfText(const std::string& text, CGFloat maxWidth = 0, int64_t maxLines = 0) const;
+    // The widest line by the number of lines × line height.
     CGSize sizeOfText(const std::string& text, CGFloat maxWidth = 0, int64_t maxLines = 0) const;
 
     bool isEqual(const NSObject& other) const override;

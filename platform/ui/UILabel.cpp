@@ -5,23 +5,9 @@
 #include <mutex>
 
 #include "platform/foundation/NSString.h"
-#include "platform/foundation/Utf8.h"
 #include "platform/ui/CairoContext.h"
 
 namespace platform {
-
-namespace {
-// cairo refuses invalid UTF-8 (and would then draw nothing more): replace bad bytes.
-std::string validUtf8(std::string_view s) {
-    std::string out;
-    for (size_t i = 0; i < s.size();) {
-        utf8::Decoded d = utf8::decode(s, i);
-        utf8::append(out, d.codePoint);
-        i += d.size;
-    }
-    return out;
-}
-}  // namespace
 
 Ref<UIView> UILabel::initWithFrame(CGRect frame) {
     UIView::initWithFrame(frame);
@@ -80,8 +66,8 @@ void UILabel::drawSnapshotContent(CGContextRef context) {
     if (!face) return;
     cairo_t* cr = context->impl().cairo();
     CGRect b = bounds();
-    auto lines = NSString::componentsSeparatedByString(*text_, "\n");
-    if (numberOfLines_ > 0 && int64_t(lines.size()) > numberOfLines_) lines.resize(size_t(numberOfLines_));
+    // The lines the label is measured by (sizeThatFits), wrapped to its width.
+    auto lines = font_->linesOfText(*text_, numberOfLines_ == 1 ? 0 : b.size.width, numberOfLines_);
     double lineHeight = font_->lineHeight();
     double top = b.origin.y + (b.size.height - lineHeight * double(lines.size())) / 2;  // centred vertically
     cairo_save(cr);
@@ -94,14 +80,12 @@ void UILabel::drawSnapshotContent(CGContextRef context) {
     textColor_->getRed(&r, &g, &bl, &a);
     cairo_set_source_rgba(cr, r, g, bl, a);
     for (size_t i = 0; i < lines.size(); ++i) {
-        // Placed by the deterministic metrics; drawn with the real glyphs.
-        double width = font_->widthOfText(lines[i]);
         double x = b.origin.x;
-        if (alignment_ == NSTextAlignmentCenter) x += (b.size.width - width) / 2;
-        if (alignment_ == NSTextAlignmentRight) x += b.size.width - width;
+        if (alignment_ == NSTextAlignmentCenter) x += (b.size.width - lines[i].width) / 2;
+        if (alignment_ == NSTextAlignmentRight) x += b.size.width - lines[i].width;
         double baseline = top + lineHeight * double(i) + font_->pointSize();
         cairo_move_to(cr, x, baseline);
-        cairo_show_text(cr, validUtf8(lines[i]).c_str());
+        cairo_show_text(cr, labelFontText(lines[i].text).c_str());
     }
     cairo_restore(cr);
 }

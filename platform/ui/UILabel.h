@@ -1,5 +1,5 @@
-// A line (or lines) of text in a font and colour, sized by the deterministic
-// font metrics; snapshots draw the text with cairo's default font.
+// A line (or lines) of text in a font and colour, measured and drawn in the
+// label font (UIFont.h, LabelFont.h).
 #pragma once
 
 #include <optional>

@@ -277,29 +277,124 @@ TEST_F(DrawingTest, GradientsClampBetweenTheEndsAndExtendOnlyWhenAsked) {
     EXPECT_EQ(pixelAt(png, 2, 2), 0u);
 }
 
-TEST_F(DrawingTest, LabelsDrawTheirTextAndSizeByTheFixedMetrics) {
-    auto label = UILabel::alloc();
-    label->initWithFrame(CGRectMake(0, 0, 100, 30));
-    label->setFont(UIFont::boldSystemFontOfSize(20));
-    label->setText("Hi \xff there");  // an invalid byte must not stop the drawing
-    label->setTextAlignment(NSTextAlignmentCenter);
-    label->setTextColor(UIColor::redColor());
-    label->setBackgroundColor(UIColor::whiteColor());
-    std::string png = scratch("label.png");
-    ASSERT_TRUE(label->renderToPNG(png));
-    int reddish = 0;
-    for (uint32_t p : pixels(png))
-        if (redOf(p) > 200 && greenOf(p) < 100) ++reddish;
-    EXPECT_GT(reddish, 20);
+// A white root of `size` holding the label at its frame.
+std::string renderLabelOnWhite(const Ref<UILabel>& label, CGSize size, const std::string& png) {
+    auto root = UIView::alloc()->initWithFrame(CGRectMake(0, 0, size.width, size.height));
+    root->setBackgroundColor(UIColor::whiteColor());
+    root->addSubview(label);
+    EXPECT_TRUE(root->renderToPNG(png));
+    return png;
+}
+
+Ref<UILabel> makeLabel(const std::string& text, Ref<UIFont> font, CGRect frame) {
+    auto label = std::static_pointer_cast<UILabel>(UILabel::alloc()->initWithFrame(frame));
+    label->setText(text);
+    label->setFont(std::move(font));
+    return label;
+}
+
+// The first and last pixel columns holding any ink; {-1, -1} when blank.
+std::pair<int, int> inkColumns(const std::string& png) {
+    int width = SnapshotComparison::pngWidth(png);
+    auto all = SnapshotComparison::pixels(png);
+    std::pair<int, int> ink{-1, -1};
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (all[i] == 0xFFFFFFFFu) continue;
+        int x = int(i % size_t(width));
+        if (ink.first < 0 || x < ink.first) ink.first = x;
+        ink.second = std::max(ink.second, x);
+    }
+    return ink;
+}
+
+TEST_F(DrawingTest, ALabelSizedToItsTextShowsItWholeAndItsMeasureIsTheDrawnExtent) {
+    ASSERT_TRUE(LabelFont::isAvailable());
+    const CGFloat scale = UIScreen::mainScreen()->scale();
+    struct Case {
+        std::string text;
+        Ref<UIFont> font;
+    } cases[] = {
+        {"Paranormal Detector", UIFont::systemFontOfSize(18)},
+        {"Detected!", UIFont::boldSystemFontOfSize(17)},
+        {"Ghosts 12:34 ~ \xc3\x85\xc3\xa9", UIFont::systemFontOfSize(15)},
+        {"Hi \xff there", UIFont::boldSystemFontOfSize(20)},  // an invalid byte neither stops nor shrinks it
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        auto fitted = makeLabel(c.text, c.font, CGRectZero);
+        fitted->sizeToFit();
+        CGSize size = fitted->frame().size;
+        EXPECT_EQ(size.height, c.font->lineHeight());
+        EXPECT_EQ(NSString::sizeWithAttributes(c.text, Value::dictionary({{NSFontAttributeName, c.font}})), size);
+        // Not one pixel differs from the same text with room to spare.
+        auto roomy = makeLabel(c.text, c.font, CGRectMake(0, 0, 400, size.height));
+        std::string fittedPng = renderLabelOnWhite(fitted, {400, 40}, scratch("fitted.png"));
+        std::string roomyPng = renderLabelOnWhite(roomy, {400, 40}, scratch("roomy.png"));
+        EXPECT_EQ(pixels(fittedPng), pixels(roomyPng));
+        // The ink ends at the measured width, short of it by a side bearing at most.
+        auto [inkLeft, inkRight] = inkColumns(roomyPng);
+        EXPECT_LE(inkRight + 1, int(std::ceil(size.width * scale)));
+        EXPECT_GE(inkRight + 1, int((size.width - 0.15f * c.font->pointSize()) * scale));
+        // Centred by that width: equal margins, give or take the side bearings.
+        roomy->setTextAlignment(NSTextAlignmentCenter);
+        auto [left, right] = inkColumns(renderLabelOnWhite(roomy, {400, 40}, scratch("centred.png")));
+        EXPECT_NEAR(left - inkLeft, int(400 * scale) - 1 - right, 0.15 * c.font->pointSize() * scale);
+    }
+    // Bold text is measured with the bold file, not the regular one.
+    EXPECT_GT(UIFont::boldSystemFontOfSize(17)->widthOfText("Detected!"),
+              UIFont::systemFontOfSize(17)->widthOfText("Detected!") + 1);
+}
+
+TEST_F(DrawingTest, AMultiLineLabelWrapsWhereItWasMeasuredAndDrawsThoseLines) {
+    const std::string text = "Paranormal activity nearby\nGo";
+    auto font = UIFont::systemFontOfSize(16);
+    auto lines = font->linesOfText(text, 120);
+    ASSERT_GE(lines.size(), 3u);
+    std::string joined;
+    CGFloat widest = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        joined += lines[i].text;
+        widest = std::max(widest, lines[i].width);
+        EXPECT_LE(lines[i].width, 120);
+        EXPECT_EQ(lines[i].width, font->widthOfText(lines[i].text));
+        if (i + 2 < lines.size()) {
+            EXPECT_GT(font->widthOfText(lines[i].text + lines[i + 1].text[0]), 120) << "as many as fit";
+        }
+    }
+    EXPECT_EQ(joined, "Paranormal activity nearbyGo");
+    EXPECT_EQ(lines.back().text, "Go");
+
+    auto label = makeLabel(text, font, CGRectZero);
+    label->setNumberOfLines(0);
+    CGSize size = label->sizeThatFits(CGSizeMake(120, 1000));
+    EXPECT_EQ(size, CGSizeMake(widest, CGFloat(lines.size()) * font->lineHeight()));
+    label->setNumberOfLines(2);
+    EXPECT_EQ(label->sizeThatFits(CGSizeMake(120, 1000)).height, 2 * font->lineHeight());
+    label->setNumberOfLines(0);
+    // Framed at the measured size it draws the lines it was measured by.
+    label->setFrame(CGRectMake(0, 0, size.width, size.height));
+    auto wide = makeLabel(text, font, CGRectMake(0, 0, 120, size.height));
+    wide->setNumberOfLines(0);
+    EXPECT_EQ(pixels(renderLabelOnWhite(label, {120, size.height}, scratch("measured.png"))),
+              pixels(renderLabelOnWhite(wide, {120, size.height}, scratch("wide.png"))));
+}
+
+TEST_F(DrawingTest, WithoutTheLabelFontTextIsMeasuredByTheFixedMetrics) {
+    expectLogLine("the label font " + scratch("absent.ttf") + " is missing");
+    expectLogLine("the label font " + scratch("absent-bold.ttf") + " is missing");
+    LabelFont::setFontFilesForTesting(scratch("absent.ttf"), scratch("absent-bold.ttf"));
+    auto label = makeLabel("Hi \xff there", UIFont::boldSystemFontOfSize(20), CGRectMake(0, 0, 100, 30));
     EXPECT_EQ(label->intrinsicContentSize(), CGSizeMake(100, 24));  // 10 units × 10, ceil(1.2 × 20)
     label->setText("one\ntwo three");
     label->setNumberOfLines(0);
     EXPECT_EQ(label->sizeThatFits(CGSizeMake(1000, 1000)), CGSizeMake(90, 48));
+    EXPECT_EQ(label->sizeThatFits(CGSizeMake(40, 1000)), CGSizeMake(40, 96));  // 4 a line: "one", "two ", "thre", "e"
     label->setNumberOfLines(1);
     label->sizeToFit();
-    EXPECT_EQ(label->frame(), CGRectMake(0, 0, 90, 24));
+    EXPECT_EQ(label->frame(), CGRectMake(0, 0, 30, 24));  // the one line it shows
     EXPECT_EQ(NSString::sizeWithAttributes("abcd", Value::dictionary({{NSFontAttributeName, UIFont::systemFontOfSize(16)}})),
               CGSizeMake(32, 20));
+    LabelFont::setFontFilesForTesting("", "");
 }
 
 // ---- images ----
