@@ -119,8 +119,18 @@ TEST_F(TRASplashViewTest, GloomyIsOnePlainColourWithItsTextColours) {
 TEST_F(TRASplashViewTest, PortraitLayoutOnAPhone) {
     auto view = makeView(TRASplashView::ThemeDeepBlue);
     render(view);
-    // Name: 19 characters of 18 points (9 wide, 22 high), centred on the view.
-    EXPECT_EQ(view->appNameLabel()->frame(), CGRectMake(74.5f, 273, 171, 22));
+    // Name and loading text as wide as their fonts measure them, centred on the view.
+    auto expectCentredText = [](const Ref<UILabel>& label, CGFloat size, CGFloat top, CGFloat height) {
+        CGRect frame = label->frame();
+        EXPECT_EQ(frame.size, CGSizeMake(UIFont::systemFontOfSize(size)->widthOfText(*label->text()), height));
+        EXPECT_FLOAT_EQ(CGRectGetMidX(frame), 160);
+        EXPECT_EQ(frame.origin.y, top);
+    };
+    EXPECT_EQ(view->appNameLabel()->text(), "Paranormal Detector");
+    expectCentredText(view->appNameLabel(), 18, 273, 22);
+    // The whole name, wider than 0.5 em a character, still fits the screen.
+    EXPECT_GT(view->appNameLabel()->frame().size.width, 171);
+    EXPECT_LT(view->appNameLabel()->frame().size.width, 300);
     // The icon's lower edge lies the name's height above the centre line.
     EXPECT_EQ(view->iconImageView()->frame(), CGRectMake(106, 154, 108, 108));
     EXPECT_EQ(view->iconImageView()->layer()->cornerRadius(), 16.875f);
@@ -128,7 +138,7 @@ TEST_F(TRASplashViewTest, PortraitLayoutOnAPhone) {
     ASSERT_TRUE(view->loadingActivityIndicator());
     EXPECT_EQ(view->loadingActivityIndicator()->frame(), CGRectMake(141.5f, 324.5f, 37, 37));
     EXPECT_TRUE(view->loadingActivityIndicator()->isAnimating());
-    EXPECT_EQ(view->loadingLabel()->frame(), CGRectMake(120, 371.5f, 80, 20));
+    expectCentredText(view->loadingLabel(), 16, 371.5f, 20);
     EXPECT_EQ(view->autoresizingMask(), UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
     // White name text and the theme's grey for the label.
     EXPECT_TRUE(view->appNameLabel()->textColor()->isEqual(*UIColor::colorWithRed(1, 1, 1, 1)));

@@ -154,8 +154,11 @@ TEST_F(TouchTest, ButtonsKeepContentPerStateWithNormalAsFallback) {
     EXPECT_TRUE(button->titleLabel()->textColor()->isEqual(*UIColor::redColor()));
     EXPECT_EQ(button->imageForState(UIControlStateNormal), nullptr);
     button->layoutIfNeeded();
-    // "Open" in the 17-point system font: 34 × 21, centred.
-    EXPECT_EQ(button->titleLabel()->frame(), CGRectMake(33, 9.5f, 34, 21));
+    // "Open" in the 17-point system font: as wide as the font measures it, 21 high, centred.
+    CGRect title = button->titleLabel()->frame();
+    EXPECT_EQ(title.size, CGSizeMake(UIFont::systemFontOfSize(17)->widthOfText("Open"), 21));
+    EXPECT_FLOAT_EQ(CGRectGetMidX(title), 50);
+    EXPECT_EQ(title.origin.y, 9.5f);
     int fired = 0;
     auto counter = std::make_shared<Target>();
     std::vector<std::string> log;
