@@ -150,7 +150,10 @@ struct LoopbackServer::Impl {
     std::atomic<bool> stopping{false};
     std::atomic<bool> listenEnded{false};
     std::atomic<bool> tlsListenEnded{false};
-    int port = 0;
+    // Read by handlers on connection threads (building URLs); the client that
+    // connected learnt the port through a socket, which the race checker
+    // cannot see as an ordering.
+    std::atomic<int> port{0};
     int tlsPort = 0;
     TLSCertificate certificateKind = TLSCertificate::Valid;
     std::atomic<bool> httpsOnDemand{false};
@@ -680,7 +683,7 @@ bool LoopbackServer::isRunning() const { return impl_->running.load(); }
 int LoopbackServer::port() const { return impl_->port; }
 
 std::string LoopbackServer::url(std::string_view path) const {
-    return "http://127.0.0.1:" + std::to_string(impl_->port) + std::string(path);
+    return "http://127.0.0.1:" + std::to_string(impl_->port.load()) + std::string(path);
 }
 
 int LoopbackServer::httpsPort() const { return impl_->secureListenerPort(); }
