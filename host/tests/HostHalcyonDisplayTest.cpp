@@ -59,7 +59,6 @@ TEST_F(HostHalcyonDisplayTest, TheApplicationShowsAnInterstitialAVideoAndAReward
         "taps the close button of the video interstitial",
         "atPlaybackPercent: 40 fullyWatched: NO",
         "interstitial ad:wasHiddenIn: Halcyon Ad #",
-        "halcyon postback: GET /postback/video_end?clcode=cl-1&p=level-end&pv=40&in_prog=false",
         "rewarded adService:didLoadAd: Halcyon Ad #",
         "\"Earn a Reward\": \"Would you like to watch a video for a reward?\" [No Thanks | Watch Now]",
         "taps \"Watch Now\"",
@@ -74,6 +73,13 @@ TEST_F(HostHalcyonDisplayTest, TheApplicationShowsAnInterstitialAVideoAndAReward
         "taps \"Okay\"",
         "UIApplicationWillTerminateNotification",
     });
+    // The completion postback leaves for the network as the video ends, before
+    // its screen reports hidden on the main thread: the recorder sees it on its
+    // own thread, on either side of that line, but before the rewarded part.
+    const long ended = lineWith("atPlaybackPercent: 40 fullyWatched: NO");
+    const long postback = lineWith("halcyon postback: GET /postback/video_end?clcode=cl-1&p=level-end&pv=40&in_prog=false");
+    EXPECT_GT(postback, ended);
+    EXPECT_LT(postback, lineWith("rewarded adService:didLoadAd: Halcyon Ad #"));
     EXPECT_LT(lineWith("failed"), 0);
     EXPECT_GE(lineWith("halcyon service also over https through https://127.0.0.1:"), 0);
 
