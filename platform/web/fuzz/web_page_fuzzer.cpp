@@ -2,12 +2,9 @@
 // delegate lets only the test's own loads through. The page's scripts, events
 // and timers due at once run; nothing may crash, leak or hang.
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
-#include "platform/foundation/Platform.h"
-#include "platform/runtime/Log.h"
+#include "platform/foundation/FuzzTargetPlatform.h"
 #include "platform/runtime/NSRunLoop.h"
 #include "platform/web/JSVirtualMachine.h"
 #include "platform/web/UIWebView.h"
@@ -24,14 +21,7 @@ public:
 };
 
 Ref<UIWebView> makeView() {
-    std::string home = (std::filesystem::temp_directory_path() / "web-fuzz-XXXXXX").string();
-    if (!::mkdtemp(home.data())) std::abort();
-    PlatformOptions options;
-    options.homeDirectory = home;
-    options.bundlePath = home;
-    options.clock = PlatformOptions::ClockKind::Virtual;
-    platform::setLogSink([](platform::LogLevel, std::string_view) {});
-    Platform::initialize(options);
+    platform::fuzzing::startPlatform("web-fuzz");
     JSVirtualMachine::setExecutionTimeLimit(0.05);
     auto view = UIWebView::alloc();
     view->initWithFrame(CGRect{{0, 0}, {320, 480}});
