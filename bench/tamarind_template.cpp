@@ -12,13 +12,10 @@
 
 #include <chrono>
 #include <ctime>
-#include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <random>
 
-#include "platform/foundation/Platform.h"
-#include "platform/runtime/Log.h"
+#include "bench/BenchSupport.h"
 #include "platform/runtime/RunLoopDriver.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIScreen.h"
@@ -40,14 +37,7 @@ Ref<UIWindow> gWindow;
 
 void startPlatform() {
     static bool started = [] {
-        std::string home = (std::filesystem::temp_directory_path() / "bench-tamarind-XXXXXX").string();
-        if (!::mkdtemp(home.data())) std::abort();
-        PlatformOptions options;
-        options.homeDirectory = home;
-        options.bundlePath = home;
-        options.clock = PlatformOptions::ClockKind::Virtual;
-        platform::setLogSink([](platform::LogLevel, std::string_view) {});
-        Platform::initialize(options);
+        startBenchPlatform("bench-tamarind");
         registerUIClasses();
         gWindow = UIWindow::alloc();
         gWindow->initWithFrame(UIScreen::mainScreen()->bounds());

@@ -5,13 +5,13 @@
 
 #include "Trillium/display/TrilliumDisplayClasses.h"
 #include "Trillium/display/fuzz/TRABannerNativeFuzzHarness.h"
-#include "platform/foundation/FuzzTargetPlatform.h"
+#include "platform/foundation/QuietPlatform.h"
 
 namespace {
 
 TRABannerNativeFuzzHarness& harness() {
     static TRABannerNativeFuzzHarness* shared = [] {
-        platform::fuzzing::startPlatform("trillium-banner-native-fuzz");
+        platform::startQuietPlatform("trillium-banner-native-fuzz");
         registerTrilliumDisplayClasses();
         return new TRABannerNativeFuzzHarness();
     }();

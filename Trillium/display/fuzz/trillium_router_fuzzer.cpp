@@ -6,7 +6,7 @@
 #include "Trillium/TRATrilliumSDK.h"
 #include "Trillium/display/TrilliumDisplayClasses.h"
 #include "Trillium/display/fuzz/TRARouterFuzzHarness.h"
-#include "platform/foundation/FuzzTargetPlatform.h"
+#include "platform/foundation/QuietPlatform.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIWindow.h"
 
@@ -14,7 +14,7 @@ namespace {
 
 TRARouterFuzzHarness& harness() {
     static TRARouterFuzzHarness* shared = [] {
-        platform::fuzzing::startPlatform("trillium-router-fuzz");
+        platform::startQuietPlatform("trillium-router-fuzz");
         platform::registerUIClasses();
         registerTrilliumDisplayClasses();
         static Ref<UIWindow> window = UIWindow::alloc();

@@ -6,13 +6,13 @@
 
 #include "halcyon/core/HalcyonCoreClasses.h"
 #include "halcyon/core/fuzz/HLAdAnswerFuzzHarness.h"
-#include "platform/foundation/FuzzTargetPlatform.h"
+#include "platform/foundation/QuietPlatform.h"
 
 namespace {
 
 HLAdAnswerFuzzHarness& harness() {
     static HLAdAnswerFuzzHarness* shared = [] {
-        platform::fuzzing::startPlatform("halcyon-answer-fuzz");
+        platform::startQuietPlatform("halcyon-answer-fuzz");
         registerHalcyonCoreClasses();
         auto settings = HLAdAnswerFuzzHarness::settings();
         return new HLAdAnswerFuzzHarness(HLSdk::sharedWithKey(std::string("FUZZKEY-0123"), settings), settings);

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/foundation/FuzzTargetPlatform.h"
+#include "platform/foundation/QuietPlatform.h"
 #include "platform/runtime/NSRunLoop.h"
 #include "platform/web/JSVirtualMachine.h"
 #include "platform/web/UIWebView.h"
@@ -21,7 +21,7 @@ public:
 };
 
 Ref<UIWebView> makeView() {
-    platform::fuzzing::startPlatform("web-fuzz");
+    platform::startQuietPlatform("web-fuzz");
     JSVirtualMachine::setExecutionTimeLimit(0.05);
     auto view = UIWebView::alloc();
     view->initWithFrame(CGRect{{0, 0}, {320, 480}});
