@@ -4,27 +4,19 @@
 // megabyte of each, through TRABannerNativeFuzzHarness. Each must be read
 // without a crash, a hang or an out-of-bounds read (ASan).
 #include <random>
+#include <utility>
 
 #include "Trillium/display/fuzz/TRABannerNativeFuzzHarness.h"
+#include "Trillium/display/tests/TrilliumFuzzMutation.h"
 #include "Trillium/display/tests/TrilliumBannerTestSupport.h"
 
 namespace {
 
 std::string TRABannerNativeFuzzMutate(std::string text, std::mt19937& rng) {
-    auto pick = [&](size_t n) { return n ? std::uniform_int_distribution<size_t>(0, n - 1)(rng) : 0; };
-    static const char* pieces[] = {"@",       "@adId@",  "@width@", "@height@", "@adInfoJson@", "-1",   "99999999999",
-                                   "null",    "[",       "]",       "{",        "}",            ",",    "\"",
-                                   "\"app\":", "\"adsDetails\":", "1e999", "\\u0000", "\xff", "\"packageName\":\"\""};
-    for (int steps = 1 + static_cast<int>(pick(4)); steps > 0; --steps) {
-        size_t at = pick(text.size() + 1);
-        switch (pick(4)) {
-            case 0: text.insert(at, pieces[pick(std::size(pieces))]); break;
-            case 1: if (!text.empty()) text.erase(at < text.size() ? at : 0, 1 + pick(8)); break;
-            case 2: if (!text.empty()) text[pick(text.size())] = static_cast<char>(rng()); break;
-            default: text.insert(at, text.substr(0, pick(text.size() + 1))); break;
-        }
-    }
-    return text;
+    return TrilliumFuzzMutate(
+        std::move(text), rng,
+        {"@", "@adId@", "@width@", "@height@", "@adInfoJson@", "-1", "99999999999", "null", "[", "]", "{", "}",
+         ",", "\"", "\"app\":", "\"adsDetails\":", "1e999", "\\u0000", "\xff", "\"packageName\":\"\""});
 }
 
 class TRABannerNativeFuzzTest : public TrilliumBannerTest {};

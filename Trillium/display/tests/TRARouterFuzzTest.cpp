@@ -5,27 +5,19 @@
 // be answered without a crash, a hang or an out-of-bounds read (ASan), and
 // no walk may stay in progress.
 #include <random>
+#include <utility>
 
 #include "Trillium/display/fuzz/TRARouterFuzzHarness.h"
+#include "Trillium/display/tests/TrilliumFuzzMutation.h"
 #include "Trillium/display/tests/TrilliumScreenTestSupport.h"
 
 namespace {
 
 std::string TRARouterFuzzMutate(std::string text, std::mt19937& rng) {
-    auto pick = [&](size_t n) { return n ? std::uniform_int_distribution<size_t>(0, n - 1)(rng) : 0; };
-    static const char* pieces[] = {"&",         "=",       "index=",   "index=-1", "index=2147483648", "trilliumad://",
-                                   "closeAd",   "/",       "?",        "#",        "%",                "%zz",
-                                   "externalLinks/", "itms-apps://", "/id", "https://", "about:blank", ",", ";", "\xff"};
-    for (int steps = 1 + static_cast<int>(pick(4)); steps > 0; --steps) {
-        size_t at = pick(text.size() + 1);
-        switch (pick(4)) {
-            case 0: text.insert(at, pieces[pick(std::size(pieces))]); break;
-            case 1: if (!text.empty()) text.erase(at < text.size() ? at : 0, 1 + pick(8)); break;
-            case 2: if (!text.empty()) text[pick(text.size())] = static_cast<char>(rng()); break;
-            default: text.insert(at, text.substr(0, pick(text.size() + 1))); break;
-        }
-    }
-    return text;
+    return TrilliumFuzzMutate(
+        std::move(text), rng,
+        {"&", "=", "index=", "index=-1", "index=2147483648", "trilliumad://", "closeAd", "/", "?", "#", "%",
+         "%zz", "externalLinks/", "itms-apps://", "/id", "https://", "about:blank", ",", ";", "\xff"});
 }
 
 class TRARouterFuzzTest : public TrilliumScreenTest {};
