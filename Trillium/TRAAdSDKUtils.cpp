@@ -36,7 +36,8 @@ struct UnityState {
 };
 
 UnityState& unity() {
-    static UnityState state;
+    // Never destroyed: other threads may use it during exit.
+    static UnityState& state = *new UnityState();
     return state;
 }
 

@@ -22,7 +22,8 @@ struct Session {
 double now() { return NSDate::date().timeIntervalSince1970(); }
 
 Session& session() {
-    static Session s;
+    // Never destroyed: other threads may use it during exit.
+    static Session& s = *new Session();
     if (s.identifier.empty()) {
         s.identifier = NSUUID::UUID()->UUIDString();
         s.start = now();

@@ -32,7 +32,8 @@ void storeQueue(const Value::Array& queue) {
 }  // namespace
 
 Ref<TRAAnalytics> TRAAnalytics::shared() {
-    static Ref<TRAAnalytics> instance = NSObject::alloc<TRAAnalytics>();
+    // Never destroyed: other threads may use it during exit.
+    static Ref<TRAAnalytics>& instance = *new Ref<TRAAnalytics>(NSObject::alloc<TRAAnalytics>());
     return instance;
 }
 

@@ -1,6 +1,7 @@
 #include "Trillium/TRADisplayHooks.h"
 
 TRADisplayHooks& TRADisplayHooks::shared() {
-    static TRADisplayHooks hooks;
+    // Never destroyed: other threads may use it during exit.
+    static TRADisplayHooks& hooks = *new TRADisplayHooks();
     return hooks;
 }

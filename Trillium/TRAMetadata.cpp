@@ -80,7 +80,8 @@ std::optional<Value> checkedField(const TRAWire::MetadataField& field, const Val
 }  // namespace
 
 Ref<TRAMetadata> TRAMetadata::sharedMetadata() {
-    static Ref<TRAMetadata> shared = NSObject::alloc<TRAMetadata>();
+    // Never destroyed: other threads may use it during exit.
+    static Ref<TRAMetadata>& shared = *new Ref<TRAMetadata>(NSObject::alloc<TRAMetadata>());
     return shared;
 }
 

@@ -76,7 +76,8 @@ struct EventLogIds {
 constexpr int64_t kEventLogIdBlock = 100;
 
 EventLogIds& eventLogIdsOnQueue() {
-    static EventLogIds ids;
+    // Never destroyed: other threads may use it during exit.
+    static EventLogIds& ids = *new EventLogIds();
     return ids;
 }
 

@@ -4,7 +4,8 @@
 
 namespace {
 std::mutex hooksMutex;
-Ref<OrreryRelayHooks> installedHooks;
+// Never destroyed: other threads may use it during exit.
+Ref<OrreryRelayHooks>& installedHooks = *new Ref<OrreryRelayHooks>();
 }  // namespace
 
 void OrreryRelayHooks::setHooks(Ref<OrreryRelayHooks> hooks) {

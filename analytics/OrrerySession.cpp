@@ -4,7 +4,8 @@
 
 namespace {
 std::mutex currentMutex;
-Ref<OrrerySession> current;
+// Never destroyed: other threads may use it during exit.
+Ref<OrrerySession>& current = *new Ref<OrrerySession>();
 }  // namespace
 
 Ref<OrrerySession> OrrerySession::currentSession() {

@@ -6,7 +6,8 @@
 #include "tamarind/TMLog.h"
 
 Ref<TMALinkUtility> TMALinkUtility::sharedLinkUtility() {
-    static Ref<TMALinkUtility> shared = NSObject::alloc<TMALinkUtility>();
+    // Never destroyed: other threads may use it during exit.
+    static Ref<TMALinkUtility>& shared = *new Ref<TMALinkUtility>(NSObject::alloc<TMALinkUtility>());
     return shared;
 }
 

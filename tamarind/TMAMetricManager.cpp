@@ -11,7 +11,8 @@
 #include "tamarind/TMLog.h"
 
 Ref<TMAMetricManager> TMAMetricManager::sharedAMAMetricManager() {
-    static Ref<TMAMetricManager> shared = NSObject::alloc<TMAMetricManager>();
+    // Never destroyed: other threads may use it during exit.
+    static Ref<TMAMetricManager>& shared = *new Ref<TMAMetricManager>(NSObject::alloc<TMAMetricManager>());
     return shared;
 }
 

@@ -91,7 +91,8 @@ Ref<NSError> configError(int64_t code, const std::string& description) {
 }  // namespace
 
 Ref<TMAdConfiguration> TMAdConfiguration::sharedAMAdConfiguration() {
-    static Ref<TMAdConfiguration> shared = NSObject::alloc<TMAdConfiguration>();
+    // Never destroyed: other threads may use it during exit.
+    static Ref<TMAdConfiguration>& shared = *new Ref<TMAdConfiguration>(NSObject::alloc<TMAdConfiguration>());
     return shared;
 }
 

@@ -7,7 +7,8 @@ constexpr float kTMCloseButtonSide = 30;
 }  // namespace
 
 Ref<TMUtility> TMUtility::sharedUtility() {
-    static Ref<TMUtility> shared = NSObject::alloc<TMUtility>();
+    // Never destroyed: other threads may use it during exit.
+    static Ref<TMUtility>& shared = *new Ref<TMUtility>(NSObject::alloc<TMUtility>());
     return shared;
 }
 

@@ -4,7 +4,9 @@
 #include "tamarind/TMLog.h"
 
 Ref<TamarindAdRegistration> TamarindAdRegistration::sharedRegistration() {
-    static Ref<TamarindAdRegistration> shared = NSObject::alloc<TamarindAdRegistration>();
+    // Never destroyed: other threads may use it during exit.
+    static Ref<TamarindAdRegistration>& shared =
+        *new Ref<TamarindAdRegistration>(NSObject::alloc<TamarindAdRegistration>());
     return shared;
 }
 

@@ -42,7 +42,8 @@ const std::vector<OtherClientProbe>& otherClientProbes() {
 }  // namespace
 
 Ref<TRAEventAdManager> TRAEventAdManager::sharedInstance() {
-    static Ref<TRAEventAdManager> shared = NSObject::alloc<TRAEventAdManager>()->init();
+    // Never destroyed: other threads may use it during exit.
+    static Ref<TRAEventAdManager>& shared = *new Ref<TRAEventAdManager>(NSObject::alloc<TRAEventAdManager>()->init());
     return shared;
 }
 
@@ -54,7 +55,8 @@ Ref<TRAEventAdManager> TRAEventAdManager::init() {
 }
 
 Ref<NSBundle> TRAEventAdManager::frameworkBundle() {
-    static Ref<NSBundle> bundle = TRAAdSDKUtils::frameworkBundle();
+    // Never destroyed: other threads may use it during exit.
+    static Ref<NSBundle>& bundle = *new Ref<NSBundle>(TRAAdSDKUtils::frameworkBundle());
     return bundle;
 }
 

@@ -23,7 +23,8 @@ namespace {
 
 // The walk in progress.
 Ref<TRASmartRedirectWebView>& TRASmartRedirectSlot() {
-    static Ref<TRASmartRedirectWebView> walk;
+    // Never destroyed: other threads may use it during exit.
+    static Ref<TRASmartRedirectWebView>& walk = *new Ref<TRASmartRedirectWebView>();
     return walk;
 }
 

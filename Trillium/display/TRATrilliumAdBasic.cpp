@@ -6,7 +6,8 @@
 
 namespace {
 Ref<TRATrilliumAd>& shared() {
-    static Ref<TRATrilliumAd> ad;
+    // Never destroyed: other threads may use it during exit.
+    static Ref<TRATrilliumAd>& ad = *new Ref<TRATrilliumAd>();
     return ad;
 }
 }  // namespace

@@ -12,7 +12,8 @@
 #include "platform/foundation/NSUserDefaults.h"
 
 Ref<TRAVideosManager> TRAVideosManager::sharedInstance() {
-    static Ref<TRAVideosManager> shared = NSObject::alloc<TRAVideosManager>()->init();
+    // Never destroyed: other threads may use it during exit.
+    static Ref<TRAVideosManager>& shared = *new Ref<TRAVideosManager>(NSObject::alloc<TRAVideosManager>()->init());
     return shared;
 }
 

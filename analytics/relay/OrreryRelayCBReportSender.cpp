@@ -14,7 +14,8 @@
 namespace {
 std::mutex instanceMutex;
 Ref<OrreryRelayCBReportSender>& instanceSlot() {
-    static Ref<OrreryRelayCBReportSender> instance;
+    // Never destroyed: other threads may use it during exit.
+    static Ref<OrreryRelayCBReportSender>& instance = *new Ref<OrreryRelayCBReportSender>();
     return instance;
 }
 }  // namespace

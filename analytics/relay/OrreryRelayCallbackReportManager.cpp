@@ -15,7 +15,8 @@
 namespace {
 std::mutex instanceMutex;
 Ref<OrreryRelayCallbackReportManager>& instanceSlot() {
-    static Ref<OrreryRelayCallbackReportManager> instance;
+    // Never destroyed: other threads may use it during exit.
+    static Ref<OrreryRelayCallbackReportManager>& instance = *new Ref<OrreryRelayCallbackReportManager>();
     return instance;
 }
 }  // namespace

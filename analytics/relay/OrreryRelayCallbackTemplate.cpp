@@ -5,7 +5,8 @@
 using namespace OrreryRelayCoding;
 
 const std::vector<std::string>& OrreryRelayCallbackTemplate::relayMethodsArrayInstance() {
-    static const std::vector<std::string> methods = {"GET", "PUT", "POST"};
+    // Never destroyed: other threads may use it during exit.
+    static const std::vector<std::string>& methods = *new std::vector<std::string>{"GET", "PUT", "POST"};
     return methods;
 }
 

@@ -30,7 +30,8 @@ constexpr const char* kMethodNames[] = {"GET", "PUT", "POST"};
 
 std::mutex instanceMutex;
 Ref<OrreryRelayEventController>& instanceSlot() {
-    static Ref<OrreryRelayEventController> instance;
+    // Never destroyed: other threads may use it during exit.
+    static Ref<OrreryRelayEventController>& instance = *new Ref<OrreryRelayEventController>();
     return instance;
 }
 

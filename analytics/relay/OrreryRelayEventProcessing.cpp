@@ -5,7 +5,8 @@
 namespace {
 std::mutex processorMutex;
 Ref<OrreryRelayEventProcessing>& processorSlot() {
-    static Ref<OrreryRelayEventProcessing> processor;
+    // Never destroyed: other threads may use it during exit.
+    static Ref<OrreryRelayEventProcessing>& processor = *new Ref<OrreryRelayEventProcessing>();
     return processor;
 }
 }  // namespace

@@ -25,12 +25,16 @@ const char* const kRequestFieldError = "Unable to create relay Request datum str
 // ---------------------------------------------------------------- singleton and queue
 
 Ref<OrreryRelayRequest> OrreryRelayRequest::sharedInstance() {
-    static const Ref<OrreryRelayRequest> instance = OrreryRelayRequest::alloc<OrreryRelayRequest>();
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<OrreryRelayRequest>& instance =
+        *new Ref<OrreryRelayRequest>(OrreryRelayRequest::alloc<OrreryRelayRequest>());
     return instance;
 }
 
 dispatch_queue_t OrreryRelayRequest::accessQueue() {
-    static const dispatch_queue_t queue = dispatch_queue_create("orrery.relay.request", DISPATCH_QUEUE_SERIAL);
+    // Never destroyed: other threads may use it during exit.
+    static const dispatch_queue_t& queue =
+        *new dispatch_queue_t(dispatch_queue_create("orrery.relay.request", DISPATCH_QUEUE_SERIAL));
     return queue;
 }
 

@@ -11,7 +11,8 @@ struct HLAdSizeConstants {
     Ref<HLAdSize> leader = NSObject::alloc<HLAdSize>()->initWithLabel("LEADER");
 };
 const HLAdSizeConstants& hlAdSizeConstants() {
-    static const HLAdSizeConstants constants;
+    // Never destroyed: other threads may use it during exit.
+    static const HLAdSizeConstants& constants = *new HLAdSizeConstants();
     return constants;
 }
 }  // namespace

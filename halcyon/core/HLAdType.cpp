@@ -13,15 +13,18 @@ Ref<HLAdType> HLAdType::initWithLabel(std::string label) {
 }
 
 Ref<HLAdType> HLAdType::typeRegular() {
-    static const Ref<HLAdType> type = hlMakeAdType("REGULAR");
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<HLAdType>& type = *new Ref<HLAdType>(hlMakeAdType("REGULAR"));
     return type;
 }
 Ref<HLAdType> HLAdType::typeIncentivized() {
-    static const Ref<HLAdType> type = hlMakeAdType("VIDEOA");
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<HLAdType>& type = *new Ref<HLAdType>(hlMakeAdType("VIDEOA"));
     return type;
 }
 Ref<HLAdType> HLAdType::typeNative() {
-    static const Ref<HLAdType> type = hlMakeAdType("NATIVE");
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<HLAdType>& type = *new Ref<HLAdType>(hlMakeAdType("NATIVE"));
     return type;
 }
 

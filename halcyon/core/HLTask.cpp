@@ -15,7 +15,8 @@ Ref<HLTask> HLTask::initWithSdk(const Ref<HLSdk>& sdk) {
 }
 
 const Ref<HLLogManager>& HLTask::logger() const {
-    static const Ref<HLLogManager> none;
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<HLLogManager>& none = *new Ref<HLLogManager>();
     return sdk_ ? sdk_->logManager() : none;
 }
 

@@ -1,7 +1,8 @@
 #include "halcyon/core/HLTaskTimer.h"
 
 Ref<HLTaskTimer> HLTaskTimer::sharedTimer() {
-    static const Ref<HLTaskTimer> timer = NSObject::alloc<HLTaskTimer>();
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<HLTaskTimer>& timer = *new Ref<HLTaskTimer>(NSObject::alloc<HLTaskTimer>());
     return timer;
 }
 

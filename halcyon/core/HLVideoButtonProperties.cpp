@@ -43,7 +43,8 @@ Ref<HLVideoButtonProperties> HLVideoButtonProperties::initWithSdk(const Ref<HLSd
     sdk_ = sdk;
     // Each key from the given properties, else from the defaults (made once:
     // one set of properties is read per rendered ad).
-    static const Value defaults = defaultProperties();
+    // Never destroyed: other threads may use it during exit.
+    static const Value& defaults = *new Value(defaultProperties());
     const Value& given = properties.isDictionary() ? properties : Value::null();
     auto text = [&](const char* key) -> const std::string& { return *hlButtonString(given, defaults, key).string(); };
     auto number = [&](const char* key) -> const Value& { return hlButtonNumber(given, defaults, key); };

@@ -25,7 +25,8 @@ struct HLIncentivizedUserIdentifier {
 };
 
 HLIncentivizedUserIdentifier& hlIncentivizedUserIdentifier() {
-    static HLIncentivizedUserIdentifier identifier;
+    // Never destroyed: other threads may use it during exit.
+    static HLIncentivizedUserIdentifier& identifier = *new HLIncentivizedUserIdentifier();
     return identifier;
 }
 

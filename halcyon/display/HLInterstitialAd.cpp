@@ -26,7 +26,9 @@ constexpr const char* kHLInterstitialLogSource = "HLInterstitialAd";
 // ---- the shared instance
 
 Ref<HLInterstitialAd> HLInterstitialAd::shared() {
-    static const Ref<HLInterstitialAd> instance = NSObject::alloc<HLInterstitialAd>()->initWithSdk(HLSdk::shared());
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<HLInterstitialAd>& instance =
+        *new Ref<HLInterstitialAd>(NSObject::alloc<HLInterstitialAd>()->initWithSdk(HLSdk::shared()));
     return instance;
 }
 

@@ -33,7 +33,9 @@ std::optional<T> hlPendingTake(std::vector<std::pair<Ref<HLAd>, T>>& entries, co
 }  // namespace
 
 Ref<HLPendingRewardReportManager> HLPendingRewardReportManager::sharedManager() {
-    static const Ref<HLPendingRewardReportManager> manager = NSObject::alloc<HLPendingRewardReportManager>();
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<HLPendingRewardReportManager>& manager =
+        *new Ref<HLPendingRewardReportManager>(NSObject::alloc<HLPendingRewardReportManager>());
     return manager;
 }
 

@@ -5,7 +5,9 @@
 namespace platform {
 
 Ref<ASIdentifierManager> ASIdentifierManager::sharedManager() {
-    static const Ref<ASIdentifierManager> manager = ASIdentifierManager::alloc<ASIdentifierManager>();
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<ASIdentifierManager>& manager =
+        *new Ref<ASIdentifierManager>(ASIdentifierManager::alloc<ASIdentifierManager>());
     return manager;
 }
 

@@ -136,7 +136,8 @@ struct Identity {
 };
 
 Identity& identity() {
-    static Identity i;
+    // Never destroyed: other threads may use it during exit.
+    static Identity& i = *new Identity();
     return i;
 }
 
@@ -166,7 +167,8 @@ std::string persistedIdentifier(const std::string& key) {
 }  // namespace
 
 DeviceProfile& DeviceProfile::current() {
-    static DeviceProfile profile;
+    // Never destroyed: other threads may use it during exit.
+    static DeviceProfile& profile = *new DeviceProfile();
     return profile;
 }
 

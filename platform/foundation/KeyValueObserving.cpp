@@ -44,7 +44,8 @@ struct Registry {
 };
 
 Registry& registry() {
-    static Registry r;
+    // Never destroyed: other threads may use it during exit.
+    static Registry& r = *new Registry();
     return r;
 }
 

@@ -55,42 +55,50 @@ Ref<NSCharacterSet> NSCharacterSet::whitespaceAndNewlineCharacterSet() {
 }
 
 Ref<NSCharacterSet> NSCharacterSet::decimalDigitCharacterSet() {
-    static const Ref<NSCharacterSet> set = make("0123456789");
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<NSCharacterSet>& set = *new Ref<NSCharacterSet>(make("0123456789"));
     return set;
 }
 
 Ref<NSCharacterSet> NSCharacterSet::alphanumericCharacterSet() {
-    static const Ref<NSCharacterSet> set = make(kAlphanumerics);
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<NSCharacterSet>& set = *new Ref<NSCharacterSet>(make(kAlphanumerics));
     return set;
 }
 
 Ref<NSCharacterSet> NSCharacterSet::URLQueryAllowedCharacterSet() {
-    static const Ref<NSCharacterSet> set = urlSet("!$&'()*+,-./:;=?@_~");
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<NSCharacterSet>& set = *new Ref<NSCharacterSet>(urlSet("!$&'()*+,-./:;=?@_~"));
     return set;
 }
 
 Ref<NSCharacterSet> NSCharacterSet::URLFragmentAllowedCharacterSet() {
-    static const Ref<NSCharacterSet> set = urlSet("!$&'()*+,-./:;=?@_~");
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<NSCharacterSet>& set = *new Ref<NSCharacterSet>(urlSet("!$&'()*+,-./:;=?@_~"));
     return set;
 }
 
 Ref<NSCharacterSet> NSCharacterSet::URLPathAllowedCharacterSet() {
-    static const Ref<NSCharacterSet> set = urlSet("!$&'()*+,-./:=@_~");
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<NSCharacterSet>& set = *new Ref<NSCharacterSet>(urlSet("!$&'()*+,-./:=@_~"));
     return set;
 }
 
 Ref<NSCharacterSet> NSCharacterSet::URLHostAllowedCharacterSet() {
-    static const Ref<NSCharacterSet> set = urlSet("!$&'()*+,-.:;=[]_~");
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<NSCharacterSet>& set = *new Ref<NSCharacterSet>(urlSet("!$&'()*+,-.:;=[]_~"));
     return set;
 }
 
 Ref<NSCharacterSet> NSCharacterSet::URLUserAllowedCharacterSet() {
-    static const Ref<NSCharacterSet> set = urlSet("!$&'()*+,-.;=_~");
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<NSCharacterSet>& set = *new Ref<NSCharacterSet>(urlSet("!$&'()*+,-.;=_~"));
     return set;
 }
 
 Ref<NSCharacterSet> NSCharacterSet::URLPasswordAllowedCharacterSet() {
-    static const Ref<NSCharacterSet> set = urlSet("!$&'()*+,-.;=_~");
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<NSCharacterSet>& set = *new Ref<NSCharacterSet>(urlSet("!$&'()*+,-.;=_~"));
     return set;
 }
 

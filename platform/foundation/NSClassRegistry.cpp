@@ -19,7 +19,8 @@ Registry& registry() {
 }  // namespace
 
 const std::string& Class::name() const {
-    static const std::string none;
+    // Never destroyed: other threads may use it during exit.
+    static const std::string& none = *new std::string();
     return entry_ ? entry_->name : none;
 }
 

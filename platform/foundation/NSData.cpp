@@ -17,7 +17,9 @@ namespace platform {
 
 namespace {
 const std::shared_ptr<std::vector<uint8_t>>& emptyStorage() {
-    static const auto empty = std::make_shared<std::vector<uint8_t>>();
+    // Never destroyed: other threads may use it during exit.
+    static const std::shared_ptr<std::vector<uint8_t>>& empty =
+        *new std::shared_ptr<std::vector<uint8_t>>(std::make_shared<std::vector<uint8_t>>());
     return empty;
 }
 const uint8_t kNoBytes = 0;

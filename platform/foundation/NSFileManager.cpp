@@ -246,7 +246,8 @@ void NSDirectoryEnumerator::skipDescendants() { skip_ = true; }
 // ---- NSFileManager -------------------------------------------------------------
 
 Ref<NSFileManager> NSFileManager::defaultManager() {
-    static const Ref<NSFileManager> manager = NSFileManager::alloc<NSFileManager>();
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<NSFileManager>& manager = *new Ref<NSFileManager>(NSFileManager::alloc<NSFileManager>());
     return manager;
 }
 

@@ -14,7 +14,8 @@ extern char** environ;
 namespace platform {
 
 Ref<NSProcessInfo> NSProcessInfo::processInfo() {
-    static const Ref<NSProcessInfo> info = NSProcessInfo::alloc<NSProcessInfo>();
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<NSProcessInfo>& info = *new Ref<NSProcessInfo>(NSProcessInfo::alloc<NSProcessInfo>());
     return info;
 }
 

@@ -41,7 +41,8 @@ struct State {
 };
 
 State& state() {
-    static State s;
+    // Never destroyed: other threads may use it during exit.
+    static State& s = *new State();
     return s;
 }
 

@@ -62,7 +62,8 @@ ValueDictionary::~ValueDictionary() = default;
 
 // A moved-from dictionary has no Impl; it behaves as empty and is revived on change.
 static const std::vector<ValueDictionary::Entry>& emptyEntries() {
-    static const std::vector<ValueDictionary::Entry> empty;
+    // Never destroyed: other threads may use it during exit.
+    static const std::vector<ValueDictionary::Entry>& empty = *new std::vector<ValueDictionary::Entry>();
     return empty;
 }
 
@@ -178,7 +179,8 @@ Value Value::array(std::initializer_list<Value> items) { return Value(Array(item
 Value Value::dictionary(std::initializer_list<ValueDictionary::Entry> entries) { return Value(Dictionary(entries)); }
 
 const Value& Value::null() {
-    static const Value n;
+    // Never destroyed: other threads may use it during exit.
+    static const Value& n = *new Value();
     return n;
 }
 

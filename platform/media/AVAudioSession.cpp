@@ -5,7 +5,8 @@
 namespace platform {
 
 Ref<AVAudioSession> AVAudioSession::sharedInstance() {
-    static const Ref<AVAudioSession> session = std::make_shared<AVAudioSession>();
+    // Never destroyed: other threads may use it during exit.
+    static const Ref<AVAudioSession>& session = *new Ref<AVAudioSession>(std::make_shared<AVAudioSession>());
     return session;
 }
 

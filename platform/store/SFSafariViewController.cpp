@@ -15,7 +15,8 @@ struct Presented {
     std::vector<Ref<NSURL>> urls;
 
     static Presented& shared() {
-        static Presented presented;
+        // Never destroyed: other threads may use it during exit.
+        static Presented& presented = *new Presented();
         return presented;
     }
 };

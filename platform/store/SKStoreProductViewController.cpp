@@ -27,7 +27,8 @@ struct StoreSheetState {
     std::vector<Value> parameters;
 
     static StoreSheetState& shared() {
-        static StoreSheetState state;
+        // Never destroyed: other threads may use it during exit.
+        static StoreSheetState& state = *new StoreSheetState();
         return state;
     }
 };

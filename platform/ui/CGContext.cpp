@@ -198,7 +198,8 @@ void paintImage(cairo_t* cr, const CGImage& image, CGRect rect, double alpha) {
 // ---- colour spaces and gradients ---------------------------------------------------
 
 CGColorSpaceRef CGColorSpaceCreateDeviceRGB() {
-    static const CGColorSpaceRef space = std::make_shared<const CGColorSpace>();
+    // Never destroyed: other threads may use it during exit.
+    static const CGColorSpaceRef& space = *new CGColorSpaceRef(std::make_shared<const CGColorSpace>());
     return space;
 }
 

@@ -9,7 +9,8 @@
 namespace platform {
 
 Ref<JSVirtualMachine> JSVirtualMachine::sharedVirtualMachine() {
-    static Ref<JSVirtualMachine> shared = std::make_shared<JSVirtualMachine>();
+    // Never destroyed: other threads may use it during exit.
+    static Ref<JSVirtualMachine>& shared = *new Ref<JSVirtualMachine>(std::make_shared<JSVirtualMachine>());
     return shared;
 }
 

@@ -11,6 +11,7 @@
 #include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSException.h"
+#include "platform/foundation/Value.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/VirtualClock.h"
 
@@ -180,6 +181,29 @@ TEST(NSException, RaisesARuntimeErrorWithNameAndReason) {
     }
     EXPECT_EQ(std::string(NSRangeException), "NSRangeException");
     EXPECT_EQ(std::string(NSInternalInconsistencyException), "NSInternalInconsistencyException");
+}
+
+// Transfers and queue workers are detached and may still run while the process
+// exits: the shared empty values they copy must outlive the exit handlers.
+// The check runs after every exit handler registered later, so it sees the
+// state a worker would see at the very end.
+void useSharedEmptiesAtExit() {
+    NSData empty;
+    NSData copy = empty;
+    if (copy.length() != 0) std::_Exit(3);
+    Value none = Value::null();
+    if (!none.isNull()) std::_Exit(4);
+}
+
+TEST(NSDataDeathTest, SharedEmptiesOutliveTheExitHandlers) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            std::atexit(useSharedEmptiesAtExit);
+            { NSData made; }  // makes the shared empty storage, holding nothing
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
