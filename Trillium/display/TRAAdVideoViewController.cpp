@@ -23,8 +23,6 @@ namespace {
 int kTRAVideoStatusContext = 0;
 int kTRAVideoReadyContext = 0;
 
-constexpr const char* kTRAVideoCommandScheme = "trilliumad://";
-
 }  // namespace
 
 TRAAdVideoViewController::~TRAAdVideoViewController() {
@@ -95,18 +93,14 @@ void TRAAdVideoViewController::webViewDidFinishLoad(Ref<UIWebView> webView) {
 bool TRAAdVideoViewController::webViewShouldStartLoadWithRequest(Ref<UIWebView> webView, const NSURLRequest& request,
                                                                  UIWebViewNavigationType navigationType) {
     const Ref<NSURL>& url = request.URL();
-    const std::string text = url ? url->absoluteString() : std::string();
-    size_t skip = std::char_traits<char>::length(kTRAVideoCommandScheme);
-    if (text != "about:blank" && text.find(kTRAVideoCommandScheme) != std::string::npos) {
-        std::string command = text.size() > skip ? text.substr(skip) : std::string();
-        if (command == "toggleSound" || command == "skipVideo" || command == "replayVideo") {
-            // The controls act on a shown video only.
-            if (!isPresented() || isClosing() || isVideoAdClosed_ || !playbackStarted_) return false;
-            if (command == "toggleSound") toggleSound();
-            else if (command == "skipVideo" && !ended_) skipVideo();
-            else if (command == "replayVideo" && ended_) replayVideo();
-            return false;
-        }
+    std::optional<std::string> command = url ? pageCommandInUrl(url->absoluteString()) : std::nullopt;
+    if (command == "toggleSound" || command == "skipVideo" || command == "replayVideo") {
+        // The controls act on a shown video only.
+        if (!isPresented() || isClosing() || isVideoAdClosed_ || !playbackStarted_) return false;
+        if (command == "toggleSound") toggleSound();
+        else if (command == "skipVideo" && !ended_) skipVideo();
+        else if (command == "replayVideo" && ended_) replayVideo();
+        return false;
     }
     return TRAAdViewController::webViewShouldStartLoadWithRequest(webView, request, navigationType);
 }

@@ -275,17 +275,22 @@ std::string TRAAdViewController::appendDisplayTimeToUrl(const std::string& url) 
     return url + NSString::stringWithFormat("&displayDuration=%.3f", elapsed);
 }
 
+std::optional<std::string> TRAAdViewController::pageCommandInUrl(const std::string& url) {
+    if (url.find(kTRAAdCommandScheme) == std::string::npos) return std::nullopt;
+    size_t skip = std::char_traits<char>::length(kTRAAdCommandScheme);
+    return url.size() > skip ? url.substr(skip) : std::string();
+}
+
 bool TRAAdViewController::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSURLRequest& request,
                                                             UIWebViewNavigationType) {
     const Ref<NSURL>& requestURL = request.URL();
     if (!requestURL || requestURL->absoluteString() == "about:blank") return false;
     const std::string& url = requestURL->absoluteString();
-    bool command = url.find(kTRAAdCommandScheme) != std::string::npos;
+    std::optional<std::string> command = pageCommandInUrl(url);
     NSRange indexRange = NSString::rangeOfString(url, "index=");
 
     if (command) {
-        size_t skip = std::char_traits<char>::length(kTRAAdCommandScheme);
-        std::string name = url.size() > skip ? url.substr(skip) : std::string();
+        const std::string& name = *command;
         if (name == "closeAd") {
             if (webView_) webView_->setDelegate(nullptr);
             // A screen never shown sends nothing and restores nothing.

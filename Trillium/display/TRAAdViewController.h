@@ -135,6 +135,9 @@ protected:
     bool redirectedClick(const Ref<TRAAd>& ad, const NSURLRequest& request, const std::string& url, int32_t index);
     void reportDisplayFailure(const std::string& description);
     bool hasPrefAdTag() const { return prefAdTag_ && !prefAdTag_->empty(); }
+    // The command a page's "trilliumad://" navigation names (the text after
+    // the scheme's length); nullopt for a URL without the scheme.
+    static std::optional<std::string> pageCommandInUrl(const std::string& url);
 
 private:
     // The target of a click and, in two-click mode, its report URL.
