@@ -33,13 +33,8 @@ Ref<TMATModelessInterstitialController> TMATModelessInterstitialController::init
     return self<TMATModelessInterstitialController>();
 }
 
-Ref<TMATInterstitialAdContainer> TMATModelessInterstitialController::interstitialAdContainer() {
-    auto container = interstitialAdContainer_.lock();
-    if (!container) {
-        container = std::dynamic_pointer_cast<TMATInterstitialAdContainer>(adContainer());
-        interstitialAdContainer_ = container;
-    }
-    return container;
+Ref<TMATInterstitialAdContainer> TMATModelessInterstitialController::interstitialAdContainer() const {
+    return std::dynamic_pointer_cast<TMATInterstitialAdContainer>(adContainer());
 }
 
 Ref<UIScreen> TMATModelessInterstitialController::mainScreen() {
@@ -71,7 +66,6 @@ void TMATModelessInterstitialController::resetProperties() {
         // Its page may still be loading: its events must not reach the next ad.
         container->setDelegate(nullptr);
     }
-    interstitialAdContainer_.reset();
     setAdContainer(nullptr);
 }
 
@@ -103,7 +97,6 @@ void TMATModelessInterstitialController::modelLoadedSuccessfully(Ref<TMAJSBridge
     auto container = TMATBaseAdContainer::containerWithFrame<TMATInterstitialAdContainer>(view ? view->bounds()
                                                                                                : CGRectZero);
     setAdContainer(container);
-    interstitialAdContainer_ = container;
     container->setDelegate(self<TMATModelessInterstitialController>());
     container->setAllowsCloseButton(false);
     container->setUserInteractionEnabled(false);

@@ -75,7 +75,7 @@ public:
     int failedAttemptsToPresent() const { return failedAttemptsToPresent_.load(); }
     int aspectRatioFailures() const { return aspectRatioFailures_.load(); }
     // The ad container when it is an interstitial container.
-    Ref<TMATInterstitialAdContainer> interstitialAdContainer();
+    Ref<TMATInterstitialAdContainer> interstitialAdContainer() const;
     Ref<UIScreen> mainScreen();
     // Read from the container view's bounds (0 without one).
     float containerWidth() const;
@@ -95,6 +95,5 @@ private:
     int previousAppearances_ = 0;
     int previousFailedAttempts_ = 0;
     int previousAspectRatioFailures_ = 0;
-    Weak<TMATInterstitialAdContainer> interstitialAdContainer_;
     Ref<UIScreen> mainScreen_;
 };
