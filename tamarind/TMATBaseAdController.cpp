@@ -160,6 +160,12 @@ bool TMATBaseAdController::isControllerReadyToLoadAd() {
 void TMATBaseAdController::submitMetricsOnSuccess() { logAbstractCall("submitMetricsOnSuccess"); }
 void TMATBaseAdController::submitMetricsOnFailure() { logAbstractCall("submitMetricsOnFailure"); }
 
+std::string TMATBaseAdController::presenterRefusal(const Ref<UIViewController>& presenter, const std::string& name) {
+    if (!presenter->isViewLoaded() || !presenter->view()->window()) return name + " is not on screen";
+    if (auto shown = presenter->presentedViewController()) return name + " already presents " + shown->className();
+    return "";
+}
+
 // ---- shared by the interstitial controllers -------------------------------------------------------
 
 void TMATBaseAdController::submitInterstitialMetricsOnSuccess() {

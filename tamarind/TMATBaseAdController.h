@@ -75,6 +75,11 @@ public:
     // TMATBrowsingControllerDelegate: private URLs lead nowhere in the base.
     void openPrivateUrl(Ref<NSURL> url) override;
 
+    // Why `presenter` (named `name` in the text) cannot present a view
+    // controller now, as the platform would refuse it: "<name> is not on
+    // screen" or "<name> already presents <class>"; "" when it can.
+    static std::string presenterRefusal(const Ref<UIViewController>& presenter, const std::string& name);
+
     int retrieveLoadAdFailureMetricName(int64_t errorCode) const;
     void recordMetricOnLoadAdFailure(int64_t errorCode);
 

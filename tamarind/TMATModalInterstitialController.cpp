@@ -119,11 +119,9 @@ void TMATModalInterstitialController::presentFromViewController(const Ref<UIView
 
 std::string TMATModalInterstitialController::presentationRefusal(const Ref<UIViewController>& client) const {
     if (!client) return "the client view controller is gone";
-    if (!client->isViewLoaded() || !client->view()->window()) return "the client view controller is not on screen";
-    if (auto shown = client->presentedViewController())
-        return "the client view controller already presents " + shown->className();
-    if (!presentedAdViewController_) return "the interstitial has no view controller";
-    return "";
+    std::string refusal = presenterRefusal(client, "the client view controller");
+    if (refusal.empty() && !presentedAdViewController_) return "the interstitial has no view controller";
+    return refusal;
 }
 
 void TMATModalInterstitialController::interstitialDidRender() {

@@ -327,15 +327,8 @@ Ref<UIViewController> TMATMraidBridge::expansionPresenter(std::string* refusal) 
         *refusal = "there is no view controller to present the expanded ad from";
         return nullptr;
     }
-    if (!presenter->isViewLoaded() || !presenter->view()->window()) {
-        *refusal = "the presenting view controller is not on screen";
-        return nullptr;
-    }
-    if (auto shown = presenter->presentedViewController()) {
-        *refusal = "the presenting view controller already presents " + shown->className();
-        return nullptr;
-    }
-    return presenter;
+    *refusal = TMATBaseAdController::presenterRefusal(presenter, "the presenting view controller");
+    return refusal->empty() ? presenter : nullptr;
 }
 
 void TMATMraidBridge::expand(const JSValue& url) {
