@@ -4,7 +4,6 @@
 #include <filesystem>
 
 #include "Trillium/TRAAdSDKUtils.h"
-#include "Trillium/TRADisplayHooks.h"
 #include "Trillium/TRALog.h"
 #include "Trillium/display/TRAVideosManager.h"
 #include "platform/foundation/KeyValueObserving.h"
@@ -492,11 +491,8 @@ void TRAAdVideoViewController::closeVideoWithClick(bool click, const std::option
         return;
     }
     TRALog::errorf("Video ad failed: %@", *error);
-    if (!isPresented()) {
-        // Never shown: its file is no longer playing.
-        if (auto store = TRADisplayHooks::shared().videoStore ? TRADisplayHooks::shared().videoStore() : nullptr)
-            store->setNowPlayingVideoFileName(std::string());
-    }
+    // Never shown: its file is no longer playing.
+    if (!isPresented()) clearNowPlayingVideo();
     if (auto delegate = this->delegate()) delegate->failedDisplayAd(TRAAdSDKUtils::createErrorWithDescription(*error));
 }
 

@@ -213,6 +213,11 @@ void TRAAdViewController::webViewDidFailLoadWithError(Ref<UIWebView>, Ref<NSErro
 
 // ---- closing ---------------------------------------------------------------------------------------------
 
+void TRAAdViewController::clearNowPlayingVideo() {
+    const auto& videoStore = TRADisplayHooks::shared().videoStore;
+    if (auto store = videoStore ? videoStore() : nullptr) store->setNowPlayingVideoFileName(std::string());
+}
+
 void TRAAdViewController::closeAd(bool animated, bool click, const std::optional<std::string>& url) {
     if (!isPresented() || closing_) return;
     closing_ = true;
@@ -224,8 +229,7 @@ void TRAAdViewController::closeAd(bool animated, bool click, const std::optional
     if (parentVC_ && parentVC_ != root) parentVC_->setModalPresentationStyle(parentPresentationStyle_);
     if (root) root->setModalPresentationStyle(keyWindowPresentationStyle_);
     parentVC_ = nullptr;
-    const auto& videoStore = TRADisplayHooks::shared().videoStore;
-    if (auto store = videoStore ? videoStore() : nullptr) store->setNowPlayingVideoFileName(std::string());
+    clearNowPlayingVideo();
     // Every close gives rotation back; a browser opened after it takes it again.
     TRAAdCache::sharedInstance()->setAllowAutoRotate(true);
     // Nothing of the page reaches a screen that has gone.

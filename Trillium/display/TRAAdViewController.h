@@ -134,6 +134,8 @@ protected:
     std::optional<bool> plainClick(const Ref<TRAAd>& ad, const std::string& url, int32_t index);
     bool redirectedClick(const Ref<TRAAd>& ad, const NSURLRequest& request, const std::string& url, int32_t index);
     void reportDisplayFailure(const std::string& description);
+    // Clears the video store's now-playing mark: the ad's file may go again.
+    static void clearNowPlayingVideo();
     bool hasPrefAdTag() const { return prefAdTag_ && !prefAdTag_->empty(); }
     // The command a page's "trilliumad://" navigation names (the text after
     // the scheme's length); nullopt for a URL without the scheme.
