@@ -321,6 +321,10 @@ void TMATMraidBridge::storePicture(const std::string& url) {
 // ---- expand and close ----------------------------------------------------------------------------------
 
 Ref<UIViewController> TMATMraidBridge::expansionPresenter(std::string* refusal) {
+    if (!adContainer()) {
+        *refusal = "the ad has no container";
+        return nullptr;
+    }
     auto controller = adController();
     auto presenter = controller ? controller->viewControllerForPresentingModalView() : nullptr;
     if (!presenter) {
@@ -340,9 +344,7 @@ void TMATMraidBridge::expand(const JSValue& url) {
     if (!url.isUndefined() && !url.isNull())
         return fireErrorEventWithMessage("Unable to expand to a URL: two-part expansion is not supported", "expand");
     std::string refusal;
-    if (!adContainer()) refusal = "the ad has no container";
-    if (refusal.empty()) expansionPresenter(&refusal);
-    if (!refusal.empty()) return fireErrorEventWithMessage("Unable to expand: " + refusal, "expand");
+    if (!expansionPresenter(&refusal)) return fireErrorEventWithMessage("Unable to expand: " + refusal, "expand");
     targetState_ = TMATMraidStateExpanded;
     Weak<TMATMraidBridge> weak = self<TMATMraidBridge>();
     dispatch_async(dispatch_get_main_queue(), [weak] {
@@ -353,10 +355,8 @@ void TMATMraidBridge::expand(const JSValue& url) {
 void TMATMraidBridge::performExpand() {
     if (targetState_ == TMATMraidStateExpanded) targetState_.reset();
     std::string refusal;
-    auto container = adContainer();
-    auto presenter = container ? expansionPresenter(&refusal) : nullptr;
-    if (!container) refusal = "the ad has no container";
-    if (presenter) {
+    if (auto presenter = expansionPresenter(&refusal)) {
+        auto container = adContainer();
         bool custom = expandUsesCustomClose();
         expandViewController_->expandAdView(container, custom);
         if (!expandViewController_->expandWithSubview(container, custom, presenter)) {

@@ -186,7 +186,8 @@ private:
     // On main: the expansion, or its refusal when nothing can show it now.
     void performExpand();
     void performClose();
-    // The presenter, when it can present now; else the refusal's text.
+    // The presenter, when the ad has a container and the presenter can
+    // present now; else the refusal's text.
     Ref<UIViewController> expansionPresenter(std::string* refusal);
     // The container's frame in its window (its own frame outside one).
     void updatePositionFromContainer(bool asDefault);
