@@ -116,7 +116,6 @@ void TRAAdVideoViewController::closeAdWithAnimation(bool animated, bool click) {
     TRAAdViewController::closeAdWithAnimation(animated, click);
     if (isPresented() || isVideoAdClosed_) return;
     // The page no longer reaches this screen: it must not appear later.
-    isVideoAdClosed_ = true;
     tearDown();
 }
 
@@ -163,7 +162,6 @@ void TRAAdVideoViewController::observeValueForKeyPath(const std::string& keyPath
         me->registerNotification();
         if (!me->showWebView()) {
             // Refused (the base told the delegate): nothing may play unseen.
-            me->isVideoAdClosed_ = true;
             me->tearDown();
             return;
         }
@@ -481,7 +479,6 @@ void TRAAdVideoViewController::closeVideoWithClick(bool click, const std::option
         }
     }
     isShowingPostRoll_ = false;
-    isVideoAdClosed_ = true;
     tearDown();
 
     if (!error) {
@@ -497,6 +494,7 @@ void TRAAdVideoViewController::closeVideoWithClick(bool click, const std::option
 }
 
 void TRAAdVideoViewController::tearDown() {
+    isVideoAdClosed_ = true;
     restoreAudioCategory();
     removeObservers();
     unregisterNotification();

@@ -127,7 +127,8 @@ private:
     // The end of the video or a skip: observers go, then the post-roll.
     void endPlayback();
     void removeTimeObservers(bool reward);
-    // Ends playback and its observers without events or callbacks.
+    // Marks the ad closed for good and ends playback and its observers
+    // without events or callbacks.
     void tearDown();
     // Drops the player, item and layer (released at the next pass: the end
     // of the video is reported from inside the player's own step).
