@@ -50,6 +50,12 @@ Ref<TMATMraidBridge> TMATMraidBridge::initWithAdController(const Ref<TMATBaseAdC
     ready_ = false;
     viewable_ = false;
     currentState_ = TMATMraidStateLoading;
+    {
+        std::scoped_lock lock(tablesMutex_);
+        expandProperties_ = tmatExpandDefaults();
+        resizeProperties_ = tmatResizeDefaults();
+        orientationProperties_ = tmatOrientationDefaults();
+    }
     pictureManager_ = NSObject::alloc<TMATMraidPictureManager>()->init();
     expandViewController_ = TMATMraidExpandViewController::alloc()->init();
     return self<TMATMraidBridge>();
@@ -150,19 +156,16 @@ void TMATMraidBridge::containerDidFinishLoading() {
 
 Value TMATMraidBridge::cachedExpandProperties() {
     std::scoped_lock lock(tablesMutex_);
-    if (!expandProperties_.isDictionary()) expandProperties_ = tmatExpandDefaults();
     return expandProperties_;
 }
 
 Value TMATMraidBridge::cachedResizeProperties() {
     std::scoped_lock lock(tablesMutex_);
-    if (!resizeProperties_.isDictionary()) resizeProperties_ = tmatResizeDefaults();
     return resizeProperties_;
 }
 
 Value TMATMraidBridge::cachedOrientationProperties() {
     std::scoped_lock lock(tablesMutex_);
-    if (!orientationProperties_.isDictionary()) orientationProperties_ = tmatOrientationDefaults();
     return orientationProperties_;
 }
 
@@ -179,8 +182,8 @@ Value TMATMraidBridge::cachedSupportProperties() {
     return supportProperties_;
 }
 
-bool TMATMraidBridge::mergeTable(Value& table, const Value& defaults, const Value& properties, const char* name) {
-    Value merged = table.isDictionary() ? table : defaults;
+bool TMATMraidBridge::mergeTable(Value& table, const Value& properties, const char* name) {
+    Value merged = table;
     if (const auto* entries = properties.dictionary())
         for (const auto& [key, value] : *entries) merged.set(key, value);
     auto json = TMAJSONUtil::jsonStringFromObject(merged);
@@ -195,17 +198,17 @@ bool TMATMraidBridge::mergeTable(Value& table, const Value& defaults, const Valu
 
 bool TMATMraidBridge::setCachedExpandProperties(const Value& properties) {
     std::scoped_lock lock(tablesMutex_);
-    return mergeTable(expandProperties_, tmatExpandDefaults(), properties, "expand");
+    return mergeTable(expandProperties_, properties, "expand");
 }
 
 bool TMATMraidBridge::setCachedResizeProperties(const Value& properties) {
     std::scoped_lock lock(tablesMutex_);
-    return mergeTable(resizeProperties_, tmatResizeDefaults(), properties, "resize");
+    return mergeTable(resizeProperties_, properties, "resize");
 }
 
 bool TMATMraidBridge::setCachedOrientationProperties(const Value& properties) {
     std::scoped_lock lock(tablesMutex_);
-    return mergeTable(orientationProperties_, tmatOrientationDefaults(), properties, "orientation");
+    return mergeTable(orientationProperties_, properties, "orientation");
 }
 
 bool TMATMraidBridge::expandUsesCustomClose() {
@@ -297,8 +300,7 @@ void TMATMraidBridge::setResizeProperties(const JSValue& properties) {
 void TMATMraidBridge::useCustomClose(bool useCustomClose) {
     {
         std::scoped_lock lock(tablesMutex_);
-        mergeTable(expandProperties_, tmatExpandDefaults(), Value::dictionary({{"useCustomClose", useCustomClose}}),
-                   "expand");
+        mergeTable(expandProperties_, Value::dictionary({{"useCustomClose", useCustomClose}}), "expand");
     }
     if (placementType_ == TMATMraidPlacementTypeInterstitial) return;
     // The expansion's button follows the flag: hidden only when the creative

@@ -162,14 +162,15 @@ public:
     // "interstitial" for 1, "inline" otherwise.
     static std::string stringForPlacementType(int type);
 
-    // ---- tables, made with their defaults on first read ----
+    // ---- tables: expand, resize and orientation made with their defaults
+    // by initWithAdController, supports on first read ----
     Value cachedExpandProperties();
     Value cachedResizeProperties();
     Value cachedOrientationProperties();
     // "sms" and "tel" as the application can open them.
     Value cachedSupportProperties();
-    // Merges (the tables exist first); false, with a log line, when the merged
-    // table would pass kMaximumPropertiesBytes.
+    // Merges; false, with a log line, when the merged table would pass
+    // kMaximumPropertiesBytes.
     bool setCachedExpandProperties(const Value& properties);
     bool setCachedResizeProperties(const Value& properties);
     bool setCachedOrientationProperties(const Value& properties);
@@ -192,7 +193,7 @@ private:
     // The container's frame in its window (its own frame outside one).
     void updatePositionFromContainer(bool asDefault);
     bool expandUsesCustomClose();
-    static bool mergeTable(Value& table, const Value& defaults, const Value& properties, const char* name);
+    static bool mergeTable(Value& table, const Value& properties, const char* name);
 
     bool ready_ = false;
     bool viewable_ = false;
