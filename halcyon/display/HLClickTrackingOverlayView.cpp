@@ -46,3 +46,7 @@ void HLClickTrackingOverlayView::attachToView(const Ref<UIView>& view, double du
         UIView::animateWithDuration(duration, [overlay] { overlay->setAlpha(1); });
     });
 }
+
+double HLClickTrackingOverlayView::fadeTimeForSdk(const Ref<HLSdk>& sdk) {
+    return sdk ? sdk->timeIntervalForKey(kHLSlotClickOverlayFadeTime) / 1000 : 0.5;
+}

@@ -16,6 +16,8 @@ public:
     // On the main queue: added at alpha 0 as the view's front subview, pinned
     // by slots 118 and 119, then faded in over `duration` seconds.
     void attachToView(const Ref<UIView>& view, double duration);
+    // The overlay's fade in and out: slot 122 in seconds; 0.5 without an SDK.
+    static double fadeTimeForSdk(const Ref<HLSdk>& sdk);
 
     Ref<HLSdk> sdk() const { return sdk_.lock(); }
     Ref<UIActivityIndicatorView> activityIndicator() const { return activityIndicator_; }

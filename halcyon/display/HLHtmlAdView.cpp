@@ -365,9 +365,7 @@ void HLHtmlAdView::removeClickTrackingOverlay() {
     });
 }
 
-double HLHtmlAdView::overlayFadeTime() const {
-    return sdk_ ? sdk_->timeIntervalForKey(kHLSlotClickOverlayFadeTime) / 1000.0 : 0.5;
-}
+double HLHtmlAdView::overlayFadeTime() const { return HLClickTrackingOverlayView::fadeTimeForSdk(sdk_); }
 
 void HLHtmlAdView::notifyClickDelegate(const Ref<UIView>& view) {
     auto adView = self<HLHtmlAdView>();

@@ -2,7 +2,6 @@
 
 #include "halcyon/core/HLLogManager.h"
 #include "halcyon/core/HLSdk.h"
-#include "halcyon/display/HLDisplayConstants.h"
 #include "platform/runtime/NSOperationQueue.h"
 
 Ref<HLVideoView> HLVideoView::initWithSdk(const Ref<HLSdk>& sdk, const Ref<AVPlayer>& player) {
@@ -20,9 +19,7 @@ Ref<AVPlayer> HLVideoView::player() const { return playerLayer()->player(); }
 
 void HLVideoView::setPlayer(const Ref<AVPlayer>& player) { playerLayer()->setPlayer(player); }
 
-double HLVideoView::overlayFadeTime() const {
-    return sdk_ ? sdk_->timeIntervalForKey(kHLSlotClickOverlayFadeTime) / 1000 : 0.5;
-}
+double HLVideoView::overlayFadeTime() const { return HLClickTrackingOverlayView::fadeTimeForSdk(sdk_); }
 
 Ref<HLClickTrackingOverlayView> HLVideoView::trackingOverlay() const {
     std::scoped_lock lock(overlayMutex_);
