@@ -79,10 +79,7 @@ void HLAutoLayoutVideoViewController::prepareInterface() {
     skipButton_ = HLCloseButton::closeButtonWithStyle(style, CGRectZero);
     skipButton_->setAlpha(0);
 
-    const auto fontSize = static_cast<CGFloat>(sdk_ ? sdk_->numberForKey(kHLSlotCountdownClockFontSize).doubleValue() : 12);
-    const auto strokeSize =
-        static_cast<CGFloat>(sdk_ ? sdk_->numberForKey(kHLSlotCountdownClockStrokeSize).doubleValue() : 1);
-    countdownClock_ = HLCircularCountdownView::alloc()->initWithFrame(CGRectZero, fontSize, strokeSize, 0);
+    countdownClock_ = makeCountdownClock(CGRectZero, 0);
     countdownClock_->setHidden(true);
     if (sdk_) countdownClock_->setCountdownColor(HLUtils::hl_colorWithHexString(sdk_->stringForKey(kHLSlotCountdownColor).value_or("")));
 

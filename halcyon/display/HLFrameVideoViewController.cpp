@@ -92,11 +92,8 @@ void HLFrameVideoViewController::viewWillAppear(bool animated) {
 // ---- controls
 
 Ref<HLCircularCountdownView> HLFrameVideoViewController::createCountdownClockWithTimeLeft(const Value& timeLeft) {
-    const auto fontSize = static_cast<CGFloat>(sdk_ ? sdk_->numberForKey(kHLSlotCountdownClockFontSize).doubleValue() : 12);
-    const auto strokeSize =
-        static_cast<CGFloat>(sdk_ ? sdk_->numberForKey(kHLSlotCountdownClockStrokeSize).doubleValue() : 1);
-    auto clock = HLCircularCountdownView::alloc()->initWithFrame(
-        frameForCountdownClock(), fontSize, strokeSize, platform::saturatingCast<uint32_t>(countdownTime().doubleValue()));
+    auto clock =
+        makeCountdownClock(frameForCountdownClock(), platform::saturatingCast<uint32_t>(countdownTime().doubleValue()));
     clock->setCountdownColor(countdownColor_);
     clock->setRemainingSeconds(platform::saturatingCast<uint32_t>(timeLeft.doubleValue()));
     return clock;

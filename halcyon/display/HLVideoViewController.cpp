@@ -262,6 +262,13 @@ Ref<HLWebViewButton> HLVideoViewController::createVideoButton() {
     return button;
 }
 
+Ref<HLCircularCountdownView> HLVideoViewController::makeCountdownClock(CGRect frame, uint32_t totalSeconds) const {
+    const auto fontSize = static_cast<CGFloat>(sdk_ ? sdk_->numberForKey(kHLSlotCountdownClockFontSize).doubleValue() : 12);
+    const auto strokeSize =
+        static_cast<CGFloat>(sdk_ ? sdk_->numberForKey(kHLSlotCountdownClockStrokeSize).doubleValue() : 1);
+    return HLCircularCountdownView::alloc()->initWithFrame(frame, fontSize, strokeSize, totalSeconds);
+}
+
 // ---- dismissal
 
 void HLVideoViewController::dismiss() { dismissWithCompletionHandler(nullptr); }

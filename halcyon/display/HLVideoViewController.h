@@ -212,6 +212,9 @@ protected:
     // the end) with its completion postback; once.
     void finishPresentation();
     Ref<HLWebViewButton> createVideoButton();
+    // A countdown clock at `frame` counting from `totalSeconds`, its font
+    // and stroke sizes from slots 93 and 94.
+    Ref<HLCircularCountdownView> makeCountdownClock(CGRect frame, uint32_t totalSeconds) const;
     // Values of the settings table.
     bool setting(int64_t slot) const;
     double secondsFromMilliseconds(int64_t slot) const;
