@@ -111,8 +111,7 @@ void HLAutoLayoutVideoViewController::prepareInterface() {
          {"skipButton", skipButton_},
          {"countdownClock", countdownClock_},
          {"muteToggle", muteImageView_}}));
-    Ref<HLVideoButtonProperties> properties = ad ? ad->videoButtonProperties() : nullptr;
-    if (!properties) properties = NSObject::alloc<HLVideoButtonProperties>()->initWithSdk(sdk_, Value());
+    Ref<HLVideoButtonProperties> properties = videoButtonPropertiesOrDefaults();
     root->addConstraints(videoButtonConstraints(properties->verticalConstraint(), "v_constraint"));
     root->addConstraints(videoButtonConstraints(properties->horizontalConstraint(), "h_constraint"));
 }

@@ -194,9 +194,7 @@ CGRect HLFrameVideoViewController::frameForMuteButton() {
 }
 
 CGRect HLFrameVideoViewController::frameForVideoButton() {
-    Ref<HLAd> ad = currentAd();
-    Ref<HLVideoButtonProperties> properties = ad ? ad->videoButtonProperties() : nullptr;
-    if (!properties) properties = NSObject::alloc<HLVideoButtonProperties>()->initWithSdk(sdk_, Value());
+    Ref<HLVideoButtonProperties> properties = videoButtonPropertiesOrDefaults();
     const CGRect frame = appropriateFrame();
     const CGRect root = view()->frame();
     const UIInterfaceOrientation orientation = UIApplication::sharedApplication()->statusBarOrientation();

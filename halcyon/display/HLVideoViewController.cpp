@@ -184,8 +184,7 @@ void HLVideoViewController::startStep() {
 }
 
 void HLVideoViewController::armVideoButtonFades() {
-    Ref<HLAd> ad = currentAd();
-    Ref<HLVideoButtonProperties> properties = ad ? ad->videoButtonProperties() : nullptr;
+    Ref<HLVideoButtonProperties> properties = videoButtonProperties();
     if (!videoButton_) return;
     auto controller = self<HLVideoViewController>();
     if (properties && properties->fadeInDelay() > 0) {
@@ -260,6 +259,16 @@ Ref<HLWebViewButton> HLVideoViewController::createVideoButton() {
     button->setClickDelegate(self<HLVideoViewController>());
     button->loadHTMLString(html, nullptr);
     return button;
+}
+
+Ref<HLVideoButtonProperties> HLVideoViewController::videoButtonProperties() const {
+    Ref<HLAd> ad = currentAd();
+    return ad ? ad->videoButtonProperties() : nullptr;
+}
+
+Ref<HLVideoButtonProperties> HLVideoViewController::videoButtonPropertiesOrDefaults() const {
+    if (Ref<HLVideoButtonProperties> properties = videoButtonProperties()) return properties;
+    return NSObject::alloc<HLVideoButtonProperties>()->initWithSdk(sdk_, Value());
 }
 
 Ref<HLCircularCountdownView> HLVideoViewController::makeCountdownClock(CGRect frame, uint32_t totalSeconds) const {
@@ -561,8 +570,7 @@ void HLVideoViewController::fadeCountdownClockIfNeeded() {
 }
 
 void HLVideoViewController::fadeVideoButtonIfNeeded() {
-    Ref<HLAd> ad = currentAd();
-    Ref<HLVideoButtonProperties> properties = ad ? ad->videoButtonProperties() : nullptr;
+    Ref<HLVideoButtonProperties> properties = videoButtonProperties();
     if (!properties || !properties->tapToFade() || poststitialShown_ || !videoButton_) return;
     Ref<HLWebViewButton> button = videoButton_;
     const CGFloat target = button->alpha() > 0 ? 0 : 1;
@@ -731,8 +739,7 @@ void HLVideoViewController::fadeOutSkipButton() {
 
 void HLVideoViewController::fadeInVideoButton() {
     if (!videoButton_ || videoButton_->alpha() >= 1 || poststitialShown_) return;
-    Ref<HLAd> ad = currentAd();
-    Ref<HLVideoButtonProperties> properties = ad ? ad->videoButtonProperties() : nullptr;
+    Ref<HLVideoButtonProperties> properties = videoButtonProperties();
     const double duration = properties ? properties->fadeInDuration() : 0;
     auto controller = self<HLVideoViewController>();
     NSOperationQueue::mainQueue()->addOperationWithBlock([controller, duration] {
@@ -750,8 +757,7 @@ void HLVideoViewController::fadeInVideoButton() {
 
 void HLVideoViewController::fadeOutVideoButton() {
     if (!videoButton_ || videoButton_->alpha() != 1) return;
-    Ref<HLAd> ad = currentAd();
-    Ref<HLVideoButtonProperties> properties = ad ? ad->videoButtonProperties() : nullptr;
+    Ref<HLVideoButtonProperties> properties = videoButtonProperties();
     const double duration = properties ? properties->fadeOutDuration() : 0;
     auto controller = self<HLVideoViewController>();
     NSOperationQueue::mainQueue()->addOperationWithBlock([controller, duration] {

@@ -45,6 +45,7 @@ class HLIncentivizedWarningManager;
 class HLInterstitialAd;
 class HLLogManager;
 class HLSdk;
+class HLVideoButtonProperties;
 class HLVideoPlayer;
 class HLVideoView;
 class HLVideoViewControllerClickForwarder;
@@ -212,6 +213,10 @@ protected:
     // the end) with its completion postback; once.
     void finishPresentation();
     Ref<HLWebViewButton> createVideoButton();
+    // The current ad's video button properties; null when it has none.
+    Ref<HLVideoButtonProperties> videoButtonProperties() const;
+    // The same, or the defaults where the button must be placed anyway.
+    Ref<HLVideoButtonProperties> videoButtonPropertiesOrDefaults() const;
     // A countdown clock at `frame` counting from `totalSeconds`, its font
     // and stroke sizes from slots 93 and 94.
     Ref<HLCircularCountdownView> makeCountdownClock(CGRect frame, uint32_t totalSeconds) const;
