@@ -294,8 +294,6 @@ void HLInterstitialDialogView::dismiss() {
     // dismissal reports hidden.
     Ref<HLHtmlAdView> adView = std::move(adView_);
     Ref<HLAd> ad = std::move(currentAd_);
-    adView_.reset();
-    currentAd_.reset();
     dismissed_ = true;
     // Hidden pairs with displayed: a dialog whose ad never showed (its load
     // failed, or it closed before its page loaded) reports neither.
