@@ -151,13 +151,10 @@ void TMATModalInterstitialController::failRender(const std::string& message) {
     auto keep = self<TMATModalInterstitialController>();
     auto failure = controllerError(message);
     TMLog::logError("Modal interstitial failed to render: %@", message);
-    gTMATModalInterstitialShowing.store(false);
     auto model = adModel();
     metricTracker()->setPixelUrl(model->instrumentationPixelUrl(), model);
     metricTracker()->stopTimer(kTMATModalTimerRenderFailure, model);
-    presentedAdViewController_.reset();
-    keepAlive_.reset();
-    resetProperties();
+    endShowing();
     submitMetricsOnFailure();
     if (auto d = delegate()) d->controllerFailedToLoadAd(failure);
 }
@@ -184,13 +181,17 @@ void TMATModalInterstitialController::closeButtonPressed() {
         presenter->dismissViewControllerAnimated(true, completion);
     else
         shown->dismissViewControllerAnimated(true, completion);  // nothing to dismiss: the completion still runs
-    gTMATModalInterstitialShowing.store(false);
     auto model = adModel();
     metricTracker()->stopTimer(kTMATModalTimerShown, model);
     metricTracker()->submitMetricsForObject(model);
-    presentedAdViewController_.reset();
-    resetProperties();
+    endShowing();
     model->reset();
-    keepAlive_.reset();
     if (auto d = delegate()) d->controllerDidDismissAd();
+}
+
+void TMATModalInterstitialController::endShowing() {
+    gTMATModalInterstitialShowing.store(false);
+    presentedAdViewController_.reset();
+    keepAlive_.reset();
+    resetProperties();
 }

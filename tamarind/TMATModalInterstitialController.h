@@ -74,6 +74,10 @@ private:
     std::string presentationRefusal(const Ref<UIViewController>& client) const;
     // The refused or failed render: flags cleared, metrics, the delegate told.
     void failRender(const std::string& message);
+    // The presentation is over (closed or failed): the process-wide flag
+    // cleared, the shown controller and the keep-alive let go, the
+    // properties reset. The caller holds the controller meanwhile.
+    void endShowing();
 
     bool prerendered_ = false;
     std::atomic<bool> isDisplayed_{false};
