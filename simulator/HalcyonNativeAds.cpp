@@ -20,17 +20,6 @@ std::string hlNativeServicePng() {
         0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
     return std::string(reinterpret_cast<const char*>(png), sizeof png);
 }
-
-std::string hlNativeServiceFill(std::string text, const std::string& resources, const std::string& base) {
-    text = NSString::stringByReplacingOccurrencesOfString(text, "{RES}", resources);
-    return NSString::stringByReplacingOccurrencesOfString(text, "{BASE}", base);
-}
-
-std::optional<std::string> hlNativeServiceField(const RecordedRequest& request, std::string_view name) {
-    for (const auto& [key, value] : parseQueryFields(request.query.value_or("")))
-        if (key == name) return value;
-    return std::nullopt;
-}
 }  // namespace
 
 void HalcyonService::setNativeAnswer(std::optional<HalcyonNativeAnswer> answer) {
@@ -57,7 +46,7 @@ std::string HalcyonService::nativeAnswerJson(const HalcyonNativeAnswer& answer, 
     const std::string resources = server_.url(kNativeResourceBasePath);
     const std::string base = server_.url("/");
     auto text = [&](const std::optional<std::string>& value) {
-        return value ? Value(hlNativeServiceFill(*value, resources, base)) : Value();
+        return value ? Value(fillPlaceholders(*value, resources, base)) : Value();
     };
     Value settings = Value::dictionary({});
     auto setting = [&](const char* key, const std::optional<std::string>& value) {
@@ -72,7 +61,7 @@ std::string HalcyonService::nativeAnswerJson(const HalcyonNativeAnswer& answer, 
     if (answer.ads) {
         ads = *answer.ads;
     } else {
-        const int64_t wanted = NSString::integerValue(hlNativeServiceField(request, "slot_count").value_or("1"));
+        const int64_t wanted = NSString::integerValue(requestField(request, "slot_count").value_or("1"));
         ads.resize(static_cast<size_t>(std::clamp<int64_t>(wanted, 0, HalcyonNativeAnswer::kMaximumGeneratedAds)));
     }
     Value list = Value::array({});

@@ -47,21 +47,19 @@ std::string hlServiceVideo() {
 #endif
 }
 
-std::string hlServiceFill(std::string text, const std::string& resources, const std::string& base) {
-    text = NSString::stringByReplacingOccurrencesOfString(text, "{RES}", resources);
-    return NSString::stringByReplacingOccurrencesOfString(text, "{BASE}", base);
-}
-
-std::optional<std::string> hlServiceQueryField(const RecordedRequest& request, std::string_view name) {
-    for (const auto& [key, value] : parseQueryFields(request.query.value_or("")))
-        if (key == name) return value;
-    return std::nullopt;
-}
-
 Answer hlServiceJsonAnswer(std::string body) {
     return Answer::ok(std::move(body)).header("Content-Type", "application/json");
 }
 }  // namespace
+
+std::string HalcyonService::fillPlaceholders(std::string text, const std::string& resources, const std::string& base) {
+    text = NSString::stringByReplacingOccurrencesOfString(text, "{RES}", resources);
+    return NSString::stringByReplacingOccurrencesOfString(text, "{BASE}", base);
+}
+
+std::optional<std::string> HalcyonService::requestField(const RecordedRequest& request, std::string_view name) {
+    return queryField(parseQueryFields(request.query.value_or("")), name);
+}
 
 HalcyonAd HalcyonAd::videoAd() {
     HalcyonAd ad;
@@ -152,10 +150,10 @@ std::string HalcyonService::adAnswer(const HalcyonAd& ad, const RecordedRequest&
     }
     std::string json = "{\"ad_id\": " + std::to_string(id);
     auto member = [&](const char* key, const std::optional<std::string>& value) {
-        if (value) json += ", \"" + std::string(key) + "\": " + hlServiceJsonString(hlServiceFill(*value, resources, base));
+        if (value) json += ", \"" + std::string(key) + "\": " + hlServiceJsonString(fillPlaceholders(*value, resources, base));
     };
-    member("size", ad.size ? ad.size : hlServiceQueryField(request, "size"));
-    std::optional<std::string> type = ad.adType ? ad.adType : hlServiceQueryField(request, "require");
+    member("size", ad.size ? ad.size : requestField(request, "size"));
+    std::optional<std::string> type = ad.adType ? ad.adType : requestField(request, "require");
     member("ad_type", type.value_or("REGULAR"));
     member("html", ad.html);
     member("video", ad.video);
@@ -246,7 +244,7 @@ Answer HalcyonService::answer(const RecordedRequest& request) {
         {
             std::scoped_lock lock(mutex_);
             ad = ad_;
-            if (incentivizedAd_ && hlServiceQueryField(request, "require") == "VIDEOA") ad = incentivizedAd_;
+            if (incentivizedAd_ && requestField(request, "require") == "VIDEOA") ad = incentivizedAd_;
         }
         return ad ? hlServiceJsonAnswer(adAnswer(*ad, request)) : Answer::withStatus(204);
     }
@@ -260,11 +258,7 @@ Answer HalcyonService::answer(const RecordedRequest& request) {
     return Answer::withStatus(404);
 }
 
-std::optional<std::string> HalcyonPixel::field(std::string_view name) const {
-    for (const auto& [key, value] : query)
-        if (key == name) return value;
-    return std::nullopt;
-}
+std::optional<std::string> HalcyonPixel::field(std::string_view name) const { return queryField(query, name); }
 
 size_t HalcyonPixel::count(std::string_view name) const {
     size_t n = 0;

@@ -196,6 +196,10 @@ private:
     // The native path's answer; nullopt for another path.
     std::optional<Answer> nativeAnswer(const RecordedRequest& request);
     std::string resultsWith(std::string firstResult) const;  // under mutex_
+    // `text` with "{RES}" and "{BASE}" replaced by these URLs.
+    static std::string fillPlaceholders(std::string text, const std::string& resources, const std::string& base);
+    // The first value of the request's query field.
+    static std::optional<std::string> requestField(const RecordedRequest& request, std::string_view name);
 
     LoopbackServer server_;
     mutable std::mutex mutex_;  // guards the fields below

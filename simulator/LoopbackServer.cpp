@@ -799,6 +799,12 @@ QueryFields parseQueryFields(std::string_view rawQuery) {
     return fields;
 }
 
+std::optional<std::string> queryField(const QueryFields& fields, std::string_view name) {
+    for (const auto& [key, value] : fields)
+        if (key == name) return value;
+    return std::nullopt;
+}
+
 }  // namespace simulator
 
 #if defined(__SANITIZE_THREAD__)

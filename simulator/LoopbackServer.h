@@ -29,6 +29,8 @@ using QueryFields = std::vector<std::pair<std::string, std::string>>;
 // "a=1&b=%20" → {{"a", "1"}, {"b", " "}}, in order; a piece without "=" has
 // an empty value; an undecodable key or value stays raw.
 QueryFields parseQueryFields(std::string_view rawQuery);
+// The first value of the field `name`; nullopt when absent.
+std::optional<std::string> queryField(const QueryFields& fields, std::string_view name);
 
 // One request as it arrived, with the answer that went back.
 struct RecordedRequest {

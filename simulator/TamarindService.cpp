@@ -116,9 +116,7 @@ std::string TamarindService::pictureBytes() {
 }
 
 std::optional<std::string> TamarindService::field(const QueryFields& fields, std::string_view name) {
-    for (const auto& [key, value] : fields)
-        if (key == name) return value;
-    return std::nullopt;
+    return queryField(fields, name);
 }
 
 }  // namespace simulator

@@ -65,11 +65,7 @@ TrilliumRequest decorate(const RecordedRequest& request) {
 
 }  // namespace
 
-std::optional<std::string> TrilliumRequest::field(std::string_view name) const {
-    for (const auto& [key, value] : fields)
-        if (key == name) return value;
-    return std::nullopt;
-}
+std::optional<std::string> TrilliumRequest::field(std::string_view name) const { return queryField(fields, name); }
 
 std::vector<std::string> TrilliumRequest::fieldNames() const {
     std::vector<std::string> names;
