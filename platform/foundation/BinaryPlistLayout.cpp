@@ -138,41 +138,48 @@ std::string BinaryPlistLayout::checkGraph(size_t maxDepth, uint64_t maxNodes) co
     return "";
 }
 
+std::optional<double> BinaryPlistLayout::dateValue(uint64_t index) const {
+    const size_t at = objectOffset(index);
+    if (bytes_[at] != 0x33 || tableOffset_ - at < 9) return std::nullopt;
+    const uint64_t bits = readBigEndian(at + 1, 8);
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    if (!std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
 std::vector<double> BinaryPlistLayout::dates() const {
     std::vector<double> result;
-    for (uint64_t i = 0; i < count_; ++i) {
-        const size_t at = objectOffset(i);
-        if (bytes_[at] != 0x33 || tableOffset_ - at < 9) continue;
-        const uint64_t bits = readBigEndian(at + 1, 8);
-        double value;
-        std::memcpy(&value, &bits, sizeof value);
-        if (std::isfinite(value)) result.push_back(value);
-    }
+    for (uint64_t i = 0; i < count_; ++i)
+        if (std::optional<double> value = dateValue(i)) result.push_back(*value);
     std::sort(result.begin(), result.end());
     return result;
+}
+
+std::optional<double> BinaryPlistLayout::nearestDate(const std::vector<double>& sorted, double value, double& distance) {
+    std::optional<double> nearest;
+    auto it = std::lower_bound(sorted.begin(), sorted.end(), value);
+    for (auto candidate : {it, it == sorted.begin() ? it : std::prev(it)}) {
+        if (candidate == sorted.end()) continue;
+        if (std::abs(*candidate - value) < distance) {
+            distance = std::abs(*candidate - value);
+            nearest = *candidate;
+        }
+    }
+    return nearest;
 }
 
 void BinaryPlistLayout::restoreExactDates(uint8_t* bytes, size_t length, const std::vector<double>& exact) {
     std::optional<BinaryPlistLayout> layout = parse(bytes, length);
     if (!layout || exact.empty()) return;
     for (uint64_t i = 0; i < layout->count_; ++i) {
-        const size_t at = layout->objectOffset(i);
-        if (bytes[at] != 0x33 || layout->tableOffset_ - at < 9) continue;
-        const uint64_t bits = layout->readBigEndian(at + 1, 8);
-        double written;
-        std::memcpy(&written, &bits, sizeof written);
-        if (!std::isfinite(written)) continue;
-        auto it = std::lower_bound(exact.begin(), exact.end(), written);
-        double best = written, bestDistance = kDateTolerance;
-        for (auto candidate : {it, it == exact.begin() ? it : std::prev(it)}) {
-            if (candidate == exact.end()) continue;
-            if (std::abs(*candidate - written) < bestDistance) {
-                bestDistance = std::abs(*candidate - written);
-                best = *candidate;
-            }
-        }
+        std::optional<double> written = layout->dateValue(i);
+        if (!written) continue;
+        double distance = kDateTolerance;
+        const double best = nearestDate(exact, *written, distance).value_or(*written);
         uint64_t out;
         std::memcpy(&out, &best, sizeof out);
+        const size_t at = layout->objectOffset(i);
         for (size_t k = 0; k < 8; ++k) bytes[at + 1 + k] = static_cast<uint8_t>(out >> (56 - 8 * k));
     }
 }

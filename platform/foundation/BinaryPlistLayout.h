@@ -32,6 +32,9 @@ public:
     static void restoreExactDates(uint8_t* bytes, size_t length, const std::vector<double>& exact);
     // How far the library's value of a date can lie from the exact one.
     static constexpr double kDateTolerance = 2e-6;
+    // The value of `sorted` nearest to `value` when it lies closer than
+    // `distance`, which then becomes its distance; nullopt otherwise.
+    static std::optional<double> nearestDate(const std::vector<double>& sorted, double value, double& distance);
 
 private:
     BinaryPlistLayout(const uint8_t* bytes, size_t /*length: checked by parse*/) : bytes_(bytes) {}
@@ -44,6 +47,8 @@ private:
         size_t contents;  // where the elements begin
     };
     std::optional<Header> header(uint64_t index) const;
+    // Object `index`'s value when it is a date with a finite value.
+    std::optional<double> dateValue(uint64_t index) const;
     // A string without NUL characters (as dictionary keys must be).
     bool isKeyString(uint64_t index) const;
     // The objects an array, set or dictionary refers to; nullopt when malformed.

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <limits>
 #include <memory>
 #include <sys/stat.h>
@@ -123,17 +122,8 @@ NSDate readDate(plist_t node, const std::vector<double>& raw) {
     const double backward = sec - std::abs(static_cast<double>(usec)) / 1e6;  // how the library splits dates before 2001
     double best = forward;
     double bestDistance = BinaryPlistLayout::kDateTolerance;  // anything further is another date
-    for (double guess : {forward, backward}) {
-        auto it = std::lower_bound(raw.begin(), raw.end(), guess);
-        for (auto candidate : {it, it == raw.begin() ? it : std::prev(it)}) {
-            if (candidate == raw.end()) continue;
-            const double distance = std::abs(*candidate - guess);
-            if (distance < bestDistance) {
-                bestDistance = distance;
-                best = *candidate;
-            }
-        }
-    }
+    for (double guess : {forward, backward})
+        if (std::optional<double> nearest = BinaryPlistLayout::nearestDate(raw, guess, bestDistance)) best = *nearest;
     return NSDate::dateWithTimeIntervalSinceReferenceDate(best);
 }
 
