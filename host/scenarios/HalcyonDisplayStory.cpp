@@ -9,6 +9,7 @@
 #include "halcyon/display/HLCloseButton.h"
 #include "halcyon/display/HLIncentivizedInterstitialAd.h"
 #include "halcyon/display/HLInterstitialAd.h"
+#include "host/scenarios/Scenarios.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/ui/UIAlertView.h"
 #include "simulator/HalcyonService.h"
@@ -189,13 +190,7 @@ private:
         alert->simulateTapButtonAtIndex(index);
     }
 
-    void snapshot(const std::string& name) {
-        const std::string path = context_.snapshotsFolder() + "/" + name;
-        if (window_->snapshotPNG(path))
-            timeline_.add("host", "snapshot " + path);
-        else
-            timeline_.add("host", "snapshot " + name + " could not be written");
-    }
+    void snapshot(const std::string& name) { snapshotScenarioWindow(context_, window_, name); }
 
     ScenarioContext& context_;
     Timeline& timeline_;

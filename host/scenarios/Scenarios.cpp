@@ -33,3 +33,9 @@ void quitScenarioApplication(ScenarioContext& context) {
     app->simulateTerminate();
     context.settle();
 }
+
+void snapshotScenarioWindow(ScenarioContext& context, const Ref<UIWindow>& window, const std::string& name) {
+    const std::string path = context.snapshotsFolder() + "/" + name;
+    if (window && window->snapshotPNG(path)) context.timeline().add("host", "snapshot " + path);
+    else context.timeline().add("host", "snapshot " + name + " could not be written");
+}

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "host/Scenario.h"
+#include "platform/ui/UIWindow.h"
 
 struct ScenarioInfo {
     const char* name;
@@ -20,6 +22,10 @@ struct ScenarioInfo {
 // not in the background already), the system ends it, and what is under way
 // finishes. Told on the timeline.
 void quitScenarioApplication(ScenarioContext& context);
+
+// Writes a PNG snapshot of the window to the snapshots folder as `name` and
+// tells the timeline where it went (or that it could not be written).
+void snapshotScenarioWindow(ScenarioContext& context, const Ref<UIWindow>& window, const std::string& name);
 
 class ScenarioRegistry {
 public:

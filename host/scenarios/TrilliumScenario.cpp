@@ -161,9 +161,7 @@ private:
     }
 
     static void snapshot(ScenarioContext& context, const Ref<HostAppDelegate>& delegate, const std::string& name) {
-        std::string path = context.snapshotsFolder() + "/" + name;
-        if (delegate->window() && delegate->window()->snapshotPNG(path)) context.timeline().add("host", "snapshot " + path);
-        else context.timeline().add("host", "snapshot " + name + " could not be written");
+        snapshotScenarioWindow(context, delegate->window(), name);
     }
 
     static void quit(ScenarioContext& context) { quitScenarioApplication(context); }
