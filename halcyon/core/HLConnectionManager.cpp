@@ -73,20 +73,20 @@ void HLConnectionManager::sendTo(const std::string& url, const std::string& meth
     sendTo(url, method, defaultTimeoutForSdk(sdk_.lock()), delegate);
 }
 
-std::string HLConnectionManager::upgradedForSsl(const std::string& url) const {
-    Ref<HLSdk> sdk = sdk_.lock();
+std::string HLConnectionManager::upgradedForSsl(const std::string& url, const Ref<HLSdk>& sdk,
+                                                std::string_view logSource) {
     if (!sdk || !sdk->boolForKey(kHLSlotForceSsl) || NSString::containsString(url, "https://")) return url;
-    if (Ref<HLLogManager> log = logger())
-        log->w(kHLConnectionLogSource,
-               "Plaintext HTTP operation requested; upgrading to HTTPS due to universal SSL setting...");
+    if (const Ref<HLLogManager>& log = sdk->logManager())
+        log->w(logSource, "Plaintext HTTP operation requested; upgrading to HTTPS due to universal SSL setting...");
     return NSString::stringByReplacingOccurrencesOfString(url, "http://", "https://");
 }
 
 void HLConnectionManager::sendTo(const std::string& url, const std::string& method, double timeout,
                                  const Ref<HLConnectionManagerDelegate>& delegate) {
     if (Ref<HLLogManager> log = logger()) log->d(kHLConnectionLogSource, "Sending %@ request to %@.", method, url);
-    auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(upgradedForSsl(url)),
-                                                       NSURLRequestUseProtocolCachePolicy, timeout);
+    const std::string target = upgradedForSsl(url, sdk_.lock(), kHLConnectionLogSource);
+    auto request =
+        NSMutableURLRequest::requestWithURL(NSURL::URLWithString(target), NSURLRequestUseProtocolCachePolicy, timeout);
     request->setHTTPMethod(method);
     request->setMaximumResponseLength(kHLMaximumResponseLength);
     send(request, delegate);
@@ -106,8 +106,8 @@ void HLConnectionManager::sendTo(const std::string& url, const std::string& meth
     }
     std::string text = NSString::initWithData(*json).value_or("");
     if (log) log->d(kHLConnectionLogSource, "Sending %@ request to %@. Request is: %@ ", method, url, text);
-    auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(upgradedForSsl(url)),
-                                                       NSURLRequestUseProtocolCachePolicy,
+    const std::string target = upgradedForSsl(url, sdk_.lock(), kHLConnectionLogSource);
+    auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(target), NSURLRequestUseProtocolCachePolicy,
                                                        defaultTimeoutForSdk(sdk_.lock()));
     request->setHTTPMethod(method);
     request->setMaximumResponseLength(kHLMaximumResponseLength);

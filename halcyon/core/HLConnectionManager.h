@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/foundation/Value.h"
 #include "platform/runtime/NSObject.h"
@@ -46,6 +47,9 @@ public:
 
     // Slot 16 (milliseconds) in seconds: 30.0 by default.
     static double defaultTimeoutForSdk(const Ref<HLSdk>& sdk);
+    // With force_ssl (slot 113) "http://" becomes "https://" unless the URL
+    // already holds "https://"; the upgrade is logged under `logSource`.
+    static std::string upgradedForSsl(const std::string& url, const Ref<HLSdk>& sdk, std::string_view logSource);
 
     void get(const std::string& url);
     void get(const std::string& url, const Ref<HLConnectionManagerDelegate>& delegate);
@@ -71,7 +75,6 @@ public:
 
 private:
     Ref<HLLogManager> logger() const;
-    std::string upgradedForSsl(const std::string& url) const;
 
     Weak<HLSdk> sdk_;
 };

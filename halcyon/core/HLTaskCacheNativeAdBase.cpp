@@ -1,13 +1,11 @@
 #include "halcyon/core/HLTaskCacheNativeAdBase.h"
 
 #include "halcyon/core/HLConnectionManager.h"
-#include "halcyon/core/HLConstants.h"
 #include "halcyon/core/HLFileManager.h"
 #include "halcyon/core/HLLogManager.h"
 #include "halcyon/core/HLReachability.h"
 #include "halcyon/core/HLSdk.h"
 #include "halcyon/core/HLUtils.h"
-#include "platform/foundation/NSString.h"
 #include "platform/net/NSURLConnection.h"
 #include "platform/net/NSURLRequest.h"
 #include "platform/net/NSURLResponse.h"
@@ -66,11 +64,7 @@ std::optional<std::string> HLTaskCacheNativeAdBase::cacheFile(const std::optiona
         logger()->d(tag(), "Nothing to cache, skipping...");
         return std::nullopt;
     }
-    std::string address = *url;
-    if (sdk()->boolForKey(kHLSlotForceSsl) && !NSString::containsString(address, "https://")) {
-        logger()->w(tag(), "Plaintext HTTP operation requested; upgrading to HTTPS due to universal SSL setting...");
-        address = NSString::stringByReplacingOccurrencesOfString(address, "http://", "https://");
-    }
+    const std::string address = HLConnectionManager::upgradedForSsl(*url, sdk(), tag());
     if (!HLUtils::isDomainWhitelisted(sdk()->settingsManager(), address)) {
         logger()->d(tag(), "Domain is not whitelisted, skipping precache for URL %@", address);
         return std::nullopt;

@@ -3,6 +3,7 @@
 #include "halcyon/core/HLAd.h"
 #include "halcyon/core/HLAdService.h"
 #include "halcyon/core/HLAdSpec.h"
+#include "halcyon/core/HLConnectionManager.h"
 #include "halcyon/core/HLFileManager.h"
 #include "halcyon/core/HLLogManager.h"
 #include "halcyon/core/HLSdk.h"
@@ -94,12 +95,7 @@ bool HLTaskRenderAd::loadAndSaveResource(const std::string& url, const std::stri
         return false;
     }
     logger()->d(tag(), "Loading and saving %@...", url);
-    std::string target = url;
-    if (sdk()->boolForKey(kHLSlotForceSsl) && !NSString::containsString(target, "https://")) {
-        logger()->w(tag(), "Plaintext HTTP operation requested; upgrading to HTTPS due to universal SSL setting...");
-        target = NSString::stringByReplacingOccurrencesOfString(target, "http://", "https://");
-    }
-    Ref<NSURLRequest> request = HLUtils::hl_URLRequest(target);
+    Ref<NSURLRequest> request = HLUtils::hl_URLRequest(HLConnectionManager::upgradedForSsl(url, sdk(), tag()));
     Ref<NSURLResponse> response;
     Ref<NSError> error;
     std::optional<NSData> body;
