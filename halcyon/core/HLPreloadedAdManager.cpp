@@ -15,7 +15,7 @@ constexpr int64_t kHLPreloadSlotCapacityIncent = 58;
 
 // The delegate of one preload request: its outcome goes to the manager with
 // the spec the request asked for.
-class HLPreloadRequestDelegate : public NSObject, public HLExtendedAdLoadDelegate {
+class HLPreloadRequestDelegate : public NSObject, public HLAdLoadDelegate {
 public:
     HLPreloadRequestDelegate(const Ref<HLBasePreloadManager>& manager, Ref<HLAdSpec> spec)
         : manager_(manager), spec_(std::move(spec)) {}
@@ -25,9 +25,6 @@ public:
     }
     void adServiceDidFailToLoadAdWithError(const Ref<HLAdService>&, int32_t code) override {
         if (Ref<HLBasePreloadManager> manager = manager_.lock()) manager->didFailToReceiveLoadableWithSpec(spec_, code);
-    }
-    void adServiceDidFailToLoadAdOfSpec(const Ref<HLAdService>& service, const Ref<HLAdSpec>&, int32_t code) override {
-        adServiceDidFailToLoadAdWithError(service, code);
     }
 
 private:
