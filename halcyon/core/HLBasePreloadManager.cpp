@@ -33,6 +33,13 @@ Ref<HLLogManager> HLBasePreloadManager::logger() const {
     return sdk ? sdk->logManager() : nullptr;
 }
 
+Ref<HLPreloadedAdQueue> HLBasePreloadManager::queueWithCapacityOfSlot(int64_t slot) const {
+    Ref<HLSdk> sdk = sdk_.lock();
+    // An unsigned comparison: a negative setting gives the cap.
+    const auto capacity = static_cast<uint64_t>(sdk ? sdk->integerForKey(slot) : 0);
+    return NSObject::alloc<HLPreloadedAdQueue>()->initWithCapacity(capacity);
+}
+
 Ref<HLPreloadedAdQueue> HLBasePreloadManager::queueForSpecLocked(const Ref<HLAdSpec>& spec) {
     // Built at the first use, after the client has loaded its stored and
     // publisher settings (the manager itself is made before that).

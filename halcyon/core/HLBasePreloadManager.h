@@ -65,6 +65,8 @@ protected:
 
     Ref<HLSdk> sdk() const { return sdk_.lock(); }
     Ref<HLLogManager> logger() const;
+    // A queue of the capacity the settings slot holds (see HLPreloadedAdQueue).
+    Ref<HLPreloadedAdQueue> queueWithCapacityOfSlot(int64_t slot) const;
 
 private:
     // Look-ups under preloadedAdsLock_.

@@ -41,22 +41,14 @@ int64_t HLPreloadedAdManager::capacitySettingTypeForSize(const Ref<HLAdSize>& si
 }
 
 HLBasePreloadManager::QueueTable HLPreloadedAdManager::createPreloadedAdsDictionary() {
-    Ref<HLSdk> sdk = this->sdk();
-    auto queue = [&](int64_t slot) {
-        // An unsigned comparison: a negative setting gives the cap.
-        const auto capacity = static_cast<uint64_t>(sdk ? sdk->integerForKey(slot) : 0);
-        return NSObject::alloc<HLPreloadedAdQueue>()->initWithCapacity(capacity);
-    };
-    const Ref<HLAdType>& regular = HLAdType::typeRegular();
-    return {
-        {HLAdSpec::specWithSize(HLAdSize::sizeBanner(), regular), queue(capacitySettingTypeForSize(HLAdSize::sizeBanner()))},
-        {HLAdSpec::specWithSize(HLAdSize::sizeInterstitial(), regular),
-         queue(capacitySettingTypeForSize(HLAdSize::sizeInterstitial()))},
-        {HLAdSpec::specWithSize(HLAdSize::sizeMRec(), regular), queue(capacitySettingTypeForSize(HLAdSize::sizeMRec()))},
-        {HLAdSpec::specWithSize(HLAdSize::sizeLeader(), regular), queue(capacitySettingTypeForSize(HLAdSize::sizeLeader()))},
-        {HLAdSpec::specWithSize(HLAdSize::sizeInterstitial(), HLAdType::typeIncentivized()),
-         queue(kHLPreloadSlotCapacityIncent)},
-    };
+    QueueTable table;
+    for (const Ref<HLAdSize>& size :
+         {HLAdSize::sizeBanner(), HLAdSize::sizeInterstitial(), HLAdSize::sizeMRec(), HLAdSize::sizeLeader()})
+        table.emplace_back(HLAdSpec::specWithSize(size, HLAdType::typeRegular()),
+                           queueWithCapacityOfSlot(capacitySettingTypeForSize(size)));
+    table.emplace_back(HLAdSpec::specWithSize(HLAdSize::sizeInterstitial(), HLAdType::typeIncentivized()),
+                       queueWithCapacityOfSlot(kHLPreloadSlotCapacityIncent));
+    return table;
 }
 
 Ref<HLTask> HLPreloadedAdManager::createPreloadTaskForSpec(const Ref<HLAdSpec>& spec) {

@@ -14,10 +14,7 @@ constexpr int32_t kHLNativePreloadNothingToPrecache = -701;
 }  // namespace
 
 HLBasePreloadManager::QueueTable HLPreloadedNativeAdManager::createPreloadedAdsDictionary() {
-    Ref<HLSdk> sdk = this->sdk();
-    // An unsigned comparison: a negative setting gives the cap.
-    const auto capacity = static_cast<uint64_t>(sdk ? sdk->integerForKey(kHLNativePreloadSlotCapacity) : 0);
-    return {{HLNativeAd::specNative(), NSObject::alloc<HLPreloadedAdQueue>()->initWithCapacity(capacity)}};
+    return {{HLNativeAd::specNative(), queueWithCapacityOfSlot(kHLNativePreloadSlotCapacity)}};
 }
 
 Ref<HLTask> HLPreloadedNativeAdManager::createPreloadTaskForSpec(const Ref<HLAdSpec>&) {
