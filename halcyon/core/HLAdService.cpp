@@ -10,6 +10,7 @@
 #include "halcyon/core/HLTaskFetchNextAd.h"
 #include "halcyon/core/HLTaskManager.h"
 #include "halcyon/core/HLUpdateAdTask.h"
+#include "platform/foundation/NSCharacterSet.h"
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSString.h"
 #include "platform/runtime/CallCatching.h"
@@ -263,10 +264,9 @@ void HLAdService::scheduleAdPreload() {
     if (!sdk) return;
     const Ref<HLPreloadedAdManager>& manager = sdk->preloadedAdManager();
     const std::string sizes = sdk->stringForKey(kHLSlotAdAutoPreloadSizes).value_or("");
+    const Ref<NSCharacterSet> padding = NSCharacterSet::characterSetWithCharactersInString(" ,");
     for (const std::string& part : NSString::componentsSeparatedByString(sizes, ",")) {
-        const size_t first = part.find_first_not_of(" ,");
-        const size_t last = part.find_last_not_of(" ,");
-        const std::string label = first == std::string::npos ? std::string() : part.substr(first, last - first + 1);
+        const std::string label = NSString::stringByTrimmingCharactersInSet(part, padding);
         manager->fillPreloadQueueForSpec(
             HLAdSpec::specWithSize(NSObject::alloc<HLAdSize>()->initWithLabel(label), HLAdType::typeRegular()));
     }

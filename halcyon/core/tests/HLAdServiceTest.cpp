@@ -7,6 +7,7 @@
 // virtual clock.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <thread>
 
 #include "halcyon/core/HLAdLoadState.h"
@@ -238,6 +239,18 @@ TEST_F(HLAdServiceTest, TheFirstLoadSharesTheStartUpPreload) {
     ASSERT_EQ(third->count(), 1u);
     EXPECT_TRUE(listener->contains("Using pre-loaded INTER ad"));
     EXPECT_EQ(regularInterstitialRequests(false), 1u);
+}
+
+TEST_F(HLAdServiceTest, StartUpPreloadSizesAreTrimmedAndEmptyOnesSkipped) {
+    start(true, [](HLInternalSdkSettings& s) { s.putString(" BANNER , ,INTER ,", kHLSlotAdAutoPreloadSizes); });
+    driver().advance(0.5);
+    ASSERT_TRUE(settle());
+    std::set<std::string> sizes;
+    for (const auto& query : service.adRequestQueries()) {
+        std::map<std::string, std::string> fields(query.begin(), query.end());
+        sizes.insert(fields["size"]);
+    }
+    EXPECT_EQ(sizes, (std::set<std::string>{"BANNER", "INTER"}));
 }
 
 TEST_F(HLAdServiceTest, ACapacityOfZeroNeverMergesALoad) {
