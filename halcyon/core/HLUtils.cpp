@@ -13,6 +13,7 @@
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/runtime/CallCatching.h"
+#include "platform/runtime/NSOperationQueue.h"
 #include "platform/runtime/NSThread.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UINavigationController.h"
@@ -112,6 +113,13 @@ Ref<UIViewController> topViewControllerFromViewController(const Ref<UIViewContro
         }
     }
     return current;
+}
+
+void performOnMainThread(Block block) {
+    if (NSThread::isMainThread())
+        block();
+    else
+        NSOperationQueue::mainQueue()->addOperationWithBlock(std::move(block));
 }
 
 // ---- Values and arguments

@@ -55,6 +55,8 @@ std::string shortHashOf(std::string_view text, const Ref<HLSettingsManager>& set
 Ref<platform::UIViewController> topViewControllerFromKeyWindow();
 Ref<platform::UIViewController> topViewControllerFromWindow(const Ref<platform::UIWindow>& window);
 Ref<platform::UIViewController> topViewControllerFromViewController(const Ref<platform::UIViewController>& controller);
+// Runs `block` at once when on the main thread, else queues it on the main queue.
+void performOnMainThread(Block block);
 
 // A number holding the argument's integer value divided by 1000.0.
 Value timeInSecondsFromMilliseconds(const Value& milliseconds);

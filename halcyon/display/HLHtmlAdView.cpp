@@ -15,7 +15,6 @@
 #include "halcyon/display/HLInterstitialAd.h"
 #include "platform/foundation/NSString.h"
 #include "platform/runtime/NSOperationQueue.h"
-#include "platform/runtime/NSThread.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIWindow.h"
@@ -25,14 +24,6 @@ namespace {
 constexpr const char* kHLAdViewLogSource = "HLHtmlAdView";
 
 bool hlAdViewSameLabel(const Ref<HLAdSize>& a, const Ref<HLAdSize>& b) { return a && b && a->label() == b->label(); }
-
-// Runs on the main thread now when already there, else queued there.
-void hlAdViewOnMain(Block block) {
-    if (NSThread::isMainThread())
-        block();
-    else
-        NSOperationQueue::mainQueue()->addOperationWithBlock(std::move(block));
-}
 
 }  // namespace
 
@@ -193,7 +184,7 @@ void HLHtmlAdView::adServiceDidLoadAd(const Ref<HLAdService>& service, const Ref
     render(ad);
     if (service) service->addAdUpdateObserver(self<HLHtmlAdView>(), adSize());
     auto view = self<HLHtmlAdView>();
-    hlAdViewOnMain([view, service, ad] {
+    HLUtils::performOnMainThread([view, service, ad] {
         view->tellLoadDelegates([&](const Ref<HLAdLoadDelegate>& d) { d->adServiceDidLoadAd(service, ad); });
     });
 }
@@ -202,7 +193,7 @@ void HLHtmlAdView::adServiceDidFailToLoadAdWithError(const Ref<HLAdService>& ser
     hideTemporary();
     if (service) service->addAdUpdateObserver(self<HLHtmlAdView>(), adSize());
     auto view = self<HLHtmlAdView>();
-    hlAdViewOnMain([view, service, code] {
+    HLUtils::performOnMainThread([view, service, code] {
         view->tellLoadDelegates(
             [&](const Ref<HLAdLoadDelegate>& d) { d->adServiceDidFailToLoadAdWithError(service, code); });
     });
@@ -359,7 +350,7 @@ void HLHtmlAdView::removeClickTrackingOverlay() {
     }
     if (!overlay) return;
     const double fade = overlayFadeTime();
-    hlAdViewOnMain([overlay, fade] {
+    HLUtils::performOnMainThread([overlay, fade] {
         UIView::animateWithDuration(
             fade, [overlay] { overlay->setAlpha(0); }, [overlay](bool) { overlay->removeFromSuperview(); });
     });

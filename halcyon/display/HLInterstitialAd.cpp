@@ -15,7 +15,6 @@
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/NSOperationQueue.h"
-#include "platform/runtime/NSThread.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIViewController.h"
 
@@ -249,10 +248,7 @@ void HLInterstitialAdLoadDelegateProxy::adServiceDidLoadAd(const Ref<HLAdService
         if (!ad) return;
         proxy->parentAdObject_->displayInterstitialAd(ad, proxy->window_, proxy->placement_);
     };
-    if (NSThread::isMainThread())
-        answer();
-    else
-        NSOperationQueue::mainQueue()->addOperationWithBlock(answer);
+    HLUtils::performOnMainThread(std::move(answer));
 }
 
 void HLInterstitialAdLoadDelegateProxy::adServiceDidFailToLoadAdWithError(const Ref<HLAdService>& service,
@@ -262,8 +258,5 @@ void HLInterstitialAdLoadDelegateProxy::adServiceDidFailToLoadAdWithError(const 
         if (Ref<HLAdLoadDelegate> delegate = parent->adLoadDelegate())
             delegate->adServiceDidFailToLoadAdWithError(service, code);
     };
-    if (NSThread::isMainThread())
-        answer();
-    else
-        NSOperationQueue::mainQueue()->addOperationWithBlock(answer);
+    HLUtils::performOnMainThread(std::move(answer));
 }
