@@ -137,6 +137,7 @@ TEST_F(HLAdRequestTest, TrackingOffLeavesOutCountersCookieDeviceIdAndTargeting) 
     sdk->settingsManager()->putBool(true, kHLSlotIsTrackingEnabled);
     fetch();
     EXPECT_EQ(field(lastQuery(), "cookie"), "c=1&x");
+    ASSERT_FALSE(service.server().requests().empty());
     EXPECT_NE(service.server().requests().back().target.find("cookie=c%3D1%26x"), std::string::npos);
 }
 
