@@ -255,6 +255,12 @@ void TRAAdSDKUtils::sendVideoEvent(const std::optional<std::string>& url) {
     if (url) sendTracking(*url + authHashURLNonRequestWithURL(*url), 9);
 }
 
+std::optional<std::string> TRAAdSDKUtils::pageCommandInUrl(std::string_view url) {
+    constexpr std::string_view kScheme = "trilliumad://";
+    if (url.find(kScheme) == std::string_view::npos) return std::nullopt;
+    return std::string(url.size() > kScheme.size() ? url.substr(kScheme.size()) : std::string_view());
+}
+
 std::string TRAAdSDKUtils::findIdFromAppStoreUrl(std::string_view url) {
     size_t at;
     while ((at = url.find("/id")) != std::string_view::npos) url.remove_prefix(at + 3);

@@ -78,6 +78,10 @@ public:
 
     // The text after the last "/id", cut before its first "?".
     static std::string findIdFromAppStoreUrl(std::string_view url);
+    // The command a page's "trilliumad://" navigation names: the URL without
+    // its first 13 characters (the scheme's length) when it holds the scheme
+    // anywhere; nullopt for a URL without the scheme.
+    static std::optional<std::string> pageCommandInUrl(std::string_view url);
 
     // Free space of the Documents folder's file system, in whole MiB, above
     // the configuration's minimum.

@@ -92,7 +92,7 @@ void TRAAdVideoViewController::webViewDidFinishLoad(Ref<UIWebView> webView) {
 bool TRAAdVideoViewController::webViewShouldStartLoadWithRequest(Ref<UIWebView> webView, const NSURLRequest& request,
                                                                  UIWebViewNavigationType navigationType) {
     const Ref<NSURL>& url = request.URL();
-    std::optional<std::string> command = url ? pageCommandInUrl(url->absoluteString()) : std::nullopt;
+    std::optional<std::string> command = url ? TRAAdSDKUtils::pageCommandInUrl(url->absoluteString()) : std::nullopt;
     if (command == "toggleSound" || command == "skipVideo" || command == "replayVideo") {
         // The controls act on a shown video only.
         if (!isPresented() || isClosing() || isVideoAdClosed_ || !playbackStarted_) return false;

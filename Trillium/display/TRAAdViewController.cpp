@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr const char* kTRAAdCommandScheme = "trilliumad://";
 constexpr float kTRAAdQuarterTurn = 1.5707964f;
 
 bool TRAAdAtLeast(int64_t major) { return platform::systemVersionAtLeast(major, 0); }
@@ -279,18 +278,12 @@ std::string TRAAdViewController::appendDisplayTimeToUrl(const std::string& url) 
     return url + NSString::stringWithFormat("&displayDuration=%.3f", elapsed);
 }
 
-std::optional<std::string> TRAAdViewController::pageCommandInUrl(const std::string& url) {
-    if (url.find(kTRAAdCommandScheme) == std::string::npos) return std::nullopt;
-    size_t skip = std::char_traits<char>::length(kTRAAdCommandScheme);
-    return url.size() > skip ? url.substr(skip) : std::string();
-}
-
 bool TRAAdViewController::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSURLRequest& request,
                                                             UIWebViewNavigationType) {
     const Ref<NSURL>& requestURL = request.URL();
     if (!requestURL || requestURL->absoluteString() == "about:blank") return false;
     const std::string& url = requestURL->absoluteString();
-    std::optional<std::string> command = pageCommandInUrl(url);
+    std::optional<std::string> command = TRAAdSDKUtils::pageCommandInUrl(url);
     NSRange indexRange = NSString::rangeOfString(url, "index=");
 
     if (command) {

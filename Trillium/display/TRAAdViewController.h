@@ -137,9 +137,6 @@ protected:
     // Clears the video store's now-playing mark: the ad's file may go again.
     static void clearNowPlayingVideo();
     bool hasPrefAdTag() const { return prefAdTag_ && !prefAdTag_->empty(); }
-    // The command a page's "trilliumad://" navigation names (the text after
-    // the scheme's length); nullopt for a URL without the scheme.
-    static std::optional<std::string> pageCommandInUrl(const std::string& url);
 
 private:
     // The target of a click and, in two-click mode, its report URL.

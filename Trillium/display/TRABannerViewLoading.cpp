@@ -30,8 +30,6 @@
 namespace {
 
 constexpr const char* kTRABannerPlacement = "INAPP_BANNER";
-constexpr const char* kTRABannerCommandScheme = "trilliumad://";
-constexpr size_t kTRABannerCommandOffset = 13;  // the length of the scheme above
 
 bool TRABannerLoadAtLeast(int64_t major) { return platform::systemVersionAtLeast(major, 0); }
 
@@ -339,9 +337,7 @@ bool TRABannerView::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSUR
     if (!requestURL || requestURL->absoluteString() == "about:blank") return false;
     const std::string& url = requestURL->absoluteString();
     if (url == TRAMetadata::sharedMetadata()->getAdPlatformHost()) firstLoad_ = true;
-    bool contentLoaded = url.find(kTRABannerCommandScheme) != std::string::npos &&
-                         url.size() >= kTRABannerCommandOffset &&
-                         url.compare(kTRABannerCommandOffset, std::string::npos, "contentLoaded") == 0;
+    bool contentLoaded = TRAAdSDKUtils::pageCommandInUrl(url) == "contentLoaded";
     if (firstLoad_) {
         if (contentLoaded) return false;
         firstLoad_ = false;

@@ -485,12 +485,7 @@ bool TRASplashViewController::webViewShouldStartLoadWithRequest(Ref<UIWebView>, 
                                                                  UIWebViewNavigationType) {
     Ref<NSURL> url = request.URL();
     if (!url || url->absoluteString() == "about:blank") return false;
-    const std::string& text = url->absoluteString();
-    static constexpr std::string_view kCommandPrefix = "trilliumad://";
-    if (text.find(kCommandPrefix) != std::string::npos) {
-        std::string command = text.size() > kCommandPrefix.size() ? text.substr(kCommandPrefix.size()) : "";
-        if (command == "closeSplash") endFadeOut();
-    }
+    if (TRAAdSDKUtils::pageCommandInUrl(url->absoluteString()) == "closeSplash") endFadeOut();
     return true;
 }
 

@@ -188,6 +188,11 @@ TEST_F(TRAAdSDKUtilsTest, UrlPieces) {
     EXPECT_EQ(TRAAdSDKUtils::findIdFromAppStoreUrl("https://store.test/app/name/id12345?mt=8"), "12345");
     EXPECT_EQ(TRAAdSDKUtils::findIdFromAppStoreUrl("https://store.test/id1/x/id99"), "99");
     EXPECT_EQ(TRAAdSDKUtils::findIdFromAppStoreUrl("https://store.test/app?x=1"), "https://store.test/app");
+    // Page commands: the scheme is looked for anywhere, the URL cut at its length.
+    EXPECT_EQ(TRAAdSDKUtils::pageCommandInUrl("trilliumad://closeAd"), "closeAd");
+    EXPECT_EQ(TRAAdSDKUtils::pageCommandInUrl("trilliumad://"), "");
+    EXPECT_EQ(TRAAdSDKUtils::pageCommandInUrl("http://h/trilliumad://x"), "liumad://x");
+    EXPECT_EQ(TRAAdSDKUtils::pageCommandInUrl("http://h/closeAd"), std::nullopt);
     EXPECT_EQ(TRAAdSDKUtils::randomNumBetweenOneAndMaxNum(0), 1);
     platform::testing::setRandomSource([] { return 41u; });
     EXPECT_EQ(TRAAdSDKUtils::randomNumBetweenOneAndMaxNum(10), 2);
