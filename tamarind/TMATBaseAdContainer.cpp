@@ -85,14 +85,23 @@ Ref<TMALinkUtility> TMATBaseAdContainer::sharedLinkUtility() {
 
 // ---- the creative ------------------------------------------------------------------------------------
 
-void TMATBaseAdContainer::loadHTMLString(const std::string& html, const Ref<NSURL>& baseURL,
-                                         const Ref<TMATBridgeManager>& bridges) {
+void TMATBaseAdContainer::insertBridges(const Ref<TMATBridgeManager>& bridges) {
     bridgeManager_ = bridges;
-    std::string page = formatHTMLCreative(html);
     setJsContext(webView_->valueForKeyPath(kTMATContextKeyPath).object<JSContext>());
     // Before the load, so the page's own scripts find the bridges.
     if (bridges) bridges->insertSDKBridgesInAd(self<TMATBaseAdContainer>());
+}
+
+void TMATBaseAdContainer::loadHTMLString(const std::string& html, const Ref<NSURL>& baseURL,
+                                         const Ref<TMATBridgeManager>& bridges) {
+    std::string page = formatHTMLCreative(html);
+    insertBridges(bridges);
     webView_->loadHTMLString(page, baseURL);
+}
+
+void TMATBaseAdContainer::loadURL(const Ref<NSURL>& url, const Ref<TMATBridgeManager>& bridges) {
+    insertBridges(bridges);
+    if (url) webView_->loadRequest(*NSURLRequest::requestWithURL(url));
 }
 
 std::string TMATBaseAdContainer::formatHTMLCreative(const std::string& html) {
@@ -114,9 +123,6 @@ void TMATBaseAdContainer::convertFragmentToFullPayload(std::string& html) {
 
 Ref<UIButton> TMATBaseAdContainer::makeCloseButton() {
     auto button = UIButton::buttonWithType(UIButtonTypeCustom);
-    auto utility = TMUtility::sharedUtility();
-    button->setImage(utility->defaultCloseButtonImageNormal(), UIControlStateNormal);
-    button->setImage(utility->defaultCloseButtonImageHighlighted(), UIControlStateHighlighted);
     button->addTarget(self<TMATBaseAdContainer>(), &TMATBaseAdContainer::closeButtonEventReceived,
                       UIControlEventTouchUpInside);
     button->imageView()->setAccessibilityIdentifier("nativeCloseButtonImage");
@@ -129,9 +135,6 @@ void TMATBaseAdContainer::setAllowsCloseButton(bool allows) {
         auto container = weak.lock();
         if (!container) return;
         container->allowsCloseButton_ = allows;
-        // One button for the container's life: a second "allow" must not
-        // leave an earlier button behind when the button is later removed.
-        if (allows && !container->closeButton_) container->closeButton_ = container->makeCloseButton();
         container->layoutCloseButton();
     });
 }
@@ -141,24 +144,37 @@ void TMATBaseAdContainer::setUsesCustomCloseButton(bool uses) {
     layoutCloseButton();
 }
 
+void TMATBaseAdContainer::setKeepsCloseArea(bool keeps) {
+    keepsCloseArea_ = keeps;
+    layoutCloseButton();
+}
+
 void TMATBaseAdContainer::layoutCloseButton() {
     Weak<TMATBaseAdContainer> weak = self<TMATBaseAdContainer>();
     dispatch_async(dispatch_get_main_queue(), [weak] {
         auto container = weak.lock();
-        if (!container || !container->closeButton_) return;
-        auto button = container->closeButton_;
-        if (!container->usesCustomCloseButton_ && container->allowsCloseButton_) {
-            CGFloat width = container->frame().size.width;
-            button->setFrame(CGRectMake(width - kTMATCloseButtonSide - kTMATCloseButtonInset, kTMATCloseButtonInset,
-                                        kTMATCloseButtonSide, kTMATCloseButtonSide));
-            button->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin);
-            button->setAccessibilityIdentifier("nativeCloseButton");
-            button->setIsAccessibilityElement(false);
-            container->addSubview(button);
-            container->bringSubviewToFront(button);
-        } else {
-            button->removeFromSuperview();
+        if (!container) return;
+        bool shown = !container->usesCustomCloseButton_ && container->allowsCloseButton_;
+        if (!shown && !container->keepsCloseArea_) {
+            if (container->closeButton_) container->closeButton_->removeFromSuperview();
+            return;
         }
+        // One button for the container's life: a second "allow" must not
+        // leave an earlier button behind when the button is later removed.
+        if (!container->closeButton_) container->closeButton_ = container->makeCloseButton();
+        auto button = container->closeButton_;
+        // A creative may take the images away, never the area of a full-screen ad.
+        auto utility = TMUtility::sharedUtility();
+        button->setImage(shown ? utility->defaultCloseButtonImageNormal() : nullptr, UIControlStateNormal);
+        button->setImage(shown ? utility->defaultCloseButtonImageHighlighted() : nullptr, UIControlStateHighlighted);
+        CGFloat width = container->frame().size.width;
+        button->setFrame(CGRectMake(width - kTMATCloseButtonSide - kTMATCloseButtonInset, kTMATCloseButtonInset,
+                                    kTMATCloseButtonSide, kTMATCloseButtonSide));
+        button->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin);
+        button->setAccessibilityIdentifier("nativeCloseButton");
+        button->setIsAccessibilityElement(false);
+        container->addSubview(button);
+        container->bringSubviewToFront(button);
     });
 }
 

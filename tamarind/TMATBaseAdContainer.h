@@ -1,7 +1,8 @@
 // The view that shows one template creative: it owns the web view, wraps
 // the creative's HTML in a page with a fixed viewport, puts the ad's script
 // bridges into the page's context before the page loads, draws the native
-// close button (one at most), keeps the page from scrolling, and drives the
+// close button (one at most; a full-screen ad keeps its tappable area even
+// when the creative takes the button away), keeps the page from scrolling, and drives the
 // viewability measurement while it is in a window, handing each changed
 // result to the bridges. It holds its bridge manager and its delegate
 // weakly; the controller holds it. Main thread, but setAllowsCloseButton and
@@ -44,6 +45,8 @@ public:
     // Keeps the bridges, formats the creative, takes the page's context,
     // registers the bridges in it, then loads the page.
     void loadHTMLString(const std::string& html, const Ref<NSURL>& baseURL, const Ref<TMATBridgeManager>& bridges);
+    // The same for a whole page at a URL: nothing is formatted.
+    void loadURL(const Ref<NSURL>& url, const Ref<TMATBridgeManager>& bridges);
     // The creative with a viewport head; a fragment (no "<html>" or no
     // "<head>") is wrapped into a whole page first.
     std::string formatHTMLCreative(const std::string& html);
@@ -55,8 +58,14 @@ public:
     bool allowsCloseButton() const { return allowsCloseButton_; }
     void setUsesCustomCloseButton(bool uses);
     bool usesCustomCloseButton() const { return usesCustomCloseButton_; }
-    // Shows the button when it is allowed and the creative draws no own close control; else removes it.
+    // Shows the button when it is allowed and the creative draws no own close
+    // control; else removes it, or, while the container keeps its close area,
+    // leaves it in place without images (still tappable).
     void layoutCloseButton();
+    // Set by a full-screen ad: however the creative sets its close button,
+    // the user keeps a close control.
+    void setKeepsCloseArea(bool keeps);
+    bool keepsCloseArea() const { return keepsCloseArea_; }
     void removeCloseButtonAndTappableArea();
     // The delegate's closeButtonPressed, when it lists it.
     void closeButtonEventReceived();
@@ -112,10 +121,13 @@ protected:
 
 private:
     Ref<UIButton> makeCloseButton();
+    // Keeps the bridges, takes the page's context and registers the bridges in it.
+    void insertBridges(const Ref<TMATBridgeManager>& bridges);
 
     bool readyToObserveSuperviews_ = false;
     bool allowsCloseButton_ = false;
     bool usesCustomCloseButton_ = false;
+    bool keepsCloseArea_ = false;
     Ref<UIWebView> webView_;
     mutable std::mutex contextMutex_;  // guards jsContext_
     Ref<JSContext> jsContext_;

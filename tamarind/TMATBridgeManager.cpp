@@ -19,3 +19,11 @@ void TMATBridgeManager::insertSDKBridgesInAd(const Ref<TMATBaseAdContainer>& con
     if (tamarindBridge_) tamarindBridge_->registerBridge(container);
     if (viewabilityBridge_) viewabilityBridge_->registerBridge(container);
 }
+
+Ref<TMAJSBridgesEnabled> TMATBridgeManager::bridgesEnabled() const {
+    auto enabled = TMAJSBridgesEnabled::defaultJSBridgesEnabled();
+    enabled->setMraid(mraidBridge_ != nullptr);
+    enabled->setTamarind(tamarindBridge_ != nullptr);
+    enabled->setViewability(viewabilityBridge_ != nullptr);
+    return enabled;
+}

@@ -20,6 +20,8 @@ public:
     // Registers the MRAID, tamarind and viewability bridges, in that order,
     // each when present.
     void insertSDKBridgesInAd(const Ref<TMATBaseAdContainer>& container);
+    // The switches of the bridges this manager has.
+    Ref<TMAJSBridgesEnabled> bridgesEnabled() const;
 
     Ref<TMATMraidBridge> mraidBridge() const { return mraidBridge_; }
     void setMraidBridge(const Ref<TMATMraidBridge>& bridge) { mraidBridge_ = bridge; }

@@ -3,7 +3,6 @@
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSString.h"
 #include "platform/runtime/DispatchQueue.h"
-#include "platform/store/SFSafariViewController.h"
 #include "platform/ui/UIDevice.h"
 #include "tamarind/TMATBaseAdController.h"
 #include "tamarind/TMAWireContract.h"
@@ -112,10 +111,13 @@ void TMATBrowsingController::submitIntentLaunchMetrics(bool fallback) {
 
 bool TMATBrowsingController::handleOpenUrl(const Ref<NSURL>& url) {
     Ref<UIViewController> browser;
-    if (!platform::systemVersionAtLeast(9, 0))
+    if (!platform::systemVersionAtLeast(9, 0)) {
         browser = TMMPAdBrowserController::alloc()->initWithURL(url, self<TMATBrowsingController>());
-    else
-        browser = SFSafariViewController::alloc()->initWithURL(url);
+    } else if (auto sheet = SFSafariViewController::alloc()->initWithURL(url)) {
+        // The sheet leaves "Done" to its delegate.
+        sheet->setDelegate(self<TMATBrowsingController>());
+        browser = sheet;
+    }
     return presentViewController(browser);
 }
 
@@ -182,24 +184,31 @@ bool TMATBrowsingController::presentViewController(const Ref<UIViewController>& 
     return true;
 }
 
-void TMATBrowsingController::dismissViewControllerAnimated(bool animated) {
-    auto controller = adController();
-    auto presenter = controller ? controller->viewControllerForPresentingModalView() : nullptr;
-    if (!presenter) return;
-    dispatch_async(dispatch_get_main_queue(),
-                   [presenter, animated] { presenter->dismissViewControllerAnimated(animated, nullptr); });
+void TMATBrowsingController::dismissViewControllerAnimated(const Ref<UIViewController>& sheet, bool animated) {
+    if (!sheet) return;
+    dispatch_async(dispatch_get_main_queue(), [sheet, animated] {
+        // Only the sheet itself: with it gone, its presenter would dismiss
+        // the ad's own screen instead.
+        auto presenter = sheet->presentingViewController();
+        if (!presenter || sheet->isBeingDismissed()) return;
+        presenter->dismissViewControllerAnimated(animated, nullptr);
+    });
 }
 
 void TMATBrowsingController::productViewControllerDidFinish(Ref<SKStoreProductViewController> sheet) {
     if (sheet) sheet->dismissViewControllerAnimated(true, nullptr);
 }
 
+void TMATBrowsingController::safariViewControllerDidFinish(Ref<SFSafariViewController> sheet) {
+    dismissViewControllerAnimated(sheet, true);
+}
+
 void TMATBrowsingController::dismissBrowserController(Ref<TMMPAdBrowserController> browser) {
     dismissBrowserControllerAnimated(std::move(browser), true);
 }
 
-void TMATBrowsingController::dismissBrowserControllerAnimated(Ref<TMMPAdBrowserController>, bool animated) {
-    dismissViewControllerAnimated(animated);
+void TMATBrowsingController::dismissBrowserControllerAnimated(Ref<TMMPAdBrowserController> browser, bool animated) {
+    dismissViewControllerAnimated(browser, animated);
 }
 
 void TMATBrowsingController::dismissBrowserControllerAnimatedOpenPrivateURL(Ref<TMMPAdBrowserController> browser,

@@ -5,11 +5,14 @@
 // (the client's own below system version 9.0, the system browser sheet from
 // 9.0) or, when asked, in the system browser; anything else goes to the
 // system. Each routing answers whether it showed or opened something, so an
-// intent's next target is tried otherwise. Main thread; presenting and
+// intent's next target is tried otherwise. It is the delegate of every sheet
+// it shows and dismisses a sheet when the user closes it, only that sheet and
+// only once, so the ad screen under it stays. Main thread; presenting and
 // dismissing happen on a later turn of the main queue.
 #pragma once
 
 #include "platform/foundation/NSURL.h"
+#include "platform/store/SFSafariViewController.h"
 #include "platform/store/SKStoreProductViewController.h"
 #include "platform/ui/UIApplication.h"
 #include "tamarind/TMALinkUtility.h"
@@ -26,6 +29,7 @@ public:
 
 class TMATBrowsingController : public NSObject,
                                public SKStoreProductViewControllerDelegate,
+                               public SFSafariViewControllerDelegate,
                                public TMMPAdBrowserControllerDelegate {
 public:
     // The ad controller is held weakly.
@@ -42,7 +46,9 @@ public:
     // False (logged) for a null controller, no presenter, or a presenter that
     // already presents one.
     bool presentViewController(const Ref<UIViewController>& controller);
-    void dismissViewControllerAnimated(bool animated);
+    // Dismisses the sheet on a later main-queue turn when it is still
+    // presented: a second request for it (a second tap) does nothing.
+    void dismissViewControllerAnimated(const Ref<UIViewController>& sheet, bool animated);
 
     Ref<TMATBrowsingControllerDelegate> delegate() const { return delegate_.lock(); }
     void setDelegate(const Ref<TMATBrowsingControllerDelegate>& delegate) { delegate_ = delegate; }
@@ -54,6 +60,8 @@ public:
 
     // SKStoreProductViewControllerDelegate
     void productViewControllerDidFinish(Ref<SKStoreProductViewController> sheet) override;
+    // SFSafariViewControllerDelegate: the user's "Done".
+    void safariViewControllerDidFinish(Ref<SFSafariViewController> sheet) override;
     // TMMPAdBrowserControllerDelegate
     void dismissBrowserController(Ref<TMMPAdBrowserController> browser) override;
     void dismissBrowserControllerAnimated(Ref<TMMPAdBrowserController> browser, bool animated) override;

@@ -6,18 +6,26 @@ Ref<TMATInterstitialAdContainerDelegate> TMATInterstitialAdContainer::interstiti
     return std::dynamic_pointer_cast<TMATInterstitialAdContainerDelegate>(delegate());
 }
 
-void TMATInterstitialAdContainer::prerenderHtml(const std::string& html, const Ref<TMATBridgeManager>& bridges) {
+bool TMATInterstitialAdContainer::beginPrerender() {
     {
         PLATFORM_SYNCHRONIZED(*this);
         if (isLoading()) {
             TMLog::logDebug("Interstitial ad view is already loading html. Prerendering is ignored.");
-            return;
+            return false;
         }
         setIsLoading(true);
     }
     webView()->setMediaPlaybackRequiresUserAction(true);
     webView()->setAllowsInlineMediaPlayback(false);
-    loadHTMLString(html, nullptr, bridges);
+    return true;
+}
+
+void TMATInterstitialAdContainer::prerenderHtml(const std::string& html, const Ref<TMATBridgeManager>& bridges) {
+    if (beginPrerender()) loadHTMLString(html, nullptr, bridges);
+}
+
+void TMATInterstitialAdContainer::prerenderUrl(const Ref<NSURL>& url, const Ref<TMATBridgeManager>& bridges) {
+    if (beginPrerender()) loadURL(url, bridges);
 }
 
 void TMATInterstitialAdContainer::render() {

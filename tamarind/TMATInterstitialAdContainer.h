@@ -24,6 +24,8 @@ class TMATInterstitialAdContainer : public TMATBaseAdContainer {
 public:
     // Loads the page with a null base URL, media held back.
     void prerenderHtml(const std::string& html, const Ref<TMATBridgeManager>& bridges);
+    // The same for the whole page at a URL.
+    void prerenderUrl(const Ref<NSURL>& url, const Ref<TMATBridgeManager>& bridges);
     // Allows media and tells the controller; the prerendered page is what shows.
     void render();
 
@@ -32,4 +34,8 @@ public:
 
     // The delegate, when it is an interstitial container delegate.
     Ref<TMATInterstitialAdContainerDelegate> interstitialDelegate() const;
+
+private:
+    // Marks the prerender begun and holds media back; false (logged) while one is loading.
+    bool beginPrerender();
 };

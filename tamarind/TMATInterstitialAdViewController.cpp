@@ -1,5 +1,9 @@
 #include "tamarind/TMATInterstitialAdViewController.h"
 
+#include <utility>
+
+#include "platform/runtime/DispatchQueue.h"
+
 Ref<TMATInterstitialAdViewController> TMATInterstitialAdViewController::initWithDelegate(
     const Ref<TMATInterstitialAdContainerDelegate>& delegate) {
     UIViewController::init();
@@ -15,4 +19,22 @@ void TMATInterstitialAdViewController::viewDidLoad() {
     UIViewController::viewDidLoad();
     view()->setBackgroundColor(UIColor::whiteColor());
     view()->setAccessibilityIdentifier("adContainerObject");
+}
+
+void TMATInterstitialAdViewController::viewWillDisappear(bool animated) {
+    UIViewController::viewWillDisappear(animated);
+    if (!isBeingDismissed()) return;
+    dismissing_ = true;
+    // Later: the dismissal that is under way must end before anyone reacts to it.
+    if (auto handler = std::exchange(dismissalHandler_, nullptr)) dispatch_async(dispatch_get_main_queue(), handler);
+}
+
+void TMATInterstitialAdViewController::viewDidDisappear(bool animated) {
+    UIViewController::viewDidDisappear(animated);
+    if (std::exchange(dismissing_, false)) releaseInterstitialAdContainer();
+}
+
+void TMATInterstitialAdViewController::releaseInterstitialAdContainer() {
+    if (interstitialAdContainer_) interstitialAdContainer_->removeFromSuperview();
+    interstitialAdContainer_.reset();
 }

@@ -60,6 +60,8 @@ void TMATModalInterstitialController::modelLoadedSuccessfully(Ref<TMAJSBridgesEn
     interstitialAdViewController_ =
         TMATInterstitialAdViewController::alloc()->initWithDelegate(self<TMATModalInterstitialController>());
     auto container = interstitialAdViewController_->interstitialAdContainer();
+    // The user keeps a close control whatever the creative does with the button.
+    container->setKeepsCloseArea(true);
     container->setAllowsCloseButton(true);
     container->setUsesCustomCloseButton(false);
     prerenderCreative(container, bridges);
@@ -135,6 +137,13 @@ void TMATModalInterstitialController::interstitialDidRender() {
     metricTracker()->setPixelUrl(model->instrumentationPixelUrl(), model);
     metricTracker()->stopTimer(kTMATModalTimerRender, model);
     if (auto d = delegate()) d->controllerWillPresentAd();
+    Weak<TMATModalInterstitialController> weak = self<TMATModalInterstitialController>();
+    Weak<TMATInterstitialAdViewController> screen = presentedAdViewController_;
+    presentedAdViewController_->setDismissalHandler([weak, screen] {
+        auto controller = weak.lock();
+        auto shown = screen.lock();
+        if (controller && shown) controller->interstitialScreenDidGo(shown);
+    });
     client->presentViewController(presentedAdViewController_, true, nullptr);
     if (client->presentedViewController() != presentedAdViewController_)
         return failRender("The interstitial cannot be presented: the presentation was refused.");
@@ -166,21 +175,30 @@ void TMATModalInterstitialController::interstitialDidClickOnPrivateURL(const std
 // ---- closing -------------------------------------------------------------------------------------------
 
 void TMATModalInterstitialController::closeButtonPressed() {
-    auto shown = presentedAdViewController_;
-    if (!isDisplayed() || !shown) {
+    if (!isDisplayed() || !presentedAdViewController_) {
         TMLog::logInfo("The interstitial is not shown; the close button is ignored.");
         return;
     }
+    endPresentation(true);
+}
+
+void TMATModalInterstitialController::interstitialScreenDidGo(const Ref<TMATInterstitialAdViewController>& screen) {
+    if (!isDisplayed() || screen != presentedAdViewController_) return;
+    TMLog::logInfo("The interstitial was dismissed by someone else; its presentation ends.");
+    endPresentation(false);
+}
+
+void TMATModalInterstitialController::endPresentation(bool dismiss) {
     auto keep = self<TMATModalInterstitialController>();
+    auto shown = presentedAdViewController_;
     if (auto d = delegate()) d->controllerWillDismissAd();
-    auto completion = [shown] {
-        if (auto container = shown->interstitialAdContainer()) container->removeFromSuperview();
-        shown->setInterstitialAdContainer(nullptr);
-    };
-    if (auto presenter = shown->presentingViewController())
-        presenter->dismissViewControllerAnimated(true, completion);
-    else
-        shown->dismissViewControllerAnimated(true, completion);  // nothing to dismiss: the completion still runs
+    if (dismiss) {
+        // The screen lets go of its container when the dismissal has ended.
+        if (auto presenter = shown->presentingViewController())
+            presenter->dismissViewControllerAnimated(true, nullptr);
+        else
+            shown->releaseInterstitialAdContainer();
+    }
     auto model = adModel();
     metricTracker()->stopTimer(kTMATModalTimerShown, model);
     metricTracker()->submitMetricsForObject(model);
@@ -191,6 +209,7 @@ void TMATModalInterstitialController::closeButtonPressed() {
 
 void TMATModalInterstitialController::endShowing() {
     gTMATModalInterstitialShowing.store(false);
+    if (presentedAdViewController_) presentedAdViewController_->setDismissalHandler(nullptr);
     presentedAdViewController_.reset();
     keepAlive_.reset();
     resetProperties();

@@ -2,7 +2,9 @@
 // the creative is prerendered off screen in the container of a new
 // TMATInterstitialAdViewController, the load is reported once the page has
 // finished, and presentFromViewController renders it, fires the impression
-// pixel and presents it modally; the native close button dismisses it. At
+// pixel and presents it modally; the native close button dismisses it, and
+// its area stays tappable whatever the creative does to the button. A
+// dismissal made by anyone else ends the presentation the same way. At
 // most one modal interstitial shows in the process (the showing flag every
 // controller reads). A shown interstitial keeps its controller alive and
 // refuses new loads until it is dismissed; a presentation the client's
@@ -61,6 +63,10 @@ public:
     // willDismiss, the animated dismissal (the container goes when it ends),
     // and at once the clean-up and didDismiss. Ignored when nothing shows.
     void closeButtonPressed() override;
+    // Its screen was dismissed by someone else: willDismiss, the clean-up
+    // and didDismiss, as the close button. Ignored when `screen` is not the
+    // one that shows.
+    void interstitialScreenDidGo(const Ref<TMATInterstitialAdViewController>& screen);
     PLATFORM_RESPONDS_TO("closeButtonPressed")
 
     // ---- state ----
@@ -74,6 +80,8 @@ private:
     std::string presentationRefusal(const Ref<UIViewController>& client) const;
     // The refused or failed render: flags cleared, metrics, the delegate told.
     void failRender(const std::string& message);
+    // The close of the shown screen, dismissing it when `dismiss`.
+    void endPresentation(bool dismiss);
     // The presentation is over (closed or failed): the process-wide flag
     // cleared, the shown controller and the keep-alive let go, the
     // properties reset. The caller holds the controller meanwhile.

@@ -32,6 +32,12 @@ Value tmatOrientationDefaults() {
     return Value::dictionary({{"allowOrientationChange", true}, {"forceOrientation", "none"}});
 }
 
+// An absolute http or https URL with a host.
+bool tmatIsWebURL(const Ref<NSURL>& url) {
+    std::string scheme = url ? NSString::lowercaseString(url->scheme()) : std::string();
+    return (scheme == "http" || scheme == "https") && !url->host().empty();
+}
+
 Value tmatRectRecord(CGRect rect) {
     return Value::dictionary({{"x", static_cast<double>(CGRectGetMinX(rect))},
                               {"y", static_cast<double>(CGRectGetMinY(rect))},
@@ -57,7 +63,7 @@ Ref<TMATMraidBridge> TMATMraidBridge::initWithAdController(const Ref<TMATBaseAdC
         orientationProperties_ = tmatOrientationDefaults();
     }
     pictureManager_ = NSObject::alloc<TMATMraidPictureManager>()->init();
-    expandViewController_ = TMATMraidExpandViewController::alloc()->init();
+    expandViewController_ = TMATMraidExpandViewController::alloc()->initWithBridge(self<TMATMraidBridge>());
     return self<TMATMraidBridge>();
 }
 
@@ -298,6 +304,7 @@ void TMATMraidBridge::setResizeProperties(const JSValue& properties) {
 }
 
 void TMATMraidBridge::useCustomClose(bool useCustomClose) {
+    if (auto owner = twoPartOwner_.lock()) return owner->useCustomClose(useCustomClose);
     {
         std::scoped_lock lock(tablesMutex_);
         mergeTable(expandProperties_, Value::dictionary({{"useCustomClose", useCustomClose}}), "expand");
@@ -312,9 +319,7 @@ void TMATMraidBridge::useCustomClose(bool useCustomClose) {
 }
 
 void TMATMraidBridge::storePicture(const std::string& url) {
-    auto parsed = NSURL::URLWithString(url);
-    std::string scheme = parsed ? NSString::lowercaseString(parsed->scheme()) : std::string();
-    if (!parsed || (scheme != "http" && scheme != "https") || parsed->host().empty())
+    if (!tmatIsWebURL(NSURL::URLWithString(url)))
         return fireErrorEventWithMessage("Given picture URL is not a web URL", "storePicture");
     auto controller = adController();
     pictureManager_->storePicture(url, controller ? controller->viewControllerForPresentingModalView() : nullptr);
@@ -342,22 +347,30 @@ void TMATMraidBridge::expand(const JSValue& url) {
         return fireErrorEventWithMessage("Unable to expand while expanded", "expand");
     if (placementType_ == TMATMraidPlacementTypeInterstitial)
         return fireErrorEventWithMessage("Unable to expand an intersitial ad placement", "expand");
-    // A two-part expansion's page would never be loaded: nothing would show.
-    if (!url.isUndefined() && !url.isNull())
-        return fireErrorEventWithMessage("Unable to expand to a URL: two-part expansion is not supported", "expand");
+    Ref<NSURL> page;
+    if (!url.isUndefined() && !url.isNull()) {
+        page = NSURL::URLWithString(url.toString().value_or(""));
+        if (!tmatIsWebURL(page)) return fireErrorEventWithMessage("Unable to expand to a URL that is not http or https", "expand");
+    }
     std::string refusal;
     if (!expansionPresenter(&refusal)) return fireErrorEventWithMessage("Unable to expand: " + refusal, "expand");
     targetState_ = TMATMraidStateExpanded;
     Weak<TMATMraidBridge> weak = self<TMATMraidBridge>();
-    dispatch_async(dispatch_get_main_queue(), [weak] {
-        if (auto bridge = weak.lock()) bridge->performExpand();
+    dispatch_async(dispatch_get_main_queue(), [weak, page] {
+        if (auto bridge = weak.lock()) bridge->performExpand(page);
     });
 }
 
-void TMATMraidBridge::performExpand() {
-    if (targetState_ == TMATMraidStateExpanded) targetState_.reset();
+void TMATMraidBridge::performExpand(const Ref<NSURL>& page) {
     std::string refusal;
-    if (auto presenter = expansionPresenter(&refusal)) {
+    auto presenter = expansionPresenter(&refusal);
+    if (presenter && page) {
+        // Shown, and "expanded", once the page has loaded.
+        expandViewController_->twoPartExpand(adContainer(), page, expandUsesCustomClose());
+        return;
+    }
+    if (targetState_ == TMATMraidStateExpanded) targetState_.reset();
+    if (presenter) {
         auto container = adContainer();
         bool custom = expandUsesCustomClose();
         expandViewController_->expandAdView(container, custom);
@@ -371,7 +384,37 @@ void TMATMraidBridge::performExpand() {
     setCurrentState(TMATMraidStateExpanded);
 }
 
+void TMATMraidBridge::twoPartPageDidLoad() {
+    // A close asked for while the page loaded ends the expansion unseen.
+    if (targetState_ != TMATMraidStateExpanded) return;
+    targetState_.reset();
+    std::string refusal;
+    auto presenter = expansionPresenter(&refusal);
+    auto page = expandViewController_->twoPartView();
+    if (presenter && !expandViewController_->expandWithSubview(page, expandUsesCustomClose(), presenter))
+        refusal = "the presentation was refused";
+    if (!refusal.empty()) {
+        expandViewController_->closeExpandedView();
+        return fireErrorEventWithMessage("Unable to expand: " + refusal, "expand");
+    }
+    page->render();
+    setCurrentState(TMATMraidStateExpanded);
+}
+
+void TMATMraidBridge::twoPartPageDidFail() {
+    if (targetState_ != TMATMraidStateExpanded) return;
+    targetState_.reset();
+    expandViewController_->closeExpandedView();
+    fireErrorEventWithMessage("Unable to expand: the page failed to load", "expand");
+}
+
+void TMATMraidBridge::becomeTwoPartPage(const Ref<TMATMraidBridge>& owner) {
+    twoPartOwner_ = owner;
+    currentState_ = TMATMraidStateExpanded;
+}
+
 void TMATMraidBridge::close() {
+    if (auto owner = twoPartOwner_.lock()) return owner->close();
     if (effectiveState() != TMATMraidStateExpanded)
         return fireErrorEventWithMessage("The ad is currently not expanded", "close");
     targetState_ = TMATMraidStateDefault;

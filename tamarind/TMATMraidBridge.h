@@ -6,13 +6,16 @@
 // "error". Every refused call reaches the page as an "error" event with a
 // message and the action, and is logged. A second expand or close before the
 // first has taken effect is judged by the state the first leads to, so a
-// container is never detached twice. Main thread (page script calls it there).
+// container is never detached twice. A two-part expansion's page gets a
+// bridge of its own that starts "expanded" and closes the expansion. Main
+// thread (page script calls it there).
 #pragma once
 
 #include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/foundation/NSURL.h"
 #include "platform/ui/CGGeometry.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIDevice.h"
@@ -92,9 +95,11 @@ public:
     // Expanded: the expansion closes on a later main-queue turn, then "default".
     void close() override;
     // Shows the container full screen on a later main-queue turn, then
-    // "expanded". Refused: while expanded, on an interstitial, to a URL (a
-    // two-part expansion is never loaded), and without a presenter that can
-    // present now.
+    // "expanded". With a URL, the page at it is loaded into a second
+    // container and shown once it has loaded, then "expanded"; a page that
+    // fails to load is refused and the state stays. Refused: while expanded,
+    // on an interstitial, to a URL that is not http or https, and without a
+    // presenter that can present now.
     void expand(const JSValue& url) override;
     std::string getPlacementType() override;
     std::string getState() override;
@@ -113,6 +118,7 @@ public:
     Value getOrientationProperties() override;
     // Stored in the expand table; outside an interstitial the expansion's
     // close button follows it at once (hidden for true, shown for false).
+    // From a two-part expansion's page it is the expanding ad's call.
     void useCustomClose(bool useCustomClose) override;
     void createCalendarEvent() override {}
     Value getCurrentPosition() override;
@@ -156,6 +162,13 @@ public:
     // The container's page has finished loading: the positions and the size
     // come from the container, "loading" becomes "default", then "ready".
     void containerDidFinishLoading();
+    // Makes this the bridge of the page of `owner`'s two-part expansion: it
+    // reads "expanded" from the start and its close closes that expansion.
+    void becomeTwoPartPage(const Ref<TMATMraidBridge>& owner);
+    // From the expand view controller: the second page loaded (shown now,
+    // then "expanded"), or failed (an "error" event; the state stays).
+    void twoPartPageDidLoad();
+    void twoPartPageDidFail();
 
     // "loading", "default", "expanded", "resized", "hidden" ("default" outside 0–4).
     static std::string stringForMraidState(int state);
@@ -184,8 +197,9 @@ public:
 private:
     // The state the pending expand or close leads to, else the current one.
     int effectiveState() const { return targetState_.value_or(currentState_); }
-    // On main: the expansion, or its refusal when nothing can show it now.
-    void performExpand();
+    // On main: the expansion (a two-part one when `page` is set), or its
+    // refusal when nothing can show it now.
+    void performExpand(const Ref<NSURL>& page);
     void performClose();
     // The presenter, when the ad has a container and the presenter can
     // present now; else the refusal's text.
@@ -199,6 +213,7 @@ private:
     bool viewable_ = false;
     int currentState_ = TMATMraidStateLoading;
     std::optional<int> targetState_;
+    Weak<TMATMraidBridge> twoPartOwner_;
     int placementType_ = 0;
     CGSize adSizeRect_{0, 0};
     CGRect defaultPosition_ = CGRectZero;

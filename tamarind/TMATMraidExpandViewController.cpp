@@ -1,5 +1,7 @@
 #include "tamarind/TMATMraidExpandViewController.h"
 
+#include <utility>
+
 #include "tamarind/TMATBaseAdContainer.h"
 #include "tamarind/TMATBridgeManager.h"
 #include "tamarind/TMLog.h"
@@ -10,8 +12,9 @@ constexpr CGFloat kTMATExpandCloseButtonSide = 50;
 constexpr CGFloat kTMATExpandCloseButtonInset = 8;
 }  // namespace
 
-Ref<TMATMraidExpandViewController> TMATMraidExpandViewController::init() {
+Ref<TMATMraidExpandViewController> TMATMraidExpandViewController::initWithBridge(const Ref<TMATMraidBridge>& bridge) {
     UIViewController::init();
+    bridge_ = bridge;
     auto self = this->self<TMATMraidExpandViewController>();
     closeButton_ = UIButton::buttonWithType(UIButtonTypeCustom);
     closeButton_->imageView()->setAccessibilityIdentifier("nativeCloseButtonImage");
@@ -25,9 +28,28 @@ TMATMraidExpandViewController::~TMATMraidExpandViewController() {
 }
 
 void TMATMraidExpandViewController::expandAdView(const Ref<TMATBaseAdContainer>& container, bool) {
+    isTwoPart_ = false;
+    expandedBridge_ = bridge_.lock();
     adContainer_ = container;
     oldSuperview_ = container ? container->superview() : nullptr;
     if (container) container->removeFromSuperview();
+}
+
+void TMATMraidExpandViewController::twoPartExpand(const Ref<TMATBaseAdContainer>& container, const Ref<NSURL>& url,
+                                                  bool) {
+    isTwoPart_ = true;
+    expandedBridge_ = bridge_.lock();
+    adContainer_ = container;
+    // The second page gets the kinds of bridges the ad has, new ones of its own.
+    auto adBridges = container ? container->bridgeManager() : nullptr;
+    auto enabled = adBridges ? adBridges->bridgesEnabled() : TMAJSBridgesEnabled::defaultJSBridgesEnabled();
+    enabled->setMraid(true);
+    twoPartBridges_ = TMATBridgeManager::bridgeManager(enabled, expandedBridge_ ? expandedBridge_->adController() : nullptr);
+    if (expandedBridge_) twoPartBridges_->mraidBridge()->becomeTwoPartPage(expandedBridge_);
+    twoPartView_ = TMATBaseAdContainer::containerWithFrame<TMATInterstitialAdContainer>(view()->bounds());
+    twoPartView_->setDelegate(self<TMATMraidExpandViewController>());
+    if (container) twoPartView_->setSlotID(container->slotID());
+    twoPartView_->prerenderUrl(url, twoPartBridges_);
 }
 
 bool TMATMraidExpandViewController::expandWithSubview(const Ref<UIView>& view, bool useCustomButton,
@@ -73,14 +95,21 @@ void TMATMraidExpandViewController::hideCloseButton() {
 
 void TMATMraidExpandViewController::closeButtonPressed() {
     TMLog::logDebug("MRAID: Close button pressed");
-    auto container = adContainer();
-    auto bridges = container ? container->bridgeManager() : nullptr;
-    if (auto mraid = bridges ? bridges->mraidBridge() : nullptr) mraid->close();
+    if (auto bridge = expandedBridge_) bridge->close();
 }
 
 void TMATMraidExpandViewController::closeExpandedView() {
+    // Letting go of the bridge may release this controller.
+    auto keep = self<TMATMraidExpandViewController>();
     closeButton_->removeFromSuperview();
-    if (auto container = adContainer()) {
+    if (isTwoPart_) {
+        if (auto page = std::exchange(twoPartView_, nullptr)) {
+            page->setDelegate(nullptr);
+            page->webView()->stopLoading();
+            page->removeFromSuperview();
+        }
+        twoPartBridges_.reset();
+    } else if (auto container = adContainer()) {
         container->removeFromSuperview();
         if (auto old = oldSuperview()) {
             container->setFrame(old->frame());
@@ -92,4 +121,19 @@ void TMATMraidExpandViewController::closeExpandedView() {
     if (presentingViewController()) dismissViewControllerAnimated(true, nullptr);
     adContainer_.reset();
     oldSuperview_.reset();
+    isTwoPart_ = false;
+    expandedBridge_.reset();
+}
+
+// ---- the second page's load ------------------------------------------------------------------------
+
+void TMATMraidExpandViewController::interstitialDidPrerender() {
+    // Held: the bridge may close the expansion meanwhile.
+    if (auto bridge = expandedBridge_) bridge->twoPartPageDidLoad();
+}
+
+void TMATMraidExpandViewController::interstitialDidFailToPrerenderWithError(Ref<NSError> error) {
+    TMLog::logWarn("MRAID: the expanded page failed to load: %@",
+                   error ? error->localizedDescription() : std::string("no error"));
+    if (auto bridge = expandedBridge_) bridge->twoPartPageDidFail();
 }

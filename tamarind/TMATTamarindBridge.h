@@ -31,7 +31,8 @@ public:
     // Both "2.0".
     std::string getVersion() override { return bridgeAPIVersion(); }
     std::string getSDKVersion() override { return bridgeAPIVersion(); }
-    // The container's setAllowsCloseButton (shown or removed on a later main-queue turn).
+    // The container's setAllowsCloseButton (shown or removed on a later
+    // main-queue turn; a full-screen ad keeps the button's area, tappable).
     void enableCloseButton(bool enable) override;
     // The controller's openUrlLink with useExternal true.
     void openInExternalBrowser(const std::string& url) override;

@@ -199,7 +199,10 @@ inline constexpr MetricName kMetricNames[] = {
 //                                      "stateChange", "viewableChange", "sizeChange";
 //                                      getState() "loading" | "default" | "expanded" |
 //                                      "resized" | "hidden"; getPlacementType()
-//                                      "interstitial" | "inline"; expand(), close(),
+//                                      "interstitial" | "inline"; expand() or
+//                                      expand(http(s) URL: that page in a second,
+//                                      full-screen container whose "mraid" reads
+//                                      "expanded"), close(),
 //                                      open(url), storePicture(url), supports(feature),
 //                                      useCustomClose(bool), the get/set pairs of the
 //                                      expand, resize and orientation properties,

@@ -2,11 +2,16 @@
 // cycle (load, prerender, isReady, present, impression pixel, MRAID as the
 // creative sees it, the close and its order), the process-wide showing flag,
 // expiry, refused presentations, a failed prerender, loads refused while
-// shown, the controller kept alive while shown, and the presented screen.
+// shown, the controller kept alive while shown, the presented screen, and the
+// user's ways out: a close area no creative can take away, browser sheets
+// that close over the ad, and dismissals the controller did not make.
+#include "platform/store/SFSafariViewController.h"
 #include "platform/testing/SnapshotComparison.h"
 #include "tamarind/TMATModalInterstitialController.h"
+#include "tamarind/TMMPAdBrowserController.h"
 #include "tamarind/tests/TamarindTestSupport.h"
 
+using simulator::Answer;
 using simulator::TamarindAd;
 using simulator::TamarindService;
 
@@ -256,4 +261,91 @@ TEST_F(TMATModalInterstitialControllerTest, ThePresentedScreen) {
     driver().advance(1);
     EXPECT_TRUE(platform::testing::SnapshotComparison::windowMatchesReference(
         window(), "tamarind/tests/data/modal_interstitial.png", home()));
+}
+
+// ---- the user's ways out ---------------------------------------------------------------------------------
+
+TEST_F(TMATModalInterstitialControllerTest, ACreativeThatTakesItsCloseButtonAwayIsStillClosedByATapInTheArea) {
+    // "tamarind.js" in the text gives the creative the "tamarind" bridge.
+    service.setAd(TamarindAd{.creative = std::string(kTamarindRecordingPrelude) + kTamarindMraidRecorder +
+                                         "<script>/* tamarind.js */ tamarind.enableCloseButton(false);"
+                                         "mraid.useCustomClose(true); mraid.close();"
+                                         "setInterval(function () { tamarind.enableCloseButton(false); }, 100);"
+                                         "</script>"});
+    auto controller = makeController(recorder);
+    ASSERT_TRUE(load(controller, recorder));
+    controller->presentFromViewController(rootViewController());
+    driver().advance(1);
+    auto container = containerOf(controller);
+    auto button = container->closeButton();
+    ASSERT_TRUE(button);
+    EXPECT_EQ(button->superview(), container);
+    EXPECT_EQ(button->frame(), CGRectMake(262, 8, 50, 50));
+    EXPECT_FALSE(button->imageForState(UIControlStateNormal));
+    EXPECT_NE(page(controller, "JSON.stringify(seen)").find("The ad is currently not expanded"), std::string::npos);
+
+    window()->simulateTap(CGPointMake(300, 20));
+    EXPECT_EQ(recorder->events, (std::vector<std::string>{"didLoad", "willPresent", "didPresent", "willDismiss",
+                                                          "didDismiss"}));
+    driver().advance(1);
+    EXPECT_FALSE(rootViewController()->presentedViewController());
+    EXPECT_FALSE(TMATModalInterstitialController::isAnyInterstitialDisplayed());
+}
+
+TEST_F(TMATModalInterstitialControllerTest, TheBrowserSheetOfAnOpenClosesOnDoneOverTheAd) {
+    auto controller = makeController(recorder);
+    ASSERT_TRUE(load(controller, recorder));
+    controller->presentFromViewController(rootViewController());
+    auto shown = controller->interstitialAdViewController();
+    page(controller, "mraid.open('http://landing.example/page');");
+    driver().advance(1);
+    auto sheet = std::dynamic_pointer_cast<SFSafariViewController>(shown->presentedViewController());
+    ASSERT_TRUE(sheet);
+
+    SFSafariViewController::simulateDone(sheet);
+    SFSafariViewController::simulateDone(sheet);
+    driver().advance(1);
+    EXPECT_FALSE(shown->presentedViewController());
+    EXPECT_EQ(rootViewController()->presentedViewController(), shown);
+    EXPECT_TRUE(controller->isDisplayed());
+    EXPECT_EQ(recorder->events, (std::vector<std::string>{"didLoad", "willPresent", "didPresent"}));
+}
+
+TEST_F(TMATModalInterstitialControllerTest, BelowNineTheBrowserClosesOnceAndADismissalByAnyoneEndsTheAd) {
+    profile().systemVersion = "8.4";
+    service.setAnswer("GET", "/landing", Answer::ok("<html><body>landing</body></html>"));
+    auto second = NSObject::alloc<TMATModalTestDelegate>();
+    auto first = makeController(recorder);
+    auto other = makeController(second);
+    ASSERT_TRUE(load(first, recorder));
+    ASSERT_TRUE(load(other, second));
+    first->presentFromViewController(rootViewController());
+    auto shown = first->interstitialAdViewController();
+    page(first, "mraid.open('" + service.url("/landing") + "');");
+    driver().advance(1);
+    auto browser = std::dynamic_pointer_cast<TMMPAdBrowserController>(shown->presentedViewController());
+    ASSERT_TRUE(browser);
+
+    // Two taps before the first dismissal has run: the browser goes, the ad stays.
+    browser->closeButton()->sendActionsForControlEvents(UIControlEventTouchUpInside);
+    browser->closeButton()->sendActionsForControlEvents(UIControlEventTouchUpInside);
+    driver().advance(1);
+    EXPECT_FALSE(shown->presentedViewController());
+    EXPECT_EQ(rootViewController()->presentedViewController(), shown);
+    EXPECT_TRUE(first->isDisplayed());
+
+    // The application dismisses the ad itself: the controller ends it as its close button does.
+    expectLogLine("The interstitial was dismissed by someone else; its presentation ends.");
+    rootViewController()->dismissViewControllerAnimated(true, nullptr);
+    driver().advance(1);
+    EXPECT_EQ(recorder->events, (std::vector<std::string>{"didLoad", "willPresent", "didPresent", "willDismiss",
+                                                          "didDismiss"}));
+    EXPECT_FALSE(first->isDisplayed());
+    EXPECT_FALSE(shown->interstitialAdContainer());
+    EXPECT_FALSE(TMATModalInterstitialController::isAnyInterstitialDisplayed());
+
+    ASSERT_TRUE(other->isReady());
+    other->presentFromViewController(rootViewController());
+    EXPECT_EQ(rootViewController()->presentedViewController(), other->interstitialAdViewController());
+    EXPECT_EQ(second->events.back(), "didPresent");
 }

@@ -1,10 +1,10 @@
 // The MRAID bridge as a creative sees it: test creatives in containers of the
 // key window record every MRAID event with the state their listener saw, and
 // the tests read that record back: the page's life from "loading" to "ready",
-// expansion and close of an inline ad (double calls, refusals), the property
-// tables, the device queries, calls that do nothing, open(), a call storm,
-// and picture storing against the Tamarind service (permission, download,
-// what is saved and what is refused).
+// expansion and close of an inline ad (double calls, refusals, a released
+// controller), the property tables, the device queries, calls that do
+// nothing, open(), a call storm, and picture storing against the Tamarind
+// service (permission, download, what is saved and what is refused).
 #include "platform/store/PhotoAlbum.h"
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIApplication.h"
@@ -14,42 +14,11 @@
 
 using simulator::TamarindService;
 
-class TMATMraidBridgeTest : public TamarindPageTest {
+class TMATMraidBridgeTest : public TamarindMraidPageTest {
 protected:
-    void SetUp() override {
-        TamarindPageTest::SetUp();
-        presenterDelegate = NSObject::alloc<RecordingControllerDelegate>();
-        presenterDelegate->presenter = rootViewController();
-        controller->setDelegate(presenterDelegate);
-    }
-    // A container loaded with the MRAID recorder (and `body`), its record cleared.
-    Ref<TMATInterstitialAdContainer> loadMraid(const Ref<TMATInterstitialAdContainer>& container,
-                                               const std::string& body = "") {
-        bridges = load(container, std::string(kTamarindMraidRecorder) + body, flags(true, false, false));
-        eval(container, "seen = [];");
-        return container;
-    }
-    Ref<TMATMraidBridge> mraid() const { return bridges->mraidBridge(); }
-    // Runs the script, lets its events arrive, and returns what the page
-    // recorded meanwhile (viewability changes left out: the measurement
-    // timer runs on its own).
-    std::string run(const Ref<TMATBaseAdContainer>& container, const std::string& script) {
-        eval(container, "seen = [];" + script);
-        driver().drain();
-        return seenButViewability(container);
-    }
-    // The page's record without viewability changes: a measurement's overlap
-    // pass hops through a global queue and is judged when it comes back, so
-    // an alert up by then makes the ad unviewable for a while.
-    std::string seenButViewability(const Ref<TMATBaseAdContainer>& container) {
-        return eval(container, "JSON.stringify(seen.filter(function (e) { return e[0] !== 'viewableChange'; }))");
-    }
     Ref<UIAlertController> shownAlert() {
         return std::dynamic_pointer_cast<UIAlertController>(rootViewController()->presentedViewController());
     }
-
-    Ref<RecordingControllerDelegate> presenterDelegate;
-    Ref<TMATBridgeManager> bridges;
 };
 
 TEST_F(TMATMraidBridgeTest, ThePageLoadsInLoadingThenGetsItsSizeDefaultReadyAndOneViewableChange) {
@@ -120,12 +89,32 @@ TEST_F(TMATMraidBridgeTest, AnInlineAdExpandsFullScreenAndClosesIntoItsOldSuperv
     EXPECT_EQ(eval(container, "mraid.getState()"), "default");
 }
 
+TEST_F(TMATMraidBridgeTest, AnExpansionStillClosesOnceItsControllerIsReleased) {
+    auto container = loadMraid(addContainer());
+    auto expander = mraid()->expandViewController();
+    run(container, "mraid.expand();");
+    ASSERT_EQ(rootViewController()->presentedViewController(), expander);
+    Weak<TMATBridgeManager> released = bridges;
+    controller.reset();
+    bridges.reset();
+    ASSERT_TRUE(released.expired());
+
+    eval(container, "seen = [];");
+    window()->simulateTap(expander->closeButton());
+    driver().drain();
+    EXPECT_EQ(seenButViewability(container), R"([["stateChange","default","default"]])");
+    EXPECT_EQ(container->superview(), window());
+    driver().advance(1);
+    EXPECT_FALSE(rootViewController()->presentedViewController());
+}
+
 TEST_F(TMATMraidBridgeTest, ExpansionsNothingWouldShowAreRefusedAndTheStateStays) {
     expectLogLine("viewControllerForPresentingModalView delegate method not implemented");
     auto container = loadMraid(addContainer());
-    EXPECT_EQ(run(container, "mraid.expand('http://two.part/page'); mraid.expand(42);"),
-              R"([["error","default","Unable to expand to a URL: two-part expansion is not supported","expand"],)"
-              R"(["error","default","Unable to expand to a URL: two-part expansion is not supported","expand"]])");
+    const std::string notWeb = R"(["error","default","Unable to expand to a URL that is not http or https","expand"])";
+    EXPECT_EQ(run(container, "mraid.expand('ftp://two.part/page'); mraid.expand('javascript:close()');"
+                             "mraid.expand(42); mraid.expand('http://'); mraid.expand({});"),
+              "[" + notWeb + "," + notWeb + "," + notWeb + "," + notWeb + "," + notWeb + "]");
 
     presenterDelegate->presenter = UIViewController::alloc()->init();  // not on screen
     EXPECT_EQ(run(container, "mraid.expand();"),

@@ -197,3 +197,40 @@ protected:
 
     Ref<TestTemplateController> controller;
 };
+
+// Pages with the MRAID recorder, whose expansions the root view controller presents.
+class TamarindMraidPageTest : public TamarindPageTest {
+protected:
+    void SetUp() override {
+        TamarindPageTest::SetUp();
+        presenterDelegate = NSObject::alloc<RecordingControllerDelegate>();
+        presenterDelegate->presenter = rootViewController();
+        controller->setDelegate(presenterDelegate);
+    }
+    // A container loaded with the MRAID recorder (and `body`), its record cleared.
+    Ref<TMATInterstitialAdContainer> loadMraid(const Ref<TMATInterstitialAdContainer>& container,
+                                               const std::string& body = "",
+                                               const Ref<TMAJSBridgesEnabled>& enabled = flags(true, false, false)) {
+        bridges = load(container, std::string(kTamarindMraidRecorder) + body, enabled);
+        eval(container, "seen = [];");
+        return container;
+    }
+    Ref<TMATMraidBridge> mraid() const { return bridges->mraidBridge(); }
+    // Runs the script, lets its events arrive, and returns what the page
+    // recorded meanwhile (viewability changes left out: the measurement
+    // timer runs on its own).
+    std::string run(const Ref<TMATBaseAdContainer>& container, const std::string& script) {
+        eval(container, "seen = [];" + script);
+        driver().drain();
+        return seenButViewability(container);
+    }
+    // The page's record without viewability changes: a measurement's overlap
+    // pass hops through a global queue and is judged when it comes back, so
+    // a screen shown over the ad makes it unviewable for a while.
+    static std::string seenButViewability(const Ref<TMATBaseAdContainer>& container) {
+        return eval(container, "JSON.stringify(seen.filter(function (e) { return e[0] !== 'viewableChange'; }))");
+    }
+
+    Ref<RecordingControllerDelegate> presenterDelegate;
+    Ref<TMATBridgeManager> bridges;
+};
