@@ -39,17 +39,35 @@ Ref<TRAAnalytics> TRAAnalytics::shared() {
 
 void TRAAnalytics::sendAnalyticsURLWithCategory(int64_t category, const std::optional<std::string>& details,
                                                 const std::string& value, const std::optional<std::string>& dParams) {
+    auto url = eventURL(Event{category, details, value}, dParams);
+    // The new event goes at once; older ones wait for the next sendPendingEvents.
+    if (url) shared()->send(shared()->enqueue(*url), *url);
+}
+
+void TRAAnalytics::sendAnalyticsEventsInOrder(const std::vector<Event>& events,
+                                              const std::optional<std::string>& dParams) {
+    std::optional<std::string> previous;
+    for (const Event& event : events) {
+        auto url = eventURL(event, dParams);
+        if (!url) return;
+        bool first = !previous;
+        previous = shared()->enqueue(*url, previous);
+        if (first) shared()->send(*previous, *url);
+    }
+}
+
+std::optional<std::string> TRAAnalytics::eventURL(const Event& event, const std::optional<std::string>& dParams) {
     auto metadata = TRAMetadata::sharedMetadata();
     if (!metadata->isAnalyticsEnabled()) {
-        TRALog::infof("Analytics are switched off; event of category %lld not sent.", category);
-        return;
+        TRALog::infof("Analytics are switched off; event of category %lld not sent.", event.category);
+        return std::nullopt;
     }
     auto sdk = TRATrilliumSDK::sharedInstance();
     auto escape = TRAAdSDKUtils::escapeQueryValue;
     std::string url = metadata->getAnalyticsHost() + TRAWire::kAnalyticsPath + "?";
-    url += NSString::stringWithFormat("category=%lld", category);
-    url += "&value=" + escape(value);
-    if (details) url += "&details=" + escape(*details);
+    url += NSString::stringWithFormat("category=%lld", event.category);
+    url += "&value=" + escape(event.value);
+    if (event.details) url += "&details=" + escape(*event.details);
     if (dParams) url += "&d=" + escape(*dParams);
     url += "&publisherId=" + escape(sdk->devID().value_or(""));
     url += "&productId=" + escape(sdk->appID().value_or(""));
@@ -58,15 +76,14 @@ void TRAAnalytics::sendAnalyticsURLWithCategory(int64_t category, const std::opt
     url += "&clientSessionId=" + escape(TRAAdapptManager::clientSessionId());
     url += NSString::stringWithFormat(
         "&timestamp=%lld", platform::saturatingCast<int64_t>(NSDate::date().timeIntervalSince1970() * 1000));
-    // The new event goes at once; older ones wait for the next sendPendingEvents.
-    shared()->send(shared()->enqueue(url), url);
+    return url;
 }
 
 void TRAAnalytics::sendPendingEvents() { shared()->flush(); }
 
 size_t TRAAnalytics::queuedEventCount() { return storedQueue().size(); }
 
-std::string TRAAnalytics::enqueue(const std::string& url) {
+std::string TRAAnalytics::enqueue(const std::string& url, const std::optional<std::string>& after) {
     Value::Array queue = storedQueue();
     while (queue.size() >= kMaximumQueuedEvents) {
         TRALog::error("Analytics queue is full; the oldest event is dropped.");
@@ -74,14 +91,22 @@ std::string TRAAnalytics::enqueue(const std::string& url) {
         queue.erase(queue.begin());
     }
     std::string identifier = NSUUID::UUID()->UUIDString();
-    queue.push_back(Value::dictionary({{"id", identifier}, {"url", url}}));
+    Value entry = Value::dictionary({{"id", identifier}, {"url", url}});
+    if (after) entry.set("after", *after);
+    queue.push_back(std::move(entry));
     storeQueue(queue);
     return identifier;
 }
 
 void TRAAnalytics::flush() {
     if (!TRAMetadata::sharedMetadata()->isAnalyticsEnabled()) return;
-    for (const Value& entry : storedQueue()) send(*entry["id"].string(), *entry["url"].string());
+    Value::Array queue = storedQueue();
+    std::set<std::string> queued;
+    for (const Value& entry : queue) queued.insert(*entry["id"].string());
+    // An event whose predecessor is still queued goes when that one ends.
+    for (const Value& entry : queue)
+        if (!entry["after"].isString() || !queued.count(*entry["after"].string()))
+            send(*entry["id"].string(), *entry["url"].string());
 }
 
 void TRAAnalytics::send(const std::string& identifier, const std::string& url) {
@@ -99,8 +124,13 @@ void TRAAnalytics::send(const std::string& identifier, const std::string& url) {
 
 void TRAAnalytics::finished(const std::string& identifier, bool delivered) {
     inFlight_.erase(identifier);
-    if (!delivered) return;
     Value::Array queue = storedQueue();
-    std::erase_if(queue, [&](const Value& entry) { return *entry["id"].string() == identifier; });
-    storeQueue(queue);
+    if (delivered) {
+        std::erase_if(queue, [&](const Value& entry) { return *entry["id"].string() == identifier; });
+        storeQueue(queue);
+    }
+    // A failed event stays queued for later; the next in its sequence goes all the same.
+    for (const Value& entry : queue)
+        if (entry["after"].isString() && *entry["after"].string() == identifier)
+            send(*entry["id"].string(), *entry["url"].string());
 }

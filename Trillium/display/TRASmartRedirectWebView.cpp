@@ -491,10 +491,14 @@ void TRASmartRedirectWebView::sendHopsToAnalytics(bool timedOut) {
             url = NSString::stringByReplacingOccurrencesOfString(url, ";", "%3B");
             details += NSString::stringWithFormat("%@;%@", url, hops_[i].totalTime);
         }
-        report(TRAAnalytics::CategoryInfoSmartRedirect, details, prefix + "Hops details");
-        report(TRAAnalytics::CategoryInfoSmartRedirect, NSString::stringWithFormat("%lu", hops_.size()),
-               prefix + "Hops total");
-        if (auto longest = getLongestHop()) report(TRAAnalytics::CategoryInfoSmartRedirect, longest, prefix + "Hops longest");
+        // The server reads the three as one record: they reach it in this order.
+        std::vector<TRAAnalytics::Event> statistics = {
+            {TRAAnalytics::CategoryInfoSmartRedirect, details, prefix + "Hops details"},
+            {TRAAnalytics::CategoryInfoSmartRedirect, NSString::stringWithFormat("%lu", hops_.size()),
+             prefix + "Hops total"}};
+        if (auto longest = getLongestHop())
+            statistics.push_back({TRAAnalytics::CategoryInfoSmartRedirect, longest, prefix + "Hops longest"});
+        TRAAnalytics::sendAnalyticsEventsInOrder(statistics, dParams_);
     }
     int64_t latencyOnceIn = metadata->getAnalyticsSendHopsLatencyOnceInXClicks();
     if (latencyOnceIn > 0 && TRAAdSDKUtils::randomNumBetweenOneAndMaxNum(latencyOnceIn) == 1)

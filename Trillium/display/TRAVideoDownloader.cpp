@@ -8,6 +8,7 @@
 #include "Trillium/TRATrilliumSDK.h"
 #include "Trillium/display/TRAVideosManager.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/media/Mp4Probe.h"
 
 Ref<TRAVideoDownloader> TRAVideoDownloader::initWithVideoUrl(const std::string& videoUrl,
                                                              const Ref<TRAVideosManagerDelegate>& delegate) {
@@ -62,6 +63,12 @@ void TRAVideoDownloader::CheckNetworkStatus() {
     downloadVideo();
 }
 
+bool TRAVideoDownloader::isFetchableUrl(const std::string& videoUrl) {
+    auto url = NSURL::URLWithString(videoUrl);
+    std::string scheme = url ? NSString::lowercaseString(url->scheme()) : std::string();
+    return (scheme == "http" || scheme == "https") && !url->host().empty();
+}
+
 bool TRAVideoDownloader::checkIfVideoExist() {
     std::string path = TRAAdSDKUtils::getDestPathFromFileName(filename_);
     if (!TRAVideosManager::isFileExistWithPath(path)) return false;
@@ -88,10 +95,10 @@ void TRAVideoDownloader::downloadVideo() {
     bytesWritten_ = 0;
     auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(videoUrl_),
                                                        NSURLRequestUseProtocolCachePolicy, kTimeoutInterval);
-    // The body goes to the file as it arrives, so no answer cap applies: an
-    // announced length is weighed against the free space, and a body that
-    // fills the disk fails at its write.
-    if (request) request->setMaximumResponseLength(NSURLRequestNoMaximumResponseLength);
+    // The body goes to the file as it arrives: an announced length is weighed
+    // against the free space, a body that fills the disk fails at its write,
+    // and none may pass the video cap (announced or not, the load then fails).
+    if (request) request->setMaximumResponseLength(kMaximumVideoBytes);
     connection_ = request && request->URL()
                       ? NSObject::alloc<NSURLConnection>()->initWithRequest(*request, keep, true)
                       : nullptr;
@@ -207,6 +214,12 @@ void TRAVideoDownloader::connectionDidFinishLoading(Ref<NSURLConnection> connect
         fail("the partial file changed during the download");
         return;
     }
+    // What arrived must be a video the screen can play: a server may send a
+    // page in its place, or less than the whole file under a lower length.
+    if (auto why = notAVideo(partial)) {
+        fail("the file is not a playable video (" + *why + ")");
+        return;
+    }
     std::string destination = TRAAdSDKUtils::getDestPathFromFileName(filename_);
     destPath_ = destination;
     Ref<NSError> error;
@@ -229,6 +242,16 @@ void TRAVideoDownloader::connectionDidFailWithError(Ref<NSURLConnection> connect
     if (connection != connection_) return;
     fail(NSString::stringWithFormat("the transfer failed (%@)",
                                     error ? error->localizedDescription() : std::string("unknown error")));
+}
+
+std::optional<std::string> TRAVideoDownloader::notAVideo(const std::string& path) {
+    std::string why;
+    auto info = platform::Mp4Probe::probeFile(path, &why);
+    if (!info) return why.empty() ? std::string("unreadable") : why;
+    if (info->durationIndefinite || info->duration == 0) return std::string("no duration");
+    for (const auto& track : info->tracks)
+        if (track.handlerType == "vide") return std::nullopt;
+    return std::string("no video track");
 }
 
 // ---- outcomes ----

@@ -1,10 +1,12 @@
 // The download of one video file of the video store: the connection, the
 // partial file "<name>.mp4.tmp" it writes, and the ads waiting for the file
 // (held weakly, told last added first). The final file appears only by
-// moving a partial file whose length is the announced one; a status outside
-// 2xx, a redirect, a transport error, a short or overlong body, a failed
-// write or a partial file changed underneath fail the download and leave no
-// final file. A downloader that is no longer its store's entry (forgotten by
+// moving a partial file whose length is the announced one and which the MP4
+// probe reads as a video (a picture track and a finite, positive duration);
+// a status outside 2xx, a redirect, a transport error, a short or overlong
+// body, a body over kMaximumVideoBytes, a failed write, a partial file
+// changed underneath or bytes that are no video fail the download and leave
+// no final file. A downloader that is no longer its store's entry (forgotten by
 // a clean-up) touches neither the table nor the files again. Archived in the
 // store's table ("TRAVideosDb"); one read back is never downloading. Main
 // thread.
@@ -29,6 +31,11 @@ public:
     static constexpr const char* kDownloadingKey = "TRAVIDEOSMANAGERDownloading";
     // Idle time-out of the download, in seconds.
     static constexpr double kTimeoutInterval = 100.0;
+    // The largest video accepted, announced or received.
+    static constexpr int64_t kMaximumVideoBytes = int64_t{50} << 20;
+
+    // Whether the URL is one the store fetches: http or https only.
+    static bool isFetchableUrl(const std::string& videoUrl);
 
     // A downloader for the URL, its file named after it, with `delegate` as
     // its first waiting ad. Nothing is written yet.
@@ -93,6 +100,8 @@ private:
     bool isCurrent() const;
     // Fails the download with a log line saying why.
     void fail(const std::string& reason);
+    // Why the finished partial file is no playable video; nullopt when it is one.
+    static std::optional<std::string> notAVideo(const std::string& path);
     // Tells the waiting ads, last added first, and empties the list.
     void tellWaitingAds(bool loaded);
 

@@ -60,6 +60,13 @@ void TRAVideosManager::downloadVideoWithUrl(const std::string& videoUrl, const R
         if (delegate) delegate->didFailDownloadVideo();
         return;
     }
+    // Only the network is a source of videos: a server's "file:" or "data:"
+    // URL must not copy the device's own files into the store.
+    if (!TRAVideoDownloader::isFetchableUrl(videoUrl)) {
+        TRALog::errorf("Video URL \"%@\" is not an http or https URL; the video ad fails.", videoUrl.substr(0, 256));
+        if (delegate) delegate->didFailDownloadVideo();
+        return;
+    }
     std::optional<std::string> fileName = TRAAdSDKUtils::getFileNameFromVideoUrl(videoUrl);
     if (!fileName) {
         TRALog::errorf("Video URL \"%@\" names no file; the video ad fails.", videoUrl);
@@ -67,6 +74,14 @@ void TRAVideosManager::downloadVideoWithUrl(const std::string& videoUrl, const R
         return;
     }
     Ref<TRAVideoDownloader> entry = downloaderForFileName(*fileName);
+    // Two URLs of one file name: the entry (also one read back after a
+    // relaunch) serves only its own URL, so another URL's ad gets its video
+    // fetched afresh rather than the old file or a failed fetch of the old URL.
+    if (entry && entry->videoUrl() != videoUrl) {
+        TRALog::infof("Video %@ now comes from another URL; the stored one is replaced.", *fileName);
+        removeVideo(*fileName);
+        entry = nullptr;
+    }
     if (!entry) {
         auto downloader = NSObject::alloc<TRAVideoDownloader>()->initWithVideoUrl(videoUrl, delegate);
         videosDb_.set(*fileName, Value(downloader));

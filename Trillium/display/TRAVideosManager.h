@@ -28,9 +28,10 @@ public:
     Ref<TRAVideosManager> init();
 
     // Fails the ad at once when the device lacks space for videos or the URL
-    // names no usable file; reports a loaded file at once, inside the call;
-    // otherwise the ad waits on the file's download, which is started unless
-    // it runs.
+    // is not http or https or names no usable file; replaces an entry made
+    // for another URL of the same file name (its waiting ads fail); reports a
+    // loaded file at once, inside the call; otherwise the ad waits on the
+    // file's download, which is started unless it runs.
     void downloadVideoWithUrl(const std::string& videoUrl, const Ref<TRAVideosManagerDelegate>& delegate) override;
     // The final path of the URL's file; nullopt when the URL names none.
     std::optional<std::string> destPathFromVideoUrl(const std::string& videoUrl) const;

@@ -1,5 +1,5 @@
 // The analytics queue: the event URL's fields, events kept across failures
-// and a restart until the server answers, nothing queued or sent while the
+// and a restart until the server answers, sequences sent in order, nothing queued or sent while the
 // server has analytics off, a bounded queue.
 #include "Trillium/TRAAnalytics.h"
 
@@ -77,6 +77,33 @@ TEST_F(TRAAnalyticsTest, AnEventOnItsWayIsNotSentTwice) {
     service.server().releaseStalled();
     ASSERT_TRUE(waitFor([] { return TRAAnalytics::queuedEventCount() == 0; }));
     EXPECT_EQ(service.requestsTo(TrilliumService::kAnalyticsPath).size(), 2u);
+}
+
+TEST_F(TRAAnalyticsTest, ASequenceGoesOneAfterTheOtherAlsoAfterARestart) {
+    platform::testing::NetworkConditions::set(NetworkState::None);
+    TRAAnalytics::sendAnalyticsEventsInOrder({{5, std::string("a;1.00"), "first"}, {5, std::string("1"), "second"},
+                                              {5, std::nullopt, "third"}},
+                                             std::string("d1"));
+    ASSERT_TRUE(driver().settle());
+    EXPECT_EQ(TRAAnalytics::queuedEventCount(), 3u);
+
+    restartProcessState();
+    platform::testing::NetworkConditions::set(NetworkState::WiFi);
+    service.server().route("GET", TrilliumService::kAnalyticsPath, [](const simulator::RecordedRequest& r) {
+        return r.target.find("value=first&") != std::string::npos ? Answer::stall() : Answer::ok();
+    });
+    auto values = [&] {
+        std::vector<std::string> list;
+        for (const auto& e : service.requestsTo(TrilliumService::kAnalyticsPath)) list.push_back(e.field("value").value_or(""));
+        return list;
+    };
+    TRAAnalytics::sendPendingEvents();
+    ASSERT_TRUE(service.server().waitForStalled(1, 5));
+    EXPECT_FALSE(driver().runUntil([&] { return values().size() > 1; }, 0.5));
+    service.server().releaseStalled();
+    ASSERT_TRUE(waitFor([] { return TRAAnalytics::queuedEventCount() == 0; }));
+    EXPECT_EQ(values(), (std::vector<std::string>{"first", "second", "third"}));
+    EXPECT_EQ(service.requestsTo(TrilliumService::kAnalyticsPath)[1].field("d"), "d1");
 }
 
 TEST_F(TRAAnalyticsTest, NothingIsQueuedOrSentWhileAnalyticsAreOff) {

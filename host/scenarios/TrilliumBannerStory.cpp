@@ -1,13 +1,17 @@
 #include "host/scenarios/TrilliumBannerStory.h"
 
+#include <algorithm>
+
 #include "Trillium/TRAAdSDKUtils.h"
 #include "Trillium/TRADelegateProtocol.h"
 #include "Trillium/display/TRABannerView.h"
 #include "Trillium/display/TRAInAppBrowserViewController.h"
 #include "Trillium/display/TRATrilliumNativeAd.h"
 #include "host/TrafficRecorder.h"
+#include "host/scenarios/Scenarios.h"
 #include "platform/foundation/NSString.h"
 #include "platform/ui/UIApplication.h"
+#include "platform/ui/UIImageView.h"
 #include "platform/ui/UIWindow.h"
 #include "simulator/TrilliumBannerAds.h"
 #include "simulator/TrilliumClickChains.h"
@@ -117,6 +121,8 @@ bool playBannerStoryBanner(ScenarioContext& context, const Ref<UIView>& root) {
     if (!banner) return true;
     root->addSubview(banner);
     if (!context.stay(kBannerStoryLook)) return false;
+    if (banner->superview() && !banner->isHidden()) snapshotScenarioWindow(context, root->window(), "trillium-banner.png");
+    else timeline.add("host", "the banner is not showing; no snapshot");
     timeline.add("host", "the banner stays up while it refreshes");
     if (!context.stay(kBannerStoryRefreshes)) return false;
 
@@ -130,6 +136,44 @@ bool playBannerStoryBanner(ScenarioContext& context, const Ref<UIView>& root) {
     timeline.add("app", "the banner leaves the screen");
     banner->removeFromSuperview();
     return true;
+}
+
+// The application's list of native records over `root`: per record its
+// icon, title, rating with its call to action, and its picture.
+void showBannerStoryNativeList(const Ref<UIView>& root, const std::vector<Ref<TRANativeAdDetails>>& records) {
+    auto list = UIView::alloc()->initWithFrame(root->bounds());
+    list->setBackgroundColor(UIColor::colorWithRed(0.95f, 0.95f, 0.97f, 1));
+    auto label = [&](const std::string& text, CGRect frame, Ref<UIFont> font, Ref<UIColor> colour) {
+        addTrilliumStoryLabel(list, text, frame, std::move(font), std::move(colour));
+    };
+    auto picture = [&](const Ref<UIImage>& image, CGRect frame) {
+        auto view = UIImageView::alloc();
+        view->initWithFrame(frame);
+        view->setContentMode(UIViewContentModeScaleAspectFit);
+        view->setBackgroundColor(UIColor::colorWithWhite(0.85f, 1));
+        view->setImage(image);
+        list->addSubview(view);
+    };
+    // One card per record: a column each in landscape, one under another in portrait.
+    CGSize size = root->bounds().size;
+    size_t columns = size.width > size.height ? records.size() : 1;
+    CGFloat cardWidth = (size.width - 16 * static_cast<CGFloat>(columns + 1)) / static_cast<CGFloat>(columns);
+    CGFloat pictureHeight = std::min<CGFloat>(cardWidth * 180 / 340, 96);
+    label("Scan results", CGRectMake(16, 24, size.width - 32, 28), UIFont::boldSystemFontOfSize(22), UIColor::blackColor());
+    for (size_t i = 0; i < records.size(); ++i) {
+        const auto& record = records[i];
+        CGFloat x = 16 + static_cast<CGFloat>(i % columns) * (cardWidth + 16);
+        CGFloat y = 64 + static_cast<CGFloat>(i / columns) * (80 + pictureHeight + 16);
+        picture(record->imageBitmap(), CGRectMake(x, y, 48, 48));
+        label(record->rating() ? NSString::stringWithFormat("Rating %.1f", *record->rating()) : "Not rated",
+              CGRectMake(x + 56, y + 6, cardWidth - 56, 16), UIFont::systemFontOfSize(13), UIColor::darkGrayColor());
+        label(record->clickToInstall(), CGRectMake(x + 56, y + 26, cardWidth - 56, 16), UIFont::boldSystemFontOfSize(13),
+              UIColor::colorWithRed(0.16f, 0.45f, 0.85f, 1));
+        label(record->title().value_or(""), CGRectMake(x, y + 54, cardWidth, 20), UIFont::boldSystemFontOfSize(15),
+              UIColor::blackColor());
+        picture(record->secondaryImageBitmap(), CGRectMake(x, y + 80, cardWidth, pictureHeight));
+    }
+    root->addSubview(list);
 }
 
 bool playBannerStoryNative(ScenarioContext& context) {
@@ -161,6 +205,12 @@ bool playBannerStoryNative(ScenarioContext& context) {
                                                        image(record->secondaryImageBitmap())));
     }
     if (records.empty()) return true;
+    auto window = UIApplication::sharedApplication()->keyWindow();
+    auto root = window ? window->rootViewController() : nullptr;
+    if (!root) return true;
+    timeline.add("app", "the native records are laid out on the root screen");
+    showBannerStoryNativeList(root->view(), records);
+    snapshotScenarioWindow(context, window, "trillium-native.png");
     timeline.add("app", "the first native record is shown: sendImpression");
     records[0]->sendImpression();
     if (!context.stay(2)) return false;
@@ -171,6 +221,17 @@ bool playBannerStoryNative(ScenarioContext& context) {
 }
 
 }  // namespace
+
+Ref<UILabel> addTrilliumStoryLabel(const Ref<UIView>& parent, const std::string& text, CGRect frame,
+                                   Ref<UIFont> font, Ref<UIColor> colour) {
+    auto line = UILabel::alloc();
+    line->initWithFrame(frame);
+    line->setText(text);
+    line->setFont(std::move(font));
+    line->setTextColor(std::move(colour));
+    parent->addSubview(line);
+    return line;
+}
 
 bool playTrilliumBannerAndNativeAds(ScenarioContext& context) {
     auto window = UIApplication::sharedApplication()->keyWindow();

@@ -10,8 +10,9 @@
 // closes the browser. Then a video ad is loaded (its file downloaded), shown,
 // played to its end and closed (TrilliumVideoStory), a banner and native ads
 // (TrilliumBannerStory), and the user quits. Every callback of the ads goes
-// to the timeline, and snapshots/ gets the splash screen, the ad, the
-// browser and the playing video as PNG.
+// to the timeline, and snapshots/ gets the splash screen, the ad over the
+// application's home screen, the browser, the playing video, the banner and
+// the native ads as PNG, each while its screen is up.
 #include <memory>
 
 #include "Trillium/TRAAdSDKUtils.h"
@@ -63,6 +64,25 @@ private:
     std::string ad_;
 };
 
+// The application's own home screen, which shows wherever an ad leaves it visible.
+void showTrilliumScenarioHome(const Ref<UIView>& root) {
+    root->setBackgroundColor(UIColor::colorWithRed(0.08f, 0.1f, 0.14f, 1));
+    auto label = [&](const std::string& text, CGRect frame, Ref<UIFont> font, Ref<UIColor> colour) {
+        auto line = addTrilliumStoryLabel(root, text, frame, std::move(font), std::move(colour));
+        line->setTextAlignment(NSTextAlignmentCenter);
+        return line;
+    };
+    CGFloat width = root->bounds().size.width;
+    label("Paranormal Detector", CGRectMake(0, 96, width, 32), UIFont::boldSystemFontOfSize(24), UIColor::whiteColor());
+    label("Hold the phone still to scan the room", CGRectMake(0, 136, width, 20), UIFont::systemFontOfSize(14),
+          UIColor::lightGrayColor());
+    auto scan = label("Scan", CGRectMake(width / 2 - 80, 220, 160, 48), UIFont::boldSystemFontOfSize(20),
+                      UIColor::whiteColor());
+    scan->setBackgroundColor(UIColor::colorWithRed(0.16f, 0.62f, 0.45f, 1));
+    scan->layer()->setCornerRadius(24);
+    scan->layer()->setMasksToBounds(true);
+}
+
 class TrilliumScenario : public Scenario {
 public:
     void play(ScenarioContext& context) override {
@@ -78,6 +98,8 @@ public:
 
         timeline.add("host", "launch (an application that keeps the Trillium return ad and shows a splash)");
         app->simulateLaunch(delegate);
+        if (auto root = delegate->window() ? delegate->window()->rootViewController() : nullptr)
+            showTrilliumScenarioHome(root->view());
         TRAEventAdManager::sharedInstance()->setReturnAdDelegate(listener);
         timeline.add("app", "TRAEventAdManager setReturnAdDelegate:");
         if (!context.stay(kTrilliumSplashLook)) return quit(context);
@@ -142,9 +164,10 @@ private:
         ad.smartRedirect = {true};
         ad.trilliumBrowserEnabled = {true};
         service->setHtmlAd(service->htmlAdPage(ad));
-        // The splash ad is an ad of its own, whose reports carry "spl1".
+        // The splash ad is an ad of its own, whose reports carry "spl1"; like
+        // every page of an ad screen it defines the enableScheme() the screen calls.
         simulator::TrilliumHtmlAd splash;
-        splash.body = "<h1>Paranormal Pro: tonight only</h1>";
+        splash.body = "<h1>Paranormal Pro: tonight only</h1>" + simulator::TrilliumClickChains::adPageBody({});
         splash.impressions = {"spl1"};
         splash.clickTrackings = {"spl1"};
         splash.closes = {"spl1"};

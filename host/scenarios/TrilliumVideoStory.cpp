@@ -2,11 +2,13 @@
 
 #include <map>
 
+#include "Trillium/TRAAdSDKUtils.h"
 #include "Trillium/TRADelegateProtocol.h"
 #include "Trillium/TRATrilliumAd.h"
+#include "Trillium/display/TRAAdVideoViewController.h"
 #include "host/TrafficRecorder.h"
+#include "host/scenarios/Scenarios.h"
 #include "platform/foundation/NSString.h"
-#include "platform/ui/Snapshot.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIWindow.h"
 #include "simulator/TrilliumService.h"
@@ -84,6 +86,12 @@ bool playTrilliumVideoAd(ScenarioContext& context) {
     simulator::TrilliumVideoAd settings;
     settings.file = kVideoStoryFile;
     settings.postRoll = "NONE";
+    // The page draws the screen's controls over the video, which shows through it.
+    settings.page.body =
+        "<style>body{margin:0;background:transparent}.controls{margin:16px;color:#fff;font:bold 16px sans-serif}"
+        ".controls a{color:#fff;background:rgba(0,0,0,0.5);padding:6px 12px;margin-right:8px;border-radius:14px;"
+        "text-decoration:none}</style><div class=\"controls\"><a id=\"sound\" href=\"trilliumad://toggleSound\">Sound</a>"
+        "<a id=\"skip\" href=\"trilliumad://skipVideo\">Skip</a><a id=\"close\" href=\"trilliumad://closeAd\">Close</a></div>";
     std::string page = NSString::stringByReplacingOccurrencesOfString(videos.videoAdPage(settings),
                                                                       videoStoryOrigin(trillium->serviceUrl), proxy);
     service->setHtmlAd(page);
@@ -114,9 +122,13 @@ bool playTrilliumVideoAd(ScenarioContext& context) {
     if (publisher->heard.back() != "didShowAd:") return true;
     if (!context.stay(kVideoStorySeconds / 3)) return false;
     auto window = UIApplication::sharedApplication()->keyWindow();
-    std::string snapshot = context.snapshotsFolder() + "/trillium-video-ad.png";
-    if (window && platform::Snapshot::writePNG(window, snapshot))
-        timeline.add("host", "snapshot of the playing video ad: " + snapshot);
+    auto top = TRAAdSDKUtils::topViewControllerWithRootViewController(window ? window->rootViewController() : nullptr);
+    if (std::dynamic_pointer_cast<TRAAdVideoViewController>(top)) {
+        timeline.add("host", "the video ad plays: snapshot of the playing video ad");
+        snapshotScenarioWindow(context, window, "trillium-video-ad.png");
+    } else {
+        timeline.add("host", "the video ad's screen is not up; no snapshot");
+    }
     if (!context.stay(kVideoStorySeconds - kVideoStorySeconds / 3 + 1)) return false;
     context.settle();
     timeline.add("host", "Trillium video ad: the service received the video events: " + videoStoryEvents(videos));

@@ -3,14 +3,31 @@
 // at launch and shown at the return with its impression, the click report,
 // the walk through the redirects to the landing page, the time-out that hands
 // the page to the in-app browser, the timeline's callbacks in order and the
-// browser's snapshot; then the video ad, played to its end.
-#include <filesystem>
+// snapshots, each taken while its screen was up and showing what the
+// platform draws of it; then the video ad, played to its end; no page script
+// fails.
+#include <algorithm>
 
 #include "host/ScenarioRunner.h"
 #include "host/tests/HostTestSupport.h"
 #include "platform/testing/SnapshotComparison.h"
 
 namespace {
+
+using platform::testing::SnapshotComparison;
+
+// Whether the snapshot shows anything: some pixel not fully transparent, and
+// (unless `oneColourAllowed`) more than one colour.
+::testing::AssertionResult showsAScreen(const std::string& png, bool oneColourAllowed = false) {
+    std::vector<uint32_t> pixels = SnapshotComparison::pixels(png);
+    if (pixels.empty()) return ::testing::AssertionFailure() << png << " is missing or unreadable";
+    if (std::none_of(pixels.begin(), pixels.end(), [](uint32_t p) { return (p >> 24) != 0; }))
+        return ::testing::AssertionFailure() << png << " is fully transparent";
+    if (!oneColourAllowed &&
+        std::all_of(pixels.begin(), pixels.end(), [&](uint32_t p) { return p == pixels.front(); }))
+        return ::testing::AssertionFailure() << png << " is all one colour, " << std::hex << pixels.front();
+    return ::testing::AssertionSuccess();
+}
 
 class HostTrilliumScenarioTest : public HostTest {
 protected:
@@ -69,7 +86,6 @@ TEST_F(HostTrilliumScenarioTest, TheReturnAdIsShownClickedFollowedAndOpenedInThe
     EXPECT_GT(clicked, tapped);
     EXPECT_GT(closed, clicked);
     EXPECT_EQ(lineWith("failed"), -1);
-    EXPECT_GT(std::filesystem::file_size(options.outDir + "/snapshots/in-app-browser.png"), 0u);
 
     // The video ad: its file fetched once, its impression and every checkpoint
     // of its one playthrough through the recorder, its close on the timeline.
@@ -82,6 +98,27 @@ TEST_F(HostTrilliumScenarioTest, TheReturnAdIsShownClickedFollowedAndOpenedInThe
     expectTimelineInOrder({"the user closes the in-app browser", "Trillium video ad: didShowAd:",
                            "snapshot of the playing video ad", "Trillium video ad: didCloseAd:",
                            "the service received the video events: progress cp=0,cp=25,cp=50,cp=75,cp=100"});
+}
+
+TEST_F(HostTrilliumScenarioTest, EachSnapshotShowsItsScreenWhileUpAndNoPageScriptFails) {
+    options.scenario = "trillium";
+    ScenarioRunner runner(options);
+    ASSERT_EQ(runner.run(), 0) << runner.error();
+    readOutput(options.outDir);
+
+    long scriptError = lineWith("JS exception");
+    EXPECT_EQ(scriptError, -1) << timeline.at(static_cast<size_t>(std::max(scriptError, 0L)));
+    expectTimelineInOrder({"return ad didShowAd:", "snapshots/return-ad.png", "the user taps the ad",
+                           "Trillium video ad: didShowAd:", "snapshots/trillium-video-ad.png",
+                           "Trillium video ad: didCloseAd:", "Trillium banner: didDisplayBannerAd:",
+                           "snapshots/trillium-banner.png", "the native records are laid out",
+                           "snapshots/trillium-native.png"});
+    const std::string snapshots = options.outDir + "/snapshots/";
+    for (const char* png : {"return-ad.png", "in-app-browser.png", "trillium-banner.png", "trillium-native.png"})
+        EXPECT_TRUE(showsAScreen(snapshots + png));
+    // The video plays beneath its page, and the platform draws the player black.
+    EXPECT_TRUE(showsAScreen(snapshots + "trillium-video-ad.png", true));
+    EXPECT_EQ(SnapshotComparison::pixelAt(snapshots + "trillium-video-ad.png", 320, 568), 0xFF000000u);
 }
 
 TEST_F(HostTrilliumScenarioTest, TheSplashAskedAtLaunchShowsItsAdThenItsDisplayTimeClosesIt) {

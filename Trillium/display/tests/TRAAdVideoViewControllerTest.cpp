@@ -20,15 +20,20 @@ using simulator::TrilliumVideoFile;
 
 class TRAAdVideoViewControllerTest : public TrilliumScreenTest {
 protected:
-    // Serves the video ad (and its file) and loads it through a public ad.
-    Ref<TRATrilliumAd> loadVideoAd(const TrilliumVideoAd& settings, std::string file = {}) {
+    // Serves the video ad (and its file) and loads it through a public ad;
+    // `damaged` bytes then replace the stored file, as a disk may damage it.
+    Ref<TRATrilliumAd> loadVideoAd(const TrilliumVideoAd& settings, const std::string& damaged = {}) {
         service.setHtmlAd(videos.videoAdPage(settings));
-        videos.serveFile(settings.file, file.empty() ? TrilliumVideoAds::mp4File(TrilliumVideoFile::Valid, 40) : file);
+        videos.serveFile(settings.file, TrilliumVideoAds::mp4File(TrilliumVideoFile::Valid, 40));
         auto ad = NSObject::alloc<TRATrilliumAd>()->init();
         ad->loadAd(TRATrilliumAd::AdTypeOverlay, publisher);
         EXPECT_TRUE(waitFor([&] { return !publisher->events.empty(); }));
         EXPECT_EQ(publisher->events, std::vector<std::string>{"didLoadAd"});
         publisher->events.clear();
+        if (!damaged.empty()) {
+            EXPECT_TRUE(NSFileManager::defaultManager()->createFileAtPath(
+                ad->internalAd()->videoPref()->videoPath().value_or(""), NSData::dataWithString(damaged)));
+        }
         return ad;
     }
     // Shows it and runs until playback started or the display failed.

@@ -2,8 +2,8 @@
 // way a walk ends (another app's scheme, the store through the system or the
 // store sheet, which loads, fails, is closed, is missing or never answers, a
 // web view error, the three time-out branches with and without the in-app
-// browser), one walk at a time, the hop statistics and their formats on the
-// virtual clock, and hostile chains (endless redirects, navigation storms,
+// browser), one walk at a time, the hop statistics, their formats on the
+// virtual clock and their order at a server that answers late, and hostile chains (endless redirects, navigation storms,
 // pages that never finish, huge URLs), which all end.
 #include <algorithm>
 
@@ -16,6 +16,7 @@
 namespace {
 
 using platform::testing::StoreSheet;
+using simulator::Answer;
 using simulator::TrilliumClickChains;
 
 class TRAFollowerTestDelegate : public NSObject, public TRASmartRedirectWebViewDelegate {
@@ -276,6 +277,31 @@ TEST_F(TRASmartRedirectWebViewTest, OnlyTheLastSlowHopOfATimedOutWalkCarriesTheT
     std::sort(slow.begin(), slow.end());
     EXPECT_EQ(slow, (std::vector<std::string>{"Hop latency max time|" + chains.chainUrl("slow") + "-31.00",
                                               "Timeout Hop latency max time|" + chains.landingUrl() + "-69.00"}));
+}
+
+TEST_F(TRASmartRedirectWebViewTest, TheThreeStatisticsReachTheServerOneAfterTheOther) {
+    setSwitch("TRAAnalyticsSendHopsStatsOnceInXClicks", Value(1));
+    // The first is answered late and the second fails: the order holds all the same.
+    service.server().route("GET", simulator::TrilliumService::kAnalyticsPath, [](const simulator::RecordedRequest& r) {
+        if (r.target.find("value=Hops%20details&") != std::string::npos) return Answer::stall();
+        if (r.target.find("value=Hops%20total&") != std::string::npos) return Answer::drop();
+        return Answer::ok();
+    });
+    auto values = [&] {
+        std::vector<std::string> list;
+        for (const auto& r : service.requestsTo(simulator::TrilliumService::kAnalyticsPath))
+            list.push_back(r.field("value").value_or(""));
+        return list;
+    };
+    ASSERT_TRUE(TRASmartRedirectWebView::startSmartRedirect(
+        *NSURLRequest::requestWithURL(NSURL::URLWithString(chains.chainUrl("store"))), adView, delegate, delegate, true,
+        "dp1", false));
+    ASSERT_TRUE(driver().runUntil([&] { return service.server().stalledCount() == 1; }, 5));
+    // Nothing more goes while the first waits for its answer.
+    EXPECT_FALSE(driver().runUntil([&] { return values().size() > 1; }, 0.5));
+    service.server().releaseStalled();
+    ASSERT_TRUE(driver().runUntil([&] { return values().size() == 3; }, 5));
+    EXPECT_EQ(values(), (std::vector<std::string>{"Hops details", "Hops total", "Hops longest"}));
 }
 
 TEST_F(TRASmartRedirectWebViewTest, HostileChainsAllEnd) {

@@ -3,7 +3,9 @@
 // killed in the middle of the body leaves a partial file, which the next
 // launch deletes before it fetches the video again whole; a launch killed
 // after the final file was moved into place but before the table was saved
-// leaves a file the next launch reports without fetching it again.
+// leaves a file the next launch reports without fetching it again. A later
+// launch whose ad names another URL of the same file name gets that URL's
+// video.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -113,7 +115,8 @@ TEST(TRAVideoKillRestartChild, Launch) {
 
     platform::testing::RunLoopDriver driver;
     EXPECT_TRUE(driver.runUntil([&] { return !ad->outcome.empty(); }, 10));
-    EXPECT_FALSE(store->downloaderForFileName("clip.mp4")->downloading());
+    auto entry = store->downloaderForFileName("clip.mp4");
+    EXPECT_TRUE(!entry || !entry->downloading());
     std::ofstream(std::getenv(kOutcomeVariable)) << ad->outcome;
     EXPECT_TRUE(driver.settle(5));
     Platform::shutdown();
@@ -128,17 +131,19 @@ protected:
     }
     void TearDown() override { service.stop(); }
 
-    pid_t launch(const std::string& mode) {
+    pid_t launch(const std::string& mode, const std::string& url) {
         ::unlink(outcomeFile.c_str());
         return startTrilliumChild("TRAVideoKillRestartChild.Launch", {{kHomeVariable, sandbox.home()},
                                                                       {kBundleVariable, sandbox.bundle()},
-                                                                      {kUrlVariable, videos.videoUrl("clip.mp4")},
+                                                                      {kUrlVariable, url},
                                                                       {kModeVariable, mode},
                                                                       {kOutcomeVariable, outcomeFile}});
     }
-    // A launch that asks for the video and ends; what its ad heard.
-    std::string resume() {
-        pid_t pid = launch("resume");
+    pid_t launch(const std::string& mode) { return launch(mode, videos.videoUrl("clip.mp4")); }
+    // A launch that asks for the video (at `url`, the service's own by
+    // default) and ends; what its ad heard.
+    std::string resume(const std::string& url = {}) {
+        pid_t pid = launch("resume", url.empty() ? videos.videoUrl("clip.mp4") : url);
         EXPECT_GT(pid, 0);
         EXPECT_TRUE(trilliumChildExitedCleanly(waitForTrilliumChild(pid)));
         return readFile(outcomeFile);
@@ -187,4 +192,26 @@ TEST_F(TRAVideoKillRestartTest, AKillBetweenTheMoveAndTheSaveKeepsTheFinishedFil
     EXPECT_EQ(resume(), "loaded " + finalPath());
     EXPECT_EQ(readFile(finalPath()), bytes);
     EXPECT_EQ(videos.fileRequests("clip.mp4").size(), 1u);
+}
+
+TEST_F(TRAVideoKillRestartTest, AnotherUrlOfTheSameFileNameAfterARelaunchGetsItsOwnVideo) {
+    const std::string second = TrilliumVideoAds::mp4File(TrilliumVideoFile::Valid, 15);
+    const std::string third = TrilliumVideoAds::mp4File(TrilliumVideoFile::Valid, 25);
+    service.server().route("GET", "/v2/clip.mp4", Answer::ok(second));
+    service.server().route("GET", "/v3/clip.mp4", Answer::ok(third));
+    videos.serveFile("clip.mp4", bytes);
+    EXPECT_EQ(resume(), "loaded " + finalPath());
+
+    // The stored entry's file is there: the new URL's video replaces it.
+    EXPECT_EQ(resume(service.server().url("/v2/clip.mp4")), "loaded " + finalPath());
+    EXPECT_TRUE(readFile(finalPath()) == second);
+    EXPECT_EQ(service.server().requestsTo("/v2/clip.mp4").size(), 1u);
+
+    // The stored entry's file has gone and its URL answers no more: the new
+    // URL is fetched, not the stored one.
+    std::filesystem::remove(finalPath());
+    service.server().route("GET", "/v2/clip.mp4", Answer::withStatus(404));
+    EXPECT_EQ(resume(service.server().url("/v3/clip.mp4")), "loaded " + finalPath());
+    EXPECT_TRUE(readFile(finalPath()) == third);
+    EXPECT_EQ(service.server().requestsTo("/v2/clip.mp4").size(), 1u);
 }

@@ -1,7 +1,8 @@
 // The video store against the Trillium service's video files on loopback:
 // one download per file with its waiting ads told last added first, loaded
 // files reported inside the call, the clean-up above the maximum, every way a
-// download can fail (each leaves no final file and no entry), the stored
+// download can fail (each leaves no final file and no entry: also a body that
+// is no playable video, or over the cap, and a URL that is not http), the stored
 // table's keys and what a fresh store makes of a table left by another
 // process.
 #include "Trillium/TRAAdCache.h"
@@ -156,8 +157,48 @@ INSTANTIATE_TEST_SUITE_P(
         TRAVideosManagerBadAnswer{"ServerError", [] { return Answer::withStatus(500, kClipBytes); }},
         TRAVideosManagerBadAnswer{"Redirect", [] { return Answer::redirect("/videos/other.mp4"); }},
         TRAVideosManagerBadAnswer{"Dropped", [] { return Answer::drop(); }},
-        TRAVideosManagerBadAnswer{"TruncatedBody", [] { return Answer::truncated(kClipBytes, kClipBytes.size() / 2); }}),
+        TRAVideosManagerBadAnswer{"TruncatedBody", [] { return Answer::truncated(kClipBytes, kClipBytes.size() / 2); }},
+        // The whole file sent under a lower length: the client reads a cut file.
+        TRAVideosManagerBadAnswer{"LengthBelowTheFile",
+                                  [] {
+                                      return Answer::ok(kClipBytes).header("Content-Length",
+                                                                           std::to_string(kClipBytes.size() - 16));
+                                  }},
+        TRAVideosManagerBadAnswer{"NotAVideo", [] { return Answer::ok("<html><body>Moved</body></html>"); }},
+        TRAVideosManagerBadAnswer{"CutFile",
+                                  [] { return Answer::ok(TrilliumVideoAds::mp4File(TrilliumVideoFile::Truncated, 40)); }},
+        TRAVideosManagerBadAnswer{"NoVideoTrack",
+                                  [] { return Answer::ok(TrilliumVideoAds::mp4File(TrilliumVideoFile::NoVideoTrack, 40)); }},
+        TRAVideosManagerBadAnswer{"NoDuration",
+                                  [] { return Answer::ok(TrilliumVideoAds::mp4File(TrilliumVideoFile::ZeroDuration, 40)); }},
+        TRAVideosManagerBadAnswer{"OverTheCapUnannounced",
+                                  [] {
+                                      std::string body = kClipBytes;
+                                      body.resize(TRAVideoDownloader::kMaximumVideoBytes + 1, '\0');
+                                      return Answer::ok(std::move(body)).unframed();
+                                  }}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TRAVideosManagerTest, OnlyHttpAndHttpsVideosAreFetched) {
+    for (const std::string url : {"file:///etc/hostname", "FILE:///etc/hostname.mp4",
+                                  "data:video/mp4;base64,AAAAGGZ0eXBpc29t", "ftp://127.0.0.1/videos/clip.mp4",
+                                  "trilliumad://videos/clip.mp4", "http:///clip.mp4"}) {
+        auto ad = videoAd(url);
+        store()->downloadVideoWithUrl(url, ad);
+        EXPECT_EQ(ad->failures, 1) << url;  // at once, inside the call
+        EXPECT_TRUE(ad->paths.empty()) << url;
+    }
+    EXPECT_EQ(store()->getVideosDBCopy().count(), 0u);
+    EXPECT_TRUE(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(TRAAdSDKUtils::videoDestinationDirectoryPath()).empty());
+    EXPECT_TRUE(logCapture().contains("Video URL \"file:///etc/hostname\" is not an http or https URL; the video ad fails."));
+
+    // The scheme is read without regard to case.
+    videos.serveFile("clip.mp4", kClipBytes);
+    auto upper = videoAd("upper");
+    store()->downloadVideoWithUrl("HTTP" + videos.videoUrl("clip.mp4").substr(4), upper);
+    ASSERT_TRUE(waitFor([&] { return upper->heard(); }));
+    EXPECT_EQ(upper->paths, std::vector<std::string>{finalPath("clip.mp4")});
+}
 
 TEST_F(TRAVideosManagerTest, WithoutANetworkOrSpaceTheAdFailsAtOnce) {
     platform::testing::NetworkConditions::set(NetworkState::None);
@@ -175,7 +216,7 @@ TEST_F(TRAVideosManagerTest, WithoutANetworkOrSpaceTheAdFailsAtOnce) {
     EXPECT_TRUE(videos.fileRequests("clip.mp4").empty());
 }
 
-TEST_F(TRAVideosManagerTest, TheAnnouncedLengthMustFitTheVideoFoldersFreeSpaceInSixtyFourBits) {
+TEST_F(TRAVideosManagerTest, TheAnnouncedLengthMustFitTheVideoFoldersFreeSpaceAndTheCap) {
     using platform::testing::FileSystemConditions;
     const std::string folder = TRAAdSDKUtils::videoDestinationDirectoryPath();
     videos.serveFile("clip.mp4", kClipBytes);
@@ -189,11 +230,14 @@ TEST_F(TRAVideosManagerTest, TheAnnouncedLengthMustFitTheVideoFoldersFreeSpaceIn
     ASSERT_TRUE(fetch("clip.mp4", enough));
     EXPECT_EQ(enough->paths.size(), 1u);
 
-    // 5,000,000,000 bytes announced: its low 32 bits would fit in 4.5 GB.
+    // 5,000,000,000 bytes announced: its low 32 bits would pass; the cap refuses it first.
     videos.serveFile("huge.mp4", Answer::ok(kClipBytes).header("Content-Length", "5000000000"));
     FileSystemConditions::setFreeSpace(folder, 4500000000);
-    ASSERT_TRUE(fetch("huge.mp4", videoAd("huge")));
-    EXPECT_TRUE(logCapture().contains("5000000000 bytes do not fit in 4500000000 free bytes"));
+    auto huge = videoAd("huge");
+    ASSERT_TRUE(fetch("huge.mp4", huge));
+    EXPECT_EQ(huge->failures, 1);
+    EXPECT_TRUE(logCapture().contains("Video download of " + videos.videoUrl("huge.mp4") +
+                                      " failed: the transfer failed (The resource exceeds the maximum size.)."));
 
     // An unstated length is not weighed.
     FileSystemConditions::setFreeSpace(folder, 1);
