@@ -39,11 +39,10 @@ public:
     Value stats() const;
     const std::string& userDataKey() const { return userDataKey_; }
 
-    // A string, a finite number, a boolean, or an array or dictionary of
-    // those.
-    static bool isJSONValue(const Value& value);
-
 private:
+    // A string, a finite number, a boolean, or an array or dictionary of
+    // those: what the device data can carry.
+    static bool isJSONValue(const Value& value);
     void persistAllLocked();
 
     Weak<HLSdk> sdk_;
