@@ -35,6 +35,15 @@ bool HLConnectionManagerDelegate::connectionViaRequiresResponseForRequest(const 
     return false;
 }
 
+bool HLConnectionManager::isFetchable(const Ref<NSURL>& url, const Ref<HLLogManager>& log, std::string_view logSource) {
+    // No URL at all is left to the loader, which fails it without a read.
+    if (!url) return true;
+    const std::string scheme = NSString::lowercaseString(url->scheme());
+    if (scheme == "http" || scheme == "https") return true;
+    if (log) log->e(logSource, "Refused to fetch a \"%@\" URL: only http and https are fetched", url->scheme());
+    return false;
+}
+
 Ref<HLConnectionManager> HLConnectionManager::initWithSdk(const Ref<HLSdk>& sdk) {
     sdk_ = sdk;
     return self<HLConnectionManager>();
@@ -102,6 +111,8 @@ void HLConnectionManager::sendTo(const std::string& url, const std::string& meth
     std::optional<NSData> json = NSJSONSerialization::dataWithJSONObject(data, NSJSONWritingPrettyPrinted, &error);
     if (!json) {
         if (log) log->e(kHLConnectionLogSource, "Unable to create JSON request: %@", error);
+        // Told like any failure, so that the requester's failure path runs.
+        if (delegate) delegate->connectionViaDidFailWith(self<HLConnectionManager>(), kBodyNotJSONError);
         return;
     }
     std::string text = NSString::initWithData(*json).value_or("");
@@ -123,6 +134,12 @@ void HLConnectionManager::send(const Ref<NSURLRequest>& request, const Ref<HLCon
     Ref<HLConnectionManager> self = this->self<HLConnectionManager>();
     const std::string url = request->URL() ? request->URL()->absoluteString() : std::string();
     const std::string& method = request->HTTPMethod();
+    // Endpoints, postbacks and pixels come from the server: a "file" URL
+    // would have the loader read a local file and log its bytes.
+    if (!isFetchable(request->URL(), log, kHLConnectionLogSource)) {
+        if (delegate) delegate->connectionViaDidFailWith(self, kRefusedSchemeError);
+        return;
+    }
 
     const double start = platform::Clock::current()->uptime();
     Ref<NSURLResponse> response;

@@ -6,9 +6,11 @@
 // → failure with the status (success with {} when the delegate answers false
 // to requiresResponse); an empty 2xx → success with {} (failure -1 when the
 // delegate requires a response); 204 → failure 204; an answer over 8 MiB →
-// failure -1103; a non-http URL (-1002)
-// → success with -1002 and {}; no network → failure -1009; any other status
-// or platform error code → failure with it; a response that is not HTTP → -1.
+// failure -1103; a redirect to a scheme other than http or https (an app's
+// link) → success with -1002 and {}; no network → failure -1009; any other
+// status or platform error code → failure with it; a response that is not
+// HTTP → -1. Refused before anything is sent or read (final, see below): a
+// URL whose scheme is not http or https, and a body that is no JSON.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +21,7 @@
 #include "platform/runtime/NSObject.h"
 
 namespace platform {
+class NSURL;
 class NSURLRequest;
 }
 
@@ -41,6 +44,19 @@ public:
 
 class HLConnectionManager : public NSObject {
 public:
+    // Failures decided before anything is sent: final, since a retry would
+    // be refused the same way. A URL that is not http or https (a "file"
+    // URL would read a local file) and a body JSON cannot hold (a date,
+    // data).
+    static constexpr int64_t kRefusedSchemeError = -1002;
+    static constexpr int64_t kBodyNotJSONError = -901;
+    static bool isRefusedBeforeSending(int64_t code) {
+        return code == kRefusedSchemeError || code == kBodyNotJSONError;
+    }
+    // Whether `url` may be fetched: http or https, in any letter case. A
+    // refusal is logged under `logSource`, naming the scheme only.
+    static bool isFetchable(const Ref<platform::NSURL>& url, const Ref<HLLogManager>& log, std::string_view logSource);
+
     Ref<HLConnectionManager> initWithSdk(const Ref<HLSdk>& sdk);
     // With the shared instance as owner.
     Ref<HLConnectionManager> init();
@@ -68,7 +84,7 @@ public:
     // With `data` as a pretty-printed JSON body, "Content-Length" and
     // "Content-Type: application/json". An empty URL or method, or a Null
     // body, raise NSInvalidArgumentException; a body that is no JSON is
-    // logged and nobody is told.
+    // logged and fails with kBodyNotJSONError.
     void sendTo(const std::string& url, const std::string& method, const Value& data,
                 const Ref<HLConnectionManagerDelegate>& delegate);
     void send(const Ref<platform::NSURLRequest>& request, const Ref<HLConnectionManagerDelegate>& delegate);

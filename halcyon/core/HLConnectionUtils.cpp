@@ -4,6 +4,7 @@
 #include "halcyon/core/HLReachability.h"
 #include "halcyon/core/HLSdk.h"
 #include "halcyon/core/HLSettingsManager.h"
+#include "halcyon/core/HLValueUtils.h"
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSString.h"
 #include "platform/net/NSURLError.h"
@@ -19,8 +20,11 @@ std::string HLConnectionUtils::apiUrl(const std::optional<std::string>& path, co
     hlCheckUrlArguments(path, sdk);
     std::string url = sdk->stringForKey(kHLSlotApiEndpoint).value_or("") + *path;
     std::string token = sdk->stringForKey(kHLSlotDeviceToken).value_or("");
-    if (!token.empty()) return url + NSString::stringWithFormat("?device_token=%@", token);
-    return url + NSString::stringWithFormat("?api_key=%@", sdk->sdkKey());
+    // Encoded as every query value is: a token the server chose (a blank, an
+    // "&") must neither break the URL nor come back changed.
+    const Value member = token.empty() ? Value::dictionary({{"api_key", sdk->sdkKey()}})
+                                       : Value::dictionary({{"device_token", token}});
+    return url + "?" + HLUtils::hl_httpGetQueryStringWithMembers(member);
 }
 
 std::string HLConnectionUtils::adServerUrl(const std::optional<std::string>& path, const Ref<HLSdk>& sdk) {

@@ -15,8 +15,9 @@ class HLSdk;
 class HLConnectionUtils : public NSObject {
 public:
     // Slot 11 + path + "?device_token=<slot 5>", or "?api_key=<SDK key>" while
-    // there is no device token. A missing path raises "No endpoint
-    // specified", a null owner "No sdk specified".
+    // there is no device token, the value percent-encoded as every query
+    // value is. A missing path raises "No endpoint specified", a null owner
+    // "No sdk specified".
     static std::string apiUrl(const std::optional<std::string>& path, const Ref<HLSdk>& sdk);
     // Slot 12 + path, with the same two refusals.
     static std::string adServerUrl(const std::optional<std::string>& path, const Ref<HLSdk>& sdk);

@@ -192,13 +192,18 @@ void HLFileManager::compactCache() {
                              "Cannot empty file cache after SDK has completed initialization and ad loads are in progress!");
         return;
     }
-    {
-        std::scoped_lock lock(fileSystemLock_);
-        dropCacheIfRequired(cacheSizeAfterDroppingExpiredFiles());
-    }
-    // The queue is in memory; putting its file back now keeps a kill before
-    // its next change from losing it.
-    if (const auto& postbacks = sdk->persistentPostbackManager()) postbacks->restoreQueueFileIfRemoved();
+    std::scoped_lock lock(fileSystemLock_);
+    dropCacheIfRequired(cacheSizeAfterDroppingExpiredFiles());
+}
+
+std::vector<std::string> HLFileManager::compactableFilePaths() {
+    std::vector<std::string> paths = allCachedFilePaths();
+    // Pending postbacks are no cache: a drop by one key's start would lose
+    // another key's, which that instance may have loaded already.
+    std::erase_if(paths, [](const std::string& path) {
+        return HLPersistentPostbackManager::isQueueFileName(hlLastPathComponent(path));
+    });
+    return paths;
 }
 
 uint64_t HLFileManager::cacheSizeAfterDroppingExpiredFiles() {
@@ -210,7 +215,7 @@ uint64_t HLFileManager::cacheSizeAfterDroppingExpiredFiles() {
     const int64_t now = hlWholeSeconds(NSDate::date());
     uint64_t total = 0;
     auto files = NSFileManager::defaultManager();
-    for (const std::string& path : allCachedFilePaths()) {
+    for (const std::string& path : compactableFilePaths()) {
         Ref<NSError> error;
         const Value attributes = files->attributesOfItemAtPath(path, &error);
         if (attributes.isNull()) {
@@ -258,5 +263,5 @@ bool HLFileManager::dropCacheIfRequired(uint64_t size) {
 
 void HLFileManager::dropCache() {
     std::scoped_lock lock(fileSystemLock_);
-    for (const std::string& path : allCachedFilePaths()) removeExistingFileAtPath(path);
+    for (const std::string& path : compactableFilePaths()) removeExistingFileAtPath(path);
 }

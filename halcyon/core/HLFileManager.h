@@ -1,15 +1,14 @@
 // The client's cache folder "hl" in the caches directory: ad resources and
-// the postback file, each under a flat name. Maps resource names to file
+// the postback files, each under a flat name. Maps resource names to file
 // names, writes (atomically), lists and removes files, and compacts the
 // folder once per start: files older than slot 74 seconds go, and when the
 // rest exceeds slot 75 MB the whole folder is emptied (both only while slot
-// 73 is on). Nothing outside the folder is ever written or removed: names
-// that map to "", "." or ".." (or hold a zero byte) are refused, and paths
-// outside the folder are left alone.
+// 73 is on). The postback files (HLPersistentPostbackManager::isQueueFileName)
+// are never compacted, counted or dropped. Nothing outside the folder is ever
+// written or removed: names that map to "", "." or ".." (or hold a zero byte)
+// are refused, and paths outside the folder are left alone.
 //
-// Any thread: one recursive lock serialises every operation. A compaction
-// that removed the postback file has the postback manager write it again
-// (after this lock is released: that manager's lock comes first).
+// Any thread: one recursive lock serialises every operation.
 // Owned by HLSdk, which it keeps weakly.
 #pragma once
 
@@ -69,9 +68,12 @@ public:
     // Empties the folder ("cache_drop_count" + 1) when `size` in whole MB
     // exceeds the limit; whether it did.
     bool dropCacheIfRequired(uint64_t size);
+    // Every file but the postback files goes.
     void dropCache();
 
 private:
+    // allCachedFilePaths without the postback files.
+    std::vector<std::string> compactableFilePaths();
     Ref<HLLogManager> logger() const;
     std::optional<std::string> folderPath();
     bool isInsideFolder(const std::string& path);

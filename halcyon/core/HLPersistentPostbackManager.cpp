@@ -2,10 +2,12 @@
 
 #include <algorithm>
 
+#include "halcyon/core/HLConnectionManager.h"
 #include "halcyon/core/HLConstants.h"
 #include "halcyon/core/HLFileManager.h"
 #include "halcyon/core/HLLogManager.h"
 #include "halcyon/core/HLSdk.h"
+#include "platform/foundation/Digest.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/runtime/SaturatingCast.h"
@@ -38,6 +40,14 @@ void HLPersistentPostbackManagerDelegateProxy::postbackServiceDidFailToExecutePo
                                                                                       int32_t errorCode) {
     Ref<HLPersistentPostbackManager> manager = postbackManager_.lock();
     if (!manager) return;
+    if (HLConnectionManager::isRefusedBeforeSending(errorCode)) {
+        // Nothing was sent, and nothing ever would be: kept, it would only
+        // cost an attempt at every later dispatch.
+        if (auto log = manager->logger())
+            log->w(kHLPostbackManagerTag, "Dropped a postback that cannot be sent: %@", postback_);
+        manager->dequeuePostback(postback_);
+        return;
+    }
     if (auto log = manager->logger())
         log->i(kHLPostbackManagerTag, "Failed to submit postback: %ld; will retry later...  %@",
                static_cast<long>(errorCode), postback_);
@@ -46,8 +56,19 @@ void HLPersistentPostbackManagerDelegateProxy::postbackServiceDidFailToExecutePo
 
 // ---- The manager
 
+std::string HLPersistentPostbackManager::queueFileNameForKey(std::string_view sdkKey) {
+    // Hashed: a key may hold any character and be of any length, and a file
+    // name must be flat, short and different for every key.
+    return "queued_postbacks_1." + platform::hexLower(platform::sha1(sdkKey)) + ".plist";
+}
+
+bool HLPersistentPostbackManager::isQueueFileName(std::string_view name) {
+    return name.starts_with("queued_postbacks_1") && name.ends_with(".plist");
+}
+
 Ref<HLPersistentPostbackManager> HLPersistentPostbackManager::initWithSdk(const Ref<HLSdk>& sdk) {
     sdk_ = sdk;
+    if (sdk) queueFileName_ = queueFileNameForKey(sdk->sdkKey());
     return self<HLPersistentPostbackManager>();
 }
 
@@ -59,7 +80,39 @@ Ref<HLLogManager> HLPersistentPostbackManager::logger() const {
 void HLPersistentPostbackManager::loadStoredQueue() {
     std::scoped_lock lock(queueLock_);
     postbackQueue_ = loadQueue();
+    adoptLegacyQueueLocked();
     loadedPostbacks_.assign(postbackQueue_.begin(), postbackQueue_.end());
+}
+
+void HLPersistentPostbackManager::adoptLegacyQueueLocked() {
+    Ref<HLSdk> sdk = sdk_.lock();
+    if (!sdk || queueFileName_.empty()) return;
+    const Ref<HLFileManager>& files = sdk->fileManager();
+    const std::string adopted = queueFileName_.substr(0, queueFileName_.size() - 6) + ".adopted.plist";
+    std::optional<std::string> legacyPath = files->filePathForResourceNamed(std::string(kLegacyQueueFileName));
+    std::optional<std::string> adoptedPath = files->filePathForResourceNamed(adopted);
+    if (!legacyPath || !adoptedPath) return;
+    auto fileSystem = NSFileManager::defaultManager();
+    // Claimed by a rename, which one instance alone can make. It never
+    // overwrites: an adoption that a kill left unfinished is finished first,
+    // and a newer shared file waits for the next start.
+    fileSystem->moveItemAtPath(*legacyPath, *adoptedPath);
+    if (!fileSystem->fileExistsAtPath(*adoptedPath)) return;
+    unsigned long added = 0;
+    for (Ref<HLPostbackRequest>& postback : loadQueueFromFileNamed(adopted)) {
+        // A kill between the write and the removal below leaves entries in
+        // both files: each joins the queue once.
+        const bool held = std::any_of(postbackQueue_.begin(), postbackQueue_.end(), [&](const auto& entry) {
+            return entry->targetURL()->isEqual(*postback->targetURL()) &&
+                   entry->requestBody() == postback->requestBody();
+        });
+        if (held) continue;
+        postbackQueue_.push_back(std::move(postback));
+        ++added;
+    }
+    // Removed once this key's file holds its entries, not before.
+    if (writeQueue()) files->removeExistingFileNamed(adopted);
+    sdk->logManager()->i(kHLPostbackManagerTag, "Adopted %lu postbacks of the shared postback file.", added);
 }
 
 std::vector<Ref<HLPostbackRequest>> HLPersistentPostbackManager::postbackQueue() const {
@@ -110,13 +163,6 @@ void HLPersistentPostbackManager::flushStalledPostbacks() {
     std::vector<Ref<HLPostbackRequest>> stalled;
     stalled.swap(stalledPostbacks_);
     for (const Ref<HLPostbackRequest>& postback : stalled) dispatchPostback(postback);
-}
-
-void HLPersistentPostbackManager::restoreQueueFileIfRemoved() {
-    Ref<HLSdk> sdk = sdk_.lock();
-    if (!sdk) return;
-    std::scoped_lock lock(queueLock_);
-    if (!postbackQueue_.empty() && !sdk->fileManager()->hasCachedResourceNamed(kQueueFileName)) writeQueue();
 }
 
 void HLPersistentPostbackManager::enqueuePostback(const Ref<HLPostbackRequest>& postback) {
@@ -180,12 +226,16 @@ void HLPersistentPostbackManager::handleStalledPostback(const Ref<HLPostbackRequ
 }
 
 std::vector<Ref<HLPostbackRequest>> HLPersistentPostbackManager::loadQueue() {
+    return loadQueueFromFileNamed(queueFileName_);
+}
+
+std::vector<Ref<HLPostbackRequest>> HLPersistentPostbackManager::loadQueueFromFileNamed(const std::string& name) {
     std::vector<Ref<HLPostbackRequest>> queue;
     Ref<HLSdk> sdk = sdk_.lock();
     if (!sdk) return queue;
     const Ref<HLLogManager>& log = sdk->logManager();
     std::scoped_lock lock(queueLock_);
-    std::optional<std::string> path = sdk->fileManager()->filePathForResourceNamed(std::string(kQueueFileName));
+    std::optional<std::string> path = sdk->fileManager()->filePathForResourceNamed(name);
     if (!path || !NSFileManager::defaultManager()->fileExistsAtPath(*path)) return queue;
     const Value stored = NSKeyedUnarchiver::unarchiveObjectWithFile(*path);
     const Value::Array* entries = stored.array();
@@ -212,16 +262,18 @@ std::vector<Ref<HLPostbackRequest>> HLPersistentPostbackManager::loadQueue() {
     return queue;
 }
 
-void HLPersistentPostbackManager::writeQueue() {
+bool HLPersistentPostbackManager::writeQueue() {
     Ref<HLSdk> sdk = sdk_.lock();
-    if (!sdk) return;
+    if (!sdk) return false;
     std::scoped_lock lock(queueLock_);
     Value::Array entries;
     entries.reserve(postbackQueue_.size());
     for (const Ref<HLPostbackRequest>& postback : postbackQueue_) entries.emplace_back(postback);
     const NSData data = NSKeyedArchiver::archivedDataWithRootObject(Value(std::move(entries)));
-    if (data.length() > 0 && sdk->fileManager()->cacheResourceWithData(data, kQueueFileName))
+    if (data.length() > 0 && sdk->fileManager()->cacheResourceWithData(data, queueFileName_)) {
         sdk->logManager()->d(kHLPostbackManagerTag, "Exported postback queue to disk.");
-    else
-        sdk->logManager()->e(kHLPostbackManagerTag, "Unable to export postback queue to disk.");
+        return true;
+    }
+    sdk->logManager()->e(kHLPostbackManagerTag, "Unable to export postback queue to disk.");
+    return false;
 }

@@ -1,15 +1,22 @@
 // The persisted postback queue: every postback submitted is stamped, kept in
-// "queued_postbacks_1.plist" in the cache folder (a keyed archive whose root
-// is the array of HLPostbackRequest) and dispatched through the postback
-// service. A postback leaves the queue on success or when a dispatch would
-// exceed slot 114 attempts; a failed one waits in the in-memory stalled list
-// until another postback succeeds, and in the file until the next start,
-// which dispatches every stored postback again.
+// the cache folder in a file of this SDK key's own (a keyed archive whose
+// root is the array of HLPostbackRequest; queueFileNameForKey) and
+// dispatched through the postback service. A postback leaves the queue on
+// success, when a dispatch would exceed slot 114 attempts, or when it can
+// never be sent (a URL that is not http or https); a failed one waits in the
+// in-memory stalled list until another postback succeeds, and in the file
+// until the next start, which dispatches every stored postback again.
+//
+// Each key has its own file, so that two keys in one process never replace
+// each other's pending postbacks. The one file that earlier versions shared,
+// "queued_postbacks_1.plist", is adopted by the first instance that starts:
+// its entries join that key's queue and are sent by it alone.
 //
 // The file is rewritten whole, atomically, before each dispatch (with the
 // raised attempt count) and after each change, so a kill at any moment leaves
 // the queue as it stood before the last dispatch or change. Only postbacks
-// submitted while the queue holds slot 101 entries live in memory alone.
+// submitted while the queue holds slot 101 entries live in memory alone. The
+// cache compaction leaves the postback files alone.
 //
 // Any thread. One recursive lock guards both lists and the file; flushes
 // hold it across their dispatches, which only queue tasks. Lock order: this
@@ -18,6 +25,8 @@
 #pragma once
 
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "halcyon/core/HLPostbackRequest.h"
@@ -50,13 +59,19 @@ private:
 
 class HLPersistentPostbackManager : public NSObject {
 public:
-    static constexpr const char* kQueueFileName = "queued_postbacks_1.plist";
+    // The file every key shared before each had its own.
+    static constexpr const char* kLegacyQueueFileName = "queued_postbacks_1.plist";
+    // "queued_postbacks_1." + the SHA-1 of the key in lower-case hex + ".plist".
+    static std::string queueFileNameForKey(std::string_view sdkKey);
+    // Whether a file of the cache folder holds postbacks (the legacy file, a
+    // key's file, or one being adopted): never compacted away.
+    static bool isQueueFileName(std::string_view name);
 
     // Starts with empty lists; loadStoredQueue reads the file.
     Ref<HLPersistentPostbackManager> initWithSdk(const Ref<HLSdk>& sdk);
-    // Replaces the queue with the stored one. HLSdk calls it once its
-    // settings are loaded (so slot 114 as stored applies) and before the
-    // cache is compacted (so a dropped file loses nothing).
+    // Replaces the queue with the stored one and adopts the legacy file when
+    // it is still there. HLSdk calls it once its settings are loaded (so
+    // slot 114 as stored applies) and before the start-up task runs.
     void loadStoredQueue();
 
     // Stamps and submits; a null URL is refused with a log line.
@@ -70,9 +85,6 @@ public:
     void flushPostbackQueue();
     // Dispatches the stalled postbacks, emptying the list.
     void flushStalledPostbacks();
-    // After a compaction removed the file: writes the queue again at once, so
-    // that a kill before its next change loses nothing.
-    void restoreQueueFileIfRemoved();
 
     // Copies of the lists.
     std::vector<Ref<HLPostbackRequest>> postbackQueue() const;
@@ -89,16 +101,20 @@ public:
     // that is no array, an empty queue and an error line; elements that are
     // not requests are skipped one by one.
     std::vector<Ref<HLPostbackRequest>> loadQueue();
-    // A failed write is logged and leaves the previous file.
-    void writeQueue();
+    // A failed write is logged, leaves the previous file and answers false.
+    bool writeQueue();
+    const std::string& queueFileName() const { return queueFileName_; }
 
     // The owner's log manager; null once the owner is gone.
     Ref<HLLogManager> logger() const;
 
 private:
     bool isLoadedLocked(const Ref<HLPostbackRequest>& postback) const;
+    std::vector<Ref<HLPostbackRequest>> loadQueueFromFileNamed(const std::string& name);
+    void adoptLegacyQueueLocked();
 
     Weak<HLSdk> sdk_;
+    std::string queueFileName_;
     mutable std::recursive_mutex queueLock_;  // guards the lists below and the file
     std::vector<Ref<HLPostbackRequest>> postbackQueue_;
     std::vector<Ref<HLPostbackRequest>> stalledPostbacks_;

@@ -121,8 +121,7 @@ Ref<HLSdk> HLSdk::initWithKey(std::string key, Ref<HLSdkSettings> settings) {
         settingsManager_->persistAll();
     }
     // Read once the settings are in (the attempt limit applies as stored),
-    // and before the start-up task may compact the cache: a dropped file
-    // then loses nothing that is pending.
+    // and before the start-up task flushes it.
     persistentPostbackManager_->loadStoredQueue();
     attemptInitialize();
     return sdk;

@@ -3,6 +3,7 @@
 #include "halcyon/core/HLLogManager.h"
 #include "halcyon/core/HLSdk.h"
 #include "halcyon/core/HLSettingsManager.h"
+#include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/runtime/SaturatingCast.h"
 
@@ -18,13 +19,27 @@ Ref<HLStatsManager> HLStatsManager::initWithSdk(const Ref<HLSdk>& sdk) {
 
 void HLStatsManager::loadAll() {
     const Value stored = NSUserDefaults::standardUserDefaults()->objectForKey(userDataKey_);
+    Ref<HLSdk> sdk = sdk_.lock();
     if (stored.isDictionary()) {
+        // The counters go out as JSON with the device data: one date or data
+        // value would stop that submission at every start.
+        Value kept = Value::dictionary({});
+        for (const auto& [key, value] : *stored.dictionary()) {
+            if (isJSONValue(value)) kept.set(key, value);
+            else if (sdk)
+                sdk->logManager()->e(kHLStatsManagerTag, "Dropped the stored statistic %@: JSON cannot hold %@", key,
+                                     value);
+        }
         std::scoped_lock lock(mutex_);
-        stats_ = stored;
+        stats_ = std::move(kept);
     } else if (!stored.isNull()) {
-        if (Ref<HLSdk> sdk = sdk_.lock())
+        if (sdk)
             sdk->logManager()->e(kHLStatsManagerTag, "Ignored stored statistics that are not a dictionary: %@", stored);
     }
+}
+
+bool HLStatsManager::isJSONValue(const Value& value) {
+    return NSJSONSerialization::isValidJSONObject(Value::array({value}));
 }
 
 void HLStatsManager::incrementKey(const std::string& key) {
@@ -39,7 +54,7 @@ void HLStatsManager::setValue(const Value& value, const std::string& key) {
         clearKey(key);
         return;
     }
-    if (value.isObject()) {
+    if (!isJSONValue(value)) {
         if (Ref<HLSdk> sdk = sdk_.lock())
             sdk->logManager()->e(kHLStatsManagerTag, "Refused a statistic that cannot be stored: %@", key);
         return;

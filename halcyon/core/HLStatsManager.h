@@ -20,13 +20,14 @@ public:
     // Starts empty; HLSdk calls loadAll.
     Ref<HLStatsManager> initWithSdk(const Ref<HLSdk>& sdk);
 
-    // The stored dictionary replaces the counters; anything else stored
-    // there is ignored with a log line.
+    // The stored dictionary replaces the counters, without the values JSON
+    // cannot hold (dates, data; each dropped with a log line); anything else
+    // stored there is ignored with a log line.
     void loadAll();
     // The stored integer + 1 (absent counts as 0), as a 32-bit number.
     void incrementKey(const std::string& key);
-    // Property-list values only: Null clears the key; an object is refused
-    // with a log line.
+    // Values JSON can hold only (they are sent as JSON): Null clears the
+    // key; a date, data or an object is refused with a log line.
     void setValue(const Value& value, const std::string& key) override;
     void clearKey(const std::string& key);
     void clearAll();
@@ -39,6 +40,9 @@ public:
     const std::string& userDataKey() const { return userDataKey_; }
 
 private:
+    // A string, a finite number, a boolean, or an array or dictionary of
+    // those: what the device data can carry.
+    static bool isJSONValue(const Value& value);
     void persistAllLocked();
 
     Weak<HLSdk> sdk_;

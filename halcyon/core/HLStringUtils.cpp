@@ -12,7 +12,7 @@ namespace HLUtils {
 
 namespace {
 // Characters the URL-encoding form escapes beyond those never allowed in a URL.
-constexpr std::string_view kHLURLEncodingForced = "!*'();:@&=+$,/?%#[]";
+constexpr std::string_view kHLURLEncodingForced = "!*'();:@&=+$/?%#[]";
 
 // Copies the code points of `s` that `drop` rejects.
 template <class Drop>

@@ -33,7 +33,8 @@ bool hl_containsSubstringIgnoringCase(std::string_view s, std::string_view subst
 bool hl_isEqualToStringIgnoringCase(std::string_view s, std::string_view other);
 
 // Percent-encoding of the UTF-8 bytes that also escapes !*'();:@&=+$/?%#[]
-// (and ","): the form of query keys and values.
+// (a "," stays): the form of query keys and values, and of every value the
+// client puts into a URL.
 std::string hl_stringByURLEncodingString(std::string_view s);
 // The standard escaping: "%" and every character not allowed in a URL,
 // reserved characters kept.

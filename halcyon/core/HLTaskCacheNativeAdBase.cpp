@@ -96,6 +96,7 @@ std::optional<std::string> HLTaskCacheNativeAdBase::cacheFile(const std::optiona
 }
 
 std::optional<NSData> HLTaskCacheNativeAdBase::download(const Ref<NSURL>& url) {
+    if (!HLConnectionManager::isFetchable(url, logger(), tag())) return std::nullopt;
     // A finite time-out, for the whole transfer too: a stalling or dripping
     // server must not hold the queue for long.
     const double timeout = HLConnectionManager::defaultTimeoutForSdk(sdk());

@@ -96,6 +96,7 @@ bool HLTaskRenderAd::loadAndSaveResource(const std::string& url, const std::stri
     }
     logger()->d(tag(), "Loading and saving %@...", url);
     Ref<NSURLRequest> request = HLUtils::hl_URLRequest(HLConnectionManager::upgradedForSsl(url, sdk(), tag()));
+    if (request && !HLConnectionManager::isFetchable(request->URL(), logger(), tag())) return false;
     Ref<NSURLResponse> response;
     Ref<NSError> error;
     std::optional<NSData> body;
@@ -117,8 +118,11 @@ bool HLTaskRenderAd::loadAndSaveResource(const std::string& url, const std::stri
 Ref<NSURL> HLTaskRenderAd::replaceURLString(const Value& string, std::string_view clcode) {
     const std::string* text = string.string();
     if (!text || text->empty()) return nullptr;
-    std::string replaced = NSString::stringByReplacingOccurrencesOfString(*text, kHLRenderClcodeMacro, clcode);
-    Ref<NSURL> url = NSURL::URLWithString(HLUtils::hl_stringByAddingPercentEscapesUsingUTF8Encoding(replaced));
+    std::optional<std::string> replaced = renderBudget_.expand(*text, kHLRenderClcodeMacro, clcode);
+    if (!replaced) return nullptr;
+    const std::string escaped = HLUtils::hl_stringByAddingPercentEscapesUsingUTF8Encoding(*replaced);
+    if (!renderBudget_.admitAddress(escaped)) return nullptr;
+    Ref<NSURL> url = NSURL::URLWithString(escaped);
     if (!url) logger()->w(tag(), "Ignoring an ad URL that does not parse: %@", *text);
     return url;
 }

@@ -3,8 +3,10 @@
 // on task queue 0; its downloads are synchronous there, one after another,
 // and only from hosts under slot 31's prefixes. The delegate hears exactly
 // one outcome, on that queue: the ad, or -1 (no usable page; also when the
-// task is dropped unrun or fails inside) or -200 (the video could not be
-// cached). Resource names that could leave the cache folder are refused.
+// task is dropped unrun or fails inside), -200 (the video could not be
+// cached) or -700 (the page or an address would pass the render's bounds,
+// HLRenderBudget). Resource names that could leave the cache folder are
+// refused.
 #pragma once
 
 #include <atomic>
@@ -14,6 +16,7 @@
 #include <string_view>
 
 #include "halcyon/core/HLAdLoadDelegate.h"
+#include "halcyon/core/HLRenderBudget.h"
 #include "halcyon/core/HLTask.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/Value.h"
@@ -51,12 +54,16 @@ public:
     // A video or image: cached under the URL's last path component; that
     // name, or nullopt for no URL, an unsafe name or a failed download.
     std::optional<std::string> cacheResource(const std::optional<std::string>& url);
-    // Cached already, or fetched (2xx, non-empty) from an allowed prefix and
-    // written; force_ssl fetches "http://" as "https://" under the same name.
+    // Cached already, or fetched (http or https, 2xx, non-empty) from an
+    // allowed prefix and written; force_ssl fetches "http://" as "https://"
+    // under the same name.
     bool loadAndSaveResource(const std::string& url, const std::string& name);
     // Every "{CLCODE}" replaced, escaped, made a URL; null for a value that
-    // is no non-empty string or no URL.
+    // is no non-empty string or no URL, or that passes the render's bounds
+    // (the budget is then spent).
     Ref<platform::NSURL> replaceURLString(const Value& string, std::string_view clcode);
+    // What this run may still make of the answer.
+    HLRenderBudget& renderBudget() { return renderBudget_; }
     // An HTTP response with a 2xx status.
     static bool isResponseSuccess(const Ref<platform::NSURLResponse>& response);
     // Not empty, not "." or "..", no "/" and no NUL: a name that stays a
@@ -77,6 +84,7 @@ private:
 
     Value adResponse_;
     Ref<HLAdLoadDelegate> delegate_;
+    HLRenderBudget renderBudget_;
     bool wasVideoCached_ = false;
     std::atomic<bool> answered_{false};
 };

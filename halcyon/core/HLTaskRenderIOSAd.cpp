@@ -119,6 +119,15 @@ void HLTaskRenderIOSAd::processAd(const Value& response) {
     }
     std::string page = cacheNonVideoResources(*html);
     setWasVideoCached(videoFile && !videoFile->empty());
+    renderBudget().admit(page.size());
+    Ref<NSURL> videoCompletionURL = replaceURLString(response["video_end_url"], clcode);
+    Ref<NSURL> clickTrackingURL = replaceURLString(response["click_tracking_url"], clcode);
+    Ref<NSURL> clickDestinationURL = replaceURLString(response["click_url"], clcode);
+    if (renderBudget().isSpent()) {
+        logger()->e(tag(), "Unable to render an ad: %@", renderBudget().failure());
+        handleFailedAdRenderForAdSize(size, type, HLRenderBudget::kExceededError);
+        return;
+    }
 
     auto ad = NSObject::alloc<HLAd>()->init();
     ad->setAdIdNumber(adId);
@@ -136,9 +145,9 @@ void HLTaskRenderIOSAd::processAd(const Value& response) {
         closeDelay = Value(incentivized || videoWithoutDelay ? 0.5 : 0);
     }
     ad->setCloseDelay(closeDelay);
-    ad->setVideoCompletionURL(replaceURLString(response["video_end_url"], clcode));
-    ad->setClickTrackingURL(replaceURLString(response["click_tracking_url"], clcode));
-    ad->setClickDestinationURL(replaceURLString(response["click_url"], clcode));
+    ad->setVideoCompletionURL(videoCompletionURL);
+    ad->setClickTrackingURL(clickTrackingURL);
+    ad->setClickDestinationURL(clickDestinationURL);
     ad->setHtmlSource(page);
     ad->setMuteImageFilename(cacheResource(muteImage));
     ad->setUnmuteImageFilename(cacheResource(unmuteImage));

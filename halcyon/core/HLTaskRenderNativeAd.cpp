@@ -6,7 +6,6 @@
 #include "halcyon/core/HLSdk.h"
 #include "halcyon/core/HLUtils.h"
 #include "halcyon/core/HLValueUtils.h"
-#include "platform/foundation/NSString.h"
 #include "platform/runtime/CallCatching.h"
 
 namespace {
@@ -23,15 +22,18 @@ std::optional<std::string> hlNativeRenderText(const Value& object, const char* k
     return text ? std::optional<std::string>(*text) : std::nullopt;
 }
 
-std::string hlNativeRenderReplace(std::string text, const char* macro, const std::optional<std::string>& value) {
-    return NSString::stringByReplacingOccurrencesOfString(text, macro, value.value_or(""));
+std::optional<std::string> hlNativeRenderReplace(const std::optional<std::string>& text, const char* macro,
+                                                 const std::optional<std::string>& value, HLRenderBudget& budget) {
+    if (!text) return std::nullopt;
+    return budget.expand(*text, macro, value.value_or(""));
 }
 
 std::optional<std::string> hlNativeRenderOptionalTemplate(const Value& settings, const char* key,
-                                                          const std::optional<std::string>& clCode) {
+                                                          const std::optional<std::string>& clCode,
+                                                          HLRenderBudget& budget) {
     const Value& text = settings[key];
     if (!HLUtils::hl_isValidString(text)) return std::nullopt;
-    return hlNativeRenderReplace(*text.string(), "{CLCODE}", clCode);
+    return hlNativeRenderReplace(*text.string(), "{CLCODE}", clCode, budget);
 }
 }  // namespace
 
@@ -60,27 +62,34 @@ void HLTaskRenderNativeAd::fail(int32_t code) {
 
 // ---- Templates
 
-std::string HLTaskRenderNativeAd::simpURLWithSettings(const Value& settings, const std::optional<std::string>& clCode) {
+std::optional<std::string> HLTaskRenderNativeAd::simpURLWithSettings(const Value& settings,
+                                                                     const std::optional<std::string>& clCode,
+                                                                     HLRenderBudget& budget) {
     const Value& text = settings["simp_url"];
     if (!HLUtils::hl_isValidString(text)) throw std::invalid_argument("sIMP URL must be present; ad is invalid");
-    return hlNativeRenderReplace(*text.string(), "{CLCODE}", clCode);
+    return hlNativeRenderReplace(*text.string(), "{CLCODE}", clCode, budget);
 }
 
-std::string HLTaskRenderNativeAd::clickURLWithSettings(const Value& settings, const std::optional<std::string>& clCode,
-                                                       const std::optional<std::string>& eventId) {
+std::optional<std::string> HLTaskRenderNativeAd::clickURLWithSettings(const Value& settings,
+                                                                      const std::optional<std::string>& clCode,
+                                                                      const std::optional<std::string>& eventId,
+                                                                      HLRenderBudget& budget) {
     const Value& text = settings["click_url"];
     if (!HLUtils::hl_isValidString(text)) throw std::invalid_argument("Click must be present; ad is invalid");
-    return hlNativeRenderReplace(hlNativeRenderReplace(*text.string(), "{CLCODE}", clCode), "{EVENT_ID}", eventId);
+    return hlNativeRenderReplace(hlNativeRenderReplace(*text.string(), "{CLCODE}", clCode, budget), "{EVENT_ID}",
+                                 eventId, budget);
 }
 
 std::optional<std::string> HLTaskRenderNativeAd::videoStartURLWithSettings(const Value& settings,
-                                                                           const std::optional<std::string>& clCode) {
-    return hlNativeRenderOptionalTemplate(settings, "video_start_url", clCode);
+                                                                           const std::optional<std::string>& clCode,
+                                                                           HLRenderBudget& budget) {
+    return hlNativeRenderOptionalTemplate(settings, "video_start_url", clCode, budget);
 }
 
 std::optional<std::string> HLTaskRenderNativeAd::videoEndURLWithSettings(const Value& settings,
-                                                                         const std::optional<std::string>& clCode) {
-    return hlNativeRenderOptionalTemplate(settings, "video_end_url", clCode);
+                                                                         const std::optional<std::string>& clCode,
+                                                                         HLRenderBudget& budget) {
+    return hlNativeRenderOptionalTemplate(settings, "video_end_url", clCode, budget);
 }
 
 // ---- Rendering
@@ -110,13 +119,19 @@ std::optional<std::vector<Ref<HLNativeAd>>> HLTaskRenderNativeAd::renderAds(cons
     const Value::Array* objects = list.array();
     if (!objects) return ads;
     ads.reserve(objects->size());
+    HLRenderBudget budget;
     for (size_t i = 0; i < objects->size(); ++i) {
         Ref<HLNativeAd> ad;
         try {
-            ad = renderAd((*objects)[i], settings, i);
+            ad = renderAd((*objects)[i], settings, i, budget);
         } catch (const std::invalid_argument& rejected) {
             // The templates are shared: one rejection rejects the answer.
             logger()->e(tag(), "%@", rejected.what());
+            return std::nullopt;
+        }
+        // Stopped at once: nothing more is built past the bound.
+        if (budget.isSpent()) {
+            logger()->e(tag(), "Unable to render native ads: %@", budget.failure());
             return std::nullopt;
         }
         if (!ad) continue;
@@ -126,7 +141,8 @@ std::optional<std::vector<Ref<HLNativeAd>>> HLTaskRenderNativeAd::renderAds(cons
     return ads;
 }
 
-Ref<HLNativeAd> HLTaskRenderNativeAd::renderAd(const Value& object, const Value& settings, size_t index) {
+Ref<HLNativeAd> HLTaskRenderNativeAd::renderAd(const Value& object, const Value& settings, size_t index,
+                                               HLRenderBudget& budget) {
     const unsigned long position = static_cast<unsigned long>(index);
     if (!object.isDictionary()) {
         logger()->w(tag(), "Skipping native ad %lu: not an object", position);
@@ -149,7 +165,7 @@ Ref<HLNativeAd> HLTaskRenderNativeAd::renderAd(const Value& object, const Value&
     bool unusable = false;
     auto address = [&](const char* what, const std::optional<std::string>& text) -> Ref<NSURL> {
         // An empty text is no address, as a missing one.
-        if (!text || text->empty() || unusable) return nullptr;
+        if (!text || text->empty() || unusable || !budget.admitAddress(*text)) return nullptr;
         Ref<NSURL> url = HLUtils::hl_asURL(*text);
         if (!url) {
             logger()->w(tag(), "Skipping native ad %lu: its %@ \"%@\" is no URL", position, what, *text);
@@ -170,11 +186,11 @@ Ref<HLNativeAd> HLTaskRenderNativeAd::renderAd(const Value& object, const Value&
     // No rating at all when the answer gives none.
     if (object["star_rating"].isString()) ad->setStarRating(HLUtils::hl_numberWithString(object["star_rating"]));
     ad->setClCode(clCode);
-    ad->setImpressionTrackingURL(address("impression address", simpURLWithSettings(settings, clCode)));
+    ad->setImpressionTrackingURL(address("impression address", simpURLWithSettings(settings, clCode, budget)));
     const std::optional<std::string> eventId = hlNativeRenderText(object, "event_id");
-    ad->setClickURL(address("click address", clickURLWithSettings(settings, clCode, eventId)));
-    ad->setVideoStartTrackingURL(address("video-start address", videoStartURLWithSettings(settings, clCode)));
-    ad->setVideoEndTrackingURL(address("video-end address", videoEndURLWithSettings(settings, clCode)));
+    ad->setClickURL(address("click address", clickURLWithSettings(settings, clCode, eventId, budget)));
+    ad->setVideoStartTrackingURL(address("video-start address", videoStartURLWithSettings(settings, clCode, budget)));
+    ad->setVideoEndTrackingURL(address("video-end address", videoEndURLWithSettings(settings, clCode, budget)));
     if (const std::string* text = adId.string()) ad->setAdIdNumber(HLUtils::hl_numberValue(*text).value_or(Value()));
     else ad->setAdIdNumber(adId);
     if (unusable) return nullptr;

@@ -28,7 +28,7 @@ void HLTaskRepeatRequest::connectionViaDidSucceedWith(const Ref<HLConnectionMana
 }
 
 void HLTaskRepeatRequest::connectionViaDidFailWith(const Ref<HLConnectionManager>& manager, int64_t code) {
-    const bool retryable = code < 200 || code >= 500;
+    const bool retryable = (code < 200 || code >= 500) && !HLConnectionManager::isRefusedBeforeSending(code);
     if (retryable && attemptsLeft_ > 0 && sdk()) {
         const double delay = retryDelayMs_ / 1000;
         logger()->w(tag(), "Unable to send requset due to server failure (code %i). %i attempts left, retrying in %f seconds",

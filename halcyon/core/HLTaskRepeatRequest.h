@@ -1,12 +1,14 @@
 // One request, retried on network and server failures. run() sends it
 // within the calling task; a failure whose code is below 200 or from 500 up
-// (negative network codes included; 204 and 4xx excluded) while attempts are
-// left schedules a copy with one attempt less on `retryQueue` after
-// `retryDelayMs`, through the task manager. The delegate, held strongly,
-// hears exactly one outcome per chain (the first success or the last
-// failure), on the thread of the attempt that ends it. With attemptsLeft = n
-// the request is tried at most n + 1 times. An attempt that the task manager
-// drops (the client disabled meanwhile) reports the failure that asked for it.
+// (negative network codes included; 204, 4xx and the refusals made before
+// anything is sent, HLConnectionManager::isRefusedBeforeSending, excluded)
+// while attempts are left schedules a copy with one attempt less on
+// `retryQueue` after `retryDelayMs`, through the task manager. The delegate,
+// held strongly, hears exactly one outcome per chain (the first success or
+// the last failure), on the thread of the attempt that ends it. With
+// attemptsLeft = n the request is tried at most n + 1 times. An attempt that
+// the task manager drops (the client disabled meanwhile) reports the failure
+// that asked for it.
 #pragma once
 
 #include <cstdint>

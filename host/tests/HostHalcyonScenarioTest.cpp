@@ -132,9 +132,10 @@ TEST_F(HostHalcyonScenarioTest, TheClientStartsWithItsKeyAgainstTheEmbeddedServi
     EXPECT_EQ(table["ad_refresh_seconds"].integerValue(), 90);
     EXPECT_EQ((*defaults)["com.halcyon.sdk.isFirstRun"].stringValue(), "false");
     EXPECT_EQ((*defaults)["com.halcyon.sdk.lastKnownVersionCode"].integerValue(), 343);
-    // Nothing waits in the postback file.
+    // Nothing waits in the key's postback file (its name: the SHA-1 of the key).
     auto queue = platform::PropertyList::valueWithContentsOfFile(
-        options.outDir + "/sandbox/Library/Caches/hl/queued_postbacks_1.plist");
+        options.outDir + "/sandbox/Library/Caches/hl/"
+                         "queued_postbacks_1.f0a0c83d68b73657fd2aaa22bb314751d195709c.plist");
     ASSERT_TRUE(queue);
     EXPECT_EQ((*queue)["$top"].count(), 0u);
 }

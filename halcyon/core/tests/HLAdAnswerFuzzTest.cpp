@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "halcyon/core/fuzz/HLAdAnswerFuzzHarness.h"
+#include "halcyon/core/HLPersistentPostbackManager.h"
 #include "halcyon/core/tests/HalcyonTestSupport.h"
 #include "platform/foundation/NSFileManager.h"
 
@@ -118,7 +119,7 @@ TEST_F(HLAdAnswerFuzzTest, EveryAnswerGivesOneOutcomeAndStaysInTheCacheFolder) {
     EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(caches), std::vector<std::string>{"hl"});
     for (const std::string& name : NSFileManager::defaultManager()->contentsOfDirectoryAtPath(cacheFolder()))
         EXPECT_TRUE(name == "ad.js" || name == "banner.png" || name == "video.mp4" ||
-                    name == "queued_postbacks_1.plist")
+                    HLPersistentPostbackManager::isQueueFileName(name))
             << name;
 }
 

@@ -2,10 +2,13 @@
 // byte for byte, one download per file name, the video failure, the
 // answer's rules (presentation, close style and delay, clcodes), force_ssl,
 // and hostile answers (short or missing pages, keys of the wrong kind, names
-// reaching outside the cache folder). Answers are rendered by the render
+// reaching outside the cache folder, resources of another scheme, addresses
+// and pages past the render's bounds). Answers are rendered by the render
 // task on queue 0 against the Halcyon service's resource files.
 #include <gtest/gtest.h>
 
+#include "halcyon/core/HLPersistentPostbackManager.h"
+#include "halcyon/core/HLRenderBudget.h"
 #include "halcyon/core/tests/HalcyonTestSupport.h"
 #include "platform/foundation/NSFileManager.h"
 
@@ -213,7 +216,7 @@ TEST_F(HLAdRenderTest, NamesThatWouldLeaveTheCacheFolderAreRefused) {
     const std::string caches = NSSearchPathForDirectoriesInDomains(NSCachesDirectory, NSUserDomainMask, true).front();
     EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(caches + "/escape.png"));
     EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(cacheFolder()),
-              (std::vector<std::string>{"queued_postbacks_1.plist", "res_ad.js"}));
+              (std::vector<std::string>{sdk->persistentPostbackManager()->queueFileName(), "res_ad.js"}));
 }
 
 TEST_F(HLAdRenderTest, ForceSslFetchesOverHttpsButKeepsTheNameFromThePage) {
@@ -236,6 +239,62 @@ TEST_F(HLAdRenderTest, CachingSwitchedOffLeavesThePageAlone) {
     ASSERT_TRUE(ad);
     EXPECT_EQ(ad->htmlSource(), page);
     EXPECT_EQ(service.resourceRequestCount("banner.png"), 0u);
+}
+
+TEST_F(HLAdRenderTest, ResourcesOfAnotherSchemeAreNeverRead) {
+    // A server that allows local files as resources.
+    const std::string folder = home() + "/Documents/";
+    for (const char* name : {"clip.mp4", "style.css"})
+        ASSERT_TRUE(NSData::dataWithString("PRIVATE-BYTES").writeToFile(folder + name, true));
+    sdk->settingsManager()->putString("file://" + folder, kHLSlotResourceCachePrefix);
+    auto video = render(sdk, answer("<p>x</p>", "\"video\": " + json("file://" + folder + "clip.mp4")));
+    EXPECT_EQ(video->only().code, -200);
+    const std::string page = "<link href=\"file://" + folder + "style.css\">";
+    Ref<HLAd> ad = renderedAd(answer(page));
+    ASSERT_TRUE(ad);
+    EXPECT_EQ(ad->htmlSource(), page);
+    EXPECT_EQ(listener->count("Refused to fetch a \"file\" URL: only http and https are fetched"), 2u);
+    EXPECT_FALSE(listener->contains("PRIVATE-BYTES"));
+    EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(cacheFolder() + "clip.mp4"));
+    EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(cacheFolder() + "style.css"));
+}
+
+TEST_F(HLAdRenderTest, AnswersPastTheRenderBoundsFailWithMinus700) {
+    // "{CLCODE}" 8192 times with a 64-byte code: half a megabyte from 64 KiB.
+    std::string repeated;
+    for (int i = 0; i < 8192; ++i) repeated += "{CLCODE}";
+    auto wide = render(sdk, answer("<p>x</p>", "\"click_url\": " + json("http://h/c?" + repeated) +
+                                                   ", \"clcodes\": [" + json(std::string(64, 'c')) + "]"));
+    ASSERT_EQ(wide->count(), 1u);
+    EXPECT_EQ(wide->only().code, -700);
+    ASSERT_TRUE(wide->only().spec);
+    EXPECT_EQ(wide->only().spec->size()->label(), "INTER");
+    EXPECT_TRUE(
+        listener->contains("ERROR [HLTaskRenderIOSAd] Unable to render an ad: an address would pass 65536 bytes"));
+
+    // 64 KiB as escaped is kept; a blank that escaping makes three bytes is not.
+    const std::string head = "http://h/c?x=";
+    auto clickUrl = [&](const std::string& url) { return answer("<p>x</p>", "\"click_url\": " + json(url)); };
+    Ref<HLAd> fits = renderedAd(clickUrl(head + std::string(65536 - head.size(), 'a')));
+    ASSERT_TRUE(fits);
+    EXPECT_EQ(fits->clickDestinationURL()->absoluteString().size(), 65536u);
+    EXPECT_EQ(render(sdk, clickUrl(head + std::string(65534 - head.size(), 'a') + " "))->only().code, -700);
+
+    // The page and the addresses share 16 MiB.
+    const std::string page((16 << 20) - 100, 'p');
+    EXPECT_TRUE(renderedAd(answer(page)));
+    auto past = render(sdk, answer(page, "\"click_url\": " + json(head + std::string(100, 'a'))));
+    EXPECT_EQ(past->only().code, -700);
+    EXPECT_TRUE(listener->contains("Unable to render an ad: the render would pass 16777216 bytes"));
+
+    // Sizes are worked out before anything is built: 8 MiB of macros with a
+    // 1 MiB code (a tebibyte) are refused at once.
+    std::string macros;
+    for (int i = 0; i < (1 << 20); ++i) macros += "{CLCODE}";
+    HLRenderBudget budget;
+    EXPECT_FALSE(budget.expand(macros, "{CLCODE}", std::string(1 << 20, 'c')));
+    EXPECT_TRUE(budget.isSpent());
+    EXPECT_EQ(budget.remaining(), HLRenderBudget::kMaximumRenderedLength);
 }
 
 }  // namespace

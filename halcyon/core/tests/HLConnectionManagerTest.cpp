@@ -1,11 +1,15 @@
 // The HTTP client and the retrying request against the Halcyon service:
 // every answer classified, the request bytes on the wire, the https upgrade,
-// the API URL with the key and then the token, the refused-key table, and
-// retries handed to queue 1 on the virtual clock with exactly one outcome
-// per chain.
+// the API URL with the key and then the token (of any characters), the
+// refused-key table, retries handed to queue 1 on the virtual clock with
+// exactly one outcome per chain, and what is refused before sending (other
+// schemes, bodies that are no JSON) without a read or a retry.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "halcyon/core/HLConnectionUtils.h"
+#include "halcyon/core/HLPersistentPostbackManager.h"
 #include "halcyon/core/HLTaskManager.h"
 #include "halcyon/core/HLTaskRepeatRequest.h"
 #include "halcyon/core/tests/HalcyonTestSupport.h"
@@ -67,10 +71,15 @@ TEST_F(HLConnectionManagerTest, EveryAnswerIsClassified) {
     ASSERT_TRUE(hlIsOutcome(parsed, true, 200));
     EXPECT_EQ(parsed[0].body["a"].at(1).contains("b"), true);
 
+    // A redirect to an app's own scheme ends the request as a success; a
+    // URL of that scheme is never sent at all.
+    EXPECT_TRUE(
+        hlIsOutcome(getAnswered(Answer::withStatus(302).header("Location", "halcyon-app://open")), true, -1002));
+    EXPECT_TRUE(listener->contains("Encountered an app scheme or non http/s URL."));
     auto delegate = NSObject::alloc<HLRecordingConnectionDelegate>();
     sdk->connectionManager()->get("halcyon-app://open?x=1", delegate);
-    EXPECT_TRUE(hlIsOutcome(delegate->outcomes(), true, -1002));
-    EXPECT_TRUE(listener->contains("Encountered an app scheme or non http/s URL."));
+    EXPECT_TRUE(hlIsOutcome(delegate->outcomes(), false, -1002));
+    EXPECT_TRUE(listener->contains("Refused to fetch a \"halcyon-app\" URL: only http and https are fetched"));
 
     platform::testing::NetworkConditions::set(NetworkState::None);
     EXPECT_TRUE(hlIsOutcome(getAnswered(Answer::ok("{}")), false, -1009));
@@ -110,7 +119,7 @@ TEST_F(HLConnectionManagerTest, BodiesThatAreNoJsonAndMissingArgumentsSendNothin
     service.server().clearRecord();
     auto delegate = NSObject::alloc<HLRecordingConnectionDelegate>();
     sdk->connectionManager()->post(service.apiUrl() + "x", Value::dictionary({{"when", NSDate::date()}}), delegate);
-    EXPECT_EQ(delegate->count(), 0u);
+    EXPECT_TRUE(hlIsOutcome(delegate->outcomes(), false, -901));
     EXPECT_TRUE(listener->contains("ERROR [HLConnectionManager] Unable to create JSON request: "));
     EXPECT_THROW(sdk->connectionManager()->post("", Value::dictionary({}), delegate), NSException);
     EXPECT_THROW(sdk->connectionManager()->post(service.apiUrl(), Value(), delegate), NSException);
@@ -192,6 +201,24 @@ TEST_F(HLConnectionManagerTest, ApiUrlsCarryTheKeyUntilATokenIsStored) {
     } catch (const NSException& e) {
         EXPECT_EQ(e.reason(), "No sdk specified");
     }
+}
+
+TEST_F(HLConnectionManagerTest, ATokenOfAnyCharactersComesBackAsTheServerGaveIt) {
+    const std::string token = "a b+c&d=e?f/g#h%i[j]k,l;\xC3\xA9";
+    simulator::HalcyonDeviceIdentity identity;
+    identity.deviceToken = token;
+    service.setDeviceIdentity(identity);
+    Ref<HLSdk> next = restartSdk();
+    EXPECT_EQ(next->stringForKey(kHLSlotDeviceToken), token);
+    const std::string encoded = "a%20b%2Bc%26d%3De%3Ff%2Fg%23h%25i%5Bj%5Dk,l%3B%C3%A9";
+    EXPECT_EQ(HLConnectionUtils::apiUrl("vr", next), service.apiUrl() + "vr?device_token=" + encoded);
+
+    // The next start's submission carries it, byte for byte.
+    restartSdk();
+    auto submissions = service.requestsTo(HalcyonService::kDevicePath);
+    ASSERT_EQ(submissions.size(), 3u);
+    EXPECT_EQ(submissions[2].query, "device_token=" + encoded);
+    EXPECT_EQ(simulator::queryField(simulator::parseQueryFields(*submissions[2].query), "device_token"), token);
 }
 
 TEST_F(HLConnectionManagerTest, RefusedKeysFollowTheirTable) {
@@ -309,6 +336,52 @@ TEST_F(HLConnectionManagerTest, ARetryDroppedByADisabledClientStillEndsTheChain)
     EXPECT_EQ(service.requestsTo("/api/retry").size(), 1u);
     EXPECT_TRUE(hlIsOutcome(delegate->outcomes(), false, 502));
     EXPECT_TRUE(listener->contains("WARN [HLTaskRepeatRequest] Task not executed, self.sdk is disabled"));
+}
+
+// ---- Refused before sending
+
+TEST_F(HLConnectionManagerTest, RefusalsBeforeSendingAreFinal) {
+    auto undated = NSObject::alloc<HLRecordingConnectionDelegate>();
+    auto request = repeatRequest(undated, 3);
+    request->setRequest(Value::dictionary({{"when", NSDate::date()}}));
+    sdk->taskManager()->execute(request, 0);
+    auto local = NSObject::alloc<HLRecordingConnectionDelegate>();
+    auto fileRequest = repeatRequest(local, 3);
+    fileRequest->setRequestEndpoint("FILE:///etc/hostname");
+    sdk->taskManager()->execute(fileRequest, 0);
+    ASSERT_TRUE(settle());
+    driver().advance(60);
+    ASSERT_TRUE(settle());
+    EXPECT_TRUE(hlIsOutcome(undated->outcomes(), false, -901));
+    EXPECT_TRUE(hlIsOutcome(local->outcomes(), false, -1002));
+    EXPECT_FALSE(listener->contains("Unable to send requset"));
+    EXPECT_EQ(listener->count("Refused to fetch a \"FILE\" URL"), 1u);
+}
+
+TEST_F(HLConnectionManagerTest, EndpointsAndPixelsOfAnotherSchemeAreNeverRead) {
+    // A server that sets the API and pixel endpoints to local files.
+    const std::string folder = home() + "/Documents/private/";
+    std::filesystem::create_directories(folder);
+    for (const char* name : {"device", "pix"})
+        ASSERT_TRUE(NSData::dataWithString("{\"results\": [\"PRIVATE-BYTES\"]}").writeToFile(folder + name, true));
+    auto settings = serviceSettings();
+    settings->putString("file://" + folder, kHLSlotApiEndpoint);
+    settings->putString("file://" + folder + "pix?", kHLSlotEventTrackingEndpoint);
+    service.server().clearRecord();
+    Ref<HLSdk> next = restartSdk(settings);
+    driver().advance(60);
+    ASSERT_TRUE(settle());
+
+    // The submission and the "landing" pixel each refused once: no retry,
+    // nothing kept, nothing of the files read or logged.
+    EXPECT_EQ(listener->count("Refused to fetch a \"file\" URL: only http and https are fetched"), 2u);
+    EXPECT_FALSE(listener->contains("PRIVATE-BYTES"));
+    EXPECT_FALSE(logCapture().contains("PRIVATE-BYTES"));
+    EXPECT_TRUE(listener->contains("Dropped a postback that cannot be sent"));
+    EXPECT_TRUE(next->persistentPostbackManager()->postbackQueue().empty());
+    EXPECT_EQ(next->stringForKey(kHLSlotDeviceToken), "hl-token-1");
+    EXPECT_TRUE(service.requestsTo(HalcyonService::kDevicePath).empty());
+    EXPECT_TRUE(service.eventPixels().empty());
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 // keys, device entries, "postinstall" with "sub_event", slot 111 at the next
 // start, sanitised parameters, checkout and purchase keys), and the stored
 // counters and targeting values: kept after every change, across restarts,
-// ignored when stored as the wrong kind, sent with the device data and
-// cleared by a reset.
+// ignored when stored as the wrong kind (or as values JSON cannot hold),
+// sent with the device data and cleared by a reset.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -73,8 +73,8 @@ TEST_F(HLEventStatsTargetingTest, TheLandingPixelCarriesTheTwelveKeysThenTheDevi
     EXPECT_EQ(landing.field("os"), "9.0");
     EXPECT_EQ(landing.field("revision"), "iPhone8,1");
     EXPECT_EQ(landing.field("sub_event"), std::nullopt);
-    // The raw query escapes what a query value must not hold.
-    EXPECT_NE(landing.request.query->find("revision=iPhone8%2C1&"), std::string::npos);
+    // A comma is outside the escaped set: it goes out as it is.
+    EXPECT_NE(landing.request.query->find("revision=iPhone8,1&"), std::string::npos);
 
     // Tracking limited: the identifier is left out, as in the device data.
     profile().advertisingTrackingEnabled = false;
@@ -190,6 +190,31 @@ TEST_F(HLEventStatsTargetingTest, CountersAreKeptAfterEveryChangeAndSentWithTheD
     Ref<HLSdk> third = restartSdk();
     EXPECT_EQ(third->statsManager()->stats(), Value::dictionary({}));
     EXPECT_TRUE(logCapture().contains("ERROR [HLStatsManager] Ignored stored statistics that are not a dictionary"));
+}
+
+TEST_F(HLEventStatsTargetingTest, StoredValuesJsonCannotHoldAreDroppedAndTheDeviceDataGoesOut) {
+    const std::string key = std::string(kHLTestSettingsKey) + ".stats";
+    // Verbose as stored: the counters load before the publisher's listener
+    // is given, so their lines reach the console only.
+    defaults->setInteger(kHLSdkVersionCode, HLSdk::lastKnownVersionCodeKey());
+    defaults->setObject(Value::dictionary({{"is_verbose_logging", true}}), kHLTestSettingsKey);
+    defaults->setObject(Value::dictionary({{"ad_req", 3},
+                                           {"when", NSDate::date()},
+                                           {"blob", NSData::dataWithString("x")},
+                                           {"list", Value::array({1, NSDate::date()})},
+                                           {"label", "kept"}}),
+                        key);
+    Ref<HLSdk> sdk = startSdk();
+    const Value kept = Value::dictionary({{"ad_req", 3}, {"label", "kept"}});
+    auto submissions = service.requestsTo(HalcyonService::kDevicePath);
+    ASSERT_EQ(submissions.size(), 1u);
+    EXPECT_EQ(HalcyonService::jsonBody(submissions[0])["stats"], kept);
+    EXPECT_EQ(logCapture().count("ERROR [HLStatsManager] Dropped the stored statistic"), 3u);
+    EXPECT_EQ(defaults->objectForKey(key), kept);
+
+    sdk->statsManager()->setValue(Value(NSDate::date()), "later");
+    EXPECT_TRUE(listener->contains("Refused a statistic that cannot be stored: later"));
+    EXPECT_EQ(sdk->statsManager()->stats(), kept);
 }
 
 TEST_F(HLEventStatsTargetingTest, TargetingStoresAcceptedValuesAsStrings) {

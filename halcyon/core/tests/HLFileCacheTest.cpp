@@ -159,11 +159,11 @@ TEST_F(HLFileCacheTest, ADropKeepsThePendingPostbacks) {
     ASSERT_TRUE(settle());
     place("big", 2 << 20);
 
-    // The next start loads the queue, drops the whole folder, writes the
-    // queue back at once and sends it again.
+    // The next start drops the whole folder but the postback file, and
+    // sends the stored postback again.
     Ref<HLSdk> next = restartSdk(compactingSettings(-1, 1));
     EXPECT_EQ(next->statsManager()->valueOfKey("cache_drop_count"), Value(1));
-    EXPECT_EQ(names(next), (std::vector<std::string>{"queued_postbacks_1.plist"}));
+    EXPECT_EQ(names(next), (std::vector<std::string>{next->persistentPostbackManager()->queueFileName()}));
     ASSERT_EQ(next->persistentPostbackManager()->postbackQueue().size(), 1u);
     EXPECT_EQ(next->persistentPostbackManager()->postbackQueue()[0]->attemptNumber(), 2);
     EXPECT_EQ(service.postbacksTo("wait").size(), 2u);

@@ -1,9 +1,10 @@
 // The native ad model and the render of a "nad" answer: the address
 // templates and their macros, identifiers sent as text or number, missing
 // optional keys, hostile answers (empty, rejected templates, lists and keys
-// of the wrong kind, addresses that do not parse, thousands of ads), the
-// video-end address with its viewing parameters, and the click that is
-// posted and then opened. Answers come from the Halcyon service's writer.
+// of the wrong kind, addresses that do not parse, thousands of ads,
+// addresses past the render's bounds), the video-end address with its
+// viewing parameters, and the click that is posted and then opened. Answers
+// come from the Halcyon service's writer.
 #include <gtest/gtest.h>
 
 #include "halcyon/core/HLAdSize.h"
@@ -155,6 +156,35 @@ TEST_F(HLNativeAdTest, ThousandsOfAdsAreAllRendered) {
     auto ads = rendered(sdk, answerText(answer));
     ASSERT_EQ(ads.size(), 3000u);
     EXPECT_EQ(ads.back()->title(), "Native ad 3000");
+}
+
+TEST_F(HLNativeAdTest, AnswersWhoseAddressesWouldPassTheBoundsStopWith700) {
+    Ref<HLSdk> sdk = startSdk();
+    std::string repeated;
+    for (int i = 0; i < 1000; ++i) repeated += "{CLCODE}";
+    // One address of 100 KB.
+    HalcyonNativeAnswer wide = answerWith({adWithId(1)});
+    wide.simpUrl = "{BASE}i?" + repeated;
+    wide.ads->front().clcode = std::string(100, 'c');
+    EXPECT_EQ(journalOf(sdk, answerText(wide)), std::vector<std::string>{"failed -700"});
+    EXPECT_TRUE(listener->contains("ERROR [HLTaskRenderNativeAd] Unable to render native ads: an address would pass "
+                                   "65536 bytes"));
+
+    // Addresses of 60 KB each: a 40 KB answer that would make 17 MB.
+    HalcyonNativeAnswer many;
+    many.simpUrl = many.clickUrl = many.videoStartUrl = many.videoEndUrl = "{BASE}t?" + repeated;
+    many.ads.emplace();
+    for (int64_t id = 1; id <= 72; ++id) {
+        many.ads->push_back(adWithId(id));
+        many.ads->back().clcode = std::string(60, 'c');
+    }
+    const std::string text = answerText(many);
+    EXPECT_LT(text.size(), 64u << 10);
+    EXPECT_EQ(journalOf(sdk, text), std::vector<std::string>{"failed -700"});
+    EXPECT_TRUE(listener->contains("Unable to render native ads: the render would pass 16777216 bytes"));
+    // Sixty of them stay within the bound and are all delivered.
+    many.ads->resize(60);
+    EXPECT_EQ(rendered(sdk, answerText(many)).size(), 60u);
 }
 
 TEST_F(HLNativeAdTest, VideoEndAddressCarriesPercentAndFirstPlay) {

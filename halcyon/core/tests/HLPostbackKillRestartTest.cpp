@@ -34,7 +34,10 @@ std::ostream& operator<<(std::ostream& out, const HLKillTestEntry& entry) {
     return out << entry.url << " " << entry.body.description() << " #" << entry.attempts;
 }
 
-std::string hlKillTestQueueFile(const std::string& home) { return home + "/Library/Caches/hl/queued_postbacks_1.plist"; }
+// The key's own file: its name carries the SHA-1 of kHLKillTestKey.
+std::string hlKillTestQueueFile(const std::string& home) {
+    return home + "/Library/Caches/hl/queued_postbacks_1.8418474a9b3a610b65282a830362998edd289d9d.plist";
+}
 
 // The file as the next start reads it; each request's stamp goes to `stamps`.
 std::vector<HLKillTestEntry> hlKillTestStoredEntries(const std::string& home, std::vector<std::string>* stamps) {

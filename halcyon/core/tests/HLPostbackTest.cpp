@@ -1,8 +1,9 @@
 // The postback service and the persisted postback queue against the Halcyon
 // service on loopback: the stored file's form, attempt counting and the
 // stalled list, the limits of slots 101 and 114, hostile stored files, failed
-// writes, GET against JSON POST, retries on queue 2, and submissions from
-// every thread at once. Retry delays run on the virtual clock.
+// writes, GET against JSON POST, retries on queue 2, submissions from every
+// thread at once, and two keys in one process with the file that earlier
+// versions shared. Retry delays run on the virtual clock.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "halcyon/core/HLPersistentPostbackManager.h"
 #include "halcyon/core/HLPostbackRequest.h"
 #include "halcyon/core/HLPostbackService.h"
+#include "halcyon/core/HLStatsManager.h"
 #include "halcyon/core/HLTaskManager.h"
 #include "halcyon/core/tests/HalcyonTestSupport.h"
 #include "platform/foundation/FileSystemConditions.h"
@@ -83,7 +85,13 @@ protected:
         settings->putLong(1000, kHLSlotGetRetryDelay);
         return settings;
     }
-    std::string queueFile() const { return home() + "/Library/Caches/hl/queued_postbacks_1.plist"; }
+    // The test key's own file (its name: the SHA-1 of kHLTestSdkKey), and
+    // the one file that earlier versions shared between keys.
+    static constexpr const char* kOwnFile = "queued_postbacks_1.69b4ffd28f4e13bafd57c4c268a1936dedf169f1.plist";
+    static constexpr const char* kSharedFile = "queued_postbacks_1.plist";
+    std::string queueFile(std::string_view name = kOwnFile) const {
+        return home() + "/Library/Caches/hl/" + std::string(name);
+    }
     // With a query, so that the time stamp stays out of the path.
     std::string urlText(std::string_view name) { return service.postbackUrl(name) + "?n=1"; }
     Ref<NSURL> url(std::string_view name) { return NSURL::URLWithString(urlText(name)); }
@@ -98,9 +106,9 @@ protected:
         return entries;
     }
     // The file decoded as the next start would read it.
-    std::vector<HLStoredPostback> storedEntries() {
+    std::vector<HLStoredPostback> storedEntries(std::string_view file = kOwnFile) {
         std::vector<Ref<HLPostbackRequest>> requests;
-        const Value root = NSKeyedUnarchiver::unarchiveObjectWithFile(queueFile());
+        const Value root = NSKeyedUnarchiver::unarchiveObjectWithFile(queueFile(file));
         EXPECT_TRUE(root.isArray()) << root.description();
         if (const auto* items = root.array())
             for (const Value& item : *items) requests.push_back(item.object<HLPostbackRequest>());
@@ -109,15 +117,27 @@ protected:
     HLStoredPostback entry(std::string_view name, int32_t attempts, Value body = Value()) {
         return {urlText(name), std::move(body), attempts};
     }
-    void storeQueue(const std::vector<Value>& items) {
+    void storeQueue(const std::vector<Value>& items, std::string_view file = kOwnFile) {
         std::filesystem::create_directories(home() + "/Library/Caches/hl");
-        ASSERT_TRUE(NSKeyedArchiver::archiveRootObject(Value(Value::Array(items)), queueFile()));
+        ASSERT_TRUE(NSKeyedArchiver::archiveRootObject(Value(Value::Array(items)), queueFile(file)));
     }
     Value storedRequest(std::string_view name, int32_t attempts) {
         return Value(NSObject::alloc<HLPostbackRequest>()->initWithURL(
             NSURL::URLWithString(urlText(name) + "&postback_ts=1"), Value(), attempts));
     }
     size_t sent(std::string_view name) { return service.postbacksTo(name).size(); }
+
+    // A second key in the same process, with its own file.
+    static constexpr const char* kOtherKey = "OTHERKEY-9876543210";
+    static constexpr const char* kOtherFile = "queued_postbacks_1.6e2a12e8eeb047716d82eaad87ee68d315a6a94c.plist";
+    // An instance for `key` as a start makes it: registered at the first
+    // start, new after a restart.
+    Ref<HLSdk> launch(const char* key, const Ref<HLInternalSdkSettings>& settings, bool registered) {
+        Ref<HLSdk> sdk = registered ? HLSdk::sharedWithKey(std::string(key), settings)
+                                    : NSObject::alloc<HLSdk>()->initWithKey(key, settings);
+        EXPECT_TRUE(settle());
+        return sdk;
+    }
 };
 
 TEST_F(HLPostbackTest, TheFileKeepsEachRequestUnderItsThreeKeys) {
@@ -408,6 +428,73 @@ TEST_F(HLPostbackTest, SubmissionsFromEveryThreadAtOnce) {
         tries += static_cast<size_t>(e.attempts);
     }
     EXPECT_EQ(sent("w1"), tries);
+}
+
+// ---- Several keys, and the file earlier versions shared
+
+TEST_F(HLPostbackTest, TwoKeysInOneProcessKeepAndSendOnlyTheirOwnPostbacks) {
+    service.scriptStatuses(HalcyonService::postbackPath("a"), {500});
+    service.scriptStatuses(HalcyonService::postbackPath("b"), {500});
+    Ref<HLSdk> first = launch(kHLTestSdkKey, postbackSettings(), true);
+    Ref<HLSdk> second = launch(kOtherKey, postbackSettings(), true);
+    first->persistentPostbackManager()->submitPostback(url("a"), Value());
+    second->persistentPostbackManager()->submitPostback(url("b"), Value());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(storedEntries(), (std::vector<HLStoredPostback>{entry("a", 1)}));
+    EXPECT_EQ(storedEntries(kOtherFile), (std::vector<HLStoredPostback>{entry("b", 1)}));
+
+    // The next start: the second key, first up, empties the over-full cache
+    // folder; neither key's pending postbacks go with it, and each key sends
+    // its own once.
+    restartProcessState();
+    ASSERT_TRUE(NSData::dataWithString(std::string(2 << 20, 'x')).writeToFile(queueFile("big.bin"), true));
+    auto dropping = postbackSettings();
+    dropping->putBool(true, kHLSlotCacheCleanupEnabled);
+    dropping->putInt(1, kHLSlotCacheMaxSizeMb);
+    Ref<HLSdk> nextSecond = launch(kOtherKey, dropping, false);
+    EXPECT_EQ(nextSecond->statsManager()->valueOfKey("cache_drop_count"), Value(1));
+    Ref<HLSdk> nextFirst = launch(kHLTestSdkKey, postbackSettings(), false);
+    EXPECT_EQ(sent("a"), 2u);
+    EXPECT_EQ(sent("b"), 2u);
+    EXPECT_TRUE(storedEntries().empty());
+    EXPECT_TRUE(storedEntries(kOtherFile).empty());
+}
+
+TEST_F(HLPostbackTest, TheFileEarlierVersionsSharedIsAdoptedByOneKeyAndSentOnce) {
+    storeQueue({storedRequest("x", 0), storedRequest("y", 1)}, kSharedFile);
+    // Refused at the start-up flush and again when y's success sends the
+    // stalled ones: two dispatches by the adopting key alone.
+    service.scriptStatuses(HalcyonService::postbackPath("x"), {500, 500});
+    launch(kHLTestSdkKey, postbackSettings(), true);
+    launch(kOtherKey, postbackSettings(), true);
+    EXPECT_EQ(sent("x"), 2u);
+    EXPECT_EQ(sent("y"), 1u);
+    EXPECT_FALSE(std::filesystem::exists(queueFile(kSharedFile)));
+    EXPECT_EQ(listener->count("Adopted 2 postbacks of the shared postback file."), 1u);
+    // The failed one waits in the adopting key's file alone.
+    EXPECT_EQ(storedEntries(), (std::vector<HLStoredPostback>{entry("x", 2)}));
+    EXPECT_FALSE(std::filesystem::exists(queueFile(kOtherFile)));
+
+    restartProcessState();
+    launch(kOtherKey, postbackSettings(), false);
+    launch(kHLTestSdkKey, postbackSettings(), false);
+    EXPECT_EQ(sent("x"), 3u);
+    EXPECT_EQ(sent("y"), 1u);
+    EXPECT_TRUE(storedEntries().empty());
+}
+
+TEST_F(HLPostbackTest, AnAdoptionThatAKillLeftUnfinishedSendsEachEntryOnce) {
+    // Killed after the key's file took the shared file's entries and before
+    // the claimed copy was removed.
+    storeQueue({storedRequest("x", 0)});
+    storeQueue({storedRequest("x", 0), storedRequest("y", 0)},
+               "queued_postbacks_1.69b4ffd28f4e13bafd57c4c268a1936dedf169f1.adopted.plist");
+    launch(kHLTestSdkKey, postbackSettings(), true);
+    EXPECT_EQ(sent("x"), 1u);
+    EXPECT_EQ(sent("y"), 1u);
+    EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(home() + "/Library/Caches/hl"),
+              std::vector<std::string>{kOwnFile});
+    EXPECT_TRUE(storedEntries().empty());
 }
 
 }  // namespace

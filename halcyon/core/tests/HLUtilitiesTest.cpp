@@ -51,7 +51,7 @@ TEST_F(HLUtilitiesTest, DigestsMatchPublishedVectors) {
 
 TEST_F(HLUtilitiesTest, EscapingTablesByteForByte) {
     EXPECT_EQ(HLUtils::hl_stringByURLEncodingString(kHLPrintableAscii),
-              "%20%21%22%23%24%25%26%27%28%29%2A%2B%2C-.%2F0123456789%3A%3B%3C%3D%3E%3F%40"
+              "%20%21%22%23%24%25%26%27%28%29%2A%2B,-.%2F0123456789%3A%3B%3C%3D%3E%3F%40"
               "ABCDEFGHIJKLMNOPQRSTUVWXYZ%5B%5C%5D%5E_%60abcdefghijklmnopqrstuvwxyz%7B%7C%7D~");
     EXPECT_EQ(HLUtils::hl_stringByAddingPercentEscapesUsingUTF8Encoding(kHLPrintableAscii),
               "%20!%22%23$%25&'()*+,-./0123456789:;%3C=%3E?@"
