@@ -65,6 +65,8 @@ Ref<NSObject> HLVideoViewController::initWithSdk(const Ref<HLSdk>& sdk, const Re
     auto controller = self<HLVideoViewController>();
     videoPoststitial_ = HLHtmlAdView::alloc()->initWithSdk(sdk, HLAdSize::sizeInterstitial());
     videoPoststitial_->setWeakInterstitialDismissalDelegate(controller);
+    // Rendered at appearance, shown only by showPoststitial.
+    videoPoststitial_->setCommandsSuspended(true);
     clickForwarder_ = NSObject::alloc<HLVideoViewControllerClickForwarder>()->initWithParentInterstitial(controller);
     videoPoststitial_->setAdDisplayDelegate(clickForwarder_);
     skippable_ = setting(kHLSlotIsVideoSkippable);
@@ -451,6 +453,7 @@ void HLVideoViewController::showPoststitial() {
     if (videoButton_) videoButton_->setHidden(true);
     if (muteImageView_) muteImageView_->setHidden(true);
     presentPoststitial();
+    videoPoststitial_->setCommandsSuspended(false);
     Ref<HLAd> ad = currentAd();
     double delay = ad && ad->closeDelay().isNumber() ? HLUtils::hl_timeIntervalValue(ad->closeDelay()) : 0;
     if (!std::isfinite(delay) || delay < 0) delay = 0;
@@ -462,6 +465,7 @@ void HLVideoViewController::hidePoststitial() {
     if (Ref<HLLogManager> log = logger()) log->d(logSource(), "Hiding poststitial...");
     if (Ref<HLVideoView> view = videoView()) view->setHidden(false);
     removePoststitial();
+    videoPoststitial_->setCommandsSuspended(true);
 }
 
 // ---- countdown and progress

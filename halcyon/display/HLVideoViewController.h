@@ -8,7 +8,9 @@
 // interstitial's delegates, sends the ad's video completion postback with the
 // share watched, guards against broken videos (a 5 s failsafe), follows the
 // application to the background and back, and asks before an unfinished
-// rewarded video is skipped (slot 47).
+// rewarded video is skipped (slot 47). The poststitial is rendered when the
+// controller appears but acts on its page's commands and taps only while it
+// is on screen: what its script asks behind the video is logged and dropped.
 //
 // Once per controller: the appearance sequence, ad:wasHiddenIn: (only when
 // the controller itself goes), and for a video ad one

@@ -163,6 +163,38 @@ TEST_F(HLRewardTest, ASecondHideOfOneShowIsOnlyPassedOn) {
     EXPECT_EQ(service.rewardReports().size(), 1u);
 }
 
+TEST_F(HLRewardTest, TheEndPageActsOnlyOnceItIsShown) {
+    service.script(HalcyonService::kRewardValidationPath, {HalcyonService::rewardAnswer("\"accepted\"", kHLCoins)});
+    simulator::HalcyonAd ad = simulator::HalcyonAd::videoAd();
+    ad.adId = 35;
+    ad.size = "INTER";
+    ad.adType = "VIDEOA";
+    // Its script runs as the end page is rendered, hidden behind the video
+    // (15 s), and once more after the end.
+    const std::string command = "location.href = 'halcyon://com.halcyon.sdk/";
+    ad.html = "<html><body><script>" + command + "close_ad';" + command + "storekit';" + command + "next_ad';" +
+              "setTimeout(function() { " + command + "close_ad'; }, 20000);</script></body></html>";
+    auto controller = show(renderedAd(ad));
+    ASSERT_TRUE(controller);
+    ASSERT_TRUE(settle());
+    driver().advance(16);
+    EXPECT_EQ(listener->count("The ad is not on screen yet; ignoring halcyon://com.halcyon.sdk/"), 3u);
+    EXPECT_EQ(events->lines, (std::vector<std::string>{"displayed 35", "began 35", "succeeded 35 {\"coins\":5}",
+                                                       "ended 35 100 full"}));
+    EXPECT_FALSE(controller->isDismissed());
+
+    // Shown, the page's "/close_ad" hides it: the reward stands.
+    driver().advance(5);
+    EXPECT_EQ(events->lines.back(), "hidden 35");
+    EXPECT_EQ(takeAlert(), "Video Reward / You have earned a reward!");
+    window()->simulateTap(controller->closeButton());
+    driver().advance(1);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(events->count("failed"), 0u);
+    ASSERT_EQ(service.rewardReports().size(), 1u);
+    EXPECT_EQ(service.rewardReports()[0]["result"], Value("accepted"));
+}
+
 TEST_F(HLRewardTest, AFailedValidationIsRetriedPerSlot7) {
     service.script(HalcyonService::kRewardValidationPath,
                    {Answer::withStatus(503), HalcyonService::rewardAnswer("\"accepted\"", "{}", "{\"cr_retry_count\": 3}")});
