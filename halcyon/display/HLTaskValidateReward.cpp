@@ -65,9 +65,9 @@ void HLTaskValidateReward::handleValidationResult(const Value& result, const Val
         std::scoped_lock lock(store->managerLock());
         if (shouldCancelNotification()) return;
         // Only a result the server named is reported later; the parameters
-        // are kept as read either way.
-        if (result.isString()) store->saveRewardResult(*result.string(), sourceAd_);
-        store->saveParameters(parameters, sourceAd_);
+        // are kept as read either way, with the result of the same answer.
+        store->saveOutcome({result.isString() ? std::optional<std::string>(*result.string()) : std::nullopt, parameters},
+                           sourceAd_);
     }
     const std::string verdict = result.isString() ? *result.string() : std::string();
     if (!result.isString())
@@ -91,7 +91,7 @@ void HLTaskValidateReward::connectionViaDidFailWith(const Ref<HLConnectionManage
     {
         std::scoped_lock lock(store->managerLock());
         if (shouldCancelNotification()) return;
-        store->saveRewardResult(rejected ? kHLRewardResultRejected : kHLRewardResultNetworkTimeout, sourceAd_);
+        store->saveOutcome({rejected ? kHLRewardResultRejected : kHLRewardResultNetworkTimeout, Value()}, sourceAd_);
     }
     auto ad = sourceAd_;
     const auto failure = static_cast<int32_t>(std::clamp<int64_t>(code, INT32_MIN, INT32_MAX));

@@ -195,6 +195,32 @@ TEST_F(HLRewardTest, TheEndPageActsOnlyOnceItIsShown) {
     EXPECT_EQ(service.rewardReports()[0]["result"], Value("accepted"));
 }
 
+TEST_F(HLRewardTest, AReportCarriesOnlyTheParametersOfItsOwnShow) {
+    setSlot(kHLSlotVrRetryCount, Value(0));
+    // An answer without a result: -400, and nothing to report.
+    service.script(HalcyonService::kRewardValidationPath, {HalcyonService::rewardAnswer(std::nullopt, kHLCoins)});
+    auto controller = show(rewardedAd(36));
+    ASSERT_TRUE(settle());
+    watchAndClose(controller, true);
+    takeAlert();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(events->count("failed"), 1u);
+    EXPECT_TRUE(service.rewardReports().empty());
+
+    // An equal ad whose validation fails reports its own outcome alone.
+    service.script(HalcyonService::kRewardValidationPath, {Answer::withStatus(500)});
+    controller = show(rewardedAd(36));
+    ASSERT_TRUE(settle());
+    watchAndClose(controller, true);
+    takeAlert();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(events->lines.back(), "hidden 36");
+    EXPECT_EQ(events->count("failed"), 2u);
+    ASSERT_EQ(service.rewardReports().size(), 1u);
+    EXPECT_EQ(service.rewardReports()[0].keys(), (std::vector<std::string>{"clcode", "result"}));
+    EXPECT_EQ(service.rewardReports()[0]["result"], Value("network_timeout"));
+}
+
 TEST_F(HLRewardTest, AFailedValidationIsRetriedPerSlot7) {
     service.script(HalcyonService::kRewardValidationPath,
                    {Answer::withStatus(503), HalcyonService::rewardAnswer("\"accepted\"", "{}", "{\"cr_retry_count\": 3}")});
@@ -272,8 +298,10 @@ TEST_F(HLRewardTest, HostileValidationAnswersEndInTheirFallback) {
         ASSERT_TRUE(settle());
         driver().drain();
         EXPECT_EQ(events->lines, std::vector<std::string>{c.heard});
-        EXPECT_EQ(store->removeSavedRewardResultForAd(ad), c.stored);
-        EXPECT_EQ(hlJsonText(store->removeSavedParametersForAd(ad)), c.storedParams);
+        std::optional<HLPendingRewardOutcome> outcome = store->removeSavedOutcomeForAd(ad);
+        ASSERT_TRUE(outcome);
+        EXPECT_EQ(outcome->result, c.stored);
+        EXPECT_EQ(hlJsonText(outcome->parameters), c.storedParams);
     }
 }
 
