@@ -18,8 +18,9 @@
 // dismissed. Later dismissals only run their completion handler.
 //
 // Main thread only. Delayed calls (fades, the failsafe, close delays) are
-// never cancelled: they run after a dismissal too and keep the controller
-// alive until then.
+// never cancelled but hold the controller weakly: an ad's delays may be of
+// any length, and a dismissed controller goes with its player and web views
+// as soon as its presenter lets it go; a step that comes later does nothing.
 #pragma once
 
 #include <atomic>
