@@ -42,7 +42,7 @@ void HLTaskValidateReward::run() {
         [&] { sendApiRequestWith(self, self, "vr", kHLSlotVrRetryCount, rewardRequestBodyForAd(sourceAd_)); });
     if (caught) {
         logger()->e(tag(), "Unable to validate the reward: %@", *caught);
-        connectionViaDidFailWith(sdk()->connectionManager(), -1);
+        connectionViaDidFailWith(sdk()->connectionManager(), kHLRewardRequestFailed);
     }
 }
 
@@ -85,7 +85,11 @@ void HLTaskValidateReward::handleValidationResult(const Value& result, const Val
     });
 }
 
-void HLTaskValidateReward::connectionViaDidFailWith(const Ref<HLConnectionManager>&, int64_t code) {
+void HLTaskValidateReward::connectionViaDidFailWith(const Ref<HLConnectionManager>&, int64_t answered) {
+    // A success status reaches here only with a body that is no JSON object:
+    // no verdict came back, as after a transport failure.
+    const bool unreadable = answered >= 200 && answered <= 299 && answered != 204;
+    const int64_t code = unreadable ? int64_t{kHLRewardRequestFailed} : answered;
     const bool rejected = code >= 400 && code <= 499;
     auto store = HLPendingRewardReportManager::sharedManager();
     {

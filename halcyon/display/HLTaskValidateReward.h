@@ -5,7 +5,8 @@
 // else counts as empty) are stored together in the pending store, replacing
 // what was there, and the delegate hears the verdict on the main queue. HTTP
 // 400–499 is a rejection; any other failure is "network_timeout" with its
-// code; a failure stores no parameters. A missing or non-string "result"
+// code (-1 for a success status whose body is no JSON object); a failure
+// stores no parameters. A missing or non-string "result"
 // gives -400 and stores the parameters without a result.
 //
 // Once the show is settled (setShouldCancelNotification under the pending

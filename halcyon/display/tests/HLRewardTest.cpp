@@ -236,6 +236,28 @@ TEST_F(HLRewardTest, AFailedValidationIsRetriedPerSlot7) {
     for (const auto& request : service.requestsTo(HalcyonService::kRewardValidationPath)) EXPECT_TRUE(request.secure);
 }
 
+TEST_F(HLRewardTest, ValidationAndReportLeaveOverHttpsFromAnHttpAddress) {
+    // The address names the https listener's port with the http scheme:
+    // only an upgraded request reaches it.
+    std::string address = service.secureApiUrl();
+    ASSERT_EQ(address.rfind("https://", 0), 0u);
+    address.replace(0, 8, "http://");
+    setSlotString(kHLSlotApiEndpoint, address);
+    service.script(HalcyonService::kRewardValidationPath, {HalcyonService::rewardAnswer("\"accepted\"", kHLCoins)});
+    auto controller = show(rewardedAd(37));
+    ASSERT_TRUE(settle());
+    watchAndClose(controller, true);
+    takeAlert();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(events->count("succeeded"), 1u);
+    const auto validations = service.requestsTo(HalcyonService::kRewardValidationPath);
+    const auto reports = service.requestsTo(HalcyonService::kRewardReportPath);
+    ASSERT_EQ(validations.size(), 1u);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(validations[0].secure);
+    EXPECT_TRUE(reports[0].secure);
+}
+
 TEST_F(HLRewardTest, BodiesCarryNoClcodeAndAUserIdOnlyWhenOneIsSet) {
     simulator::HalcyonAd plain = simulator::HalcyonAd::videoAd();
     plain.adId = 33;
@@ -276,7 +298,7 @@ TEST_F(HLRewardTest, HostileValidationAnswersEndInTheirFallback) {
         std::string storedParams;
     };
     const std::vector<Case> cases = {
-        {Answer::ok("oops").header("Content-Type", "application/json"), "failed 40 200", "network_timeout", "null"},
+        {Answer::ok("oops").header("Content-Type", "application/json"), "failed 40 -1", "network_timeout", "null"},
         {Answer::ok(""), "failed 40 -1", "network_timeout", "null"},
         {Answer::ok("{\"results\": {\"result\": \"accepted\"}}"), "failed 40 -400", std::nullopt, "{}"},
         {HalcyonService::rewardAnswer(std::nullopt, kHLCoins), "failed 40 -400", std::nullopt, "{\"coins\":5}"},
