@@ -40,6 +40,17 @@ protected:
         window()->simulateTap(controller->closeButton());
         driver().advance(1);
     }
+    // The ad shown with `verdict` for its validation, watched to the end and
+    // closed, the alert after it tapped away.
+    void showWatchedAndClosed(int64_t id, Answer verdict) {
+        service.script(HalcyonService::kRewardValidationPath, {std::move(verdict)});
+        auto controller = show(rewardedAd(id));
+        ASSERT_TRUE(controller);
+        ASSERT_TRUE(settle());
+        watchAndClose(controller, true);
+        takeAlert();
+        ASSERT_TRUE(settle());
+    }
     // The visible alert's title and message, tapped away; "" when none.
     std::string takeAlert() {
         Ref<UIAlertView> alert = UIAlertView::visibleAlert();
@@ -198,22 +209,12 @@ TEST_F(HLRewardTest, TheEndPageActsOnlyOnceItIsShown) {
 TEST_F(HLRewardTest, AReportCarriesOnlyTheParametersOfItsOwnShow) {
     setSlot(kHLSlotVrRetryCount, Value(0));
     // An answer without a result: -400, and nothing to report.
-    service.script(HalcyonService::kRewardValidationPath, {HalcyonService::rewardAnswer(std::nullopt, kHLCoins)});
-    auto controller = show(rewardedAd(36));
-    ASSERT_TRUE(settle());
-    watchAndClose(controller, true);
-    takeAlert();
-    ASSERT_TRUE(settle());
+    ASSERT_NO_FATAL_FAILURE(showWatchedAndClosed(36, HalcyonService::rewardAnswer(std::nullopt, kHLCoins)));
     EXPECT_EQ(events->count("failed"), 1u);
     EXPECT_TRUE(service.rewardReports().empty());
 
     // An equal ad whose validation fails reports its own outcome alone.
-    service.script(HalcyonService::kRewardValidationPath, {Answer::withStatus(500)});
-    controller = show(rewardedAd(36));
-    ASSERT_TRUE(settle());
-    watchAndClose(controller, true);
-    takeAlert();
-    ASSERT_TRUE(settle());
+    ASSERT_NO_FATAL_FAILURE(showWatchedAndClosed(36, Answer::withStatus(500)));
     EXPECT_EQ(events->lines.back(), "hidden 36");
     EXPECT_EQ(events->count("failed"), 2u);
     ASSERT_EQ(service.rewardReports().size(), 1u);
@@ -243,12 +244,7 @@ TEST_F(HLRewardTest, ValidationAndReportLeaveOverHttpsFromAnHttpAddress) {
     ASSERT_EQ(address.rfind("https://", 0), 0u);
     address.replace(0, 8, "http://");
     setSlotString(kHLSlotApiEndpoint, address);
-    service.script(HalcyonService::kRewardValidationPath, {HalcyonService::rewardAnswer("\"accepted\"", kHLCoins)});
-    auto controller = show(rewardedAd(37));
-    ASSERT_TRUE(settle());
-    watchAndClose(controller, true);
-    takeAlert();
-    ASSERT_TRUE(settle());
+    ASSERT_NO_FATAL_FAILURE(showWatchedAndClosed(37, HalcyonService::rewardAnswer("\"accepted\"", kHLCoins)));
     EXPECT_EQ(events->count("succeeded"), 1u);
     const auto validations = service.requestsTo(HalcyonService::kRewardValidationPath);
     const auto reports = service.requestsTo(HalcyonService::kRewardReportPath);
