@@ -1,5 +1,7 @@
 #include "halcyon/core/HLAdService.h"
 
+#include <algorithm>
+
 #include "halcyon/core/HLAd.h"
 #include "halcyon/core/HLAdLoadState.h"
 #include "halcyon/core/HLAdSpec.h"
@@ -36,6 +38,15 @@ bool hlIsIncentivized(const Ref<HLAdType>& type) { return type && type->isEqual(
 // Expired, or kept without an expiry.
 bool hlLoadedAdExpiredLocked(const HLAdLoadState& state, const NSDate& now) {
     return !state.loadedAdExpiration || now.timeIntervalSinceDate(*state.loadedAdExpiration) > 0;
+}
+
+// Whether `observer` is one of `delegates` (the same object, seen through
+// another of its protocols).
+bool hlIsAmong(const Ref<HLAdUpdateObserver>& observer, const std::vector<Ref<HLAdLoadDelegate>>& delegates) {
+    const void* object = dynamic_cast<const void*>(observer.get());
+    return std::any_of(delegates.begin(), delegates.end(), [&](const Ref<HLAdLoadDelegate>& delegate) {
+        return dynamic_cast<const void*>(delegate.get()) == object;
+    });
 }
 
 std::string hlObserverClass(const Ref<HLAdUpdateObserver>& observer) {
@@ -85,7 +96,11 @@ void HLAdServiceLoadProxy::adServiceDidLoadAd(const Ref<HLAdService>&, const Ref
                 log->eBecauseOf(kHLAdServiceTag, "Unable to notify listener about a newly loaded ad", *caught);
         for (const Ref<HLAdUpdateObserver>& observer : observers)
             if (auto caught = platform::runtime::callCatching([&] {
-                    if (observer->canAcceptUpdate()) observer->adServiceDidUpdateAd(service, ad);
+                    // A view that asked for this load (and observes its size)
+                    // has the ad already: a second delivery would render it
+                    // and count its impression twice.
+                    if (!hlIsAmong(observer, delegates) && observer->canAcceptUpdate())
+                        observer->adServiceDidUpdateAd(service, ad);
                 }))
                 log->eBecauseOf(kHLAdServiceTag, "Unable to notify listener about a newly loaded ad", *caught);
     });

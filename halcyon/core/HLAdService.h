@@ -8,7 +8,8 @@
 // while one is in flight share its answer, in the order they called; the
 // first load of a preloaded spec may share the start-up preload's request.
 // Ad views registered as update observers (held weakly) get each new ad of
-// their size and the refresh ticks that load them. Any thread.
+// their size and the refresh ticks that load them; a view that asked for the
+// load itself hears it once, as its delegate. Any thread.
 //
 // Clicks (main thread, from the display side's views and video controllers):
 // a background click records the click in the persisted postback queue and

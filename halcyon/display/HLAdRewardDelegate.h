@@ -1,8 +1,10 @@
 // The application's reward callbacks (public), for the rewarded ads that
 // HLIncentivizedInterstitialAd shows. Told on the main thread, never on the
 // caller's stack. Per show: at most one verdict of the server (succeeded,
-// over quota, rejected, or failed with the request's code or -400 for a
-// verdict the client does not know), normally while the video plays; then,
+// over quota, rejected, or failed with the request's code (an HTTP status
+// outside 400–499, a negative network code, -1 when no readable answer came
+// back) or -400 for a verdict the client does not know), normally while the
+// video plays; then,
 // when the ad is hidden without a verdict or before the video ended, one
 // failure: -500 (watched to the end, no verdict yet) or -600 (closed early).
 // After -500 or -600 nothing more comes for that show. Every method is
@@ -36,6 +38,9 @@ inline constexpr const char* kHLRewardDeclinedSelector = "userDeclinedToViewAd:"
 
 // The failure codes of a rewarded show.
 enum HLRewardFailureCode : int32_t {
+    // The validation got no answer it could read: not sent, or a success
+    // status whose body is no JSON object.
+    kHLRewardRequestFailed = -1,
     kHLRewardNoPreloadedAd = -300,
     kHLRewardUnknownResult = -400,
     kHLRewardNoValidationAnswer = -500,

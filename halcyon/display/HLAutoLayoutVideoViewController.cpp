@@ -201,7 +201,9 @@ void HLAutoLayoutVideoViewController::presentPoststitial() {
             poststitial->setAlpha(1);
             controller->bringSubviewAboveVideoLayer(controller->closeButton_);
         },
-        [controller](bool) { controller->bringSubviewAboveVideoLayer(controller->closeButton_); });
+        [weak = Weak<HLAutoLayoutVideoViewController>(controller)](bool) {
+            if (auto owner = weak.lock()) owner->bringSubviewAboveVideoLayer(owner->closeButton_);
+        });
 }
 
 void HLAutoLayoutVideoViewController::removePoststitial() {

@@ -295,6 +295,12 @@ bool HLHtmlAdView::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSURL
         if (logger_) logger_->d(kHLAdViewLogSource, "The ad has been dismissed; ignoring %@", url->absoluteString());
         return false;
     }
+    // Nobody can have acted on a page that is not on screen: its script must
+    // not close, reload or click what the user is watching instead.
+    if (commandsSuspended()) {
+        if (logger_) logger_->i(kHLAdViewLogSource, "The ad is not on screen yet; ignoring %@", url->absoluteString());
+        return false;
+    }
     if (command)
         handleCommand(url);
     else

@@ -7,7 +7,9 @@
 // a click waits for its tracking request (slot 115), and reports to its load
 // and display delegates. An interstitial-size ad rendered here is shown
 // through the shared HLInterstitialAd instead. Once its presenter has gone
-// (foregroundClickInvalidated), the page's taps and commands do nothing.
+// (foregroundClickInvalidated), and while its owner holds the page off
+// screen (setCommandsSuspended: an end page rendered ahead of its video's
+// end), the page's taps and commands do nothing but log.
 //
 // Threads: render() and the load callbacks may come from the task queues;
 // only their bookkeeping (ads, placement, impression counters) runs there.
@@ -125,6 +127,8 @@ public:
     bool hiddenByUser() const { return hiddenByUser_.load(); }
     bool foregroundClickInvalidated() const override { return foregroundClickInvalidated_.load(); }
     void setForegroundClickInvalidated(bool invalidated) { foregroundClickInvalidated_ = invalidated; }
+    bool commandsSuspended() const { return commandsSuspended_.load(); }
+    void setCommandsSuspended(bool suspended) { commandsSuspended_ = suspended; }
     Ref<HLAd> oldAd() const;
     Ref<HLAd> currentAd() const;
     std::optional<std::string> currentPlacement() const;
@@ -159,6 +163,7 @@ private:
     std::atomic<bool> isFirstAdLoaded_{false};
     std::atomic<bool> hiddenByUser_{false};
     std::atomic<bool> foregroundClickInvalidated_{false};
+    std::atomic<bool> commandsSuspended_{false};
     std::atomic<bool> autoload_{true};
     Ref<HLUIWebView> adWebView_;
     Ref<HLSdk> sdk_;

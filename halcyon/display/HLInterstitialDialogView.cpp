@@ -8,6 +8,7 @@
 #include "halcyon/core/HLSdk.h"
 #include "halcyon/core/HLSettingsManager.h"
 #include "halcyon/core/HLUtils.h"
+#include "halcyon/display/HLDelayedStep.h"
 #include "halcyon/display/HLDisplayConstants.h"
 #include "halcyon/display/HLInterstitialAd.h"
 #include "platform/foundation/NSString.h"
@@ -155,7 +156,7 @@ void HLInterstitialDialogView::attachToWindow(const Ref<UIWindow>& window) {
         if (button) button->setAlpha(1);
         if (adView) bringSubviewToFront(adView);
         if (button) bringSubviewToFront(button);
-        performSelector([dialog] { dialog->showCloseButton(); }, delay);
+        HLPerformStepAfterDelay(dialog, &HLInterstitialDialogView::showCloseButton, delay);
         reportDisplayed();
         return;
     }
@@ -170,7 +171,7 @@ void HLInterstitialDialogView::attachToWindow(const Ref<UIWindow>& window) {
         [dialog, adView, button, delay](bool) {
             if (adView) dialog->bringSubviewToFront(adView);
             if (button) dialog->bringSubviewToFront(button);
-            if (delay != 0) dialog->performSelector([dialog] { dialog->showCloseButton(); }, delay);
+            if (delay != 0) HLPerformStepAfterDelay(dialog, &HLInterstitialDialogView::showCloseButton, delay);
             dialog->reportDisplayed();
         });
 }

@@ -3,7 +3,7 @@
 // what lies beneath, holds an interstitial-size HLHtmlAdView and a close
 // button on top. It attaches itself only once the ad's page has finished
 // loading, fades in (slots 59 to 61), reveals the close button after the
-// ad's close delay, reports displayed, clicked and hidden through its
+// ad's close delay (a step that holds the dialog weakly), reports displayed, clicked and hidden through its
 // wrapper's (the HLInterstitialAd's) display delegate, and leaves the window
 // on close, on click (unless slot 115 is on) or when asked. Frames or visual
 // formats from the settings table (slot 126) lay it out.

@@ -4,34 +4,6 @@
 
 #include "halcyon/core/HLAd.h"
 
-namespace {
-template <typename T>
-auto hlPendingEntryFor(std::vector<std::pair<Ref<HLAd>, T>>& entries, const Ref<HLAd>& ad) {
-    return std::find_if(entries.begin(), entries.end(),
-                        [&](const auto& entry) { return entry.first->isEqualToAd(ad); });
-}
-
-template <typename T>
-void hlPendingStore(std::vector<std::pair<Ref<HLAd>, T>>& entries, const Ref<HLAd>& ad, T value) {
-    if (!ad) return;
-    auto it = hlPendingEntryFor(entries, ad);
-    if (it != entries.end())
-        it->second = std::move(value);
-    else
-        entries.emplace_back(ad->copy(), std::move(value));
-}
-
-template <typename T>
-std::optional<T> hlPendingTake(std::vector<std::pair<Ref<HLAd>, T>>& entries, const Ref<HLAd>& ad) {
-    if (!ad) return std::nullopt;
-    auto it = hlPendingEntryFor(entries, ad);
-    if (it == entries.end()) return std::nullopt;
-    T value = std::move(it->second);
-    entries.erase(it);
-    return value;
-}
-}  // namespace
-
 Ref<HLPendingRewardReportManager> HLPendingRewardReportManager::sharedManager() {
     // Never destroyed: other threads may use it during exit.
     static const Ref<HLPendingRewardReportManager>& manager =
@@ -39,22 +11,38 @@ Ref<HLPendingRewardReportManager> HLPendingRewardReportManager::sharedManager() 
     return manager;
 }
 
+std::vector<std::pair<Ref<HLAd>, HLPendingRewardOutcome>>::iterator HLPendingRewardReportManager::entryFor(
+    const Ref<HLAd>& ad) {
+    return std::find_if(pendingRewardOutcomes_.begin(), pendingRewardOutcomes_.end(),
+                        [&](const auto& entry) { return entry.first->isEqualToAd(ad); });
+}
+
+void HLPendingRewardReportManager::saveOutcome(const HLPendingRewardOutcome& outcome, const Ref<HLAd>& ad) {
+    if (!ad) return;
+    std::scoped_lock lock(managerLock_);
+    auto it = entryFor(ad);
+    if (it != pendingRewardOutcomes_.end())
+        it->second = outcome;
+    else
+        pendingRewardOutcomes_.emplace_back(ad->copy(), outcome);
+}
+
 void HLPendingRewardReportManager::saveRewardResult(const std::string& result, const Ref<HLAd>& ad) {
+    if (!ad) return;
     std::scoped_lock lock(managerLock_);
-    hlPendingStore(pendingRewardResults_, ad, result);
+    auto it = entryFor(ad);
+    if (it != pendingRewardOutcomes_.end())
+        it->second.result = result;
+    else
+        pendingRewardOutcomes_.emplace_back(ad->copy(), HLPendingRewardOutcome{result, Value()});
 }
 
-void HLPendingRewardReportManager::saveParameters(const Value& parameters, const Ref<HLAd>& ad) {
+std::optional<HLPendingRewardOutcome> HLPendingRewardReportManager::removeSavedOutcomeForAd(const Ref<HLAd>& ad) {
+    if (!ad) return std::nullopt;
     std::scoped_lock lock(managerLock_);
-    hlPendingStore(pendingRewardParameters_, ad, parameters);
-}
-
-std::optional<std::string> HLPendingRewardReportManager::removeSavedRewardResultForAd(const Ref<HLAd>& ad) {
-    std::scoped_lock lock(managerLock_);
-    return hlPendingTake(pendingRewardResults_, ad);
-}
-
-Value HLPendingRewardReportManager::removeSavedParametersForAd(const Ref<HLAd>& ad) {
-    std::scoped_lock lock(managerLock_);
-    return hlPendingTake(pendingRewardParameters_, ad).value_or(Value());
+    auto it = entryFor(ad);
+    if (it == pendingRewardOutcomes_.end()) return std::nullopt;
+    HLPendingRewardOutcome outcome = std::move(it->second);
+    pendingRewardOutcomes_.erase(it);
+    return outcome;
 }

@@ -1,9 +1,11 @@
-// Where a rewarded ad's result and the server's parameters wait between the
-// validation ("vr") and the report ("cr") of that ad: one shared store, in
-// memory only (empty at every start), keyed by the ad's value (a copy of the
-// ad is the key). Any thread: every access holds managerLock, which the
-// validation task and the settlement also hold to test and set their
-// cancel flag together with the store (see HLTaskValidateReward).
+// Where a rewarded ad's outcome waits between the validation ("vr") and the
+// report ("cr") of that ad: one shared store, in memory only (empty at every
+// start), keyed by the ad's value (a copy of the ad is the key). An outcome
+// is a result with the server's parameters of the same answer; the two are
+// stored and taken together, so a report never carries parameters left by
+// another show of an equal ad. Any thread: every access holds managerLock,
+// which the validation task and the settlement also hold to test and set
+// their cancel flag together with the store (see HLTaskValidateReward).
 #pragma once
 
 #include <mutex>
@@ -17,23 +19,31 @@
 
 class HLAd;
 
+// A result (none when the answer named none) and its parameters (Null: none).
+struct HLPendingRewardOutcome {
+    std::optional<std::string> result;
+    Value parameters;
+};
+
 class HLPendingRewardReportManager : public NSObject {
 public:
     // Made once, thread-safely.
     static Ref<HLPendingRewardReportManager> sharedManager();
 
-    // Replace what was stored for the ad; a null ad stores nothing.
+    // Replaces what was stored for the ad; a null ad stores nothing.
+    void saveOutcome(const HLPendingRewardOutcome& outcome, const Ref<HLAd>& ad);
+    // Replaces the result only: the parameters stored with the ad's answer
+    // stay with it (the settlement's verdict over the server's).
     void saveRewardResult(const std::string& result, const Ref<HLAd>& ad);
-    void saveParameters(const Value& parameters, const Ref<HLAd>& ad);
-    // The stored value, removed; nullopt / Null when there is none.
-    std::optional<std::string> removeSavedRewardResultForAd(const Ref<HLAd>& ad);
-    Value removeSavedParametersForAd(const Ref<HLAd>& ad);
+    // The stored outcome, removed whole; nullopt when there is none.
+    std::optional<HLPendingRewardOutcome> removeSavedOutcomeForAd(const Ref<HLAd>& ad);
 
-    // Guards both stores; recursive, so a holder may call the methods above.
+    // Guards the store; recursive, so a holder may call the methods above.
     std::recursive_mutex& managerLock() const { return managerLock_; }
 
 private:
-    mutable std::recursive_mutex managerLock_;  // guards the fields below
-    std::vector<std::pair<Ref<HLAd>, std::string>> pendingRewardResults_;
-    std::vector<std::pair<Ref<HLAd>, Value>> pendingRewardParameters_;
+    std::vector<std::pair<Ref<HLAd>, HLPendingRewardOutcome>>::iterator entryFor(const Ref<HLAd>& ad);
+
+    mutable std::recursive_mutex managerLock_;  // guards the field below
+    std::vector<std::pair<Ref<HLAd>, HLPendingRewardOutcome>> pendingRewardOutcomes_;
 };

@@ -15,15 +15,15 @@ Ref<HLTaskReportReward> HLTaskReportReward::initWithSdk(const Ref<HLSdk>& sdk, c
 
 void HLTaskReportReward::run() {
     auto store = HLPendingRewardReportManager::sharedManager();
-    std::optional<std::string> result = store->removeSavedRewardResultForAd(sourceAd_);
-    if (!result) {
+    // Taken whole: parameters without a result go with it, unsent.
+    std::optional<HLPendingRewardOutcome> outcome = store->removeSavedOutcomeForAd(sourceAd_);
+    if (!outcome || !outcome->result) {
         logger()->d(tag(), "No reward result was found for ad: %@", sourceAd_);
         return;
     }
     Value body = HLTaskValidateReward::rewardRequestBodyForAd(sourceAd_);
-    body.set("result", *result);
-    Value parameters = store->removeSavedParametersForAd(sourceAd_);
-    if (!parameters.isNull()) body.set("params", parameters);
+    body.set("result", *outcome->result);
+    if (!outcome->parameters.isNull()) body.set("params", outcome->parameters);
     auto self = this->self<HLTaskReportReward>();
     auto caught = platform::runtime::callCatching(
         [&] { HLTaskValidateReward::sendApiRequestWith(self, self, "cr", kHLSlotCrRetryCount, body); });

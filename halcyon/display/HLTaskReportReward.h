@@ -1,7 +1,8 @@
 // Reports a rewarded ad's settled result to the API ("cr", always over
 // https) after the ad was hidden; runs on queue 1, retried per slot 8. It
-// takes the ad's result and parameters out of the pending store: without a
-// result nothing is sent (so a second report of one ad sends nothing). The
+// takes the ad's result and parameters out of the pending store, together:
+// without a result nothing is sent (so a second report of one ad sends
+// nothing) and the parameters are dropped with it. The
 // outcome is only logged; nothing is stored again and nobody is told.
 #pragma once
 

@@ -42,7 +42,7 @@ void HLTaskValidateReward::run() {
         [&] { sendApiRequestWith(self, self, "vr", kHLSlotVrRetryCount, rewardRequestBodyForAd(sourceAd_)); });
     if (caught) {
         logger()->e(tag(), "Unable to validate the reward: %@", *caught);
-        connectionViaDidFailWith(sdk()->connectionManager(), -1);
+        connectionViaDidFailWith(sdk()->connectionManager(), kHLRewardRequestFailed);
     }
 }
 
@@ -65,9 +65,9 @@ void HLTaskValidateReward::handleValidationResult(const Value& result, const Val
         std::scoped_lock lock(store->managerLock());
         if (shouldCancelNotification()) return;
         // Only a result the server named is reported later; the parameters
-        // are kept as read either way.
-        if (result.isString()) store->saveRewardResult(*result.string(), sourceAd_);
-        store->saveParameters(parameters, sourceAd_);
+        // are kept as read either way, with the result of the same answer.
+        store->saveOutcome({result.isString() ? std::optional<std::string>(*result.string()) : std::nullopt, parameters},
+                           sourceAd_);
     }
     const std::string verdict = result.isString() ? *result.string() : std::string();
     if (!result.isString())
@@ -85,13 +85,17 @@ void HLTaskValidateReward::handleValidationResult(const Value& result, const Val
     });
 }
 
-void HLTaskValidateReward::connectionViaDidFailWith(const Ref<HLConnectionManager>&, int64_t code) {
+void HLTaskValidateReward::connectionViaDidFailWith(const Ref<HLConnectionManager>&, int64_t answered) {
+    // A success status reaches here only with a body that is no JSON object:
+    // no verdict came back, as after a transport failure.
+    const bool unreadable = answered >= 200 && answered <= 299 && answered != 204;
+    const int64_t code = unreadable ? int64_t{kHLRewardRequestFailed} : answered;
     const bool rejected = code >= 400 && code <= 499;
     auto store = HLPendingRewardReportManager::sharedManager();
     {
         std::scoped_lock lock(store->managerLock());
         if (shouldCancelNotification()) return;
-        store->saveRewardResult(rejected ? kHLRewardResultRejected : kHLRewardResultNetworkTimeout, sourceAd_);
+        store->saveOutcome({rejected ? kHLRewardResultRejected : kHLRewardResultNetworkTimeout, Value()}, sourceAd_);
     }
     auto ad = sourceAd_;
     const auto failure = static_cast<int32_t>(std::clamp<int64_t>(code, INT32_MIN, INT32_MAX));

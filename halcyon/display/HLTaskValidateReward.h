@@ -2,10 +2,12 @@
 // for a rewarded ad that has just started showing; runs on queue 1, retried
 // per slot 7. The first element of the answer's "results" gives the verdict:
 // its "settings" are applied, its "result" and "params" (an object; anything
-// else counts as empty) are stored in the pending store and the delegate
-// hears the verdict on the main queue. HTTP 400–499 is a rejection with empty
-// parameters; any other failure is "network_timeout" with its code. A missing
-// or non-string "result" gives -400 and stores no result.
+// else counts as empty) are stored together in the pending store, replacing
+// what was there, and the delegate hears the verdict on the main queue. HTTP
+// 400–499 is a rejection; any other failure is "network_timeout" with its
+// code (-1 for a success status whose body is no JSON object); a failure
+// stores no parameters. A missing or non-string "result"
+// gives -400 and stores the parameters without a result.
 //
 // Once the show is settled (setShouldCancelNotification under the pending
 // store's lock), the task stores nothing and calls nobody: the test of the

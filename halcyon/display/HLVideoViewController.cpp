@@ -16,6 +16,7 @@
 #include "halcyon/core/HLVideoButtonProperties.h"
 #include "halcyon/display/HLCircularCountdownView.h"
 #include "halcyon/display/HLCloseButton.h"
+#include "halcyon/display/HLDelayedStep.h"
 #include "halcyon/display/HLHtmlAdView.h"
 #include "halcyon/display/HLIncentivizedAlertManagers.h"
 #include "halcyon/display/HLInterstitialAd.h"
@@ -65,6 +66,8 @@ Ref<NSObject> HLVideoViewController::initWithSdk(const Ref<HLSdk>& sdk, const Re
     auto controller = self<HLVideoViewController>();
     videoPoststitial_ = HLHtmlAdView::alloc()->initWithSdk(sdk, HLAdSize::sizeInterstitial());
     videoPoststitial_->setWeakInterstitialDismissalDelegate(controller);
+    // Rendered at appearance, shown only by showPoststitial.
+    videoPoststitial_->setCommandsSuspended(true);
     clickForwarder_ = NSObject::alloc<HLVideoViewControllerClickForwarder>()->initWithParentInterstitial(controller);
     videoPoststitial_->setAdDisplayDelegate(clickForwarder_);
     skippable_ = setting(kHLSlotIsVideoSkippable);
@@ -189,17 +192,17 @@ void HLVideoViewController::armVideoButtonFades() {
     auto controller = self<HLVideoViewController>();
     if (properties && properties->fadeInDelay() > 0) {
         videoButton_->setAlpha(0);
-        performSelector([controller] { controller->fadeInVideoButton(); }, properties->fadeInDelay());
+        HLPerformStepAfterDelay(controller, &HLVideoViewController::fadeInVideoButton, properties->fadeInDelay());
     } else {
         videoButton_->setAlpha(1);
     }
     if (properties && properties->fadeOutDelay() > 0)
-        performSelector([controller] { controller->fadeOutVideoButton(); }, properties->fadeOutDelay());
+        HLPerformStepAfterDelay(controller, &HLVideoViewController::fadeOutVideoButton, properties->fadeOutDelay());
 }
 
 void HLVideoViewController::failsafeStep() {
-    auto controller = self<HLVideoViewController>();
-    performSelector([controller] { controller->performBrokenVideoFailsafe(); }, kHLVideoFailsafeDelay);
+    HLPerformStepAfterDelay(self<HLVideoViewController>(), &HLVideoViewController::performBrokenVideoFailsafe,
+                            kHLVideoFailsafeDelay);
 }
 
 void HLVideoViewController::closeTimerStep() {
@@ -208,11 +211,10 @@ void HLVideoViewController::closeTimerStep() {
     const double delay = HLUtils::hl_timeIntervalValue(ad->videoCloseDelay());
     // A missing or negative delay arms nothing.
     if (!std::isfinite(delay) || delay < 0) return;
-    auto controller = self<HLVideoViewController>();
-    if (isSkippable())
-        performSelector([controller] { controller->fadeInSkipButton(); }, delay);
-    else
-        performSelector([controller] { controller->fadeInCloseButton(); }, delay);
+    HLPerformStepAfterDelay(self<HLVideoViewController>(),
+                            isSkippable() ? &HLVideoViewController::fadeInSkipButton
+                                          : &HLVideoViewController::fadeInCloseButton,
+                            delay);
 }
 
 void HLVideoViewController::reportDisplayed() {
@@ -451,17 +453,18 @@ void HLVideoViewController::showPoststitial() {
     if (videoButton_) videoButton_->setHidden(true);
     if (muteImageView_) muteImageView_->setHidden(true);
     presentPoststitial();
+    videoPoststitial_->setCommandsSuspended(false);
     Ref<HLAd> ad = currentAd();
     double delay = ad && ad->closeDelay().isNumber() ? HLUtils::hl_timeIntervalValue(ad->closeDelay()) : 0;
     if (!std::isfinite(delay) || delay < 0) delay = 0;
-    auto controller = self<HLVideoViewController>();
-    performSelector([controller] { controller->fadeInCloseButton(); }, delay);
+    HLPerformStepAfterDelay(self<HLVideoViewController>(), &HLVideoViewController::fadeInCloseButton, delay);
 }
 
 void HLVideoViewController::hidePoststitial() {
     if (Ref<HLLogManager> log = logger()) log->d(logSource(), "Hiding poststitial...");
     if (Ref<HLVideoView> view = videoView()) view->setHidden(false);
     removePoststitial();
+    videoPoststitial_->setCommandsSuspended(true);
 }
 
 // ---- countdown and progress
@@ -713,8 +716,10 @@ void HLVideoViewController::fadeInSkipButton() {
                 button->setHidden(false);
                 button->setAlpha(1);
             },
-            [controller, button](bool) {
-                const bool shown = controller->poststitialShown_;
+            [weak = Weak<HLVideoViewController>(controller), button](bool) {
+                Ref<HLVideoViewController> owner = weak.lock();
+                if (!owner) return;
+                const bool shown = owner->poststitialShown_;
                 button->setHidden(shown);
                 button->setAlpha(shown ? 0 : 1);
             });
@@ -747,10 +752,13 @@ void HLVideoViewController::fadeInVideoButton() {
         controller->bringSubviewAboveVideoLayer(controller->closeButton_);
         UIView::animateWithDuration(
             duration, 0, UIViewAnimationOptionCurveLinear, [controller, button] { controller->animateVideoButtonIn(button); },
-            [controller, button](bool) {
-                const bool shown = controller->poststitialShown_;
-                button->setHidden(shown);
-                button->setAlpha(shown ? 0 : 1);
+            // The ad sets the duration: the completion holds nothing.
+            [weak = Weak<HLVideoViewController>(controller)](bool) {
+                Ref<HLVideoViewController> owner = weak.lock();
+                if (!owner || !owner->videoButton_) return;
+                const bool shown = owner->poststitialShown_;
+                owner->videoButton_->setHidden(shown);
+                owner->videoButton_->setAlpha(shown ? 0 : 1);
             });
     });
 }
@@ -765,9 +773,11 @@ void HLVideoViewController::fadeOutVideoButton() {
         controller->bringSubviewAboveVideoLayer(button);
         UIView::animateWithDuration(
             duration, 0, UIViewAnimationOptionCurveLinear, [button] { button->setAlpha(0); },
-            [button](bool) {
-                button->setHidden(true);
-                button->setAlpha(0);
+            [weak = Weak<HLWebViewButton>(button)](bool) {
+                if (Ref<HLWebViewButton> faded = weak.lock()) {
+                    faded->setHidden(true);
+                    faded->setAlpha(0);
+                }
             });
     });
 }

@@ -8,7 +8,9 @@
 // interstitial's delegates, sends the ad's video completion postback with the
 // share watched, guards against broken videos (a 5 s failsafe), follows the
 // application to the background and back, and asks before an unfinished
-// rewarded video is skipped (slot 47).
+// rewarded video is skipped (slot 47). The poststitial is rendered when the
+// controller appears but acts on its page's commands and taps only while it
+// is on screen: what its script asks behind the video is logged and dropped.
 //
 // Once per controller: the appearance sequence, ad:wasHiddenIn: (only when
 // the controller itself goes), and for a video ad one
@@ -16,8 +18,9 @@
 // dismissed. Later dismissals only run their completion handler.
 //
 // Main thread only. Delayed calls (fades, the failsafe, close delays) are
-// never cancelled: they run after a dismissal too and keep the controller
-// alive until then.
+// never cancelled but hold the controller weakly: an ad's delays may be of
+// any length, and a dismissed controller goes with its player and web views
+// as soon as its presenter lets it go; a step that comes later does nothing.
 #pragma once
 
 #include <atomic>

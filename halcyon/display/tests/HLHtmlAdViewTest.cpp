@@ -2,7 +2,10 @@
 // counted per render before anything is drawn (also from a task queue), the
 // fade of an old ad and the order of hidden and displayed, load failures,
 // the storyboard path (initWithCoder, setValue, awakeFromNib), refreshes
-// with and without a superview, and an interstitial-size ad in a banner.
+// with and without a superview, one render per load whichever way the load
+// starts (counted by the delegates and by the service, which reads the
+// impression count off the next request), and an interstitial-size ad in a
+// banner.
 #include "halcyon/core/HLAdService.h"
 #include "halcyon/core/HLStatsManager.h"
 #include "halcyon/display/HLHtmlAdView.h"
@@ -116,6 +119,66 @@ TEST_F(HLHtmlAdViewTest, LoadedAdsAreRenderedAndAFailedLoadHidesTheViewWithOneFa
     EXPECT_EQ(*journal, (std::vector<std::string>{"load fail 204"}));
     EXPECT_TRUE(other->isHidden());
     EXPECT_FALSE(other->hiddenByUser());
+}
+
+TEST_F(HLHtmlAdViewTest, EveryLoadOfAnObservingViewRendersOnceWhateverStartsIt) {
+    setSlot(21, Value(30));  // the kept banner expires after 30 s
+    setSlot(26, Value(false));  // no preloads: each load is one request of its own
+    auto view = bannerInWindow();
+    auto banner = [](int64_t id, std::string body = {}) {
+        simulator::HalcyonAd ad;
+        ad.adId = id;
+        if (!body.empty()) ad.html = "<html><body>" + body + "</body></html>";
+        return ad;
+    };
+    // The impression counts ("li") the banner requests carried, in order.
+    auto countsSent = [&] {
+        std::vector<std::string> counts;
+        for (const auto& query : service.adRequestQueries())
+            if (simulator::queryField(query, "size") == "BANNER")
+                counts.push_back(simulator::queryField(query, "li").value_or("?"));
+        return counts;
+    };
+    auto expectOneRenderOf = [&](int64_t id) {
+        ASSERT_TRUE(settle());
+        const std::string shown = std::to_string(id);
+        EXPECT_EQ(*journal, (std::vector<std::string>{"load ad " + shown, "display hidden " + std::to_string(id - 1),
+                                                      "display displayed " + shown}));
+        EXPECT_EQ(view->currentAd()->adIdNumber().integerValue(), id);
+        journal->clear();
+    };
+
+    service.setAd(banner(1));
+    view->loadNextAd();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(*journal, (std::vector<std::string>{"load ad 1", "display displayed 1"}));
+    journal->clear();
+    const int64_t first = stat("ad_imp");
+
+    // Becoming active with the kept ad expired: the view is both the waiting
+    // delegate and an update observer of this load.
+    service.setAd(banner(2, "<script>setTimeout(function() {"
+                            " location.href = 'halcyon://com.halcyon.sdk/next_ad'; }, 31000);</script>"));
+    driver().advance(31);
+    UIApplication::sharedApplication()->simulateBecomeActive();
+    expectOneRenderOf(2);
+
+    // The page asks for the next ad once the kept one has expired.
+    service.setAd(banner(3));
+    driver().advance(31);
+    expectOneRenderOf(3);
+
+    // The application reloads.
+    service.setAd(banner(4));
+    driver().advance(31);
+    view->loadNextAd();
+    expectOneRenderOf(4);
+
+    // Each request carried one impression per load before it.
+    EXPECT_EQ(stat("ad_imp"), first + 3);
+    std::vector<std::string> expected;
+    for (int64_t n = first - 1; n < first + 3; ++n) expected.push_back(std::to_string(n));
+    EXPECT_EQ(countsSent(), expected);
 }
 
 TEST_F(HLHtmlAdViewTest, StoryboardKeysSetSizeAndAutoloadInAnyLetterCase) {

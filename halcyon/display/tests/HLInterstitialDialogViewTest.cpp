@@ -3,7 +3,8 @@
 // ad's close delay, a click then hidden, hidden reported once (a double
 // dismissal, "/close_ad" from the page), both layouts (visual formats with
 // "{statusBarHeight}" and server formats that do not parse; frames with the
-// close button's corner), rotation, and the shared dialog of showOver.
+// close button's corner), rotation, the shared dialog of showOver, and a
+// closed dialog let go whatever its close delay.
 #include <numbers>
 
 #include "halcyon/core/HLSettingsManager.h"
@@ -151,6 +152,26 @@ TEST_F(HLInterstitialDialogViewTest, HiddenIsReportedOnceForADoubleDismissalAndF
     EXPECT_EQ(display->count("hidden"), 2u);
     EXPECT_EQ(journal->back(), "display hidden 7");
     EXPECT_FALSE(second->superview());
+}
+
+TEST_F(HLInterstitialDialogViewTest, ACloseDelayOfAnyLengthLetsTheClosedDialogGo) {
+    Weak<HLInterstitialDialogView> closed;
+    for (bool fading : {true, false}) {
+        SCOPED_TRACE(fading);
+        setSlot(59, Value(fading));
+        {
+            auto dialog = shownDialog(adWithCloseDelay(fading ? 11 : 12, 1000000000));
+            driver().advance(0.3);
+            EXPECT_TRUE(dialog->closeButton()->isHidden());
+            dialog->dismiss();
+            closed = dialog;
+        }
+        driver().advance(1);
+        shownDialog(adWithCloseDelay(13, 0));  // the next show replaces the last presenter
+        driver().advance(1);
+        EXPECT_TRUE(closed.expired());
+    }
+    EXPECT_EQ(display->count("hidden"), 2u);
 }
 
 TEST_F(HLInterstitialDialogViewTest, VisualFormatsFillTheStatusBarHeightAndBadServerFormatsFallBack) {

@@ -40,6 +40,17 @@ protected:
         window()->simulateTap(controller->closeButton());
         driver().advance(1);
     }
+    // The ad shown with `verdict` for its validation, watched to the end and
+    // closed, the alert after it tapped away.
+    void showWatchedAndClosed(int64_t id, Answer verdict) {
+        service.script(HalcyonService::kRewardValidationPath, {std::move(verdict)});
+        auto controller = show(rewardedAd(id));
+        ASSERT_TRUE(controller);
+        ASSERT_TRUE(settle());
+        watchAndClose(controller, true);
+        takeAlert();
+        ASSERT_TRUE(settle());
+    }
     // The visible alert's title and message, tapped away; "" when none.
     std::string takeAlert() {
         Ref<UIAlertView> alert = UIAlertView::visibleAlert();
@@ -163,6 +174,54 @@ TEST_F(HLRewardTest, ASecondHideOfOneShowIsOnlyPassedOn) {
     EXPECT_EQ(service.rewardReports().size(), 1u);
 }
 
+TEST_F(HLRewardTest, TheEndPageActsOnlyOnceItIsShown) {
+    service.script(HalcyonService::kRewardValidationPath, {HalcyonService::rewardAnswer("\"accepted\"", kHLCoins)});
+    simulator::HalcyonAd ad = simulator::HalcyonAd::videoAd();
+    ad.adId = 35;
+    ad.size = "INTER";
+    ad.adType = "VIDEOA";
+    // Its script runs as the end page is rendered, hidden behind the video
+    // (15 s), and once more after the end.
+    const std::string command = "location.href = 'halcyon://com.halcyon.sdk/";
+    ad.html = "<html><body><script>" + command + "close_ad';" + command + "storekit';" + command + "next_ad';" +
+              "setTimeout(function() { " + command + "close_ad'; }, 20000);</script></body></html>";
+    auto controller = show(renderedAd(ad));
+    ASSERT_TRUE(controller);
+    ASSERT_TRUE(settle());
+    driver().advance(16);
+    EXPECT_EQ(listener->count("The ad is not on screen yet; ignoring halcyon://com.halcyon.sdk/"), 3u);
+    EXPECT_EQ(events->lines, (std::vector<std::string>{"displayed 35", "began 35", "succeeded 35 {\"coins\":5}",
+                                                       "ended 35 100 full"}));
+    EXPECT_FALSE(controller->isDismissed());
+
+    // Shown, the page's "/close_ad" hides it: the reward stands.
+    driver().advance(5);
+    EXPECT_EQ(events->lines.back(), "hidden 35");
+    EXPECT_EQ(takeAlert(), "Video Reward / You have earned a reward!");
+    window()->simulateTap(controller->closeButton());
+    driver().advance(1);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(events->count("failed"), 0u);
+    ASSERT_EQ(service.rewardReports().size(), 1u);
+    EXPECT_EQ(service.rewardReports()[0]["result"], Value("accepted"));
+}
+
+TEST_F(HLRewardTest, AReportCarriesOnlyTheParametersOfItsOwnShow) {
+    setSlot(kHLSlotVrRetryCount, Value(0));
+    // An answer without a result: -400, and nothing to report.
+    ASSERT_NO_FATAL_FAILURE(showWatchedAndClosed(36, HalcyonService::rewardAnswer(std::nullopt, kHLCoins)));
+    EXPECT_EQ(events->count("failed"), 1u);
+    EXPECT_TRUE(service.rewardReports().empty());
+
+    // An equal ad whose validation fails reports its own outcome alone.
+    ASSERT_NO_FATAL_FAILURE(showWatchedAndClosed(36, Answer::withStatus(500)));
+    EXPECT_EQ(events->lines.back(), "hidden 36");
+    EXPECT_EQ(events->count("failed"), 2u);
+    ASSERT_EQ(service.rewardReports().size(), 1u);
+    EXPECT_EQ(service.rewardReports()[0].keys(), (std::vector<std::string>{"clcode", "result"}));
+    EXPECT_EQ(service.rewardReports()[0]["result"], Value("network_timeout"));
+}
+
 TEST_F(HLRewardTest, AFailedValidationIsRetriedPerSlot7) {
     service.script(HalcyonService::kRewardValidationPath,
                    {Answer::withStatus(503), HalcyonService::rewardAnswer("\"accepted\"", "{}", "{\"cr_retry_count\": 3}")});
@@ -176,6 +235,23 @@ TEST_F(HLRewardTest, AFailedValidationIsRetriedPerSlot7) {
     EXPECT_EQ(events->count("succeeded"), 1u);
     EXPECT_EQ(sdk->integerForKey(kHLSlotCrRetryCount), 3);  // the answer's settings applied
     for (const auto& request : service.requestsTo(HalcyonService::kRewardValidationPath)) EXPECT_TRUE(request.secure);
+}
+
+TEST_F(HLRewardTest, ValidationAndReportLeaveOverHttpsFromAnHttpAddress) {
+    // The address names the https listener's port with the http scheme:
+    // only an upgraded request reaches it.
+    std::string address = service.secureApiUrl();
+    ASSERT_EQ(address.rfind("https://", 0), 0u);
+    address.replace(0, 8, "http://");
+    setSlotString(kHLSlotApiEndpoint, address);
+    ASSERT_NO_FATAL_FAILURE(showWatchedAndClosed(37, HalcyonService::rewardAnswer("\"accepted\"", kHLCoins)));
+    EXPECT_EQ(events->count("succeeded"), 1u);
+    const auto validations = service.requestsTo(HalcyonService::kRewardValidationPath);
+    const auto reports = service.requestsTo(HalcyonService::kRewardReportPath);
+    ASSERT_EQ(validations.size(), 1u);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(validations[0].secure);
+    EXPECT_TRUE(reports[0].secure);
 }
 
 TEST_F(HLRewardTest, BodiesCarryNoClcodeAndAUserIdOnlyWhenOneIsSet) {
@@ -218,7 +294,7 @@ TEST_F(HLRewardTest, HostileValidationAnswersEndInTheirFallback) {
         std::string storedParams;
     };
     const std::vector<Case> cases = {
-        {Answer::ok("oops").header("Content-Type", "application/json"), "failed 40 200", "network_timeout", "null"},
+        {Answer::ok("oops").header("Content-Type", "application/json"), "failed 40 -1", "network_timeout", "null"},
         {Answer::ok(""), "failed 40 -1", "network_timeout", "null"},
         {Answer::ok("{\"results\": {\"result\": \"accepted\"}}"), "failed 40 -400", std::nullopt, "{}"},
         {HalcyonService::rewardAnswer(std::nullopt, kHLCoins), "failed 40 -400", std::nullopt, "{\"coins\":5}"},
@@ -240,8 +316,10 @@ TEST_F(HLRewardTest, HostileValidationAnswersEndInTheirFallback) {
         ASSERT_TRUE(settle());
         driver().drain();
         EXPECT_EQ(events->lines, std::vector<std::string>{c.heard});
-        EXPECT_EQ(store->removeSavedRewardResultForAd(ad), c.stored);
-        EXPECT_EQ(hlJsonText(store->removeSavedParametersForAd(ad)), c.storedParams);
+        std::optional<HLPendingRewardOutcome> outcome = store->removeSavedOutcomeForAd(ad);
+        ASSERT_TRUE(outcome);
+        EXPECT_EQ(outcome->result, c.stored);
+        EXPECT_EQ(hlJsonText(outcome->parameters), c.storedParams);
     }
 }
 

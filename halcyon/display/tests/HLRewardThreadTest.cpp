@@ -68,7 +68,7 @@ TEST_F(HLRewardThreadTest, AVerdictReleasedAroundTheHideIsDeliveredWholeOrNotAtA
         const std::vector<Value> reports = service.rewardReports();
         ASSERT_EQ(reports.size(), ++reported);
         EXPECT_EQ(reports.back()["result"], Value(succeeded ? "accepted" : "network_timeout"));
-        EXPECT_FALSE(HLPendingRewardReportManager::sharedManager()->removeSavedRewardResultForAd(ad));
+        EXPECT_FALSE(HLPendingRewardReportManager::sharedManager()->removeSavedOutcomeForAd(ad));
     }
 }
 
@@ -81,18 +81,20 @@ TEST_F(HLRewardThreadTest, ThePendingStoreTakesWritersFromManyThreads) {
         writers.emplace_back([&, t] {
             for (int round = 0; round < 200; ++round) {
                 const Ref<HLAd>& ad = ads[size_t((t + round) % 8)];
-                store->saveRewardResult(round % 2 ? "accepted" : "rejected", ad);
-                store->saveParameters(Value::dictionary({{"round", round}}), ad);
-                if (round % 5 == 0) store->removeSavedRewardResultForAd(ad);
+                store->saveOutcome({round % 2 ? "accepted" : "rejected", Value::dictionary({{"round", round}})}, ad);
+                if (round % 3 == 0) store->saveRewardResult("user_closed_video", ad);
+                if (round % 5 == 0 && round < 150) store->removeSavedOutcomeForAd(ad);  // each ends saved
             }
         });
     for (auto& writer : writers) writer.join();
     for (const auto& ad : ads) {
-        // Keyed by value: a copy of the ad finds the entry.
-        EXPECT_TRUE(store->removeSavedParametersForAd(ad->copy()).isDictionary());
-        store->removeSavedRewardResultForAd(ad);
+        // Keyed by value: a copy of the ad finds the entry, whole.
+        std::optional<HLPendingRewardOutcome> outcome = store->removeSavedOutcomeForAd(ad->copy());
+        ASSERT_TRUE(outcome);
+        EXPECT_TRUE(outcome->result);
+        EXPECT_TRUE(outcome->parameters.isDictionary());
     }
-    EXPECT_TRUE(store->removeSavedParametersForAd(ads[0]).isNull());
+    EXPECT_FALSE(store->removeSavedOutcomeForAd(ads[0]));
 }
 
 }  // namespace

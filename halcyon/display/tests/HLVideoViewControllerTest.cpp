@@ -5,7 +5,7 @@
 // postback's percent, one report whatever dismisses the ad, stalls, broken
 // videos and the failsafe, zero-length and audio-only clips, unusable mute
 // images, the background, a sheet over the controller, the countdown per
-// class, and an ad without video.
+// class, an ad without video, and the ad's long delays after a dismissal.
 #include "halcyon/display/HLCircularCountdownView.h"
 #include "halcyon/display/HLCloseButton.h"
 #include "halcyon/display/HLHtmlAdView.h"
@@ -285,6 +285,40 @@ TEST_P(HLVideoControllerTest, AnAdWithoutVideoShowsThePoststitialAlone) {
     tap(controller->closeButton());
     EXPECT_EQ(events->lines, (std::vector<std::string>{"displayed 17", "hidden 17"}));
     EXPECT_TRUE(completionPercents().empty());
+}
+
+// The ad's own delays are as long as it likes; none of them keeps a
+// dismissed controller, its player or its web views.
+TEST_P(HLVideoControllerTest, TheAdsLongDelaysLetTheDismissedControllerGo) {
+    const std::string forever = "1e9";
+    auto ad = videoAd(18, "\"close_delay\": " + forever + ", \"close_delay_graphic\": " + forever +
+                              ", \"video_button_properties\": {\"video_button_html\": \"<b>more</b>\","
+                              " \"fade_in_delay_seconds\": 1, \"fade_in_duration_milliseconds\": 1e12,"
+                              " \"fade_out_delay_seconds\": " + forever + "}");
+    Weak<HLVideoViewController> controller;
+    std::vector<Weak<NSObject>> parts;
+    {
+        auto shown = presentPlaying(ad);
+        ASSERT_TRUE(shown);
+        controller = shown;
+        parts = {shown->videoPlayer(), shown->avPlayer(), shown->videoPoststitial(),
+                 shown->videoPoststitial()->adWebView(), shown->videoButton()};
+        driver().advance(16);  // the button fading in for ever; the video ends on the poststitial
+        EXPECT_TRUE(shown->wasPoststitialShown());
+        EXPECT_LT(shown->closeButton()->alpha(), 1);
+        shown->dismiss();
+    }
+    driver().advance(1);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(events->lines.back(), "hidden 18");
+    // The interstitial keeps its last presenter until the next show.
+    EXPECT_EQ(interstitial->currentInterstitialController(), controller.lock());
+    present(renderedAd("INTER", 19, std::string("\"presentation_mode\": \"view_controller\"")), autoLayout());
+    EXPECT_EQ(events->lines.back(), "displayed 19");
+    EXPECT_TRUE(controller.expired());
+    for (const auto& part : parts) EXPECT_TRUE(part.expired());
+    driver().advance(1e9);  // the steps still due find nothing
+    EXPECT_EQ(events->lines.back(), "displayed 19");
 }
 
 // A clip of no time plays to its end at once, an audio-only one to its end
