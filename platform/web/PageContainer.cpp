@@ -386,7 +386,9 @@ void PageContainer::draw_background(litehtml::uint_ptr hdc, const litehtml::back
             cairo_matrix_init_scale(&m, double(image->width) / tileW, double(image->height) / tileH);
             cairo_matrix_translate(&m, -x, -y);
             cairo_pattern_set_matrix(pattern, &m);
-            cairo_pattern_set_extend(pattern, bg.repeat == litehtml::background_repeat_no_repeat ? CAIRO_EXTEND_NONE
+            // A single picture is clipped to its tile: its edge pixels pad
+            // out, rather than fading into nothing as they are scaled.
+            cairo_pattern_set_extend(pattern, bg.repeat == litehtml::background_repeat_no_repeat ? CAIRO_EXTEND_PAD
                                                                                                  : CAIRO_EXTEND_REPEAT);
             cairo_set_source(cr, pattern);
             cairo_paint(cr);
