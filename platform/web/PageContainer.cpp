@@ -4,6 +4,7 @@
 #include <cctype>
 #include <climits>
 #include <cmath>
+#include <filesystem>
 
 #include "platform/foundation/NSString.h"
 #include "platform/ui/CairoContext.h"
@@ -165,7 +166,7 @@ private:
 }  // namespace
 
 PageContainer::PageContainer(Ref<NSURL> documentURL, CGSize viewport)
-    : documentURL_(std::move(documentURL)), baseURL_(documentURL_), viewport_(viewport) {}
+    : baseURL_(std::move(documentURL)), viewport_(viewport) {}
 
 PageContainer::~PageContainer() {
     for (auto& [url, picture] : pictures_)
@@ -282,6 +283,9 @@ std::optional<std::string> PageContainer::readResource(const Ref<NSURL>& url) {
     if (scheme != "file" && scheme != "data") return std::nullopt;
     ++resourcesRead_;
     size_t room = kMaximumResourceBytes - bytesRead_;
+    // Regular files only: a device or a pipe could keep the read waiting.
+    std::error_code error;
+    if (scheme == "file" && !std::filesystem::is_regular_file(url->path(), error)) return std::nullopt;
     std::optional<std::string> bytes =
         scheme == "file" ? readFilePrefix(url->path(), room + 1) : dataURLPayload(url->absoluteString());
     if (!bytes || bytes->size() > room) return std::nullopt;

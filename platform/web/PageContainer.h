@@ -95,8 +95,7 @@ private:
     // cairo_save and the clips in force; undone by cairo_restore.
     void beginDrawing(cairo_t* cr);
 
-    Ref<NSURL> documentURL_;
-    Ref<NSURL> baseURL_;
+    Ref<NSURL> baseURL_;  // the document's URL until the page names a <base>
     CGSize viewport_;
     std::vector<Clip> clips_;
     std::map<std::string, Picture> pictures_;  // by resolved URL (or the text, when it does not resolve)

@@ -3,8 +3,16 @@
 // script restyled; pixels for linked sheets, data images and video; and the
 // drawing's own bounds: nothing the page defined runs while it is drawn,
 // nothing is fetched, and oversized or hostile documents draw safely.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 #include "platform/testing/SnapshotComparison.h"
 #include "platform/ui/CGContext.h"
@@ -150,6 +158,35 @@ TEST_F(PageDrawingTest, VideoDrawsBlackAndCanvasNotAtAll) {
 }
 
 // ---- the drawing's own bounds -------------------------------------------------------------------
+
+TEST_F(PageDrawingTest, ResourcesThatCouldKeepTheDrawingWaitingAreNotRead) {
+    // A pipe with a writer that never writes: reading it would wait for ever.
+    std::string pipe = folder() + "/look.css";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    int writer = open(pipe.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    std::mutex mutex;
+    std::condition_variable drawn;
+    bool done = false, released = false;
+    // Only a guard: were the pipe read, the test would fail after a while instead of hanging.
+    std::thread guard([&] {
+        std::unique_lock lock(mutex);
+        if (!drawn.wait_for(lock, std::chrono::seconds(10), [&] { return done; })) {
+            released = true;
+            close(writer);
+        }
+    });
+    auto view = show("<link rel=stylesheet href='look.css'><img src='file:///dev/zero'><p>drawn</p>");
+    snapshot(view);
+    {
+        std::scoped_lock lock(mutex);
+        done = true;
+    }
+    drawn.notify_one();
+    guard.join();
+    EXPECT_FALSE(released);
+    if (!released) close(writer);
+}
 
 TEST_F(PageDrawingTest, NothingThePageDefinedRunsWhileItIsDrawn) {
     auto view = show("<body style='margin:0'><div id=a style='height:40px;background:#0000ff'>text</div>"
