@@ -98,7 +98,7 @@ void PageDrawing::draw(CGContextRef context, const PageEnvironment& page, CGRect
     if (pixelsWide <= 0 || pixelsHigh <= 0 || pixelsWide > 16384 || pixelsHigh > 16384) return;
 
     std::optional<std::string> markup =
-        page.markupForDrawing({kMaximumElements, kMaximumNodes, kMaximumMarkup, kMaximumDepth});
+        page.markupForDrawing({kMaximumElements, kMaximumReads, kMaximumMarkup, kMaximumDepth});
     if (!markup) {
         log(LogLevel::Warning, "web view: the page is over " + std::to_string(kMaximumElements) + " elements or " +
                                    std::to_string(kMaximumMarkup) + " characters of markup; only its background is drawn");

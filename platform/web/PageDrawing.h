@@ -22,6 +22,8 @@ class PageDrawing {
 public:
     static constexpr size_t kMaximumElements = 10000;
     static constexpr size_t kMaximumMarkup = 2u << 20;  // characters
+    // Nodes and attributes read (text nodes and attributes count too).
+    static constexpr size_t kMaximumReads = 250000;
 
     // Draws in the view's bounds space (`bounds` as the view's).
     static void draw(CGContextRef context, const PageEnvironment& page, CGRect bounds);

@@ -403,7 +403,7 @@ std::optional<std::string> PageEnvironment::markupForDrawing(const DrawingBounds
     Ref<JSContext> ctx = context();
     if (!ctx || !ctx->isValid() || !env_.isObject()) return std::string();
     auto number = [&](size_t n) { return JSValue::valueWithDouble(static_cast<double>(n), ctx); };
-    JSValue markup = env_.invokeMethod("drawingMarkup", {number(bounds.elements), number(bounds.nodes),
+    JSValue markup = env_.invokeMethod("drawingMarkup", {number(bounds.elements), number(bounds.reads),
                                                          number(bounds.characters), number(bounds.depth)});
     if (markup.isNull()) return std::nullopt;
     // Anything else but a string is a fault of the prelude, logged by the context.

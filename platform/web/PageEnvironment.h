@@ -65,7 +65,7 @@ public:
     // What drawing may take from a document; more is not drawn.
     struct DrawingBounds {
         size_t elements = 0;
-        size_t nodes = 0;
+        size_t reads = 0;       // nodes and attributes read
         size_t characters = 0;  // of markup
         size_t depth = 0;       // deeper elements are left out
     };

@@ -447,7 +447,7 @@
   // ---- markup for drawing --------------------------------------------------------------------
 
   // The document as markup for drawing, or null when it is over the bounds
-  // (elements, nodes and list slots visited, characters of markup). Nothing
+  // (elements, nodes and attributes read, characters of markup). Nothing
   // a page can define runs meanwhile: the tree is read from the private
   // fields, list slots through the descriptors taken above, a value is used
   // only when it is a string or a node of ours, and the walk keeps its own
@@ -495,10 +495,10 @@
     return from === 0 ? s : out + apply(substring, s, [from, s.length]);
   }
 
-  function markupForDrawing(doc, maxElements, maxNodes, maxCharacters, maxDepth) {
+  function markupForDrawing(doc, maxElements, maxReads, maxCharacters, maxDepth) {
     let out = '';
     let elements = 0;
-    let visited = 0;
+    let reads = 0;
     let frame = { list: childrenOf(doc), index: 0, name: null, raw: false, depth: 0, up: null };
     while (frame !== null) {
       if (frame.index >= frame.list.length) {
@@ -506,7 +506,7 @@
         frame = frame.up;
         continue;
       }
-      if (++visited > maxNodes) return null;
+      if (++reads > maxReads) return null;
       const node = slotOf(frame.list, frame.index);
       frame.index += 1;
       const text = textOfTextNode(node);
@@ -526,7 +526,7 @@
         out += '<' + name;
         const attrs = attributesOf(node);
         for (let k = 0; k + 1 < attrs.length; k += 2) {
-          if (++visited > maxNodes) return null;
+          if (++reads > maxReads) return null;
           const attribute = slotOf(attrs, k);
           const value = slotOf(attrs, k + 1);
           if (!drawableName(attribute) || typeof value !== 'string') continue;
@@ -735,8 +735,8 @@
     },
     setURL(url) { current.locationObject.url = url; },
     // The current document for drawing: markup, or null over the bounds.
-    drawingMarkup(maxElements, maxNodes, maxCharacters, maxDepth) {
-      return markupForDrawing(current, maxElements, maxNodes, maxCharacters, maxDepth);
+    drawingMarkup(maxElements, maxReads, maxCharacters, maxDepth) {
+      return markupForDrawing(current, maxElements, maxReads, maxCharacters, maxDepth);
     },
     fireTimer(id) {
       const timer = timers.get(id);

@@ -245,6 +245,13 @@ TEST_F(PageDrawingTest, OversizedDocumentsDrawTheirBackgroundOnly) {
     long_->setBackgroundColor(UIColor::greenColor());
     EXPECT_EQ(at(snapshot(long_, "long.png"), 100, 60), 0xFF00FF00u);
 
+    // Nodes that are no elements count too: comments, here.
+    auto comments = show("<body style='margin:0;background:#ff0000'>");
+    for (int i = 0; i < 7; ++i)
+        eval(comments, "document.body.appendChild(document.createElement('div')).innerHTML = '<!---->'.repeat(40000)");
+    comments->setBackgroundColor(UIColor::greenColor());
+    EXPECT_EQ(at(snapshot(comments, "comments.png"), 100, 60), 0xFF00FF00u);
+
     // Just inside the bounds, the page is drawn.
     auto fits = show("<body style='margin:0;background:#ff0000'><script>for (let i = 0; i < 9000; i++)"
                      " document.body.appendChild(document.createElement('i'));</script>");
