@@ -9,7 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev lld
   libcurl4-openssl-dev libssl-dev zlib1g-dev
-  libjavascriptcoregtk-4.1-dev libgumbo-dev
+  libjavascriptcoregtk-4.1-dev libgumbo-dev liblitehtml-dev
   libplist-dev libplist-utils tzdata
   libcairo2-dev libfreetype-dev nlohmann-json3-dev libcpp-httplib-dev
   fonts-dejavu-core

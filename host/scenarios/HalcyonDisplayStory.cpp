@@ -21,6 +21,19 @@ constexpr int kHalcyonVideoCountdown = 15;
 constexpr int kHalcyonVideoCloseDelay = 5;
 constexpr const char* kHalcyonRewardParams = R"({"ghost_points": 50})";
 constexpr const char* kHalcyonRewardUser = "ghost-hunter-42";
+constexpr const char* kHalcyonScenarioPage =
+    "<html><head><script src=\"{RES}ad.js\"></script><link rel='stylesheet' href='{RES}ad.css'><style>"
+    "body { padding: 88px 24px 0; }"
+    ".card { padding: 24px 20px; border-radius: 18px; background: #f2efe6; color: #1d2b3a;"
+    " text-align: center; border: 3px solid #e0a030; }"
+    "h1 { font-size: 26px; margin: 0 0 10px; } p { margin: 0 0 16px; }"
+    ".banner { display: block; width: 100%; height: 8px; }"
+    ".cta { display: inline-block; margin-top: 18px; padding: 10px 26px; border-radius: 20px; background: #d9542b;"
+    " color: #ffffff; font-weight: bold; text-decoration: none; }"
+    "</style></head><body><div class='card'><h1>Spectral Scanner Pro</h1>"
+    "<p>Twice the range, half the static: see what the radar misses.</p>"
+    "<a href=\"{BASE}landing\"><img class='banner' src=\"{RES}banner.png\"></a>"
+    "<a class='cta' href=\"{BASE}landing\">Get it now</a></div></body></html>";
 
 std::string halcyonAdName(const Ref<HLAd>& ad) { return ad ? ad->description() : std::string("(no ad)"); }
 
@@ -123,7 +136,7 @@ private:
         interstitial_->showOver(window_, std::string("level-end"));
         // The countdown runs; the close button fades in after its delay.
         if (!context_.stay(kHalcyonVideoCloseDelay + 1)) return false;
-        if (simulator::HalcyonService* service = context_.embeddedHalcyon()) service->setAd(simulator::HalcyonAd{});
+        if (simulator::HalcyonService* service = context_.embeddedHalcyon()) service->setAd(halcyonScenarioAd());
         snapshot("halcyon-video.png");
         return tapClose("the video interstitial") && context_.stay(2);
     }
@@ -152,6 +165,7 @@ private:
 
     simulator::HalcyonAd videoAd() {
         simulator::HalcyonAd ad = simulator::HalcyonAd::videoAd();
+        ad.html = halcyonScenarioAd().html;
         ad.size = "INTER";
         ad.extraMembersJson = "\"countdown_length\": " + std::to_string(kHalcyonVideoCountdown) +
                               ", \"close_delay\": " + std::to_string(kHalcyonVideoCloseDelay);
@@ -201,8 +215,15 @@ private:
 
 }  // namespace
 
+simulator::HalcyonAd halcyonScenarioAd() {
+    simulator::HalcyonAd ad;
+    ad.html = std::string(kHalcyonScenarioPage);
+    return ad;
+}
+
 void prepareHalcyonDisplayStory(simulator::HalcyonService& service, Timeline& timeline) {
     simulator::HalcyonAd rewarded = simulator::HalcyonAd::videoAd();
+    rewarded.html = halcyonScenarioAd().html;
     rewarded.size = "INTER";
     service.setIncentivizedAd(rewarded);
     service.setRewardResult("accepted", kHalcyonRewardParams);

@@ -14,10 +14,12 @@
 #include "halcyon/core/HLSdk.h"
 #include "host/Scenario.h"
 #include "platform/ui/UIWindow.h"
+#include "simulator/HalcyonService.h"
 
-namespace simulator {
-class HalcyonService;
-}
+// The scenario's ads: the service's page resources (script, style sheet and
+// banner image) in a page with a headline and a call to action, so that the
+// snapshots show an ad.
+simulator::HalcyonAd halcyonScenarioAd();
 
 // What the embedded service is to answer for the story's ads, before the
 // client starts (its start-up preloads the rewarded video): incentivized

@@ -225,7 +225,7 @@ public:
         if (simulator::HalcyonService* embedded = context.embeddedHalcyon()) {
             embedded->scriptStatuses(simulator::HalcyonService::kDevicePath, {503});
             embedded->setSettings(std::string(kHalcyonServerSettings));
-            embedded->setAd(simulator::HalcyonAd{});
+            embedded->setAd(halcyonScenarioAd());
             embedded->setNativeAnswer(halcyonNativeAnswer());
             prepareHalcyonDisplayStory(*embedded, timeline);
             timeline.add("host", "Halcyon service: the first device submission is answered 503; its answer carries " +

@@ -50,7 +50,7 @@ constexpr const char* kTamarindScenarioCreativeScript =
     "</script>";
 
 std::string tamarindScenarioCreative(const std::string& title) {
-    return "<div style=\"background:#2b1a4a;color:#e8e0ff;height:100%\"><h1>" + title +
+    return "<div style=\"background:#2b1a4a;color:#e8e0ff;height:100%;padding:12px 16px\"><h1>" + title +
            "</h1><p>Spectral readings near you.</p></div>" + kTamarindScenarioCreativeScript;
 }
 

@@ -105,8 +105,9 @@ TEST_F(HostHalcyonDisplayTest, TheApplicationShowsAnInterstitialAVideoAndAReward
     EXPECT_EQ(ends[1].field("pv"), "100");
     EXPECT_EQ(ends[1].field("p"), "bonus-scan");
 
-    // The screens: the dialog's close button; the video's clock (9 s left)
-    // and close button; the poststitial's close button without the clock.
+    // The screens: the dialog's close button over its ad page; the video's
+    // clock (9 s left) and close button; the poststitial's close button over
+    // the ad page again, without the clock.
     const std::string folder = options.outDir + "/snapshots/";
     const std::string dialog = folder + "halcyon-interstitial-dialog.png";
     const std::string video = folder + "halcyon-video.png";
@@ -120,7 +121,14 @@ TEST_F(HostHalcyonDisplayTest, TheApplicationShowsAnInterstitialAVideoAndAReward
     EXPECT_GT(count(video, 5, 533, 30, 30).lit, 50);
     EXPECT_EQ(count(video, 40, 100, 240, 300).lit, 0);
     EXPECT_GT(count(poststitial, 265, 5, 50, 50).white, 50);
-    EXPECT_EQ(count(poststitial, 5, 533, 30, 30).lit, 0);
+    // The page: its card on the background of its linked style sheet, which
+    // is all there is where the clock was.
+    for (const std::string& png : {dialog, poststitial}) {
+        EXPECT_EQ(SnapshotComparison::pixelAt(png, 320, 200), 0xFFF2EFE6u) << png;
+        EXPECT_EQ(SnapshotComparison::pixelAt(png, 320, 1000), 0xFF204060u) << png;
+    }
+    EXPECT_EQ(count(poststitial, 5, 533, 30, 30).white, 0);
+    EXPECT_EQ(SnapshotComparison::pixelAt(poststitial, 40, 1096), 0xFF204060u);
 }
 
 }  // namespace

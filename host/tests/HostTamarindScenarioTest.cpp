@@ -72,6 +72,7 @@ TEST_F(HostTamarindScenarioTest, TwoInterstitialsLoadShowAndReportAgainstTheServ
                            "tamarind impression pixel: GET /pixel/impression/modeless-1",
                            "modeless onHidden",
                            "UIApplicationWillTerminateNotification"});
+    // The creative's page under the native close button.
     EXPECT_TRUE(platform::testing::SnapshotComparison::matchesReference(
-        options.outDir + "/snapshots/tamarind-modal-interstitial.png", "tamarind/tests/data/modal_interstitial.png"));
+        options.outDir + "/snapshots/tamarind-modal-interstitial.png", "host/tests/data/tamarind-modal-interstitial.png"));
 }

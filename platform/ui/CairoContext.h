@@ -19,6 +19,9 @@ namespace platform {
 cairo_font_face_t* labelFontFace(bool bold);
 // Fixed text rendering options, the same on every machine.
 void applyLabelFontOptions(cairo_t* cr);
+// The label font's face at `fontMatrix` (a size, maybe slanted) with those
+// options, for measuring; null when the file is missing. The caller destroys it.
+cairo_scaled_font_t* createLabelScaledFont(bool bold, const cairo_matrix_t& fontMatrix);
 // The text as cairo takes it: invalid UTF-8 bytes become U+FFFD (cairo
 // refuses invalid UTF-8 and would then draw nothing more).
 std::string labelFontText(std::string_view text);

@@ -133,25 +133,32 @@ std::string labelFontText(std::string_view text) {
     return out;
 }
 
-std::optional<double> LabelFont::widthOfLine(std::string_view text, double size, bool bold) {
+cairo_scaled_font_t* createLabelScaledFont(bool bold, const cairo_matrix_t& fontMatrix) {
     cairo_font_face_t* face = labelFontFace(bold);
-    if (!face) return std::nullopt;
-    if (text.empty() || !std::isfinite(size) || size <= 0) return 0.0;
-    cairo_matrix_t fontMatrix, identity;
-    cairo_matrix_init_scale(&fontMatrix, size, size);
+    if (!face) return nullptr;
+    cairo_matrix_t identity;
     cairo_matrix_init_identity(&identity);
     cairo_font_options_t* options = createLabelFontOptions();
     cairo_scaled_font_t* font = cairo_scaled_font_create(face, &fontMatrix, &identity, options);
     cairo_font_options_destroy(options);
+    return font;
+}
+
+std::optional<double> LabelFont::widthOfLine(std::string_view text, double size, bool bold) {
+    if (!labelFontFace(bold)) return std::nullopt;
+    if (text.empty() || !std::isfinite(size) || size <= 0) return 0.0;
+    cairo_matrix_t fontMatrix;
+    cairo_matrix_init_scale(&fontMatrix, size, size);
+    cairo_scaled_font_t* font = createLabelScaledFont(bold, fontMatrix);
     double width = 0;
-    if (cairo_scaled_font_status(font) == CAIRO_STATUS_SUCCESS) {
+    if (font && cairo_scaled_font_status(font) == CAIRO_STATUS_SUCCESS) {
         cairo_text_extents_t extents;
         cairo_scaled_font_text_extents(font, labelFontText(text).c_str(), &extents);
         // Blank text has no ink: its extents are all zero but the advance.
         double inkRight = extents.width > 0 ? extents.x_bearing + extents.width : 0;
         width = std::max(extents.x_advance, inkRight);
     }
-    cairo_scaled_font_destroy(font);
+    if (font) cairo_scaled_font_destroy(font);
     return width;
 }
 

@@ -399,6 +399,17 @@ void PageEnvironment::fireTimer(int64_t id, uint64_t generation) {
     runStep([&] { env_.invokeMethod("fireTimer", {JSValue::valueWithDouble(static_cast<double>(id), ctx)}); });
 }
 
+std::optional<std::string> PageEnvironment::markupForDrawing(const DrawingBounds& bounds) const {
+    Ref<JSContext> ctx = context();
+    if (!ctx || !ctx->isValid() || !env_.isObject()) return std::string();
+    auto number = [&](size_t n) { return JSValue::valueWithDouble(static_cast<double>(n), ctx); };
+    JSValue markup = env_.invokeMethod("drawingMarkup", {number(bounds.elements), number(bounds.reads),
+                                                         number(bounds.characters), number(bounds.depth)});
+    if (markup.isNull()) return std::nullopt;
+    // Anything else but a string is a fault of the prelude, logged by the context.
+    return markup.isString() ? markup.toString().value_or("") : std::string();
+}
+
 bool PageEnvironment::clickElement(const std::string& elementId) {
     auto keep = shared_from_this();
     std::shared_ptr<void> keepHost = host_ ? host_->pageRetainHost() : nullptr;

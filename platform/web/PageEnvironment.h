@@ -62,6 +62,19 @@ public:
     void setDocumentURL(const Ref<NSURL>& url);
     const Ref<NSURL>& documentURL() const { return documentURL_; }
 
+    // What drawing may take from a document; more is not drawn.
+    struct DrawingBounds {
+        size_t elements = 0;
+        size_t reads = 0;       // nodes and attributes read
+        size_t characters = 0;  // of markup
+        size_t depth = 0;       // deeper elements are left out
+    };
+    // The current document as the page's scripts left it, as markup for
+    // drawing (scripts and comments left out). It is read without running
+    // anything the page defined and changes nothing. Nothing when it is over
+    // the bounds; "" when there is no document to draw.
+    std::optional<std::string> markupForDrawing(const DrawingBounds& bounds) const;
+
     // Seams: the element with the id is clicked (false when there is none);
     // the first anchor with the href is clicked, else the href is followed.
     bool clickElement(const std::string& elementId);

@@ -5,6 +5,7 @@
 #include "platform/foundation/DeviceProfile.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/NSThread.h"
+#include "platform/web/PageDrawing.h"
 #include "platform/web/WebViewLoader.h"
 
 namespace platform {
@@ -104,6 +105,11 @@ std::string UIWebView::stringByEvaluatingJavaScriptFromString(const std::string&
     Ref<UIWebView> keep = self<UIWebView>();
     JSValue result = context_->evaluateScript(script, loader_->page().documentURL()->absoluteString());
     return result.toString().value_or("");
+}
+
+void UIWebView::drawSnapshotContent(CGContextRef context) {
+    UIView::drawSnapshotContent(context);
+    if (loader_) web::PageDrawing::draw(context, loader_->page(), bounds());
 }
 
 Value UIWebView::valueForKeyPath(const std::string& keyPath) const {

@@ -118,6 +118,10 @@ public:
     static void setUserAgent(std::optional<std::string> userAgent);
     static std::string userAgent();
 
+    // Snapshots draw the current document as its scripts left it, laid out
+    // for the view's width and scrolled to the top (never running the page).
+    void drawSnapshotContent(CGContextRef context) override;
+
     // Seams: a user's tap on the element with the id (false when there is
     // none) / on the first link with the href (followed even without one).
     bool simulateLinkClick(const std::string& elementId);

@@ -6,6 +6,13 @@
 (function (native, global) {
   'use strict';
 
+  // Taken before any page script runs: the drawing markup reads the document
+  // through these alone (below), so nothing a page redefines runs then.
+  const ownProperty = Object.getOwnPropertyDescriptor;
+  const hasOwn = Object.hasOwn;
+  const apply = Reflect.apply;
+  const substring = String.prototype.substring;
+
   const report = (e) => { try { native.reportError(e); } catch (_) { /* nothing more to do */ } };
   const lower = (s) => String(s).toLowerCase();
 
@@ -122,34 +129,50 @@
     return text;
   }
 
+  // The tree itself (parents, children, names, attributes, text) is kept in
+  // private fields: page script can read it through the usual properties but
+  // can neither redefine nor proxy it, and drawing reads it through the
+  // accessors the classes hand out here.
+  let isNode, childrenOf, setParent, clearChildren;
+
   class Node {
+    #parent = null;
+    #children = [];
+    static {
+      isNode = (v) => typeof v === 'object' && v !== null && #children in v;
+      childrenOf = (n) => n.#children;
+      setParent = (n, parent) => { n.#parent = parent; };
+      clearChildren = (n) => {
+        for (const c of n.#children) c.#parent = null;
+        n.#children = [];
+      };
+    }
     constructor(doc, type, name) {
       this.ownerDocument = doc;
       this.nodeType = type;
       this.nodeName = name;
-      this.parentNode = null;
-      this.childNodes = [];
     }
+    get parentNode() { return this.#parent; }
+    get childNodes() { return this.#children; }
     get firstChild() { return this.childNodes[0] || null; }
     get isConnected() { let n = this; while (n.parentNode) n = n.parentNode; return n === current; }
     contains(other) { for (let n = other; n; n = n.parentNode) if (n === this) return true; return false; }
     get textContent() { return textOf(this); }
     set textContent(value) {
-      for (const c of this.childNodes) c.parentNode = null;
-      this.childNodes = [];
+      clearChildren(this);
       const text = value === null || value === undefined ? '' : String(value);
       if (text !== '') this.appendChild(new Text(this.ownerDocument || this, text));
     }
     appendChild(child) { return this.insertBefore(child, null); }
     insertBefore(child, reference) {
-      if (!(child instanceof Node) || child.nodeType === 9) throw new TypeError('insertBefore needs a node');
+      if (!isNode(child) || child.nodeType === 9) throw new TypeError('insertBefore needs a node');
       if (child.contains(this)) throw new Error('HierarchyRequestError: a node cannot contain itself');
       if (reference !== null && reference !== undefined && reference.parentNode !== this)
         throw new Error('NotFoundError: the reference node is not a child');
       if (child.parentNode) child.parentNode.removeChild(child);
       const index = reference ? this.childNodes.indexOf(reference) : this.childNodes.length;
       this.childNodes.splice(index, 0, child);
-      child.parentNode = this;
+      child.#parent = this;
       adopt(child, this.ownerDocument || this);
       if (this.isConnected) inserted(child);
       return child;
@@ -158,7 +181,7 @@
       const i = this.childNodes.indexOf(child);
       if (i < 0) throw new Error('NotFoundError: not a child of this node');
       this.childNodes.splice(i, 1);
-      child.parentNode = null;
+      child.#parent = null;
       return child;
     }
   }
@@ -179,17 +202,26 @@
     if (src !== null && String(src).trim() !== '') native.navigate(String(src).trim(), 'frame');
   }
 
+  let textOfTextNode;
+
   class Text extends Node {
-    constructor(doc, data) { super(doc, 3, '#text'); this.data = String(data); }
-    get nodeValue() { return this.data; }
-    set nodeValue(v) { this.data = String(v); }
-    get textContent() { return this.data; }
-    set textContent(v) { this.data = v === null || v === undefined ? '' : String(v); }
+    #data;
+    static { textOfTextNode = (v) => (isNode(v) && #data in v ? v.#data : null); }
+    constructor(doc, data) { super(doc, 3, '#text'); this.#data = String(data); }
+    get data() { return this.#data; }
+    set data(v) { this.#data = String(v); }
+    get nodeValue() { return this.#data; }
+    set nodeValue(v) { this.#data = String(v); }
+    get textContent() { return this.#data; }
+    set textContent(v) { this.#data = v === null || v === undefined ? '' : String(v); }
   }
 
   class Comment extends Node {
-    constructor(doc, data) { super(doc, 8, '#comment'); this.data = String(data); }
-    get nodeValue() { return this.data; }
+    #data;
+    constructor(doc, data) { super(doc, 8, '#comment'); this.#data = String(data); }
+    get data() { return this.#data; }
+    set data(v) { this.#data = String(v); }
+    get nodeValue() { return this.#data; }
   }
 
   // ---- elements ------------------------------------------------------------------------------
@@ -255,27 +287,47 @@
     return url ? url.href : text;
   };
 
+  let isElement, nameOf, attributesOf;
+
   class Element extends Node {
+    #name;
+    #attrs = [];  // name, value, name, value, …
+    static {
+      isElement = (v) => isNode(v) && #attrs in v;
+      nameOf = (e) => e.#name;
+      attributesOf = (e) => e.#attrs;
+    }
     constructor(doc, localName) {
       super(doc, 1, localName.toUpperCase());
-      this.localName = localName;
-      this.attrs = [];
+      this.#name = localName;
     }
+    get localName() { return this.#name; }
     get tagName() { return this.nodeName; }
-    get attributes() { return this.attrs.map((a) => ({ name: a.name, value: a.value })); }
+    get attributes() {
+      const list = [];
+      for (let i = 0; i + 1 < this.#attrs.length; i += 2) list.push({ name: this.#attrs[i], value: this.#attrs[i + 1] });
+      return list;
+    }
     getAttribute(name) {
-      const a = this.attrs.find((x) => x.name === lower(name));
-      return a ? a.value : null;
+      const key = lower(name);
+      for (let i = 0; i + 1 < this.#attrs.length; i += 2) if (this.#attrs[i] === key) return this.#attrs[i + 1];
+      return null;
     }
     hasAttribute(name) { return this.getAttribute(name) !== null; }
     setAttribute(name, value) {
       name = lower(name);
       value = String(value);
-      const a = this.attrs.find((x) => x.name === name);
-      if (a) a.value = value; else this.attrs.push({ name, value });
+      let i = 0;
+      while (i + 1 < this.#attrs.length && this.#attrs[i] !== name) i += 2;
+      if (i + 1 < this.#attrs.length) this.#attrs[i + 1] = value; else this.#attrs.push(name, value);
       if (name === 'src' && this.localName === 'iframe' && this.isConnected) loadFrame(value);
     }
-    removeAttribute(name) { this.attrs = this.attrs.filter((x) => x.name !== lower(name)); }
+    removeAttribute(name) {
+      const key = lower(name);
+      const kept = [];
+      for (let i = 0; i + 1 < this.#attrs.length; i += 2) if (this.#attrs[i] !== key) kept.push(this.#attrs[i], this.#attrs[i + 1]);
+      this.#attrs = kept;
+    }
     get id() { return this.getAttribute('id') || ''; }
     set id(v) { this.setAttribute('id', v); }
     get className() { return this.getAttribute('class') || ''; }
@@ -292,8 +344,7 @@
     set innerText(v) { this.textContent = v; }
     get innerHTML() { return serializeChildren(this); }
     set innerHTML(html) {
-      for (const c of this.childNodes) c.parentNode = null;
-      this.childNodes = [];
+      clearChildren(this);
       buildNodes(this.ownerDocument, native.parseHTML(String(html), this.localName), this);
       if (this.isConnected) for (const c of this.childNodes) inserted(c);
     }
@@ -384,10 +435,110 @@
         out += '<!--' + n.data + '-->';
       } else if (n.nodeType === 1) {
         out += '<' + n.localName;
-        for (const a of n.attrs) out += ' ' + a.name + '="' + escapeAttribute(a.value) + '"';
+        const attrs = attributesOf(n);
+        for (let k = 0; k + 1 < attrs.length; k += 2) out += ' ' + attrs[k] + '="' + escapeAttribute(attrs[k + 1]) + '"';
         out += '>';
         if (!VOID_ELEMENTS.has(n.localName)) stack.push({ node: n, index: 0 });
       }
+    }
+    return out;
+  }
+
+  // ---- markup for drawing --------------------------------------------------------------------
+
+  // The document as markup for drawing, or null when it is over the bounds
+  // (elements, nodes and attributes read, characters of markup). Nothing
+  // a page can define runs meanwhile: the tree is read from the private
+  // fields, list slots through the descriptors taken above, a value is used
+  // only when it is a string or a node of ours, and the walk keeps its own
+  // stack of fresh objects. Scripts and comments are left out, and so are
+  // elements deeper than `maxDepth` (bounded work, as the parser's).
+  const DRAWN_VOID = { __proto__: null, area: 1, base: 1, br: 1, col: 1, embed: 1, hr: 1, img: 1, input: 1, link: 1,
+                       meta: 1, param: 1, source: 1, track: 1, wbr: 1 };
+  const DRAWN_RAW = { __proto__: null, style: 1, xmp: 1, iframe: 1, noembed: 1, noframes: 1, plaintext: 1 };
+
+  function slotOf(list, index) {
+    const d = ownProperty(list, index);
+    return d !== undefined && hasOwn(d, 'value') ? d.value : undefined;
+  }
+
+  // Tag and attribute names the markup can carry as they are.
+  function drawableName(name) {
+    if (typeof name !== 'string' || name.length === 0 || name.length > 64) return false;
+    for (let i = 0; i < name.length; i++) {
+      const c = name[i];
+      if ((c >= 'a' && c <= 'z') || (i > 0 && ((c >= '0' && c <= '9') || c === '-' || c === '_' || c === ':' || c === '.')))
+        continue;
+      return false;
+    }
+    return true;
+  }
+
+  // Text escaped for markup (`attribute`: inside double quotes); raw text
+  // (a style sheet) only has its "</" broken so that it cannot end its element.
+  function markupText(s, mode) {
+    let out = '';
+    let from = 0;
+    for (let i = 0; i < s.length; i++) {
+      const c = s[i];
+      let replacement = null;
+      if (mode === 'raw') {
+        if (c === '/' && i > 0 && s[i - 1] === '<') replacement = '\\/';
+      } else if (c === '&') replacement = '&amp;';
+      else if (c === '\u00a0') replacement = '&nbsp;';
+      else if (c === '"' && mode === 'attribute') replacement = '&quot;';
+      else if ((c === '<' || c === '>') && mode === 'text') replacement = c === '<' ? '&lt;' : '&gt;';
+      if (replacement === null) continue;
+      out += apply(substring, s, [from, i]) + replacement;
+      from = i + 1;
+    }
+    return from === 0 ? s : out + apply(substring, s, [from, s.length]);
+  }
+
+  function markupForDrawing(doc, maxElements, maxReads, maxCharacters, maxDepth) {
+    let out = '';
+    let elements = 0;
+    let reads = 0;
+    let frame = { list: childrenOf(doc), index: 0, name: null, raw: false, depth: 0, up: null };
+    while (frame !== null) {
+      if (frame.index >= frame.list.length) {
+        if (frame.name !== null) out += '</' + frame.name + '>';
+        frame = frame.up;
+        continue;
+      }
+      if (++reads > maxReads) return null;
+      const node = slotOf(frame.list, frame.index);
+      frame.index += 1;
+      const text = textOfTextNode(node);
+      if (typeof text === 'string') {
+        if (out.length + text.length > maxCharacters) return null;
+        out += markupText(text, frame.raw ? 'raw' : 'text');
+        if (out.length > maxCharacters) return null;
+        continue;
+      }
+      if (!isElement(node)) continue;
+      if (++elements > maxElements) return null;
+      const name = nameOf(node);
+      if (name === 'script' || frame.depth >= maxDepth) continue;
+      // An element whose name markup cannot carry is left out, its content kept.
+      const tagged = drawableName(name);
+      if (tagged) {
+        out += '<' + name;
+        const attrs = attributesOf(node);
+        for (let k = 0; k + 1 < attrs.length; k += 2) {
+          if (++reads > maxReads) return null;
+          const attribute = slotOf(attrs, k);
+          const value = slotOf(attrs, k + 1);
+          if (!drawableName(attribute) || typeof value !== 'string') continue;
+          if (out.length + value.length > maxCharacters) return null;
+          out += ' ' + attribute + '="' + markupText(value, 'attribute') + '"';
+        }
+        out += '>';
+        if (out.length > maxCharacters) return null;
+        if (DRAWN_VOID[name] === 1) continue;
+      }
+      frame = { list: childrenOf(node), index: 0, name: tagged ? name : null,
+                raw: tagged ? DRAWN_RAW[name] === 1 : frame.raw, depth: frame.depth + 1, up: frame };
     }
     return out;
   }
@@ -403,13 +554,14 @@
       let n;
       if (r[0] === 1) {
         n = new Element(doc, r[2]);
-        for (let k = 0; k + 1 < r[3].length; k += 2) n.attrs.push({ name: r[3][k], value: r[3][k + 1] });
+        const attrs = attributesOf(n);
+        for (let k = 0; k + 1 < r[3].length; k += 2) attrs.push(r[3][k], r[3][k + 1]);
       } else {
         n = r[0] === 3 ? new Text(doc, r[2]) : new Comment(doc, r[2]);
       }
       const parent = r[1] < 0 ? root : made[r[1]];
-      n.parentNode = parent;
-      parent.childNodes.push(n);
+      setParent(n, parent);
+      childrenOf(parent).push(n);
       made[i] = n;
     }
     return made;
@@ -564,10 +716,12 @@
     },
     interactive() {
       current.state = 'interactive';
+      dispatch(current, new Event('readystatechange'));
       dispatch(current, new Event('DOMContentLoaded', { bubbles: true }));
     },
     complete() {
       current.state = 'complete';
+      dispatch(current, new Event('readystatechange'));
       dispatch(global, new Event('load'));
     },
     // The document's meta refresh: {delay, url}; url null for the document itself.
@@ -580,6 +734,10 @@
       return { delay: Number(m[1]), url: url || null };
     },
     setURL(url) { current.locationObject.url = url; },
+    // The current document for drawing: markup, or null over the bounds.
+    drawingMarkup(maxElements, maxReads, maxCharacters, maxDepth) {
+      return markupForDrawing(current, maxElements, maxReads, maxCharacters, maxDepth);
+    },
     fireTimer(id) {
       const timer = timers.get(id);
       if (!timer) return;

@@ -1,6 +1,7 @@
 // A short, deterministic fuzz pass for CI: seeded mutations of small pages
-// loaded into web views, and random bytes through the HTML parser. Every
-// load must end in exactly one finish or fail; nothing may crash or hang.
+// loaded into web views (and drawn), and random bytes through the HTML
+// parser. Every load must end in exactly one finish or fail; nothing may
+// crash or hang.
 // (The open-ended search is the libFuzzer target in platform/web/fuzz/.)
 #include <random>
 
@@ -30,6 +31,11 @@ const char* const kFragments[] = {
     "<script>", "</script>", "<div>", "</div>", "<iframe src='", "'>", "<a href=\"", "\">", "<!--", "-->",
     "location='about:blank';", "setTimeout(function(){},0);", "throw 1;", "document.title=1;", "<table>",
     "<td>", "&", "\"", "'", "\xFF", "\xE2\x82", "\0", "<body onload='x()'>", "<title>", "<p>", "javascript:",
+    // What the drawing lays out.
+    "<style>", "</style>", " style='", "border:3px solid red;border-radius:50% 10px;", "display:table-cell;",
+    "float:left;width:40%;", "position:absolute;top:-5px;", "overflow:hidden;", "<video width=0 height=9e9>",
+    "<canvas>", "<ul><li>", "<img src='data:image/png;base64,iVBORw0KGgo='>", "background:url(x.png) repeat-x;",
+    "@media (max-width: 100px) { p { color: red } }", "<base href='file:///'>", "font-size:0;",
 };
 
 std::string mutate(std::string page, std::mt19937& random) {
@@ -98,6 +104,9 @@ TEST_F(PageFuzzTest, MutatedPagesLoadAndReportExactlyOnce) {
         for (int k = 0; k < 20 && view->isLoading(); ++k) pump();
         ASSERT_FALSE(view->isLoading()) << page;
         ASSERT_EQ(delegate->count("start"), delegate->count("finish") + delegate->count("fail")) << page;
+        if (i % 2 == 0) {
+            ASSERT_TRUE(view->renderToPNG(home() + "/page.png")) << page;
+        }
     }
     EXPECT_GT(delegate->count("finish"), 10u);
     view->stringByEvaluatingJavaScriptFromString("document.body.innerHTML");

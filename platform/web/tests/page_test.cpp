@@ -71,9 +71,12 @@ TEST_F(PageTest, ANewDocumentDropsTheOldTimersAndWindowListeners) {
 TEST_F(PageTest, ReadyStateFollowsTheLoad) {
     auto view = load("<script>var states = [document.readyState];"
                      "document.addEventListener('DOMContentLoaded', function() { states.push('dcl:' + document.readyState); });"
+                     "document.addEventListener('readystatechange', function(e) { states.push(e.type + ':' + document.readyState); });"
+                     "document.onreadystatechange = function() { states.push('handler'); };"
                      "window.addEventListener('load', function() { states.push('load:' + document.readyState); });"
                      "</script><body onload=\"states.push('onload')\">");
-    EXPECT_EQ(eval(view, "states.join()"), "loading,dcl:interactive,load:complete,onload");
+    EXPECT_EQ(eval(view, "states.join()"), "loading,readystatechange:interactive,handler,dcl:interactive,"
+                                           "readystatechange:complete,handler,load:complete,onload");
     EXPECT_EQ(eval(view, "document.readyState"), "complete");
 }
 

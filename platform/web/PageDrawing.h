@@ -1,0 +1,32 @@
+// Internal to the web module: draws a web view's current document into a
+// snapshot, as the page's scripts left it (elements, attributes, inline
+// styles, <style> sheets and the file or data style sheets it links), with
+// litehtml through PageContainer: laid out for the view's width, scrolled to
+// the top, clipped to the view. Nothing of the page runs and the document
+// does not change. A document over the bounds below, or one that does not lay
+// out, draws nothing (the view's own background stays) and logs one line.
+// Elements nested deeper than the parser builds (kMaximumDepth, which bounds
+// the layout engine's recursion) are left out. Main thread.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/ui/CGContext.h"
+#include "platform/ui/CGGeometry.h"
+
+namespace platform::web {
+
+class PageEnvironment;
+
+class PageDrawing {
+public:
+    static constexpr size_t kMaximumElements = 10000;
+    static constexpr size_t kMaximumMarkup = 2u << 20;  // characters
+    // Nodes and attributes read (text nodes and attributes count too).
+    static constexpr size_t kMaximumReads = 250000;
+
+    // Draws in the view's bounds space (`bounds` as the view's).
+    static void draw(CGContextRef context, const PageEnvironment& page, CGRect bounds);
+};
+
+}  // namespace platform::web

@@ -1,0 +1,287 @@
+// Web views draw their current document in snapshots: reference PNGs for
+// text, a bordered rounded block, an image from a file URL and a page its
+// script restyled; pixels for linked sheets, data images and video; and the
+// drawing's own bounds: nothing the page defined runs while it is drawn,
+// nothing is fetched, and oversized or hostile documents draw safely.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "platform/testing/SnapshotComparison.h"
+#include "platform/ui/CGContext.h"
+#include "platform/ui/UIColor.h"
+#include "platform/ui/UIImage.h"
+#include "platform/web/tests/WebTestSupport.h"
+
+namespace {
+
+using platform::testing::SnapshotComparison;
+using webtest::Answer;
+using webtest::WebTest;
+
+class PageDrawingTest : public WebTest {
+protected:
+    // A folder of the page's files, and the page's URL in it.
+    std::string folder() const { return home() + "/art"; }
+    std::string pageURL() const { return "file://" + folder() + "/page.html"; }
+
+    void SetUp() override {
+        WebTest::SetUp();
+        std::filesystem::create_directories(folder());
+    }
+
+    Ref<UIWebView> show(const std::string& html, CGSize size = {200, 120}, const std::string& base = "") {
+        auto view = webViewWithDelegate();
+        view->setFrame(CGRect{{0, 0}, size});
+        view->loadHTMLString(html, url(base.empty() ? pageURL() : base));
+        driver().drain();
+        EXPECT_EQ(delegate->count("finish"), 1u);
+        return view;
+    }
+    std::string snapshot(const Ref<UIWebView>& view, const std::string& name = "page.png") {
+        std::string png = home() + "/" + name;
+        EXPECT_TRUE(view->renderToPNG(png));
+        return png;
+    }
+    ::testing::AssertionResult matchesReference(const Ref<UIWebView>& view, const std::string& name) {
+        return SnapshotComparison::viewMatchesReference(view, "platform/web/tests/data/" + name, home(), 2);
+    }
+    // Pixel (x, y) in points of a snapshot at the screen's scale 2.
+    static uint32_t at(const std::string& png, int x, int y) { return SnapshotComparison::pixelAt(png, 2 * x, 2 * y); }
+
+    // A PNG of two colours side by side, written into the page's folder.
+    void writePicture(const std::string& name, CGSize size) {
+        UIGraphicsBeginImageContextWithOptions(size, true, 1);
+        CGContextRef c = UIGraphicsGetCurrentContext();
+        CGContextSetFillColorWithColor(c, UIColor::colorWithRed(0.8f, 0.6f, 0.2f, 1)->CGColor());
+        CGContextFillRect(c, CGRectMake(0, 0, size.width / 2, size.height));
+        CGContextSetFillColorWithColor(c, UIColor::colorWithRed(0.2f, 0.4f, 0.6f, 1)->CGColor());
+        CGContextFillRect(c, CGRectMake(size.width / 2, 0, size.width / 2, size.height));
+        auto png = UIImagePNGRepresentation(UIGraphicsGetImageFromCurrentImageContext());
+        UIGraphicsEndImageContext();
+        ASSERT_TRUE(png.has_value());
+        std::ofstream(folder() + "/" + name, std::ios::binary) << png->toString();
+    }
+};
+
+// ---- the container, against reference pictures --------------------------------------------------
+
+TEST_F(PageDrawingTest, TextInTwoSizesAndWeights) {
+    auto view = show("<body style='margin:6px;background:#fdfdf6'>"
+                     "<h1 style='font-size:22px;margin:0;color:#223'>Ghost radar</h1>"
+                     "<p style='font-size:13px;margin:4px 0'>Bold <b>and</b> regular, <i>slanted</i>, "
+                     "<u>underlined</u> and <a href='x'>a link</a> wrapped to the view's width.</p>");
+    EXPECT_TRUE(matchesReference(view, "page_text.png"));
+}
+
+TEST_F(PageDrawingTest, ABlockWithABorderAndRoundedCorners) {
+    auto view = show("<body style='margin:0;padding:12px;background:#eeeeee'>"
+                     "<div style='width:120px;height:60px;background:#22aa66;"
+                     "border:4px solid #113366;border-top-color:#cc3333;border-radius:16px'></div>");
+    EXPECT_TRUE(matchesReference(view, "page_block.png"));
+    std::string png = snapshot(view);
+    EXPECT_EQ(at(png, 80, 45), 0xFF22AA66u);  // inside
+    EXPECT_EQ(at(png, 80, 14), 0xFFCC3333u);  // the top border
+    EXPECT_EQ(at(png, 13, 13), 0xFFEEEEEEu);  // outside the rounded corner
+}
+
+TEST_F(PageDrawingTest, AnImageFromAFileURL) {
+    writePicture("pic.png", {40, 30});
+    auto view = show("<body style='margin:0;background:#fff'><img src='pic.png'>"
+                     "<img src='pic.png' style='width:80px;height:60px'>"
+                     "<div style='width:200px;height:20px;background:url(pic.png) repeat-x;background-size:20px 10px'>"
+                     "</div>");
+    EXPECT_TRUE(matchesReference(view, "page_image.png"));
+    std::string png = snapshot(view);
+    EXPECT_EQ(at(png, 5, 45), 0xFFCC9933u);   // the image's left half, at its own size, on the baseline
+    EXPECT_EQ(at(png, 110, 40), 0xFF336699u);  // the scaled copy's right half
+}
+
+TEST_F(PageDrawingTest, APageWhoseScriptChangedItsStyle) {
+    auto view = show("<style>.late { color: white; border-radius: 6px; }</style>"
+                     "<body style='margin:4px;background:#fff'><div id=box style='width:80px;height:40px;background:red'>"
+                     "old</div><script>var b = document.getElementById('box');"
+                     "b.style.background = '#3366cc'; b.style.width = '150px'; b.textContent = 'changed by script';"
+                     "b.className = 'late';</script>");
+    view->stringByEvaluatingJavaScriptFromString(
+        "var p = document.createElement('p'); p.textContent = 'added after the load';"
+        "p.setAttribute('style', 'margin:6px 0;font-weight:bold;color:#080'); document.body.appendChild(p);");
+    EXPECT_TRUE(matchesReference(view, "page_script_style.png"));
+    std::string png = snapshot(view);
+    EXPECT_EQ(at(png, 140, 30), 0xFF3366CCu);
+}
+
+// ---- what the page loaded -----------------------------------------------------------------------
+
+TEST_F(PageDrawingTest, LinkedSheetsFromFilesAndDataImagesAreDrawn) {
+    std::ofstream(folder() + "/look.css") << "#b { background: rgb(0, 128, 255); height: 30px; }\n"
+                                             "@import url(more.css);\n";
+    std::ofstream(folder() + "/more.css") << "#c { background: #102030; height: 10px; }\n";
+    writePicture("dot.png", {4, 4});
+    std::ifstream in(folder() + "/dot.png", std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string data = "data:image/png;base64," + NSData(bytes.data(), bytes.size()).base64EncodedStringWithOptions();
+    auto view = show("<link rel=stylesheet href='look.css'><body style='margin:0'>"
+                     "<div id=b></div><div id=c></div><img src='" + data + "' style='width:40px;height:40px'>");
+    std::string png = snapshot(view);
+    EXPECT_EQ(at(png, 100, 15), 0xFF0080FFu);
+    EXPECT_EQ(at(png, 100, 35), 0xFF102030u);
+    EXPECT_EQ(at(png, 5, 50), 0xFFCC9933u);
+}
+
+TEST_F(PageDrawingTest, NothingIsFetchedWhileDrawing) {
+    server.route("GET", "/look.css", Answer::ok("body { background: #ff0000; }").header("Content-Type", "text/css"));
+    startServer();
+    auto view = show("<link rel=stylesheet href='/look.css'><body style='margin:0;background:#00ff00'>"
+                     "<img src='/pic.png' style='width:20px;height:20px'>",
+                     {200, 120}, server.url("/page.html"));
+    std::string png = snapshot(view);
+    // There is no URL cache: http resources are not drawn, and never asked for.
+    EXPECT_TRUE(server.requests().empty());
+    EXPECT_EQ(at(png, 100, 100), 0xFF00FF00u);
+}
+
+TEST_F(PageDrawingTest, VideoDrawsBlackAndCanvasNotAtAll) {
+    auto view = show("<body style='margin:0;background:#ffffff'>"
+                     "<video width=100 height=50 style='background:#ff0000;display:block' poster='x.png'>"
+                     "<p>fallback</p></video><canvas width=50 height=50 style='display:block'>fallback</canvas>");
+    std::string png = snapshot(view);
+    EXPECT_EQ(at(png, 50, 25), 0xFF000000u);
+    EXPECT_EQ(at(png, 25, 75), 0xFFFFFFFFu);
+}
+
+// ---- the drawing's own bounds -------------------------------------------------------------------
+
+TEST_F(PageDrawingTest, ResourcesThatCouldKeepTheDrawingWaitingAreNotRead) {
+    // A pipe with a writer that never writes: reading it would wait for ever.
+    std::string pipe = folder() + "/look.css";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    int writer = open(pipe.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    std::mutex mutex;
+    std::condition_variable drawn;
+    bool done = false, released = false;
+    // Only a guard: were the pipe read, the test would fail after a while instead of hanging.
+    std::thread guard([&] {
+        std::unique_lock lock(mutex);
+        if (!drawn.wait_for(lock, std::chrono::seconds(10), [&] { return done; })) {
+            released = true;
+            close(writer);
+        }
+    });
+    auto view = show("<link rel=stylesheet href='look.css'><img src='file:///dev/zero'><p>drawn</p>");
+    snapshot(view);
+    {
+        std::scoped_lock lock(mutex);
+        done = true;
+    }
+    drawn.notify_one();
+    guard.join();
+    EXPECT_FALSE(released);
+    if (!released) close(writer);
+}
+
+TEST_F(PageDrawingTest, NothingThePageDefinedRunsWhileItIsDrawn) {
+    auto view = show("<body style='margin:0'><div id=a style='height:40px;background:#0000ff'>text</div>"
+                     "<p title='t'>more</p>");
+    // Every road a drawing could take through page script is mined.
+    EXPECT_EQ(eval(view, R"JS(
+        const mine = () => function () { window.ran++; return 'x'; };
+        const trap = (extra) => ({ __proto__: null, get: mine(), set: mine(), configurable: true, ...extra });
+        const body = document.body, a = document.getElementById('a');
+        body.childNodes.push(new Proxy({}, { get: mine(), has: mine(), getOwnPropertyDescriptor: mine(),
+                                              getPrototypeOf: mine(), ownKeys: mine() }));
+        Object.defineProperty(body.childNodes, body.childNodes.length, trap({ enumerable: true }));
+        Object.defineProperty(body, 'childNodes', trap());
+        Object.defineProperty(a, 'localName', trap());
+        Object.defineProperty(a, 'attributes', trap());
+        Object.setPrototypeOf(a.firstChild, new Proxy({}, { get: mine() }));
+        for (const name of ['substring', 'slice', 'charCodeAt', 'replace', 'toLowerCase', 'toString'])
+          String.prototype[name] = mine();
+        for (const name of ['push', 'slice', 'splice', 'indexOf', 'map', 'join'])
+          Array.prototype[name] = mine();
+        Object.getOwnPropertyDescriptor = mine();
+        Object.hasOwn = mine();
+        Reflect.apply = mine();
+        Function.prototype.call = mine();
+        Function.prototype.apply = mine();
+        for (let i = 0; i < 8; i++) Object.defineProperty(Array.prototype, i, trap());
+        Array.prototype[Symbol.iterator] = mine();
+        const names = ['value', 'list', 'index', 'name', 'up', 'raw', 'depth', 'length', 'get', 'set'];
+        for (let i = 0; i < names.length; i++) Object.defineProperty(Object.prototype, names[i], trap());
+        window.ran = 0;
+    )JS"), "0");
+    std::string png = snapshot(view);
+    EXPECT_EQ(eval(view, "window.ran"), "0");
+    EXPECT_EQ(at(png, 100, 20), 0xFF0000FFu);  // and the page is drawn all the same
+    EXPECT_EQ(delegate->events.size(), 3u);    // should, start, finish: no navigation either
+}
+
+TEST_F(PageDrawingTest, DrawingLeavesTheDocumentAsItWas) {
+    auto view = show("<body><p id=p class='c'>text <b>bold</b></p><script>window.timerRan = 0;"
+                     "setTimeout(function() { window.timerRan++; }, 0);</script>");
+    std::string before = eval(view, "document.documentElement.innerHTML + '|' + document.readyState + '|' + timerRan");
+    snapshot(view);
+    snapshot(view, "again.png");
+    EXPECT_EQ(eval(view, "document.documentElement.innerHTML + '|' + document.readyState + '|' + timerRan"), before);
+}
+
+TEST_F(PageDrawingTest, OversizedDocumentsDrawTheirBackgroundOnly) {
+    expectLogLine("only its background is drawn");
+    auto many = show("<body style='margin:0;background:#ff0000'><script>for (let i = 0; i < 10001; i++)"
+                     " document.body.appendChild(document.createElement('i'));</script>");
+    many->setBackgroundColor(UIColor::greenColor());
+    EXPECT_EQ(at(snapshot(many), 100, 60), 0xFF00FF00u);
+
+    auto long_ = show("<body style='margin:0;background:#ff0000'><script>"
+                      "document.body.textContent = 'x'.repeat(2200000);</script>");
+    long_->setBackgroundColor(UIColor::greenColor());
+    EXPECT_EQ(at(snapshot(long_, "long.png"), 100, 60), 0xFF00FF00u);
+
+    // Nodes that are no elements count too: comments, here.
+    auto comments = show("<body style='margin:0;background:#ff0000'>");
+    for (int i = 0; i < 7; ++i)
+        eval(comments, "document.body.appendChild(document.createElement('div')).innerHTML = '<!---->'.repeat(40000)");
+    comments->setBackgroundColor(UIColor::greenColor());
+    EXPECT_EQ(at(snapshot(comments, "comments.png"), 100, 60), 0xFF00FF00u);
+
+    // Just inside the bounds, the page is drawn.
+    auto fits = show("<body style='margin:0;background:#ff0000'><script>for (let i = 0; i < 9000; i++)"
+                     " document.body.appendChild(document.createElement('i'));</script>");
+    EXPECT_EQ(at(snapshot(fits, "fits.png"), 100, 60), 0xFFFF0000u);
+}
+
+TEST_F(PageDrawingTest, HostileStructuresDrawSafely) {
+    auto view = show(R"(<body style='margin:0;background:#ffffff'><script>
+        // Far deeper than the parser builds (the drawing leaves the depths out).
+        let n = document.body.appendChild(document.createElement('div'));
+        for (let k = 0; k < 19; k++) { n.innerHTML = '<div>'.repeat(500); while (n.firstChild) n = n.firstChild; }
+        n.textContent = 'deep';
+        // Names that would make markup of their own if written out as they are.
+        const e = document.createElement('span');
+        e.setAttribute('x"><p style="background:#ff0000;height:60px"', '1');
+        e.setAttribute('style', 'color:#000"><p style="background:#ff0000;height:60px');
+        document.body.insertBefore(e, document.body.firstChild);
+        const odd = document.createElement('q q');
+        odd.textContent = '</style><p style="background:#ff0000;height:60px">';
+        document.body.insertBefore(odd, e);
+        const sheet = document.createElement('style');
+        sheet.textContent = 'b {}</style><p style="background:#ff0000;height:60px">';
+        document.head.appendChild(sheet);
+    </script>)");
+    std::string png = snapshot(view);
+    for (int y = 0; y < 120; y += 10) EXPECT_NE(at(png, 150, y), 0xFFFF0000u) << y;
+    // The odd element's text is drawn as text, and the rest is drawn too.
+    int inked = 0;
+    for (int x = 0; x < 100; ++x) inked += at(png, x, 8) != 0xFFFFFFFFu;
+    EXPECT_GT(inked, 10);
+}
+
+}  // namespace
