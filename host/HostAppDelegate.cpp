@@ -1,11 +1,53 @@
 #include "host/HostAppDelegate.h"
 
+#include <netdb.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
 #include "Trillium/TRATrilliumSDK.h"
 #include "Trillium/display/TRASplashPreferences.h"
 #include "analytics/Orrery.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIViewController.h"
 #include "tamarind/TamarindAdRegistration.h"
+
+namespace {
+
+// Real seconds the name's resolution may take at launch.
+constexpr double kHostNameResolutionSeconds = 2;
+
+// Whether the name resolves to an address in time. (The platform's
+// reachability judges the network's state alone, whatever the name.) A
+// resolver that takes longer is left to finish on its own thread.
+bool hostNameResolves(const std::string& name) {
+    struct Lookup {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        bool resolved = false;
+    };
+    auto lookup = std::make_shared<Lookup>();
+    std::thread([lookup, name] {
+        addrinfo hints{};
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        bool resolved = ::getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0 && found;
+        if (found) ::freeaddrinfo(found);
+        std::scoped_lock lock(lookup->mutex);
+        lookup->finished = true;
+        lookup->resolved = resolved;
+        lookup->done.notify_all();
+    }).detach();
+    std::unique_lock lock(lookup->mutex);
+    lookup->done.wait_for(lock, std::chrono::duration<double>(kHostNameResolutionSeconds), [&] { return lookup->finished; });
+    return lookup->resolved;
+}
+
+}  // namespace
 
 Ref<HostAppDelegate> HostAppDelegate::initWithOptions(const HostOptions& options, Timeline* timeline) {
     options_ = options;
@@ -43,8 +85,10 @@ bool HostAppDelegate::applicationDidFinishLaunchingWithOptions(const Ref<UIAppli
     hostReachability_ = SCNetworkReachabilityCreateWithName(options_.reachabilityHost);
     SCNetworkReachabilityFlags flags = 0;
     bool known = hostReachability_ && SCNetworkReachabilityGetFlags(hostReachability_, &flags);
-    call("reachability host " + options_.reachabilityHost +
-         (known && (flags & kSCNetworkReachabilityFlagsReachable) ? " (reachable)" : " (not reachable)"));
+    std::string judged = !known || !(flags & kSCNetworkReachabilityFlagsReachable) ? " (not reachable)"
+                         : hostNameResolves(options_.reachabilityHost)               ? " (reachable)"
+                                                                                     : " (not reachable: the name does not resolve)";
+    call("reachability host " + options_.reachabilityHost + judged);
 
     Orrery::setCrashReportingEnabled(true);
     call("Orrery setCrashReportingEnabled: YES");

@@ -29,6 +29,9 @@ struct HostOptions {
     // "api/" (the API endpoint), "ads/" (the ad server) and "pix?" (event
     // pixels) below it, as the embedded service lays them out.
     std::string halcyonUrl;
+    // The Tamarind servers' base URL (ending in "/"): the client's
+    // configuration is "msdk/getConfig" below it, and names the rest.
+    std::string tamarindUrl;
     Clock clock = Clock::Virtual;
 
     std::string trilliumAppId = "208761043";
