@@ -55,7 +55,8 @@ struct HostOptions {
     // Timeline lines go to standard output as they happen.
     bool echoTimeline = true;
     // Ends the run at the scenario's first idle main loop after launch (the
-    // start-up benchmark), writing nothing.
+    // start-up benchmark, which times it up to ScenarioRunner::kIdleLine),
+    // writing nothing.
     bool exitWhenIdle = false;
     // Real seconds to wait at each step for requests under way (longer than
     // the clients' own time-outs, so that theirs show first).

@@ -477,11 +477,16 @@ bool ScenarioRunner::stay(double seconds) {
     platform::testing::RunLoopDriver driver;
     const double end = clock->uptime() + seconds;
     if (options_.exitWhenIdle) {
-        // The start-up benchmark ends at the first idle main loop: nothing
-        // posted, no timer due (requests may still be on their way).
+        // The start-up benchmark times the run up to the first idle main
+        // loop (nothing posted, no timer due; requests may still be on their
+        // way): this line.
         driver.drain();
+        std::fputs(kIdleLine, stdout);
         std::fflush(stdout);
-        // Ended here, without the teardown: only the temporary sandbox must go.
+        // Then, untimed, what is under way ends, so that nothing writes into
+        // the temporary sandbox once it is gone; the rest of the teardown is
+        // the process's end.
+        driver.settle(options_.settleSeconds);
         removeTemporarySandbox();
         std::_Exit(0);
     }

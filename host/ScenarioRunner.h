@@ -28,6 +28,9 @@
 
 class ScenarioRunner : public ScenarioContext {
 public:
+    // What --exit-when-idle prints at the first idle main loop, before it ends.
+    static constexpr const char* kIdleLine = "host: idle\n";
+
     explicit ScenarioRunner(HostOptions options);
     ~ScenarioRunner() override;
 

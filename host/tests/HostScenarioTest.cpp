@@ -95,7 +95,7 @@ TEST_F(HostScenarioTest, DemoScenarioAgainstTheEmbeddedSimulator) {
     long at = 0;
     for (const char* step :
          {"TRATrilliumSDK sharedInstance", "TRATrilliumSDK setAppID: app-e2e", "TRATrilliumSDK setDevID: dev-e2e",
-          "TRATrilliumSDK disableReturnAd", "reachability host", "Orrery startSession:",
+          "TRATrilliumSDK disableReturnAd", "SCNetworkReachabilityCreateWithName: localhost", "Orrery startSession:",
           "TamarindAdRegistration setApplicationId: tm-e2e", "UIApplicationDidFinishLaunchingNotification",
           "trillium the launch preload (full-screen ad, INAPP_OVERLAY): GET /1.3/gethtmlad?publisherId=dev-e2e",
           "Relay: callback report posted", "UIApplicationDidEnterBackgroundNotification",
