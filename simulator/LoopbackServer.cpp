@@ -225,10 +225,9 @@ public:
         return writeRaw(ptr, size) ? static_cast<ssize_t>(size) : -1;
     }
 
-    // Reads up to and including `delimiter`; false when the connection ends
-    // first or more than `limit` bytes come without it.
+    // Appends to `out` up to and including `delimiter`; false when the
+    // connection ends first or `out` grows past `limit` without it.
     bool readThrough(std::string_view delimiter, size_t limit, std::string& out) {
-        out.clear();
         char c;
         while (out.size() < delimiter.size() || out.compare(out.size() - delimiter.size(), delimiter.size(), delimiter) != 0) {
             if (out.size() >= limit || read(&c, 1) != 1) return false;
@@ -394,6 +393,12 @@ private:
     // Reads one request and answers it; false when the connection is to close.
     bool serveOneRequest(Connection& connection) {
         RecordedRequest r;
+        // A request starts with its method's letters: anything else (a TLS
+        // handshake on the plain listener) is refused at once.
+        char first = 0;
+        if (connection.read(&first, 1) != 1) return false;
+        if (!std::isupper(static_cast<unsigned char>(first))) return refuse(connection, 400, "Bad Request");
+        r.head.assign(1, first);
         if (!connection.readThrough("\r\n\r\n", kMaximumHeadBytes, r.head)) {
             if (r.head.size() >= kMaximumHeadBytes) refuse(connection, 431, "Request Header Fields Too Large");
             return false;
@@ -429,6 +434,7 @@ private:
     static bool readChunkedBody(Connection& connection, std::string& body) {
         std::string line;
         for (;;) {
+            line.clear();
             if (!connection.readThrough("\r\n", 1024, line)) return false;
             char* end = nullptr;
             unsigned long long size = std::strtoull(line.c_str(), &end, 16);
@@ -441,6 +447,7 @@ private:
         }
         // Trailer fields up to the blank line.
         do {
+            line.clear();
             if (!connection.readThrough("\r\n", kMaximumHeadBytes, line)) return false;
         } while (line != "\r\n");
         return true;

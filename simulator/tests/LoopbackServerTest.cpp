@@ -106,8 +106,10 @@ TEST_F(LoopbackServerTest, TakesLongTargetsHeadersAndChunkedBodiesAndRefusesWhat
                                 "3;x=y\r\nabc\r\n2\r\nde\r\n0\r\nT: v\r\n\r\n"),
               "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nabcde");
     EXPECT_EQ(roundTrip(server, "GET /" + std::string(1024 * 1024, 'x')).substr(0, 12), "HTTP/1.1 431");
-    for (const char* bad : {"POST /chunks HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
-                            "POST /chunks HTTP/1.1\r\nContent-Length: -1\r\n\r\n", "\r\n\r\n"})
+    // The last: a TLS handshake on the plain listener, refused at once.
+    for (const std::string& bad : std::vector<std::string>{"POST /chunks HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
+                            "POST /chunks HTTP/1.1\r\nContent-Length: -1\r\n\r\n", "\r\n\r\n",
+                            std::string("\x16\x03\x01\x02\x00", 5)})
         EXPECT_EQ(roundTrip(server, bad).substr(0, 12), "HTTP/1.1 400") << bad;
     EXPECT_EQ(roundTrip(server, "POST /chunks HTTP/1.1\r\nContent-Length: 999999999999\r\n\r\n").substr(0, 12),
               "HTTP/1.1 413");
