@@ -1,6 +1,5 @@
 #include "simulator/LoopbackServer.h"
 
-#include <arpa/inet.h>
 #include <httplib.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -134,7 +133,6 @@ private:
 };
 
 class Connection;
-thread_local Connection* currentConnection = nullptr;
 
 }  // namespace
 
@@ -190,21 +188,16 @@ struct LoopbackServer::Impl {
 
 namespace {
 
-// The socket of one client connection, as the parser's stream. Everything the
-// parser consumes and everything written back is kept for the record; once an
-// answer has been written by the server itself the parser's own writes are
-// swallowed.
-class Connection : public httplib::Stream {
+// The socket of one client connection, read through a buffer of its own;
+// what is written back is kept for the record (unless the server keeps no
+// answers).
+class Connection {
 public:
     // With `ssl` (handshake done), bytes travel through TLS.
     Connection(int fd, SSL* ssl, LoopbackServer::Impl& server) : fd_(fd), ssl_(ssl), server_(server) {}
 
-    bool is_readable() const override {
-        return pos_ < buffer_.size() || (ssl_ && SSL_pending(ssl_) > 0) || waitFor(POLLIN);
-    }
-    bool is_writable() const override { return !dropped_ && waitFor(POLLOUT); }
-
-    ssize_t read(char* ptr, size_t size) override {
+    // Up to `size` bytes; 0 at the end, -1 on failure (or a stopping server).
+    ssize_t read(char* ptr, size_t size) {
         if (pos_ >= buffer_.size()) {
             if (dropped_ || (!(ssl_ && SSL_pending(ssl_) > 0) && !waitFor(POLLIN))) return -1;
             char chunk[4096];
@@ -215,14 +208,8 @@ public:
         }
         size_t n = std::min(size, buffer_.size() - pos_);
         std::memcpy(ptr, buffer_.data() + pos_, n);
-        consumed_.append(ptr, n);
         pos_ += n;
         return static_cast<ssize_t>(n);
-    }
-
-    ssize_t write(const char* ptr, size_t size) override {
-        if (answered_) return static_cast<ssize_t>(size);
-        return writeRaw(ptr, size) ? static_cast<ssize_t>(size) : -1;
     }
 
     // Appends to `out` up to and including `delimiter`; false when the
@@ -247,10 +234,6 @@ public:
         return true;
     }
 
-    void get_remote_ip_and_port(std::string& ip, int& port) const override { address(false, ip, port); }
-    void get_local_ip_and_port(std::string& ip, int& port) const override { address(true, ip, port); }
-    socket_t socket() const override { return fd_; }
-
     bool writeRaw(const char* ptr, size_t size) {
         size_t done = 0;
         while (done < size) {
@@ -272,16 +255,9 @@ public:
         dropped_ = true;
         ::shutdown(fd_, SHUT_RDWR);
     }
-    void markAnswered() { answered_ = true; }
-
-    void beginRequest() {
-        consumed_.clear();
-        written_.clear();
-        answered_ = false;
-    }
+    void beginRequest() { written_.clear(); }
     bool dropped() const { return dropped_; }
     bool hasBuffered() const { return pos_ < buffer_.size(); }
-    const std::string& consumed() const { return consumed_; }
     const std::string& written() const { return written_; }
 
     // Waits until the socket is ready, in short slices so a stopping server
@@ -299,27 +275,12 @@ public:
     }
 
 private:
-    void address(bool local, std::string& ip, int& port) const {
-        sockaddr_storage addr{};
-        socklen_t len = sizeof addr;
-        int rc = local ? ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len)
-                       : ::getpeername(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        if (rc != 0 || addr.ss_family != AF_INET) return;
-        auto* in = reinterpret_cast<sockaddr_in*>(&addr);
-        char text[INET_ADDRSTRLEN] = {};
-        ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
-        ip = text;
-        port = ntohs(in->sin_port);
-    }
-
     int fd_;
     SSL* ssl_;
     LoopbackServer::Impl& server_;
     std::string buffer_;
     size_t pos_ = 0;
-    std::string consumed_;
     std::string written_;
-    bool answered_ = false;
     bool dropped_ = false;
 };
 
@@ -371,10 +332,7 @@ private:
         while (!impl_.stopping.load() && !connection.dropped()) {
             if (!connection.hasBuffered() && !connection.waitFor(POLLIN, 5)) break;
             connection.beginRequest();
-            currentConnection = &connection;
-            bool keepOpen = serveOneRequest(connection);
-            currentConnection = nullptr;
-            if (!keepOpen) break;
+            if (!serveOneRequest(connection)) break;
         }
         {
             std::lock_guard lock(impl_.mutex);
@@ -517,7 +475,6 @@ bool LoopbackServer::Impl::waitUnlessStopped(double seconds, uint64_t* releaseSe
 
 void LoopbackServer::Impl::serve(Connection& connection, const RecordedRequest& request, size_t index) {
     Answer answer = answerFor(request);
-    connection.markAnswered();
     if (answer.delay > 0 && waitUnlessStopped(answer.delay)) answer = Answer::drop();
     if (answer.kind == Answer::Kind::Stall) {
         uint64_t seen;
