@@ -6,9 +6,9 @@
 // with the platform's own page-to-native round trip (a delegate that only
 // refuses the navigation) beside it. The client runs against the Halcyon
 // service on loopback.
-#include <JavaScriptCore/JavaScript.h>
 #include <benchmark/benchmark.h>
 
+#include "bench/BareScriptCall.h"
 #include "bench/BenchSupport.h"
 #include "halcyon/core/HLAd.h"
 #include "halcyon/core/HLAdSize.h"
@@ -49,23 +49,6 @@ public:
     int64_t commands = 0;
 };
 
-struct HLBenchScript {
-    JSGlobalContextRef context = JSGlobalContextCreate(nullptr);
-    JSObjectRef function = nullptr;
-    JSValueRef argument = nullptr;
-    HLBenchScript() {
-        JSStringRef source = JSStringCreateWithUTF8CString("(function(x) { return x; })");
-        function = JSValueToObject(context, JSEvaluateScript(context, source, nullptr, nullptr, 1, nullptr), nullptr);
-        JSStringRelease(source);
-        argument = JSValueMakeNumber(context, 1);
-    }
-    ~HLBenchScript() { JSGlobalContextRelease(context); }
-    void call() const {
-        JSValueRef result = JSObjectCallAsFunction(context, function, nullptr, 1, &argument, nullptr);
-        benchmark::DoNotOptimize(result);
-    }
-};
-
 void BM_HalcyonCommandRoundTrip(benchmark::State& state) {
     startBenchPlatform("bench-halcyon");
     platform::testing::RunLoopDriver driver;
@@ -96,7 +79,7 @@ void BM_HalcyonCommandRoundTrip(benchmark::State& state) {
     plain->loadHTMLString(kHLBenchPage, nullptr);
     driver.drain();
 
-    HLBenchScript script;
+    BareScriptCall script;
     auto webView = view->adWebView();
     double command = 0, bare = 0, platformTrip = 0;
     for (auto _ : state) {

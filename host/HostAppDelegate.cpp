@@ -1,11 +1,29 @@
 #include "host/HostAppDelegate.h"
 
+#include <netdb.h>
+
 #include "Trillium/TRATrilliumSDK.h"
 #include "Trillium/display/TRASplashPreferences.h"
 #include "analytics/Orrery.h"
+#include "platform/runtime/DispatchQueue.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIViewController.h"
 #include "tamarind/TamarindAdRegistration.h"
+
+namespace {
+
+// Whether the name resolves to an address. (The platform's reachability
+// judges the network's state alone, whatever the name.)
+bool hostNameResolves(const std::string& name) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    bool resolved = ::getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0 && found;
+    if (found) ::freeaddrinfo(found);
+    return resolved;
+}
+
+}  // namespace
 
 Ref<HostAppDelegate> HostAppDelegate::initWithOptions(const HostOptions& options, Timeline* timeline) {
     options_ = options;
@@ -41,10 +59,8 @@ bool HostAppDelegate::applicationDidFinishLaunchingWithOptions(const Ref<UIAppli
     }
 
     hostReachability_ = SCNetworkReachabilityCreateWithName(options_.reachabilityHost);
-    SCNetworkReachabilityFlags flags = 0;
-    bool known = hostReachability_ && SCNetworkReachabilityGetFlags(hostReachability_, &flags);
-    call("reachability host " + options_.reachabilityHost +
-         (known && (flags & kSCNetworkReachabilityFlagsReachable) ? " (reachable)" : " (not reachable)"));
+    call("SCNetworkReachabilityCreateWithName: " + options_.reachabilityHost);
+    judgeHostReachability();
 
     Orrery::setCrashReportingEnabled(true);
     call("Orrery setCrashReportingEnabled: YES");
@@ -67,6 +83,27 @@ bool HostAppDelegate::applicationDidFinishLaunchingWithOptions(const Ref<UIAppli
     window_->setRootViewController(UIViewController::alloc()->init());
     window_->makeKeyAndVisible();
     return true;
+}
+
+void HostAppDelegate::judgeHostReachability() {
+    SCNetworkReachabilityFlags flags = 0;
+    bool known = hostReachability_ && SCNetworkReachabilityGetFlags(hostReachability_, &flags);
+    const std::string name = options_.reachabilityHost;
+    if (!known || !(flags & kSCNetworkReachabilityFlagsReachable)) {
+        call("reachability host " + name + " (not reachable)");
+        return;
+    }
+    // Resolved off the main thread, so that the launch never waits on it;
+    // told on the main thread.
+    Weak<HostAppDelegate> weak = self<HostAppDelegate>();
+    dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT, 0), [weak, name] {
+        bool resolves = hostNameResolves(name);
+        dispatch_async(dispatch_get_main_queue(), [weak, name, resolves] {
+            if (auto delegate = weak.lock())
+                delegate->call("reachability host " + name +
+                               (resolves ? " (reachable)" : " (not reachable: the name does not resolve)"));
+        });
+    });
 }
 
 void HostAppDelegate::applicationDidBecomeActive(const Ref<UIApplication>&) {

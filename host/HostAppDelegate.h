@@ -40,6 +40,9 @@ public:
 
 private:
     void call(const std::string& text) { timeline_->add("app", text); }
+    // Tells the timeline whether the reachability host is reachable: the
+    // network's state, and (resolved on a worker) whether its name resolves.
+    void judgeHostReachability();
 
     HostOptions options_;
     Timeline* timeline_ = nullptr;

@@ -33,7 +33,10 @@ std::string hostUsage() {
            "  --partner-url URL        the partner named by the embedded Relay configuration\n"
            "  --halcyon-url URL        the Halcyon servers' base URL: the client is given api/, ads/\n"
            "                           and pix? below it, e.g. http://host:8080/\n"
-           "                           (each service: default the embedded simulator on loopback)\n"
+           "  --tamarind-url URL       the Tamarind servers' base URL: the client's configuration is\n"
+           "                           msdk/getConfig below it, e.g. http://host:8080/\n"
+           "                           (each service: default the embedded simulator on loopback;\n"
+           "                           a scenario starts only the services it uses)\n"
            "  --clock virtual|wall     virtual (default): the scenario's minutes pass in seconds;\n"
            "                           wall: they take as long as they say\n"
            "  --trillium-app-id ID     the application identifier given to the Trillium client\n"
@@ -46,8 +49,8 @@ std::string hostUsage() {
            "  --reachability-host NAME the host name on which network reachability is judged\n"
            "  --home DIR               keep the application's sandbox in DIR across runs (not inside\n"
            "                           --out; default: a fresh sandbox for each run)\n"
-           "  --exit-when-idle         stop at the first idle main loop after launch, writing\n"
-           "                           nothing (for the start-up benchmark)\n"
+           "  --exit-when-idle         stop at the first idle main loop after launch (saying\n"
+           "                           \"host: idle\"), writing nothing (for the start-up benchmark)\n"
            "  --help                   this text\n"
            "\n"
            "SIGINT or SIGTERM ends the scenario early and writes what it has; a second one ends\n"
@@ -62,6 +65,7 @@ HostOptionsParse parseHostOptions(const std::vector<std::string>& arguments, Hos
         {"--relay-url", &options.relayUrl},
         {"--partner-url", &options.partnerUrl},
         {"--halcyon-url", &options.halcyonUrl},
+        {"--tamarind-url", &options.tamarindUrl},
         {"--halcyon-key", &options.halcyonKey},
         {"--trillium-app-id", &options.trilliumAppId},
         {"--trillium-dev-id", &options.trilliumDevId},
@@ -116,12 +120,13 @@ HostOptionsParse parseHostOptions(const std::vector<std::string>& arguments, Hos
     }
     for (auto [flag, url] : {std::pair{"--trillium-url", &options.trilliumUrl}, std::pair{"--relay-url", &options.relayUrl},
                              std::pair{"--partner-url", &options.partnerUrl},
-                             std::pair{"--halcyon-url", &options.halcyonUrl}}) {
+                             std::pair{"--halcyon-url", &options.halcyonUrl},
+                             std::pair{"--tamarind-url", &options.tamarindUrl}}) {
         if (!url->empty() && !isHttpUrl(*url)) return error(std::string(flag) + " is not an http(s) URL: " + *url);
     }
-    // Request paths are appended to the Trillium and Halcyon bases directly.
-    if (!options.trilliumUrl.empty() && options.trilliumUrl.back() != '/') options.trilliumUrl += '/';
-    if (!options.halcyonUrl.empty() && options.halcyonUrl.back() != '/') options.halcyonUrl += '/';
+    // Request paths are appended to the Trillium, Halcyon and Tamarind bases directly.
+    for (std::string* base : {&options.trilliumUrl, &options.halcyonUrl, &options.tamarindUrl})
+        if (!base->empty() && base->back() != '/') *base += '/';
     // The client's stored settings are named by the key's first four characters.
     if (options.halcyonKey.size() < 4) return error("--halcyon-key needs at least four characters: " + options.halcyonKey);
     // The callback path is appended to the partner's base.

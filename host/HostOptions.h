@@ -29,6 +29,9 @@ struct HostOptions {
     // "api/" (the API endpoint), "ads/" (the ad server) and "pix?" (event
     // pixels) below it, as the embedded service lays them out.
     std::string halcyonUrl;
+    // The Tamarind servers' base URL (ending in "/"): the client's
+    // configuration is "msdk/getConfig" below it, and names the rest.
+    std::string tamarindUrl;
     Clock clock = Clock::Virtual;
 
     std::string trilliumAppId = "208761043";
@@ -52,7 +55,8 @@ struct HostOptions {
     // Timeline lines go to standard output as they happen.
     bool echoTimeline = true;
     // Ends the run at the scenario's first idle main loop after launch (the
-    // start-up benchmark), writing nothing.
+    // start-up benchmark, which times it up to ScenarioRunner::kIdleLine),
+    // writing nothing.
     bool exitWhenIdle = false;
     // Real seconds to wait at each step for requests under way (longer than
     // the clients' own time-outs, so that theirs show first).

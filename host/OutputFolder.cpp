@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "host/RunLock.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -30,7 +32,7 @@ const std::vector<std::string>& OutputFolder::ownedEntries() {
     return entries;
 }
 
-std::string OutputFolder::prepare(const std::string& outDir, const std::string& homeDir) {
+std::string OutputFolder::check(const std::string& outDir, const std::string& homeDir) {
     const fs::path out = absoluteNormal(outDir);
     if (!homeDir.empty()) {
         const fs::path home = absoluteNormal(homeDir);
@@ -46,24 +48,27 @@ std::string OutputFolder::prepare(const std::string& outDir, const std::string& 
     fs::file_status status = fs::symlink_status(out, ec);
     if (fs::exists(status) && !fs::is_directory(status))
         return "the output folder " + outDir + " exists and is not a folder";
-    if (fs::is_directory(status)) {
-        const auto& owned = ownedEntries();
-        bool marked = fs::is_regular_file(out / kMarker, ec);
-        bool onlyOwned = true, empty = true;
-        for (const auto& entry : fs::directory_iterator(out, ec)) {
-            empty = false;
-            std::string name = entry.path().filename().string();
-            if (name != kMarker && std::find(owned.begin(), owned.end(), name) == owned.end()) onlyOwned = false;
-        }
-        if (ec) return "the output folder " + outDir + " cannot be read: " + ec.message();
-        bool earlierOutput = marked || (onlyOwned && fs::is_regular_file(out / "timeline.txt", ec));
-        if (!empty && !earlierOutput)
-            return "the output folder " + outDir +
-                   " is not empty and holds no earlier output of this program; give a new or empty folder";
-        for (const std::string& name : owned) {
-            fs::remove_all(out / name, ec);
-            if (ec) return "cannot remove the earlier " + (out / name).string() + ": " + ec.message();
-        }
+    if (!fs::is_directory(status)) return {};
+    bool marked = fs::is_regular_file(out / kMarker, ec);
+    bool empty = true;
+    for (const auto& entry : fs::directory_iterator(out, ec))
+        if (entry.path().filename() != RunLock::kFileName) empty = false;
+    if (ec) return "the output folder " + outDir + " cannot be read: " + ec.message();
+    if (!empty && !marked)
+        return "the output folder " + outDir +
+               " is not empty and holds no earlier output of this program (no " + kMarker +
+               " file); give a new or empty folder";
+    return {};
+}
+
+std::string OutputFolder::prepare(const std::string& outDir, const std::string& homeDir) {
+    std::string refusal = check(outDir, homeDir);
+    if (!refusal.empty()) return refusal;
+    const fs::path out = absoluteNormal(outDir);
+    std::error_code ec;
+    for (const std::string& name : ownedEntries()) {
+        fs::remove_all(out / name, ec);
+        if (ec) return "cannot remove the earlier " + (out / name).string() + ": " + ec.message();
     }
     fs::create_directories(out, ec);
     if (ec) return "cannot make the output folder " + outDir + ": " + ec.message();

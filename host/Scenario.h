@@ -18,6 +18,7 @@ namespace simulator {
 class HalcyonService;
 class PartnerService;
 class RelayService;
+class TamarindService;
 class TrilliumService;
 }  // namespace simulator
 
@@ -26,7 +27,7 @@ class TrafficRecorder;
 // A service as the clients reach it: through the recorder's proxy in front of
 // the embedded simulator or of the URL given on the command line.
 struct ScenarioService {
-    std::string name;       // "trillium", "relay", "partner", "halcyon"
+    std::string name;       // "trillium", "relay", "partner", "halcyon", "tamarind"
     std::string clientUrl;  // what the clients are given
     std::string serviceUrl; // where the service really is
     bool embedded = false;
@@ -51,6 +52,7 @@ public:
     virtual simulator::RelayService* embeddedRelay() = 0;
     virtual simulator::PartnerService* embeddedPartner() = 0;
     virtual simulator::HalcyonService* embeddedHalcyon() = 0;
+    virtual simulator::TamarindService* embeddedTamarind() = 0;
 
     // Lets `seconds` of application time pass with the main run loop running
     // (timer by timer on the virtual clock, in real time on the wall clock),
@@ -70,7 +72,7 @@ public:
     virtual bool quitRequested() const = 0;
 
     // Where the scenario writes PNG snapshots of its screens
-    // (<out>/snapshots, created on first use).
+    // (<out>/snapshots, created on first use; see snapshotScenarioScreen).
     virtual std::string snapshotsFolder() = 0;
 };
 

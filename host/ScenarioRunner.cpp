@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -15,6 +16,8 @@
 #include "halcyon/display/HalcyonDisplayClasses.h"
 #include "host/OutputFolder.h"
 #include "host/scenarios/Scenarios.h"
+#include "platform/foundation/NSData.h"
+#include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Platform.h"
@@ -28,6 +31,7 @@
 #include "simulator/HalcyonService.h"
 #include "simulator/PartnerService.h"
 #include "simulator/RelayService.h"
+#include "simulator/TamarindService.h"
 #include "simulator/TrilliumService.h"
 #include "tamarind/TamarindClasses.h"
 
@@ -49,6 +53,8 @@ double secondsSince(Steady::time_point start) { return std::chrono::duration<dou
 
 // Where a kept home records when its last run ended, by the application clock.
 constexpr const char* kHomeClockFile = ".host-clock";
+// Where a kept home records its last run's proxy ports, by service.
+constexpr const char* kHomePortsFile = ".host-ports";
 
 // Every linked client library's classes, so class-name probes (the Trillium
 // client's other-clients report among them) see what is really linked.
@@ -127,6 +133,33 @@ std::string halcyonPurpose(const std::string&, const std::string& target) {
     return {};
 }
 
+bool pathStartsWith(const std::string& target, const std::string& prefix) {
+    return target.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::string tamarindPurpose(const std::string&, const std::string& target) {
+    using simulator::TamarindService;
+    if (pathStartsWith(target, TamarindService::kConfigurationPath)) return "configuration";
+    if (pathStartsWith(target, TamarindService::kAdPath)) return "ad request";
+    if (pathStartsWith(target, TamarindService::kGenerateDevicePath)) return "device identity";
+    if (pathStartsWith(target, TamarindService::kUpdateDevicePath)) return "device update";
+    if (pathStartsWith(target, TamarindService::kRegisterEventPath)) return "application events";
+    if (pathStartsWith(target, TamarindService::kViewabilityScriptPath)) return "viewability script";
+    if (pathStartsWith(target, TamarindService::kImpressionPath)) return "impression pixel";
+    if (pathStartsWith(target, TamarindService::kInstrumentationPath)) return "instrumentation pixel";
+    if (pathStartsWith(target, TamarindService::kMetricPath)) return "metric pixel";
+    return {};
+}
+
+// The ad platform's host a Trillium configuration names: the client follows
+// it, so it is reached through a proxy too.
+std::vector<std::string> trilliumNamedHosts(const std::string& target, const std::string& body) {
+    if (!pathEndsWith(target, "/getadsmetadata")) return {};
+    auto json = NSJSONSerialization::JSONObjectWithData(NSData::dataWithString(body));
+    if (!json || !json->isDictionary() || !(*json)["adPlatformHost"].isString()) return {};
+    return {(*json)["adPlatformHost"].stringValue()};
+}
+
 }  // namespace
 
 ScenarioRunner::ScenarioRunner(HostOptions options)
@@ -161,15 +194,26 @@ int ScenarioRunner::run() {
         fail("unknown scenario: " + options_.scenario);
         return 1;
     }
-    // The output folder is checked before anything runs: a refusal costs nothing.
+    // The output folder is checked before anything runs: a refusal costs
+    // nothing and touches nothing.
     if (!options_.exitWhenIdle) {
-        std::string refusal = OutputFolder::prepare(options_.outDir, options_.homeDir);
+        std::string refusal = OutputFolder::check(options_.outDir, options_.homeDir);
         if (!refusal.empty()) {
             fail(refusal);
             return 1;
         }
     }
-    if (!startServices() || !startPlatform()) {
+    if (!lockFolders()) return 1;
+    if (!options_.exitWhenIdle) {
+        std::string refusal = OutputFolder::prepare(options_.outDir, options_.homeDir);
+        if (!refusal.empty()) {
+            fail(refusal);
+            finish();
+            return 1;
+        }
+    }
+    readHomePorts();
+    if (!startServices(info->services) || !startPlatform()) {
         finish();
         return 1;
     }
@@ -177,11 +221,33 @@ int ScenarioRunner::run() {
     info->make()->play(*this);
     noteQuit();
     recordHomeClock();
+    recordHomePorts();
+    // What has no answer yet gets none: the run has ended.
+    recorder_->endUnanswered();
     bool written = writeOutput();
     finish();
     if (!written) return 1;
     std::printf("host: output written to %s\n", options_.outDir.c_str());
-    return 0;
+    int signal = quitSignal.load();
+    return quitRequestedFlag.load() && signal > 0 ? 128 + signal : 0;
+}
+
+bool ScenarioRunner::lockFolders() {
+    std::string refusal;
+    if (!options_.homeDir.empty()) {
+        auto lock = RunLock::acquire(options_.homeDir, "the home folder " + options_.homeDir, refusal);
+        if (!lock) return fail(refusal);
+        homeLock_ = std::move(*lock);
+    }
+    if (!options_.exitWhenIdle) {
+        auto lock = RunLock::acquire(options_.outDir, "the output folder " + options_.outDir, refusal);
+        if (!lock) {
+            homeLock_.release();
+            return fail(refusal);
+        }
+        outputLock_ = std::move(*lock);
+    }
+    return true;
 }
 
 // ---- services ---------------------------------------------------------------------------
@@ -193,17 +259,19 @@ const ScenarioService* ScenarioRunner::service(const std::string& name) const {
 }
 
 bool ScenarioRunner::addService(const std::string& name, const std::string& givenUrl, const std::string& embeddedUrl,
-                                TrafficRecorder::Labeler labeler) {
+                                TrafficRecorder::Labeler labeler, TrafficRecorder::OriginNamer namer) {
     ScenarioService s{name, {}, givenUrl.empty() ? embeddedUrl : givenUrl, givenUrl.empty(), {}};
-    auto proxied = recorder_->addService(name, s.serviceUrl, std::move(labeler));
+    auto proxied = recorder_->addService(name, s.serviceUrl, std::move(labeler), std::move(namer));
     if (!proxied) return fail("cannot reach the " + name + " service through a proxy at " + s.serviceUrl);
     s.clientUrl = *proxied;
     services_.push_back(std::move(s));
     return true;
 }
 
-bool ScenarioRunner::startServices() {
+bool ScenarioRunner::startServices(const std::vector<std::string>& used) {
     recorder_ = std::make_unique<TrafficRecorder>(timeline_);
+    recorder_->setPreferredPorts(homePorts_);
+    auto uses = [&](const char* name) { return std::find(used.begin(), used.end(), name) != used.end(); };
     auto embed = [&](auto& service, const char* name) {
         service = std::make_unique<typename std::decay_t<decltype(*service)>>();
         // Reached through the recorder's http proxies: https keys only if asked for.
@@ -211,24 +279,61 @@ bool ScenarioRunner::startServices() {
         if (!service->start()) return fail(std::string("the embedded ") + name + " service cannot start on loopback");
         return true;
     };
-    if (options_.trilliumUrl.empty() && !embed(embeddedTrillium_, "Trillium")) return false;
-    if (options_.relayUrl.empty() && !embed(embeddedRelay_, "Relay configuration")) return false;
-    // The embedded Relay configuration names the partner; a given one names its own.
-    if (options_.relayUrl.empty() && options_.partnerUrl.empty() && !embed(embeddedPartner_, "partner")) return false;
-    if (options_.halcyonUrl.empty() && !embed(embeddedHalcyon_, "Halcyon")) return false;
-
-    if (!addService("trillium", options_.trilliumUrl, embeddedTrillium_ ? embeddedTrillium_->baseUrl() : "",
-                    trilliumPurpose))
-        return false;
-    if (!addService("relay", options_.relayUrl, embeddedRelay_ ? embeddedRelay_->configUrl() : "", relayPurpose))
-        return false;
-    if (options_.relayUrl.empty() &&
-        !addService("partner", options_.partnerUrl, embeddedPartner_ ? embeddedPartner_->url("") : "", partnerPurpose))
-        return false;
-    if (!addService("halcyon", options_.halcyonUrl, embeddedHalcyon_ ? embeddedHalcyon_->server().url("/") : "",
-                    halcyonPurpose))
-        return false;
+    if (uses("trillium")) {
+        if (options_.trilliumUrl.empty() && !embed(embeddedTrillium_, "Trillium")) return false;
+        if (!addService("trillium", options_.trilliumUrl, embeddedTrillium_ ? embeddedTrillium_->baseUrl() : "",
+                        trilliumPurpose, trilliumNamedHosts))
+            return false;
+    }
+    if (uses("relay")) {
+        if (options_.relayUrl.empty() && !embed(embeddedRelay_, "Relay configuration")) return false;
+        if (!addService("relay", options_.relayUrl, embeddedRelay_ ? embeddedRelay_->configUrl() : "", relayPurpose))
+            return false;
+        // The embedded Relay configuration names the partner; a given one names its own.
+        if (options_.relayUrl.empty()) {
+            if (options_.partnerUrl.empty() && !embed(embeddedPartner_, "partner")) return false;
+            if (!addService("partner", options_.partnerUrl, embeddedPartner_ ? embeddedPartner_->url("") : "",
+                            partnerPurpose))
+                return false;
+        }
+    }
+    if (uses("halcyon")) {
+        if (options_.halcyonUrl.empty() && !embed(embeddedHalcyon_, "Halcyon")) return false;
+        if (!addService("halcyon", options_.halcyonUrl, embeddedHalcyon_ ? embeddedHalcyon_->server().url("/") : "",
+                        halcyonPurpose))
+            return false;
+    }
+    if (uses("tamarind")) {
+        if (options_.tamarindUrl.empty() && !embed(embeddedTamarind_, "Tamarind")) return false;
+        if (!addService("tamarind", options_.tamarindUrl, embeddedTamarind_ ? embeddedTamarind_->url("/") : "",
+                        tamarindPurpose))
+            return false;
+    }
     return true;
+}
+
+void ScenarioRunner::readHomePorts() {
+    if (options_.homeDir.empty()) return;
+    auto bytes = NSData::dataWithContentsOfFile((fs::path(options_.homeDir) / kHomePortsFile).string());
+    auto stored = bytes ? NSJSONSerialization::JSONObjectWithData(*bytes) : std::nullopt;
+    if (!stored || !stored->isDictionary()) return;
+    TrafficRecorder::Ports ports;
+    for (const auto& [name, value] : *stored->dictionary()) {
+        if (!value.isArray() || value.array()->size() != 2) continue;
+        int64_t http = (*value.array())[0].integerValue(), https = (*value.array())[1].integerValue();
+        if (http > 0 && http < 65536 && https >= 0 && https < 65536)
+            ports[name] = {static_cast<int>(http), static_cast<int>(https)};
+    }
+    homePorts_ = std::move(ports);
+}
+
+void ScenarioRunner::recordHomePorts() {
+    if (options_.homeDir.empty() || !recorder_) return;
+    Value ports = Value::dictionary({});
+    for (const auto& [name, port] : recorder_->servicePorts())
+        ports.set(name, Value::array({Value(static_cast<int64_t>(port.first)), Value(static_cast<int64_t>(port.second))}));
+    if (auto json = NSJSONSerialization::dataWithJSONObject(ports))
+        json->writeToFile((fs::path(options_.homeDir) / kHomePortsFile).string(), true);
 }
 
 bool ScenarioRunner::startPlatform() {
@@ -269,7 +374,13 @@ bool ScenarioRunner::startPlatform() {
         // recording proxy's https listener is trusted only in front of the
         // embedded simulator; verification itself stays on. (The other
         // proxies are never asked for theirs: their keys are never made.)
-        if (s.name != "halcyon" || !s.embedded) continue;
+        if (s.name != "halcyon") continue;
+        if (!s.embedded) {
+            timeline_.add("host", "the Halcyon client sends its reward requests over https: with a service given by "
+                                  "URL they reach the recorder's http listener and fail, unrecorded (its https "
+                                  "listener is trusted only in front of the embedded service)");
+            continue;
+        }
         std::optional<std::string> secure = recorder_->secureOriginFor(s.name);
         if (!secure || !TrustedAuthorities::addCertificatesPEM(recorder_->certificateAuthorityPEM(s.name))) continue;
         const size_t path = s.clientUrl.find('/', s.clientUrl.find("://") + 3);
@@ -366,10 +477,17 @@ bool ScenarioRunner::stay(double seconds) {
     platform::testing::RunLoopDriver driver;
     const double end = clock->uptime() + seconds;
     if (options_.exitWhenIdle) {
-        // The start-up benchmark ends at the first idle main loop: nothing
-        // posted, no timer due (requests may still be on their way).
+        // The start-up benchmark times the run up to the first idle main
+        // loop (nothing posted, no timer due; requests may still be on their
+        // way): this line.
         driver.drain();
+        std::fputs(kIdleLine, stdout);
         std::fflush(stdout);
+        // Then, untimed, what is under way ends, so that nothing writes into
+        // the temporary sandbox once it is gone; the rest of the teardown is
+        // the process's end.
+        driver.settle(options_.settleSeconds);
+        removeTemporarySandbox();
         std::_Exit(0);
     }
     for (;;) {
@@ -402,8 +520,10 @@ bool ScenarioRunner::writeOutput() {
     if (!recorder_->writeTo(options_.outDir + "/traffic")) ok = fail("cannot write the recorded traffic");
     if (!timeline_.writeTo(options_.outDir + "/timeline.txt")) ok = fail("cannot write the timeline");
     std::error_code ec;
-    fs::copy(sandbox_, fs::path(options_.outDir) / "sandbox", fs::copy_options::recursive, ec);
+    const fs::path copy = fs::path(options_.outDir) / "sandbox";
+    fs::copy(sandbox_, copy, fs::copy_options::recursive, ec);
     if (ec) ok = fail("cannot copy the sandbox: " + ec.message());
+    fs::remove(copy / RunLock::kFileName, ec);
     return ok;
 }
 
@@ -421,9 +541,15 @@ void ScenarioRunner::finish() {
     if (embeddedRelay_) embeddedRelay_->stop();
     if (embeddedPartner_) embeddedPartner_->stop();
     if (embeddedHalcyon_) embeddedHalcyon_->stop();
-    if (temporarySandbox_) {
-        std::error_code ec;
-        fs::remove_all(sandbox_, ec);
-        temporarySandbox_ = false;
-    }
+    if (embeddedTamarind_) embeddedTamarind_->stop();
+    removeTemporarySandbox();
+    outputLock_.release();
+    homeLock_.release();
+}
+
+void ScenarioRunner::removeTemporarySandbox() {
+    if (!temporarySandbox_) return;
+    std::error_code ec;
+    fs::remove_all(sandbox_, ec);
+    temporarySandbox_ = false;
 }

@@ -114,19 +114,23 @@ std::string numbered(size_t index, const char* suffix) {
 
 }  // namespace
 
-// One request passed on to a service: collects the answer from the
-// connection's callbacks (on the recorder's queue) for the proxy thread that
-// waits for it; ended early by the size cap, the time limit or stop().
+// One request passed on to a service: takes the answer from the connection's
+// callbacks (on the recorder's queue) for the proxy thread that waits for it,
+// piece by piece as it streams; ended early by the size cap, the time limit
+// or stop().
 class TrafficRecorder::Forward : public NSObject, public NSURLConnectionDataDelegate {
 public:
     void connectionDidReceiveResponse(Ref<NSURLConnection>, Ref<NSURLResponse> response) override {
         std::scoped_lock lock(mutex_);
         response_ = std::dynamic_pointer_cast<NSHTTPURLResponse>(response);
+        changed_.notify_all();
     }
     void connectionDidReceiveData(Ref<NSURLConnection>, const NSData& data) override {
-        // The request's cap keeps this below kMaximumAnswerBytes.
+        // The request's cap keeps the whole below kMaximumAnswerBytes.
         std::scoped_lock lock(mutex_);
+        if (done_) return;
         body_.append(data.stringView());
+        changed_.notify_all();
     }
     void connectionDidFinishLoading(Ref<NSURLConnection>) override { conclude(nullptr); }
     void connectionDidFailWithError(Ref<NSURLConnection>, Ref<NSError> error) override { conclude(error); }
@@ -150,25 +154,41 @@ public:
         }
         if (connection) connection->cancel();
     }
+    // Waits until the answer's head or the outcome, or `seconds` have passed;
+    // true when either came.
+    bool waitForHead(double seconds) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return done_ || response_; });
+    }
     // Waits until the forward has an outcome, or `seconds` have passed.
     bool waitFor(double seconds) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return done_; });
     }
+    // The body bytes from `offset` on, once there are some or the forward has
+    // its outcome (or `seconds` passed); `done` tells whether more can come.
+    std::string bodyFrom(size_t offset, double seconds, bool& done) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return done_ || body_.size() > offset; });
+        done = done_;
+        return offset < body_.size() ? body_.substr(offset) : std::string();
+    }
 
-    // Read after the wait.
+    // The answer's head; null when none came or the forward was ended before it.
     Ref<NSHTTPURLResponse> response() const {
         std::scoped_lock lock(mutex_);
-        return ended_.empty() && !error_ ? response_ : nullptr;
+        return response_;
     }
     std::string body() const {
         std::scoped_lock lock(mutex_);
         return body_;
     }
+    // Why the answer is missing or not whole; "" when it came whole.
     std::string failure() const {
         std::scoped_lock lock(mutex_);
         if (!ended_.empty()) return ended_;
         if (error_) return error_->localizedDescription();
+        if (!done_) return "the answer did not complete";
         return response_ ? std::string() : "no HTTP answer";
     }
 
@@ -195,14 +215,34 @@ TrafficRecorder::TrafficRecorder(Timeline& timeline) : timeline_(timeline) {}
 
 TrafficRecorder::~TrafficRecorder() { stop(); }
 
-TrafficRecorder::Proxy* TrafficRecorder::startProxy(const std::string& name, const std::string& origin, Labeler labeler) {
+void TrafficRecorder::setPreferredPorts(Ports ports) {
+    std::scoped_lock lock(mutex_);
+    preferredPorts_ = std::move(ports);
+}
+
+TrafficRecorder::Ports TrafficRecorder::servicePorts() const {
+    std::scoped_lock lock(mutex_);
+    Ports ports;
+    // A service's own proxy is the first of its name.
+    for (const auto& proxy : proxies_)
+        if (proxy->name != "redirect" && !ports.count(proxy->name))
+            ports[proxy->name] = {proxy->server.port(), proxy->server.httpsStarted() ? proxy->server.httpsPort() : 0};
+    return ports;
+}
+
+TrafficRecorder::Proxy* TrafficRecorder::startProxy(const std::string& name, const std::string& origin, Labeler labeler,
+                                                    OriginNamer namer, std::pair<int, int> preferredPorts) {
     auto proxy = std::make_unique<Proxy>();
     proxy->name = name;
     proxy->origin = origin;
     proxy->labeler = std::move(labeler);
+    proxy->namer = std::move(namer);
     Proxy* raw = proxy.get();
     proxy->server.setFallback([this, raw](const simulator::RecordedRequest& request) { return forward(*raw, request); });
-    proxy->server.setHttpsOnDemand(true);  // clients reach proxies over http only
+    proxy->server.setHttpsOnDemand(true);  // most clients reach proxies over http only
+    proxy->server.setPreferredPorts(preferredPorts.first, preferredPorts.second);
+    // The recorder keeps what passed; the server need not keep it twice.
+    proxy->server.setKeepsAnswers(false);
     if (!proxy->server.start()) return nullptr;
     proxy->localOrigin = proxy->server.url("");
     std::scoped_lock lock(mutex_);
@@ -211,14 +251,22 @@ TrafficRecorder::Proxy* TrafficRecorder::startProxy(const std::string& name, con
 }
 
 std::optional<std::string> TrafficRecorder::addService(const std::string& name, const std::string& baseUrl,
-                                                       Labeler labeler) {
+                                                       Labeler labeler, OriginNamer namer) {
     auto url = NSURL::URLWithString(baseUrl);
     std::optional<std::string> origin = originOf(baseUrl);
     if (!url || url->host().empty() || !origin) return std::nullopt;
+    std::pair<int, int> ports;
+    {
+        std::scoped_lock lock(mutex_);
+        if (auto found = preferredPorts_.find(name); found != preferredPorts_.end()) ports = found->second;
+    }
     // The proxy serves the same paths.
     std::string path = baseUrl.substr(origin->size());
-    Proxy* proxy = startProxy(name, *origin, std::move(labeler));
+    Proxy* proxy = startProxy(name, *origin, std::move(labeler), std::move(namer), ports);
     if (!proxy) return std::nullopt;
+    if (ports.first > 0 && proxy->server.port() != ports.first)
+        timeline_.add("host", "the " + name + " proxy cannot take its earlier port " + std::to_string(ports.first) +
+                                  " again (in use): URLs a kept home stored for it lead nowhere");
     return proxy->localOrigin + path;
 }
 
@@ -247,6 +295,21 @@ void TrafficRecorder::overrideLabeler(const std::string& name, Labeler labeler) 
     }
 }
 
+void TrafficRecorder::endUnanswered(const std::string& reason) {
+    std::vector<size_t> ended;
+    {
+        std::scoped_lock lock(mutex_);
+        for (TrafficExchange& exchange : exchanges_) {
+            if (exchange.ended) continue;
+            exchange.ended = true;
+            exchange.error = exchange.status ? reason + " (the answer is not whole)" : reason;
+            exchange.answeredAt = timeline_.elapsed();
+            ended.push_back(exchange.index);
+        }
+    }
+    for (size_t index : ended) timeline_.add("net <", "#" + std::to_string(index) + " unanswered: " + reason);
+}
+
 void TrafficRecorder::stop() {
     stopping_.store(true);
     std::vector<Proxy*> proxies;
@@ -257,23 +320,40 @@ void TrafficRecorder::stop() {
         forwards = forwards_;
     }
     // The proxies' threads wait on these; ended, they return at once.
-    for (const auto& forward : forwards) forward->end("the recorder stopped before the service answered");
+    for (const auto& forward : forwards) forward->end("the recorder stopped before the answer was complete");
     for (Proxy* proxy : proxies) proxy->server.stop();
     std::scoped_lock lock(mutex_);
     queue_.reset();
 }
 
-std::optional<std::string> TrafficRecorder::proxyOriginFor(const std::string& origin) {
+std::optional<std::string> TrafficRecorder::proxyOriginFor(const std::string& origin, const std::string& name,
+                                                           Labeler labeler, OriginNamer namer) {
     {
         std::scoped_lock lock(mutex_);
         for (const auto& proxy : proxies_)
             if (proxy->origin == origin) return proxy->localOrigin;
-        if (redirectProxies_ >= kMaximumRedirectProxies || stopping_.load()) return std::nullopt;
-        ++redirectProxies_;
+        if (extraProxies_ >= kMaximumExtraProxies || stopping_.load()) return std::nullopt;
+        ++extraProxies_;
     }
-    Proxy* proxy = startProxy("redirect", origin, [](const std::string&, const std::string&) { return "redirect target"; });
+    Proxy* proxy = startProxy(name, origin, std::move(labeler), std::move(namer));
     if (!proxy) return std::nullopt;
     return proxy->localOrigin;
+}
+
+void TrafficRecorder::followNamedOrigins(const Proxy& proxy, const std::string& target, const std::string& body) {
+    if (!proxy.namer) return;
+    Labeler labeler;
+    {
+        std::scoped_lock lock(mutex_);
+        labeler = proxy.labeler;
+    }
+    for (const std::string& named : proxy.namer(target, body)) {
+        std::optional<std::string> origin = originOf(named);
+        if (!origin) continue;
+        if (!proxyOriginFor(*origin, proxy.name, labeler, proxy.namer))
+            timeline_.add("host", "the " + proxy.name + " service names " + *origin +
+                                      ": its requests go around the recorder, unrecorded (no proxy can serve it)");
+    }
 }
 
 std::string TrafficRecorder::withProxyOrigins(std::string text) const {
@@ -306,6 +386,9 @@ void TrafficRecorder::finish(size_t index, const TrafficExchange& answer) {
     {
         std::scoped_lock lock(mutex_);
         TrafficExchange& exchange = exchanges_[index - 1];
+        // Ended with the run: what comes later is not taken.
+        if (exchange.ended) return;
+        exchange.ended = true;
         exchange.status = answer.status;
         exchange.error = answer.error;
         exchange.responseHeaders = answer.responseHeaders;
@@ -315,7 +398,28 @@ void TrafficRecorder::finish(size_t index, const TrafficExchange& answer) {
     std::string text = "#" + std::to_string(index) + " ";
     if (answer.status == 0) text += "no answer: " + answer.error;
     else text += std::to_string(answer.status) + " (" + bytesText(answer.responseBody.size()) + ")";
+    if (answer.status != 0 && !answer.error.empty()) text += ", cut: " + answer.error;
     timeline_.add("net <", text);
+}
+
+void TrafficRecorder::passHead(Answer& passed, const TrafficExchange::Headers& headers) {
+    for (const auto& [name, value] : headers) {
+        if (isConnectionField(name)) continue;
+        if (lowercased(name) != "location") {
+            passed.header(name, value);
+            continue;
+        }
+        // A hop to another origin is recorded too: through a proxy of its own.
+        std::string location = value;
+        if (auto target = originOf(value)) {
+            if (auto local = proxyOriginFor(*target, "redirect",
+                                            [](const std::string&, const std::string&) { return "redirect target"; }))
+                location = *local + value.substr(target->size());
+            else
+                timeline_.add("host", "redirect to " + *target + " passed on unrecorded: no proxy can serve it");
+        }
+        passed.header(name, location);
+    }
 }
 
 Answer TrafficRecorder::forward(Proxy& proxy, const simulator::RecordedRequest& request) {
@@ -326,14 +430,18 @@ Answer TrafficRecorder::forward(Proxy& proxy, const simulator::RecordedRequest& 
         if (proxy.labeler) exchange.purpose = proxy.labeler(request.method, request.target);
     }
     exchange.method = request.method;
-    exchange.url = proxy.origin + request.target;
+    // What the client asked for: the scheme it used and the authority it named.
+    exchange.url = std::string(request.secure ? "https://" : "http://") +
+                   request.header("Host").value_or(proxy.localOrigin.substr(proxy.localOrigin.find("://") + 3)) +
+                   request.target;
+    exchange.serviceUrl = proxy.origin + request.target;
     exchange.requestHeaders = request.headers;
     exchange.requestBody = request.body;
     exchange.sentAt = timeline_.elapsed();
     size_t index = begin(exchange, request.target);
 
     TrafficExchange answer;
-    auto url = NSURL::URLWithString(exchange.url);
+    auto url = NSURL::URLWithString(exchange.serviceUrl);
     if (!url) {
         answer.error = "the request's target gives no URL";
         finish(index, answer);
@@ -360,18 +468,20 @@ Answer TrafficRecorder::forward(Proxy& proxy, const simulator::RecordedRequest& 
         connection->setDelegateQueue(queue_);
         forwards_.insert(pending);
     }
-    if (stopping_.load()) pending->end("the recorder stopped before the service answered");
-    else connection->start();
-    // The request's total time-out ends the load; the margin only guards the wait.
-    if (!pending->waitFor(kServiceSeconds + 5))
-        pending->end("no complete answer within " + std::to_string(static_cast<int>(kServiceSeconds)) + " s");
-    {
+    auto forgetPending = [this, pending] {
         std::scoped_lock lock(mutex_);
         forwards_.erase(pending);
-    }
+    };
+    if (stopping_.load()) pending->end("the recorder stopped before the answer was complete");
+    else connection->start();
+    // The request's total time-out ends the load; the margin only guards the waits.
+    const double limit = kServiceSeconds + 5;
+    const std::string late = "no complete answer within " + std::to_string(static_cast<int>(kServiceSeconds)) + " s";
+    if (!pending->waitForHead(limit)) pending->end(late);
 
     auto http = pending->response();
     if (!http) {
+        forgetPending();
         // The client sees what the service did: no answer.
         answer.error = pending->failure();
         finish(index, answer);
@@ -379,25 +489,51 @@ Answer TrafficRecorder::forward(Proxy& proxy, const simulator::RecordedRequest& 
     }
     answer.status = static_cast<int>(http->statusCode());
     answer.responseHeaders = http->headerFields();
-    answer.responseBody = pending->body();
-    finish(index, answer);
+    const bool textual = isTextualType(headerValue(answer.responseHeaders, "content-type"));
+    const bool bodyless = request.method == "HEAD" || answer.status == 204 || answer.status == 304;
 
-    bool textual = isTextualType(headerValue(answer.responseHeaders, "content-type"));
-    Answer passed = Answer::withStatus(answer.status, textual ? withProxyOrigins(answer.responseBody) : answer.responseBody);
-    for (const auto& [name, value] : answer.responseHeaders) {
-        if (isConnectionField(name)) continue;
-        if (lowercased(name) != "location") {
-            passed.header(name, value);
-            continue;
-        }
-        // A hop to another origin is recorded too: through a proxy of its own.
-        std::string location = value;
-        if (auto target = originOf(value)) {
-            if (auto local = proxyOriginFor(*target)) location = *local + value.substr(target->size());
-            else timeline_.add("host", "redirect to " + *target + " passed on unrecorded: no proxy can serve it");
-        }
-        passed.header(name, location);
+    if (textual || bodyless) {
+        // Rewritten whole: taken once complete.
+        if (!pending->waitFor(limit)) pending->end(late);
+        forgetPending();
+        answer.responseBody = pending->body();
+        answer.error = pending->failure();
+        finish(index, answer);
+        if (!answer.error.empty()) return Answer::drop();
+        if (textual) followNamedOrigins(proxy, request.target, answer.responseBody);
+        Answer passed = Answer::withStatus(answer.status, textual ? withProxyOrigins(answer.responseBody) : std::string());
+        passHead(passed, answer.responseHeaders);
+        return passed;
     }
+
+    // Passed on as it streams, chunked: the client's answer ends only after
+    // the record has taken the whole.
+    Answer passed = Answer::streamed(answer.status, [this, pending, index, answer, limit, late,
+                                                     forgetPending](const Answer::BodyWriter& write) mutable {
+        size_t sent = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limit);
+        bool done = false, delivered = true;
+        while (!done) {
+            double left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+            if (left <= 0) {
+                pending->end(late);
+                left = 0;
+            }
+            std::string piece = pending->bodyFrom(sent, left, done);
+            sent += piece.size();
+            if (delivered && !write(piece)) {
+                // The client left: the rest is not read.
+                delivered = false;
+                pending->end("the client closed the connection before the answer was whole");
+            }
+        }
+        forgetPending();
+        answer.responseBody = pending->body();
+        answer.error = pending->failure();
+        finish(index, answer);
+        return delivered && answer.error.empty();
+    });
+    passHead(passed, answer.responseHeaders);
     return passed;
 }
 
@@ -428,9 +564,10 @@ bool TrafficRecorder::writeTo(const std::string& folder) const {
             {"purpose", e.purpose},
             {"method", e.method},
             {"url", e.url},
+            {"serviceUrl", e.serviceUrl},
             {"requestHeaders", headersValue(e.requestHeaders)},
             {"requestBody", requestBody},
-            {"status", Value(static_cast<int64_t>(e.status))},
+            {"status", e.status ? Value(static_cast<int64_t>(e.status)) : Value()},
             {"responseHeaders", headersValue(e.responseHeaders)},
             {"responseBody", responseBody},
             {"sentAt", Value(e.sentAt)},

@@ -1,6 +1,5 @@
 #include "simulator/LoopbackServer.h"
 
-#include <arpa/inet.h>
 #include <httplib.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -10,9 +9,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -131,7 +133,6 @@ private:
 };
 
 class Connection;
-thread_local Connection* currentConnection = nullptr;
 
 }  // namespace
 
@@ -157,6 +158,9 @@ struct LoopbackServer::Impl {
     int tlsPort = 0;
     TLSCertificate certificateKind = TLSCertificate::Valid;
     std::atomic<bool> httpsOnDemand{false};
+    std::atomic<bool> keepsAnswers{true};
+    int preferredPort = 0;
+    int preferredTlsPort = 0;
     std::string authorityPEM;
     SSL_CTX* sslContext = nullptr;  // made with the https listener, freed at stop
     SteadyClock::time_point startedAt = SteadyClock::now();
@@ -184,21 +188,16 @@ struct LoopbackServer::Impl {
 
 namespace {
 
-// The socket of one client connection, as the parser's stream. Everything the
-// parser consumes and everything written back is kept for the record; once an
-// answer has been written by the server itself the parser's own writes are
-// swallowed.
-class Connection : public httplib::Stream {
+// The socket of one client connection, read through a buffer of its own;
+// what is written back is kept for the record (unless the server keeps no
+// answers).
+class Connection {
 public:
     // With `ssl` (handshake done), bytes travel through TLS.
     Connection(int fd, SSL* ssl, LoopbackServer::Impl& server) : fd_(fd), ssl_(ssl), server_(server) {}
 
-    bool is_readable() const override {
-        return pos_ < buffer_.size() || (ssl_ && SSL_pending(ssl_) > 0) || waitFor(POLLIN);
-    }
-    bool is_writable() const override { return !dropped_ && waitFor(POLLOUT); }
-
-    ssize_t read(char* ptr, size_t size) override {
+    // Up to `size` bytes; 0 at the end, -1 on failure (or a stopping server).
+    ssize_t read(char* ptr, size_t size) {
         if (pos_ >= buffer_.size()) {
             if (dropped_ || (!(ssl_ && SSL_pending(ssl_) > 0) && !waitFor(POLLIN))) return -1;
             char chunk[4096];
@@ -209,19 +208,31 @@ public:
         }
         size_t n = std::min(size, buffer_.size() - pos_);
         std::memcpy(ptr, buffer_.data() + pos_, n);
-        consumed_.append(ptr, n);
         pos_ += n;
         return static_cast<ssize_t>(n);
     }
 
-    ssize_t write(const char* ptr, size_t size) override {
-        if (answered_) return static_cast<ssize_t>(size);
-        return writeRaw(ptr, size) ? static_cast<ssize_t>(size) : -1;
+    // Appends to `out` up to and including `delimiter`; false when the
+    // connection ends first or `out` grows past `limit` without it.
+    bool readThrough(std::string_view delimiter, size_t limit, std::string& out) {
+        char c;
+        while (out.size() < delimiter.size() || out.compare(out.size() - delimiter.size(), delimiter.size(), delimiter) != 0) {
+            if (out.size() >= limit || read(&c, 1) != 1) return false;
+            out.push_back(c);
+        }
+        return true;
     }
-
-    void get_remote_ip_and_port(std::string& ip, int& port) const override { address(false, ip, port); }
-    void get_local_ip_and_port(std::string& ip, int& port) const override { address(true, ip, port); }
-    socket_t socket() const override { return fd_; }
+    // Reads exactly `size` bytes; false when the connection ends first.
+    bool readExactly(size_t size, std::string& out) {
+        char chunk[16384];
+        while (size > 0) {
+            ssize_t n = read(chunk, std::min(size, sizeof chunk));
+            if (n <= 0) return false;
+            out.append(chunk, static_cast<size_t>(n));
+            size -= static_cast<size_t>(n);
+        }
+        return true;
+    }
 
     bool writeRaw(const char* ptr, size_t size) {
         size_t done = 0;
@@ -230,7 +241,7 @@ public:
             ssize_t n = ssl_ ? SSL_write(ssl_, ptr + done, static_cast<int>(std::min<size_t>(size - done, 1 << 20)))
                              : ::send(fd_, ptr + done, size - done, MSG_NOSIGNAL);
             if (n <= 0) return false;
-            written_.append(ptr + done, static_cast<size_t>(n));
+            if (server_.keepsAnswers.load()) written_.append(ptr + done, static_cast<size_t>(n));
             done += static_cast<size_t>(n);
         }
         return true;
@@ -244,16 +255,9 @@ public:
         dropped_ = true;
         ::shutdown(fd_, SHUT_RDWR);
     }
-    void markAnswered() { answered_ = true; }
-
-    void beginRequest() {
-        consumed_.clear();
-        written_.clear();
-        answered_ = false;
-    }
+    void beginRequest() { written_.clear(); }
     bool dropped() const { return dropped_; }
     bool hasBuffered() const { return pos_ < buffer_.size(); }
-    const std::string& consumed() const { return consumed_; }
     const std::string& written() const { return written_; }
 
     // Waits until the socket is ready, in short slices so a stopping server
@@ -271,45 +275,35 @@ public:
     }
 
 private:
-    void address(bool local, std::string& ip, int& port) const {
-        sockaddr_storage addr{};
-        socklen_t len = sizeof addr;
-        int rc = local ? ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len)
-                       : ::getpeername(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        if (rc != 0 || addr.ss_family != AF_INET) return;
-        auto* in = reinterpret_cast<sockaddr_in*>(&addr);
-        char text[INET_ADDRSTRLEN] = {};
-        ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
-        ip = text;
-        port = ntohs(in->sin_port);
-    }
-
     int fd_;
     SSL* ssl_;
     LoopbackServer::Impl& server_;
     std::string buffer_;
     size_t pos_ = 0;
-    std::string consumed_;
     std::string written_;
-    bool answered_ = false;
     bool dropped_ = false;
 };
 
 }  // namespace
 
-// The parser and connection loop come from the HTTP library; sockets, the
-// record and the answers are ours.
+// The HTTP library listens and accepts; requests are read here, so that any
+// request line and header a client sends is taken (up to kMaximumHeadBytes),
+// and the record, the sockets and the answers are ours.
 class LoopbackServer::Impl::Server : public httplib::Server {
 public:
+    // A request head may be this long; a longer one is answered 431.
+    static constexpr size_t kMaximumHeadBytes = 1024 * 1024;
+    // A request body may be this long; a longer one is answered 413.
+    static constexpr size_t kMaximumBodyBytes = 256 * 1024 * 1024;
+
     Server(Impl& impl, bool secure) : impl_(impl), secure_(secure) {
         new_task_queue = [] { return new ThreadPerConnection(); };
-        auto handler = [this](const httplib::Request& request, httplib::Response&) { handle(request); };
-        Get(".*", handler);
-        Post(".*", handler);
-        Put(".*", handler);
-        Delete(".*", handler);
-        Patch(".*", handler);
-        Options(".*", handler);
+        // Not the library's SO_REUSEPORT: a port another listener holds must
+        // not be shared (a port asked for again is taken only when free).
+        set_socket_options([](socket_t sock) {
+            int yes = 1;
+            ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        });
     }
 
     // The library listens with a backlog of 5; bursts of clients would see
@@ -338,11 +332,7 @@ private:
         while (!impl_.stopping.load() && !connection.dropped()) {
             if (!connection.hasBuffered() && !connection.waitFor(POLLIN, 5)) break;
             connection.beginRequest();
-            bool closed = false;
-            currentConnection = &connection;
-            bool ok = process_request(connection, false, closed, nullptr);
-            currentConnection = nullptr;
-            if (!ok || closed) break;
+            if (!serveOneRequest(connection)) break;
         }
         {
             std::lock_guard lock(impl_.mutex);
@@ -358,16 +348,32 @@ private:
         return true;
     }
 
-    void handle(const httplib::Request& request) {
-        Connection* connection = currentConnection;
-        if (!connection) return;
+    // Reads one request and answers it; false when the connection is to close.
+    bool serveOneRequest(Connection& connection) {
         RecordedRequest r;
-        const std::string& raw = connection->consumed();
-        size_t headEnd = raw.find("\r\n\r\n");
-        r.head = raw.substr(0, headEnd == std::string::npos ? raw.size() : headEnd + 4);
+        // A request starts with its method's letters: anything else (a TLS
+        // handshake on the plain listener) is refused at once.
+        char first = 0;
+        if (connection.read(&first, 1) != 1) return false;
+        if (!std::isupper(static_cast<unsigned char>(first))) return refuse(connection, 400, "Bad Request");
+        r.head.assign(1, first);
+        if (!connection.readThrough("\r\n\r\n", kMaximumHeadBytes, r.head)) {
+            if (r.head.size() >= kMaximumHeadBytes) refuse(connection, 431, "Request Header Fields Too Large");
+            return false;
+        }
         parseHead(r.head, r);
-        // The bytes as sent; only a chunked body is taken decoded.
-        r.body = r.header("Transfer-Encoding") ? request.body : raw.substr(r.head.size());
+        if (r.method.empty() || r.target.empty()) return refuse(connection, 400, "Bad Request");
+        std::optional<std::string> length = r.header("Content-Length");
+        if (r.header("Transfer-Encoding")) {
+            if (!readChunkedBody(connection, r.body)) return refuse(connection, 400, "Bad Request");
+        } else if (length) {
+            char* end = nullptr;
+            unsigned long long bytes = std::strtoull(length->c_str(), &end, 10);
+            if (length->empty() || *end != '\0' || !std::isdigit(static_cast<unsigned char>((*length)[0])))
+                return refuse(connection, 400, "Bad Request");
+            if (bytes > kMaximumBodyBytes) return refuse(connection, 413, "Payload Too Large");
+            if (!connection.readExactly(static_cast<size_t>(bytes), r.body)) return false;
+        }
         r.secure = secure_;
         r.time = std::chrono::duration<double>(SteadyClock::now() - impl_.startedAt).count();
         size_t index;
@@ -377,7 +383,51 @@ private:
             impl_.record.push_back(r);
         }
         impl_.recordChanged.notify_all();
-        impl_.serve(*connection, r, index);
+        bool close = closesAfter(r);
+        impl_.serve(connection, r, index);
+        return !close;
+    }
+
+    // The body of a chunked request, decoded (extensions and trailers skipped).
+    static bool readChunkedBody(Connection& connection, std::string& body) {
+        std::string line;
+        for (;;) {
+            line.clear();
+            if (!connection.readThrough("\r\n", 1024, line)) return false;
+            char* end = nullptr;
+            unsigned long long size = std::strtoull(line.c_str(), &end, 16);
+            if (end == line.c_str() || (*end != ';' && *end != '\r')) return false;
+            if (size == 0) break;
+            if (size > kMaximumBodyBytes - body.size()) return false;
+            if (!connection.readExactly(static_cast<size_t>(size), body)) return false;
+            std::string crlf;
+            if (!connection.readExactly(2, crlf) || crlf != "\r\n") return false;
+        }
+        // Trailer fields up to the blank line.
+        do {
+            line.clear();
+            if (!connection.readThrough("\r\n", kMaximumHeadBytes, line)) return false;
+        } while (line != "\r\n");
+        return true;
+    }
+
+    // HTTP/1.0 closes unless kept alive; HTTP/1.1 stays open unless closed.
+    static bool closesAfter(const RecordedRequest& r) {
+        std::string connectionField = r.header("Connection").value_or("");
+        std::transform(connectionField.begin(), connectionField.end(), connectionField.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
+        std::string_view requestLine = std::string_view(r.head).substr(0, r.head.find("\r\n"));
+        bool http10 = requestLine.size() >= 8 && requestLine.substr(requestLine.size() - 8) == "HTTP/1.0";
+        return connectionField.find("close") != std::string::npos ||
+               (http10 && connectionField.find("keep-alive") == std::string::npos);
+    }
+
+    // Answers a request that cannot be read, and closes.
+    static bool refuse(Connection& connection, int status, const char* reason) {
+        connection.writeRaw("HTTP/1.1 " + std::to_string(status) + " " + reason +
+                            "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        connection.drop();
+        return false;
     }
 
     Impl& impl_;
@@ -425,7 +475,6 @@ bool LoopbackServer::Impl::waitUnlessStopped(double seconds, uint64_t* releaseSe
 
 void LoopbackServer::Impl::serve(Connection& connection, const RecordedRequest& request, size_t index) {
     Answer answer = answerFor(request);
-    connection.markAnswered();
     if (answer.delay > 0 && waitUnlessStopped(answer.delay)) answer = Answer::drop();
     if (answer.kind == Answer::Kind::Stall) {
         uint64_t seen;
@@ -457,14 +506,33 @@ void LoopbackServer::Impl::serve(Connection& connection, const RecordedRequest& 
             hasLength = hasLength || equalsIgnoringCase(name, "Content-Length") ||
                         equalsIgnoringCase(name, "Transfer-Encoding");
         }
-        if (!hasLength && !noBody && !answer.closeDelimited)
+        if (answer.kind == Answer::Kind::Streamed && !hasLength && !noBody)
+            head += "Transfer-Encoding: chunked\r\n";
+        else if (!hasLength && !noBody && !answer.closeDelimited)
             head += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
         head += "\r\n";
         bool ok = connection.writeRaw(head);
+        // A producer runs once whatever happens: it may own what its body's end settles.
+        if (answer.kind == Answer::Kind::Streamed && answer.stream && (!ok || noBody))
+            answer.stream([](std::string_view piece) { return piece.empty(); });
         if (ok && !noBody) {
             if (answer.kind == Answer::Kind::Truncated) {
                 connection.writeRaw(answer.body.data(), std::min(answer.sentBytes, answer.body.size()));
                 connection.drop();
+            } else if (answer.kind == Answer::Kind::Streamed) {
+                // Each piece goes out as it comes; a body without a length is chunked.
+                bool chunked = !hasLength;
+                auto write = [&](std::string_view piece) {
+                    if (piece.empty()) return true;
+                    if (!chunked) return connection.writeRaw(piece.data(), piece.size());
+                    char size[24];
+                    std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+                    return connection.writeRaw(size, std::strlen(size)) && connection.writeRaw(piece.data(), piece.size()) &&
+                           connection.writeRaw("\r\n", 2);
+                };
+                bool whole = answer.stream && answer.stream(write);
+                if (whole && chunked) connection.writeRaw("0\r\n\r\n", 5);
+                if (!whole) connection.drop();
             } else if (answer.kind == Answer::Kind::SlowBody) {
                 size_t step = std::max<size_t>(1, answer.chunkSize);
                 for (size_t at = 0; ok && at < answer.body.size(); at += step) {
@@ -533,6 +601,13 @@ Answer Answer::slowBody(std::string body, size_t chunkSize, double interval) {
     return a;
 }
 
+Answer Answer::streamed(int status, std::function<bool(const BodyWriter& write)> produce) {
+    Answer a = withStatus(status);
+    a.kind = Kind::Streamed;
+    a.stream = std::move(produce);
+    return a;
+}
+
 Answer& Answer::header(std::string name, std::string value) {
     headers.emplace_back(std::move(name), std::move(value));
     return *this;
@@ -580,7 +655,7 @@ SSL_CTX* makeLoopbackServerContext(const TestCertificateAuthority::Issued& issue
 
 // Binds and starts one listener; 0 when it cannot bind.
 int startLoopbackListener(LoopbackServer::Impl& impl, std::unique_ptr<LoopbackServer::Impl::Server>& server, std::thread& thread,
-             std::atomic<bool>& ended, bool secure);
+             std::atomic<bool>& ended, bool secure, int preferredPort);
 
 }  // namespace
 
@@ -591,11 +666,24 @@ void LoopbackServer::setTLSCertificate(TLSCertificate kind) {
 
 void LoopbackServer::setHttpsOnDemand(bool onDemand) { impl_->httpsOnDemand = onDemand; }
 
+void LoopbackServer::setPreferredPorts(int httpPort, int httpsPort) {
+    std::lock_guard lock(impl_->tlsMutex);
+    impl_->preferredPort = httpPort;
+    impl_->preferredTlsPort = httpsPort;
+}
+
+void LoopbackServer::setKeepsAnswers(bool keeps) { impl_->keepsAnswers = keeps; }
+
 bool LoopbackServer::start() {
     if (impl_->running.load()) return false;
     impl_->stopping = false;
     impl_->startedAt = SteadyClock::now();
-    impl_->port = startLoopbackListener(*impl_, impl_->server, impl_->listenThread, impl_->listenEnded, false);
+    int preferred;
+    {
+        std::lock_guard lock(impl_->tlsMutex);
+        preferred = impl_->preferredPort;
+    }
+    impl_->port = startLoopbackListener(*impl_, impl_->server, impl_->listenThread, impl_->listenEnded, false, preferred);
     if (impl_->port == 0) return false;
     impl_->running = true;
     if (!impl_->httpsOnDemand && impl_->secureListenerPort() == 0) {
@@ -612,7 +700,7 @@ int LoopbackServer::Impl::secureListenerPort() {
     sslContext = makeLoopbackServerContext(authority.issue(certificateKind));
     if (!sslContext) return 0;
     authorityPEM = authority.certificatePEM();
-    tlsPort = startLoopbackListener(*this, tlsServer, tlsListenThread, tlsListenEnded, true);
+    tlsPort = startLoopbackListener(*this, tlsServer, tlsListenThread, tlsListenEnded, true, preferredTlsPort);
     if (tlsPort == 0) {
         SSL_CTX_free(sslContext);
         sslContext = nullptr;
@@ -623,9 +711,14 @@ int LoopbackServer::Impl::secureListenerPort() {
 namespace {
 
 int startLoopbackListener(LoopbackServer::Impl& impl, std::unique_ptr<LoopbackServer::Impl::Server>& server, std::thread& thread,
-             std::atomic<bool>& ended, bool secure) {
+             std::atomic<bool>& ended, bool secure, int preferredPort) {
     server = std::make_unique<LoopbackServer::Impl::Server>(impl, secure);
-    int port = server->bind_to_any_port("127.0.0.1");
+    int port = preferredPort > 0 && server->bind_to_port("127.0.0.1", preferredPort) ? preferredPort : 0;
+    if (port == 0) {
+        // A failed bind leaves the library's socket closed: start afresh.
+        server = std::make_unique<LoopbackServer::Impl::Server>(impl, secure);
+        port = server->bind_to_any_port("127.0.0.1");
+    }
     if (port <= 0) {
         server.reset();
         return 0;
@@ -687,6 +780,11 @@ std::string LoopbackServer::url(std::string_view path) const {
 }
 
 int LoopbackServer::httpsPort() const { return impl_->secureListenerPort(); }
+
+bool LoopbackServer::httpsStarted() const {
+    std::lock_guard lock(impl_->tlsMutex);
+    return impl_->tlsServer != nullptr;
+}
 
 std::string LoopbackServer::httpsURL(std::string_view path, std::string_view host) const {
     return "https://" + std::string(host) + ":" + std::to_string(httpsPort()) + std::string(path);

@@ -1,7 +1,9 @@
-// A local HTTP/1.1 server on 127.0.0.1 (ephemeral ports) that plays remote
-// services in tests and in the demo: scripted answers per method and path
-// (status, headers, body, delays, stalls, redirects, dropped connections,
-// truncated or slow bodies) and a byte-exact record of every exchange.
+// A local HTTP/1.1 server on 127.0.0.1 (ephemeral ports, or ones asked for)
+// that plays remote services in tests and in the demo: scripted answers per
+// method and path (status, headers, body, delays, stalls, redirects, dropped
+// connections, truncated, slow or streamed bodies) and a byte-exact record of
+// every exchange. It takes any request line and header fields a client sends
+// (up to 1 MiB of head; more is answered 431).
 // It listens twice: plain http (url()) and https (httpsURL()), whose
 // certificate is issued at start by a test certificate authority of its own
 // (TestCertificateAuthority.h), or when first asked for (setHttpsOnDemand).
@@ -55,7 +57,9 @@ struct RecordedRequest {
 // (whose framing the body then carries):
 //   Answer::ok("{}").header("Content-Type", "application/json").after(0.2)
 struct Answer {
-    enum class Kind { Normal, Stall, Drop, Truncated, SlowBody };
+    enum class Kind { Normal, Stall, Drop, Truncated, SlowBody, Streamed };
+    // Sends one piece of a streamed body at once; false when the client is gone.
+    using BodyWriter = std::function<bool(std::string_view piece)>;
 
     Kind kind = Kind::Normal;
     int status = 200;
@@ -79,6 +83,13 @@ struct Answer {
     static Answer truncated(std::string body, size_t sentBytes);
     // Writes the body `chunkSize` bytes at a time, `interval` real seconds apart.
     static Answer slowBody(std::string body, size_t chunkSize, double interval);
+    // Writes the head, then calls `produce` once on the connection's thread
+    // with a writer that sends each piece as it is given (chunked unless the
+    // headers set a Content-Length). `produce` returns true when the body is
+    // whole; false cuts the connection (a chunked body then lacks its end).
+    // It is called even when the head cannot be written or no body may
+    // follow (HEAD, 204, 304): its writer then refuses every piece.
+    static Answer streamed(int status, std::function<bool(const BodyWriter& write)> produce);
 
     Answer& header(std::string name, std::string value);
     Answer& after(double seconds);
@@ -86,6 +97,7 @@ struct Answer {
     Answer& unframed();
 
     std::shared_ptr<Answer> then;  // the answer a released stall gives
+    std::function<bool(const BodyWriter&)> stream;  // Streamed: the body's producer
 };
 
 using Handler = std::function<Answer(const RecordedRequest&)>;
@@ -106,6 +118,12 @@ public:
     // milliseconds less. Not for a process that forks after start: a child
     // asking first would make a listener of its own.
     void setHttpsOnDemand(bool onDemand);
+    // Before start: the ports to listen on when they are free (0: any);
+    // ephemeral ones otherwise. A port another listener holds is never shared.
+    void setPreferredPorts(int httpPort, int httpsPort);
+    // False: the record keeps no answer bytes (RecordedRequest::response
+    // stays empty), for a server passing large bodies on.
+    void setKeepsAnswers(bool keeps);
 
     // Makes the test authority and the server certificate, binds 127.0.0.1 on
     // two ephemeral ports (http and https) and serves on threads of its own.
@@ -121,6 +139,8 @@ public:
     std::string url(std::string_view path = "/") const;
     // (Starts the https listener when on demand.) 0 when it cannot start.
     int httpsPort() const;
+    // Whether the https listener is up (never starts it).
+    bool httpsStarted() const;
     // "https://<host>:<httpsPort>" + path; the certificate names 127.0.0.1 and localhost.
     std::string httpsURL(std::string_view path = "/", std::string_view host = "127.0.0.1") const;
     // The PEM text of the authority that issued the https certificate (new at

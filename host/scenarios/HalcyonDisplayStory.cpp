@@ -57,10 +57,14 @@ public:
     void adServiceDidFailToLoadAdWithError(const Ref<HLAdService>&, int32_t code) override {
         tell("adService:didFailToLoadAdWithError: " + std::to_string(code));
     }
-    void adWasDisplayedIn(const Ref<HLAd>& ad, const Ref<UIView>&) override {
+    void adWasDisplayedIn(const Ref<HLAd>& ad, const Ref<UIView>& view) override {
         tell("ad:wasDisplayedIn: " + halcyonAdName(ad));
+        shown = view;
     }
-    void adWasHiddenIn(const Ref<HLAd>& ad, const Ref<UIView>&) override { tell("ad:wasHiddenIn: " + halcyonAdName(ad)); }
+    void adWasHiddenIn(const Ref<HLAd>& ad, const Ref<UIView>&) override {
+        tell("ad:wasHiddenIn: " + halcyonAdName(ad));
+        shown = nullptr;
+    }
     void adWasClickedIn(const Ref<HLAd>& ad, const Ref<UIView>&) override {
         tell("ad:wasClickedIn: " + halcyonAdName(ad));
     }
@@ -87,6 +91,9 @@ public:
                          "rewardValidationRequestForAd:didExceedQuotaWithResponse:",
                          "rewardValidationRequestForAd:wasRejectedWithResponse:",
                          "rewardValidationRequestForAd:didFailWithError:", "userDeclinedToViewAd:")
+
+    // The view the ad shows in, from its display to its hiding (main thread).
+    Ref<UIView> shown;
 
 private:
     void tell(const std::string& what) { timeline_->add("app", what_ + " " + what); }
@@ -125,9 +132,10 @@ private:
         timeline_.add("app", "HLInterstitialAd showOver:placement: level-start");
         interstitial->showOver(window_, std::string("level-start"));
         if (!context_.stay(3)) return false;
-        snapshot("halcyon-interstitial-dialog.png");
+        snapshot(*listener, "the interstitial", "halcyon-interstitial-dialog.png");
         if (!tapClose("the interstitial") || !context_.stay(2)) return false;
         interstitial_ = interstitial;
+        interstitialListener_ = listener;
         return true;
     }
 
@@ -137,7 +145,7 @@ private:
         // The countdown runs; the close button fades in after its delay.
         if (!context_.stay(kHalcyonVideoCloseDelay + 1)) return false;
         if (simulator::HalcyonService* service = context_.embeddedHalcyon()) service->setAd(halcyonScenarioAd());
-        snapshot("halcyon-video.png");
+        snapshot(*interstitialListener_, "the video interstitial", "halcyon-video.png");
         return tapClose("the video interstitial") && context_.stay(2);
     }
 
@@ -157,7 +165,7 @@ private:
         answerAlert("Watch Now");
         // The validation runs while the video plays to its end.
         if (!context_.stay(kHalcyonVideoCountdown + 2)) return false;
-        snapshot("halcyon-poststitial.png");
+        snapshot(*listener, "the rewarded video's poststitial", "halcyon-poststitial.png");
         if (!tapClose("the rewarded video") || !context_.stay(0.5)) return false;
         answerAlert("Okay");
         return context_.stay(2);
@@ -204,13 +212,16 @@ private:
         alert->simulateTapButtonAtIndex(index);
     }
 
-    void snapshot(const std::string& name) { snapshotScenarioWindow(context_, window_, name); }
+    void snapshot(const HalcyonDisplayListener& listener, const std::string& what, const std::string& name) {
+        snapshotScenarioScreen(context_, window_, listener.shown, what, name);
+    }
 
     ScenarioContext& context_;
     Timeline& timeline_;
     Ref<HLSdk> sdk_;
     Ref<UIWindow> window_;
     Ref<HLInterstitialAd> interstitial_;
+    std::shared_ptr<HalcyonDisplayListener> interstitialListener_;
 };
 
 }  // namespace

@@ -26,6 +26,11 @@
 // through the recorder's https listener. Then a stay in the background (the
 // slot refuses refreshes there), the return and the quit. The client's own
 // log lines go to the timeline.
+//
+// On a fresh home the service refuses the rewarded video's end postback
+// (the run's last): it stays in the client's postback file, and the next run
+// on that home (--home) sends it again at start-up, to the recorder's port
+// of the earlier run, which the recorder takes again.
 #include <memory>
 #include <mutex>
 #include <string>
@@ -37,13 +42,18 @@
 #include "halcyon/core/HLAdService.h"
 #include "halcyon/core/HLConstants.h"
 #include "halcyon/core/HLEventService.h"
+#include "halcyon/core/HLFileManager.h"
 #include "halcyon/core/HLInternalSdkSettings.h"
 #include "halcyon/core/HLLogManager.h"
 #include "halcyon/core/HLNativeAd.h"
 #include "halcyon/core/HLNativeAdService.h"
+#include "halcyon/core/HLPersistentPostbackManager.h"
+#include "halcyon/core/HLPostbackRequest.h"
 #include "halcyon/core/HLSdk.h"
 #include "host/scenarios/HalcyonDisplayStory.h"
 #include "host/scenarios/Scenarios.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIView.h"
@@ -222,8 +232,16 @@ public:
     void play(ScenarioContext& context) override {
         Timeline& timeline = context.timeline();
         const ScenarioService* service = context.service("halcyon");
+        const size_t stored = storedPostbacks(timeline);
         if (simulator::HalcyonService* embedded = context.embeddedHalcyon()) {
             embedded->scriptStatuses(simulator::HalcyonService::kDevicePath, {503});
+            if (stored == 0) {
+                // The interstitial video's end goes through; the rewarded one's is
+                // refused at each of the client's five tries.
+                embedded->scriptStatuses(simulator::HalcyonService::postbackPath("video_end"), {200, 503, 503, 503, 503, 503});
+                timeline.add("host", "Halcyon service: the rewarded video's end postback is refused (503) at each "
+                                     "try: it stays stored for the next run on this home");
+            }
             embedded->setSettings(std::string(kHalcyonServerSettings));
             embedded->setAd(halcyonScenarioAd());
             embedded->setNativeAnswer(halcyonNativeAnswer());
@@ -300,6 +318,24 @@ public:
     }
 
 private:
+    // The postbacks an earlier run on this home left in the client's file,
+    // told on the timeline; the client sends them again at start-up.
+    static size_t storedPostbacks(Timeline& timeline) {
+        auto caches = NSSearchPathForDirectoriesInDomains(NSCachesDirectory, NSUserDomainMask, true);
+        if (caches.empty()) return 0;
+        const std::string path = caches.front() + "/" + HLFileManager::kCacheFolderName + "/" +
+                                 HLPersistentPostbackManager::kQueueFileName;
+        if (!NSFileManager::defaultManager()->fileExistsAtPath(path)) return 0;
+        const Value stored = NSKeyedUnarchiver::unarchiveObjectWithFile(path);
+        const Value::Array* entries = stored.array();
+        if (!entries || entries->empty()) return 0;
+        for (const Value& entry : *entries)
+            if (Ref<HLPostbackRequest> postback = entry.object<HLPostbackRequest>())
+                timeline.add("host", "Halcyon: a postback an earlier run on this home left stored, sent again at "
+                                     "start-up: " + (postback->targetURL() ? postback->targetURL()->absoluteString() : ""));
+        return entries->size();
+    }
+
     // The discovery feed's ads; the first comes with a video.
     static simulator::HalcyonNativeAnswer halcyonNativeAnswer() {
         simulator::HalcyonNativeAnswer answer;

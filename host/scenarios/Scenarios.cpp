@@ -10,12 +10,14 @@ std::unique_ptr<Scenario> makeTamarindScenario();
 
 const std::vector<ScenarioInfo>& ScenarioRegistry::all() {
     static const std::vector<ScenarioInfo> scenarios = {
-        {"startup", "the application's start-up and lifecycle, with Relay (default)", makeStartupScenario},
-        {"halcyon", "an application starting the Halcyon client: start-up, device data, retries", makeHalcyonScenario},
+        {"startup", "the application's start-up and lifecycle, with Relay (default)", makeStartupScenario,
+         {"trillium", "relay"}},
+        {"halcyon", "an application starting the Halcyon client: start-up, device data, retries", makeHalcyonScenario,
+         {"halcyon"}},
         {"trillium", "a Trillium splash and its ad; the return ad shown, clicked, followed; a banner; native ads",
-         makeTrilliumScenario},
+         makeTrilliumScenario, {"trillium"}},
         {"tamarind", "an application showing Tamarind template interstitials: modal with MRAID, then modeless",
-         makeTamarindScenario},
+         makeTamarindScenario, {"tamarind"}},
     };
     return scenarios;
 }
@@ -34,8 +36,20 @@ void quitScenarioApplication(ScenarioContext& context) {
     context.settle();
 }
 
-void snapshotScenarioWindow(ScenarioContext& context, const Ref<UIWindow>& window, const std::string& name) {
+void snapshotScenarioScreen(ScenarioContext& context, const Ref<UIWindow>& window, const Ref<UIView>& screen,
+                            const std::string& what, const std::string& name) {
+    bool shows = window && screen;
+    for (Ref<UIView> view = screen; shows && view; view = view->superview())
+        shows = !view->isHidden() && view->alpha() > 0.01f && (view->superview() || view == window);
+    if (!shows) {
+        context.timeline().add("host", "no snapshot " + name + ": " + what + " did not show");
+        return;
+    }
     const std::string path = context.snapshotsFolder() + "/" + name;
-    if (window && window->snapshotPNG(path)) context.timeline().add("host", "snapshot " + path);
+    if (window->snapshotPNG(path)) context.timeline().add("host", "snapshot " + path);
     else context.timeline().add("host", "snapshot " + name + " could not be written");
+}
+
+void snapshotScenarioWindow(ScenarioContext& context, const Ref<UIWindow>& window, const std::string& name) {
+    snapshotScenarioScreen(context, window, window, "the window", name);
 }

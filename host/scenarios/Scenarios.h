@@ -16,6 +16,9 @@ struct ScenarioInfo {
     const char* name;
     const char* summary;  // one line for --help
     std::unique_ptr<Scenario> (*make)();
+    // The services it talks to ("trillium", "relay" with its "partner",
+    // "halcyon", "tamarind"): the runner starts only these.
+    std::vector<std::string> services;
 };
 
 // The usual end of a scenario: the user leaves the application (when it is
@@ -23,8 +26,13 @@ struct ScenarioInfo {
 // finishes. Told on the timeline.
 void quitScenarioApplication(ScenarioContext& context);
 
-// Writes a PNG snapshot of the window to the snapshots folder as `name` and
-// tells the timeline where it went (or that it could not be written).
+// Writes a PNG snapshot of the window to the snapshots folder as `name` when
+// `screen` shows in it (in the window, nothing above it hidden), and tells the
+// timeline where it went; a screen that did not show (`what` names it) is
+// said on the timeline instead, and nothing is written.
+void snapshotScenarioScreen(ScenarioContext& context, const Ref<UIWindow>& window, const Ref<UIView>& screen,
+                            const std::string& what, const std::string& name);
+// The same for a window whose topmost screen is what the user sees.
 void snapshotScenarioWindow(ScenarioContext& context, const Ref<UIWindow>& window, const std::string& name);
 
 class ScenarioRegistry {

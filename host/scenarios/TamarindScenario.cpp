@@ -1,6 +1,6 @@
 // The Tamarind scenario: an application that shows Tamarind template
-// interstitials, against the Tamarind service of the simulator (embedded, run
-// by this scenario behind the recorder). At launch it registers its
+// interstitials, against the Tamarind service (the embedded simulator, or
+// --tamarind-url), behind the recorder. At launch it registers its
 // application key; then a modal interstitial is loaded, presented over the
 // root screen (its creative calls MRAID and reports what it hears through
 // its console, which joins the timeline), snapshotted
@@ -11,7 +11,6 @@
 #include <memory>
 #include <string>
 
-#include "host/TrafficRecorder.h"
 #include "host/scenarios/Scenarios.h"
 #include "platform/store/StoreClasses.h"
 #include "platform/ui/UIApplication.h"
@@ -54,24 +53,6 @@ std::string tamarindScenarioCreative(const std::string& title) {
            "</h1><p>Spectral readings near you.</p></div>" + kTamarindScenarioCreativeScript;
 }
 
-bool tamarindScenarioPathStarts(const std::string& target, const std::string& prefix) {
-    return target.compare(0, prefix.size(), prefix) == 0;
-}
-
-std::string tamarindPurpose(const std::string&, const std::string& target) {
-    using simulator::TamarindService;
-    if (tamarindScenarioPathStarts(target, TamarindService::kConfigurationPath)) return "configuration";
-    if (tamarindScenarioPathStarts(target, TamarindService::kAdPath)) return "ad request";
-    if (tamarindScenarioPathStarts(target, TamarindService::kGenerateDevicePath)) return "device identity";
-    if (tamarindScenarioPathStarts(target, TamarindService::kUpdateDevicePath)) return "device update";
-    if (tamarindScenarioPathStarts(target, TamarindService::kRegisterEventPath)) return "application events";
-    if (tamarindScenarioPathStarts(target, TamarindService::kViewabilityScriptPath)) return "viewability script";
-    if (tamarindScenarioPathStarts(target, TamarindService::kImpressionPath)) return "impression pixel";
-    if (tamarindScenarioPathStarts(target, TamarindService::kInstrumentationPath)) return "instrumentation pixel";
-    if (tamarindScenarioPathStarts(target, TamarindService::kMetricPath)) return "metric pixel";
-    return {};
-}
-
 // The application's ad object for one controller: tells the timeline each
 // callback; the root screen presents what the creative opens.
 class TamarindScenarioAd : public NSObject, public TMATBaseAdControllerDelegate {
@@ -90,8 +71,14 @@ public:
     }
     void adHasExpired() override { tell("adHasExpired"); }
     void controllerWillPresentAd() override { tell("controllerWillPresentAd"); }
-    void controllerDidPresentAd() override { tell("controllerDidPresentAd"); }
-    void controllerWillDismissAd() override { tell("controllerWillDismissAd"); }
+    void controllerDidPresentAd() override {
+        tell("controllerDidPresentAd");
+        presented = true;
+    }
+    void controllerWillDismissAd() override {
+        tell("controllerWillDismissAd");
+        presented = false;
+    }
     void controllerDidDismissAd() override { tell("controllerDidDismissAd"); }
     Ref<UIViewController> viewControllerForPresentingModalView() override {
         auto window = UIApplication::sharedApplication()->keyWindow();
@@ -103,6 +90,7 @@ public:
     const std::string& name() const { return name_; }
     bool loaded = false;
     bool failed = false;
+    bool presented = false;
 
 private:
     void tell(const std::string& callback) { timeline_->add("delegate", name_ + " " + callback); }
@@ -144,26 +132,21 @@ class TamarindScenario : public Scenario {
 public:
     void play(ScenarioContext& context) override {
         Timeline& timeline = context.timeline();
-        simulator::TamarindService service;
-        if (!service.start()) {
-            timeline.add("host", "the embedded Tamarind service cannot start on loopback");
-            return;
+        const ScenarioService* tamarind = context.service("tamarind");
+        if (!tamarind) return;
+        if (simulator::TamarindService* service = context.embeddedTamarind()) {
+            service->setAdAnswers({service->adAnswer(simulator::TamarindAd{
+                                       .creative = tamarindScenarioCreative("Haunted House Tours"), .id = "modal-1"}),
+                                   service->adAnswer(simulator::TamarindAd{
+                                       .creative = tamarindScenarioCreative("Ghost Detector Pro"), .id = "modeless-1"})});
+        } else {
+            timeline.add("host", "Tamarind service given by URL: its own configuration and ads are used");
         }
-        auto proxied = context.recorder().addService("tamarind", service.url("/"), tamarindPurpose);
-        if (!proxied) {
-            timeline.add("host", "the Tamarind service cannot be reached through a proxy");
-            return;
-        }
-        timeline.add("host", "tamarind service: " + service.url("/") + " (embedded), reached through " + *proxied);
-        service.setAdAnswers({service.adAnswer(simulator::TamarindAd{
-                                  .creative = tamarindScenarioCreative("Haunted House Tours"), .id = "modal-1"}),
-                              service.adAnswer(simulator::TamarindAd{
-                                  .creative = tamarindScenarioCreative("Ghost Detector Pro"), .id = "modeless-1"})});
 
         // Store links open the store sheet rather than the system.
         platform::registerStoreClasses();
         TMLog::setLogLevel(TMLogLevel::Info);
-        TMAdConfiguration::sharedAMAdConfiguration()->setConfigurationURL(*proxied + "msdk/getConfig");
+        TMAdConfiguration::sharedAMAdConfiguration()->setConfigurationURL(tamarind->clientUrl + "msdk/getConfig");
 
         auto app = UIApplication::sharedApplication();
         auto appDelegate = std::make_shared<TamarindScenarioAppDelegate>(context.options(), &timeline);
@@ -173,7 +156,6 @@ public:
 
         if (showModal(context) && showModeless(context)) context.stay(1);
         quitScenarioApplication(context);
-        service.stop();
     }
 
 private:
@@ -201,10 +183,10 @@ private:
         timeline.add("app", "modal presentFromViewController: (the root screen)");
         controller->presentFromViewController(window->rootViewController());
         if (!context.stay(kTamarindScenarioShowSeconds)) return false;
-        std::string snapshot = context.snapshotsFolder() + "/tamarind-modal-interstitial.png";
-        if (window->snapshotPNG(snapshot)) timeline.add("host", "snapshot: " + snapshot);
-
         auto shown = controller->interstitialAdViewController();
+        snapshotScenarioScreen(context, window, ad->presented && shown ? shown->view() : nullptr,
+                               "the modal interstitial", "tamarind-modal-interstitial.png");
+
         auto button = shown ? shown->interstitialAdContainer()->closeButton() : nullptr;
         if (button) {
             timeline.add("host", "the user taps the close button");

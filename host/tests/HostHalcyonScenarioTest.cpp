@@ -132,24 +132,37 @@ TEST_F(HostHalcyonScenarioTest, TheClientStartsWithItsKeyAgainstTheEmbeddedServi
     EXPECT_EQ(table["ad_refresh_seconds"].integerValue(), 90);
     EXPECT_EQ((*defaults)["com.halcyon.sdk.isFirstRun"].stringValue(), "false");
     EXPECT_EQ((*defaults)["com.halcyon.sdk.lastKnownVersionCode"].integerValue(), 343);
-    // Nothing waits in the key's postback file (its name: the SHA-1 of the key).
-    auto queue = platform::PropertyList::valueWithContentsOfFile(
-        options.outDir + "/sandbox/Library/Caches/hl/"
-                         "queued_postbacks_1.f0a0c83d68b73657fd2aaa22bb314751d195709c.plist");
-    ASSERT_TRUE(queue);
-    EXPECT_EQ((*queue)["$top"].count(), 0u);
+    // The rewarded video's end postback, refused, waits in the postback file
+    // for the next run on this home.
+    auto videoEnds = of("halcyon", "/postback/video_end");
+    ASSERT_EQ(videoEnds.size(), 6u);
+    EXPECT_EQ(videoEnds[0].status(), 200);
+    EXPECT_EQ(videoEnds.back().status(), 503);
+    EXPECT_EQ(videoEnds.back().field("p"), "bonus-scan");
+    std::string queue = readFile(options.outDir + "/sandbox/Library/Caches/hl/"
+                                     "queued_postbacks_1.f0a0c83d68b73657fd2aaa22bb314751d195709c.plist");
+    EXPECT_NE(queue.find("p=bonus-scan"), std::string::npos);
+    EXPECT_EQ(lineWith("trillium service: "), -1);
+    EXPECT_EQ(lineWith("relay service: "), -1);
 }
 
 TEST_F(HostHalcyonScenarioTest, AHalcyonServiceGivenByUrlIsRecorded) {
+    // Its service has no ads: no screen shows, and no snapshot is written.
     simulator::HalcyonService external;
     ASSERT_TRUE(external.start());
+    external.setAd(std::nullopt);
+    external.setIncentivizedAd(std::nullopt);
     options.halcyonUrl = external.server().url("/");
     runHalcyonScenario();
+    EXPECT_GE(lineWith("no snapshot halcyon-interstitial-dialog.png: the interstitial did not show"), 0);
+    EXPECT_GE(lineWith("no snapshot halcyon-poststitial.png: the rewarded video's poststitial did not show"), 0);
+    EXPECT_FALSE(std::filesystem::exists(options.outDir + "/snapshots/halcyon-interstitial-dialog.png"));
+    EXPECT_FALSE(std::filesystem::exists(options.outDir + "/snapshots/halcyon-poststitial.png"));
     ASSERT_EQ(external.requestsTo(simulator::HalcyonService::kDevicePath).size(), 1u);
     auto device = of("halcyon", "/api/device");
     ASSERT_EQ(device.size(), 1u);
     EXPECT_EQ(device[0].status(), 200);
-    EXPECT_EQ(device[0].url().rfind(external.apiUrl() + "device?api_key=", 0), 0u) << device[0].url();
+    EXPECT_EQ(device[0].serviceUrl().rfind(external.apiUrl() + "device?api_key=", 0), 0u) << device[0].serviceUrl();
     EXPECT_GE(lineWith("ad refresh every 120 s"), 0);
     external.stop();
 }

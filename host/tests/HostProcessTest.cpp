@@ -1,7 +1,10 @@
 // The host program as separate processes, each run in a forked child as
 // `./run demo` would start it: a second run on the home of the first plays
-// the same story (its stored configurations name the first run's services),
-// and SIGTERM on the wall clock ends the run early with its output written.
+// the same story (its stored configurations name the first run's services)
+// and finds its recorder on the same ports (a stored postback delivered);
+// SIGTERM and SIGINT end the run early with its output written, the requests
+// under way told as unanswered, and the signal's exit code; the start-up
+// benchmark's run leaves nothing under the temporary folder.
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,6 +14,7 @@
 
 #include "host/ScenarioRunner.h"
 #include "host/tests/HostTestSupport.h"
+#include "simulator/PartnerService.h"
 
 namespace {
 
@@ -18,11 +22,12 @@ class HostProcessTest : public HostTest {
 protected:
     // Forks a child that runs the scenario and exits with run()'s result; its
     // standard output goes to `outputPipe` when one is given.
-    pid_t startChild(const HostOptions& childOptions, int outputPipe = -1) {
+    pid_t startChild(const HostOptions& childOptions, int outputPipe = -1, const std::string& temporaryFolder = "") {
         std::fflush(stdout);
         pid_t child = fork();
         if (child == 0) {
             if (outputPipe >= 0) dup2(outputPipe, STDOUT_FILENO);
+            if (!temporaryFolder.empty()) setenv("TMPDIR", temporaryFolder.c_str(), 1);
             ScenarioRunner::installSignalHandlers();
             int code = ScenarioRunner(childOptions).run();
             std::fflush(stdout);
@@ -91,7 +96,7 @@ TEST_F(HostProcessTest, SigtermOnTheWallClockEndsTheRunEarlyWithItsOutputWritten
     int code = exitCodeOf(child);
     close(lines[0]);
     ASSERT_TRUE(armed) << seen;
-    ASSERT_EQ(code, 0);
+    ASSERT_EQ(code, 128 + SIGTERM);
 
     readOutput(options.outDir);
     long signalled = lineWith("SIGTERM: the scenario ends early");
@@ -102,8 +107,57 @@ TEST_F(HostProcessTest, SigtermOnTheWallClockEndsTheRunEarlyWithItsOutputWritten
     EXPECT_TRUE(std::filesystem::exists(options.outDir + "/sandbox/Library/Preferences"));
 }
 
-TEST_F(HostProcessTest, TheStartUpBenchmarkRunEndsAtTheFirstIdleLoopWritingNothing) {
+TEST_F(HostProcessTest, SigintWhileARequestIsUnderWayRecordsItAsUnansweredBecauseTheRunEnded) {
+    simulator::PartnerService partner;
+    ASSERT_TRUE(partner.start());
+    partner.server().route("GET", "/cb", simulator::Answer::stall());
+    options.partnerUrl = partner.url("/");
+    pid_t child = startChild(options);
+    ASSERT_TRUE(partner.server().waitForStalled(1, 60));
+    kill(child, SIGINT);
+    ASSERT_EQ(exitCodeOf(child), 128 + SIGINT);
+    partner.stop();
+
+    readOutput(options.outDir);
+    auto callbacks = of("partner", "/cb");
+    ASSERT_EQ(callbacks.size(), 1u);
+    EXPECT_TRUE(callbacks[0].entry["status"].isNull());
+    EXPECT_EQ(callbacks[0].entry["error"].stringValue(), "the run ended before the service answered");
+    EXPECT_GE(lineWith("#" + std::to_string(callbacks[0].entry["index"].integerValue()) +
+                       " unanswered: the run ended before the service answered"),
+              lineWith("SIGINT: the scenario ends early"));
+}
+
+TEST_F(HostProcessTest, TheStartUpBenchmarkRunEndsAtTheFirstIdleLoopLeavingNothingBehind) {
     options.exitWhenIdle = true;
-    ASSERT_EQ(exitCodeOf(startChild(options)), 0);
+    const std::string temporary = root + "/tmp";
+    std::filesystem::create_directories(temporary);
+    ASSERT_EQ(exitCodeOf(startChild(options, -1, temporary)), 0);
     EXPECT_FALSE(std::filesystem::exists(options.outDir));
+    EXPECT_TRUE(std::filesystem::is_empty(temporary));
+}
+
+TEST_F(HostProcessTest, AKeptHomeFindsItsRecorderOnTheSamePortsAndItsStoredPostbackIsDelivered) {
+    options.scenario = "halcyon";
+    options.homeDir = root + "/home";
+    HostOptions first = options;
+    first.outDir = root + "/first";
+    ASSERT_EQ(exitCodeOf(startChild(first)), 0);
+    readOutput(first.outDir);
+    auto refused = of("halcyon", "/postback/video_end");
+    ASSERT_EQ(refused.size(), 6u);
+    EXPECT_EQ(refused.back().status(), 503);
+    const std::string storedUrl = refused.back().url();
+
+    ASSERT_EQ(exitCodeOf(startChild(options)), 0);
+    readOutput(options.outDir);
+    EXPECT_GE(lineWith("a postback an earlier run on this home left stored"), 0);
+    auto delivered = of("halcyon", "/postback/video_end");
+    ASSERT_FALSE(delivered.empty());
+    // The same URL, the same port: the recorder listened there again.
+    EXPECT_EQ(delivered[0].url().substr(0, delivered[0].url().find("&postback_ts=")),
+              storedUrl.substr(0, storedUrl.find("&postback_ts=")));
+    EXPECT_EQ(delivered[0].status(), 200);
+    EXPECT_LT(delivered[0].entry["sentAt"].doubleValue(), 1.0) << "sent again at start-up";
+    EXPECT_EQ(lineWith("cannot take its earlier port"), -1);
 }

@@ -6,6 +6,7 @@
 // (a reused home, signals) are in HostProcessTest.
 #include <filesystem>
 
+#include "host/RunLock.h"
 #include "host/ScenarioRunner.h"
 #include "host/tests/HostTestSupport.h"
 #include "platform/foundation/PropertyList.h"
@@ -36,6 +37,7 @@ TEST_F(HostScenarioTest, DemoScenarioAgainstTheEmbeddedSimulator) {
     options.trilliumAppId = "app-e2e";
     options.trilliumDevId = "dev-e2e";
     options.tamarindKey = "tm-e2e";
+    options.reachabilityHost = "localhost";
     runScenario();
 
     // Trillium at launch: the configuration (a new session), the preloaded
@@ -93,7 +95,7 @@ TEST_F(HostScenarioTest, DemoScenarioAgainstTheEmbeddedSimulator) {
     long at = 0;
     for (const char* step :
          {"TRATrilliumSDK sharedInstance", "TRATrilliumSDK setAppID: app-e2e", "TRATrilliumSDK setDevID: dev-e2e",
-          "TRATrilliumSDK disableReturnAd", "reachability host", "Orrery startSession:",
+          "TRATrilliumSDK disableReturnAd", "SCNetworkReachabilityCreateWithName: localhost", "Orrery startSession:",
           "TamarindAdRegistration setApplicationId: tm-e2e", "UIApplicationDidFinishLaunchingNotification",
           "trillium the launch preload (full-screen ad, INAPP_OVERLAY): GET /1.3/gethtmlad?publisherId=dev-e2e",
           "Relay: callback report posted", "UIApplicationDidEnterBackgroundNotification",
@@ -105,6 +107,11 @@ TEST_F(HostScenarioTest, DemoScenarioAgainstTheEmbeddedSimulator) {
         if (found >= 0) at = found;
     }
     EXPECT_GE(lineWith("trillium first-launch report: GET /1.3/trackdownload?"), 0);
+    EXPECT_GE(lineWith("reachability host localhost (reachable)"), 0);
+    // Only the services the scenario uses are started.
+    EXPECT_GE(lineWith("partner service: "), 0);
+    EXPECT_EQ(lineWith("halcyon service: "), -1);
+    EXPECT_EQ(lineWith("tamarind service: "), -1);
     // Said at the return; the new session's request, sent from the client's own thread at that
     // same moment, may come before or after it.
     long back = lineWith("UIApplicationWillEnterForegroundNotification");
@@ -147,7 +154,7 @@ TEST_F(HostScenarioTest, TrilliumUrlGivenHoldsForTheWholeRun) {
     EXPECT_EQ(report[0].status(), 503);
     EXPECT_GE(report[0].entry["answeredAt"].doubleValue() - report[0].entry["sentAt"].doubleValue(), 0.9);
     // Analytics go to the ad platform's origin.
-    for (const auto& e : trillium) EXPECT_EQ(e.url().rfind(external.server().url("/"), 0), 0u) << e.url();
+    for (const auto& e : trillium) EXPECT_EQ(e.serviceUrl().rfind(external.server().url("/"), 0), 0u) << e.serviceUrl();
     external.stop();
 }
 
@@ -159,10 +166,12 @@ TEST_F(HostScenarioTest, UnreachableServiceIsRecordedAsUnanswered) {
     options.trilliumUrl = closed.url("/1.3/");
     closed.stop();
     options.homeDir = root + "/home";
+    options.reachabilityHost = "no-such-host.invalid";
     runScenario();
+    EXPECT_GE(lineWith("reachability host no-such-host.invalid (not reachable: the name does not resolve)"), 0);
     ASSERT_FALSE(of("trillium").empty());
     for (const auto& e : of("trillium")) {
-        EXPECT_EQ(e.status(), 0);
+        EXPECT_TRUE(e.entry["status"].isNull());
         EXPECT_FALSE(e.entry["error"].stringValue().empty());
     }
     auto defaults = platform::PropertyList::valueWithContentsOfFile(root + "/home" + kHostScenarioPreferences);
@@ -180,7 +189,7 @@ TEST_F(HostScenarioTest, PartnerGivenByUrlIsNamedByTheEmbeddedConfigurationAndRe
     EXPECT_EQ(external.callbacks("/cb").size(), 2u);
     auto partner = of("partner", "/cb");
     ASSERT_EQ(partner.size(), 2u);
-    EXPECT_EQ(partner[0].url().rfind(external.url("/cb"), 0), 0u);
+    EXPECT_EQ(partner[0].serviceUrl().rfind(external.url("/cb"), 0), 0u);
     EXPECT_EQ(of("relay", "/pcr.do").size(), 1u);
 }
 
@@ -203,7 +212,7 @@ TEST_F(HostScenarioTest, RelayConfigurationGivenByUrlIsRecordedAndItsPartnerName
 
     ASSERT_FALSE(external.configRequests().empty());
     ASSERT_FALSE(of("relay", "/sdk/v1/config").empty());
-    EXPECT_EQ(of("relay", "/sdk/v1/config")[0].url(), external.configUrl());
+    EXPECT_EQ(of("relay", "/sdk/v1/config")[0].serviceUrl(), external.configUrl());
     EXPECT_TRUE(of("partner").empty());
     EXPECT_FALSE(partner.callbacks("/cb").empty());
     EXPECT_GE(lineWith("no partner call passed the host"), 0);
@@ -224,4 +233,21 @@ TEST_F(HostScenarioTest, AForeignOutputFolderIsRefusedBeforeAnythingRuns) {
     EXPECT_EQ(inside.run(), 1);
     EXPECT_NE(inside.error().find("lies inside the output folder"), std::string::npos) << inside.error();
     EXPECT_FALSE(fs::exists(root + "/fresh/home"));
+}
+
+TEST_F(HostScenarioTest, ARunOnAHomeOrOutputAnotherRunHoldsIsRefusedAtOnce) {
+    options.homeDir = root + "/home";
+    for (const std::string& folder : {options.outDir, options.homeDir}) {
+        std::string refusal;
+        auto held = RunLock::acquire(folder, "another run's folder", refusal);
+        ASSERT_TRUE(held) << refusal;
+        ScenarioRunner runner(options);
+        EXPECT_EQ(runner.run(), 1);
+        EXPECT_NE(runner.error().find("the " + std::string(folder == options.outDir ? "output" : "home") + " folder " +
+                                      folder + " is in use by another run of the host program (process " +
+                                      std::to_string(::getpid()) + ")"),
+                  std::string::npos)
+            << runner.error();
+        EXPECT_FALSE(fs::exists(options.outDir + "/timeline.txt"));
+    }
 }

@@ -5,6 +5,7 @@
 #include "host/ScenarioRunner.h"
 #include "host/tests/HostTestSupport.h"
 #include "platform/testing/SnapshotComparison.h"
+#include "simulator/TamarindService.h"
 
 namespace {
 
@@ -75,4 +76,19 @@ TEST_F(HostTamarindScenarioTest, TwoInterstitialsLoadShowAndReportAgainstTheServ
     // The creative's page under the native close button.
     EXPECT_TRUE(platform::testing::SnapshotComparison::matchesReference(
         options.outDir + "/snapshots/tamarind-modal-interstitial.png", "host/tests/data/tamarind-modal-interstitial.png"));
+}
+
+TEST_F(HostTamarindScenarioTest, ATamarindServiceGivenByUrlIsRecordedLikeTheOthers) {
+    simulator::TamarindService external;
+    ASSERT_TRUE(external.start());
+    options.scenario = "tamarind";
+    options.tamarindUrl = external.url("/");
+    ScenarioRunner runner(options);
+    ASSERT_EQ(runner.run(), 0) << runner.error();
+    readOutput(options.outDir);
+    ASSERT_EQ(of("tamarind", "/msdk/getConfig").size(), 1u);
+    EXPECT_EQ(external.server().requestCount(), of("tamarind").size());
+    for (const auto& e : of("tamarind")) EXPECT_EQ(e.serviceUrl().rfind(external.url("/"), 0), 0u) << e.serviceUrl();
+    EXPECT_GE(lineWith("tamarind service: " + external.url("/") + " (given)"), 0);
+    external.stop();
 }

@@ -23,6 +23,7 @@ struct HostTestExchange {
 
     std::string service() const { return entry["service"].stringValue(); }
     std::string url() const { return entry["url"].stringValue(); }
+    std::string serviceUrl() const { return entry["serviceUrl"].stringValue(); }
     std::string path() const {
         std::string u = url();
         size_t start = u.find('/', u.find("://") + 3);

@@ -1,11 +1,15 @@
 // The output folder's checks: what the program refuses, and that a run
-// replaces only what an earlier run wrote.
+// replaces only what an earlier run wrote; and the lock that keeps a second
+// run off a folder in use.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "host/OutputFolder.h"
+#include "host/RunLock.h"
 
 namespace fs = std::filesystem;
 
@@ -19,6 +23,10 @@ protected:
         root = pattern;
     }
     void TearDown() override { fs::remove_all(root); }
+    std::string readBack(const std::string& relative) {
+        std::ifstream in(root + "/" + relative);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
     void write(const std::string& relative, const std::string& text = "x") {
         fs::create_directories(fs::path(root + "/" + relative).parent_path());
         std::ofstream(root + "/" + relative) << text;
@@ -49,12 +57,6 @@ TEST_F(OutputFolderTest, AnEarlierOutputLosesOnlyWhatTheProgramWrote) {
     EXPECT_FALSE(fs::exists(root + "/out/sandbox"));
     EXPECT_FALSE(fs::exists(root + "/out/snapshots"));
     EXPECT_TRUE(fs::exists(root + "/out/README.mine"));
-
-    // An output from before the marker: nothing but the program's entries.
-    write("old/timeline.txt");
-    write("old/relay/partner/000-request.http");
-    EXPECT_EQ(OutputFolder::prepare(root + "/old", ""), "");
-    EXPECT_FALSE(fs::exists(root + "/old/relay"));
 }
 
 TEST_F(OutputFolderTest, FoldersTheProgramDidNotWriteAreRefusedUntouched) {
@@ -66,11 +68,20 @@ TEST_F(OutputFolderTest, FoldersTheProgramDidNotWriteAreRefusedUntouched) {
     EXPECT_TRUE(fs::exists(root + "/docs/sandbox/notes.txt"));
     EXPECT_FALSE(fs::exists(root + "/docs/" + OutputFolder::kMarker));
 
-    // The program's names alone are not enough without the timeline.
-    write("only/sandbox/notes.txt");
-    EXPECT_NE(OutputFolder::prepare(root + "/only", ""), "");
+    // Names the program writes, a timeline among them, do not make an
+    // earlier output: only the marker does.
+    write("photos/timeline.txt");
+    write("photos/snapshots/my-photo.png", "photo");
+    write("photos/relay/contacts.txt", "contacts");
+    EXPECT_NE(OutputFolder::prepare(root + "/photos", ""), "");
+    EXPECT_EQ(readBack("photos/snapshots/my-photo.png"), "photo");
+    EXPECT_EQ(readBack("photos/relay/contacts.txt"), "contacts");
+    EXPECT_TRUE(fs::exists(root + "/photos/timeline.txt"));
     write("file");
     EXPECT_NE(OutputFolder::prepare(root + "/file", "").find("is not a folder"), std::string::npos);
+    // A run's lock file alone is no content.
+    write(std::string("locked/") + RunLock::kFileName);
+    EXPECT_EQ(OutputFolder::prepare(root + "/locked", ""), "");
 }
 
 TEST_F(OutputFolderTest, AHomeInsideTheOutputOrTheReverseIsRefused) {
@@ -83,4 +94,29 @@ TEST_F(OutputFolderTest, AHomeInsideTheOutputOrTheReverseIsRefused) {
     EXPECT_FALSE(fs::exists(root + "/out"));
     // A sibling whose name starts alike is elsewhere.
     EXPECT_EQ(OutputFolder::prepare(root + "/out", root + "/out-home"), "");
+}
+
+TEST_F(OutputFolderTest, ALockedFolderRefusesASecondRunAtOnceUntilReleasedOrItsProcessDies) {
+    std::string refusal;
+    auto held = RunLock::acquire(root + "/out", "the output folder out", refusal);
+    ASSERT_TRUE(held) << refusal;
+    EXPECT_FALSE(RunLock::acquire(root + "/out", "the output folder out", refusal));
+    EXPECT_EQ(refusal, "the output folder out is in use by another run of the host program (process " +
+                           std::to_string(::getpid()) + "); wait for it to end or give another folder");
+    held->release();
+    EXPECT_FALSE(fs::exists(root + "/out/" + RunLock::kFileName));
+    EXPECT_TRUE(RunLock::acquire(root + "/out", "the output folder out", refusal)) << refusal;
+
+    // A process that dies holding the lock leaves its file, not its lock.
+    pid_t child = fork();
+    if (child == 0) {
+        std::string ignored;
+        auto lock = RunLock::acquire(root + "/dead", "x", ignored);
+        _exit(lock ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_TRUE(fs::exists(root + "/dead/" + RunLock::kFileName));
+    EXPECT_TRUE(RunLock::acquire(root + "/dead", "the home folder dead", refusal)) << refusal;
 }

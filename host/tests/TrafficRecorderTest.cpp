@@ -1,11 +1,16 @@
 // The recording proxy on its own, between a client on a test thread and
-// loopback services: it ends a forward a dripping service holds open when it
-// stops, refuses an answer over its cap before buffering it, records a
-// redirect's hop to another origin, and rewrites origins only in text.
+// loopback services: it records the URL the client sent (https and long ones
+// too) and the service's, ends a forward a dripping service holds open when
+// it stops, passes a binary answer on as it streams and cuts it at its cap,
+// records a redirect's hop to another origin and the hosts a service names,
+// rewrites origins only in text, and ends what the run left unanswered.
+#include <future>
 #include <thread>
 
 #include "host/TrafficRecorder.h"
+#include "platform/foundation/NSJSONSerialization.h"
 #include "platform/net/NSURLConnection.h"
+#include "platform/net/TrustedAuthorities.h"
 #include "platform/testing/PlatformTest.h"
 
 namespace {
@@ -66,29 +71,123 @@ TEST_F(TrafficRecorderTest, StopEndsAForwardThatADrippingServiceHoldsOpen) {
     EXPECT_TRUE(fetched.error);
     auto exchanges = recorder.exchanges();
     ASSERT_EQ(exchanges.size(), 1u);
-    EXPECT_EQ(exchanges[0].status, 0);
-    EXPECT_EQ(exchanges[0].error, "the recorder stopped before the service answered");
+    EXPECT_EQ(exchanges[0].error, "the recorder stopped before the answer was complete");
+    EXPECT_LT(exchanges[0].responseBody.size(), 1000u);
 }
 
-TEST_F(TrafficRecorderTest, AnAnswerOverTheCapFailsBeforeItIsBufferedAndTheClientIsDropped) {
+TEST_F(TrafficRecorderTest, ABinaryAnswerPassesAsItStreamsAndIsCutAtTheCap) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    service.route("GET", "/stream", Answer::streamed(200, [released](const Answer::BodyWriter& write) {
+                      if (!write("first ")) return false;
+                      released.wait();
+                      return write("second");
+                  }).header("Content-Type", "video/mp4"));
     service.route("GET", "/huge",
                   Answer::ok("x").header("Content-Length", std::to_string(TrafficRecorder::kMaximumAnswerBytes + 1)));
     service.route("GET", "/unframed", Answer::ok(std::string(TrafficRecorder::kMaximumAnswerBytes + 1, 'u')).unframed());
     auto url = recorder.addService("big", service.url("/"));
     ASSERT_TRUE(url);
+
+    // The first piece reaches the client while the service holds the rest.
+    class Collector : public NSObject, public NSURLConnectionDataDelegate {
+    public:
+        void connectionDidReceiveData(Ref<NSURLConnection>, const NSData& data) override { body += data.toString(); }
+        void connectionDidFinishLoading(Ref<NSURLConnection>) override { finished = true; }
+        void connectionDidFailWithError(Ref<NSURLConnection>, Ref<NSError>) override { finished = true; }
+        std::string body;
+        bool finished = false;
+    };
+    auto collector = std::make_shared<Collector>();
+    auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(*url + "stream"));
+    auto connection = NSURLConnection::connectionWithRequest(*request, collector);
+    ASSERT_TRUE(driver().runUntil([&] { return !collector->body.empty(); }, 10));
+    EXPECT_EQ(collector->body, "first ");
+    release.set_value();
+    ASSERT_TRUE(driver().runUntil([&] { return collector->finished; }, 10));
+    EXPECT_EQ(collector->body, "first second");
+
+    // Announced over the cap: refused before any of it; grown over it: cut there.
     expectLogLine("over the cap of");
     for (const char* path : {"huge", "unframed"}) {
         Fetched fetched = fetch(*url + path);
         EXPECT_TRUE(fetched.error) << path;
-        EXPECT_EQ(fetched.status, 0) << path;
     }
     auto exchanges = recorder.exchanges();
+    ASSERT_EQ(exchanges.size(), 3u);
+    EXPECT_EQ(exchanges[0].responseBody, "first second");
+    EXPECT_TRUE(exchanges[0].error.empty());
+    EXPECT_EQ(exchanges[1].status, 0);
+    EXPECT_EQ(exchanges[1].error, "The resource exceeds the maximum size.");
+    EXPECT_EQ(exchanges[2].status, 200);
+    EXPECT_EQ(exchanges[2].error, "The resource exceeds the maximum size.");
+    EXPECT_EQ(exchanges[2].responseBody.size(), TrafficRecorder::kMaximumAnswerBytes);
+}
+
+TEST_F(TrafficRecorderTest, TheRecordKeepsTheUrlTheClientSentOverHttpsAndAtAnyLength) {
+    service.route("GET", "/reward", Answer::ok("{}").header("Content-Type", "application/json"));
+    auto url = recorder.addService("rewards", service.url("/"));
+    ASSERT_TRUE(url);
+    auto secure = recorder.secureOriginFor("rewards");
+    ASSERT_TRUE(secure);
+    ASSERT_TRUE(TrustedAuthorities::addCertificatesPEM(recorder.certificateAuthorityPEM("rewards")));
+    const std::string query = "?p=" + std::string(20000, 'q');
+    EXPECT_EQ(fetch(*secure + "/reward" + query).status, 200);
+    EXPECT_EQ(fetch(*url + "reward" + query).status, 200);
+    auto exchanges = recorder.exchanges();
     ASSERT_EQ(exchanges.size(), 2u);
-    for (const auto& e : exchanges) {
-        EXPECT_EQ(e.status, 0);
-        EXPECT_EQ(e.error, "The resource exceeds the maximum size.");
-        EXPECT_TRUE(e.responseBody.empty());
-    }
+    EXPECT_EQ(exchanges[0].url, *secure + "/reward" + query);
+    EXPECT_EQ(exchanges[0].serviceUrl, service.url("/reward") + query);
+    EXPECT_EQ(exchanges[1].url, *url + "reward" + query);
+    ASSERT_EQ(service.requestCount(), 2u);
+    EXPECT_EQ(service.requests()[0].target, "/reward" + query);
+}
+
+TEST_F(TrafficRecorderTest, AHostTheServiceNamesIsReachedThroughAProxyOfTheService) {
+    LoopbackServer platformHost;
+    ASSERT_TRUE(platformHost.start());
+    platformHost.route("GET", "/1.3/getads", Answer::ok("ads"));
+    const std::string named = platformHost.url("/1.3/");
+    service.route("GET", "/config", Answer::ok("{\"host\": \"" + named + "\"}").header("Content-Type", "application/json"));
+    auto url = recorder.addService("ads", service.url("/"), {}, [](const std::string& target, const std::string& body) {
+        return target == "/config" ? std::vector<std::string>{body.substr(10, body.size() - 12)} : std::vector<std::string>{};
+    });
+    ASSERT_TRUE(url);
+    Fetched config = fetch(*url + "config");
+    ASSERT_EQ(config.body.find(platformHost.url("")), std::string::npos) << config.body;
+    std::string proxied = config.body.substr(10, config.body.size() - 12);
+    EXPECT_EQ(fetch(proxied + "getads").body, "ads");
+    auto exchanges = recorder.exchanges();
+    ASSERT_EQ(exchanges.size(), 2u);
+    EXPECT_EQ(exchanges[1].service, "ads");
+    EXPECT_EQ(exchanges[1].serviceUrl, named + "getads");
+    platformHost.stop();
+}
+
+TEST_F(TrafficRecorderTest, WhatTheRunLeftUnansweredEndsAsSuchAndALateAnswerIsNotTaken) {
+    service.route("GET", "/hold", Answer::stall(Answer::ok("late")));
+    auto url = recorder.addService("slow", service.url("/"));
+    ASSERT_TRUE(url);
+    Fetched fetched;
+    std::thread client([&] { fetched = fetch(*url + "hold"); });
+    ASSERT_TRUE(service.waitForStalled(1, 5));
+    recorder.endUnanswered();
+    service.releaseStalled();
+    client.join();
+    auto exchanges = recorder.exchanges();
+    ASSERT_EQ(exchanges.size(), 1u);
+    EXPECT_TRUE(exchanges[0].ended);
+    EXPECT_EQ(exchanges[0].status, 0);
+    EXPECT_EQ(exchanges[0].error, TrafficRecorder::kRunEnded);
+    EXPECT_EQ(fetched.body, "late");  // the client still got it: only the record had closed
+
+    const std::string folder = home() + "/traffic";
+    ASSERT_TRUE(recorder.writeTo(folder));
+    auto index = NSJSONSerialization::JSONObjectWithData(*NSData::dataWithContentsOfFile(folder + "/index.json"));
+    ASSERT_TRUE(index && index->isArray());
+    const Value& entry = index->array()->front();
+    EXPECT_TRUE(entry["status"].isNull());
+    EXPECT_EQ(entry["error"].stringValue(), TrafficRecorder::kRunEnded);
 }
 
 TEST_F(TrafficRecorderTest, ARedirectToAnotherOriginIsRecordedLikeAnyOtherRequest) {
@@ -105,7 +204,8 @@ TEST_F(TrafficRecorderTest, ARedirectToAnotherOriginIsRecordedLikeAnyOtherReques
     ASSERT_EQ(exchanges.size(), 2u);
     EXPECT_EQ(exchanges[0].status, 302);
     EXPECT_EQ(exchanges[1].service, "redirect");
-    EXPECT_EQ(exchanges[1].url, elsewhere.url("/landing?from=ad"));
+    EXPECT_EQ(exchanges[1].serviceUrl, elsewhere.url("/landing?from=ad"));
+    EXPECT_EQ(exchanges[1].url.find(elsewhere.url("")), std::string::npos) << exchanges[1].url;
     EXPECT_EQ(exchanges[1].status, 200);
     ASSERT_EQ(elsewhere.requestCount(), 1u);
     elsewhere.stop();

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <thread>
 
@@ -33,6 +34,7 @@ public:
     }
     ~RawClient() { ::close(fd_); }
     bool connected() const { return connected_; }
+    int socket() const { return fd_; }
     void send(const std::string& bytes) { ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), (ssize_t)bytes.size()); }
     std::string readAll() {
         std::string out;
@@ -88,6 +90,76 @@ TEST_F(LoopbackServerTest, RecordsTheRequestAndTheAnswerByteForByte) {
     EXPECT_EQ(r.headers[2], (std::pair<std::string, std::string>{"X-Spaced", "two words"}));
     EXPECT_EQ(r.header("X-LOWER"), "v1");
     EXPECT_EQ(r.header("Accept"), std::nullopt);
+}
+
+TEST_F(LoopbackServerTest, TakesLongTargetsHeadersAndChunkedBodiesAndRefusesWhatItCannotRead) {
+    server.route("GET", "/long", [](const RecordedRequest& r) { return Answer::ok(std::to_string(r.target.size())); });
+    server.route("POST", "/chunks", [](const RecordedRequest& r) { return Answer::ok(r.body); });
+    const std::string query(20000, 'q');
+    const std::string cookie(12000, 'c');
+    EXPECT_EQ(roundTrip(server, "GET /long?" + query + " HTTP/1.1\r\nHost: h\r\nCookie: " + cookie +
+                                    "\r\nConnection: close\r\n\r\n"),
+              "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n20006");
+    EXPECT_EQ(server.requests()[0].header("Cookie"), cookie);
+    // A chunked body is decoded (extensions and trailers skipped); HTTP/1.0 closes by itself.
+    EXPECT_EQ(roundTrip(server, "POST /chunks HTTP/1.0\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                "3;x=y\r\nabc\r\n2\r\nde\r\n0\r\nT: v\r\n\r\n"),
+              "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nabcde");
+    EXPECT_EQ(roundTrip(server, "GET /" + std::string(1024 * 1024, 'x')).substr(0, 12), "HTTP/1.1 431");
+    // The last: a TLS handshake on the plain listener, refused at once.
+    for (const std::string& bad : std::vector<std::string>{"POST /chunks HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
+                            "POST /chunks HTTP/1.1\r\nContent-Length: -1\r\n\r\n", "\r\n\r\n",
+                            std::string("\x16\x03\x01\x02\x00", 5)})
+        EXPECT_EQ(roundTrip(server, bad).substr(0, 12), "HTTP/1.1 400") << bad;
+    EXPECT_EQ(roundTrip(server, "POST /chunks HTTP/1.1\r\nContent-Length: 999999999999\r\n\r\n").substr(0, 12),
+              "HTTP/1.1 413");
+    EXPECT_EQ(server.requestCount(), 2u);
+}
+
+TEST_F(LoopbackServerTest, StreamsABodyAsItIsProducedAndCutsItWhenTheProducerFails) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    server.route("GET", "/stream", Answer::streamed(200, [released](const Answer::BodyWriter& write) {
+                     if (!write("first")) return false;
+                     released.wait();
+                     return write("second");
+                 }));
+    server.route("GET", "/sized", Answer::streamed(200, [](const Answer::BodyWriter& write) { return write("abc"); })
+                                      .header("Content-Length", "3"));
+    server.route("GET", "/cut", Answer::streamed(200, [](const Answer::BodyWriter& write) {
+                     write("partial");
+                     return false;
+                 }));
+    RawClient client(server.port());
+    client.send("GET /stream HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n");
+    // The first piece arrives while the producer still holds the second.
+    std::string seen;
+    char buffer[256];
+    while (seen.find("first") == std::string::npos) {
+        ssize_t n = ::recv(client.socket(), buffer, sizeof buffer, 0);
+        ASSERT_GT(n, 0);
+        seen.append(buffer, static_cast<size_t>(n));
+    }
+    release.set_value();
+    EXPECT_EQ(seen + client.readAll(),
+              "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nfirst\r\n6\r\nsecond\r\n0\r\n\r\n");
+    EXPECT_EQ(roundTrip(server, "GET /sized HTTP/1.1\r\nConnection: close\r\n\r\n"),
+              "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc");
+    EXPECT_EQ(roundTrip(server, "GET /cut HTTP/1.1\r\n\r\n"),
+              "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n7\r\npartial\r\n");
+}
+
+TEST_F(LoopbackServerTest, APreferredPortIsTakenWhenFreeAndNeverShared) {
+    const int port = server.port();
+    server.stop();
+    LoopbackServer again;
+    again.setPreferredPorts(port, 0);
+    ASSERT_TRUE(again.start());
+    EXPECT_EQ(again.port(), port);
+    LoopbackServer other;
+    other.setPreferredPorts(port, 0);
+    ASSERT_TRUE(other.start());
+    EXPECT_NE(other.port(), port);
 }
 
 TEST_F(LoopbackServerTest, AnswersInTurnAndFallsBack) {

@@ -1,0 +1,51 @@
+#!/usr/bin/env python3
+"""Prints one table of the benchmarks' measured values against their targets.
+
+Reads Google Benchmark JSON outputs. A counter named "<x>_target" holds the
+most that counter "<x>" may be; each such pair is a row, marked "over" when
+the value is above its target. A benchmark that reports an error is a row of
+its own. Exits 1 when any benchmark erred (a missed target is not an error).
+"""
+import json
+import os
+import sys
+
+
+def rows_of(path):
+    program = os.path.basename(path)[: -len(".json")]
+    with open(path, encoding="utf-8") as file:
+        report = json.load(file)
+    for run in report.get("benchmarks", []):
+        name = f"{program}/{run.get('run_name', run.get('name', '?'))}"
+        if run.get("error_occurred"):
+            yield name, "error", run.get("error_message", ""), "", "ERROR"
+            continue
+        for key, target in run.items():
+            if not key.endswith("_target") or key[: -len("_target")] not in run:
+                continue
+            measured = key[: -len("_target")]
+            value = run[measured]
+            yield name, measured, f"{value:.3g}", f"{target:.3g}", "over" if value > target else ""
+
+
+def main(paths):
+    rows, errors = [], 0
+    for path in paths:
+        try:
+            found = list(rows_of(path))
+        except (OSError, ValueError) as problem:
+            found = [(os.path.basename(path), "error", f"unreadable results: {problem}", "", "ERROR")]
+        rows.extend(found)
+    errors = sum(1 for row in rows if row[4] == "ERROR")
+    header = ("benchmark", "measured", "value", "target", "")
+    widths = [max(len(str(row[i])) for row in rows + [header]) for i in range(5)]
+    print()
+    for row in [header] + rows:
+        print("  ".join(str(cell).ljust(width) for cell, width in zip(row, widths)).rstrip())
+    missed = sum(1 for row in rows if row[4] == "over")
+    print(f"\n{len(rows) - errors} measured, {missed} over target, {errors} errors")
+    return 1 if errors else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
