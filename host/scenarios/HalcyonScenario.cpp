@@ -232,7 +232,7 @@ public:
     void play(ScenarioContext& context) override {
         Timeline& timeline = context.timeline();
         const ScenarioService* service = context.service("halcyon");
-        const size_t stored = storedPostbacks(timeline);
+        const size_t stored = storedPostbacks(timeline, context.options().halcyonKey);
         if (simulator::HalcyonService* embedded = context.embeddedHalcyon()) {
             embedded->scriptStatuses(simulator::HalcyonService::kDevicePath, {503});
             if (stored == 0) {
@@ -320,11 +320,11 @@ public:
 private:
     // The postbacks an earlier run on this home left in the client's file,
     // told on the timeline; the client sends them again at start-up.
-    static size_t storedPostbacks(Timeline& timeline) {
+    static size_t storedPostbacks(Timeline& timeline, const std::string& sdkKey) {
         auto caches = NSSearchPathForDirectoriesInDomains(NSCachesDirectory, NSUserDomainMask, true);
         if (caches.empty()) return 0;
         const std::string path = caches.front() + "/" + HLFileManager::kCacheFolderName + "/" +
-                                 HLPersistentPostbackManager::kQueueFileName;
+                                 HLPersistentPostbackManager::queueFileNameForKey(sdkKey);
         if (!NSFileManager::defaultManager()->fileExistsAtPath(path)) return 0;
         const Value stored = NSKeyedUnarchiver::unarchiveObjectWithFile(path);
         const Value::Array* entries = stored.array();
