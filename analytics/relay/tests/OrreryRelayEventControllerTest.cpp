@@ -1,7 +1,8 @@
 // The event controller end to end on loopback: trigger matching, macro
 // filling (hostile values included), the request a partner receives, the
 // retry state machine on the virtual clock, resend passes racing timers,
-// expiry, and the outcomes the report manager records.
+// expiry, the refresh rule (a clock set back included), bounds on a huge
+// configuration, and the outcomes the report manager records.
 #include <cstdlib>
 #include <thread>
 
@@ -11,12 +12,25 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/Platform.h"
 #include "platform/net/NetworkConditions.h"
+#include "platform/runtime/VirtualClock.h"
 
 namespace {
 
 using simulator::Answer;
 
-class OrreryRelayEventControllerTest : public RelayControllerTest {};
+class OrreryRelayEventControllerTest : public RelayControllerTest {
+protected:
+    // A configuration the Relay service serves: callback `id` on "Level", to the partner's "/cb".
+    simulator::RelayConfig configWithOneCallback(int64_t id = 1) {
+        simulator::RelayConfigCallback servedCallback;
+        servedCallback.events = {std::string("Level")};
+        servedCallback.uriTemplate = partner.url("/cb");
+        servedCallback.callbackId = id;
+        simulator::RelayConfig served;
+        served.callbacks.push_back(servedCallback);
+        return served;
+    }
+};
 
 TEST_F(OrreryRelayEventControllerTest, TriggerKeysMatchByNameParameterAndLastMatchWins) {
     store(makeSettings({callback(1, partner.url("/any")), callback(2, partner.url("/score")),
@@ -314,13 +328,8 @@ TEST_F(OrreryRelayEventControllerTest, OnlyWebUrlsAreFiredOthersFailFinallyWitho
 
 TEST_F(OrreryRelayEventControllerTest, ReachabilityAsksForAConfigurationOnlyWhenOneIsDue) {
     OrreryNetworkUtil::setRelayServerUrl(relay.configUrl());
-    simulator::RelayConfig served;
+    simulator::RelayConfig served = configWithOneCallback();
     served.issuedAt = 42;
-    simulator::RelayConfigCallback servedCallback;
-    servedCallback.events = {std::string("Level")};
-    servedCallback.uriTemplate = partner.url("/cb");
-    servedCallback.callbackId = 1;
-    served.callbacks.push_back(servedCallback);
     relay.setConfig(served);
     const int64_t nowMillis = static_cast<int64_t>(NSDate::date().timeIntervalSince1970() * 1000.0);
     auto requests = [&] {
@@ -359,6 +368,60 @@ TEST_F(OrreryRelayEventControllerTest, ReachabilityAsksForAConfigurationOnlyWhen
     controller->networkStatusChanged(NSNotification());
     EXPECT_EQ(requests(), 3u);
     EXPECT_TRUE(OrreryRelayEventController::storedSettings());
+}
+
+TEST_F(OrreryRelayEventControllerTest, AClockSetBackAfterAFetchMakesTheRefreshDueAndBoundsTheExpiry) {
+    OrreryNetworkUtil::setRelayServerUrl(relay.configUrl());
+    relay.setConfig(configWithOneCallback());
+    auto clock = std::dynamic_pointer_cast<VirtualClock>(Clock::current());
+    ASSERT_TRUE(clock);
+    // Fetched while the device's clock ran a year ahead.
+    clock->setWallOffset(365 * 86400.0);
+    controller->networkStatusChanged(NSNotification());
+    settle();
+    ASSERT_EQ(relay.configRequests().size(), 1u);
+    ASSERT_TRUE(OrreryRelayEventController::storedSettings());
+
+    // Corrected: the refresh is due now, and while none comes the
+    // configuration lives its lifetime from now, no longer.
+    clock->setWallOffset(0);
+    relay.setConfigAnswer(Answer::withStatus(500));
+    controller->applyRefreshRuleForNewSession();
+    settle();
+    EXPECT_EQ(relay.configRequests().size(), 2u);
+    auto kept = OrreryRelayEventController::storedSettings();
+    ASSERT_TRUE(kept);
+    const int64_t nowMillis = static_cast<int64_t>(NSDate::date().timeIntervalSince1970() * 1000.0);
+    EXPECT_EQ(kept->expirationTTL() - kept->fetchTime(), 604800000);
+    EXPECT_LE(kept->expirationTTL(), nowMillis + 604800000);
+    driver().advance(604800);
+    controller->applyRefreshRuleForNewSession();
+    settle();
+    EXPECT_FALSE(OrreryRelayEventController::storedSettings());
+    EXPECT_EQ(relay.configRequests().size(), 3u);
+}
+
+TEST_F(OrreryRelayEventControllerTest, AHugeConfigurationIsBoundedPerConfigurationAndPerTrigger) {
+    OrreryNetworkUtil::setRelayServerUrl(relay.configUrl());
+    partner.scriptStatuses("/cb", {200});
+    simulator::RelayConfig served;
+    for (int64_t id = 1; id <= 14000; ++id) served.callbacks.push_back(configWithOneCallback(id).callbacks[0]);
+    auto body = simulator::encodeRelayConfig(served);
+    ASSERT_TRUE(body);
+    ASSERT_LT(body->size(), static_cast<size_t>(OrreryHttpAsyncTask::kMaximumResponseLength));
+    relay.setConfig(served);
+    expectLogLine("the configuration has 14000 callbacks; the first 500 are kept, the other 13500");
+    expectLogLine("Level fires 500 callbacks; the first 100 are fired, the other 400 (callback 101 and after) are dropped");
+    controller->networkStatusChanged(NSNotification());
+    settle();
+    auto settings = OrreryRelayEventController::storedSettings();
+    ASSERT_TRUE(settings);
+    EXPECT_EQ(settings->callbacks()->size(), OrreryRelaySettings::kMaxCallbacks);
+
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    EXPECT_EQ(partner.callbacks("/cb").size(), OrreryRelaySettings::kMaxCallbacksPerTrigger);
+    EXPECT_EQ(urlMapCount(), 0u);
 }
 
 TEST_F(OrreryRelayEventControllerTest, AChangedAdTrackingSwitchDropsTheSettingsAndAsksAgain) {
