@@ -211,7 +211,6 @@ void OrreryRelayEventController::installHooks() {
 Ref<OrreryRelayEventController> OrreryRelayEventController::init() {
     queue_ = dispatch_queue_create("orrery.relay.controller", nullptr);
     registerForNotifications();
-    resumeAfterLaunch();
     return self<OrreryRelayEventController>();
 }
 
@@ -315,6 +314,8 @@ void OrreryRelayEventController::applyRefreshRuleForNewSession() {
 
 void OrreryRelayEventController::analyticsDidStartWithSessionQueue(const dispatch_queue_t& sessionQueue) {
     OrreryRelayCBReportSender::setupInstanceWithQueue(sessionQueue);
+    // Once the API key is set: the report records are kept under it.
+    resumeAfterLaunch();
 }
 
 void OrreryRelayEventController::appWillBackground(const NSNotification&) {

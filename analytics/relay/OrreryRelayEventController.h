@@ -115,9 +115,10 @@ private:
     // Inside a write on the prep map: moves every prepared attempt into the
     // Relay URL map (saved first), starts their requests and empties the map.
     void firePreparedAttempts(ValueDictionary& prepMap);
-    // At start: prepares again the attempts whose firing is on record but
-    // which neither Relay map holds (lost with a process that died between
-    // the two maps' saves), then fires what is prepared.
+    // At the analytics start: prepares again the attempts whose firing is on
+    // record but which neither Relay map holds (lost with a process that
+    // died between the saves of the two maps and the records), then fires
+    // what is prepared unless the application is in the background.
     void resumeAfterLaunch();
     void restoreLostAttempts(ValueDictionary& prepMap);
     static int maxRedirectsFor(const Ref<OrreryRelaySettings>& settings, int64_t callbackId);

@@ -4,6 +4,7 @@
 // expiry, the refresh rule (a clock set back included), bounds on a huge
 // configuration, and the outcomes the report manager records.
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 #include "analytics/OrreryApplicationState.h"
@@ -324,6 +325,59 @@ TEST_F(OrreryRelayEventControllerTest, OnlyWebUrlsAreFiredOthersFailFinallyWitho
             EXPECT_EQ(cb.attempts[0].responseBody.value_or("?"), "");
         }
     }
+}
+
+TEST_F(OrreryRelayEventControllerTest, AtStartWhatAKilledProcessLeftPreparedOrLostIsSentOnce) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}));
+    partner.scriptStatuses("/cb", {200});
+    // As a kill leaves the files: one attempt prepared and already in the URL
+    // map (the prep map was not saved without it yet), one prepared only, one
+    // whose firing is on record but that neither map holds.
+    auto manager = OrreryRelayCallbackReportManager::sharedInstance();
+    std::vector<Ref<OrreryRelayCallbackAttemptInfo>> left;
+    for (std::string invokeId : {"moved", "prepared", "lost"}) {
+        auto attempt = NSObject::alloc<OrreryRelayCallbackAttemptInfo>()->init();
+        attempt->setInvokeId(invokeId);
+        attempt->setCallbackId(1);
+        attempt->setCbSessionId(1450000000000);
+        attempt->setSubstitutedUrl(partner.url("/cb?e=" + invokeId));
+        attempt->setCreationTime(NSDate::date());
+        attempt->setBeingFired(true);
+        attempt->setRepeatDuration(OrreryRelayEventController::kInitialRepeatDuration);
+        auto callbackRecord = NSObject::alloc<OrreryRelayCallbackReportInfo>()->init();
+        callbackRecord->setInvokeId(invokeId);
+        callbackRecord->setCallbackId(1);
+        callbackRecord->setAttempts({attempt->copy()});
+        auto trigger = NSObject::alloc<OrreryRelayTriggerInvokeInfo>()->init();
+        trigger->setInvokeId(invokeId);
+        trigger->setSessionId(1450000000000);
+        trigger->setEventName(std::string("Level"));
+        trigger->addCallback(callbackRecord);
+        dispatch_sync(manager->queue(), [&] { manager->addToSavedTriggers(trigger); });
+        left.push_back(attempt);
+    }
+    auto persistence = OrreryGlobalPersistentManager::sharedInstance();
+    persistence->processWriteOperationSync(OrreryPersistentMap::RelayPrepUrls, [&](ValueDictionary& prep) {
+        prep.set("1450000000000", Value::dictionary({{"Level", Value::array({Value(left[0]), Value(left[1])})}}));
+    });
+    persistence->processWriteOperationSync(OrreryPersistentMap::RelayUrls, [&](ValueDictionary& urls) {
+        auto moved = left[0]->copy();
+        moved->setAttemptNumber(1);
+        moved->setBeingFired(false);  // as restored
+        moved->setExpiration(NSDate::dateWithTimeIntervalSince1970(NSDate::date().timeIntervalSince1970() + 3600));
+        urls.set(OrreryRelayEventController::invocationHash(*left[0]), Value(moved));
+    });
+
+    controller->analyticsDidStartWithSessionQueue(sessionQueue);
+    controller->appWillResume(NSNotification());
+    settle();
+    manager->waitForArchiving();
+    std::multiset<std::string> targets;
+    for (const auto& call : partner.callbacks("/cb")) targets.insert(call.target);
+    EXPECT_EQ(targets, (std::multiset<std::string>{"/cb?e=lost", "/cb?e=moved", "/cb?e=prepared"}));
+    EXPECT_EQ(urlMapCount(), 0u);
+    EXPECT_TRUE(manager->attemptsWithoutOutcome().empty());
+    for (const auto& attempt : reportedAttempts()) EXPECT_EQ(attempt->requestState(), OrreryRelayRequestStateSucceeded);
 }
 
 TEST_F(OrreryRelayEventControllerTest, ReachabilityAsksForAConfigurationOnlyWhenOneIsDue) {

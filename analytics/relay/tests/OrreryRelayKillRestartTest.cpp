@@ -35,7 +35,10 @@ using simulator::Answer;
 constexpr const char* kApiKey = "KILLKEY";
 constexpr double kSessionStart = 1450000000.0;
 
-void launch(const std::string& home) { launchRelayProcess(home, PlatformOptions::ClockKind::Virtual, kApiKey); }
+void launch(const std::string& home) {
+    launchRelayProcess(home, PlatformOptions::ClockKind::Virtual, kApiKey);
+    startRelay();
+}
 
 // The attempt waiting in the Relay URL map, or null.
 Ref<OrreryRelayCallbackAttemptInfo> waitingAttempt() {
@@ -129,7 +132,6 @@ protected:
     // The next launch: the application becomes active, the waiting callback is resent.
     void relaunchAndResume() {
         launch(home);
-        OrreryRelayEventController::installHooks();
         NSNotificationCenter::defaultCenter()->postNotificationName(OrreryLifecycle::kDidBecomeActive, nullptr);
         ASSERT_TRUE(driver.runUntil([this] { return !relay.reports().empty(); }, 5));
         ASSERT_TRUE(driver.settle());

@@ -100,6 +100,7 @@ std::string readFile(const std::string& path) {
     for (int i = 0; i < kEvents; ++i) events.push_back(eventName(i));
     // A report after every outcome.
     storeRelayKillTestSettings(partnerUrl, reportUrl, events, 1);
+    startRelay();
     auto controller = OrreryRelayEventController::sharedInstance();
     writeFile(readyFile, "ready");
     std::thread firing([controller] {
@@ -161,16 +162,16 @@ std::string pendingWork() {
     return pending.str();
 }
 
-// A later child: writes down what the stored files name, resumes (the
-// application becomes active, the network comes back, the report check
-// runs) and exits once nothing is pending.
+// A later child: writes down what the stored files name, resumes (Relay
+// starts, the application becomes active, the network comes back, the
+// report check runs) and exits once nothing is pending.
 [[noreturn]] void resume(const std::string& home, const std::string& onDiskFile) {
     launch(home);
     std::string onDisk;
     for (const auto& event : eventsOnDisk()) onDisk += event + "\n";
     writeFile(onDiskFile, onDisk);
 
-    OrreryRelayEventController::installHooks();
+    startRelay();
     auto manager = OrreryRelayCallbackReportManager::sharedInstance();
     auto center = NSNotificationCenter::defaultCenter();
     center->postNotificationName(OrreryLifecycle::kDidBecomeActive, nullptr);

@@ -13,11 +13,12 @@
 #include "analytics/OrreryUtil.h"
 #include "analytics/relay/OrreryRelayCBReportSender.h"
 #include "analytics/relay/OrreryRelayClasses.h"
+#include "analytics/relay/OrreryRelayEventController.h"
 #include "analytics/relay/OrreryRelaySettings.h"
 #include "platform/foundation/Platform.h"
 
 // One process's start: the platform on `home` with the given clock, the
-// client's classes, Relay monitoring on and the report sender set up.
+// client's classes and Relay monitoring on.
 inline void launchRelayProcess(const std::string& home, PlatformOptions::ClockKind clock, const std::string& apiKey) {
     PlatformOptions options;
     options.homeDirectory = home;
@@ -31,7 +32,13 @@ inline void launchRelayProcess(const std::string& home, PlatformOptions::ClockKi
     storage->setAppVersion("2.5");
     storage->setRelayMonitoringEnabled(true);
     storage->setLastAdTrackingEnabledSetting(OrreryUtil::isAdTrackingEnabled());
-    OrreryRelayCBReportSender::setupInstanceWithQueue(dispatch_queue_create("test.session", nullptr));
+}
+
+// Relay hooked in and started as the analytics start does it: the report
+// sender set up, what an earlier process left prepared fired.
+inline void startRelay() {
+    OrreryRelayEventController::installHooks();
+    OrreryRelayHooks::hooks()->analyticsDidStartWithSessionQueue(dispatch_queue_create("test.session", nullptr));
 }
 
 // Stores callback 1 ("<partnerUrl>?e=%{event_name}") on each event, three
