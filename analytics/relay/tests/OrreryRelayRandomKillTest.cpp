@@ -10,9 +10,7 @@
 // RELAY_KILL_RUNS sets the number of runs, RELAY_KILL_SEED replays a seed.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,11 +38,10 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/Platform.h"
 #include "platform/runtime/RunLoopDriver.h"
+#include "platform/testing/ChildTestProcess.h"
 #include "analytics/relay/tests/RelayKillTestSupport.h"
 #include "simulator/PartnerService.h"
 #include "simulator/RelayService.h"
-
-extern char** environ;
 
 namespace {
 
@@ -189,27 +186,6 @@ std::string pendingWork() {
     _exit(done ? kResumedAll : kStillPending);
 }
 
-// Starts this program again as a child that runs only OrreryRelayRandomKillChild
-// with the variables added; its standard output goes nowhere.
-pid_t startChild(const std::vector<std::pair<std::string, std::string>>& variables) {
-    std::vector<std::string> entries;
-    for (char** e = environ; *e; ++e) entries.emplace_back(*e);
-    for (const auto& [name, value] : variables) entries.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (auto& entry : entries) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    std::string filter = "--gtest_filter=OrreryRelayRandomKillChild.*";
-    char* argv[] = {self.data(), filter.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    int failed = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    return failed ? -1 : pid;
-}
-
 class OrreryRelayRandomKillTest : public ::testing::Test {
 protected:
     struct Run {
@@ -219,13 +195,16 @@ protected:
         std::set<std::string> onDiskAfterKill;
 
         std::string home() const { return folder + "/home"; }
+        // This program again, running only OrreryRelayRandomKillChild; its standard output dropped.
         pid_t start(const char* role) {
-            return startChild({{kRoleVariable, role},
-                               {kHomeVariable, home()},
-                               {kPartnerVariable, partner.url("/cb")},
-                               {kReportVariable, relay.reportUrl()},
-                               {kReadyVariable, folder + "/ready"},
-                               {kOnDiskVariable, folder + "/on-disk"}});
+            return platform::testing::startChildTestProcess("OrreryRelayRandomKillChild.*",
+                                                            {{kRoleVariable, role},
+                                                             {kHomeVariable, home()},
+                                                             {kPartnerVariable, partner.url("/cb")},
+                                                             {kReportVariable, relay.reportUrl()},
+                                                             {kReadyVariable, folder + "/ready"},
+                                                             {kOnDiskVariable, folder + "/on-disk"}},
+                                                            true);
         }
     };
 
