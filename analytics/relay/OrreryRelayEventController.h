@@ -4,7 +4,9 @@
 // records every outcome for the callback report and retries failures with
 // growing delays on one-shot timers. It also applies the configuration
 // refresh rule and resends waiting attempts when the network comes back or
-// the application becomes active.
+// the application becomes active. An attempt is on disk before its request
+// starts; what a killed process left prepared is fired when the analytics
+// client starts again.
 #pragma once
 
 #include <cstdint>

@@ -245,6 +245,7 @@ protected:
         }
         ADD_FAILURE() << "work was still pending after " << kResumeLimit << " resumed processes";
     }
+
     // What the partner and the report endpoint received, checked.
     static void check(const Run& run) {
         std::map<std::string, int> partnerCalls;
