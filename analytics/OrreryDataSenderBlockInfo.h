@@ -3,8 +3,8 @@
 // identifier, the group the block was last sent with, its size and when it
 // was made. Archivable, so a send index can keep it across launches.
 //
-// The file holds one or more items (trigger blocks stored together are
-// written once) behind a header: "OBK1", the CRC-32 of everything after it,
+// The file holds one or more items (a report sender stores one trigger
+// block a file; files of an earlier version hold several) behind a header: "OBK1", the CRC-32 of everything after it,
 // the data key the block was stored under, the item count, then each item's
 // length and bytes (big-endian lengths). A file that fails its checksum or
 // its framing is damaged: it is dropped with a log line and never sent.

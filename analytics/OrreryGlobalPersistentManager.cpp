@@ -3,6 +3,7 @@
 #include <atomic>
 #include <exception>
 #include <mutex>
+#include <vector>
 
 #include "analytics/OrreryLog.h"
 #include "analytics/OrreryUtil.h"
@@ -19,6 +20,8 @@ struct OrreryGlobalPersistentManager::Store {
     std::atomic<int> pendingWrites{0};
     mutable std::mutex handlerMutex;
     std::function<void()> willSaveHandler;  // under handlerMutex
+    // What waits for the next save; touched only by blocks on `queue`.
+    std::vector<std::function<void()>> afterSave;
 
     void load() {
         Value stored = OrreryUtil::safeUnarchiveObjectWithFile(path);
@@ -48,16 +51,26 @@ struct OrreryGlobalPersistentManager::Store {
     }
 
     // Runs on the queue, alone.
-    void write(const WriteBlock& block, bool alwaysSave) {
-        try {
-            block(map);
-        } catch (const std::exception& e) {
-            OrreryLog::error("a write on the persisted " + name + " map failed: " + e.what());
-        } catch (...) {
-            OrreryLog::error("a write on the persisted " + name + " map failed");
-        }
+    void write(const WriteBlock& block, bool alwaysSave, std::function<void()> afterSaved) {
+        guarded("a write on", [&] { block(map); });
+        if (afterSaved) afterSave.push_back(std::move(afterSaved));
         // Saved even after a failure: the file follows what the map holds.
-        if (pendingWrites.fetch_sub(1) == 1 || alwaysSave) save();
+        if (pendingWrites.fetch_sub(1) != 1 && !alwaysSave) return;
+        save();
+        // Run after a failed save too: the file cannot get further.
+        std::vector<std::function<void()>> waiting;
+        waiting.swap(afterSave);
+        for (const auto& next : waiting) guarded("what waited for a save of", next);
+    }
+
+    void guarded(const char* what, const std::function<void()>& work) const {
+        try {
+            work();
+        } catch (const std::exception& e) {
+            OrreryLog::error(std::string(what) + " the persisted " + name + " map failed: " + e.what());
+        } catch (...) {
+            OrreryLog::error(std::string(what) + " the persisted " + name + " map failed");
+        }
     }
 };
 
@@ -107,20 +120,23 @@ void OrreryGlobalPersistentManager::processReadOperationSync(OrreryPersistentMap
     dispatch_sync(target->queue, [&target, &block] { block(target->map); });
 }
 
-void OrreryGlobalPersistentManager::processWriteOperation(OrreryPersistentMap map, WriteBlock block) {
+void OrreryGlobalPersistentManager::processWriteOperation(OrreryPersistentMap map, WriteBlock block,
+                                                          std::function<void()> afterSaved) {
     if (!block) return;
     // The block keeps the store alive: writes issued before a manager goes
     // away still run and are saved.
     std::shared_ptr<Store> target = store(map);
     target->pendingWrites.fetch_add(1);
-    dispatch_barrier_async(target->queue, [target, block = std::move(block)] { target->write(block, false); });
+    dispatch_barrier_async(target->queue, [target, block = std::move(block), afterSaved = std::move(afterSaved)]() mutable {
+        target->write(block, false, std::move(afterSaved));
+    });
 }
 
 void OrreryGlobalPersistentManager::processWriteOperationSync(OrreryPersistentMap map, WriteBlock block) {
     if (!block) return;
     const auto& target = store(map);
     target->pendingWrites.fetch_add(1);
-    dispatch_barrier_sync(target->queue, [&target, &block] { target->write(block, true); });
+    dispatch_barrier_sync(target->queue, [&target, &block] { target->write(block, true, nullptr); });
 }
 
 void OrreryGlobalPersistentManager::setWillSaveHandler(OrreryPersistentMap map, std::function<void()> handler) {

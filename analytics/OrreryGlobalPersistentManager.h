@@ -34,8 +34,11 @@ public:
     // the same map would deadlock and aborts instead: nest asynchronously.
     void processReadOperationSync(OrreryPersistentMap map, ReadBlock block);
     // Runs the block alone on the map's queue and saves the map (once no
-    // other write waits behind it); returns at once.
-    void processWriteOperation(OrreryPersistentMap map, WriteBlock block);
+    // other write waits behind it); returns at once. `afterSaved`, when
+    // given, then runs on the map's queue once the map as the block left it
+    // has been saved (by this write or by one behind it): what must not
+    // happen before the file says so waits for it.
+    void processWriteOperation(OrreryPersistentMap map, WriteBlock block, std::function<void()> afterSaved = nullptr);
     // As processWriteOperation, returning when the block has run and the map is saved.
     void processWriteOperationSync(OrreryPersistentMap map, WriteBlock block);
     // Returns once every write issued so far to every map has run and been saved.
@@ -52,8 +55,8 @@ public:
     void processWriteOperationForPersistentGlobalsMapWithBlock(WriteBlock block) {
         processWriteOperation(OrreryPersistentMap::Globals, std::move(block));
     }
-    void processWriteOperationForPersistentRelayUrlMapWithBlock(WriteBlock block) {
-        processWriteOperation(OrreryPersistentMap::RelayUrls, std::move(block));
+    void processWriteOperationForPersistentRelayUrlMapWithBlock(WriteBlock block, std::function<void()> afterSaved = nullptr) {
+        processWriteOperation(OrreryPersistentMap::RelayUrls, std::move(block), std::move(afterSaved));
     }
     void processWriteOperationForPersistentRelayUrlMapSyncWithBlock(WriteBlock block) {
         processWriteOperationSync(OrreryPersistentMap::RelayUrls, std::move(block));

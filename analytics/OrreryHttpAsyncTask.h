@@ -24,7 +24,8 @@ class OrreryHTTPResponse : public NSObject {
 public:
     Ref<OrreryHTTPResponse> initWithStatusCode(int statusCode, std::optional<NSData> body, Ref<NSError> error);
 
-    // 0 when no answer arrived.
+    // 0 when no answer arrived; a failure after the answer's head (an
+    // answer over the cap) keeps its status.
     int statusCode() const { return statusCode_; }
     // The answer's body (empty when none).
     const NSData& body() const { return body_; }

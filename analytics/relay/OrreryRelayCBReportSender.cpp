@@ -63,13 +63,8 @@ Ref<OrreryRelayCBReportSender> OrreryRelayCBReportSender::initWithQueue(dispatch
 }
 
 std::optional<std::string> OrreryRelayCBReportSender::storeRelayCBReportData(const NSData& data, const std::string& groupId) {
-    return storeRelayCBReportData(std::vector<NSData>{data}, groupId);
-}
-
-std::optional<std::string> OrreryRelayCBReportSender::storeRelayCBReportData(const std::vector<NSData>& triggerBlocks,
-                                                                             const std::string& groupId) {
     if (!index_) return std::nullopt;
-    auto block = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems(triggerBlocks, dataKey_);
+    auto block = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems({data}, dataKey_);
     if (!block) return std::nullopt;
     block->setGroupIdentifier(groupId);
     index_->addBlockInfo(block, dataKey_);
@@ -84,26 +79,40 @@ std::optional<NSData> OrreryRelayCBReportSender::reportAround(const Value& block
     return OrreryRelayCallbackReportManager::sharedInstance()->dataForSending(blocks);
 }
 
-bool OrreryRelayCBReportSender::sendRelayReportsData(const std::vector<NSData>& triggerBlocks) {
-    bool handedOver = false;
+bool OrreryRelayCBReportSender::sendRelayReportsData(const std::vector<NSData>& triggerBlocks,
+                                                     const std::function<void()>& handedOver) {
+    bool stored = false;
     auto me = self<OrreryRelayCBReportSender>();
-    dispatch_sync(queue(), [&] { handedOver = me->handOverOnQueue(triggerBlocks); });
-    return handedOver;
+    dispatch_sync(queue(), [&] { stored = me->handOverOnQueue(triggerBlocks, handedOver); });
+    return stored;
 }
 
-bool OrreryRelayCBReportSender::handOverOnQueue(const std::vector<NSData>& triggerBlocks) {
+bool OrreryRelayCBReportSender::handOverOnQueue(const std::vector<NSData>& triggerBlocks,
+                                                const std::function<void()>& handedOver) {
     const std::string groupId = OrreryUtil::generateCFUUID();
     Value items = Value::array({});
     for (const auto& block : triggerBlocks) items.append(Value(block));
-    if (index_) {
-        // The blocks handed over together are stored together, in one file
-        // flushed once (retransmission treats them as one stored block).
-        if (!storeRelayCBReportData(triggerBlocks, groupId)) return false;
-        if (!hasOngoingTasksWindow()) return true;
+    if (!index_) {
+        auto report = reportAround(items);
+        if (!report) return false;
+        sendData(report, groupId);
+        if (handedOver) handedOver();
+        return true;
     }
+    // Each trigger block is a stored block of its own, so retransmission
+    // batches them within its size limit.
+    for (const auto& block : triggerBlocks)
+        if (!storeRelayCBReportData(block, groupId)) {
+            // All or nothing: what its records still hold is reported again.
+            removeStoredDataWithIdentifier(groupId);
+            return false;
+        }
+    // Forgotten by the caller before anything is posted: a kill after this
+    // point leaves the blocks alone to be sent, before it the records alone.
+    if (handedOver) handedOver();
+    if (!hasOngoingTasksWindow()) return true;
     auto report = reportAround(items);
-    if (!report) return index_ != nullptr;
-    sendData(report, groupId);
+    if (report) sendData(report, groupId);
     return true;
 }
 

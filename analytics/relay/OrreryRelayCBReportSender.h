@@ -4,6 +4,7 @@
 // arrived and retransmits what is left in batches of at most 510 000 bytes.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,15 +38,17 @@ public:
     // Null while Relay monitoring was off when the sender was made.
     const Ref<OrreryDataSenderIndex>& relayCBReportDataIndex() const { return index_; }
 
-    // The group identifier, or nothing when the block file cannot be written.
+    // Stores one trigger block as a block of the group; the group
+    // identifier, or nothing when the block file cannot be written.
     std::optional<std::string> storeRelayCBReportData(const NSData& data, const std::string& groupId);
-    // Several trigger blocks stored as one block (one file, flushed once).
-    std::optional<std::string> storeRelayCBReportData(const std::vector<NSData>& triggerBlocks, const std::string& groupId);
     void removeStoredDataWithIdentifier(const std::string& identifier);
-    // Stores the blocks as one group and posts them when the window allows.
-    // Runs on the sender's queue (waiting for it); answers whether every
-    // block was stored (or, without an index, whether the report was sent).
-    bool sendRelayReportsData(const std::vector<NSData>& triggerBlocks);
+    // Stores each trigger block as a block of one new group, runs
+    // `handedOver` (the caller forgets what the blocks hold) and posts them
+    // when the window allows; without an index the report is posted first,
+    // unstored. Runs on the sender's queue (waiting for it); answers whether
+    // every block was stored (or, without an index, whether the report was
+    // sent): otherwise nothing is kept and `handedOver` does not run.
+    bool sendRelayReportsData(const std::vector<NSData>& triggerBlocks, const std::function<void()>& handedOver = nullptr);
     void sendData(const std::optional<NSData>& data, const std::string& groupId);
 
     void retransmitNotSentBlocks() override;
@@ -56,7 +59,7 @@ public:
     void requestDidCancel(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) override;
 
 private:
-    bool handOverOnQueue(const std::vector<NSData>& triggerBlocks);
+    bool handOverOnQueue(const std::vector<NSData>& triggerBlocks, const std::function<void()>& handedOver);
     static std::optional<NSData> reportAround(const Value& blocks);
 
     Ref<OrreryDataSenderIndex> index_;

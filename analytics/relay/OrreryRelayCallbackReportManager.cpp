@@ -40,6 +40,13 @@ void OrreryRelayCallbackReportManager::cleanup() {
 Ref<OrreryRelayCallbackReportManager> OrreryRelayCallbackReportManager::init() {
     queue_ = dispatch_queue_create("orrery.relay.reports", nullptr);
     Triggers saved = savedTriggers();
+    // A prepared attempt restored from the file still awaits its outcome
+    // (its request is sent again): it is not reported before that, as it
+    // would be with the state of an attempt that never ended.
+    for (const auto& trigger : saved)
+        for (const auto& callback : trigger->callbacks())
+            for (const auto& attempt : callback->attempts())
+                if (attempt->requestState() == OrreryRelayRequestStateNotEnded) attempt->setBeingFired(true);
     {
         std::scoped_lock lock(mutex_);
         triggers_ = saved;
@@ -133,23 +140,33 @@ bool OrreryRelayCallbackReportManager::addToSavedTriggers(const Ref<OrreryRelayT
     return true;
 }
 
-Ref<OrreryRelayTriggerInvokeInfo> OrreryRelayCallbackReportManager::triggerWithEventName(const std::string& eventName,
-                                                                                         int64_t sessionId) const {
+void OrreryRelayCallbackReportManager::prepareFiringRecord(
+    bool reuse, const std::string& eventName, int64_t sessionId, const std::function<Ref<OrreryRelayTriggerInvokeInfo>()>& make,
+    const std::function<bool(OrreryRelayTriggerInvokeInfo&, bool reused)>& fill) {
     std::scoped_lock lock(mutex_);
-    for (const auto& trigger : triggers_)
-        if (trigger->eventName() == eventName && trigger->sessionId() == sessionId) return trigger;
-    return nullptr;
+    if (reuse)
+        for (const auto& trigger : triggers_)
+            if (trigger->eventName() == eventName && trigger->sessionId() == sessionId) {
+                fill(*trigger, true);
+                saveLocked();
+                return;
+            }
+    Ref<OrreryRelayTriggerInvokeInfo> trigger = make();
+    if (!trigger || !fill(*trigger, false)) return;
+    triggers_.push_back(trigger);
+    saveLocked();
 }
 
-void OrreryRelayCallbackReportManager::updateTrigger(const Ref<OrreryRelayTriggerInvokeInfo>& trigger,
-                                                     const std::function<void(OrreryRelayTriggerInvokeInfo&)>& change) {
-    if (!trigger || !change) return;
+std::vector<std::pair<std::string, Ref<OrreryRelayCallbackAttemptInfo>>> OrreryRelayCallbackReportManager::attemptsWithoutOutcome()
+    const {
+    std::vector<std::pair<std::string, Ref<OrreryRelayCallbackAttemptInfo>>> waiting;
     std::scoped_lock lock(mutex_);
-    change(*trigger);
-    // A report may have taken the record out since it was looked up: without
-    // it, the outcomes of its new attempts would find nothing.
-    if (std::find(triggers_.begin(), triggers_.end(), trigger) == triggers_.end()) triggers_.push_back(trigger);
-    saveLocked();
+    for (const auto& trigger : triggers_)
+        for (const auto& callback : trigger->callbacks())
+            for (const auto& attempt : callback->attempts())
+                if (attempt->requestState() == OrreryRelayRequestStateNotEnded)
+                    waiting.emplace_back(trigger->eventName().value_or(""), attempt->copy());
+    return waiting;
 }
 
 OrreryRelayCallbackReportManager::Triggers OrreryRelayCallbackReportManager::triggers() const {
@@ -286,17 +303,25 @@ void OrreryRelayCallbackReportManager::sendCallBackInfoToServer() {
     if (blocks.empty()) return;
     auto sender = OrreryRelayCBReportSender::instance();
     // Attempts are forgotten only once their report is stored (or sent); until
-    // then they stay written-into-a-report and the next report takes them again.
-    if (!sender || !sender->sendRelayReportsData(blocks)) {
+    // then they stay written-into-a-report and the next report takes them
+    // again. Forgotten before the report is posted, a kill repeats it once at most.
+    auto me = self<OrreryRelayCallbackReportManager>();
+    if (!sender || !sender->sendRelayReportsData(blocks, [me] { me->forgetReportedAttempts(); })) {
         OrreryRelayLog::log("OrreryRelayEndPointInvokeInfo: report not stored; its attempts wait for the next one");
         return;
     }
     OrreryRelayLog::log("OrreryRelayEndPointInvokeInfo: Scheduled send %@ reports(s).", std::to_string(blocks.size()));
-    forgetReportedAttempts();
 }
 
 void OrreryRelayCallbackReportManager::forgetReportedAttempts() {
-    std::scoped_lock lock(mutex_);
+    {
+        std::scoped_lock lock(mutex_);
+        forgetReportedAttemptsLocked();
+    }
+    saveIfUnsaved();
+}
+
+void OrreryRelayCallbackReportManager::forgetReportedAttemptsLocked() {
     uint32_t remaining = 0;
     Triggers kept;
     for (const auto& trigger : triggers_) {

@@ -30,12 +30,16 @@ public:
     Triggers savedTriggers() const;
     void setSavedTriggers(const Triggers& triggers) const;
     bool addToSavedTriggers(const Ref<OrreryRelayTriggerInvokeInfo>& trigger);
-    // The pending firing record of `eventName` in the session, or null.
-    Ref<OrreryRelayTriggerInvokeInfo> triggerWithEventName(const std::string& eventName, int64_t sessionId) const;
-    // Runs `change` on a record under the manager's lock, then saves; a
-    // record no longer pending (a report took it out meanwhile) is added again.
-    void updateTrigger(const Ref<OrreryRelayTriggerInvokeInfo>& trigger,
-                       const std::function<void(OrreryRelayTriggerInvokeInfo&)>& change);
+    // In one step under the manager's lock: when `reuse`, the pending record
+    // of `eventName` in the session, else (or when there is none) a new one
+    // from `make`; `fill` changes it (told whether it was reused) and answers
+    // whether a new record is to be kept, which it then adds. Saved.
+    void prepareFiringRecord(bool reuse, const std::string& eventName, int64_t sessionId,
+                             const std::function<Ref<OrreryRelayTriggerInvokeInfo>()>& make,
+                             const std::function<bool(OrreryRelayTriggerInvokeInfo&, bool reused)>& fill);
+    // Copies of the attempts that await their outcome (prepared, not ended),
+    // each with its firing record's event name.
+    std::vector<std::pair<std::string, Ref<OrreryRelayCallbackAttemptInfo>>> attemptsWithoutOutcome() const;
 
     // Records the outcome of an attempt in its callback's record at once (a
     // copy is kept); whether a report is due is checked on the queue. The
@@ -45,9 +49,10 @@ public:
     void archiveAttempt(const Ref<OrreryRelayCallbackAttemptInfo>& attempt);
     void updateTotalAttemptsCount(const Triggers& triggers);
     void checkAndSendReportsToServer();
-    // Encodes the pending records under the lock, hands the blocks to the
-    // sender without it (the sender waits for its own queue), then forgets
-    // what was handed over. Off the main thread.
+    // Encodes the pending records under the lock and hands the blocks to
+    // the sender without it (the sender waits for its own queue); what was
+    // handed over is forgotten, and the records saved, once the blocks are
+    // stored and before the report is posted. Off the main thread.
     void sendCallBackInfoToServer();
 
     std::optional<NSData> dataForSending(const Value& items) override;
@@ -66,8 +71,10 @@ private:
     // Marks the records changed; a save follows on the queue.
     void saveLocked();
     // After a hand-over: attempts written into it become sent and go; records
-    // whose final attempt went, and triggers left empty, go too.
+    // whose final attempt went, and triggers left empty, go too. Saved
+    // before it returns.
     void forgetReportedAttempts();
+    void forgetReportedAttemptsLocked();
     // Drops callback records with nothing to report that have heard nothing
     // for longer than the attempts' expiry (no attempt of theirs can still
     // end), and triggers left without callbacks. True when something went.

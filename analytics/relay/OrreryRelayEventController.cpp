@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <set>
 #include <vector>
 
 #include "analytics/OrreryApplicationState.h"
@@ -117,6 +118,13 @@ int32_t triggerTypeFor(const std::string& name, const Value& params, bool* stop,
 
 std::string macroKey(const char* name) { return std::string("%{") + name + "}"; }
 
+// One callback's request of a trigger, its macros filled.
+struct PreparedRequest {
+    Ref<OrreryRelayCallback> callback;
+    std::string url;
+    std::optional<std::string> body;
+};
+
 int32_t tripledSaturated(int32_t seconds) {
     int64_t next = static_cast<int64_t>(seconds) * 3;
     return next > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(next);
@@ -125,6 +133,32 @@ int32_t tripledSaturated(int32_t seconds) {
 Ref<OrreryRelayCallbackAttemptInfo> attemptIn(const ValueDictionary& map, const std::string& hash) {
     const Value* v = map.find(hash);
     return v ? v->object<OrreryRelayCallbackAttemptInfo>() : nullptr;
+}
+
+// The attempts of the prep map (session key → trigger name → attempts), in order.
+std::vector<Ref<OrreryRelayCallbackAttemptInfo>> preparedAttemptsIn(const ValueDictionary& prepMap) {
+    std::vector<Ref<OrreryRelayCallbackAttemptInfo>> attempts;
+    for (const auto& [sessionKey, session] : prepMap)
+        if (const auto* names = session.dictionary())
+            for (const auto& [name, list] : *names)
+                if (const auto* items = list.array())
+                    for (const auto& item : *items)
+                        if (auto attempt = item.object<OrreryRelayCallbackAttemptInfo>()) attempts.push_back(attempt);
+    return attempts;
+}
+
+// The prep map's list of a trigger in a session, made when missing (or, with
+// `fresh`, made anew whatever it held).
+Value& preparedListIn(ValueDictionary& prepMap, const std::string& sessionKey, const std::string& name, bool fresh) {
+    if (!prepMap.contains(sessionKey)) prepMap.set(sessionKey, Value::dictionary({}));
+    Value& session = *prepMap.find(sessionKey);
+    if (fresh || !session[name].isArray()) session.set(name, Value::array({}));
+    return *session.mutableDictionary()->find(name);
+}
+
+bool sameCreationTime(const OrreryRelayCallbackAttemptInfo& a, const OrreryRelayCallbackAttemptInfo& b) {
+    return a.creationTime() && b.creationTime() &&
+           a.creationTime()->timeIntervalSince1970() == b.creationTime()->timeIntervalSince1970();
 }
 
 double secondsSinceCreation(const OrreryRelayCallbackAttemptInfo& attempt) {
@@ -252,6 +286,19 @@ void OrreryRelayEventController::makeRelayRequest() {
 bool OrreryRelayEventController::dropExpiredSettingsAndCheckRefresh() {
     Ref<OrreryRelaySettings> settings = storedSettings();
     int64_t nowMillis = toInt64(NSDate::date().timeIntervalSince1970() * 1000.0);
+    // A next refresh further ahead than its interval allows: the clock has
+    // gone back since the configuration came. Its times count from now
+    // (stored so), which makes the refresh due and bounds the expiry.
+    if (settings && settings->fetchedAfter(nowMillis)) {
+        OrreryRelayLog::log("OrreryRelayEventController: the clock went back since the configuration came; it is refreshed now");
+        Ref<OrreryRelaySettings> stale = settings;
+        settings = settings->countedFrom(nowMillis);
+        persistence()->processWriteOperationForPersistentGlobalsMapWithBlock([stale, settings](ValueDictionary& globals) {
+            // Unless a newer configuration was stored meanwhile.
+            const Value* stored = globals.find(OrreryRelaySettings::kStorageKey);
+            if (stored && stored->object<OrreryRelaySettings>() == stale) globals.set(OrreryRelaySettings::kStorageKey, Value(settings));
+        });
+    }
     if (settings && settings->expirationTTL() <= nowMillis) {
         removeStoredSettings();
         settings = nullptr;
@@ -267,6 +314,8 @@ void OrreryRelayEventController::applyRefreshRuleForNewSession() {
 
 void OrreryRelayEventController::analyticsDidStartWithSessionQueue(const dispatch_queue_t& sessionQueue) {
     OrreryRelayCBReportSender::setupInstanceWithQueue(sessionQueue);
+    // Once the API key is set: the report records are kept under it.
+    resumeAfterLaunch();
 }
 
 void OrreryRelayEventController::appWillBackground(const NSNotification&) {
@@ -371,16 +420,44 @@ void OrreryRelayEventController::processEventWithParams(const std::string& name,
     if (stop) return;
 
     const Value macros = macroValuesForEvent(name, params);
-    auto manager = OrreryRelayCallbackReportManager::sharedInstance();
     const bool isSessionEnd = name == OrreryRelayHooks::kSessionEndEvent;
     const int64_t sessionId = toInt64(start * 1000.0);
-    Ref<OrreryRelayTriggerInvokeInfo> reused = isSessionEnd ? manager->triggerWithEventName(name, sessionId) : nullptr;
-
     const double now = NSDate::date().timeIntervalSince1970();
     const int64_t offset = toInt64((now - start) * 1000.0);
-    Ref<OrreryRelayTriggerInvokeInfo> record = reused;
-    if (!record) {
-        record = NSObject::alloc<OrreryRelayTriggerInvokeInfo>()->init();
+
+    // A callback that lists the event twice is fired once: a second attempt
+    // would share the first's invocation hash and never hear an outcome.
+    std::vector<int64_t> ids;
+    for (int64_t id : *matched)
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+    if (ids.size() > OrreryRelaySettings::kMaxCallbacksPerTrigger) {
+        OrreryLog::error(NSString::stringWithFormat(
+            "OrreryRelayEventController: %@ fires %@ callbacks; the first %@ are fired, the other %@ (callback %@ and after) "
+            "are dropped",
+            name, std::to_string(ids.size()), std::to_string(OrreryRelaySettings::kMaxCallbacksPerTrigger),
+            std::to_string(ids.size() - OrreryRelaySettings::kMaxCallbacksPerTrigger),
+            formatLongLong(ids[OrreryRelaySettings::kMaxCallbacksPerTrigger])));
+        ids.resize(OrreryRelaySettings::kMaxCallbacksPerTrigger);
+    }
+    // The callbacks' requests with their macros filled; the firing record they join is settled later.
+    std::vector<PreparedRequest> requests;
+    for (int64_t callbackId : ids) {
+        Ref<OrreryRelayCallback> callback = settings->callbackWithId(callbackId);
+        if (!callback || !callback->uriTemplate() || callback->uriTemplate()->empty()) {
+            OrreryRelayLog::log("OrreryRelayEventController: callback %@ is not in the configuration; skipped",
+                                formatLongLong(callbackId));
+            continue;
+        }
+        PreparedRequest request{callback, *callback->uriTemplate(), std::nullopt};
+        OrreryUtil::substituteParamsInString(&request.url, macros, kMacroPattern);
+        if (callback->method() == 2 && callback->bodyTemplate()) {
+            request.body = *callback->bodyTemplate();
+            OrreryUtil::substituteParamsInString(&*request.body, macros, kMacroPattern);
+        }
+        requests.push_back(std::move(request));
+    }
+    auto makeRecord = [=] {
+        auto record = NSObject::alloc<OrreryRelayTriggerInvokeInfo>()->init();
         record->setInvokeId(OrreryRelayTriggerInvokeInfo::newInvokeId(now));
         record->setTriggerType(triggerType);
         record->setSessionId(sessionId);
@@ -390,91 +467,61 @@ void OrreryRelayEventController::processEventWithParams(const std::string& name,
                                         ? params[OrreryRelayHooks::kEventLogIdKey].integerValue()
                                         : 1);
         record->setEventName(name);
-    }
-    const std::string invokeId = record->invokeId().value_or("");
-    // A callback that lists the event twice is fired once: a second attempt
-    // would share the first's invocation hash and never hear an outcome.
-    std::vector<int64_t> ids;
-    for (int64_t id : *matched)
-        if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+        return record;
+    };
     Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();
 
     persistence()->processWriteOperationForPersistentRelayPrepUrlMapWithBlock([=](ValueDictionary& prepMap) {
-        const std::string sessionKey = formatLongLong(sessionId);
-        if (!prepMap.contains(sessionKey)) prepMap.set(sessionKey, Value::dictionary({}));
-        Value& session = *prepMap.find(sessionKey);
-        if (isSessionEnd || !session[name].isArray()) session.set(name, Value::array({}));
-        Value* list = session.mutableDictionary()->find(name);
+        // A session end's attempts replace those it prepared before.
+        Value& list = preparedListIn(prepMap, formatLongLong(sessionId), name, isSessionEnd);
 
-        // Per callback: the report record's URL and a placeholder copy of the attempt.
-        std::vector<std::tuple<int64_t, std::string, Ref<OrreryRelayCallbackAttemptInfo>>> prepared;
-        for (int64_t callbackId : ids) {
-            Ref<OrreryRelayCallback> callback = settings->callbackWithId(callbackId);
-            if (!callback || !callback->uriTemplate() || callback->uriTemplate()->empty()) {
-                OrreryRelayLog::log("OrreryRelayEventController: callback %@ is not in the configuration; skipped",
-                                    formatLongLong(callbackId));
-                continue;
-            }
-            std::string url = *callback->uriTemplate();
-            OrreryUtil::substituteParamsInString(&url, macros, kMacroPattern);
-            std::optional<std::string> body;
-            if (callback->method() == 2 && callback->bodyTemplate()) {
-                body = *callback->bodyTemplate();
-                OrreryUtil::substituteParamsInString(&*body, macros, kMacroPattern);
-            }
-            auto attempt = NSObject::alloc<OrreryRelayCallbackAttemptInfo>()->init();
-            attempt->setInvokeId(invokeId);
-            attempt->setCallbackId(callbackId);
-            attempt->setAttemptNumber(0);
-            attempt->setCbSessionId(sessionId);
-            attempt->setCbSessionOffset(offset);
-            attempt->setFinalAttempt(false);
-            attempt->setSubstitutedUrl(url);
-            attempt->setBody(body);
-            attempt->setHeaders(callback->headers());
-            attempt->setParams(params);
-            attempt->setCreationTime(NSDate::date());
-            attempt->setBeingFired(true);
-            attempt->setRepeatDuration(kInitialRepeatDuration);
-            attempt->setMethod(callback->method());
-            list->append(Value(attempt));
-            prepared.emplace_back(callbackId, url, attempt->copy());
-        }
+        // A session end reuses the session's record; the look-up and the
+        // adding of a new record are one step, so two ends back to back
+        // share one record.
+        auto fill = [&](OrreryRelayTriggerInvokeInfo& trigger, bool reused) {
+            const std::string invokeId = trigger.invokeId().value_or("");
+            for (const auto& request : requests) {
+                const int64_t callbackId = request.callback->callbackId();
+                auto attempt = NSObject::alloc<OrreryRelayCallbackAttemptInfo>()->init();
+                attempt->setInvokeId(invokeId);
+                attempt->setCallbackId(callbackId);
+                attempt->setAttemptNumber(0);
+                attempt->setCbSessionId(sessionId);
+                attempt->setCbSessionOffset(offset);
+                attempt->setFinalAttempt(false);
+                attempt->setSubstitutedUrl(request.url);
+                attempt->setBody(request.body);
+                attempt->setHeaders(request.callback->headers());
+                attempt->setParams(params);
+                attempt->setCreationTime(NSDate::date());
+                attempt->setBeingFired(true);
+                attempt->setRepeatDuration(kInitialRepeatDuration);
+                attempt->setMethod(request.callback->method());
+                list.append(Value(attempt));
 
-        if (prepared.empty()) {
-            // Nothing to fire: a record would only wait for ever.
-        } else if (reused) {
-            manager->updateTrigger(reused, [&](OrreryRelayTriggerInvokeInfo& trigger) {
-                for (const auto& [callbackId, url, placeholder] : prepared) {
-                    Ref<OrreryRelayCallbackReportInfo> report;
+                Ref<OrreryRelayCallbackReportInfo> report;
+                if (reused)
                     for (const auto& callback : trigger.callbacks())
                         if (callback->callbackId() == callbackId) {
                             report = callback;
                             break;
                         }
-                    // A callback whose record went with its final report gets a
-                    // new one, so that this firing is reported too.
-                    if (!report) {
-                        report = NSObject::alloc<OrreryRelayCallbackReportInfo>()->init();
-                        report->setInvokeId(invokeId);
-                        report->setCallbackId(callbackId);
-                        trigger.addCallback(report);
-                    }
-                    report->setSubstitutedUrl(url);
-                    report->setAttempts({placeholder});
+                // A callback whose record went with its final report gets a
+                // new one, so that this firing is reported too.
+                if (!report) {
+                    report = NSObject::alloc<OrreryRelayCallbackReportInfo>()->init();
+                    report->setInvokeId(invokeId);
+                    report->setCallbackId(callbackId);
+                    trigger.addCallback(report);
                 }
-            });
-        } else {
-            for (const auto& [callbackId, url, placeholder] : prepared) {
-                auto report = NSObject::alloc<OrreryRelayCallbackReportInfo>()->init();
-                report->setInvokeId(invokeId);
-                report->setCallbackId(callbackId);
-                report->setSubstitutedUrl(url);
-                report->setAttempts({placeholder});
-                record->addCallback(report);
+                report->setSubstitutedUrl(request.url);
+                report->setAttempts({attempt->copy()});
             }
-            manager->addToSavedTriggers(record);
-        }
+            // Nothing to fire: a new record would only wait for ever.
+            return !requests.empty();
+        };
+        OrreryRelayCallbackReportManager::sharedInstance()->prepareFiringRecord(isSessionEnd, name, sessionId, makeRecord,
+                                                                               fill);
         if (auto me = weak.lock()) me->fireAllConfigUrls();
     });
 }
@@ -485,27 +532,75 @@ void OrreryRelayEventController::fireAllConfigUrls() {
     if (OrreryApplicationState::sharedInstance()->isInBackground()) return;
     Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();
     persistence()->processWriteOperationForPersistentRelayPrepUrlMapWithBlock([weak](ValueDictionary& prepMap) {
+        if (auto me = weak.lock()) me->firePreparedAttempts(prepMap);
+    });
+}
+
+void OrreryRelayEventController::firePreparedAttempts(ValueDictionary& prepMap) {
+    const std::vector<Ref<OrreryRelayCallbackAttemptInfo>> attempts = preparedAttemptsIn(prepMap);
+    if (!attempts.empty()) {
+        // The attempts are saved in the URL map before they leave this map,
+        // and their requests start only then: a kill at any point leaves every
+        // attempt in one map at least, and none sent that no map names.
+        Ref<OrreryRelaySettings> settings = storedSettings();
+        std::vector<Ref<OrreryHttpAsyncTask>> tasks;
+        persistence()->processWriteOperationForPersistentRelayUrlMapSyncWithBlock([&](ValueDictionary& urlMap) {
+            for (const auto& attempt : attempts) {
+                const std::string hash = invocationHash(*attempt);
+                // Moved already by a process that died before this map was
+                // saved without it: the URL map's copy goes on from there.
+                if (auto moved = attemptIn(urlMap, hash); moved && sameCreationTime(*moved, *attempt)) continue;
+                if (auto task = fireAttemptInMap(urlMap, hash, attempt, maxRedirectsFor(settings, attempt->callbackId())))
+                    tasks.push_back(task);
+            }
+        });
+        for (const auto& task : tasks) task->start();
+    }
+    prepMap.clear();
+}
+
+void OrreryRelayEventController::writeUrlMapAndFire(
+    std::function<void(ValueDictionary&, std::vector<Ref<OrreryHttpAsyncTask>>&)> block) {
+    auto tasks = std::make_shared<std::vector<Ref<OrreryHttpAsyncTask>>>();
+    // A request starts once the map saying its attempt is being fired is saved.
+    persistence()->processWriteOperationForPersistentRelayUrlMapWithBlock(
+        [tasks, block = std::move(block)](ValueDictionary& urlMap) { block(urlMap, *tasks); },
+        [tasks] {
+            for (const auto& task : *tasks) task->start();
+        });
+}
+
+void OrreryRelayEventController::resumeAfterLaunch() {
+    Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();
+    persistence()->processWriteOperationForPersistentRelayPrepUrlMapWithBlock([weak](ValueDictionary& prepMap) {
         auto me = weak.lock();
         if (!me) return;
-        std::vector<Ref<OrreryRelayCallbackAttemptInfo>> attempts;
-        for (const auto& [sessionKey, session] : prepMap) {
-            const auto* names = session.dictionary();
-            if (!names) continue;
-            for (const auto& [name, list] : *names) {
-                const auto* items = list.array();
-                if (!items) continue;
-                for (const auto& item : *items)
-                    if (auto attempt = item.object<OrreryRelayCallbackAttemptInfo>()) attempts.push_back(attempt);
-            }
-        }
-        prepMap.clear();
-        if (attempts.empty()) return;
-        Ref<OrreryRelaySettings> settings = storedSettings();
-        persistence()->processWriteOperationForPersistentRelayUrlMapWithBlock([me, attempts, settings](ValueDictionary& urlMap) {
-            for (const auto& attempt : attempts)
-                me->fireAttemptInMap(urlMap, invocationHash(*attempt), attempt, maxRedirectsFor(settings, attempt->callbackId()));
-        });
+        me->restoreLostAttempts(prepMap);
+        if (!OrreryApplicationState::sharedInstance()->isInBackground()) me->firePreparedAttempts(prepMap);
     });
+}
+
+void OrreryRelayEventController::restoreLostAttempts(ValueDictionary& prepMap) {
+    std::set<std::string> known;
+    for (const auto& attempt : preparedAttemptsIn(prepMap)) known.insert(invocationHash(*attempt));
+    persistence()->processReadOperationSync(OrreryPersistentMap::RelayUrls, [&](const ValueDictionary& urlMap) {
+        for (const auto& [hash, value] : urlMap) known.insert(hash);
+    });
+    const double now = NSDate::date().timeIntervalSince1970();
+    size_t restored = 0;
+    for (const auto& [eventName, attempt] : OrreryRelayCallbackReportManager::sharedInstance()->attemptsWithoutOutcome()) {
+        if (known.count(invocationHash(*attempt)) || !attempt->creationTime()) continue;
+        // Past the expiry an attempt is no longer sent; its record goes by itself.
+        const double age = now - attempt->creationTime()->timeIntervalSince1970();
+        if (age < 0 || age > kExpirationSeconds) continue;
+        auto prepared = attempt->copy();
+        prepared->setBeingFired(true);
+        preparedListIn(prepMap, formatLongLong(attempt->cbSessionId()), eventName, false).append(Value(prepared));
+        ++restored;
+    }
+    if (restored > 0)
+        OrreryRelayLog::log("OrreryRelayEventController: %@ prepared callback(s) that an earlier process lost are fired again",
+                            std::to_string(restored));
 }
 
 int OrreryRelayEventController::maxRedirectsFor(const Ref<OrreryRelaySettings>& settings, int64_t callbackId) {
@@ -514,8 +609,9 @@ int OrreryRelayEventController::maxRedirectsFor(const Ref<OrreryRelaySettings>& 
     return callback ? callback->maxRedirects() : 0;
 }
 
-void OrreryRelayEventController::fireAttemptInMap(ValueDictionary& urlMap, const std::string& hash,
-                                                  const Ref<OrreryRelayCallbackAttemptInfo>& attempt, int maxRedirects) {
+Ref<OrreryHttpAsyncTask> OrreryRelayEventController::fireAttemptInMap(ValueDictionary& urlMap, const std::string& hash,
+                                                                      const Ref<OrreryRelayCallbackAttemptInfo>& attempt,
+                                                                      int maxRedirects) {
     cancelTimer(hash);
     int32_t methodIndex = attempt->method();
     const char* method = methodIndex >= 0 && methodIndex <= 2 ? kMethodNames[methodIndex] : kMethodNames[0];
@@ -548,16 +644,17 @@ void OrreryRelayEventController::fireAttemptInMap(ValueDictionary& urlMap, const
         attempt->setResponseBody(std::nullopt);
         OrreryRelayCallbackReportManager::sharedInstance()->archiveAttempt(attempt->copy());
         urlMap.remove(hash);
-        return;
+        return nullptr;
     }
     std::optional<NSData> body;
     if (attempt->body()) body = NSData::dataWithString(*attempt->body());
 
-    // Configured before it starts, so that no outcome can miss its attempt.
+    // Configured before it starts, so that no outcome can miss its attempt;
+    // the caller starts it once the map is saved.
     auto task = OrreryHttpAsyncTask::sendMethod(method, url, body, headers, self<OrreryRelayEventController>(), false);
     task->setTaskParams(Value::dictionary({{kInvokeURLHashKey, hash}, {kBeingFiredKey, true}, {kMethodKey, method}}));
     task->setRedirectsLimit(maxRedirects);
-    task->start();
+    return task;
 }
 
 void OrreryRelayEventController::requestSuccessful(const Ref<OrreryHttpAsyncTask>& task,
@@ -702,7 +799,7 @@ void OrreryRelayEventController::fireUrlOnTimer(const std::string& hash) {
     cancelTimer(hash);
     Ref<OrreryRelaySettings> settings = storedSettings();
     Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();
-    persistence()->processWriteOperationForPersistentRelayUrlMapWithBlock([weak, hash, settings](ValueDictionary& urlMap) {
+    writeUrlMapAndFire([weak, hash, settings](ValueDictionary& urlMap, std::vector<Ref<OrreryHttpAsyncTask>>& tasks) {
         auto me = weak.lock();
         auto attempt = attemptIn(urlMap, hash);
         // A resend pass may have fired it already, or it may be gone.
@@ -713,7 +810,8 @@ void OrreryRelayEventController::fireUrlOnTimer(const std::string& hash) {
             urlMap.remove(hash);
             return;
         }
-        me->fireAttemptInMap(urlMap, hash, attempt, maxRedirectsFor(settings, attempt->callbackId()));
+        if (auto task = me->fireAttemptInMap(urlMap, hash, attempt, maxRedirectsFor(settings, attempt->callbackId())))
+            tasks.push_back(task);
     });
 }
 
@@ -729,7 +827,7 @@ void OrreryRelayEventController::firePendingUrls() {
     const int64_t now = toInt64(NSDate::date().timeIntervalSince1970());
     Ref<OrreryRelaySettings> settings = storedSettings();
     Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();
-    persistence()->processWriteOperationForPersistentRelayUrlMapWithBlock([weak, now, settings](ValueDictionary& urlMap) {
+    writeUrlMapAndFire([weak, now, settings](ValueDictionary& urlMap, std::vector<Ref<OrreryHttpAsyncTask>>& tasks) {
         auto me = weak.lock();
         if (!me) return;
         std::vector<std::pair<std::string, Ref<OrreryRelayCallbackAttemptInfo>>> toSend;
@@ -742,7 +840,8 @@ void OrreryRelayEventController::firePendingUrls() {
         }
         // Selected and marked in this one write, so overlapping passes send each attempt once.
         for (const auto& [hash, attempt] : toSend)
-            me->fireAttemptInMap(urlMap, hash, attempt, maxRedirectsFor(settings, attempt->callbackId()));
+            if (auto task = me->fireAttemptInMap(urlMap, hash, attempt, maxRedirectsFor(settings, attempt->callbackId())))
+                tasks.push_back(task);
         for (const auto& hash : toRemove) {
             me->cancelTimer(hash);
             urlMap.remove(hash);

@@ -4,14 +4,18 @@
 // records every outcome for the callback report and retries failures with
 // growing delays on one-shot timers. It also applies the configuration
 // refresh rule and resends waiting attempts when the network comes back or
-// the application becomes active.
+// the application becomes active. An attempt is on disk before its request
+// starts; what a killed process left prepared is fired when the analytics
+// client starts again.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "analytics/OrreryHttpAsyncTask.h"
 #include "analytics/OrreryRelayHooks.h"
@@ -103,9 +107,22 @@ private:
     static void removeStoredSettings();
     static bool dropExpiredSettingsAndCheckRefresh();
     // Inside a write on the Relay URL map: marks the attempt fired, stores it
-    // under the hash and starts its request.
-    void fireAttemptInMap(ValueDictionary& urlMap, const std::string& hash, const Ref<OrreryRelayCallbackAttemptInfo>& attempt,
-                          int maxRedirects);
+    // under the hash and makes its request, which the caller starts once the
+    // map is saved; null when nothing is to be sent.
+    Ref<OrreryHttpAsyncTask> fireAttemptInMap(ValueDictionary& urlMap, const std::string& hash,
+                                              const Ref<OrreryRelayCallbackAttemptInfo>& attempt, int maxRedirects);
+    // A write on the Relay URL map whose block may fire attempts (it lists
+    // their requests); the requests start once the map is saved.
+    void writeUrlMapAndFire(std::function<void(ValueDictionary&, std::vector<Ref<OrreryHttpAsyncTask>>&)> block);
+    // Inside a write on the prep map: moves every prepared attempt into the
+    // Relay URL map (saved first), starts their requests and empties the map.
+    void firePreparedAttempts(ValueDictionary& prepMap);
+    // At the analytics start: prepares again the attempts whose firing is on
+    // record but which neither Relay map holds (lost with a process that
+    // died between the saves of the two maps and the records), then fires
+    // what is prepared unless the application is in the background.
+    void resumeAfterLaunch();
+    void restoreLostAttempts(ValueDictionary& prepMap);
     static int maxRedirectsFor(const Ref<OrreryRelaySettings>& settings, int64_t callbackId);
     void handleFailure(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response, int32_t state);
     void recordFailure(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response, int32_t state);

@@ -167,6 +167,13 @@ Ref<OrreryRelayCallback> callbackOf(const avro_value_t* record) {
 bool applyRelay(const avro_value_t* relay, OrreryRelaySettings& settings) {
     std::optional<avro_value_t> callbacks = field(relay, "callbacks");
     std::optional<size_t> count = callbacks ? OrreryAvro::elementCount(&*callbacks) : std::nullopt;
+    if (count && *count > OrreryRelaySettings::kMaxCallbacks) {
+        OrreryLog::error("OrreryRelayResponse: the configuration has " + std::to_string(*count) + " callbacks; the first " +
+                         std::to_string(OrreryRelaySettings::kMaxCallbacks) + " are kept, the other " +
+                         std::to_string(*count - OrreryRelaySettings::kMaxCallbacks) + " (from the " +
+                         std::to_string(OrreryRelaySettings::kMaxCallbacks + 1) + "th on) are dropped");
+        count = OrreryRelaySettings::kMaxCallbacks;
+    }
     if (count && *count > 0) {
         OrreryRelaySettings::Callbacks byId;
         OrreryRelayCallbackEventsMap eventsMap;
@@ -229,6 +236,7 @@ Ref<OrreryRelaySettings> OrreryRelayResponse::settingsFromResponseValue(const av
                              .value_or(kDefaultRefreshTtlSeconds);
     auto expirationTtl = readLong(response, "expiration_ttl", "expiration_ttl is not present");
     if (!expirationTtl) return nullptr;
+    settings->setFetchTime(millisecondsAfter(now, 0));
     settings->setNextRefreshTTL(millisecondsAfter(now, refreshTtl));
     settings->setExpirationTTL(millisecondsAfter(now, *expirationTtl));
 

@@ -1,5 +1,6 @@
 #include "analytics/relay/OrreryRelaySettings.h"
 
+#include <cstdint>
 #include <string>
 
 #include "analytics/relay/OrreryRelayCoding.h"
@@ -105,10 +106,29 @@ Ref<OrreryRelayCallback> OrreryRelaySettings::callbackWithId(int64_t callbackId)
     return it == callbacks_->end() ? nullptr : it->second;
 }
 
+Ref<OrreryRelaySettings> OrreryRelaySettings::countedFrom(int64_t nowMillis) const {
+    auto copy = alloc<OrreryRelaySettings>()->init();
+    copy->lastResponseTime_ = lastResponseTime_;
+    copy->fetchTime_ = nowMillis;
+    copy->nextRefreshTTL_ = nowMillis;
+    const int64_t lifetime = expirationTTL_ > fetchTime_ ? expirationTTL_ - fetchTime_ : 0;
+    copy->expirationTTL_ = nowMillis > INT64_MAX - lifetime ? INT64_MAX : nowMillis + lifetime;
+    copy->callbacks_ = callbacks_;
+    copy->callbackEventsMap_ = callbackEventsMap_;
+    copy->maxCallbackRetries_ = maxCallbackRetries_;
+    copy->maxCallbackAttemptsPerReport_ = maxCallbackAttemptsPerReport_;
+    copy->maxReportDelaySecs_ = maxReportDelaySecs_;
+    copy->agentReportUrl_ = agentReportUrl_;
+    copy->globalSettings_ = globalSettings_;
+    copy->analytics_ = analytics_;
+    return copy;
+}
+
 void OrreryRelaySettings::encodeWithCoder(NSCoder& coder) const {
     coder.encodeInt64(lastResponseTime_, "lastResponseTime");
     coder.encodeInt64(nextRefreshTTL_, "nextRefreshTTL");
     coder.encodeInt64(expirationTTL_, "expirationTTL");
+    coder.encodeInt64(fetchTime_, "fetchTime");
     Value callbacks;
     if (callbacks_) {
         callbacks = Value(Value::Array());
@@ -129,6 +149,7 @@ void OrreryRelaySettings::initWithCoder(const NSCoder& coder) {
     lastResponseTime_ = coder.decodeInt64ForKey("lastResponseTime");
     nextRefreshTTL_ = coder.decodeInt64ForKey("nextRefreshTTL");
     expirationTTL_ = coder.decodeInt64ForKey("expirationTTL");
+    fetchTime_ = coder.decodeInt64ForKey("fetchTime");
     callbacks_.reset();
     Value archivedCallbacks = coder.decodeObjectForKey("callbacks");
     if (const Value::Array* pairs = archivedCallbacks.array()) {
@@ -151,6 +172,7 @@ Ref<OrreryRelaySettings> OrreryRelaySettings::initWithDictionary(const Value& di
     lastResponseTime_ = dictionary["lastResponseTime"].integerValue();
     nextRefreshTTL_ = dictionary["nextRefreshTTL"].integerValue();
     expirationTTL_ = dictionary["expirationTTL"].integerValue();
+    fetchTime_ = dictionary["fetchTime"].integerValue();
     callbacks_.reset();
     if (const ValueDictionary* callbacks = dictionary["callbacks"].dictionary()) {
         callbacks_.emplace();
@@ -174,6 +196,7 @@ Value OrreryRelaySettings::dataDictionary() const {
     dictionary.set("lastResponseTime", Value(lastResponseTime_));
     dictionary.set("nextRefreshTTL", Value(nextRefreshTTL_));
     dictionary.set("expirationTTL", Value(expirationTTL_));
+    dictionary.set("fetchTime", Value(fetchTime_));
     if (callbacks_) {
         Value callbacks = Value(ValueDictionary());
         for (const auto& [id, callback] : *callbacks_)

@@ -54,6 +54,11 @@ public:
 
     // The key of the settings in the persisted globals map.
     static constexpr const char* kStorageKey = "relaySettings";
+    // Bounds on what one configuration can make the client do: callbacks
+    // kept from an answer, and callbacks one trigger fires (the rest are
+    // dropped, logged).
+    static constexpr size_t kMaxCallbacks = 500;
+    static constexpr size_t kMaxCallbacksPerTrigger = 100;
 
     Ref<OrreryRelaySettings> init() { return self<OrreryRelaySettings>(); }
     Ref<OrreryRelaySettings> initWithDictionary(const Value& dictionary);
@@ -71,6 +76,17 @@ public:
     // Absolute time (ms since 1970) after which the configuration is discarded.
     int64_t expirationTTL() const { return expirationTTL_; }
     void setExpirationTTL(int64_t v) { expirationTTL_ = v; }
+    // The device's time (ms since 1970) when the configuration arrived, from
+    // which both times above were counted; 0 when unknown (stored by an
+    // earlier version).
+    int64_t fetchTime() const { return fetchTime_; }
+    void setFetchTime(int64_t v) { fetchTime_ = v; }
+    // Whether the device's clock is now behind the time the configuration
+    // arrived (it ran ahead then): its times were counted from a wrong now.
+    bool fetchedAfter(int64_t nowMillis) const { return fetchTime_ > nowMillis; }
+    // A copy whose times are counted from `nowMillis` instead: fetched now,
+    // due for refresh now, expiring its lifetime from now.
+    Ref<OrreryRelaySettings> countedFrom(int64_t nowMillis) const;
     // Every partner callback by its id; nullopt when the configuration has none.
     const std::optional<Callbacks>& callbacks() const { return callbacks_; }
     void setCallbacks(std::optional<Callbacks> v) { callbacks_ = std::move(v); }
@@ -106,6 +122,7 @@ private:
     int64_t lastResponseTime_ = 0;
     int64_t nextRefreshTTL_ = 0;
     int64_t expirationTTL_ = 0;
+    int64_t fetchTime_ = 0;
     std::optional<Callbacks> callbacks_;
     std::optional<OrreryRelayCallbackEventsMap> callbackEventsMap_;
     int32_t maxCallbackRetries_ = 0;

@@ -77,9 +77,10 @@ public:
     // excess is read into memory; the synchronous and asynchronous forms then
     // give no data. The delegate form streams: its delegate has received at
     // most this many bytes through connectionDidReceiveData when
-    // connectionDidFailWithError reports -1103 (an announced excess fails
-    // before connectionDidReceiveResponse). File URLs are checked by size
-    // before they are read. Redirect bodies are never read and never count.
+    // connectionDidFailWithError reports -1103 (an announced excess after
+    // connectionDidReceiveResponse, with no byte of its body). File URLs are
+    // checked by size before they are read. Redirect bodies are never read
+    // and never count.
     // NSURLRequestDefaultMaximumResponseLength unless set.
     int64_t maximumResponseLength() const {
         return maximumResponseLength_.value_or(NSURLRequestDefaultMaximumResponseLength);

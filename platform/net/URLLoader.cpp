@@ -124,6 +124,10 @@ public:
         auto announced = announcedLength(fields);
         if (cap_ >= 0 && !bodyless && announced && *announced > static_cast<uint64_t>(cap_)) {
             logOverCap(url, cap_, "announces " + std::to_string(*announced) + " bytes");
+            // The answer's head is known and goes out, as for a body that
+            // grows past the cap: the caller learns the status, never the body.
+            response_ = makeResponse(status, fields);
+            hooks_.didReceiveResponse(response_);
             error_ = NSURLErrorDataLengthExceedsMaximum;
             return false;
         }

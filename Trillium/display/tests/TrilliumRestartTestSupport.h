@@ -4,7 +4,6 @@
 // settings in environment variables.
 #pragma once
 
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,9 +15,8 @@
 
 #include "Trillium/display/TrilliumDisplayClasses.h"
 #include "platform/foundation/Platform.h"
+#include "platform/testing/ChildTestProcess.h"
 #include "platform/ui/UIApplication.h"
-
-extern char** environ;
 
 class TrilliumRestartSandbox {
 public:
@@ -50,18 +48,7 @@ private:
 // added to the environment; -1 when it cannot be started.
 inline pid_t startTrilliumChild(const std::string& test,
                                 const std::vector<std::pair<std::string, std::string>>& variables) {
-    std::vector<std::string> entries;
-    for (char** e = environ; *e; ++e) entries.emplace_back(*e);
-    for (const auto& [name, value] : variables) entries.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (auto& entry : entries) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    std::string filter = "--gtest_filter=" + test;
-    char* argv[] = {self.data(), filter.data(), nullptr};
-    pid_t pid = -1;
-    if (posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, envp.data()) != 0) return -1;
-    return pid;
+    return platform::testing::startChildTestProcess(test, variables);
 }
 
 // The child's wait status; -1 when it cannot be waited for.

@@ -1,8 +1,10 @@
 // The event controller end to end on loopback: trigger matching, macro
 // filling (hostile values included), the request a partner receives, the
 // retry state machine on the virtual clock, resend passes racing timers,
-// expiry, and the outcomes the report manager records.
+// expiry, the refresh rule (a clock set back included), bounds on a huge
+// configuration, and the outcomes the report manager records.
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 #include "analytics/OrreryApplicationState.h"
@@ -11,12 +13,25 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/Platform.h"
 #include "platform/net/NetworkConditions.h"
+#include "platform/runtime/VirtualClock.h"
 
 namespace {
 
 using simulator::Answer;
 
-class OrreryRelayEventControllerTest : public RelayControllerTest {};
+class OrreryRelayEventControllerTest : public RelayControllerTest {
+protected:
+    // A configuration the Relay service serves: callback `id` on "Level", to the partner's "/cb".
+    simulator::RelayConfig configWithOneCallback(int64_t id = 1) {
+        simulator::RelayConfigCallback servedCallback;
+        servedCallback.events = {std::string("Level")};
+        servedCallback.uriTemplate = partner.url("/cb");
+        servedCallback.callbackId = id;
+        simulator::RelayConfig served;
+        served.callbacks.push_back(servedCallback);
+        return served;
+    }
+};
 
 TEST_F(OrreryRelayEventControllerTest, TriggerKeysMatchByNameParameterAndLastMatchWins) {
     store(makeSettings({callback(1, partner.url("/any")), callback(2, partner.url("/score")),
@@ -312,15 +327,63 @@ TEST_F(OrreryRelayEventControllerTest, OnlyWebUrlsAreFiredOthersFailFinallyWitho
     }
 }
 
+TEST_F(OrreryRelayEventControllerTest, AtStartWhatAKilledProcessLeftPreparedOrLostIsSentOnce) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}));
+    partner.scriptStatuses("/cb", {200});
+    // As a kill leaves the files: one attempt prepared and already in the URL
+    // map (the prep map was not saved without it yet), one prepared only, one
+    // whose firing is on record but that neither map holds.
+    auto manager = OrreryRelayCallbackReportManager::sharedInstance();
+    std::vector<Ref<OrreryRelayCallbackAttemptInfo>> left;
+    for (std::string invokeId : {"moved", "prepared", "lost"}) {
+        auto attempt = NSObject::alloc<OrreryRelayCallbackAttemptInfo>()->init();
+        attempt->setInvokeId(invokeId);
+        attempt->setCallbackId(1);
+        attempt->setCbSessionId(1450000000000);
+        attempt->setSubstitutedUrl(partner.url("/cb?e=" + invokeId));
+        attempt->setCreationTime(NSDate::date());
+        attempt->setBeingFired(true);
+        attempt->setRepeatDuration(OrreryRelayEventController::kInitialRepeatDuration);
+        auto callbackRecord = NSObject::alloc<OrreryRelayCallbackReportInfo>()->init();
+        callbackRecord->setInvokeId(invokeId);
+        callbackRecord->setCallbackId(1);
+        callbackRecord->setAttempts({attempt->copy()});
+        auto trigger = NSObject::alloc<OrreryRelayTriggerInvokeInfo>()->init();
+        trigger->setInvokeId(invokeId);
+        trigger->setSessionId(1450000000000);
+        trigger->setEventName(std::string("Level"));
+        trigger->addCallback(callbackRecord);
+        dispatch_sync(manager->queue(), [&] { manager->addToSavedTriggers(trigger); });
+        left.push_back(attempt);
+    }
+    auto persistence = OrreryGlobalPersistentManager::sharedInstance();
+    persistence->processWriteOperationSync(OrreryPersistentMap::RelayPrepUrls, [&](ValueDictionary& prep) {
+        prep.set("1450000000000", Value::dictionary({{"Level", Value::array({Value(left[0]), Value(left[1])})}}));
+    });
+    persistence->processWriteOperationSync(OrreryPersistentMap::RelayUrls, [&](ValueDictionary& urls) {
+        auto moved = left[0]->copy();
+        moved->setAttemptNumber(1);
+        moved->setBeingFired(false);  // as restored
+        moved->setExpiration(NSDate::dateWithTimeIntervalSince1970(NSDate::date().timeIntervalSince1970() + 3600));
+        urls.set(OrreryRelayEventController::invocationHash(*left[0]), Value(moved));
+    });
+
+    controller->analyticsDidStartWithSessionQueue(sessionQueue);
+    controller->appWillResume(NSNotification());
+    settle();
+    manager->waitForArchiving();
+    std::multiset<std::string> targets;
+    for (const auto& call : partner.callbacks("/cb")) targets.insert(call.target);
+    EXPECT_EQ(targets, (std::multiset<std::string>{"/cb?e=lost", "/cb?e=moved", "/cb?e=prepared"}));
+    EXPECT_EQ(urlMapCount(), 0u);
+    EXPECT_TRUE(manager->attemptsWithoutOutcome().empty());
+    for (const auto& attempt : reportedAttempts()) EXPECT_EQ(attempt->requestState(), OrreryRelayRequestStateSucceeded);
+}
+
 TEST_F(OrreryRelayEventControllerTest, ReachabilityAsksForAConfigurationOnlyWhenOneIsDue) {
     OrreryNetworkUtil::setRelayServerUrl(relay.configUrl());
-    simulator::RelayConfig served;
+    simulator::RelayConfig served = configWithOneCallback();
     served.issuedAt = 42;
-    simulator::RelayConfigCallback servedCallback;
-    servedCallback.events = {std::string("Level")};
-    servedCallback.uriTemplate = partner.url("/cb");
-    servedCallback.callbackId = 1;
-    served.callbacks.push_back(servedCallback);
     relay.setConfig(served);
     const int64_t nowMillis = static_cast<int64_t>(NSDate::date().timeIntervalSince1970() * 1000.0);
     auto requests = [&] {
@@ -359,6 +422,60 @@ TEST_F(OrreryRelayEventControllerTest, ReachabilityAsksForAConfigurationOnlyWhen
     controller->networkStatusChanged(NSNotification());
     EXPECT_EQ(requests(), 3u);
     EXPECT_TRUE(OrreryRelayEventController::storedSettings());
+}
+
+TEST_F(OrreryRelayEventControllerTest, AClockSetBackAfterAFetchMakesTheRefreshDueAndBoundsTheExpiry) {
+    OrreryNetworkUtil::setRelayServerUrl(relay.configUrl());
+    relay.setConfig(configWithOneCallback());
+    auto clock = std::dynamic_pointer_cast<VirtualClock>(Clock::current());
+    ASSERT_TRUE(clock);
+    // Fetched while the device's clock ran a year ahead.
+    clock->setWallOffset(365 * 86400.0);
+    controller->networkStatusChanged(NSNotification());
+    settle();
+    ASSERT_EQ(relay.configRequests().size(), 1u);
+    ASSERT_TRUE(OrreryRelayEventController::storedSettings());
+
+    // Corrected: the refresh is due now, and while none comes the
+    // configuration lives its lifetime from now, no longer.
+    clock->setWallOffset(0);
+    relay.setConfigAnswer(Answer::withStatus(500));
+    controller->applyRefreshRuleForNewSession();
+    settle();
+    EXPECT_EQ(relay.configRequests().size(), 2u);
+    auto kept = OrreryRelayEventController::storedSettings();
+    ASSERT_TRUE(kept);
+    const int64_t nowMillis = static_cast<int64_t>(NSDate::date().timeIntervalSince1970() * 1000.0);
+    EXPECT_EQ(kept->expirationTTL() - kept->fetchTime(), 604800000);
+    EXPECT_LE(kept->expirationTTL(), nowMillis + 604800000);
+    driver().advance(604800);
+    controller->applyRefreshRuleForNewSession();
+    settle();
+    EXPECT_FALSE(OrreryRelayEventController::storedSettings());
+    EXPECT_EQ(relay.configRequests().size(), 3u);
+}
+
+TEST_F(OrreryRelayEventControllerTest, AHugeConfigurationIsBoundedPerConfigurationAndPerTrigger) {
+    OrreryNetworkUtil::setRelayServerUrl(relay.configUrl());
+    partner.scriptStatuses("/cb", {200});
+    simulator::RelayConfig served;
+    for (int64_t id = 1; id <= 14000; ++id) served.callbacks.push_back(configWithOneCallback(id).callbacks[0]);
+    auto body = simulator::encodeRelayConfig(served);
+    ASSERT_TRUE(body);
+    ASSERT_LT(body->size(), static_cast<size_t>(OrreryHttpAsyncTask::kMaximumResponseLength));
+    relay.setConfig(served);
+    expectLogLine("the configuration has 14000 callbacks; the first 500 are kept, the other 13500");
+    expectLogLine("Level fires 500 callbacks; the first 100 are fired, the other 400 (callback 101 and after) are dropped");
+    controller->networkStatusChanged(NSNotification());
+    settle();
+    auto settings = OrreryRelayEventController::storedSettings();
+    ASSERT_TRUE(settings);
+    EXPECT_EQ(settings->callbacks()->size(), OrreryRelaySettings::kMaxCallbacks);
+
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    EXPECT_EQ(partner.callbacks("/cb").size(), OrreryRelaySettings::kMaxCallbacksPerTrigger);
+    EXPECT_EQ(urlMapCount(), 0u);
 }
 
 TEST_F(OrreryRelayEventControllerTest, AChangedAdTrackingSwitchDropsTheSettingsAndAsksAgain) {

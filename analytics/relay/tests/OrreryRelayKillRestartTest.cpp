@@ -17,17 +17,14 @@
 #include <vector>
 
 #include "analytics/OrreryApplicationState.h"
-#include "analytics/OrreryClasses.h"
 #include "analytics/OrreryGlobalPersistentManager.h"
-#include "analytics/OrreryGlobalVariableStorage.h"
-#include "analytics/OrreryUtil.h"
 #include "analytics/relay/OrreryRelayCBReportSender.h"
 #include "analytics/relay/OrreryRelayCallbackReportManager.h"
-#include "analytics/relay/OrreryRelayClasses.h"
 #include "analytics/relay/OrreryRelayEventController.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/Platform.h"
 #include "platform/runtime/RunLoopDriver.h"
+#include "analytics/relay/tests/RelayKillTestSupport.h"
 #include "simulator/PartnerService.h"
 #include "simulator/RelayService.h"
 
@@ -38,43 +35,9 @@ using simulator::Answer;
 constexpr const char* kApiKey = "KILLKEY";
 constexpr double kSessionStart = 1450000000.0;
 
-// A launch of the client's Relay part on the home folder, as each process does it.
 void launch(const std::string& home) {
-    PlatformOptions options;
-    options.homeDirectory = home;
-    options.clock = PlatformOptions::ClockKind::Virtual;
-    Platform::initialize(options);
-    registerOrreryClasses();
-    registerOrreryRelayClasses();
-    auto storage = OrreryGlobalVariableStorage::sharedInstance();
-    storage->setApiKey(kApiKey);
-    storage->setAppVersion("2.5");
-    storage->setRelayMonitoringEnabled(true);
-    storage->setLastAdTrackingEnabledSetting(OrreryUtil::isAdTrackingEnabled());
-    OrreryRelayCBReportSender::setupInstanceWithQueue(dispatch_queue_create("test.session", nullptr));
-}
-
-// One callback on "Level", three attempts at most, a report once two outcomes are in.
-void storeSettings(const std::string& partnerUrl, const std::string& reportUrl) {
-    auto callback = NSObject::alloc<OrreryRelayCallback>()->init();
-    callback->setCallbackId(1);
-    callback->setPartner("partner");
-    callback->setUriTemplate(partnerUrl + "?e=%{event_name}");
-    auto settings = NSObject::alloc<OrreryRelaySettings>()->init();
-    settings->setCallbacks(OrreryRelaySettings::Callbacks{{1, callback}});
-    OrreryRelayCallbackEventsMap events;
-    events.appendCallbackId(Value("Level"), 1);
-    settings->setCallbackEventsMap(events);
-    settings->setMaxCallbackRetries(3);
-    settings->setMaxCallbackAttemptsPerReport(2);
-    settings->setMaxReportDelaySecs(100000);
-    settings->setAgentReportUrl(reportUrl);
-    settings->setNextRefreshTTL(4102444800000);  // 2100
-    settings->setExpirationTTL(4102444800000);
-    settings->setAnalytics(Value::dictionary({{OrreryRelaySettings::kAnalyticsEnabledKey, true}}));
-    OrreryGlobalPersistentManager::sharedInstance()->processWriteOperationSync(
-        OrreryPersistentMap::Globals,
-        [&](ValueDictionary& globals) { globals.set(OrreryRelaySettings::kStorageKey, Value(settings)); });
+    launchRelayProcess(home, PlatformOptions::ClockKind::Virtual, kApiKey);
+    startRelay();
 }
 
 // The attempt waiting in the Relay URL map, or null.
@@ -94,7 +57,7 @@ enum class KillPoint { AfterFailureRecorded, WhileInFlight };
 [[noreturn]] void fireUntilKilled(const std::string& home, KillPoint point, const std::string& partnerUrl,
                                   const std::string& reportUrl, int ackFd) {
     launch(home);
-    storeSettings(partnerUrl, reportUrl);
+    storeRelayKillTestSettings(partnerUrl, reportUrl, {"Level"}, 2);
     auto controller = OrreryRelayEventController::sharedInstance();
     Value params = Value::dictionary({{"sessionStartTimeForRelay", NSDate::dateWithTimeIntervalSince1970(kSessionStart)},
                                       {"sessionEndTimeForRelay", NSDate::dateWithTimeIntervalSince1970(kSessionStart)},
@@ -169,7 +132,6 @@ protected:
     // The next launch: the application becomes active, the waiting callback is resent.
     void relaunchAndResume() {
         launch(home);
-        OrreryRelayEventController::installHooks();
         NSNotificationCenter::defaultCenter()->postNotificationName(OrreryLifecycle::kDidBecomeActive, nullptr);
         ASSERT_TRUE(driver.runUntil([this] { return !relay.reports().empty(); }, 5));
         ASSERT_TRUE(driver.settle());

@@ -1,7 +1,8 @@
 // How long the report manager keeps a firing record, end to end on loopback:
 // every record ends with its final report or its expiry (duplicate callback
-// ids, firings with nothing to fire, firings in one clock instant, a reused
-// record a report took away, an attempt that never ended), and the threads
+// ids, firings with nothing to fire, firings in one clock instant, a session
+// end whose record a report took away, a pause and an end back to back, an
+// attempt that never ended), and the threads
 // that meet over the records: a report hand-over racing session ends, retry
 // timers armed while the application goes inactive.
 #include <atomic>
@@ -84,15 +85,15 @@ TEST_F(OrreryRelayRecordLifetimeTest, FiringsInOneClockInstantAreReportedApart) 
     EXPECT_TRUE(manager()->triggers().empty());
 }
 
-TEST_F(OrreryRelayRecordLifetimeTest, AReusedSessionEndRecordThatAReportTookIsAddedAgain) {
+TEST_F(OrreryRelayRecordLifetimeTest, ASessionEndWhoseRecordAReportTookIsFiredAndReported) {
     store(makeSettings({callback(1, partner.url("/end"))}, {{Value("orrery.session_end"), {1}}}));
     partner.scriptStatuses("/end", {200});
     controller->processEventWithParams("orrery.session_end", sessionEndParams());
     settle();
     manager()->waitForArchiving();
 
-    // The second end finds the record; its preparation waits behind a held
-    // write while a report takes the record (its only attempt was final).
+    // The second end's preparation waits behind a held write while a report
+    // takes the session's record (its only attempt was final).
     std::promise<void> release;
     OrreryGlobalPersistentManager::sharedInstance()->processWriteOperationForPersistentRelayPrepUrlMapWithBlock(
         [gate = release.get_future().share()](ValueDictionary&) { gate.wait(); });
@@ -114,6 +115,32 @@ TEST_F(OrreryRelayRecordLifetimeTest, AReusedSessionEndRecordThatAReportTookIsAd
     ASSERT_EQ(received[1].report->triggers[0].callbacks.size(), 1u);
     EXPECT_TRUE(received[1].report->triggers[0].callbacks[0].attempts.at(0).finalAttempt);
     EXPECT_TRUE(reports->triggers().empty());
+}
+
+TEST_F(OrreryRelayRecordLifetimeTest, APauseAndAnEndBackToBackShareOneRecordWhoseAttemptIsSent) {
+    store(makeSettings({callback(1, partner.url("/end"))}, {{Value("orrery.session_end"), {1}}}));
+    partner.scriptStatuses("/end", {200});
+    // Both ends are handled before either is prepared.
+    std::promise<void> release;
+    OrreryGlobalPersistentManager::sharedInstance()->processWriteOperationForPersistentRelayPrepUrlMapWithBlock(
+        [gate = release.get_future().share()](ValueDictionary&) { gate.wait(); });
+    controller->processEventWithParams("orrery.session_end", sessionEndParams());
+    Value ended = sessionEndParams();
+    ended.set("sessionEndTimeForRelay", NSDate::dateWithTimeIntervalSince1970(kSessionStart + 9));
+    controller->processEventWithParams("orrery.session_end", ended);
+    release.set_value();
+    settle();
+    manager()->waitForArchiving();
+
+    // The end's attempt replaced the pause's, in the one record, and was sent.
+    EXPECT_EQ(partner.callbacks("/end").size(), 1u);
+    auto triggers = manager()->triggers();
+    ASSERT_EQ(triggers.size(), 1u);
+    ASSERT_EQ(triggers[0]->callbacks().size(), 1u);
+    auto attempts = triggers[0]->callbacks()[0]->attempts();
+    ASSERT_EQ(attempts.size(), 1u);
+    EXPECT_EQ(attempts[0]->requestState(), OrreryRelayRequestStateSucceeded);
+    EXPECT_TRUE(manager()->attemptsWithoutOutcome().empty());
 }
 
 TEST_F(OrreryRelayRecordLifetimeTest, ARecordWhoseAttemptNeverEndedGoesAfterTheExpiry) {

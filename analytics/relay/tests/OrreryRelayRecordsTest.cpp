@@ -48,6 +48,7 @@ Ref<OrreryRelaySettings> fullSettings() {
     s->setLastResponseTime(1'450'000'000'000);
     s->setNextRefreshTTL(std::numeric_limits<int64_t>::max() - 1);
     s->setExpirationTTL((int64_t{1} << 40) + 7);
+    s->setFetchTime((int64_t{1} << 40) + 5);
     OrreryRelaySettings::Callbacks callbacks;
     callbacks[(int64_t{1} << 33) + 1] = callback((int64_t{1} << 33) + 1, 2);
     callbacks[5] = callback(5, 0);
@@ -84,6 +85,7 @@ void expectSameSettings(const Ref<OrreryRelaySettings>& a, const Ref<OrreryRelay
     EXPECT_EQ(a->lastResponseTime(), b->lastResponseTime());
     EXPECT_EQ(a->nextRefreshTTL(), b->nextRefreshTTL());
     EXPECT_EQ(a->expirationTTL(), b->expirationTTL());
+    EXPECT_EQ(a->fetchTime(), b->fetchTime());
     ASSERT_EQ(a->callbacks().has_value(), b->callbacks().has_value());
     if (a->callbacks()) {
         ASSERT_EQ(a->callbacks()->size(), b->callbacks()->size());

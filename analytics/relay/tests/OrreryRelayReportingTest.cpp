@@ -5,6 +5,7 @@
 // lost index no longer named, and the archive across a restart (written no
 // later than the URL map that says an attempt ended).
 #include <future>
+#include <set>
 
 #include "analytics/relay/tests/RelayControllerTestSupport.h"
 #include "platform/foundation/NSFileManager.h"
@@ -111,6 +112,23 @@ TEST_F(OrreryRelayReportingTest, APartnersErrorBodyIsKeptOnlyAsFarAsAReportCarri
     ASSERT_TRUE(reports[0].report);
     const auto& attempt = reports[0].report->triggers.at(0).callbacks.at(0).attempts.at(0);
     EXPECT_EQ(attempt.responseBody, body.substr(0, 65535));
+}
+
+TEST_F(OrreryRelayReportingTest, APartnersErrorAnswerOverTheBodyCapIsReportedWithItsStatus) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 3, 1));
+    partner.script("/cb", {Answer::withStatus(503, std::string(OrreryHttpAsyncTask::kMaximumResponseLength + 1, 'e'))});
+    expectLogLine("is larger than 1048576 bytes; the request fails");
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    OrreryRelayCallbackReportManager::sharedInstance()->waitForArchiving();
+    settle();
+    auto reports = relay.reports();
+    ASSERT_EQ(reports.size(), 1u);
+    ASSERT_TRUE(reports[0].report);
+    const auto& attempt = reports[0].report->triggers.at(0).callbacks.at(0).attempts.at(0);
+    EXPECT_EQ(attempt.httpStatus, 503);
+    EXPECT_EQ(attempt.requestState, OrreryRelayRequestStateFailed);
+    EXPECT_EQ(attempt.responseBody, std::string());
 }
 
 TEST_F(OrreryRelayReportingTest, CallbackRecordStaysUntilItsFinalAttemptIsReported) {
@@ -225,6 +243,58 @@ TEST_F(OrreryRelayReportingTest, RetransmissionBatchesWithinTheSizeLimit) {
     EXPECT_LT(sizes[1], 451000u);
     EXPECT_GT(sizes[0], 100000u);
     EXPECT_LT(sizes[0], 101000u);
+    EXPECT_EQ(storedBlocks(), 0u);
+}
+
+TEST_F(OrreryRelayReportingTest, TriggerBlocksHandedOverTogetherAreStoredApartAndResentWithinTheSizeLimit) {
+    store(makeSettings({}, {}));
+    relay.setReportAnswer(Answer::drop());
+    auto s = sender();
+    const std::vector<NSData> blocks = {NSData(std::vector<uint8_t>(300000, 1)), NSData(std::vector<uint8_t>(300000, 2)),
+                                        NSData(std::vector<uint8_t>(300000, 3))};
+    ASSERT_TRUE(s->sendRelayReportsData(blocks));
+    settle();
+    // Posted together, as one report; stored as three blocks of one group.
+    ASSERT_EQ(relay.reports().size(), 1u);
+    auto stored = s->relayCBReportDataIndex()->notSentBlocksForDataKey(OrreryRelayCBReportSender::relayCBReportDataKey());
+    ASSERT_EQ(stored.size(), 3u);
+    EXPECT_EQ(stored[0]->groupIdentifier(), stored[2]->groupIdentifier());
+
+    relay.setReportAnswer(Answer::ok());
+    dispatch_async(sessionQueue, [s] { s->retransmitNotSentBlocks(); });
+    settle();
+    auto reports = relay.reports();
+    ASSERT_EQ(reports.size(), 4u);
+    // One block each, in whatever order the three posts arrived.
+    std::set<int> filled;
+    for (size_t i = 1; i < 4; ++i) {
+        const std::string& body = reports[i].request.body;
+        EXPECT_LT(body.size(), OrreryRelayCBReportSender::kMaxBatchBytes);
+        for (int fill = 1; fill <= 3; ++fill)
+            if (body.find(std::string(300000, static_cast<char>(fill))) != std::string::npos) filled.insert(fill);
+    }
+    EXPECT_EQ(filled, (std::set<int>{1, 2, 3}));
+    EXPECT_EQ(storedBlocks(), 0u);
+}
+
+TEST_F(OrreryRelayReportingTest, ABlockFileHoldingSeveralTriggerBlocksIsStillResentWhole) {
+    // As an earlier version stored a hand-over: one file, several items.
+    auto s = sender();
+    auto legacy = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems(
+        {NSData::dataWithString("first trigger"), NSData::dataWithString("second trigger")},
+        OrreryRelayCBReportSender::relayCBReportDataKey());
+    ASSERT_TRUE(legacy);
+    legacy->setGroupIdentifier(std::string("G"));
+    s->relayCBReportDataIndex()->addBlockInfo(legacy, OrreryRelayCBReportSender::relayCBReportDataKey());
+    store(makeSettings({}, {}));
+    dispatch_async(sessionQueue, [s] { s->retransmitNotSentBlocks(); });
+    settle();
+    auto reports = relay.reports();
+    ASSERT_EQ(reports.size(), 1u);
+    const std::string& body = reports[0].request.body;
+    EXPECT_NE(body.find("first triggersecond trigger"), std::string::npos);
+    // Two trigger blocks counted before them.
+    EXPECT_EQ(body.substr(body.find("first trigger") - 2, 2), std::string("\x00\x02", 2));
     EXPECT_EQ(storedBlocks(), 0u);
 }
 

@@ -198,6 +198,7 @@ TEST_F(OrreryRelayResponseTest, TimesToLiveAreAddedToNowInWholeMilliseconds) {
     ASSERT_TRUE(s);
     EXPECT_EQ(s->nextRefreshTTL(), 1'699'999'940'500);
     EXPECT_EQ(s->expirationTTL(), std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(s->fetchTime(), 1'700'000'000'500);
     now = NSDate::dateWithTimeIntervalSince1970(1'700'000'000.0009);
     EXPECT_EQ(parse(encoded(fullConfig()))->nextRefreshTTL(), 1'700'003'600'000);
 }

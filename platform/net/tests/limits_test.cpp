@@ -108,6 +108,7 @@ TEST_F(NetTest, BodyCapRefusesAnAnnouncedExcessBeforeReadingIt) {
         EXPECT_EQ(r.error->domain(), NSURLErrorDomain);
         EXPECT_EQ(r.error->localizedDescription(), "The resource exceeds the maximum size.");
         EXPECT_EQ(r.data, std::nullopt) << path;
+        EXPECT_EQ(r.status(), 200) << path;
     }
     EXPECT_TRUE(logCapture().contains("announces 1001 bytes"));
 
@@ -116,13 +117,13 @@ TEST_F(NetTest, BodyCapRefusesAnAnnouncedExcessBeforeReadingIt) {
     EXPECT_EQ(head.error, nullptr);
     EXPECT_EQ(head.status(), 200);
 
-    // The delegate form fails before the response is delivered.
+    // The delegate form hears the response (its status), then the failure; no byte of the body.
     auto delegate = NSObject::alloc<LimitsTestDelegate>();
     NSURLConnection::connectionWithRequest(*capped("/big"), delegate);
     ASSERT_TRUE(driver().runUntil([&] { return delegate->ended(); }, 5));
     ASSERT_NE(delegate->error, nullptr);
     EXPECT_EQ(delegate->error->code(), NSURLErrorDataLengthExceedsMaximum);
-    EXPECT_EQ(delegate->responses, 0);
+    EXPECT_EQ(delegate->responses, 1);
     EXPECT_EQ(delegate->received, 0u);
 
     // No cap at all.
