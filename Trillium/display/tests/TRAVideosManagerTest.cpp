@@ -230,9 +230,10 @@ TEST_F(TRAVideosManagerTest, TheAnnouncedLengthMustFitTheVideoFoldersFreeSpaceAn
     ASSERT_TRUE(fetch("clip.mp4", enough));
     EXPECT_EQ(enough->paths.size(), 1u);
 
-    // 5,000,000,000 bytes announced: its low 32 bits would pass; the cap refuses it first.
+    // 5,000,000,000 bytes announced: its low 32 bits would pass, and so would the free
+    // space; the cap refuses it.
     videos.serveFile("huge.mp4", Answer::ok(kClipBytes).header("Content-Length", "5000000000"));
-    FileSystemConditions::setFreeSpace(folder, 4500000000);
+    FileSystemConditions::setFreeSpace(folder, 6000000000);
     auto huge = videoAd("huge");
     ASSERT_TRUE(fetch("huge.mp4", huge));
     EXPECT_EQ(huge->failures, 1);
