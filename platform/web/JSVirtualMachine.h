@@ -5,6 +5,7 @@
 // scripts that run longer than the execution time limit.
 #pragma once
 
+#include <cstddef>
 #include <unordered_map>
 #include <vector>
 
@@ -39,6 +40,12 @@ public:
     // positive restores it); tests lower it.
     static void setExecutionTimeLimit(double seconds);
     static double executionTimeLimit();
+    // The heap a web view's page may hold: script past it is stopped and
+    // the page frozen (with a log line). Checked while script runs, as the
+    // time limit is, and after each call into the page. Default 64 MB (0
+    // restores it).
+    static void setPageHeapBudget(size_t bytes);
+    static size_t pageHeapBudget();
 
 private:
     friend void testing::collectScriptGarbageNow();
