@@ -23,13 +23,6 @@ std::string NSProcessInfo::processName() const { return program_invocation_short
 
 int NSProcessInfo::processIdentifier() const { return static_cast<int>(::getpid()); }
 
-size_t residentMemoryBytes() {
-    std::ifstream statm("/proc/self/statm");
-    size_t size = 0, resident = 0;
-    if (!(statm >> size >> resident)) return 0;
-    return resident * static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-}
-
 std::vector<std::string> NSProcessInfo::arguments() const {
     std::ifstream in("/proc/self/cmdline", std::ios::binary);
     const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -2,7 +2,6 @@
 // environment, uptime on the platform clock and the profile's system version.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,10 +30,6 @@ public:
     // From the profile's systemVersion.
     NSOperatingSystemVersion operatingSystemVersion() const;
 };
-
-// The program's resident memory in bytes, read from the system now (0 when
-// it cannot be read). Any thread.
-size_t residentMemoryBytes();
 
 }  // namespace platform
 

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <string>
+#include <unistd.h>
 
 extern "C" {
 // AddressSanitizer's: drains its quarantine and returns free memory to the system.
@@ -24,6 +25,13 @@ size_t statusKilobytes(const std::string& field) {
 }
 
 }  // namespace
+
+size_t residentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    size_t size = 0, resident = 0;
+    if (!(statm >> size >> resident)) return 0;
+    return resident * static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+}
 
 size_t peakResidentBytes() { return statusKilobytes("VmHWM"); }
 

@@ -84,6 +84,9 @@ void JSContext::renewScope() {
     core_ = web::ContextCore::create(replaced->group, self<JSContext>(), true);
     core_->exceptionHandler = replaced->exceptionHandler;
     replaced->tearDown();
+    // What the engine measured live so far includes the replaced scope: the
+    // new page's budget counts from the next collection.
+    core_->group->collected.store(false);
 }
 
 void JSContext::restoreNativeSetup() {

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "platform/foundation/NSJSONSerialization.h"
-#include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/Utf8.h"
 #include "platform/runtime/CallCatching.h"
@@ -23,6 +22,8 @@ typedef bool (*JSShouldTerminateCallback)(JSContextRef ctx, void* context);
 void JSContextGroupSetExecutionTimeLimit(JSContextGroupRef group, double limit, JSShouldTerminateCallback callback,
                                          void* context);
 JSObjectRef JSGetMemoryUsageStatistics(JSContextRef ctx);
+typedef void (*JSHeapFinalizer)(JSContextGroupRef group, void* userData);
+void JSContextGroupAddHeapFinalizer(JSContextGroupRef group, JSHeapFinalizer finalizer, void* userData);
 void JSSynchronousGarbageCollectForDebugging(JSContextRef ctx);
 platform::web::JSWeakRef JSWeakCreate(JSContextGroupRef group, JSObjectRef object);
 void JSWeakRelease(JSContextGroupRef group, platform::web::JSWeakRef weak);
@@ -82,12 +83,9 @@ namespace {
 constexpr double kDefaultTimeLimit = 2.0;
 constexpr size_t kDefaultPageHeapBudget = size_t{64} << 20;
 // The watchdog wakes at most this often while a script runs: each wake
-// checks the time limit and the page heap budget.
+// checks the time limit, and the page heap budget when a collection ran.
 constexpr double kLongestWatchInterval = 0.05;
-// After a call into a page, its heap is measured when the process grew by
-// this much since the last measure, or after this many calls.
-constexpr size_t kGrowthBeforeBudgetCheck = size_t{1} << 20;
-constexpr int kCallsBetweenBudgetChecks = 64;
+
 
 std::atomic<uint64_t> gTerminations{0};
 std::atomic<double> gTimeLimit{kDefaultTimeLimit};
@@ -160,6 +158,8 @@ EngineGroup::EngineGroup() {
     if (Clock::current()->isVirtual()) ::setenv("JSC_useJIT", "false", 0);
     ref = JSContextGroupCreate();
     armWatchdog(ref);
+    JSContextGroupAddHeapFinalizer(
+        ref, [](JSContextGroupRef, void* group) { static_cast<EngineGroup*>(group)->collected.store(true); }, this);
     liveGroups().push_back(this);
 }
 
@@ -202,7 +202,8 @@ EngineEntry::EngineEntry(std::shared_ptr<ContextCore> core)
 
 EngineEntry::~EngineEntry() {
     tUnmarkedStart = -1;
-    if (--tEntryDepth == 0 && admitted_) core_->checkHeapBudgetAfterCall();
+    if (--tEntryDepth == 0 && admitted_ && !core_->frozen && core_->overHeapBudget())
+        core_->stopped(ContextCore::StopReason::HeapBudget);
     if (--core_->entryDepth == 0 && core_->tearDownPending) core_->tearDown();
 }
 
@@ -219,22 +220,8 @@ void ContextCore::stopped(StopReason why) {
 }
 
 bool ContextCore::overHeapBudget() {
-    if (!page || !alive()) return false;
-    const size_t budget = gPageHeapBudget.load();
-    if (measureHeap(ctx).capacity <= budget) return false;
-    // Garbage counts until it is collected: only what survives a collection is held.
-    JSSynchronousGarbageCollectForDebugging(ctx);
-    return measureHeap(ctx).live > budget;
-}
-
-void ContextCore::checkHeapBudgetAfterCall() {
-    if (!page || frozen || !alive()) return;
-    if (++callsSinceCheck < kCallsBetweenBudgetChecks && residentMemoryBytes() < residentAtCheck + kGrowthBeforeBudgetCheck)
-        return;
-    callsSinceCheck = 0;
-    bool over = overHeapBudget();
-    residentAtCheck = residentMemoryBytes();
-    if (over) stopped(StopReason::HeapBudget);
+    if (!page || !alive() || !group->collected.exchange(false)) return false;
+    return liveHeapBytes(ctx) > gPageHeapBudget.load();
 }
 
 }  // namespace platform::web
@@ -394,14 +381,11 @@ void collectAllGarbage() {
     for (EngineGroup* group : liveGroups()) collectGarbage(*group);
 }
 
-HeapMeasure measureHeap(JSContextRef ctx) {
+size_t liveHeapBytes(JSContextRef ctx) {
     JSObjectRef statistics = JSGetMemoryUsageStatistics(ctx);
-    const auto bytes = [&](const char* name) -> size_t {
-        JSValueRef value = statistics ? JSObjectGetProperty(ctx, statistics, JSString(name).get(), nullptr) : nullptr;
-        double n = value && JSValueIsNumber(ctx, value) ? JSValueToNumber(ctx, value, nullptr) : 0;
-        return n > 0 ? static_cast<size_t>(n) : 0;
-    };
-    return {bytes("heapCapacity"), bytes("heapSize")};
+    JSValueRef size = statistics ? JSObjectGetProperty(ctx, statistics, JSString("heapSize").get(), nullptr) : nullptr;
+    double bytes = size && JSValueIsNumber(ctx, size) ? JSValueToNumber(ctx, size, nullptr) : 0;
+    return bytes > 0 ? static_cast<size_t>(bytes) : 0;
 }
 
 void returnFreedEngineMemory() { WTF::releaseFastMallocFreeMemory(); }

@@ -6,6 +6,7 @@
 
 #include <JavaScriptCore/JavaScript.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -49,6 +50,9 @@ struct EngineGroup {
     EngineGroup(const EngineGroup&) = delete;
     EngineGroup& operator=(const EngineGroup&) = delete;
     JSContextGroupRef ref = nullptr;
+    // Set by every collection (on whichever thread the engine collects):
+    // the heap's measure changed, the page budget is due to be checked.
+    std::atomic<bool> collected{false};
 };
 // The group of bare contexts.
 const std::shared_ptr<EngineGroup>& sharedGroup();
@@ -114,19 +118,14 @@ struct ContextCore : std::enable_shared_from_this<ContextCore> {
     // native code evaluates there is the web view's setup, done again in the
     // fresh scope of each later page.
     bool acceptsSetup = false;
-    // The budget is measured (a walk over the heap) after a call into the
-    // page once the process grew since the last measure, or after some calls.
-    size_t residentAtCheck = 0;
-    int callsSinceCheck = 0;
 
     enum class StopReason { TimeLimit, HeapBudget };
     // A script of this scope was stopped: a page scope freezes (one log line).
     void stopped(StopReason why);
-    // Whether the scope's heap is over the page budget, after a collection
-    // when the first measure is; false for scopes without a budget.
+    // Whether a page scope's heap is over the page budget: measured (a walk
+    // over the heap) once after each collection, when the engine's measure
+    // of what is live changes; false otherwise.
     bool overHeapBudget();
-    // The budget check after an outermost call into the engine (spaced).
-    void checkHeapBudgetAfterCall();
 
     bool alive() const { return ctx != nullptr; }
 
@@ -167,14 +166,9 @@ struct WeakSlot {
 // (main thread).
 void collectGarbage(const EngineGroup& group);
 void collectAllGarbage();
-// The group's heap by the engine's own statistics, read through `ctx`: the
-// memory its blocks take (garbage included), and what the last collection
-// found live, each with the memory its objects own.
-struct HeapMeasure {
-    size_t capacity = 0;
-    size_t live = 0;
-};
-HeapMeasure measureHeap(JSContextRef ctx);
+// The group's heap by the engine's own statistics, read through `ctx`: what
+// the last collection found live, with the memory its objects own.
+size_t liveHeapBytes(JSContextRef ctx);
 // Hands memory the engine's allocator keeps after a collection back to the system.
 void returnFreedEngineMemory();
 

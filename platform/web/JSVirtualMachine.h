@@ -40,10 +40,11 @@ public:
     // positive restores it); tests lower it.
     static void setExecutionTimeLimit(double seconds);
     static double executionTimeLimit();
-    // The heap a web view's page may hold: script past it is stopped and
-    // the page frozen (with a log line). Checked while script runs, as the
-    // time limit is, and after each call into the page. Default 64 MB (0
-    // restores it).
+    // The heap a web view's page may hold (what the engine's collections
+    // find live, with the memory its objects own): script past it is stopped
+    // and the page frozen (with a log line). Checked after each collection,
+    // while script runs (as the time limit is) and when a call into the page
+    // returns. Default 64 MB (0 restores it).
     static void setPageHeapBudget(size_t bytes);
     static size_t pageHeapBudget();
 
