@@ -86,8 +86,6 @@ constexpr size_t kDefaultPageHeapBudget = size_t{64} << 20;
 // checks the time limit, and the page heap budget when a collection ran.
 constexpr double kLongestWatchInterval = 0.05;
 
-
-std::atomic<uint64_t> gTerminations{0};
 std::atomic<double> gTimeLimit{kDefaultTimeLimit};
 std::atomic<size_t> gPageHeapBudget{kDefaultPageHeapBudget};
 
@@ -136,7 +134,6 @@ bool onWatchdog(JSContextRef ctx, void*) {
     auto found = coresByContext().find(JSContextGetGlobalContext(ctx));
     ContextCore* core = found == coresByContext().end() ? nullptr : found->second;
     if (now - start >= gTimeLimit.load()) {
-        gTerminations.fetch_add(1);
         log(LogLevel::Error, "JS execution time limit exceeded: script stopped after " +
                                  NSString::stringWithFormat("%g", gTimeLimit.load()) + " s");
         if (core) core->stopped(ContextCore::StopReason::TimeLimit);
@@ -189,12 +186,10 @@ std::shared_ptr<EngineGroup> pageGroup() {
     });
 }
 
-uint64_t terminationCount() { return gTerminations.load(); }
-
 bool engineCallInProgress() { return tEntryDepth > 0; }
 
 EngineEntry::EngineEntry(std::shared_ptr<ContextCore> core)
-    : core_(std::move(core)), admitted_(core_->alive() && !core_->frozen), outermost_(tEntryDepth == 0) {
+    : core_(std::move(core)), admitted_(core_->alive() && !core_->frozen) {
     ++core_->entryDepth;
     if (tEntryDepth++ == 0) tEntryStart = threadCPUSeconds();
     tUnmarkedStart = -1;
@@ -617,9 +612,6 @@ std::shared_ptr<ContextCore> ContextCore::create(std::shared_ptr<EngineGroup> gr
     }
     return core;
 }
-
-// Torn down before (by its owner) on the main thread; the group may go now.
-ContextCore::~ContextCore() = default;
 
 void ContextCore::tearDown() {
     if (!ctx) return;

@@ -59,9 +59,6 @@ const std::shared_ptr<EngineGroup>& sharedGroup();
 // A group for one web view's pages (main thread).
 std::shared_ptr<EngineGroup> pageGroup();
 
-// Counts scripts stopped by the execution time limit (read on main).
-uint64_t terminationCount();
-
 // A native function callable from script. `thisObject` may be null.
 using NativeFunction = std::function<JSValueRef(JSContextRef ctx, JSObjectRef thisObject, size_t argc,
                                                 const JSValueRef argv[], JSValueRef* exception)>;
@@ -88,7 +85,6 @@ struct ContextCore : std::enable_shared_from_this<ContextCore> {
     // it is stopped, and has the page heap budget.
     static std::shared_ptr<ContextCore> create(std::shared_ptr<EngineGroup> group, const Weak<JSContext>& owner,
                                                bool page);
-    ~ContextCore();
 
     std::shared_ptr<EngineGroup> group;
     JSGlobalContextRef ctx = nullptr;  // null after tear-down
@@ -182,13 +178,10 @@ public:
     EngineEntry(const EngineEntry&) = delete;
     EngineEntry& operator=(const EngineEntry&) = delete;
     bool admitted() const { return admitted_; }
-    // True while no other call into the engine encloses this one.
-    bool outermost() const { return outermost_; }
 
 private:
     std::shared_ptr<ContextCore> core_;
     bool admitted_;
-    bool outermost_;
 };
 
 // What native code put into a web view's context, which each later page

@@ -217,6 +217,9 @@ bool JSValue::isEqualToObject(const JSValue& other) const {
 JSValue JSValue::callWithArguments(const std::vector<JSValue>& arguments) const {
     Live l = live(*this);
     if (!l) return JSValue();
+    // Reporting a value that is no function makes a page's TypeError too.
+    EngineEntry entry(l.core->shared_from_this());
+    if (!entry.admitted()) return JSValue();
     JSObjectRef function = JSValueIsObject(l.ctx(), l.value) ? JSValueToObject(l.ctx(), l.value, nullptr) : nullptr;
     if (!function || !JSObjectIsFunction(l.ctx(), function)) {
         l.core->reportException(web::makeError(l.ctx(), "value is not a function", "TypeError"));
@@ -228,17 +231,14 @@ JSValue JSValue::callWithArguments(const std::vector<JSValue>& arguments) const 
 JSValue JSValue::invokeMethod(const std::string& name, const std::vector<JSValue>& arguments) const {
     Live l = live(*this);
     if (!l || !JSValueIsObject(l.ctx(), l.value)) return JSValue();
+    EngineEntry entry(l.core->shared_from_this());
+    if (!entry.admitted()) return JSValue();
     JSObjectRef object = JSValueToObject(l.ctx(), l.value, nullptr);
-    JSValueRef property = nullptr;
-    {
-        EngineEntry entry(l.core->shared_from_this());
-        if (!entry.admitted()) return JSValue();
-        JSValueRef exception = nullptr;
-        property = JSObjectGetProperty(l.ctx(), object, JSString(name).get(), &exception);
-        if (exception) {
-            l.core->reportException(exception);
-            return JSValue();
-        }
+    JSValueRef exception = nullptr;
+    JSValueRef property = JSObjectGetProperty(l.ctx(), object, JSString(name).get(), &exception);
+    if (exception) {
+        l.core->reportException(exception);
+        return JSValue();
     }
     JSObjectRef function = JSValueIsObject(l.ctx(), property) ? JSValueToObject(l.ctx(), property, nullptr) : nullptr;
     if (!function || !JSObjectIsFunction(l.ctx(), function)) {

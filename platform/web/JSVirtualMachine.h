@@ -1,8 +1,9 @@
-// The process's one script engine instance (a context group): every context
-// shares it. Its managed references decide what JSManagedValues keep alive:
-// a managed value's script value stays while an owner that added it lives
-// and has not removed it, and becomes collectable otherwise. It also stops
-// scripts that run longer than the execution time limit.
+// The script engine as native code sees it (one shared instance; bare
+// contexts share one engine heap, each web view has one of its own). Its
+// managed references decide what JSManagedValues keep alive: a managed
+// value's script value stays while an owner that added it lives and has not
+// removed it, and becomes collectable otherwise. It also stops scripts that
+// run longer than the execution time limit, and pages over their heap budget.
 #pragma once
 
 #include <cstddef>
