@@ -204,11 +204,17 @@ void PageEnvironment::installScope() {
     env_ = prelude.callWithArguments({hooks, context->globalObject()});
     if (!env_.isObject()) logError("web view: the page environment did not start");
     // The empty document a scope starts with, complete at once.
-    Ref<NSURL> blank = NSURL::URLWithString("about:blank");
-    JSValue records = core->wrap(JSValueMakeFromJSONString(ctx, JSString(parseHTMLToNodeList("")).get()));
-    env_.invokeMethod("commit", {JSValue::valueWithObject(urlParts(blank), context), records});
+    commitDocument(NSURL::URLWithString("about:blank"), "");
     env_.invokeMethod("interactive", {});
     env_.invokeMethod("complete", {});
+}
+
+JSValue PageEnvironment::commitDocument(const Ref<NSURL>& url, std::string_view html) {
+    Ref<JSContext> context = this->context();
+    if (!context || !context->isValid()) return JSValue();
+    std::shared_ptr<ContextCore> core = EngineAccess::core(*context);
+    JSValue records = core->wrap(JSValueMakeFromJSONString(core->ctx, JSString(parseHTMLToNodeList(html)).get()));
+    return env_.invokeMethod("commit", {JSValue::valueWithObject(urlParts(url), context), records});
 }
 
 void PageEnvironment::renewScope() {
@@ -275,15 +281,11 @@ bool PageEnvironment::beginDocument(const Ref<NSURL>& url, std::string_view html
     // The first page takes the scope native code set up for it; later ones
     // (and a first one whose setup froze) start from a fresh scope.
     if (!EngineAccess::core(*ctx)->acceptsSetup || frozen()) renewScope();
-    std::shared_ptr<ContextCore> core = EngineAccess::core(*ctx);
-    core->acceptsSetup = false;
+    EngineAccess::core(*ctx)->acceptsSetup = false;
     documentURL_ = url;
 
-    JSValue records = core->wrap(JSValueMakeFromJSONString(core->ctx, JSString(parseHTMLToNodeList(html)).get()));
-    JSValue location = JSValue::valueWithObject(urlParts(url), ctx);
     Value scripts;
-    runStep([&] { scripts = env_.invokeMethod("commit", {location, records}).toArray(); });
-    records = JSValue();
+    runStep([&] { scripts = commitDocument(url, html).toArray(); });
 
     for (const Value& script : scripts.isArray() ? *scripts.array() : Value::Array{}) {
         if (!keepGoing()) return false;

@@ -96,6 +96,9 @@ private:
     void installScope();
     // A fresh scope for the next document, with what native code set up.
     void renewScope();
+    // The prelude's commit of `html` at `url` as the scope's document: it
+    // answers the document's scripts ({src, type, text}) in order.
+    JSValue commitDocument(const Ref<NSURL>& url, std::string_view html);
     // A script that ran into the time limit or over the heap budget froze
     // the page: none of its scripts, timers or events run again.
     bool frozen() const;
