@@ -11,7 +11,7 @@ PACKAGES=(
   libcurl4-openssl-dev libssl-dev zlib1g-dev
   libjavascriptcoregtk-4.1-dev libgumbo-dev liblitehtml-dev
   libplist-dev libplist-utils tzdata
-  libcairo2-dev libfreetype-dev nlohmann-json3-dev libcpp-httplib-dev
+  libcairo2-dev libfreetype-dev libpng-dev nlohmann-json3-dev libcpp-httplib-dev
   fonts-dejavu-core
   libavro-dev libjansson-dev
   python3

@@ -41,29 +41,40 @@ std::string percentEscape(unsigned char c) {
     return {'%', hex[c >> 4], hex[c & 0x0F]};
 }
 
-// RFC 3986 5.2.4.
-std::string removeDotSegments(std::string_view input) {
-    std::string in(input);
+// RFC 3986 5.2.4 in one pass: the input is read through an index and the
+// output's last segment is cut from its end, so a path of many segments
+// costs time linear in its length (a page may hand over megabytes of them).
+std::string removeDotSegments(std::string_view in) {
     std::string out;
-    while (!in.empty()) {
-        if (in.rfind("../", 0) == 0) {
-            in.erase(0, 3);
-        } else if (in.rfind("./", 0) == 0) {
-            in.erase(0, 2);
-        } else if (in.rfind("/./", 0) == 0) {
-            in.erase(0, 2);
-        } else if (in == "/.") {
-            in = "/";
-        } else if (in.rfind("/../", 0) == 0 || in == "/..") {
-            in = in.size() == 3 ? std::string("/") : in.substr(3);
-            size_t cut = out.rfind('/');
-            out.erase(cut == std::string::npos ? 0 : cut);
-        } else if (in == "." || in == "..") {
-            in.clear();
+    out.reserve(in.size());
+    const auto dropLastSegment = [&] {
+        size_t cut = out.rfind('/');
+        out.erase(cut == std::string::npos ? 0 : cut);
+    };
+    size_t i = 0;
+    while (i < in.size()) {
+        std::string_view rest = in.substr(i);
+        if (rest.starts_with("../")) {
+            i += 3;
+        } else if (rest.starts_with("./") || rest.starts_with("/./")) {
+            i += 2;  // "/./" leaves its second "/"
+        } else if (rest == "/.") {
+            out += '/';
+            break;
+        } else if (rest.starts_with("/../")) {
+            i += 3;
+            dropLastSegment();
+        } else if (rest == "/..") {
+            dropLastSegment();
+            out += '/';
+            break;
+        } else if (rest == "." || rest == "..") {
+            break;
         } else {
-            size_t next = in.find('/', in[0] == '/' ? 1 : 0);
-            out += in.substr(0, next);
-            in.erase(0, next == std::string::npos ? in.size() : next);
+            size_t next = in.find('/', i + (rest[0] == '/' ? 1 : 0));
+            if (next == std::string_view::npos) next = in.size();
+            out.append(in.substr(i, next - i));
+            i = next;
         }
     }
     return out;

@@ -23,9 +23,10 @@ namespace platform {
 namespace {
 
 // Nesting beyond this is refused rather than risking the stack, and so is a
-// binary list that expands (shared objects are copied) beyond kMaxNodes.
+// binary list that expands (shared objects are copied) beyond kMaxNodes: the
+// lists this platform keeps hold a few thousand values at most.
 constexpr int kMaxDepth = 512;
-constexpr uint64_t kMaxNodes = uint64_t{1} << 20;
+constexpr uint64_t kMaxNodes = uint64_t{1} << 16;
 
 // The library's XML reader takes any nesting, but freeing a very deep tree
 // recurses: measure the nesting of containers first.

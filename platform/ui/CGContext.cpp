@@ -158,18 +158,17 @@ CGImageRef imageFromSurface(cairo_surface_t* surface) {
 cairo_surface_t* surfaceFromImage(const CGImage& image) {
     if (image.placeholder || image.width == 0 || image.height == 0 || image.pixels.size() < image.width * image.height)
         return nullptr;
+    // Rows of premultiplied ARGB are what cairo's ARGB32 images hold: the
+    // surface reads the image's pixels in place (it is only ever a source).
+    const int width = static_cast<int>(image.width);
+    if (cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, width) != width * 4) return nullptr;
+    auto* data = reinterpret_cast<unsigned char*>(const_cast<uint32_t*>(image.pixels.data()));
     cairo_surface_t* s =
-        cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(image.width), static_cast<int>(image.height));
+        cairo_image_surface_create_for_data(data, CAIRO_FORMAT_ARGB32, width, static_cast<int>(image.height), width * 4);
     if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(s);
         return nullptr;
     }
-    cairo_surface_flush(s);
-    int stride = cairo_image_surface_get_stride(s);
-    unsigned char* data = cairo_image_surface_get_data(s);
-    for (size_t y = 0; y < image.height; ++y)
-        std::memcpy(data + y * static_cast<size_t>(stride), &image.pixels[y * image.width], image.width * 4);
-    cairo_surface_mark_dirty(s);
     return s;
 }
 

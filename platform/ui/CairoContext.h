@@ -81,7 +81,8 @@ void appendRoundedRect(cairo_t* cr, double x, double y, double w, double h, doub
 
 // Copies a cairo image surface's pixels into a CGImage (premultiplied ARGB).
 CGImageRef imageFromSurface(cairo_surface_t* surface);
-// A cairo image surface over a copy of the image's pixels (null for placeholders).
+// A cairo image surface reading the image's pixels in place (null for
+// placeholders); the image must outlive it, and nothing may draw into it.
 cairo_surface_t* surfaceFromImage(const CGImage& image);
 // Paints `image` scaled into `rect` in the current user space of `cr`.
 void paintImage(cairo_t* cr, const CGImage& image, CGRect rect, double alpha);

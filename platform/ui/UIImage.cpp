@@ -1,6 +1,9 @@
 #include "platform/ui/UIImage.h"
 
+#include <png.h>
+
 #include <cmath>
+#include <csetjmp>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -17,47 +20,108 @@ namespace platform {
 
 namespace {
 
-// Larger images are refused before decoding (hostile headers).
+// Larger images are refused from their headers, before anything is
+// allocated: a small compressed file may claim any size (64 MB of pixels at
+// most are decoded).
 constexpr uint32_t kMaxSide = 16384;
-constexpr uint64_t kMaxPixels = 64ull * 1024 * 1024;
+constexpr uint64_t kMaxPixels = 16ull * 1024 * 1024;
 
-bool sizeAllowed(uint64_t w, uint64_t h) { return w > 0 && h > 0 && w <= kMaxSide && h <= kMaxSide && w * h <= kMaxPixels; }
+bool sizeAllowed(uint64_t w, uint64_t h) {
+    if (w == 0 || h == 0) return false;
+    if (w <= kMaxSide && h <= kMaxSide && w * h <= kMaxPixels) return true;
+    log(LogLevel::Warning, "image refused: " + std::to_string(w) + "x" + std::to_string(h) + " pixels is over the cap of " +
+                               std::to_string(kMaxPixels) + " pixels (" + std::to_string(kMaxSide) + " a side)");
+    return false;
+}
 
 uint32_t bigEndian32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]; }
 
-struct Reader {
+struct PNGSource {
     const uint8_t* data;
     size_t length;
     size_t offset = 0;
 };
 
-cairo_status_t readBytes(void* closure, unsigned char* out, unsigned int length) {
-    auto* r = static_cast<Reader*>(closure);
-    if (r->length - r->offset < length) return CAIRO_STATUS_READ_ERROR;
-    std::memcpy(out, r->data + r->offset, length);
-    r->offset += length;
-    return CAIRO_STATUS_SUCCESS;
+void readPNGBytes(png_structp png, png_bytep out, size_t length) {
+    auto* source = static_cast<PNGSource*>(png_get_io_ptr(png));
+    if (source->length - source->offset < length) png_error(png, "truncated");
+    std::memcpy(out, source->data + source->offset, length);
+    source->offset += length;
 }
 
+// Corrupt bytes are an ordinary outcome here (the image reads as nil): libpng
+// stays quiet about them.
+void ignorePNGWarning(png_structp, png_const_charp) {}
+[[noreturn]] void stopPNG(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+
+// Decodes the image, whose header gave width × height, into `rows` as 8-bit
+// RGBA. libpng reports errors by jumping back here, so nothing in this
+// function has a destructor.
+bool readPNGRows(PNGSource& source, uint32_t width, uint32_t height, png_bytep* rows) {
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, stopPNG, ignorePNGWarning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    volatile bool read = false;
+    if (info && setjmp(png_jmpbuf(png)) == 0) {
+        png_set_read_fn(png, &source, readPNGBytes);
+        png_read_info(png, info);
+        png_uint_32 w = 0, h = 0;
+        int depth = 0, colour = 0, interlace = 0;
+        png_get_IHDR(png, info, &w, &h, &depth, &colour, &interlace, nullptr, nullptr);
+        if (w == width && h == height) {
+            // Every kind of PNG becomes 8-bit RGB with alpha.
+            if (colour == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+            if (colour == PNG_COLOR_TYPE_GRAY) png_set_expand_gray_1_2_4_to_8(png);
+            if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
+            if (depth == 16) png_set_strip_16(png);
+            if (depth < 8) png_set_packing(png);
+            if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
+            if (interlace != PNG_INTERLACE_NONE) png_set_interlace_handling(png);
+            png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+            png_read_update_info(png, info);
+            if (png_get_rowbytes(png, info) == size_t{width} * 4) {
+                png_read_image(png, rows);
+                png_read_end(png, nullptr);
+                read = true;
+            }
+        }
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return read;
+}
+
+// Premultiplied, rounded as the drawing code's own images are.
+uint32_t premultiplied(const uint8_t rgba[4]) {
+    const uint32_t a = rgba[3];
+    if (a == 0) return 0;
+    const auto times = [a](uint32_t c) {
+        if (a == 0xFF) return c;
+        uint32_t t = a * c + 0x80;
+        return ((t >> 8) + t) >> 8;
+    };
+    return (a << 24) | (times(rgba[0]) << 16) | (times(rgba[1]) << 8) | times(rgba[2]);
+}
+
+// Decoded straight into the image's own pixels: one copy, even at peak.
 CGImageRef decodePNG(const NSData& data) {
     const uint8_t* b = data.bytes();
     // Signature, then the IHDR chunk: length, "IHDR", width, height.
     if (data.length() < 33 || std::memcmp(b + 12, "IHDR", 4) != 0) return nullptr;
-    if (!sizeAllowed(bigEndian32(b + 16), bigEndian32(b + 20))) return nullptr;
-    Reader reader{b, data.length()};
-    CairoSurface surface(cairo_image_surface_create_from_png_stream(readBytes, &reader));
-    if (cairo_surface_status(surface.surface) != CAIRO_STATUS_SUCCESS) return nullptr;
-    if (cairo_image_surface_get_format(surface.surface) != CAIRO_FORMAT_ARGB32) {
-        // Opaque or grey images come in other formats: draw them onto ARGB.
-        int w = cairo_image_surface_get_width(surface.surface), h = cairo_image_surface_get_height(surface.surface);
-        CairoSurface argb(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
-        cairo_t* cr = cairo_create(argb.surface);
-        cairo_set_source_surface(cr, surface.surface, 0, 0);
-        cairo_paint(cr);
-        cairo_destroy(cr);
-        return imageFromSurface(argb.surface);
+    const uint32_t width = bigEndian32(b + 16), height = bigEndian32(b + 20);
+    if (!sizeAllowed(width, height)) return nullptr;
+    auto image = std::make_shared<CGImage>();
+    image->width = width;
+    image->height = height;
+    image->pixels.resize(size_t{width} * height);
+    std::vector<png_bytep> rows(height);
+    for (uint32_t y = 0; y < height; ++y) rows[y] = reinterpret_cast<png_bytep>(&image->pixels[size_t{y} * width]);
+    PNGSource source{b, data.length()};
+    if (!readPNGRows(source, width, height, rows.data())) return nullptr;
+    for (uint32_t& pixel : image->pixels) {
+        uint8_t rgba[4];
+        std::memcpy(rgba, &pixel, 4);
+        pixel = premultiplied(rgba);
     }
-    return imageFromSurface(surface.surface);
+    return image;
 }
 
 // A recognised image that is not decoded: its size only.

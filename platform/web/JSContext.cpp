@@ -1,5 +1,6 @@
 #include "platform/web/JSContext.h"
 
+#include "platform/runtime/Log.h"
 #include "platform/runtime/NSThread.h"
 #include "platform/web/JSEngine.h"
 #include "platform/web/JSVirtualMachine.h"
@@ -10,25 +11,102 @@ using web::EngineAccess;
 using web::EngineEntry;
 using web::JSString;
 
+namespace web {
+
+namespace {
+// A web view's setup is a few scripts; a context fed more keeps only these.
+constexpr size_t kMaximumSetupScripts = 64;
+constexpr size_t kMaximumSetupBytes = size_t{1} << 20;
+}  // namespace
+
+void NativeSetup::setGlobal(const std::string& name, Value value, Ref<JSExport> object) {
+    for (Global& global : globals) {
+        if (global.name != name) continue;
+        global.value = std::move(value);
+        global.object = std::move(object);
+        return;
+    }
+    globals.push_back(Global{name, std::move(value), std::move(object)});
+}
+
+void NativeSetup::forgetGlobal(const std::string& name) {
+    std::erase_if(globals, [&](const Global& global) { return global.name == name; });
+}
+
+void NativeSetup::addScript(const std::string& source, const std::optional<std::string>& sourceURL) {
+    if (scripts.size() >= kMaximumSetupScripts || scriptBytes + source.size() > kMaximumSetupBytes) {
+        log(LogLevel::Warning, "web view: a script evaluated before the first page is not kept for later pages: more than " +
+                                   std::to_string(kMaximumSetupScripts) + " scripts or " +
+                                   std::to_string(kMaximumSetupBytes >> 20) + " MB");
+        return;
+    }
+    scriptBytes += source.size();
+    scripts.push_back(Script{source, sourceURL});
+}
+
+}  // namespace web
+
+namespace {
+
+JSValue evaluateIn(const std::shared_ptr<web::ContextCore>& core, const std::string& script,
+                   const std::optional<std::string>& sourceURL) {
+    EngineEntry entry(core);
+    if (!entry.admitted()) return JSValue();
+    JSValueRef exception = nullptr;
+    JSString source(script);
+    std::optional<JSString> url;
+    if (sourceURL) url.emplace(*sourceURL);
+    JSValueRef result = JSEvaluateScript(core->ctx, source.get(), nullptr, url ? url->get() : nullptr, 1, &exception);
+    if (exception) {
+        core->reportException(exception, sourceURL.value_or(""));
+        return JSValue();
+    }
+    return core->wrap(result);
+}
+
+}  // namespace
+
 Ref<JSContext> JSContext::init() {
     assertMainThread("JSContext::init");
-    if (core_) return self<JSContext>();
-    core_ = std::make_shared<web::ContextCore>();
-    core_->owner = self<JSContext>();
-    JSGlobalContextRef ctx = JSGlobalContextCreateInGroup(web::contextGroup(), nullptr);
-    core_->ctx = ctx;
-    // Native functions get Function.prototype, so call, apply and bind work on them.
-    JSObjectRef global = JSContextGetGlobalObject(ctx);
-    JSValueRef function = JSObjectGetProperty(ctx, global, JSString("Function").get(), nullptr);
-    if (function && JSValueIsObject(ctx, function)) {
-        JSValueRef prototype = JSObjectGetProperty(ctx, JSValueToObject(ctx, function, nullptr),
-                                                   JSString("prototype").get(), nullptr);
-        if (prototype && JSValueIsObject(ctx, prototype)) {
-            core_->functionPrototype = JSValueToObject(ctx, prototype, nullptr);
-            JSValueProtect(ctx, core_->functionPrototype);
-        }
-    }
+    if (!core_) core_ = web::ContextCore::create(web::sharedGroup(), self<JSContext>(), false);
     return self<JSContext>();
+}
+
+void JSContext::initForPages() {
+    if (core_) return;
+    core_ = web::ContextCore::create(web::pageGroup(), self<JSContext>(), true);
+    setup_ = std::make_shared<web::NativeSetup>();
+}
+
+void JSContext::renewScope() {
+    if (!core_) return;
+    std::shared_ptr<web::ContextCore> replaced = core_;
+    core_ = web::ContextCore::create(replaced->group, self<JSContext>(), true);
+    core_->exceptionHandler = replaced->exceptionHandler;
+    replaced->tearDown();
+    // What the engine measured live so far includes the replaced scope: the
+    // new page's budget counts from the next collection.
+    core_->group->collected.store(false);
+}
+
+void JSContext::restoreNativeSetup() {
+    if (!setup_ || !isValid()) return;
+    // Copies: what runs may change the setup.
+    std::vector<web::NativeSetup::Global> globals = setup_->globals;
+    for (const auto& global : globals) {
+        if (global.object) setExportedObject(global.object, global.name);
+        else setObject(global.value, global.name);
+    }
+    std::vector<web::NativeSetup::Script> scripts = setup_->scripts;
+    auto core = core_;
+    for (const auto& script : scripts) {
+        if (core->frozen || core != core_) return;
+        evaluateIn(core, script.source, script.sourceURL);
+    }
+}
+
+JSValue JSContext::evaluatePageScript(const std::string& script, const std::optional<std::string>& sourceURL) {
+    return isValid() ? evaluateIn(core_, script, sourceURL) : JSValue();
 }
 
 JSContext::~JSContext() {
@@ -46,58 +124,65 @@ JSValue JSContext::evaluateScript(const std::string& script, std::optional<std::
     assertMainThread("JSContext::evaluateScript");
     if (!isValid()) return JSValue();
     auto core = core_;
-    EngineEntry entry(core);
-    JSValueRef exception = nullptr;
-    JSString source(script);
-    std::optional<JSString> url;
-    if (sourceURL) url.emplace(*sourceURL);
-    JSValueRef result = JSEvaluateScript(core->ctx, source.get(), nullptr, url ? url->get() : nullptr, 1, &exception);
-    if (exception) {
-        core->reportException(exception, sourceURL.value_or(""));
-        return JSValue();
-    }
-    return core->wrap(result);
+    // Before the first page, native code's own evaluations are the web view's
+    // setup (not what it evaluates from inside another call).
+    bool setup = setup_ && core->acceptsSetup && !web::engineCallInProgress();
+    JSValue value = evaluateIn(core, script, sourceURL);
+    // A script stopped for its time or memory is not done again.
+    if (setup && !core->frozen && core == core_) setup_->addScript(script, sourceURL);
+    return value;
 }
 
 JSValue JSContext::objectForKeyedSubscript(const std::string& name) {
     assertMainThread("JSContext::objectForKeyedSubscript");
     if (!isValid()) return JSValue();
+    auto core = core_;
+    EngineEntry entry(core);
+    if (!entry.admitted()) return JSValue();
     JSValueRef exception = nullptr;
     JSValueRef value =
-        JSObjectGetProperty(core_->ctx, JSContextGetGlobalObject(core_->ctx), JSString(name).get(), &exception);
+        JSObjectGetProperty(core->ctx, JSContextGetGlobalObject(core->ctx), JSString(name).get(), &exception);
     if (exception) {
-        core_->reportException(exception);
+        core->reportException(exception);
         return JSValue();
     }
-    return core_->wrap(value);
+    return core->wrap(value);
 }
 
 namespace {
-void setGlobal(web::ContextCore& core, const std::string& name, JSValueRef value) {
+// `make` runs inside the call: making the value may run page script too.
+template <class Make> void setGlobal(const std::shared_ptr<web::ContextCore>& core, const std::string& name, Make make) {
+    EngineEntry entry(core);
+    if (!entry.admitted()) return;
     JSValueRef exception = nullptr;
-    JSObjectSetProperty(core.ctx, JSContextGetGlobalObject(core.ctx), JSString(name).get(), value,
+    JSObjectSetProperty(core->ctx, JSContextGetGlobalObject(core->ctx), JSString(name).get(), make(),
                         kJSPropertyAttributeNone, &exception);
-    if (exception) core.reportException(exception);
+    if (exception) core->reportException(exception);
 }
 }  // namespace
 
 void JSContext::setObject(const JSValue& value, const std::string& name) {
     assertMainThread("JSContext::setObject");
+    if (setup_) setup_->forgetGlobal(name);  // a script value belongs to this scope only
     if (!isValid()) return;
-    JSValueRef ref = EngineAccess::ref(value);
-    setGlobal(*core_, name, ref ? ref : JSValueMakeUndefined(core_->ctx));
+    setGlobal(core_, name, [&] {
+        JSValueRef ref = EngineAccess::refFor(value, *core_);
+        return ref ? ref : JSValueMakeUndefined(core_->ctx);
+    });
 }
 
 void JSContext::setObject(const Value& value, const std::string& name) {
     assertMainThread("JSContext::setObject");
+    if (setup_) setup_->setGlobal(name, value, nullptr);
     if (!isValid()) return;
-    setGlobal(*core_, name, core_->fromValue(value));
+    setGlobal(core_, name, [&] { return core_->fromValue(value); });
 }
 
 void JSContext::setExportedObject(const Ref<JSExport>& object, const std::string& name) {
     assertMainThread("JSContext::setObject");
+    if (setup_) setup_->setGlobal(name, Value(), object);
     if (!isValid()) return;
-    setGlobal(*core_, name, object ? core_->wrapperFor(object) : JSValueMakeNull(core_->ctx));
+    setGlobal(core_, name, [&]() -> JSValueRef { return object ? core_->wrapperFor(object) : JSValueMakeNull(core_->ctx); });
 }
 
 JSValue JSContext::globalObject() {

@@ -22,6 +22,7 @@ class JSVirtualMachine;
 namespace web {
 struct ContextCore;
 struct EngineAccess;
+struct NativeSetup;
 }  // namespace web
 
 class JSContext : public NSObject {
@@ -73,8 +74,17 @@ public:
 private:
     friend struct web::EngineAccess;
     void setExportedObject(const Ref<JSExport>& object, const std::string& name);
+    // A web view's context: a group of its own, page scopes, native setup kept.
+    void initForPages();
+    // A fresh global scope replaces the current one (torn down).
+    void renewScope();
+    // Puts the kept native setup into the current scope.
+    void restoreNativeSetup();
+    // Evaluates without keeping the script as setup.
+    JSValue evaluatePageScript(const std::string& script, const std::optional<std::string>& sourceURL);
 
     std::shared_ptr<web::ContextCore> core_;
+    std::shared_ptr<web::NativeSetup> setup_;  // web views' contexts only
 };
 
 }  // namespace platform

@@ -15,12 +15,22 @@
 #include "platform/runtime/NSThread.h"
 #include "platform/web/JSVirtualMachine.h"
 
-// The engine exports its execution time limit, but the package ships no
-// header for it: the declaration, as the engine's C API defines it.
+// The engine exports these, but the package ships no header for them: the
+// declarations, as the engine's own headers make them.
 extern "C" {
 typedef bool (*JSShouldTerminateCallback)(JSContextRef ctx, void* context);
 void JSContextGroupSetExecutionTimeLimit(JSContextGroupRef group, double limit, JSShouldTerminateCallback callback,
                                          void* context);
+JSObjectRef JSGetMemoryUsageStatistics(JSContextRef ctx);
+typedef void (*JSHeapFinalizer)(JSContextGroupRef group, void* userData);
+void JSContextGroupAddHeapFinalizer(JSContextGroupRef group, JSHeapFinalizer finalizer, void* userData);
+void JSSynchronousGarbageCollectForDebugging(JSContextRef ctx);
+platform::web::JSWeakRef JSWeakCreate(JSContextGroupRef group, JSObjectRef object);
+void JSWeakRelease(JSContextGroupRef group, platform::web::JSWeakRef weak);
+JSObjectRef JSWeakGetObject(platform::web::JSWeakRef weak);
+}
+namespace WTF {
+void releaseFastMallocFreeMemory();
 }
 
 namespace platform::web {
@@ -66,48 +76,167 @@ std::string toUTF8(JSStringRef string) {
     return out;
 }
 
-// ---- the context group and its time limit ------------------------------------------------------
+// ---- context groups, the time limit and the heap budget --------------------------------------
 
 namespace {
 
-std::atomic<uint64_t> gTerminations{0};
-std::atomic<double> gTimeLimit{2.0};
+constexpr double kDefaultTimeLimit = 2.0;
+constexpr size_t kDefaultPageHeapBudget = size_t{64} << 20;
+// The watchdog wakes at most this often while a script runs: each wake
+// checks the time limit, and the page heap budget when a collection ran.
+constexpr double kLongestWatchInterval = 0.05;
 
-bool shouldTerminate(JSContextRef, void*) {
-    gTerminations.fetch_add(1);
-    log(LogLevel::Error, "JS execution time limit exceeded: script stopped after " +
-                             NSString::stringWithFormat("%g", gTimeLimit.load()) + " s");
-    return true;
+std::atomic<double> gTimeLimit{kDefaultTimeLimit};
+std::atomic<size_t> gPageHeapBudget{kDefaultPageHeapBudget};
+
+// Main thread: the live groups (for a new time limit and collections), and
+// the scope of each engine context (for the watchdog).
+std::vector<EngineGroup*>& liveGroups() {
+    static auto* groups = new std::vector<EngineGroup*>();
+    return *groups;
+}
+std::unordered_map<JSGlobalContextRef, ContextCore*>& coresByContext() {
+    static auto* cores = new std::unordered_map<JSGlobalContextRef, ContextCore*>();
+    return *cores;
 }
 
-JSContextGroupRef makeGroup() {
-    // Deterministic and sanitizer-friendly under test: the interpreter only.
-    if (Clock::current()->isVirtual()) ::setenv("JSC_useJIT", "false", 0);
-    JSContextGroupRef group = JSContextGroupCreate();
-    JSContextGroupSetExecutionTimeLimit(group, gTimeLimit.load(), shouldTerminate, nullptr);
-    return group;
+// The outermost call into the engine on this thread: the time limit counts
+// the thread's CPU time from its start, as the engine's watchdog does.
+thread_local int tEntryDepth = 0;
+thread_local double tEntryStart = 0;
+// A script the engine runs outside any marked call (none should): counted
+// from the watchdog's first wake.
+thread_local double tUnmarkedStart = -1;
+
+double threadCPUSeconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+double watchInterval() { return std::min(kLongestWatchInterval, gTimeLimit.load() / 4); }
+
+bool onWatchdog(JSContextRef ctx, void*);
+
+void armWatchdog(JSContextGroupRef group) {
+    JSContextGroupSetExecutionTimeLimit(group, watchInterval(), onWatchdog, nullptr);
+}
+
+// The engine's watchdog, woken every watch interval of a running script:
+// true stops the script.
+bool onWatchdog(JSContextRef ctx, void*) {
+    const double now = threadCPUSeconds();
+    double start = tEntryStart;
+    if (tEntryDepth == 0) {
+        if (tUnmarkedStart < 0) tUnmarkedStart = now - watchInterval();
+        start = tUnmarkedStart;
+    }
+    auto found = coresByContext().find(JSContextGetGlobalContext(ctx));
+    ContextCore* core = found == coresByContext().end() ? nullptr : found->second;
+    if (now - start >= gTimeLimit.load()) {
+        log(LogLevel::Error, "JS execution time limit exceeded: script stopped after " +
+                                 NSString::stringWithFormat("%g", gTimeLimit.load()) + " s");
+        if (core) core->stopped(ContextCore::StopReason::TimeLimit);
+        return true;
+    }
+    if (core && core->overHeapBudget()) {
+        core->stopped(ContextCore::StopReason::HeapBudget);
+        return true;
+    }
+    // The engine waits for the next wake only once it is armed again.
+    armWatchdog(JSContextGetGroup(ctx));
+    return false;
 }
 
 }  // namespace
 
-JSContextGroupRef contextGroup() {
-    static JSContextGroupRef group = makeGroup();  // lives as long as the process
+EngineGroup::EngineGroup() {
+    // Deterministic and sanitizer-friendly under test: the interpreter only.
+    if (Clock::current()->isVirtual()) ::setenv("JSC_useJIT", "false", 0);
+    ref = JSContextGroupCreate();
+    armWatchdog(ref);
+    JSContextGroupAddHeapFinalizer(
+        ref, [](JSContextGroupRef, void* group) { static_cast<EngineGroup*>(group)->collected.store(true); }, this);
+    liveGroups().push_back(this);
+}
+
+const std::shared_ptr<EngineGroup>& sharedGroup() {
+    static const auto& group = *new std::shared_ptr<EngineGroup>(std::make_shared<EngineGroup>());
     return group;
 }
 
-uint64_t terminationCount() { return gTerminations.load(); }
+std::shared_ptr<EngineGroup> pageGroup() {
+    static auto* idle = new std::vector<EngineGroup*>();
+    EngineGroup* group = nullptr;
+    if (idle->empty()) {
+        group = new EngineGroup();
+    } else {
+        group = idle->back();
+        idle->pop_back();
+    }
+    return std::shared_ptr<EngineGroup>(group, [](EngineGroup* used) {
+        // Nothing of the web view is left in it but garbage: collected
+        // before another web view takes it.
+        auto recycle = [used] {
+            collectGarbage(*used);
+            idle->push_back(used);
+        };
+        if (NSThread::isMainThread()) recycle();
+        else runtime::postToMainThread(recycle);
+    });
+}
+
+bool engineCallInProgress() { return tEntryDepth > 0; }
+
+EngineEntry::EngineEntry(std::shared_ptr<ContextCore> core)
+    : core_(std::move(core)), admitted_(core_->alive() && !core_->frozen) {
+    ++core_->entryDepth;
+    if (tEntryDepth++ == 0) tEntryStart = threadCPUSeconds();
+    tUnmarkedStart = -1;
+}
+
+EngineEntry::~EngineEntry() {
+    tUnmarkedStart = -1;
+    if (--tEntryDepth == 0 && admitted_ && !core_->frozen && core_->overHeapBudget())
+        core_->stopped(ContextCore::StopReason::HeapBudget);
+    if (--core_->entryDepth == 0 && core_->tearDownPending) core_->tearDown();
+}
+
+void ContextCore::stopped(StopReason why) {
+    if (!page || frozen) return;
+    frozen = true;
+    if (why == StopReason::TimeLimit) {
+        log(LogLevel::Warning, "web view: a page script ran too long; the page's other scripts, timers and events are dropped");
+    } else {
+        log(LogLevel::Warning, "web view: a page's scripts went over its heap budget of " +
+                                   std::to_string(gPageHeapBudget.load() >> 20) +
+                                   " MB; the page's other scripts, timers and events are dropped");
+    }
+}
+
+bool ContextCore::overHeapBudget() {
+    if (!page || !alive() || !group->collected.exchange(false)) return false;
+    return liveHeapBytes(ctx) > gPageHeapBudget.load();
+}
 
 }  // namespace platform::web
 
 namespace platform {
 
 void JSVirtualMachine::setExecutionTimeLimit(double seconds) {
-    if (!(seconds > 0)) seconds = 2.0;
+    if (!(seconds > 0)) seconds = web::kDefaultTimeLimit;
     web::gTimeLimit.store(seconds);
-    JSContextGroupSetExecutionTimeLimit(web::contextGroup(), seconds, web::shouldTerminate, nullptr);
+    web::sharedGroup();
+    for (web::EngineGroup* group : web::liveGroups()) web::armWatchdog(group->ref);
 }
 
 double JSVirtualMachine::executionTimeLimit() { return web::gTimeLimit.load(); }
+
+void JSVirtualMachine::setPageHeapBudget(size_t bytes) {
+    web::gPageHeapBudget.store(bytes > 0 ? bytes : web::kDefaultPageHeapBudget);
+}
+
+size_t JSVirtualMachine::pageHeapBudget() { return web::gPageHeapBudget.load(); }
 
 }  // namespace platform
 
@@ -198,29 +327,22 @@ Ref<JSExport> exportedObjectOf(JSContextRef ctx, JSValueRef value) {
 
 // ---- weak references and collection --------------------------------------------------------
 
-extern "C" {
-JSWeakRef JSWeakCreate(JSContextGroupRef group, JSObjectRef object);
-void JSWeakRelease(JSContextGroupRef group, JSWeakRef weak);
-JSObjectRef JSWeakGetObject(JSWeakRef weak);
-void JSSynchronousGarbageCollectForDebugging(JSContextRef ctx);
-}
-
 std::shared_ptr<WeakSlot> WeakSlot::make(std::shared_ptr<ContextCore> core, JSObjectRef object) {
     auto slot = std::make_shared<WeakSlot>();
+    slot->weak = JSWeakCreate(core->group->ref, object);
     slot->core = std::move(core);
-    slot->weak = JSWeakCreate(contextGroup(), object);
     return slot;
 }
 
 WeakSlot::~WeakSlot() {
     if (!weak) return;
     if (NSThread::isMainThread()) {
-        JSWeakRelease(contextGroup(), weak);
+        JSWeakRelease(core->group->ref, weak);
         return;
     }
     // Off the main thread the engine may be busy: the main thread lets go of it.
     JSWeakRef handle = weak;
-    runtime::postToMainThread([handle] { JSWeakRelease(contextGroup(), handle); });
+    runtime::postToMainThread([handle, group = core->group] { JSWeakRelease(group->ref, handle); });
 }
 
 JSValue WeakSlot::get() const {
@@ -242,12 +364,26 @@ __attribute__((noinline)) void clearDeadStackBeforeCollection() {
 
 }  // namespace
 
-void collectGarbage() {
+void collectGarbage(const EngineGroup& group) {
     clearDeadStackBeforeCollection();
-    JSGlobalContextRef ctx = JSGlobalContextCreateInGroup(contextGroup(), nullptr);
+    JSGlobalContextRef ctx = JSGlobalContextCreateInGroup(group.ref, nullptr);
     JSSynchronousGarbageCollectForDebugging(ctx);
     JSGlobalContextRelease(ctx);
 }
+
+void collectAllGarbage() {
+    sharedGroup();
+    for (EngineGroup* group : liveGroups()) collectGarbage(*group);
+}
+
+size_t liveHeapBytes(JSContextRef ctx) {
+    JSObjectRef statistics = JSGetMemoryUsageStatistics(ctx);
+    JSValueRef size = statistics ? JSObjectGetProperty(ctx, statistics, JSString("heapSize").get(), nullptr) : nullptr;
+    double bytes = size && JSValueIsNumber(ctx, size) ? JSValueToNumber(ctx, size, nullptr) : 0;
+    return bytes > 0 ? static_cast<size_t>(bytes) : 0;
+}
+
+void returnFreedEngineMemory() { WTF::releaseFastMallocFreeMemory(); }
 
 // ---- values ------------------------------------------------------------------------------------
 
@@ -304,6 +440,11 @@ JSValueRef EngineAccess::ref(const JSValue& value) {
     return slot->value;
 }
 
+JSValueRef EngineAccess::refFor(const JSValue& value, const ContextCore& target) {
+    JSValueRef ref = EngineAccess::ref(value);
+    return ref && value.slot_->core->group == target.group ? ref : nullptr;
+}
+
 std::string describeException(JSContextRef ctx, JSValueRef exception, std::string_view fallbackURL) {
     std::string message = "(no message)";
     if (JSStringRef s = JSValueToStringCopy(ctx, exception, nullptr)) {
@@ -329,6 +470,14 @@ std::string describeException(JSContextRef ctx, JSValueRef exception, std::strin
 
 void ContextCore::reportException(JSValueRef exceptionRef, std::string_view fallbackURL) {
     if (!alive() || !exceptionRef) return;
+    // The error that stopped a frozen page's script is kept as its text: no
+    // script of the page runs to read it later.
+    if (frozen && JSValueIsObject(ctx, exceptionRef)) {
+        if (JSStringRef text = JSValueToStringCopy(ctx, exceptionRef, nullptr)) {
+            exceptionRef = JSValueMakeString(ctx, text);
+            JSStringRelease(text);
+        }
+    }
     JSValue value = wrap(exceptionRef);
     exception = value;
     JSContext::ExceptionHandler handler = exceptionHandler;
@@ -385,7 +534,7 @@ JSObjectRef ContextCore::wrapperFor(const Ref<JSExport>& object) {
                 *exception = makeError(c, *what);
                 return nullptr;
             }
-            return EngineAccess::ref(result);
+            return EngineAccess::refFor(result, *core);
         });
         JSObjectSetProperty(ctx, wrapper, JSString(name).get(), fn, kJSPropertyAttributeNone, nullptr);
     }
@@ -428,6 +577,9 @@ JSValueRef ContextCore::fromValue(const Value& value, int depth) {
 }
 
 Value ContextCore::toValueThroughJSON(JSValueRef value) {
+    // toJSON methods are page script.
+    EngineEntry entry(shared_from_this());
+    if (!entry.admitted()) return Value();
     JSValueRef exceptionRef = nullptr;
     JSStringRef json = JSValueCreateJSONString(ctx, value, 0, &exceptionRef);
     if (exceptionRef) reportException(exceptionRef);
@@ -438,6 +590,29 @@ Value ContextCore::toValueThroughJSON(JSValueRef value) {
     return parsed ? *parsed : Value();
 }
 
+std::shared_ptr<ContextCore> ContextCore::create(std::shared_ptr<EngineGroup> group, const Weak<JSContext>& owner,
+                                                 bool page) {
+    auto core = std::make_shared<ContextCore>();
+    core->group = std::move(group);
+    core->owner = owner;
+    core->page = page;
+    JSGlobalContextRef ctx = JSGlobalContextCreateInGroup(core->group->ref, nullptr);
+    core->ctx = ctx;
+    coresByContext()[ctx] = core.get();
+    // Native functions get Function.prototype, so call, apply and bind work on them.
+    JSObjectRef global = JSContextGetGlobalObject(ctx);
+    JSValueRef function = JSObjectGetProperty(ctx, global, JSString("Function").get(), nullptr);
+    if (function && JSValueIsObject(ctx, function)) {
+        JSValueRef prototype =
+            JSObjectGetProperty(ctx, JSValueToObject(ctx, function, nullptr), JSString("prototype").get(), nullptr);
+        if (prototype && JSValueIsObject(ctx, prototype)) {
+            core->functionPrototype = JSValueToObject(ctx, prototype, nullptr);
+            JSValueProtect(ctx, core->functionPrototype);
+        }
+    }
+    return core;
+}
+
 void ContextCore::tearDown() {
     if (!ctx) return;
     if (entryDepth > 0) {
@@ -446,6 +621,7 @@ void ContextCore::tearDown() {
     }
     tearDownPending = false;
     JSGlobalContextRef context = ctx;
+    coresByContext().erase(context);
 
     // Wrappers let go of their native objects (released below, once the
     // context reads as gone to them).

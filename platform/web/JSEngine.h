@@ -6,6 +6,7 @@
 
 #include <JavaScriptCore/JavaScript.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/foundation/Value.h"
 #include "platform/web/JSContext.h"
 
 namespace platform::web {
@@ -38,10 +40,24 @@ private:
 
 std::string toUTF8(JSStringRef string);  // lone surrogates become U+FFFD
 
-// The engine's shared context group (created on first use, never released).
-JSContextGroupRef contextGroup();
-// Counts scripts stopped by the execution time limit (read on main).
-uint64_t terminationCount();
+// A context group: one engine heap and one watchdog for the time limit.
+// Bare contexts share one; each web view has one of its own, so the heap of
+// its page is the group's and can be measured. Groups live as long as the
+// process (the engine cannot be made to let go of one cleanly): a web
+// view's goes back to a pool, collected, when the web view is gone.
+struct EngineGroup {
+    EngineGroup();
+    EngineGroup(const EngineGroup&) = delete;
+    EngineGroup& operator=(const EngineGroup&) = delete;
+    JSContextGroupRef ref = nullptr;
+    // Set by every collection (on whichever thread the engine collects):
+    // the heap's measure changed, the page budget is due to be checked.
+    std::atomic<bool> collected{false};
+};
+// The group of bare contexts.
+const std::shared_ptr<EngineGroup>& sharedGroup();
+// A group for one web view's pages (main thread).
+std::shared_ptr<EngineGroup> pageGroup();
 
 // A native function callable from script. `thisObject` may be null.
 using NativeFunction = std::function<JSValueRef(JSContextRef ctx, JSObjectRef thisObject, size_t argc,
@@ -63,8 +79,14 @@ struct ValueSlot {
     ~ValueSlot();
 };
 
-// The engine side of a JSContext, shared with its values.
+// The engine side of a JSContext (one global scope), shared with its values.
 struct ContextCore : std::enable_shared_from_this<ContextCore> {
+    // A new global scope in `group`. A page scope freezes when a script in
+    // it is stopped, and has the page heap budget.
+    static std::shared_ptr<ContextCore> create(std::shared_ptr<EngineGroup> group, const Weak<JSContext>& owner,
+                                               bool page);
+
+    std::shared_ptr<EngineGroup> group;
     JSGlobalContextRef ctx = nullptr;  // null after tear-down
     Weak<JSContext> owner;
 
@@ -83,6 +105,23 @@ struct ContextCore : std::enable_shared_from_this<ContextCore> {
     // waits for the outermost one to return.
     int entryDepth = 0;
     bool tearDownPending = false;
+
+    // A web view's page scope: once a script in it ran into the time limit
+    // or over the heap budget, nothing runs in it again (frozen).
+    bool page = false;
+    bool frozen = false;
+    // The web view's first scope while no page was loaded into it: what
+    // native code evaluates there is the web view's setup, done again in the
+    // fresh scope of each later page.
+    bool acceptsSetup = false;
+
+    enum class StopReason { TimeLimit, HeapBudget };
+    // A script of this scope was stopped: a page scope freezes (one log line).
+    void stopped(StopReason why);
+    // Whether a page scope's heap is over the page budget: measured (a walk
+    // over the heap) once after each collection, when the engine's measure
+    // of what is live changes; false otherwise.
+    bool overHeapBudget();
 
     bool alive() const { return ctx != nullptr; }
 
@@ -119,29 +158,76 @@ struct WeakSlot {
     JSWeakRef weak = nullptr;
 };
 
-// A full, synchronous garbage collection of the engine (main thread).
-void collectGarbage();
+// A full, synchronous garbage collection of one group, or of every group
+// (main thread).
+void collectGarbage(const EngineGroup& group);
+void collectAllGarbage();
+// The group's heap by the engine's own statistics, read through `ctx`: what
+// the last collection found live, with the memory its objects own.
+size_t liveHeapBytes(JSContextRef ctx);
+// Hands memory the engine's allocator keeps after a collection back to the system.
+void returnFreedEngineMemory();
 
-// Marks a call into the engine (script evaluation, function calls).
+// Marks a call into the engine that may run page script. The outermost one
+// starts the clock of the time limit; in a frozen (or torn down) scope it is
+// not admitted and the caller returns at once.
 class EngineEntry {
 public:
-    explicit EngineEntry(std::shared_ptr<ContextCore> core) : core_(std::move(core)) { ++core_->entryDepth; }
-    ~EngineEntry() {
-        if (--core_->entryDepth == 0 && core_->tearDownPending) core_->tearDown();
-    }
+    explicit EngineEntry(std::shared_ptr<ContextCore> core);
+    ~EngineEntry();
     EngineEntry(const EngineEntry&) = delete;
     EngineEntry& operator=(const EngineEntry&) = delete;
+    bool admitted() const { return admitted_; }
 
 private:
     std::shared_ptr<ContextCore> core_;
+    bool admitted_;
 };
+
+// What native code put into a web view's context, which each later page
+// scope gets again: the globals it set by value or exported object (the
+// latest per name), then the scripts it evaluated while no page had been
+// loaded (its setup), in order.
+struct NativeSetup {
+    struct Global {
+        std::string name;
+        Value value;
+        Ref<JSExport> object;  // an exported object, else `value`
+    };
+    struct Script {
+        std::string source;
+        std::optional<std::string> sourceURL;
+    };
+    std::vector<Global> globals;
+    std::vector<Script> scripts;
+    size_t scriptBytes = 0;
+
+    void setGlobal(const std::string& name, Value value, Ref<JSExport> object);
+    void forgetGlobal(const std::string& name);
+    void addScript(const std::string& source, const std::optional<std::string>& sourceURL);
+};
+
+// True while a call into the engine is in progress on this thread.
+bool engineCallInProgress();
 
 // Access to the engine side of the public classes.
 struct EngineAccess {
     static const std::shared_ptr<ContextCore>& core(const JSContext& context) { return context.core_; }
     static JSValueRef ref(const JSValue& value);
+    // The value for a call into `target`'s scope: null when it belongs to
+    // another engine heap (another web view's) or its scope is gone.
+    static JSValueRef refFor(const JSValue& value, const ContextCore& target);
     static JSValue fromSlot(std::shared_ptr<ValueSlot> slot) { return JSValue(std::move(slot)); }
     static const std::shared_ptr<ValueSlot>& slot(const JSValue& value) { return value.slot_; }
+
+    static void initForPages(JSContext& context) { context.initForPages(); }
+    static void renewScope(JSContext& context) { context.renewScope(); }
+    static void restoreNativeSetup(JSContext& context) { context.restoreNativeSetup(); }
+    // Page script (never kept as native setup).
+    static JSValue evaluatePageScript(JSContext& context, const std::string& script,
+                                      const std::optional<std::string>& sourceURL) {
+        return context.evaluatePageScript(script, sourceURL);
+    }
 };
 
 // While a native function runs, JSContext::currentContext() answers its context.

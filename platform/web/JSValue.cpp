@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "platform/web/JSContext.h"
 #include "platform/web/JSEngine.h"
@@ -44,10 +45,11 @@ JSValue call(const Live& l, JSObjectRef function, JSObjectRef thisObject, const 
     std::vector<JSValueRef> argv;
     argv.reserve(arguments.size());
     for (const JSValue& a : arguments) {
-        JSValueRef ref = EngineAccess::ref(a);
+        JSValueRef ref = EngineAccess::refFor(a, *core);
         argv.push_back(ref ? ref : JSValueMakeUndefined(core->ctx));
     }
     EngineEntry entry(core);
+    if (!entry.admitted()) return JSValue();
     JSValueRef exception = nullptr;
     JSValueRef result =
         JSObjectCallAsFunction(core->ctx, function, thisObject, argv.size(), argv.data(), &exception);
@@ -94,7 +96,10 @@ JSValue JSValue::valueWithNewObjectInContext(const Ref<JSContext>& context) {
 
 JSValue JSValue::valueWithObject(const Value& value, const Ref<JSContext>& context) {
     auto core = liveCore(context);
-    return core ? core->wrap(core->fromValue(value)) : JSValue();
+    if (!core) return JSValue();
+    // Setting properties may run page script (setters the page defined).
+    EngineEntry entry(core);
+    return entry.admitted() ? core->wrap(core->fromValue(value)) : JSValue();
 }
 
 // ---- queries -----------------------------------------------------------------------------------
@@ -142,6 +147,10 @@ bool JSValue::toBool() const {
 double JSValue::toDouble() const {
     Live l = live(*this);
     if (!l) return std::numeric_limits<double>::quiet_NaN();
+    // Only objects may run page script (valueOf) when converted.
+    std::optional<EngineEntry> entry;
+    if (JSValueIsObject(l.ctx(), l.value)) entry.emplace(l.core->shared_from_this());
+    if (entry && !entry->admitted()) return std::numeric_limits<double>::quiet_NaN();
     JSValueRef exception = nullptr;
     double d = JSValueToNumber(l.ctx(), l.value, &exception);
     if (exception) {
@@ -164,6 +173,10 @@ int32_t JSValue::toInt32() const {
 std::optional<std::string> JSValue::toString() const {
     Live l = live(*this);
     if (!l || JSValueIsUndefined(l.ctx(), l.value) || JSValueIsNull(l.ctx(), l.value)) return std::nullopt;
+    // Only objects may run page script (toString) when converted.
+    std::optional<EngineEntry> entry;
+    if (JSValueIsObject(l.ctx(), l.value)) entry.emplace(l.core->shared_from_this());
+    if (entry && !entry->admitted()) return std::nullopt;
     JSValueRef exception = nullptr;
     JSStringRef s = JSValueToStringCopy(l.ctx(), l.value, &exception);
     if (exception || !s) {
@@ -198,12 +211,15 @@ Ref<JSExport> JSValue::exportedObject() const {
 bool JSValue::isEqualToObject(const JSValue& other) const {
     Live a = live(*this);
     Live b = live(other);
-    return a && b && JSValueIsStrictEqual(a.ctx(), a.value, b.value);
+    return a && b && a.core->group == b.core->group && JSValueIsStrictEqual(a.ctx(), a.value, b.value);
 }
 
 JSValue JSValue::callWithArguments(const std::vector<JSValue>& arguments) const {
     Live l = live(*this);
     if (!l) return JSValue();
+    // Reporting a value that is no function makes a page's TypeError too.
+    EngineEntry entry(l.core->shared_from_this());
+    if (!entry.admitted()) return JSValue();
     JSObjectRef function = JSValueIsObject(l.ctx(), l.value) ? JSValueToObject(l.ctx(), l.value, nullptr) : nullptr;
     if (!function || !JSObjectIsFunction(l.ctx(), function)) {
         l.core->reportException(web::makeError(l.ctx(), "value is not a function", "TypeError"));
@@ -215,6 +231,8 @@ JSValue JSValue::callWithArguments(const std::vector<JSValue>& arguments) const 
 JSValue JSValue::invokeMethod(const std::string& name, const std::vector<JSValue>& arguments) const {
     Live l = live(*this);
     if (!l || !JSValueIsObject(l.ctx(), l.value)) return JSValue();
+    EngineEntry entry(l.core->shared_from_this());
+    if (!entry.admitted()) return JSValue();
     JSObjectRef object = JSValueToObject(l.ctx(), l.value, nullptr);
     JSValueRef exception = nullptr;
     JSValueRef property = JSObjectGetProperty(l.ctx(), object, JSString(name).get(), &exception);
@@ -233,6 +251,8 @@ JSValue JSValue::invokeMethod(const std::string& name, const std::vector<JSValue
 JSValue JSValue::valueForProperty(const std::string& name) const {
     Live l = live(*this);
     if (!l || JSValueIsUndefined(l.ctx(), l.value) || JSValueIsNull(l.ctx(), l.value)) return JSValue();
+    EngineEntry entry(l.core->shared_from_this());
+    if (!entry.admitted()) return JSValue();
     JSValueRef exception = nullptr;
     JSObjectRef object = JSValueToObject(l.ctx(), l.value, &exception);
     JSValueRef property = object ? JSObjectGetProperty(l.ctx(), object, JSString(name).get(), &exception) : nullptr;
@@ -246,7 +266,9 @@ JSValue JSValue::valueForProperty(const std::string& name) const {
 void JSValue::setValue(const JSValue& value, const std::string& property) const {
     Live l = live(*this);
     if (!l || !JSValueIsObject(l.ctx(), l.value)) return;
-    JSValueRef ref = EngineAccess::ref(value);
+    EngineEntry entry(l.core->shared_from_this());
+    if (!entry.admitted()) return;
+    JSValueRef ref = EngineAccess::refFor(value, *l.core);
     JSValueRef exception = nullptr;
     JSObjectSetProperty(l.ctx(), JSValueToObject(l.ctx(), l.value, nullptr), JSString(property).get(),
                         ref ? ref : JSValueMakeUndefined(l.ctx()), kJSPropertyAttributeNone, &exception);
@@ -256,6 +278,8 @@ void JSValue::setValue(const JSValue& value, const std::string& property) const 
 void JSValue::setValue(const Value& value, const std::string& property) const {
     Live l = live(*this);
     if (!l || !JSValueIsObject(l.ctx(), l.value)) return;
+    EngineEntry entry(l.core->shared_from_this());
+    if (!entry.admitted()) return;
     JSValueRef exception = nullptr;
     JSObjectSetProperty(l.ctx(), JSValueToObject(l.ctx(), l.value, nullptr), JSString(property).get(),
                         l.core->fromValue(value), kJSPropertyAttributeNone, &exception);

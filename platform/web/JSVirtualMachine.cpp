@@ -62,7 +62,7 @@ namespace testing {
 void collectScriptGarbageNow() {
     assertMainThread("collectScriptGarbageNow");
     JSVirtualMachine::sharedVirtualMachine()->releaseGoneOwners();
-    web::collectGarbage();
+    web::collectAllGarbage();
 }
 
 }  // namespace testing

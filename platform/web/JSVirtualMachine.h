@@ -1,10 +1,12 @@
-// The process's one script engine instance (a context group): every context
-// shares it. Its managed references decide what JSManagedValues keep alive:
-// a managed value's script value stays while an owner that added it lives
-// and has not removed it, and becomes collectable otherwise. It also stops
-// scripts that run longer than the execution time limit.
+// The script engine as native code sees it (one shared instance; bare
+// contexts share one engine heap, each web view has one of its own). Its
+// managed references decide what JSManagedValues keep alive: a managed
+// value's script value stays while an owner that added it lives and has not
+// removed it, and becomes collectable otherwise. It also stops scripts that
+// run longer than the execution time limit, and pages over their heap budget.
 #pragma once
 
+#include <cstddef>
 #include <unordered_map>
 #include <vector>
 
@@ -39,6 +41,13 @@ public:
     // positive restores it); tests lower it.
     static void setExecutionTimeLimit(double seconds);
     static double executionTimeLimit();
+    // The heap a web view's page may hold (what the engine's collections
+    // find live, with the memory its objects own): script past it is stopped
+    // and the page frozen (with a log line). Checked after each collection,
+    // while script runs (as the time limit is) and when a call into the page
+    // returns. Default 64 MB (0 restores it).
+    static void setPageHeapBudget(size_t bytes);
+    static size_t pageHeapBudget();
 
 private:
     friend void testing::collectScriptGarbageNow();

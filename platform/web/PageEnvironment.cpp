@@ -128,9 +128,17 @@ std::shared_ptr<PageEnvironment> PageEnvironment::install(const Ref<JSContext>& 
     env->host_ = host;
     env->documentURL_ = NSURL::URLWithString("about:blank");
     if (!context || !context->isValid()) return env;
+    env->installScope();
+    EngineAccess::core(*context)->acceptsSetup = true;
+    return env;
+}
+
+void PageEnvironment::installScope() {
+    Ref<JSContext> context = this->context();
+    if (!context || !context->isValid()) return;
     std::shared_ptr<ContextCore> core = EngineAccess::core(*context);
     JSContextRef ctx = core->ctx;
-    Weak<PageEnvironment> weak = env;
+    Weak<PageEnvironment> weak = weak_from_this();
     Weak<ContextCore> weakCore = core;
 
     JSValue hooks = core->wrap(JSObjectMake(ctx, nullptr, nullptr));
@@ -191,11 +199,37 @@ std::shared_ptr<PageEnvironment> PageEnvironment::install(const Ref<JSContext>& 
     JSObjectSetProperty(ctx, hooksObject, JSString("devicePixelRatio").get(),
                         JSValueMakeNumber(ctx, UIScreen::mainScreen()->scale()), kJSPropertyAttributeNone, nullptr);
 
-    JSValue prelude = context->evaluateScript(kPageEnvironmentScript, std::string("platform:page_environment.js"));
-    env->env_ = prelude.callWithArguments({hooks, context->globalObject()});
-    if (!env->env_.isObject()) logError("web view: the page environment did not start");
-    env->loadDocumentAtOnce(env->documentURL_, "");
-    return env;
+    JSValue prelude =
+        EngineAccess::evaluatePageScript(*context, kPageEnvironmentScript, std::string("platform:page_environment.js"));
+    env_ = prelude.callWithArguments({hooks, context->globalObject()});
+    if (!env_.isObject()) logError("web view: the page environment did not start");
+    // The empty document a scope starts with, complete at once.
+    commitDocument(NSURL::URLWithString("about:blank"), "");
+    env_.invokeMethod("interactive", {});
+    env_.invokeMethod("complete", {});
+}
+
+JSValue PageEnvironment::commitDocument(const Ref<NSURL>& url, std::string_view html) {
+    Ref<JSContext> context = this->context();
+    if (!context || !context->isValid()) return JSValue();
+    std::shared_ptr<ContextCore> core = EngineAccess::core(*context);
+    JSValue records = core->wrap(JSValueMakeFromJSONString(core->ctx, JSString(parseHTMLToNodeList(html)).get()));
+    return env_.invokeMethod("commit", {JSValue::valueWithObject(urlParts(url), context), records});
+}
+
+void PageEnvironment::renewScope() {
+    Ref<JSContext> context = this->context();
+    if (!context) return;
+    std::shared_ptr<EngineGroup> group = EngineAccess::core(*context)->group;
+    EngineAccess::renewScope(*context);
+    installScope();
+    EngineAccess::restoreNativeSetup(*context);
+    // The replaced scope is garbage now: collected (and its memory handed
+    // back) once the new document's task is done.
+    runtime::postToMainThread([group] {
+        collectGarbage(*group);
+        returnFreedEngineMemory();
+    });
 }
 
 PageEnvironment::~PageEnvironment() { cancelTimers(); }
@@ -217,21 +251,23 @@ CGSize PageEnvironment::viewportSize() const { return host_ ? host_->pageViewpor
 Ref<NSURL> PageEnvironment::resolve(std::string_view text) const {
     std::string t = trimmed(text);
     if (t.empty()) return documentURL_;
+    if (t.size() > kMaximumURLLength) return nullptr;
     if (Ref<NSURL> url = NSURL::URLWithString(t, documentURL_)) return url;
     // As browsers do: characters a URL cannot hold are escaped.
     return NSURL::URLWithString(addPercentEscapes(t, "%#[]"), documentURL_);
 }
 
+bool PageEnvironment::frozen() const {
+    Ref<JSContext> ctx = context();
+    return !ctx || !ctx->isValid() || EngineAccess::core(*ctx)->frozen;
+}
+
 bool PageEnvironment::runStep(const std::function<void()>& step) {
-    if (frozen_) return false;
-    uint64_t before = terminationCount();
+    if (frozen()) return false;
     step();
-    if (terminationCount() != before && !frozen_) {
-        frozen_ = true;
-        cancelTimers();
-        log(LogLevel::Warning, "web view: a page script ran too long; the page's other scripts, timers and events are dropped");
-    }
-    return !frozen_;
+    if (!frozen()) return true;
+    cancelTimers();
+    return false;
 }
 
 bool PageEnvironment::beginDocument(const Ref<NSURL>& url, std::string_view html,
@@ -242,21 +278,25 @@ bool PageEnvironment::beginDocument(const Ref<NSURL>& url, std::string_view html
     if (!ctx || !ctx->isValid()) return false;
     cancelTimers();
     ++generation_;
-    frozen_ = false;
+    // The first page takes the scope native code set up for it; later ones
+    // (and a first one whose setup froze) start from a fresh scope.
+    if (!EngineAccess::core(*ctx)->acceptsSetup || frozen()) renewScope();
+    EngineAccess::core(*ctx)->acceptsSetup = false;
     documentURL_ = url;
 
-    std::shared_ptr<ContextCore> core = EngineAccess::core(*ctx);
-    JSValue records = core->wrap(JSValueMakeFromJSONString(core->ctx, JSString(parseHTMLToNodeList(html)).get()));
-    JSValue location = JSValue::valueWithObject(urlParts(url), ctx);
     Value scripts;
-    runStep([&] { scripts = env_.invokeMethod("commit", {location, records}).toArray(); });
-    records = JSValue();
+    runStep([&] { scripts = commitDocument(url, html).toArray(); });
 
     for (const Value& script : scripts.isArray() ? *scripts.array() : Value::Array{}) {
         if (!keepGoing()) return false;
-        if (frozen_) break;
+        if (frozen()) break;
         if (!isJavaScriptType(script["type"])) continue;
         if (const std::string* src = script["src"].string()) {
+            if (src->size() > kMaximumURLLength) {
+                log(LogLevel::Warning, "web view: script refused: its URL is " + std::to_string(src->size()) +
+                                           " bytes, over the bound of " + std::to_string(kMaximumURLLength));
+                continue;
+            }
             Ref<NSURL> scriptURL = resolve(*src);
             if (trimmed(*src).empty() || !scriptURL) {
                 log(LogLevel::Warning, "web view: script with an unusable src skipped: \"" + *src + "\"");
@@ -264,9 +304,9 @@ bool PageEnvironment::beginDocument(const Ref<NSURL>& url, std::string_view html
             }
             std::optional<std::string> source = loadScriptSource(scriptURL);
             if (!source) continue;
-            runStep([&] { ctx->evaluateScript(*source, scriptURL->absoluteString()); });
+            runStep([&] { EngineAccess::evaluatePageScript(*ctx, *source, scriptURL->absoluteString()); });
         } else {
-            runStep([&] { ctx->evaluateScript(script["text"].stringValue(), url->absoluteString()); });
+            runStep([&] { EngineAccess::evaluatePageScript(*ctx, script["text"].stringValue(), url->absoluteString()); });
         }
     }
     return keepGoing();
@@ -281,14 +321,7 @@ void PageEnvironment::markInteractive() {
 void PageEnvironment::markComplete() {
     auto keep = shared_from_this();
     std::shared_ptr<void> keepHost = host_ ? host_->pageRetainHost() : nullptr;
-    runStep([&] { env_.invokeMethod("complete", {}); });
-    if (!frozen_) scheduleRefresh();
-}
-
-void PageEnvironment::loadDocumentAtOnce(const Ref<NSURL>& url, std::string_view html) {
-    if (!beginDocument(url, html, [] { return true; })) return;
-    markInteractive();
-    markComplete();
+    if (runStep([&] { env_.invokeMethod("complete", {}); })) scheduleRefresh();
 }
 
 std::optional<std::string> PageEnvironment::loadScriptSource(const Ref<NSURL>& url) {
@@ -329,7 +362,7 @@ void PageEnvironment::scheduleRefresh() {
     uint64_t generation = generation_;
     refreshTimer_ = runtime::scheduleMainThreadCall(delay, [weak, generation, target] {
         auto env = weak.lock();
-        if (!env || env->generation_ != generation || env->frozen_) return;
+        if (!env || env->generation_ != generation || env->frozen()) return;
         if (target) env->requestNavigation(*target, NavigationKind::Script);
         else if (env->host_) env->host_->pageRequestsNavigation(env->documentURL_, NavigationKind::Script);
     });
@@ -342,6 +375,11 @@ void PageEnvironment::setDocumentURL(const Ref<NSURL>& url) {
 
 void PageEnvironment::requestNavigation(const std::string& text, NavigationKind kind) {
     std::string t = trimmed(text);
+    if (t.size() > kMaximumURLLength) {
+        log(LogLevel::Warning, "web view: navigation refused: its URL is " + std::to_string(t.size()) +
+                                   " bytes, over the bound of " + std::to_string(kMaximumURLLength));
+        return;
+    }
     if (lowercase(t.substr(0, 11)) == "javascript:") {
         // Script URLs run their code in the document, later, as a task
         // (frames have no document of their own to run it in).
@@ -354,7 +392,7 @@ void PageEnvironment::requestNavigation(const std::string& text, NavigationKind 
             if (!env || env->generation_ != generation) return;
             std::shared_ptr<void> keepHost = env->host_ ? env->host_->pageRetainHost() : nullptr;
             if (Ref<JSContext> ctx = env->context())
-                env->runStep([&] { ctx->evaluateScript(code, env->documentURL_->absoluteString()); });
+                env->runStep([&] { EngineAccess::evaluatePageScript(*ctx, code, env->documentURL_->absoluteString()); });
         });
         return;
     }
@@ -390,7 +428,7 @@ void PageEnvironment::clearTimer(int64_t id) {
 }
 
 void PageEnvironment::fireTimer(int64_t id, uint64_t generation) {
-    if (generation != generation_ || frozen_) return;
+    if (generation != generation_) return;
     auto keep = shared_from_this();
     std::shared_ptr<void> keepHost = host_ ? host_->pageRetainHost() : nullptr;
     timers_.erase(id);
@@ -423,7 +461,7 @@ void PageEnvironment::clickHref(const std::string& href) {
     auto keep = shared_from_this();
     std::shared_ptr<void> keepHost = host_ ? host_->pageRetainHost() : nullptr;
     Ref<JSContext> ctx = context();
-    if (ctx && !frozen_) runStep([&] { env_.invokeMethod("clickHref", {JSValue::valueWithString(href, ctx)}); });
+    if (ctx && !frozen()) runStep([&] { env_.invokeMethod("clickHref", {JSValue::valueWithString(href, ctx)}); });
     else requestNavigation(href, NavigationKind::Link);
 }
 

@@ -33,14 +33,19 @@ public:
     virtual std::shared_ptr<void> pageRetainHost() = 0;
 };
 
+// URLs a page may navigate to or load from are at most this long; longer
+// ones are refused with a log line.
+inline constexpr size_t kMaximumURLLength = 64 * 1024;
+
 // Reads at most `maxBytes` of a file; nullopt when it cannot be read.
 std::optional<std::string> readFilePrefix(const std::string& path, size_t maxBytes);
 
 class PageEnvironment : public std::enable_shared_from_this<PageEnvironment> {
 public:
     // Evaluates the prelude in `context` and starts with an empty
-    // "about:blank" document. The host must outlive the environment or call
-    // detach() first.
+    // "about:blank" document; what native code sets up in it before the
+    // first page is kept for later pages. The host must outlive the
+    // environment or call detach() first.
     static std::shared_ptr<PageEnvironment> install(const Ref<JSContext>& context, PageHost* host);
     ~PageEnvironment();
     PageEnvironment(const PageEnvironment&) = delete;
@@ -51,16 +56,21 @@ public:
     // (answering false) as soon as `keepGoing` answers false between scripts.
     // The web view then takes the document through the next two states in
     // main-queue turns of their own.
+    // Each document has a fresh global scope (the first page takes the scope
+    // native code set up before it, unless that froze): the prelude, the
+    // globals native code set, and the scripts it evaluated before the first
+    // page. The replaced scope is torn down and its memory collected.
     bool beginDocument(const Ref<NSURL>& url, std::string_view html, const std::function<bool()>& keepGoing);
     // readyState "interactive", then DOMContentLoaded.
     void markInteractive();
     // readyState "complete", then the load event; a meta refresh is scheduled.
     void markComplete();
-    // All three at once (the empty document a context starts with).
-    void loadDocumentAtOnce(const Ref<NSURL>& url, std::string_view html);
     // A fragment navigation: only the URL changes.
     void setDocumentURL(const Ref<NSURL>& url);
     const Ref<NSURL>& documentURL() const { return documentURL_; }
+    // A URL the page gives, resolved against the document URL (characters a
+    // URL cannot hold escaped); null when it is no URL or over kMaximumURLLength.
+    Ref<NSURL> resolve(std::string_view text) const;
 
     // What drawing may take from a document; more is not drawn.
     struct DrawingBounds {
@@ -94,7 +104,17 @@ public:
 private:
     PageEnvironment() = default;
     Ref<JSContext> context() const { return context_.lock(); }
-    Ref<NSURL> resolve(std::string_view text) const;
+    // The prelude over the native hooks in the context's current scope, with
+    // an empty, complete "about:blank" document.
+    void installScope();
+    // A fresh scope for the next document, with what native code set up.
+    void renewScope();
+    // The prelude's commit of `html` at `url` as the scope's document: it
+    // answers the document's scripts ({src, type, text}) in order.
+    JSValue commitDocument(const Ref<NSURL>& url, std::string_view html);
+    // A script that ran into the time limit or over the heap budget froze
+    // the page: none of its scripts, timers or events run again.
+    bool frozen() const;
     void fireTimer(int64_t id, uint64_t generation);
     // Runs one step of page script; false once the page is frozen.
     bool runStep(const std::function<void()>& step);
@@ -107,9 +127,6 @@ private:
     JSValue env_;  // the prelude's control object
     Ref<NSURL> documentURL_;
     uint64_t generation_ = 0;  // one per document
-    // A script that ran into the time limit freezes its page: no more of its
-    // scripts, timers or events run.
-    bool frozen_ = false;
     std::map<int64_t, Ref<runtime::RunLoopTimer>> timers_;
     Ref<runtime::RunLoopTimer> refreshTimer_;
 };

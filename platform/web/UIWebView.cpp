@@ -5,6 +5,7 @@
 #include "platform/foundation/DeviceProfile.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/NSThread.h"
+#include "platform/web/JSEngine.h"
 #include "platform/web/PageDrawing.h"
 #include "platform/web/WebViewLoader.h"
 
@@ -51,7 +52,8 @@ Ref<UIView> UIWebView::initWithFrame(CGRect frame) {
         insertSubviewAtIndex(scrollView_, 0);
     }
     if (!context_) {
-        context_ = JSContext::alloc()->init();
+        context_ = JSContext::alloc();
+        web::EngineAccess::initForPages(*context_);
         loader_ = std::make_shared<web::WebViewLoader>(self<UIWebView>(), context_);
     }
     return std::static_pointer_cast<UIView>(shared_from_this());

@@ -1,9 +1,13 @@
 // The headless web view: a view that loads HTML strings, files and http(s)
-// pages into a script context of its own (present from initWithFrame and
-// kept across documents), offers every navigation to its delegate, reports
-// each top-level load with one start and one finish or fail, and hands URLs
-// it cannot load to the system. Every callback arrives as a main-queue task,
-// never inside the call that caused it. Main thread only.
+// pages into a script context of its own (present from initWithFrame; each
+// document gets a fresh global scope in it, see javaScriptContext()), offers
+// every navigation to its delegate, reports each top-level load with one
+// start and one finish or fail, and hands URLs it cannot load to the system.
+// Every callback arrives as a main-queue task, never inside the call that
+// caused it. Main thread only.
+// Pages are hostile input: a navigation or script URL a page gives over
+// 64 KB is refused, and the navigations waiting to be offered are bounded in
+// number and URL bytes (the excess is dropped); each is logged.
 // A loaded document's readyState goes "loading" (its scripts run) →
 // "interactive" (DOMContentLoaded) → "complete" (the load event, then
 // webViewDidFinishLoad), each state in a main-queue turn of its own, so work
@@ -91,9 +95,19 @@ public:
     Ref<NSURLRequest> request() const;
 
     // Runs the script in the current document now; its result's String()
-    // form, "" for undefined, null or an exception (logged). Navigations it
-    // causes are only queued.
+    // form, "" for undefined, null, an exception (logged) or a frozen page.
+    // Navigations it causes are only queued.
     std::string stringByEvaluatingJavaScriptFromString(const std::string& script);
+    // The same context for the view's whole life. Each document has a fresh
+    // global scope in it: what a page leaves is gone with it (its values read
+    // undefined, its memory is collected). Into each new scope go again the
+    // globals native code set by value or exported object (the latest per
+    // name) and the scripts native code evaluated before the first page; the
+    // first page takes the scope native code set up as it is. What native
+    // code evaluates or sets through script values while a page is shown
+    // belongs to that page. A page whose script runs into the time limit or
+    // over its heap budget (JSVirtualMachine) is frozen: its scripts, timers
+    // and events stop, and evaluations in it answer "" at once.
     Ref<JSContext> javaScriptContext() const { return context_; }
     // "documentView.webView.mainFrame.javaScriptContext" → the context; other
     // key paths log "undefined key" and give null.

@@ -13,8 +13,10 @@ namespace platform::web {
 
 namespace {
 
-// Navigations one web view may have waiting; a storm beyond it is dropped (logged).
+// Navigations one web view may have waiting, and the bytes of their URLs; a
+// storm beyond either is dropped (logged).
 constexpr size_t kMaximumQueuedNavigations = 10000;
+constexpr size_t kMaximumQueuedURLBytes = size_t{8} << 20;
 // Back-forward entries kept (the oldest go first).
 constexpr size_t kMaximumHistory = 100;
 
@@ -120,7 +122,7 @@ WebViewLoader::WebViewLoader(const Ref<UIWebView>& view, const Ref<JSContext>& c
 
 void WebViewLoader::shutdown() {
     ++epoch_;
-    deferred_.clear();
+    clearDeferred();
     if (load_ && load_->connection) load_->connection->cancel();
     load_.reset();
     cancelFrames();
@@ -151,13 +153,25 @@ Ref<NSURLRequest> WebViewLoader::request() const { return load_ ? load_->request
 
 // ---- queueing and offering -----------------------------------------------------------------
 
+bool WebViewLoader::roomToWait(const Navigation& navigation) const {
+    const std::string& target = navigation.request->URL()->absoluteString();
+    const size_t waiting = queued_ + deferred_.size();
+    if (waiting < kMaximumQueuedNavigations && queuedURLBytes_ + deferredURLBytes_ + target.size() <= kMaximumQueuedURLBytes)
+        return true;
+    log(LogLevel::Warning, "web view: too many navigations waiting; dropped: " + target.substr(0, 200) +
+                               (target.size() > 200 ? "…" : ""));
+    return false;
+}
+
+void WebViewLoader::clearDeferred() {
+    deferred_.clear();
+    deferredURLBytes_ = 0;
+}
+
 void WebViewLoader::queue(Navigation navigation) {
-    if (queued_ >= kMaximumQueuedNavigations) {
-        log(LogLevel::Warning, "web view: too many navigations waiting; dropped: " +
-                                   navigation.request->URL()->absoluteString());
-        return;
-    }
+    if (!roomToWait(navigation)) return;
     ++queued_;
+    queuedURLBytes_ += navigation.request->URL()->absoluteString().size();
     navigation.epoch = epoch_;
     Weak<UIWebView> weakView = view_;
     runtime::postToMainThread([weakView, navigation = std::move(navigation)] {
@@ -223,8 +237,12 @@ void WebViewLoader::pageRequestsNavigation(const Ref<NSURL>& url, NavigationKind
     n.frame = kind == NavigationKind::Frame;
     n.type = kind == NavigationKind::Link ? UIWebViewNavigationTypeLinkClicked : UIWebViewNavigationTypeOther;
     n.request = offeredRequest(*NSURLRequest::requestWithURL(url), n.frame ? page_->documentURL() : url);
-    if (wait) deferred_.push_back([this, n] { queue(n); });
-    else queue(std::move(n));
+    if (!wait) {
+        queue(std::move(n));
+    } else if (roomToWait(n)) {
+        deferredURLBytes_ += n.request->URL()->absoluteString().size();
+        deferred_.push_back([this, n] { queue(n); });
+    }
 }
 
 CGSize WebViewLoader::pageViewportSize() const {
@@ -240,6 +258,7 @@ bool WebViewLoader::isFragmentChange(const Ref<NSURL>& url) const {
 
 void WebViewLoader::offer(const Navigation& navigation) {
     --queued_;
+    queuedURLBytes_ -= navigation.request->URL()->absoluteString().size();
     if (navigation.epoch != epoch_) return;
     if (!ask(*navigation.request, navigation.type)) return;  // a refusal reports nothing more
     if (navigation.frame) {
@@ -374,7 +393,7 @@ void WebViewLoader::advancePage(uint64_t loadId, bool complete) {
     load_.reset();
     deliver([](UIWebViewDelegate& d, const Ref<UIWebView>& v) { d.webViewDidFinishLoad(v); });
     auto deferred = std::move(deferred_);
-    deferred_.clear();
+    clearDeferred();
     for (auto& navigate : deferred) navigate();
 }
 
@@ -383,14 +402,14 @@ void WebViewLoader::fail(uint64_t loadId, const Ref<NSError>& error) {
     Ref<UIWebView> keep = view_.lock();
     if (load_->connection) load_->connection->cancel();
     load_.reset();
-    deferred_.clear();
+    clearDeferred();
     deliver([&](UIWebViewDelegate& d, const Ref<UIWebView>& v) { d.webViewDidFailLoadWithError(v, error); });
 }
 
 void WebViewLoader::stopLoading() {
     ++epoch_;
     cancelFrames();
-    deferred_.clear();
+    clearDeferred();
     if (!load_) return;
     Ref<NSError> error = net::urlError(NSURLErrorCancelled, load_->request->URL());
     if (load_->connection) load_->connection->cancel();

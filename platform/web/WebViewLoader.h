@@ -77,7 +77,10 @@ private:
     };
 
     static Ref<NSURLRequest> offeredRequest(const NSURLRequest& request, const Ref<NSURL>& mainDocumentURL);
+    // Whether one more navigation may wait (else it is dropped, logged).
+    bool roomToWait(const Navigation& navigation) const;
     void queue(Navigation navigation);
+    void clearDeferred();
     void offer(const Navigation& navigation);
     bool ask(const NSURLRequest& request, UIWebViewNavigationType type);
     void begin(const Navigation& navigation);
@@ -98,6 +101,7 @@ private:
     std::shared_ptr<PageEnvironment> page_;
     uint64_t epoch_ = 0;  // stopLoading drops navigations queued before it
     size_t queued_ = 0;
+    size_t queuedURLBytes_ = 0;
     uint64_t nextLoadId_ = 0;
     std::optional<Load> load_;
     Ref<NSURLRequest> currentRequest_;  // the current document's
@@ -107,6 +111,7 @@ private:
     std::map<uint64_t, Ref<NSURLConnection>> frames_;
     // Navigations the page asked for while it was loading: offered after its finish.
     std::vector<std::function<void()>> deferred_;
+    size_t deferredURLBytes_ = 0;
 };
 
 }  // namespace platform::web

@@ -108,9 +108,10 @@ TEST_F(HLCommandURLTest, ButtonSurvivesHostilePages) {
     auto delegate = std::make_shared<HLCommandTestButtonDelegate>();
     auto button = HLWebViewButton::alloc()->initWithSdk(sdk);
     button->setClickDelegate(delegate);
-    // A storm of commands, a huge path, malformed escapes, a throwing script
-    // and one that never ends its loop within a timer.
-    std::string huge(200000, 'a');
+    // A storm of commands, a huge path (as long as the web view lets a page
+    // navigate to), malformed escapes, a throwing script and one that never
+    // ends its loop within a timer.
+    std::string huge(60000, 'a');
     button->loadHTMLString(
         "<script>"
         "for (var i = 0; i < 200; i++) location.href = 'halcyon://com.halcyon.sdk/track_click';"

@@ -206,6 +206,47 @@ TEST(PropertyListTest, HostileNestingAndExpansionAreRefused) {
     EXPECT_FALSE(PropertyList::valueWithData(NSData::dataWithString(bin)));
     EXPECT_TRUE(capture.contains("too many objects")) << capture.messages().front();
 
+    // 4 KB that expand to a million values: 1023 references to one array of
+    // 1024 values. A list of the same shape under the bound still reads.
+    const auto sharedArrays = [](uint16_t outer, uint16_t inner) {
+        const auto big16 = [](std::string& out, uint16_t v) {
+            out += static_cast<char>(v >> 8);
+            out += static_cast<char>(v & 0xFF);
+        };
+        const auto array = [&](std::string& out, uint16_t count, uint16_t ref) {
+            out += static_cast<char>(0xAF);  // an array whose count follows as an integer
+            out += static_cast<char>(0x11);
+            big16(out, count);
+            for (uint16_t i = 0; i < count; ++i) big16(out, ref);
+        };
+        std::string list = "bplist00";
+        std::vector<uint16_t> at;
+        at.push_back(static_cast<uint16_t>(list.size()));
+        array(list, outer, 1);
+        at.push_back(static_cast<uint16_t>(list.size()));
+        array(list, inner, 2);
+        at.push_back(static_cast<uint16_t>(list.size()));
+        list += static_cast<char>(0x09);
+        const size_t table = list.size();
+        for (uint16_t o : at) big16(list, o);
+        std::string trailer(32, '\0');
+        trailer[6] = 2;  // offset size
+        trailer[7] = 2;  // reference size
+        trailer[15] = static_cast<char>(at.size());
+        trailer[30] = static_cast<char>(table >> 8);
+        trailer[31] = static_cast<char>(table & 0xFF);
+        return NSData::dataWithString(list + trailer);
+    };
+    capture.clear();
+    const NSData expanding = sharedArrays(1023, 1024);
+    EXPECT_LT(expanding.length(), 4200u);
+    EXPECT_FALSE(PropertyList::valueWithData(expanding));
+    EXPECT_TRUE(capture.contains("too many objects"));
+    std::optional<Value> fits = PropertyList::valueWithData(sharedArrays(63, 1000));
+    ASSERT_TRUE(fits);
+    EXPECT_EQ(fits->count(), 63u);
+    EXPECT_EQ(fits->at(62).count(), 1000u);
+
     // A value nested deeper than readers accept is not written either.
     Value deep = Value::array({1});
     for (int i = 0; i < 600; ++i) deep = Value::array({deep});

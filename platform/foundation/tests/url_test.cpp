@@ -4,7 +4,7 @@
 
 namespace {
 
-std::string resolve(const char* reference) {
+std::string resolve(const std::string& reference) {
     static Ref<NSURL> base = NSURL::URLWithString("http://a/b/c/d;p?q");
     auto url = NSURL::URLWithString(reference, base);
     return url ? url->absoluteString() : "(null)";
@@ -90,6 +90,23 @@ TEST(NSURLResolve, FollowsRFC3986Examples) {
     EXPECT_EQ(resolve("g/../h"), "http://a/b/c/h");
     EXPECT_EQ(resolve("a b"), "(null)");
     EXPECT_EQ(NSURL::URLWithString("x", nullptr)->absoluteString(), "x");
+}
+
+// Pages hand over paths of millions of segments: resolving them is linear
+// work (quadratic work on these would not end within the test's time-out).
+TEST(NSURLResolve, PathsOfMillionsOfSegmentsResolve) {
+    auto repeat = [](const std::string& piece, size_t times) {
+        std::string out;
+        out.reserve(piece.size() * times);
+        for (size_t i = 0; i < times; ++i) out += piece;
+        return out;
+    };
+    const std::string segments = repeat("a/", 2500000);
+    EXPECT_EQ(resolve(segments), "http://a/b/c/" + segments);
+    EXPECT_EQ(resolve(repeat("a/../", 300000) + "g"), "http://a/b/c/g");
+    EXPECT_EQ(resolve(repeat("../", 300000) + "g"), "http://a/g");
+    EXPECT_EQ(resolve("/" + repeat("./", 300000) + "g/.."), "http://a/");
+    EXPECT_EQ(resolve(repeat("x/", 300000) + repeat("../", 299999)), "http://a/b/c/x/");
 }
 
 TEST(NSURLMake, FileURLsAndPathEdits) {

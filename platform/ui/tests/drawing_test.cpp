@@ -6,7 +6,10 @@
 #include <fstream>
 #include <numbers>
 
+#include <zlib.h>
+
 #include "UITestFixture.h"
+#include "platform/testing/ResidentMemory.h"
 #include "platform/ui/LabelFont.h"
 
 namespace platform::testing {
@@ -440,6 +443,79 @@ TEST_F(DrawingTest, PngImagesRoundTripAndOtherBytesGiveNil) {
     EXPECT_FALSE(UIImage::imageWithData(huge));
     EXPECT_FALSE(UIImage::imageWithContentsOfFile(scratch("missing.png")));
     EXPECT_FALSE(UIImagePNGRepresentation(nullptr));
+}
+
+// An 8-bit grey PNG of zero rows, compressed as it is made: a few KB at
+// any size, as a decompression bomb is.
+NSData blankPNG(uint32_t width, uint32_t height) {
+    const auto chunk = [](NSData& out, const char* type, const std::string& body) {
+        const auto big32 = [&out](uint32_t v) {
+            const uint8_t b[4] = {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
+            out.appendBytes(b, 4);
+        };
+        big32(static_cast<uint32_t>(body.size()));
+        std::string typed = type + body;
+        out.appendBytes(typed.data(), typed.size());
+        big32(static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(typed.data()), static_cast<uInt>(typed.size()))));
+    };
+    std::string header(13, '\0');
+    for (int i = 0; i < 4; ++i) {
+        header[i] = static_cast<char>(width >> (24 - 8 * i));
+        header[4 + i] = static_cast<char>(height >> (24 - 8 * i));
+    }
+    header[8] = 8;  // bit depth; colour type 0: grey
+    z_stream z{};
+    deflateInit(&z, Z_BEST_COMPRESSION);
+    std::string row(width + 1, '\0'), compressed;  // filter byte, then the grey values
+    char buffer[1 << 16];
+    for (uint32_t y = 0; y <= height; ++y) {
+        z.next_in = reinterpret_cast<Bytef*>(row.data());
+        z.avail_in = y < height ? static_cast<uInt>(row.size()) : 0;
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(buffer);
+            z.avail_out = sizeof buffer;
+            deflate(&z, y < height ? Z_NO_FLUSH : Z_FINISH);
+            compressed.append(buffer, sizeof buffer - z.avail_out);
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    NSData png;
+    png.appendBytes("\x89PNG\r\n\x1A\n", 8);
+    chunk(png, "IHDR", header);
+    chunk(png, "IDAT", compressed);
+    chunk(png, "IEND", "");
+    return png;
+}
+
+// Each decoded image holds its pixels once (64 MB at most), and a header
+// claiming more is refused before anything is allocated.
+TEST_F(DrawingTest, DecompressionBombsAreRefusedAndImagesDecodeIntoOneCopy) {
+    const size_t MB = 1024 * 1024;
+    NSData bomb = blankPNG(8192, 8192);
+    EXPECT_LT(bomb.length(), 100000u);
+    expectLogLine("image refused: 8192x8192 pixels is over the cap of 16777216 pixels");
+    platform::testing::resetPeakResidentBytes();
+    size_t before = platform::testing::peakResidentBytes();
+    EXPECT_FALSE(UIImage::imageWithData(bomb));
+    EXPECT_LT(platform::testing::peakResidentBytes() - before, 16 * MB);
+    EXPECT_FALSE(UIImage::imageWithData(blankPNG(4096, 4097)));
+    EXPECT_FALSE(UIImage::imageWithData(blankPNG(16385, 1)));
+
+    // At the cap: decoded, one 64 MB copy of the pixels at its peak, and
+    // drawn from that copy.
+    NSData largest = blankPNG(4096, 4096);
+    platform::testing::resetPeakResidentBytes();
+    before = platform::testing::peakResidentBytes();
+    auto image = UIImage::imageWithData(largest);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->size(), CGSizeMake(4096, 4096));
+    EXPECT_EQ(image->CGImage()->pixels[4096 * 4096 - 1], 0xFF000000u);
+    EXPECT_LT(platform::testing::peakResidentBytes() - before, 96 * MB);
+    auto view = UIImageView::alloc()->initWithImage(image);
+    view->setFrame(CGRectMake(0, 0, 8, 8));
+    std::string png = scratch("largest.png");
+    ASSERT_TRUE(view->renderToPNG(png));
+    EXPECT_EQ(pixelAt(png, 4, 4), 0xFF000000u);
 }
 
 TEST_F(DrawingTest, JpegAndGifAreSizedFromTheirHeadersOnly) {

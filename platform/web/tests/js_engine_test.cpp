@@ -6,6 +6,7 @@
 #include "platform/web/JSContext.h"
 #include "platform/web/JSManagedValue.h"
 #include "platform/web/JSVirtualMachine.h"
+#include "platform/web/UIWebView.h"
 #include "platform/web/tests/WebTestSupport.h"
 
 namespace {
@@ -335,6 +336,25 @@ TEST_F(EngineTest, EndlessScriptIsStoppedAndTheContextGoesOn) {
     EXPECT_TRUE(eval("for (;;) {}").isUndefined());
     EXPECT_TRUE(eval("try { while (true) {} } catch (e) { 'caught' }").isUndefined());
     EXPECT_EQ(eval("2 + 2").toInt32(), 4);
+}
+
+// Each web view's pages live in a heap of their own: a value of another
+// one's reaches a call as undefined, never as a foreign pointer.
+TEST_F(EngineTest, ValuesOfAnotherWebViewsHeapArriveUndefined) {
+    auto first = UIWebView::alloc();
+    first->initWithFrame(CGRectMake(0, 0, 10, 10));
+    auto second = UIWebView::alloc();
+    second->initWithFrame(CGRectMake(0, 0, 10, 10));
+    JSValue object = first->javaScriptContext()->evaluateScript("({name: 'first'})");
+    JSValue isUndefined = second->javaScriptContext()->evaluateScript("(function (o) { return o === undefined; })");
+    EXPECT_EQ(isUndefined.callWithArguments({object}).toString(), "true");
+    second->javaScriptContext()->setObject(object, "given");
+    EXPECT_EQ(second->stringByEvaluatingJavaScriptFromString("given === undefined"), "true");
+    EXPECT_FALSE(object.isEqualToObject(second->javaScriptContext()->evaluateScript("({})")));
+    // Bare contexts share a heap: their values pass.
+    JSValue bare = eval("({name: 'bare'})");
+    auto other = JSContext::alloc()->init();
+    EXPECT_EQ(other->evaluateScript("(function (o) { return o.name; })").callWithArguments({bare}).toString(), "bare");
 }
 
 TEST_F(EngineTest, RunawayRecursionIsAnException) {

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "platform/runtime/NSRunLoop.h"
+#include "platform/testing/ResidentMemory.h"
 #include "platform/web/tests/WebTestSupport.h"
 
 namespace {
@@ -37,7 +38,10 @@ public:
     }
 };
 
-TEST_F(PageTest, TheContextExistsBeforeTheFirstLoadAndServesEveryDocument) {
+// One context serves every document; each document has a fresh global scope,
+// into which what native code set up goes again: globals set by value or
+// exported object, and the scripts evaluated before the first page.
+TEST_F(PageTest, EachDocumentHasAFreshScopeWithTheNativeSetup) {
     auto view = webViewWithDelegate();
     Ref<JSContext> context = view->javaScriptContext();
     ASSERT_NE(context, nullptr);
@@ -47,13 +51,26 @@ TEST_F(PageTest, TheContextExistsBeforeTheFirstLoadAndServesEveryDocument) {
 
     auto recorder = std::make_shared<Recorder>();
     context->setObject(recorder, "native");
+    context->setObject(Value("v1"), "version");
     eval(view, "window.prompt = function() { return 'overridden'; }; var earlier = 'kept';");
-    context->evaluateScript("Event.Viewability = 'Viewability'");
-    view->loadHTMLString("<script>native.record(prompt() + ' ' + earlier + ' ' + Event.Viewability);</script>", nullptr);
+    context->objectForKeyedSubscript("Event").setValue(Value("Viewability"), "Viewability");
+    view->loadHTMLString("<script>native.record([prompt(), earlier, Event.Viewability, version].join());"
+                         "var pageGlobal = 1; Object.prototype.polluted = 1; window.alert = 'page';</script>", nullptr);
     driver().drain();
-    view->loadHTMLString("<script>native.record('second page');</script>", nullptr);
+    JSValue pageValue = context->objectForKeyedSubscript("pageGlobal");
+    EXPECT_EQ(pageValue.toInt32(), 1);
+
+    // What native code evaluates while a page is shown is that page's only;
+    // objects exported meanwhile go into the next pages too.
+    eval(view, "var evaluatedOnThePage = 1;");
+    context->setObject(std::make_shared<Recorder>(), "late");
+    view->loadHTMLString("<script>native.record([prompt(), earlier, String(Event.Viewability), typeof pageGlobal,"
+                         " typeof ({}).polluted, typeof alert, typeof evaluatedOnThePage, typeof late].join());</script>",
+                         nullptr);
     driver().drain();
-    EXPECT_EQ(recorder->calls, (Strings{"overridden kept Viewability", "second page"}));
+    EXPECT_EQ(recorder->calls, (Strings{"overridden,kept,Viewability,v1",
+                                        "overridden,kept,undefined,undefined,undefined,function,undefined,object"}));
+    EXPECT_TRUE(pageValue.isUndefined());  // the replaced page's values are gone with it
     EXPECT_EQ(view->javaScriptContext(), context);
 }
 
@@ -294,6 +311,101 @@ TEST_F(PageTest, AnEndlessScriptIsStoppedAndItsPageFrozen) {
     EXPECT_EQ(eval(view, "document.title"), "fresh");
 }
 
+// A video screen reads the page twice every 0.1 s: a getter that never
+// returns costs one time limit in all, then the page is frozen and every
+// evaluation answers "" at once.
+TEST_F(PageTest, ANativeEvaluationRunningIntoTheLimitFreezesThePage) {
+    JSVirtualMachine::setExecutionTimeLimit(0.05);
+    expectLogLine("JS execution time limit exceeded");
+    expectLogLine("a page script ran too long");
+    auto view = webViewWithDelegate();
+    auto recorder = std::make_shared<Recorder>();
+    view->javaScriptContext()->setObject(recorder, "native");
+    view->loadHTMLString("<script>Object.defineProperty(window, 'videoApi', {get: function() { for (;;) {} }});"
+                         "setInterval(function() { native.record('tick'); }, 100);</script>",
+                         nullptr);
+    driver().drain();
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(eval(view, "videoApi.currentTime"), "");
+        EXPECT_EQ(eval(view, "1 + 1"), "");
+        driver().advance(0.1);
+    }
+    EXPECT_EQ(logCapture().count("JS execution time limit exceeded"), 1u);
+    EXPECT_TRUE(recorder->calls.empty());  // its timers stopped too
+    view->loadHTMLString("<p>next</p>", nullptr);
+    driver().drain();
+    EXPECT_EQ(eval(view, "1 + 1"), "2");
+}
+
+// Resolving a long relative URL is linear work, and a page's navigations and
+// loads are refused over 64 KB: the 50-byte page that navigated to 5 MB of
+// path, a frame's and a script's long src.
+TEST_F(PageTest, LongURLsAreRefusedAndResolvePromptly) {
+    const auto repeat = [](const std::string& piece, size_t times) {
+        std::string out;
+        for (size_t i = 0; i < times; ++i) out += piece;
+        return out;
+    };
+    expectLogLine("navigation refused: its URL is 5000000 bytes, over the bound of 65536");
+    expectLogLine("navigation refused: its URL is 1000000 bytes");
+    expectLogLine("script refused: its URL is 100000 bytes");
+    auto view = webViewWithDelegate();
+    view->loadHTMLString("<script>location = 'a/'.repeat(2500000);</script>", url("http://ads.example.com/ad/p.html"));
+    driver().drain();
+    const std::string frameSrc = repeat("b/", 500000), shortSrc = repeat("c/", 50000);
+    view->loadHTMLString("<iframe src='" + frameSrc + "'></iframe><script src='" + shortSrc + "'></script>" +
+                             "<img id='i' src='" + shortSrc + "'>",
+                         url("http://ads.example.com/ad/p.html"));
+    driver().drain();
+    EXPECT_EQ(delegate->count("should"), 2u) << ::testing::PrintToString(delegate->count("should"));
+    EXPECT_EQ(delegate->count("finish"), 2u);
+    // Read back, a long src is the text as written.
+    EXPECT_EQ(eval(view, "document.getElementById('i').src.length"), "100000");
+    // Within the bound: resolved and offered.
+    eval(view, "location = 'd/'.repeat(30000)");
+    driver().drain();
+    EXPECT_EQ(delegate->count("should 5 http://ads.example.com/ad/d/d/"), 1u);
+}
+
+// A page may hold 64 MB of script heap (a lower budget here): past it, its
+// script is stopped while it runs or after the call that passed it, the
+// page is frozen, and its memory goes when the next document replaces it.
+TEST_F(PageTest, APageOverItsHeapBudgetIsFrozenAndItsMemoryGoesWithTheNextDocument) {
+    const size_t MB = size_t{1} << 20;
+    JSVirtualMachine::setPageHeapBudget(32 * MB);
+    expectLogLine("a page's scripts went over its heap budget of 32 MB");
+    auto view = webViewWithDelegate();
+    auto recorder = std::make_shared<Recorder>();
+    view->javaScriptContext()->setObject(recorder, "native");
+    view->loadHTMLString("<p>first</p>", nullptr);
+    driver().drain();
+    platform::testing::collectScriptGarbageNow();
+    platform::testing::releaseFreedMemory();
+    const size_t baseline = platform::testing::residentBytes();
+
+    view->loadHTMLString("<script>var held = []; for (;;) held.push('x'.repeat(1 << 20) + held.length);</script>",
+                         nullptr);
+    driver().drain();
+    EXPECT_EQ(logCapture().count("heap budget"), 1u);
+    EXPECT_EQ(logCapture().count("time limit exceeded"), 0u);
+    EXPECT_GT(platform::testing::residentBytes(), baseline + 24 * MB);  // it held about its budget
+    EXPECT_EQ(eval(view, "held.length"), "");
+
+    view->loadHTMLString("<p>next</p>", nullptr);
+    driver().drain();
+    platform::testing::releaseFreedMemory();
+    EXPECT_LT(platform::testing::residentBytes(), baseline + 12 * MB);
+    EXPECT_EQ(eval(view, "typeof held"), "undefined");
+
+    // A little at a time, from a timer: stopped after the firing that passed it.
+    view->loadHTMLString("<script>var held = []; setInterval(function() {"
+                         "  held.push('y'.repeat(4 << 20) + held.length); native.record('grew'); }, 10);</script>",
+                         nullptr);
+    driver().advance(2);
+    EXPECT_EQ(logCapture().count("heap budget"), 2u);
+    EXPECT_LE(recorder->calls.size(), 32u / 4 + 1);
+}
+
 TEST_F(PageTest, DeepNestingIsBounded) {
     std::string deep = "<script>document.title = 'deep ' + document.getElementsByTagName('div').length</script>";
     for (int i = 0; i < 60000; ++i) deep += "<div>";
@@ -331,6 +443,15 @@ TEST_F(PageTest, ANavigationStormIsOfferedWithoutHangingTheHost) {
     driver().drain();
     EXPECT_EQ(delegate->count("should 5 cmd://"), 500u);
     EXPECT_EQ(delegate->events.back(), "should 5 cmd://499 main=cmd://499");
+
+    // Long URLs: what waits is bounded in bytes too (8 MB: 139 of these).
+    JSVirtualMachine::setExecutionTimeLimit(30);
+    expectLogLine("too many navigations waiting; dropped: cmd://long/139/aaa");
+    view->loadHTMLString("<script>for (var i = 0; i < 150; i++) location = 'cmd://long/' + i + '/' + 'a'.repeat(60000);"
+                         "</script>",
+                         nullptr);
+    driver().drain();
+    EXPECT_EQ(delegate->count("should 5 cmd://long/"), 139u);
 }
 
 TEST_F(PageTest, ExportedObjectsAreReleasedWithTheirWebView) {
