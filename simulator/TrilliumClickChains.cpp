@@ -59,14 +59,17 @@ std::string TrilliumClickChains::storeWebUrl() {
 }
 
 std::string TrilliumClickChains::adPageBody(const std::vector<std::string>& adTargets, std::string_view externalTarget) {
-    std::string body =
-        "<script>window.enabledSchemes = []; function enableScheme(name) { window.enabledSchemes.push(name); }</script>";
+    std::string body = adPageScript();
     for (size_t i = 0; i < adTargets.size(); ++i)
         body += "<a id=\"ad" + std::to_string(i) + "\" href=\"" + adTargets[i] + "\">Ad " + std::to_string(i) + "</a>";
     body += "<a id=\"close\" href=\"trilliumad://closeAd\">Close</a>";
     if (!externalTarget.empty())
         body += "<a id=\"external\" href=\"trilliumad://externalLinks/" + std::string(externalTarget) + "\">More</a>";
     return body;
+}
+
+std::string TrilliumClickChains::adPageScript() {
+    return "<script>window.enabledSchemes = []; function enableScheme(name) { window.enabledSchemes.push(name); }</script>";
 }
 
 }  // namespace simulator

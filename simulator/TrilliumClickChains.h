@@ -49,11 +49,13 @@ public:
     static std::string storeUrl();
     static std::string storeWebUrl();
 
-    // The body of an ad page: one link "ad<i>" per target, a link "close" to
-    // "trilliumad://closeAd" and, when given, a link "external" to
-    // "trilliumad://externalLinks/<externalTarget>". Its script defines
-    // enableScheme(name), which records the name in window.enabledSchemes.
+    // The body of an ad page: adPageScript(), one link "ad<i>" per target, a
+    // link "close" to "trilliumad://closeAd" and, when given, a link
+    // "external" to "trilliumad://externalLinks/<externalTarget>".
     static std::string adPageBody(const std::vector<std::string>& adTargets, std::string_view externalTarget = {});
+    // The script an ad page carries for its screen: it defines
+    // enableScheme(name), which records the name in window.enabledSchemes.
+    static std::string adPageScript();
 
 private:
     LoopbackServer& server_;

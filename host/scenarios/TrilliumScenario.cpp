@@ -10,8 +10,8 @@
 // closes the browser. Then a video ad is loaded (its file downloaded), shown,
 // played to its end and closed (TrilliumVideoStory), a banner and native ads
 // (TrilliumBannerStory), and the user quits. Every callback of the ads goes
-// to the timeline, and snapshots/ gets the splash screen, the ad over the
-// application's home screen, the browser, the playing video, the banner and
+// to the timeline, and snapshots/ gets the splash screen, the splash ad, the
+// return ad over the application's home screen, the browser, the playing video, the banner and
 // the native ads as PNG, each while its screen is up.
 #include <memory>
 
@@ -33,7 +33,8 @@ namespace {
 
 // Application seconds in each state.
 constexpr double kTrilliumSplashLook = 1;       // the splash screen is up (its minimum time is longer)
-constexpr double kTrilliumForegroundStay = 29;  // the splash ad shows, and its display time ends
+constexpr double kTrilliumSplashAdLook = 5;     // the splash ad shows at the minimum time, for its display time
+constexpr double kTrilliumForegroundStay = 24;  // the splash ad's display time ends
 constexpr double kTrilliumBackgroundStay = 360;  // over the 300 s after which the return ad shows
 constexpr double kTrilliumLookAtTheAd = 5;
 constexpr double kTrilliumWalkStay = 10;         // over the click walk's 7 s time-out
@@ -48,21 +49,64 @@ public:
     void failedLoadAd(const Ref<TRAAbstractAd>&, const Ref<NSError>& error) override {
         say("failedLoadAd:withError: " + (error ? error->localizedDescription() : std::string("(null)")));
     }
-    void didShowAd(const Ref<TRAAbstractAd>&) override { say("didShowAd:"); }
+    void didShowAd(const Ref<TRAAbstractAd>&) override {
+        shown_ = true;
+        say("didShowAd:");
+    }
     void failedShowAd(const Ref<TRAAbstractAd>&, const Ref<NSError>& error) override {
         say("failedShowAd:withError: " + (error ? error->localizedDescription() : std::string("(null)")));
     }
-    void didCloseAd(const Ref<TRAAbstractAd>&) override { say("didCloseAd:"); }
+    void didCloseAd(const Ref<TRAAbstractAd>&) override {
+        closed_ = true;
+        say("didCloseAd:");
+    }
     void didClickAd(const Ref<TRAAbstractAd>&) override { say("didClickAd:"); }
     void didCloseInAppStore(const Ref<TRAAbstractAd>&) override { say("didCloseInAppStore:"); }
     PLATFORM_RESPONDS_TO("didLoadAd:", "failedLoadAd:withError:", "didShowAd:", "failedShowAd:withError:",
                          "didCloseAd:", "didClickAd:", "didCloseInAppStore:")
 
+    // Shown and not closed yet.
+    bool isUp() const { return shown_ && !closed_; }
+
 private:
     void say(const std::string& callback) { timeline_.add("trillium", ad_ + " " + callback); }
     Timeline& timeline_;
     std::string ad_;
+    bool shown_ = false;
+    bool closed_ = false;
 };
+
+// A full-screen ad page of the scenario's own: the ad screen's web view is
+// clear, so the page paints all the user sees of it, a backdrop over the
+// whole screen (dimmed or opaque) with a card on it: a title, a line of
+// text, the call to action ("ad0") and the close link.
+struct TrilliumScenarioAdPage {
+    std::string backdrop;
+    std::string title;
+    std::string text;
+    std::string action;
+    std::string target;
+    std::string dismiss;
+};
+
+std::string trilliumScenarioAdPageBody(const TrilliumScenarioAdPage& page) {
+    return "<style>body{margin:0;padding-top:96px;background:" + page.backdrop + ";font-family:sans-serif}"
+           ".card{margin:0 22px;padding:20px 20px 18px;background:#f5f2ea;border-radius:18px;"
+           "text-align:center;color:#1c2330}"
+           ".badge{display:inline-block;padding:2px 8px;border-radius:6px;background:#e9d9a6;color:#6b5010;"
+           "font-size:11px;font-weight:bold}"
+           ".mark{width:64px;height:64px;margin:14px auto 0;border-radius:16px;background:#2a9d6e;color:#fff;"
+           "font-size:36px;font-weight:bold;line-height:64px}"
+           "h1{margin:14px 0 6px;font-size:25px}"
+           "p{margin:0 0 20px;font-size:15px;line-height:21px;color:#4b5262}"
+           "#ad0{display:block;padding:13px;border-radius:24px;background:#2a9d6e;color:#fff;font-size:17px;"
+           "font-weight:bold;text-decoration:none}"
+           "#close{display:block;margin-top:14px;color:#6b7280;font-size:14px;text-decoration:none}</style>" +
+           simulator::TrilliumClickChains::adPageScript() + "<div class=\"card\"><span class=\"badge\">AD</span>" +
+           "<div class=\"mark\">P</div><h1>" + page.title + "</h1><p>" + page.text + "</p><a id=\"ad0\" href=\"" +
+           page.target + "\">" + page.action + "</a><a id=\"close\" href=\"trilliumad://closeAd\">" + page.dismiss +
+           "</a></div>";
+}
 
 // The application's own home screen, which shows wherever an ad leaves it visible.
 void showTrilliumScenarioHome(const Ref<UIView>& root) {
@@ -105,6 +149,9 @@ public:
         if (!context.stay(kTrilliumSplashLook)) return quit(context);
         if (TRAEventAdManager::sharedInstance()->splashViewController()) snapshot(context, delegate, "splash.png");
         else timeline.add("host", "no splash screen is up");
+        if (!context.stay(kTrilliumSplashAdLook)) return quit(context);
+        if (splashListener->isUp()) snapshot(context, delegate, "trillium-splash-ad.png");
+        else timeline.add("host", "no splash ad is up");
         if (!context.stay(kTrilliumForegroundStay)) return quit(context);
 
         timeline.add("host", "the user leaves the application");
@@ -156,8 +203,11 @@ private:
         simulator::TrilliumClickChains chains(service->server());
         chains.install();
         simulator::TrilliumHtmlAd ad;
-        ad.body = "<h1>Paranormal Pro</h1>" +
-                  simulator::TrilliumClickChains::adPageBody({chains.chainUrl("redirects", "d=ret1&index=0")});
+        // Over the application's screen, which the dimmed backdrop lets show through.
+        ad.body = trilliumScenarioAdPageBody({"rgba(6,8,14,0.78)", "Paranormal Pro",
+                                              "Night vision and a live spirit map of your home. Free for 7 days.",
+                                              "Try it free", chains.chainUrl("redirects", "d=ret1&index=0"),
+                                              "No thanks"});
         ad.impressions = {"ret1"};
         ad.clickTrackings = {"ret1"};
         ad.closes = {"ret1"};
@@ -165,9 +215,13 @@ private:
         ad.trilliumBrowserEnabled = {true};
         service->setHtmlAd(service->htmlAdPage(ad));
         // The splash ad is an ad of its own, whose reports carry "spl1"; like
-        // every page of an ad screen it defines the enableScheme() the screen calls.
+        // every page of an ad screen it defines the enableScheme() the screen
+        // calls. It covers the screen, as the splash screen before it did.
         simulator::TrilliumHtmlAd splash;
-        splash.body = "<h1>Paranormal Pro: tonight only</h1>" + simulator::TrilliumClickChains::adPageBody({});
+        splash.body = trilliumScenarioAdPageBody({"#131c2b", "Paranormal Pro: tonight only",
+                                                  "Every feature unlocked until dawn. Scan the house at full power.",
+                                                  "Unlock tonight", chains.chainUrl("redirects", "d=spl1&index=0"),
+                                                  "Continue to the app"});
         splash.impressions = {"spl1"};
         splash.clickTrackings = {"spl1"};
         splash.closes = {"spl1"};

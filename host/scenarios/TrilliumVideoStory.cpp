@@ -86,12 +86,17 @@ bool playTrilliumVideoAd(ScenarioContext& context) {
     simulator::TrilliumVideoAd settings;
     settings.file = kVideoStoryFile;
     settings.postRoll = "NONE";
-    // The page draws the screen's controls over the video, which shows through it.
+    // The page draws the screen's controls over the video, which shows
+    // through it: light outlined buttons, Sound on the left, Skip and Close
+    // on the right (floated first, so that they share the line).
     settings.page.body =
-        "<style>body{margin:0;background:transparent}.controls{margin:16px;color:#fff;font:bold 16px sans-serif}"
-        ".controls a{color:#fff;background:rgba(0,0,0,0.5);padding:6px 12px;margin-right:8px;border-radius:14px;"
-        "text-decoration:none}</style><div class=\"controls\"><a id=\"sound\" href=\"trilliumad://toggleSound\">Sound</a>"
-        "<a id=\"skip\" href=\"trilliumad://skipVideo\">Skip</a><a id=\"close\" href=\"trilliumad://closeAd\">Close</a></div>";
+        "<style>body{margin:0;background:transparent}.controls{padding:16px;font:bold 15px sans-serif}"
+        ".controls a{display:inline-block;color:#fff;background:rgba(255,255,255,0.2);"
+        "border:1px solid rgba(255,255,255,0.8);padding:6px 14px;border-radius:16px;text-decoration:none}"
+        ".controls .end{float:right;margin-left:8px}</style><div class=\"controls\">"
+        "<a class=\"end\" id=\"close\" href=\"trilliumad://closeAd\">Close</a>"
+        "<a class=\"end\" id=\"skip\" href=\"trilliumad://skipVideo\">Skip</a>"
+        "<a id=\"sound\" href=\"trilliumad://toggleSound\">Sound</a></div>";
     std::string page = NSString::stringByReplacingOccurrencesOfString(videos.videoAdPage(settings),
                                                                       videoStoryOrigin(trillium->serviceUrl), proxy);
     service->setHtmlAd(page);

@@ -4,8 +4,8 @@
 // the walk through the redirects to the landing page, the time-out that hands
 // the page to the in-app browser, the timeline's callbacks in order and the
 // snapshots, each taken while its screen was up and showing what the
-// platform draws of it; then the video ad, played to its end; no page script
-// fails.
+// platform draws of it (a page above the layers put beneath its web view's
+// scroll view); then the video ad, played to its end; no page script fails.
 #include <algorithm>
 
 #include "host/ScenarioRunner.h"
@@ -17,16 +17,25 @@ namespace {
 using platform::testing::SnapshotComparison;
 
 // Whether the snapshot shows anything: some pixel not fully transparent, and
-// (unless `oneColourAllowed`) more than one colour.
-::testing::AssertionResult showsAScreen(const std::string& png, bool oneColourAllowed = false) {
+// more than one colour.
+::testing::AssertionResult showsAScreen(const std::string& png) {
     std::vector<uint32_t> pixels = SnapshotComparison::pixels(png);
     if (pixels.empty()) return ::testing::AssertionFailure() << png << " is missing or unreadable";
     if (std::none_of(pixels.begin(), pixels.end(), [](uint32_t p) { return (p >> 24) != 0; }))
         return ::testing::AssertionFailure() << png << " is fully transparent";
-    if (!oneColourAllowed &&
-        std::all_of(pixels.begin(), pixels.end(), [&](uint32_t p) { return p == pixels.front(); }))
+    if (std::all_of(pixels.begin(), pixels.end(), [&](uint32_t p) { return p == pixels.front(); }))
         return ::testing::AssertionFailure() << png << " is all one colour, " << std::hex << pixels.front();
     return ::testing::AssertionSuccess();
+}
+
+// The number of light pixels (every channel over 0xC0) in the rows [top, bottom).
+size_t lightPixelsInRows(const std::string& png, int top, int bottom) {
+    std::vector<uint32_t> pixels = SnapshotComparison::pixels(png);
+    const size_t width = static_cast<size_t>(std::max(SnapshotComparison::pngWidth(png), 0));
+    size_t light = 0;
+    for (size_t i = width * static_cast<size_t>(top); i < std::min(pixels.size(), width * static_cast<size_t>(bottom)); ++i)
+        light += (pixels[i] & 0xFF) > 0xC0 && ((pixels[i] >> 8) & 0xFF) > 0xC0 && ((pixels[i] >> 16) & 0xFF) > 0xC0;
+    return light;
 }
 
 class HostTrilliumScenarioTest : public HostTest {
@@ -114,11 +123,20 @@ TEST_F(HostTrilliumScenarioTest, EachSnapshotShowsItsScreenWhileUpAndNoPageScrip
                            "snapshots/trillium-banner.png", "the native records are laid out",
                            "snapshots/trillium-native.png"});
     const std::string snapshots = options.outDir + "/snapshots/";
-    for (const char* png : {"return-ad.png", "in-app-browser.png", "trillium-banner.png", "trillium-native.png"})
+    for (const char* png : {"return-ad.png", "in-app-browser.png", "trillium-video-ad.png", "trillium-banner.png",
+                            "trillium-native.png"})
         EXPECT_TRUE(showsAScreen(snapshots + png));
-    // The video plays beneath its page, and the platform draws the player black.
-    EXPECT_TRUE(showsAScreen(snapshots + "trillium-video-ad.png", true));
-    EXPECT_EQ(SnapshotComparison::pixelAt(snapshots + "trillium-video-ad.png", 320, 568), 0xFF000000u);
+    // The video plays beneath its page (the platform draws the player black),
+    // whose light controls lie above it along the top.
+    const std::string video = snapshots + "trillium-video-ad.png";
+    EXPECT_EQ(SnapshotComparison::pixelAt(video, 320, 568), 0xFF000000u);
+    EXPECT_GT(lightPixelsInRows(video, 0, 120), 500u);
+    EXPECT_EQ(lightPixelsInRows(video, 120, 1136), 0u);
+    // The return ad's page paints its own card over a backdrop that dims the
+    // home screen (a clear web view shows whatever the page leaves unpainted).
+    const std::string returnAd = snapshots + "return-ad.png";
+    EXPECT_EQ(SnapshotComparison::pixelAt(returnAd, 60, 700), 0xFFF5F2EAu);
+    EXPECT_NE(SnapshotComparison::pixelAt(returnAd, 2, 1130), 0xFF141A24u);
 }
 
 TEST_F(HostTrilliumScenarioTest, TheSplashAskedAtLaunchShowsItsAdThenItsDisplayTimeClosesIt) {
@@ -145,14 +163,19 @@ TEST_F(HostTrilliumScenarioTest, TheSplashAskedAtLaunchShowsItsAdThenItsDisplayT
     EXPECT_NEAR(impressions[0].entry["sentAt"].doubleValue(), 5.0, 1.0);
 
     expectTimelineInOrder({"showSplashAdWithDelegate:withPreferences: (template, theme 4", "splash ad didLoadAd:",
-                           "snapshots/splash.png", "splash ad didShowAd:", "splash ad didCloseAd:",
-                           "the user leaves the application"});
+                           "snapshots/splash.png", "splash ad didShowAd:", "snapshots/trillium-splash-ad.png",
+                           "splash ad didCloseAd:", "the user leaves the application"});
     EXPECT_EQ(lineWith("failed"), -1);
 
     // The themed splash screen: Gloomy's plain colour in a corner.
     std::string png = options.outDir + "/snapshots/splash.png";
     uint32_t corner = platform::testing::SnapshotComparison::pixelAt(png, 2, 2);
     EXPECT_EQ(corner & 0xFFFFFF, 0x2F353Fu) << std::hex << corner;
+    // Then the splash ad's page, over the whole screen: its backdrop and its card.
+    png = options.outDir + "/snapshots/trillium-splash-ad.png";
+    EXPECT_TRUE(showsAScreen(png));
+    EXPECT_EQ(SnapshotComparison::pixelAt(png, 2, 2), 0xFF131C2Bu);
+    EXPECT_EQ(SnapshotComparison::pixelAt(png, 60, 700), 0xFFF5F2EAu);
 }
 
 }  // namespace

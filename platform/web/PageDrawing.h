@@ -1,10 +1,11 @@
 // Internal to the web module: draws a web view's current document into a
-// snapshot, as the page's scripts left it (elements, attributes, inline
-// styles, <style> sheets and the file or data style sheets it links), with
-// litehtml through PageContainer: laid out for the view's width, scrolled to
-// the top, clipped to the view. Nothing of the page runs and the document
+// snapshot of the view that shows it (its PageScrollView), as the page's
+// scripts left it (elements, attributes, inline styles, <style> sheets and
+// the file or data style sheets it links), with litehtml through
+// PageContainer: laid out for the view's width, scrolled to the top, clipped
+// to the view. Nothing of the page runs and the document
 // does not change. A document over the bounds below, or one that does not lay
-// out, draws nothing (the view's own background stays) and logs one line.
+// out, draws nothing (what lies beneath stays) and logs one line.
 // Elements nested deeper than the parser builds (kMaximumDepth, which bounds
 // the layout engine's recursion) are left out. Main thread.
 #pragma once

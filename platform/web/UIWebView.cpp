@@ -6,7 +6,7 @@
 #include "platform/runtime/Log.h"
 #include "platform/runtime/NSThread.h"
 #include "platform/web/JSEngine.h"
-#include "platform/web/PageDrawing.h"
+#include "platform/web/PageScrollView.h"
 #include "platform/web/WebViewLoader.h"
 
 namespace platform {
@@ -45,16 +45,20 @@ std::string UIWebView::userAgent() {
 Ref<UIView> UIWebView::initWithFrame(CGRect frame) {
     assertMainThread("UIWebView::initWithFrame");
     UIView::initWithFrame(frame);
-    if (!scrollView_) {
-        scrollView_ = UIScrollView::alloc();
-        scrollView_->initWithFrame(CGRect{{0, 0}, frame.size});
-        scrollView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
-        insertSubviewAtIndex(scrollView_, 0);
-    }
     if (!context_) {
         context_ = JSContext::alloc();
         web::EngineAccess::initForPages(*context_);
         loader_ = std::make_shared<web::WebViewLoader>(self<UIWebView>(), context_);
+    }
+    if (!scrollView_) {
+        // The page is the scroll view's content, as on the device: what is
+        // put beneath the scroll view lies beneath the page.
+        auto pageView = web::PageScrollView::alloc();
+        pageView->setLoader(loader_);
+        scrollView_ = pageView;
+        scrollView_->initWithFrame(CGRect{{0, 0}, frame.size});
+        scrollView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+        insertSubviewAtIndex(scrollView_, 0);
     }
     return std::static_pointer_cast<UIView>(shared_from_this());
 }
@@ -107,11 +111,6 @@ std::string UIWebView::stringByEvaluatingJavaScriptFromString(const std::string&
     Ref<UIWebView> keep = self<UIWebView>();
     JSValue result = context_->evaluateScript(script, loader_->page().documentURL()->absoluteString());
     return result.toString().value_or("");
-}
-
-void UIWebView::drawSnapshotContent(CGContextRef context) {
-    UIView::drawSnapshotContent(context);
-    if (loader_) web::PageDrawing::draw(context, loader_->page(), bounds());
 }
 
 Value UIWebView::valueForKeyPath(const std::string& keyPath) const {

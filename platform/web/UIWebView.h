@@ -69,6 +69,9 @@ class UIWebView : public UIView {
 public:
     static Ref<UIWebView> alloc() { return std::make_shared<UIWebView>(); }
     // Makes the scroll view (the first subview) and the script context.
+    // Snapshots draw the current document, as its scripts left it, as the
+    // scroll view's content: laid out for its width, scrolled to the top,
+    // clipped to it (never running the page).
     Ref<UIView> initWithFrame(CGRect frame) override;
     ~UIWebView() override;
 
@@ -131,10 +134,6 @@ public:
     // (any thread). Default: the device profile's; nullopt restores it.
     static void setUserAgent(std::optional<std::string> userAgent);
     static std::string userAgent();
-
-    // Snapshots draw the current document as its scripts left it, laid out
-    // for the view's width and scrolled to the top (never running the page).
-    void drawSnapshotContent(CGContextRef context) override;
 
     // Seams: a user's tap on the element with the id (false when there is
     // none) / on the first link with the href (followed even without one).

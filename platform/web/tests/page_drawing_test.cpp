@@ -1,6 +1,7 @@
 // Web views draw their current document in snapshots: reference PNGs for
 // text, a bordered rounded block, an image from a file URL and a page its
-// script restyled; pixels for linked sheets, data images and video; and the
+// script restyled; pixels for where the page lies (the scroll view's
+// content), linked sheets, data images and video; and the
 // drawing's own bounds: nothing the page defined runs while it is drawn,
 // nothing is fetched, and oversized or hostile documents draw safely.
 #include <fcntl.h>
@@ -13,8 +14,10 @@
 #include <fstream>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/testing/SnapshotComparison.h"
+#include "platform/ui/CALayer.h"
 #include "platform/ui/CGContext.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIImage.h"
@@ -116,6 +119,38 @@ TEST_F(PageDrawingTest, APageWhoseScriptChangedItsStyle) {
     EXPECT_TRUE(matchesReference(view, "page_script_style.png"));
     std::string png = snapshot(view);
     EXPECT_EQ(at(png, 140, 30), 0xFF3366CCu);
+}
+
+// ---- where the page lies ------------------------------------------------------------------------
+
+TEST_F(PageDrawingTest, ThePageLiesAboveWhatIsPutBeneathTheScrollViewAndBelowTheOtherSubviews) {
+    auto view = show("<body style='margin:0'><div style='height:40px;background:#0000ff'></div>");
+    view->setBackgroundColor(UIColor::clearColor());
+    view->setOpaque(false);
+    // A player under a page's controls is put so.
+    auto beneath = CALayer::layer();
+    beneath->setFrame(view->bounds());
+    beneath->setBackgroundColor(UIColor::blackColor()->CGColor());
+    view->layer()->insertSublayerAtIndex(beneath, 0);
+    auto above = UIView::alloc()->initWithFrame(CGRectMake(150, 0, 50, 120));
+    above->setBackgroundColor(UIColor::greenColor());
+    view->addSubview(above);
+    std::string png = snapshot(view);
+    EXPECT_EQ(at(png, 50, 20), 0xFF0000FFu);   // the page
+    EXPECT_EQ(at(png, 50, 80), 0xFF000000u);   // the layer, where the page paints nothing
+    EXPECT_EQ(at(png, 175, 20), 0xFF00FF00u);  // the subview
+}
+
+TEST_F(PageDrawingTest, ThePageIsLaidOutForTheScrollViewScrolledToTheTopAndClippedToIt) {
+    auto view = show("<body style='margin:0;background:#ff0000'><div style='height:10px;background:#0000ff'></div>");
+    view->setBackgroundColor(UIColor::greenColor());
+    view->scrollView()->setFrame(CGRectMake(20, 30, 100, 50));
+    view->scrollView()->setContentOffset(CGPointMake(0, 200));
+    std::string png = snapshot(view);
+    EXPECT_EQ(at(png, 115, 35), 0xFF0000FFu);  // the page's top, across the scroll view's width
+    EXPECT_EQ(at(png, 70, 60), 0xFFFF0000u);
+    for (auto [x, y] : {std::pair{10, 10}, {125, 35}, {70, 25}, {70, 85}})
+        EXPECT_EQ(at(png, x, y), 0xFF00FF00u) << x << "," << y;  // the web view's own background
 }
 
 // ---- what the page loaded -----------------------------------------------------------------------
