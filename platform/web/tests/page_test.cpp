@@ -397,13 +397,16 @@ TEST_F(PageTest, APageOverItsHeapBudgetIsFrozenAndItsMemoryGoesWithTheNextDocume
     EXPECT_LT(platform::testing::residentBytes(), baseline + 12 * MB);
     EXPECT_EQ(eval(view, "typeof held"), "undefined");
 
-    // A little at a time, from a timer: stopped after the firing that passed it.
+    // A little at a time, from a timer: stopped soon after the firing that passed
+    // it. The engine's collector runs beside the page, so the collection that
+    // shows the budget passed may come some firings later under load; without
+    // the check the timer would fire 200 times.
     view->loadHTMLString("<script>var held = []; setInterval(function() {"
                          "  held.push('y'.repeat(4 << 20) + held.length); native.record('grew'); }, 10);</script>",
                          nullptr);
     driver().advance(2);
     EXPECT_EQ(logCapture().count("heap budget"), 2u);
-    EXPECT_LE(recorder->calls.size(), 32u / 4 + 1);
+    EXPECT_LE(recorder->calls.size(), 2 * (32u / 4) + 1) << recorder->calls.size();
 }
 
 TEST_F(PageTest, DeepNestingIsBounded) {
