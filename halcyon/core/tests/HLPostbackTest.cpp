@@ -451,6 +451,9 @@ TEST_F(HLPostbackTest, TwoKeysInOneProcessKeepAndSendOnlyTheirOwnPostbacks) {
     auto dropping = postbackSettings();
     dropping->putBool(true, kHLSlotCacheCleanupEnabled);
     dropping->putInt(1, kHLSlotCacheMaxSizeMb);
+    // No expiry: the file's real modification time against the virtual clock
+    // would otherwise make it expire instead of being counted, now and then.
+    dropping->putInt(-1, kHLSlotCacheFileTtlSeconds);
     Ref<HLSdk> nextSecond = launch(kOtherKey, dropping, false);
     EXPECT_EQ(nextSecond->statsManager()->valueOfKey("cache_drop_count"), Value(1));
     Ref<HLSdk> nextFirst = launch(kHLTestSdkKey, postbackSettings(), false);
