@@ -113,10 +113,16 @@ LogLevel levelNamed(const std::string& name) {
 std::optional<std::string> readFilePrefix(const std::string& path, size_t maxBytes) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
-    std::string data(maxBytes, '\0');
-    in.read(data.data(), static_cast<std::streamsize>(maxBytes));
+    // Read in pieces: the bound is often megabytes (a drawing's whole budget)
+    // and the file a few hundred bytes.
+    std::string data;
+    char piece[64 * 1024];
+    while (data.size() < maxBytes) {
+        in.read(piece, static_cast<std::streamsize>(std::min(sizeof piece, maxBytes - data.size())));
+        data.append(piece, static_cast<size_t>(in.gcount()));
+        if (!in) break;
+    }
     if (in.bad()) return std::nullopt;
-    data.resize(static_cast<size_t>(in.gcount()));
     // A folder opens but does not read.
     if (data.empty() && in.fail() && !in.eof()) return std::nullopt;
     return data;

@@ -5,6 +5,7 @@
 
 #include "platform/runtime/NSRunLoop.h"
 #include "platform/testing/ResidentMemory.h"
+#include "platform/web/PageEnvironment.h"
 #include "platform/web/tests/WebTestSupport.h"
 
 namespace {
@@ -288,6 +289,24 @@ TEST_F(PageTest, ScriptsRunInOrderWhateverFails) {
     EXPECT_TRUE(logCapture().contains("JS exception: Error: broken at file://" + folder + "/index.html"));
     ASSERT_EQ(server.requestsTo("/b.js").size(), 1u);
     EXPECT_EQ(server.requestsTo("/b.js")[0].header("User-Agent"), UIWebView::userAgent());
+}
+
+// Local files are read up to their bound, across the reader's pieces; a
+// folder or a missing file reads as nothing, an empty file as "".
+TEST_F(PageTest, LocalFilesAreReadUpToTheirBound) {
+    using platform::web::readFilePrefix;
+    const std::string path = home() + "/prefix.txt";
+    std::string text;
+    for (int i = 0; text.size() < 200000; ++i) text += std::to_string(i) + ",";
+    std::ofstream(path, std::ios::binary) << text;
+    EXPECT_EQ(readFilePrefix(path, text.size() + 1), text);
+    EXPECT_EQ(readFilePrefix(path, text.size()), text);
+    EXPECT_EQ(readFilePrefix(path, 70000), text.substr(0, 70000));
+    EXPECT_EQ(readFilePrefix(path, 0), "");
+    std::ofstream(home() + "/empty.txt");
+    EXPECT_EQ(readFilePrefix(home() + "/empty.txt", 100), "");
+    EXPECT_EQ(readFilePrefix(home(), 100), std::nullopt);
+    EXPECT_EQ(readFilePrefix(home() + "/missing.txt", 100), std::nullopt);
 }
 
 TEST_F(PageTest, TheWholeDocumentIsBuiltBeforeItsScriptsRun) {
