@@ -270,10 +270,8 @@ void PageContainer::transform_text(litehtml::tstring& text, litehtml::text_trans
 Ref<NSURL> PageContainer::resolve(const std::string& text, const std::string& base) const {
     std::string t = NSString::stringByTrimmingCharactersInSet(text, NSCharacterSet::whitespaceAndNewlineCharacterSet());
     if (t.empty()) return nullptr;
-    Ref<NSURL> against = base.empty() ? baseURL_ : NSURL::URLWithString(base, baseURL_);
-    if (Ref<NSURL> url = NSURL::URLWithString(t, against)) return url;
-    // As the page's own links: characters a URL cannot hold are escaped.
-    return NSURL::URLWithString(addPercentEscapes(t, "%#[]"), against);
+    // As the page's own links.
+    return resolvePageURL(t, base.empty() ? baseURL_ : NSURL::URLWithString(base, baseURL_));
 }
 
 std::optional<std::string> PageContainer::readResource(const Ref<NSURL>& url) {

@@ -128,6 +128,11 @@ std::optional<std::string> readFilePrefix(const std::string& path, size_t maxByt
     return data;
 }
 
+Ref<NSURL> resolvePageURL(const std::string& text, const Ref<NSURL>& base) {
+    if (Ref<NSURL> url = NSURL::URLWithString(text, base)) return url;
+    return NSURL::URLWithString(addPercentEscapes(text, "%#[]"), base);
+}
+
 std::shared_ptr<PageEnvironment> PageEnvironment::install(const Ref<JSContext>& context, PageHost* host) {
     std::shared_ptr<PageEnvironment> env(new PageEnvironment());
     env->context_ = context;
@@ -258,9 +263,7 @@ Ref<NSURL> PageEnvironment::resolve(std::string_view text) const {
     std::string t = trimmed(text);
     if (t.empty()) return documentURL_;
     if (t.size() > kMaximumURLLength) return nullptr;
-    if (Ref<NSURL> url = NSURL::URLWithString(t, documentURL_)) return url;
-    // As browsers do: characters a URL cannot hold are escaped.
-    return NSURL::URLWithString(addPercentEscapes(t, "%#[]"), documentURL_);
+    return resolvePageURL(t, documentURL_);
 }
 
 bool PageEnvironment::frozen() const {

@@ -39,6 +39,9 @@ inline constexpr size_t kMaximumURLLength = 64 * 1024;
 
 // Reads at most `maxBytes` of a file; nullopt when it cannot be read.
 std::optional<std::string> readFilePrefix(const std::string& path, size_t maxBytes);
+// A (trimmed) URL text a page gives, resolved against `base` as browsers do:
+// characters a URL cannot hold are escaped. Null when it is no URL.
+Ref<NSURL> resolvePageURL(const std::string& text, const Ref<NSURL>& base);
 
 class PageEnvironment : public std::enable_shared_from_this<PageEnvironment> {
 public:
@@ -68,9 +71,6 @@ public:
     // A fragment navigation: only the URL changes.
     void setDocumentURL(const Ref<NSURL>& url);
     const Ref<NSURL>& documentURL() const { return documentURL_; }
-    // A URL the page gives, resolved against the document URL (characters a
-    // URL cannot hold escaped); null when it is no URL or over kMaximumURLLength.
-    Ref<NSURL> resolve(std::string_view text) const;
 
     // What drawing may take from a document; more is not drawn.
     struct DrawingBounds {
@@ -104,6 +104,9 @@ public:
 private:
     PageEnvironment() = default;
     Ref<JSContext> context() const { return context_.lock(); }
+    // A URL the page gives, resolved against the document URL; null when it
+    // is no URL or over kMaximumURLLength.
+    Ref<NSURL> resolve(std::string_view text) const;
     // The prelude over the native hooks in the context's current scope, with
     // an empty, complete "about:blank" document.
     void installScope();
