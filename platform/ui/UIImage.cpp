@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/DeviceProfile.h"
@@ -35,6 +36,17 @@ bool sizeAllowed(uint64_t w, uint64_t h) {
 }
 
 uint32_t bigEndian32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]; }
+
+constexpr uint8_t kPNGSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+// A PNG's width and height: the signature, then the IHDR chunk (length,
+// "IHDR", width, height). Nothing for other or truncated bytes.
+std::optional<std::pair<uint32_t, uint32_t>> pngHeaderSize(const NSData& data) {
+    const uint8_t* b = data.bytes();
+    if (data.length() < 33 || std::memcmp(b, kPNGSignature, 8) != 0 || std::memcmp(b + 12, "IHDR", 4) != 0)
+        return std::nullopt;
+    return std::make_pair(bigEndian32(b + 16), bigEndian32(b + 20));
+}
 
 struct PNGSource {
     const uint8_t* data;
@@ -103,10 +115,9 @@ uint32_t premultiplied(const uint8_t rgba[4]) {
 
 // Decoded straight into the image's own pixels: one copy, even at peak.
 CGImageRef decodePNG(const NSData& data) {
-    const uint8_t* b = data.bytes();
-    // Signature, then the IHDR chunk: length, "IHDR", width, height.
-    if (data.length() < 33 || std::memcmp(b + 12, "IHDR", 4) != 0) return nullptr;
-    const uint32_t width = bigEndian32(b + 16), height = bigEndian32(b + 20);
+    const auto size = pngHeaderSize(data);
+    if (!size) return nullptr;
+    const auto [width, height] = *size;
     if (!sizeAllowed(width, height)) return nullptr;
     auto image = std::make_shared<CGImage>();
     image->width = width;
@@ -114,7 +125,7 @@ CGImageRef decodePNG(const NSData& data) {
     image->pixels.resize(size_t{width} * height);
     std::vector<png_bytep> rows(height);
     for (uint32_t y = 0; y < height; ++y) rows[y] = reinterpret_cast<png_bytep>(&image->pixels[size_t{y} * width]);
-    PNGSource source{b, data.length()};
+    PNGSource source{data.bytes(), data.length()};
     if (!readPNGRows(source, width, height, rows.data())) return nullptr;
     for (uint32_t& pixel : image->pixels) {
         uint8_t rgba[4];
@@ -174,8 +185,7 @@ CGImageRef sizeGIF(const NSData& data) {
 CGImageRef decode(const NSData& data) {
     const uint8_t* b = data.bytes();
     size_t n = data.length();
-    static const uint8_t png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (n >= 8 && std::memcmp(b, png, 8) == 0) return decodePNG(data);
+    if (n >= 8 && std::memcmp(b, kPNGSignature, 8) == 0) return decodePNG(data);
     if (n >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF) return sizeJPEG(data);
     if (n >= 6 && (std::memcmp(b, "GIF87a", 6) == 0 || std::memcmp(b, "GIF89a", 6) == 0)) return sizeGIF(data);
     return nullptr;
@@ -219,6 +229,11 @@ Ref<UIImage> UIImage::imageWithCGImage(const CGImageRef& image, CGFloat scale) {
 }
 
 Ref<UIImage> UIImage::imageWithData(const NSData& data, CGFloat scale) { return imageWithCGImage(decode(data), scale); }
+
+uint64_t UIImage::decodedPixelCount(const NSData& data) {
+    const auto size = pngHeaderSize(data);
+    return size ? uint64_t{size->first} * size->second : 0;
+}
 
 Ref<UIImage> UIImage::imageWithContentsOfFile(const std::string& path) {
     auto data = NSData::dataWithContentsOfFile(path);

@@ -5,6 +5,7 @@
 // scale and idiom and cached. Also the image contexts of UIGraphics.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -28,6 +29,9 @@ public:
     static Ref<UIImage> imageWithContentsOfFile(const std::string& path);
     static Ref<UIImage> imageWithData(const NSData& data, CGFloat scale = 1);
     static Ref<UIImage> imageWithCGImage(const CGImageRef& image, CGFloat scale = 1);
+    // The pixels imageWithData would decode, from the header alone (before
+    // the cap): width × height of a PNG, 0 for anything else.
+    static uint64_t decodedPixelCount(const NSData& data);
 
     // In points: pixels ÷ scale.
     CGSize size() const;

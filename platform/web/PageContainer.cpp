@@ -104,19 +104,6 @@ double drawnWidth(const litehtml::border& b) {
     return std::max(0, b.width);
 }
 
-// A PNG's size from its header, before it is decoded; nothing for other bytes.
-std::optional<std::pair<uint64_t, uint64_t>> pngSize(const std::string& bytes) {
-    static constexpr char kSignature[] = "\x89PNG\r\n\x1a\n";
-    if (bytes.size() < 24 || bytes.compare(0, 8, kSignature, 8) != 0 || bytes.compare(12, 4, "IHDR") != 0)
-        return std::nullopt;
-    auto word = [&](size_t at) {
-        uint64_t v = 0;
-        for (size_t i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
-        return v;
-    };
-    return std::make_pair(word(16), word(20));
-}
-
 // The payload of a data URL: base64 or percent-escaped text.
 std::optional<std::string> dataURLPayload(const std::string& text) {
     size_t comma = text.find(',');
@@ -297,13 +284,14 @@ PageContainer::Picture* PageContainer::picture(const std::string& src, const std
     auto [it, added] = pictures_.try_emplace(url->absoluteString());
     Picture& picture = it->second;
     if (added) {
-        std::optional<std::string> bytes = readResource(url);
-        // Decoding is bounded by the pixels its header announces.
-        auto size = bytes ? pngSize(*bytes) : std::nullopt;
-        uint64_t pixels = size ? size->first * size->second : 0;
-        if (bytes && pixels <= kMaximumImagePixels - pixelsDecoded_) {
-            picture.image = UIImage::imageWithData(NSData(bytes->data(), bytes->size()));
-            if (picture.image) pixelsDecoded_ += pixels;
+        if (std::optional<std::string> bytes = readResource(url)) {
+            NSData data(bytes->data(), bytes->size());
+            // Decoding is bounded by the pixels its header announces.
+            const uint64_t pixels = UIImage::decodedPixelCount(data);
+            if (pixels <= kMaximumImagePixels - pixelsDecoded_) {
+                picture.image = UIImage::imageWithData(data);
+                if (picture.image) pixelsDecoded_ += pixels;
+            }
         }
     }
     return picture.image ? &picture : nullptr;

@@ -493,6 +493,9 @@ TEST_F(DrawingTest, DecompressionBombsAreRefusedAndImagesDecodeIntoOneCopy) {
     const size_t MB = 1024 * 1024;
     NSData bomb = blankPNG(8192, 8192);
     EXPECT_LT(bomb.length(), 100000u);
+    // What decoding it would cost is read from its header alone.
+    EXPECT_EQ(UIImage::decodedPixelCount(bomb), 8192u * 8192u);
+    EXPECT_EQ(UIImage::decodedPixelCount(NSData(bomb.bytes(), 32)), 0u);
     expectLogLine("image refused: 8192x8192 pixels is over the cap of 16777216 pixels");
     platform::testing::resetPeakResidentBytes();
     size_t before = platform::testing::peakResidentBytes();
@@ -528,6 +531,7 @@ TEST_F(DrawingTest, JpegAndGifAreSizedFromTheirHeadersOnly) {
     EXPECT_TRUE(j->CGImage()->placeholder);
     EXPECT_FALSE(UIImagePNGRepresentation(j));
     EXPECT_FALSE(UIImage::imageWithData(NSData(jpeg, 12)));  // cut inside the frame header
+    EXPECT_EQ(UIImage::decodedPixelCount(NSData(jpeg, sizeof jpeg)), 0u);  // never decoded
 
     const uint8_t gif[] = {'G', 'I', 'F', '8', '9', 'a', 0x40, 0x01, 0xF0, 0x00, 0x00, 0x00, 0x00};
     auto g = UIImage::imageWithData(NSData(gif, sizeof gif));
