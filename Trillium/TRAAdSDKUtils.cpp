@@ -261,6 +261,13 @@ std::optional<std::string> TRAAdSDKUtils::pageCommandInUrl(std::string_view url)
     return std::string(url.size() > kScheme.size() ? url.substr(kScheme.size()) : std::string_view());
 }
 
+bool TRAAdSDKUtils::isHttpUrl(std::string_view text) {
+    auto url = NSURL::URLWithString(std::string(text));
+    if (!url) return false;
+    std::string scheme = NSString::lowercaseString(url->scheme());
+    return (scheme == "http" || scheme == "https") && !url->host().empty();
+}
+
 std::string TRAAdSDKUtils::findIdFromAppStoreUrl(std::string_view url) {
     size_t at;
     while ((at = url.find("/id")) != std::string_view::npos) url.remove_prefix(at + 3);

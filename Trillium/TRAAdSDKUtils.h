@@ -76,6 +76,9 @@ public:
     // Adds the signature; a transport failure is reported as category 9.
     static void sendVideoEvent(const std::optional<std::string>& url);
 
+    // An absolute http or https URL (the scheme in any case) with a host:
+    // what the client fetches from a server's answer.
+    static bool isHttpUrl(std::string_view url);
     // The text after the last "/id", cut before its first "?".
     static std::string findIdFromAppStoreUrl(std::string_view url);
     // The command a page's "trilliumad://" navigation names: the URL without

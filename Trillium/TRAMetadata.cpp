@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "Trillium/TRAAdSDKUtils.h"
 #include "Trillium/TRAAdapptManager.h"
 #include "Trillium/TRAAnalytics.h"
 #include "Trillium/TRABaseRequest.h"
@@ -11,7 +12,6 @@
 #include "Trillium/TRAWireContract.h"
 #include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSJSONSerialization.h"
-#include "platform/foundation/NSURL.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/runtime/SaturatingCast.h"
 
@@ -34,13 +34,6 @@ bool flagYesWhenAbsent(const char* key) {
 std::string stringOr(const char* key, const char* fallback) {
     auto value = defaults()->stringForKey(key);
     return value && !value->empty() ? *value : std::string(fallback);
-}
-
-bool isHttpUrl(const std::string& text) {
-    auto url = NSURL::URLWithString(text);
-    if (!url) return false;
-    std::string scheme = NSString::lowercaseString(url->scheme());
-    return (scheme == "http" || scheme == "https") && !url->host().empty();
 }
 
 bool numberInRange(const Value& v) {
@@ -68,7 +61,7 @@ std::optional<Value> checkedField(const TRAWire::MetadataField& field, const Val
         case FieldKind::Text:
         case FieldKind::Url:
             if (!v.isString() || v.string()->size() > TRAWire::kMaximumStringField) return fail("is not a string");
-            if (field.kind == FieldKind::Url && !isHttpUrl(*v.string())) return fail("is not an http(s) URL");
+            if (field.kind == FieldKind::Url && !TRAAdSDKUtils::isHttpUrl(*v.string())) return fail("is not an http(s) URL");
             return v;
         case FieldKind::Rules:
             if (!TRAAdapptManager::validateAdRules(v, error)) return std::nullopt;

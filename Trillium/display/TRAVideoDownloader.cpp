@@ -63,12 +63,6 @@ void TRAVideoDownloader::CheckNetworkStatus() {
     downloadVideo();
 }
 
-bool TRAVideoDownloader::isFetchableUrl(const std::string& videoUrl) {
-    auto url = NSURL::URLWithString(videoUrl);
-    std::string scheme = url ? NSString::lowercaseString(url->scheme()) : std::string();
-    return (scheme == "http" || scheme == "https") && !url->host().empty();
-}
-
 bool TRAVideoDownloader::checkIfVideoExist() {
     std::string path = TRAAdSDKUtils::getDestPathFromFileName(filename_);
     if (!TRAVideosManager::isFileExistWithPath(path)) return false;

@@ -34,9 +34,6 @@ public:
     // The largest video accepted, announced or received.
     static constexpr int64_t kMaximumVideoBytes = int64_t{50} << 20;
 
-    // Whether the URL is one the store fetches: http or https only.
-    static bool isFetchableUrl(const std::string& videoUrl);
-
     // A downloader for the URL, its file named after it, with `delegate` as
     // its first waiting ad. Nothing is written yet.
     Ref<TRAVideoDownloader> initWithVideoUrl(const std::string& videoUrl,

@@ -62,7 +62,7 @@ void TRAVideosManager::downloadVideoWithUrl(const std::string& videoUrl, const R
     }
     // Only the network is a source of videos: a server's "file:" or "data:"
     // URL must not copy the device's own files into the store.
-    if (!TRAVideoDownloader::isFetchableUrl(videoUrl)) {
+    if (!TRAAdSDKUtils::isHttpUrl(videoUrl)) {
         TRALog::errorf("Video URL \"%@\" is not an http or https URL; the video ad fails.", videoUrl.substr(0, 256));
         if (delegate) delegate->didFailDownloadVideo();
         return;
