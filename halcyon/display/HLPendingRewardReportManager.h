@@ -42,7 +42,9 @@ public:
     std::recursive_mutex& managerLock() const { return managerLock_; }
 
 private:
-    std::vector<std::pair<Ref<HLAd>, HLPendingRewardOutcome>>::iterator entryFor(const Ref<HLAd>& ad);
+    std::vector<std::pair<Ref<HLAd>, HLPendingRewardOutcome>>::iterator entryForLocked(const Ref<HLAd>& ad);
+    // The ad's stored outcome, an empty one added when there is none.
+    HLPendingRewardOutcome& outcomeForLocked(const Ref<HLAd>& ad);
 
     mutable std::recursive_mutex managerLock_;  // guards the field below
     std::vector<std::pair<Ref<HLAd>, HLPendingRewardOutcome>> pendingRewardOutcomes_;
