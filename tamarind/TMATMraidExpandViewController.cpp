@@ -28,7 +28,6 @@ TMATMraidExpandViewController::~TMATMraidExpandViewController() {
 }
 
 void TMATMraidExpandViewController::expandAdView(const Ref<TMATBaseAdContainer>& container, bool) {
-    isTwoPart_ = false;
     expandedBridge_ = bridge_.lock();
     adContainer_ = container;
     oldSuperview_ = container ? container->superview() : nullptr;
@@ -37,7 +36,6 @@ void TMATMraidExpandViewController::expandAdView(const Ref<TMATBaseAdContainer>&
 
 void TMATMraidExpandViewController::twoPartExpand(const Ref<TMATBaseAdContainer>& container, const Ref<NSURL>& url,
                                                   bool) {
-    isTwoPart_ = true;
     expandedBridge_ = bridge_.lock();
     adContainer_ = container;
     // The second page gets the kinds of bridges the ad has, new ones of its own.
@@ -102,12 +100,10 @@ void TMATMraidExpandViewController::closeExpandedView() {
     // Letting go of the bridge may release this controller.
     auto keep = self<TMATMraidExpandViewController>();
     closeButton_->removeFromSuperview();
-    if (isTwoPart_) {
-        if (auto page = std::exchange(twoPartView_, nullptr)) {
-            page->setDelegate(nullptr);
-            page->webView()->stopLoading();
-            page->removeFromSuperview();
-        }
+    if (auto page = std::exchange(twoPartView_, nullptr)) {
+        page->setDelegate(nullptr);
+        page->webView()->stopLoading();
+        page->removeFromSuperview();
         twoPartBridges_.reset();
     } else if (auto container = adContainer()) {
         container->removeFromSuperview();
@@ -121,7 +117,6 @@ void TMATMraidExpandViewController::closeExpandedView() {
     if (presentingViewController()) dismissViewControllerAnimated(true, nullptr);
     adContainer_.reset();
     oldSuperview_.reset();
-    isTwoPart_ = false;
     expandedBridge_.reset();
 }
 

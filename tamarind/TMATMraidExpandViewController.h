@@ -12,8 +12,6 @@
 // closed, so an ad whose controller is gone still closes. Main thread.
 #pragma once
 
-#include <atomic>
-
 #include "platform/foundation/NSURL.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIViewController.h"
@@ -65,7 +63,8 @@ public:
     Ref<TMATBaseAdContainer> adContainer() const { return adContainer_.lock(); }
     Ref<UIView> oldSuperview() const { return oldSuperview_.lock(); }
     Ref<UIButton> closeButton() const { return closeButton_; }
-    bool isTwoPart() const { return isTwoPart_.load(); }
+    // A two-part expansion is under way (its second page is made).
+    bool isTwoPart() const { return twoPartView_ != nullptr; }
     Ref<TMATInterstitialAdContainer> twoPartView() const { return twoPartView_; }
 
 private:
@@ -74,7 +73,6 @@ private:
     Ref<TMATMraidBridge> expandedBridge_;
     Weak<TMATBaseAdContainer> adContainer_;
     Weak<UIView> oldSuperview_;
-    std::atomic<bool> isTwoPart_{false};
     Ref<TMATInterstitialAdContainer> twoPartView_;
     Ref<TMATBridgeManager> twoPartBridges_;  // the container holds them weakly
     Ref<UIButton> closeButton_;
