@@ -682,7 +682,7 @@ void ContextCore::tearDown() {
 #endif
 #if defined(__SANITIZE_ADDRESS__) || defined(PLATFORM_WEB_ADDRESS_SANITIZER)
 // The engine keeps some process-lifetime allocations it never frees (its
-// context group lives as long as the process): not leaks of ours.
+// context groups live as long as the process): not leaks of ours.
 extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() {
     return "leak:libjavascriptcoregtk-4.1.so\n";
 }

@@ -1,7 +1,10 @@
 // Internal to the web module: the JavaScriptCore C API behind JSContext,
-// JSValue and the page environment. Per-context bookkeeping (protected
-// values, exported-object wrappers), string conversion and native functions.
-// Public headers never include this file.
+// JSValue and the page environment. Context groups (one shared by bare
+// contexts, one per web view) and their watchdog, which enforces the time
+// limit and the page heap budget; per-context bookkeeping (protected values,
+// exported-object wrappers, a page scope's frozen state, a web view's native
+// setup), string conversion and native functions. Public headers never
+// include this file.
 #pragma once
 
 #include <JavaScriptCore/JavaScript.h>

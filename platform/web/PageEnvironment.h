@@ -1,8 +1,9 @@
 // Internal to the web module: the page environment of a web view's context.
 // It evaluates the compiled-in prelude over native hooks (navigation, timers
-// on the clock, HTML parsing, URL parts, logging), loads documents into it
-// and runs their scripts, and hands the navigations pages ask for to its
-// host, the web view.
+// on the clock, HTML parsing, URL parts, logging), loads each document into
+// a fresh global scope and runs its scripts, freezes a page that the time
+// limit or its heap budget stopped, gives the current document's markup for
+// drawing, and hands the navigations pages ask for to its host, the web view.
 #pragma once
 
 #include <cstdint>
