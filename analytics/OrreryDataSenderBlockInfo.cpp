@@ -72,6 +72,26 @@ std::optional<OrreryBlockFileContents> readBlockFile(const NSData& file) {
 
 Ref<OrreryDataSenderBlockInfo> OrreryDataSenderBlockInfo::initWithItems(const std::vector<NSData>& items,
                                                                         const std::string& dataKey) {
+    return initWithItems(items, dataKey, true);
+}
+
+std::vector<Ref<OrreryDataSenderBlockInfo>> OrreryDataSenderBlockInfo::blocksWithItems(const std::vector<NSData>& blockItems,
+                                                                                    const std::string& dataKey) {
+    std::vector<Ref<OrreryDataSenderBlockInfo>> blocks;
+    for (const NSData& item : blockItems) {
+        auto block = alloc<OrreryDataSenderBlockInfo>()->initWithItems({item}, dataKey, false);
+        if (!block) {
+            for (const auto& stored : blocks) stored->removeFile();
+            return {};
+        }
+        blocks.push_back(std::move(block));
+    }
+    if (!blocks.empty()) NSData::flushFolder(OrreryUtil::filePathDirectory());
+    return blocks;
+}
+
+Ref<OrreryDataSenderBlockInfo> OrreryDataSenderBlockInfo::initWithItems(const std::vector<NSData>& items,
+                                                                        const std::string& dataKey, bool flushFolder) {
     if (items.empty() || dataKey.size() > 0xFFFF) {
         OrreryLog::error("a report block needs one item or more and a short data key; nothing is stored");
         return nullptr;
@@ -97,7 +117,7 @@ Ref<OrreryDataSenderBlockInfo> OrreryDataSenderBlockInfo::initWithItems(const st
 
     std::string identifier = OrreryUtil::generateCFUUID();
     std::string path = OrreryUtil::filePathDirectory() + "/" + identifier;
-    if (!file.writeToFile(path, true)) {
+    if (!(flushFolder ? file.writeToFile(path, true) : file.writeToFileLeavingFolderUnflushed(path))) {
         OrreryLog::error("could not write the report block file " + path);
         return nullptr;
     }

@@ -28,6 +28,11 @@ public:
     // UUID (durably: the file is flushed before this returns); null (logged)
     // when the file cannot be written or there is no item.
     Ref<OrreryDataSenderBlockInfo> initWithItems(const std::vector<NSData>& items, const std::string& dataKey);
+    // Stores each of `blockItems` as a block of its own (one item each)
+    // under `dataKey`, durably, with one folder flush for them all: every
+    // block, or none (their files removed) and an empty list.
+    static std::vector<Ref<OrreryDataSenderBlockInfo>> blocksWithItems(const std::vector<NSData>& blockItems,
+                                                                        const std::string& dataKey);
     // One item under no data key.
     Ref<OrreryDataSenderBlockInfo> initWithData(const NSData& data) { return initWithItems({data}, std::string()); }
     // The record of a block file found in the client's file folder (whose
@@ -58,6 +63,9 @@ public:
     void initWithCoder(const NSCoder& coder) override;
 
 private:
+    Ref<OrreryDataSenderBlockInfo> initWithItems(const std::vector<NSData>& items, const std::string& dataKey,
+                                                 bool flushFolder);
+
     mutable std::mutex mutex_;  // the group identifier changes while others read
     std::string identifier_;
     std::optional<std::string> groupIdentifier_;

@@ -92,10 +92,16 @@ void OrreryDataSenderIndex::changeAsync(std::function<bool()> change) {
 }
 
 void OrreryDataSenderIndex::addBlockInfo(Ref<OrreryDataSenderBlockInfo> blockInfo, const std::string& dataKey) {
-    if (!blockInfo) return;
+    if (blockInfo) addBlockInfos({std::move(blockInfo)}, dataKey);
+}
+
+void OrreryDataSenderIndex::addBlockInfos(std::vector<Ref<OrreryDataSenderBlockInfo>> blockInfos, const std::string& dataKey) {
+    std::erase(blockInfos, nullptr);
+    if (blockInfos.empty()) return;
     OrreryDataSenderIndex* me = this;
-    changeAsync([me, blockInfo = std::move(blockInfo), dataKey] {
-        me->blocks_[dataKey].push_back(blockInfo);
+    changeAsync([me, blockInfos = std::move(blockInfos), dataKey] {
+        auto& blocks = me->blocks_[dataKey];
+        blocks.insert(blocks.end(), blockInfos.begin(), blockInfos.end());
         return true;
     });
 }

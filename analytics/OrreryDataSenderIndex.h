@@ -34,6 +34,8 @@ public:
     size_t recoverBlockFilesForDataKey(const std::string& dataKey);
     // Appends the block under the key and saves (asynchronously).
     void addBlockInfo(Ref<OrreryDataSenderBlockInfo> blockInfo, const std::string& dataKey);
+    // Appends the blocks under the key in one change: one save for them all.
+    void addBlockInfos(std::vector<Ref<OrreryDataSenderBlockInfo>> blockInfos, const std::string& dataKey);
     // Removes every block of the key whose identifier or group identifier
     // equals `identifier`, deletes their files and saves (asynchronously).
     void removeBlockInfoWithIdentifier(const std::string& identifier, const std::string& dataKey);

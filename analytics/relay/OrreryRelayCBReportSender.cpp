@@ -100,13 +100,13 @@ bool OrreryRelayCBReportSender::handOverOnQueue(const std::vector<NSData>& trigg
         return true;
     }
     // Each trigger block is a stored block of its own, so retransmission
-    // batches them within its size limit.
-    for (const auto& block : triggerBlocks)
-        if (!storeRelayCBReportData(block, groupId)) {
-            // All or nothing: what its records still hold is reported again.
-            removeStoredDataWithIdentifier(groupId);
-            return false;
-        }
+    // batches them within its size limit. All or nothing: when one cannot be
+    // stored, what its records still hold is reported again.
+    auto blocks = OrreryDataSenderBlockInfo::blocksWithItems(triggerBlocks, dataKey_);
+    if (blocks.empty()) return false;
+    for (const auto& block : blocks) block->setGroupIdentifier(groupId);
+    // One change, so the index is saved once for the hand-over.
+    index_->addBlockInfos(std::move(blocks), dataKey_);
     // Forgotten by the caller before anything is posted: a kill after this
     // point leaves the blocks alone to be sent, before it the records alone.
     if (handedOver) handedOver();

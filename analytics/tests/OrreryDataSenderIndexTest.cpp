@@ -9,6 +9,7 @@
 #include "analytics/OrreryDataSenderIndex.h"
 #include "analytics/OrreryUtil.h"
 #include "analytics/tests/OrreryTestSupport.h"
+#include "platform/foundation/FileSystemConditions.h"
 #include "platform/foundation/NSFileManager.h"
 
 namespace {
@@ -113,6 +114,12 @@ TEST_F(OrreryDataSenderIndexTest, BlocksKeepTheirOrderAcrossARestart) {
             stored.push_back(block->identifier());
             index->addBlockInfo(block, kKey);
         }
+        // A batch: a block of its own per item, added in one change.
+        auto batch = OrreryDataSenderBlockInfo::blocksWithItems(
+            {NSData::dataWithString("batch a"), NSData::dataWithString("batch b")}, kKey);
+        ASSERT_EQ(batch.size(), 2u);
+        for (const auto& block : batch) stored.push_back(block->identifier());
+        index->addBlockInfos(batch, kKey);
         index->setSentReportSuccessfully(true);
         EXPECT_EQ(identifiersOf(index->notSentBlocksForDataKey(kKey)), stored);
         index->waitForPendingChanges();
@@ -124,8 +131,20 @@ TEST_F(OrreryDataSenderIndexTest, BlocksKeepTheirOrderAcrossARestart) {
     EXPECT_EQ(blocks[1]->groupIdentifier(), "group-1");
     EXPECT_EQ(blocks[2]->data()->toString(), "block 2");
     EXPECT_EQ(blocks[2]->size(), 7u);
+    ASSERT_TRUE(blocks[4]->items());
+    EXPECT_EQ(blocks[4]->items()->size(), 1u);
+    EXPECT_EQ(blocks[4]->data()->toString(), "batch b");
     EXPECT_TRUE(restarted->sentReportSuccessfully());
     EXPECT_TRUE(restarted->notSentBlocksForDataKey("other").empty());
+}
+
+TEST_F(OrreryDataSenderIndexTest, ABatchThatCannotBeStoredWhollyLeavesNoBlockFile) {
+    platform::testing::FileSystemConditions::setWritesFail(OrreryUtil::filePathDirectory(), true);
+    EXPECT_TRUE(OrreryDataSenderBlockInfo::blocksWithItems({NSData::dataWithString("a"), NSData::dataWithString("b")}, kKey)
+                    .empty());
+    platform::testing::FileSystemConditions::setWritesFail(OrreryUtil::filePathDirectory(), false);
+    for (const auto& name : NSFileManager::defaultManager()->contentsOfDirectoryAtPath(OrreryUtil::filePathDirectory()))
+        EXPECT_FALSE(OrreryDataSenderBlockInfo::isBlockFileName(name)) << name;
 }
 
 TEST_F(OrreryDataSenderIndexTest, RemovalMatchesIdentifierOrGroupAndDeletesFiles) {

@@ -129,20 +129,34 @@ std::string folderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-}  // namespace
-
-bool NSData::writeToFile(const std::string& path, bool atomically) const {
+// Whether a write to `path` may go ahead (a simulated full disk is logged).
+bool mayWriteTo(const std::string& path) {
     if (path.empty()) return false;
     if (files::writeFailsAt(path)) {
         logError("NSData writeToFile: cannot write " + path + ": " + std::strerror(ENOSPC));
         return false;
     }
+    return true;
+}
+
+}  // namespace
+
+bool NSData::writeToFile(const std::string& path, bool atomically) const {
     if (!atomically) {
+        if (!mayWriteTo(path)) return false;
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0) return false;
         const bool ok = writeAll(fd, bytes(), length());
         return (::close(fd) == 0) && ok;
     }
+    if (!writeToFileLeavingFolderUnflushed(path)) return false;
+    // Make the rename itself durable.
+    flushFolder(folderOf(path));
+    return true;
+}
+
+bool NSData::writeToFileLeavingFolderUnflushed(const std::string& path) const {
+    if (!mayWriteTo(path)) return false;
     // Temporary file in the same folder (same file system), flushed to disk
     // (unless the home is a throwaway one), then renamed over the target: a
     // crash leaves the old file or the new one.
@@ -163,13 +177,15 @@ bool NSData::writeToFile(const std::string& path, bool atomically) const {
         ::unlink(temp.c_str());
         return false;
     }
-    // Make the rename itself durable.
-    const int dir = flush ? ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
     return true;
+}
+
+void NSData::flushFolder(const std::string& folder) {
+    if (!Platform::flushesWritesToDisk()) return;
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return;
+    ::fsync(dir);
+    ::close(dir);
 }
 
 // --- base64 ----------------------------------------------------------------

@@ -46,6 +46,11 @@ public:
     // the net library (link platform_net to use it).
     static std::optional<NSData> dataWithContentsOfURL(const std::shared_ptr<NSURL>& url);
     bool writeToFile(const std::string& path, bool atomically) const;
+    // As writeToFile(path, true), but the rename is made durable only by a
+    // later flushFolder of the file's folder: several new files written
+    // together then cost one folder flush instead of one each.
+    bool writeToFileLeavingFolderUnflushed(const std::string& path) const;
+    static void flushFolder(const std::string& folder);
 
     // Standard alphabet, padded, no line breaks.
     std::string base64EncodedStringWithOptions(unsigned long options = 0) const;
