@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "platform/foundation/NSURL.h"
+#include "platform/runtime/HangGuard.h"
 
 namespace simulator {
 
@@ -831,13 +832,13 @@ size_t LoopbackServer::stalledCount() const {
 
 bool LoopbackServer::waitForRequests(size_t count, double realTimeoutSeconds) const {
     std::unique_lock lock(impl_->mutex);
-    return impl_->recordChanged.wait_for(lock, std::chrono::duration<double>(realTimeoutSeconds),
+    return impl_->recordChanged.wait_for(lock, std::chrono::duration<double>(platform::testing::hangGuard(realTimeoutSeconds)),
                                          [&] { return impl_->record.size() >= count; });
 }
 
 bool LoopbackServer::waitForStalled(size_t count, double realTimeoutSeconds) const {
     std::unique_lock lock(impl_->mutex);
-    return impl_->recordChanged.wait_for(lock, std::chrono::duration<double>(realTimeoutSeconds),
+    return impl_->recordChanged.wait_for(lock, std::chrono::duration<double>(platform::testing::hangGuard(realTimeoutSeconds)),
                                          [&] { return impl_->stalled >= count; });
 }
 

@@ -161,7 +161,7 @@ public:
     size_t stalledCount() const;
 
     // Wait in real time (for network events only) until so many requests have
-    // arrived / are stalled; false after `realTimeoutSeconds`.
+    // arrived / are stalled; false after hangGuard(realTimeoutSeconds).
     bool waitForRequests(size_t count, double realTimeoutSeconds) const;
     bool waitForStalled(size_t count, double realTimeoutSeconds) const;
 

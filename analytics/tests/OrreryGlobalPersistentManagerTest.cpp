@@ -14,6 +14,7 @@
 #include "analytics/tests/OrreryTestSupport.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSCoder.h"
+#include "platform/runtime/HangGuard.h"
 
 namespace {
 
@@ -118,7 +119,7 @@ TEST_F(OrreryPersistentMapTest, ReadsRunSideBySide) {
             ++inside;
             changed.notify_all();
             // Only a read running beside this one can let it finish in time.
-            if (!changed.wait_for(lock, std::chrono::seconds(5), [&] { return inside == 2; })) bothInside = false;
+            if (!changed.wait_for(lock, std::chrono::duration<double>(platform::testing::hangGuard(5)), [&] { return inside == 2; })) bothInside = false;
         });
     };
     std::thread first(read);

@@ -5,6 +5,7 @@
 
 #include "platform/runtime/ActivityCounter.h"
 #include "platform/runtime/Clock.h"
+#include "platform/runtime/HangGuard.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/MainLoop.h"
 
@@ -41,7 +42,7 @@ void RunLoopDriver::advance(double seconds) {
 
 bool RunLoopDriver::runUntil(const std::function<bool()>& predicate, double realTimeoutSeconds) {
     auto& loop = MainLoop::shared();
-    auto deadline = deadlineAfter(realTimeoutSeconds);
+    auto deadline = deadlineAfter(hangGuard(realTimeoutSeconds));
     for (;;) {
         loop.drain();
         if (predicate && predicate()) return true;
@@ -53,7 +54,7 @@ bool RunLoopDriver::runUntil(const std::function<bool()>& predicate, double real
 
 bool RunLoopDriver::settle(double realTimeoutSeconds) {
     auto& loop = MainLoop::shared();
-    auto deadline = deadlineAfter(realTimeoutSeconds);
+    auto deadline = deadlineAfter(hangGuard(realTimeoutSeconds));
     for (;;) {
         loop.drain();
         // Work posts its follow-up before it stops counting, so idle here is final.

@@ -15,11 +15,12 @@ public:
     // firing it and draining after each; then to now + seconds and drains.
     void advance(double seconds);
     // Passes (waiting in real time for posted work) until `predicate` holds;
-    // false after `realTimeoutSeconds`. The clock does not move.
+    // false after hangGuard(realTimeoutSeconds). The clock does not move.
     bool runUntil(const std::function<bool()>& predicate, double realTimeoutSeconds);
     // Drains, then waits in real time until every queue and operation queue
     // is idle, no reported activity (URL transfers) is in flight and nothing
-    // is posted, repeating until nothing is left; false on time-out.
+    // is posted, repeating until nothing is left; false after
+    // hangGuard(realTimeoutSeconds).
     bool settle(double realTimeoutSeconds = 5);
 };
 

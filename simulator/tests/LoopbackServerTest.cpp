@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/runtime/HangGuard.h"
 #include "simulator/LoopbackServer.h"
 
 using simulator::Answer;
@@ -24,7 +25,7 @@ class RawClient {
 public:
     explicit RawClient(int port) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        timeval tv{5, 0};
+        timeval tv{static_cast<time_t>(platform::testing::hangGuard(5)), 0};
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;

@@ -23,6 +23,7 @@
 #include "Trillium/display/TrilliumDisplayClasses.h"
 #include "Trillium/display/tests/TrilliumRestartTestSupport.h"
 #include "platform/foundation/Platform.h"
+#include "platform/runtime/HangGuard.h"
 #include "platform/runtime/RunLoopDriver.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIScreen.h"
@@ -52,7 +53,7 @@ std::string readFile(const std::string& path) {
 
 // Waits in real time (another process works meanwhile) until `done` holds.
 bool awaitChild(const std::function<bool()>& done, double seconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(platform::testing::hangGuard(seconds));
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

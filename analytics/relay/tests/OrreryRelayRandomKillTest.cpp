@@ -37,6 +37,7 @@
 #include "analytics/relay/OrreryRelayEventController.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/Platform.h"
+#include "platform/runtime/HangGuard.h"
 #include "platform/runtime/RunLoopDriver.h"
 #include "platform/testing/ChildTestProcess.h"
 #include "analytics/relay/tests/RelayKillTestSupport.h"
@@ -213,7 +214,7 @@ protected:
         pid_t child = run.start("fire");
         ASSERT_GT(child, 0);
         const std::string ready = run.folder + "/ready";
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(platform::testing::hangGuard(30));
         bool started = false, ended = false;
         int status = 0;
         while (!(started = std::filesystem::exists(ready)) && std::chrono::steady_clock::now() < deadline &&

@@ -13,6 +13,7 @@
 #include "analytics/relay/tests/RelayControllerTestSupport.h"
 #include "analytics/OrreryApplicationState.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/runtime/HangGuard.h"
 
 namespace {
 
@@ -214,7 +215,7 @@ TEST_F(OrreryRelayRecordLifetimeTest, AReportHandOverRacingSessionEndsNeverDeadl
             reports->sendCallBackInfoToServer();
             finish();
         });
-        if (done->get_future().wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        if (done->get_future().wait_for(std::chrono::duration<double>(platform::testing::hangGuard(10))) != std::future_status::ready) {
             ADD_FAILURE() << "deadlock in round " << round;
             std::_Exit(1);  // the stuck threads would hold the process for ever
         }

@@ -11,6 +11,7 @@
 #include "halcyon/core/HLRenderBudget.h"
 #include "halcyon/core/tests/HalcyonTestSupport.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/runtime/HangGuard.h"
 
 namespace {
 
@@ -29,9 +30,14 @@ protected:
                members + "}";
     }
     static std::string json(const std::string& text) {
-        std::string quoted = "\"";
-        for (char c : text) quoted += c == '"' ? std::string("\\\"") : std::string(1, c);
-        return quoted + "\"";
+        std::string quoted;
+        quoted.reserve(text.size() + 2);
+        quoted += '"';
+        for (char c : text) {
+            if (c == '"') quoted += '\\';
+            quoted += c;
+        }
+        return quoted += '"';
     }
     Ref<HLAd> renderedAd(const std::string& text) {
         auto delegate = render(sdk, text);
@@ -279,8 +285,11 @@ TEST_F(HLAdRenderTest, AnswersPastTheRenderBoundsFailWithMinus700) {
     ASSERT_TRUE(fits);
     EXPECT_EQ(fits->clickDestinationURL()->absoluteString().size(), 65536u);
     EXPECT_EQ(render(sdk, clickUrl(head + std::string(65534 - head.size(), 'a') + " "))->only().code, -700);
+}
 
-    // The page and the addresses share 16 MiB.
+TEST_F(HLAdRenderTest, ThePageAndItsAddressesShareSixteenMebibytes) {
+    if (platform::testing::kThreadSanitizerBuild) GTEST_SKIP() << "16 MiB answers: the other builds cover it";
+    const std::string head = "http://h/c?x=";
     const std::string page((16 << 20) - 100, 'p');
     EXPECT_TRUE(renderedAd(answer(page)));
     auto past = render(sdk, answer(page, "\"click_url\": " + json(head + std::string(100, 'a'))));

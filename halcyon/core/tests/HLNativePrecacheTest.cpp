@@ -48,7 +48,7 @@ protected:
         Weak<HLNativeAdLoadCoordinator> weak = coordinator;
         renderInto(sdk, text, std::move(coordinator));
         // A finished task is let go just after its queue reports idle.
-        for (int i = 0; i < 500 && !weak.expired(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        driver().runUntil([&] { return weak.expired(); }, 1);
         return weak.expired();
     }
     std::vector<std::string> precache(const Ref<HLSdk>& sdk, const Ref<HLNativeAd>& ad) {
@@ -276,7 +276,7 @@ TEST_F(HLNativePrecacheTest, StallingDownloadEndsWithinItsTimeOutAndHoldsOnlyIts
     auto other = std::make_shared<HLRecordingNativeDelegate>();
     auto parsed = NSJSONSerialization::JSONObjectWithData(NSData::dataWithString(answerText(withVideos(1))));
     sdk->taskManager()->execute(NSObject::alloc<HLTaskRenderNativeAd>()->initWithSdk(sdk, *parsed, other), 0);
-    for (int i = 0; i < 500 && other->journal().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    driver().runUntil([&] { return !other->journal().empty(); }, 1);
     EXPECT_EQ(other->journal(), std::vector<std::string>{"loaded 1"});
     EXPECT_TRUE(delegate->journal().empty());
     ASSERT_TRUE(settle());

@@ -35,6 +35,7 @@
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/net/TrustedAuthorities.h"
 #include "platform/foundation/NSPathUtilities.h"
+#include "platform/runtime/HangGuard.h"
 #include "platform/runtime/NSOperationQueue.h"
 #include "platform/runtime/NSThread.h"
 #include "platform/testing/PlatformTest.h"
@@ -131,7 +132,8 @@ public:
             state->changed.wait(lock, [&] { return state->released; });
         });
         std::unique_lock lock(state_->mutex);
-        state_->changed.wait_for(lock, std::chrono::seconds(10), [&] { return state_->started; });
+        state_->changed.wait_for(lock, std::chrono::duration<double>(platform::testing::hangGuard(10)),
+                                 [&] { return state_->started; });
     }
     ~HLQueueBlocker() { release(); }
     void release() {

@@ -7,6 +7,7 @@
 
 #include "platform/net/NSURLConnection.h"
 #include "platform/net/NetworkConditions.h"
+#include "platform/runtime/HangGuard.h"
 #include "platform/testing/PlatformTest.h"
 #include "simulator/LoopbackServer.h"
 
@@ -35,7 +36,8 @@ inline Result send(const NSURLRequest& request) {
 }
 
 inline Ref<NSMutableURLRequest> requestTo(const std::string& url, const std::string& method = "GET",
-                                          std::optional<std::string> body = std::nullopt, double timeout = 5) {
+                                          std::optional<std::string> body = std::nullopt,
+                                          double timeout = platform::testing::hangGuard(5)) {
     auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(url));
     request->setHTTPMethod(method);
     if (body) request->setHTTPBody(NSData::dataWithString(*body));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/runtime/Clock.h"
+#include "platform/runtime/HangGuard.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/NSThread.h"
 #include "platform/runtime/RunLoopDriver.h"
@@ -81,7 +82,7 @@ public:
     // False when not opened within the time-out.
     bool wait(double seconds = 5) {
         std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return open_; });
+        return cv_.wait_for(lock, std::chrono::duration<double>(platform::testing::hangGuard(seconds)), [&] { return open_; });
     }
 
 private:

@@ -16,6 +16,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/runtime/HangGuard.h"
 #include "platform/testing/SnapshotComparison.h"
 #include "platform/ui/CALayer.h"
 #include "platform/ui/CGContext.h"
@@ -206,7 +207,7 @@ TEST_F(PageDrawingTest, ResourcesThatCouldKeepTheDrawingWaitingAreNotRead) {
     // Only a guard: were the pipe read, the test would fail after a while instead of hanging.
     std::thread guard([&] {
         std::unique_lock lock(mutex);
-        if (!drawn.wait_for(lock, std::chrono::seconds(10), [&] { return done; })) {
+        if (!drawn.wait_for(lock, std::chrono::duration<double>(platform::testing::hangGuard(10)), [&] { return done; })) {
             released = true;
             close(writer);
         }
