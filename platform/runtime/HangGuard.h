@@ -6,10 +6,12 @@
 
 namespace platform::testing {
 
-// `seconds` stretched for the slowest machine a test must pass on: three
-// times, under AddressSanitizer four, under ThreadSanitizer six.
-// HANG_GUARD_SCALE in the environment (a number above 0) replaces the factor.
-double hangGuard(double seconds);
+// How much longer than asked a test's real-time wait lasts: three times,
+// under AddressSanitizer four, under ThreadSanitizer six. HANG_GUARD_SCALE in
+// the environment (a number above 0) replaces the factor.
+double hangGuardScale();
+// `seconds` stretched for the slowest machine a test must pass on.
+inline double hangGuard(double seconds) { return seconds * hangGuardScale(); }
 
 // True in the ThreadSanitizer build, where single-threaded work runs many
 // times slower: a heavy case that proves nothing about threads runs in the

@@ -5,7 +5,6 @@
 
 #include "platform/runtime/ActivityCounter.h"
 #include "platform/runtime/Clock.h"
-#include "platform/runtime/HangGuard.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/MainLoop.h"
 
@@ -30,6 +29,8 @@ double secondsLeft(Steady::time_point deadline) {
 
 }  // namespace
 
+RunLoopDriver::RunLoopDriver(double guardScale) : guardScale_(guardScale > 0 ? guardScale : 1) {}
+
 void RunLoopDriver::drain() { MainLoop::shared().drain(); }
 
 void RunLoopDriver::advance(double seconds) {
@@ -42,7 +43,7 @@ void RunLoopDriver::advance(double seconds) {
 
 bool RunLoopDriver::runUntil(const std::function<bool()>& predicate, double realTimeoutSeconds) {
     auto& loop = MainLoop::shared();
-    auto deadline = deadlineAfter(hangGuard(realTimeoutSeconds));
+    auto deadline = deadlineAfter(realTimeoutSeconds * guardScale_);
     for (;;) {
         loop.drain();
         if (predicate && predicate()) return true;
@@ -54,7 +55,7 @@ bool RunLoopDriver::runUntil(const std::function<bool()>& predicate, double real
 
 bool RunLoopDriver::settle(double realTimeoutSeconds) {
     auto& loop = MainLoop::shared();
-    auto deadline = deadlineAfter(hangGuard(realTimeoutSeconds));
+    auto deadline = deadlineAfter(realTimeoutSeconds * guardScale_);
     for (;;) {
         loop.drain();
         // Work posts its follow-up before it stops counting, so idle here is final.

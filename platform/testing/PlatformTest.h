@@ -13,6 +13,7 @@
 #include "platform/foundation/DeviceProfile.h"
 #include "platform/foundation/LogCapture.h"
 #include "platform/foundation/Value.h"
+#include "platform/runtime/HangGuard.h"
 #include "platform/runtime/RunLoopDriver.h"
 
 #if PLATFORM_TESTING_HAS_UI
@@ -58,7 +59,7 @@ private:
     std::string home_;
     std::string bundle_;
     std::unique_ptr<LogCapture> capture_;
-    RunLoopDriver driver_;
+    RunLoopDriver driver_{hangGuardScale()};
 #if PLATFORM_TESTING_HAS_UI
     Ref<UIWindow> window_;
     Ref<UIViewController> rootViewController_;

@@ -16,6 +16,7 @@
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Platform.h"
+#include "platform/runtime/HangGuard.h"
 #include "platform/runtime/RunLoopDriver.h"
 #include "platform/ui/UIApplication.h"
 #include "simulator/TrilliumService.h"
@@ -53,7 +54,7 @@ TEST(FirstLaunchRestartChild, Launch) {
     sdk->setDevID(std::string("dev-restart"));
     sdk->disableReturnAd();
     UIApplication::sharedApplication()->simulateLaunch(nullptr);
-    EXPECT_TRUE(platform::testing::RunLoopDriver().settle(10));
+    EXPECT_TRUE(platform::testing::RunLoopDriver(platform::testing::hangGuardScale()).settle(10));
     Platform::shutdown();
 }
 

@@ -69,7 +69,7 @@ public:
 };
 
 [[noreturn]] void runUntilKilled() {
-    platform::testing::RunLoopDriver driver;
+    platform::testing::RunLoopDriver driver{platform::testing::hangGuardScale()};
     for (;;) driver.runUntil([] { return false; }, 60);
 }
 
@@ -114,7 +114,7 @@ TEST(TRAVideoKillRestartChild, Launch) {
     store->downloadVideoWithUrl(url, ad);
     if (mode != "resume") runUntilKilled();
 
-    platform::testing::RunLoopDriver driver;
+    platform::testing::RunLoopDriver driver{platform::testing::hangGuardScale()};
     EXPECT_TRUE(driver.runUntil([&] { return !ad->outcome.empty(); }, 10));
     auto entry = store->downloaderForFileName("clip.mp4");
     EXPECT_TRUE(!entry || !entry->downloading());

@@ -23,6 +23,7 @@
 #include "analytics/relay/OrreryRelayEventController.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/Platform.h"
+#include "platform/runtime/HangGuard.h"
 #include "platform/runtime/RunLoopDriver.h"
 #include "analytics/relay/tests/RelayKillTestSupport.h"
 #include "simulator/PartnerService.h"
@@ -71,7 +72,7 @@ enum class KillPoint { AfterFailureRecorded, WhileInFlight };
         if (point == KillPoint::WhileInFlight) return attempt->beingFired();
         return !attempt->beingFired() && attempt->httpStatus() == 500;
     };
-    platform::testing::RunLoopDriver driver;
+    platform::testing::RunLoopDriver driver{platform::testing::hangGuardScale()};
     bool ok = driver.runUntil(reached, 5);
     OrreryGlobalPersistentManager::sharedInstance()->waitForPendingWrites();
     char ack = ok ? 1 : 0;
@@ -92,7 +93,7 @@ protected:
     }
     void TearDown() override {
         if (Platform::isInitialized()) {
-            platform::testing::RunLoopDriver().settle();
+            platform::testing::RunLoopDriver(platform::testing::hangGuardScale()).settle();
             OrreryRelayEventController::cleanup();
             OrreryRelayCallbackReportManager::cleanup();
             OrreryRelayCBReportSender::cleanup();
@@ -167,7 +168,7 @@ protected:
     std::string home;
     simulator::PartnerService partner;
     simulator::RelayService relay;
-    platform::testing::RunLoopDriver driver;
+    platform::testing::RunLoopDriver driver{platform::testing::hangGuardScale()};
 };
 
 TEST_F(OrreryRelayKillRestartTest, RecordedFailureIsResentAndBothAttemptsReportedOnce) {

@@ -112,7 +112,7 @@ std::string readFile(const std::string& path) {
         }
     });
     firing.detach();
-    platform::testing::RunLoopDriver driver;
+    platform::testing::RunLoopDriver driver{platform::testing::hangGuardScale()};
     for (;;) driver.runUntil([] { return false; }, 60);
 }
 
@@ -176,7 +176,7 @@ std::string pendingWork() {
     center->postNotificationName(OrreryNetworkStatusChangedNotification, nullptr);
     dispatch_async(manager->queue(), [manager] { manager->checkAndSendReportsToServer(); });
 
-    platform::testing::RunLoopDriver driver;
+    platform::testing::RunLoopDriver driver{platform::testing::hangGuardScale()};
     bool done = driver.runUntil([] { return pendingWork().empty(); }, 10);
     if (!done) std::fprintf(stderr, "still pending: %s\n", pendingWork().c_str());
     driver.settle();

@@ -20,6 +20,7 @@
 #include "halcyon/core/HLInternalSdkSettings.h"
 #include "halcyon/core/HLSdk.h"
 #include "platform/foundation/Platform.h"
+#include "platform/runtime/HangGuard.h"
 #include "platform/runtime/RunLoopDriver.h"
 #include "simulator/HalcyonService.h"
 
@@ -102,5 +103,5 @@ protected:
 
     std::string home;
     simulator::HalcyonService service;
-    platform::testing::RunLoopDriver driver;
+    platform::testing::RunLoopDriver driver{platform::testing::hangGuardScale()};
 };

@@ -43,7 +43,7 @@ protected:
     }
 
     Ref<VirtualClock> clock_;
-    platform::testing::RunLoopDriver driver_;
+    platform::testing::RunLoopDriver driver_{platform::testing::hangGuardScale()};
 
 private:
     std::mutex logMutex_;
