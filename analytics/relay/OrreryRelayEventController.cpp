@@ -590,9 +590,11 @@ void OrreryRelayEventController::restoreLostAttempts(ValueDictionary& prepMap) {
     size_t restored = 0;
     for (const auto& [eventName, attempt] : OrreryRelayCallbackReportManager::sharedInstance()->attemptsWithoutOutcome()) {
         if (known.count(invocationHash(*attempt)) || !attempt->creationTime()) continue;
-        // Past the expiry an attempt is no longer sent; its record goes by itself.
+        // Past the expiry an attempt is no longer sent; its record goes by
+        // itself. A negative age (the clock was set back since) counts as
+        // due: the record, whose times are as far ahead, outlives its expiry.
         const double age = now - attempt->creationTime()->timeIntervalSince1970();
-        if (age < 0 || age > kExpirationSeconds) continue;
+        if (age > kExpirationSeconds) continue;
         auto prepared = attempt->copy();
         prepared->setBeingFired(true);
         preparedListIn(prepMap, formatLongLong(attempt->cbSessionId()), eventName, false).append(Value(prepared));
