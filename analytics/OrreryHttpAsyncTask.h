@@ -24,8 +24,8 @@ class OrreryHTTPResponse : public NSObject {
 public:
     Ref<OrreryHTTPResponse> initWithStatusCode(int statusCode, std::optional<NSData> body, Ref<NSError> error);
 
-    // 0 when no answer arrived; a failure after the answer's head (an
-    // answer over the cap) keeps its status.
+    // 0 when no answer arrived; a failure after the answer's head (a body
+    // over the cap, cut off or past a time-out) keeps its status.
     int statusCode() const { return statusCode_; }
     // The answer's body (empty when none).
     const NSData& body() const { return body_; }
@@ -47,7 +47,9 @@ class OrreryHttpAsyncTaskDelegate : public virtual NSObjectProtocol {
 public:
     // An HTTP answer arrived, whatever its status.
     virtual void requestSuccessful(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) = 0;
-    // No answer; the response carries the error.
+    // No whole answer; the response carries the error, and the status when
+    // the answer's head had arrived (a body over the cap, cut off or past a
+    // time-out).
     virtual void requestDidFail(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) = 0;
     virtual void requestDidCancel(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) = 0;
 };

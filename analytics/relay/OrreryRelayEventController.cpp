@@ -590,9 +590,11 @@ void OrreryRelayEventController::restoreLostAttempts(ValueDictionary& prepMap) {
     size_t restored = 0;
     for (const auto& [eventName, attempt] : OrreryRelayCallbackReportManager::sharedInstance()->attemptsWithoutOutcome()) {
         if (known.count(invocationHash(*attempt)) || !attempt->creationTime()) continue;
-        // Past the expiry an attempt is no longer sent; its record goes by itself.
+        // Past the expiry an attempt is no longer sent; its record goes by
+        // itself. A negative age (the clock was set back since) counts as
+        // due: the record, whose times are as far ahead, outlives its expiry.
         const double age = now - attempt->creationTime()->timeIntervalSince1970();
-        if (age < 0 || age > kExpirationSeconds) continue;
+        if (age > kExpirationSeconds) continue;
         auto prepared = attempt->copy();
         prepared->setBeingFired(true);
         preparedListIn(prepMap, formatLongLong(attempt->cbSessionId()), eventName, false).append(Value(prepared));
@@ -664,6 +666,27 @@ void OrreryRelayEventController::requestSuccessful(const Ref<OrreryHttpAsyncTask
         handleFailure(task, response, OrreryRelayRequestStateFailed);
         return;
     }
+    recordDelivery(task, response);
+}
+
+void OrreryRelayEventController::requestDidFail(const Ref<OrreryHttpAsyncTask>& task,
+                                                const Ref<OrreryHTTPResponse>& response) {
+    // The answer's head said the partner accepted the callback: what becomes
+    // of the body after it (over the cap, cut off, past the time-out) changes
+    // nothing, and a resend would reach the partner twice.
+    if (response && response->isSuccess()) {
+        OrreryRelayLog::log("OrreryRelayEventController: %@ answered %@, then its body failed (%@); the callback is delivered",
+                            task && task->url() ? task->url()->absoluteString() : std::string("(null)"),
+                            std::to_string(response->statusCode()),
+                            response->error() ? response->error()->description() : std::string("(null)"));
+        recordDelivery(task, response);
+        return;
+    }
+    handleFailure(task, response, OrreryRelayRequestStateFailed);
+}
+
+void OrreryRelayEventController::recordDelivery(const Ref<OrreryHttpAsyncTask>& task,
+                                                const Ref<OrreryHTTPResponse>& response) {
     const std::string hash = hashOf(task);
     const int status = response->statusCode();
     const int redirects = task->redirectsCount();
@@ -680,11 +703,6 @@ void OrreryRelayEventController::requestSuccessful(const Ref<OrreryHttpAsyncTask
         OrreryRelayCallbackReportManager::sharedInstance()->archiveAttempt(attempt->copy());
         urlMap.remove(hash);
     });
-}
-
-void OrreryRelayEventController::requestDidFail(const Ref<OrreryHttpAsyncTask>& task,
-                                                const Ref<OrreryHTTPResponse>& response) {
-    handleFailure(task, response, OrreryRelayRequestStateFailed);
 }
 
 void OrreryRelayEventController::requestDidCancel(const Ref<OrreryHttpAsyncTask>& task,

@@ -89,6 +89,9 @@ public:
     // before) and lists it in the pending timers; any thread.
     void setTimerToFireUrl(const std::string& hash, int32_t seconds);
 
+    // An answer from 200 to 399 is a delivery, final, whatever becomes of its
+    // body (over the cap, cut off, past the time-out). Any other outcome is
+    // recorded, with what the body held, and retried as the limits allow.
     void requestSuccessful(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) override;
     void requestDidFail(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) override;
     void requestDidCancel(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) override;
@@ -124,6 +127,7 @@ private:
     void resumeAfterLaunch();
     void restoreLostAttempts(ValueDictionary& prepMap);
     static int maxRedirectsFor(const Ref<OrreryRelaySettings>& settings, int64_t callbackId);
+    void recordDelivery(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response);
     void handleFailure(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response, int32_t state);
     void recordFailure(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response, int32_t state);
     // The retry decision of a failed attempt, as a write of its own or

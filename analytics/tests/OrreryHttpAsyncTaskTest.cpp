@@ -188,6 +188,7 @@ TEST_F(OrreryHttpAsyncTaskTest, AnAnswerOverTheCapFailsWithALogLine) {
         EXPECT_EQ(outcome.kind, "failure");
         ASSERT_NE(outcome.response->error(), nullptr);
         EXPECT_EQ(outcome.response->error()->code(), NSURLErrorDataLengthExceedsMaximum);
+        EXPECT_EQ(outcome.response->statusCode(), 200);  // the head arrived
         EXPECT_LE(outcome.response->body().length(), static_cast<size_t>(OrreryHttpAsyncTask::kMaximumResponseLength));
     }
 }

@@ -80,39 +80,58 @@ Ref<HLLogManager> HLPersistentPostbackManager::logger() const {
 void HLPersistentPostbackManager::loadStoredQueue() {
     std::scoped_lock lock(queueLock_);
     postbackQueue_ = loadQueue();
-    adoptLegacyQueueLocked();
-    loadedPostbacks_.assign(postbackQueue_.begin(), postbackQueue_.end());
+    const std::vector<Ref<HLPostbackRequest>> waiting = adoptLegacyQueueLocked();
+    loadedPostbacks_.clear();
+    for (const Ref<HLPostbackRequest>& postback : postbackQueue_)
+        if (std::find(waiting.begin(), waiting.end(), postback) == waiting.end()) loadedPostbacks_.push_back(postback);
 }
 
-void HLPersistentPostbackManager::adoptLegacyQueueLocked() {
+std::vector<Ref<HLPostbackRequest>> HLPersistentPostbackManager::adoptLegacyQueueLocked() {
     Ref<HLSdk> sdk = sdk_.lock();
-    if (!sdk || queueFileName_.empty()) return;
+    if (!sdk || queueFileName_.empty()) return {};
     const Ref<HLFileManager>& files = sdk->fileManager();
     const std::string adopted = queueFileName_.substr(0, queueFileName_.size() - 6) + ".adopted.plist";
     std::optional<std::string> legacyPath = files->filePathForResourceNamed(std::string(kLegacyQueueFileName));
     std::optional<std::string> adoptedPath = files->filePathForResourceNamed(adopted);
-    if (!legacyPath || !adoptedPath) return;
+    if (!legacyPath || !adoptedPath) return {};
     auto fileSystem = NSFileManager::defaultManager();
     // Claimed by a rename, which one instance alone can make. It never
     // overwrites: an adoption that a kill left unfinished is finished first,
     // and a newer shared file waits for the next start.
     fileSystem->moveItemAtPath(*legacyPath, *adoptedPath);
-    if (!fileSystem->fileExistsAtPath(*adoptedPath)) return;
+    if (!fileSystem->fileExistsAtPath(*adoptedPath)) return {};
+    std::vector<Ref<HLPostbackRequest>> claimed;  // the queue's entries that the claimed file holds too
     unsigned long added = 0;
     for (Ref<HLPostbackRequest>& postback : loadQueueFromFileNamed(adopted)) {
         // A kill between the write and the removal below leaves entries in
         // both files: each joins the queue once.
-        const bool held = std::any_of(postbackQueue_.begin(), postbackQueue_.end(), [&](const auto& entry) {
+        auto held = std::find_if(postbackQueue_.begin(), postbackQueue_.end(), [&](const auto& entry) {
             return entry->targetURL()->isEqual(*postback->targetURL()) &&
                    entry->requestBody() == postback->requestBody();
         });
-        if (held) continue;
+        if (held != postbackQueue_.end()) {
+            claimed.push_back(*held);
+            continue;
+        }
+        claimed.push_back(postback);
         postbackQueue_.push_back(std::move(postback));
         ++added;
     }
     // Removed once this key's file holds its entries, not before.
-    if (writeQueue()) files->removeExistingFileNamed(adopted);
-    sdk->logManager()->i(kHLPostbackManagerTag, "Adopted %lu postbacks of the shared postback file.", added);
+    const bool inOwnFile = added == 0 || writeQueue();
+    if (inOwnFile && files->removeExistingFileNamed(adopted)) {
+        sdk->logManager()->i(kHLPostbackManagerTag, "Adopted %lu postbacks of the shared postback file.", added);
+        return {};
+    }
+    // The next start adopts the claimed file again. Sent now, a postback
+    // would be sent again then, and nothing written can say it went: they
+    // wait for a start that finishes the adoption.
+    sdk->logManager()->w(kHLPostbackManagerTag,
+                         inOwnFile ? "Unable to remove the adopted postback file; its %lu postbacks wait for the next start."
+                                   : "Unable to take the shared postback file's %lu postbacks into this key's file; they "
+                                     "wait for the next start.",
+                         static_cast<unsigned long>(claimed.size()));
+    return claimed;
 }
 
 std::vector<Ref<HLPostbackRequest>> HLPersistentPostbackManager::postbackQueue() const {

@@ -10,7 +10,10 @@
 // Each key has its own file, so that two keys in one process never replace
 // each other's pending postbacks. The one file that earlier versions shared,
 // "queued_postbacks_1.plist", is adopted by the first instance that starts:
-// its entries join that key's queue and are sent by it alone.
+// claimed by a rename, its entries join that key's queue and are sent by it
+// alone. The claimed file goes once this key's file holds them; until then
+// (a full disk, a removal that fails) they wait for a later start, so that
+// none is sent twice, and a kill at any step leaves them in one file or both.
 //
 // The file is rewritten whole, atomically, before each dispatch (with the
 // raised attempt count) and after each change, so a kill at any moment leaves
@@ -81,7 +84,7 @@ public:
     void submitPostback(const Ref<HLPostbackRequest>& postback);
     // Dispatches, in queue order, the stored postbacks that loadStoredQueue
     // read and that are still queued (not those submitted in this run, whose
-    // own dispatch is under way).
+    // own dispatch is under way, nor those a claimed file still holds).
     void flushPostbackQueue();
     // Dispatches the stalled postbacks, emptying the list.
     void flushStalledPostbacks();
@@ -111,12 +114,14 @@ public:
 private:
     bool isLoadedLocked(const Ref<HLPostbackRequest>& postback) const;
     std::vector<Ref<HLPostbackRequest>> loadQueueFromFileNamed(const std::string& name);
-    void adoptLegacyQueueLocked();
+    // Adopts the legacy file when it is there; answers the queue's entries
+    // that must not be sent in this run (the claimed file still holds them).
+    std::vector<Ref<HLPostbackRequest>> adoptLegacyQueueLocked();
 
     Weak<HLSdk> sdk_;
     std::string queueFileName_;
     mutable std::recursive_mutex queueLock_;  // guards the lists below and the file
     std::vector<Ref<HLPostbackRequest>> postbackQueue_;
     std::vector<Ref<HLPostbackRequest>> stalledPostbacks_;
-    std::vector<Weak<HLPostbackRequest>> loadedPostbacks_;  // what loadStoredQueue read, for the start-up flush
+    std::vector<Weak<HLPostbackRequest>> loadedPostbacks_;  // what the start-up flush sends
 };

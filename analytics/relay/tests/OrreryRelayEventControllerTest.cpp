@@ -1,8 +1,9 @@
 // The event controller end to end on loopback: trigger matching, macro
 // filling (hostile values included), the request a partner receives, the
 // retry state machine on the virtual clock, resend passes racing timers,
-// expiry, the refresh rule (a clock set back included), bounds on a huge
-// configuration, and the outcomes the report manager records.
+// expiry, what a kill left (on a clock set back too), the refresh rule (a
+// clock set back included), bounds on a huge configuration, and the
+// outcomes the report manager records.
 #include <cstdlib>
 #include <set>
 #include <thread>
@@ -335,27 +336,8 @@ TEST_F(OrreryRelayEventControllerTest, AtStartWhatAKilledProcessLeftPreparedOrLo
     // whose firing is on record but that neither map holds.
     auto manager = OrreryRelayCallbackReportManager::sharedInstance();
     std::vector<Ref<OrreryRelayCallbackAttemptInfo>> left;
-    for (std::string invokeId : {"moved", "prepared", "lost"}) {
-        auto attempt = NSObject::alloc<OrreryRelayCallbackAttemptInfo>()->init();
-        attempt->setInvokeId(invokeId);
-        attempt->setCallbackId(1);
-        attempt->setCbSessionId(1450000000000);
-        attempt->setSubstitutedUrl(partner.url("/cb?e=" + invokeId));
-        attempt->setCreationTime(NSDate::date());
-        attempt->setBeingFired(true);
-        attempt->setRepeatDuration(OrreryRelayEventController::kInitialRepeatDuration);
-        auto callbackRecord = NSObject::alloc<OrreryRelayCallbackReportInfo>()->init();
-        callbackRecord->setInvokeId(invokeId);
-        callbackRecord->setCallbackId(1);
-        callbackRecord->setAttempts({attempt->copy()});
-        auto trigger = NSObject::alloc<OrreryRelayTriggerInvokeInfo>()->init();
-        trigger->setInvokeId(invokeId);
-        trigger->setSessionId(1450000000000);
-        trigger->setEventName(std::string("Level"));
-        trigger->addCallback(callbackRecord);
-        dispatch_sync(manager->queue(), [&] { manager->addToSavedTriggers(trigger); });
-        left.push_back(attempt);
-    }
+    for (std::string invokeId : {"moved", "prepared", "lost"})
+        left.push_back(leaveFiringRecord(invokeId, NSDate::date().timeIntervalSince1970()));
     auto persistence = OrreryGlobalPersistentManager::sharedInstance();
     persistence->processWriteOperationSync(OrreryPersistentMap::RelayPrepUrls, [&](ValueDictionary& prep) {
         prep.set("1450000000000", Value::dictionary({{"Level", Value::array({Value(left[0]), Value(left[1])})}}));
@@ -378,6 +360,33 @@ TEST_F(OrreryRelayEventControllerTest, AtStartWhatAKilledProcessLeftPreparedOrLo
     EXPECT_EQ(urlMapCount(), 0u);
     EXPECT_TRUE(manager->attemptsWithoutOutcome().empty());
     for (const auto& attempt : reportedAttempts()) EXPECT_EQ(attempt->requestState(), OrreryRelayRequestStateSucceeded);
+}
+
+TEST_F(OrreryRelayEventControllerTest, ACallbackAKillLostIsFiredAgainAfterTheClockWasSetBack) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}));
+    partner.script("/cb", {Answer::stall(Answer::ok()), Answer::ok()});
+    // Fired a day ahead of the clock that the relaunch finds.
+    leaveFiringRecord("lost", NSDate::date().timeIntervalSince1970() + 86400);
+    controller->analyticsDidStartWithSessionQueue(sessionQueue);
+    ASSERT_TRUE(driver().runUntil([&] { return partner.server().stalledCount() == 1; }, 30));
+    EXPECT_EQ(partner.callbacks("/cb")[0].target, "/cb?e=lost");
+
+    // Another outcome meanwhile: the waiting record, ahead of the clock, is
+    // not taken for one that heard nothing for three days.
+    auto delivered = [] {
+        size_t count = 0;
+        for (const auto& attempt : reportedAttempts())
+            count += attempt->requestState() == OrreryRelayRequestStateSucceeded ? 1 : 0;
+        return count;
+    };
+    controller->processEventWithParams("Level", eventParams(1));
+    ASSERT_TRUE(driver().runUntil([&] { return delivered() == 1; }, 30));
+    partner.server().releaseStalled();
+    settle();
+    EXPECT_EQ(delivered(), 2u);
+    EXPECT_EQ(reportedAttempts().size(), 2u);
+    EXPECT_EQ(partner.callbacks("/cb").size(), 2u);
+    EXPECT_EQ(urlMapCount(), 0u);
 }
 
 TEST_F(OrreryRelayEventControllerTest, ReachabilityAsksForAConfigurationOnlyWhenOneIsDue) {

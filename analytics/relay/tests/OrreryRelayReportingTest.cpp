@@ -1,6 +1,7 @@
 // The report manager and the report sender end to end: the report a Relay
 // endpoint receives checked field by field and its trigger block byte for
-// byte, records forgotten only once reported, opt-out, retransmission of
+// byte, outcomes of answers whose body fails, records forgotten only once
+// reported, opt-out, retransmission of
 // blocks after a failed post, batching, damaged blocks never sent, blocks a
 // lost index no longer named, and the archive across a restart (written no
 // later than the URL map that says an attempt ended).
@@ -20,6 +21,18 @@ protected:
     size_t storedBlocks() {
         auto index = sender()->relayCBReportDataIndex();
         return index ? index->notSentBlocksForDataKey(OrreryRelayCBReportSender::relayCBReportDataKey()).size() : 0;
+    }
+    // Once every outcome is in: the one report the endpoint received, decoded
+    // (nothing, and a failure, when it received another number).
+    std::optional<simulator::RelayReport> soleReport() {
+        settle();
+        OrreryRelayCallbackReportManager::sharedInstance()->waitForArchiving();
+        settle();
+        auto reports = relay.reports();
+        EXPECT_EQ(reports.size(), 1u);
+        if (reports.size() != 1) return std::nullopt;
+        EXPECT_TRUE(reports[0].report) << reports[0].error;
+        return reports[0].report;
     }
 };
 
@@ -94,9 +107,7 @@ TEST_F(OrreryRelayReportingTest, APartnersErrorBodyIsKeptOnlyAsFarAsAReportCarri
     const std::string body(200000, 'e');
     partner.script("/cb", {Answer::withStatus(500, body)});
     controller->processEventWithParams("Level", eventParams(1));
-    settle();
-    OrreryRelayCallbackReportManager::sharedInstance()->waitForArchiving();
-    settle();
+    auto report = soleReport();
 
     // Waiting for its retry in the URL map, and reported: 65 535 bytes each.
     std::vector<size_t> kept;
@@ -107,10 +118,8 @@ TEST_F(OrreryRelayReportingTest, APartnersErrorBodyIsKeptOnlyAsFarAsAReportCarri
                     kept.push_back(attempt->responseBody().value_or(NSData()).length());
         });
     EXPECT_EQ(kept, std::vector<size_t>{65535});
-    auto reports = relay.reports();
-    ASSERT_EQ(reports.size(), 1u);
-    ASSERT_TRUE(reports[0].report);
-    const auto& attempt = reports[0].report->triggers.at(0).callbacks.at(0).attempts.at(0);
+    ASSERT_TRUE(report);
+    const auto& attempt = report->triggers.at(0).callbacks.at(0).attempts.at(0);
     EXPECT_EQ(attempt.responseBody, body.substr(0, 65535));
 }
 
@@ -119,16 +128,70 @@ TEST_F(OrreryRelayReportingTest, APartnersErrorAnswerOverTheBodyCapIsReportedWit
     partner.script("/cb", {Answer::withStatus(503, std::string(OrreryHttpAsyncTask::kMaximumResponseLength + 1, 'e'))});
     expectLogLine("is larger than 1048576 bytes; the request fails");
     controller->processEventWithParams("Level", eventParams(1));
-    settle();
-    OrreryRelayCallbackReportManager::sharedInstance()->waitForArchiving();
-    settle();
-    auto reports = relay.reports();
-    ASSERT_EQ(reports.size(), 1u);
-    ASSERT_TRUE(reports[0].report);
-    const auto& attempt = reports[0].report->triggers.at(0).callbacks.at(0).attempts.at(0);
+    auto report = soleReport();
+    ASSERT_TRUE(report);
+    const auto& attempt = report->triggers.at(0).callbacks.at(0).attempts.at(0);
     EXPECT_EQ(attempt.httpStatus, 503);
     EXPECT_EQ(attempt.requestState, OrreryRelayRequestStateFailed);
     EXPECT_EQ(attempt.responseBody, std::string());
+}
+
+TEST_F(OrreryRelayReportingTest, AnAcceptingAnswerWhoseBodyFailsIsADelivery) {
+    // Over the cap (announced, or growing past it) and cut off after the head.
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 3, 3));
+    const std::string big(OrreryHttpAsyncTask::kMaximumResponseLength + 1, 'o');
+    partner.script("/cb", {Answer::ok(big), Answer::ok(big).unframed(), Answer::truncated("accepted", 3)});
+    expectLogLine("is larger than 1048576 bytes; the request fails");
+    for (int i = 1; i <= 3; ++i) controller->processEventWithParams("Level", eventParams(i));
+    auto report = soleReport();
+    ASSERT_TRUE(report);
+    ASSERT_EQ(report->triggers.size(), 3u);
+    for (const auto& trigger : report->triggers) {
+        const auto& attempts = trigger.callbacks.at(0).attempts;
+        ASSERT_EQ(attempts.size(), 1u);
+        EXPECT_EQ(attempts[0].requestState, OrreryRelayRequestStateSucceeded);
+        EXPECT_EQ(attempts[0].httpStatus, 200);
+        EXPECT_TRUE(attempts[0].finalAttempt);
+        EXPECT_EQ(attempts[0].responseBody, std::nullopt);
+    }
+    // Nothing waits to be sent again.
+    EXPECT_EQ(urlMapCount(), 0u);
+    driver().advance(OrreryRelayEventController::kExpirationSeconds);
+    settle();
+    EXPECT_EQ(partner.callbacks("/cb").size(), 3u);
+}
+
+TEST_F(OrreryRelayReportingTest, AnAcceptingAnswerThatDripsPastTheTimeOutIsADelivery) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 3, 1));
+    partner.script("/cb", {Answer::slowBody(std::string(600, 'o'), 1, 0.05)});
+    // The controller's tasks give a partner 90 s in all: one of theirs for an
+    // attempt being fired, given 3 s (the head comes at once, the body would
+    // take 30 s), stands in.
+    auto attempt = leaveFiringRecord("drip", NSDate::date().timeIntervalSince1970());
+    const std::string hash = OrreryRelayEventController::invocationHash(*attempt);
+    OrreryGlobalPersistentManager::sharedInstance()->processWriteOperationSync(
+        OrreryPersistentMap::RelayUrls, [&](ValueDictionary& urls) {
+            auto fired = attempt->copy();
+            fired->setAttemptNumber(1);
+            fired->setExpiration(NSDate::dateWithTimeIntervalSince1970(NSDate::date().timeIntervalSince1970() + 3600));
+            urls.set(hash, Value(fired));
+        });
+    auto task = OrreryHttpAsyncTask::sendMethod("GET", NSURL::URLWithString(*attempt->substitutedUrl()), std::nullopt,
+                                                Value(), controller, false);
+    task->setTaskParams(Value::dictionary({{OrreryRelayEventController::kInvokeURLHashKey, hash},
+                                           {OrreryRelayEventController::kBeingFiredKey, true},
+                                           {OrreryRelayEventController::kMethodKey, "GET"}}));
+    task->setTotalTimeoutInterval(3);
+    task->start();
+    ASSERT_TRUE(driver().runUntil([&] { return !relay.reports().empty(); }, 60));
+    auto report = soleReport();
+    ASSERT_TRUE(report);
+    const auto& reported = report->triggers.at(0).callbacks.at(0).attempts.at(0);
+    EXPECT_EQ(reported.requestState, OrreryRelayRequestStateSucceeded);
+    EXPECT_EQ(reported.httpStatus, 200);
+    EXPECT_TRUE(reported.finalAttempt);
+    EXPECT_EQ(urlMapCount(), 0u);
+    EXPECT_EQ(partner.callbacks("/cb").size(), 1u);
 }
 
 TEST_F(OrreryRelayReportingTest, CallbackRecordStaysUntilItsFinalAttemptIsReported) {

@@ -1,6 +1,7 @@
 // The fixture of the event controller, report manager and sender tests: a
 // stored configuration built in place, a scripted partner and the Relay
-// report endpoint on loopback, the Relay singletons set up and torn down.
+// report endpoint on loopback, the Relay singletons set up and torn down,
+// and the firing record a kill leaves.
 #pragma once
 
 #include <string>
@@ -116,6 +117,30 @@ protected:
             for (const auto& cb : trigger->callbacks())
                 for (const auto& attempt : cb->attempts()) all.push_back(attempt);
         return all;
+    }
+    // A firing of callback 1 on "Level" to "/cb?e=<invokeId>" as a kill
+    // leaves it: its record saved, its attempt being fired and in no map.
+    Ref<OrreryRelayCallbackAttemptInfo> leaveFiringRecord(const std::string& invokeId, double createdAt) {
+        auto attempt = NSObject::alloc<OrreryRelayCallbackAttemptInfo>()->init();
+        attempt->setInvokeId(invokeId);
+        attempt->setCallbackId(1);
+        attempt->setCbSessionId(1450000000000);
+        attempt->setSubstitutedUrl(partner.url("/cb?e=" + invokeId));
+        attempt->setCreationTime(NSDate::dateWithTimeIntervalSince1970(createdAt));
+        attempt->setBeingFired(true);
+        attempt->setRepeatDuration(OrreryRelayEventController::kInitialRepeatDuration);
+        auto callbackRecord = NSObject::alloc<OrreryRelayCallbackReportInfo>()->init();
+        callbackRecord->setInvokeId(invokeId);
+        callbackRecord->setCallbackId(1);
+        callbackRecord->setAttempts({attempt->copy()});
+        auto trigger = NSObject::alloc<OrreryRelayTriggerInvokeInfo>()->init();
+        trigger->setInvokeId(invokeId);
+        trigger->setSessionId(1450000000000);
+        trigger->setEventName(std::string("Level"));
+        trigger->addCallback(callbackRecord);
+        auto manager = OrreryRelayCallbackReportManager::sharedInstance();
+        dispatch_sync(manager->queue(), [&] { manager->addToSavedTriggers(trigger); });
+        return attempt;
     }
     void settle() { ASSERT_TRUE(driver().settle()); }
 

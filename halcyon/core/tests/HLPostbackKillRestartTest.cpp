@@ -3,8 +3,9 @@
 // by the service and once right after the file was written (the postback
 // queue held, so that no request has left). The next process
 // (the parent, started afresh on the same home folder) finds both in the file
-// and delivers each once. The service runs in the parent before the fork, so
-// that it outlives the child.
+// and delivers each once. A child that claims the file earlier versions
+// shared on a full disk is killed too. The service runs in the parent before
+// the fork, so that it outlives the child.
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "halcyon/core/HLTaskManager.h"
 #include "halcyon/core/HalcyonCoreClasses.h"
 #include "halcyon/core/tests/HLKillRestartTestSupport.h"
+#include "platform/foundation/FileSystemConditions.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 
 namespace {
@@ -140,6 +142,32 @@ TEST_F(HLPostbackKillRestartTest, PostbacksKilledRightAfterTheWriteAreDeliveredB
     EXPECT_EQ(service.postbacksTo("first").size(), 0u);
     EXPECT_EQ(service.postbacksTo("second").size(), 0u);
     ASSERT_NO_FATAL_FAILURE(relaunchAndDeliver("first"));
+}
+
+TEST_F(HLPostbackKillRestartTest, ThePostbacksOfASharedFileClaimedOnAFullDiskAreSentOnceAcrossAKill) {
+    // What an earlier version left, written before the fork.
+    const std::string cache = home + "/Library/Caches/hl";
+    startPlatform(registerHalcyonCoreClasses);
+    std::filesystem::create_directories(cache);
+    auto left = NSObject::alloc<HLPostbackRequest>()->initWithURL(NSURL::URLWithString(url("old") + "&postback_ts=1"),
+                                                                  Value(), 0);
+    ASSERT_TRUE(NSKeyedArchiver::archiveRootObject(Value(Value::Array{Value(left)}), cache + "/queued_postbacks_1.plist"));
+    Platform::shutdown();
+
+    // Killed once its start, which cannot write the key's file, has settled.
+    const char ack = forkAndKill([&](int ackFd) {
+        platform::testing::FileSystemConditions::setWritesFail(cache, true);
+        Ref<HLSdk> sdk = launchClient();
+        runUntilKilled(ackFd, driver.settle(10) && sdk->isEnabledAndInitialized() ? 1 : 0);
+    });
+    ASSERT_EQ(ack, 1) << "the child did not start";
+    EXPECT_EQ(service.postbacksTo("old").size(), 0u);
+
+    Ref<HLSdk> sdk = launchClient();
+    ASSERT_TRUE(driver.settle(10));
+    EXPECT_EQ(service.postbacksTo("old").size(), 1u);
+    EXPECT_TRUE(hlKillTestStoredEntries(home, nullptr).empty());
+    EXPECT_FALSE(std::filesystem::exists(cache + "/queued_postbacks_1.8418474a9b3a610b65282a830362998edd289d9d.adopted.plist"));
 }
 
 }  // namespace

@@ -486,6 +486,40 @@ TEST_F(HLPostbackTest, TheFileEarlierVersionsSharedIsAdoptedByOneKeyAndSentOnce)
     EXPECT_TRUE(storedEntries().empty());
 }
 
+TEST_F(HLPostbackTest, TheSharedFileWaitsWhileTheKeysFileCannotTakeItAndIsThenSentOnce) {
+    storeQueue({storedRequest("x", 0), storedRequest("y", 1)}, kSharedFile);
+    const std::string cache = home() + "/Library/Caches/hl";
+    const std::string claimed = "queued_postbacks_1.69b4ffd28f4e13bafd57c4c268a1936dedf169f1.adopted.plist";
+    // The test key first at the first start, the other key first later.
+    auto launchBoth = [&](bool first) {
+        if (first) launch(kHLTestSdkKey, postbackSettings(), true);
+        launch(kOtherKey, postbackSettings(), first);
+        if (!first) launch(kHLTestSdkKey, postbackSettings(), false);
+    };
+    // A full disk: claimed, but this key's file cannot take the entries, so
+    // none is sent, by either key, at this start or the next.
+    platform::testing::FileSystemConditions::setWritesFail(cache, true);
+    launchBoth(true);
+    restartProcessState();
+    launchBoth(false);
+    EXPECT_EQ(sent("x") + sent("y"), 0u);
+    EXPECT_EQ(listener->count("Unable to take the shared postback file's 2 postbacks into this key's file; they wait "
+                              "for the next start."),
+              2u);
+    EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(cache), std::vector<std::string>{claimed});
+
+    // Room again: sent once each, by the adopting key, and the claimed file goes.
+    platform::testing::FileSystemConditions::setWritesFail(cache, false);
+    for (int start = 0; start < 2; ++start) {
+        restartProcessState();
+        launchBoth(false);
+    }
+    EXPECT_EQ(sent("x"), 1u);
+    EXPECT_EQ(sent("y"), 1u);
+    EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(cache), std::vector<std::string>{kOwnFile});
+    EXPECT_TRUE(storedEntries().empty());
+}
+
 TEST_F(HLPostbackTest, AnAdoptionThatAKillLeftUnfinishedSendsEachEntryOnce) {
     // Killed after the key's file took the shared file's entries and before
     // the claimed copy was removed.
