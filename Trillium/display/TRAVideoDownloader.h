@@ -87,6 +87,8 @@ public:
     const std::optional<std::string>& destPath() const { return destPath_; }
     void setDestPath(std::optional<std::string> path) { destPath_ = std::move(path); }
     const std::string& videoUrl() const { return videoUrl_; }
+    // The URL the next download fetches (another URL of the same file name).
+    void setVideoUrl(std::string videoUrl) { videoUrl_ = std::move(videoUrl); }
     const std::string& filename() const { return filename_; }
     // Bytes announced by the answer; -1 when unknown or before it.
     int64_t bytesTotal() const { return bytesTotal_; }

@@ -1,7 +1,8 @@
 // The store of the video ads' files: a table from file name to the
 // TRAVideoDownloader that fetches (or fetched) the file, archived whole in
 // the user defaults under "TRAVideosDb". One download per file: ads asking
-// for a video already on its way wait on the same downloader. Files live in
+// for a video already on its way, by any URL of its name, wait on the same
+// downloader. Files live in
 // <Caches>/<bundle identifier>/ as "<name>.mp4" ("<name>.mp4.tmp" while they
 // download). Before each download it deletes the videos above the remote
 // maximum, sparing those that cached ads carry and the one now playing.
@@ -28,10 +29,11 @@ public:
     Ref<TRAVideosManager> init();
 
     // Fails the ad at once when the device lacks space for videos or the URL
-    // is not http or https or names no usable file; replaces an entry made
-    // for another URL of the same file name (its waiting ads fail); reports a
-    // loaded file at once, inside the call; otherwise the ad waits on the
-    // file's download, which is started unless it runs.
+    // is not http or https or names no usable file; reports a loaded file at once, inside the call; otherwise the
+    // ad waits on the file's download, which is started unless it runs. URLs
+    // of one file name share its entry: an ad of another URL loads the file
+    // that is there or waits on the running download, and only an entry
+    // with neither is fetched from the asking ad's URL.
     void downloadVideoWithUrl(const std::string& videoUrl, const Ref<TRAVideosManagerDelegate>& delegate) override;
     // The final path of the URL's file; nullopt when the URL names none.
     std::optional<std::string> destPathFromVideoUrl(const std::string& videoUrl) const;

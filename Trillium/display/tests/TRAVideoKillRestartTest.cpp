@@ -4,8 +4,8 @@
 // launch deletes before it fetches the video again whole; a launch killed
 // after the final file was moved into place but before the table was saved
 // leaves a file the next launch reports without fetching it again. A later
-// launch whose ad names another URL of the same file name gets that URL's
-// video.
+// launch whose ad names another URL of the same file name loads the stored
+// file, or fetches its own URL when the file is not there.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -194,24 +194,33 @@ TEST_F(TRAVideoKillRestartTest, AKillBetweenTheMoveAndTheSaveKeepsTheFinishedFil
     EXPECT_EQ(videos.fileRequests("clip.mp4").size(), 1u);
 }
 
-TEST_F(TRAVideoKillRestartTest, AnotherUrlOfTheSameFileNameAfterARelaunchGetsItsOwnVideo) {
-    const std::string second = TrilliumVideoAds::mp4File(TrilliumVideoFile::Valid, 15);
-    const std::string third = TrilliumVideoAds::mp4File(TrilliumVideoFile::Valid, 25);
-    service.server().route("GET", "/v2/clip.mp4", Answer::ok(second));
-    service.server().route("GET", "/v3/clip.mp4", Answer::ok(third));
+TEST_F(TRAVideoKillRestartTest, AnotherUrlOfAStoredFilesNameAfterARelaunchLoadsThatFile) {
+    service.server().route("GET", "/v2/clip.mp4", Answer::ok(TrilliumVideoAds::mp4File(TrilliumVideoFile::Valid, 15)));
     videos.serveFile("clip.mp4", bytes);
     EXPECT_EQ(resume(), "loaded " + finalPath());
 
-    // The stored entry's file is there: the new URL's video replaces it.
     EXPECT_EQ(resume(service.server().url("/v2/clip.mp4")), "loaded " + finalPath());
-    EXPECT_TRUE(readFile(finalPath()) == second);
-    EXPECT_EQ(service.server().requestsTo("/v2/clip.mp4").size(), 1u);
+    EXPECT_EQ(readFile(finalPath()), bytes);
+    EXPECT_TRUE(service.server().requestsTo("/v2/clip.mp4").empty());
+}
 
-    // The stored entry's file has gone and its URL answers no more: the new
-    // URL is fetched, not the stored one.
-    std::filesystem::remove(finalPath());
-    service.server().route("GET", "/v2/clip.mp4", Answer::withStatus(404));
-    EXPECT_EQ(resume(service.server().url("/v3/clip.mp4")), "loaded " + finalPath());
-    EXPECT_TRUE(readFile(finalPath()) == third);
-    EXPECT_EQ(service.server().requestsTo("/v2/clip.mp4").size(), 1u);
+TEST_F(TRAVideoKillRestartTest, AnUnfinishedEntryOfAnotherServiceFetchesTheNewUrlAfterARelaunch) {
+    // The earlier launch fetched the file from a service that is gone now.
+    simulator::LoopbackServer older;
+    older.route("GET", "/videos/clip.mp4", Answer::slowBody(bytes, 64, 0.2));
+    ASSERT_TRUE(older.start());
+    pid_t pid = launch("midbody", older.url("/videos/clip.mp4"));
+    ASSERT_GT(pid, 0);
+    bool partial = awaitChild([&] { return std::filesystem::exists(partialPath()) &&
+                                           std::filesystem::file_size(partialPath()) > 0; },
+                              20);
+    ::kill(pid, SIGKILL);
+    waitForTrilliumChild(pid);
+    ASSERT_TRUE(partial) << "no body reached the partial file";
+    older.stop();
+
+    videos.serveFile("clip.mp4", bytes);
+    EXPECT_EQ(resume(), "loaded " + finalPath());
+    EXPECT_EQ(readFile(finalPath()), bytes);
+    EXPECT_EQ(videos.fileRequests("clip.mp4").size(), 1u);
 }

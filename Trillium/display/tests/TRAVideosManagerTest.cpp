@@ -2,9 +2,9 @@
 // one download per file with its waiting ads told last added first, loaded
 // files reported inside the call, the clean-up above the maximum, every way a
 // download can fail (each leaves no final file and no entry: also a body that
-// is no playable video, or over the cap, and a URL that is not http), the stored
-// table's keys and what a fresh store makes of a table left by another
-// process.
+// is no playable video, or over the cap, and a URL that is not http), another
+// URL of a name fetched into it when its file is not there, the stored table's
+// keys and what a fresh store makes of a table left by another process.
 #include "Trillium/TRAAdCache.h"
 #include "Trillium/TRAMetadata.h"
 #include "Trillium/TRATrilliumSDK.h"
@@ -69,6 +69,20 @@ TEST_F(TRAVideosManagerTest, AVanishedFileIsFetchedAgain) {
     EXPECT_EQ(again->paths.size(), 1u);
     EXPECT_EQ(videos.fileRequests("clip.mp4").size(), 2u);
     EXPECT_EQ(contents(finalPath("clip.mp4")), kClipBytes);
+
+    // Gone again, and its URL answers no more: another URL of its name is
+    // fetched into it, and the entry keeps that URL.
+    NSFileManager::defaultManager()->removeItemAtPath(finalPath("clip.mp4"));
+    videos.serveFile("clip.mp4", Answer::withStatus(404));
+    const std::string other = TrilliumVideoAds::mp4File(TrilliumVideoFile::Valid, 15);
+    service.server().route("GET", "/v2/clip.mp4", Answer::ok(other));
+    auto moved = videoAd("moved");
+    store()->downloadVideoWithUrl(service.server().url("/v2/clip.mp4"), moved);
+    ASSERT_TRUE(waitFor([&] { return moved->heard(); }));
+    EXPECT_EQ(moved->paths, std::vector<std::string>{finalPath("clip.mp4")});
+    EXPECT_EQ(contents(finalPath("clip.mp4")), other);
+    EXPECT_EQ(videos.fileRequests("clip.mp4").size(), 2u);
+    EXPECT_EQ(store()->downloaderForFileName("clip.mp4")->videoUrl(), service.server().url("/v2/clip.mp4"));
 }
 
 TEST_F(TRAVideosManagerTest, NamesComeFromTheLastPathComponentWithMp4) {
