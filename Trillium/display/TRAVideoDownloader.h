@@ -99,6 +99,8 @@ private:
     bool isCurrent() const;
     // Fails the download with a log line saying why.
     void fail(const std::string& reason);
+    // Fails it, and the store fails later asks for the URL at once.
+    void refuse(const std::string& reason);
     // Why the finished partial file is no playable video; nullopt when it is one.
     static std::optional<std::string> notAVideo(const std::string& path);
     // Tells the waiting ads, last added first, and empties the list.

@@ -73,6 +73,13 @@ void TRAVideosManager::downloadVideoWithUrl(const std::string& videoUrl, const R
         if (delegate) delegate->didFailDownloadVideo();
         return;
     }
+    // Fetching it again would only fetch the same refusal.
+    if (auto refused = refusedUrls_.find(videoUrl); refused != refusedUrls_.end()) {
+        TRALog::errorf("Video download of %@ was refused earlier in this run (%@); the video ad fails.", videoUrl,
+                       refused->second);
+        if (delegate) delegate->didFailDownloadVideo();
+        return;
+    }
     Ref<TRAVideoDownloader> entry = downloaderForFileName(*fileName);
     if (!entry) {
         auto downloader = NSObject::alloc<TRAVideoDownloader>()->initWithVideoUrl(videoUrl, delegate);
@@ -100,6 +107,10 @@ void TRAVideosManager::downloadVideoWithUrl(const std::string& videoUrl, const R
         saveVideosDBToLocalData();
     }
     entry->CheckNetworkStatus();
+}
+
+void TRAVideosManager::rememberRefusedUrl(const std::string& videoUrl, const std::string& reason) {
+    refusedUrls_[videoUrl] = reason;
 }
 
 std::optional<std::string> TRAVideosManager::destPathFromVideoUrl(const std::string& videoUrl) const {

@@ -5,7 +5,8 @@
 // after the final file was moved into place but before the table was saved
 // leaves a file the next launch reports without fetching it again. A later
 // launch whose ad names another URL of the same file name loads the stored
-// file, or fetches its own URL when the file is not there.
+// file, or fetches its own URL when the file is not there; a refused video is
+// fetched once per launch.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -76,7 +77,8 @@ public:
 
 // One launch, run only as a child of the tests below. "midbody" and
 // "aftermove" ask for the video and wait to be killed; "resume" asks for it,
-// writes what the ad heard and ends.
+// writes what the ad heard and ends; "twice" does so with a second ad asking
+// after the first has heard.
 TEST(TRAVideoKillRestartChild, Launch) {
     const char* home = std::getenv(kHomeVariable);
     if (!home) GTEST_SKIP() << "runs only as a child of TRAVideoKillRestart";
@@ -111,10 +113,16 @@ TEST(TRAVideoKillRestartChild, Launch) {
     }
     auto ad = std::make_shared<TRAVideoKillRestartAd>();
     store->downloadVideoWithUrl(url, ad);
-    if (mode != "resume") runUntilKilled();
+    if (mode != "resume" && mode != "twice") runUntilKilled();
 
     platform::testing::RunLoopDriver driver;
     EXPECT_TRUE(driver.runUntil([&] { return !ad->outcome.empty(); }, 10));
+    if (mode == "twice") {
+        // A second ad asks once the first has heard.
+        auto second = std::make_shared<TRAVideoKillRestartAd>();
+        store->downloadVideoWithUrl(url, second);
+        ad->outcome += ", then " + (second->outcome.empty() ? std::string("waiting") : second->outcome + " at once");
+    }
     auto entry = store->downloaderForFileName("clip.mp4");
     EXPECT_TRUE(!entry || !entry->downloading());
     std::ofstream(std::getenv(kOutcomeVariable)) << ad->outcome;
@@ -223,4 +231,15 @@ TEST_F(TRAVideoKillRestartTest, AnUnfinishedEntryOfAnotherServiceFetchesTheNewUr
     EXPECT_EQ(resume(), "loaded " + finalPath());
     EXPECT_EQ(readFile(finalPath()), bytes);
     EXPECT_EQ(videos.fileRequests("clip.mp4").size(), 1u);
+}
+
+TEST_F(TRAVideoKillRestartTest, ARefusedVideoIsFetchedOncePerLaunch) {
+    videos.serveFile("clip.mp4", "<html><body>Moved</body></html>");
+    for (size_t launches = 1; launches <= 2; ++launches) {
+        pid_t pid = launch("twice");
+        ASSERT_GT(pid, 0);
+        EXPECT_TRUE(trilliumChildExitedCleanly(waitForTrilliumChild(pid)));
+        EXPECT_EQ(readFile(outcomeFile), "failed, then failed at once");
+        EXPECT_EQ(videos.fileRequests("clip.mp4").size(), launches);
+    }
 }
