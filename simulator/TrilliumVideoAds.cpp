@@ -33,7 +33,7 @@ std::string TrilliumVideoAds::videoUrl(std::string_view file) const {
 }
 
 std::string TrilliumVideoAds::videoJson(const TrilliumVideoAd& ad) const {
-    Value json = Value::dictionary({{"videoUrl", videoUrl(ad.file)}});
+    Value json = Value::dictionary({{"videoUrl", ad.url.empty() ? videoUrl(ad.file) : ad.url}});
     if (ad.events) {
         const char* keys[] = {"videoProgressUrl", "videoRewardedUrl", "videoClosedUrl",
                               "videoSkippedUrl", "videoSoundUrl", "videoPostRollImpressionUrl",

@@ -20,6 +20,7 @@ enum class TrilliumVideoFile { Valid, Truncated, NoVideoTrack, ZeroDuration };
 // What a served video ad says about its video.
 struct TrilliumVideoAd {
     std::string file = "clip.mp4";  // served under /videos/
+    std::string url;                 // the video's URL when not "/videos/<file>" (e.g. a signed one)
     bool skippable = true;
     int skippableAfter = 5;
     bool closeable = true;

@@ -211,7 +211,7 @@ void TRAVideoDownloader::connectionDidFinishLoading(Ref<NSURLConnection> connect
     // What arrived must be a video the screen can play: a server may send a
     // page in its place, or less than the whole file under a lower length.
     if (auto why = notAVideo(partial)) {
-        fail("the file is not a playable video (" + *why + ")");
+        refuse("the file is not a playable video (" + *why + ")");
         return;
     }
     std::string destination = TRAAdSDKUtils::getDestPathFromFileName(filename_);
@@ -234,8 +234,13 @@ void TRAVideoDownloader::connectionDidFinishLoading(Ref<NSURLConnection> connect
 
 void TRAVideoDownloader::connectionDidFailWithError(Ref<NSURLConnection> connection, Ref<NSError> error) {
     if (connection != connection_) return;
-    fail(NSString::stringWithFormat("the transfer failed (%@)",
-                                    error ? error->localizedDescription() : std::string("unknown error")));
+    std::string reason = NSString::stringWithFormat(
+        "the transfer failed (%@)", error ? error->localizedDescription() : std::string("unknown error"));
+    // Over the cap: the same URL would bring the same size again.
+    if (error && error->domain() == NSURLErrorDomain && error->code() == NSURLErrorDataLengthExceedsMaximum)
+        refuse(reason);
+    else
+        fail(reason);
 }
 
 std::optional<std::string> TRAVideoDownloader::notAVideo(const std::string& path) {
@@ -253,6 +258,11 @@ std::optional<std::string> TRAVideoDownloader::notAVideo(const std::string& path
 void TRAVideoDownloader::fail(const std::string& reason) {
     TRALog::errorf("Video download of %@ failed: %@.", videoUrl_, reason);
     failedDownloadVideo();
+}
+
+void TRAVideoDownloader::refuse(const std::string& reason) {
+    TRAVideosManager::sharedInstance()->rememberRefusedUrl(videoUrl_, reason);
+    fail(reason);
 }
 
 void TRAVideoDownloader::failedDownloadVideo() {

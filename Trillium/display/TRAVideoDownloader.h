@@ -87,6 +87,8 @@ public:
     const std::optional<std::string>& destPath() const { return destPath_; }
     void setDestPath(std::optional<std::string> path) { destPath_ = std::move(path); }
     const std::string& videoUrl() const { return videoUrl_; }
+    // The URL the next download fetches (another URL of the same file name).
+    void setVideoUrl(std::string videoUrl) { videoUrl_ = std::move(videoUrl); }
     const std::string& filename() const { return filename_; }
     // Bytes announced by the answer; -1 when unknown or before it.
     int64_t bytesTotal() const { return bytesTotal_; }
@@ -97,6 +99,8 @@ private:
     bool isCurrent() const;
     // Fails the download with a log line saying why.
     void fail(const std::string& reason);
+    // Fails it, and the store fails later asks for the URL at once.
+    void refuse(const std::string& reason);
     // Why the finished partial file is no playable video; nullopt when it is one.
     static std::optional<std::string> notAVideo(const std::string& path);
     // Tells the waiting ads, last added first, and empties the list.

@@ -73,15 +73,14 @@ void TRAVideosManager::downloadVideoWithUrl(const std::string& videoUrl, const R
         if (delegate) delegate->didFailDownloadVideo();
         return;
     }
-    Ref<TRAVideoDownloader> entry = downloaderForFileName(*fileName);
-    // Two URLs of one file name: the entry (also one read back after a
-    // relaunch) serves only its own URL, so another URL's ad gets its video
-    // fetched afresh rather than the old file or a failed fetch of the old URL.
-    if (entry && entry->videoUrl() != videoUrl) {
-        TRALog::infof("Video %@ now comes from another URL; the stored one is replaced.", *fileName);
-        removeVideo(*fileName);
-        entry = nullptr;
+    // Fetching it again would only fetch the same refusal.
+    if (auto refused = refusedUrls_.find(videoUrl); refused != refusedUrls_.end()) {
+        TRALog::errorf("Video download of %@ was refused earlier in this run (%@); the video ad fails.", videoUrl,
+                       refused->second);
+        if (delegate) delegate->didFailDownloadVideo();
+        return;
     }
+    Ref<TRAVideoDownloader> entry = downloaderForFileName(*fileName);
     if (!entry) {
         auto downloader = NSObject::alloc<TRAVideoDownloader>()->initWithVideoUrl(videoUrl, delegate);
         videosDb_.set(*fileName, Value(downloader));
@@ -95,9 +94,23 @@ void TRAVideosManager::downloadVideoWithUrl(const std::string& videoUrl, const R
         if (delegate) delegate->didFinishDownloadVideoWithPath(destination);
         return;
     }
-    // Not loaded, or loaded but the file has gone: wait for a download.
+    // Not loaded, or loaded but the file has gone: wait for a download. URLs
+    // of one name share the entry, so a running download serves this ad
+    // whatever URL it fetches; without one, this ad's URL is fetched, since
+    // the entry's own (an earlier launch's, say) may be signed for a server
+    // that has gone.
     entry->addExternalAd(delegate);
-    if (!entry->downloading()) entry->CheckNetworkStatus();
+    if (entry->downloading()) return;
+    if (entry->videoUrl() != videoUrl) {
+        TRALog::infof("Video %@ is not there; it is fetched from the URL the ad names.", *fileName);
+        entry->setVideoUrl(videoUrl);
+        saveVideosDBToLocalData();
+    }
+    entry->CheckNetworkStatus();
+}
+
+void TRAVideosManager::rememberRefusedUrl(const std::string& videoUrl, const std::string& reason) {
+    refusedUrls_[videoUrl] = reason;
 }
 
 std::optional<std::string> TRAVideosManager::destPathFromVideoUrl(const std::string& videoUrl) const {

@@ -1,7 +1,8 @@
 // The store of the video ads' files: a table from file name to the
 // TRAVideoDownloader that fetches (or fetched) the file, archived whole in
 // the user defaults under "TRAVideosDb". One download per file: ads asking
-// for a video already on its way wait on the same downloader. Files live in
+// for a video already on its way, by any URL of its name, wait on the same
+// downloader. URLs refused in this run are kept in memory only. Files live in
 // <Caches>/<bundle identifier>/ as "<name>.mp4" ("<name>.mp4.tmp" while they
 // download). Before each download it deletes the videos above the remote
 // maximum, sparing those that cached ads carry and the one now playing.
@@ -12,6 +13,7 @@
 // is fetched again whole. Main thread.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 
@@ -27,12 +29,17 @@ public:
     static Ref<TRAVideosManager> sharedInstance();
     Ref<TRAVideosManager> init();
 
-    // Fails the ad at once when the device lacks space for videos or the URL
-    // is not http or https or names no usable file; replaces an entry made
-    // for another URL of the same file name (its waiting ads fail); reports a
-    // loaded file at once, inside the call; otherwise the ad waits on the
-    // file's download, which is started unless it runs.
+    // Fails the ad at once when the device lacks space for videos, the URL
+    // is not http or https, names no usable file or was refused earlier in
+    // this run; reports a loaded file at once, inside the call; otherwise the
+    // ad waits on the file's download, which is started unless it runs. URLs
+    // of one file name share its entry: an ad of another URL loads the file
+    // that is there or waits on the running download, and only an entry
+    // with neither is fetched from the asking ad's URL.
     void downloadVideoWithUrl(const std::string& videoUrl, const Ref<TRAVideosManagerDelegate>& delegate) override;
+    // The URL's download was refused (no playable video, over the cap): later
+    // asks for it fail at once, without a request, until the next launch.
+    void rememberRefusedUrl(const std::string& videoUrl, const std::string& reason);
     // The final path of the URL's file; nullopt when the URL names none.
     std::optional<std::string> destPathFromVideoUrl(const std::string& videoUrl) const;
     // Forgets the video (a running download of it is abandoned) and deletes
@@ -63,4 +70,6 @@ private:
 
     Value videosDb_ = Value::dictionary({});
     std::optional<std::string> nowPlayingVideoFileName_;
+    // Refused URLs with why, for this run only: the server may mend them.
+    std::map<std::string, std::string> refusedUrls_;
 };

@@ -80,6 +80,21 @@ protected:
         return list;
     }
 
+    // Starts loading a video ad of the event type whose page names the
+    // service's "/v/clip.mov" signed with `t`, as ad servers sign each answer.
+    Ref<TRATrilliumAd> loadSignedVideoAd(int t, int64_t eventType, const Ref<RecordingAdDelegate>& to) {
+        static const char* placements[] = {"INAPP_OVERLAY", "INAPP_RETURN", "INAPP_SPLASH"};
+        TrilliumVideoAd settings;
+        settings.url = service.server().url("/v/clip.mov?t=" + std::to_string(t));
+        service.setHtmlAdsForPlacement(placements[eventType], {Answer::ok(videos.videoAdPage(settings))
+                                                                   .header("Content-Type", "text/html; charset=utf-8")});
+        auto ad = NSObject::alloc<TRATrilliumAd>()->init();
+        ad->setEventType(eventType);
+        ad->loadAd(TRATrilliumAd::AdTypeOverlay, to);
+        return ad;
+    }
+    size_t signedFileRequests() { return service.server().requestsTo("/v/clip.mov").size(); }
+
     TrilliumVideoAds videos{service};
 };
 
@@ -372,4 +387,69 @@ TEST_F(TRAAdVideoViewControllerTest, ALaterLoadOrAppearanceStartsNothingAgain) {
     EXPECT_EQ(service.requestsTo(TrilliumService::kImpressionPath).size(), 1u);
     EXPECT_EQ(publisher->events, std::vector<std::string>{"didShowAd"});
     EXPECT_GT(CMTimeGetSeconds(player->currentTime()), 2.5);
+}
+
+// ---- one file for the URLs of one name ----
+
+TEST_F(TRAAdVideoViewControllerTest, AdsWhoseSignedUrlsNameOneFileLoadTogetherFromOneDownload) {
+    const std::string bytes = TrilliumVideoAds::mp4File(TrilliumVideoFile::Valid, 40);
+    service.server().route("GET", "/v/clip.mov", Answer::stall(Answer::ok(bytes)));
+    std::vector<Ref<RecordingAdDelegate>> publishers;
+    std::vector<Ref<TRATrilliumAd>> ads;
+    for (int64_t eventType : {TRATrilliumAd::EventTypeSplash, TRATrilliumAd::EventTypeOrdinary,
+                              TRATrilliumAd::EventTypeReturn}) {
+        publishers.push_back(NSObject::alloc<RecordingAdDelegate>());
+        ads.push_back(loadSignedVideoAd(static_cast<int>(ads.size()) + 1, eventType, publishers.back()));
+    }
+    // The file is held until all three ads wait on its one download.
+    auto store = TRAVideosManager::sharedInstance();
+    ASSERT_TRUE(waitFor([&] {
+        auto entry = store->downloaderForFileName("clip.mp4");
+        return entry && entry->waitingAdCount() == 3;
+    }));
+    ASSERT_TRUE(waitFor([&] { return service.server().stalledCount() == 1; }));
+    service.server().releaseStalled();
+    ASSERT_TRUE(waitFor([&] {
+        return std::all_of(publishers.begin(), publishers.end(), [](const auto& p) { return !p->events.empty(); });
+    }));
+
+    EXPECT_EQ(signedFileRequests(), 1u);
+    for (size_t i = 0; i < ads.size(); ++i) {
+        EXPECT_EQ(publishers[i]->events, std::vector<std::string>{"didLoadAd"}) << i;
+        EXPECT_TRUE(ads[i]->isReady()) << i;
+        EXPECT_EQ(ads[i]->internalAd()->videoPref()->videoPath(), TRAAdSDKUtils::getDestPathFromFileName("clip.mp4"));
+    }
+}
+
+TEST_F(TRAAdVideoViewControllerTest, ACachedAdsFileStaysAndPlaysWhenOtherUrlsOfItsNameArrive) {
+    const std::string bytes = TrilliumVideoAds::mp4File(TrilliumVideoFile::Valid, 40);
+    // A second fetch would never end: the later ads must not need one.
+    service.server().route("GET", "/v/clip.mov",
+                           std::vector<Answer>{Answer::ok(bytes), Answer::stall(Answer::ok(bytes))});
+    auto cached = loadSignedVideoAd(1, TRATrilliumAd::EventTypeOrdinary, publisher);
+    ASSERT_TRUE(waitFor([&] { return !publisher->events.empty(); }));
+    publisher->events.clear();
+    const std::string path = *cached->internalAd()->videoPref()->videoPath();
+
+    // The later ads load from the file there, at once; the cached one keeps it.
+    auto later = NSObject::alloc<RecordingAdDelegate>();
+    auto laterAd = loadSignedVideoAd(2, TRATrilliumAd::EventTypeReturn, later);
+    ASSERT_TRUE(waitFor([&] { return !later->events.empty(); }));
+    EXPECT_EQ(later->events, std::vector<std::string>{"didLoadAd"});
+    EXPECT_EQ(NSData::dataWithContentsOfFile(path).value_or(NSData()).toString(), bytes);
+
+    auto screen = showVideo(cached);
+    ASSERT_TRUE(screen);
+    EXPECT_EQ(publisher->events, std::vector<std::string>{"didShowAd"});
+    play(2);
+    // Nor does the playing file go when another URL of its name arrives.
+    auto third = NSObject::alloc<RecordingAdDelegate>();
+    auto thirdAd = loadSignedVideoAd(3, TRATrilliumAd::EventTypeSplash, third);
+    ASSERT_TRUE(waitFor([&] { return !third->events.empty(); }));
+    EXPECT_EQ(third->events, std::vector<std::string>{"didLoadAd"});
+    play(2);
+    EXPECT_EQ(publisher->events, std::vector<std::string>{"didShowAd"});
+    EXPECT_GT(CMTimeGetSeconds(screen->avPlayer()->currentTime()), 3.5);
+    EXPECT_EQ(NSData::dataWithContentsOfFile(path).value_or(NSData()).toString(), bytes);
+    EXPECT_EQ(signedFileRequests(), 1u);
 }

@@ -4,8 +4,9 @@
 // launch deletes before it fetches the video again whole; a launch killed
 // after the final file was moved into place but before the table was saved
 // leaves a file the next launch reports without fetching it again. A later
-// launch whose ad names another URL of the same file name gets that URL's
-// video.
+// launch whose ad names another URL of the same file name loads the stored
+// file, or fetches its own URL when the file is not there; a refused video is
+// fetched once per launch.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -77,7 +78,8 @@ public:
 
 // One launch, run only as a child of the tests below. "midbody" and
 // "aftermove" ask for the video and wait to be killed; "resume" asks for it,
-// writes what the ad heard and ends.
+// writes what the ad heard and ends; "twice" does so with a second ad asking
+// after the first has heard.
 TEST(TRAVideoKillRestartChild, Launch) {
     const char* home = std::getenv(kHomeVariable);
     if (!home) GTEST_SKIP() << "runs only as a child of TRAVideoKillRestart";
@@ -112,10 +114,16 @@ TEST(TRAVideoKillRestartChild, Launch) {
     }
     auto ad = std::make_shared<TRAVideoKillRestartAd>();
     store->downloadVideoWithUrl(url, ad);
-    if (mode != "resume") runUntilKilled();
+    if (mode != "resume" && mode != "twice") runUntilKilled();
 
     platform::testing::RunLoopDriver driver{platform::testing::hangGuardScale()};
     EXPECT_TRUE(driver.runUntil([&] { return !ad->outcome.empty(); }, 10));
+    if (mode == "twice") {
+        // A second ad asks once the first has heard.
+        auto second = std::make_shared<TRAVideoKillRestartAd>();
+        store->downloadVideoWithUrl(url, second);
+        ad->outcome += ", then " + (second->outcome.empty() ? std::string("waiting") : second->outcome + " at once");
+    }
     auto entry = store->downloaderForFileName("clip.mp4");
     EXPECT_TRUE(!entry || !entry->downloading());
     std::ofstream(std::getenv(kOutcomeVariable)) << ad->outcome;
@@ -195,24 +203,44 @@ TEST_F(TRAVideoKillRestartTest, AKillBetweenTheMoveAndTheSaveKeepsTheFinishedFil
     EXPECT_EQ(videos.fileRequests("clip.mp4").size(), 1u);
 }
 
-TEST_F(TRAVideoKillRestartTest, AnotherUrlOfTheSameFileNameAfterARelaunchGetsItsOwnVideo) {
-    const std::string second = TrilliumVideoAds::mp4File(TrilliumVideoFile::Valid, 15);
-    const std::string third = TrilliumVideoAds::mp4File(TrilliumVideoFile::Valid, 25);
-    service.server().route("GET", "/v2/clip.mp4", Answer::ok(second));
-    service.server().route("GET", "/v3/clip.mp4", Answer::ok(third));
+TEST_F(TRAVideoKillRestartTest, AnotherUrlOfAStoredFilesNameAfterARelaunchLoadsThatFile) {
+    service.server().route("GET", "/v2/clip.mp4", Answer::ok(TrilliumVideoAds::mp4File(TrilliumVideoFile::Valid, 15)));
     videos.serveFile("clip.mp4", bytes);
     EXPECT_EQ(resume(), "loaded " + finalPath());
 
-    // The stored entry's file is there: the new URL's video replaces it.
     EXPECT_EQ(resume(service.server().url("/v2/clip.mp4")), "loaded " + finalPath());
-    EXPECT_TRUE(readFile(finalPath()) == second);
-    EXPECT_EQ(service.server().requestsTo("/v2/clip.mp4").size(), 1u);
+    EXPECT_EQ(readFile(finalPath()), bytes);
+    EXPECT_TRUE(service.server().requestsTo("/v2/clip.mp4").empty());
+}
 
-    // The stored entry's file has gone and its URL answers no more: the new
-    // URL is fetched, not the stored one.
-    std::filesystem::remove(finalPath());
-    service.server().route("GET", "/v2/clip.mp4", Answer::withStatus(404));
-    EXPECT_EQ(resume(service.server().url("/v3/clip.mp4")), "loaded " + finalPath());
-    EXPECT_TRUE(readFile(finalPath()) == third);
-    EXPECT_EQ(service.server().requestsTo("/v2/clip.mp4").size(), 1u);
+TEST_F(TRAVideoKillRestartTest, AnUnfinishedEntryOfAnotherServiceFetchesTheNewUrlAfterARelaunch) {
+    // The earlier launch fetched the file from a service that is gone now.
+    simulator::LoopbackServer older;
+    older.route("GET", "/videos/clip.mp4", Answer::slowBody(bytes, 64, 0.2));
+    ASSERT_TRUE(older.start());
+    pid_t pid = launch("midbody", older.url("/videos/clip.mp4"));
+    ASSERT_GT(pid, 0);
+    bool partial = awaitChild([&] { return std::filesystem::exists(partialPath()) &&
+                                           std::filesystem::file_size(partialPath()) > 0; },
+                              20);
+    ::kill(pid, SIGKILL);
+    waitForTrilliumChild(pid);
+    ASSERT_TRUE(partial) << "no body reached the partial file";
+    older.stop();
+
+    videos.serveFile("clip.mp4", bytes);
+    EXPECT_EQ(resume(), "loaded " + finalPath());
+    EXPECT_EQ(readFile(finalPath()), bytes);
+    EXPECT_EQ(videos.fileRequests("clip.mp4").size(), 1u);
+}
+
+TEST_F(TRAVideoKillRestartTest, ARefusedVideoIsFetchedOncePerLaunch) {
+    videos.serveFile("clip.mp4", "<html><body>Moved</body></html>");
+    for (size_t launches = 1; launches <= 2; ++launches) {
+        pid_t pid = launch("twice");
+        ASSERT_GT(pid, 0);
+        EXPECT_TRUE(trilliumChildExitedCleanly(waitForTrilliumChild(pid)));
+        EXPECT_EQ(readFile(outcomeFile), "failed, then failed at once");
+        EXPECT_EQ(videos.fileRequests("clip.mp4").size(), launches);
+    }
 }

@@ -2,9 +2,10 @@
 // one download per file with its waiting ads told last added first, loaded
 // files reported inside the call, the clean-up above the maximum, every way a
 // download can fail (each leaves no final file and no entry: also a body that
-// is no playable video, or over the cap, and a URL that is not http), the stored
-// table's keys and what a fresh store makes of a table left by another
-// process.
+// is no playable video, or over the cap, and a URL that is not http), a refused
+// URL not fetched again, another URL of a name fetched into it when its file is
+// not there, the stored table's keys and what a fresh store makes of a table
+// left by another process.
 #include "Trillium/TRAAdCache.h"
 #include "Trillium/TRAMetadata.h"
 #include "Trillium/TRATrilliumSDK.h"
@@ -69,6 +70,20 @@ TEST_F(TRAVideosManagerTest, AVanishedFileIsFetchedAgain) {
     EXPECT_EQ(again->paths.size(), 1u);
     EXPECT_EQ(videos.fileRequests("clip.mp4").size(), 2u);
     EXPECT_EQ(contents(finalPath("clip.mp4")), kClipBytes);
+
+    // Gone again, and its URL answers no more: another URL of its name is
+    // fetched into it, and the entry keeps that URL.
+    NSFileManager::defaultManager()->removeItemAtPath(finalPath("clip.mp4"));
+    videos.serveFile("clip.mp4", Answer::withStatus(404));
+    const std::string other = TrilliumVideoAds::mp4File(TrilliumVideoFile::Valid, 15);
+    service.server().route("GET", "/v2/clip.mp4", Answer::ok(other));
+    auto moved = videoAd("moved");
+    store()->downloadVideoWithUrl(service.server().url("/v2/clip.mp4"), moved);
+    ASSERT_TRUE(waitFor([&] { return moved->heard(); }));
+    EXPECT_EQ(moved->paths, std::vector<std::string>{finalPath("clip.mp4")});
+    EXPECT_EQ(contents(finalPath("clip.mp4")), other);
+    EXPECT_EQ(videos.fileRequests("clip.mp4").size(), 2u);
+    EXPECT_EQ(store()->downloaderForFileName("clip.mp4")->videoUrl(), service.server().url("/v2/clip.mp4"));
 }
 
 TEST_F(TRAVideosManagerTest, NamesComeFromTheLastPathComponentWithMp4) {
@@ -178,6 +193,32 @@ INSTANTIATE_TEST_SUITE_P(
                                       return Answer::ok(std::move(body)).unframed();
                                   }}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TRAVideosManagerTest, ARefusedVideoIsFetchedOnceInARun) {
+    // Announced over the cap (with the space for it), and no video at all.
+    platform::testing::FileSystemConditions::setFreeSpace(TRAAdSDKUtils::videoDestinationDirectoryPath(), 6000000000);
+    videos.serveFile("huge.mp4", Answer::ok(kClipBytes).header("Content-Length", "5000000000"));
+    videos.serveFile("page.mp4", Answer::ok("<html><body>Moved</body></html>"));
+    for (const std::string file : {"huge.mp4", "page.mp4"}) {
+        ASSERT_TRUE(fetch(file, videoAd(file)));
+        auto again = videoAd(file + " again");
+        store()->downloadVideoWithUrl(videos.videoUrl(file), again);
+        EXPECT_EQ(again->failures, 1) << file;  // at once, inside the call
+        EXPECT_EQ(videos.fileRequests(file).size(), 1u) << file;
+        EXPECT_EQ(store()->getVideosDBCopy().count(), 0u);
+    }
+    EXPECT_TRUE(logCapture().contains("Video download of " + videos.videoUrl("page.mp4") +
+                                      " was refused earlier in this run (the file is not a playable video"));
+    EXPECT_TRUE(logCapture().contains("Video download of " + videos.videoUrl("huge.mp4") +
+                                      " was refused earlier in this run (the transfer failed (The resource "
+                                      "exceeds the maximum size.)); the video ad fails."));
+
+    // A failure that is no refusal is tried again at the next ask.
+    videos.serveFile("gone.mp4", Answer::withStatus(404));
+    ASSERT_TRUE(fetch("gone.mp4", videoAd("gone")));
+    ASSERT_TRUE(fetch("gone.mp4", videoAd("gone again")));
+    EXPECT_EQ(videos.fileRequests("gone.mp4").size(), 2u);
+}
 
 TEST_F(TRAVideosManagerTest, OnlyHttpAndHttpsVideosAreFetched) {
     for (const std::string url : {"file:///etc/hostname", "FILE:///etc/hostname.mp4",
