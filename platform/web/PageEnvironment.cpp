@@ -385,8 +385,8 @@ void PageEnvironment::setDocumentURL(const Ref<NSURL>& url) {
 void PageEnvironment::requestNavigation(const std::string& text, NavigationKind kind) {
     std::string t = trimmed(text);
     if (t.size() > kMaximumURLLength) {
-        log(LogLevel::Warning, "web view: navigation refused: its URL is " + std::to_string(t.size()) +
-                                   " bytes, over the bound of " + std::to_string(kMaximumURLLength));
+        longURLRefusals_.refuse("web view: navigation refused: its URL is " + std::to_string(t.size()) +
+                                " bytes, over the bound of " + std::to_string(kMaximumURLLength));
         return;
     }
     if (lowercase(t.substr(0, 11)) == "javascript:") {
@@ -407,7 +407,7 @@ void PageEnvironment::requestNavigation(const std::string& text, NavigationKind 
     }
     Ref<NSURL> url = kind == NavigationKind::Reload ? documentURL_ : resolve(t);
     if (!url) {
-        log(LogLevel::Warning, "web view: navigation to an invalid URL ignored: \"" + text + "\"");
+        invalidURLRefusals_.refuse("web view: navigation to an invalid URL ignored: \"" + text + "\"");
         return;
     }
     if (host_) host_->pageRequestsNavigation(url, kind);
@@ -415,7 +415,7 @@ void PageEnvironment::requestNavigation(const std::string& text, NavigationKind 
 
 void PageEnvironment::setTimer(int64_t id, double milliseconds) {
     if (timers_.size() >= kMaximumTimers && !timers_.count(id)) {
-        log(LogLevel::Warning, "web view: page timer refused: more than " + std::to_string(kMaximumTimers) + " pending");
+        timerRefusals_.refuse("web view: page timer refused: more than " + std::to_string(kMaximumTimers) + " pending");
         return;
     }
     Weak<PageEnvironment> weak = weak_from_this();

@@ -18,6 +18,7 @@
 #include "platform/runtime/RunLoopTimer.h"
 #include "platform/ui/CGGeometry.h"
 #include "platform/web/JSContext.h"
+#include "platform/web/RepeatedRefusal.h"
 
 namespace platform::web {
 
@@ -133,6 +134,9 @@ private:
     uint64_t generation_ = 0;  // one per document
     std::map<int64_t, Ref<runtime::RunLoopTimer>> timers_;
     Ref<runtime::RunLoopTimer> refreshTimer_;
+    RepeatedRefusal timerRefusals_;
+    RepeatedRefusal longURLRefusals_;
+    RepeatedRefusal invalidURLRefusals_;
 };
 
 }  // namespace platform::web

@@ -7,7 +7,8 @@
 // caused it. Main thread only.
 // Pages are hostile input: a navigation or script URL a page gives over
 // 64 KB is refused, and the navigations waiting to be offered are bounded in
-// number and URL bytes (the excess is dropped); each is logged.
+// number and URL bytes (the excess is dropped); a refusal repeated in one
+// main-queue turn is logged once, with its count.
 // A loaded document's readyState goes "loading" (its scripts run) →
 // "interactive" (DOMContentLoaded) → "complete" (the load event, then
 // webViewDidFinishLoad), each state in a main-queue turn of its own, so work

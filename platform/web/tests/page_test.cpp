@@ -476,6 +476,29 @@ TEST_F(PageTest, ANavigationStormIsOfferedWithoutHangingTheHost) {
     EXPECT_EQ(delegate->count("should 5 cmd://long/"), 139u);
 }
 
+// A page that repeats a refused call in a loop gets one line for the loop,
+// with the count: past the timers' cap, the navigations' cap and the URL bound.
+TEST_F(PageTest, ARefusalRepeatedInALoopIsLoggedOnceWithACount) {
+    JSVirtualMachine::setExecutionTimeLimit(30);
+    expectLogLine("page timer refused: more than 10000 pending (5000 in all)");
+    expectLogLine("too many navigations waiting; dropped: cmd://10000 (2000 in all)");
+    expectLogLine("navigation refused: its URL is 70000 bytes, over the bound of 65536 (300 in all)");
+    auto view = webViewWithDelegate();
+    delegate->answer = [](const NSURLRequest& r, UIWebViewNavigationType) { return r.URL()->scheme() != "cmd"; };
+    view->loadHTMLString("<script>for (var i = 0; i < 15000; i++) setTimeout(function() {}, 1000);"
+                         "for (var i = 0; i < 12000; i++) location = 'cmd://' + i;"
+                         "var long = 'a'.repeat(70000); for (var i = 0; i < 300; i++) location = long;</script>",
+                         nullptr);
+    driver().drain();
+    EXPECT_EQ(logCapture().count("page timer refused"), 1u);
+    EXPECT_EQ(logCapture().count("too many navigations waiting"), 1u);
+    EXPECT_EQ(logCapture().count("navigation refused"), 1u);
+    // A later turn's refusal is a line of its own.
+    eval(view, "setTimeout(function() {}, 1000)");
+    driver().drain();
+    EXPECT_EQ(logCapture().count("page timer refused"), 2u);
+}
+
 TEST_F(PageTest, ExportedObjectsAreReleasedWithTheirWebView) {
     auto recorder = std::make_shared<Recorder>();
     Weak<Recorder> weak = recorder;
