@@ -189,7 +189,7 @@ std::shared_ptr<EngineGroup> pageGroup() {
 bool engineCallInProgress() { return tEntryDepth > 0; }
 
 EngineEntry::EngineEntry(std::shared_ptr<ContextCore> core)
-    : core_(std::move(core)), admitted_(core_->alive() && !core_->frozen) {
+    : core_(std::move(core)), admitted_(core_->alive() && (!core_->frozen || core_->admitFrozen)) {
     ++core_->entryDepth;
     if (tEntryDepth++ == 0) tEntryStart = threadCPUSeconds();
     tUnmarkedStart = -1;
@@ -197,9 +197,18 @@ EngineEntry::EngineEntry(std::shared_ptr<ContextCore> core)
 
 EngineEntry::~EngineEntry() {
     tUnmarkedStart = -1;
-    if (--tEntryDepth == 0 && admitted_ && !core_->frozen && core_->overHeapBudget())
-        core_->stopped(ContextCore::StopReason::HeapBudget);
-    if (--core_->entryDepth == 0 && core_->tearDownPending) core_->tearDown();
+    --tEntryDepth;
+    if (--core_->entryDepth > 0) return;
+    if (core_->tearDownPending) {
+        core_->tearDown();
+        return;
+    }
+    if (admitted_ && !core_->frozen && core_->overHeapBudget()) core_->stopped(ContextCore::StopReason::HeapBudget);
+    if (core_->frozen && core_->frozenHandler) {
+        std::function<void()> handler = std::move(core_->frozenHandler);
+        core_->frozenHandler = nullptr;
+        runtime::callAtBoundary(handler, "frozen page");
+    }
 }
 
 void ContextCore::stopped(StopReason why) {

@@ -113,6 +113,13 @@ struct ContextCore : std::enable_shared_from_this<ContextCore> {
     // or over the heap budget, nothing runs in it again (frozen).
     bool page = false;
     bool frozen = false;
+    // Called once, when the outermost call into the scope returns after it
+    // froze: the web view keeps what it draws of the page, then lets the
+    // scope go (main thread).
+    std::function<void()> frozenHandler;
+    // Admits calls into the frozen scope meanwhile (the drawing's markup
+    // runs nothing the page defined).
+    bool admitFrozen = false;
     // The web view's first scope while no page was loaded into it: what
     // native code evaluates there is the web view's setup, done again in the
     // fresh scope of each later page.
@@ -173,7 +180,9 @@ void returnFreedEngineMemory();
 
 // Marks a call into the engine that may run page script. The outermost one
 // starts the clock of the time limit; in a frozen (or torn down) scope it is
-// not admitted and the caller returns at once.
+// not admitted and the caller returns at once. When the outermost call into
+// a page scope returns, the heap budget is checked, and a scope that froze
+// is handed to its frozenHandler.
 class EngineEntry {
 public:
     explicit EngineEntry(std::shared_ptr<ContextCore> core);
@@ -225,6 +234,7 @@ struct EngineAccess {
 
     static void initForPages(JSContext& context) { context.initForPages(); }
     static void renewScope(JSContext& context) { context.renewScope(); }
+    static void replaceFrozenScope(JSContext& context) { context.replaceFrozenScope(); }
     static void restoreNativeSetup(JSContext& context) { context.restoreNativeSetup(); }
     // Page script (never kept as native setup).
     static JSValue evaluatePageScript(JSContext& context, const std::string& script,

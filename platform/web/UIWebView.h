@@ -111,7 +111,8 @@ public:
     // code evaluates or sets through script values while a page is shown
     // belongs to that page. A page whose script runs into the time limit or
     // over its heap budget (JSVirtualMachine) is frozen: its scripts, timers
-    // and events stop, and evaluations in it answer "" at once.
+    // and events stop, and evaluations in it answer "" at once; it is drawn
+    // as its scripts left it, and its memory is given back at once.
     Ref<JSContext> javaScriptContext() const { return context_; }
     // "documentView.webView.mainFrame.javaScriptContext" → the context; other
     // key paths log "undefined key" and give null.
