@@ -56,6 +56,10 @@ struct EngineGroup {
     // Set by every collection (on whichever thread the engine collects):
     // the heap's measure changed, the page budget is due to be checked.
     std::atomic<bool> collected{false};
+    // Main thread: between collections, the page budget looks at how much
+    // the process grew (see ContextCore::overHeapBudgetOnReturn).
+    double workSinceLook = 0;    // seconds of calls into the group's pages
+    size_t residentAtLook = 0;   // the process's resident bytes then
 };
 // The group of bare contexts.
 const std::shared_ptr<EngineGroup>& sharedGroup();
@@ -108,6 +112,7 @@ struct ContextCore : std::enable_shared_from_this<ContextCore> {
     // waits for the outermost one to return.
     int entryDepth = 0;
     bool tearDownPending = false;
+    double entryBegan = 0;  // the outermost call's start, steady clock seconds
 
     // A web view's page scope: once a script in it ran into the time limit
     // or over the heap budget, nothing runs in it again (frozen).
@@ -132,6 +137,13 @@ struct ContextCore : std::enable_shared_from_this<ContextCore> {
     // over the heap) once after each collection, when the engine's measure
     // of what is live changes; false otherwise.
     bool overHeapBudget();
+    // The same when the outermost call into the scope returns, after a call
+    // of `callSeconds`: also measured, after a collection made for it, when
+    // the process grew by a quarter of the budget since the group's last
+    // look, so that one large allocation shows at once. It looks after each
+    // millisecond of calls into the group (reading the resident size is a
+    // system call).
+    bool overHeapBudgetOnReturn(double callSeconds);
 
     bool alive() const { return ctx != nullptr; }
 

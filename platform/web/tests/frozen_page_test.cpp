@@ -1,8 +1,12 @@
 // Frozen pages: a page stopped by the time limit or over its heap budget
-// still draws as its scripts left it (pixels of snapshots).
+// still draws as its scripts left it (pixels of snapshots), one large
+// allocation over the budget freezes the page when the call that made it
+// returns, and a frozen page's memory goes at once (resident memory, with
+// wide margins; the engine's memory is its own, not the sanitizer's).
 #include <cstdint>
 #include <string>
 
+#include "platform/testing/ResidentMemory.h"
 #include "platform/testing/SnapshotComparison.h"
 #include "platform/ui/UIColor.h"
 #include "platform/web/tests/WebTestSupport.h"
@@ -11,6 +15,8 @@ namespace {
 
 using platform::testing::SnapshotComparison;
 using webtest::WebTest;
+
+constexpr size_t MB = size_t{1} << 20;
 
 class FrozenPageTest : public WebTest {
 protected:
@@ -29,6 +35,11 @@ protected:
         const std::string png = home() + "/snapshot.png";
         EXPECT_TRUE(view->renderToPNG(png));
         return SnapshotComparison::pixelAt(png, 2 * x, 2 * y);
+    }
+    // The process's resident memory once freed memory was handed back.
+    static size_t settledResidentBytes() {
+        platform::testing::releaseFreedMemory();
+        return platform::testing::residentBytes();
     }
 };
 
@@ -51,6 +62,46 @@ TEST_F(FrozenPageTest, APageStoppedByTheTimeLimitDrawsAsItsScriptsLeftIt) {
     context->evaluateScript("document.body.style.background = '#ff0000'; for (;;) {}");
     EXPECT_TRUE(context->exception().isString());
     EXPECT_EQ(pixelAt(evaluated, 100, 60), 0xFFFF0000u);
+}
+
+// One allocation over the budget (a lower one here) freezes the page when
+// the call that made it returns: the next script does not run, the page
+// draws as that script left it, and its memory is given back at once.
+TEST_F(FrozenPageTest, OneLargeAllocationFreezesThePageAndItsMemoryGoesAtOnce) {
+    JSVirtualMachine::setPageHeapBudget(16 * MB);
+    expectLogLine("a page's scripts went over its heap budget of 16 MB");
+    show("<p>first</p>");
+    platform::testing::collectScriptGarbageNow();
+    const size_t baseline = settledResidentBytes();
+
+    for (const std::string allocation : {"new Uint8Array(96 * 1024 * 1024).fill(7)", "'x'.repeat(96 * 1024 * 1024)"}) {
+        logCapture().clear();
+        auto view = show("<body style='margin:0;background:#ffffff'><script>document.body.style.background = "
+                         "'#0000ff'; var held = " + allocation + ";</script>"
+                         "<script>document.body.style.background = '#ff0000';</script>");
+        EXPECT_EQ(logCapture().count("heap budget"), 1u) << allocation;
+        EXPECT_LT(settledResidentBytes(), baseline + 40 * MB) << allocation;
+        EXPECT_EQ(pixelAt(view, 100, 60), 0xFF0000FFu) << allocation;
+        EXPECT_EQ(eval(view, "typeof held"), "");
+    }
+
+    // The same from a native evaluation into a loaded page.
+    logCapture().clear();
+    auto view = show("<body style='margin:0;background:#0000ff'>");
+    eval(view, "var held = 'y'.repeat(96 * 1024 * 1024); held.length");
+    EXPECT_EQ(logCapture().count("heap budget"), 1u);
+    EXPECT_LT(settledResidentBytes(), baseline + 40 * MB);
+    EXPECT_EQ(pixelAt(view, 100, 60), 0xFF0000FFu);
+}
+
+// What a page holds within its budget stays: the looks at memory on the way
+// out of calls freeze nothing.
+TEST_F(FrozenPageTest, APageWithinItsBudgetIsNotFrozen) {
+    JSVirtualMachine::setPageHeapBudget(64 * MB);
+    auto view = show("<body style='margin:0;background:#0000ff'><script>var held = [];</script>");
+    for (int i = 0; i < 20; ++i) eval(view, "held.push('z'.repeat(1024 * 1024) + held.length); held.length");
+    EXPECT_EQ(eval(view, "held.length"), "20");
+    EXPECT_EQ(logCapture().count("heap budget"), 0u);
 }
 
 }  // namespace
