@@ -23,15 +23,23 @@ namespace platform {
 namespace {
 
 // Nesting beyond this is refused rather than risking the stack, and so is a
-// binary list that expands (shared objects are copied) beyond kMaxNodes: the
-// lists this platform keeps hold a few thousand values at most.
+// list of more than kMaxNodes values (a binary one counted once shared
+// objects are expanded, as the library copies them): the lists this platform
+// keeps hold a few thousand values at most.
 constexpr int kMaxDepth = 512;
 constexpr uint64_t kMaxNodes = uint64_t{1} << 16;
 
-// The library's XML reader takes any nesting, but freeing a very deep tree
-// recurses: measure the nesting of containers first.
-size_t xmlNestingDepth(std::string_view xml) {
-    size_t depth = 0, deepest = 0;
+// The library's XML reader takes any nesting and any number of values, but
+// freeing a very deep tree recurses: measure the nesting of containers and
+// count the values (keys included, as in a binary list) first.
+struct XmlShape {
+    size_t depth = 0;
+    uint64_t nodes = 0;
+};
+
+XmlShape xmlShape(std::string_view xml) {
+    XmlShape shape;
+    size_t depth = 0;
     const auto startsWith = [&](size_t at, std::string_view word) { return xml.compare(at, word.size(), word) == 0; };
     for (size_t i = xml.find('<'); i != std::string_view::npos; i = xml.find('<', i + 1)) {
         if (startsWith(i, "<!--") || startsWith(i, "<![CDATA[")) {
@@ -45,14 +53,16 @@ size_t xmlNestingDepth(std::string_view xml) {
         size_t nameEnd = name;
         while (nameEnd < xml.size() && std::isalpha(static_cast<unsigned char>(xml[nameEnd]))) ++nameEnd;
         const std::string_view tag = xml.substr(name, nameEnd - name);
+        if (tag.empty() || tag == "plist") continue;
+        if (!closing) ++shape.nodes;
         if (tag != "array" && tag != "dict") continue;
         const size_t end = xml.find('>', nameEnd);
         if (end == std::string_view::npos) break;
         if (closing) depth = depth > 0 ? depth - 1 : 0;
-        else if (xml[end - 1] != '/') deepest = std::max(deepest, ++depth);
+        else if (xml[end - 1] != '/') shape.depth = std::max(shape.depth, ++depth);
         i = end;
     }
-    return deepest;
+    return shape;
 }
 
 struct PlistFree {
@@ -231,7 +241,17 @@ struct FromPlist {
             Value::Array items;
             const uint32_t size = plist_array_get_size(node);
             items.reserve(size);
-            for (uint32_t i = 0; i < size && !tooDeep; ++i) items.push_back(convert(plist_array_get_item(node, i), depth + 1));
+            // The iterator walks the list once; the library finds item i of a
+            // binary list by walking from its head.
+            plist_array_iter it = nullptr;
+            plist_array_new_iter(node, &it);
+            for (uint32_t i = 0; i < size && !tooDeep; ++i) {
+                plist_t item = nullptr;
+                plist_array_next_item(node, it, &item);
+                if (!item) break;
+                items.push_back(convert(item, depth + 1));
+            }
+            std::free(it);
             return Value(std::move(items));
         }
         case PLIST_DICT: {
@@ -303,7 +323,9 @@ std::optional<Value> PropertyList::valueWithData(const NSData& data, std::string
     } else {
         const std::string_view text(bytes, length);
         if (text.find("<plist") == std::string_view::npos) return corrupt("neither a binary nor an XML property list");
-        if (xmlNestingDepth(text) > kMaxDepth) return corrupt("nested too deeply");
+        const XmlShape shape = xmlShape(text);
+        if (shape.depth > kMaxDepth) return corrupt("nested too deeply");
+        if (shape.nodes > kMaxNodes) return corrupt("too many objects");
         plist_from_xml(bytes, length, &parsed);
     }
     if (!parsed) return corrupt("corrupt or truncated");

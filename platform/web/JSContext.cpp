@@ -89,6 +89,17 @@ void JSContext::renewScope() {
     core_->group->collected.store(false);
 }
 
+void JSContext::replaceFrozenScope() {
+    if (!isValid() || !core_->frozen) return;
+    // The error that stopped a frozen page is kept as text (see reportException).
+    std::optional<std::string> stoppedBy;
+    if (JSValueRef error = EngineAccess::ref(core_->exception); error && JSValueIsString(core_->ctx, error))
+        stoppedBy = core_->exception.toString();
+    renewScope();
+    core_->frozen = true;
+    if (stoppedBy) core_->exception = core_->wrap(JSValueMakeString(core_->ctx, JSString(*stoppedBy).get()));
+}
+
 void JSContext::restoreNativeSetup() {
     if (!setup_ || !isValid()) return;
     // Copies: what runs may change the setup.

@@ -78,6 +78,9 @@ private:
     void initForPages();
     // A fresh global scope replaces the current one (torn down).
     void renewScope();
+    // A frozen page scope gives way to an empty scope, frozen too, so that
+    // its memory can go; the error that stopped it, when text, stays.
+    void replaceFrozenScope();
     // Puts the kept native setup into the current scope.
     void restoreNativeSetup();
     // Evaluates without keeping the script as setup.

@@ -1,7 +1,13 @@
 #include "platform/web/JSEngine.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -85,6 +91,9 @@ constexpr size_t kDefaultPageHeapBudget = size_t{64} << 20;
 // The watchdog wakes at most this often while a script runs: each wake
 // checks the time limit, and the page heap budget when a collection ran.
 constexpr double kLongestWatchInterval = 0.05;
+// Seconds of calls into a group's pages between looks at the process's
+// resident size, when no collection ran meanwhile.
+constexpr double kLookAfterWork = 0.001;
 
 std::atomic<double> gTimeLimit{kDefaultTimeLimit};
 std::atomic<size_t> gPageHeapBudget{kDefaultPageHeapBudget};
@@ -115,6 +124,24 @@ double threadCPUSeconds() {
 }
 
 double watchInterval() { return std::min(kLongestWatchInterval, gTimeLimit.load() / 4); }
+
+double steadySeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// The process's resident bytes, read through a descriptor kept open (this is
+// read on the way out of calls into pages); 0 when it cannot be read.
+size_t residentBytesNow() {
+    static const int statm = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    char text[128];
+    const ssize_t length = statm < 0 ? -1 : ::pread(statm, text, sizeof text - 1, 0);
+    if (length <= 0) return 0;
+    text[length] = '\0';
+    unsigned long long pages = 0, resident = 0;
+    if (std::sscanf(text, "%llu %llu", &pages, &resident) != 2) return 0;
+    static const size_t pageSize = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    return static_cast<size_t>(resident) * pageSize;
+}
 
 bool onWatchdog(JSContextRef ctx, void*);
 
@@ -189,17 +216,28 @@ std::shared_ptr<EngineGroup> pageGroup() {
 bool engineCallInProgress() { return tEntryDepth > 0; }
 
 EngineEntry::EngineEntry(std::shared_ptr<ContextCore> core)
-    : core_(std::move(core)), admitted_(core_->alive() && !core_->frozen) {
-    ++core_->entryDepth;
+    : core_(std::move(core)), admitted_(core_->alive() && (!core_->frozen || core_->admitFrozen)) {
+    if (core_->entryDepth++ == 0 && core_->page) core_->entryBegan = steadySeconds();
     if (tEntryDepth++ == 0) tEntryStart = threadCPUSeconds();
     tUnmarkedStart = -1;
 }
 
 EngineEntry::~EngineEntry() {
     tUnmarkedStart = -1;
-    if (--tEntryDepth == 0 && admitted_ && !core_->frozen && core_->overHeapBudget())
+    --tEntryDepth;
+    if (--core_->entryDepth > 0) return;
+    if (core_->tearDownPending) {
+        core_->tearDown();
+        return;
+    }
+    if (admitted_ && core_->page && !core_->frozen &&
+        core_->overHeapBudgetOnReturn(steadySeconds() - core_->entryBegan))
         core_->stopped(ContextCore::StopReason::HeapBudget);
-    if (--core_->entryDepth == 0 && core_->tearDownPending) core_->tearDown();
+    if (core_->frozen && core_->frozenHandler) {
+        std::function<void()> handler = std::move(core_->frozenHandler);
+        core_->frozenHandler = nullptr;
+        runtime::callAtBoundary(handler, "frozen page");
+    }
 }
 
 void ContextCore::stopped(StopReason why) {
@@ -217,6 +255,28 @@ void ContextCore::stopped(StopReason why) {
 bool ContextCore::overHeapBudget() {
     if (!page || !alive() || !group->collected.exchange(false)) return false;
     return liveHeapBytes(ctx) > gPageHeapBudget.load();
+}
+
+bool ContextCore::overHeapBudgetOnReturn(double callSeconds) {
+    if (!page || !alive()) return false;
+    EngineGroup& g = *group;
+    const size_t budget = gPageHeapBudget.load();
+    if (!g.collected.exchange(false)) {
+        g.workSinceLook += callSeconds;
+        if (g.workSinceLook < kLookAfterWork) return false;
+        g.workSinceLook = 0;
+        const size_t resident = residentBytesNow();
+        // The mark follows the process down when it gives memory back, so
+        // that what the page takes after counts in full.
+        g.residentAtLook = std::min(g.residentAtLook, resident);
+        if (resident < g.residentAtLook + budget / 4) return false;
+        // The engine counts what strings and buffers hold only when it collects.
+        collectGarbage(g);
+        g.collected.store(false);
+    }
+    g.workSinceLook = 0;
+    g.residentAtLook = residentBytesNow();
+    return liveHeapBytes(ctx) > budget;
 }
 
 }  // namespace platform::web

@@ -56,6 +56,10 @@ struct EngineGroup {
     // Set by every collection (on whichever thread the engine collects):
     // the heap's measure changed, the page budget is due to be checked.
     std::atomic<bool> collected{false};
+    // Main thread: between collections, the page budget looks at how much
+    // the process grew (see ContextCore::overHeapBudgetOnReturn).
+    double workSinceLook = 0;    // seconds of calls into the group's pages
+    size_t residentAtLook = 0;   // the process's resident bytes then
 };
 // The group of bare contexts.
 const std::shared_ptr<EngineGroup>& sharedGroup();
@@ -108,11 +112,19 @@ struct ContextCore : std::enable_shared_from_this<ContextCore> {
     // waits for the outermost one to return.
     int entryDepth = 0;
     bool tearDownPending = false;
+    double entryBegan = 0;  // the outermost call's start, steady clock seconds
 
     // A web view's page scope: once a script in it ran into the time limit
     // or over the heap budget, nothing runs in it again (frozen).
     bool page = false;
     bool frozen = false;
+    // Called once, when the outermost call into the scope returns after it
+    // froze: the web view keeps what it draws of the page, then lets the
+    // scope go (main thread).
+    std::function<void()> frozenHandler;
+    // Admits calls into the frozen scope meanwhile (the drawing's markup
+    // runs nothing the page defined).
+    bool admitFrozen = false;
     // The web view's first scope while no page was loaded into it: what
     // native code evaluates there is the web view's setup, done again in the
     // fresh scope of each later page.
@@ -125,6 +137,13 @@ struct ContextCore : std::enable_shared_from_this<ContextCore> {
     // over the heap) once after each collection, when the engine's measure
     // of what is live changes; false otherwise.
     bool overHeapBudget();
+    // The same when the outermost call into the scope returns, after a call
+    // of `callSeconds`: also measured, after a collection made for it, when
+    // the process grew by a quarter of the budget since the group's last
+    // look, so that one large allocation shows at once. It looks after each
+    // millisecond of calls into the group (reading the resident size is a
+    // system call).
+    bool overHeapBudgetOnReturn(double callSeconds);
 
     bool alive() const { return ctx != nullptr; }
 
@@ -173,7 +192,9 @@ void returnFreedEngineMemory();
 
 // Marks a call into the engine that may run page script. The outermost one
 // starts the clock of the time limit; in a frozen (or torn down) scope it is
-// not admitted and the caller returns at once.
+// not admitted and the caller returns at once. When the outermost call into
+// a page scope returns, the heap budget is checked, and a scope that froze
+// is handed to its frozenHandler.
 class EngineEntry {
 public:
     explicit EngineEntry(std::shared_ptr<ContextCore> core);
@@ -225,6 +246,7 @@ struct EngineAccess {
 
     static void initForPages(JSContext& context) { context.initForPages(); }
     static void renewScope(JSContext& context) { context.renewScope(); }
+    static void replaceFrozenScope(JSContext& context) { context.replaceFrozenScope(); }
     static void restoreNativeSetup(JSContext& context) { context.restoreNativeSetup(); }
     // Page script (never kept as native setup).
     static JSValue evaluatePageScript(JSContext& context, const std::string& script,

@@ -97,8 +97,7 @@ void PageDrawing::draw(CGContextRef context, const PageEnvironment& page, CGRect
     const int pixelsHigh = static_cast<int>(std::ceil((bottom - top) * scale));
     if (pixelsWide <= 0 || pixelsHigh <= 0 || pixelsWide > 16384 || pixelsHigh > 16384) return;
 
-    std::optional<std::string> markup =
-        page.markupForDrawing({kMaximumElements, kMaximumReads, kMaximumMarkup, kMaximumDepth});
+    std::optional<std::string> markup = page.markupForDrawing();
     if (!markup) {
         log(LogLevel::Warning, "web view: the page is over " + std::to_string(kMaximumElements) + " elements or " +
                                    std::to_string(kMaximumMarkup) + " characters of markup; only its background is drawn");

@@ -11,12 +11,26 @@
 #include "platform/ui/UIScreen.h"
 #include "platform/web/HTMLTree.h"
 #include "platform/web/JSEngine.h"
+#include "platform/web/PageDrawing.h"
 #include "platform/web/PageEnvironmentScript.h"
 #include "platform/web/UIWebView.h"
 
 namespace platform::web {
 
 namespace {
+
+// What drawing takes of a document.
+constexpr PageEnvironment::DrawingBounds kDrawingBounds{PageDrawing::kMaximumElements, PageDrawing::kMaximumReads,
+                                                       PageDrawing::kMaximumMarkup, kMaximumDepth};
+
+// A replaced scope is garbage: collected, and its memory handed back, once
+// the task at hand is done (no stale reference on the stack keeps it then).
+void collectSoon(const std::shared_ptr<EngineGroup>& group) {
+    runtime::postToMainThread([group] {
+        collectGarbage(*group);
+        returnFreedEngineMemory();
+    });
+}
 
 // Pending timers one page may hold; more are refused with a log line.
 constexpr size_t kMaximumTimers = 10000;
@@ -152,6 +166,9 @@ void PageEnvironment::installScope() {
     Weak<PageEnvironment> weak = weak_from_this();
     Weak<ContextCore> weakCore = core;
 
+    core->frozenHandler = [weak] {
+        if (auto env = weak.lock()) env->pageFroze();
+    };
     JSValue hooks = core->wrap(JSObjectMake(ctx, nullptr, nullptr));
     JSObjectRef hooksObject = JSValueToObject(ctx, EngineAccess::ref(hooks), nullptr);
     auto hook = [&](const char* name, NativeFunction fn) {
@@ -235,12 +252,22 @@ void PageEnvironment::renewScope() {
     EngineAccess::renewScope(*context);
     installScope();
     EngineAccess::restoreNativeSetup(*context);
-    // The replaced scope is garbage now: collected (and its memory handed
-    // back) once the new document's task is done.
-    runtime::postToMainThread([group] {
-        collectGarbage(*group);
-        returnFreedEngineMemory();
-    });
+    collectSoon(group);
+}
+
+void PageEnvironment::pageFroze() {
+    Ref<JSContext> context = this->context();
+    if (!context || !context->isValid()) return;
+    cancelTimers();
+    frozenMarkup_ = currentMarkup();
+    frozenMarkupKept_ = true;
+    std::shared_ptr<EngineGroup> group = EngineAccess::core(*context)->group;
+    EngineAccess::replaceFrozenScope(*context);
+    // Collected now, and again once the task is done, for what a stale
+    // reference on the stack kept alive.
+    collectGarbage(*group);
+    returnFreedEngineMemory();
+    collectSoon(group);
 }
 
 PageEnvironment::~PageEnvironment() { cancelTimers(); }
@@ -287,6 +314,8 @@ bool PageEnvironment::beginDocument(const Ref<NSURL>& url, std::string_view html
     if (!ctx || !ctx->isValid()) return false;
     cancelTimers();
     ++generation_;
+    frozenMarkupKept_ = false;
+    frozenMarkup_.reset();
     // The first page takes the scope native code set up for it; later ones
     // (and a first one whose setup froze) start from a fresh scope.
     if (!EngineAccess::core(*ctx)->acceptsSetup || frozen()) renewScope();
@@ -385,8 +414,8 @@ void PageEnvironment::setDocumentURL(const Ref<NSURL>& url) {
 void PageEnvironment::requestNavigation(const std::string& text, NavigationKind kind) {
     std::string t = trimmed(text);
     if (t.size() > kMaximumURLLength) {
-        log(LogLevel::Warning, "web view: navigation refused: its URL is " + std::to_string(t.size()) +
-                                   " bytes, over the bound of " + std::to_string(kMaximumURLLength));
+        longURLRefusals_.refuse("web view: navigation refused: its URL is " + std::to_string(t.size()) +
+                                " bytes, over the bound of " + std::to_string(kMaximumURLLength));
         return;
     }
     if (lowercase(t.substr(0, 11)) == "javascript:") {
@@ -407,7 +436,7 @@ void PageEnvironment::requestNavigation(const std::string& text, NavigationKind 
     }
     Ref<NSURL> url = kind == NavigationKind::Reload ? documentURL_ : resolve(t);
     if (!url) {
-        log(LogLevel::Warning, "web view: navigation to an invalid URL ignored: \"" + text + "\"");
+        invalidURLRefusals_.refuse("web view: navigation to an invalid URL ignored: \"" + text + "\"");
         return;
     }
     if (host_) host_->pageRequestsNavigation(url, kind);
@@ -415,7 +444,7 @@ void PageEnvironment::requestNavigation(const std::string& text, NavigationKind 
 
 void PageEnvironment::setTimer(int64_t id, double milliseconds) {
     if (timers_.size() >= kMaximumTimers && !timers_.count(id)) {
-        log(LogLevel::Warning, "web view: page timer refused: more than " + std::to_string(kMaximumTimers) + " pending");
+        timerRefusals_.refuse("web view: page timer refused: more than " + std::to_string(kMaximumTimers) + " pending");
         return;
     }
     Weak<PageEnvironment> weak = weak_from_this();
@@ -446,12 +475,21 @@ void PageEnvironment::fireTimer(int64_t id, uint64_t generation) {
     runStep([&] { env_.invokeMethod("fireTimer", {JSValue::valueWithDouble(static_cast<double>(id), ctx)}); });
 }
 
-std::optional<std::string> PageEnvironment::markupForDrawing(const DrawingBounds& bounds) const {
+std::optional<std::string> PageEnvironment::markupForDrawing() const {
+    return frozenMarkupKept_ ? frozenMarkup_ : currentMarkup();
+}
+
+std::optional<std::string> PageEnvironment::currentMarkup() const {
     Ref<JSContext> ctx = context();
     if (!ctx || !ctx->isValid() || !env_.isObject()) return std::string();
+    // Taking the markup runs nothing the page defined: a frozen page admits it.
+    std::shared_ptr<ContextCore> core = EngineAccess::core(*ctx);
+    core->admitFrozen = true;
     auto number = [&](size_t n) { return JSValue::valueWithDouble(static_cast<double>(n), ctx); };
-    JSValue markup = env_.invokeMethod("drawingMarkup", {number(bounds.elements), number(bounds.reads),
-                                                         number(bounds.characters), number(bounds.depth)});
+    JSValue markup =
+        env_.invokeMethod("drawingMarkup", {number(kDrawingBounds.elements), number(kDrawingBounds.reads),
+                                            number(kDrawingBounds.characters), number(kDrawingBounds.depth)});
+    core->admitFrozen = false;
     if (markup.isNull()) return std::nullopt;
     // Anything else but a string is a fault of the prelude, logged by the context.
     return markup.isString() ? markup.toString().value_or("") : std::string();

@@ -2,8 +2,9 @@
 // It evaluates the compiled-in prelude over native hooks (navigation, timers
 // on the clock, HTML parsing, URL parts, logging), loads each document into
 // a fresh global scope and runs its scripts, freezes a page that the time
-// limit or its heap budget stopped, gives the current document's markup for
-// drawing, and hands the navigations pages ask for to its host, the web view.
+// limit or its heap budget stopped (keeping its markup and letting its scope
+// go), gives the current document's markup for drawing, and hands the
+// navigations pages ask for to its host, the web view.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include "platform/runtime/RunLoopTimer.h"
 #include "platform/ui/CGGeometry.h"
 #include "platform/web/JSContext.h"
+#include "platform/web/RepeatedRefusal.h"
 
 namespace platform::web {
 
@@ -81,10 +83,12 @@ public:
         size_t depth = 0;       // deeper elements are left out
     };
     // The current document as the page's scripts left it, as markup for
-    // drawing (scripts and comments left out). It is read without running
-    // anything the page defined and changes nothing. Nothing when it is over
-    // the bounds; "" when there is no document to draw.
-    std::optional<std::string> markupForDrawing(const DrawingBounds& bounds) const;
+    // drawing (scripts and comments left out), within PageDrawing's bounds.
+    // It is read without running anything the page defined and changes
+    // nothing. A frozen page answers the markup it had when it froze, kept
+    // then, as its scope is let go at once. Nothing when it is over the
+    // bounds; "" when there is no document to draw.
+    std::optional<std::string> markupForDrawing() const;
 
     // Seams: the element with the id is clicked (false when there is none);
     // the first anchor with the href is clicked, else the href is followed.
@@ -119,6 +123,10 @@ private:
     // A script that ran into the time limit or over the heap budget froze
     // the page: none of its scripts, timers or events run again.
     bool frozen() const;
+    // The page froze: its markup is kept for drawing and its scope let go.
+    void pageFroze();
+    // The prelude's markup of the current document within the drawing's bounds.
+    std::optional<std::string> currentMarkup() const;
     void fireTimer(int64_t id, uint64_t generation);
     // Runs one step of page script; false once the page is frozen.
     bool runStep(const std::function<void()>& step);
@@ -133,6 +141,12 @@ private:
     uint64_t generation_ = 0;  // one per document
     std::map<int64_t, Ref<runtime::RunLoopTimer>> timers_;
     Ref<runtime::RunLoopTimer> refreshTimer_;
+    // A frozen document's markup for drawing, kept when it froze.
+    bool frozenMarkupKept_ = false;
+    std::optional<std::string> frozenMarkup_;
+    RepeatedRefusal timerRefusals_;
+    RepeatedRefusal longURLRefusals_;
+    RepeatedRefusal invalidURLRefusals_;
 };
 
 }  // namespace platform::web

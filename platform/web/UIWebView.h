@@ -7,7 +7,8 @@
 // caused it. Main thread only.
 // Pages are hostile input: a navigation or script URL a page gives over
 // 64 KB is refused, and the navigations waiting to be offered are bounded in
-// number and URL bytes (the excess is dropped); each is logged.
+// number and URL bytes (the excess is dropped); a refusal repeated in one
+// main-queue turn is logged once, with its count.
 // A loaded document's readyState goes "loading" (its scripts run) →
 // "interactive" (DOMContentLoaded) → "complete" (the load event, then
 // webViewDidFinishLoad), each state in a main-queue turn of its own, so work
@@ -110,7 +111,8 @@ public:
     // code evaluates or sets through script values while a page is shown
     // belongs to that page. A page whose script runs into the time limit or
     // over its heap budget (JSVirtualMachine) is frozen: its scripts, timers
-    // and events stop, and evaluations in it answer "" at once.
+    // and events stop, and evaluations in it answer "" at once; it is drawn
+    // as its scripts left it, and its memory is given back at once.
     Ref<JSContext> javaScriptContext() const { return context_; }
     // "documentView.webView.mainFrame.javaScriptContext" → the context; other
     // key paths log "undefined key" and give null.

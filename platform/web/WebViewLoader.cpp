@@ -4,7 +4,6 @@
 
 #include "platform/net/NSURLError.h"
 #include "platform/runtime/CallCatching.h"
-#include "platform/runtime/Log.h"
 #include "platform/runtime/NSRunLoop.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/web/HTMLTree.h"
@@ -153,13 +152,13 @@ Ref<NSURLRequest> WebViewLoader::request() const { return load_ ? load_->request
 
 // ---- queueing and offering -----------------------------------------------------------------
 
-bool WebViewLoader::roomToWait(const Navigation& navigation) const {
+bool WebViewLoader::roomToWait(const Navigation& navigation) {
     const std::string& target = navigation.request->URL()->absoluteString();
     const size_t waiting = queued_ + deferred_.size();
     if (waiting < kMaximumQueuedNavigations && queuedURLBytes_ + deferredURLBytes_ + target.size() <= kMaximumQueuedURLBytes)
         return true;
-    log(LogLevel::Warning, "web view: too many navigations waiting; dropped: " + target.substr(0, 200) +
-                               (target.size() > 200 ? "…" : ""));
+    dropped_.refuse("web view: too many navigations waiting; dropped: " + target.substr(0, 200) +
+                    (target.size() > 200 ? "…" : ""));
     return false;
 }
 

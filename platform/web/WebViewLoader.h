@@ -19,6 +19,7 @@
 #include "platform/net/NSURLConnection.h"
 #include "platform/net/NSURLRequest.h"
 #include "platform/web/PageEnvironment.h"
+#include "platform/web/RepeatedRefusal.h"
 #include "platform/web/UIWebView.h"
 
 namespace platform::web {
@@ -78,7 +79,7 @@ private:
 
     static Ref<NSURLRequest> offeredRequest(const NSURLRequest& request, const Ref<NSURL>& mainDocumentURL);
     // Whether one more navigation may wait (else it is dropped, logged).
-    bool roomToWait(const Navigation& navigation) const;
+    bool roomToWait(const Navigation& navigation);
     void queue(Navigation navigation);
     void clearDeferred();
     void offer(const Navigation& navigation);
@@ -112,6 +113,7 @@ private:
     // Navigations the page asked for while it was loading: offered after its finish.
     std::vector<std::function<void()>> deferred_;
     size_t deferredURLBytes_ = 0;
+    RepeatedRefusal dropped_;
 };
 
 }  // namespace platform::web

@@ -10,6 +10,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <time.h>
 
 #include "TempFolder.h"
 #include "platform/foundation/LogCapture.h"
@@ -36,6 +37,29 @@ Value everyKind() {
         {"list", Value::array({1, "two", Value::array({3.25}), Value::dictionary({{"k", false}})})},
         {"empty", Value(ValueDictionary())},
     });
+}
+
+NSData listOf(int count, PropertyList::Format format) {
+    Value::Array items;
+    for (int i = 0; i < count; ++i) items.push_back(Value(i));
+    return *PropertyList::dataWithValue(Value(std::move(items)), format);
+}
+
+// The least of three reads, in this thread's CPU seconds (what a loaded
+// machine inflates least).
+double bestReadSeconds(const NSData& bytes) {
+    const auto now = [] {
+        timespec t{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+    };
+    double best = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        const double start = now();
+        EXPECT_TRUE(PropertyList::valueWithData(bytes));
+        best = std::min(best, now() - start);
+    }
+    return best;
 }
 
 std::string run(const std::string& command) {
@@ -253,6 +277,38 @@ TEST(PropertyListTest, HostileNestingAndExpansionAreRefused) {
     std::string error;
     EXPECT_FALSE(PropertyList::dataWithValue(deep, PropertyList::Format::Binary, &error));
     EXPECT_NE(error.find("nesting"), std::string::npos);
+}
+
+// Up to 65,536 values in all (the array counts too) read in either format;
+// one more is refused before the library parses it.
+TEST(PropertyListTest, BinaryAndXmlListsHaveTheSameBoundOnValues) {
+    LogCapture capture(false);
+    for (PropertyList::Format format : {PropertyList::Format::Binary, PropertyList::Format::XML}) {
+        std::optional<Value> fits = PropertyList::valueWithData(listOf(65535, format));
+        ASSERT_TRUE(fits);
+        EXPECT_EQ(fits->count(), 65535u);
+        capture.clear();
+        EXPECT_FALSE(PropertyList::valueWithData(listOf(65536, format), "long list"));
+        EXPECT_TRUE(capture.contains("property list: long list: too many objects")) << capture.lines().size();
+    }
+    // Keys are values too, as they are in a binary list.
+    Value dictionary = Value::dictionary({});
+    for (int i = 0; i < 32768; ++i) dictionary.set("k" + std::to_string(i), Value(i));
+    EXPECT_FALSE(PropertyList::valueWithData(*PropertyList::dataWithValue(dictionary, PropertyList::Format::XML)));
+}
+
+// The items of a binary list's array were fetched by index, each found by
+// walking the array from its head: 60,000 items took seconds. Four times the
+// items now take about four times as long (by index: about sixteen).
+TEST(PropertyListTest, LongBinaryArraysReadInLinearTime) {
+    const NSData shorter = listOf(16000, PropertyList::Format::Binary);
+    const NSData longer = listOf(64000, PropertyList::Format::Binary);
+    const Value read = *PropertyList::valueWithData(longer);
+    ASSERT_EQ(read.count(), 64000u);
+    EXPECT_EQ(read.at(0).integerValue(), 0);
+    EXPECT_EQ(read.at(63999).integerValue(), 63999);
+    const double shorterSeconds = bestReadSeconds(shorter), longerSeconds = bestReadSeconds(longer);
+    EXPECT_LT(longerSeconds, 8 * shorterSeconds) << shorterSeconds << " s, then " << longerSeconds << " s";
 }
 
 TEST(PropertyListTest, FilesWrittenHereAreReadByTheLibraryToolAndByPython) {

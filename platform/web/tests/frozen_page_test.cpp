@@ -1,0 +1,107 @@
+// Frozen pages: a page stopped by the time limit or over its heap budget
+// still draws as its scripts left it (pixels of snapshots), one large
+// allocation over the budget freezes the page when the call that made it
+// returns, and a frozen page's memory goes at once (resident memory, with
+// wide margins; the engine's memory is its own, not the sanitizer's).
+#include <cstdint>
+#include <string>
+
+#include "platform/testing/ResidentMemory.h"
+#include "platform/testing/SnapshotComparison.h"
+#include "platform/ui/UIColor.h"
+#include "platform/web/tests/WebTestSupport.h"
+
+namespace {
+
+using platform::testing::SnapshotComparison;
+using webtest::WebTest;
+
+constexpr size_t MB = size_t{1} << 20;
+
+class FrozenPageTest : public WebTest {
+protected:
+    // Loads `html` into a fresh 200 × 120 web view, green beneath the page.
+    Ref<UIWebView> show(const std::string& html) {
+        auto view = webViewWithDelegate();
+        view->setFrame(CGRect{{0, 0}, {200, 120}});
+        view->setBackgroundColor(UIColor::greenColor());
+        view->loadHTMLString(html, nullptr);
+        driver().drain();
+        EXPECT_EQ(delegate->count("finish"), 1u);
+        return view;
+    }
+    // Pixel (x, y), in points, of a snapshot of the view (at the screen's scale 2).
+    uint32_t pixelAt(const Ref<UIWebView>& view, int x, int y) {
+        const std::string png = home() + "/snapshot.png";
+        EXPECT_TRUE(view->renderToPNG(png));
+        return SnapshotComparison::pixelAt(png, 2 * x, 2 * y);
+    }
+    // The process's resident memory once freed memory was handed back.
+    static size_t settledResidentBytes() {
+        platform::testing::releaseFreedMemory();
+        return platform::testing::residentBytes();
+    }
+};
+
+// A page stopped mid-script is drawn with what its scripts did before: the
+// box its script turned red on the page's own background. The scripts after
+// it never run, and an evaluation that freezes a page keeps the error that
+// stopped it.
+TEST_F(FrozenPageTest, APageStoppedByTheTimeLimitDrawsAsItsScriptsLeftIt) {
+    expectLogLine("JS execution time limit exceeded");
+    expectLogLine("a page script ran too long");
+    auto view = show("<body style='margin:0;background:#0000ff'><div id=box style='height:40px;background:#ffffff'>"
+                     "</div><script>document.getElementById('box').style.background = '#ff0000'; for (;;) {}</script>"
+                     "<script>document.body.style.background = '#ffffff';</script>");
+    EXPECT_EQ(pixelAt(view, 100, 20), 0xFFFF0000u);
+    EXPECT_EQ(pixelAt(view, 100, 80), 0xFF0000FFu);
+    EXPECT_EQ(eval(view, "document.body.style.background"), "");
+
+    auto evaluated = show("<body style='margin:0;background:#0000ff'>");
+    Ref<JSContext> context = evaluated->javaScriptContext();
+    context->evaluateScript("document.body.style.background = '#ff0000'; for (;;) {}");
+    EXPECT_TRUE(context->exception().isString());
+    EXPECT_EQ(pixelAt(evaluated, 100, 60), 0xFFFF0000u);
+}
+
+// One allocation over the budget (a lower one here) freezes the page when
+// the call that made it returns: the next script does not run, the page
+// draws as that script left it, and its memory is given back at once.
+TEST_F(FrozenPageTest, OneLargeAllocationFreezesThePageAndItsMemoryGoesAtOnce) {
+    JSVirtualMachine::setPageHeapBudget(16 * MB);
+    expectLogLine("a page's scripts went over its heap budget of 16 MB");
+    show("<p>first</p>");
+    platform::testing::collectScriptGarbageNow();
+    const size_t baseline = settledResidentBytes();
+
+    for (const std::string allocation : {"new Uint8Array(96 * 1024 * 1024).fill(7)", "'x'.repeat(96 * 1024 * 1024)"}) {
+        logCapture().clear();
+        auto view = show("<body style='margin:0;background:#ffffff'><script>document.body.style.background = "
+                         "'#0000ff'; var held = " + allocation + ";</script>"
+                         "<script>document.body.style.background = '#ff0000';</script>");
+        EXPECT_EQ(logCapture().count("heap budget"), 1u) << allocation;
+        EXPECT_LT(settledResidentBytes(), baseline + 40 * MB) << allocation;
+        EXPECT_EQ(pixelAt(view, 100, 60), 0xFF0000FFu) << allocation;
+        EXPECT_EQ(eval(view, "typeof held"), "");
+    }
+
+    // The same from a native evaluation into a loaded page.
+    logCapture().clear();
+    auto view = show("<body style='margin:0;background:#0000ff'>");
+    eval(view, "var held = 'y'.repeat(96 * 1024 * 1024); held.length");
+    EXPECT_EQ(logCapture().count("heap budget"), 1u);
+    EXPECT_LT(settledResidentBytes(), baseline + 40 * MB);
+    EXPECT_EQ(pixelAt(view, 100, 60), 0xFF0000FFu);
+}
+
+// What a page holds within its budget stays: the looks at memory on the way
+// out of calls freeze nothing.
+TEST_F(FrozenPageTest, APageWithinItsBudgetIsNotFrozen) {
+    JSVirtualMachine::setPageHeapBudget(64 * MB);
+    auto view = show("<body style='margin:0;background:#0000ff'><script>var held = [];</script>");
+    for (int i = 0; i < 20; ++i) eval(view, "held.push('z'.repeat(1024 * 1024) + held.length); held.length");
+    EXPECT_EQ(eval(view, "held.length"), "20");
+    EXPECT_EQ(logCapture().count("heap budget"), 0u);
+}
+
+}  // namespace
