@@ -67,9 +67,10 @@ void ignorePNGWarning(png_structp, png_const_charp) {}
 [[noreturn]] void stopPNG(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 
 // Decodes the image, whose header gave width × height, into `rows` as 8-bit
-// RGBA. libpng reports errors by jumping back here, so nothing in this
-// function has a destructor.
-bool readPNGRows(PNGSource& source, uint32_t width, uint32_t height, png_bytep* rows) {
+// RGBA; without rows, each row in turn into `row` (width × 4 bytes), to see
+// that all of it decodes. libpng reports errors by jumping back here, so
+// nothing in this function has a destructor.
+bool readPNGRows(PNGSource& source, uint32_t width, uint32_t height, png_bytep* rows, png_bytep row = nullptr) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, stopPNG, ignorePNGWarning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     volatile bool read = false;
@@ -87,11 +88,16 @@ bool readPNGRows(PNGSource& source, uint32_t width, uint32_t height, png_bytep* 
             if (depth == 16) png_set_strip_16(png);
             if (depth < 8) png_set_packing(png);
             if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
-            if (interlace != PNG_INTERLACE_NONE) png_set_interlace_handling(png);
+            const int passes = interlace != PNG_INTERLACE_NONE ? png_set_interlace_handling(png) : 1;
             png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
             png_read_update_info(png, info);
             if (png_get_rowbytes(png, info) == size_t{width} * 4) {
-                png_read_image(png, rows);
+                if (rows) {
+                    png_read_image(png, rows);
+                } else {
+                    for (int pass = 0; pass < passes; ++pass)
+                        for (uint32_t y = 0; y < height; ++y) png_read_row(png, row, nullptr);
+                }
                 png_read_end(png, nullptr);
                 read = true;
             }
@@ -113,12 +119,18 @@ uint32_t premultiplied(const uint8_t rgba[4]) {
     return (a << 24) | (times(rgba[0]) << 16) | (times(rgba[1]) << 8) | times(rgba[2]);
 }
 
-// Decoded straight into the image's own pixels: one copy, even at peak.
+// Decoded straight into the image's own pixels: one copy, even at peak. The
+// bytes are first read through to their end a row at a time: a few bytes may
+// announce a large image and stop short, and then nothing more is allocated.
 CGImageRef decodePNG(const NSData& data) {
     const auto size = pngHeaderSize(data);
     if (!size) return nullptr;
     const auto [width, height] = *size;
     if (!sizeAllowed(width, height)) return nullptr;
+    std::vector<png_byte> row(size_t{width} * 4);
+    PNGSource whole{data.bytes(), data.length()};
+    if (!readPNGRows(whole, width, height, nullptr, row.data())) return nullptr;
+    row = {};
     auto image = std::make_shared<CGImage>();
     image->width = width;
     image->height = height;

@@ -1,5 +1,6 @@
 // Images: PNG decoded in full (libpng, into one copy of the pixels; over 16 M
-// pixels refused from the header, with a log line); JPEG and GIF recognised
+// pixels refused from the header, with a log line; bytes that stop short of
+// the image they announce allocate no pixels); JPEG and GIF recognised
 // from their headers (size only; drawn as a neutral placeholder); anything
 // else, empty or truncated bytes give nil. Named images are looked up in the main bundle by
 // scale and idiom and cached. Also the image contexts of UIGraphics.

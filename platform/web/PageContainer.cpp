@@ -9,7 +9,9 @@
 #include "platform/foundation/NSString.h"
 #include "platform/ui/CairoContext.h"
 #include "platform/ui/UIScreen.h"
+#include "platform/web/PageElements.h"
 #include "platform/web/PageEnvironment.h"
+#include "platform/web/PageStyleSheet.h"
 
 namespace platform::web {
 
@@ -25,6 +27,15 @@ struct PageContainer::Font {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+
+// Steps of work charged (PageContainer::charge) beside those of the
+// elements: making a font; measuring or drawing a text (and a step per so
+// many bytes of it); painting (a step per so many square points, within the
+// clips); each clip in force when painting.
+constexpr size_t kFontSteps = 400;
+constexpr size_t kTextSteps = 8;
+constexpr size_t kTextBytesPerStep = 4;
+constexpr double kPaintedAreaPerStep = 16;
 
 PageContainer::Font* fontOf(litehtml::uint_ptr handle) { return reinterpret_cast<PageContainer::Font*>(handle); }
 cairo_t* cairoOf(litehtml::uint_ptr hdc) { return reinterpret_cast<cairo_t*>(hdc); }
@@ -98,6 +109,10 @@ void appendBox(cairo_t* cr, double x, double y, double w, double h, const Radii&
     cairo_close_path(cr);
 }
 
+// Square points of a box; kWholeArea for what fills the clip.
+double area(const litehtml::position& box) { return std::max(0.0, double(box.width)) * std::max(0.0, double(box.height)); }
+constexpr double kWholeArea = 1e18;
+
 // The width of a border side that is drawn.
 double drawnWidth(const litehtml::border& b) {
     if (b.style == litehtml::border_style_none || b.style == litehtml::border_style_hidden) return 0;
@@ -119,37 +134,6 @@ std::optional<std::string> dataURLPayload(const std::string& text) {
     return removePercentEscapes(payload);
 }
 
-// <video> and <canvas>: boxes sized by their width and height attributes as
-// browsers size them, whose pictures are never drawn (nor their fallback
-// content): a video's box is black, as the player layer is; a canvas shows
-// only its own background and border.
-class PictureBoxElement : public litehtml::html_tag {
-public:
-    PictureBoxElement(const std::shared_ptr<litehtml::document>& doc, bool black) : html_tag(doc), black_(black) {}
-
-    void parse_attributes() override {
-        for (const char* name : {"width", "height"})
-            if (const char* value = get_attr(name)) m_style.add_property(name, value, nullptr, false, this);
-        html_tag::parse_attributes();
-    }
-
-    // Fallback content is never shown.
-    bool appendChild(const litehtml::element::ptr&) override { return false; }
-
-    void draw(litehtml::uint_ptr hdc, int x, int y, const litehtml::position* clip) override {
-        html_tag::draw(hdc, x, y, clip);
-        auto doc = black_ ? get_document() : nullptr;
-        if (!doc) return;
-        litehtml::position box = m_pos;
-        box.x += x;
-        box.y += y;
-        static_cast<PageContainer*>(doc->container())->fillBox(cairoOf(hdc), box, litehtml::web_color(0, 0, 0));
-    }
-
-private:
-    bool black_;
-};
-
 }  // namespace
 
 PageContainer::PageContainer(Ref<NSURL> documentURL, CGSize viewport)
@@ -160,11 +144,52 @@ PageContainer::~PageContainer() {
         if (picture.surface) cairo_surface_destroy(picture.surface);
 }
 
+// ---- bounds --------------------------------------------------------------------------------------
+
+void PageContainer::pass(Bound bound) {
+    if (exceeded_ == Bound::None) exceeded_ = bound;
+}
+
+void PageContainer::charge(size_t steps) {
+    work_ += steps;
+    if (work_ > kMaximumWork) pass(Bound::Work);
+    if (exceeded_ != Bound::None) throw BoundExceeded(*exceededBound());
+}
+
+void PageContainer::countStylePieces(size_t pieces) {
+    stylePieces_ += pieces;
+    if (stylePieces_ > kMaximumStylePieces) pass(Bound::StylePieces);
+}
+
+std::optional<std::string> PageContainer::exceededBound() const {
+    switch (exceeded_) {
+        case Bound::None: return std::nullopt;
+        case Bound::Work: return std::to_string(kMaximumWork) + " steps of work";
+        case Bound::TextBoxes: return std::to_string(kMaximumTextBoxes) + " text boxes";
+        case Bound::StylePieces: return std::to_string(kMaximumStylePieces) + " style rules, selectors and declarations";
+    }
+    return std::nullopt;
+}
+
+void PageContainer::split_text(const char* text, const std::function<void(const litehtml::tchar_t*)>& on_word,
+                               const std::function<void(const litehtml::tchar_t*)>& on_space) {
+    // Called while litehtml builds its tree, where nothing may throw: past the
+    // bound no box is made, and the drawing stops at its next step.
+    auto box = [this](const std::function<void(const litehtml::tchar_t*)>& make, const litehtml::tchar_t* piece) {
+        if (++textBoxes_ > kMaximumTextBoxes) return pass(Bound::TextBoxes);
+        make(piece);
+    };
+    document_container::split_text(
+        text, [&](const litehtml::tchar_t* word) { box(on_word, word); },
+        [&](const litehtml::tchar_t* space) { box(on_space, space); });
+}
+
 // ---- fonts and text ------------------------------------------------------------------------------
 
 litehtml::uint_ptr PageContainer::create_font(const litehtml::tchar_t*, int size, int weight,
                                               litehtml::font_style italic, unsigned int decoration,
                                               litehtml::font_metrics* fm) {
+    charge(kFontSteps);
     auto font = std::make_unique<Font>();
     font->bold = weight >= 600;
     font->size = std::clamp(size, 1, 1000);
@@ -203,6 +228,7 @@ int PageContainer::text_width(const litehtml::tchar_t* text, litehtml::uint_ptr 
     Font* font = fontOf(hFont);
     if (!font || !text) return 0;
     std::string drawn = labelFontText(text);
+    charge(kTextSteps + drawn.size() / kTextBytesPerStep);
     if (!font->scaled) return static_cast<int>(std::lround(0.5 * font->size * double(NSString::length(drawn))));
     cairo_text_extents_t extents;
     cairo_scaled_font_text_extents(font->scaled, drawn.c_str(), &extents);
@@ -214,14 +240,16 @@ void PageContainer::draw_text(litehtml::uint_ptr hdc, const litehtml::tchar_t* t
     Font* font = fontOf(hFont);
     cairo_t* cr = cairoOf(hdc);
     if (!font || !text || !font->scaled || color.alpha == 0) return;
-    beginDrawing(cr);
+    std::string drawn = labelFontText(text);
+    charge(kTextSteps + drawn.size() / kTextBytesPerStep);
+    beginDrawing(cr, area(pos));
     setColour(cr, color);
     double baseline = pos.bottom() - font->metrics.descent;
     cairo_set_font_face(cr, cairo_scaled_font_get_font_face(font->scaled));
     cairo_set_font_matrix(cr, &font->matrix);
     applyLabelFontOptions(cr);
     cairo_move_to(cr, pos.x, baseline);
-    cairo_show_text(cr, labelFontText(text).c_str());
+    cairo_show_text(cr, drawn.c_str());
     if (font->decoration != litehtml::font_decoration_none) {
         double thickness = std::max(1.0, font->size / 16);
         auto line = [&](double y) {
@@ -267,14 +295,17 @@ std::optional<std::string> PageContainer::readResource(const Ref<NSURL>& url) {
     // Only what is at hand: drawing never waits for the network.
     if (scheme != "file" && scheme != "data") return std::nullopt;
     ++resourcesRead_;
-    size_t room = kMaximumResourceBytes - bytesRead_;
+    const size_t room = kMaximumResourceBytes - bytesRead_;
+    if (room == 0) return std::nullopt;
     // Regular files only: a device or a pipe could keep the read waiting.
     std::error_code error;
     if (scheme == "file" && !std::filesystem::is_regular_file(url->path(), error)) return std::nullopt;
     std::optional<std::string> bytes =
         scheme == "file" ? readFilePrefix(url->path(), room + 1) : dataURLPayload(url->absoluteString());
-    if (!bytes || bytes->size() > room) return std::nullopt;
-    bytesRead_ += bytes->size();
+    if (!bytes) return std::nullopt;
+    // Every byte read counts, those of a resource refused as too large too.
+    bytesRead_ += std::min(bytes->size(), room);
+    if (bytes->size() > room) return std::nullopt;
     return bytes;
 }
 
@@ -286,12 +317,12 @@ PageContainer::Picture* PageContainer::picture(const std::string& src, const std
     if (added) {
         if (std::optional<std::string> bytes = readResource(url)) {
             NSData data(bytes->data(), bytes->size());
-            // Decoding is bounded by the pixels its header announces.
+            // The pixels count as the header announces them, whether the
+            // decoding then succeeds or not.
             const uint64_t pixels = UIImage::decodedPixelCount(data);
-            if (pixels <= kMaximumImagePixels - pixelsDecoded_) {
-                picture.image = UIImage::imageWithData(data);
-                if (picture.image) pixelsDecoded_ += pixels;
-            }
+            const bool fits = pixels <= kMaximumImagePixels - pixelsAnnounced_;
+            pixelsAnnounced_ = fits ? pixelsAnnounced_ + pixels : kMaximumImagePixels;
+            if (fits) picture.image = UIImage::imageWithData(data);
         }
     }
     return picture.image ? &picture : nullptr;
@@ -312,7 +343,11 @@ void PageContainer::get_image_size(const litehtml::tchar_t* src, const litehtml:
 void PageContainer::import_css(litehtml::tstring& text, const litehtml::tstring& url, litehtml::tstring& baseurl) {
     Ref<NSURL> resolved = resolve(url, baseurl);
     if (!resolved) return;
-    if (std::optional<std::string> sheet = readResource(resolved)) text = std::move(*sheet);
+    if (std::optional<std::string> sheet = readResource(resolved)) {
+        TidiedStyle tidied = tidyStyleSheet(*sheet);
+        countStylePieces(tidied.pieces);
+        text = std::move(tidied.text);
+    }
     baseurl = resolved->absoluteString();
 }
 
@@ -322,7 +357,12 @@ void PageContainer::set_base_url(const litehtml::tchar_t* base_url) {
 
 // ---- painting ------------------------------------------------------------------------------------
 
-void PageContainer::beginDrawing(cairo_t* cr) {
+void PageContainer::beginDrawing(cairo_t* cr, double paintedArea) {
+    // Charged before anything changes: a throw leaves the context as it was.
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    cairo_clip_extents(cr, &x0, &y0, &x1, &y1);
+    const double painted = std::min(paintedArea, std::max(0.0, x1 - x0) * std::max(0.0, y1 - y0));
+    charge(1 + clips_.size() + static_cast<size_t>(painted / kPaintedAreaPerStep));
     cairo_save(cr);
     constexpr double kFar = 1e7;
     for (const Clip& clip : clips_) {
@@ -336,7 +376,7 @@ void PageContainer::beginDrawing(cairo_t* cr) {
 }
 
 void PageContainer::fillBox(cairo_t* cr, const litehtml::position& box, const litehtml::web_color& colour) {
-    beginDrawing(cr);
+    beginDrawing(cr, area(box));
     cairo_rectangle(cr, box.x, box.y, box.width, box.height);
     setColour(cr, colour);
     cairo_fill(cr);
@@ -345,7 +385,7 @@ void PageContainer::fillBox(cairo_t* cr, const litehtml::position& box, const li
 
 void PageContainer::draw_background(litehtml::uint_ptr hdc, const litehtml::background_paint& bg) {
     cairo_t* cr = cairoOf(hdc);
-    beginDrawing(cr);
+    beginDrawing(cr, bg.is_root ? kWholeArea : area(bg.border_box));
     // The root's background is the canvas: it fills the view, whatever the root's size.
     if (!bg.is_root) {
         const litehtml::position& b = bg.border_box;
@@ -396,7 +436,7 @@ void PageContainer::draw_borders(litehtml::uint_ptr hdc, const litehtml::borders
     const double right = drawnWidth(borders.right), bottom = drawnWidth(borders.bottom);
     if (left + top + right + bottom <= 0 || box.width <= 0 || box.height <= 0) return;
     cairo_t* cr = cairoOf(hdc);
-    beginDrawing(cr);
+    beginDrawing(cr, area(box));
     const double x = box.x, y = box.y, w = box.width, h = box.height;
     Radii outer(borders.radius, w, h);
     // The ring between the border box and the padding box. Every style is
@@ -461,14 +501,14 @@ void PageContainer::draw_list_marker(litehtml::uint_ptr hdc, const litehtml::lis
     const litehtml::position& p = marker.pos;
     if (!marker.image.empty()) {
         if (Picture* picture = this->picture(marker.image, marker.baseurl ? marker.baseurl : "")) {
-            beginDrawing(cr);
+            beginDrawing(cr, area(p));
             if (const CGImageRef& image = picture->image->CGImage())
                 paintImage(cr, *image, CGRectMake(p.x, p.y, p.width, p.height), 1);
             cairo_restore(cr);
             return;
         }
     }
-    beginDrawing(cr);
+    beginDrawing(cr, area(p));
     setColour(cr, marker.color);
     if (marker.marker_type == litehtml::list_style_type_square) {
         cairo_rectangle(cr, p.x, p.y, p.width, p.height);
@@ -521,9 +561,7 @@ void PageContainer::get_language(litehtml::tstring& language, litehtml::tstring&
 std::shared_ptr<litehtml::element> PageContainer::create_element(const litehtml::tchar_t* tag_name,
                                                                  const litehtml::string_map&,
                                                                  const std::shared_ptr<litehtml::document>& doc) {
-    std::string_view tag = tag_name ? tag_name : "";
-    if (tag == "video" || tag == "canvas") return std::make_shared<PictureBoxElement>(doc, tag == "video");
-    return nullptr;
+    return PageElements::create(tag_name ? tag_name : "", doc, *this);
 }
 
 // Nothing to do for these: the drawing is a still picture.

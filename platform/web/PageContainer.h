@@ -3,17 +3,20 @@
 // size, weight and a slanted italic the page asks for, whatever its family),
 // images through UIImage and linked style sheets from file and data URLs
 // (http ones are not drawn: there is no URL cache, and drawing never fetches),
-// backgrounds, borders and rounded clips. Resources are bounded per drawing.
-// Video elements draw black (as the player layer does), canvases nothing
-// of their own. Main thread.
+// backgrounds, borders and rounded clips; its elements are PageElements.
+// Resources are bounded per drawing, and so are the work, text boxes and
+// style pieces litehtml makes of the page: past one of those bounds, the
+// drawing stops (BoundExceeded). Main thread.
 #pragma once
 
 #include <cairo.h>
 #include <litehtml/litehtml.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -28,7 +31,23 @@ public:
     // Resources one drawing may read; more are not drawn.
     static constexpr size_t kMaximumResources = 64;
     static constexpr size_t kMaximumResourceBytes = 16u << 20;  // all files and data URLs together
-    static constexpr size_t kMaximumImagePixels = 32u << 20;    // all decoded images together
+    // All images together, counted as their headers announce them: one image
+    // of the largest size UIImage decodes.
+    static constexpr size_t kMaximumImagePixels = 16u << 20;
+
+    // What litehtml may make of one page. Work is counted in steps of about
+    // the cost of one selector test (PageElements, and text and painting
+    // here): at most about a second on a desktop processor.
+    static constexpr size_t kMaximumWork = 40u << 20;
+    static constexpr size_t kMaximumTextBoxes = 100000;    // words and spaces of text, style text too
+    static constexpr size_t kMaximumStylePieces = 60000;   // rules, selectors and declarations
+
+    // Thrown out of litehtml at the first step after a bound was passed; what()
+    // names the bound.
+    class BoundExceeded : public std::runtime_error {
+    public:
+        using std::runtime_error::runtime_error;
+    };
 
     // `documentURL` resolves relative URLs (until the page names a <base>);
     // `viewport` is the view's size in points.
@@ -39,6 +58,13 @@ public:
 
     // Fills `box` (document coordinates) with `colour` under the current clips.
     void fillBox(cairo_t* cr, const litehtml::position& box, const litehtml::web_color& colour);
+
+    // A step of litehtml's work; throws BoundExceeded once any bound is passed.
+    void charge(size_t steps);
+    // Pieces of style parsed (TidiedStyle). Never throws: the next charge does.
+    void countStylePieces(size_t pieces);
+    // The bound passed, described ("100000 text boxes"); null within them all.
+    std::optional<std::string> exceededBound() const;
 
     // ---- litehtml::document_container ----
     litehtml::uint_ptr create_font(const litehtml::tchar_t* faceName, int size, int weight, litehtml::font_style italic,
@@ -72,11 +98,15 @@ public:
                                                       const std::shared_ptr<litehtml::document>& doc) override;
     void get_media_features(litehtml::media_features& media) const override;
     void get_language(litehtml::tstring& language, litehtml::tstring& culture) const override;
+    // Counts the boxes; past kMaximumTextBoxes none is made.
+    void split_text(const char* text, const std::function<void(const litehtml::tchar_t*)>& on_word,
+                    const std::function<void(const litehtml::tchar_t*)>& on_space) override;
 
     // A font handed to litehtml (defined in the source).
     struct Font;
 
 private:
+    enum class Bound { None, Work, TextBoxes, StylePieces };
     struct Clip {
         litehtml::position box;
         litehtml::border_radiuses radii;
@@ -92,8 +122,10 @@ private:
     // The bytes behind a file or data URL, within the drawing's budget.
     std::optional<std::string> readResource(const Ref<NSURL>& url);
     Picture* picture(const std::string& src, const std::string& base);
-    // cairo_save and the clips in force; undone by cairo_restore.
-    void beginDrawing(cairo_t* cr);
+    // cairo_save and the clips in force; undone by cairo_restore. Charges the
+    // painting of `area` (square points; the clips then bound it).
+    void beginDrawing(cairo_t* cr, double paintedArea = 0);
+    void pass(Bound bound);
 
     Ref<NSURL> baseURL_;  // the document's URL until the page names a <base>
     CGSize viewport_;
@@ -101,7 +133,11 @@ private:
     std::map<std::string, Picture> pictures_;  // by resolved URL (or the text, when it does not resolve)
     size_t resourcesRead_ = 0;
     size_t bytesRead_ = 0;
-    size_t pixelsDecoded_ = 0;
+    size_t pixelsAnnounced_ = 0;
+    size_t work_ = 0;
+    size_t textBoxes_ = 0;
+    size_t stylePieces_ = 0;
+    Bound exceeded_ = Bound::None;  // the first bound passed
 };
 
 }  // namespace platform::web

@@ -1,9 +1,17 @@
 #include "platform/web/PageDrawing.h"
 
+#include <gumbo.h>
+#include <malloc.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <exception>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "platform/runtime/Log.h"
 #include "platform/ui/CairoContext.h"
@@ -77,6 +85,122 @@ litehtml::context& userAgentContext() {
     return *context;
 }
 
+// ---- the page without its content --------------------------------------------------------------
+
+bool isPlainName(std::string_view name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == ':';
+    });
+}
+
+void appendStartTag(std::string& out, const GumboElement& element, const char* name) {
+    out += '<';
+    out += name;
+    for (unsigned i = 0; i < element.attributes.length; ++i) {
+        const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
+        if (!isPlainName(attribute->name)) continue;
+        out += ' ';
+        out += attribute->name;
+        out += "=\"";
+        for (const char* c = attribute->value; *c; ++c) {
+            if (*c == '&') out += "&amp;";
+            else if (*c == '"') out += "&quot;";
+            else out += *c;
+        }
+        out += '"';
+    }
+    out += '>';
+}
+
+// What the page's background is drawn from: its root and body with their
+// attributes, and its style sheets (style elements, linked sheets and the
+// base they resolve against), wherever they stood; nothing of its content.
+std::string backgroundMarkup(const std::string& markup) {
+    GumboOutput* output = gumbo_parse_with_options(&kGumboDefaultOptions, markup.data(), markup.size());
+    std::string head, html = "<html>", body = "<body>";
+    std::vector<const GumboNode*> pending{output->root};
+    while (!pending.empty()) {
+        const GumboNode* node = pending.back();
+        pending.pop_back();
+        if (node->type != GUMBO_NODE_ELEMENT) continue;
+        const GumboElement& element = node->v.element;
+        switch (element.tag) {
+            case GUMBO_TAG_HTML: html.clear(); appendStartTag(html, element, "html"); break;
+            case GUMBO_TAG_BODY: body.clear(); appendStartTag(body, element, "body"); break;
+            case GUMBO_TAG_LINK: appendStartTag(head, element, "link"); break;
+            case GUMBO_TAG_BASE: appendStartTag(head, element, "base"); break;
+            case GUMBO_TAG_STYLE:
+                appendStartTag(head, element, "style");
+                for (unsigned i = 0; i < element.children.length; ++i) {
+                    const auto* text = static_cast<const GumboNode*>(element.children.data[i]);
+                    if (text->type == GUMBO_NODE_TEXT || text->type == GUMBO_NODE_WHITESPACE) head += text->v.text.text;
+                }
+                head += "</style>";
+                break;
+            default: break;
+        }
+        // Children in document order: the last pushed is taken first.
+        for (unsigned i = element.children.length; i-- > 0;)
+            pending.push_back(static_cast<const GumboNode*>(element.children.data[i]));
+    }
+    gumbo_destroy_output(&kGumboDefaultOptions, output);
+    return html + "<head>" + head + "</head>" + body + "</body></html>";
+}
+
+// ---- painting ------------------------------------------------------------------------------------
+
+// One page drawn onto a picture of its own (the part of the view the
+// snapshot shows), put into the snapshot only when all of it drew: a
+// failure midway leaves nothing half drawn.
+struct Painting {
+    Ref<NSURL> documentURL;
+    CGSize viewport;
+    int width, left, top, right, bottom;
+    double scale;
+    int pixelsWide, pixelsHigh;
+
+    struct Outcome {
+        std::shared_ptr<CairoSurface> picture;  // null when it did not draw
+        std::optional<std::string> bound;       // the bound that stopped it
+        std::string failure;                    // why it did not lay out
+    };
+
+    Outcome paint(const std::string& markup) const {
+        Outcome outcome;
+        auto picture = std::make_shared<CairoSurface>(
+            cairo_image_surface_create(CAIRO_FORMAT_ARGB32, pixelsWide, pixelsHigh));
+        cairo_t* cr = cairo_create(picture->surface);
+        cairo_scale(cr, scale, scale);
+        cairo_translate(cr, -left, -top);
+        try {
+            // The container outlives the document, which hands its fonts back to it.
+            PageContainer container(documentURL, viewport);
+            try {
+                litehtml::document::ptr document =
+                    litehtml::document::createFromUTF8(markup.c_str(), &container, &userAgentContext());
+                if (!document) throw std::runtime_error("nothing was parsed");
+                document->render(width);
+                litehtml::position clip(left, top, right - left, bottom - top);
+                document->draw(reinterpret_cast<litehtml::uint_ptr>(cr), 0, 0, &clip);
+            } catch (const PageContainer::BoundExceeded&) {
+            }
+            // A bound passed where nothing could throw shows here.
+            outcome.bound = container.exceededBound();
+        } catch (const std::exception& e) {
+            outcome.failure = e.what();
+        }
+        if (outcome.failure.empty() && cairo_status(cr) != CAIRO_STATUS_SUCCESS)
+            outcome.failure = cairo_status_to_string(cairo_status(cr));
+        cairo_destroy(cr);
+        if (outcome.failure.empty() && !outcome.bound) outcome.picture = std::move(picture);
+        return outcome;
+    }
+};
+
+// What a large page's layout took stays with the allocator, in pieces too
+// small to go back on their own: it is handed back to the system.
+void giveBackFreedMemory() { malloc_trim(0); }
+
 }  // namespace
 
 void PageDrawing::draw(CGContextRef context, const PageEnvironment& page, CGRect bounds) {
@@ -88,14 +212,16 @@ void PageDrawing::draw(CGContextRef context, const PageEnvironment& page, CGRect
     cairo_clip_extents(cr, &x0, &y0, &x1, &y1);
     CGRect shown = CGRectIntersection(bounds, CGRectMake(CGFloat(x0), CGFloat(y0), CGFloat(x1 - x0), CGFloat(y1 - y0)));
     if (CGRectIsNull(shown) || CGRectIsEmpty(shown)) return;
-    const double scale = UIScreen::mainScreen()->scale();
-    const int left = static_cast<int>(std::floor(shown.origin.x - bounds.origin.x));
-    const int top = static_cast<int>(std::floor(shown.origin.y - bounds.origin.y));
-    const int right = static_cast<int>(std::ceil(CGRectGetMaxX(shown) - bounds.origin.x));
-    const int bottom = static_cast<int>(std::ceil(CGRectGetMaxY(shown) - bounds.origin.y));
-    const int pixelsWide = static_cast<int>(std::ceil((right - left) * scale));
-    const int pixelsHigh = static_cast<int>(std::ceil((bottom - top) * scale));
-    if (pixelsWide <= 0 || pixelsHigh <= 0 || pixelsWide > 16384 || pixelsHigh > 16384) return;
+    Painting painting{page.documentURL(), bounds.size, width, 0, 0, 0, 0, UIScreen::mainScreen()->scale(), 0, 0};
+    painting.left = static_cast<int>(std::floor(shown.origin.x - bounds.origin.x));
+    painting.top = static_cast<int>(std::floor(shown.origin.y - bounds.origin.y));
+    painting.right = static_cast<int>(std::ceil(CGRectGetMaxX(shown) - bounds.origin.x));
+    painting.bottom = static_cast<int>(std::ceil(CGRectGetMaxY(shown) - bounds.origin.y));
+    painting.pixelsWide = static_cast<int>(std::ceil((painting.right - painting.left) * painting.scale));
+    painting.pixelsHigh = static_cast<int>(std::ceil((painting.bottom - painting.top) * painting.scale));
+    if (painting.pixelsWide <= 0 || painting.pixelsHigh <= 0 || painting.pixelsWide > 16384 ||
+        painting.pixelsHigh > 16384)
+        return;
 
     std::optional<std::string> markup = page.markupForDrawing();
     if (!markup) {
@@ -105,38 +231,25 @@ void PageDrawing::draw(CGContextRef context, const PageEnvironment& page, CGRect
     }
     if (markup->empty()) return;
 
-    // The page is drawn on a picture of its own, put into the snapshot only
-    // when all of it drew: a failure midway leaves nothing half drawn.
-    CairoSurface surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, pixelsWide, pixelsHigh));
-    cairo_t* pageCairo = cairo_create(surface.surface);
-    cairo_scale(pageCairo, scale, scale);
-    cairo_translate(pageCairo, -left, -top);
-    std::string failure;
-    try {
-        // The container outlives the document, which hands its fonts back to it.
-        PageContainer container(page.documentURL(), bounds.size);
-        litehtml::document::ptr document =
-            litehtml::document::createFromUTF8(markup->c_str(), &container, &userAgentContext());
-        if (!document) throw std::runtime_error("nothing was parsed");
-        document->render(width);
-        litehtml::position clip(left, top, right - left, bottom - top);
-        document->draw(reinterpret_cast<litehtml::uint_ptr>(pageCairo), 0, 0, &clip);
-    } catch (const std::exception& e) {
-        failure = e.what();
+    Painting::Outcome outcome = painting.paint(*markup);
+    if (outcome.bound) {
+        log(LogLevel::Warning, "web view: the page is over the drawing's bound of " + *outcome.bound +
+                                   "; only its background is drawn");
+        outcome = painting.paint(backgroundMarkup(*markup));
     }
-    if (failure.empty() && cairo_status(pageCairo) != CAIRO_STATUS_SUCCESS)
-        failure = cairo_status_to_string(cairo_status(pageCairo));
-    cairo_destroy(pageCairo);
-    if (!failure.empty()) {
-        log(LogLevel::Warning, "web view: the page did not lay out (" + failure + "); only its background is drawn");
+    markup.reset();
+    giveBackFreedMemory();
+    if (!outcome.failure.empty()) {
+        log(LogLevel::Warning, "web view: the page did not lay out (" + outcome.failure + "); only its background is drawn");
         return;
     }
+    if (!outcome.picture) return;
     cairo_save(cr);
     cairo_rectangle(cr, bounds.origin.x, bounds.origin.y, bounds.size.width, bounds.size.height);
     cairo_clip(cr);
-    cairo_translate(cr, bounds.origin.x + left, bounds.origin.y + top);
-    cairo_scale(cr, 1 / scale, 1 / scale);
-    cairo_set_source_surface(cr, surface.surface, 0, 0);
+    cairo_translate(cr, bounds.origin.x + painting.left, bounds.origin.y + painting.top);
+    cairo_scale(cr, 1 / painting.scale, 1 / painting.scale);
+    cairo_set_source_surface(cr, outcome.picture->surface, 0, 0);
     cairo_paint(cr);
     cairo_restore(cr);
 }

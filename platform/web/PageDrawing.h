@@ -3,11 +3,14 @@
 // scripts left it (elements, attributes, inline styles, <style> sheets and
 // the file or data style sheets it links), with litehtml through
 // PageContainer: laid out for the view's width, scrolled to the top, clipped
-// to the view. Nothing of the page runs and the document
-// does not change. A document over the bounds below, or one that does not lay
-// out, draws nothing (what lies beneath stays) and logs one line.
-// Elements nested deeper than the parser builds (kMaximumDepth, which bounds
-// the layout engine's recursion) are left out. Main thread.
+// to the view. Nothing of the page runs and the document does not change.
+// A document over the bounds below, or one that does not lay out, draws
+// nothing (what lies beneath stays) and logs one line. One whose drawing
+// passes a bound of PageContainer (work, text boxes, style pieces) draws only
+// its own background (from its root, body and style sheets) and logs one line
+// naming the bound. What a drawing allocated is handed back to the system
+// when it ends. Elements nested deeper than the parser builds (kMaximumDepth,
+// which bounds the layout engine's recursion) are left out. Main thread.
 #pragma once
 
 #include <cstddef>

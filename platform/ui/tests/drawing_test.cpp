@@ -521,6 +521,22 @@ TEST_F(DrawingTest, DecompressionBombsAreRefusedAndImagesDecodeIntoOneCopy) {
     EXPECT_EQ(pixelAt(png, 4, 4), 0xFF000000u);
 }
 
+// Bytes that announce a large image and stop short, in its data or just
+// before its end, allocate no pixels for it.
+TEST_F(DrawingTest, TruncatedImagesAllocateNothingForThePixelsTheyAnnounce) {
+    const size_t MB = 1024 * 1024;
+    NSData whole = blankPNG(4096, 4096);
+    for (size_t length : {size_t{60}, whole.length() / 2, whole.length() - 12}) {
+        NSData cut = whole.subdataWithRange(0, length);
+        EXPECT_EQ(UIImage::decodedPixelCount(cut), 4096u * 4096u);
+        platform::testing::releaseFreedMemory();
+        platform::testing::resetPeakResidentBytes();
+        const size_t before = platform::testing::peakResidentBytes();
+        EXPECT_FALSE(UIImage::imageWithData(cut)) << length;
+        EXPECT_LT(platform::testing::peakResidentBytes() - before, 8 * MB) << length;
+    }
+}
+
 TEST_F(DrawingTest, JpegAndGifAreSizedFromTheirHeadersOnly) {
     const uint8_t jpeg[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x4A, 0x46,  // APP0, 2 bytes of payload
                             0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00, 0x78, 0x00, 0xA0, 0x03, 0x01, 0x22, 0x00,

@@ -1,0 +1,60 @@
+// Drawing hostile pages: for each page of the drawing's bound tests
+// (platform/web/tests/HostilePages.h), the time one snapshot of a web view
+// showing it takes and the most resident memory the process held during it
+// over what it held before. Targets: 2 s and 100 MB, for every page; each
+// stops at its bound or is drawn within its resource bounds.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <string>
+
+#include "bench/BenchSupport.h"
+#include "platform/runtime/RunLoopDriver.h"
+#include "platform/testing/ResidentMemory.h"
+#include "platform/web/UIWebView.h"
+#include "platform/web/tests/HostilePages.h"
+
+namespace {
+
+constexpr double kSnapshotTargetSeconds = 2;
+constexpr double kSnapshotTargetMegabytes = 100;
+
+void BM_HostilePageSnapshot(benchmark::State& state, const std::string& name) {
+    const std::string& home = startBenchPlatform("bench-web-drawing");
+    platform::testing::RunLoopDriver driver;
+    std::string html;
+    for (const webtest::HostilePage& page : webtest::hostilePages())
+        if (page.name == name) html = page.html;
+    auto view = UIWebView::alloc();
+    view->initWithFrame(CGRect{{0, 0}, {320, 480}});
+    view->loadHTMLString(html, nullptr);
+    driver.drain();
+    html.clear();
+    double seconds = 0, megabytes = 0;
+    for (auto _ : state) {
+        platform::testing::releaseFreedMemory();
+        const double before = double(platform::testing::residentBytes());
+        if (!platform::testing::resetPeakResidentBytes()) state.SkipWithError("the peak resident size cannot be reset");
+        const auto start = std::chrono::steady_clock::now();
+        if (!view->renderToPNG(home + "/snapshot.png")) state.SkipWithError("the snapshot was not written");
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        megabytes = (double(platform::testing::peakResidentBytes()) - before) / (1 << 20);
+
+    }
+    reportTarget(state, "seconds", seconds, kSnapshotTargetSeconds);
+    reportTarget(state, "peak_mb", megabytes, kSnapshotTargetMegabytes);
+}
+
+const bool kRegistered = [] {
+    for (const char* name : {"nested_tables", "descendant_selector", "rules_over_spans", "truncated_images", "many_words",
+                             "large_images", "floats", "stacked_layers", "sibling_selectors", "style_text"})
+        benchmark::RegisterBenchmark((std::string("BM_HostilePageSnapshot/") + name).c_str(),
+                                     [name](benchmark::State& state) { BM_HostilePageSnapshot(state, name); })
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
+    return true;
+}();
+
+}  // namespace
+
+BENCHMARK_MAIN();
