@@ -46,7 +46,8 @@ std::vector<RelayDemoExchange> relayExchangesFrom(const TrafficRecorder& recorde
         else if (e.url.find(simulator::RelayService::kReportPath) != std::string::npos) kind = RelayDemoExchange::Kind::Report;
         else kind = RelayDemoExchange::Kind::Config;
         size_t path = e.url.find('/', e.url.find("://") + 3);
-        list.push_back({kind, e.method, path == std::string::npos ? "/" : e.url.substr(path), e.status, e.requestBody});
+        list.push_back({kind, e.method, path == std::string::npos ? "/" : e.url.substr(path), e.status, e.requestBody,
+                        e.responseBody.size(), e.error});
     }
     return list;
 }
