@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -130,6 +131,9 @@ ScenarioSuite::Outcome ScenarioSuite::play(const std::string& name, size_t numbe
         if (child == 0) {
             RunSignals::resetInChild();
             ::setpgid(0, 0);
+            // Out of the terminal's foreground group, it still writes there
+            // (a terminal set to stop background writers would stop it).
+            std::signal(SIGTTOU, SIG_IGN);
             // A parent that dies ends its scenario too, as a signal would.
             ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             if (::getppid() != parent) RunSignals::requestQuit(SIGTERM);

@@ -1,9 +1,9 @@
-// The default scenario: the application's start-up and lifecycle. Launch
-// (the Trillium entry point with the return ad off, the analytics session with
-// Relay switched on, the Tamarind key), the Relay story in the foreground (the
-// configuration, a matched event, a partner that fails once and is retried,
-// the callback report), a stay in the background long enough for a new
-// Trillium session, the return and the quit.
+// The start-up scenario, the first played: the application's start-up and
+// lifecycle. Launch (the Trillium entry point with the return ad off, the
+// analytics session with Relay switched on, the Tamarind key), the Relay
+// story in the foreground (the configuration, a matched event, a partner that
+// fails once and is retried, the callback report), a stay in the background
+// long enough for a new Trillium session, the return and the quit.
 #include <memory>
 
 #include "Trillium/display/TRAEventAdManager.h"
