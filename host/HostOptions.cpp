@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "host/HostUsageText.h"
 #include "host/scenarios/Scenarios.h"
 #include "platform/foundation/NSURL.h"
 
@@ -16,46 +17,7 @@ bool isHttpUrl(const std::string& text) {
 
 }  // namespace
 
-std::string hostUsage() {
-    std::string scenarios;
-    for (const ScenarioInfo& info : ScenarioRegistry::all())
-        scenarios += "                             " + std::string(info.name) + ": " + info.summary + "\n";
-    return "usage: host [options]\n"
-           "Plays the application's side of a scenario against the clients' services, prints a\n"
-           "timeline and writes the recorded traffic and the sandbox's files.\n"
-           "\n"
-           "  --scenario NAME          what to play (default startup):\n" +
-           scenarios +
-           "  --out DIR                output folder (default out/demo): new, empty or an earlier\n"
-           "                           output of this program, whose files alone are replaced\n"
-           "  --trillium-url URL       the Trillium ad platform's base URL, e.g. http://host:8080/1.3/\n"
-           "  --relay-url URL          the Relay configuration endpoint, e.g. http://host/sdk/v1/config\n"
-           "  --partner-url URL        the partner named by the embedded Relay configuration\n"
-           "  --halcyon-url URL        the Halcyon servers' base URL: the client is given api/, ads/\n"
-           "                           and pix? below it, e.g. http://host:8080/\n"
-           "  --tamarind-url URL       the Tamarind servers' base URL: the client's configuration is\n"
-           "                           msdk/getConfig below it, e.g. http://host:8080/\n"
-           "                           (each service: default the embedded simulator on loopback;\n"
-           "                           a scenario starts only the services it uses)\n"
-           "  --clock virtual|wall     virtual (default): the scenario's minutes pass in seconds;\n"
-           "                           wall: they take as long as they say\n"
-           "  --trillium-app-id ID     the application identifier given to the Trillium client\n"
-           "  --trillium-dev-id ID     the developer identifier given to the Trillium client\n"
-           "  --analytics-key KEY      the analytics client's API key\n"
-           "  --tamarind-key KEY       the Tamarind application key\n"
-           "  --halcyon-key KEY        the Halcyon SDK key (at least four characters)\n"
-           "  --splash-theme N         the theme (0-5) of the trillium scenario's splash screen\n"
-           "                           (default: the ad platform configuration's)\n"
-           "  --reachability-host NAME the host name on which network reachability is judged\n"
-           "  --home DIR               keep the application's sandbox in DIR across runs (not inside\n"
-           "                           --out; default: a fresh sandbox for each run)\n"
-           "  --exit-when-idle         stop at the first idle main loop after launch (saying\n"
-           "                           \"host: idle\"), writing nothing (for the start-up benchmark)\n"
-           "  --help                   this text\n"
-           "\n"
-           "SIGINT or SIGTERM ends the scenario early and writes what it has; a second one ends\n"
-           "the program at once.\n";
-}
+std::string hostUsage() { return kHostUsageText; }
 
 HostOptionsParse parseHostOptions(const std::vector<std::string>& arguments, HostOptions& options) {
     const std::map<std::string, std::string*> texts = {
@@ -113,7 +75,9 @@ HostOptionsParse parseHostOptions(const std::vector<std::string>& arguments, Hos
             return error("--splash-theme must be a theme from 0 to 5, not " + splashTheme);
         options.splashTheme = splashTheme[0] - '0';
     }
-    if (!ScenarioRegistry::find(options.scenario)) {
+    // The start-up benchmark times one scenario's start.
+    if (options.scenario.empty() && options.exitWhenIdle) options.scenario = ScenarioRegistry::all().front().name;
+    if (!options.scenario.empty() && !ScenarioRegistry::find(options.scenario)) {
         std::string names;
         for (const ScenarioInfo& info : ScenarioRegistry::all()) names += std::string(names.empty() ? "" : ", ") + info.name;
         return error("unknown scenario: " + options.scenario + " (known: " + names + ")");

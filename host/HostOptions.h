@@ -12,8 +12,9 @@
 struct HostOptions {
     enum class Clock { Virtual, Wall };
 
-    // A name from ScenarioRegistry (see host/scenarios/Scenarios.cpp).
-    std::string scenario = "startup";
+    // A name from ScenarioRegistry (see host/scenarios/Scenarios.cpp); empty:
+    // every scenario, each into a folder of its own (ScenarioSuite).
+    std::string scenario;
     std::string outDir = "out/demo";
     // Service URLs; empty: the embedded simulator on loopback. Each holds for
     // the whole run.
@@ -48,7 +49,7 @@ struct HostOptions {
 
     // The application's sandbox; empty: a fresh one for this run, removed at
     // the end (its files are copied to the output folder either way). Never
-    // inside the output folder.
+    // inside the output folder. Every scenario keeps its own in <homeDir>/<name>.
     std::string homeDir;
     // The application bundle; empty: <program folder>/resources.
     std::string bundlePath;
@@ -56,7 +57,7 @@ struct HostOptions {
     bool echoTimeline = true;
     // Ends the run at the scenario's first idle main loop after launch (the
     // start-up benchmark, which times it up to ScenarioRunner::kIdleLine),
-    // writing nothing.
+    // writing nothing. Without a scenario named it plays the first.
     bool exitWhenIdle = false;
     // Real seconds to wait at each step for requests under way (longer than
     // the clients' own time-outs, so that theirs show first).
@@ -72,4 +73,5 @@ struct HostOptionsParse {
 // Reads the command line (without the program name) into `options`.
 HostOptionsParse parseHostOptions(const std::vector<std::string>& arguments, HostOptions& options);
 
+// The usage text (host/usage.txt, which ./run prints without a build).
 std::string hostUsage();

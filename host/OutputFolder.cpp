@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "host/RunLock.h"
+#include "host/scenarios/Scenarios.h"
 
 namespace fs = std::filesystem;
 
@@ -28,7 +29,11 @@ fs::path absoluteNormal(const std::string& path) {
 }  // namespace
 
 const std::vector<std::string>& OutputFolder::ownedEntries() {
-    static const std::vector<std::string> entries = {"timeline.txt", "traffic", "sandbox", "snapshots", "relay"};
+    static const std::vector<std::string> entries = [] {
+        std::vector<std::string> names = {kSummary, kTimeline, kClientLog, "traffic", "sandbox", "snapshots", "relay"};
+        for (const ScenarioInfo& info : ScenarioRegistry::all()) names.emplace_back(info.name);
+        return names;
+    }();
     return entries;
 }
 

@@ -1,7 +1,7 @@
 // The host's output folder, checked and made ready before anything runs. The
 // program only ever removes what it wrote itself: a folder that is not empty
 // must carry the marker an earlier run left, and then only the entries a run
-// writes are replaced; any other folder that is not empty is refused with the
+// writes are replaced (with whatever they hold); any other folder that is not empty is refused with the
 // reason, untouched, whatever names its files have. A home folder inside the
 // output folder (or the reverse) is refused too, since the output holds a
 // copy of the home. (A run's lock file, RunLock, does not count as content.)
@@ -14,9 +14,15 @@ class OutputFolder {
 public:
     // The file that marks a folder as the host's output.
     static constexpr const char* kMarker = ".host-output";
-    // What a run writes: timeline.txt, traffic/, sandbox/, snapshots/ (and an
-    // earlier version's relay/, in a marked folder); replaced at each run,
-    // nothing else touched.
+    // What a run of one scenario writes beside traffic/, sandbox/ and snapshots/.
+    static constexpr const char* kTimeline = "timeline.txt";
+    static constexpr const char* kClientLog = "client-log.txt";
+    // What a run of every scenario writes beside a folder per scenario.
+    static constexpr const char* kSummary = "summary.txt";
+    // What either run writes: the entries above, traffic/, sandbox/,
+    // snapshots/, a folder per scenario (and an earlier version's relay/):
+    // removed whole at each run, nothing else touched. (host/usage.txt
+    // names them for the user.)
     static const std::vector<std::string>& ownedEntries();
 
     // The reason `outDir` cannot take a run's output ("" when it can),

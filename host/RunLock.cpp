@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "host/RunSignals.h"
+
 RunLock::~RunLock() { release(); }
 
 RunLock::RunLock(RunLock&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) { other.fd_ = -1; }
@@ -65,6 +67,8 @@ std::optional<RunLock> RunLock::acquire(const std::string& folder, const std::st
         RunLock lock;
         lock.fd_ = fd;
         lock.path_ = path;
+        // A run ended at once by a second signal leaves no stale lock file.
+        RunSignals::removeOnAbort(path, false);
         return lock;
     }
     refusal = "cannot lock " + what + ": its lock file keeps changing";
@@ -73,6 +77,7 @@ std::optional<RunLock> RunLock::acquire(const std::string& folder, const std::st
 
 void RunLock::release() {
     if (fd_ < 0) return;
+    RunSignals::keepOnAbort(path_);
     ::unlink(path_.c_str());
     ::close(fd_);
     fd_ = -1;

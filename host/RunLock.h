@@ -2,7 +2,8 @@
 // folder): a run holds an exclusive lock on the folder's lock file, which
 // names its process, for as long as it runs. A second run is refused at once
 // with that process id; a lock whose process died is gone with it (the
-// operating system drops the process's locks), so it never blocks.
+// operating system drops the process's locks), so it never blocks. Its file
+// goes with the lock, also when a second signal ends the run (RunSignals).
 #pragma once
 
 #include <optional>

@@ -15,6 +15,7 @@
 #include "analytics/relay/OrreryRelayClasses.h"
 #include "halcyon/display/HalcyonDisplayClasses.h"
 #include "host/OutputFolder.h"
+#include "host/RunSignals.h"
 #include "host/scenarios/Scenarios.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSJSONSerialization.h"
@@ -38,9 +39,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::atomic<bool> quitRequestedFlag{false};
-std::atomic<int> quitSignal{0};
 
 // Waits are cut in slices so that a quit request is seen within one.
 constexpr double kScenarioSlice = 0.1;
@@ -72,16 +70,6 @@ const char* const kLifecycleNotifications[] = {
     UIApplicationWillResignActiveNotification,   UIApplicationDidEnterBackgroundNotification,
     UIApplicationWillEnterForegroundNotification, UIApplicationWillTerminateNotification,
 };
-
-void onQuitSignal(int signal) {
-    if (quitRequestedFlag.load()) {
-        // The second one: end now, by the signal.
-        std::signal(signal, SIG_DFL);
-        std::raise(signal);
-        return;
-    }
-    ScenarioRunner::requestQuit(signal);
-}
 
 // ---- what each request is for -----------------------------------------------------------
 
@@ -160,6 +148,20 @@ std::vector<std::string> trilliumNamedHosts(const std::string& target, const std
     return {(*json)["adPlatformHost"].stringValue()};
 }
 
+// The hosts a Tamarind configuration names for the ad server, the identity
+// service, the metric pixels and the viewability script, and the pixels an ad
+// answer names (wherever the configuration puts the ad server): the client
+// follows them, so each is reached through a proxy too.
+std::vector<std::string> tamarindNamedHosts(const std::string&, const std::string& body) {
+    auto json = NSJSONSerialization::JSONObjectWithData(NSData::dataWithString(body));
+    if (!json || !json->isDictionary()) return {};
+    std::vector<std::string> hosts;
+    for (const char* field : {"adServerHost", "sisHost", "metricEndpoint", "viewabilityScriptUrl", "impressionPixel",
+                              "instrumentationPixel"})
+        if ((*json)[field].isString()) hosts.push_back((*json)[field].stringValue());
+    return hosts;
+}
+
 }  // namespace
 
 ScenarioRunner::ScenarioRunner(HostOptions options)
@@ -167,20 +169,7 @@ ScenarioRunner::ScenarioRunner(HostOptions options)
 
 ScenarioRunner::~ScenarioRunner() { finish(); }
 
-void ScenarioRunner::requestQuit(int signal) {
-    quitSignal.store(signal);
-    quitRequestedFlag.store(true);
-}
-
-void ScenarioRunner::installSignalHandlers() {
-    struct sigaction action {};
-    action.sa_handler = onQuitSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-bool ScenarioRunner::quitRequested() const { return quitRequestedFlag.load(); }
+bool ScenarioRunner::quitRequested() const { return RunSignals::quitRequested(); }
 
 bool ScenarioRunner::fail(const std::string& message) {
     error_ = message;
@@ -191,7 +180,8 @@ bool ScenarioRunner::fail(const std::string& message) {
 int ScenarioRunner::run() {
     const ScenarioInfo* info = ScenarioRegistry::find(options_.scenario);
     if (!info) {
-        fail("unknown scenario: " + options_.scenario);
+        fail(options_.scenario.empty() ? "no scenario named (ScenarioSuite plays them all)"
+                                       : "unknown scenario: " + options_.scenario);
         return 1;
     }
     // The output folder is checked before anything runs: a refusal costs
@@ -217,10 +207,17 @@ int ScenarioRunner::run() {
         finish();
         return 1;
     }
+    // URLs the clients store from now on name these ports: a run that is
+    // killed has them saved too.
+    recordHomePorts();
     timeline_.add("host", std::string("scenario: ") + info->name);
+    // What a clean run shows against the embedded services is known.
+    if (std::all_of(services_.begin(), services_.end(), [](const ScenarioService& s) { return s.embedded; }))
+        for (const ScenarioExpectedLines& expected : info->expected) timeline_.expect(expected.fragments, expected.why);
     info->make()->play(*this);
     noteQuit();
     recordHomeClock();
+    // The https listeners are made on demand, some during the scenario.
     recordHomePorts();
     // What has no answer yet gets none: the run has ended.
     recorder_->endUnanswered();
@@ -228,8 +225,8 @@ int ScenarioRunner::run() {
     finish();
     if (!written) return 1;
     std::printf("host: output written to %s\n", options_.outDir.c_str());
-    int signal = quitSignal.load();
-    return quitRequestedFlag.load() && signal > 0 ? 128 + signal : 0;
+    int signal = RunSignals::quitSignal();
+    return RunSignals::quitRequested() && signal > 0 ? 128 + signal : 0;
 }
 
 bool ScenarioRunner::lockFolders() {
@@ -306,7 +303,7 @@ bool ScenarioRunner::startServices(const std::vector<std::string>& used) {
     if (uses("tamarind")) {
         if (options_.tamarindUrl.empty() && !embed(embeddedTamarind_, "Tamarind")) return false;
         if (!addService("tamarind", options_.tamarindUrl, embeddedTamarind_ ? embeddedTamarind_->url("/") : "",
-                        tamarindPurpose))
+                        tamarindPurpose, tamarindNamedHosts))
             return false;
     }
     return true;
@@ -343,6 +340,7 @@ bool ScenarioRunner::startPlatform() {
         if (!::mkdtemp(pattern.data())) return fail("cannot make a sandbox folder");
         sandbox_ = pattern;
         temporarySandbox_ = true;
+        RunSignals::removeOnAbort(sandbox_, true);
     } else {
         sandbox_ = options_.homeDir;
         fs::create_directories(sandbox_, ec);
@@ -362,7 +360,7 @@ bool ScenarioRunner::startPlatform() {
     platformStarted_ = true;
     keepHomeClockMonotonic();
     timeline_.start();
-    platform::setLogSink([this](platform::LogLevel, std::string_view line) { timeline_.add("log", line); });
+    platform::setLogSink([this](platform::LogLevel level, std::string_view line) { timeline_.addLog(level, line); });
 
     timeline_.add("host", std::string("clock: ") + (Clock::current()->isVirtual() ? "virtual" : "wall"));
     timeline_.add("host", "sandbox: " + sandbox_);
@@ -436,9 +434,9 @@ void ScenarioRunner::recordHomeClock() {
 }
 
 void ScenarioRunner::noteQuit() {
-    if (quitNoted_ || !quitRequestedFlag.load()) return;
+    if (quitNoted_ || !RunSignals::quitRequested()) return;
     quitNoted_ = true;
-    int signal = quitSignal.load();
+    int signal = RunSignals::quitSignal();
     std::string cause = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "a quit request";
     timeline_.add("host", cause + ": the scenario ends early; the application quits and what there is is written");
 }
@@ -449,7 +447,7 @@ void ScenarioRunner::settle() {
     const auto start = Steady::now();
     for (;;) {
         noteQuit();
-        double limit = quitRequestedFlag.load() ? kQuitSettleSeconds : options_.settleSeconds;
+        double limit = RunSignals::quitRequested() ? kQuitSettleSeconds : options_.settleSeconds;
         const auto sliceStart = Steady::now();
         if (driver.settle(std::min(kScenarioSlice, std::max(0.0, limit - secondsSince(start))))) return;
         // Network answers take real time on either clock: on the virtual one
@@ -518,7 +516,8 @@ std::string ScenarioRunner::snapshotsFolder() {
 bool ScenarioRunner::writeOutput() {
     bool ok = true;
     if (!recorder_->writeTo(options_.outDir + "/traffic")) ok = fail("cannot write the recorded traffic");
-    if (!timeline_.writeTo(options_.outDir + "/timeline.txt")) ok = fail("cannot write the timeline");
+    if (!timeline_.writeTo(options_.outDir + "/" + OutputFolder::kTimeline)) ok = fail("cannot write the timeline");
+    if (!timeline_.writeLogTo(options_.outDir + "/" + OutputFolder::kClientLog)) ok = fail("cannot write the client log");
     std::error_code ec;
     const fs::path copy = fs::path(options_.outDir) / "sandbox";
     fs::copy(sandbox_, copy, fs::copy_options::recursive, ec);
@@ -551,5 +550,6 @@ void ScenarioRunner::removeTemporarySandbox() {
     if (!temporarySandbox_) return;
     std::error_code ec;
     fs::remove_all(sandbox_, ec);
+    RunSignals::keepOnAbort(sandbox_);
     temporarySandbox_ = false;
 }

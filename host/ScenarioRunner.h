@@ -6,12 +6,13 @@
 // a recording proxy of the TrafficRecorder (on a kept home, on the ports of
 // its last run when they are free: URLs the home stored name them), and
 // starts the platform on the chosen clock with every linked client's classes
-// registered. After it: writes timeline.txt, traffic/ and sandbox/ (a copy of
-// the application's files) into the output folder. SIGINT and SIGTERM
-// (installSignalHandlers) end the scenario early, which then still quits the
-// application and writes what it has; a second signal ends the program at
-// once. Nothing it makes under the temporary folder outlives it. Main
-// thread; one run per process.
+// registered. After it: writes timeline.txt, client-log.txt, traffic/ and
+// sandbox/ (a copy of the application's files) into the output folder. A
+// first SIGINT or SIGTERM (RunSignals) ends the scenario early, which then
+// still quits the application and writes what it has; a second ends the
+// program at once. Nothing it makes under the temporary folder outlives it.
+// Main thread; one run per process (ScenarioSuite plays several, each in a
+// process of its own).
 #pragma once
 
 #include <atomic>
@@ -41,12 +42,6 @@ public:
     int run();
     const std::string& error() const { return error_; }
 
-    // Ends the stays early and goes on to the quit. Async-signal-safe.
-    static void requestQuit(int signal = 0);
-    // SIGINT and SIGTERM: the first requests the quit, the second ends the
-    // process by the signal.
-    static void installSignalHandlers();
-
     // ---- ScenarioContext ----
     const HostOptions& options() const override { return options_; }
     Timeline& timeline() override { return timeline_; }
@@ -70,7 +65,8 @@ private:
     bool startServices(const std::vector<std::string>& used);
     bool addService(const std::string& name, const std::string& givenUrl, const std::string& embeddedUrl,
                     TrafficRecorder::Labeler labeler, TrafficRecorder::OriginNamer namer = {});
-    // A kept home's proxy ports: read before the services start, written after.
+    // A kept home's proxy ports: read before the services start, written
+    // once they have (and again at the end, with the https ports made since).
     void readHomePorts();
     void recordHomePorts();
     bool startPlatform();

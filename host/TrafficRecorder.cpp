@@ -327,7 +327,7 @@ void TrafficRecorder::stop() {
 }
 
 std::optional<std::string> TrafficRecorder::proxyOriginFor(const std::string& origin, const std::string& name,
-                                                           Labeler labeler, OriginNamer namer) {
+                                                           Labeler labeler, OriginNamer namer, bool* made) {
     {
         std::scoped_lock lock(mutex_);
         for (const auto& proxy : proxies_)
@@ -337,6 +337,7 @@ std::optional<std::string> TrafficRecorder::proxyOriginFor(const std::string& or
     }
     Proxy* proxy = startProxy(name, origin, std::move(labeler), std::move(namer));
     if (!proxy) return std::nullopt;
+    if (made) *made = true;
     return proxy->localOrigin;
 }
 
@@ -350,9 +351,14 @@ void TrafficRecorder::followNamedOrigins(const Proxy& proxy, const std::string& 
     for (const std::string& named : proxy.namer(target, body)) {
         std::optional<std::string> origin = originOf(named);
         if (!origin) continue;
-        if (!proxyOriginFor(*origin, proxy.name, labeler, proxy.namer))
+        bool made = false;
+        std::optional<std::string> local = proxyOriginFor(*origin, proxy.name, labeler, proxy.namer, &made);
+        if (!local)
             timeline_.add("host", "the " + proxy.name + " service names " + *origin +
                                       ": its requests go around the recorder, unrecorded (no proxy can serve it)");
+        else if (made)
+            timeline_.add("host", "the " + proxy.name + " service names " + *origin + ": reached through " + *local +
+                                      ", recorded");
     }
 }
 

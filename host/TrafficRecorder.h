@@ -135,9 +135,10 @@ private:
                       std::pair<int, int> preferredPorts = {});
     simulator::Answer forward(Proxy& proxy, const simulator::RecordedRequest& request);
     // The proxy origin serving `origin`: an existing one, or a new one named
-    // `name` (at most kMaximumExtraProxies); nullopt when none can be had.
+    // `name` (at most kMaximumExtraProxies; `made` then set); nullopt when
+    // none can be had.
     std::optional<std::string> proxyOriginFor(const std::string& origin, const std::string& name, Labeler labeler,
-                                              OriginNamer namer = {});
+                                              OriginNamer namer = {}, bool* made = nullptr);
     // The answer's head as passed back: connection fields dropped (the proxy
     // frames the body itself), a Location leading to another origin through
     // a proxy of its own.

@@ -1,12 +1,15 @@
-// The host program: plays a scenario of the application's side against the
-// clients' services and records what passes. See ScenarioRunner for the run
-// and HostOptions for the options.
+// The host program: plays the application's side of scenarios against the
+// clients' services and records what passes. See ScenarioRunner for a run of
+// one scenario, ScenarioSuite for a run of them all and HostOptions for the
+// options.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "host/HostOptions.h"
+#include "host/RunSignals.h"
 #include "host/ScenarioRunner.h"
+#include "host/ScenarioSuite.h"
 
 int main(int argc, char** argv) {
     HostOptions options;
@@ -20,6 +23,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     // An interrupted run still quits the application properly and writes its output.
-    ScenarioRunner::installSignalHandlers();
+    RunSignals::install();
+    if (options.scenario.empty()) return ScenarioSuite(options).run();
     return ScenarioRunner(options).run();
 }

@@ -1,11 +1,15 @@
 #include "host/relay_demo/RelayDemo.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
 #include "analytics/Orrery.h"
 #include "analytics/OrreryClasses.h"
 #include "analytics/OrreryGlobalPersistentManager.h"
+#include "analytics/OrreryHttpAsyncTask.h"
+#include "analytics/relay/OrreryAvro.h"
 #include "analytics/relay/OrreryRelayCBReportSender.h"
 #include "analytics/relay/OrreryRelayCallbackAttemptInfo.h"
 #include "analytics/relay/OrreryRelayCallbackReportManager.h"
@@ -32,6 +36,71 @@ int relayDemoStatusOf(const RecordedRequest& request) {
     return std::atoi(response.c_str() + space + 1);
 }
 
+// The body's size in a recorded answer: as its head gives it (a client that
+// stops reading leaves the rest unwritten), else as written.
+size_t relayDemoBodyBytesOf(const RecordedRequest& request) {
+    const std::string& response = request.response;
+    size_t end = response.find("\r\n\r\n");
+    if (end == std::string::npos) return 0;
+    std::string head = response.substr(0, end);
+    std::transform(head.begin(), head.end(), head.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (size_t field = head.find("\r\ncontent-length:"); field != std::string::npos)
+        return std::strtoull(head.c_str() + field + 17, nullptr, 10);
+    return response.size() - end - 4;
+}
+
+std::string bytesText(size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
+
+// Why the client could not read an answer of status 200 to 299, from what
+// passed: the time or size it was cut at, or its size against what the
+// client reads at most (`limit`).
+std::string unreadAnswerCause(const RelayDemoExchange& exchange, size_t limit, const char* unreadable) {
+    if (!exchange.error.empty()) return exchange.error;
+    if (exchange.responseBytes > limit)
+        return "its " + bytesText(exchange.responseBytes) + " are over the " + bytesText(limit) + " the client reads";
+    if (exchange.responseBytes == 0) return "it is empty";
+    return "its " + bytesText(exchange.responseBytes) + " " + unreadable;
+}
+
+// The first attempt of the event's callbacks, as the client recorded them,
+// that `matches`; null when none does.
+Ref<OrreryRelayCallbackAttemptInfo> findRecordedAttempt(
+    const std::string& eventName, const std::function<bool(const OrreryRelayCallbackAttemptInfo&)>& matches) {
+    auto manager = OrreryRelayCallbackReportManager::sharedInstance();
+    manager->waitForArchiving();
+    for (const auto& trigger : manager->triggers())
+        if (trigger->eventName() == eventName)
+            for (const auto& callback : trigger->callbacks())
+                for (const auto& attempt : callback->attempts())
+                    if (matches(*attempt)) return attempt;
+    return nullptr;
+}
+
+// What the client recorded of attempt `number` of the event's callback:
+// its OrreryRelayRequestState once it ended; nullopt while the client has
+// not recorded it, or once it has gone out in a report.
+std::optional<int32_t> recordedAttemptState(const std::string& eventName, int64_t number) {
+    auto attempt = findRecordedAttempt(eventName, [number](const OrreryRelayCallbackAttemptInfo& a) {
+        return a.attemptNumber() == number && !a.beingFired() && a.requestState() != OrreryRelayRequestStateNotEnded;
+    });
+    return attempt ? std::optional<int32_t>(attempt->requestState()) : std::nullopt;
+}
+
+// The same, from the callback reports that went out.
+std::optional<int32_t> reportedAttemptState(const std::vector<RelayDemoExchange>& reports,
+                                            const std::string& eventName, int64_t number) {
+    for (const auto& report : reports) {
+        auto decoded = simulator::parseRelayReport(report.requestBody);
+        if (!decoded) continue;
+        for (const auto& trigger : decoded->triggers)
+            if (trigger.eventName == eventName)
+                for (const auto& callback : trigger.callbacks)
+                    for (const auto& attempt : callback.attempts)
+                        if (attempt.attemptNumber == number) return attempt.requestState;
+    }
+    return std::nullopt;
+}
+
 // The retry delay of the partner attempt waiting in the client's Relay URL
 // map, in seconds; 0 when none waits.
 int32_t pendingRetryDelay() {
@@ -56,14 +125,8 @@ bool triggerRecorded(const std::string& eventName) {
 // Whether a callback of the event has an attempt that came back (whatever
 // its outcome), as the client recorded it.
 bool attemptOutcomeRecorded(const std::string& eventName) {
-    auto manager = OrreryRelayCallbackReportManager::sharedInstance();
-    manager->waitForArchiving();
-    for (const auto& trigger : manager->triggers())
-        if (trigger->eventName() == eventName)
-            for (const auto& callback : trigger->callbacks())
-                for (const auto& attempt : callback->attempts())
-                    if (!attempt->beingFired()) return true;
-    return false;
+    return findRecordedAttempt(eventName, [](const OrreryRelayCallbackAttemptInfo& a) { return !a.beingFired(); }) !=
+           nullptr;
 }
 
 std::string describeAttempts(const simulator::RelayReport& report) {
@@ -72,8 +135,12 @@ std::string describeAttempts(const simulator::RelayReport& report) {
     for (const auto& trigger : report.triggers)
         for (const auto& callback : trigger.callbacks)
             for (const auto& attempt : callback.attempts) {
+                // A status that reads as a delivery but is not one.
+                bool unread = attempt.httpStatus >= 200 && attempt.httpStatus < 300 &&
+                              attempt.requestState != OrreryRelayRequestStateSucceeded;
                 text += (count++ ? ", #" : "#") + std::to_string(attempt.attemptNumber) + " " +
-                        std::to_string(attempt.httpStatus) + (attempt.finalAttempt ? " (final)" : "");
+                        std::to_string(attempt.httpStatus) + (unread ? " failed" : "") +
+                        (attempt.finalAttempt ? " (final)" : "");
             }
     return std::to_string(count) + " attempt(s): " + text;
 }
@@ -113,7 +180,7 @@ void RelayDemo::tell(const std::string& line) const {
 std::vector<RelayDemoExchange> RelayDemo::embeddedExchanges() {
     std::vector<RelayDemoExchange> list;
     auto add = [&](const RecordedRequest& r, Kind kind) {
-        list.push_back({kind, r.method, r.target, relayDemoStatusOf(r), r.body});
+        list.push_back({kind, r.method, r.target, relayDemoStatusOf(r), r.body, relayDemoBodyBytesOf(r), {}});
     };
     if (relay_)
         for (const auto& r : relay_->server().requests())
@@ -180,6 +247,28 @@ bool RelayDemo::prepare(const Endpoints& given) {
     return true;
 }
 
+std::string RelayDemo::successVerdict(RelayDemoPace& pace, const RelayDemoExchange& call, int64_t number,
+                                      bool& delivered) {
+    std::optional<int32_t> state;
+    pace.waitUntil(
+        [&] {
+            state = recordedAttemptState(kEventName, number);
+            if (!state) state = reportedAttemptState(exchanges(Kind::Report), kEventName, number);
+            return state.has_value();
+        },
+        kRelayDemoNetworkWait);
+    if (!state) return {};
+    const auto limit = static_cast<size_t>(OrreryHttpAsyncTask::kMaximumResponseLength);
+    const std::string cause = unreadAnswerCause(call, limit, "could not be read");
+    if (*state != OrreryRelayRequestStateSucceeded) {
+        delivered = false;
+        return ", but the client could not read the answer (" + cause + "): it counts as failed";
+    }
+    if (!call.error.empty() || call.responseBytes > limit)
+        return ", a delivery, though the client did not read the whole answer (" + cause + ")";
+    return {};
+}
+
 RelayDemoResult RelayDemo::run(RelayDemoPace& pace) {
     RelayDemoResult result;
     if (!prepared_) {
@@ -197,6 +286,17 @@ RelayDemoResult RelayDemo::run(RelayDemoPace& pace) {
     result.configured = pace.waitUntil([&] { return fetched() && OrreryRelayEventController::storedSettings(); },
                                        kRelayDemoNetworkWait);
     auto settings = OrreryRelayEventController::storedSettings();
+    // Why no configuration came in this run, from its last exchange.
+    auto notFetched = [&]() -> std::string {
+        auto configs = exchanges(Kind::Config);
+        if (configs.empty()) return "the client asked for none";
+        const RelayDemoExchange& last = configs.back();
+        if (last.status == 0)
+            return "the configuration server did not answer" + (last.error.empty() ? "" : ": " + last.error);
+        if (last.status != 200) return "the configuration server answered " + std::to_string(last.status) + ", not 200";
+        return "the configuration server answered 200, but the client could not read its answer: " +
+               unreadAnswerCause(last, OrreryAvro::DecodeLimits().maxBytes, "are no Relay configuration it can decode");
+    };
     if (result.configured) {
         const auto config = exchanges(Kind::Config).front();
         tell("Relay: configuration fetched (" + std::to_string(config.requestBody.size()) + "-byte request, answer " +
@@ -204,13 +304,10 @@ RelayDemoResult RelayDemo::run(RelayDemoPace& pace) {
              std::to_string(settings->callbacks() ? settings->callbacks()->size() : 0) + " callback(s), up to " +
              std::to_string(settings->maxCallbackRetries()) + " attempts each");
     } else if (settings) {
-        tell(exchanges(Kind::Config).empty()
-                 ? "Relay: no configuration was fetched in this run; the one an earlier run stored is used as it is"
-                 : "Relay: the configuration server did not answer 200; the one an earlier run stored is used as it is");
+        tell("Relay: no configuration was fetched in this run (" + notFetched() +
+             "); the one an earlier run stored is used as it is");
     } else {
-        tell(exchanges(Kind::Config).empty() ? "Relay: no configuration was fetched: the client asked for none"
-                                             : "Relay: no configuration was fetched: the configuration server did "
-                                               "not answer 200");
+        tell("Relay: no configuration was fetched: " + notFetched());
         return result;
     }
 
@@ -236,20 +333,32 @@ RelayDemoResult RelayDemo::run(RelayDemoPace& pace) {
     for (;;) {
         auto calls = exchanges(Kind::Partner);
         for (; seen < calls.size(); ++seen) {
-            RelayDemoAttempt attempt{calls[seen].status, relayDemoNow()};
-            result.attempts.push_back(attempt);
-            std::string line = "Relay: partner attempt " + std::to_string(seen + 1) + ": " + calls[seen].method + " " +
-                               calls[seen].target + " -> " + std::to_string(attempt.status);
+            // The client may have its answer before the service has finished
+            // writing it (a client that stops reading one too long).
+            pace.waitUntil(
+                [&] {
+                    calls = exchanges(Kind::Partner);
+                    return calls[seen].status != 0 || !calls[seen].error.empty();
+                },
+                kRelayDemoNetworkWait);
+            const RelayDemoExchange& call = calls[seen];
+            RelayDemoAttempt attempt{call.status, relayDemoNow()};
+            attempt.delivered = attempt.status >= 200 && attempt.status < 400;
+            std::string line = "Relay: partner attempt " + std::to_string(seen + 1) + ": " + call.method + " " +
+                               call.target + " -> " + std::to_string(attempt.status);
             if (seen > 0) {
                 char waited[48];
                 std::snprintf(waited, sizeof waited, " (%.0f s after the previous one)",
                               attempt.virtualTime - lastAttemptTime);
                 line += waited;
             }
+            if (attempt.status >= 200 && attempt.status < 300)
+                line += successVerdict(pace, call, static_cast<int64_t>(seen + 1), attempt.delivered);
+            result.attempts.push_back(attempt);
             tell(line);
             lastAttemptTime = attempt.virtualTime;
         }
-        if (result.attempts.empty() || (result.attempts.back().status >= 200 && result.attempts.back().status < 400)) break;
+        if (result.attempts.empty() || result.attempts.back().delivered) break;
         const int32_t delay = pendingRetryDelay();
         if (delay <= 0) break;  // final: no retry left
         if (result.retryDelaySeconds == 0) result.retryDelaySeconds = delay;

@@ -24,6 +24,8 @@
 struct RelayDemoAttempt {
     int status = 0;               // 0 when no answer went back
     double virtualTime = 0;       // seconds of the application clock since 1970, when it was seen
+    // The client counted it as a delivery (unknown: a status from 200 to 399).
+    bool delivered = false;
 };
 
 struct RelayDemoResult {
@@ -45,6 +47,8 @@ struct RelayDemoExchange {
     std::string target;       // "/path?query" as sent
     int status = 0;           // 0: no answer (yet)
     std::string requestBody;
+    size_t responseBytes = 0;  // the answer's body, as the service sent it
+    std::string error;         // why the answer did not pass whole ("" when it did or is unknown)
 };
 
 // How the demo lets time pass and waits, so that the host can run it on
@@ -115,6 +119,10 @@ public:
 private:
     void tell(const std::string& line) const;
     std::vector<RelayDemoExchange> exchanges(RelayDemoExchange::Kind kind);
+    // After a partner's answer of status 200 to 299 (attempt `number`): what
+    // the client recorded of it, as a phrase for the attempt's line ("" for a
+    // plain delivery); `delivered` false when the client counts it failed.
+    std::string successVerdict(RelayDemoPace& pace, const RelayDemoExchange& call, int64_t number, bool& delivered);
     std::vector<RelayDemoExchange> embeddedExchanges();
 
     TimelineSink timeline_;

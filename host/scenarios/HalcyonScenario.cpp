@@ -25,7 +25,7 @@
 // interstitial and a rewarded video, whose reward requests go over https
 // through the recorder's https listener. Then a stay in the background (the
 // slot refuses refreshes there), the return and the quit. The client's own
-// log lines go to the timeline.
+// log lines go to the client log, its warnings and errors to the timeline too.
 //
 // On a fresh home the service refuses the rewarded video's end postback
 // (the run's last): it stays in the client's postback file, and the next run
@@ -72,13 +72,22 @@ constexpr double kHalcyonStayAfterReturn = 10;
 // What the embedded service's device answer sets on the client.
 constexpr const char* kHalcyonServerSettings = R"({"ad_refresh_seconds": 90})";
 
-// The client's log lines, as they come (any queue), to the timeline.
+// The client's log lines, as they come (any queue), to the client log (its
+// warnings and errors to the timeline too). A line names its level first; a
+// user error comes as its message alone.
 class HalcyonTimelineListener : public NSObject, public HLLogListenerDelegate {
 public:
     explicit HalcyonTimelineListener(Timeline* timeline) : timeline_(timeline) {}
-    void didLog(const std::string& line) override { timeline_->add("log", "Halcyon " + line); }
+    void didLog(const std::string& line) override { timeline_->addLog(levelOf(line), "Halcyon " + line); }
 
 private:
+    static platform::LogLevel levelOf(const std::string& line) {
+        if (line.rfind("DEBUG ", 0) == 0) return platform::LogLevel::Debug;
+        if (line.rfind("INFO ", 0) == 0) return platform::LogLevel::Info;
+        if (line.rfind("WARN ", 0) == 0) return platform::LogLevel::Warning;
+        return platform::LogLevel::Error;
+    }
+
     Timeline* timeline_;
 };
 

@@ -10,14 +10,23 @@ std::unique_ptr<Scenario> makeTamarindScenario();
 
 const std::vector<ScenarioInfo>& ScenarioRegistry::all() {
     static const std::vector<ScenarioInfo> scenarios = {
-        {"startup", "the application's start-up and lifecycle, with Relay (default)", makeStartupScenario,
-         {"trillium", "relay"}},
-        {"halcyon", "an application starting the Halcyon client: start-up, device data, retries", makeHalcyonScenario,
-         {"halcyon"}},
-        {"trillium", "a Trillium splash and its ad; the return ad shown, clicked, followed; a banner; native ads",
-         makeTrilliumScenario, {"trillium"}},
-        {"tamarind", "an application showing Tamarind template interstitials: modal with MRAID, then modeless",
-         makeTamarindScenario, {"tamarind"}},
+        {"startup", makeStartupScenario, {"trillium", "relay"}},
+        {"halcyon", makeHalcyonScenario, {"halcyon"},
+         {{{"returned 503", "server failure (code 503)"},
+           "the embedded Halcyon service refuses the first device-data submission (retried 10 s later) and every "
+           "try of the rewarded video's end postback (left stored for the next run on a kept home), to show the "
+           "client's retries"}}},
+        {"trillium", makeTrilliumScenario, {"trillium"},
+         {{{"Native ad image is not a picture", "image refused:"},
+           "the embedded Trillium service's native ads name one missing image and one broken one on purpose"}}},
+        {"tamarind", makeTamarindScenario, {"tamarind"},
+         {{{"Bridge subclass did not implement insertEventsInContext"},
+           "the client's MRAID bridge adds no events of its own to the page, and says so for each ad it shows"},
+          {{"Unable to expand an intersitial ad placement"},
+           "the scenario's creative asks MRAID to expand, which an interstitial, full-screen already, refuses"},
+          {{"Viewability JS not present"},
+           "an ad that shows before the viewability script named by the configuration has been fetched and "
+           "stored is not measured; later ads are"}}},
     };
     return scenarios;
 }

@@ -1,6 +1,7 @@
-// The scenarios `--scenario NAME` picks from. Adding one takes a file in this
-// folder (a class deriving from Scenario, see host/Scenario.h, and a function
-// that makes it) and one entry in the list of Scenarios.cpp; CMake picks up
+// The scenarios `--scenario NAME` picks from (without it, every one is
+// played). Adding one takes a file in this folder (a class deriving from
+// Scenario, see host/Scenario.h, and a function that makes it), one entry in
+// the list of Scenarios.cpp and its lines in host/usage.txt; CMake picks up
 // every .cpp file here by itself.
 #pragma once
 
@@ -12,13 +13,21 @@
 #include "host/Scenario.h"
 #include "platform/ui/UIWindow.h"
 
+// Lines a clean run against the embedded services shows that read like
+// failures, and why they are expected (see Timeline::expect).
+struct ScenarioExpectedLines {
+    std::vector<std::string> fragments;
+    std::string why;
+};
+
 struct ScenarioInfo {
     const char* name;
-    const char* summary;  // one line for --help
     std::unique_ptr<Scenario> (*make)();
     // The services it talks to ("trillium", "relay" with its "partner",
     // "halcyon", "tamarind"): the runner starts only these.
     std::vector<std::string> services;
+    // Told on the timeline when every service it uses is embedded.
+    std::vector<ScenarioExpectedLines> expected = {};
 };
 
 // The usual end of a scenario: the user leaves the application (when it is
@@ -37,7 +46,7 @@ void snapshotScenarioWindow(ScenarioContext& context, const Ref<UIWindow>& windo
 
 class ScenarioRegistry {
 public:
-    // In the order --help lists them; the first is the default.
+    // In the order they are played; the first is the one --exit-when-idle plays.
     static const std::vector<ScenarioInfo>& all();
     // Null for an unknown name.
     static const ScenarioInfo* find(std::string_view name);

@@ -1,9 +1,9 @@
-// The default scenario: the application's start-up and lifecycle. Launch
-// (the Trillium entry point with the return ad off, the analytics session with
-// Relay switched on, the Tamarind key), the Relay story in the foreground (the
-// configuration, a matched event, a partner that fails once and is retried,
-// the callback report), a stay in the background long enough for a new
-// Trillium session, the return and the quit.
+// The start-up scenario, the first played: the application's start-up and
+// lifecycle. Launch (the Trillium entry point with the return ad off, the
+// analytics session with Relay switched on, the Tamarind key), the Relay
+// story in the foreground (the configuration, a matched event, a partner that
+// fails once and is retried, the callback report), a stay in the background
+// long enough for a new Trillium session, the return and the quit.
 #include <memory>
 
 #include "Trillium/display/TRAEventAdManager.h"
@@ -46,7 +46,8 @@ std::vector<RelayDemoExchange> relayExchangesFrom(const TrafficRecorder& recorde
         else if (e.url.find(simulator::RelayService::kReportPath) != std::string::npos) kind = RelayDemoExchange::Kind::Report;
         else kind = RelayDemoExchange::Kind::Config;
         size_t path = e.url.find('/', e.url.find("://") + 3);
-        list.push_back({kind, e.method, path == std::string::npos ? "/" : e.url.substr(path), e.status, e.requestBody});
+        list.push_back({kind, e.method, path == std::string::npos ? "/" : e.url.substr(path), e.status, e.requestBody,
+                        e.responseBody.size(), e.error});
     }
     return list;
 }

@@ -106,7 +106,6 @@ TEST_F(HostHalcyonScenarioTest, TheClientStartsWithItsKeyAgainstTheEmbeddedServi
     for (const char* step : {"HLSdk sharedWithKey:settings: hl-e2e-key", "UIApplicationDidFinishLaunchingNotification",
                              "Halcyon WARN [HLTaskRepeatRequest] Unable to send requset due to server failure (code 503)",
                              "halcyon device data: POST /api/device?api_key=hl-e2e-key",
-                             "Halcyon DEBUG [ConnectionUtils] New settings processed",
                              "interstitial loaded: Halcyon Ad #1, REGULAR/INTER",
                              "banner slot: banner loaded: Halcyon Ad #", "banner slot: the kept banner again",
                              "banner slot: banner refreshed: Halcyon Ad #", "HLAdService trackClickOn:",
@@ -124,6 +123,11 @@ TEST_F(HostHalcyonScenarioTest, TheClientStartsWithItsKeyAgainstTheEmbeddedServi
         EXPECT_GE(found, at) << "missing or out of order: " << step;
         if (found >= 0) at = found;
     }
+
+    // The client's debug lines stay in the client log.
+    EXPECT_TRUE(loggedByAClient("debug    Halcyon DEBUG [ConnectionUtils] New settings processed"));
+    EXPECT_EQ(lineWith("Halcyon DEBUG"), -1);
+    EXPECT_GE(lineWith("expected: the embedded Halcyon service refuses the first device-data submission"), 0);
 
     auto defaults = platform::PropertyList::valueWithContentsOfFile(options.outDir + "/sandbox" + kHalcyonScenarioPreferences);
     ASSERT_TRUE(defaults && defaults->isDictionary());

@@ -1,8 +1,13 @@
-// The host program's command line: values in both spellings, defaults, and
-// clear errors for what cannot be used.
+// The host program's command line: values in both spellings, defaults, the
+// usage text, and clear errors for what cannot be used.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+
 #include "host/HostOptions.h"
+#include "host/OutputFolder.h"
+#include "host/scenarios/Scenarios.h"
 
 namespace {
 
@@ -12,9 +17,10 @@ HostOptionsParse parse(std::vector<std::string> arguments, HostOptions& options)
 
 }  // namespace
 
-TEST(HostOptionsTest, DefaultsRunTheDemoOnTheVirtualClockIntoOutDemo) {
+TEST(HostOptionsTest, DefaultsRunEveryScenarioOnTheVirtualClockIntoOutDemo) {
     HostOptions options;
     EXPECT_EQ(parse({}, options).outcome, HostOptionsParse::Outcome::Run);
+    EXPECT_EQ(options.scenario, "");  // every one
     EXPECT_EQ(options.outDir, "out/demo");
     EXPECT_EQ(options.clock, HostOptions::Clock::Virtual);
     EXPECT_TRUE(options.trilliumUrl.empty());
@@ -48,12 +54,34 @@ TEST(HostOptionsTest, EveryOptionInBothSpellings) {
     EXPECT_EQ(options.splashTheme, 5);
 }
 
-TEST(HostOptionsTest, HelpAnswersTheUsage) {
+TEST(HostOptionsTest, TheStartUpBenchmarkPlaysTheFirstScenarioUnlessOneIsNamed) {
+    HostOptions options;
+    ASSERT_EQ(parse({"--exit-when-idle"}, options).outcome, HostOptionsParse::Outcome::Run);
+    EXPECT_EQ(options.scenario, ScenarioRegistry::all().front().name);
+    HostOptions named;
+    ASSERT_EQ(parse({"--exit-when-idle", "--scenario", "halcyon"}, named).outcome, HostOptionsParse::Outcome::Run);
+    EXPECT_EQ(named.scenario, "halcyon");
+}
+
+TEST(HostOptionsTest, HelpIsTheUsageFileAndNamesEveryScenarioAndWhatAnEarlierOutputLoses) {
     HostOptions options;
     auto result = parse({"--out", "x", "--help"}, options);
     EXPECT_EQ(result.outcome, HostOptionsParse::Outcome::Help);
-    EXPECT_NE(result.message.find("--trillium-url"), std::string::npos);
-    EXPECT_NE(result.message.find("startup: "), std::string::npos);  // the scenarios, from the registry
+    const char* source = std::getenv("PROJECT_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    std::ifstream file(std::string(source) + "/host/usage.txt", std::ios::binary);
+    EXPECT_EQ(result.message, std::string(std::istreambuf_iterator<char>(file), {}));  // what ./run prints
+    for (const ScenarioInfo& info : ScenarioRegistry::all())
+        EXPECT_NE(result.message.find("  " + std::string(info.name) + ": "), std::string::npos) << info.name;
+    // The --out paragraph names each entry a run removes whole.
+    const size_t out = result.message.find("  --out DIR");
+    const std::string paragraph = result.message.substr(out, result.message.find("  --trillium-url") - out);
+    for (const std::string& entry : OutputFolder::ownedEntries()) {
+        bool file = entry.find('.') != std::string::npos;
+        std::string named = file ? entry : entry + "/";
+        // Words may be broken across lines by the layout, names never.
+        EXPECT_NE(paragraph.find(" " + named), std::string::npos) << named << " in\n" << paragraph;
+    }
 }
 
 TEST(HostOptionsTest, UnusableInputIsAnErrorThatSaysWhy) {

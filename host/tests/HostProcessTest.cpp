@@ -1,10 +1,14 @@
 // The host program as separate processes, each run in a forked child as
 // `./run demo` would start it: a second run on the home of the first plays
 // the same story (its stored configurations name the first run's services)
-// and finds its recorder on the same ports (a stored postback delivered);
-// SIGTERM and SIGINT end the run early with its output written, the requests
-// under way told as unanswered, and the signal's exit code; the start-up
-// benchmark's run leaves nothing under the temporary folder.
+// and finds its recorder on the same ports (a stored postback delivered),
+// which a kept home has saved as soon as the services started; SIGTERM and
+// SIGINT end the run early with its output written, the requests under way
+// told as unanswered, and the signal's exit code; a second signal ends it at
+// once, leaving no sandbox and no lock file behind; the start-up benchmark's
+// run leaves nothing under the temporary folder. A run of several scenarios
+// plays each into a folder of its own, with a summary, and a signal ends it
+// after the scenario playing.
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -12,7 +16,11 @@
 
 #include <cstdio>
 
+#include "host/RunSignals.h"
+#include "host/OutputFolder.h"
+#include "host/RunLock.h"
 #include "host/ScenarioRunner.h"
+#include "host/ScenarioSuite.h"
 #include "host/tests/HostTestSupport.h"
 #include "simulator/PartnerService.h"
 
@@ -28,17 +36,57 @@ protected:
         if (child == 0) {
             if (outputPipe >= 0) dup2(outputPipe, STDOUT_FILENO);
             if (!temporaryFolder.empty()) setenv("TMPDIR", temporaryFolder.c_str(), 1);
-            ScenarioRunner::installSignalHandlers();
+            RunSignals::install();
             int code = ScenarioRunner(childOptions).run();
             std::fflush(stdout);
             _exit(code);
         }
         return child;
     }
+    // The same for a run of several scenarios, whose standard output goes
+    // to a pipe: `output` gets its reading end.
+    pid_t startSuite(HostOptions suiteOptions, std::vector<std::string> scenarios, int& output) {
+        suiteOptions.echoTimeline = true;
+        int lines[2];
+        if (pipe(lines) != 0) return -1;
+        std::fflush(stdout);
+        pid_t child = fork();
+        if (child == 0) {
+            dup2(lines[1], STDOUT_FILENO);
+            RunSignals::install();
+            int code = ScenarioSuite(suiteOptions, std::move(scenarios)).run();
+            std::fflush(stdout);
+            _exit(code);
+        }
+        close(lines[1]);
+        output = lines[0];
+        return child;
+    }
     static int exitCodeOf(pid_t child) {
         int status = 0;
         waitpid(child, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    // Reads the pipe until `text` has come (true) or the writers are gone
+    // (false); `seen` gets what came.
+    static bool readUntil(int pipe, const std::string& text, std::string& seen) {
+        for (int waits = 0; waits < 1200; ++waits) {
+            if (seen.find(text) != std::string::npos) return true;
+            pollfd readable{pipe, POLLIN, 0};
+            if (poll(&readable, 1, 100) <= 0) continue;
+            char chunk[4096];
+            ssize_t n = read(pipe, chunk, sizeof chunk);
+            if (n <= 0) return false;
+            seen.append(chunk, static_cast<size_t>(n));
+        }
+        return seen.find(text) != std::string::npos;
+    }
+    // The files below `folder` named `name`.
+    static std::vector<std::string> filesNamed(const std::string& folder, const std::string& name) {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+            if (entry.path().filename() == name) found.push_back(entry.path().string());
+        return found;
     }
 };
 
@@ -160,4 +208,104 @@ TEST_F(HostProcessTest, AKeptHomeFindsItsRecorderOnTheSamePortsAndItsStoredPostb
     EXPECT_EQ(delivered[0].status(), 200);
     EXPECT_LT(delivered[0].entry["sentAt"].doubleValue(), 1.0) << "sent again at start-up";
     EXPECT_EQ(lineWith("cannot take its earlier port"), -1);
+}
+
+TEST_F(HostProcessTest, AKeptHomeHasItsPortsSavedOnceTheServicesStart) {
+    // The start-up benchmark's run ends the process at its first idle loop,
+    // as a kill would, before the run's end.
+    options.homeDir = root + "/home";
+    options.exitWhenIdle = true;
+    ASSERT_EQ(exitCodeOf(startChild(options)), 0);
+    std::string ports = readFile(options.homeDir + "/.host-ports");
+    EXPECT_NE(ports.find("\"trillium\""), std::string::npos) << ports;
+    EXPECT_NE(ports.find("\"relay\""), std::string::npos) << ports;
+    EXPECT_NE(ports.find("\"partner\""), std::string::npos) << ports;
+}
+
+TEST_F(HostProcessTest, ASecondSigintEndsTheRunAtOnceLeavingNoSandboxAndNoLockFile) {
+    // A partner that never answers keeps the quit waiting after the first.
+    simulator::PartnerService partner;
+    ASSERT_TRUE(partner.start());
+    partner.server().route("GET", "/cb", simulator::Answer::stall());
+    options.partnerUrl = partner.url("/");
+    options.homeDir = "";
+    options.echoTimeline = true;
+    const std::string temporary = root + "/tmp";
+    std::filesystem::create_directories(temporary);
+    int lines[2];
+    ASSERT_EQ(pipe(lines), 0);
+    pid_t child = startChild(options, lines[1], temporary);
+    close(lines[1]);
+    std::string seen;
+    ASSERT_TRUE(partner.server().waitForStalled(1, 60));
+    ASSERT_FALSE(std::filesystem::is_empty(temporary));  // the sandbox
+    kill(child, SIGINT);
+    ASSERT_TRUE(readUntil(lines[0], "SIGINT: the scenario ends early", seen)) << seen;
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(lines[0]);
+    partner.stop();
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_TRUE(std::filesystem::is_empty(temporary));
+    EXPECT_FALSE(std::filesystem::exists(options.outDir + "/" + RunLock::kFileName));
+}
+
+TEST_F(HostProcessTest, EveryScenarioPlaysIntoAFolderOfItsOwnAndTheSummarySaysWhatEachWrote) {
+    options.homeDir = root + "/home";
+    int output = -1;
+    pid_t child = startSuite(options, {"startup", "tamarind"}, output);
+    ASSERT_GT(child, 0);
+    std::string seen;
+    readUntil(output, "\n\n\n", seen);  // to the end: the writers are gone
+    close(output);
+    ASSERT_EQ(exitCodeOf(child), 0) << seen;
+
+    // Each as a run of its own: its output, and its sandbox in the home.
+    readOutput(options.outDir + "/startup");
+    EXPECT_GE(lineWith("scenario: startup"), 0);
+    EXPECT_EQ(lineWith("scenario: tamarind"), -1);
+    const size_t startupRequests = exchanges.size();
+    EXPECT_GT(startupRequests, 0u);
+    readOutput(options.outDir + "/tamarind");
+    EXPECT_GE(lineWith("scenario: tamarind"), 0);
+    const size_t tamarindRequests = exchanges.size();
+    EXPECT_TRUE(std::filesystem::is_regular_file(options.outDir + "/tamarind/" + OutputFolder::kMarker));
+    EXPECT_TRUE(std::filesystem::is_regular_file(options.homeDir + "/startup/.host-ports"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(options.homeDir + "/tamarind/.host-ports"));
+    EXPECT_TRUE(filesNamed(root, RunLock::kFileName).empty());
+
+    const std::string summary = readFile(options.outDir + "/summary.txt");
+    EXPECT_EQ(summary, "  startup   played to its end; " + std::to_string(startupRequests) + " requests in " +
+                           options.outDir + "/startup/traffic/; no snapshots\n"
+                           "  tamarind  played to its end; " + std::to_string(tamarindRequests) + " requests in " +
+                           options.outDir + "/tamarind/traffic/; 1 snapshot in " + options.outDir +
+                           "/tamarind/snapshots/:\n"
+                           "            tamarind-modal-interstitial.png\n");
+    EXPECT_NE(seen.find("host: scenario 1 of 2: startup, into " + options.outDir + "/startup\n"), std::string::npos);
+    EXPECT_NE(seen.find("host: summary (also in " + options.outDir + "/summary.txt)\n" + summary), std::string::npos)
+        << seen;
+}
+
+TEST_F(HostProcessTest, ASignalEndsTheScenarioPlayingAndNoOtherStarts) {
+    // On the wall clock the Relay part waits its 90 s retry in real time:
+    // the signal comes during that wait, to this process alone.
+    options.clock = HostOptions::Clock::Wall;
+    int output = -1;
+    pid_t child = startSuite(options, {"startup", "tamarind"}, output);
+    ASSERT_GT(child, 0);
+    std::string seen;
+    ASSERT_TRUE(readUntil(output, "Relay: retry armed in", seen)) << seen;
+    kill(child, SIGTERM);
+    readUntil(output, "\n\n\n", seen);
+    close(output);
+    ASSERT_EQ(exitCodeOf(child), 128 + SIGTERM) << seen;
+
+    readOutput(options.outDir + "/startup");
+    EXPECT_GE(lineWith("SIGTERM: the scenario ends early"), 0);
+    EXPECT_GE(lineWith("UIApplicationWillTerminateNotification"), 0);
+    EXPECT_FALSE(std::filesystem::exists(options.outDir + "/tamarind"));
+    const std::string summary = readFile(options.outDir + "/summary.txt");
+    EXPECT_NE(summary.find("  startup   ended early by SIGTERM; "), std::string::npos) << summary;
+    EXPECT_NE(summary.find("  tamarind  not played: the run was ended before it\n"), std::string::npos) << summary;
 }

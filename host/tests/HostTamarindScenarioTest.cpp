@@ -59,6 +59,8 @@ TEST_F(HostTamarindScenarioTest, TwoInterstitialsLoadShowAndReportAgainstTheServ
                            "modal controllerDidLoadAd",
                            "creative: mraid stateChange [\"default\"]",
                            "creative: mraid ready []",
+                           "TamarindAd [Error]: MRAID log: error: Unable to expand an intersitial ad placement",
+                           "expected: the scenario's creative asks MRAID to expand",
                            "creative: mraid error [\"Unable to expand an intersitial ad placement\",\"expand\"]",
                            "modal isReady: YES",
                            "modal controllerWillPresentAd",
@@ -73,6 +75,9 @@ TEST_F(HostTamarindScenarioTest, TwoInterstitialsLoadShowAndReportAgainstTheServ
                            "tamarind impression pixel: GET /pixel/impression/modeless-1",
                            "modeless onHidden",
                            "UIApplicationWillTerminateNotification"});
+    // The client's info lines are in the client log alone.
+    EXPECT_TRUE(loggedByAClient("info     TamarindAd [Info]: Configuration loaded."));
+    EXPECT_EQ(lineWith("[Info]"), -1);
     // The creative's page under the native close button.
     EXPECT_TRUE(platform::testing::SnapshotComparison::matchesReference(
         options.outDir + "/snapshots/tamarind-modal-interstitial.png", "host/tests/data/tamarind-modal-interstitial.png"));
@@ -91,4 +96,32 @@ TEST_F(HostTamarindScenarioTest, ATamarindServiceGivenByUrlIsRecordedLikeTheOthe
     for (const auto& e : of("tamarind")) EXPECT_EQ(e.serviceUrl().rfind(external.url("/"), 0), 0u) << e.serviceUrl();
     EXPECT_GE(lineWith("tamarind service: " + external.url("/") + " (given)"), 0);
     external.stop();
+}
+
+TEST_F(HostTamarindScenarioTest, TheHostsAGivenServicesConfigurationNamesAreRecordedToo) {
+    // The configuration service names another for everything else: the ad
+    // server, the identity service, the pixels and the viewability script.
+    simulator::TamarindService external, named;
+    ASSERT_TRUE(external.start());
+    ASSERT_TRUE(named.start());
+    external.setConfig(named.defaultConfig());
+    options.scenario = "tamarind";
+    options.tamarindUrl = external.url("/");
+    ScenarioRunner runner(options);
+    ASSERT_EQ(runner.run(), 0) << runner.error();
+    readOutput(options.outDir);
+
+    ASSERT_EQ(external.server().requestCount(), 1u);
+    ASSERT_GE(named.server().requestCount(), 8u);
+    EXPECT_EQ(of("tamarind").size(), external.server().requestCount() + named.server().requestCount());
+    EXPECT_EQ(of("tamarind", "/msdk/getAd").size(), 2u);
+    for (const auto& e : of("tamarind")) {
+        if (e.path() == "/msdk/getConfig") continue;
+        EXPECT_EQ(e.serviceUrl().rfind(named.url("/"), 0), 0u) << e.serviceUrl();
+        EXPECT_EQ(e.status(), 200) << e.url();
+    }
+    EXPECT_GE(lineWith("the tamarind service names " + named.url("") + ": reached through "), 0);
+    EXPECT_GE(lineWith("modal controllerDidPresentAd"), 0);
+    external.stop();
+    named.stop();
 }

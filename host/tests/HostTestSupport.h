@@ -1,10 +1,11 @@
 // The host tests' fixture: a scratch folder with the output folder inside,
 // options that find the bundle in the source tree, and readers for what a
-// run wrote (the recorded traffic's index, the timeline, files).
+// run wrote (the recorded traffic's index, the timeline, the client log, files).
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -45,6 +46,7 @@ protected:
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         root = pattern;
         options.outDir = root + "/out";
+        options.scenario = "startup";
         options.echoTimeline = false;
         const char* source = std::getenv("PROJECT_SOURCE_DIR");
         ASSERT_NE(source, nullptr);
@@ -76,6 +78,13 @@ protected:
         }
         std::ifstream timelineFile(outDir + "/timeline.txt");
         for (std::string line; std::getline(timelineFile, line);) timeline.push_back(line);
+        clientLog.clear();
+        std::ifstream logFile(outDir + "/client-log.txt");
+        for (std::string line; std::getline(logFile, line);) clientLog.push_back(line);
+    }
+    bool loggedByAClient(const std::string& text) const {
+        return std::any_of(clientLog.begin(), clientLog.end(),
+                           [&](const std::string& line) { return line.find(text) != std::string::npos; });
     }
 
     // The exchanges of a service, to a path ("" for any).
@@ -106,4 +115,5 @@ protected:
     HostOptions options;
     std::vector<HostTestExchange> exchanges;
     std::vector<std::string> timeline;
+    std::vector<std::string> clientLog;
 };

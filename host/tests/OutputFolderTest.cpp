@@ -45,18 +45,25 @@ TEST_F(OutputFolderTest, NewAndEmptyFoldersAreMadeReadyAndMarked) {
 }
 
 TEST_F(OutputFolderTest, AnEarlierOutputLosesOnlyWhatTheProgramWrote) {
+    // A run of one scenario's entries, a run of them all's, and the user's.
     write("out/.host-output");
     write("out/timeline.txt");
+    write("out/client-log.txt");
     write("out/traffic/index.json");
     write("out/sandbox/Library/x.plist");
     write("out/snapshots/launch.png");
+    write("out/summary.txt");
+    write("out/halcyon/.host-output");
+    write("out/halcyon/snapshots/halcyon-video.png");
+    write("out/startup/timeline.txt");
     write("out/README.mine", "keep");
+    write("out/notes/startup.txt", "keep");
     EXPECT_EQ(OutputFolder::prepare(root + "/out", ""), "");
-    EXPECT_FALSE(fs::exists(root + "/out/timeline.txt"));
-    EXPECT_FALSE(fs::exists(root + "/out/traffic"));
-    EXPECT_FALSE(fs::exists(root + "/out/sandbox"));
-    EXPECT_FALSE(fs::exists(root + "/out/snapshots"));
-    EXPECT_TRUE(fs::exists(root + "/out/README.mine"));
+    for (const char* gone : {"timeline.txt", "client-log.txt", "traffic", "sandbox", "snapshots", "summary.txt",
+                             "halcyon", "startup"})
+        EXPECT_FALSE(fs::exists(root + "/out/" + gone)) << gone;
+    EXPECT_EQ(readBack("out/README.mine"), "keep");
+    EXPECT_EQ(readBack("out/notes/startup.txt"), "keep");
 }
 
 TEST_F(OutputFolderTest, FoldersTheProgramDidNotWriteAreRefusedUntouched) {

@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
 # The run script as a new user meets it, played in a copy of the script beside
-# stand-ins (an installer, cmake, the host program): `./run --help` and `./run`
-# alone print the usage; `./run demo --help` answers from the built program
-# without installing or building; a build's compiler lines go to a log whose
-# path is printed, the terminal getting one line; relative --out and --home
-# are the caller's, and the default output is the clone's out/demo.
+# stand-ins (an installer, cmake, ctest, the host program): `./run --help` and
+# `./run` alone print the usage; `./run demo --help` prints the host's usage
+# file at once, built or not; a build counts the files compiled of those to
+# compile, its compiler lines going to a log whose path is printed; a failed
+# build shows its first error; relative --out and --home are the caller's,
+# and the default output is the clone's out/demo. `./run test` keeps ctest's
+# output in a log per build, names each failure as it comes with its output,
+# ends with one summary line across both builds and exits non-zero when a
+# test failed. Off a terminal the lines are few and plain; on one (a pseudo
+# terminal) the progress line updates in place.
 set -euo pipefail
 source_dir="$1"
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "$*" >&2; exit 1; }
 clone="$scratch/clone"
-mkdir -p "$clone/scripts" "$clone/build/release/host" "$clone/bin" "$scratch/caller"
+mkdir -p "$clone/scripts" "$clone/host" "$clone/build/release/host" "$clone/bin" "$scratch/caller"
 cp "$source_dir/run" "$clone/run"
+cp "$source_dir/host/usage.txt" "$clone/host/usage.txt"
 printf '#!/bin/sh\necho "installer called" >&2\nexit 1\n' > "$clone/scripts/install-deps.sh"
 # The host stand-in says where it ran and what it was given.
 printf '#!/bin/sh\necho "cwd=$(pwd) args=$*"\n' > "$clone/build/release/host/host"
@@ -23,29 +29,111 @@ out="$("$clone/run" --help)" || fail "./run --help exited $?"
 if "$clone/run" >/dev/null 2>"$scratch/usage"; then fail "./run alone succeeded"; fi
 grep -q "./run demo --help" "$scratch/usage" || fail "./run alone printed no usage"
 
+# The demo's usage: the host's own file, without installing or building, even
+# before the program exists.
 out="$("$clone/run" demo --out x --help)"
-[[ "$out" == "cwd=$clone args=--help" ]] || fail "unexpected: $out"
-
-# A build: the installer passes, cmake chatters like a compiler.
-printf '#!/bin/sh\nexit 0\n' > "$clone/scripts/install-deps.sh"
-printf '#!/bin/sh\necho "[ 42%%] Building CXX object compiler-line.o"\n' > "$clone/bin/cmake"
-chmod +x "$clone/scripts/install-deps.sh" "$clone/bin/cmake"
-out="$(cd "$scratch/caller" && PATH="$clone/bin:$PATH" "$clone/run" demo --out rel --home=h 2>&1)"
-[[ "$out" != *"compiler-line"* ]] || fail "compiler lines reached the terminal: $out"
-[[ "$(grep -c "^run: building" <<<"$out")" == 1 ]] || fail "not one progress line: $out"
-[[ "$out" == *"$clone/build/release/build.log"* ]] || fail "the log's path is not printed: $out"
-grep -q "compiler-line" "$clone/build/release/build.log" || fail "the log lacks the compiler lines"
-[[ "$out" == *"cwd=$scratch/caller args=--out rel --home=h" ]] || fail "relative paths not the caller's: $out"
-out="$(cd "$scratch/caller" && PATH="$clone/bin:$PATH" "$clone/run" demo 2>/dev/null)"
-[[ "$out" == "cwd=$scratch/caller args=--out $clone/out/demo" ]] || fail "default output elsewhere: $out"
-
-# A failed build shows the log's end and fails.
-printf '#!/bin/sh\necho "error: broken.cpp"\nexit 2\n' > "$clone/bin/cmake"
-if out="$(PATH="$clone/bin:$PATH" "$clone/run" demo 2>&1)"; then fail "a failed build ran the program"; fi
-[[ "$out" == *"error: broken.cpp"* ]] || fail "the failed build's log is not shown: $out"
-
-# Without the program, --help goes the usual way (the installer runs).
+[[ "$out" == "$(cat "$source_dir/host/usage.txt")" ]] || fail "./run demo --help is not host/usage.txt: $out"
 rm "$clone/build/release/host/host"
-printf '#!/bin/sh\necho "installer called" >&2\nexit 1\n' > "$clone/scripts/install-deps.sh"
-if "$clone/run" demo --help 2>/dev/null; then fail "ran without a program"; fi
+out="$("$clone/run" demo -h)" || fail "./run demo -h without a program exited $?"
+[[ "$out" == "usage: host [options]"* ]] || fail "unexpected: $out"
+printf '#!/bin/sh\necho "cwd=$(pwd) args=$*"\n' > "$clone/build/release/host/host"
+chmod +x "$clone/build/release/host/host"
+
+# cmake: configures quietly; with "-- -n" lists the three files it would
+# compile; builds them, chattering like a compiler, and exits $BUILD_STATUS.
+cat > "$clone/bin/cmake" <<'EOF'
+#!/bin/bash
+[[ "$1" == -S ]] && { echo "-- Configuring done"; exit 0; }
+if [[ " $* " == *" -n "* ]]; then
+  for i in 1 2 3; do echo "cmake -E cmake_echo_color --progress-num=$i \"Building CXX object f$i.o\""; done
+  exit 0
+fi
+for i in 1 2 3; do echo "[ $((i * 33))%] Building CXX object f$i.o"; echo "compiler-line $i"; done
+[[ "${BUILD_STATUS:-0}" == 0 ]] || echo "f3.cpp:7:1: error: broken"
+echo "make: the end"
+exit "${BUILD_STATUS:-0}"
+EOF
+# ctest: three tests, the second failing in the asan build when $FAIL is set;
+# none in the tsan build when $NONE is; failing itself there when $BROKEN is.
+cat > "$clone/bin/ctest" <<'EOF'
+#!/bin/bash
+echo "Test project $(pwd)"
+if [[ "$(pwd)" == */tsan ]]; then
+  [[ -z "${NONE:-}" ]] || { echo "No tests were found!!!"; exit 0; }
+  [[ -z "${BROKEN:-}" ]] || { echo "ctest: the test list is damaged"; exit 1; }
+fi
+echo "    Start 1: A.one"
+echo "1/3 Test #1: A.one ..........................   Passed    0.01 sec"
+if [[ -n "${FAIL:-}" && "$(pwd)" == */asan ]]; then
+  echo "2/3 Test #2: A.two ..........................***Failed    0.02 sec"
+  echo "[ RUN      ] A.two"
+  echo "a_test.cpp:3: Failure: the reason it failed"
+  echo "[  FAILED  ] A.two"
+  status=8
+else
+  echo "2/3 Test #2: A.two ..........................   Passed    0.02 sec"
+fi
+echo "    Start 3: A.three"
+echo "3/3 Test #3: A.three ........................   Passed    0.01 sec"
+echo
+echo "the end of ctest"
+exit "${status:-0}"
+EOF
+printf '#!/bin/sh\nexit 0\n' > "$clone/scripts/install-deps.sh"
+chmod +x "$clone/scripts/install-deps.sh" "$clone/bin/cmake" "$clone/bin/ctest"
+export PATH="$clone/bin:$PATH"
+
+# A build off a terminal: a few plain lines, the compiler's in the log.
+out="$(cd "$scratch/caller" && "$clone/run" demo --out rel --home=h 2>&1)"
+[[ "$out" != *"compiler-line"* ]] || fail "compiler lines reached the output: $out"
+[[ "$out" != *$'\r'* ]] || fail "carriage returns off a terminal: $out"
+[[ "$out" == *"the host program: 3 files to compile"* ]] || fail "the files to compile are not told: $out"
+[[ "$out" == *"the host program: 3 files compiled in "*"build/release/build.log"* ]] || fail "no end line: $out"
+grep -q "compiler-line 3" "$clone/build/release/build.log" || fail "the log lacks the compiler lines"
+[[ "$out" == *"cwd=$scratch/caller args=--out rel --home=h" ]] || fail "relative paths not the caller's: $out"
+out="$(cd "$scratch/caller" && "$clone/run" demo 2>/dev/null)"
+[[ "$out" == *"cwd=$scratch/caller args=--out $clone/out/demo" ]] || fail "default output elsewhere: $out"
+
+# A failed build shows its first error and fails.
+if out="$(BUILD_STATUS=2 "$clone/run" demo 2>&1)"; then fail "a failed build ran the program"; fi
+[[ "$out" == *"f3.cpp:7:1: error: broken"* ]] || fail "the failed build's error is not shown: $out"
+[[ "$out" != *"cwd="* ]] || fail "the program ran after a failed build: $out"
+
+# The tests, all passing: the summary line, status 0.
+out="$("$clone/run" test 2>&1)" || fail "./run test with every test passing exited $?: $out"
+[[ "$(tail -n 1 <<<"$out")" == "run: 6 tests passed, 0 failed, across both sanitizer builds, in "* ]] ||
+  fail "no summary line: $out"
+[[ "$out" != *"A.one"* ]] || fail "passing tests named: $out"
+
+# One failing: named as it comes, its output shown, the logs whole, status 1.
+if out="$(FAIL=1 "$clone/run" test 2>&1)"; then fail "./run test with a failing test succeeded"; fi
+[[ "$out" == *"FAILED A.two"* ]] || fail "the failure is not named: $out"
+[[ "$out" == *"a_test.cpp:3: Failure: the reason it failed"* ]] || fail "the failure's output is not shown: $out"
+[[ "$out" != *"the end of ctest"* ]] || fail "ctest's own lines reached the output: $out"
+[[ "$(tail -n 1 <<<"$out")" == "run: 5 tests passed, 1 failed, across both sanitizer builds, in "* ]] ||
+  fail "no summary line: $out"
+(( $(wc -l <<<"$out") <= 20 )) || fail "too many lines off a terminal: $out"
+grep -q "the end of ctest" "$clone/build/asan/test.log" || fail "the asan test log is not whole"
+grep -q "A.three" "$clone/build/tsan/test.log" || fail "the tsan test log is not whole"
+grep -q "compiler-line" "$clone/build/tsan/build.log" || fail "the tsan build log is not whole"
+
+# A selection that no test of the tsan build matches is no failure; ctest
+# failing on its own is one, told with the end of its output.
+out="$(NONE=1 "$clone/run" test -R A 2>&1)" || fail "a selection without tsan tests failed: $out"
+[[ "$out" == *"TSan tests: no test to run (none matches)"* ]] || fail "unexpected: $out"
+if out="$(BROKEN=1 "$clone/run" test 2>&1)"; then fail "a failing ctest passed: $out"; fi
+[[ "$out" == *"ctest: the test list is damaged"* ]] || fail "ctest's failure is not shown: $out"
+[[ "$(tail -n 1 <<<"$out")" == "run: 3 tests passed, 1 failed, across both sanitizer builds, in "* ]] ||
+  fail "no summary line: $out"
+
+# On a terminal: the line updates in place, and ends with the summary.
+if command -v script >/dev/null; then
+  script -qec "FAIL=1 '$clone/run' test" /dev/null >"$scratch/terminal" 2>&1 </dev/null || true
+  grep -q $'\r\033\\[K'"run: TSan build: 2/3 files compiled" "$scratch/terminal" ||
+    fail "no updating build line on a terminal: $(cat -v "$scratch/terminal")"
+  grep -q "tests: 3/3 tests run, 1 failed" "$scratch/terminal" ||
+    fail "no updating test line on a terminal: $(cat -v "$scratch/terminal")"
+  grep -q "run: 5 tests passed, 1 failed, across both sanitizer builds" "$scratch/terminal" ||
+    fail "no summary on a terminal: $(cat -v "$scratch/terminal")"
+fi
 echo ok

@@ -36,6 +36,13 @@ protected:
         ASSERT_TRUE(relay.start());
         ASSERT_TRUE(partner.start());
     }
+    // Prepared against both embedded services.
+    void prepare(RelayDemo& demo) {
+        RelayDemo::Endpoints endpoints;
+        endpoints.configServer = &relay;
+        endpoints.partner = &partner;
+        ASSERT_TRUE(demo.prepare(endpoints));
+    }
 
     simulator::RelayService relay;
     simulator::PartnerService partner;
@@ -45,10 +52,7 @@ protected:
 
 TEST_F(RelayDemoTest, ConfigurationRetriedPartnerAndReportOnTheVirtualClock) {
     RelayDemo demo(sink());
-    RelayDemo::Endpoints endpoints;
-    endpoints.configServer = &relay;
-    endpoints.partner = &partner;
-    ASSERT_TRUE(demo.prepare(endpoints));
+    prepare(demo);
     Orrery::startSession("RELAY-DEMO-KEY");
     VirtualRelayDemoPace pace(driver());
     RelayDemoResult result = demo.run(pace);
@@ -113,6 +117,52 @@ TEST_F(RelayDemoTest, ConfigurationRetriedPartnerAndReportOnTheVirtualClock) {
     EXPECT_TRUE(told("(90 s after the previous one)"));
     EXPECT_TRUE(told("callback report posted to /pcr.do (" + std::to_string(result.reportBytes) + " bytes, answer 200)"));
     EXPECT_TRUE(told("#1 500, #2 200 (final)"));
+}
+
+TEST_F(RelayDemoTest, AConfigurationAnswerOf200TheClientCannotReadIsToldAsSuch) {
+    RelayDemo demo(sink());
+    prepare(demo);
+    relay.setConfigAnswer(simulator::Answer::ok("not a configuration"));
+    Orrery::startSession("RELAY-DEMO-KEY");
+    VirtualRelayDemoPace pace(driver());
+    RelayDemoResult result = demo.run(pace);
+    EXPECT_FALSE(result.configured);
+    EXPECT_TRUE(told("Relay: no configuration was fetched: the configuration server answered 200, but the client "
+                     "could not read its answer: its 19 bytes are no Relay configuration it can decode"));
+    EXPECT_FALSE(told("did not answer 200"));
+}
+
+TEST_F(RelayDemoTest, APartnerAnswerOf200TheClientCannotReadIsToldAsTheClientCountsIt) {
+    RelayDemo demo(sink());
+    prepare(demo);
+    // Over what the client reads of an answer, then a plain 200.
+    const std::string big(2 * 1024 * 1024, 'x');
+    partner.script(RelayDemo::kCallbackPath, {simulator::Answer::ok(big), simulator::Answer::ok()});
+    Orrery::startSession("RELAY-DEMO-KEY");
+    VirtualRelayDemoPace pace(driver());
+    RelayDemoResult result = demo.run(pace);
+    ASSERT_TRUE(result.reportPosted);
+    ASSERT_FALSE(result.attempts.empty());
+    EXPECT_EQ(result.attempts[0].status, 200);
+
+    // The line follows what the client recorded of the attempt, as its report says.
+    auto reports = relay.reports();
+    ASSERT_FALSE(reports.empty());
+    ASSERT_TRUE(reports[0].report) << reports[0].error;
+    const auto& first = reports[0].report->triggers.at(0).callbacks.at(0).attempts.at(0);
+    ASSERT_EQ(first.httpStatus, 200);
+    const std::string cause = "(its 2097152 bytes are over the 1048576 bytes the client reads)";
+    if (first.requestState == 1) {  // a delivery
+        EXPECT_TRUE(result.attempts[0].delivered);
+        EXPECT_TRUE(told("partner attempt 1: GET /cb?event=sighting_logged&at="));
+        EXPECT_TRUE(told("-> 200, a delivery, though the client did not read the whole answer " + cause));
+        EXPECT_EQ(result.partnerAttempts, 1);
+    } else {
+        EXPECT_FALSE(result.attempts[0].delivered);
+        EXPECT_TRUE(told("-> 200, but the client could not read the answer " + cause + ": it counts as failed"));
+        EXPECT_TRUE(result.retried);
+        EXPECT_TRUE(told("#1 200 failed, #2 200 (final)"));
+    }
 }
 
 TEST_F(RelayDemoTest, RunWithoutPrepareDoesNothing) {
