@@ -3,10 +3,12 @@
 // creative sees it, the close and its order), the process-wide showing flag,
 // expiry, refused presentations, a failed prerender, loads refused while
 // shown, the controller kept alive while shown, the presented screen, and the
-// user's ways out: a close area no creative can take away, browser sheets
-// that close over the ad, and dismissals the controller did not make.
+// user's ways out: a close area no creative can take away, sheets and prompts
+// only for the user's taps, browser sheets that close over the ad, and
+// dismissals the controller did not make.
 #include "platform/store/SFSafariViewController.h"
 #include "platform/testing/SnapshotComparison.h"
+#include "platform/ui/UIAlertController.h"
 #include "tamarind/TMATModalInterstitialController.h"
 #include "tamarind/TMMPAdBrowserController.h"
 #include "tamarind/tests/TamarindTestSupport.h"
@@ -133,6 +135,8 @@ TEST_F(TMATModalInterstitialControllerTest, LoadsPresentsFiresTheImpressionAndCl
 
     recorder->webView = container->webView();
     auto shown = controller->interstitialAdViewController();
+    // The user taps the ad, then the close button.
+    window()->simulateTap(container->webView());
     window()->simulateTap(container->closeButton());
     EXPECT_EQ(recorder->events, (std::vector<std::string>{"didLoad", "willPresent", "didPresent", "willDismiss",
                                                           "didDismiss"}));
@@ -140,16 +144,18 @@ TEST_F(TMATModalInterstitialControllerTest, LoadsPresentsFiresTheImpressionAndCl
     EXPECT_FALSE(TMATModalInterstitialController::isAnyInterstitialDisplayed());
     EXPECT_FALSE(controller->isDisplayed());
     EXPECT_EQ(controller->adModel()->loadStatus(), TMATLoadStatusNoAd);
+    // The page calling on after the close, within the second of that tap, changes nothing.
+    recorder->webView->stringByEvaluatingJavaScriptFromString(
+        "mraid.open('http://landing.example/'); mraid.storePicture('http://pictures.example/p.png');"
+        "mraid.expand(); mraid.close(); mraid.setExpandProperties({width: 1});");
     EXPECT_TRUE(container->superview());
     driver().advance(1);
     EXPECT_FALSE(container->superview());
     EXPECT_FALSE(shown->interstitialAdContainer());
     EXPECT_FALSE(rootViewController()->presentedViewController());
-    // A second tap, and the page calling on after the close, change nothing.
+    EXPECT_TRUE(SFSafariViewController::presentedURLs().empty());
+    // Nor does a second tap.
     controller->closeButtonPressed();
-    recorder->webView->stringByEvaluatingJavaScriptFromString(
-        "mraid.open('http://landing.example/'); mraid.storePicture('http://pictures.example/p.png');"
-        "mraid.expand(); mraid.close(); mraid.setExpandProperties({width: 1});");
     driver().advance(1);
     EXPECT_EQ(recorder->events.size(), 5u);
     EXPECT_FALSE(rootViewController()->presentedViewController());
@@ -292,11 +298,55 @@ TEST_F(TMATModalInterstitialControllerTest, ACreativeThatTakesItsCloseButtonAway
     EXPECT_FALSE(TMATModalInterstitialController::isAnyInterstitialDisplayed());
 }
 
+// A creative asking for a sheet and a prompt every 100 ms gets one per tap of
+// the user on the ad, never one of its own: after each "Done" or "Cancel"
+// nothing covers the close area, and a tap there ends the ad.
+TEST_F(TMATModalInterstitialControllerTest, ACreativeOpeningOnATimerGetsOneSheetOrPromptPerTapAndTheCloseStaysReachable) {
+    const std::string open = "mraid.open('http://landing.example/');";
+    const std::string store = "mraid.storePicture('" + service.url(TamarindService::kPicturePath) + "');";
+    for (bool promptFirst : {false, true}) {
+        SCOPED_TRACE(promptFirst ? "prompt first" : "sheet first");
+        service.setAd(TamarindAd{.creative = "<script>setInterval(function () {" + (promptFirst ? store + open : open + store) +
+                                             "}, 100);</script>"});
+        auto delegate = NSObject::alloc<TMATModalTestDelegate>();
+        auto controller = makeController(delegate);
+        ASSERT_TRUE(load(controller, delegate));
+        controller->presentFromViewController(rootViewController());
+        driver().advance(1);
+        auto shown = controller->interstitialAdViewController();
+        auto container = containerOf(controller);
+        EXPECT_FALSE(shown->presentedViewController());  // nothing without the user
+
+        for (int round = 0; round < 5; ++round) {
+            window()->simulateTap(container->webView());
+            driver().advance(0.2);
+            auto alert = std::dynamic_pointer_cast<UIAlertController>(shown->presentedViewController());
+            auto sheet = std::dynamic_pointer_cast<SFSafariViewController>(shown->presentedViewController());
+            ASSERT_TRUE(promptFirst ? alert && alert->title() == "Permissions" : sheet != nullptr) << round;
+            if (promptFirst)
+                alert->simulateTapActionAtIndex(0);  // "Cancel"
+            else
+                SFSafariViewController::simulateDone(sheet);
+            driver().advance(0.5);
+            EXPECT_FALSE(shown->presentedViewController()) << round;
+            EXPECT_EQ(window()->hitTest(CGPointMake(300, 20), nullptr).get(), container->closeButton().get()) << round;
+        }
+        window()->simulateTap(CGPointMake(300, 20));
+        EXPECT_EQ(delegate->events.back(), "didDismiss");
+        driver().advance(1);
+        EXPECT_FALSE(rootViewController()->presentedViewController());
+        EXPECT_FALSE(TMATModalInterstitialController::isAnyInterstitialDisplayed());
+    }
+    EXPECT_EQ(SFSafariViewController::presentedURLs().size(), 5u);
+    EXPECT_TRUE(service.requestsTo(TamarindService::kPicturePath).empty());
+}
+
 TEST_F(TMATModalInterstitialControllerTest, TheBrowserSheetOfAnOpenClosesOnDoneOverTheAd) {
     auto controller = makeController(recorder);
     ASSERT_TRUE(load(controller, recorder));
     controller->presentFromViewController(rootViewController());
     auto shown = controller->interstitialAdViewController();
+    window()->simulateTap(containerOf(controller)->webView());
     page(controller, "mraid.open('http://landing.example/page');");
     driver().advance(1);
     auto sheet = std::dynamic_pointer_cast<SFSafariViewController>(shown->presentedViewController());
@@ -321,6 +371,7 @@ TEST_F(TMATModalInterstitialControllerTest, BelowNineTheBrowserClosesOnceAndADis
     ASSERT_TRUE(load(other, second));
     first->presentFromViewController(rootViewController());
     auto shown = first->interstitialAdViewController();
+    window()->simulateTap(containerOf(first)->webView());
     page(first, "mraid.open('" + service.url("/landing") + "');");
     driver().advance(1);
     auto browser = std::dynamic_pointer_cast<TMMPAdBrowserController>(shown->presentedViewController());
