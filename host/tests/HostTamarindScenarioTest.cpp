@@ -1,6 +1,7 @@
 // The host's Tamarind scenario end to end on the virtual clock, read back
-// from its recorded traffic, its timeline and its snapshot: a modal
-// interstitial loaded, presented with its creative calling MRAID, and closed
+// from its recorded traffic, its timeline and its snapshots: a modal
+// interstitial loaded, presented with its creative calling MRAID, its
+// landing page opened in the browser sheet for the user's tap, and closed
 // with the native button; a modeless one presented and hidden.
 #include "host/ScenarioRunner.h"
 #include "host/tests/HostTestSupport.h"
@@ -10,6 +11,23 @@
 namespace {
 
 class HostTamarindScenarioTest : public HostTest {};
+
+using platform::testing::SnapshotComparison;
+
+// Whether a snapshot (2 pixels a point) shows nothing but the page's
+// background in the top right corner, from 254 points on and 8 to 58 points
+// down, where the native close button's 50-point area lies; `butTheButton`
+// leaves out the button's own square.
+bool cornerIsBackground(const std::string& png, bool butTheButton) {
+    const std::vector<uint32_t> pixels = SnapshotComparison::pixels(png);
+    const int width = SnapshotComparison::pngWidth(png);
+    if (width != 640 || pixels.size() < 640u * 1136u) return false;
+    const uint32_t background = pixels[1100 * width + 630];
+    for (int y = 16; y < 116; ++y)
+        for (int x = 508; x < 640; ++x)
+            if (!(butTheButton && x >= 524 && x < 624) && pixels[y * width + x] != background) return false;
+    return true;
+}
 
 }  // namespace
 
@@ -45,7 +63,7 @@ TEST_F(HostTamarindScenarioTest, TwoInterstitialsLoadShowAndReportAgainstTheServ
     for (const auto& pixel : of("tamarind")) {
         EXPECT_EQ(pixel.status(), 200) << pixel.url();
         EXPECT_FALSE(pixel.entry["purpose"].stringValue().empty()) << pixel.url();
-        modalShown |= pixel.path() == "/pixel/instrumentation/modal-1" && pixel.field("i_sd") == "3000";
+        modalShown |= pixel.path() == "/pixel/instrumentation/modal-1" && pixel.field("i_sd") == "5000";
         modelessShown |= pixel.path() == "/pixel/instrumentation/modeless-1" && pixel.field("mi_sd") == "3000";
     }
     EXPECT_TRUE(modalShown);
@@ -65,17 +83,27 @@ TEST_F(HostTamarindScenarioTest, TwoInterstitialsLoadShowAndReportAgainstTheServ
                            "modal controllerDidPresentAd",
                            "tamarind impression pixel: GET /pixel/impression/modal-1",
                            "creative: mraid viewableChange [true]",
+                           "snapshots/tamarind-modal-interstitial.png",
+                           "the user taps \"Learn more\" on the ad",
+                           "creative: the user taps Learn more: open https://hauntedhousetours.example/book",
+                           "browser sheet: https://hauntedhousetours.example/book",
+                           "the user taps Done on the browser sheet",
                            "the user taps the close button",
                            "modal controllerWillDismissAd",
                            "modal controllerDidDismissAd",
                            "modeless controllerDidLoadAd",
                            "modeless onPresented: YES",
                            "tamarind impression pixel: GET /pixel/impression/modeless-1",
+                           "snapshots/tamarind-modeless-interstitial.png",
                            "modeless onHidden",
                            "UIApplicationWillTerminateNotification"});
-    // The creative's page under the native close button.
-    EXPECT_TRUE(platform::testing::SnapshotComparison::matchesReference(
-        options.outDir + "/snapshots/tamarind-modal-interstitial.png", "host/tests/data/tamarind-modal-interstitial.png"));
+    // The creatives' pages, their headings clear of the native close button's corner.
+    const std::string modal = options.outDir + "/snapshots/tamarind-modal-interstitial.png";
+    const std::string modeless = options.outDir + "/snapshots/tamarind-modeless-interstitial.png";
+    EXPECT_TRUE(SnapshotComparison::matchesReference(modal, "host/tests/data/tamarind-modal-interstitial.png"));
+    EXPECT_TRUE(SnapshotComparison::matchesReference(modeless, "host/tests/data/tamarind-modeless-interstitial.png"));
+    EXPECT_TRUE(cornerIsBackground(modal, true));
+    EXPECT_TRUE(cornerIsBackground(modeless, false));
 }
 
 TEST_F(HostTamarindScenarioTest, ATamarindServiceGivenByUrlIsRecordedLikeTheOthers) {
