@@ -4,10 +4,9 @@
 // application key; then a modal interstitial is loaded, presented over the
 // root screen (its creative calls MRAID and reports what it hears through
 // its console, which joins the timeline), snapshotted
-// (snapshots/tamarind-modal-interstitial.png); the user taps its "Learn
-// more" link, which opens the landing page in the browser sheet, taps
-// "Done", then the native close button; then a modeless interstitial is
-// loaded into a view of the root screen, presented, snapshotted
+// (snapshots/tamarind-modal-interstitial.png), and closed with the native
+// close button; then a modeless interstitial is loaded into a view of the
+// root screen, presented, snapshotted
 // (snapshots/tamarind-modeless-interstitial.png) and hidden. Each controller
 // call and delegate callback is told on the timeline, with the client's log
 // lines.
@@ -15,7 +14,6 @@
 #include <string>
 
 #include "host/scenarios/Scenarios.h"
-#include "platform/store/SFSafariViewController.h"
 #include "platform/store/StoreClasses.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIScreen.h"
@@ -35,9 +33,6 @@ constexpr const char* kTamarindScenarioSlot = "paranormal-sightings";
 // Real seconds a load may take on loopback.
 constexpr double kTamarindScenarioLoadSeconds = 10;
 constexpr double kTamarindScenarioShowSeconds = 3;
-// The creatives' landing pages (the browser sheet only records them).
-constexpr const char* kTamarindScenarioModalLanding = "https://hauntedhousetours.example/book";
-constexpr const char* kTamarindScenarioModelessLanding = "https://ghostdetector.example/";
 
 // The creatives: each says through its console what MRAID tells it.
 constexpr const char* kTamarindScenarioCreativeScript =
@@ -53,23 +48,14 @@ constexpr const char* kTamarindScenarioCreativeScript =
     "      ', max size ' + JSON.stringify(mraid.getMaxSize()));"
     "  mraid.expand();"
     "});"
-    "document.getElementById('learn-more').addEventListener('click', function (event) {"
-    "  event.preventDefault();"
-    "  var landing = this.getAttribute('href');"
-    "  say('the user taps Learn more: open ' + landing);"
-    "  mraid.open(landing);"
-    "});"
     "</script>";
 
 // The heading keeps clear of the top right corner, where the native close
 // button's 50-point area lies 8 points in from the edges.
-std::string tamarindScenarioCreative(const std::string& title, const std::string& landing) {
+std::string tamarindScenarioCreative(const std::string& title) {
     return "<div style=\"background:#2b1a4a;color:#e8e0ff;height:100%;padding:12px 16px\">"
            "<h1 style=\"margin-right:50px\">" +
-           title +
-           "</h1><p>Spectral readings near you.</p>"
-           "<p><a id=\"learn-more\" href=\"" +
-           landing + "\" style=\"color:#ffd166\">Learn more</a></p></div>" + kTamarindScenarioCreativeScript;
+           title + "</h1><p>Spectral readings near you.</p></div>" + kTamarindScenarioCreativeScript;
 }
 
 // The application's ad object for one controller: tells the timeline each
@@ -154,13 +140,10 @@ public:
         const ScenarioService* tamarind = context.service("tamarind");
         if (!tamarind) return;
         if (simulator::TamarindService* service = context.embeddedTamarind()) {
-            service->setAdAnswers(
-                {service->adAnswer(simulator::TamarindAd{
-                     .creative = tamarindScenarioCreative("Haunted House Tours", kTamarindScenarioModalLanding),
-                     .id = "modal-1"}),
-                 service->adAnswer(simulator::TamarindAd{
-                     .creative = tamarindScenarioCreative("Ghost Detector Pro", kTamarindScenarioModelessLanding),
-                     .id = "modeless-1"})});
+            service->setAdAnswers({service->adAnswer(simulator::TamarindAd{
+                                       .creative = tamarindScenarioCreative("Haunted House Tours"), .id = "modal-1"}),
+                                   service->adAnswer(simulator::TamarindAd{
+                                       .creative = tamarindScenarioCreative("Ghost Detector Pro"), .id = "modeless-1"})});
         } else {
             timeline.add("host", "Tamarind service given by URL: its own configuration and ads are used");
         }
@@ -209,36 +192,11 @@ private:
         snapshotScenarioScreen(context, window, ad->presented && shown ? shown->view() : nullptr,
                                "the modal interstitial", "tamarind-modal-interstitial.png");
 
-        if (shown && !tapLearnMore(context, shown)) return false;
-
         auto button = shown ? shown->interstitialAdContainer()->closeButton() : nullptr;
         if (button) {
             timeline.add("host", "the user taps the close button");
             window->simulateTap(button);
         }
-        return context.stay(1);
-    }
-
-    // The user taps the ad's "Learn more" link: a creative opens a sheet only
-    // for the user's tap. The browser sheet it opens is closed with "Done".
-    // False when the run is to end.
-    static bool tapLearnMore(ScenarioContext& context, const Ref<TMATInterstitialAdViewController>& shown) {
-        Timeline& timeline = context.timeline();
-        auto container = shown->interstitialAdContainer();
-        if (!container) return true;
-        timeline.add("host", "the user taps \"Learn more\" on the ad");
-        if (!container->webView()->simulateLinkClick("learn-more")) {
-            timeline.add("host", "the ad has no \"Learn more\" link");
-            return true;
-        }
-        if (!context.stay(1)) return false;
-        auto sheet = std::dynamic_pointer_cast<SFSafariViewController>(shown->presentedViewController());
-        if (!sheet) {
-            timeline.add("host", "no browser sheet over the ad");
-            return true;
-        }
-        timeline.add("host", "the user taps Done on the browser sheet (" + sheet->URL()->absoluteString() + ")");
-        SFSafariViewController::simulateDone(sheet);
         return context.stay(1);
     }
 
