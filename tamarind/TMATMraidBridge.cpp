@@ -15,11 +15,6 @@ namespace {
 
 constexpr const char* kTMATMraidStateNames[] = {"loading", "default", "expanded", "resized", "hidden"};
 
-// The refusal of open and storePicture (`what`) without the user.
-std::string tmatNoUserTap(const std::string& what) {
-    return "Unable to " + what + ": the user has not tapped the ad (each tap allows one sheet or prompt within 1 s)";
-}
-
 Value tmatExpandDefaults() {
     return Value::dictionary({{"width", 0}, {"height", 0}, {"useCustomClose", false}, {"isModal", true}});
 }
@@ -269,16 +264,10 @@ bool TMATMraidBridge::supports(const std::string& feature) {
 
 // ---- the page's commands -------------------------------------------------------------------------------
 
-bool TMATMraidBridge::consumeUserActivation() {
-    auto container = adContainer();
-    auto webView = container ? container->webView() : nullptr;
-    return webView && webView->consumeTransientUserActivation();
-}
-
 void TMATMraidBridge::open(const std::string& url) {
     TMLog::logDebug("%@ executed with param: %@", "open:", url);
     // One sheet per tap: a creative calling on its own must not keep the close button covered.
-    if (!consumeUserActivation()) return fireErrorEventWithMessage(tmatNoUserTap("open"), "open");
+    if (!consumeUserActivation()) return fireErrorEventWithMessage(userTapRefusal("open"), "open");
     if (auto controller = adController()) controller->openUrlLink(NSURL::URLWithString(url), false);
 }
 
@@ -336,7 +325,7 @@ void TMATMraidBridge::storePicture(const std::string& url) {
         return fireErrorEventWithMessage("Given picture URL is not a web URL", "storePicture");
     // One prompt per tap, as for open.
     if (!consumeUserActivation())
-        return fireErrorEventWithMessage(tmatNoUserTap("store the picture"), "storePicture");
+        return fireErrorEventWithMessage(userTapRefusal("store the picture"), "storePicture");
     auto controller = adController();
     pictureManager_->storePicture(url, controller ? controller->viewControllerForPresentingModalView() : nullptr);
 }

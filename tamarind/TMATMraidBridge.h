@@ -203,8 +203,6 @@ private:
     int effectiveState() const { return targetState_.value_or(currentState_); }
     // A two-part expansion is asked for or its page loads, not yet shown.
     bool twoPartPageLoads() const;
-    // Uses up the activation of this bridge's page; false when it held none.
-    bool consumeUserActivation();
     // On main: the expansion (a two-part one when `page` is set), or its
     // refusal when nothing can show it now.
     void performExpand(const Ref<NSURL>& page);

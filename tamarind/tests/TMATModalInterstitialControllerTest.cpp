@@ -7,8 +7,10 @@
 // only for the user's taps, browser sheets that close over the ad, and
 // dismissals the controller did not make.
 #include "platform/store/SFSafariViewController.h"
+#include "platform/store/SKStoreProductViewController.h"
 #include "platform/testing/SnapshotComparison.h"
 #include "platform/ui/UIAlertController.h"
+#include "platform/ui/UIApplication.h"
 #include "tamarind/TMATModalInterstitialController.h"
 #include "tamarind/TMMPAdBrowserController.h"
 #include "tamarind/tests/TamarindTestSupport.h"
@@ -298,16 +300,32 @@ TEST_F(TMATModalInterstitialControllerTest, ACreativeThatTakesItsCloseButtonAway
     EXPECT_FALSE(TMATModalInterstitialController::isAnyInterstitialDisplayed());
 }
 
-// A creative asking for a sheet and a prompt every 100 ms gets one per tap of
-// the user on the ad, never one of its own: after each "Done" or "Cancel"
-// nothing covers the close area, and a tap there ends the ad.
+// A creative asking for sheets and a prompt every 100 ms (the browser sheet,
+// the permission prompt, the store sheet of a store link or of an intent
+// opened "in the external browser") gets one per tap of the user on the ad,
+// never one of its own: after each "Done" or "Cancel" nothing covers the
+// close area, and a tap there ends the ad. A web page it opens in the system
+// browser shows nothing over the ad and needs no tap.
 TEST_F(TMATModalInterstitialControllerTest, ACreativeOpeningOnATimerGetsOneSheetOrPromptPerTapAndTheCloseStaysReachable) {
+    using platform::testing::StoreSheet;
+    profile().storeSheetLoads = true;
     const std::string open = "mraid.open('http://landing.example/');";
-    const std::string store = "mraid.storePicture('" + service.url(TamarindService::kPicturePath) + "');";
-    for (bool promptFirst : {false, true}) {
-        SCOPED_TRACE(promptFirst ? "prompt first" : "sheet first");
-        service.setAd(TamarindAd{.creative = "<script>setInterval(function () {" + (promptFirst ? store + open : open + store) +
-                                             "}, 100);</script>"});
+    const std::string picture = "mraid.storePicture('" + service.url(TamarindService::kPicturePath) + "');";
+    const std::string store = "tamarind.openInExternalBrowser('https://apps.store.invalid/app/ghost-radar/id1234');";
+    const std::string intent = "tamarind.openInExternalBrowser('tamarindmobile://intent?intent=https%3A%2F%2F"
+                               "apps.store.invalid%2Fapp%2Fghost-radar%2Fid1234');";
+    const std::string outside = "tamarind.openInExternalBrowser('http://landing.example/outside');";
+    struct Hostile {
+        std::string first;  // the call that gets the user's tap
+        std::string presents;
+    };
+    for (const Hostile& hostile : {Hostile{open, "SFSafariViewController"}, Hostile{picture, "UIAlertController"},
+                                   Hostile{store, "SKStoreProductViewController"},
+                                   Hostile{intent, "SKStoreProductViewController"}}) {
+        SCOPED_TRACE(hostile.first);
+        // "tamarind.js" in the text gives the creative the "tamarind" bridge.
+        service.setAd(TamarindAd{.creative = "<script>/* tamarind.js */ setInterval(function () {" + hostile.first +
+                                             open + picture + store + intent + outside + "}, 100);</script>"});
         auto delegate = NSObject::alloc<TMATModalTestDelegate>();
         auto controller = makeController(delegate);
         ASSERT_TRUE(load(controller, delegate));
@@ -320,13 +338,17 @@ TEST_F(TMATModalInterstitialControllerTest, ACreativeOpeningOnATimerGetsOneSheet
         for (int round = 0; round < 5; ++round) {
             window()->simulateTap(container->webView());
             driver().advance(0.2);
-            auto alert = std::dynamic_pointer_cast<UIAlertController>(shown->presentedViewController());
-            auto sheet = std::dynamic_pointer_cast<SFSafariViewController>(shown->presentedViewController());
-            ASSERT_TRUE(promptFirst ? alert && alert->title() == "Permissions" : sheet != nullptr) << round;
-            if (promptFirst)
+            auto presented = shown->presentedViewController();
+            ASSERT_TRUE(presented) << round;
+            ASSERT_EQ(presented->className(), hostile.presents) << round;
+            if (auto alert = std::dynamic_pointer_cast<UIAlertController>(presented)) {
+                EXPECT_EQ(alert->title(), "Permissions");
                 alert->simulateTapActionAtIndex(0);  // "Cancel"
-            else
+            } else if (auto sheet = std::dynamic_pointer_cast<SFSafariViewController>(presented)) {
                 SFSafariViewController::simulateDone(sheet);
+            } else {
+                StoreSheet::simulateUserClose(std::dynamic_pointer_cast<SKStoreProductViewController>(presented));
+            }
             driver().advance(0.5);
             EXPECT_FALSE(shown->presentedViewController()) << round;
             EXPECT_EQ(window()->hitTest(CGPointMake(300, 20), nullptr).get(), container->closeButton().get()) << round;
@@ -339,6 +361,10 @@ TEST_F(TMATModalInterstitialControllerTest, ACreativeOpeningOnATimerGetsOneSheet
     }
     EXPECT_EQ(SFSafariViewController::presentedURLs().size(), 5u);
     EXPECT_TRUE(service.requestsTo(TamarindService::kPicturePath).empty());
+    EXPECT_EQ(StoreSheet::loadedParameters().size(), 10u);
+    const auto opened = UIApplication::sharedApplication()->openedURLs();
+    ASSERT_FALSE(opened.empty());
+    for (const auto& url : opened) EXPECT_EQ(url->absoluteString(), "http://landing.example/outside");
 }
 
 TEST_F(TMATModalInterstitialControllerTest, TheBrowserSheetOfAnOpenClosesOnDoneOverTheAd) {
