@@ -129,8 +129,9 @@ Ref<UIViewController> TMATBaseAdController::viewControllerForPresentingModalView
     return nullptr;
 }
 
-bool TMATBaseAdController::openUrlLink(const Ref<NSURL>& url, bool useExternal) {
-    return browsingController()->openBrowserWithUrl(url, useExternal);
+bool TMATBaseAdController::openUrlLink(const Ref<NSURL>& url, bool useExternal,
+                                       TMATBrowsingController::SheetGate mayShowSheet) {
+    return browsingController()->openBrowserWithUrl(url, useExternal, std::move(mayShowSheet));
 }
 
 void TMATBaseAdController::openPrivateUrl(Ref<NSURL>) {}

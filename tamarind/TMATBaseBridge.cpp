@@ -32,6 +32,18 @@ void TMATBaseBridge::insertEventsInContext() {
     TMLog::logWarn("Bridge subclass did not implement %@", "insertEventsInContext");
 }
 
+// ---- the user -------------------------------------------------------------------------------------------
+
+bool TMATBaseBridge::consumeUserActivation() {
+    auto container = adContainer();
+    auto webView = container ? container->webView() : nullptr;
+    return webView && webView->consumeTransientUserActivation();
+}
+
+std::string TMATBaseBridge::userTapRefusal(const std::string& what) {
+    return "Unable to " + what + ": the user has not tapped the ad (each tap allows one sheet or prompt within 1 s)";
+}
+
 // ---- state ---------------------------------------------------------------------------------------------
 
 Ref<JSContext> TMATBaseBridge::jsContext() const {

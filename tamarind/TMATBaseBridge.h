@@ -78,6 +78,13 @@ public:
     // The type of a page value for log lines ("undefined", "string", …).
     static std::string typeOfValue(const JSValue& value);
 
+    // Sheets and prompts over the ad only for the user: uses up the
+    // activation of the container's page (a tap on the ad in the last second,
+    // UIWebView); false when it held none.
+    bool consumeUserActivation();
+    // Why `what` ("open", …) is refused without the user's tap.
+    static std::string userTapRefusal(const std::string& what);
+
 private:
     // On main: hands each listed function of the event to the page's setTimeout.
     void deliverEvent(const std::string& event, const std::vector<Value>& arguments);

@@ -1,5 +1,7 @@
 #include "tamarind/TMATBrowsingController.h"
 
+#include <utility>
+
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSString.h"
 #include "platform/runtime/DispatchQueue.h"
@@ -36,6 +38,15 @@ Ref<TMAdConfiguration> TMATBrowsingController::sharedConfiguration() {
 Ref<TMMetricTracker> TMATBrowsingController::metricTracker() { return sharedConfiguration()->metricTracker(); }
 
 // ---- routing ----------------------------------------------------------------------------------
+
+bool TMATBrowsingController::openBrowserWithUrl(const Ref<NSURL>& url, bool useExternalBrowser,
+                                                SheetGate mayShowSheet) {
+    // Intents route their targets through the plain overload: the gate stays for the whole routing.
+    SheetGate outer = std::exchange(sheetGate_, std::move(mayShowSheet));
+    bool opened = openBrowserWithUrl(url, useExternalBrowser);
+    sheetGate_ = std::move(outer);
+    return opened;
+}
 
 bool TMATBrowsingController::openBrowserWithUrl(const Ref<NSURL>& url, bool useExternalBrowser) {
     TMLog::logDebug("TMATBrowsingController starting to load request %@", url);
@@ -110,6 +121,7 @@ void TMATBrowsingController::submitIntentLaunchMetrics(bool fallback) {
 }
 
 bool TMATBrowsingController::handleOpenUrl(const Ref<NSURL>& url) {
+    if (!sheetAllowed()) return false;
     Ref<UIViewController> browser;
     if (!platform::systemVersionAtLeast(9, 0)) {
         browser = TMMPAdBrowserController::alloc()->initWithURL(url, self<TMATBrowsingController>());
@@ -130,7 +142,7 @@ bool TMATBrowsingController::handleAppStoreUrl(const Ref<NSURL>& url) {
     }
     // The sheet shows only once loaded: a presenter that cannot show it now
     // makes the link fail here, so an intent's next target is tried.
-    if (!availablePresenter()) return false;
+    if (!availablePresenter() || !sheetAllowed()) return false;
     auto sheet = SKStoreProductViewController::alloc()->init();
     sheet->setDelegate(self<TMATBrowsingController>());
     Weak<TMATBrowsingController> weak = self<TMATBrowsingController>();

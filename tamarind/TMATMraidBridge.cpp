@@ -266,6 +266,8 @@ bool TMATMraidBridge::supports(const std::string& feature) {
 
 void TMATMraidBridge::open(const std::string& url) {
     TMLog::logDebug("%@ executed with param: %@", "open:", url);
+    // One sheet per tap: a creative calling on its own must not keep the close button covered.
+    if (!consumeUserActivation()) return fireErrorEventWithMessage(userTapRefusal("open"), "open");
     if (auto controller = adController()) controller->openUrlLink(NSURL::URLWithString(url), false);
 }
 
@@ -321,6 +323,9 @@ void TMATMraidBridge::useCustomClose(bool useCustomClose) {
 void TMATMraidBridge::storePicture(const std::string& url) {
     if (!tmatIsWebURL(NSURL::URLWithString(url)))
         return fireErrorEventWithMessage("Given picture URL is not a web URL", "storePicture");
+    // One prompt per tap, as for open.
+    if (!consumeUserActivation())
+        return fireErrorEventWithMessage(userTapRefusal("store the picture"), "storePicture");
     auto controller = adController();
     pictureManager_->storePicture(url, controller ? controller->viewControllerForPresentingModalView() : nullptr);
 }
@@ -343,8 +348,12 @@ Ref<UIViewController> TMATMraidBridge::expansionPresenter(std::string* refusal) 
 }
 
 void TMATMraidBridge::expand(const JSValue& url) {
+    // A two-part page still loading leaves the ad reading "default": the
+    // refusal says why rather than claiming it is expanded.
     if (effectiveState() == TMATMraidStateExpanded)
-        return fireErrorEventWithMessage("Unable to expand while expanded", "expand");
+        return fireErrorEventWithMessage(twoPartPageLoads() ? "Unable to expand while an expansion is loading"
+                                                            : "Unable to expand while expanded",
+                                         "expand");
     if (placementType_ == TMATMraidPlacementTypeInterstitial)
         return fireErrorEventWithMessage("Unable to expand an intersitial ad placement", "expand");
     Ref<NSURL> page;
@@ -355,13 +364,20 @@ void TMATMraidBridge::expand(const JSValue& url) {
     std::string refusal;
     if (!expansionPresenter(&refusal)) return fireErrorEventWithMessage("Unable to expand: " + refusal, "expand");
     targetState_ = TMATMraidStateExpanded;
+    twoPartRequested_ = page != nullptr;
     Weak<TMATMraidBridge> weak = self<TMATMraidBridge>();
     dispatch_async(dispatch_get_main_queue(), [weak, page] {
         if (auto bridge = weak.lock()) bridge->performExpand(page);
     });
 }
 
+bool TMATMraidBridge::twoPartPageLoads() const {
+    return currentState_ != TMATMraidStateExpanded && targetState_ == TMATMraidStateExpanded &&
+           (twoPartRequested_ || expandViewController_->isTwoPart());
+}
+
 void TMATMraidBridge::performExpand(const Ref<NSURL>& page) {
+    twoPartRequested_ = false;
     std::string refusal;
     auto presenter = expansionPresenter(&refusal);
     if (presenter && page) {

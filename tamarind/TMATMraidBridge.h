@@ -99,13 +99,16 @@ public:
     // container and shown once it has loaded, then "expanded"; a page that
     // fails to load is refused and the state stays. Refused: while expanded,
     // on an interstitial, to a URL that is not http or https, and without a
-    // presenter that can present now.
+    // presenter that can present now; while a two-part page loads, with its
+    // own message (the ad still reads "default").
     void expand(const JSValue& url) override;
     std::string getPlacementType() override;
     std::string getState() override;
     std::string getVersion() override { return bridgeAPIVersion(); }
     bool isViewable() override { return viewable_; }
     // The ad controller's click-through routing (not the external browser).
+    // Only for the user: it uses up the page's activation (a tap on the ad in
+    // the last second, UIWebView); without one it is refused.
     void open(const std::string& url) override;
     void resize() override;
     // The three setters merge an object into their table, keeping the keys
@@ -132,6 +135,7 @@ public:
     Value getScreenSize() override;
     void playVideo() override {}
     // Asks the user, then downloads and saves the picture (web URLs only).
+    // Only for the user, as open.
     void storePicture(const std::string& url) override;
     // The supports table's answer; an unknown feature is refused with an "error" event.
     bool supports(const std::string& feature) override;
@@ -197,6 +201,8 @@ public:
 private:
     // The state the pending expand or close leads to, else the current one.
     int effectiveState() const { return targetState_.value_or(currentState_); }
+    // A two-part expansion is asked for or its page loads, not yet shown.
+    bool twoPartPageLoads() const;
     // On main: the expansion (a two-part one when `page` is set), or its
     // refusal when nothing can show it now.
     void performExpand(const Ref<NSURL>& page);
@@ -213,6 +219,7 @@ private:
     bool viewable_ = false;
     int currentState_ = TMATMraidStateLoading;
     std::optional<int> targetState_;
+    bool twoPartRequested_ = false;  // between a two-part expand and its turn on main
     Weak<TMATMraidBridge> twoPartOwner_;
     int placementType_ = 0;
     CGSize adSizeRect_{0, 0};

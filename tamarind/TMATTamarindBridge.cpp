@@ -23,7 +23,18 @@ void TMATTamarindBridge::enableCloseButton(bool enable) {
 
 void TMATTamarindBridge::openInExternalBrowser(const std::string& url) {
     TMLog::logDebug("%@.%@ executed", bridgePrefix(), "openInExternalBrowser:");
-    if (auto controller = adController()) controller->openUrlLink(NSURL::URLWithString(url), true);
+    auto controller = adController();
+    if (!controller) return;
+    // The system browser opens outside the ad, but a store link (or an intent
+    // leading to one) shows its sheet over it: one sheet per tap, so a
+    // creative calling on its own cannot keep the close button covered. The
+    // gate is asked during the call.
+    controller->openUrlLink(NSURL::URLWithString(url), true, [this, &url] {
+        if (consumeUserActivation()) return true;
+        TMLog::logError("tamarind.openInExternalBrowser: %@; nothing is shown for %@.",
+                        userTapRefusal("show a sheet over the ad"), url);
+        return false;
+    });
 }
 
 std::vector<JSExportMethod> TMATTamarindBridgeExport::exportedMethods() const {

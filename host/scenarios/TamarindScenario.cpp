@@ -6,8 +6,10 @@
 // its console, which joins the timeline), snapshotted
 // (snapshots/tamarind-modal-interstitial.png), and closed with the native
 // close button; then a modeless interstitial is loaded into a view of the
-// root screen, presented and hidden. Each controller call and delegate
-// callback is told on the timeline, with the client's log lines.
+// root screen, presented, snapshotted
+// (snapshots/tamarind-modeless-interstitial.png) and hidden. Each controller
+// call and delegate callback is told on the timeline, with the client's log
+// lines.
 #include <memory>
 #include <string>
 
@@ -48,9 +50,12 @@ constexpr const char* kTamarindScenarioCreativeScript =
     "});"
     "</script>";
 
+// The heading keeps clear of the top right corner, where the native close
+// button's 50-point area lies 8 points in from the edges.
 std::string tamarindScenarioCreative(const std::string& title) {
-    return "<div style=\"background:#2b1a4a;color:#e8e0ff;height:100%;padding:12px 16px\"><h1>" + title +
-           "</h1><p>Spectral readings near you.</p></div>" + kTamarindScenarioCreativeScript;
+    return "<div style=\"background:#2b1a4a;color:#e8e0ff;height:100%;padding:12px 16px\">"
+           "<h1 style=\"margin-right:50px\">" +
+           title + "</h1><p>Spectral readings near you.</p></div>" + kTamarindScenarioCreativeScript;
 }
 
 // The application's ad object for one controller: tells the timeline each
@@ -207,6 +212,9 @@ private:
         bool presented = controller->onPresented();
         timeline.add("app", std::string("modeless onPresented: ") + (presented ? "YES" : "NO"));
         if (!context.stay(kTamarindScenarioShowSeconds)) return false;
+        snapshotScenarioScreen(context, UIApplication::sharedApplication()->keyWindow(),
+                               presented ? controller->interstitialAdContainer() : nullptr,
+                               "the modeless interstitial", "tamarind-modeless-interstitial.png");
         timeline.add("app", "modeless onHidden");
         controller->onHidden();
         containerView->removeFromSuperview();

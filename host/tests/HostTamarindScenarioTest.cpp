@@ -1,5 +1,5 @@
 // The host's Tamarind scenario end to end on the virtual clock, read back
-// from its recorded traffic, its timeline and its snapshot: a modal
+// from its recorded traffic, its timeline and its snapshots: a modal
 // interstitial loaded, presented with its creative calling MRAID, and closed
 // with the native button; a modeless one presented and hidden.
 #include "host/ScenarioRunner.h"
@@ -10,6 +10,23 @@
 namespace {
 
 class HostTamarindScenarioTest : public HostTest {};
+
+using platform::testing::SnapshotComparison;
+
+// Whether a snapshot (2 pixels a point) shows nothing but the page's
+// background in the top right corner, from 254 points on and 8 to 58 points
+// down, where the native close button's 50-point area lies; `butTheButton`
+// leaves out the button's own square.
+bool cornerIsBackground(const std::string& png, bool butTheButton) {
+    const std::vector<uint32_t> pixels = SnapshotComparison::pixels(png);
+    const int width = SnapshotComparison::pngWidth(png);
+    if (width != 640 || pixels.size() < 640u * 1136u) return false;
+    const uint32_t background = pixels[1100 * width + 630];
+    for (int y = 16; y < 116; ++y)
+        for (int x = 508; x < 640; ++x)
+            if (!(butTheButton && x >= 524 && x < 624) && pixels[y * width + x] != background) return false;
+    return true;
+}
 
 }  // namespace
 
@@ -67,20 +84,26 @@ TEST_F(HostTamarindScenarioTest, TwoInterstitialsLoadShowAndReportAgainstTheServ
                            "modal controllerDidPresentAd",
                            "tamarind impression pixel: GET /pixel/impression/modal-1",
                            "creative: mraid viewableChange [true]",
+                           "snapshots/tamarind-modal-interstitial.png",
                            "the user taps the close button",
                            "modal controllerWillDismissAd",
                            "modal controllerDidDismissAd",
                            "modeless controllerDidLoadAd",
                            "modeless onPresented: YES",
                            "tamarind impression pixel: GET /pixel/impression/modeless-1",
+                           "snapshots/tamarind-modeless-interstitial.png",
                            "modeless onHidden",
                            "UIApplicationWillTerminateNotification"});
     // The client's info lines are in the client log alone.
     EXPECT_TRUE(loggedByAClient("info     TamarindAd [Info]: Configuration loaded."));
     EXPECT_EQ(lineWith("[Info]"), -1);
-    // The creative's page under the native close button.
-    EXPECT_TRUE(platform::testing::SnapshotComparison::matchesReference(
-        options.outDir + "/snapshots/tamarind-modal-interstitial.png", "host/tests/data/tamarind-modal-interstitial.png"));
+    // The creatives' pages, their headings clear of the native close button's corner.
+    const std::string modal = options.outDir + "/snapshots/tamarind-modal-interstitial.png";
+    const std::string modeless = options.outDir + "/snapshots/tamarind-modeless-interstitial.png";
+    EXPECT_TRUE(SnapshotComparison::matchesReference(modal, "host/tests/data/tamarind-modal-interstitial.png"));
+    EXPECT_TRUE(SnapshotComparison::matchesReference(modeless, "host/tests/data/tamarind-modeless-interstitial.png"));
+    EXPECT_TRUE(cornerIsBackground(modal, true));
+    EXPECT_TRUE(cornerIsBackground(modeless, false));
 }
 
 TEST_F(HostTamarindScenarioTest, ATamarindServiceGivenByUrlIsRecordedLikeTheOthers) {

@@ -22,6 +22,8 @@ public:
     void setLoader(const std::shared_ptr<WebViewLoader>& loader) { loader_ = loader; }
 
     void drawSnapshotContent(CGContextRef context) override;
+    // A touch on the page is a touch on its web view (passed on to it).
+    void touchesEnded(const std::vector<Ref<UITouch>>& touches, const Ref<UIEvent>& event) override;
 
 private:
     std::weak_ptr<WebViewLoader> loader_;

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/foundation/DeviceProfile.h"
+#include "platform/runtime/Clock.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/NSThread.h"
 #include "platform/web/JSEngine.h"
@@ -119,13 +120,36 @@ Value UIWebView::valueForKeyPath(const std::string& keyPath) const {
     return Value();
 }
 
+// ---- user activation -------------------------------------------------------------------------------
+
+void UIWebView::grantTransientUserActivation() { userActivationUptime_ = Clock::current()->uptime(); }
+
+bool UIWebView::hasTransientUserActivation() const {
+    return userActivationUptime_ &&
+           Clock::current()->uptime() < *userActivationUptime_ + kTransientUserActivationSeconds;
+}
+
+bool UIWebView::consumeTransientUserActivation() {
+    assertMainThread("UIWebView::consumeTransientUserActivation");
+    bool held = hasTransientUserActivation();
+    userActivationUptime_.reset();
+    return held;
+}
+
+void UIWebView::touchesEnded(const std::vector<Ref<UITouch>>& touches, const Ref<UIEvent>& event) {
+    UIView::touchesEnded(touches, event);
+    grantTransientUserActivation();
+}
+
 bool UIWebView::simulateLinkClick(const std::string& elementId) {
     assertMainThread("UIWebView::simulateLinkClick");
+    grantTransientUserActivation();
     return loader_ && loader_->page().clickElement(elementId);
 }
 
 void UIWebView::simulateLinkClickOnHref(const std::string& href) {
     assertMainThread("UIWebView::simulateLinkClickOnHref");
+    grantTransientUserActivation();
     if (loader_) loader_->page().clickHref(href);
 }
 

@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSURL.h"
@@ -137,13 +138,29 @@ public:
     static void setUserAgent(std::optional<std::string> userAgent);
     static std::string userAgent();
 
+    // Transient user activation, as browsers give pages for pop-ups: the
+    // user's tap on the web view (its page, not a view laid over it) or link
+    // click grants its page one, before the page hears the click. It lasts
+    // kTransientUserActivationSeconds on the clock and the first consume uses
+    // it up. Script alone (timers, load handlers, the clicks and navigations
+    // it makes) never grants one.
+    static constexpr double kTransientUserActivationSeconds = 1.0;
+    bool hasTransientUserActivation() const;
+    // True when the page held one; it is used up.
+    bool consumeTransientUserActivation();
+    // A touch that ends on the web view is the user's tap: it grants an activation.
+    void touchesEnded(const std::vector<Ref<UITouch>>& touches, const Ref<UIEvent>& event) override;
+
     // Seams: a user's tap on the element with the id (false when there is
     // none) / on the first link with the href (followed even without one).
+    // Each grants an activation, as a tap does.
     bool simulateLinkClick(const std::string& elementId);
     void simulateLinkClickOnHref(const std::string& href);
 
 private:
     friend class web::WebViewLoader;
+
+    void grantTransientUserActivation();
 
     Ref<UIScrollView> scrollView_;
     Weak<UIWebViewDelegate> delegate_;
@@ -155,6 +172,7 @@ private:
     bool allowsLinkPreview_ = false;
     bool keyboardDisplayRequiresUserAction_ = true;
     UIDataDetectorTypes dataDetectorTypes_ = 0;
+    std::optional<double> userActivationUptime_;  // when the unused activation was granted
 };
 
 }  // namespace platform

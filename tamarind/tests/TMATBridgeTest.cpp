@@ -3,6 +3,7 @@
 // calls, globals, the close button, opened URLs) and the tests read that
 // record back. A small bridge with two events of its own lets the page fire
 // events at will; bad calls from the page are logged and change nothing.
+#include "platform/store/SKStoreProductViewController.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/web/JSVirtualMachine.h"
 #include "tamarind/tests/TamarindTestSupport.h"
@@ -175,11 +176,62 @@ TEST_F(TMATBridgeTest, OpenInExternalBrowserOpensWebLinksAndBadOnesGoNowhere) {
     driver().advance(1);
     EXPECT_TRUE(UIApplication::sharedApplication()->openedURLs().empty());
     EXPECT_FALSE(rootViewController()->presentedViewController());
+    // The system browser opens outside the ad: no tap needed.
     eval(container, "tamarind.openInExternalBrowser('http://landing.example/x');");
     driver().advance(1);
     auto opened = UIApplication::sharedApplication()->openedURLs();
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0]->absoluteString(), "http://landing.example/x");
+}
+
+TEST_F(TMATBridgeTest, OpenInExternalBrowserShowsTheStoreSheetOverTheAdOnlyOncePerTap) {
+    expectLogLine("tamarind.openInExternalBrowser: Unable to show a sheet over the ad: the user has not tapped the ad "
+                  "(each tap allows one sheet or prompt within 1 s); nothing is shown for "
+                  "https://apps.store.invalid/app/ghost-radar/id1234.");
+    using platform::testing::StoreSheet;
+    const std::string store = "https://apps.store.invalid/app/ghost-radar/id1234";
+    const std::string intent = "tamarindmobile://intent?intent=https%3A%2F%2Fapps.store.invalid%2Fapp%2Fghost-radar"
+                               "%2Fid1234&intent=http%3A%2F%2Flanding.example%2Fy";
+    auto presenter = NSObject::alloc<RecordingControllerDelegate>();
+    presenter->presenter = rootViewController();
+    controller->setDelegate(presenter);
+    profile().storeSheetLoads = true;
+    auto container = addContainer();
+    load(container, "");
+    auto opened = [] {
+        std::vector<std::string> urls;
+        for (const auto& url : UIApplication::sharedApplication()->openedURLs()) urls.push_back(url->absoluteString());
+        return urls;
+    };
+
+    // The page on its own: no store sheet, nor its load; an intent goes on to its web target, in the system.
+    auto openBoth = [&](const std::string& first, const std::string& second) {
+        eval(container, "tamarind.openInExternalBrowser('" + first + "'); tamarind.openInExternalBrowser('" + second +
+                            "');");
+    };
+    openBoth(store, intent);
+    driver().advance(1);
+    EXPECT_FALSE(rootViewController()->presentedViewController());
+    EXPECT_TRUE(StoreSheet::loadedParameters().empty());
+    EXPECT_EQ(opened(), std::vector<std::string>{"http://landing.example/y"});
+    EXPECT_EQ(logCapture().count("Unable to show a sheet over the ad"), 2u);
+
+    // A tap: one store sheet, for the intent as for the link; the second call is refused.
+    for (const std::string& url : {store, intent}) {
+        SCOPED_TRACE(url);
+        window()->simulateTap(container->webView());
+        openBoth(url, store);
+        driver().advance(1);
+        auto sheet =
+            std::dynamic_pointer_cast<SKStoreProductViewController>(rootViewController()->presentedViewController());
+        ASSERT_TRUE(sheet);
+        StoreSheet::simulateUserClose(sheet);
+        driver().advance(1);
+        EXPECT_FALSE(rootViewController()->presentedViewController());
+    }
+    EXPECT_EQ(StoreSheet::loadedParameters().size(), 2u);
+    EXPECT_EQ(opened().size(), 1u);
+    EXPECT_EQ(logCapture().count("Unable to show a sheet over the ad"), 4u);
 }
 
 TEST_F(TMATBridgeTest, NothingOutlivesTheWebViewOnceTheControllerLetsGo) {

@@ -3,10 +3,14 @@
 // creative sees it, the close and its order), the process-wide showing flag,
 // expiry, refused presentations, a failed prerender, loads refused while
 // shown, the controller kept alive while shown, the presented screen, and the
-// user's ways out: a close area no creative can take away, browser sheets
-// that close over the ad, and dismissals the controller did not make.
+// user's ways out: a close area no creative can take away, sheets and prompts
+// only for the user's taps, browser sheets that close over the ad, and
+// dismissals the controller did not make.
 #include "platform/store/SFSafariViewController.h"
+#include "platform/store/SKStoreProductViewController.h"
 #include "platform/testing/SnapshotComparison.h"
+#include "platform/ui/UIAlertController.h"
+#include "platform/ui/UIApplication.h"
 #include "tamarind/TMATModalInterstitialController.h"
 #include "tamarind/TMMPAdBrowserController.h"
 #include "tamarind/tests/TamarindTestSupport.h"
@@ -133,6 +137,8 @@ TEST_F(TMATModalInterstitialControllerTest, LoadsPresentsFiresTheImpressionAndCl
 
     recorder->webView = container->webView();
     auto shown = controller->interstitialAdViewController();
+    // The user taps the ad, then the close button.
+    window()->simulateTap(container->webView());
     window()->simulateTap(container->closeButton());
     EXPECT_EQ(recorder->events, (std::vector<std::string>{"didLoad", "willPresent", "didPresent", "willDismiss",
                                                           "didDismiss"}));
@@ -140,16 +146,18 @@ TEST_F(TMATModalInterstitialControllerTest, LoadsPresentsFiresTheImpressionAndCl
     EXPECT_FALSE(TMATModalInterstitialController::isAnyInterstitialDisplayed());
     EXPECT_FALSE(controller->isDisplayed());
     EXPECT_EQ(controller->adModel()->loadStatus(), TMATLoadStatusNoAd);
+    // The page calling on after the close, within the second of that tap, changes nothing.
+    recorder->webView->stringByEvaluatingJavaScriptFromString(
+        "mraid.open('http://landing.example/'); mraid.storePicture('http://pictures.example/p.png');"
+        "mraid.expand(); mraid.close(); mraid.setExpandProperties({width: 1});");
     EXPECT_TRUE(container->superview());
     driver().advance(1);
     EXPECT_FALSE(container->superview());
     EXPECT_FALSE(shown->interstitialAdContainer());
     EXPECT_FALSE(rootViewController()->presentedViewController());
-    // A second tap, and the page calling on after the close, change nothing.
+    EXPECT_TRUE(SFSafariViewController::presentedURLs().empty());
+    // Nor does a second tap.
     controller->closeButtonPressed();
-    recorder->webView->stringByEvaluatingJavaScriptFromString(
-        "mraid.open('http://landing.example/'); mraid.storePicture('http://pictures.example/p.png');"
-        "mraid.expand(); mraid.close(); mraid.setExpandProperties({width: 1});");
     driver().advance(1);
     EXPECT_EQ(recorder->events.size(), 5u);
     EXPECT_FALSE(rootViewController()->presentedViewController());
@@ -292,11 +300,79 @@ TEST_F(TMATModalInterstitialControllerTest, ACreativeThatTakesItsCloseButtonAway
     EXPECT_FALSE(TMATModalInterstitialController::isAnyInterstitialDisplayed());
 }
 
+// A creative asking for sheets and a prompt every 100 ms (the browser sheet,
+// the permission prompt, the store sheet of a store link or of an intent
+// opened "in the external browser") gets one per tap of the user on the ad,
+// never one of its own: after each "Done" or "Cancel" nothing covers the
+// close area, and a tap there ends the ad. A web page it opens in the system
+// browser shows nothing over the ad and needs no tap.
+TEST_F(TMATModalInterstitialControllerTest, ACreativeOpeningOnATimerGetsOneSheetOrPromptPerTapAndTheCloseStaysReachable) {
+    using platform::testing::StoreSheet;
+    profile().storeSheetLoads = true;
+    const std::string open = "mraid.open('http://landing.example/');";
+    const std::string picture = "mraid.storePicture('" + service.url(TamarindService::kPicturePath) + "');";
+    const std::string store = "tamarind.openInExternalBrowser('https://apps.store.invalid/app/ghost-radar/id1234');";
+    const std::string intent = "tamarind.openInExternalBrowser('tamarindmobile://intent?intent=https%3A%2F%2F"
+                               "apps.store.invalid%2Fapp%2Fghost-radar%2Fid1234');";
+    const std::string outside = "tamarind.openInExternalBrowser('http://landing.example/outside');";
+    struct Hostile {
+        std::string first;  // the call that gets the user's tap
+        std::string presents;
+    };
+    for (const Hostile& hostile : {Hostile{open, "SFSafariViewController"}, Hostile{picture, "UIAlertController"},
+                                   Hostile{store, "SKStoreProductViewController"},
+                                   Hostile{intent, "SKStoreProductViewController"}}) {
+        SCOPED_TRACE(hostile.first);
+        // "tamarind.js" in the text gives the creative the "tamarind" bridge.
+        service.setAd(TamarindAd{.creative = "<script>/* tamarind.js */ setInterval(function () {" + hostile.first +
+                                             open + picture + store + intent + outside + "}, 100);</script>"});
+        auto delegate = NSObject::alloc<TMATModalTestDelegate>();
+        auto controller = makeController(delegate);
+        ASSERT_TRUE(load(controller, delegate));
+        controller->presentFromViewController(rootViewController());
+        driver().advance(1);
+        auto shown = controller->interstitialAdViewController();
+        auto container = containerOf(controller);
+        EXPECT_FALSE(shown->presentedViewController());  // nothing without the user
+
+        for (int round = 0; round < 5; ++round) {
+            window()->simulateTap(container->webView());
+            driver().advance(0.2);
+            auto presented = shown->presentedViewController();
+            ASSERT_TRUE(presented) << round;
+            ASSERT_EQ(presented->className(), hostile.presents) << round;
+            if (auto alert = std::dynamic_pointer_cast<UIAlertController>(presented)) {
+                EXPECT_EQ(alert->title(), "Permissions");
+                alert->simulateTapActionAtIndex(0);  // "Cancel"
+            } else if (auto sheet = std::dynamic_pointer_cast<SFSafariViewController>(presented)) {
+                SFSafariViewController::simulateDone(sheet);
+            } else {
+                StoreSheet::simulateUserClose(std::dynamic_pointer_cast<SKStoreProductViewController>(presented));
+            }
+            driver().advance(0.5);
+            EXPECT_FALSE(shown->presentedViewController()) << round;
+            EXPECT_EQ(window()->hitTest(CGPointMake(300, 20), nullptr).get(), container->closeButton().get()) << round;
+        }
+        window()->simulateTap(CGPointMake(300, 20));
+        EXPECT_EQ(delegate->events.back(), "didDismiss");
+        driver().advance(1);
+        EXPECT_FALSE(rootViewController()->presentedViewController());
+        EXPECT_FALSE(TMATModalInterstitialController::isAnyInterstitialDisplayed());
+    }
+    EXPECT_EQ(SFSafariViewController::presentedURLs().size(), 5u);
+    EXPECT_TRUE(service.requestsTo(TamarindService::kPicturePath).empty());
+    EXPECT_EQ(StoreSheet::loadedParameters().size(), 10u);
+    const auto opened = UIApplication::sharedApplication()->openedURLs();
+    ASSERT_FALSE(opened.empty());
+    for (const auto& url : opened) EXPECT_EQ(url->absoluteString(), "http://landing.example/outside");
+}
+
 TEST_F(TMATModalInterstitialControllerTest, TheBrowserSheetOfAnOpenClosesOnDoneOverTheAd) {
     auto controller = makeController(recorder);
     ASSERT_TRUE(load(controller, recorder));
     controller->presentFromViewController(rootViewController());
     auto shown = controller->interstitialAdViewController();
+    window()->simulateTap(containerOf(controller)->webView());
     page(controller, "mraid.open('http://landing.example/page');");
     driver().advance(1);
     auto sheet = std::dynamic_pointer_cast<SFSafariViewController>(shown->presentedViewController());
@@ -321,6 +397,7 @@ TEST_F(TMATModalInterstitialControllerTest, BelowNineTheBrowserClosesOnceAndADis
     ASSERT_TRUE(load(other, second));
     first->presentFromViewController(rootViewController());
     auto shown = first->interstitialAdViewController();
+    window()->simulateTap(containerOf(first)->webView());
     page(first, "mraid.open('" + service.url("/landing") + "');");
     driver().advance(1);
     auto browser = std::dynamic_pointer_cast<TMMPAdBrowserController>(shown->presentedViewController());

@@ -3,9 +3,11 @@
 // the tests read that record back: the page's life from "loading" to "ready",
 // expansion and close of an inline ad (double calls, refusals, a released
 // controller), the property tables, the device queries, calls that do
-// nothing, open(), a call storm, and picture storing against the Tamarind
-// service (permission, download, what is saved and what is refused).
+// nothing, open() (one sheet per tap of the user), a call storm, and picture
+// storing against the Tamarind service (permission, download, what is saved
+// and what is refused).
 #include "platform/store/PhotoAlbum.h"
+#include "platform/store/SFSafariViewController.h"
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIDevice.h"
@@ -182,18 +184,33 @@ TEST_F(TMATMraidBridgeTest, DeviceQueriesFollowTheSeamsTheScreenAndTheDeviceOrie
     }
 }
 
-TEST_F(TMATMraidBridgeTest, NoOpCallsSendNothingAndOpenReachesTheBrowserSheet) {
+TEST_F(TMATMraidBridgeTest, NoOpCallsSendNothingAndOpenReachesTheBrowserSheetOncePerTap) {
     auto container = loadMraid(addContainer());
     EXPECT_EQ(run(container, "mraid.resize(); mraid.playVideo('http://v.example/v.mp4');"
                              " mraid.createCalendarEvent({description: 'x'}); mraid.open(7);"),
               R"([["error","default","Given URL is not a string","open"]])");
     EXPECT_FALSE(rootViewController()->presentedViewController());
-    run(container, "mraid.open('http://landing.example/page');");
+
+    // The user's tap allows one sheet; the page's second open is refused.
+    window()->simulateTap(container->webView());
+    EXPECT_EQ(run(container, "mraid.open('http://landing.example/page'); mraid.open('http://landing.example/more');"),
+              R"x([["error","default","Unable to open: the user has not tapped the ad (each tap allows one sheet or )x"
+              R"x(prompt within 1 s)","open"]])x");
     driver().advance(1);
-    auto sheet = rootViewController()->presentedViewController();
+    auto sheet = std::dynamic_pointer_cast<SFSafariViewController>(rootViewController()->presentedViewController());
     ASSERT_TRUE(sheet);
-    EXPECT_EQ(sheet->className(), "SFSafariViewController");
-    EXPECT_EQ(seenButViewability(container), "[]");
+    ASSERT_EQ(SFSafariViewController::presentedURLs().size(), 1u);
+    EXPECT_EQ(SFSafariViewController::presentedURLs()[0]->absoluteString(), "http://landing.example/page");
+    SFSafariViewController::simulateDone(sheet);
+    driver().advance(1);
+
+    // A tap more than a second before the call allows nothing.
+    window()->simulateTap(container->webView());
+    driver().advance(1);
+    EXPECT_NE(run(container, "mraid.open('http://landing.example/late');").find("Unable to open"), std::string::npos);
+    driver().advance(1);
+    EXPECT_FALSE(rootViewController()->presentedViewController());
+    EXPECT_EQ(SFSafariViewController::presentedURLs().size(), 1u);
 }
 
 TEST_F(TMATMraidBridgeTest, ACallStormIsCappedAndTheBridgeRecovers) {
@@ -213,6 +230,7 @@ TEST_F(TMATMraidBridgeTest, PictureStoringAsksFirstThenSavesOnlyImages) {
     expectLogLine("Failed to retrieve image: 404:HTTP status 404");
     auto container = loadMraid(addContainer());
     auto storeAndAnswer = [&](const std::string& path, int64_t action) {
+        window()->simulateTap(container->webView());
         run(container, "mraid.storePicture('" + service.url(path) + "');");
         auto alert = shownAlert();
         ASSERT_TRUE(alert);
@@ -252,11 +270,13 @@ TEST_F(TMATMraidBridgeTest, BadPictureURLsAreRefusedAndALaterPictureReplacesTheO
               "[" + refused + "," + refused + "," + refused + "," + refused + "]");
     EXPECT_FALSE(rootViewController()->presentedViewController());
 
-    run(container, "mraid.storePicture('" + service.url(TamarindService::kPicturePagePath) + "');");
+    // Two taps before the prompt shows: one prompt, which stores the later picture.
+    window()->simulateTap(container->webView());
+    eval(container, "mraid.storePicture('" + service.url(TamarindService::kPicturePagePath) + "');");
+    window()->simulateTap(container->webView());
+    EXPECT_EQ(run(container, "mraid.storePicture('" + service.url(TamarindService::kPicturePath) + "');"), "[]");
     auto alert = shownAlert();
     ASSERT_TRUE(alert);
-    run(container, "mraid.storePicture('" + service.url(TamarindService::kPicturePath) + "');");
-    EXPECT_EQ(shownAlert(), alert);
     alert->simulateTapActionAtIndex(1);
     driver().advance(1);
     ASSERT_TRUE(waitFor([] { return platform::testing::PhotoAlbum::savedImages().size() == 1; }));

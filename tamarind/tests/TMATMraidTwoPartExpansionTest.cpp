@@ -2,8 +2,9 @@
 // window expands to a page the Tamarind service serves on loopback; both
 // pages record every MRAID event with the state their listener saw. Covered:
 // the second page's bridges, state and placement, the one "stateChange" of
-// the first page, a close from either page and from the native button (also
-// with custom close), and URLs or pages that cannot be shown.
+// the first page, its refusals while the second page loads, a close from
+// either page and from the native button (also with custom close), and URLs
+// or pages that cannot be shown.
 #include "tamarind/TMATMraidExpandViewController.h"
 #include "tamarind/tests/TamarindTestSupport.h"
 
@@ -102,6 +103,25 @@ TEST_F(TMATMraidTwoPartExpansionTest, TheCloseButtonClosesAndHidesOnlyItsImagesF
     expectClosed();
 }
 
+TEST_F(TMATMraidTwoPartExpansionTest, WhileTheSecondPageLoadsTheAdReadsDefaultAndExpandSaysItIsLoading) {
+    service.setAnswer("GET", "/slow", Answer::stall(Answer::ok(kTMATExpandedPage)));
+    run(container, "mraid.expand('" + service.url("/slow") + "');");
+    ASSERT_TRUE(waitForRequests("/slow", 1));
+    driver().drain();
+    EXPECT_TRUE(expander->isTwoPart());
+    EXPECT_EQ(run(container, "record('state', mraid.getState()); mraid.expand(); mraid.expand('" +
+                                 service.url("/expanded") + "');"),
+              R"([["state","default"],["error","default","Unable to expand while an expansion is loading","expand"],)"
+              R"(["error","default","Unable to expand while an expansion is loading","expand"]])");
+
+    // Once shown, the ad is expanded and says so.
+    service.server().releaseStalled();
+    ASSERT_TRUE(waitFor([&] { return rootViewController()->presentedViewController() == expander; }));
+    driver().drain();
+    EXPECT_EQ(run(container, "mraid.expand();"), R"([["error","expanded","Unable to expand while expanded","expand"]])");
+    EXPECT_TRUE(service.requestsTo("/expanded").empty());
+}
+
 TEST_F(TMATMraidTwoPartExpansionTest, URLsThatAreNotWebPagesAndPagesThatFailAreRefusedAndTheStateStays) {
     expectLogLine("MRAID: the expanded page failed to load");
     service.setAnswer("GET", "/broken", Answer::drop());
@@ -109,14 +129,13 @@ TEST_F(TMATMraidTwoPartExpansionTest, URLsThatAreNotWebPagesAndPagesThatFailAreR
     EXPECT_EQ(run(container, "mraid.expand('file:///etc/passwd'); mraid.expand('tamarindmobile://intent');"),
               "[" + notWeb + "," + notWeb + "]");
 
-    // A second expand while the page loads is refused; the failed page leaves "default".
-    EXPECT_EQ(run(container, "mraid.expand('" + service.url("/broken") + "'); mraid.expand();"),
-              R"([["error","default","Unable to expand while expanded","expand"]])");
+    // A second expand while the page loads is refused as such; the failed page leaves "default".
+    const std::string loading = R"(["error","default","Unable to expand while an expansion is loading","expand"])";
+    EXPECT_EQ(run(container, "mraid.expand('" + service.url("/broken") + "'); mraid.expand();"), "[" + loading + "]");
     ASSERT_TRUE(waitFor([&] { return seenButViewability(container).find("failed to load") != std::string::npos; }));
     driver().drain();
     EXPECT_EQ(seenButViewability(container),
-              R"([["error","default","Unable to expand while expanded","expand"],)"
-              R"(["error","default","Unable to expand: the page failed to load","expand"]])");
+              "[" + loading + R"(,["error","default","Unable to expand: the page failed to load","expand"]])");
     EXPECT_EQ(eval(container, "mraid.getState()"), "default");
     EXPECT_FALSE(expander->twoPartView());
     EXPECT_FALSE(expander->isTwoPart());
