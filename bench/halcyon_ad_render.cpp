@@ -9,7 +9,6 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
-#include <tuple>
 
 #include "bench/BenchSupport.h"
 #include "halcyon/core/HLAd.h"
@@ -89,15 +88,13 @@ void BM_AdAnswerToAd(benchmark::State& state) {
         state.SkipWithError("the answer did not render from the cache");
         return;
     }
-    double client = 0;
-    double reference = 0;
+    SideBySide result;
     for (auto _ : state) {
-        std::tie(client, reference) = alternatingMedianNanoseconds(
-            300, 15, [&](int) { benchmark::DoNotOptimize(hlBenchRender(sdk, bytes)); },
-            [&](int) { benchmark::DoNotOptimize(nlohmann::ordered_json::parse(bytes)); });
+        result = measureSideBySide([&](int) { benchmark::DoNotOptimize(hlBenchRender(sdk, bytes)); },
+                                   [&](int) { benchmark::DoNotOptimize(nlohmann::ordered_json::parse(bytes)); });
     }
     state.counters["answer_bytes"] = static_cast<double>(bytes.size());
-    reportRatio(state, "client_ns", client, "json_parse_ns", reference, 2);
+    reportRatio(state, "ratio", result, 2, "client_ns", "json_parse_ns");
 }
 BENCHMARK(BM_AdAnswerToAd)->Iterations(1)->Unit(benchmark::kMillisecond);
 

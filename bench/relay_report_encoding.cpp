@@ -7,7 +7,6 @@
 
 #include <cstring>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "analytics/OrreryClasses.h"
@@ -172,15 +171,13 @@ void BM_CallbackReportEncoding(benchmark::State& state) {
         state.SkipWithError("the plain writer does not write the client's bytes");
         return;
     }
-    double client = 0;
-    double reference = 0;
+    SideBySide result;
     for (auto _ : state) {
-        std::tie(client, reference) = alternatingMedianNanoseconds(
-            10000, 15, [&](int) { benchmark::DoNotOptimize(encodeReport(triggers)); },
-            [&](int) { benchmark::DoNotOptimize(writePlain(plain)); });
+        result = measureSideBySide([&](int) { benchmark::DoNotOptimize(encodeReport(triggers)); },
+                                   [&](int) { benchmark::DoNotOptimize(writePlain(plain)); });
     }
     state.counters["report_bytes"] = static_cast<double>(written.size());
-    reportRatio(state, "client_ns", client, "presized_ns", reference, 3);
+    reportRatio(state, "ratio", result, 3, "client_ns", "presized_ns");
 }
 BENCHMARK(BM_CallbackReportEncoding)->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -3,8 +3,10 @@
 
 Reads Google Benchmark JSON outputs. A counter named "<x>_target" holds the
 most that counter "<x>" may be; each such pair is a row, marked "over" when
-the value is above its target. A benchmark that reports an error is a row of
-its own. Exits 1 when any benchmark erred (a missed target is not an error).
+the value is above its target. Where "<x>" is the median of repeated
+measurements, counters "<x>_low" and "<x>_high" hold their quartiles, shown
+as the row's spread. A benchmark that reports an error is a row of its own.
+Exits 1 when any benchmark erred (a missed target is not an error).
 """
 import json
 import os
@@ -18,14 +20,16 @@ def rows_of(path):
     for run in report.get("benchmarks", []):
         name = f"{program}/{run.get('run_name', run.get('name', '?'))}"
         if run.get("error_occurred"):
-            yield name, "error", run.get("error_message", ""), "", "ERROR"
+            yield name, "error", run.get("error_message", ""), "", "", "ERROR"
             continue
         for key, target in run.items():
             if not key.endswith("_target") or key[: -len("_target")] not in run:
                 continue
             measured = key[: -len("_target")]
             value = run[measured]
-            yield name, measured, f"{value:.3g}", f"{target:.3g}", "over" if value > target else ""
+            low, high = run.get(f"{measured}_low"), run.get(f"{measured}_high")
+            spread = f"{low:.3g} to {high:.3g}" if low is not None and high is not None else ""
+            yield name, measured, f"{value:.3g}", spread, f"{target:.3g}", "over" if value > target else ""
 
 
 def main(paths):
@@ -34,15 +38,15 @@ def main(paths):
         try:
             found = list(rows_of(path))
         except (OSError, ValueError) as problem:
-            found = [(os.path.basename(path), "error", f"unreadable results: {problem}", "", "ERROR")]
+            found = [(os.path.basename(path), "error", f"unreadable results: {problem}", "", "", "ERROR")]
         rows.extend(found)
-    errors = sum(1 for row in rows if row[4] == "ERROR")
-    header = ("benchmark", "measured", "value", "target", "")
-    widths = [max(len(str(row[i])) for row in rows + [header]) for i in range(5)]
+    errors = sum(1 for row in rows if row[-1] == "ERROR")
+    header = ("benchmark", "measured", "value", "quartiles", "target", "")
+    widths = [max(len(str(row[i])) for row in rows + [header]) for i in range(len(header))]
     print()
     for row in [header] + rows:
         print("  ".join(str(cell).ljust(width) for cell, width in zip(row, widths)).rstrip())
-    missed = sum(1 for row in rows if row[4] == "over")
+    missed = sum(1 for row in rows if row[-1] == "over")
     print(f"\n{len(rows) - errors} measured, {missed} over target, {errors} errors")
     return 1 if errors else 0
 
