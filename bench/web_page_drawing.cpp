@@ -39,7 +39,6 @@ void BM_HostilePageSnapshot(benchmark::State& state, const std::string& name) {
         if (!view->renderToPNG(home + "/snapshot.png")) state.SkipWithError("the snapshot was not written");
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         megabytes = (double(platform::testing::peakResidentBytes()) - before) / (1 << 20);
-
     }
     reportTarget(state, "seconds", seconds, kSnapshotTargetSeconds);
     reportTarget(state, "peak_mb", megabytes, kSnapshotTargetMegabytes);
