@@ -279,9 +279,9 @@ TEST_F(HostProcessTest, EveryScenarioPlaysIntoAFolderOfItsOwnAndTheSummarySaysWh
     EXPECT_EQ(summary, "  startup   played to its end; " + std::to_string(startupRequests) + " requests in " +
                            options.outDir + "/startup/traffic/; no snapshots\n"
                            "  tamarind  played to its end; " + std::to_string(tamarindRequests) + " requests in " +
-                           options.outDir + "/tamarind/traffic/; 1 snapshot in " + options.outDir +
+                           options.outDir + "/tamarind/traffic/; 2 snapshots in " + options.outDir +
                            "/tamarind/snapshots/:\n"
-                           "            tamarind-modal-interstitial.png\n");
+                           "            tamarind-modal-interstitial.png, tamarind-modeless-interstitial.png\n");
     EXPECT_NE(seen.find("host: scenario 1 of 2: startup, into " + options.outDir + "/startup\n"), std::string::npos);
     EXPECT_NE(seen.find("host: summary (also in " + options.outDir + "/summary.txt)\n" + summary), std::string::npos)
         << seen;
