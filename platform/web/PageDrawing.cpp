@@ -11,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/runtime/Log.h"
@@ -112,9 +113,10 @@ void appendStartTag(std::string& out, const GumboElement& element, const char* n
     out += '>';
 }
 
-// What the page's background is drawn from: its root and body with their
-// attributes, and its style sheets (style elements, linked sheets and the
-// base they resolve against), wherever they stood; nothing of its content.
+// What the page's background is drawn from (kBackgroundElements): its root
+// and body with their attributes, and its style sheets (style elements,
+// linked sheets and the base they resolve against), wherever they stood;
+// nothing of its content.
 std::string backgroundMarkup(const std::string& markup) {
     GumboOutput* output = gumbo_parse_with_options(&kGumboDefaultOptions, markup.data(), markup.size());
     std::string head, html = "<html>", body = "<body>";
@@ -124,20 +126,23 @@ std::string backgroundMarkup(const std::string& markup) {
         pending.pop_back();
         if (node->type != GUMBO_NODE_ELEMENT) continue;
         const GumboElement& element = node->v.element;
-        switch (element.tag) {
-            case GUMBO_TAG_HTML: html.clear(); appendStartTag(html, element, "html"); break;
-            case GUMBO_TAG_BODY: body.clear(); appendStartTag(body, element, "body"); break;
-            case GUMBO_TAG_LINK: appendStartTag(head, element, "link"); break;
-            case GUMBO_TAG_BASE: appendStartTag(head, element, "base"); break;
-            case GUMBO_TAG_STYLE:
-                appendStartTag(head, element, "style");
+        const char* name = gumbo_normalized_tagname(element.tag);
+        if (element.tag == GUMBO_TAG_HTML) {
+            html.clear();
+            appendStartTag(html, element, name);
+        } else if (element.tag == GUMBO_TAG_BODY) {
+            body.clear();
+            appendStartTag(body, element, name);
+        } else if (std::ranges::find(PageDrawing::kBackgroundElements, std::string_view(name)) !=
+                   PageDrawing::kBackgroundElements.end()) {
+            appendStartTag(head, element, name);
+            if (element.tag == GUMBO_TAG_STYLE) {
                 for (unsigned i = 0; i < element.children.length; ++i) {
                     const auto* text = static_cast<const GumboNode*>(element.children.data[i]);
                     if (text->type == GUMBO_NODE_TEXT || text->type == GUMBO_NODE_WHITESPACE) head += text->v.text.text;
                 }
                 head += "</style>";
-                break;
-            default: break;
+            }
         }
         // Children in document order: the last pushed is taken first.
         for (unsigned i = element.children.length; i-- > 0;)
@@ -223,21 +228,19 @@ void PageDrawing::draw(CGContextRef context, const PageEnvironment& page, CGRect
         painting.pixelsHigh > 16384)
         return;
 
-    std::optional<std::string> markup = page.markupForDrawing();
-    if (!markup) {
-        log(LogLevel::Warning, "web view: the page is over " + std::to_string(kMaximumElements) + " elements or " +
-                                   std::to_string(kMaximumMarkup) + " characters of markup; only its background is drawn");
-        return;
+    PageEnvironment::DrawingMarkup drawing = page.markupForDrawing();
+    if (drawing.markup.empty() && !drawing.bound) return;
+    Painting::Outcome outcome;
+    if (!drawing.bound) {
+        outcome = painting.paint(drawing.markup);
+        drawing.bound = outcome.bound;
     }
-    if (markup->empty()) return;
-
-    Painting::Outcome outcome = painting.paint(*markup);
-    if (outcome.bound) {
-        log(LogLevel::Warning, "web view: the page is over the drawing's bound of " + *outcome.bound +
+    if (drawing.bound) {
+        log(LogLevel::Warning, "web view: the page is over the drawing's bound of " + *drawing.bound +
                                    "; only its background is drawn");
-        outcome = painting.paint(backgroundMarkup(*markup));
+        outcome = painting.paint(backgroundMarkup(drawing.markup));
     }
-    markup.reset();
+    drawing = {};
     giveBackFreedMemory();
     if (!outcome.failure.empty()) {
         log(LogLevel::Warning, "web view: the page did not lay out (" + outcome.failure + "); only its background is drawn");

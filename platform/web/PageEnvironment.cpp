@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <fstream>
+#include <vector>
 
 #include "platform/foundation/NSString.h"
 #include "platform/net/NSURLConnection.h"
@@ -260,7 +261,6 @@ void PageEnvironment::pageFroze() {
     if (!context || !context->isValid()) return;
     cancelTimers();
     frozenMarkup_ = currentMarkup();
-    frozenMarkupKept_ = true;
     std::shared_ptr<EngineGroup> group = EngineAccess::core(*context)->group;
     EngineAccess::replaceFrozenScope(*context);
     // Collected now, and again once the task is done, for what a stale
@@ -314,7 +314,6 @@ bool PageEnvironment::beginDocument(const Ref<NSURL>& url, std::string_view html
     if (!ctx || !ctx->isValid()) return false;
     cancelTimers();
     ++generation_;
-    frozenMarkupKept_ = false;
     frozenMarkup_.reset();
     // The first page takes the scope native code set up for it; later ones
     // (and a first one whose setup froze) start from a fresh scope.
@@ -475,24 +474,30 @@ void PageEnvironment::fireTimer(int64_t id, uint64_t generation) {
     runStep([&] { env_.invokeMethod("fireTimer", {JSValue::valueWithDouble(static_cast<double>(id), ctx)}); });
 }
 
-std::optional<std::string> PageEnvironment::markupForDrawing() const {
-    return frozenMarkupKept_ ? frozenMarkup_ : currentMarkup();
+PageEnvironment::DrawingMarkup PageEnvironment::markupForDrawing() const {
+    return frozenMarkup_ ? *frozenMarkup_ : currentMarkup();
 }
 
-std::optional<std::string> PageEnvironment::currentMarkup() const {
+PageEnvironment::DrawingMarkup PageEnvironment::currentMarkup() const {
     Ref<JSContext> ctx = context();
-    if (!ctx || !ctx->isValid() || !env_.isObject()) return std::string();
+    if (!ctx || !ctx->isValid() || !env_.isObject()) return {};
     // Taking the markup runs nothing the page defined: a frozen page admits it.
     std::shared_ptr<ContextCore> core = EngineAccess::core(*ctx);
     core->admitFrozen = true;
     auto number = [&](size_t n) { return JSValue::valueWithDouble(static_cast<double>(n), ctx); };
-    JSValue markup =
-        env_.invokeMethod("drawingMarkup", {number(kDrawingBounds.elements), number(kDrawingBounds.reads),
-                                            number(kDrawingBounds.characters), number(kDrawingBounds.depth)});
+    std::vector<JSValue> arguments{number(kDrawingBounds.elements), number(kDrawingBounds.reads),
+                                   number(kDrawingBounds.characters), number(kDrawingBounds.depth)};
+    for (std::string_view name : PageDrawing::kBackgroundElements)
+        arguments.push_back(JSValue::valueWithString(std::string(name), ctx));
+    JSValue drawing = env_.invokeMethod("drawingMarkup", arguments);
+    // A fault of the prelude (logged by the context) gives no markup.
+    DrawingMarkup out{drawing.valueForProperty("markup").toString().value_or(""), std::nullopt};
+    std::string bound = drawing.valueForProperty("bound").toString().value_or("");
     core->admitFrozen = false;
-    if (markup.isNull()) return std::nullopt;
-    // Anything else but a string is a fault of the prelude, logged by the context.
-    return markup.isString() ? markup.toString().value_or("") : std::string();
+    if (bound == "elements") out.bound = std::to_string(kDrawingBounds.elements) + " elements";
+    else if (bound == "reads") out.bound = std::to_string(kDrawingBounds.reads) + " nodes and attributes read";
+    else if (bound == "characters") out.bound = std::to_string(kDrawingBounds.characters) + " characters of markup";
+    return out;
 }
 
 bool PageEnvironment::clickElement(const std::string& elementId) {

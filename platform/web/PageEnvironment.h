@@ -75,7 +75,7 @@ public:
     void setDocumentURL(const Ref<NSURL>& url);
     const Ref<NSURL>& documentURL() const { return documentURL_; }
 
-    // What drawing may take from a document; more is not drawn.
+    // What drawing may take from a document; past it only the background is drawn.
     struct DrawingBounds {
         size_t elements = 0;
         size_t reads = 0;       // nodes and attributes read
@@ -86,9 +86,16 @@ public:
     // drawing (scripts and comments left out), within PageDrawing's bounds.
     // It is read without running anything the page defined and changes
     // nothing. A frozen page answers the markup it had when it froze, kept
-    // then, as its scope is let go at once. Nothing when it is over the
-    // bounds; "" when there is no document to draw.
-    std::optional<std::string> markupForDrawing() const;
+    // then, as its scope is let go at once.
+    struct DrawingMarkup {
+        std::string markup;  // "" when there is no document to draw
+        // The bound the document is over, described ("10000 elements"): the
+        // markup then holds the document up to the bound and, past it, only
+        // the elements its background is drawn from
+        // (PageDrawing::kBackgroundElements).
+        std::optional<std::string> bound;
+    };
+    DrawingMarkup markupForDrawing() const;
 
     // Seams: the element with the id is clicked (false when there is none);
     // the first anchor with the href is clicked, else the href is followed.
@@ -126,7 +133,7 @@ private:
     // The page froze: its markup is kept for drawing and its scope let go.
     void pageFroze();
     // The prelude's markup of the current document within the drawing's bounds.
-    std::optional<std::string> currentMarkup() const;
+    DrawingMarkup currentMarkup() const;
     void fireTimer(int64_t id, uint64_t generation);
     // Runs one step of page script; false once the page is frozen.
     bool runStep(const std::function<void()>& step);
@@ -142,8 +149,7 @@ private:
     std::map<int64_t, Ref<runtime::RunLoopTimer>> timers_;
     Ref<runtime::RunLoopTimer> refreshTimer_;
     // A frozen document's markup for drawing, kept when it froze.
-    bool frozenMarkupKept_ = false;
-    std::optional<std::string> frozenMarkup_;
+    std::optional<DrawingMarkup> frozenMarkup_;
     RepeatedRefusal timerRefusals_;
     RepeatedRefusal longURLRefusals_;
     RepeatedRefusal invalidURLRefusals_;

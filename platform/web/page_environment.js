@@ -446,13 +446,18 @@
 
   // ---- markup for drawing --------------------------------------------------------------------
 
-  // The document as markup for drawing, or null when it is over the bounds
-  // (elements, nodes and attributes read, characters of markup). Nothing
-  // a page can define runs meanwhile: the tree is read from the private
-  // fields, list slots through the descriptors taken above, a value is used
-  // only when it is a string or a node of ours, and the walk keeps its own
-  // stack of fresh objects. Scripts and comments are left out, and so are
-  // elements deeper than `maxDepth` (bounded work, as the parser's).
+  // The document as markup for drawing: { markup, bound }. `bound` is null
+  // within the bounds, else the first one passed: 'elements', 'reads' (of
+  // nodes and attributes) or 'characters' (of markup). Past 'elements' or
+  // 'characters' the walk goes on (within the reads and a second allowance
+  // of characters) writing only the elements named in `background` (names →
+  // 1), with their attributes and raw text: what the page's background is
+  // drawn from, wherever it stands.
+  // Nothing a page can define runs meanwhile: the tree is read from the
+  // private fields, list slots through the descriptors taken above, a value
+  // is used only when it is a string or a node of ours, and the walk keeps
+  // its own stack of fresh objects. Scripts and comments are left out, and
+  // so are elements deeper than `maxDepth` (bounded work, as the parser's).
   const DRAWN_VOID = { __proto__: null, area: 1, base: 1, br: 1, col: 1, embed: 1, hr: 1, img: 1, input: 1, link: 1,
                        meta: 1, param: 1, source: 1, track: 1, wbr: 1 };
   const DRAWN_RAW = { __proto__: null, style: 1, xmp: 1, iframe: 1, noembed: 1, noframes: 1, plaintext: 1 };
@@ -495,52 +500,85 @@
     return from === 0 ? s : out + apply(substring, s, [from, s.length]);
   }
 
-  function markupForDrawing(doc, maxElements, maxReads, maxCharacters, maxDepth) {
+  function markupForDrawing(doc, maxElements, maxReads, maxCharacters, maxDepth, background) {
     let out = '';
     let elements = 0;
     let reads = 0;
+    let bound = null;
+    let limit = maxCharacters;
     let frame = { list: childrenOf(doc), index: 0, name: null, raw: false, depth: 0, up: null };
-    while (frame !== null) {
+    // The node at hand passed a bound: the elements open are closed, and the
+    // node is taken again past the bound.
+    const pass = (which) => {
+      bound = which;
+      for (let f = frame; f !== null; f = f.up) {
+        if (f.name !== null) out += '</' + f.name + '>';
+        f.name = null;
+        f.raw = false;
+      }
+      limit = out.length + maxCharacters;
+      frame.index -= 1;
+    };
+    nodes: while (frame !== null) {
       if (frame.index >= frame.list.length) {
         if (frame.name !== null) out += '</' + frame.name + '>';
         frame = frame.up;
         continue;
       }
-      if (++reads > maxReads) return null;
+      if (++reads > maxReads) {
+        if (bound === null) pass('reads');
+        break;
+      }
       const node = slotOf(frame.list, frame.index);
       frame.index += 1;
       const text = textOfTextNode(node);
       if (typeof text === 'string') {
-        if (out.length + text.length > maxCharacters) return null;
-        out += markupText(text, frame.raw ? 'raw' : 'text');
-        if (out.length > maxCharacters) return null;
+        if (bound !== null && !frame.raw) continue;
+        // The length is looked at before the text is escaped, which only lengthens it.
+        const written = out.length + text.length > limit ? null : markupText(text, frame.raw ? 'raw' : 'text');
+        if (written === null || out.length + written.length > limit) {
+          if (bound !== null) break;
+          pass('characters');
+          continue;
+        }
+        out += written;
         continue;
       }
       if (!isElement(node)) continue;
-      if (++elements > maxElements) return null;
+      if (bound === null && ++elements > maxElements) {
+        pass('elements');
+        continue;
+      }
       const name = nameOf(node);
       if (name === 'script' || frame.depth >= maxDepth) continue;
       // An element whose name markup cannot carry is left out, its content kept.
-      const tagged = drawableName(name);
+      const tagged = drawableName(name) && (bound === null || background[name] === 1);
       if (tagged) {
-        out += '<' + name;
+        let tag = '<' + name;
         const attrs = attributesOf(node);
-        for (let k = 0; k + 1 < attrs.length; k += 2) {
-          if (++reads > maxReads) return null;
+        for (let k = 0; k + 1 < attrs.length && tag !== null; k += 2) {
+          if (++reads > maxReads) {
+            if (bound === null) pass('reads');
+            break nodes;
+          }
           const attribute = slotOf(attrs, k);
           const value = slotOf(attrs, k + 1);
           if (!drawableName(attribute) || typeof value !== 'string') continue;
-          if (out.length + value.length > maxCharacters) return null;
-          out += ' ' + attribute + '="' + markupText(value, 'attribute') + '"';
+          tag = out.length + tag.length + value.length > limit
+            ? null : tag + ' ' + attribute + '="' + markupText(value, 'attribute') + '"';
         }
-        out += '>';
-        if (out.length > maxCharacters) return null;
+        if (tag === null || out.length + tag.length + 1 > limit) {
+          if (bound !== null) break;
+          pass('characters');
+          continue;
+        }
+        out += tag + '>';
         if (DRAWN_VOID[name] === 1) continue;
       }
       frame = { list: childrenOf(node), index: 0, name: tagged ? name : null,
                 raw: tagged ? DRAWN_RAW[name] === 1 : frame.raw, depth: frame.depth + 1, up: frame };
     }
-    return out;
+    return { __proto__: null, markup: out, bound };
   }
 
   // ---- documents -----------------------------------------------------------------------------
@@ -734,9 +772,12 @@
       return { delay: Number(m[1]), url: url || null };
     },
     setURL(url) { current.locationObject.url = url; },
-    // The current document for drawing: markup, or null over the bounds.
-    drawingMarkup(maxElements, maxReads, maxCharacters, maxDepth) {
-      return markupForDrawing(current, maxElements, maxReads, maxCharacters, maxDepth);
+    // The current document for drawing: { markup, bound } (markupForDrawing),
+    // past a bound with the elements named in `background` alone.
+    drawingMarkup(maxElements, maxReads, maxCharacters, maxDepth, ...background) {
+      const named = { __proto__: null };
+      for (let i = 0; i < background.length; i++) named[background[i]] = 1;
+      return markupForDrawing(current, maxElements, maxReads, maxCharacters, maxDepth, named);
     },
     fireTimer(id) {
       const timer = timers.get(id);

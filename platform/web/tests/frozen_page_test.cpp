@@ -94,6 +94,24 @@ TEST_F(FrozenPageTest, OneLargeAllocationFreezesThePageAndItsMemoryGoesAtOnce) {
     EXPECT_EQ(pixelAt(view, 100, 60), 0xFF0000FFu);
 }
 
+// A page frozen over the drawing's bounds keeps what its background is drawn
+// from: that is drawn, with one line naming the bound.
+TEST_F(FrozenPageTest, AFrozenPageOverTheDrawingsBoundsDrawsItsOwnBackground) {
+    JSVirtualMachine::setExecutionTimeLimit(30);
+    JSVirtualMachine::setPageHeapBudget(16 * MB);
+    expectLogLine("a page's scripts went over its heap budget of 16 MB");
+    auto view = show("<body style='margin:0'><div style='height:40px;background:#ffffff'></div><script>"
+                     "for (let i = 0; i < 10001; i++) document.body.appendChild(document.createElement('i'));"
+                     "document.body.style.background = '#0000ff'; var held = 'x'.repeat(32 * 1024 * 1024);</script>"
+                     "<script>document.body.style.background = '#ff0000';</script>");
+    EXPECT_EQ(logCapture().count("heap budget"), 1u);
+    for (int snapshot = 0; snapshot < 2; ++snapshot) {
+        logCapture().clear();
+        EXPECT_EQ(pixelAt(view, 100, 20), 0xFF0000FFu);
+        EXPECT_EQ(logCapture().count("over the drawing's bound of 10000 elements; only its background is drawn"), 1u);
+    }
+}
+
 // What a page holds within its budget stays: the looks at memory on the way
 // out of calls freeze nothing.
 TEST_F(FrozenPageTest, APageWithinItsBudgetIsNotFrozen) {
