@@ -289,10 +289,17 @@ bool HLPersistentPostbackManager::writeQueue() {
     entries.reserve(postbackQueue_.size());
     for (const Ref<HLPostbackRequest>& postback : postbackQueue_) entries.emplace_back(postback);
     const NSData data = NSKeyedArchiver::archivedDataWithRootObject(Value(std::move(entries)));
-    if (data.length() > 0 && sdk->fileManager()->cacheResourceWithData(data, queueFileName_)) {
+    const Ref<HLFileManager>& files = sdk->fileManager();
+    if (data.length() > 0 && files->cacheResourceWithData(data, queueFileName_)) {
         sdk->logManager()->d(kHLPostbackManagerTag, "Exported postback queue to disk.");
         return true;
     }
     sdk->logManager()->e(kHLPostbackManagerTag, "Unable to export postback queue to disk.");
-    return false;
+    // Left in place, a file listing postbacks since delivered would send
+    // them again at the next start. An empty queue needs no file, and a
+    // removal needs no room; a queue that is not empty keeps the previous
+    // file, as anything else could lose what still waits.
+    if (!postbackQueue_.empty() || !files->removeExistingFileNamed(queueFileName_)) return false;
+    sdk->logManager()->w(kHLPostbackManagerTag, "Removed the postback queue file instead: the queue is empty.");
+    return true;
 }

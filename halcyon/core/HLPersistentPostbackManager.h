@@ -17,9 +17,12 @@
 //
 // The file is rewritten whole, atomically, before each dispatch (with the
 // raised attempt count) and after each change, so a kill at any moment leaves
-// the queue as it stood before the last dispatch or change. Only postbacks
-// submitted while the queue holds slot 101 entries live in memory alone. The
-// cache compaction leaves the postback files alone.
+// the queue as it stood before the last dispatch or change. A write that
+// fails (a full disk) leaves the last file written, whose postbacks the next
+// start sends again even if they went since; a queue that empties meanwhile
+// removes the file instead, which needs no room. Only postbacks submitted
+// while the queue holds slot 101 entries live in memory alone. The cache
+// compaction leaves the postback files alone.
 //
 // Any thread. One recursive lock guards both lists and the file; flushes
 // hold it across their dispatches, which only queue tasks. Lock order: this
@@ -104,7 +107,9 @@ public:
     // that is no array, an empty queue and an error line; elements that are
     // not requests are skipped one by one.
     std::vector<Ref<HLPostbackRequest>> loadQueue();
-    // A failed write is logged, leaves the previous file and answers false.
+    // A failed write is logged, leaves the previous file and answers false;
+    // when the queue is empty it removes the file instead (answering whether
+    // it did), so that nothing delivered is sent again at the next start.
     bool writeQueue();
     const std::string& queueFileName() const { return queueFileName_; }
 

@@ -367,7 +367,8 @@ TEST_F(HLPostbackTest, UnreadableStoredQueuesGiveAnEmptyQueueAndAnErrorLine) {
 }
 
 TEST_F(HLPostbackTest, AFailedWriteKeepsThePreviousFileAndStillSends) {
-    service.scriptStatuses(HalcyonService::postbackPath("first"), {500});
+    // Still waiting after the second one's success sends it again.
+    service.scriptStatuses(HalcyonService::postbackPath("first"), {500, 500});
     Ref<HLSdk> sdk = startSdk(postbackSettings());
     auto manager = sdk->persistentPostbackManager();
     manager->submitPostback(url("first"), Value());
@@ -379,6 +380,29 @@ TEST_F(HLPostbackTest, AFailedWriteKeepsThePreviousFileAndStillSends) {
     EXPECT_TRUE(listener->contains("ERROR [HLPersistentPostbackManager] Unable to export postback queue to disk."));
     EXPECT_EQ(storedEntries(), (std::vector<HLStoredPostback>{entry("first", 1)}));
     platform::testing::FileSystemConditions::setWritesFail(home() + "/Library/Caches/hl", false);
+}
+
+TEST_F(HLPostbackTest, PostbacksDeliveredOnAFullDiskAreNotSentAgainOnceTheQueueIsEmpty) {
+    // Stored by a run that had room; this one has none.
+    storeQueue({storedRequest("x", 0), storedRequest("y", 1)});
+    const std::string cache = home() + "/Library/Caches/hl";
+    platform::testing::FileSystemConditions::setWritesFail(cache, true);
+    Ref<HLSdk> sdk = startSdk(postbackSettings());
+    sdk->persistentPostbackManager()->submitPostback(url("fresh"), Value());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(sent("x") + sent("y") + sent("fresh"), 3u);
+    // The file could not say they went: it is gone instead.
+    EXPECT_FALSE(std::filesystem::exists(queueFile()));
+    EXPECT_TRUE(listener->contains("WARN [HLPersistentPostbackManager] Removed the postback queue file instead: the "
+                                   "queue is empty."));
+
+    // The next starts, on the full disk and with room again, send nothing.
+    restartSdk(postbackSettings());
+    platform::testing::FileSystemConditions::setWritesFail(cache, false);
+    restartSdk(postbackSettings());
+    EXPECT_EQ(sent("x"), 1u);
+    EXPECT_EQ(sent("y"), 1u);
+    EXPECT_EQ(sent("fresh"), 1u);
 }
 
 TEST_F(HLPostbackTest, TheStartUpFlushSendsOnlyWhatWasLoaded) {
