@@ -142,6 +142,17 @@ void OrreryHttpAsyncTask::failWithError(Ref<NSError> error) {
     report(Outcome::Failure, alloc<OrreryHTTPResponse>()->initWithStatusCode(status, body, std::move(error)));
 }
 
+bool OrreryHttpAsyncTask::failureIsDelivery(const Ref<OrreryHTTPResponse>& response,
+                                            std::string_view delegateName) const {
+    if (!response || !response->isSuccess()) return false;
+    OrreryLog::log(OrreryLog::kDiagnostics,
+                   std::string(delegateName) + ": " + (url_ ? url_->absoluteString() : std::string("(null)")) +
+                       " answered " + std::to_string(response->statusCode()) + ", then its body failed (" +
+                       (response->error() ? response->error()->description() : std::string("(null)")) +
+                       "); the request is delivered");
+    return true;
+}
+
 void OrreryHttpAsyncTask::report(Outcome outcome, Ref<OrreryHTTPResponse> response) {
     // A cancellation claimed its outcome when it was asked for.
     if (outcome != Outcome::Cancel && !claimOutcome()) return;

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSError.h"
@@ -49,7 +50,7 @@ public:
     virtual void requestSuccessful(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) = 0;
     // No whole answer; the response carries the error, and the status when
     // the answer's head had arrived (a body over the cap, cut off or past a
-    // time-out).
+    // time-out; see failureIsDelivery).
     virtual void requestDidFail(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) = 0;
     virtual void requestDidCancel(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) = 0;
 };
@@ -105,6 +106,13 @@ public:
     double totalTimeoutInterval() const { return totalTimeout_.load(); }
     void setMaximumResponseLength(int64_t bytes);
     int64_t maximumResponseLength() const { return maximumResponseLength_.load(); }
+
+    // For a delegate's requestDidFail: whether the answer's head had said
+    // 200 to 399 before its body failed (over the cap, cut off, past a
+    // time-out). The server then took the request, and sending it again
+    // would deliver it twice: the delegate counts it as delivered. Logs a
+    // diagnostics line saying so, led by `delegateName`.
+    bool failureIsDelivery(const Ref<OrreryHTTPResponse>& response, std::string_view delegateName) const;
 
     const std::string& method() const { return method_; }
     const Ref<NSURL>& url() const { return url_; }

@@ -148,6 +148,12 @@ void OrreryRelayCBReportSender::requestSuccessful(const Ref<OrreryHttpAsyncTask>
 }
 
 void OrreryRelayCBReportSender::requestDidFail(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response) {
+    // The answer's head said the server took the report: its blocks go as
+    // after any answer, or they would be sent again.
+    if (task && task->failureIsDelivery(response, "OrreryRelayReportSender")) {
+        requestSuccessful(task, response);
+        return;
+    }
     auto me = self<OrreryRelayCBReportSender>();
     dispatch_async(queue(), [me, task, response] {
         std::string error = response && response->error() ? response->error()->description() : std::string("(null)");

@@ -1,7 +1,8 @@
 // Delivers callback reports: stores every trigger block handed over as a
 // block file in its own send index, posts reports built around stored
 // blocks to the callback-report endpoint, removes blocks once an answer
-// arrived and retransmits what is left in batches of at most 510 000 bytes.
+// arrived (a head of 200 to 399 whose body then fails is one) and
+// retransmits what is left in batches of at most 510 000 bytes.
 #pragma once
 
 #include <functional>

@@ -674,11 +674,7 @@ void OrreryRelayEventController::requestDidFail(const Ref<OrreryHttpAsyncTask>& 
     // The answer's head said the partner accepted the callback: what becomes
     // of the body after it (over the cap, cut off, past the time-out) changes
     // nothing, and a resend would reach the partner twice.
-    if (response && response->isSuccess()) {
-        OrreryRelayLog::log("OrreryRelayEventController: %@ answered %@, then its body failed (%@); the callback is delivered",
-                            task && task->url() ? task->url()->absoluteString() : std::string("(null)"),
-                            std::to_string(response->statusCode()),
-                            response->error() ? response->error()->description() : std::string("(null)"));
+    if (task && task->failureIsDelivery(response, "OrreryRelayEventController")) {
         recordDelivery(task, response);
         return;
     }

@@ -1,10 +1,10 @@
 // The report manager and the report sender end to end: the report a Relay
 // endpoint receives checked field by field and its trigger block byte for
-// byte, outcomes of answers whose body fails, records forgotten only once
-// reported, opt-out, retransmission of
-// blocks after a failed post, batching, damaged blocks never sent, blocks a
-// lost index no longer named, and the archive across a restart (written no
-// later than the URL map that says an attempt ended).
+// byte, outcomes of answers whose body fails (a partner's, and the
+// endpoint's to a report), records forgotten only once reported, opt-out,
+// retransmission of blocks after a failed post, batching, damaged blocks
+// never sent, blocks a lost index no longer named, and the archive across a
+// restart (written no later than the URL map that says an attempt ended).
 #include <future>
 #include <set>
 
@@ -286,6 +286,27 @@ TEST_F(OrreryRelayReportingTest, FailedPostKeepsBlocksForRetransmission) {
     EXPECT_EQ(reports[1].report->triggers.size(), 1u);
     // Any answer removes the blocks.
     EXPECT_EQ(storedBlocks(), 0u);
+}
+
+TEST_F(OrreryRelayReportingTest, AReportAnsweredTwoHundredWhoseBodyFailsIsSentOnce) {
+    // Over the cap (announced, or growing past it) and cut off after the head.
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 0, 1));
+    const std::string big(OrreryHttpAsyncTask::kMaximumResponseLength + 1, 'r');
+    expectLogLine("is larger than 1048576 bytes; the request fails");
+    int event = 0;
+    for (const Answer& answer : {Answer::ok(big), Answer::ok(big).unframed(), Answer::truncated("taken", 2)}) {
+        relay.setReportAnswer(answer);
+        controller->processEventWithParams("Level", eventParams(++event));
+        settle();
+        EXPECT_EQ(relay.reports().size(), static_cast<size_t>(event));
+        EXPECT_EQ(storedBlocks(), 0u);
+    }
+    // Nothing is left for a retransmission to send again.
+    relay.setReportAnswer(Answer::ok());
+    auto s = sender();
+    dispatch_async(sessionQueue, [s] { s->performRetransmitNotSentBlocks(); });
+    settle();
+    EXPECT_EQ(relay.reports().size(), 3u);
 }
 
 TEST_F(OrreryRelayReportingTest, RetransmissionBatchesWithinTheSizeLimit) {
