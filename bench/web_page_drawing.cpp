@@ -22,9 +22,8 @@ constexpr double kSnapshotTargetMegabytes = 100;
 void BM_HostilePageSnapshot(benchmark::State& state, const std::string& name) {
     const std::string& home = startBenchPlatform("bench-web-drawing");
     platform::testing::RunLoopDriver driver;
-    std::string html;
-    for (const webtest::HostilePage& page : webtest::hostilePages())
-        if (page.name == name) html = page.html;
+    std::string html = webtest::hostilePage(name).html;
+    if (html.empty()) state.SkipWithError("no such page");
     auto view = UIWebView::alloc();
     view->initWithFrame(CGRect{{0, 0}, {320, 480}});
     view->loadHTMLString(html, nullptr);
@@ -45,8 +44,7 @@ void BM_HostilePageSnapshot(benchmark::State& state, const std::string& name) {
 }
 
 const bool kRegistered = [] {
-    for (const char* name : {"nested_tables", "descendant_selector", "rules_over_spans", "truncated_images", "many_words",
-                             "large_images", "floats", "stacked_layers", "sibling_selectors", "style_text"})
+    for (const char* name : webtest::kHostilePageNames)
         benchmark::RegisterBenchmark((std::string("BM_HostilePageSnapshot/") + name).c_str(),
                                      [name](benchmark::State& state) { BM_HostilePageSnapshot(state, name); })
             ->Iterations(1)

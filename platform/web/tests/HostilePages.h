@@ -1,14 +1,16 @@
 // Pages whose drawing litehtml would take seconds or hundreds of megabytes
-// over, were it not bounded: one of each kind, shared by the drawing's tests
-// (page_drawing_bounds_test.cpp) and its benchmark (bench/web_page_drawing.cpp).
-// Each page's own background is kBackground, and each says which bound stops
-// its drawing (none: it is drawn, within its resource bounds). Main thread,
-// with the platform started (pictures are made through UIGraphics).
+// over, were it not bounded: one of each kind, by name, shared by the
+// drawing's tests (page_drawing_bounds_test.cpp) and its benchmark
+// (bench/web_page_drawing.cpp). Each page's own background is
+// kHostileBackground, and each says which bound stops its drawing (none: it
+// is drawn, within its resource bounds). Main thread, with the platform
+// started (pictures are made through UIGraphics).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "platform/foundation/NSData.h"
 #include "platform/ui/UIColor.h"
@@ -17,7 +19,6 @@
 namespace webtest {
 
 struct HostilePage {
-    std::string name;
     std::string html;
     // What the log line names as the bound that stops the drawing ("steps of
     // work", "text boxes"); empty when the page is drawn.
@@ -47,58 +48,63 @@ inline std::string repeated(const std::string& piece, size_t times) {
     return out;
 }
 
-inline std::vector<HostilePage> hostilePages() {
+// The pages, by name.
+inline constexpr std::array<const char*, 10> kHostilePageNames{
+    "nested_tables", "descendant_selector", "rules_over_spans", "truncated_images", "many_words",
+    "large_images", "floats", "stacked_layers", "sibling_selectors", "style_text"};
+
+// The page of that name (kHostilePageNames), built alone: some hold pictures
+// of 4096 × 4096 that take a while to make. An empty page for another name.
+inline HostilePage hostilePage(std::string_view name) {
     const std::string body = "<body style='margin:0;background:#123456'>";
-    std::vector<HostilePage> pages;
-    pages.push_back({"nested_tables", body + repeated("<table><tr><td>", 18) + "deep", "steps of work"});
-    pages.push_back({"descendant_selector",
-                     "<style>p div div div div div { color: red }</style>" + body + repeated("<div>", 500) + "deep",
-                     "steps of work"});
-    {
+    if (name == "nested_tables") return {body + repeated("<table><tr><td>", 18) + "deep", "steps of work"};
+    if (name == "descendant_selector")
+        return {"<style>p div div div div div { color: red }</style>" + body + repeated("<div>", 500) + "deep",
+                "steps of work"};
+    if (name == "rules_over_spans") {
         std::string sheet;
         for (int i = 0; i < 6000; ++i) sheet += ".c" + std::to_string(i) + " span { color: #" + std::to_string(100 + i % 900) + " }\n";
-        pages.push_back({"rules_over_spans", "<style>" + sheet + "</style>" + body + repeated("<span>a</span>", 9000), "steps of work"});
+        return {"<style>" + sheet + "</style>" + body + repeated("<span>a</span>", 9000), "steps of work"};
     }
-    {
+    if (name == "truncated_images") {
         // Each cut short after its first chunks: the header claims 4096 × 4096.
         const std::string whole = plainPNG(4096, 4096, 0.1f);
         std::string images;
         for (int i = 0; i < 70; ++i)
             images += "<img src='" + pngDataURL(whole.substr(0, 100 + i)) + "' width=10 height=10>";
-        pages.push_back({"truncated_images", body + images, ""});
+        return {body + images, ""};
     }
-    pages.push_back({"many_words", body + "<p>" + repeated("ab ", 600000), "text boxes"});
-    pages.push_back({"large_images",
-                     body + "<img src='" + pngDataURL(plainPNG(4096, 4096, 0.3f)) + "' style='width:100px;height:50px'>" +
-                         "<img src='" + pngDataURL(plainPNG(4096, 4096, 0.6f)) + "' style='width:100px;height:50px'>",
-                     ""});
-    {
+    if (name == "many_words") return {body + "<p>" + repeated("ab ", 600000), "text boxes"};
+    if (name == "large_images")
+        return {body + "<img src='" + pngDataURL(plainPNG(4096, 4096, 0.3f)) + "' style='width:100px;height:50px'>" +
+                    "<img src='" + pngDataURL(plainPNG(4096, 4096, 0.6f)) + "' style='width:100px;height:50px'>",
+                ""};
+    if (name == "floats") {
         std::string floats;
         for (int i = 0; i < 9000; ++i)
             floats += "<div style='float:left;width:" + std::to_string(i % 50 + 1) + "px;height:" + std::to_string(i % 7 + 1) +
                       "px'></div>";
-        pages.push_back({"floats", body + floats, "steps of work"});
+        return {body + floats, "steps of work"};
     }
-    {
+    if (name == "stacked_layers") {
         std::string layers;
         for (int i = 0; i < 9000; ++i) layers += "<div class=l style='z-index:" + std::to_string(i) + "'></div>";
-        pages.push_back({"stacked_layers",
-                         "<style>.l { position: absolute; left: 0; top: 0; width: 100%; height: 100%;"
-                         " background: rgba(0, 0, 0, 0.01) }</style>" + body + layers,
-                         "steps of work"});
+        return {"<style>.l { position: absolute; left: 0; top: 0; width: 100%; height: 100%;"
+                " background: rgba(0, 0, 0, 0.01) }</style>" + body + layers,
+                "steps of work"};
     }
-    pages.push_back({"sibling_selectors",
-                     "<style>span:nth-child(3n+1) { color: red } span:nth-last-child(2) { color: blue }"
-                     " span ~ b { color: green }</style>" +
-                         body + repeated("<span>a</span>", 9000),
-                     "steps of work"});
+    if (name == "sibling_selectors")
+        return {"<style>span:nth-child(3n+1) { color: red } span:nth-last-child(2) { color: blue }"
+                " span ~ b { color: green }</style>" +
+                    body + repeated("<span>a</span>", 9000),
+                "steps of work"};
     // Comments, braces that close nothing, blocks nested deep and a selector of
     // many steps (no spaces: each space of a style text is a text box too).
-    pages.push_back({"style_text",
-                     "<style>" + repeated("/**/", 100000) + repeated("}", 100000) + repeated("@media{", 20000) +
-                         "</style><style>" + repeated("a>", 200000) + "a{color:red}</style>" + body + "text",
-                     ""});
-    return pages;
+    if (name == "style_text")
+        return {"<style>" + repeated("/**/", 100000) + repeated("}", 100000) + repeated("@media{", 20000) +
+                    "</style><style>" + repeated("a>", 200000) + "a{color:red}</style>" + body + "text",
+                ""};
+    return {};
 }
 
 }  // namespace webtest
