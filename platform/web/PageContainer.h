@@ -124,7 +124,7 @@ private:
     Picture* picture(const std::string& src, const std::string& base);
     // cairo_save and the clips in force; undone by cairo_restore. Charges the
     // painting of `area` (square points; the clips then bound it).
-    void beginDrawing(cairo_t* cr, double paintedArea = 0);
+    void beginDrawing(cairo_t* cr, double paintedArea);
     void pass(Bound bound);
 
     Ref<NSURL> baseURL_;  // the document's URL until the page names a <base>

@@ -20,10 +20,6 @@ namespace platform::web {
 
 namespace {
 
-// What drawing takes of a document.
-constexpr PageEnvironment::DrawingBounds kDrawingBounds{PageDrawing::kMaximumElements, PageDrawing::kMaximumReads,
-                                                       PageDrawing::kMaximumMarkup, kMaximumDepth};
-
 // A replaced scope is garbage: collected, and its memory handed back, once
 // the task at hand is done (no stale reference on the stack keeps it then).
 void collectSoon(const std::shared_ptr<EngineGroup>& group) {
@@ -485,8 +481,8 @@ PageEnvironment::DrawingMarkup PageEnvironment::currentMarkup() const {
     std::shared_ptr<ContextCore> core = EngineAccess::core(*ctx);
     core->admitFrozen = true;
     auto number = [&](size_t n) { return JSValue::valueWithDouble(static_cast<double>(n), ctx); };
-    std::vector<JSValue> arguments{number(kDrawingBounds.elements), number(kDrawingBounds.reads),
-                                   number(kDrawingBounds.characters), number(kDrawingBounds.depth)};
+    std::vector<JSValue> arguments{number(PageDrawing::kMaximumElements), number(PageDrawing::kMaximumReads),
+                                   number(PageDrawing::kMaximumMarkup), number(kMaximumDepth)};
     for (std::string_view name : PageDrawing::kBackgroundElements)
         arguments.push_back(JSValue::valueWithString(std::string(name), ctx));
     JSValue drawing = env_.invokeMethod("drawingMarkup", arguments);
@@ -494,9 +490,9 @@ PageEnvironment::DrawingMarkup PageEnvironment::currentMarkup() const {
     DrawingMarkup out{drawing.valueForProperty("markup").toString().value_or(""), std::nullopt};
     std::string bound = drawing.valueForProperty("bound").toString().value_or("");
     core->admitFrozen = false;
-    if (bound == "elements") out.bound = std::to_string(kDrawingBounds.elements) + " elements";
-    else if (bound == "reads") out.bound = std::to_string(kDrawingBounds.reads) + " nodes and attributes read";
-    else if (bound == "characters") out.bound = std::to_string(kDrawingBounds.characters) + " characters of markup";
+    if (bound == "elements") out.bound = std::to_string(PageDrawing::kMaximumElements) + " elements";
+    else if (bound == "reads") out.bound = std::to_string(PageDrawing::kMaximumReads) + " nodes and attributes read";
+    else if (bound == "characters") out.bound = std::to_string(PageDrawing::kMaximumMarkup) + " characters of markup";
     return out;
 }
 

@@ -75,15 +75,9 @@ public:
     void setDocumentURL(const Ref<NSURL>& url);
     const Ref<NSURL>& documentURL() const { return documentURL_; }
 
-    // What drawing may take from a document; past it only the background is drawn.
-    struct DrawingBounds {
-        size_t elements = 0;
-        size_t reads = 0;       // nodes and attributes read
-        size_t characters = 0;  // of markup
-        size_t depth = 0;       // deeper elements are left out
-    };
     // The current document as the page's scripts left it, as markup for
-    // drawing (scripts and comments left out), within PageDrawing's bounds.
+    // drawing (scripts, comments and elements nested deeper than
+    // kMaximumDepth left out), within PageDrawing's bounds.
     // It is read without running anything the page defined and changes
     // nothing. A frozen page answers the markup it had when it froze, kept
     // then, as its scope is let go at once.
