@@ -214,8 +214,7 @@ int ScenarioRunner::run() {
     finish();
     if (!written) return 1;
     std::printf("host: output written to %s\n", options_.outDir.c_str());
-    int signal = RunSignals::quitSignal();
-    return RunSignals::quitRequested() && signal > 0 ? 128 + signal : 0;
+    return RunSignals::exitStatus();
 }
 
 // ---- services ---------------------------------------------------------------------------

@@ -98,8 +98,7 @@ int ScenarioSuite::run() {
         failed |= outcome.exitCode != 0 && outcome.exitCode != 128 + SIGINT && outcome.exitCode != 128 + SIGTERM;
     }
     if (failed) return fail("a scenario's run failed (see its lines above)");
-    int signal = RunSignals::quitSignal();
-    return RunSignals::quitRequested() && signal > 0 ? 128 + signal : 0;
+    return RunSignals::exitStatus();
 }
 
 ScenarioSuite::Outcome ScenarioSuite::play(const std::string& name, size_t number) {
