@@ -82,3 +82,24 @@ std::string OutputFolder::prepare(const std::string& outDir, const std::string& 
     if (!marker) return "cannot write in the output folder " + outDir;
     return {};
 }
+
+std::string OutputFolder::claim(const std::string& outDir, const std::string& homeDir, bool output, RunLock& homeLock,
+                                RunLock& outputLock) {
+    std::string refusal = output ? check(outDir, homeDir) : "";
+    if (!refusal.empty()) return refusal;
+    if (!homeDir.empty()) {
+        auto lock = RunLock::acquire(homeDir, "the home folder " + homeDir, refusal);
+        if (!lock) return refusal;
+        homeLock = std::move(*lock);
+    }
+    if (!output) return {};
+    if (auto lock = RunLock::acquire(outDir, "the output folder " + outDir, refusal)) {
+        outputLock = std::move(*lock);
+        refusal = prepare(outDir, homeDir);
+    }
+    if (!refusal.empty()) {
+        outputLock.release();
+        homeLock.release();
+    }
+    return refusal;
+}

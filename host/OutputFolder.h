@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+class RunLock;
+
 class OutputFolder {
 public:
     // The file that marks a folder as the host's output.
@@ -32,4 +34,11 @@ public:
     // Refuses as check() does, or makes `outDir` ready: created when missing,
     // an earlier run's entries removed, the marker written.
     static std::string prepare(const std::string& outDir, const std::string& homeDir);
+    // A run's folders before it starts: check() (a refusal touches nothing),
+    // then a kept home locked into `homeLock` and `outDir` into `outputLock`,
+    // then prepare(). "" when all passed; else the first refusal, with neither
+    // lock held. Without `output` (a run that writes nothing) only the home
+    // is locked.
+    static std::string claim(const std::string& outDir, const std::string& homeDir, bool output, RunLock& homeLock,
+                             RunLock& outputLock);
 };

@@ -109,6 +109,11 @@ bool RunSignals::quitRequested() { return quitRequestedFlag.load(); }
 
 int RunSignals::quitSignal() { return quitSignalNumber.load(); }
 
+int RunSignals::exitStatus() {
+    const int signal = quitSignal();
+    return signal > 0 ? 128 + signal : 0;
+}
+
 void RunSignals::forwardTo(pid_t child) { forwardedChild.store(child); }
 
 void RunSignals::removeOnAbort(const std::string& path, bool folder) {

@@ -22,6 +22,9 @@ public:
     static bool quitRequested();
     // The signal that asked for the quit; 0 when none did.
     static int quitSignal();
+    // A run's exit status: 128 + quitSignal(), or 0 when no signal asked for
+    // the quit.
+    static int exitStatus();
 
     // The child each signal is passed on to; 0: none.
     static void forwardTo(pid_t child);

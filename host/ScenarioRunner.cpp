@@ -184,23 +184,12 @@ int ScenarioRunner::run() {
                                        : "unknown scenario: " + options_.scenario);
         return 1;
     }
-    // The output folder is checked before anything runs: a refusal costs
-    // nothing and touches nothing.
-    if (!options_.exitWhenIdle) {
-        std::string refusal = OutputFolder::check(options_.outDir, options_.homeDir);
-        if (!refusal.empty()) {
-            fail(refusal);
-            return 1;
-        }
-    }
-    if (!lockFolders()) return 1;
-    if (!options_.exitWhenIdle) {
-        std::string refusal = OutputFolder::prepare(options_.outDir, options_.homeDir);
-        if (!refusal.empty()) {
-            fail(refusal);
-            finish();
-            return 1;
-        }
+    // The folders are claimed before anything runs: a refusal costs nothing.
+    if (std::string refusal = OutputFolder::claim(options_.outDir, options_.homeDir, !options_.exitWhenIdle,
+                                                  homeLock_, outputLock_);
+        !refusal.empty()) {
+        fail(refusal);
+        return 1;
     }
     readHomePorts();
     if (!startServices(info->services) || !startPlatform()) {
@@ -225,26 +214,7 @@ int ScenarioRunner::run() {
     finish();
     if (!written) return 1;
     std::printf("host: output written to %s\n", options_.outDir.c_str());
-    int signal = RunSignals::quitSignal();
-    return RunSignals::quitRequested() && signal > 0 ? 128 + signal : 0;
-}
-
-bool ScenarioRunner::lockFolders() {
-    std::string refusal;
-    if (!options_.homeDir.empty()) {
-        auto lock = RunLock::acquire(options_.homeDir, "the home folder " + options_.homeDir, refusal);
-        if (!lock) return fail(refusal);
-        homeLock_ = std::move(*lock);
-    }
-    if (!options_.exitWhenIdle) {
-        auto lock = RunLock::acquire(options_.outDir, "the output folder " + options_.outDir, refusal);
-        if (!lock) {
-            homeLock_.release();
-            return fail(refusal);
-        }
-        outputLock_ = std::move(*lock);
-    }
-    return true;
+    return RunSignals::exitStatus();
 }
 
 // ---- services ---------------------------------------------------------------------------

@@ -59,9 +59,6 @@ public:
     std::string snapshotsFolder() override;
 
 private:
-    // Locks the kept home and the output folder; false (with the reason) when
-    // another run holds either.
-    bool lockFolders();
     bool startServices(const std::vector<std::string>& used);
     bool addService(const std::string& name, const std::string& givenUrl, const std::string& embeddedUrl,
                     TrafficRecorder::Labeler labeler, TrafficRecorder::OriginNamer namer = {});

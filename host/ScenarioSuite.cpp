@@ -68,18 +68,10 @@ int ScenarioSuite::fail(const std::string& message) {
 int ScenarioSuite::run() {
     for (const std::string& name : scenarios_)
         if (!ScenarioRegistry::find(name)) return fail("unknown scenario: " + name);
-    if (std::string refusal = OutputFolder::check(options_.outDir, options_.homeDir); !refusal.empty())
+    RunLock homeLock, outputLock;
+    if (std::string refusal = OutputFolder::claim(options_.outDir, options_.homeDir, true, homeLock, outputLock);
+        !refusal.empty())
         return fail(refusal);
-    std::string refusal;
-    std::optional<RunLock> homeLock, outputLock;
-    if (!options_.homeDir.empty()) {
-        homeLock = RunLock::acquire(options_.homeDir, "the home folder " + options_.homeDir, refusal);
-        if (!homeLock) return fail(refusal);
-    }
-    outputLock = RunLock::acquire(options_.outDir, "the output folder " + options_.outDir, refusal);
-    if (!outputLock) return fail(refusal);
-    if (std::string refused = OutputFolder::prepare(options_.outDir, options_.homeDir); !refused.empty())
-        return fail(refused);
 
     outcomes_.clear();
     for (size_t i = 0; i < scenarios_.size(); ++i) {
@@ -106,8 +98,7 @@ int ScenarioSuite::run() {
         failed |= outcome.exitCode != 0 && outcome.exitCode != 128 + SIGINT && outcome.exitCode != 128 + SIGTERM;
     }
     if (failed) return fail("a scenario's run failed (see its lines above)");
-    int signal = RunSignals::quitSignal();
-    return RunSignals::quitRequested() && signal > 0 ? 128 + signal : 0;
+    return RunSignals::exitStatus();
 }
 
 ScenarioSuite::Outcome ScenarioSuite::play(const std::string& name, size_t number) {

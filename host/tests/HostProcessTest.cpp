@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 
 #include "host/RunSignals.h"
@@ -22,6 +23,7 @@
 #include "host/ScenarioRunner.h"
 #include "host/ScenarioSuite.h"
 #include "host/tests/HostTestSupport.h"
+#include "platform/runtime/HangGuard.h"
 #include "simulator/PartnerService.h"
 
 namespace {
@@ -67,11 +69,13 @@ protected:
         waitpid(child, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    // Reads the pipe until `text` has come (true) or the writers are gone
-    // (false); `seen` gets what came.
+    // Reads the pipe until `text` has come (true), or the writers are gone or
+    // the hang guard has passed (false); `seen` gets what came.
     static bool readUntil(int pipe, const std::string& text, std::string& seen) {
-        for (int waits = 0; waits < 1200; ++waits) {
-            if (seen.find(text) != std::string::npos) return true;
+        const auto end = std::chrono::steady_clock::now() +
+                         std::chrono::duration<double>(platform::testing::hangGuard(30));
+        while (seen.find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() >= end) return false;
             pollfd readable{pipe, POLLIN, 0};
             if (poll(&readable, 1, 100) <= 0) continue;
             char chunk[4096];
@@ -79,7 +83,7 @@ protected:
             if (n <= 0) return false;
             seen.append(chunk, static_cast<size_t>(n));
         }
-        return seen.find(text) != std::string::npos;
+        return true;
     }
     // The files below `folder` named `name`.
     static std::vector<std::string> filesNamed(const std::string& folder, const std::string& name) {
@@ -130,16 +134,7 @@ TEST_F(HostProcessTest, SigtermOnTheWallClockEndsTheRunEarlyWithItsOutputWritten
     pid_t child = startChild(options, lines[1]);
     close(lines[1]);
     std::string seen;
-    bool armed = false;
-    for (int waits = 0; !armed && waits < 300; ++waits) {
-        pollfd readable{lines[0], POLLIN, 0};
-        if (poll(&readable, 1, 100) <= 0) continue;
-        char chunk[4096];
-        ssize_t n = read(lines[0], chunk, sizeof chunk);
-        if (n <= 0) break;
-        seen.append(chunk, static_cast<size_t>(n));
-        armed = seen.find("Relay: retry armed in") != std::string::npos;
-    }
+    const bool armed = readUntil(lines[0], "Relay: retry armed in", seen);
     kill(child, SIGTERM);
     int code = exitCodeOf(child);
     close(lines[0]);

@@ -83,13 +83,12 @@ protected:
     // Starts loading a video ad of the event type whose page names the
     // service's "/v/clip.mov" signed with `t`, as ad servers sign each answer.
     Ref<TRATrilliumAd> loadSignedVideoAd(int t, int64_t eventType, const Ref<RecordingAdDelegate>& to) {
-        static const char* placements[] = {"INAPP_OVERLAY", "INAPP_RETURN", "INAPP_SPLASH"};
-        TrilliumVideoAd settings;
-        settings.url = service.server().url("/v/clip.mov?t=" + std::to_string(t));
-        service.setHtmlAdsForPlacement(placements[eventType], {Answer::ok(videos.videoAdPage(settings))
-                                                                   .header("Content-Type", "text/html; charset=utf-8")});
         auto ad = NSObject::alloc<TRATrilliumAd>()->init();
         ad->setEventType(eventType);
+        TrilliumVideoAd settings;
+        settings.url = service.server().url("/v/clip.mov?t=" + std::to_string(t));
+        service.setHtmlAdsForPlacement(ad->placement(), {Answer::ok(videos.videoAdPage(settings))
+                                                             .header("Content-Type", "text/html; charset=utf-8")});
         ad->loadAd(TRATrilliumAd::AdTypeOverlay, to);
         return ad;
     }
