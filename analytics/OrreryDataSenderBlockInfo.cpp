@@ -9,6 +9,7 @@ constexpr const char* kIdentifierKey = "identifier";
 constexpr const char* kGroupIdentifierKey = "groupIdentifier";
 constexpr const char* kSizeKey = "size";
 constexpr const char* kCreationDateKey = "creationDate";
+constexpr const char* kItemKey = "item";
 constexpr std::string_view kBlockFileMagic = "OBK1";
 constexpr size_t kBlockFileHeaderLength = 8;  // magic, checksum
 
@@ -72,43 +73,57 @@ std::optional<OrreryBlockFileContents> readBlockFile(const NSData& file) {
 
 Ref<OrreryDataSenderBlockInfo> OrreryDataSenderBlockInfo::initWithItems(const std::vector<NSData>& items,
                                                                         const std::string& dataKey) {
-    return initWithItems(items, dataKey, true);
+    std::optional<std::string> identifier = writeBlockFile(items, dataKey);
+    if (!identifier) return nullptr;
+    uint64_t size = 0;
+    for (const NSData& item : items) size += item.length();
+    std::lock_guard lock(mutex_);
+    identifier_ = std::move(*identifier);
+    size_ = size;
+    creationDate_ = NSDate::date();
+    return self<OrreryDataSenderBlockInfo>();
 }
 
 std::vector<Ref<OrreryDataSenderBlockInfo>> OrreryDataSenderBlockInfo::blocksWithItems(const std::vector<NSData>& blockItems,
                                                                                     const std::string& dataKey) {
+    // One file for them all, so storing them costs one flush, not one each.
+    std::optional<std::string> identifier = writeBlockFile(blockItems, dataKey);
+    if (!identifier) return {};
     std::vector<Ref<OrreryDataSenderBlockInfo>> blocks;
-    for (const NSData& item : blockItems) {
-        auto block = alloc<OrreryDataSenderBlockInfo>()->initWithItems({item}, dataKey, false);
-        if (!block) {
-            for (const auto& stored : blocks) stored->removeFile();
-            return {};
-        }
-        blocks.push_back(std::move(block));
-    }
-    if (!blocks.empty()) NSData::flushFolder(OrreryUtil::filePathDirectory());
+    const NSDate now = NSDate::date();
+    for (size_t i = 0; i < blockItems.size(); ++i)
+        blocks.push_back(recordOf(*identifier, static_cast<uint32_t>(i), blockItems[i].length(), now));
     return blocks;
 }
 
-Ref<OrreryDataSenderBlockInfo> OrreryDataSenderBlockInfo::initWithItems(const std::vector<NSData>& items,
-                                                                        const std::string& dataKey, bool flushFolder) {
-    if (items.empty() || dataKey.size() > 0xFFFF) {
+Ref<OrreryDataSenderBlockInfo> OrreryDataSenderBlockInfo::recordOf(std::string identifier, std::optional<uint32_t> item,
+                                                                   uint64_t size, NSDate creationDate) {
+    auto block = alloc<OrreryDataSenderBlockInfo>();
+    std::lock_guard lock(block->mutex_);
+    block->identifier_ = std::move(identifier);
+    block->item_ = item;
+    block->size_ = size;
+    block->creationDate_ = creationDate;
+    return block;
+}
+
+std::optional<std::string> OrreryDataSenderBlockInfo::writeBlockFile(const std::vector<NSData>& items,
+                                                                     const std::string& dataKey) {
+    if (items.empty() || items.size() > 0xFFFFFFFFu || dataKey.size() > 0xFFFF) {
         OrreryLog::error("a report block needs one item or more and a short data key; nothing is stored");
-        return nullptr;
+        return std::nullopt;
     }
     NSData body;
-    uint64_t size = 0;
     blockFilePutBigEndian(dataKey.size(), 2, body);
     body.appendBytes(dataKey.data(), dataKey.size());
     blockFilePutBigEndian(items.size(), 4, body);
     for (const NSData& item : items) {
         if (item.length() > 0xFFFFFFFFu) {
             OrreryLog::error("a report block item is too large to store; nothing is stored");
-            return nullptr;
+            return std::nullopt;
         }
         blockFilePutBigEndian(item.length(), 4, body);
         body.appendData(item);
-        size += item.length();
     }
     NSData file;
     file.appendBytes(kBlockFileMagic.data(), kBlockFileMagic.size());
@@ -117,15 +132,11 @@ Ref<OrreryDataSenderBlockInfo> OrreryDataSenderBlockInfo::initWithItems(const st
 
     std::string identifier = OrreryUtil::generateCFUUID();
     std::string path = OrreryUtil::filePathDirectory() + "/" + identifier;
-    if (!(flushFolder ? file.writeToFile(path, true) : file.writeToFileLeavingFolderUnflushed(path))) {
+    if (!file.writeToFile(path, true)) {
         OrreryLog::error("could not write the report block file " + path);
-        return nullptr;
+        return std::nullopt;
     }
-    std::lock_guard lock(mutex_);
-    identifier_ = std::move(identifier);
-    size_ = size;
-    creationDate_ = NSDate::date();
-    return self<OrreryDataSenderBlockInfo>();
+    return identifier;
 }
 
 bool OrreryDataSenderBlockInfo::isBlockFileName(std::string_view name) {
@@ -138,26 +149,27 @@ bool OrreryDataSenderBlockInfo::isBlockFileName(std::string_view name) {
     return true;
 }
 
-Ref<OrreryDataSenderBlockInfo> OrreryDataSenderBlockInfo::recoveredFromFile(const std::string& fileName,
-                                                                            const std::string& dataKey) {
-    if (!isBlockFileName(fileName)) return nullptr;
+std::vector<Ref<OrreryDataSenderBlockInfo>> OrreryDataSenderBlockInfo::recoveredFromFile(const std::string& fileName,
+                                                                                      const std::string& dataKey) {
+    if (!isBlockFileName(fileName)) return {};
     const std::string path = OrreryUtil::filePathDirectory() + "/" + fileName;
     std::optional<NSData> file = NSData::dataWithContentsOfFile(path);
-    if (!file) return nullptr;
+    if (!file) return {};
     std::optional<OrreryBlockFileContents> contents = readBlockFile(*file);
     if (!contents || contents->dataKey != dataKey) {
         OrreryLog::error("the report block file " + fileName + (contents ? " is another key's" : " is damaged") +
                          "; it is deleted");
         NSFileManager::defaultManager()->removeItemAtPath(path);
-        return nullptr;
+        return {};
     }
-    auto block = alloc<OrreryDataSenderBlockInfo>();
-    std::lock_guard lock(block->mutex_);
-    block->identifier_ = fileName;
-    for (const NSData& item : contents->items) block->size_ += item.length();
     const Value modified = NSFileManager::defaultManager()->attributesOfItemAtPath(path)[NSFileModificationDate];
-    block->creationDate_ = modified.date() ? *modified.date() : NSDate::date();
-    return block;
+    const NSDate creationDate = modified.date() ? *modified.date() : NSDate::date();
+    const std::vector<NSData>& items = contents->items;
+    if (items.size() == 1) return {recordOf(fileName, std::nullopt, items.front().length(), creationDate)};
+    std::vector<Ref<OrreryDataSenderBlockInfo>> blocks;
+    for (size_t i = 0; i < items.size(); ++i)
+        blocks.push_back(recordOf(fileName, static_cast<uint32_t>(i), items[i].length(), creationDate));
+    return blocks;
 }
 
 std::string OrreryDataSenderBlockInfo::identifier() const {
@@ -192,10 +204,16 @@ std::optional<std::vector<NSData>> OrreryDataSenderBlockInfo::items() const {
     std::optional<NSData> file = NSData::dataWithContentsOfFile(filePath());
     if (!file) return std::nullopt;
     std::optional<OrreryBlockFileContents> contents = readBlockFile(*file);
-    if (!contents) {
+    std::optional<uint32_t> item;
+    {
+        std::lock_guard lock(mutex_);
+        item = item_;
+    }
+    if (!contents || (item && *item >= contents->items.size())) {
         OrreryLog::error("the report block " + identifier() + " is damaged; it is dropped, not sent");
         return std::nullopt;
     }
+    if (item) return std::vector<NSData>{std::move(contents->items[*item])};
     return std::move(contents->items);
 }
 
@@ -221,6 +239,7 @@ void OrreryDataSenderBlockInfo::encodeWithCoder(NSCoder& coder) const {
     coder.encodeObject(Value(groupIdentifier_), kGroupIdentifierKey);
     coder.encodeInt64(static_cast<int64_t>(size_), kSizeKey);
     coder.encodeObject(Value(creationDate_), kCreationDateKey);
+    if (item_) coder.encodeInt64(*item_, kItemKey);
 }
 
 void OrreryDataSenderBlockInfo::initWithCoder(const NSCoder& coder) {
@@ -235,4 +254,10 @@ void OrreryDataSenderBlockInfo::initWithCoder(const NSCoder& coder) {
     size_ = size > 0 ? static_cast<uint64_t>(size) : 0;
     Value date = coder.decodeObjectForKey(kCreationDateKey);
     creationDate_ = date.date() ? *date.date() : NSDate();
+    item_.reset();
+    if (coder.containsValueForKey(kItemKey)) {
+        // Out of range (a damaged index) names no item: the block reads as damaged.
+        const int64_t item = coder.decodeInt64ForKey(kItemKey);
+        item_ = item >= 0 && item < 0xFFFFFFFF ? static_cast<uint32_t>(item) : 0xFFFFFFFFu;
+    }
 }

@@ -47,8 +47,9 @@ void OrreryDataSenderIndex::setupForCurrentDataKey(const std::string& dataKey) {
                 ++it;
                 continue;
             }
-            for (const auto& block : it->second) block->removeFile();
+            std::vector<Ref<OrreryDataSenderBlockInfo>> dropped = std::move(it->second);
             it = blocks_.erase(it);
+            removeFilesNoLongerNamed(dropped);
             changed = true;
         }
         if (changed || unsavedChanges_) saveOnQueue();
@@ -64,7 +65,7 @@ size_t OrreryDataSenderIndex::recoverBlockFilesForDataKey(const std::string& dat
         std::vector<Ref<OrreryDataSenderBlockInfo>> found;
         for (const std::string& name : NSFileManager::defaultManager()->contentsOfDirectoryAtPath(OrreryUtil::filePathDirectory())) {
             if (named.count(name) || !OrreryDataSenderBlockInfo::isBlockFileName(name)) continue;
-            if (auto block = OrreryDataSenderBlockInfo::recoveredFromFile(name, dataKey)) found.push_back(block);
+            for (auto& block : OrreryDataSenderBlockInfo::recoveredFromFile(name, dataKey)) found.push_back(std::move(block));
         }
         if (found.empty()) return;
         std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
@@ -111,12 +112,14 @@ void OrreryDataSenderIndex::removeBlockInfoWithIdentifier(const std::string& ide
     changeAsync([me, identifier, dataKey] {
         auto found = me->blocks_.find(dataKey);
         if (found == me->blocks_.end()) return false;
-        size_t removed = std::erase_if(found->second, [&identifier](const Ref<OrreryDataSenderBlockInfo>& block) {
+        std::vector<Ref<OrreryDataSenderBlockInfo>> removed;
+        std::erase_if(found->second, [&](const Ref<OrreryDataSenderBlockInfo>& block) {
             if (block->identifier() != identifier && block->groupIdentifier() != identifier) return false;
-            block->removeFile();
+            removed.push_back(block);
             return true;
         });
-        return removed > 0;
+        me->removeFilesNoLongerNamed(removed);
+        return !removed.empty();
     });
 }
 
@@ -135,12 +138,22 @@ bool OrreryDataSenderIndex::discardOutdatedBlocksForDataKey(const std::string& d
         if (found == blocks_.end() || found->second.size() <= kMaxBlocksPerKey) return;
         auto& blocks = found->second;
         auto firstKept = blocks.end() - static_cast<std::ptrdiff_t>(kMaxBlocksPerKey);
-        for (auto it = blocks.begin(); it != firstKept; ++it) (*it)->removeFile();
+        std::vector<Ref<OrreryDataSenderBlockInfo>> dropped(blocks.begin(), firstKept);
         blocks.erase(blocks.begin(), firstKept);
+        removeFilesNoLongerNamed(dropped);
         saveOnQueue();  // with any change still unsaved
         saved = true;
     });
     return saved;
+}
+
+void OrreryDataSenderIndex::removeFilesNoLongerNamed(const std::vector<Ref<OrreryDataSenderBlockInfo>>& dropped) {
+    if (dropped.empty()) return;
+    std::set<std::string> named;
+    for (const auto& [key, blocks] : blocks_)
+        for (const auto& block : blocks) named.insert(block->identifier());
+    for (const auto& block : dropped)
+        if (named.insert(block->identifier()).second) block->removeFile();
 }
 
 void OrreryDataSenderIndex::setSentReportSuccessfully(bool sent) {

@@ -37,7 +37,8 @@ public:
     // Appends the blocks under the key in one change: one save for them all.
     void addBlockInfos(std::vector<Ref<OrreryDataSenderBlockInfo>> blockInfos, const std::string& dataKey);
     // Removes every block of the key whose identifier or group identifier
-    // equals `identifier`, deletes their files and saves (asynchronously).
+    // equals `identifier`, deletes their files (a file blocks stored together
+    // share, once none of them is left) and saves (asynchronously).
     void removeBlockInfoWithIdentifier(const std::string& identifier, const std::string& dataKey);
     // The key's blocks in order (empty when none), after every change issued before.
     std::vector<Ref<OrreryDataSenderBlockInfo>> notSentBlocksForDataKey(const std::string& dataKey);
@@ -59,6 +60,8 @@ private:
     // Runs `change` on the queue; it returns whether it changed anything.
     void changeAsync(std::function<bool()> change);
     void saveOnQueue();
+    // On the queue: deletes the files of `dropped` that no block left names.
+    void removeFilesNoLongerNamed(const std::vector<Ref<OrreryDataSenderBlockInfo>>& dropped);
 
     dispatch_queue_t queue_;
     std::string path_;

@@ -100,8 +100,9 @@ bool OrreryRelayCBReportSender::handOverOnQueue(const std::vector<NSData>& trigg
         return true;
     }
     // Each trigger block is a stored block of its own, so retransmission
-    // batches them within its size limit. All or nothing: when one cannot be
-    // stored, what its records still hold is reported again.
+    // batches them within its size limit; they share one file, flushed once.
+    // All or nothing: when they cannot be stored, what their records still
+    // hold is reported again.
     auto blocks = OrreryDataSenderBlockInfo::blocksWithItems(triggerBlocks, dataKey_);
     if (blocks.empty()) return false;
     for (const auto& block : blocks) block->setGroupIdentifier(groupId);

@@ -1,7 +1,8 @@
 // The send index: blocks kept in order per data key across restarts, removal
 // by identifier or group with their files, other keys dropped at set-up, the
 // 50-block discard, damaged or forged index files, the block file byte for
-// byte, damaged blocks, and block files a lost index is rebuilt from.
+// byte, damaged blocks, a batch's shared file, and block files a lost index
+// is rebuilt from.
 #include <set>
 #include <string>
 #include <vector>
@@ -145,6 +146,54 @@ TEST_F(OrreryDataSenderIndexTest, ABatchThatCannotBeStoredWhollyLeavesNoBlockFil
     platform::testing::FileSystemConditions::setWritesFail(OrreryUtil::filePathDirectory(), false);
     for (const auto& name : NSFileManager::defaultManager()->contentsOfDirectoryAtPath(OrreryUtil::filePathDirectory()))
         EXPECT_FALSE(OrreryDataSenderBlockInfo::isBlockFileName(name)) << name;
+}
+
+size_t blockFileCount() {
+    size_t count = 0;
+    for (const auto& name : NSFileManager::defaultManager()->contentsOfDirectoryAtPath(OrreryUtil::filePathDirectory()))
+        count += OrreryDataSenderBlockInfo::isBlockFileName(name) ? 1 : 0;
+    return count;
+}
+
+TEST_F(OrreryDataSenderIndexTest, ABatchSharesOneFileUntilItsLastBlockGoes) {
+    auto batch = OrreryDataSenderBlockInfo::blocksWithItems(
+        {NSData::dataWithString("a"), NSData::dataWithString("bb"), NSData::dataWithString("ccc")}, kKey);
+    ASSERT_EQ(batch.size(), 3u);
+    EXPECT_EQ(blockFileCount(), 1u);
+    EXPECT_EQ(batch[1]->size(), 2u);
+    EXPECT_EQ(batch[1]->data()->toString(), "bb");
+    batch[0]->setGroupIdentifier("G1");
+    batch[1]->setGroupIdentifier("G1");
+    batch[2]->setGroupIdentifier("G2");
+    {
+        auto index = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile);
+        index->addBlockInfos(batch, kKey);
+        index->removeBlockInfoWithIdentifier("G1", kKey);
+        EXPECT_EQ(index->notSentBlocksForDataKey(kKey).size(), 1u);
+        EXPECT_TRUE(fileExists(batch[2]->filePath()));
+        index->waitForPendingChanges();
+    }
+    auto restarted = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile);
+    auto left = restarted->notSentBlocksForDataKey(kKey);
+    ASSERT_EQ(left.size(), 1u);
+    ASSERT_TRUE(left[0]->items());
+    EXPECT_EQ(left[0]->items()->size(), 1u);
+    EXPECT_EQ(left[0]->data()->toString(), "ccc");
+    restarted->removeBlockInfoWithIdentifier("G2", kKey);
+    EXPECT_TRUE(restarted->notSentBlocksForDataKey(kKey).empty());
+    EXPECT_EQ(blockFileCount(), 0u);
+}
+
+TEST_F(OrreryDataSenderIndexTest, ABatchFileALostIndexNeverNamedIsRecoveredBlockByBlock) {
+    auto batch = OrreryDataSenderBlockInfo::blocksWithItems({NSData::dataWithString("a"), NSData::dataWithString("bb")}, kKey);
+    ASSERT_EQ(batch.size(), 2u);
+    auto index = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile);
+    EXPECT_EQ(index->recoverBlockFilesForDataKey(kKey), 2u);
+    auto blocks = index->notSentBlocksForDataKey(kKey);
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_EQ(blocks[0]->data()->toString(), "a");
+    EXPECT_EQ(blocks[1]->size(), 2u);
+    EXPECT_EQ(blocks[1]->data()->toString(), "bb");
 }
 
 TEST_F(OrreryDataSenderIndexTest, RemovalMatchesIdentifierOrGroupAndDeletesFiles) {
