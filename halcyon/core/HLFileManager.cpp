@@ -88,13 +88,16 @@ Ref<NSURL> HLFileManager::urlForResourceNamed(const std::string& name) {
     return path ? NSURL::fileURLWithPath(*path) : nullptr;
 }
 
-bool HLFileManager::hasCachedResourceNamed(const std::string& name) {
+bool HLFileManager::hasCachedResourceNamed(const std::string& name) { return cachedResourceURLString(name).has_value(); }
+
+std::optional<std::string> HLFileManager::cachedResourceURLString(const std::string& name) {
     std::scoped_lock lock(fileSystemLock_);
     std::optional<std::string> path = filePathForResourceNamed(name);
-    if (!path) return false;
+    if (!path) return std::nullopt;
     // One lstat: a link is no cached file.
     struct stat status;
-    return ::lstat(path->c_str(), &status) == 0 && S_ISREG(status.st_mode);
+    if (::lstat(path->c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    return "file://" + *path;
 }
 
 // ---- Writing and removing

@@ -43,6 +43,9 @@ public:
     Ref<NSURL> urlForResourceNamed(const std::string& name);
     // Whether a regular file (not a folder, not a link) stands at the path.
     bool hasCachedResourceNamed(const std::string& name);
+    // urlStringForResourceNamed when hasCachedResourceNamed, else nullopt:
+    // the path made once.
+    std::optional<std::string> cachedResourceURLString(const std::string& name);
     // Atomic: a kill leaves the old file or the new one.
     bool cacheResourceWithData(const NSData& data, const std::string& name);
     bool removeExistingFileNamed(const std::string& name);

@@ -224,6 +224,7 @@ std::optional<std::string> HLTaskRenderIOSAd::cacheHTMLResource(const std::strin
         logger()->w(tag(), "Not caching %@: no usable file name", url);
         return std::nullopt;
     }
-    if (!files->hasCachedResourceNamed(name) && !loadAndSaveResource(url, name)) return std::nullopt;
+    if (std::optional<std::string> cached = files->cachedResourceURLString(name)) return cached;
+    if (!loadAndSaveResource(url, name)) return std::nullopt;
     return files->urlStringForResourceNamed(name);
 }
