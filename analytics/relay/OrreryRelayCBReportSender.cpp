@@ -12,8 +12,8 @@
 #include "analytics/relay/OrreryRelayLog.h"
 
 namespace {
-std::mutex instanceMutex;
-Ref<OrreryRelayCBReportSender>& instanceSlot() {
+std::mutex senderMutex;
+Ref<OrreryRelayCBReportSender>& senderSlot() {
     // Never destroyed: other threads may use it during exit.
     static Ref<OrreryRelayCBReportSender>& instance = *new Ref<OrreryRelayCBReportSender>();
     return instance;
@@ -21,21 +21,21 @@ Ref<OrreryRelayCBReportSender>& instanceSlot() {
 }  // namespace
 
 void OrreryRelayCBReportSender::setupInstanceWithQueue(const dispatch_queue_t& queue) {
-    std::scoped_lock lock(instanceMutex);
-    auto& slot = instanceSlot();
+    std::scoped_lock lock(senderMutex);
+    auto& slot = senderSlot();
     if (!slot) slot = NSObject::alloc<OrreryRelayCBReportSender>()->initWithQueue(queue);
 }
 
 Ref<OrreryRelayCBReportSender> OrreryRelayCBReportSender::instance() {
-    std::scoped_lock lock(instanceMutex);
-    return instanceSlot();
+    std::scoped_lock lock(senderMutex);
+    return senderSlot();
 }
 
 void OrreryRelayCBReportSender::cleanup() {
     Ref<OrreryRelayCBReportSender> dropped;
     {
-        std::scoped_lock lock(instanceMutex);
-        dropped = std::move(instanceSlot());
+        std::scoped_lock lock(senderMutex);
+        dropped = std::move(senderSlot());
     }
     if (dropped && dropped->index_) dropped->index_->waitForPendingChanges();
 }

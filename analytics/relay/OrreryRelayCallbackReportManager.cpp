@@ -13,8 +13,8 @@
 #include "platform/runtime/NSDate.h"
 
 namespace {
-std::mutex instanceMutex;
-Ref<OrreryRelayCallbackReportManager>& instanceSlot() {
+std::mutex managerMutex;
+Ref<OrreryRelayCallbackReportManager>& managerSlot() {
     // Never destroyed: other threads may use it during exit.
     static Ref<OrreryRelayCallbackReportManager>& instance = *new Ref<OrreryRelayCallbackReportManager>();
     return instance;
@@ -22,8 +22,8 @@ Ref<OrreryRelayCallbackReportManager>& instanceSlot() {
 }  // namespace
 
 Ref<OrreryRelayCallbackReportManager> OrreryRelayCallbackReportManager::sharedInstance() {
-    std::scoped_lock lock(instanceMutex);
-    auto& slot = instanceSlot();
+    std::scoped_lock lock(managerMutex);
+    auto& slot = managerSlot();
     if (!slot) slot = NSObject::alloc<OrreryRelayCallbackReportManager>()->init();
     return slot;
 }
@@ -31,8 +31,8 @@ Ref<OrreryRelayCallbackReportManager> OrreryRelayCallbackReportManager::sharedIn
 void OrreryRelayCallbackReportManager::cleanup() {
     Ref<OrreryRelayCallbackReportManager> dropped;
     {
-        std::scoped_lock lock(instanceMutex);
-        dropped = std::move(instanceSlot());
+        std::scoped_lock lock(managerMutex);
+        dropped = std::move(managerSlot());
     }
     if (dropped) dropped->waitForArchiving();
 }

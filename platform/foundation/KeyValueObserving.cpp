@@ -27,7 +27,7 @@ struct ObservedObject {
     std::vector<std::shared_ptr<Observation>> observations;
 };
 
-struct Registry {
+struct ObserverRegistry {
     std::mutex mutex;
     std::unordered_map<const NSObject*, ObservedObject> objects;
 
@@ -43,14 +43,14 @@ struct Registry {
     }
 };
 
-Registry& registry() {
+ObserverRegistry& observerRegistry() {
     // Never destroyed: other threads may use it during exit.
-    static Registry& r = *new Registry();
+    static ObserverRegistry& r = *new ObserverRegistry();
     return r;
 }
 
 bool isRemoved(const Observation& observation) {
-    std::scoped_lock lock(registry().mutex);
+    std::scoped_lock lock(observerRegistry().mutex);
     return observation.removed;
 }
 
@@ -73,7 +73,7 @@ void KeyValueObserving::addObserver(NSObject& object, const Ref<NSObject>& obser
     }
     auto observation = std::make_shared<Observation>(Observation{observer, observer.get(), keyPath, options, context, false});
     {
-        Registry& r = registry();
+        ObserverRegistry& r = observerRegistry();
         std::scoped_lock lock(r.mutex);
         ObservedObject* entry = r.find(object);
         if (!entry) entry = &(r.objects[&object] = ObservedObject{self, {}});
@@ -88,7 +88,7 @@ void KeyValueObserving::addObserver(NSObject& object, const Ref<NSObject>& obser
 
 void KeyValueObserving::removeObserver(const NSObject& object, const NSObject* observer, const std::string& keyPath,
                                        void* context) {
-    Registry& r = registry();
+    ObserverRegistry& r = observerRegistry();
     std::shared_ptr<Observation> removed;  // released after the lock
     std::scoped_lock lock(r.mutex);
     if (ObservedObject* entry = r.find(object)) {
@@ -117,7 +117,7 @@ void KeyValueObserving::didChangeValueForKey(NSObject& object, const std::string
                                              const Value& newValue) {
     std::vector<std::shared_ptr<Observation>> targets;
     {
-        Registry& r = registry();
+        ObserverRegistry& r = observerRegistry();
         std::scoped_lock lock(r.mutex);
         ObservedObject* entry = r.find(object);
         if (!entry) return;
@@ -141,7 +141,7 @@ void KeyValueObserving::didChangeValueForKey(NSObject& object, const std::string
 }
 
 bool KeyValueObserving::hasObservers(const NSObject& object, const std::string& keyPath) {
-    Registry& r = registry();
+    ObserverRegistry& r = observerRegistry();
     std::scoped_lock lock(r.mutex);
     ObservedObject* entry = r.find(object);
     if (!entry) return false;

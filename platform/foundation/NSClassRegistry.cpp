@@ -7,13 +7,13 @@
 namespace platform {
 
 namespace {
-struct Registry {
+struct ClassTable {
     std::mutex mutex;
     std::unordered_map<std::string, std::shared_ptr<const Class::Entry>> classes;
     std::set<std::string, std::less<>> hidden;
 };
-Registry& registry() {
-    static auto* r = new Registry;  // never destroyed: look-ups may come during exit
+ClassTable& classTable() {
+    static auto* r = new ClassTable;  // never destroyed: look-ups may come during exit
     return *r;
 }
 }  // namespace
@@ -28,13 +28,13 @@ Ref<NSObject> Class::alloc() const { return entry_ && entry_->make ? entry_->mak
 
 void NSClassRegistry::add(std::string name, std::function<Ref<NSObject>()> make) {
     auto entry = std::make_shared<Class::Entry>(Class::Entry{name, std::move(make)});
-    Registry& r = registry();
+    ClassTable& r = classTable();
     std::lock_guard lock(r.mutex);
     r.classes[std::move(name)] = std::move(entry);
 }
 
 Class NSClassRegistry::lookup(std::string_view name) {
-    Registry& r = registry();
+    ClassTable& r = classTable();
     std::lock_guard lock(r.mutex);
     if (r.hidden.count(name)) return Class();
     auto it = r.classes.find(std::string(name));
@@ -42,7 +42,7 @@ Class NSClassRegistry::lookup(std::string_view name) {
 }
 
 void NSClassRegistry::hideClassForTesting(std::string_view name) {
-    Registry& r = registry();
+    ClassTable& r = classTable();
     std::lock_guard lock(r.mutex);
     r.hidden.emplace(name);
 }
