@@ -55,10 +55,15 @@ public:
         : answer_(answer), log_(log), tag_(tag) {}
 
     std::optional<std::string> string(const char* key) const {
-        const Value& value = answer_[key];
-        if (const std::string* text = value.string()) return *text;
-        complain(key, value, "a string");
+        if (const std::string* found = text(key)) return *found;
         return std::nullopt;
+    }
+    // string() without a copy: the answer's own text, or null.
+    const std::string* text(const char* key) const {
+        const Value& value = answer_[key];
+        const std::string* found = value.string();
+        if (!found) complain(key, value, "a string");
+        return found;
     }
     Value number(const char* key, Value fallback) const {
         const Value& value = answer_[key];
@@ -98,7 +103,7 @@ void HLTaskRenderIOSAd::processAd(const Value& response) {
     Value videoCloseDelay = read.number("close_delay", Value(0));
     Value closeDelay = read.number("close_delay_graphic", Value());
     const bool dismissOnSkip = read.flag("dismiss_on_skip");
-    std::optional<std::string> html = read.string("html");
+    const std::string* html = read.text("html");
     std::optional<std::string> presentation = read.string("presentation_mode");
     std::optional<std::string> muteImage = read.string("mute_image");
     std::optional<std::string> unmuteImage = read.string("unmute_image");
@@ -156,7 +161,7 @@ void HLTaskRenderIOSAd::processAd(const Value& response) {
     ad->setVideoCompletionURL(videoCompletionURL);
     ad->setClickTrackingURL(clickTrackingURL);
     ad->setClickDestinationURL(clickDestinationURL);
-    ad->setHtmlSource(page);
+    ad->setHtmlSource(std::move(page));
     ad->setMuteImageFilename(cacheResource(muteImage));
     ad->setUnmuteImageFilename(cacheResource(unmuteImage));
     ad->setPresentationMode(presentationModeFromString(presentation, ad));
@@ -199,7 +204,8 @@ std::string HLTaskRenderIOSAd::cacheNonVideoResources(const std::string& page) {
          NSString::componentsSeparatedByString(sdk->stringForKey(kHLSlotResourceCachePrefix).value_or(""), ","))
         if (!prefix.empty()) prefixes.push_back(std::move(prefix));
 
-    std::string rewritten = page;
+    std::string rewritten;                // the page once a copy is in place in it
+    const std::string* current = &page;  // the page as the next scan finds it
     for (const std::string& prefix : prefixes) {
         // Skips ahead by the prefix's last byte: a page full of its first
         // byte costs no comparison at each of them.
@@ -210,28 +216,32 @@ std::string HLTaskRenderIOSAd::cacheNonVideoResources(const std::string& page) {
         std::string scanned;
         size_t copied = 0;  // how much of the page `scanned` holds
         size_t start = 0;
-        while (start < rewritten.size()) {
-            const auto found = std::search(rewritten.cbegin() + static_cast<std::ptrdiff_t>(start), rewritten.cend(), searcher);
-            if (found == rewritten.cend()) break;
-            const auto match = static_cast<size_t>(found - rewritten.cbegin());
-            const size_t end = delimiters.firstFrom(rewritten, match);
+        const std::string& scanning = *current;
+        while (start < scanning.size()) {
+            const auto found = std::search(scanning.cbegin() + static_cast<std::ptrdiff_t>(start), scanning.cend(), searcher);
+            if (found == scanning.cend()) break;
+            const auto match = static_cast<size_t>(found - scanning.cbegin());
+            const size_t end = delimiters.firstFrom(scanning, match);
             if (end == std::string::npos || end == match) {
                 logger()->w(tag(), "Unable to parse HTML: no delimiter found");
                 return page;
             }
-            const std::string url = rewritten.substr(match, end - match);
+            const std::string url = scanning.substr(match, end - match);
             if (std::optional<std::string> local = cacheHTMLResource(url, prefix)) {
-                if (scanned.empty()) scanned.reserve(rewritten.size());
-                scanned.append(rewritten, copied, match - copied).append(*local);
+                if (scanned.empty()) scanned.reserve(scanning.size());
+                scanned.append(scanning, copied, match - copied).append(*local);
                 copied = end;
                 start = end;
             } else {
                 start = match + prefix.size();
             }
         }
-        if (copied > 0) rewritten = std::move(scanned.append(rewritten, copied));
+        if (copied > 0) {
+            rewritten = std::move(scanned.append(scanning, copied));
+            current = &rewritten;
+        }
     }
-    return rewritten;
+    return current == &page ? page : std::move(rewritten);
 }
 
 std::optional<std::string> HLTaskRenderIOSAd::cacheHTMLResource(const std::string& url, const std::string& prefix) {
