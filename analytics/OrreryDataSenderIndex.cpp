@@ -123,6 +123,17 @@ void OrreryDataSenderIndex::removeBlockInfoWithIdentifier(const std::string& ide
     });
 }
 
+void OrreryDataSenderIndex::removeBlockInfo(Ref<OrreryDataSenderBlockInfo> blockInfo, const std::string& dataKey) {
+    if (!blockInfo) return;
+    OrreryDataSenderIndex* me = this;
+    changeAsync([me, blockInfo = std::move(blockInfo), dataKey] {
+        auto found = me->blocks_.find(dataKey);
+        if (found == me->blocks_.end() || std::erase(found->second, blockInfo) == 0) return false;
+        me->removeFilesNoLongerNamed({blockInfo});
+        return true;
+    });
+}
+
 std::vector<Ref<OrreryDataSenderBlockInfo>> OrreryDataSenderIndex::notSentBlocksForDataKey(const std::string& dataKey) {
     std::vector<Ref<OrreryDataSenderBlockInfo>> result;
     dispatch_sync(queue_, [this, &dataKey, &result] {

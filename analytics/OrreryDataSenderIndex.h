@@ -40,6 +40,9 @@ public:
     // equals `identifier`, deletes their files (a file blocks stored together
     // share, once none of them is left) and saves (asynchronously).
     void removeBlockInfoWithIdentifier(const std::string& identifier, const std::string& dataKey);
+    // Removes that one block of the key (blocks sharing its file stay),
+    // deletes its file once no block names it and saves (asynchronously).
+    void removeBlockInfo(Ref<OrreryDataSenderBlockInfo> blockInfo, const std::string& dataKey);
     // The key's blocks in order (empty when none), after every change issued before.
     std::vector<Ref<OrreryDataSenderBlockInfo>> notSentBlocksForDataKey(const std::string& dataKey);
     // Keeps the key's last 50 blocks, deleting the earlier ones with their

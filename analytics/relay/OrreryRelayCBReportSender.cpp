@@ -192,10 +192,11 @@ void OrreryRelayCBReportSender::retransmitNotSentBlocks() {
         }
         if (!hasOngoingTasksWindow()) break;
         auto first = blocks[i++];
-        // A block whose file is gone, or fails its checksum, is dropped (logged): never sent.
+        // A block whose file is gone, or fails its checksum, is dropped
+        // (logged): never sent. Only that block: others may share its file.
         auto firstItems = first->items();
         if (!firstItems) {
-            removeStoredDataWithIdentifier(first->identifier());
+            index_->removeBlockInfo(first, dataKey_);
             continue;
         }
         const std::string groupId = OrreryUtil::generateCFUUID();
@@ -214,7 +215,7 @@ void OrreryRelayCBReportSender::retransmitNotSentBlocks() {
             ++i;
             auto nextItems = next->items();
             if (!nextItems) {
-                removeStoredDataWithIdentifier(next->identifier());
+                index_->removeBlockInfo(next, dataKey_);
                 continue;
             }
             next->setGroupIdentifier(groupId);

@@ -1,9 +1,12 @@
 #include "halcyon/core/HLFileManager.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "halcyon/core/HLConstants.h"
 #include "halcyon/core/HLLogManager.h"
@@ -69,12 +72,16 @@ std::optional<std::string> HLFileManager::filePathForResourceNamed(const std::op
     std::scoped_lock lock(fileSystemLock_);
     std::optional<std::string> folder = folderPath();
     if (!folder || !name) return folder;
-    std::optional<std::string> file = fileNameForResourceNamed(*name);
-    if (!file) {
-        if (auto log = logger()) log->e(kHLFileManagerTag, "Refused the resource name \"%@\": it names no file", *name);
-        return std::nullopt;
-    }
+    std::optional<std::string> file = acceptedFileName(*name);
+    if (!file) return std::nullopt;
     return *folder + "/" + *file;
+}
+
+std::optional<std::string> HLFileManager::acceptedFileName(const std::string& name) {
+    std::optional<std::string> file = fileNameForResourceNamed(name);
+    if (!file)
+        if (auto log = logger()) log->e(kHLFileManagerTag, "Refused the resource name \"%@\": it names no file", name);
+    return file;
 }
 
 std::optional<std::string> HLFileManager::urlStringForResourceNamed(const std::string& name) {
@@ -98,6 +105,46 @@ std::optional<std::string> HLFileManager::cachedResourceURLString(const std::str
     struct stat status;
     if (::lstat(path->c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
     return "file://" + *path;
+}
+
+HLFileManager::OpenFolder::OpenFolder(OpenFolder&& other) noexcept
+    : path_(std::move(other.path_)), descriptor_(std::exchange(other.descriptor_, -1)) {}
+
+HLFileManager::OpenFolder& HLFileManager::OpenFolder::operator=(OpenFolder&& other) noexcept {
+    if (this != &other) {
+        if (descriptor_ >= 0) ::close(descriptor_);
+        path_ = std::move(other.path_);
+        descriptor_ = std::exchange(other.descriptor_, -1);
+    }
+    return *this;
+}
+
+HLFileManager::OpenFolder::~OpenFolder() {
+    if (descriptor_ >= 0) ::close(descriptor_);
+}
+
+HLFileManager::OpenFolder HLFileManager::openFolder() {
+    std::scoped_lock lock(fileSystemLock_);
+    OpenFolder folder;
+    std::optional<std::string> path = folderPath();
+    if (!path) return folder;
+    // A path only: it is looked in, never read.
+    folder.descriptor_ = ::open(path->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder.isOpen()) folder.path_ = std::move(*path);
+    return folder;
+}
+
+std::optional<std::string> HLFileManager::cachedResourceURLString(const std::string& name, const OpenFolder& folder) {
+    if (!folder.isOpen()) return cachedResourceURLString(name);
+    std::scoped_lock lock(fileSystemLock_);
+    std::optional<std::string> file = acceptedFileName(name);
+    if (!file) return std::nullopt;
+    struct stat status;
+    if (::fstatat(folder.descriptor_, file->c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode))
+        return std::nullopt;
+    std::string url;
+    url.reserve(7 + folder.path_.size() + 1 + file->size());
+    return url.append("file://").append(folder.path_).append("/").append(*file);
 }
 
 // ---- Writing and removing

@@ -46,6 +46,28 @@ public:
     // urlStringForResourceNamed when hasCachedResourceNamed, else nullopt:
     // the path made once.
     std::optional<std::string> cachedResourceURLString(const std::string& name);
+
+    // The cache folder held open for a run of look-ups (a render's), so each
+    // looks in it by the file name alone; closed when it goes, so that the
+    // next run sees a folder made anew. Holds none when the folder could not
+    // be opened: look-ups then go by path.
+    class OpenFolder {
+    public:
+        OpenFolder() = default;
+        OpenFolder(OpenFolder&& other) noexcept;
+        OpenFolder& operator=(OpenFolder&& other) noexcept;
+        ~OpenFolder();
+        bool isOpen() const { return descriptor_ >= 0; }
+
+    private:
+        friend class HLFileManager;
+        std::string path_;
+        int descriptor_ = -1;
+    };
+    // The folder (made when missing) opened for look-ups.
+    OpenFolder openFolder();
+    // cachedResourceURLString, looked up in `folder` when it is open.
+    std::optional<std::string> cachedResourceURLString(const std::string& name, const OpenFolder& folder);
     // Atomic: a kill leaves the old file or the new one.
     bool cacheResourceWithData(const NSData& data, const std::string& name);
     bool removeExistingFileNamed(const std::string& name);
@@ -79,6 +101,8 @@ private:
     std::vector<std::string> compactableFilePaths();
     Ref<HLLogManager> logger() const;
     std::optional<std::string> folderPath();
+    // fileNameForResourceNamed, a refusal logged.
+    std::optional<std::string> acceptedFileName(const std::string& name);
     bool isInsideFolder(const std::string& path);
 
     Weak<HLSdk> sdk_;

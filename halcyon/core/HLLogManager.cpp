@@ -40,9 +40,12 @@ bool HLLogManager::verbose() const {
 }
 
 void HLLogManager::logMessage(std::string_view message, std::string_view source, std::string_view level) {
+    const bool toConsole = verbose();
+    Ref<HLLogListenerDelegate> listener = logListener();
+    if (!toConsole && !listener) return;
     std::string line = NSString::stringWithFormat("%@ [%@] %@", level, source, message);
-    if (verbose()) platform::NSLogMessage(NSString::stringWithFormat("[%@] %@", "HalcyonSdk", line), hlConsoleLevel(level));
-    if (Ref<HLLogListenerDelegate> listener = logListener()) listener->didLog(line);
+    if (toConsole) platform::NSLogMessage(NSString::stringWithFormat("[%@] %@", "HalcyonSdk", line), hlConsoleLevel(level));
+    if (listener) listener->didLog(line);
 }
 
 void HLLogManager::eBecauseOf(std::string_view source, std::string_view message,

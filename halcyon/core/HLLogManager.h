@@ -36,19 +36,19 @@ public:
 
     template <class... Args>
     void d(std::string_view source, std::string_view format, const Args&... args) {
-        logMessage(NSString::stringWithFormat(format, args...), source, "DEBUG");
+        if (isHeard()) logMessage(NSString::stringWithFormat(format, args...), source, "DEBUG");
     }
     template <class... Args>
     void i(std::string_view source, std::string_view format, const Args&... args) {
-        logMessage(NSString::stringWithFormat(format, args...), source, "INFO");
+        if (isHeard()) logMessage(NSString::stringWithFormat(format, args...), source, "INFO");
     }
     template <class... Args>
     void w(std::string_view source, std::string_view format, const Args&... args) {
-        logMessage(NSString::stringWithFormat(format, args...), source, "WARN");
+        if (isHeard()) logMessage(NSString::stringWithFormat(format, args...), source, "WARN");
     }
     template <class... Args>
     void e(std::string_view source, std::string_view format, const Args&... args) {
-        eBecauseOf(source, NSString::stringWithFormat(format, args...), std::nullopt);
+        if (isHeard()) eBecauseOf(source, NSString::stringWithFormat(format, args...), std::nullopt);
     }
     // "<message> : <exception>" with an exception, the message alone without.
     void eBecauseOf(std::string_view source, std::string_view message, const std::optional<std::string>& exception);
@@ -61,6 +61,9 @@ public:
 
     // The common path: "<level> [<source>] <message>".
     void logMessage(std::string_view message, std::string_view source, std::string_view level);
+    // Whether a line would reach the console or a listener now: a line
+    // nobody hears is not even formatted.
+    bool isHeard() const { return verbose() || logListener(); }
 
 private:
     bool verbose() const;

@@ -26,7 +26,10 @@ Ref<HLFileManager> HLTaskRenderAd::fileManager() const { return sdk() ? sdk()->f
 
 void HLTaskRenderAd::run() {
     logger()->d(tag(), "Rendering ad...");
+    running_ = true;
     auto caught = platform::runtime::callCatching([&] { processAd(adResponse_); });
+    running_ = false;
+    cacheFolder_ = HLFileManager::OpenFolder();
     if (caught) {
         logger()->e(tag(), "Unable to render an ad: %@", *caught);
         handleFailedAdRenderForAdSize(nullptr, nullptr, -1);
@@ -83,10 +86,17 @@ std::optional<std::string> HLTaskRenderAd::cacheResource(const std::optional<std
     return name;
 }
 
+std::optional<std::string> HLTaskRenderAd::cachedResourceURLString(const Ref<HLFileManager>& files,
+                                                                   const std::string& name) {
+    if (!running_) return files->cachedResourceURLString(name);
+    if (!cacheFolder_.isOpen()) cacheFolder_ = files->openFolder();
+    return files->cachedResourceURLString(name, cacheFolder_);
+}
+
 bool HLTaskRenderAd::loadAndSaveResource(const std::string& url, const std::string& name) {
     Ref<HLFileManager> files = fileManager();
     if (!files || !isSafeResourceName(name)) return false;
-    if (files->hasCachedResourceNamed(name)) {
+    if (cachedResourceURLString(files, name)) {
         logger()->d(tag(), "Resource %@ already exists on filesystem...", name);
         return true;
     }
@@ -103,6 +113,8 @@ bool HLTaskRenderAd::loadAndSaveResource(const std::string& url, const std::stri
     if (request && request->URL()) body = NSURLConnection::sendSynchronousRequest(request, &response, &error);
     else error = NSError::errorWithDomain("HLTaskRenderAd", -1, Value::dictionary({{"NSLocalizedDescription", "not a URL"}}));
     if (!error && body && body->length() > 0 && isResponseSuccess(response)) {
+        // The write may have made the folder anew: the next look opens it again.
+        cacheFolder_ = HLFileManager::OpenFolder();
         if (files->cacheResourceWithData(*body, name)) {
             logger()->d(tag(), "%@ cached", name);
             return true;

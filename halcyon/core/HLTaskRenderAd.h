@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "halcyon/core/HLAdLoadDelegate.h"
+#include "halcyon/core/HLFileManager.h"
 #include "halcyon/core/HLRenderBudget.h"
 #include "halcyon/core/HLTask.h"
 #include "platform/foundation/NSURL.h"
@@ -28,7 +29,6 @@ class NSURLResponse;
 class HLAd;
 class HLAdSize;
 class HLAdType;
-class HLFileManager;
 
 class HLTaskRenderAd : public HLTask, public HLTimedTask {
 public:
@@ -54,6 +54,9 @@ public:
     // A video or image: cached under the URL's last path component; that
     // name, or nullopt for no URL, an unsafe name or a failed download.
     std::optional<std::string> cacheResource(const std::optional<std::string>& url);
+    // The file manager's cachedResourceURLString; while the task runs, in
+    // the cache folder it opened at its first look (closed when it ends).
+    std::optional<std::string> cachedResourceURLString(const Ref<HLFileManager>& files, const std::string& name);
     // Cached already, or fetched (http or https, 2xx, non-empty) from an
     // allowed prefix and written; force_ssl fetches "http://" as "https://"
     // under the same name.
@@ -86,5 +89,7 @@ private:
     Ref<HLAdLoadDelegate> delegate_;
     HLRenderBudget renderBudget_;
     bool wasVideoCached_ = false;
+    bool running_ = false;
+    HLFileManager::OpenFolder cacheFolder_;  // while running, from the first look on
     std::atomic<bool> answered_{false};
 };

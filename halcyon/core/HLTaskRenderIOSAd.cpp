@@ -1,6 +1,8 @@
 #include "halcyon/core/HLTaskRenderIOSAd.h"
 
 #include <algorithm>
+#include <bitset>
+#include <functional>
 
 #include "halcyon/core/HLAd.h"
 #include "halcyon/core/HLAdSize.h"
@@ -19,7 +21,7 @@ constexpr int64_t kHLRenderSlotDelimiters = 62;            // "precache_delimite
 // The delimiters of a page scan: single bytes in one set, characters of
 // several bytes (a server may send any) searched one by one.
 struct HLRenderDelimiters {
-    std::string bytes;
+    std::bitset<256> bytes;  // a table, so the scan looks at each byte once
     std::vector<std::string> wide;
 
     explicit HLRenderDelimiters(const std::string& characters) {
@@ -27,13 +29,19 @@ struct HLRenderDelimiters {
             const auto lead = static_cast<unsigned char>(characters[i]);
             size_t width = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
             width = std::min(width, characters.size() - i);
-            if (width == 1) bytes += characters[i];
+            if (width == 1) bytes.set(lead);
             else wide.push_back(characters.substr(i, width));
             i += width;
         }
     }
     size_t firstFrom(const std::string& page, size_t from) const {
-        size_t best = page.find_first_of(bytes, from);
+        size_t best = std::string::npos;
+        for (size_t i = from; i < page.size(); ++i) {
+            if (bytes.test(static_cast<unsigned char>(page[i]))) {
+                best = i;
+                break;
+            }
+        }
         for (const std::string& w : wide) best = std::min(best, page.find(w, from));
         return best;
     }
@@ -47,10 +55,15 @@ public:
         : answer_(answer), log_(log), tag_(tag) {}
 
     std::optional<std::string> string(const char* key) const {
-        const Value& value = answer_[key];
-        if (const std::string* text = value.string()) return *text;
-        complain(key, value, "a string");
+        if (const std::string* found = text(key)) return *found;
         return std::nullopt;
+    }
+    // string() without a copy: the answer's own text, or null.
+    const std::string* text(const char* key) const {
+        const Value& value = answer_[key];
+        const std::string* found = value.string();
+        if (!found) complain(key, value, "a string");
+        return found;
     }
     Value number(const char* key, Value fallback) const {
         const Value& value = answer_[key];
@@ -90,7 +103,7 @@ void HLTaskRenderIOSAd::processAd(const Value& response) {
     Value videoCloseDelay = read.number("close_delay", Value(0));
     Value closeDelay = read.number("close_delay_graphic", Value());
     const bool dismissOnSkip = read.flag("dismiss_on_skip");
-    std::optional<std::string> html = read.string("html");
+    const std::string* html = read.text("html");
     std::optional<std::string> presentation = read.string("presentation_mode");
     std::optional<std::string> muteImage = read.string("mute_image");
     std::optional<std::string> unmuteImage = read.string("unmute_image");
@@ -148,7 +161,7 @@ void HLTaskRenderIOSAd::processAd(const Value& response) {
     ad->setVideoCompletionURL(videoCompletionURL);
     ad->setClickTrackingURL(clickTrackingURL);
     ad->setClickDestinationURL(clickDestinationURL);
-    ad->setHtmlSource(page);
+    ad->setHtmlSource(std::move(page));
     ad->setMuteImageFilename(cacheResource(muteImage));
     ad->setUnmuteImageFilename(cacheResource(unmuteImage));
     ad->setPresentationMode(presentationModeFromString(presentation, ad));
@@ -191,29 +204,44 @@ std::string HLTaskRenderIOSAd::cacheNonVideoResources(const std::string& page) {
          NSString::componentsSeparatedByString(sdk->stringForKey(kHLSlotResourceCachePrefix).value_or(""), ","))
         if (!prefix.empty()) prefixes.push_back(std::move(prefix));
 
-    std::string rewritten = page;
+    std::string rewritten;                // the page once a copy is in place in it
+    const std::string* current = &page;  // the page as the next scan finds it
     for (const std::string& prefix : prefixes) {
+        // Skips ahead by the prefix's last byte: a page full of its first
+        // byte costs no comparison at each of them.
+        const std::boyer_moore_horspool_searcher searcher(prefix.begin(), prefix.end());
         // Each scan covers the whole page from its start and moves forward
-        // at every step, past a copy's local URL once it is in place.
+        // at every step, past a copy's local URL once it is in place. The
+        // page is made anew as the scan goes, not shifted at each copy.
+        std::string scanned;
+        size_t copied = 0;  // how much of the page `scanned` holds
         size_t start = 0;
-        while (start < rewritten.size()) {
-            const size_t match = rewritten.find(prefix, start);
-            if (match == std::string::npos) break;
-            const size_t end = delimiters.firstFrom(rewritten, match);
+        const std::string& scanning = *current;
+        while (start < scanning.size()) {
+            const auto found = std::search(scanning.cbegin() + static_cast<std::ptrdiff_t>(start), scanning.cend(), searcher);
+            if (found == scanning.cend()) break;
+            const auto match = static_cast<size_t>(found - scanning.cbegin());
+            const size_t end = delimiters.firstFrom(scanning, match);
             if (end == std::string::npos || end == match) {
                 logger()->w(tag(), "Unable to parse HTML: no delimiter found");
                 return page;
             }
-            const std::string url = rewritten.substr(match, end - match);
+            const std::string url = scanning.substr(match, end - match);
             if (std::optional<std::string> local = cacheHTMLResource(url, prefix)) {
-                rewritten.replace(match, url.size(), *local);
-                start = match + local->size();
+                if (scanned.empty()) scanned.reserve(scanning.size());
+                scanned.append(scanning, copied, match - copied).append(*local);
+                copied = end;
+                start = end;
             } else {
                 start = match + prefix.size();
             }
         }
+        if (copied > 0) {
+            rewritten = std::move(scanned.append(scanning, copied));
+            current = &rewritten;
+        }
     }
-    return rewritten;
+    return current == &page ? page : std::move(rewritten);
 }
 
 std::optional<std::string> HLTaskRenderIOSAd::cacheHTMLResource(const std::string& url, const std::string& prefix) {
@@ -224,7 +252,7 @@ std::optional<std::string> HLTaskRenderIOSAd::cacheHTMLResource(const std::strin
         logger()->w(tag(), "Not caching %@: no usable file name", url);
         return std::nullopt;
     }
-    if (std::optional<std::string> cached = files->cachedResourceURLString(name)) return cached;
+    if (std::optional<std::string> cached = cachedResourceURLString(files, name)) return cached;
     if (!loadAndSaveResource(url, name)) return std::nullopt;
     return files->urlStringForResourceNamed(name);
 }

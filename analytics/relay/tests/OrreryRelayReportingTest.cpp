@@ -3,13 +3,15 @@
 // byte, outcomes of answers whose body fails (a partner's, and the
 // endpoint's to a report), records forgotten only once reported, opt-out,
 // retransmission of blocks after a failed post, batching, damaged blocks
-// never sent, blocks a lost index no longer named, and the archive across a
-// restart (written no later than the URL map that says an attempt ended).
+// never sent (nor taking the blocks that share their file with them), blocks
+// a lost index no longer named, and the archive across a restart (written no
+// later than the URL map that says an attempt ended).
 #include <future>
 #include <set>
 
 #include "analytics/relay/tests/RelayControllerTestSupport.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/PropertyList.h"
 
 namespace {
 
@@ -406,6 +408,59 @@ TEST_F(OrreryRelayReportingTest, ADamagedStoredBlockIsDroppedAndNeverSent) {
     EXPECT_EQ(reports[0].request.body.find("another"), std::string::npos);
     EXPECT_NE(reports[0].request.body.find("a trigger block"), std::string::npos);
     EXPECT_EQ(storedBlocks(), 0u);
+}
+
+// Gives every block that stands for item `from` of its file item `to` instead.
+void renumberItems(Value& node, int64_t from, int64_t to) {
+    if (Value::Array* items = node.mutableArray())
+        for (Value& item : *items) renumberItems(item, from, to);
+    ValueDictionary* fields = node.mutableDictionary();
+    if (!fields) return;
+    if (Value* item = fields->find("item"); item && item->isInteger() && item->integerValue() == from) *item = Value(to);
+    for (const std::string& key : fields->keys()) renumberItems(*fields->find(key), from, to);
+}
+
+TEST_F(OrreryRelayReportingTest, ADamagedBlockOfAHandOverTakesNoneOfItsSiblingsWithIt) {
+    store(makeSettings({}, {}));
+    relay.setReportAnswer(Answer::drop());
+    ASSERT_TRUE(sender()->sendRelayReportsData(
+        {NSData::dataWithString("first trigger"), NSData::dataWithString("second trigger"), NSData::dataWithString("third trigger")}));
+    settle();
+    ASSERT_EQ(relay.reports().size(), 1u);
+    auto index = sender()->relayCBReportDataIndex();
+    index->waitForPendingChanges();
+    const std::string sharedFile = index->notSentBlocksForDataKey(OrreryRelayCBReportSender::relayCBReportDataKey())[0]->filePath();
+    // The index now names an item the shared file does not hold for the second block.
+    std::optional<Value> archive = platform::PropertyList::valueWithContentsOfFile(index->indexFilePath());
+    ASSERT_TRUE(archive);
+    renumberItems(*archive, 1, 7);
+    ASSERT_TRUE(platform::PropertyList::writeToFile(*archive, index->indexFilePath()));
+    index = nullptr;
+    OrreryRelayCBReportSender::cleanup();
+    OrreryRelayCBReportSender::setupInstanceWithQueue(sessionQueue);
+    ASSERT_EQ(storedBlocks(), 3u);
+
+    // The damaged block goes; its siblings and their file wait for an answer.
+    expectLogLine("is damaged; it is dropped, not sent");
+    auto s = sender();
+    dispatch_async(sessionQueue, [s] { s->retransmitNotSentBlocks(); });
+    settle();
+    ASSERT_EQ(relay.reports().size(), 2u);
+    s->relayCBReportDataIndex()->waitForPendingChanges();
+    EXPECT_EQ(storedBlocks(), 2u);
+    EXPECT_TRUE(NSFileManager::defaultManager()->fileExistsAtPath(sharedFile));
+
+    relay.setReportAnswer(Answer::ok());
+    dispatch_async(sessionQueue, [s] { s->retransmitNotSentBlocks(); });
+    settle();
+    auto reports = relay.reports();
+    ASSERT_EQ(reports.size(), 3u);
+    const std::string& body = reports[2].request.body;
+    EXPECT_NE(body.find("first trigger"), std::string::npos);
+    EXPECT_NE(body.find("third trigger"), std::string::npos);
+    EXPECT_EQ(body.find("second trigger"), std::string::npos);
+    EXPECT_EQ(storedBlocks(), 0u);
+    EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(sharedFile));
 }
 
 TEST_F(OrreryRelayReportingTest, BlocksALostIndexNoLongerNamedAreSentAfterARestart) {

@@ -7,6 +7,8 @@
 // task on queue 0 against the Halcyon service's resource files.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "halcyon/core/HLPersistentPostbackManager.h"
 #include "halcyon/core/HLRenderBudget.h"
 #include "halcyon/core/tests/HalcyonTestSupport.h"
@@ -69,6 +71,17 @@ TEST_F(HLAdRenderTest, ThePageIsRewrittenToCachedCopiesByteForByte) {
     Ref<HLAd> again = renderedAd(answer(page));
     ASSERT_TRUE(again);
     EXPECT_EQ(again->htmlSource(), expected);
+    EXPECT_EQ(service.resourceRequestCount("banner.png"), 1u);
+
+    // Nor does one after the folder was made anew with the same files: a
+    // render looks at the folder as it stands.
+    const std::string folder = cacheFolder().substr(0, cacheFolder().size() - 1);
+    std::filesystem::copy(folder, folder + ".kept");
+    std::filesystem::remove_all(folder);
+    std::filesystem::rename(folder + ".kept", folder);
+    Ref<HLAd> third = renderedAd(answer(page));
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->htmlSource(), expected);
     EXPECT_EQ(service.resourceRequestCount("banner.png"), 1u);
 }
 

@@ -91,6 +91,12 @@ TEST_F(HLFileCacheTest, OnlyRegularFilesCountAndNothingOutsideIsRemoved) {
     ASSERT_EQ(symlink(outside.c_str(), (folder() + "/link").c_str()), 0);
     ASSERT_EQ(symlink((home() + "/Documents").c_str(), (folder() + "/dir").c_str()), 0);
     EXPECT_FALSE(files->hasCachedResourceNamed("link"));
+    // The same through the folder held open for a run of look-ups.
+    HLFileManager::OpenFolder open = files->openFolder();
+    ASSERT_TRUE(open.isOpen());
+    EXPECT_EQ(files->cachedResourceURLString("video.mp4", open), "file://" + folder() + "/video.mp4");
+    for (const char* name : {"sub", "link", "dir", "absent", ".."})
+        EXPECT_FALSE(files->cachedResourceURLString(name, open)) << name;
     EXPECT_FALSE(files->removeExistingFileAtPath(outside));
     EXPECT_FALSE(files->removeExistingFileAtPath(folder() + "/../../../Documents/keep.txt"));
     EXPECT_FALSE(files->removeExistingFileAtPath(folder() + "/dir/keep.txt"));
