@@ -38,12 +38,22 @@ MainLoop::MainLoop() {
     gWakeFd.store(fd);
 }
 
-void MainLoop::wake() {
+void MainLoop::signalWakeFd() {
     int fd = gWakeFd.load();
     if (fd < 0) return;
     uint64_t one = 1;
     ssize_t written = ::write(fd, &one, sizeof one);
     (void)written;  // a full counter already wakes the loop
+}
+
+void MainLoop::wake() {
+    {
+        std::lock_guard lock(mutex_);
+        wakePending_ = true;
+        // The write is a system call: only a main thread asleep in wait() needs it.
+        if (!sleeping_) return;
+    }
+    signalWakeFd();
 }
 
 void MainLoop::wait(double realTimeoutSeconds) {
@@ -52,30 +62,45 @@ void MainLoop::wait(double realTimeoutSeconds) {
     timespec timeout;
     timeout.tv_sec = static_cast<time_t>(realTimeoutSeconds);
     timeout.tv_nsec = static_cast<long>((realTimeoutSeconds - static_cast<double>(timeout.tv_sec)) * 1e9);
+    {
+        // A wake raised since the last wait ends this one at once.
+        std::lock_guard lock(mutex_);
+        if (wakePending_) {
+            wakePending_ = false;
+            return;
+        }
+        sleeping_ = true;
+    }
     int fd = gWakeFd.load();
     if (fd < 0) {
         // No eventfd: poll in short slices.
         timespec slice{0, 1000000};
         ::nanosleep(&slice, nullptr);
-        return;
+    } else {
+        pollfd entry{fd, POLLIN, 0};
+        if (::ppoll(&entry, 1, &timeout, nullptr) > 0) {
+            uint64_t count;
+            ssize_t got = ::read(fd, &count, sizeof count);
+            (void)got;
+        }
     }
-    pollfd entry{fd, POLLIN, 0};
-    if (::ppoll(&entry, 1, &timeout, nullptr) > 0) {
-        uint64_t count;
-        ssize_t got = ::read(fd, &count, sizeof count);
-        (void)got;
-    }
+    std::lock_guard lock(mutex_);
+    sleeping_ = false;
+    wakePending_ = false;
 }
 
 bool MainLoop::takeStopRequest() { return gStopRequested.exchange(false); }
 
 void MainLoop::post(Block block) {
     if (!block) return;
+    bool sleeping = false;
     {
         std::lock_guard lock(mutex_);
         posted_.push_back(std::move(block));
+        wakePending_ = true;
+        sleeping = sleeping_;
     }
-    wake();
+    if (sleeping) signalWakeFd();
 }
 
 bool MainLoop::hasPostedWork() {

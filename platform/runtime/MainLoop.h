@@ -36,7 +36,9 @@ struct MainLoop {
     void advanceVirtualClockTo(double uptime);
     void drain();
 
-    // Wake-up of the main thread (eventfd; signal-safe to raise).
+    // Wake-up of the main thread: a wake raised while it waits ends the wait
+    // (through an eventfd), one raised before ends the next wait at once.
+    // runtime::stopMainRunLoop raises it from signal handlers too.
     void wake();
     void wait(double realTimeoutSeconds);
     // True once after runtime::stopMainRunLoop().
@@ -48,6 +50,7 @@ private:
     void insertLocked(const Ref<runtime::RunLoopTimer>& timer, double uptime, bool keepStamp);
     Ref<runtime::RunLoopTimer> removeLocked(runtime::RunLoopTimer& timer);
     void fireDueTimers();
+    void signalWakeFd();
 
     std::mutex mutex_;
     std::deque<Block> posted_;
@@ -56,6 +59,8 @@ private:
     uint64_t timerStep_ = 0;
     std::vector<Block> layoutHooks_;
     std::vector<Block> displayHooks_;
+    bool sleeping_ = false;     // the main thread waits in wait()
+    bool wakePending_ = false;  // a wake since the last wait
 
     friend void runtime::addPassHook(runtime::PassPhase, Block);
 };
