@@ -110,11 +110,14 @@ std::unordered_map<JSGlobalContextRef, ContextCore*>& coresByContext() {
 }
 
 // The outermost call into the engine on this thread: the time limit counts
-// the thread's CPU time from its start, as the engine's watchdog does.
+// the thread's CPU time, as the engine's watchdog does, from the start of the
+// script that runs long. Reading that clock is a system call, too dear for
+// every call into a page: the watchdog first wakes once a script has run a
+// watch interval, so its first wake dates the start (negative: not yet).
 thread_local int tEntryDepth = 0;
-thread_local double tEntryStart = 0;
+thread_local double tEntryStart = -1;
 // A script the engine runs outside any marked call (none should): counted
-// from the watchdog's first wake.
+// the same way.
 thread_local double tUnmarkedStart = -1;
 
 double threadCPUSeconds() {
@@ -153,11 +156,9 @@ void armWatchdog(JSContextGroupRef group) {
 // true stops the script.
 bool onWatchdog(JSContextRef ctx, void*) {
     const double now = threadCPUSeconds();
-    double start = tEntryStart;
-    if (tEntryDepth == 0) {
-        if (tUnmarkedStart < 0) tUnmarkedStart = now - watchInterval();
-        start = tUnmarkedStart;
-    }
+    double& started = tEntryDepth > 0 ? tEntryStart : tUnmarkedStart;
+    if (started < 0) started = now - watchInterval();
+    const double start = started;
     auto found = coresByContext().find(JSContextGetGlobalContext(ctx));
     ContextCore* core = found == coresByContext().end() ? nullptr : found->second;
     if (now - start >= gTimeLimit.load()) {
@@ -218,7 +219,7 @@ bool engineCallInProgress() { return tEntryDepth > 0; }
 EngineEntry::EngineEntry(std::shared_ptr<ContextCore> core)
     : core_(std::move(core)), admitted_(core_->alive() && (!core_->frozen || core_->admitFrozen)) {
     if (core_->entryDepth++ == 0 && core_->page) core_->entryBegan = steadySeconds();
-    if (tEntryDepth++ == 0) tEntryStart = threadCPUSeconds();
+    if (tEntryDepth++ == 0) tEntryStart = -1;
     tUnmarkedStart = -1;
 }
 
