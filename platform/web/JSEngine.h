@@ -253,6 +253,10 @@ struct EngineAccess {
                                       const std::optional<std::string>& sourceURL) {
         return context.evaluatePageScript(script, sourceURL);
     }
+    static std::string evaluateScriptForText(JSContext& context, const std::string& script,
+                                             const std::optional<std::string>& sourceURL) {
+        return context.evaluateScriptForText(script, sourceURL);
+    }
 };
 
 // While a native function runs, JSContext::currentContext() answers its context.
