@@ -39,6 +39,8 @@ bool HLLogManager::verbose() const {
     return settings && settings->isVerboseLoggingOn();
 }
 
+bool HLLogManager::heard() const { return logListener() || verbose(); }
+
 void HLLogManager::logMessage(std::string_view message, std::string_view source, std::string_view level) {
     std::string line = NSString::stringWithFormat("%@ [%@] %@", level, source, message);
     if (verbose()) platform::NSLogMessage(NSString::stringWithFormat("[%@] %@", "HalcyonSdk", line), hlConsoleLevel(level));

@@ -36,19 +36,19 @@ public:
 
     template <class... Args>
     void d(std::string_view source, std::string_view format, const Args&... args) {
-        logMessage(NSString::stringWithFormat(format, args...), source, "DEBUG");
+        if (heard()) logMessage(NSString::stringWithFormat(format, args...), source, "DEBUG");
     }
     template <class... Args>
     void i(std::string_view source, std::string_view format, const Args&... args) {
-        logMessage(NSString::stringWithFormat(format, args...), source, "INFO");
+        if (heard()) logMessage(NSString::stringWithFormat(format, args...), source, "INFO");
     }
     template <class... Args>
     void w(std::string_view source, std::string_view format, const Args&... args) {
-        logMessage(NSString::stringWithFormat(format, args...), source, "WARN");
+        if (heard()) logMessage(NSString::stringWithFormat(format, args...), source, "WARN");
     }
     template <class... Args>
     void e(std::string_view source, std::string_view format, const Args&... args) {
-        eBecauseOf(source, NSString::stringWithFormat(format, args...), std::nullopt);
+        if (heard()) eBecauseOf(source, NSString::stringWithFormat(format, args...), std::nullopt);
     }
     // "<message> : <exception>" with an exception, the message alone without.
     void eBecauseOf(std::string_view source, std::string_view message, const std::optional<std::string>& exception);
@@ -64,6 +64,9 @@ public:
 
 private:
     bool verbose() const;
+    // Whether a line would reach the console or a listener: one nobody hears
+    // is not formatted.
+    bool heard() const;
 
     mutable std::mutex mutex_;  // guards the two references below
     Ref<HLSettingsManager> settingsManager_;
