@@ -5,6 +5,10 @@
 #include "platform/web/JSEngine.h"
 #include "platform/web/JSVirtualMachine.h"
 
+// Exported by the engine's library, declared by no header it ships.
+extern "C" JSValueRef JSScriptEvaluate(JSContextRef ctx, platform::web::JSScriptRef script, JSValueRef thisValue,
+                                       JSValueRef* exception);
+
 namespace platform {
 
 using web::EngineAccess;
@@ -52,10 +56,15 @@ namespace {
 // (reported).
 JSValueRef evaluateOpen(web::ContextCore& core, const std::string& script, const std::optional<std::string>& sourceURL) {
     JSValueRef exception = nullptr;
-    JSString source(script);
-    std::optional<JSString> url;
-    if (sourceURL) url.emplace(*sourceURL);
-    JSValueRef result = JSEvaluateScript(core.ctx, source.get(), nullptr, url ? url->get() : nullptr, 1, &exception);
+    JSValueRef result = nullptr;
+    if (web::JSScriptRef parsed = core.group->scripts.find(core.group->ref, script, sourceURL)) {
+        result = JSScriptEvaluate(core.ctx, parsed, nullptr, &exception);
+    } else {
+        JSString source(script);
+        std::optional<JSString> url;
+        if (sourceURL) url.emplace(*sourceURL);
+        result = JSEvaluateScript(core.ctx, source.get(), nullptr, url ? url->get() : nullptr, 1, &exception);
+    }
     if (exception) {
         core.reportException(exception, sourceURL.value_or(""));
         return nullptr;

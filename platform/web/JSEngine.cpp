@@ -34,6 +34,9 @@ void JSSynchronousGarbageCollectForDebugging(JSContextRef ctx);
 platform::web::JSWeakRef JSWeakCreate(JSContextGroupRef group, JSObjectRef object);
 void JSWeakRelease(JSContextGroupRef group, platform::web::JSWeakRef weak);
 JSObjectRef JSWeakGetObject(platform::web::JSWeakRef weak);
+platform::web::JSScriptRef JSScriptCreateFromString(JSContextGroupRef group, JSStringRef url, int startingLineNumber,
+                                                    JSStringRef source, JSStringRef* errorMessage, int* errorLine);
+void JSScriptRelease(platform::web::JSScriptRef script);
 }
 namespace WTF {
 void releaseFastMallocFreeMemory();
@@ -80,6 +83,41 @@ std::string toUTF8(JSStringRef string) {
         utf8::append(out, u);
     }
     return out;
+}
+
+// ---- parsed scripts ----------------------------------------------------------------------------
+
+ScriptCache::~ScriptCache() { clear(); }
+
+void ScriptCache::clear() {
+    for (auto& [source, entry] : entries_)
+        if (entry.script) JSScriptRelease(entry.script);
+    entries_.clear();
+}
+
+JSScriptRef ScriptCache::find(JSContextGroupRef group, const std::string& source,
+                              const std::optional<std::string>& sourceURL) {
+    if (source.size() > kMaximumScriptBytes) return nullptr;
+    auto found = entries_.find(std::string_view(source));
+    if (found == entries_.end()) {
+        if (entries_.size() >= kMaximumScripts) clear();
+        entries_.emplace(source, Entry{sourceURL, nullptr, false});
+        return nullptr;
+    }
+    Entry& entry = found->second;
+    if (entry.sourceURL != sourceURL) {
+        if (entry.script) JSScriptRelease(entry.script);
+        entry = Entry{sourceURL, nullptr, false};
+        return nullptr;
+    }
+    if (!entry.script && !entry.unparsable) {
+        std::optional<JSString> url;
+        if (sourceURL) url.emplace(*sourceURL);
+        entry.script = JSScriptCreateFromString(group, url ? url->get() : nullptr, 1, JSString(source).get(), nullptr,
+                                                nullptr);
+        entry.unparsable = !entry.script;
+    }
+    return entry.script;
 }
 
 // ---- context groups, the time limit and the heap budget --------------------------------------
