@@ -200,7 +200,7 @@ JSValue JSContext::objectForKeyedSubscript(const std::string& name) {
     if (!entry.admitted()) return JSValue();
     JSValueRef exception = nullptr;
     JSValueRef value =
-        JSObjectGetProperty(core->ctx, JSContextGetGlobalObject(core->ctx), JSString(name).get(), &exception);
+        JSObjectGetProperty(core->ctx, JSContextGetGlobalObject(core->ctx), web::JSPropertyName(name).get(), &exception);
     if (exception) {
         core->reportException(exception);
         return JSValue();
@@ -214,7 +214,7 @@ template <class Make> void setGlobal(const std::shared_ptr<web::ContextCore>& co
     EngineEntry entry(core);
     if (!entry.admitted()) return;
     JSValueRef exception = nullptr;
-    JSObjectSetProperty(core->ctx, JSContextGetGlobalObject(core->ctx), JSString(name).get(), make(),
+    JSObjectSetProperty(core->ctx, JSContextGetGlobalObject(core->ctx), web::JSPropertyName(name).get(), make(),
                         kJSPropertyAttributeNone, &exception);
     if (exception) core->reportException(exception);
 }

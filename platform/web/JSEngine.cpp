@@ -46,7 +46,9 @@ namespace platform::web {
 
 // ---- strings ---------------------------------------------------------------------------------
 
-JSString::JSString(std::string_view utf8) {
+namespace {
+
+JSStringRef makeEngineString(std::string_view utf8) {
     std::u16string units;
     units.reserve(utf8.size());
     for (size_t i = 0; i < utf8.size();) {
@@ -61,10 +63,46 @@ JSString::JSString(std::string_view utf8) {
             units.push_back(static_cast<char16_t>(cp));
         }
     }
-    ref_ = JSStringCreateWithCharacters(reinterpret_cast<const JSChar*>(units.data()), units.size());
+    return JSStringCreateWithCharacters(reinterpret_cast<const JSChar*>(units.data()), units.size());
 }
 
+// The kept property names of this thread (each holds one reference).
+class PropertyNames {
+public:
+    ~PropertyNames() { clear(); }
+    JSStringRef retained(std::string_view utf8) {
+        if (utf8.size() > JSPropertyName::kMaximumNameBytes) return makeEngineString(utf8);
+        auto found = names_.find(utf8);
+        if (found == names_.end()) {
+            if (names_.size() >= JSPropertyName::kMaximumNames) clear();
+            found = names_.emplace(std::string(utf8), makeEngineString(utf8)).first;
+        }
+        return JSStringRetain(found->second);
+    }
+
+private:
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+    };
+    void clear() {
+        for (auto& [name, ref] : names_) JSStringRelease(ref);
+        names_.clear();
+    }
+    std::unordered_map<std::string, JSStringRef, Hash, std::equal_to<>> names_;
+};
+
+thread_local PropertyNames tPropertyNames;
+
+}  // namespace
+
+JSString::JSString(std::string_view utf8) : ref_(makeEngineString(utf8)) {}
+
 JSString::~JSString() { JSStringRelease(ref_); }
+
+JSPropertyName::JSPropertyName(std::string_view utf8) : ref_(tPropertyNames.retained(utf8)) {}
+
+JSPropertyName::~JSPropertyName() { JSStringRelease(ref_); }
 
 std::string toUTF8(JSStringRef string) {
     std::string out;
@@ -635,7 +673,7 @@ JSObjectRef ContextCore::wrapperFor(const Ref<JSExport>& object) {
             }
             return EngineAccess::refFor(result, *core);
         });
-        JSObjectSetProperty(ctx, wrapper, JSString(name).get(), fn, kJSPropertyAttributeNone, nullptr);
+        JSObjectSetProperty(ctx, wrapper, JSPropertyName(name).get(), fn, kJSPropertyAttributeNone, nullptr);
     }
     return wrapper;
 }
@@ -663,7 +701,7 @@ JSValueRef ContextCore::fromValue(const Value& value, int depth) {
         case Value::Kind::Dictionary: {
             JSObjectRef object = JSObjectMake(ctx, nullptr, nullptr);
             for (const auto& [key, item] : *value.dictionary())
-                JSObjectSetProperty(ctx, object, JSString(key).get(), fromValue(item, depth + 1),
+                JSObjectSetProperty(ctx, object, JSPropertyName(key).get(), fromValue(item, depth + 1),
                                     kJSPropertyAttributeNone, nullptr);
             return object;
         }

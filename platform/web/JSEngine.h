@@ -43,6 +43,26 @@ private:
 
 std::string toUTF8(JSStringRef string);  // lone surrogates become U+FFFD
 
+// A property name as the engine takes it. Names recur (an event's fields, a
+// method called on every event, a global read each time) and making each
+// afresh converts and allocates: the names met last are kept, per thread,
+// at most kMaximumNames of at most kMaximumNameBytes; the set starts over
+// when full.
+class JSPropertyName {
+public:
+    static constexpr size_t kMaximumNames = 512;
+    static constexpr size_t kMaximumNameBytes = 64;
+
+    explicit JSPropertyName(std::string_view utf8);
+    ~JSPropertyName();
+    JSPropertyName(const JSPropertyName&) = delete;
+    JSPropertyName& operator=(const JSPropertyName&) = delete;
+    JSStringRef get() const { return ref_; }
+
+private:
+    JSStringRef ref_;
+};
+
 // The engine's parsed script handle (exported by the library, not in its
 // public headers).
 typedef struct OpaqueJSScript* JSScriptRef;
