@@ -141,14 +141,14 @@ void MainLoop::runPass() {
     // 2. Due timers.
     fireDueTimers();
     // 3. and 4. Layout, then display.
-    std::vector<Block> layout, display;
+    Hooks layout, display;
     {
         std::lock_guard lock(mutex_);
         layout = layoutHooks_;
         display = displayHooks_;
     }
-    for (auto& hook : layout) runtime::callAtBoundary(hook, "layout pass");
-    for (auto& hook : display) runtime::callAtBoundary(hook, "display pass");
+    for (const auto& hook : *layout) runtime::callAtBoundary(hook, "layout pass");
+    for (const auto& hook : *display) runtime::callAtBoundary(hook, "display pass");
 }
 
 void MainLoop::insertLocked(const Ref<runtime::RunLoopTimer>& timer, double uptime, bool keepStamp) {
@@ -335,7 +335,10 @@ void addPassHook(PassPhase phase, Block hook) {
     if (!hook) return;
     auto& loop = MainLoop::shared();
     std::lock_guard lock(loop.mutex_);
-    (phase == PassPhase::Layout ? loop.layoutHooks_ : loop.displayHooks_).push_back(std::move(hook));
+    MainLoop::Hooks& hooks = phase == PassPhase::Layout ? loop.layoutHooks_ : loop.displayHooks_;
+    auto added = std::make_shared<std::vector<Block>>(*hooks);
+    added->push_back(std::move(hook));
+    hooks = std::move(added);
 }
 
 void stopMainRunLoop() {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -57,8 +58,10 @@ private:
     std::map<Key, Ref<runtime::RunLoopTimer>> timers_;
     uint64_t nextOrder_ = 0;
     uint64_t timerStep_ = 0;
-    std::vector<Block> layoutHooks_;
-    std::vector<Block> displayHooks_;
+    // Replaced whole when a hook is added, so that a pass holds them without copying.
+    using Hooks = std::shared_ptr<const std::vector<Block>>;
+    Hooks layoutHooks_ = std::make_shared<const std::vector<Block>>();
+    Hooks displayHooks_ = std::make_shared<const std::vector<Block>>();
     bool sleeping_ = false;     // the main thread waits in wait()
     bool wakePending_ = false;  // a wake since the last wait
 
