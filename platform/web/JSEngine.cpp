@@ -81,15 +81,11 @@ public:
     }
 
 private:
-    struct Hash {
-        using is_transparent = void;
-        size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
-    };
     void clear() {
         for (auto& [name, ref] : names_) JSStringRelease(ref);
         names_.clear();
     }
-    std::unordered_map<std::string, JSStringRef, Hash, std::equal_to<>> names_;
+    std::unordered_map<std::string, JSStringRef, TextHash, std::equal_to<>> names_;
 };
 
 thread_local PropertyNames tPropertyNames;

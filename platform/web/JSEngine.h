@@ -63,6 +63,13 @@ private:
     JSStringRef ref_;
 };
 
+// Hashes a std::string key and a string_view probe alike, so that a look-up
+// copies nothing.
+struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+};
+
 // The engine's parsed script handle (exported by the library, not in its
 // public headers).
 typedef struct OpaqueJSScript* JSScriptRef;
@@ -94,12 +101,8 @@ private:
         JSScriptRef script = nullptr;
         bool unparsable = false;
     };
-    struct Hash {
-        using is_transparent = void;
-        size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
-    };
     void clear();
-    std::unordered_map<std::string, Entry, Hash, std::equal_to<>> entries_;
+    std::unordered_map<std::string, Entry, TextHash, std::equal_to<>> entries_;
 };
 
 // A context group: one engine heap and one watchdog for the time limit.
