@@ -255,7 +255,13 @@ Ref<NSURL> NSURL::URLWithString(std::string_view text, const Ref<NSURL>& base) {
     auto refParts = text.empty() ? std::optional<Parts>(Parts{}) : parse(text);
     if (!refParts) return nullptr;
     const Parts& r = *refParts;
-    if (r.schemeEnd > 0) return URLWithString(text);
+    if (r.schemeEnd > 0) {
+        // Absolute: the URL as it stands, with the parts just read.
+        auto url = alloc<NSURL>();
+        url->text_ = std::string(text);
+        url->parts_ = r;
+        return url;
+    }
 
     const std::string& b = base->text_;
     const Parts& bp = base->parts_;

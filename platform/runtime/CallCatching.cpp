@@ -6,11 +6,11 @@
 
 namespace platform::runtime {
 
-std::optional<std::string> callCatching(const Block& block) noexcept {
-    if (!block) return std::nullopt;
+namespace detail {
+
+std::string caughtMessage() noexcept {
     try {
-        block();
-        return std::nullopt;
+        throw;
     } catch (const std::exception& e) {
         return std::string(e.what());
     } catch (...) {
@@ -18,13 +18,27 @@ std::optional<std::string> callCatching(const Block& block) noexcept {
     }
 }
 
-void callAtBoundary(const Block& block, std::string_view boundary) noexcept {
-    if (auto what = callCatching(block)) {
-        try {
-            logError(std::string(boundary) + ": uncaught exception: " + *what);
-        } catch (...) {
-        }
+void logUncaught(std::string_view boundary, const std::string& what) noexcept {
+    try {
+        logError(std::string(boundary) + ": uncaught exception: " + what);
+    } catch (...) {
     }
+}
+
+}  // namespace detail
+
+std::optional<std::string> callCatching(const Block& block) noexcept {
+    if (!block) return std::nullopt;
+    try {
+        block();
+        return std::nullopt;
+    } catch (...) {
+        return detail::caughtMessage();
+    }
+}
+
+void callAtBoundary(const Block& block, std::string_view boundary) noexcept {
+    if (auto what = callCatching(block)) detail::logUncaught(boundary, *what);
 }
 
 }  // namespace platform::runtime

@@ -38,12 +38,22 @@ MainLoop::MainLoop() {
     gWakeFd.store(fd);
 }
 
-void MainLoop::wake() {
+void MainLoop::signalWakeFd() {
     int fd = gWakeFd.load();
     if (fd < 0) return;
     uint64_t one = 1;
     ssize_t written = ::write(fd, &one, sizeof one);
     (void)written;  // a full counter already wakes the loop
+}
+
+void MainLoop::wake() {
+    {
+        std::lock_guard lock(mutex_);
+        wakePending_ = true;
+        // The write is a system call: only a main thread asleep in wait() needs it.
+        if (!sleeping_) return;
+    }
+    signalWakeFd();
 }
 
 void MainLoop::wait(double realTimeoutSeconds) {
@@ -52,30 +62,45 @@ void MainLoop::wait(double realTimeoutSeconds) {
     timespec timeout;
     timeout.tv_sec = static_cast<time_t>(realTimeoutSeconds);
     timeout.tv_nsec = static_cast<long>((realTimeoutSeconds - static_cast<double>(timeout.tv_sec)) * 1e9);
+    {
+        // A wake raised since the last wait ends this one at once.
+        std::lock_guard lock(mutex_);
+        if (wakePending_) {
+            wakePending_ = false;
+            return;
+        }
+        sleeping_ = true;
+    }
     int fd = gWakeFd.load();
     if (fd < 0) {
         // No eventfd: poll in short slices.
         timespec slice{0, 1000000};
         ::nanosleep(&slice, nullptr);
-        return;
+    } else {
+        pollfd entry{fd, POLLIN, 0};
+        if (::ppoll(&entry, 1, &timeout, nullptr) > 0) {
+            uint64_t count;
+            ssize_t got = ::read(fd, &count, sizeof count);
+            (void)got;
+        }
     }
-    pollfd entry{fd, POLLIN, 0};
-    if (::ppoll(&entry, 1, &timeout, nullptr) > 0) {
-        uint64_t count;
-        ssize_t got = ::read(fd, &count, sizeof count);
-        (void)got;
-    }
+    std::lock_guard lock(mutex_);
+    sleeping_ = false;
+    wakePending_ = false;
 }
 
 bool MainLoop::takeStopRequest() { return gStopRequested.exchange(false); }
 
 void MainLoop::post(Block block) {
     if (!block) return;
+    bool sleeping = false;
     {
         std::lock_guard lock(mutex_);
         posted_.push_back(std::move(block));
+        wakePending_ = true;
+        sleeping = sleeping_;
     }
-    wake();
+    if (sleeping) signalWakeFd();
 }
 
 bool MainLoop::hasPostedWork() {
@@ -116,14 +141,14 @@ void MainLoop::runPass() {
     // 2. Due timers.
     fireDueTimers();
     // 3. and 4. Layout, then display.
-    std::vector<Block> layout, display;
+    Hooks layout, display;
     {
         std::lock_guard lock(mutex_);
         layout = layoutHooks_;
         display = displayHooks_;
     }
-    for (auto& hook : layout) runtime::callAtBoundary(hook, "layout pass");
-    for (auto& hook : display) runtime::callAtBoundary(hook, "display pass");
+    for (const auto& hook : *layout) runtime::callAtBoundary(hook, "layout pass");
+    for (const auto& hook : *display) runtime::callAtBoundary(hook, "display pass");
 }
 
 void MainLoop::insertLocked(const Ref<runtime::RunLoopTimer>& timer, double uptime, bool keepStamp) {
@@ -310,7 +335,10 @@ void addPassHook(PassPhase phase, Block hook) {
     if (!hook) return;
     auto& loop = MainLoop::shared();
     std::lock_guard lock(loop.mutex_);
-    (phase == PassPhase::Layout ? loop.layoutHooks_ : loop.displayHooks_).push_back(std::move(hook));
+    MainLoop::Hooks& hooks = phase == PassPhase::Layout ? loop.layoutHooks_ : loop.displayHooks_;
+    auto added = std::make_shared<std::vector<Block>>(*hooks);
+    added->push_back(std::move(hook));
+    hooks = std::move(added);
 }
 
 void stopMainRunLoop() {

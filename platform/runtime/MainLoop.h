@@ -6,6 +6,7 @@
 #include <atomic>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -36,7 +37,9 @@ struct MainLoop {
     void advanceVirtualClockTo(double uptime);
     void drain();
 
-    // Wake-up of the main thread (eventfd; signal-safe to raise).
+    // Wake-up of the main thread: a wake raised while it waits ends the wait
+    // (through an eventfd), one raised before ends the next wait at once.
+    // runtime::stopMainRunLoop raises it from signal handlers too.
     void wake();
     void wait(double realTimeoutSeconds);
     // True once after runtime::stopMainRunLoop().
@@ -48,14 +51,19 @@ private:
     void insertLocked(const Ref<runtime::RunLoopTimer>& timer, double uptime, bool keepStamp);
     Ref<runtime::RunLoopTimer> removeLocked(runtime::RunLoopTimer& timer);
     void fireDueTimers();
+    void signalWakeFd();
 
     std::mutex mutex_;
     std::deque<Block> posted_;
     std::map<Key, Ref<runtime::RunLoopTimer>> timers_;
     uint64_t nextOrder_ = 0;
     uint64_t timerStep_ = 0;
-    std::vector<Block> layoutHooks_;
-    std::vector<Block> displayHooks_;
+    // Replaced whole when a hook is added, so that a pass holds them without copying.
+    using Hooks = std::shared_ptr<const std::vector<Block>>;
+    Hooks layoutHooks_ = std::make_shared<const std::vector<Block>>();
+    Hooks displayHooks_ = std::make_shared<const std::vector<Block>>();
+    bool sleeping_ = false;     // the main thread waits in wait()
+    bool wakePending_ = false;  // a wake since the last wait
 
     friend void runtime::addPassHook(runtime::PassPhase, Block);
 };

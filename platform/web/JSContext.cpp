@@ -5,6 +5,10 @@
 #include "platform/web/JSEngine.h"
 #include "platform/web/JSVirtualMachine.h"
 
+// Exported by the engine's library, declared by no header it ships.
+extern "C" JSValueRef JSScriptEvaluate(JSContextRef ctx, platform::web::JSScriptRef script, JSValueRef thisValue,
+                                       JSValueRef* exception);
+
 namespace platform {
 
 using web::EngineAccess;
@@ -48,20 +52,32 @@ void NativeSetup::addScript(const std::string& source, const std::optional<std::
 
 namespace {
 
+// Inside an open call into the scope: the script's value, null when it threw
+// (reported).
+JSValueRef evaluateOpen(web::ContextCore& core, const std::string& script, const std::optional<std::string>& sourceURL) {
+    JSValueRef exception = nullptr;
+    JSValueRef result = nullptr;
+    if (web::JSScriptRef parsed = core.group->scripts.find(core.group->ref, script, sourceURL)) {
+        result = JSScriptEvaluate(core.ctx, parsed, nullptr, &exception);
+    } else {
+        JSString source(script);
+        std::optional<JSString> url;
+        if (sourceURL) url.emplace(*sourceURL);
+        result = JSEvaluateScript(core.ctx, source.get(), nullptr, url ? url->get() : nullptr, 1, &exception);
+    }
+    if (exception) {
+        core.reportException(exception, sourceURL.value_or(""));
+        return nullptr;
+    }
+    return result;
+}
+
 JSValue evaluateIn(const std::shared_ptr<web::ContextCore>& core, const std::string& script,
                    const std::optional<std::string>& sourceURL) {
     EngineEntry entry(core);
     if (!entry.admitted()) return JSValue();
-    JSValueRef exception = nullptr;
-    JSString source(script);
-    std::optional<JSString> url;
-    if (sourceURL) url.emplace(*sourceURL);
-    JSValueRef result = JSEvaluateScript(core->ctx, source.get(), nullptr, url ? url->get() : nullptr, 1, &exception);
-    if (exception) {
-        core->reportException(exception, sourceURL.value_or(""));
-        return JSValue();
-    }
-    return core->wrap(result);
+    JSValueRef result = evaluateOpen(*core, script, sourceURL);
+    return result ? core->wrap(result) : JSValue();
 }
 
 }  // namespace
@@ -144,6 +160,38 @@ JSValue JSContext::evaluateScript(const std::string& script, std::optional<std::
     return value;
 }
 
+std::string JSContext::evaluateScriptForText(const std::string& script, const std::optional<std::string>& sourceURL) {
+    assertMainThread("JSContext::evaluateScript");
+    if (!isValid()) return "";
+    auto core = core_;
+    bool setup = setup_ && core->acceptsSetup && !web::engineCallInProgress();
+    // A primitive's text is read in the call, without holding the value; an
+    // object's conversion runs page script, in a call of its own afterwards.
+    std::optional<std::string> text;
+    std::optional<JSValue> object;
+    {
+        EngineEntry entry(core);
+        if (entry.admitted()) {
+            if (JSValueRef result = evaluateOpen(*core, script, sourceURL)) {
+                if (JSValueIsObject(core->ctx, result)) {
+                    object = core->wrap(result);
+                } else if (!JSValueIsUndefined(core->ctx, result) && !JSValueIsNull(core->ctx, result)) {
+                    // A symbol has no text: the TypeError is reported.
+                    JSValueRef exception = nullptr;
+                    JSStringRef s = JSValueToStringCopy(core->ctx, result, &exception);
+                    if (s && !exception) text = web::toUTF8(s);
+                    if (s) JSStringRelease(s);
+                    if (exception) core->reportException(exception);
+                }
+            }
+        }
+    }
+    if (setup && !core->frozen && core == core_) setup_->addScript(script, sourceURL);
+    if (object) return object->toString().value_or("");
+    // A scope torn down on the way out (its page froze) holds no value any more.
+    return text && core->alive() ? std::move(*text) : std::string();
+}
+
 JSValue JSContext::objectForKeyedSubscript(const std::string& name) {
     assertMainThread("JSContext::objectForKeyedSubscript");
     if (!isValid()) return JSValue();
@@ -152,7 +200,7 @@ JSValue JSContext::objectForKeyedSubscript(const std::string& name) {
     if (!entry.admitted()) return JSValue();
     JSValueRef exception = nullptr;
     JSValueRef value =
-        JSObjectGetProperty(core->ctx, JSContextGetGlobalObject(core->ctx), JSString(name).get(), &exception);
+        JSObjectGetProperty(core->ctx, JSContextGetGlobalObject(core->ctx), web::JSPropertyName(name).get(), &exception);
     if (exception) {
         core->reportException(exception);
         return JSValue();
@@ -166,7 +214,7 @@ template <class Make> void setGlobal(const std::shared_ptr<web::ContextCore>& co
     EngineEntry entry(core);
     if (!entry.admitted()) return;
     JSValueRef exception = nullptr;
-    JSObjectSetProperty(core->ctx, JSContextGetGlobalObject(core->ctx), JSString(name).get(), make(),
+    JSObjectSetProperty(core->ctx, JSContextGetGlobalObject(core->ctx), web::JSPropertyName(name).get(), make(),
                         kJSPropertyAttributeNone, &exception);
     if (exception) core->reportException(exception);
 }

@@ -85,6 +85,9 @@ private:
     void restoreNativeSetup();
     // Evaluates without keeping the script as setup.
     JSValue evaluatePageScript(const std::string& script, const std::optional<std::string>& sourceURL);
+    // evaluateScript's value in its String() form ("" for undefined, null or
+    // an exception), without holding a value for a primitive.
+    std::string evaluateScriptForText(const std::string& script, const std::optional<std::string>& sourceURL);
 
     std::shared_ptr<web::ContextCore> core_;
     std::shared_ptr<web::NativeSetup> setup_;  // web views' contexts only

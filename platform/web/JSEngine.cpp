@@ -34,6 +34,9 @@ void JSSynchronousGarbageCollectForDebugging(JSContextRef ctx);
 platform::web::JSWeakRef JSWeakCreate(JSContextGroupRef group, JSObjectRef object);
 void JSWeakRelease(JSContextGroupRef group, platform::web::JSWeakRef weak);
 JSObjectRef JSWeakGetObject(platform::web::JSWeakRef weak);
+platform::web::JSScriptRef JSScriptCreateFromString(JSContextGroupRef group, JSStringRef url, int startingLineNumber,
+                                                    JSStringRef source, JSStringRef* errorMessage, int* errorLine);
+void JSScriptRelease(platform::web::JSScriptRef script);
 }
 namespace WTF {
 void releaseFastMallocFreeMemory();
@@ -43,7 +46,9 @@ namespace platform::web {
 
 // ---- strings ---------------------------------------------------------------------------------
 
-JSString::JSString(std::string_view utf8) {
+namespace {
+
+JSStringRef makeEngineString(std::string_view utf8) {
     std::u16string units;
     units.reserve(utf8.size());
     for (size_t i = 0; i < utf8.size();) {
@@ -58,10 +63,42 @@ JSString::JSString(std::string_view utf8) {
             units.push_back(static_cast<char16_t>(cp));
         }
     }
-    ref_ = JSStringCreateWithCharacters(reinterpret_cast<const JSChar*>(units.data()), units.size());
+    return JSStringCreateWithCharacters(reinterpret_cast<const JSChar*>(units.data()), units.size());
 }
 
+// The kept property names of this thread (each holds one reference).
+class PropertyNames {
+public:
+    ~PropertyNames() { clear(); }
+    JSStringRef retained(std::string_view utf8) {
+        if (utf8.size() > JSPropertyName::kMaximumNameBytes) return makeEngineString(utf8);
+        auto found = names_.find(utf8);
+        if (found == names_.end()) {
+            if (names_.size() >= JSPropertyName::kMaximumNames) clear();
+            found = names_.emplace(std::string(utf8), makeEngineString(utf8)).first;
+        }
+        return JSStringRetain(found->second);
+    }
+
+private:
+    void clear() {
+        for (auto& [name, ref] : names_) JSStringRelease(ref);
+        names_.clear();
+    }
+    std::unordered_map<std::string, JSStringRef, TextHash, std::equal_to<>> names_;
+};
+
+thread_local PropertyNames tPropertyNames;
+
+}  // namespace
+
+JSString::JSString(std::string_view utf8) : ref_(makeEngineString(utf8)) {}
+
 JSString::~JSString() { JSStringRelease(ref_); }
+
+JSPropertyName::JSPropertyName(std::string_view utf8) : ref_(tPropertyNames.retained(utf8)) {}
+
+JSPropertyName::~JSPropertyName() { JSStringRelease(ref_); }
 
 std::string toUTF8(JSStringRef string) {
     std::string out;
@@ -80,6 +117,41 @@ std::string toUTF8(JSStringRef string) {
         utf8::append(out, u);
     }
     return out;
+}
+
+// ---- parsed scripts ----------------------------------------------------------------------------
+
+ScriptCache::~ScriptCache() { clear(); }
+
+void ScriptCache::clear() {
+    for (auto& [source, entry] : entries_)
+        if (entry.script) JSScriptRelease(entry.script);
+    entries_.clear();
+}
+
+JSScriptRef ScriptCache::find(JSContextGroupRef group, const std::string& source,
+                              const std::optional<std::string>& sourceURL) {
+    if (source.size() > kMaximumScriptBytes) return nullptr;
+    auto found = entries_.find(std::string_view(source));
+    if (found == entries_.end()) {
+        if (entries_.size() >= kMaximumScripts) clear();
+        entries_.emplace(source, Entry{sourceURL, nullptr, false});
+        return nullptr;
+    }
+    Entry& entry = found->second;
+    if (entry.sourceURL != sourceURL) {
+        if (entry.script) JSScriptRelease(entry.script);
+        entry = Entry{sourceURL, nullptr, false};
+        return nullptr;
+    }
+    if (!entry.script && !entry.unparsable) {
+        std::optional<JSString> url;
+        if (sourceURL) url.emplace(*sourceURL);
+        entry.script = JSScriptCreateFromString(group, url ? url->get() : nullptr, 1, JSString(source).get(), nullptr,
+                                                nullptr);
+        entry.unparsable = !entry.script;
+    }
+    return entry.script;
 }
 
 // ---- context groups, the time limit and the heap budget --------------------------------------
@@ -110,11 +182,14 @@ std::unordered_map<JSGlobalContextRef, ContextCore*>& coresByContext() {
 }
 
 // The outermost call into the engine on this thread: the time limit counts
-// the thread's CPU time from its start, as the engine's watchdog does.
+// the thread's CPU time, as the engine's watchdog does, from the start of the
+// script that runs long. Reading that clock is a system call, too dear for
+// every call into a page: the watchdog first wakes once a script has run a
+// watch interval, so its first wake dates the start (negative: not yet).
 thread_local int tEntryDepth = 0;
-thread_local double tEntryStart = 0;
+thread_local double tEntryStart = -1;
 // A script the engine runs outside any marked call (none should): counted
-// from the watchdog's first wake.
+// the same way.
 thread_local double tUnmarkedStart = -1;
 
 double threadCPUSeconds() {
@@ -153,11 +228,9 @@ void armWatchdog(JSContextGroupRef group) {
 // true stops the script.
 bool onWatchdog(JSContextRef ctx, void*) {
     const double now = threadCPUSeconds();
-    double start = tEntryStart;
-    if (tEntryDepth == 0) {
-        if (tUnmarkedStart < 0) tUnmarkedStart = now - watchInterval();
-        start = tUnmarkedStart;
-    }
+    double& started = tEntryDepth > 0 ? tEntryStart : tUnmarkedStart;
+    if (started < 0) started = now - watchInterval();
+    const double start = started;
     auto found = coresByContext().find(JSContextGetGlobalContext(ctx));
     ContextCore* core = found == coresByContext().end() ? nullptr : found->second;
     if (now - start >= gTimeLimit.load()) {
@@ -218,7 +291,7 @@ bool engineCallInProgress() { return tEntryDepth > 0; }
 EngineEntry::EngineEntry(std::shared_ptr<ContextCore> core)
     : core_(std::move(core)), admitted_(core_->alive() && (!core_->frozen || core_->admitFrozen)) {
     if (core_->entryDepth++ == 0 && core_->page) core_->entryBegan = steadySeconds();
-    if (tEntryDepth++ == 0) tEntryStart = threadCPUSeconds();
+    if (tEntryDepth++ == 0) tEntryStart = -1;
     tUnmarkedStart = -1;
 }
 
@@ -596,7 +669,7 @@ JSObjectRef ContextCore::wrapperFor(const Ref<JSExport>& object) {
             }
             return EngineAccess::refFor(result, *core);
         });
-        JSObjectSetProperty(ctx, wrapper, JSString(name).get(), fn, kJSPropertyAttributeNone, nullptr);
+        JSObjectSetProperty(ctx, wrapper, JSPropertyName(name).get(), fn, kJSPropertyAttributeNone, nullptr);
     }
     return wrapper;
 }
@@ -624,7 +697,7 @@ JSValueRef ContextCore::fromValue(const Value& value, int depth) {
         case Value::Kind::Dictionary: {
             JSObjectRef object = JSObjectMake(ctx, nullptr, nullptr);
             for (const auto& [key, item] : *value.dictionary())
-                JSObjectSetProperty(ctx, object, JSString(key).get(), fromValue(item, depth + 1),
+                JSObjectSetProperty(ctx, object, JSPropertyName(key).get(), fromValue(item, depth + 1),
                                     kJSPropertyAttributeNone, nullptr);
             return object;
         }

@@ -43,6 +43,68 @@ private:
 
 std::string toUTF8(JSStringRef string);  // lone surrogates become U+FFFD
 
+// A property name as the engine takes it. Names recur (an event's fields, a
+// method called on every event, a global read each time) and making each
+// afresh converts and allocates: the names met last are kept, per thread,
+// at most kMaximumNames of at most kMaximumNameBytes; the set starts over
+// when full.
+class JSPropertyName {
+public:
+    static constexpr size_t kMaximumNames = 512;
+    static constexpr size_t kMaximumNameBytes = 64;
+
+    explicit JSPropertyName(std::string_view utf8);
+    ~JSPropertyName();
+    JSPropertyName(const JSPropertyName&) = delete;
+    JSPropertyName& operator=(const JSPropertyName&) = delete;
+    JSStringRef get() const { return ref_; }
+
+private:
+    JSStringRef ref_;
+};
+
+// Hashes a std::string key and a string_view probe alike, so that a look-up
+// copies nothing.
+struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+};
+
+// The engine's parsed script handle (exported by the library, not in its
+// public headers).
+typedef struct OpaqueJSScript* JSScriptRef;
+
+// Scripts evaluated again and again in a group (a command's answer, a poll),
+// kept parsed with their source URL: each evaluation then skips converting
+// and parsing their text and URL anew. A script is kept from its second
+// evaluation on, so one that runs once costs nothing more; at most
+// kMaximumScripts of at most kMaximumScriptBytes each, the set starting over
+// when full. Main thread.
+class ScriptCache {
+public:
+    static constexpr size_t kMaximumScripts = 64;
+    static constexpr size_t kMaximumScriptBytes = size_t{16} << 10;
+
+    ScriptCache() = default;
+    ~ScriptCache();
+    ScriptCache(const ScriptCache&) = delete;
+    ScriptCache& operator=(const ScriptCache&) = delete;
+
+    // The parsed script for `source` at `sourceURL` in `group`; null while it
+    // is not kept (first seen, too long, or not parsable: evaluated as text,
+    // which reports its error).
+    JSScriptRef find(JSContextGroupRef group, const std::string& source, const std::optional<std::string>& sourceURL);
+
+private:
+    struct Entry {
+        std::optional<std::string> sourceURL;
+        JSScriptRef script = nullptr;
+        bool unparsable = false;
+    };
+    void clear();
+    std::unordered_map<std::string, Entry, TextHash, std::equal_to<>> entries_;
+};
+
 // A context group: one engine heap and one watchdog for the time limit.
 // Bare contexts share one; each web view has one of its own, so the heap of
 // its page is the group's and can be measured. Groups live as long as the
@@ -60,6 +122,7 @@ struct EngineGroup {
     // the process grew (see ContextCore::overHeapBudgetOnReturn).
     double workSinceLook = 0;    // seconds of calls into the group's pages
     size_t residentAtLook = 0;   // the process's resident bytes then
+    ScriptCache scripts;
 };
 // The group of bare contexts.
 const std::shared_ptr<EngineGroup>& sharedGroup();
@@ -252,6 +315,10 @@ struct EngineAccess {
     static JSValue evaluatePageScript(JSContext& context, const std::string& script,
                                       const std::optional<std::string>& sourceURL) {
         return context.evaluatePageScript(script, sourceURL);
+    }
+    static std::string evaluateScriptForText(JSContext& context, const std::string& script,
+                                             const std::optional<std::string>& sourceURL) {
+        return context.evaluateScriptForText(script, sourceURL);
     }
 };
 

@@ -235,7 +235,7 @@ JSValue JSValue::invokeMethod(const std::string& name, const std::vector<JSValue
     if (!entry.admitted()) return JSValue();
     JSObjectRef object = JSValueToObject(l.ctx(), l.value, nullptr);
     JSValueRef exception = nullptr;
-    JSValueRef property = JSObjectGetProperty(l.ctx(), object, JSString(name).get(), &exception);
+    JSValueRef property = JSObjectGetProperty(l.ctx(), object, web::JSPropertyName(name).get(), &exception);
     if (exception) {
         l.core->reportException(exception);
         return JSValue();
@@ -255,7 +255,7 @@ JSValue JSValue::valueForProperty(const std::string& name) const {
     if (!entry.admitted()) return JSValue();
     JSValueRef exception = nullptr;
     JSObjectRef object = JSValueToObject(l.ctx(), l.value, &exception);
-    JSValueRef property = object ? JSObjectGetProperty(l.ctx(), object, JSString(name).get(), &exception) : nullptr;
+    JSValueRef property = object ? JSObjectGetProperty(l.ctx(), object, web::JSPropertyName(name).get(), &exception) : nullptr;
     if (exception) {
         l.core->reportException(exception);
         return JSValue();
@@ -270,7 +270,7 @@ void JSValue::setValue(const JSValue& value, const std::string& property) const 
     if (!entry.admitted()) return;
     JSValueRef ref = EngineAccess::refFor(value, *l.core);
     JSValueRef exception = nullptr;
-    JSObjectSetProperty(l.ctx(), JSValueToObject(l.ctx(), l.value, nullptr), JSString(property).get(),
+    JSObjectSetProperty(l.ctx(), JSValueToObject(l.ctx(), l.value, nullptr), web::JSPropertyName(property).get(),
                         ref ? ref : JSValueMakeUndefined(l.ctx()), kJSPropertyAttributeNone, &exception);
     if (exception) l.core->reportException(exception);
 }
@@ -281,7 +281,7 @@ void JSValue::setValue(const Value& value, const std::string& property) const {
     EngineEntry entry(l.core->shared_from_this());
     if (!entry.admitted()) return;
     JSValueRef exception = nullptr;
-    JSObjectSetProperty(l.ctx(), JSValueToObject(l.ctx(), l.value, nullptr), JSString(property).get(),
+    JSObjectSetProperty(l.ctx(), JSValueToObject(l.ctx(), l.value, nullptr), web::JSPropertyName(property).get(),
                         l.core->fromValue(value), kJSPropertyAttributeNone, &exception);
     if (exception) l.core->reportException(exception);
 }

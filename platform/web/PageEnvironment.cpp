@@ -39,6 +39,13 @@ std::string lowercase(std::string s) {
     return s;
 }
 
+bool hasPrefixIgnoringCase(std::string_view text, std::string_view lowercasePrefix) {
+    if (text.size() < lowercasePrefix.size()) return false;
+    for (size_t i = 0; i < lowercasePrefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != lowercasePrefix[i]) return false;
+    return true;
+}
+
 std::string trimmed(std::string_view s) {
     auto space = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
     while (!s.empty() && space(s.front())) s.remove_prefix(1);
@@ -413,7 +420,7 @@ void PageEnvironment::requestNavigation(const std::string& text, NavigationKind 
                                 " bytes, over the bound of " + std::to_string(kMaximumURLLength));
         return;
     }
-    if (lowercase(t.substr(0, 11)) == "javascript:") {
+    if (hasPrefixIgnoringCase(t, "javascript:")) {
         // Script URLs run their code in the document, later, as a task
         // (frames have no document of their own to run it in).
         if (kind == NavigationKind::Frame) return;

@@ -110,8 +110,7 @@ std::string UIWebView::stringByEvaluatingJavaScriptFromString(const std::string&
     assertMainThread("UIWebView::stringByEvaluatingJavaScriptFromString");
     if (!context_ || !loader_) return "";
     Ref<UIWebView> keep = self<UIWebView>();
-    JSValue result = context_->evaluateScript(script, loader_->page().documentURL()->absoluteString());
-    return result.toString().value_or("");
+    return web::EngineAccess::evaluateScriptForText(*context_, script, loader_->page().documentURL()->absoluteString());
 }
 
 Value UIWebView::valueForKeyPath(const std::string& keyPath) const {

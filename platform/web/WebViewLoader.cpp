@@ -148,6 +148,12 @@ Ref<NSURLRequest> WebViewLoader::offeredRequest(const NSURLRequest& request, con
     return offered;
 }
 
+Ref<NSURLRequest> WebViewLoader::offeredRequest(const Ref<NSURL>& url, const Ref<NSURL>& mainDocumentURL) {
+    auto offered = NSMutableURLRequest::requestWithURL(url);
+    offered->setMainDocumentURL(mainDocumentURL);
+    return offered;
+}
+
 Ref<NSURLRequest> WebViewLoader::request() const { return load_ ? load_->request : currentRequest_; }
 
 // ---- queueing and offering -----------------------------------------------------------------
@@ -182,7 +188,7 @@ void WebViewLoader::queue(Navigation navigation) {
 void WebViewLoader::loadHTMLString(const std::string& html, const Ref<NSURL>& baseURL) {
     Ref<NSURL> target = baseURL ? baseURL : NSURL::URLWithString("about:blank");
     Navigation n;
-    n.request = offeredRequest(*NSURLRequest::requestWithURL(target), target);
+    n.request = offeredRequest(target, target);
     n.html = html;
     n.baseURL = baseURL;
     queue(std::move(n));
@@ -235,7 +241,7 @@ void WebViewLoader::pageRequestsNavigation(const Ref<NSURL>& url, NavigationKind
     Navigation n;
     n.frame = kind == NavigationKind::Frame;
     n.type = kind == NavigationKind::Link ? UIWebViewNavigationTypeLinkClicked : UIWebViewNavigationTypeOther;
-    n.request = offeredRequest(*NSURLRequest::requestWithURL(url), n.frame ? page_->documentURL() : url);
+    n.request = offeredRequest(url, n.frame ? page_->documentURL() : url);
     if (!wait) {
         queue(std::move(n));
     } else if (roomToWait(n)) {
@@ -266,7 +272,7 @@ void WebViewLoader::offer(const Navigation& navigation) {
         // Only the URL changes: no load.
         Ref<NSURL> url = navigation.request->URL();
         page_->setDocumentURL(url);
-        if (currentRequest_) currentRequest_ = offeredRequest(*NSURLRequest::requestWithURL(url), url);
+        if (currentRequest_) currentRequest_ = offeredRequest(url, url);
         if (historyIndex_ >= 0) history_[static_cast<size_t>(historyIndex_)].request = currentRequest_;
     } else {
         begin(navigation);
@@ -354,7 +360,7 @@ void WebViewLoader::commit(uint64_t loadId, const Ref<NSURL>& url, const std::st
     if (!keep || !isCurrent(loadId)) return;
     const Navigation& navigation = load_->navigation;
     Ref<NSURLRequest> request = load_->request;
-    if (!request->URL() || !request->URL()->isEqual(*url)) request = offeredRequest(*NSURLRequest::requestWithURL(url), url);
+    if (!request->URL() || !request->URL()->isEqual(*url)) request = offeredRequest(url, url);
     currentRequest_ = request;
     Entry entry{request, navigation.html, navigation.baseURL};
     if (navigation.historyIndex && *navigation.historyIndex < static_cast<int64_t>(history_.size())) {

@@ -78,6 +78,8 @@ private:
     };
 
     static Ref<NSURLRequest> offeredRequest(const NSURLRequest& request, const Ref<NSURL>& mainDocumentURL);
+    // The same for a plain request of `url`, made once.
+    static Ref<NSURLRequest> offeredRequest(const Ref<NSURL>& url, const Ref<NSURL>& mainDocumentURL);
     // Whether one more navigation may wait (else it is dropped, logged).
     bool roomToWait(const Navigation& navigation);
     void queue(Navigation navigation);

@@ -357,6 +357,58 @@ TEST_F(EngineTest, ValuesOfAnotherWebViewsHeapArriveUndefined) {
     EXPECT_EQ(other->evaluateScript("(function (o) { return o.name; })").callWithArguments({bare}).toString(), "bare");
 }
 
+// A script evaluated again and again is kept parsed: each evaluation still
+// runs it anew, in the scope of the moment, and reports its errors at the
+// URL it was given this time.
+TEST_F(EngineTest, RepeatedScriptsRunEachTimeAndReportTheirOwnURL) {
+    const std::string count = "n = (typeof n === 'number' ? n : 0) + 1";
+    for (int i = 1; i <= 4; ++i) EXPECT_EQ(eval(count).toInt32(), i);
+
+    const std::string failing = "var y = 1;\nmissing();";
+    for (int i = 0; i < 3; ++i) context->evaluateScript(failing, std::string("file:///a.js"));
+    context->evaluateScript(failing, std::string("file:///b.js"));
+    context->evaluateScript(failing);
+    auto lines = [&](const std::string& text) {
+        size_t n = 0;
+        for (const auto& line : logCapture().messages()) n += line.find(text) != std::string::npos;
+        return n;
+    };
+    EXPECT_EQ(lines("Can't find variable: missing at file:///a.js:2"), 3u);
+    EXPECT_EQ(lines("Can't find variable: missing at file:///b.js:2"), 1u);
+    EXPECT_EQ(lines("Can't find variable: missing at <anonymous>:2"), 1u);
+
+    // One that does not parse is reported every time.
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(eval("function (").isUndefined());
+    EXPECT_EQ(lines("SyntaxError"), 3u);
+}
+
+TEST_F(EngineTest, AWebViewsAnswerIsTheResultsTextInTheCurrentPage) {
+    auto view = webViewWithDelegate();
+    view->loadHTMLString("<script>var who = 'one'; var o = {toString() { return 'object ' + who; }};</script>",
+                         url("file:///one.html"));
+    ASSERT_TRUE(waitFor("finish"));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(WebTest::eval(view, "who"), "one");
+        EXPECT_EQ(WebTest::eval(view, "o"), "object one");
+    }
+    EXPECT_EQ(WebTest::eval(view, "6 * 7"), "42");
+    EXPECT_EQ(WebTest::eval(view, "1 / 0 < 0"), "false");
+    EXPECT_EQ(WebTest::eval(view, "undefined"), "");
+    EXPECT_EQ(WebTest::eval(view, "null"), "");
+    EXPECT_EQ(WebTest::eval(view, "'caf\\u00e9'"), "caf\xc3\xa9");
+    EXPECT_EQ(WebTest::eval(view, "Symbol('s')"), "");
+    EXPECT_TRUE(logCapture().contains("TypeError")) << ::testing::PrintToString(logCapture().messages());
+
+    delegate->events.clear();
+    view->loadHTMLString("<script>var who = 'two'; var o = {toString() { return 'object ' + who; }};</script>",
+                         url("file:///two.html"));
+    ASSERT_TRUE(waitFor("finish"));
+    EXPECT_EQ(WebTest::eval(view, "who"), "two");
+    EXPECT_EQ(WebTest::eval(view, "o"), "object two");
+    WebTest::eval(view, "nothing.here");
+    EXPECT_TRUE(logCapture().contains("at file:///two.html:1")) << ::testing::PrintToString(logCapture().messages());
+}
+
 TEST_F(EngineTest, RunawayRecursionIsAnException) {
     expectLogLine("RangeError");
     EXPECT_TRUE(eval("function f() { return f(); } f()").isUndefined());
