@@ -21,6 +21,17 @@
 #include "platform/runtime/NSThread.h"
 #include "platform/web/JSVirtualMachine.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define PLATFORM_WEB_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PLATFORM_WEB_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(PLATFORM_WEB_ADDRESS_SANITIZER)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 // The engine exports these, but the package ships no header for them: the
 // declarations, as the engine's own headers make them.
 extern "C" {
@@ -117,6 +128,18 @@ std::string toUTF8(JSStringRef string) {
         utf8::append(out, u);
     }
     return out;
+}
+
+// ---- global contexts ---------------------------------------------------------------------------
+
+// A new global context in `group`. The engine interns names for each one that
+// it keeps for the life of the process; the leak checker is told so here,
+// where nothing of ours runs, rather than looking each of them up at exit.
+static JSGlobalContextRef createGlobalContext(JSContextGroupRef group) {
+#if defined(PLATFORM_WEB_ADDRESS_SANITIZER)
+    __lsan::ScopedDisabler keptForTheProcess;
+#endif
+    return JSGlobalContextCreateInGroup(group, nullptr);
 }
 
 // ---- parsed scripts ----------------------------------------------------------------------------
@@ -499,7 +522,7 @@ __attribute__((noinline)) void clearDeadStackBeforeCollection() {
 
 void collectGarbage(const EngineGroup& group) {
     clearDeadStackBeforeCollection();
-    JSGlobalContextRef ctx = JSGlobalContextCreateInGroup(group.ref, nullptr);
+    JSGlobalContextRef ctx = createGlobalContext(group.ref);
     JSSynchronousGarbageCollectForDebugging(ctx);
     JSGlobalContextRelease(ctx);
 }
@@ -729,7 +752,7 @@ std::shared_ptr<ContextCore> ContextCore::create(std::shared_ptr<EngineGroup> gr
     core->group = std::move(group);
     core->owner = owner;
     core->page = page;
-    JSGlobalContextRef ctx = JSGlobalContextCreateInGroup(core->group->ref, nullptr);
+    JSGlobalContextRef ctx = createGlobalContext(core->group->ref);
     core->ctx = ctx;
     coresByContext()[ctx] = core.get();
     // Native functions get Function.prototype, so call, apply and bind work on them.
@@ -808,12 +831,7 @@ void ContextCore::tearDown() {
 
 }  // namespace platform::web
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define PLATFORM_WEB_ADDRESS_SANITIZER 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(PLATFORM_WEB_ADDRESS_SANITIZER)
+#if defined(PLATFORM_WEB_ADDRESS_SANITIZER)
 // The engine keeps some process-lifetime allocations it never frees (its
 // context groups live as long as the process): not leaks of ours.
 extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() {

@@ -311,6 +311,8 @@ TEST_F(PageDrawingTest, OversizedDocumentsDrawTheirOwnBackgroundOnly) {
 }
 
 TEST_F(PageDrawingTest, HostileStructuresDrawSafely) {
+    // Building this page takes longer than the short limit on a busy machine.
+    JSVirtualMachine::setExecutionTimeLimit(30);
     auto view = show(R"(<body style='margin:0;background:#ffffff'><script>
         // Far deeper than the parser builds (the drawing leaves the depths out).
         let n = document.body.appendChild(document.createElement('div'));
