@@ -25,6 +25,15 @@ std::atomic<bool> gStopRequested{false};
 // keeps re-posting itself; it gives up instead of hanging the test.
 constexpr int kMaxDrainPasses = 10000;
 
+// Ends a wait of the main thread, or the next one. Signal-safe.
+void signalWakeFd() {
+    int fd = gWakeFd.load();
+    if (fd < 0) return;
+    uint64_t one = 1;
+    ssize_t written = ::write(fd, &one, sizeof one);
+    (void)written;  // a full counter already wakes the loop
+}
+
 }  // namespace
 
 MainLoop& MainLoop::shared() {
@@ -36,14 +45,6 @@ MainLoop::MainLoop() {
     int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (fd < 0) logError("main run loop: eventfd failed; the run loop polls instead");
     gWakeFd.store(fd);
-}
-
-void MainLoop::signalWakeFd() {
-    int fd = gWakeFd.load();
-    if (fd < 0) return;
-    uint64_t one = 1;
-    ssize_t written = ::write(fd, &one, sizeof one);
-    (void)written;  // a full counter already wakes the loop
 }
 
 void MainLoop::wake() {
@@ -343,11 +344,8 @@ void addPassHook(PassPhase phase, Block hook) {
 
 void stopMainRunLoop() {
     gStopRequested.store(true);
-    int fd = gWakeFd.load();
-    if (fd < 0) return;
-    uint64_t one = 1;
-    ssize_t written = ::write(fd, &one, sizeof one);
-    (void)written;
+    // Not wake(): it takes the loop's lock, which a signal handler must not.
+    signalWakeFd();
 }
 
 void runMainPass() { MainLoop::shared().runPass(); }

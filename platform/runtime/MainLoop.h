@@ -39,7 +39,8 @@ struct MainLoop {
 
     // Wake-up of the main thread: a wake raised while it waits ends the wait
     // (through an eventfd), one raised before ends the next wait at once.
-    // runtime::stopMainRunLoop raises it from signal handlers too.
+    // runtime::stopMainRunLoop, called from signal handlers too, writes the
+    // eventfd itself.
     void wake();
     void wait(double realTimeoutSeconds);
     // True once after runtime::stopMainRunLoop().
@@ -51,7 +52,6 @@ private:
     void insertLocked(const Ref<runtime::RunLoopTimer>& timer, double uptime, bool keepStamp);
     Ref<runtime::RunLoopTimer> removeLocked(runtime::RunLoopTimer& timer);
     void fireDueTimers();
-    void signalWakeFd();
 
     std::mutex mutex_;
     std::deque<Block> posted_;
