@@ -2,7 +2,8 @@
 # The run script as a new user meets it, played in a copy of the script beside
 # stand-ins (an installer, cmake, ctest, the host program): `./run --help` and
 # `./run` alone print the usage; `./run demo --help` prints the host's usage
-# file at once, built or not; a build counts the files compiled of those to
+# file at once, built or not, and `./run test --help` and `./run bench --help`
+# theirs, without installing or building; a build counts the files compiled of those to
 # compile, its compiler lines going to a log whose path is printed; a failed
 # build shows its first error; relative --out and --home are the caller's,
 # and the default output is the clone's out/demo. `./run test` keeps ctest's
@@ -38,6 +39,17 @@ out="$("$clone/run" demo -h)" || fail "./run demo -h without a program exited $?
 [[ "$out" == "usage: host [options]"* ]] || fail "unexpected: $out"
 printf '#!/bin/sh\necho "cwd=$(pwd) args=$*"\n' > "$clone/build/release/host/host"
 chmod +x "$clone/build/release/host/host"
+
+# The tests' and the benchmarks' usage: at once too, whatever else is given,
+# without installing (the installer here fails) or building.
+out="$("$clone/run" test -R Json --help 2>&1)" || fail "./run test --help exited $?: $out"
+[[ "$out" == "usage: ./run test [ctest args]"* && "$out" == *"The arguments go to ctest"* ]] ||
+  fail "unexpected ./run test --help: $out"
+out="$("$clone/run" bench -h 2>&1)" || fail "./run bench -h exited $?: $out"
+[[ "$out" == "usage: ./run bench [benchmark args]"* && "$out" == *"--benchmark_filter="* ]] ||
+  fail "unexpected ./run bench -h: $out"
+[[ ! -e "$clone/build/asan" && ! -e "$clone/build/tsan" && ! -e "$clone/build/bench" ]] ||
+  fail "a --help started a build"
 
 # cmake: configures quietly; with "-- -n" lists the three files it would
 # compile; builds them, chattering like a compiler, and exits $BUILD_STATUS.
