@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -28,6 +29,34 @@ struct AbortPath {
 };
 // Two lock files and a sandbox per run, with room to spare.
 std::array<AbortPath, 8> abortPaths;
+
+// What the second signal says, kept in the same way: a handler that finds it
+// being written says nothing. (It is rewritten only between a run's steps.)
+struct AbortNote {
+    std::atomic<int> state{AbortPath::Free};
+    char text[PATH_MAX + 256] = {};
+};
+AbortNote abortNote;
+
+void writeAll(const char* text, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(STDERR_FILENO, text, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        text += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
+void sayAbortNote(int signal) {
+    if (abortNote.state.load() != AbortPath::Ready) return;
+    const char* name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "signal";
+    writeAll("host: second ", 13);
+    writeAll(name, std::strlen(name));
+    writeAll(": ", 2);
+    writeAll(abortNote.text, std::strlen(abortNote.text));
+    writeAll("\n", 1);
+}
 
 // Removes the entries of the open folder `fd` and everything below them, with
 // system calls alone (no allocation), so that a signal handler may call it.
@@ -86,6 +115,7 @@ void onSignal(int signal) {
         }
     }
     RunSignals::removeRegistered();
+    sayAbortNote(signal);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
@@ -141,9 +171,18 @@ void RunSignals::removeRegistered() {
     }
 }
 
+void RunSignals::setAbortNote(const std::string& text) {
+    abortNote.state.store(AbortPath::Writing);
+    const size_t size = std::min(text.size(), sizeof abortNote.text - 1);
+    std::memcpy(abortNote.text, text.data(), size);
+    abortNote.text[size] = '\0';
+    if (size > 0) abortNote.state.store(AbortPath::Ready);
+}
+
 void RunSignals::resetInChild() {
     quitRequestedFlag.store(false);
     quitSignalNumber.store(0);
     forwardedChild.store(0);
     for (AbortPath& slot : abortPaths) slot.state.store(AbortPath::Free);
+    abortNote.state.store(AbortPath::Free);
 }

@@ -5,7 +5,8 @@
 // run removes: its lock files and its temporary sandbox, registered here
 // while they exist. A process playing its scenarios in child processes passes
 // each signal on to the child playing (forwardTo), and waits for that child
-// to end before it ends itself. Everything a signal handler runs here is
+// to end before it ends itself, and says on standard error what the run
+// leaves unwritten (abortNote). Everything a signal handler runs here is
 // async-signal-safe.
 #pragma once
 
@@ -38,7 +39,12 @@ public:
     // the process ends).
     static void removeRegistered();
 
+    // What a second signal says before the process ends, on standard error
+    // as "host: second SIGINT: <text>" (the run's output it leaves unwritten);
+    // empty: nothing. A text is cut after PATH_MAX + 255 bytes.
+    static void setAbortNote(const std::string& text);
+
     // In a child process just forked: no request, no child to pass signals
-    // on to, and nothing of its parent's to remove.
+    // on to, and nothing of its parent's to remove or say.
     static void resetInChild();
 };

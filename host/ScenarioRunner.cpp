@@ -191,6 +191,9 @@ int ScenarioRunner::run() {
         fail(refusal);
         return 1;
     }
+    if (!options_.exitWhenIdle)
+        RunSignals::setAbortNote("the program ended at once; the scenario's timeline, client log, traffic and sandbox "
+                                 "were not written into " + options_.outDir);
     readHomePorts();
     if (!startServices(info->services) || !startPlatform()) {
         finish();
@@ -210,6 +213,8 @@ int ScenarioRunner::run() {
     recordHomePorts();
     // What has no answer yet gets none: the run has ended.
     recorder_->endUnanswered();
+    RunSignals::setAbortNote("the program ended at once; the scenario's output in " + options_.outDir +
+                             " was not written whole");
     bool written = writeOutput();
     finish();
     if (!written) return 1;
@@ -408,7 +413,9 @@ void ScenarioRunner::noteQuit() {
     quitNoted_ = true;
     int signal = RunSignals::quitSignal();
     std::string cause = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "a quit request";
-    timeline_.add("host", cause + ": the scenario ends early; the application quits and what there is is written");
+    timeline_.add("host", cause + ": the scenario ends early; the application quits and what there is is written "
+                                  "(a second " + (signal == SIGTERM ? "SIGTERM" : "SIGINT") +
+                                  " ends the program at once, writing nothing more)");
 }
 
 void ScenarioRunner::settle() {
@@ -497,6 +504,7 @@ bool ScenarioRunner::writeOutput() {
 }
 
 void ScenarioRunner::finish() {
+    RunSignals::setAbortNote("");
     if (recorder_) recorder_->stop();
     if (platformStarted_) {
         auto center = NSNotificationCenter::defaultCenter();

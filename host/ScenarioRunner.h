@@ -10,7 +10,7 @@
 // sandbox/ (a copy of the application's files) into the output folder. A
 // first SIGINT or SIGTERM (RunSignals) ends the scenario early, which then
 // still quits the application and writes what it has; a second ends the
-// program at once. Nothing it makes under the temporary folder outlives it.
+// program at once, saying that the output was not written. Nothing it makes under the temporary folder outlives it.
 // Main thread; one run per process (ScenarioSuite plays several, each in a
 // process of its own).
 #pragma once

@@ -72,6 +72,7 @@ int ScenarioSuite::run() {
     if (std::string refusal = OutputFolder::claim(options_.outDir, options_.homeDir, true, homeLock, outputLock);
         !refusal.empty())
         return fail(refusal);
+    RunSignals::setAbortNote("the program ended at once; the summary was not written into " + options_.outDir);
 
     outcomes_.clear();
     for (size_t i = 0; i < scenarios_.size(); ++i) {
@@ -87,9 +88,10 @@ int ScenarioSuite::run() {
     const std::string text = summary(options_.outDir, outcomes_);
     const std::string path = (fs::path(options_.outDir) / OutputFolder::kSummary).string();
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << text;
+    file << text << std::flush;
     std::printf("\nhost: summary (also in %s)\n%s", path.c_str(), text.c_str());
     std::fflush(stdout);
+    RunSignals::setAbortNote("");
     if (!file) return fail("cannot write the summary " + path);
 
     bool failed = false;

@@ -9,7 +9,8 @@
 // in turn. A child is in a process group of its own: a signal reaches it
 // only through this process (RunSignals::forwardTo), once. A first SIGINT
 // or SIGTERM ends the scenario playing early, with its output written, and
-// no other starts; the summary says which were not played. Main thread of a
+// no other starts; the summary says which were not played. A second ends
+// the program at once, saying that the summary was not written. Main thread of a
 // process without other threads (it forks).
 #pragma once
 

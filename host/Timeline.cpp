@@ -19,19 +19,22 @@ const char* levelName(platform::LogLevel level) {
     return "log";
 }
 
-// The text on one line, white space runs as one space, cut after `limit`
-// bytes (at a character's start) with a mark saying so.
-std::string oneLine(std::string_view text, size_t limit) {
+// The text on one line: each run of white space that holds a line break or
+// a tab becomes one space (none at either end), other spaces stay; cut after
+// `limit` bytes (at a character's start) with a mark saying so.
+std::string oneLine(std::string_view text, size_t limit = std::string::npos) {
     std::string line;
-    bool space = false;
-    for (char c : text) {
-        if (std::isspace(static_cast<unsigned char>(c))) {
-            space = !line.empty();
+    for (size_t at = 0; at < text.size();) {
+        size_t end = at;
+        bool breaks = false;
+        while (end < text.size() && std::isspace(static_cast<unsigned char>(text[end]))) breaks |= text[end++] != ' ';
+        if (end == at) {
+            line += text[at++];
             continue;
         }
-        if (space) line += ' ';
-        space = false;
-        line += c;
+        if (!breaks) line.append(text.substr(at, end - at));
+        else if (at > 0 && end < text.size()) line += ' ';
+        at = end;
     }
     if (line.size() <= limit) return line;
     size_t cut = limit;
@@ -86,8 +89,10 @@ void Timeline::addLocked(double seconds, std::string_view kind, std::string_view
 
 void Timeline::add(std::string_view kind, std::string_view text) {
     double seconds = elapsed();
+    // A value described over several lines (a dictionary) reads on one.
+    const std::string line = oneLine(text);
     std::scoped_lock lock(mutex_);
-    addLocked(seconds, kind, text);
+    addLocked(seconds, kind, line);
 }
 
 void Timeline::addLog(platform::LogLevel level, std::string_view text) {

@@ -4,7 +4,9 @@
 // the timeline began; and beside it the client log, every line the clients
 // logged, at any level, stamped alike. Lines may come from any thread; they
 // are kept in arrival order, and timeline lines are echoed to standard output
-// as they come, control and invalid bytes escaped.
+// as they come. A timeline line is one line: its line breaks and tabs, with
+// the white space around them, read as one space; other control and invalid
+// bytes are escaped (the client log escapes its line breaks too).
 #pragma once
 
 #include <mutex>
@@ -34,8 +36,7 @@ public:
     void add(std::string_view kind, std::string_view text);
     // A client's log line: the client log takes it whole; a warning or an
     // error, and a web page's console line ("JS …"), also join the timeline
-    // as a "log" line, on one line (line breaks and runs of white space as
-    // one space) and cut after kShownLogBytes.
+    // as a "log" line, cut after kShownLogBytes.
     void addLog(platform::LogLevel level, std::string_view text);
     // After the first timeline line that holds one of `fragments`, a "note"
     // line "expected: <why>": for the lines a clean run shows that read like

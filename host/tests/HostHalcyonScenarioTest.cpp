@@ -95,8 +95,12 @@ TEST_F(HostHalcyonScenarioTest, TheClientStartsWithItsKeyAgainstTheEmbeddedServi
     ASSERT_EQ(nativeClicks.size(), 1u);
     EXPECT_EQ(nativeClicks[0].field("clcode"), "ncl-4");
     EXPECT_EQ(nativeClicks[0].field("event"), "ev-4");
-    long tracked = lineWith("HLEventService trackCheckoutWithTransactionIdentifier: T-1001");
+    long tracked = lineWith("HLEventService trackCheckoutWithTransactionIdentifier: T-1001 parameters: "
+                            "{ item = \"spectral-scanner\"; price = 4.99; currency = EUR; }");
     EXPECT_GT(tracked, lineWith("UIApplicationDidFinishLaunchingNotification"));
+    // Every value on one line, none with an escape.
+    for (const std::string& line : timeline)
+        for (const char* escape : {"\\n", "\\r", "\\t", "\\x"}) EXPECT_EQ(line.find(escape), std::string::npos) << line;
     EXPECT_GT(lineWith("halcyon event pixel: POST /pix?event=checkout", tracked), tracked);
     EXPECT_GE(lineWith("halcyon event pixel: POST /pix?event=landing"), 0);
     EXPECT_TRUE(of("trillium").empty());

@@ -5,7 +5,8 @@
 // which a kept home has saved as soon as the services started; SIGTERM and
 // SIGINT end the run early with its output written, the requests under way
 // told as unanswered, and the signal's exit code; a second signal ends it at
-// once, leaving no sandbox and no lock file behind; the start-up benchmark's
+// once, leaving no sandbox, no lock file and nothing written but the output
+// folders' markers, and says so (the first said it would); the start-up benchmark's
 // run leaves nothing under the temporary folder. A run of several scenarios
 // plays each into a folder of its own, with a summary, and a signal ends it
 // after the scenario playing.
@@ -45,9 +46,10 @@ protected:
         }
         return child;
     }
-    // The same for a run of several scenarios, whose standard output goes
-    // to a pipe: `output` gets its reading end.
-    pid_t startSuite(HostOptions suiteOptions, std::vector<std::string> scenarios, int& output) {
+    // The same for a run of several scenarios, whose standard output and
+    // error go to a pipe: `output` gets its reading end.
+    pid_t startSuite(HostOptions suiteOptions, std::vector<std::string> scenarios, int& output,
+                     const std::string& temporaryFolder = "") {
         suiteOptions.echoTimeline = true;
         int lines[2];
         if (pipe(lines) != 0) return -1;
@@ -55,6 +57,8 @@ protected:
         pid_t child = fork();
         if (child == 0) {
             dup2(lines[1], STDOUT_FILENO);
+            dup2(lines[1], STDERR_FILENO);
+            if (!temporaryFolder.empty()) setenv("TMPDIR", temporaryFolder.c_str(), 1);
             RunSignals::install();
             int code = ScenarioSuite(suiteOptions, std::move(scenarios)).run();
             std::fflush(stdout);
@@ -217,33 +221,52 @@ TEST_F(HostProcessTest, AKeptHomeHasItsPortsSavedOnceTheServicesStart) {
     EXPECT_NE(ports.find("\"partner\""), std::string::npos) << ports;
 }
 
-TEST_F(HostProcessTest, ASecondSigintEndsTheRunAtOnceLeavingNoSandboxAndNoLockFile) {
+TEST_F(HostProcessTest, ASecondSigintEndsTheRunAtOnceSayingWhatItLeftUnwritten) {
     // A partner that never answers keeps the quit waiting after the first.
     simulator::PartnerService partner;
     ASSERT_TRUE(partner.start());
     partner.server().route("GET", "/cb", simulator::Answer::stall());
     options.partnerUrl = partner.url("/");
     options.homeDir = "";
-    options.echoTimeline = true;
     const std::string temporary = root + "/tmp";
     std::filesystem::create_directories(temporary);
-    int lines[2];
-    ASSERT_EQ(pipe(lines), 0);
-    pid_t child = startChild(options, lines[1], temporary);
-    close(lines[1]);
+    int output = -1;
+    pid_t child = startSuite(options, {"startup", "tamarind"}, output, temporary);
+    ASSERT_GT(child, 0);
     std::string seen;
     ASSERT_TRUE(partner.server().waitForStalled(1, 60));
-    ASSERT_FALSE(std::filesystem::is_empty(temporary));  // the sandbox
+    ASSERT_FALSE(std::filesystem::is_empty(temporary));  // the scenario's sandbox
     kill(child, SIGINT);
-    ASSERT_TRUE(readUntil(lines[0], "SIGINT: the scenario ends early", seen)) << seen;
+    ASSERT_TRUE(readUntil(output, "SIGINT: the scenario ends early", seen)) << seen;
     kill(child, SIGINT);
+    readUntil(output, "\n\n\n", seen);  // to the end: the writers are gone
     int status = 0;
     waitpid(child, &status, 0);
-    close(lines[0]);
+    close(output);
     partner.stop();
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status << seen;
+
+    // The first said a second would write nothing more; the second says what was not written.
+    EXPECT_NE(seen.find("(a second SIGINT ends the program at once, writing nothing more)"), std::string::npos) << seen;
+    const std::string scenarioFolder = options.outDir + "/startup";
+    EXPECT_NE(seen.find("host: second SIGINT: the program ended at once; the scenario's timeline, client log, traffic "
+                        "and sandbox were not written into " + scenarioFolder + "\n"),
+              std::string::npos)
+        << seen;
+    EXPECT_NE(seen.find("host: second SIGINT: the program ended at once; the summary was not written into " +
+                        options.outDir + "\n"),
+              std::string::npos)
+        << seen;
+    EXPECT_EQ(seen.find("output written"), std::string::npos) << seen;
+    // What it left: the folders' markers alone; no sandbox and no lock file.
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(options.outDir))
+        left.push_back(entry.path().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{options.outDir + "/" + OutputFolder::kMarker, scenarioFolder,
+                                              scenarioFolder + "/" + OutputFolder::kMarker}));
     EXPECT_TRUE(std::filesystem::is_empty(temporary));
-    EXPECT_FALSE(std::filesystem::exists(options.outDir + "/" + RunLock::kFileName));
+    EXPECT_TRUE(filesNamed(root, RunLock::kFileName).empty());
 }
 
 TEST_F(HostProcessTest, EveryScenarioPlaysIntoAFolderOfItsOwnAndTheSummarySaysWhatEachWrote) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "host/Timeline.h"
+#include "platform/foundation/Value.h"
 
 namespace {
 
@@ -40,6 +41,19 @@ TEST(TimelineTest, TheClientLogKeepsEveryLineAndTheTimelineItsWarningsErrorsAndP
     EXPECT_EQ(kindOf(log[2]), "system  ");
     EXPECT_EQ(kindOf(log[3]), "warning ");
     EXPECT_EQ(kindOf(log[4]), "error   ");
+}
+
+TEST(TimelineTest, AValueDescribedOverSeveralLinesReadsOnOneWithoutEscapes) {
+    Timeline timeline(false);
+    Value purchase = Value::dictionary({{"item", "spectral  scanner"}, {"sizes", Value::array({Value(1), Value(2)})}});
+    timeline.add("app", "trackCheckout parameters: " + purchase.description());
+    timeline.add("app", "\tan alert:\r\n\"Title\"\n\n  its message\x01\n");
+    auto lines = timeline.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    // The description's line breaks and indents as one space, the value's own spaces kept.
+    EXPECT_EQ(textOf(lines[0]), "trackCheckout parameters: { item = \"spectral  scanner\"; sizes = ( 1, 2 ); }");
+    // Other control bytes are still escaped.
+    EXPECT_EQ(textOf(lines[1]), "an alert: \"Title\" its message\\x01");
 }
 
 TEST(TimelineTest, ALongWarningIsCutOnTheTimelineAtACharactersStartAndKeptWholeInTheLog) {

@@ -2,9 +2,11 @@
 # The run script as a new user meets it, played in a copy of the script beside
 # stand-ins (an installer, cmake, ctest, the host program): `./run --help` and
 # `./run` alone print the usage; `./run demo --help` prints the host's usage
-# file at once, built or not; a build counts the files compiled of those to
-# compile, its compiler lines going to a log whose path is printed; a failed
-# build shows its first error; relative --out and --home are the caller's,
+# file at once, built or not, and `./run test --help` and `./run bench --help`
+# theirs, without installing or building; a build counts the files compiled
+# of those make's dry run finds to compile (across the makefiles of its
+# targets, what is up to date left out), its compiler lines going to a log
+# whose path is printed; a failed build shows its first error; relative --out and --home are the caller's,
 # and the default output is the clone's out/demo. `./run test` keeps ctest's
 # output in a log per build, names each failure as it comes with its output,
 # ends with one summary line across both builds and exits non-zero when a
@@ -39,15 +41,38 @@ out="$("$clone/run" demo -h)" || fail "./run demo -h without a program exited $?
 printf '#!/bin/sh\necho "cwd=$(pwd) args=$*"\n' > "$clone/build/release/host/host"
 chmod +x "$clone/build/release/host/host"
 
-# cmake: configures quietly; with "-- -n" lists the three files it would
-# compile; builds them, chattering like a compiler, and exits $BUILD_STATUS.
-cat > "$clone/bin/cmake" <<'EOF'
+# The tests' and the benchmarks' usage: at once too, whatever else is given,
+# without installing (the installer here fails) or building.
+out="$("$clone/run" test -R Json --help 2>&1)" || fail "./run test --help exited $?: $out"
+[[ "$out" == "usage: ./run test [ctest args]"* && "$out" == *"The arguments go to ctest"* ]] ||
+  fail "unexpected ./run test --help: $out"
+out="$("$clone/run" bench -h 2>&1)" || fail "./run bench -h exited $?: $out"
+[[ "$out" == "usage: ./run bench [benchmark args]"* && "$out" == *"--benchmark_filter="* ]] ||
+  fail "unexpected ./run bench -h: $out"
+[[ ! -e "$clone/build/asan" && ! -e "$clone/build/tsan" && ! -e "$clone/build/bench" ]] ||
+  fail "a --help started a build"
+
+# cmake: configures quietly; with "-- -n" runs make's dry run on a tree made
+# as cmake makes its own: a makefile per target, run by a makefile above
+# them, one target's object needing what the other makes (a precompiled
+# header), another object up to date: three files to compile. Then builds
+# them, chattering like a compiler, and exits $BUILD_STATUS.
+tree="$scratch/tree"
+mkdir -p "$tree"
+printf 'all:\n\t$(MAKE) -f lib.mk\n\t$(MAKE) -f prog.mk\n' > "$tree/Makefile"
+printf 'lib.so: lib.o pch.gch\nlib.o: lib.cpp\n\t@echo "Building CXX object lib.o"\npch.gch: pch.h\n\t@echo "Building CXX object pch.gch"\n' \
+  > "$tree/lib.mk"
+printf 'prog: prog.o old.o lib.so\nprog.o: prog.cpp pch.gch\n\t@echo "Building CXX object prog.o"\nold.o: old.cpp\n\t@echo "Building CXX object old.o"\n' \
+  > "$tree/prog.mk"
+touch -d 2000-01-01 "$tree/lib.cpp" "$tree/pch.h" "$tree/prog.cpp" "$tree/old.cpp"
+touch "$tree/old.o"
+cat > "$clone/bin/cmake" <<EOF
 #!/bin/bash
+tree="$tree"
+EOF
+cat >> "$clone/bin/cmake" <<'EOF'
 [[ "$1" == -S ]] && { echo "-- Configuring done"; exit 0; }
-if [[ " $* " == *" -n "* ]]; then
-  for i in 1 2 3; do echo "cmake -E cmake_echo_color --progress-num=$i \"Building CXX object f$i.o\""; done
-  exit 0
-fi
+[[ " $* " == *" -n "* ]] && exec make -C "$tree" -n -k
 for i in 1 2 3; do echo "[ $((i * 33))%] Building CXX object f$i.o"; echo "compiler-line $i"; done
 [[ "${BUILD_STATUS:-0}" == 0 ]] || echo "f3.cpp:7:1: error: broken"
 echo "make: the end"
