@@ -224,9 +224,31 @@ bool TMATBaseAdContainer::containedInScreenBounds() const {
 
 // ---- web view and scroll view ------------------------------------------------------------------------
 
-bool TMATBaseAdContainer::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSURLRequest&,
+// ---- the user's tap ---------------------------------------------------------------------------------
+
+bool TMATBaseAdContainer::consumeUserActivation(const std::string& call, const std::string& refusal) {
+    if (webView_->consumeTransientUserActivation()) return true;
+    auto [entry, made] = tapRefusals_.try_emplace(call, kRefusalLogPeriod, [](const std::string& line) {
+        TMLog::logError("%@", line);
+    });
+    entry->second.refuse(call + ": " + refusal);
+    return false;
+}
+
+std::string TMATBaseAdContainer::userTapRefusal(const std::string& what) {
+    return "Unable to " + what + ": the user has not tapped the ad (one such call per tap, within " +
+           std::to_string(static_cast<int>(UIWebView::kTransientUserActivationSeconds)) + " s of it)";
+}
+
+bool TMATBaseAdContainer::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSURLRequest& request,
                                                             UIWebViewNavigationType) {
-    return true;
+    // What the web view cannot load itself it hands to the system, which
+    // leaves the app: a creative navigating on its own must not.
+    const Ref<NSURL>& url = request.URL();
+    std::string scheme = url ? NSString::lowercaseString(url->scheme()) : std::string();
+    bool loadsInPlace = scheme == "http" || scheme == "https" || scheme == "about" || scheme == "file";
+    if (!url || loadsInPlace || !UIApplication::sharedApplication()->canOpenURL(url)) return true;
+    return consumeUserActivation("The ad's page", userTapRefusal("leave the ad for " + url->absoluteString()));
 }
 
 void TMATBaseAdContainer::webViewDidStartLoad(Ref<UIWebView>) { TMLog::logInfo("Ad started loading in the webview"); }

@@ -11,9 +11,11 @@
 #pragma once
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <string>
 
+#include "platform/web/RepeatedRefusal.h"
 #include "platform/web/UIWebView.h"
 #include "platform/ui/UIButton.h"
 #include "tamarind/TMALinkUtility.h"
@@ -82,8 +84,22 @@ public:
     // The whole container lies inside the key window.
     bool containedInScreenBounds() const;
 
-    // ---- UIWebViewDelegate: every load is allowed; start and failure are
-    // logged; a finished page makes its MRAID bridge ready ----
+    // ---- the user's tap ----
+    // Every way out of the ad (a sheet or prompt over it, the system browser,
+    // another app, a call, the store) is for the user only: this uses up the
+    // page's activation (a tap on the ad within the last 5 s, UIWebView), one
+    // per tap. Without one it answers false and logs "<call>: <refusal>" as
+    // an error: a call's first refusal at once, then every
+    // kRefusalLogPeriod seconds how many more there were while they go on.
+    bool consumeUserActivation(const std::string& call, const std::string& refusal);
+    static constexpr double kRefusalLogPeriod = 10;
+    // Why `what` ("open …") is refused without the user's tap.
+    static std::string userTapRefusal(const std::string& what);
+
+    // ---- UIWebViewDelegate: every load is allowed, but one the web view
+    // would hand to the system (a call, another app: it leaves the app)
+    // only for the user's tap; start and failure are logged; a finished page
+    // makes its MRAID bridge ready ----
     bool webViewShouldStartLoadWithRequest(Ref<UIWebView> webView, const NSURLRequest& request,
                                            UIWebViewNavigationType navigationType) override;
     void webViewDidStartLoad(Ref<UIWebView> webView) override;
@@ -138,5 +154,6 @@ private:
     Ref<TMALinkUtility> sharedLinkUtility_;
     float lastViewablePercentage_ = 0;
     Ref<TMATViewabilityCalculation> viewabilityCalculation_;
+    std::map<std::string, platform::web::RepeatedRefusal> tapRefusals_;  // by call
     double viewabilityTimerInterval_ = 0;
 };

@@ -129,9 +129,8 @@ Ref<UIViewController> TMATBaseAdController::viewControllerForPresentingModalView
     return nullptr;
 }
 
-bool TMATBaseAdController::openUrlLink(const Ref<NSURL>& url, bool useExternal,
-                                       TMATBrowsingController::SheetGate mayShowSheet) {
-    return browsingController()->openBrowserWithUrl(url, useExternal, std::move(mayShowSheet));
+bool TMATBaseAdController::openUrlLink(const Ref<NSURL>& url, bool useExternal) {
+    return browsingController()->openBrowserWithUrl(url, useExternal);
 }
 
 void TMATBaseAdController::openPrivateUrl(Ref<NSURL>) {}

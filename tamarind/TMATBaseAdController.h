@@ -52,9 +52,9 @@ public:
     void loadWithOptions(const Ref<TamarindAdOptions>& options, const std::string& size,
                          const std::optional<std::string>& containerSize, const Ref<NSObject>& ad);
     // Routes the URL through the browsing controller; false when nothing was
-    // shown or opened (a null URL goes nowhere). `mayShowSheet`, when given,
-    // is asked before each sheet over the ad (TMATBrowsingController).
-    bool openUrlLink(const Ref<NSURL>& url, bool useExternal, TMATBrowsingController::SheetGate mayShowSheet = {});
+    // shown or opened (a null URL goes nowhere). The bridges ask it only for
+    // the user's tap.
+    bool openUrlLink(const Ref<NSURL>& url, bool useExternal);
     // Sends the model's impression pixel, when it has one (logged either way).
     void fireImpressionPixel();
     // The delegate's answer when it lists "viewControllerForPresentingModalView"; else logged, null.

@@ -34,14 +34,10 @@ void TMATBaseBridge::insertEventsInContext() {
 
 // ---- the user -------------------------------------------------------------------------------------------
 
-bool TMATBaseBridge::consumeUserActivation() {
-    auto container = adContainer();
-    auto webView = container ? container->webView() : nullptr;
-    return webView && webView->consumeTransientUserActivation();
-}
-
-std::string TMATBaseBridge::userTapRefusal(const std::string& what) {
-    return "Unable to " + what + ": the user has not tapped the ad (each tap allows one sheet or prompt within 1 s)";
+bool TMATBaseBridge::consumeUserActivation(const std::string& call, const std::string& refusal) {
+    if (auto container = adContainer()) return container->consumeUserActivation(call, refusal);
+    TMLog::logError("%@: %@", call, refusal);
+    return false;
 }
 
 // ---- state ---------------------------------------------------------------------------------------------

@@ -78,12 +78,11 @@ public:
     // The type of a page value for log lines ("undefined", "string", …).
     static std::string typeOfValue(const JSValue& value);
 
-    // Sheets and prompts over the ad only for the user: uses up the
-    // activation of the container's page (a tap on the ad in the last second,
-    // UIWebView); false when it held none.
-    bool consumeUserActivation();
-    // Why `what` ("open", …) is refused without the user's tap.
-    static std::string userTapRefusal(const std::string& what);
+    // Every way out of the ad only for the user: the container's
+    // consumeUserActivation (one call per tap of the user on the ad; a
+    // refusal logged as "<call>: <refusal>", the first at once, then a count
+    // while they go on). False without a container.
+    bool consumeUserActivation(const std::string& call, const std::string& refusal);
 
 private:
     // On main: hands each listed function of the event to the page's setTimeout.

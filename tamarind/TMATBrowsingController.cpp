@@ -39,15 +39,6 @@ Ref<TMMetricTracker> TMATBrowsingController::metricTracker() { return sharedConf
 
 // ---- routing ----------------------------------------------------------------------------------
 
-bool TMATBrowsingController::openBrowserWithUrl(const Ref<NSURL>& url, bool useExternalBrowser,
-                                                SheetGate mayShowSheet) {
-    // Intents route their targets through the plain overload: the gate stays for the whole routing.
-    SheetGate outer = std::exchange(sheetGate_, std::move(mayShowSheet));
-    bool opened = openBrowserWithUrl(url, useExternalBrowser);
-    sheetGate_ = std::move(outer);
-    return opened;
-}
-
 bool TMATBrowsingController::openBrowserWithUrl(const Ref<NSURL>& url, bool useExternalBrowser) {
     TMLog::logDebug("TMATBrowsingController starting to load request %@", url);
     if (!url) {
@@ -121,7 +112,6 @@ void TMATBrowsingController::submitIntentLaunchMetrics(bool fallback) {
 }
 
 bool TMATBrowsingController::handleOpenUrl(const Ref<NSURL>& url) {
-    if (!sheetAllowed()) return false;
     Ref<UIViewController> browser;
     if (!platform::systemVersionAtLeast(9, 0)) {
         browser = TMMPAdBrowserController::alloc()->initWithURL(url, self<TMATBrowsingController>());
@@ -142,7 +132,7 @@ bool TMATBrowsingController::handleAppStoreUrl(const Ref<NSURL>& url) {
     }
     // The sheet shows only once loaded: a presenter that cannot show it now
     // makes the link fail here, so an intent's next target is tried.
-    if (!availablePresenter() || !sheetAllowed()) return false;
+    if (!availablePresenter()) return false;
     auto sheet = SKStoreProductViewController::alloc()->init();
     sheet->setDelegate(self<TMATBrowsingController>());
     Weak<TMATBrowsingController> weak = self<TMATBrowsingController>();

@@ -7,12 +7,9 @@
 // system. Each routing answers whether it showed or opened something, so an
 // intent's next target is tried otherwise. It is the delegate of every sheet
 // it shows and dismisses a sheet when the user closes it, only that sheet and
-// only once, so the ad screen under it stays. A caller may have each sheet
-// allowed first (the user's tap). Main thread; presenting and dismissing
-// happen on a later turn of the main queue.
+// only once, so the ad screen under it stays. Main thread; presenting and
+// dismissing happen on a later turn of the main queue.
 #pragma once
-
-#include <functional>
 
 #include "platform/foundation/NSURL.h"
 #include "platform/store/SFSafariViewController.h"
@@ -39,16 +36,8 @@ public:
     Ref<TMATBrowsingController> initWithAdController(const Ref<TMATBaseAdController>& adController);
     ~TMATBrowsingController() override;
 
-    // Asked, during the routing, just before a sheet (browser or store) would
-    // be shown over the ad; false refuses that sheet: nothing is shown for
-    // it, so an intent's next target is tried. What opens outside the ad
-    // (the system browser, the system's store) is not asked about.
-    using SheetGate = std::function<bool()>;
-
     // False when nothing was shown or opened (a null URL goes nowhere).
     bool openBrowserWithUrl(const Ref<NSURL>& url, bool useExternalBrowser);
-    // The same, with each sheet first allowed by `mayShowSheet`.
-    bool openBrowserWithUrl(const Ref<NSURL>& url, bool useExternalBrowser, SheetGate mayShowSheet);
     bool handleIntentUrl(const Ref<NSURL>& url, bool useExternalBrowser);
     bool attemptLoadingIntent(const std::string& queryPart, bool useExternalBrowser);
     void submitIntentLaunchMetrics(bool fallback);
@@ -82,13 +71,10 @@ public:
 private:
     // The ad controller's presenter, when it can present now (logged when not).
     Ref<UIViewController> availablePresenter();
-    // The gate of the routing under way allows a sheet (no gate: always).
-    bool sheetAllowed() const { return !sheetGate_ || sheetGate_(); }
 
     Weak<TMATBrowsingControllerDelegate> delegate_;
     Weak<TMATBaseAdController> adController_;
     Ref<UIApplication> sharedApplication_;
     Ref<TMALinkUtility> sharedLinkUtility_;
     Ref<TMAdConfiguration> sharedConfiguration_;
-    SheetGate sheetGate_;  // while a gated routing runs
 };

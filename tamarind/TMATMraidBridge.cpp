@@ -140,6 +140,10 @@ void TMATMraidBridge::fireErrorEventWithMessage(const std::string& message, cons
     fireEventListeners("error", {Value(message), Value(action)});
 }
 
+void TMATMraidBridge::refuseWithoutTap(const std::string& what, const std::string& action) {
+    fireEventListeners("error", {Value(TMATBaseAdContainer::userTapRefusal(what)), Value(action)});
+}
+
 void TMATMraidBridge::updatePositionFromContainer(bool asDefault) {
     auto container = adContainer();
     if (!container) return;
@@ -266,8 +270,10 @@ bool TMATMraidBridge::supports(const std::string& feature) {
 
 void TMATMraidBridge::open(const std::string& url) {
     TMLog::logDebug("%@ executed with param: %@", "open:", url);
-    // One sheet per tap: a creative calling on its own must not keep the close button covered.
-    if (!consumeUserActivation()) return fireErrorEventWithMessage(userTapRefusal("open"), "open");
+    // One per tap: a creative calling on its own must neither keep the close
+    // button covered nor leave the app.
+    if (!consumeUserActivation("mraid.open", TMATBaseAdContainer::userTapRefusal("open " + url)))
+        return refuseWithoutTap("open", "open");
     if (auto controller = adController()) controller->openUrlLink(NSURL::URLWithString(url), false);
 }
 
@@ -324,8 +330,8 @@ void TMATMraidBridge::storePicture(const std::string& url) {
     if (!tmatIsWebURL(NSURL::URLWithString(url)))
         return fireErrorEventWithMessage("Given picture URL is not a web URL", "storePicture");
     // One prompt per tap, as for open.
-    if (!consumeUserActivation())
-        return fireErrorEventWithMessage(userTapRefusal("store the picture"), "storePicture");
+    if (!consumeUserActivation("mraid.storePicture", TMATBaseAdContainer::userTapRefusal("store " + url)))
+        return refuseWithoutTap("store the picture", "storePicture");
     auto controller = adController();
     pictureManager_->storePicture(url, controller ? controller->viewControllerForPresentingModalView() : nullptr);
 }

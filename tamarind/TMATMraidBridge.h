@@ -107,8 +107,9 @@ public:
     std::string getVersion() override { return bridgeAPIVersion(); }
     bool isViewable() override { return viewable_; }
     // The ad controller's click-through routing (not the external browser).
-    // Only for the user: it uses up the page's activation (a tap on the ad in
-    // the last second, UIWebView); without one it is refused.
+    // Only for the user: it uses up the page's activation (a tap on the ad
+    // within the last 5 s, UIWebView); without one it is refused with an
+    // "error" event, its log lines counted (consumeUserActivation).
     void open(const std::string& url) override;
     void resize() override;
     // The three setters merge an object into their table, keeping the keys
@@ -199,6 +200,9 @@ public:
     Ref<UIDevice> sharedDevice();
 
 private:
+    // A call refused for want of the user's tap: "error" with the message and
+    // the action, the log line left to consumeUserActivation's count.
+    void refuseWithoutTap(const std::string& what, const std::string& action);
     // The state the pending expand or close leads to, else the current one.
     int effectiveState() const { return targetState_.value_or(currentState_); }
     // A two-part expansion is asked for or its page loads, not yet shown.

@@ -25,16 +25,13 @@ void TMATTamarindBridge::openInExternalBrowser(const std::string& url) {
     TMLog::logDebug("%@.%@ executed", bridgePrefix(), "openInExternalBrowser:");
     auto controller = adController();
     if (!controller) return;
-    // The system browser opens outside the ad, but a store link (or an intent
-    // leading to one) shows its sheet over it: one sheet per tap, so a
-    // creative calling on its own cannot keep the close button covered. The
-    // gate is asked during the call.
-    controller->openUrlLink(NSURL::URLWithString(url), true, [this, &url] {
-        if (consumeUserActivation()) return true;
-        TMLog::logError("tamarind.openInExternalBrowser: %@; nothing is shown for %@.",
-                        userTapRefusal("show a sheet over the ad"), url);
-        return false;
-    });
+    // Whatever it opens leaves the app (the system browser, another app, a
+    // call, the store) or covers the ad (a store sheet): one per tap, so a
+    // creative calling on its own cannot take the user away or keep the close
+    // button covered. A refused call goes nowhere: no intent is counted, nothing is sent.
+    if (!consumeUserActivation("tamarind.openInExternalBrowser", TMATBaseAdContainer::userTapRefusal("open " + url)))
+        return;
+    controller->openUrlLink(NSURL::URLWithString(url), true);
 }
 
 std::vector<JSExportMethod> TMATTamarindBridgeExport::exportedMethods() const {

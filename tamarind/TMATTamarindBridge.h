@@ -34,9 +34,9 @@ public:
     // The container's setAllowsCloseButton (shown or removed on a later
     // main-queue turn; a full-screen ad keeps the button's area, tappable).
     void enableCloseButton(bool enable) override;
-    // The controller's openUrlLink with useExternal true. A sheet over the
-    // ad (a store link's, an intent's) only for the user: it uses up the
-    // page's activation (consumeUserActivation); without one that sheet is
-    // refused (logged), and an intent tries its next target.
+    // The controller's openUrlLink with useExternal true, only for the user:
+    // it uses up the page's activation (consumeUserActivation, one call per
+    // tap); without one it is refused (logged, counted) and nothing is
+    // routed, shown, opened or sent.
     void openInExternalBrowser(const std::string& url) override;
 };

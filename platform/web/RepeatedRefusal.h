@@ -1,10 +1,14 @@
-// Internal to the web module: a refusal a page may repeat many times in one
-// go (a loop over setTimeout or location past their caps), logged once with
-// how many there were. The first refusal of a main-queue turn posts its line;
-// the others of that turn only count. Main thread.
+// A refusal a page may repeat many times, logged with how many there were
+// instead of once per call. The first refusal of a main-queue turn posts its
+// line; the others of that turn only count (a loop over setTimeout or
+// location past their caps). Given a period, a page refused again and again
+// over time (a timer calling every 10 ms) gets its first line, then one line
+// with a count per period while the refusals go on; clients' bridges use it
+// so. Main thread.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -12,16 +16,28 @@ namespace platform::web {
 
 class RepeatedRefusal {
 public:
-    // `line` is logged (a warning) for the first refusal of the turn, with
-    // " (<n> in all)" when more followed it; later lines of the turn are dropped.
+    using Sink = std::function<void(const std::string& line)>;
+
+    // Per turn only, each line a warning of the platform's log.
+    RepeatedRefusal();
+    // The refusals of the `period` seconds (on the clock) after a logged line
+    // only count; each line goes to `sink` (a warning when it is null).
+    RepeatedRefusal(double period, Sink sink);
+
+    // `line` is logged for the first refusal of the turn, with " (<n> in
+    // all)" when more followed it in that turn; later lines of the turn are
+    // dropped. With a period, the refusals of the period after it are logged
+    // at its end as the last one's line with " (<n> more in <period> s)",
+    // and a new period follows; a period without any ends the count, and the
+    // next refusal is a first one again.
     void refuse(std::string line);
 
 private:
-    struct Pending {
-        std::string line;
-        size_t count = 0;
-    };
-    std::shared_ptr<Pending> pending_;  // the turn's, until its line is logged
+    struct State;
+    static void write(const State& state, const std::string& line);
+    static void endPeriodLater(const std::shared_ptr<State>& state);
+
+    std::shared_ptr<State> state_;  // shared with the posted line and the period's end
 };
 
 }  // namespace platform::web

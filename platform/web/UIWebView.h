@@ -141,10 +141,11 @@ public:
     // Transient user activation, as browsers give pages for pop-ups: the
     // user's tap on the web view (its page, not a view laid over it) or link
     // click grants its page one, before the page hears the click. It lasts
-    // kTransientUserActivationSeconds on the clock and the first consume uses
-    // it up. Script alone (timers, load handlers, the clicks and navigations
-    // it makes) never grants one.
-    static constexpr double kTransientUserActivationSeconds = 1.0;
+    // kTransientUserActivationSeconds on the clock, as long as browsers keep
+    // one (a click handler may wait for its tracker before it opens), and
+    // the first consume uses it up. Script alone (timers, load handlers, the
+    // clicks and navigations it makes) never grants one.
+    static constexpr double kTransientUserActivationSeconds = 5.0;
     bool hasTransientUserActivation() const;
     // True when the page held one; it is used up.
     bool consumeTransientUserActivation();

@@ -2,7 +2,9 @@
 // containers in the key window record what their page observes (listener
 // calls, globals, the close button, opened URLs) and the tests read that
 // record back. A small bridge with two events of its own lets the page fire
-// events at will; bad calls from the page are logged and change nothing.
+// events at will; bad calls from the page are logged and change nothing;
+// every way out of the ad opens only for the user's tap, one per tap.
+#include "platform/store/SFSafariViewController.h"
 #include "platform/store/SKStoreProductViewController.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/web/JSVirtualMachine.h"
@@ -167,71 +169,89 @@ TEST_F(TMATBridgeTest, EnableCloseButtonTwiceThenOffLeavesNoButton) {
     EXPECT_EQ(nativeCloseButtons(container), 0u);
 }
 
-TEST_F(TMATBridgeTest, OpenInExternalBrowserOpensWebLinksAndBadOnesGoNowhere) {
+// Every way out of the ad (the system browser, another app, a call, the
+// store), whether the bridge or the page's own navigation asks, needs the
+// user's tap and uses it up: one per tap.
+TEST_F(TMATBridgeTest, EveryWayOutOfTheAdOpensOnlyForTheUsersTapOnePerTap) {
+    expectLogLine("tamarind.openInExternalBrowser: Unable to open http://landing.example/x: the user has not tapped "
+                  "the ad (one such call per tap, within 5 s of it)");
+    expectLogLine("The ad's page: Unable to leave the ad for tel:5550100: the user has not tapped the ad");
     expectLogLine("was given no URL; nothing is opened.");
     expectLogLine("tamarind.openInExternalBrowser: expects a URL string, was given a number; ignored.");
-    auto container = addContainer();
-    load(container, "");
-    eval(container, "tamarind.openInExternalBrowser('http://exa mple/\\u0000'); tamarind.openInExternalBrowser(42);");
-    driver().advance(1);
-    EXPECT_TRUE(UIApplication::sharedApplication()->openedURLs().empty());
-    EXPECT_FALSE(rootViewController()->presentedViewController());
-    // The system browser opens outside the ad: no tap needed.
-    eval(container, "tamarind.openInExternalBrowser('http://landing.example/x');");
-    driver().advance(1);
-    auto opened = UIApplication::sharedApplication()->openedURLs();
-    ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0]->absoluteString(), "http://landing.example/x");
-}
-
-TEST_F(TMATBridgeTest, OpenInExternalBrowserShowsTheStoreSheetOverTheAdOnlyOncePerTap) {
-    expectLogLine("tamarind.openInExternalBrowser: Unable to show a sheet over the ad: the user has not tapped the ad "
-                  "(each tap allows one sheet or prompt within 1 s); nothing is shown for "
-                  "https://apps.store.invalid/app/ghost-radar/id1234.");
     using platform::testing::StoreSheet;
-    const std::string store = "https://apps.store.invalid/app/ghost-radar/id1234";
-    const std::string intent = "tamarindmobile://intent?intent=https%3A%2F%2Fapps.store.invalid%2Fapp%2Fghost-radar"
-                               "%2Fid1234&intent=http%3A%2F%2Flanding.example%2Fy";
+    UIApplication::sharedApplication()->setCanOpenScheme("ghostradar", true);
+    const std::vector<std::string> waysOut = {
+        "http://landing.example/x", "tel:5550100", "ghostradar://level/2", "itms-apps://apps.store.invalid/id1234",
+        "tamarindmobile://intent?intent=tel%3A5550101",
+        "https://apps.store.invalid/app/ghost-radar/id1234",  // its sheet fails to load: the system's store
+    };
     auto presenter = NSObject::alloc<RecordingControllerDelegate>();
     presenter->presenter = rootViewController();
     controller->setDelegate(presenter);
-    profile().storeSheetLoads = true;
     auto container = addContainer();
-    load(container, "");
+    load(container, "<a id='call' href='tel:5550102'>Call</a>");
     auto opened = [] {
         std::vector<std::string> urls;
         for (const auto& url : UIApplication::sharedApplication()->openedURLs()) urls.push_back(url->absoluteString());
         return urls;
     };
 
-    // The page on its own: no store sheet, nor its load; an intent goes on to its web target, in the system.
-    auto openBoth = [&](const std::string& first, const std::string& second) {
-        eval(container, "tamarind.openInExternalBrowser('" + first + "'); tamarind.openInExternalBrowser('" + second +
-                            "');");
-    };
-    openBoth(store, intent);
+    // The page on its own, however it asks: nothing.
+    for (const auto& url : waysOut) eval(container, "tamarind.openInExternalBrowser('" + url + "');");
+    eval(container, "tamarind.openInExternalBrowser(42); location.href = 'tel:5550100';"
+                    "document.getElementById('call').click();");
     driver().advance(1);
-    EXPECT_FALSE(rootViewController()->presentedViewController());
+    EXPECT_TRUE(opened().empty());
     EXPECT_TRUE(StoreSheet::loadedParameters().empty());
-    EXPECT_EQ(opened(), std::vector<std::string>{"http://landing.example/y"});
-    EXPECT_EQ(logCapture().count("Unable to show a sheet over the ad"), 2u);
+    EXPECT_FALSE(rootViewController()->presentedViewController());
 
-    // A tap: one store sheet, for the intent as for the link; the second call is refused.
-    for (const std::string& url : {store, intent}) {
-        SCOPED_TRACE(url);
+    // One tap each: the first call opens, the page's second is refused.
+    for (const auto& url : waysOut) {
         window()->simulateTap(container->webView());
-        openBoth(url, store);
-        driver().advance(1);
-        auto sheet =
-            std::dynamic_pointer_cast<SKStoreProductViewController>(rootViewController()->presentedViewController());
-        ASSERT_TRUE(sheet);
-        StoreSheet::simulateUserClose(sheet);
-        driver().advance(1);
-        EXPECT_FALSE(rootViewController()->presentedViewController());
+        eval(container, "tamarind.openInExternalBrowser('" + url + "'); tamarind.openInExternalBrowser('" + url + "');");
     }
-    EXPECT_EQ(StoreSheet::loadedParameters().size(), 2u);
-    EXPECT_EQ(opened().size(), 1u);
-    EXPECT_EQ(logCapture().count("Unable to show a sheet over the ad"), 4u);
+    driver().advance(1);
+    std::vector<std::string> expected(waysOut.begin(), waysOut.end());
+    expected[4] = "tel:5550101";
+    EXPECT_EQ(opened(), expected);
+    EXPECT_EQ(StoreSheet::loadedParameters().size(), 1u);
+    // The user's tap on a link to a call.
+    ASSERT_TRUE(container->webView()->simulateLinkClick("call"));
+    driver().advance(1);
+    expected.push_back("tel:5550102");
+    EXPECT_EQ(opened(), expected);
+    // A tap used by a call that goes nowhere (no URL) allows nothing more.
+    window()->simulateTap(container->webView());
+    eval(container, "tamarind.openInExternalBrowser('http://exa mple/\\u0000'); location.href = 'tel:5550100';");
+    driver().advance(1);
+    EXPECT_EQ(opened(), expected);
+    EXPECT_FALSE(rootViewController()->presentedViewController());
+}
+
+// An honest creative's click handlers wait 1.2 s for their tracker's answer
+// before they open the landing page: the user's tap still allows it, once.
+TEST_F(TMATBridgeTest, AClickThroughAfterASlowTrackerStillOpensOncePerTap) {
+    auto presenter = NSObject::alloc<RecordingControllerDelegate>();
+    presenter->presenter = rootViewController();
+    controller->setDelegate(presenter);
+    auto container = addContainer();
+    load(container,
+         "<div id='learn' onclick='track(function () { mraid.open(\"http://landing.example/page\"); })'>More</div>"
+         "<div id='visit' onclick='track(function () {"
+         "  tamarind.openInExternalBrowser(\"http://landing.example/outside\");"
+         "  tamarind.openInExternalBrowser(\"tel:5550100\"); })'>Visit</div>"
+         "<script>function track(then) { setTimeout(then, 1200); }</script>",  // the tracker answers in 1.2 s
+         flags(true, true, false));
+    ASSERT_TRUE(container->webView()->simulateLinkClick("visit"));
+    driver().advance(1.3);
+    auto opened = UIApplication::sharedApplication()->openedURLs();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0]->absoluteString(), "http://landing.example/outside");
+
+    ASSERT_TRUE(container->webView()->simulateLinkClick("learn"));
+    driver().advance(1.3);
+    ASSERT_EQ(SFSafariViewController::presentedURLs().size(), 1u);
+    EXPECT_EQ(SFSafariViewController::presentedURLs()[0]->absoluteString(), "http://landing.example/page");
 }
 
 TEST_F(TMATBridgeTest, NothingOutlivesTheWebViewOnceTheControllerLetsGo) {

@@ -1,9 +1,8 @@
 // Click-through routing through a template controller, with the platform's
 // seams: web links by system version and the external flag, the store sheet
 // loading, failing or absent, a busy presenter, the client's own browser and
-// its private URLs, a caller's gate on sheets over the ad, and intents
-// (nested, fallbacks, bad parts) whose counters are read from the
-// instrumentation pixel the service receives.
+// its private URLs, and intents (nested, fallbacks, bad parts) whose
+// counters are read from the instrumentation pixel the service receives.
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/store/SFSafariViewController.h"
 #include "platform/store/SKStoreProductViewController.h"
@@ -29,8 +28,8 @@ protected:
         recorder->presenter = rootViewController();
         controller = TMATBaseAdController::adControllerWithDelegate<TestTemplateController>(recorder);
     }
-    bool open(const std::string& url, bool external = false, TMATBrowsingController::SheetGate gate = {}) {
-        bool shown = controller->openUrlLink(NSURL::URLWithString(url), external, std::move(gate));
+    bool open(const std::string& url, bool external = false) {
+        bool shown = controller->openUrlLink(NSURL::URLWithString(url), external);
         driver().advance(1);  // presentations and their animations
         return shown;
     }
@@ -147,45 +146,6 @@ TEST_F(TMATBrowsingControllerTest, ABusyPresenterShowsNothingAndSaysSo) {
     driver().advance(1);
     EXPECT_FALSE(open("http://landing.example/"));
     EXPECT_TRUE(logCapture().contains("No view controller to present from"));
-}
-
-TEST_F(TMATBrowsingControllerTest, AGateIsAskedJustBeforeEachSheetOverTheAdAndNothingElse) {
-    int asked = 0;
-    bool allow = false;
-    auto gate = [&] {
-        ++asked;
-        return allow;
-    };
-    // What opens outside the ad, or nowhere, is not asked about.
-    EXPECT_TRUE(open("https://landing.example/x", true, gate));
-    EXPECT_TRUE(open("tel:5550100", false, gate));
-    EXPECT_FALSE(open("https://apps.store.invalid/app/none", true, gate));
-    EXPECT_EQ(asked, 0);
-
-    // Refused sheets show nothing and load nothing; an intent goes on to its next target.
-    EXPECT_FALSE(open("http://landing.example/page", false, gate));
-    EXPECT_FALSE(open(kTMATStoreLink, true, gate));
-    EXPECT_TRUE(open(std::string("tamarindmobile://intent?intent=") + kTMATStoreLinkEscaped + "&intent=tel%3A5550100",
-                     true, gate));
-    EXPECT_EQ(asked, 3);
-    EXPECT_FALSE(presented());
-    EXPECT_TRUE(StoreSheet::loadedParameters().empty());
-    EXPECT_EQ(opened(), (std::vector<std::string>{"https://landing.example/x", "tel:5550100", "tel:5550100"}));
-
-    // A busy presenter is found out first: the gate is not asked for it.
-    allow = true;
-    StoreSheet::setNextResult(StoreSheet::Loads);
-    EXPECT_TRUE(open(kTMATStoreLink, true, gate));
-    EXPECT_TRUE(std::dynamic_pointer_cast<SKStoreProductViewController>(presented()));
-    EXPECT_FALSE(open(kTMATStoreLink, true, gate));
-    EXPECT_EQ(asked, 4);
-    // The gate lasts for its call only.
-    rootViewController()->dismissViewControllerAnimated(false, nullptr);
-    driver().advance(1);
-    allow = false;
-    EXPECT_TRUE(open("http://landing.example/page"));
-    EXPECT_TRUE(std::dynamic_pointer_cast<SFSafariViewController>(presented()));
-    EXPECT_EQ(asked, 4);
 }
 
 TEST_F(TMATBrowsingControllerTest, IntentsTryTheirTargetsInOrderAndCountTheOutcome) {

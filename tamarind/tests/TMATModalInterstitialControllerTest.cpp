@@ -91,6 +91,14 @@ protected:
     static std::string page(const Ref<TMATModalInterstitialController>& controller, const std::string& script) {
         return containerOf(controller)->webView()->stringByEvaluatingJavaScriptFromString(script);
     }
+    // The intent counters ("il", "fil", "nil") the service has received, in order.
+    std::vector<std::string> intentCounters() const {
+        std::vector<std::string> counted;
+        for (const auto& fields : service.instrumentationPixels())
+            for (const char* name : {"il", "fil", "nil"})
+                if (TamarindService::field(fields, name)) counted.push_back(name);
+        return counted;
+    }
 
     Ref<TMATModalTestDelegate> recorder;
     Ref<TamarindAdOptions> options;
@@ -300,13 +308,13 @@ TEST_F(TMATModalInterstitialControllerTest, ACreativeThatTakesItsCloseButtonAway
     EXPECT_FALSE(TMATModalInterstitialController::isAnyInterstitialDisplayed());
 }
 
-// A creative asking for sheets and a prompt every 100 ms (the browser sheet,
-// the permission prompt, the store sheet of a store link or of an intent
-// opened "in the external browser") gets one per tap of the user on the ad,
-// never one of its own: after each "Done" or "Cancel" nothing covers the
-// close area, and a tap there ends the ad. A web page it opens in the system
-// browser shows nothing over the ad and needs no tap.
-TEST_F(TMATModalInterstitialControllerTest, ACreativeOpeningOnATimerGetsOneSheetOrPromptPerTapAndTheCloseStaysReachable) {
+// A creative asking every 100 ms for sheets, a prompt and ways out of the app
+// (the browser sheet, the permission prompt, the store sheet of a store link
+// or of an intent, the system browser, a call, by its bridges or its own
+// navigation) gets one per tap of the user on the ad, never one of its own:
+// after each "Done" or "Cancel" nothing covers the close area, and a tap
+// there ends the ad. Only the intents the user's taps opened are counted.
+TEST_F(TMATModalInterstitialControllerTest, ACreativeOpeningOnATimerGetsOneWayOutPerTapAndTheCloseStaysReachable) {
     using platform::testing::StoreSheet;
     profile().storeSheetLoads = true;
     const std::string open = "mraid.open('http://landing.example/');";
@@ -315,17 +323,18 @@ TEST_F(TMATModalInterstitialControllerTest, ACreativeOpeningOnATimerGetsOneSheet
     const std::string intent = "tamarind.openInExternalBrowser('tamarindmobile://intent?intent=https%3A%2F%2F"
                                "apps.store.invalid%2Fapp%2Fghost-radar%2Fid1234');";
     const std::string outside = "tamarind.openInExternalBrowser('http://landing.example/outside');";
+    const std::string leave = "tamarind.openInExternalBrowser('tel:5550100'); location.href = 'tel:5550101';";
     struct Hostile {
         std::string first;  // the call that gets the user's tap
-        std::string presents;
+        std::string presents;  // empty: it opens outside the app
     };
     for (const Hostile& hostile : {Hostile{open, "SFSafariViewController"}, Hostile{picture, "UIAlertController"},
                                    Hostile{store, "SKStoreProductViewController"},
-                                   Hostile{intent, "SKStoreProductViewController"}}) {
+                                   Hostile{intent, "SKStoreProductViewController"}, Hostile{outside, ""}}) {
         SCOPED_TRACE(hostile.first);
         // "tamarind.js" in the text gives the creative the "tamarind" bridge.
         service.setAd(TamarindAd{.creative = "<script>/* tamarind.js */ setInterval(function () {" + hostile.first +
-                                             open + picture + store + intent + outside + "}, 100);</script>"});
+                                             open + picture + store + intent + outside + leave + "}, 100);</script>"});
         auto delegate = NSObject::alloc<TMATModalTestDelegate>();
         auto controller = makeController(delegate);
         ASSERT_TRUE(load(controller, delegate));
@@ -334,11 +343,17 @@ TEST_F(TMATModalInterstitialControllerTest, ACreativeOpeningOnATimerGetsOneSheet
         auto shown = controller->interstitialAdViewController();
         auto container = containerOf(controller);
         EXPECT_FALSE(shown->presentedViewController());  // nothing without the user
+        EXPECT_TRUE(UIApplication::sharedApplication()->openedURLs().empty());
 
         for (int round = 0; round < 5; ++round) {
             window()->simulateTap(container->webView());
             driver().advance(0.2);
             auto presented = shown->presentedViewController();
+            if (hostile.presents.empty()) {
+                EXPECT_FALSE(presented) << round;
+                EXPECT_EQ(UIApplication::sharedApplication()->openedURLs().size(), round + 1u);
+                continue;
+            }
             ASSERT_TRUE(presented) << round;
             ASSERT_EQ(presented->className(), hostile.presents) << round;
             if (auto alert = std::dynamic_pointer_cast<UIAlertController>(presented)) {
@@ -363,8 +378,60 @@ TEST_F(TMATModalInterstitialControllerTest, ACreativeOpeningOnATimerGetsOneSheet
     EXPECT_TRUE(service.requestsTo(TamarindService::kPicturePath).empty());
     EXPECT_EQ(StoreSheet::loadedParameters().size(), 10u);
     const auto opened = UIApplication::sharedApplication()->openedURLs();
-    ASSERT_FALSE(opened.empty());
+    ASSERT_EQ(opened.size(), 5u);
     for (const auto& url : opened) EXPECT_EQ(url->absoluteString(), "http://landing.example/outside");
+    // The five intents the user's taps opened were counted; no refused one was.
+    ASSERT_TRUE(waitFor([&] { return intentCounters().size() >= 5; }));
+    EXPECT_EQ(intentCounters(), std::vector<std::string>(5, "il"));
+}
+
+// A creative asking every 10 ms, with nothing on screen for it, for ways out
+// (an intent to the store, the system browser, a sheet, a prompt, a call by
+// navigation) opens nothing and sends the service nothing; each kind of call
+// logs its first refusal, then how many more there were.
+TEST_F(TMATModalInterstitialControllerTest, ACreativeRefusedEvery10MsSendsNothingAndLogsAFirstLineThenACount) {
+    const std::string tapped = "the user has not tapped the ad";
+    const std::string intent = "tamarind.openInExternalBrowser('tamarindmobile://intent?intent=https%3A%2F%2F"
+                               "apps.store.invalid%2Fapp%2Fghost-radar%2Fid1234');";
+    service.setAd(TamarindAd{.creative = "<script>/* tamarind.js */ var calls = 0;"
+                                         "var timer = setInterval(function () { calls++; " + intent +
+                                         "tamarind.openInExternalBrowser('http://landing.example/outside');"
+                                         "mraid.open('http://landing.example/');"
+                                         "mraid.storePicture('" + service.url(TamarindService::kPicturePath) + "');"
+                                         "location.href = 'tel:5550100'; }, 10);</script>"});
+    profile().storeSheetLoads = true;
+    auto controller = makeController(recorder);
+    ASSERT_TRUE(load(controller, recorder));
+    controller->presentFromViewController(rootViewController());
+    driver().advance(5);
+    const int calls = std::stoi(page(controller, "clearInterval(timer); String(calls)"));
+    EXPECT_GE(calls, 490);
+    EXPECT_FALSE(controller->interstitialAdViewController()->presentedViewController());
+    EXPECT_TRUE(UIApplication::sharedApplication()->openedURLs().empty());
+    EXPECT_TRUE(platform::testing::StoreSheet::loadedParameters().empty());
+    // One line per kind of call: the bridges' three and the page's navigation.
+    EXPECT_EQ(logCapture().count(tapped), 4u);
+    // The two calls of the first turn make one line.
+    EXPECT_TRUE(logCapture().contains("TamarindAd [Error]: tamarind.openInExternalBrowser: Unable to open "
+                                      "tamarindmobile://intent?intent="));
+    EXPECT_TRUE(logCapture().contains("5 s of it) (2 in all)"));
+    driver().advance(10);
+    EXPECT_EQ(logCapture().count(tapped), 8u);
+    const std::string more = " more in 10 s)";
+    EXPECT_TRUE(logCapture().contains("http://landing.example/outside: " + tapped + " (one such call per tap, within "
+                                      "5 s of it) (" + std::to_string(2 * calls - 2) + more));
+    EXPECT_TRUE(logCapture().contains("mraid.open: Unable to open http://landing.example/: " + tapped));
+    EXPECT_TRUE(logCapture().contains("The ad's page: Unable to leave the ad for tel:5550100: " + tapped));
+    // mraid.open, mraid.storePicture and the page's navigations.
+    EXPECT_EQ(logCapture().count("(" + std::to_string(calls - 1) + more), 3u);
+
+    // The user's tap: the intent opens the store sheet, and its count is the only one the service gets.
+    window()->simulateTap(containerOf(controller)->webView());
+    page(controller, intent);
+    ASSERT_TRUE(waitFor([&] { return !intentCounters().empty(); }));
+    driver().drain();
+    EXPECT_EQ(intentCounters(), std::vector<std::string>{"il"});
+    EXPECT_TRUE(service.requestsTo(TamarindService::kPicturePath).empty());
 }
 
 TEST_F(TMATModalInterstitialControllerTest, TheBrowserSheetOfAnOpenClosesOnDoneOverTheAd) {

@@ -194,8 +194,8 @@ TEST_F(TMATMraidBridgeTest, NoOpCallsSendNothingAndOpenReachesTheBrowserSheetOnc
     // The user's tap allows one sheet; the page's second open is refused.
     window()->simulateTap(container->webView());
     EXPECT_EQ(run(container, "mraid.open('http://landing.example/page'); mraid.open('http://landing.example/more');"),
-              R"x([["error","default","Unable to open: the user has not tapped the ad (each tap allows one sheet or )x"
-              R"x(prompt within 1 s)","open"]])x");
+              R"x([["error","default","Unable to open: the user has not tapped the ad (one such call per tap, )x"
+              R"x(within 5 s of it)","open"]])x");
     driver().advance(1);
     auto sheet = std::dynamic_pointer_cast<SFSafariViewController>(rootViewController()->presentedViewController());
     ASSERT_TRUE(sheet);
@@ -204,9 +204,9 @@ TEST_F(TMATMraidBridgeTest, NoOpCallsSendNothingAndOpenReachesTheBrowserSheetOnc
     SFSafariViewController::simulateDone(sheet);
     driver().advance(1);
 
-    // A tap more than a second before the call allows nothing.
+    // A tap more than 5 s before the call allows nothing.
     window()->simulateTap(container->webView());
-    driver().advance(1);
+    driver().advance(5.1);
     EXPECT_NE(run(container, "mraid.open('http://landing.example/late');").find("Unable to open"), std::string::npos);
     driver().advance(1);
     EXPECT_FALSE(rootViewController()->presentedViewController());

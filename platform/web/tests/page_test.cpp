@@ -1,11 +1,13 @@
 // The page environment: the context before and across loads, the document
 // model, events, timers on the virtual clock, scripts, and hostile pages.
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "platform/runtime/NSRunLoop.h"
 #include "platform/testing/ResidentMemory.h"
 #include "platform/web/PageEnvironment.h"
+#include "platform/web/RepeatedRefusal.h"
 #include "platform/web/tests/WebTestSupport.h"
 
 namespace {
@@ -496,6 +498,34 @@ TEST_F(PageTest, ARefusalRepeatedInALoopIsLoggedOnceWithACount) {
     eval(view, "setTimeout(function() {}, 1000)");
     driver().drain();
     EXPECT_EQ(logCapture().count("page timer refused"), 2u);
+}
+
+// Given a period, a refusal repeated over time (a timer every 10 ms) gives
+// its first line, then one line per period with the count, while it lasts.
+TEST_F(PageTest, ARefusalRepeatedOverTimeIsLoggedFirstThenCountedOncePerPeriod) {
+    Strings lines;
+    platform::web::RepeatedRefusal refusals(10, [&lines](const std::string& line) { lines.push_back(line); });
+    for (int i = 0; i < 2500; ++i) {
+        refusals.refuse("refused " + std::to_string(i));
+        driver().advance(0.01);
+    }
+    driver().advance(20);
+    ASSERT_EQ(lines.size(), 4u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines[0], "refused 0");
+    size_t counted = 0;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        size_t n = 0, more = 0;
+        ASSERT_EQ(std::sscanf(lines[i].c_str(), "refused %zu (%zu more in 10 s)", &n, &more), 2) << lines[i];
+        counted += more;
+    }
+    EXPECT_EQ(counted, 2499u);
+    EXPECT_EQ(lines.back().rfind("refused 2499 (", 0), 0u);
+    // A quiet period ended the count: the next refusals are a first line again, counted in their turn.
+    refusals.refuse("again");
+    refusals.refuse("again, dropped");
+    driver().drain();
+    EXPECT_EQ(lines.back(), "again (2 in all)");
+    EXPECT_EQ(lines.size(), 5u);
 }
 
 TEST_F(PageTest, ExportedObjectsAreReleasedWithTheirWebView) {
