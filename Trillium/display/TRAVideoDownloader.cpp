@@ -261,7 +261,7 @@ void TRAVideoDownloader::fail(const std::string& reason) {
 }
 
 void TRAVideoDownloader::refuse(const std::string& reason) {
-    TRAVideosManager::sharedInstance()->rememberRefusedUrl(videoUrl_, reason);
+    TRAVideosManager::sharedInstance()->rememberRefusedVideo(filename_, reason);
     fail(reason);
 }
 

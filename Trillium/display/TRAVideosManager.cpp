@@ -73,25 +73,26 @@ void TRAVideosManager::downloadVideoWithUrl(const std::string& videoUrl, const R
         if (delegate) delegate->didFailDownloadVideo();
         return;
     }
-    // Fetching it again would only fetch the same refusal.
-    if (auto refused = refusedUrls_.find(videoUrl); refused != refusedUrls_.end()) {
-        TRALog::errorf("Video download of %@ was refused earlier in this run (%@); the video ad fails.", videoUrl,
-                       refused->second);
+    Ref<TRAVideoDownloader> entry = downloaderForFileName(*fileName);
+    std::string destination = TRAAdSDKUtils::getDestPathFromFileName(*fileName);
+    if (entry && entry->videoIsLoaded() && isFileExistWithPath(destination)) {
+        entry->setDestPath(destination);
+        if (delegate) delegate->didFinishDownloadVideoWithPath(destination);
+        return;
+    }
+    // Fetching it again, by this URL or a signed twin, would only fetch the
+    // same refusal.
+    if (auto refused = refusedFileNames_.find(*fileName); refused != refusedFileNames_.end()) {
+        TRALog::errorf("Video download of %@ is not tried: %@ was refused earlier in this run (%@); the video ad fails.",
+                       videoUrl, *fileName, refused->second);
         if (delegate) delegate->didFailDownloadVideo();
         return;
     }
-    Ref<TRAVideoDownloader> entry = downloaderForFileName(*fileName);
     if (!entry) {
         auto downloader = NSObject::alloc<TRAVideoDownloader>()->initWithVideoUrl(videoUrl, delegate);
         videosDb_.set(*fileName, Value(downloader));
         saveVideosDBToLocalData();
         downloader->CheckNetworkStatus();
-        return;
-    }
-    std::string destination = TRAAdSDKUtils::getDestPathFromFileName(*fileName);
-    if (entry->videoIsLoaded() && isFileExistWithPath(destination)) {
-        entry->setDestPath(destination);
-        if (delegate) delegate->didFinishDownloadVideoWithPath(destination);
         return;
     }
     // Not loaded, or loaded but the file has gone: wait for a download. URLs
@@ -109,8 +110,8 @@ void TRAVideosManager::downloadVideoWithUrl(const std::string& videoUrl, const R
     entry->CheckNetworkStatus();
 }
 
-void TRAVideosManager::rememberRefusedUrl(const std::string& videoUrl, const std::string& reason) {
-    refusedUrls_[videoUrl] = reason;
+void TRAVideosManager::rememberRefusedVideo(const std::string& fileName, const std::string& reason) {
+    refusedFileNames_[fileName] = reason;
 }
 
 std::optional<std::string> TRAVideosManager::destPathFromVideoUrl(const std::string& videoUrl) const {

@@ -2,10 +2,12 @@
 // TRAVideoDownloader that fetches (or fetched) the file, archived whole in
 // the user defaults under "TRAVideosDb". One download per file: ads asking
 // for a video already on its way, by any URL of its name, wait on the same
-// downloader. URLs refused in this run are kept in memory only. Files live in
-// <Caches>/<bundle identifier>/ as "<name>.mp4" ("<name>.mp4.tmp" while they
-// download). Before each download it deletes the videos above the remote
-// maximum, sparing those that cached ads carry and the one now playing.
+// downloader, and a video refused in this run is refused by its file name, so
+// that a server signing each URL anew is not asked again; refusals are kept in
+// memory only. Files live in <Caches>/<bundle identifier>/ as "<name>.mp4"
+// ("<name>.mp4.tmp" while they download). Before each download it deletes
+// the videos above the remote maximum, sparing those that cached ads carry
+// and the one now playing.
 //
 // The table read back at start-up is made consistent with the disk: no entry
 // is downloading, an entry is loaded exactly when its final file is there,
@@ -30,16 +32,18 @@ public:
     Ref<TRAVideosManager> init();
 
     // Fails the ad at once when the device lacks space for videos, the URL
-    // is not http or https, names no usable file or was refused earlier in
-    // this run; reports a loaded file at once, inside the call; otherwise the
-    // ad waits on the file's download, which is started unless it runs. URLs
-    // of one file name share its entry: an ad of another URL loads the file
-    // that is there or waits on the running download, and only an entry
-    // with neither is fetched from the asking ad's URL.
+    // is not http or https or names no usable file; reports a loaded file at
+    // once, inside the call; fails the ad at once when the file's name was
+    // refused earlier in this run; otherwise the ad waits on the file's
+    // download, which is started unless it runs. URLs of one file name share
+    // its entry: an ad of another URL loads the file that is there or waits
+    // on the running download, and only an entry with neither is fetched from
+    // the asking ad's URL.
     void downloadVideoWithUrl(const std::string& videoUrl, const Ref<TRAVideosManagerDelegate>& delegate) override;
-    // The URL's download was refused (no playable video, over the cap): later
-    // asks for it fail at once, without a request, until the next launch.
-    void rememberRefusedUrl(const std::string& videoUrl, const std::string& reason);
+    // A download of the file was refused (no playable video, over the cap):
+    // later asks by any URL of its name fail at once, without a request,
+    // unless the file is loaded, until the next launch.
+    void rememberRefusedVideo(const std::string& fileName, const std::string& reason);
     // The final path of the URL's file; nullopt when the URL names none.
     std::optional<std::string> destPathFromVideoUrl(const std::string& videoUrl) const;
     // Forgets the video (a running download of it is abandoned) and deletes
@@ -70,6 +74,6 @@ private:
 
     Value videosDb_ = Value::dictionary({});
     std::optional<std::string> nowPlayingVideoFileName_;
-    // Refused URLs with why, for this run only: the server may mend them.
-    std::map<std::string, std::string> refusedUrls_;
+    // Refused file names with why, for this run only: the server may mend them.
+    std::map<std::string, std::string> refusedFileNames_;
 };

@@ -6,7 +6,7 @@
 // leaves a file the next launch reports without fetching it again. A later
 // launch whose ad names another URL of the same file name loads the stored
 // file, or fetches its own URL when the file is not there; a refused video is
-// fetched once per launch.
+// fetched once per launch, whatever signature its URLs carry.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -79,7 +79,7 @@ public:
 // One launch, run only as a child of the tests below. "midbody" and
 // "aftermove" ask for the video and wait to be killed; "resume" asks for it,
 // writes what the ad heard and ends; "twice" does so with a second ad asking
-// after the first has heard.
+// for a signed twin of the URL after the first has heard.
 TEST(TRAVideoKillRestartChild, Launch) {
     const char* home = std::getenv(kHomeVariable);
     if (!home) GTEST_SKIP() << "runs only as a child of TRAVideoKillRestart";
@@ -119,9 +119,9 @@ TEST(TRAVideoKillRestartChild, Launch) {
     platform::testing::RunLoopDriver driver{platform::testing::hangGuardScale()};
     EXPECT_TRUE(driver.runUntil([&] { return !ad->outcome.empty(); }, 10));
     if (mode == "twice") {
-        // A second ad asks once the first has heard.
+        // A second ad asks, by another signature, once the first has heard.
         auto second = std::make_shared<TRAVideoKillRestartAd>();
-        store->downloadVideoWithUrl(url, second);
+        store->downloadVideoWithUrl(url.substr(0, url.find('?')) + "?sig=twin", second);
         ad->outcome += ", then " + (second->outcome.empty() ? std::string("waiting") : second->outcome + " at once");
     }
     auto entry = store->downloaderForFileName("clip.mp4");
@@ -237,7 +237,7 @@ TEST_F(TRAVideoKillRestartTest, AnUnfinishedEntryOfAnotherServiceFetchesTheNewUr
 TEST_F(TRAVideoKillRestartTest, ARefusedVideoIsFetchedOncePerLaunch) {
     videos.serveFile("clip.mp4", "<html><body>Moved</body></html>");
     for (size_t launches = 1; launches <= 2; ++launches) {
-        pid_t pid = launch("twice");
+        pid_t pid = launch("twice", videos.videoUrl("clip.mp4?sig=" + std::to_string(launches)));
         ASSERT_GT(pid, 0);
         EXPECT_TRUE(trilliumChildExitedCleanly(waitForTrilliumChild(pid)));
         EXPECT_EQ(readFile(outcomeFile), "failed, then failed at once");
