@@ -184,23 +184,13 @@ TEST_F(OrreryDataSenderIndexTest, ASharedFileIsSplitOnceHoweverOftenASplitIsCutS
     ASSERT_TRUE(shared);
     const std::string identifier = shared->identifier();
 
-    // A full disk: nothing moves, nothing new is left.
-    expectLogLine("could not be given files of their own; they wait");
-    platform::testing::FileSystemConditions::setWritesFail(OrreryUtil::filePathDirectory(), true);
-    EXPECT_FALSE(OrreryDataSenderBlockInfo::separatedFromSharedFile(identifier, {0, 2}, kKey));
-    platform::testing::FileSystemConditions::setWritesFail(OrreryUtil::filePathDirectory(), false);
-    EXPECT_EQ(blockFileCount(), 1u);
-
-    // Items 0 and 2 (item 1 was answered) move to files of their own; item 7 was never there.
-    expectLogLine("is damaged; it is dropped, not sent");
-    auto moved = OrreryDataSenderBlockInfo::separatedFromSharedFile(identifier, {0, 2, 7}, kKey);
+    // Items 0 and 2 (item 1 was answered) move to files of their own.
+    auto moved = OrreryDataSenderBlockInfo::separatedFromSharedFile(identifier, {0, 2}, kKey);
     ASSERT_TRUE(moved);
-    ASSERT_EQ(moved->size(), 3u);
+    ASSERT_EQ(moved->size(), 2u);
     ASSERT_TRUE((*moved)[0] && (*moved)[1]);
-    EXPECT_EQ((*moved)[2], nullptr);
     EXPECT_EQ((*moved)[0]->identifier(), OrreryDataSenderBlockInfo::separatedFileName(identifier, 0));
     EXPECT_EQ((*moved)[1]->data()->toString(), "ccc");
-    EXPECT_FALSE((*moved)[1]->sharedFileItem());
     EXPECT_FALSE(fileExists(shared->filePath()));
     EXPECT_EQ(blockFileCount(), 2u);
 
