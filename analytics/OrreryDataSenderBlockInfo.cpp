@@ -69,16 +69,22 @@ std::optional<OrreryBlockFileContents> readBlockFile(const NSData& file) {
     return contents;
 }
 
+// When the file was last written; now when that cannot be read.
+NSDate blockFileModificationDate(const std::string& path) {
+    const Value modified = NSFileManager::defaultManager()->attributesOfItemAtPath(path)[NSFileModificationDate];
+    return modified.date() ? *modified.date() : NSDate::date();
+}
+
 }  // namespace
 
 Ref<OrreryDataSenderBlockInfo> OrreryDataSenderBlockInfo::initWithItems(const std::vector<NSData>& items,
                                                                         const std::string& dataKey) {
-    std::optional<std::string> identifier = writeBlockFile(items, dataKey);
-    if (!identifier) return nullptr;
+    std::string identifier = OrreryUtil::generateCFUUID();
+    if (!writeBlockFile(items, dataKey, identifier, true)) return nullptr;
     uint64_t size = 0;
     for (const NSData& item : items) size += item.length();
     std::lock_guard lock(mutex_);
-    identifier_ = std::move(*identifier);
+    identifier_ = std::move(identifier);
     size_ = size;
     creationDate_ = NSDate::date();
     return self<OrreryDataSenderBlockInfo>();
@@ -86,13 +92,19 @@ Ref<OrreryDataSenderBlockInfo> OrreryDataSenderBlockInfo::initWithItems(const st
 
 std::vector<Ref<OrreryDataSenderBlockInfo>> OrreryDataSenderBlockInfo::blocksWithItems(const std::vector<NSData>& blockItems,
                                                                                     const std::string& dataKey) {
-    // One file for them all, so storing them costs one flush, not one each.
-    std::optional<std::string> identifier = writeBlockFile(blockItems, dataKey);
-    if (!identifier) return {};
+    // A file each: an answer or a discard that takes one block takes its
+    // bytes with it, so no lost index can bring them back.
     std::vector<Ref<OrreryDataSenderBlockInfo>> blocks;
     const NSDate now = NSDate::date();
-    for (size_t i = 0; i < blockItems.size(); ++i)
-        blocks.push_back(recordOf(*identifier, static_cast<uint32_t>(i), blockItems[i].length(), now));
+    for (const NSData& item : blockItems) {
+        std::string identifier = OrreryUtil::generateCFUUID();
+        if (!writeBlockFile({item}, dataKey, identifier, false)) {
+            for (const auto& stored : blocks) stored->removeFile();
+            return {};
+        }
+        blocks.push_back(recordOf(std::move(identifier), std::nullopt, item.length(), now));
+    }
+    if (!blocks.empty()) NSData::flushFolder(OrreryUtil::filePathDirectory());
     return blocks;
 }
 
@@ -107,11 +119,11 @@ Ref<OrreryDataSenderBlockInfo> OrreryDataSenderBlockInfo::recordOf(std::string i
     return block;
 }
 
-std::optional<std::string> OrreryDataSenderBlockInfo::writeBlockFile(const std::vector<NSData>& items,
-                                                                     const std::string& dataKey) {
+bool OrreryDataSenderBlockInfo::writeBlockFile(const std::vector<NSData>& items, const std::string& dataKey,
+                                               const std::string& identifier, bool flushFolder) {
     if (items.empty() || items.size() > 0xFFFFFFFFu || dataKey.size() > 0xFFFF) {
         OrreryLog::error("a report block needs one item or more and a short data key; nothing is stored");
-        return std::nullopt;
+        return false;
     }
     NSData body;
     blockFilePutBigEndian(dataKey.size(), 2, body);
@@ -120,7 +132,7 @@ std::optional<std::string> OrreryDataSenderBlockInfo::writeBlockFile(const std::
     for (const NSData& item : items) {
         if (item.length() > 0xFFFFFFFFu) {
             OrreryLog::error("a report block item is too large to store; nothing is stored");
-            return std::nullopt;
+            return false;
         }
         blockFilePutBigEndian(item.length(), 4, body);
         body.appendData(item);
@@ -130,13 +142,86 @@ std::optional<std::string> OrreryDataSenderBlockInfo::writeBlockFile(const std::
     blockFilePutBigEndian(static_cast<uint32_t>(OrreryUtil::dataChecksum(body)), 4, file);
     file.appendData(body);
 
-    std::string identifier = OrreryUtil::generateCFUUID();
-    std::string path = OrreryUtil::filePathDirectory() + "/" + identifier;
-    if (!file.writeToFile(path, true)) {
+    const std::string path = OrreryUtil::filePathDirectory() + "/" + identifier;
+    if (!(flushFolder ? file.writeToFile(path, true) : file.writeToFileLeavingFolderUnflushed(path))) {
         OrreryLog::error("could not write the report block file " + path);
+        return false;
+    }
+    return true;
+}
+
+std::string OrreryDataSenderBlockInfo::separatedFileName(const std::string& identifier, uint32_t item) {
+    const std::string hex = OrreryUtil::md5String(identifier + "#" + std::to_string(item));
+    return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" + hex.substr(16, 4) + "-" +
+           hex.substr(20, 12);
+}
+
+std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> OrreryDataSenderBlockInfo::separatedFromSharedFile(
+    const std::string& identifier, const std::vector<uint32_t>& items, const std::string& dataKey) {
+    const std::string path = OrreryUtil::filePathDirectory() + "/" + identifier;
+    auto manager = NSFileManager::defaultManager();
+    std::optional<NSData> file = isPlainFileName(identifier) ? NSData::dataWithContentsOfFile(path) : std::nullopt;
+    if (!file) {
+        // Moved already, by a start that a kill cut short before its index was saved.
+        std::vector<Ref<OrreryDataSenderBlockInfo>> blocks;
+        for (uint32_t item : items) {
+            const std::string name = separatedFileName(identifier, item);
+            const std::string movedPath = OrreryUtil::filePathDirectory() + "/" + name;
+            std::optional<NSData> moved = NSData::dataWithContentsOfFile(movedPath);
+            std::optional<OrreryBlockFileContents> contents = moved ? readBlockFile(*moved) : std::nullopt;
+            const bool usable = contents && contents->dataKey == dataKey && contents->items.size() == 1;
+            blocks.push_back(usable ? recordOf(name, std::nullopt, contents->items.front().length(),
+                                               blockFileModificationDate(movedPath))
+                                    : nullptr);
+        }
+        return blocks;
+    }
+    std::optional<OrreryBlockFileContents> contents = readBlockFile(*file);
+    if (!contents || contents->dataKey != dataKey) {
+        OrreryLog::error("the report block file " + identifier + (contents ? " is another key's" : " is damaged") +
+                         "; it is deleted");
+        manager->removeItemAtPath(path);
+        return std::vector<Ref<OrreryDataSenderBlockInfo>>(items.size());
+    }
+    return separated(identifier, contents->items, items, dataKey, blockFileModificationDate(path));
+}
+
+std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> OrreryDataSenderBlockInfo::separated(
+    const std::string& identifier, const std::vector<NSData>& fileItems, const std::vector<uint32_t>& items,
+    const std::string& dataKey, NSDate creationDate) {
+    // A file of that one item is its block's own already.
+    if (fileItems.size() == 1 && items == std::vector<uint32_t>{0})
+        return std::vector{recordOf(identifier, std::nullopt, fileItems.front().length(), creationDate)};
+    const std::string folder = OrreryUtil::filePathDirectory();
+    auto manager = NSFileManager::defaultManager();
+    std::vector<Ref<OrreryDataSenderBlockInfo>> blocks;
+    std::vector<std::string> written;
+    auto undo = [&] {
+        for (const std::string& name : written) manager->removeItemAtPath(folder + "/" + name);
+        OrreryLog::error("the report blocks of " + identifier + " could not be given files of their own; they wait");
+    };
+    for (uint32_t item : items) {
+        if (item >= fileItems.size()) {
+            OrreryLog::error("the report block " + identifier + " is damaged; it is dropped, not sent");
+            blocks.push_back(nullptr);
+            continue;
+        }
+        std::string name = separatedFileName(identifier, item);
+        if (!writeBlockFile({fileItems[item]}, dataKey, name, false)) {
+            undo();
+            return std::nullopt;
+        }
+        written.push_back(name);
+        blocks.push_back(recordOf(std::move(name), std::nullopt, fileItems[item].length(), creationDate));
+    }
+    NSData::flushFolder(folder);
+    // The shared file goes before any index names the new files: a start
+    // that finds it again moves its items once more, to the same names.
+    if (!manager->removeItemAtPath(folder + "/" + identifier)) {
+        undo();
         return std::nullopt;
     }
-    return identifier;
+    return blocks;
 }
 
 bool OrreryDataSenderBlockInfo::isBlockFileName(std::string_view name) {
@@ -162,19 +247,24 @@ std::vector<Ref<OrreryDataSenderBlockInfo>> OrreryDataSenderBlockInfo::recovered
         NSFileManager::defaultManager()->removeItemAtPath(path);
         return {};
     }
-    const Value modified = NSFileManager::defaultManager()->attributesOfItemAtPath(path)[NSFileModificationDate];
-    const NSDate creationDate = modified.date() ? *modified.date() : NSDate::date();
+    const NSDate creationDate = blockFileModificationDate(path);
     const std::vector<NSData>& items = contents->items;
     if (items.size() == 1) return {recordOf(fileName, std::nullopt, items.front().length(), creationDate)};
-    std::vector<Ref<OrreryDataSenderBlockInfo>> blocks;
-    for (size_t i = 0; i < items.size(); ++i)
-        blocks.push_back(recordOf(fileName, static_cast<uint32_t>(i), items[i].length(), creationDate));
-    return blocks;
+    // Trigger blocks an earlier version stored together: a block each, in a file of its own.
+    std::vector<uint32_t> all(items.size());
+    for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<uint32_t>(i);
+    auto blocks = separated(fileName, items, all, dataKey, creationDate);
+    return blocks ? *blocks : std::vector<Ref<OrreryDataSenderBlockInfo>>();
 }
 
 std::string OrreryDataSenderBlockInfo::identifier() const {
     std::lock_guard lock(mutex_);
     return identifier_;
+}
+
+std::optional<uint32_t> OrreryDataSenderBlockInfo::sharedFileItem() const {
+    std::lock_guard lock(mutex_);
+    return item_;
 }
 
 std::optional<std::string> OrreryDataSenderBlockInfo::groupIdentifier() const {

@@ -56,6 +56,49 @@ void OrreryDataSenderIndex::setupForCurrentDataKey(const std::string& dataKey) {
     });
 }
 
+size_t OrreryDataSenderIndex::separateSharedBlockFiles(const std::string& dataKey) {
+    size_t waiting = 0;
+    dispatch_sync(queue_, [&] {
+        auto found = blocks_.find(dataKey);
+        if (found == blocks_.end()) return;
+        std::vector<Ref<OrreryDataSenderBlockInfo>>& blocks = found->second;
+        // Each shared file's items that blocks stand for, each once.
+        std::map<std::string, std::vector<uint32_t>> shared;
+        for (const auto& block : blocks)
+            if (std::optional<uint32_t> item = block->sharedFileItem()) shared[block->identifier()].push_back(*item);
+        if (shared.empty()) return;
+        std::map<std::pair<std::string, uint32_t>, Ref<OrreryDataSenderBlockInfo>> moved;
+        for (auto& [identifier, items] : shared) {
+            std::sort(items.begin(), items.end());
+            items.erase(std::unique(items.begin(), items.end()), items.end());
+            auto separated = OrreryDataSenderBlockInfo::separatedFromSharedFile(identifier, items, dataKey);
+            if (!separated) continue;
+            for (size_t i = 0; i < items.size(); ++i) moved[{identifier, items[i]}] = (*separated)[i];
+        }
+        std::vector<Ref<OrreryDataSenderBlockInfo>> kept;
+        bool changed = false;
+        for (const auto& block : blocks) {
+            std::optional<uint32_t> item = block->sharedFileItem();
+            auto it = item ? moved.find({block->identifier(), *item}) : moved.end();
+            if (it == moved.end()) {
+                if (item) ++waiting;
+                kept.push_back(block);
+                continue;
+            }
+            changed = true;
+            // Gone, or a second record of the same item.
+            if (!it->second) continue;
+            it->second->setGroupIdentifier(block->groupIdentifier());
+            kept.push_back(std::move(it->second));
+            it->second = nullptr;
+        }
+        if (!changed) return;
+        blocks = std::move(kept);
+        saveOnQueue();
+    });
+    return waiting;
+}
+
 size_t OrreryDataSenderIndex::recoverBlockFilesForDataKey(const std::string& dataKey) {
     size_t recovered = 0;
     dispatch_sync(queue_, [&] {
@@ -65,7 +108,10 @@ size_t OrreryDataSenderIndex::recoverBlockFilesForDataKey(const std::string& dat
         std::vector<Ref<OrreryDataSenderBlockInfo>> found;
         for (const std::string& name : NSFileManager::defaultManager()->contentsOfDirectoryAtPath(OrreryUtil::filePathDirectory())) {
             if (named.count(name) || !OrreryDataSenderBlockInfo::isBlockFileName(name)) continue;
-            for (auto& block : OrreryDataSenderBlockInfo::recoveredFromFile(name, dataKey)) found.push_back(std::move(block));
+            // A file of several items gives files of their own, which the
+            // listing may hold already (a split a kill cut short): each once.
+            for (auto& block : OrreryDataSenderBlockInfo::recoveredFromFile(name, dataKey))
+                if (named.insert(block->identifier()).second) found.push_back(std::move(block));
         }
         if (found.empty()) return;
         std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
@@ -148,9 +194,19 @@ bool OrreryDataSenderIndex::discardOutdatedBlocksForDataKey(const std::string& d
         auto found = blocks_.find(dataKey);
         if (found == blocks_.end() || found->second.size() <= kMaxBlocksPerKey) return;
         auto& blocks = found->second;
-        auto firstKept = blocks.end() - static_cast<std::ptrdiff_t>(kMaxBlocksPerKey);
-        std::vector<Ref<OrreryDataSenderBlockInfo>> dropped(blocks.begin(), firstKept);
-        blocks.erase(blocks.begin(), firstKept);
+        const auto firstKept = blocks.end() - static_cast<std::ptrdiff_t>(kMaxBlocksPerKey);
+        // Blocks that still share a file (waiting for files of their own)
+        // stay with a kept one: dropping them alone would leave their bytes
+        // in that file for a lost or unsaved index to bring back.
+        std::set<std::string> sharedKept;
+        for (auto it = firstKept; it != blocks.end(); ++it)
+            if ((*it)->sharedFileItem()) sharedKept.insert((*it)->identifier());
+        std::vector<Ref<OrreryDataSenderBlockInfo>> dropped, kept;
+        for (auto it = blocks.begin(); it != firstKept; ++it)
+            ((*it)->sharedFileItem() && sharedKept.count((*it)->identifier()) ? kept : dropped).push_back(*it);
+        if (dropped.empty()) return;
+        kept.insert(kept.end(), firstKept, blocks.end());
+        blocks = std::move(kept);
         removeFilesNoLongerNamed(dropped);
         saveOnQueue();  // with any change still unsaved
         saved = true;

@@ -27,10 +27,19 @@ public:
 
     // Drops every other data key together with its block files.
     void setupForCurrentDataKey(const std::string& dataKey);
+    // Gives each block of the key that still shares a file (an earlier
+    // version stored a hand-over's blocks so) a file of its own, in its place
+    // in the index, and saves: once an answer or a discard takes one of them,
+    // no other's file holds it any more for a lost index to bring back. Blocks
+    // whose item is gone are dropped. Run it before recoverBlockFilesForDataKey.
+    // Returns how many blocks still share a file (a full disk): they are not
+    // to be sent until a later call moves them.
+    size_t separateSharedBlockFiles(const std::string& dataKey);
     // Adds, under the key, the block files of the folder that the index does
     // not name (stored before a crash lost the index, or the index itself was
-    // lost), oldest first; damaged files and other keys' are deleted. Returns
-    // how many were recovered.
+    // lost), oldest first; damaged files and other keys' are deleted, and a
+    // file of several items becomes a block each. Returns how many blocks were
+    // recovered.
     size_t recoverBlockFilesForDataKey(const std::string& dataKey);
     // Appends the block under the key and saves (asynchronously).
     void addBlockInfo(Ref<OrreryDataSenderBlockInfo> blockInfo, const std::string& dataKey);
@@ -46,7 +55,8 @@ public:
     // The key's blocks in order (empty when none), after every change issued before.
     std::vector<Ref<OrreryDataSenderBlockInfo>> notSentBlocksForDataKey(const std::string& dataKey);
     // Keeps the key's last 50 blocks, deleting the earlier ones with their
-    // files; returns whether anything was dropped and the index saved.
+    // files (but for blocks sharing a file with a kept one, which stay too);
+    // returns whether anything was dropped and the index saved.
     bool discardOutdatedBlocksForDataKey(const std::string& dataKey);
     void setSentReportSuccessfully(bool sent);
     bool sentReportSuccessfully() const { return sentReportSuccessfully_.load(); }

@@ -451,6 +451,11 @@ void RelayService::setReportAnswer(Answer answer) {
     reportAnswer_ = std::move(answer);
 }
 
+void RelayService::scriptReportAnswers(std::vector<Answer> answers) {
+    std::scoped_lock lock(mutex_);
+    scriptedReportAnswers_.assign(answers.begin(), answers.end());
+}
+
 std::vector<RelayService::ReceivedConfigRequest> RelayService::configRequests() const {
     std::scoped_lock lock(mutex_);
     return configRequests_;
@@ -479,8 +484,14 @@ Answer RelayService::answerReport(const RecordedRequest& request) {
     ReceivedReport received{request, std::nullopt, {}};
     received.report = parseRelayReport(request.body, &received.error);
     std::scoped_lock lock(mutex_);
+    Answer answer = reportAnswer_;
+    if (!scriptedReportAnswers_.empty()) {
+        answer = std::move(scriptedReportAnswers_.front());
+        scriptedReportAnswers_.pop_front();
+    }
+    received.answered = answer.kind != Answer::Kind::Drop;
     reports_.push_back(std::move(received));
-    return reportAnswer_;
+    return answer;
 }
 
 }  // namespace simulator

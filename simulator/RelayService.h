@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -158,6 +159,7 @@ public:
         RecordedRequest request;
         std::optional<RelayReport> report;
         std::string error;
+        bool answered = false;  // given an answer's head, not dropped
     };
 
     RelayService();
@@ -178,6 +180,9 @@ public:
     void setConfigAnswer(Answer answer);
     // Answer of the report endpoint (default 200, empty body).
     void setReportAnswer(Answer answer);
+    // The next reports, in the order they arrive, get these answers; then
+    // the standing one above again.
+    void scriptReportAnswers(std::vector<Answer> answers);
 
     std::vector<ReceivedConfigRequest> configRequests() const;
     std::vector<ReceivedReport> reports() const;
@@ -191,6 +196,7 @@ private:
     std::optional<RelayConfig> config_;
     std::optional<Answer> configAnswer_;
     Answer reportAnswer_ = Answer::ok();
+    std::deque<Answer> scriptedReportAnswers_;
     std::vector<ReceivedConfigRequest> configRequests_;
     std::vector<ReceivedReport> reports_;
 };

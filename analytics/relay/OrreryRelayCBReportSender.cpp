@@ -57,6 +57,7 @@ Ref<OrreryRelayCBReportSender> OrreryRelayCBReportSender::initWithQueue(dispatch
     if (OrreryGlobalVariableStorage::sharedInstance()->relayMonitoringEnabled()) {
         index_ = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFileName);
         index_->setupForCurrentDataKey(dataKey_);
+        index_->separateSharedBlockFiles(dataKey_);
         index_->recoverBlockFilesForDataKey(dataKey_);
     }
     return self<OrreryRelayCBReportSender>();
@@ -99,10 +100,11 @@ bool OrreryRelayCBReportSender::handOverOnQueue(const std::vector<NSData>& trigg
         if (handedOver) handedOver();
         return true;
     }
-    // Each trigger block is a stored block of its own, so retransmission
-    // batches them within its size limit; they share one file, flushed once.
-    // All or nothing: when they cannot be stored, what their records still
-    // hold is reported again.
+    // Each trigger block is a stored block in a file of its own, so
+    // retransmission batches them within its size limit, and an answer or a
+    // discard that takes some of them leaves no copy of those behind. All or
+    // nothing: when one cannot be stored, what their records still hold is
+    // reported again.
     auto blocks = OrreryDataSenderBlockInfo::blocksWithItems(triggerBlocks, dataKey_);
     if (blocks.empty()) return false;
     for (const auto& block : blocks) block->setGroupIdentifier(groupId);
@@ -174,26 +176,31 @@ void OrreryRelayCBReportSender::didCompleteAllTasks() {
 
 void OrreryRelayCBReportSender::retransmitNotSentBlocks() {
     if (!index_ || !hasOngoingTasksWindow()) return;
+    // Blocks an earlier version left sharing a file wait until each has one
+    // of its own (a full disk at the start may have kept them).
+    index_->separateSharedBlockFiles(dataKey_);
     std::set<std::string> inFlight;
     for (const auto& task : runningTasks())
         if (auto tag = task->tag(); tag && !tag->empty()) inFlight.insert(*tag);
     auto blocks = index_->notSentBlocksForDataKey(dataKey_);
     OrreryRelayLog::log("OrreryRelayReportSender: %@, Not sent blocks count [%@]", std::string("retransmitNotSentBlocks"),
                         std::to_string(blocks.size()));
-    auto isInFlight = [&](const Ref<OrreryDataSenderBlockInfo>& block) {
+    // In flight, or still sharing a file.
+    auto passedOver = [&](const Ref<OrreryDataSenderBlockInfo>& block) {
         auto group = block->groupIdentifier();
-        return inFlight.count(block->identifier()) > 0 || (group && inFlight.count(*group) > 0);
+        return inFlight.count(block->identifier()) > 0 || (group && inFlight.count(*group) > 0) ||
+               block->sharedFileItem().has_value();
     };
     size_t i = 0;
     while (i < blocks.size()) {
-        if (isInFlight(blocks[i])) {
+        if (passedOver(blocks[i])) {
             ++i;
             continue;
         }
         if (!hasOngoingTasksWindow()) break;
         auto first = blocks[i++];
         // A block whose file is gone, or fails its checksum, is dropped
-        // (logged): never sent. Only that block: others may share its file.
+        // (logged): never sent.
         auto firstItems = first->items();
         if (!firstItems) {
             index_->removeBlockInfo(first, dataKey_);
@@ -207,7 +214,7 @@ void OrreryRelayCBReportSender::retransmitNotSentBlocks() {
         size_t added = 1;
         while (i < blocks.size()) {
             const auto& next = blocks[i];
-            if (isInFlight(next)) {
+            if (passedOver(next)) {
                 ++i;
                 continue;
             }

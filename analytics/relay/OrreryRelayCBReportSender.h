@@ -33,7 +33,8 @@ public:
     static std::string relayCBReportDataKey();
 
     // The base's set-up, then the index (only while Relay monitoring is on):
-    // other keys' blocks dropped, block files it lost recovered into it.
+    // other keys' blocks dropped, blocks that an earlier version left sharing
+    // a file given files of their own, block files it lost recovered into it.
     Ref<OrreryRelayCBReportSender> initWithQueue(dispatch_queue_t queue);
 
     // Null while Relay monitoring was off when the sender was made.

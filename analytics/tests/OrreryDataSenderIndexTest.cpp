@@ -1,8 +1,8 @@
 // The send index: blocks kept in order per data key across restarts, removal
 // by identifier or group with their files, other keys dropped at set-up, the
 // 50-block discard, damaged or forged index files, the block file byte for
-// byte, damaged blocks, a batch's shared file, and block files a lost index
-// is rebuilt from.
+// byte, damaged blocks, a batch stored a file a block, the shared files of an
+// earlier version split, and block files a lost index is rebuilt from.
 #include <set>
 #include <string>
 #include <vector>
@@ -155,45 +155,72 @@ size_t blockFileCount() {
     return count;
 }
 
-TEST_F(OrreryDataSenderIndexTest, ABatchSharesOneFileUntilItsLastBlockGoes) {
+TEST_F(OrreryDataSenderIndexTest, ABatchIsStoredAFileABlockAndEachGoesWithItsBlock) {
     auto batch = OrreryDataSenderBlockInfo::blocksWithItems(
         {NSData::dataWithString("a"), NSData::dataWithString("bb"), NSData::dataWithString("ccc")}, kKey);
     ASSERT_EQ(batch.size(), 3u);
-    EXPECT_EQ(blockFileCount(), 1u);
-    EXPECT_EQ(batch[1]->size(), 2u);
+    EXPECT_EQ(blockFileCount(), 3u);
     EXPECT_EQ(batch[1]->data()->toString(), "bb");
     batch[0]->setGroupIdentifier("G1");
     batch[1]->setGroupIdentifier("G1");
     batch[2]->setGroupIdentifier("G2");
-    {
-        auto index = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile);
-        index->addBlockInfos(batch, kKey);
-        index->removeBlockInfoWithIdentifier("G1", kKey);
-        EXPECT_EQ(index->notSentBlocksForDataKey(kKey).size(), 1u);
-        EXPECT_TRUE(fileExists(batch[2]->filePath()));
-        index->waitForPendingChanges();
-    }
+    auto index = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile);
+    index->addBlockInfos(batch, kKey);
+    index->removeBlockInfoWithIdentifier("G1", kKey);
+    index->waitForPendingChanges();
+    EXPECT_EQ(blockFileCount(), 1u);
+    EXPECT_TRUE(fileExists(batch[2]->filePath()));
+    // A lost index finds only what was left.
+    ASSERT_TRUE(NSFileManager::defaultManager()->removeItemAtPath(index->indexFilePath()));
     auto restarted = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile);
-    auto left = restarted->notSentBlocksForDataKey(kKey);
-    ASSERT_EQ(left.size(), 1u);
-    ASSERT_TRUE(left[0]->items());
-    EXPECT_EQ(left[0]->items()->size(), 1u);
-    EXPECT_EQ(left[0]->data()->toString(), "ccc");
-    restarted->removeBlockInfoWithIdentifier("G2", kKey);
-    EXPECT_TRUE(restarted->notSentBlocksForDataKey(kKey).empty());
-    EXPECT_EQ(blockFileCount(), 0u);
+    EXPECT_EQ(restarted->recoverBlockFilesForDataKey(kKey), 1u);
+    EXPECT_EQ(restarted->notSentBlocksForDataKey(kKey)[0]->data()->toString(), "ccc");
 }
 
-TEST_F(OrreryDataSenderIndexTest, ABatchFileALostIndexNeverNamedIsRecoveredBlockByBlock) {
-    auto batch = OrreryDataSenderBlockInfo::blocksWithItems({NSData::dataWithString("a"), NSData::dataWithString("bb")}, kKey);
-    ASSERT_EQ(batch.size(), 2u);
+TEST_F(OrreryDataSenderIndexTest, ASharedFileIsSplitOnceHoweverOftenASplitIsCutShort) {
+    // As the version before stored a hand-over: one file, three items.
+    auto shared = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems(
+        {NSData::dataWithString("a"), NSData::dataWithString("bb"), NSData::dataWithString("ccc")}, kKey);
+    ASSERT_TRUE(shared);
+    const std::string identifier = shared->identifier();
+
+    // Items 0 and 2 (item 1 was answered) move to files of their own.
+    auto moved = OrreryDataSenderBlockInfo::separatedFromSharedFile(identifier, {0, 2}, kKey);
+    ASSERT_TRUE(moved);
+    ASSERT_EQ(moved->size(), 2u);
+    ASSERT_TRUE((*moved)[0] && (*moved)[1]);
+    EXPECT_EQ((*moved)[0]->identifier(), OrreryDataSenderBlockInfo::separatedFileName(identifier, 0));
+    EXPECT_EQ((*moved)[1]->data()->toString(), "ccc");
+    EXPECT_FALSE(fileExists(shared->filePath()));
+    EXPECT_EQ(blockFileCount(), 2u);
+
+    // Its shared file gone, a split done again finds the same files.
+    auto again = OrreryDataSenderBlockInfo::separatedFromSharedFile(identifier, {0, 1, 2}, kKey);
+    ASSERT_TRUE(again);
+    EXPECT_EQ((*again)[0]->identifier(), (*moved)[0]->identifier());
+    EXPECT_EQ((*again)[1], nullptr);
+    EXPECT_EQ((*again)[2]->data()->toString(), "ccc");
+    EXPECT_EQ(blockFileCount(), 2u);
+}
+
+TEST_F(OrreryDataSenderIndexTest, ASharedFileALostIndexNeverNamedIsRecoveredAFileABlock) {
+    auto shared = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems(
+        {NSData::dataWithString("a"), NSData::dataWithString("bb")}, kKey);
+    ASSERT_TRUE(shared);
+    // A split a kill cut short left item 0's file beside the shared one.
+    auto early = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems({NSData::dataWithString("a")}, kKey);
+    ASSERT_TRUE(NSFileManager::defaultManager()->moveItemAtPath(
+        early->filePath(),
+        OrreryUtil::filePathDirectory() + "/" + OrreryDataSenderBlockInfo::separatedFileName(shared->identifier(), 0)));
     auto index = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFile);
     EXPECT_EQ(index->recoverBlockFilesForDataKey(kKey), 2u);
     auto blocks = index->notSentBlocksForDataKey(kKey);
     ASSERT_EQ(blocks.size(), 2u);
-    EXPECT_EQ(blocks[0]->data()->toString(), "a");
-    EXPECT_EQ(blocks[1]->size(), 2u);
-    EXPECT_EQ(blocks[1]->data()->toString(), "bb");
+    std::set<std::string> texts = {blocks[0]->data()->toString(), blocks[1]->data()->toString()};
+    EXPECT_EQ(texts, (std::set<std::string>{"a", "bb"}));
+    EXPECT_FALSE(fileExists(shared->filePath()));
+    EXPECT_EQ(blockFileCount(), 2u);
+    EXPECT_EQ(index->recoverBlockFilesForDataKey(kKey), 0u);
 }
 
 TEST_F(OrreryDataSenderIndexTest, RemovalMatchesIdentifierOrGroupAndDeletesFiles) {

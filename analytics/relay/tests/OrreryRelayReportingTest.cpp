@@ -3,13 +3,15 @@
 // byte, outcomes of answers whose body fails (a partner's, and the
 // endpoint's to a report), records forgotten only once reported, opt-out,
 // retransmission of blocks after a failed post, batching, damaged blocks
-// never sent (nor taking the blocks that share their file with them), blocks
-// a lost index no longer named, and the archive across a restart (written no
+// never sent, blocks the endpoint took or the discard dropped never sent
+// again however the index is lost, blocks earlier versions stored, blocks a
+// lost index no longer named, and the archive across a restart (written no
 // later than the URL map that says an attempt ended).
 #include <future>
 #include <set>
 
 #include "analytics/relay/tests/RelayControllerTestSupport.h"
+#include "platform/foundation/FileSystemConditions.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/PropertyList.h"
 
@@ -17,12 +19,77 @@ namespace {
 
 using simulator::Answer;
 
+// A stand-in trigger block: "<name>" padded with dots to `size` bytes.
+NSData namedBlock(const std::string& name, size_t size = 0) {
+    std::string bytes = "<" + name + ">";
+    if (bytes.size() < size) bytes.resize(size, '.');
+    return NSData::dataWithString(bytes);
+}
+
+// Makes the record that names the block file `identifier` in the archived
+// index `node` into one record per item of it, as the version before named
+// the trigger blocks of a hand-over it stored in one shared file.
+void nameItemsOfSharedFile(Value& node, const std::string& identifier, const std::vector<std::pair<int64_t, int64_t>>& itemSizes) {
+    if (Value::Array* elements = node.mutableArray()) {
+        Value::Array rewritten;
+        for (Value& element : *elements) {
+            const ValueDictionary* record = element.dictionary();
+            const Value* fields = record ? record->find("$fields") : nullptr;
+            const Value* named = fields && fields->dictionary() ? fields->dictionary()->find("identifier") : nullptr;
+            if (!named || !named->string() || *named->string() != identifier) {
+                nameItemsOfSharedFile(element, identifier, itemSizes);
+                rewritten.push_back(element);
+                continue;
+            }
+            for (const auto& [item, size] : itemSizes) {
+                Value copy = element;
+                ValueDictionary* copyFields = copy.mutableDictionary()->find("$fields")->mutableDictionary();
+                copyFields->set("item", Value(item));
+                copyFields->set("size", Value(size));
+                rewritten.push_back(std::move(copy));
+            }
+        }
+        *elements = std::move(rewritten);
+        return;
+    }
+    if (ValueDictionary* fields = node.mutableDictionary())
+        for (const std::string& key : fields->keys()) nameItemsOfSharedFile(*fields->find(key), identifier, itemSizes);
+}
+
 class OrreryRelayReportingTest : public RelayControllerTest {
 protected:
     Ref<OrreryRelayCBReportSender> sender() { return OrreryRelayCBReportSender::instance(); }
     size_t storedBlocks() {
         auto index = sender()->relayCBReportDataIndex();
         return index ? index->notSentBlocksForDataKey(OrreryRelayCBReportSender::relayCBReportDataKey()).size() : 0;
+    }
+    // The next start's sender; the index file lost first when `loseIndex`.
+    void restartSender(bool loseIndex) {
+        const std::string indexFile = sender()->relayCBReportDataIndex()->indexFilePath();
+        OrreryRelayCBReportSender::cleanup();
+        if (loseIndex) {
+            ASSERT_TRUE(NSFileManager::defaultManager()->removeItemAtPath(indexFile));
+        }
+        OrreryRelayCBReportSender::setupInstanceWithQueue(sessionQueue);
+    }
+    void retransmit() {
+        auto s = sender();
+        dispatch_async(sessionQueue, [s] { s->retransmitNotSentBlocks(); });
+        settle();
+    }
+    // How many reports that the endpoint answered carried the block named `name` (see namedBlock).
+    size_t timesTaken(const std::string& name) {
+        size_t taken = 0;
+        for (const auto& received : relay.reports()) {
+            if (received.answered && received.request.body.find("<" + name + ">") != std::string::npos) ++taken;
+        }
+        return taken;
+    }
+    static size_t blockFiles() {
+        size_t count = 0;
+        for (const auto& file : NSFileManager::defaultManager()->contentsOfDirectoryAtPath(OrreryUtil::filePathDirectory()))
+            count += OrreryDataSenderBlockInfo::isBlockFileName(file) ? 1 : 0;
+        return count;
     }
     // Once every outcome is in: the one report the endpoint received, decoded
     // (nothing, and a failure, when it received another number).
@@ -311,79 +378,6 @@ TEST_F(OrreryRelayReportingTest, AReportAnsweredTwoHundredWhoseBodyFailsIsSentOn
     EXPECT_EQ(relay.reports().size(), 3u);
 }
 
-TEST_F(OrreryRelayReportingTest, RetransmissionBatchesWithinTheSizeLimit) {
-    auto s = sender();
-    dispatch_sync(sessionQueue, [&] {
-        EXPECT_TRUE(s->storeRelayCBReportData(NSData(std::vector<uint8_t>(300000, 1)), "G1"));
-        EXPECT_TRUE(s->storeRelayCBReportData(NSData(std::vector<uint8_t>(150000, 2)), "G2"));
-        EXPECT_TRUE(s->storeRelayCBReportData(NSData(std::vector<uint8_t>(100000, 3)), "G3"));
-    });
-    store(makeSettings({}, {}));
-    dispatch_async(sessionQueue, [s] { s->retransmitNotSentBlocks(); });
-    settle();
-    auto reports = relay.reports();
-    ASSERT_EQ(reports.size(), 2u);
-    std::vector<size_t> sizes = {reports[0].request.body.size(), reports[1].request.body.size()};
-    std::sort(sizes.begin(), sizes.end());
-    EXPECT_GT(sizes[1], 450000u);
-    EXPECT_LT(sizes[1], 451000u);
-    EXPECT_GT(sizes[0], 100000u);
-    EXPECT_LT(sizes[0], 101000u);
-    EXPECT_EQ(storedBlocks(), 0u);
-}
-
-TEST_F(OrreryRelayReportingTest, TriggerBlocksHandedOverTogetherAreStoredApartAndResentWithinTheSizeLimit) {
-    store(makeSettings({}, {}));
-    relay.setReportAnswer(Answer::drop());
-    auto s = sender();
-    const std::vector<NSData> blocks = {NSData(std::vector<uint8_t>(300000, 1)), NSData(std::vector<uint8_t>(300000, 2)),
-                                        NSData(std::vector<uint8_t>(300000, 3))};
-    ASSERT_TRUE(s->sendRelayReportsData(blocks));
-    settle();
-    // Posted together, as one report; stored as three blocks of one group.
-    ASSERT_EQ(relay.reports().size(), 1u);
-    auto stored = s->relayCBReportDataIndex()->notSentBlocksForDataKey(OrreryRelayCBReportSender::relayCBReportDataKey());
-    ASSERT_EQ(stored.size(), 3u);
-    EXPECT_EQ(stored[0]->groupIdentifier(), stored[2]->groupIdentifier());
-
-    relay.setReportAnswer(Answer::ok());
-    dispatch_async(sessionQueue, [s] { s->retransmitNotSentBlocks(); });
-    settle();
-    auto reports = relay.reports();
-    ASSERT_EQ(reports.size(), 4u);
-    // One block each, in whatever order the three posts arrived.
-    std::set<int> filled;
-    for (size_t i = 1; i < 4; ++i) {
-        const std::string& body = reports[i].request.body;
-        EXPECT_LT(body.size(), OrreryRelayCBReportSender::kMaxBatchBytes);
-        for (int fill = 1; fill <= 3; ++fill)
-            if (body.find(std::string(300000, static_cast<char>(fill))) != std::string::npos) filled.insert(fill);
-    }
-    EXPECT_EQ(filled, (std::set<int>{1, 2, 3}));
-    EXPECT_EQ(storedBlocks(), 0u);
-}
-
-TEST_F(OrreryRelayReportingTest, ABlockFileHoldingSeveralTriggerBlocksIsStillResentWhole) {
-    // As an earlier version stored a hand-over: one file, several items.
-    auto s = sender();
-    auto legacy = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems(
-        {NSData::dataWithString("first trigger"), NSData::dataWithString("second trigger")},
-        OrreryRelayCBReportSender::relayCBReportDataKey());
-    ASSERT_TRUE(legacy);
-    legacy->setGroupIdentifier(std::string("G"));
-    s->relayCBReportDataIndex()->addBlockInfo(legacy, OrreryRelayCBReportSender::relayCBReportDataKey());
-    store(makeSettings({}, {}));
-    dispatch_async(sessionQueue, [s] { s->retransmitNotSentBlocks(); });
-    settle();
-    auto reports = relay.reports();
-    ASSERT_EQ(reports.size(), 1u);
-    const std::string& body = reports[0].request.body;
-    EXPECT_NE(body.find("first triggersecond trigger"), std::string::npos);
-    // Two trigger blocks counted before them.
-    EXPECT_EQ(body.substr(body.find("first trigger") - 2, 2), std::string("\x00\x02", 2));
-    EXPECT_EQ(storedBlocks(), 0u);
-}
-
 TEST_F(OrreryRelayReportingTest, ADamagedStoredBlockIsDroppedAndNeverSent) {
     auto s = sender();
     const NSData good = NSData::dataWithString("a trigger block");
@@ -410,57 +404,185 @@ TEST_F(OrreryRelayReportingTest, ADamagedStoredBlockIsDroppedAndNeverSent) {
     EXPECT_EQ(storedBlocks(), 0u);
 }
 
-// Gives every block that stands for item `from` of its file item `to` instead.
-void renumberItems(Value& node, int64_t from, int64_t to) {
-    if (Value::Array* items = node.mutableArray())
-        for (Value& item : *items) renumberItems(item, from, to);
-    ValueDictionary* fields = node.mutableDictionary();
-    if (!fields) return;
-    if (Value* item = fields->find("item"); item && item->isInteger() && item->integerValue() == from) *item = Value(to);
-    for (const std::string& key : fields->keys()) renumberItems(*fields->find(key), from, to);
-}
-
-TEST_F(OrreryRelayReportingTest, ADamagedBlockOfAHandOverTakesNoneOfItsSiblingsWithIt) {
+TEST_F(OrreryRelayReportingTest, ABlockTheEndpointTookIsNeverSentAgainAfterTheIndexIsLost) {
+    // Three 300 000-byte trigger blocks, posted together, then one report each.
     store(makeSettings({}, {}));
     relay.setReportAnswer(Answer::drop());
-    ASSERT_TRUE(sender()->sendRelayReportsData(
-        {NSData::dataWithString("first trigger"), NSData::dataWithString("second trigger"), NSData::dataWithString("third trigger")}));
+    auto s = sender();
+    ASSERT_TRUE(s->sendRelayReportsData({namedBlock("one", 300000), namedBlock("two", 300000), namedBlock("three", 300000)}));
     settle();
     ASSERT_EQ(relay.reports().size(), 1u);
-    auto index = sender()->relayCBReportDataIndex();
-    index->waitForPendingChanges();
-    const std::string sharedFile = index->notSentBlocksForDataKey(OrreryRelayCBReportSender::relayCBReportDataKey())[0]->filePath();
-    // The index now names an item the shared file does not hold for the second block.
-    std::optional<Value> archive = platform::PropertyList::valueWithContentsOfFile(index->indexFilePath());
-    ASSERT_TRUE(archive);
-    renumberItems(*archive, 1, 7);
-    ASSERT_TRUE(platform::PropertyList::writeToFile(*archive, index->indexFilePath()));
-    index = nullptr;
-    OrreryRelayCBReportSender::cleanup();
-    OrreryRelayCBReportSender::setupInstanceWithQueue(sessionQueue);
-    ASSERT_EQ(storedBlocks(), 3u);
+    auto stored = s->relayCBReportDataIndex()->notSentBlocksForDataKey(OrreryRelayCBReportSender::relayCBReportDataKey());
+    ASSERT_EQ(stored.size(), 3u);
+    EXPECT_EQ(stored[0]->groupIdentifier(), stored[2]->groupIdentifier());
+    // The endpoint takes whichever comes first.
+    relay.scriptReportAnswers({Answer::ok()});
+    retransmit();
+    auto reports = relay.reports();
+    ASSERT_GE(reports.size(), 4u);
+    for (size_t i = 1; i < reports.size(); ++i) EXPECT_LT(reports[i].request.body.size(), 2 * 300000u);
+    ASSERT_EQ(storedBlocks(), 2u);
 
-    // The damaged block goes; its siblings and their file wait for an answer.
-    expectLogLine("is damaged; it is dropped, not sent");
-    auto s = sender();
-    dispatch_async(sessionQueue, [s] { s->retransmitNotSentBlocks(); });
+    ASSERT_NO_FATAL_FAILURE(restartSender(true));
+    relay.setReportAnswer(Answer::ok());
+    retransmit();
+    for (const char* name : {"one", "two", "three"}) EXPECT_EQ(timesTaken(name), 1u) << name;
+    EXPECT_EQ(storedBlocks(), 0u);
+    EXPECT_EQ(blockFiles(), 0u);
+}
+
+TEST_F(OrreryRelayReportingTest, ABlockTheEndpointTookIsNeverSentAgainWhenTheIndexCouldNotBeSaved) {
+    store(makeSettings({}, {}));
+    relay.setReportAnswer(Answer::drop());
+    ASSERT_TRUE(sender()->sendRelayReportsData({namedBlock("one", 300000), namedBlock("two", 300000)}));
     settle();
-    ASSERT_EQ(relay.reports().size(), 2u);
-    s->relayCBReportDataIndex()->waitForPendingChanges();
-    EXPECT_EQ(storedBlocks(), 2u);
-    EXPECT_TRUE(NSFileManager::defaultManager()->fileExistsAtPath(sharedFile));
+    sender()->relayCBReportDataIndex()->waitForPendingChanges();
+    // A full disk: the index saved after the answer is not the one a restart reads.
+    expectLogLine("could not save the send index");
+    platform::testing::FileSystemConditions::setWritesFail(OrreryUtil::filePathDirectory(), true);
+    relay.scriptReportAnswers({Answer::ok()});
+    retransmit();
+    ASSERT_EQ(storedBlocks(), 1u);
+    ASSERT_NO_FATAL_FAILURE(restartSender(false));
+    platform::testing::FileSystemConditions::setWritesFail(OrreryUtil::filePathDirectory(), false);
 
     relay.setReportAnswer(Answer::ok());
-    dispatch_async(sessionQueue, [s] { s->retransmitNotSentBlocks(); });
+    retransmit();
+    EXPECT_EQ(timesTaken("one"), 1u);
+    EXPECT_EQ(timesTaken("two"), 1u);
+    EXPECT_EQ(storedBlocks(), 0u);
+    EXPECT_EQ(blockFiles(), 0u);
+}
+
+TEST_F(OrreryRelayReportingTest, BlocksTheDiscardDroppedNeverComeBackWithALostIndex) {
+    store(makeSettings({}, {}));
+    relay.setReportAnswer(Answer::drop());
+    std::vector<NSData> handedOver;
+    for (int i = 0; i < 60; ++i) handedOver.push_back(namedBlock("block " + std::to_string(i)));
+    ASSERT_TRUE(sender()->sendRelayReportsData(handedOver));
     settle();
+    // No task left after the failure: the ten oldest are discarded.
+    sender()->relayCBReportDataIndex()->waitForPendingChanges();
+    ASSERT_EQ(storedBlocks(), 50u);
+    EXPECT_EQ(blockFiles(), 50u);
+
+    ASSERT_NO_FATAL_FAILURE(restartSender(true));
+    relay.setReportAnswer(Answer::ok());
+    retransmit();
+    for (int i = 0; i < 60; ++i) EXPECT_EQ(timesTaken("block " + std::to_string(i)), i < 10 ? 0u : 1u) << i;
+    EXPECT_EQ(blockFiles(), 0u);
+}
+
+TEST_F(OrreryRelayReportingTest, AHandOverIsResentAsReportsWithinTheSizeLimit) {
+    store(makeSettings({}, {}));
+    relay.setReportAnswer(Answer::drop());
+    ASSERT_TRUE(sender()->sendRelayReportsData({namedBlock("a", 300000), namedBlock("b", 150000), namedBlock("c", 100000)}));
+    settle();
+    relay.setReportAnswer(Answer::ok());
+    retransmit();
     auto reports = relay.reports();
     ASSERT_EQ(reports.size(), 3u);
-    const std::string& body = reports[2].request.body;
-    EXPECT_NE(body.find("first trigger"), std::string::npos);
-    EXPECT_NE(body.find("third trigger"), std::string::npos);
-    EXPECT_EQ(body.find("second trigger"), std::string::npos);
+    // The first two together, then the third: in whatever order the two posts arrived.
+    std::vector<size_t> sizes = {reports[1].request.body.size(), reports[2].request.body.size()};
+    std::sort(sizes.begin(), sizes.end());
+    EXPECT_GT(sizes[1], 450000u);
+    EXPECT_LT(sizes[1], 451000u);
+    EXPECT_GT(sizes[0], 100000u);
+    EXPECT_LT(sizes[0], 101000u);
+    for (const char* name : {"a", "b", "c"}) EXPECT_EQ(timesTaken(name), 1u) << name;
     EXPECT_EQ(storedBlocks(), 0u);
-    EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(sharedFile));
+    EXPECT_EQ(blockFiles(), 0u);
+}
+
+TEST_F(OrreryRelayReportingTest, BlocksEarlierVersionsStoredAreSentOnceBesideNewOnes) {
+    const std::string key = OrreryRelayCBReportSender::relayCBReportDataKey();
+    store(makeSettings({}, {}));
+    auto s = sender();
+    auto index = s->relayCBReportDataIndex();
+    // A file a block: a hand-over of several trigger blocks as one block, and one of its own.
+    auto whole = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems({namedBlock("whole 1"), namedBlock("whole 2")}, key);
+    whole->setGroupIdentifier(std::string("A"));
+    index->addBlockInfo(whole, key);
+    dispatch_sync(sessionQueue, [&] { EXPECT_TRUE(s->storeRelayCBReportData(namedBlock("own"), "B")); });
+    // Blocks sharing one file, an item each; one names an item the file never held.
+    auto shared = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems(
+        {namedBlock("shared 0", 300000), namedBlock("shared 1", 300000), namedBlock("shared 2", 300000)}, key);
+    shared->setGroupIdentifier(std::string("C"));
+    index->addBlockInfo(shared, key);
+    // A shared file whose index was lost.
+    ASSERT_TRUE(NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems({namedBlock("lost 0"), namedBlock("lost 1")}, key));
+    index->waitForPendingChanges();
+    std::optional<Value> archive = platform::PropertyList::valueWithContentsOfFile(index->indexFilePath());
+    ASSERT_TRUE(archive);
+    nameItemsOfSharedFile(*archive, shared->identifier(), {{0, 300000}, {1, 300000}, {2, 300000}, {7, 10}});
+    ASSERT_TRUE(platform::PropertyList::writeToFile(*archive, index->indexFilePath()));
+    index = nullptr;
+    s = nullptr;
+
+    // The next start gives each of them a file of its own; one is new.
+    expectLogLine("is damaged; it is dropped, not sent");
+    ASSERT_NO_FATAL_FAILURE(restartSender(false));
+    EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(shared->filePath()));
+    ASSERT_TRUE(sender()->relayCBReportDataIndex());
+    relay.setReportAnswer(Answer::drop());
+    ASSERT_TRUE(sender()->sendRelayReportsData({namedBlock("new 0"), namedBlock("new 1")}));
+    settle();
+    EXPECT_EQ(storedBlocks(), 9u);
+    EXPECT_EQ(blockFiles(), 9u);
+
+    // The endpoint takes one report, then the index is lost.
+    relay.scriptReportAnswers({Answer::ok()});
+    retransmit();
+    // The block stored whole is still sent whole.
+    bool sentWhole = false;
+    for (const auto& received : relay.reports())
+        sentWhole = sentWhole || received.request.body.find("<whole 1><whole 2>") != std::string::npos;
+    EXPECT_TRUE(sentWhole);
+    ASSERT_NO_FATAL_FAILURE(restartSender(true));
+    relay.setReportAnswer(Answer::ok());
+    retransmit();
+    for (const char* name : {"whole 1", "whole 2", "own", "shared 0", "shared 1", "shared 2", "lost 0", "lost 1", "new 0", "new 1"})
+        EXPECT_EQ(timesTaken(name), 1u) << name;
+    EXPECT_EQ(storedBlocks(), 0u);
+    EXPECT_EQ(blockFiles(), 0u);
+}
+
+TEST_F(OrreryRelayReportingTest, BlocksSharingAFileWaitUntilTheyHaveFilesOfTheirOwn) {
+    const std::string key = OrreryRelayCBReportSender::relayCBReportDataKey();
+    store(makeSettings({}, {}));
+    auto index = sender()->relayCBReportDataIndex();
+    auto shared = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems({namedBlock("first"), namedBlock("second")}, key);
+    index->addBlockInfo(shared, key);
+    // Then 49 more: the discard would cut between the two.
+    auto s = sender();
+    dispatch_sync(sessionQueue, [&] {
+        for (int i = 0; i < 49; ++i) EXPECT_TRUE(s->storeRelayCBReportData(namedBlock("later " + std::to_string(i)), "L"));
+    });
+    index->waitForPendingChanges();
+    std::optional<Value> archive = platform::PropertyList::valueWithContentsOfFile(index->indexFilePath());
+    ASSERT_TRUE(archive);
+    nameItemsOfSharedFile(*archive, shared->identifier(), {{0, 7}, {1, 8}});
+    ASSERT_TRUE(platform::PropertyList::writeToFile(*archive, index->indexFilePath()));
+    index = nullptr;
+    s = nullptr;
+
+    // A full disk at the start: they cannot move, are not sent, and go or stay together.
+    expectLogLine("could not be given files of their own; they wait");
+    platform::testing::FileSystemConditions::setWritesFail(OrreryUtil::filePathDirectory(), true);
+    ASSERT_NO_FATAL_FAILURE(restartSender(false));
+    relay.setReportAnswer(Answer::drop());
+    retransmit();
+    for (const auto& received : relay.reports()) EXPECT_EQ(received.request.body.find("<first>"), std::string::npos);
+    EXPECT_EQ(storedBlocks(), 51u);
+
+    platform::testing::FileSystemConditions::setWritesFail(OrreryUtil::filePathDirectory(), false);
+    relay.setReportAnswer(Answer::ok());
+    retransmit();
+    EXPECT_EQ(timesTaken("first"), 1u);
+    EXPECT_EQ(timesTaken("second"), 1u);
+    EXPECT_EQ(timesTaken("later 48"), 1u);
+    EXPECT_EQ(storedBlocks(), 0u);
+    EXPECT_EQ(blockFiles(), 0u);
 }
 
 TEST_F(OrreryRelayReportingTest, BlocksALostIndexNoLongerNamedAreSentAfterARestart) {
