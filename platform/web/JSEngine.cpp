@@ -53,6 +53,26 @@ void JSScriptRelease(platform::web::JSScriptRef script);
 namespace WTF {
 void releaseFastMallocFreeMemory();
 }
+// Exported by the engine for its embedders' use, with no public header
+// either: a group is the engine's VM (its API casts one to the other), and
+// the lock holder keeps one reference to it.
+namespace JSC {
+enum DeleteAllCodeEffort { PreventCollectionAndDeleteAllCode, DeleteAllCodeIfNotCollecting };
+class VM {
+public:
+    void deleteAllLinkedCode(DeleteAllCodeEffort effort);
+};
+class JSLockHolder {
+public:
+    explicit JSLockHolder(VM* vm);
+    ~JSLockHolder();
+    JSLockHolder(const JSLockHolder&) = delete;
+    JSLockHolder& operator=(const JSLockHolder&) = delete;
+
+private:
+    VM* vm_;
+};
+}  // namespace JSC
 
 namespace platform::web {
 
@@ -309,9 +329,12 @@ std::shared_ptr<EngineGroup> pageGroup() {
     }
     return std::shared_ptr<EngineGroup>(group, [](EngineGroup* used) {
         // Nothing of the web view is left in it but garbage: collected
-        // before another web view takes it.
+        // before another web view takes it, whose pages' budget counts from
+        // the next collection (this one's measure is the old web view's).
         auto recycle = [used] {
-            collectGarbage(*used);
+            collectLeftScopes(*used);
+            used->collected.store(false);
+            used->workSinceLook = 0;
             idle->push_back(used);
         };
         if (NSThread::isMainThread()) recycle();
@@ -375,20 +398,22 @@ bool ContextCore::overHeapBudgetOnReturn(double callSeconds) {
     if (!page || !alive()) return false;
     EngineGroup& g = *group;
     const size_t budget = gPageHeapBudget.load();
-    if (!g.collected.exchange(false)) {
-        g.workSinceLook += callSeconds;
-        if (g.workSinceLook < kLookAfterWork) return false;
-        g.workSinceLook = 0;
-        const size_t resident = residentBytesNow();
-        // The mark follows the process down when it gives memory back, so
-        // that what the page takes after counts in full.
-        g.residentAtLook = std::min(g.residentAtLook, resident);
-        if (resident < g.residentAtLook + budget / 4) return false;
-        // The engine counts what strings and buffers hold only when it collects.
-        collectGarbage(g);
-        g.collected.store(false);
-    }
+    if (g.collected.exchange(false) && liveHeapBytes(ctx) > budget) return true;
+    // A collection during the call measured the heap as it was then, maybe
+    // before the call's last allocation: the process's growth is looked at
+    // all the same.
+    g.workSinceLook += callSeconds;
+    if (g.workSinceLook < kLookAfterWork) return false;
     g.workSinceLook = 0;
+    const size_t resident = residentBytesNow();
+    // The mark follows the process down when it gives memory back, so that
+    // what the page takes after counts in full; it moves up only with a
+    // measure that saw everything up to now.
+    g.residentAtLook = std::min(g.residentAtLook, resident);
+    if (resident < g.residentAtLook + budget / 4) return false;
+    // The engine counts what strings and buffers hold only when it collects.
+    collectGarbage(g);
+    g.collected.store(false);
     g.residentAtLook = residentBytesNow();
     return liveHeapBytes(ctx) > budget;
 }
@@ -543,6 +568,17 @@ void collectGarbage(const EngineGroup& group) {
     JSGlobalContextRef ctx = createGlobalContext(group.ref);
     JSSynchronousGarbageCollectForDebugging(ctx);
     JSGlobalContextRelease(ctx);
+}
+
+void collectLeftScopes(const EngineGroup& group) {
+    {
+        // Its compiled code is dropped, which first completes what it has
+        // waiting to compile (without a compiler, nothing).
+        auto* vm = reinterpret_cast<JSC::VM*>(const_cast<OpaqueJSContextGroup*>(group.ref));
+        JSC::JSLockHolder lock(vm);
+        vm->deleteAllLinkedCode(JSC::PreventCollectionAndDeleteAllCode);
+    }
+    collectGarbage(group);
 }
 
 void collectAllGarbage() {
