@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 #include "platform/foundation/NSJSONSerialization.h"
@@ -52,6 +53,26 @@ void JSScriptRelease(platform::web::JSScriptRef script);
 namespace WTF {
 void releaseFastMallocFreeMemory();
 }
+// Exported by the engine for its embedders' use, with no public header
+// either: a group is the engine's VM (its API casts one to the other), and
+// the lock holder keeps one reference to it.
+namespace JSC {
+enum DeleteAllCodeEffort { PreventCollectionAndDeleteAllCode, DeleteAllCodeIfNotCollecting };
+class VM {
+public:
+    void deleteAllLinkedCode(DeleteAllCodeEffort effort);
+};
+class JSLockHolder {
+public:
+    explicit JSLockHolder(VM* vm);
+    ~JSLockHolder();
+    JSLockHolder(const JSLockHolder&) = delete;
+    JSLockHolder& operator=(const JSLockHolder&) = delete;
+
+private:
+    VM* vm_;
+};
+}  // namespace JSC
 
 namespace platform::web {
 
@@ -187,8 +208,10 @@ constexpr size_t kDefaultPageHeapBudget = size_t{64} << 20;
 // checks the time limit, and the page heap budget when a collection ran.
 constexpr double kLongestWatchInterval = 0.05;
 // Seconds of calls into a group's pages between looks at the process's
-// resident size, when no collection ran meanwhile.
+// resident size.
 constexpr double kLookAfterWork = 0.001;
+// How early a call's start may be dated for the time limit (see tEntryStart).
+constexpr double kStartSlack = 0.001;
 
 std::atomic<double> gTimeLimit{kDefaultTimeLimit};
 std::atomic<size_t> gPageHeapBudget{kDefaultPageHeapBudget};
@@ -205,14 +228,19 @@ std::unordered_map<JSGlobalContextRef, ContextCore*>& coresByContext() {
 }
 
 // The outermost call into the engine on this thread: the time limit counts
-// the thread's CPU time, as the engine's watchdog does, from the start of the
-// script that runs long. Reading that clock is a system call, too dear for
-// every call into a page: the watchdog first wakes once a script has run a
-// watch interval, so its first wake dates the start (negative: not yet).
+// the thread's CPU time from its start, as the engine's watchdog does. The
+// watchdog's first wake cannot date it: a builtin (a long match) holds that
+// wake off. Reading the CPU clock is a system call, too dear for every call
+// into a page, while the steady clock is cheap: a reading is taken again only
+// once the steady clock shows kStartSlack passed since the last one, and the
+// thread cannot have used more CPU time than that meanwhile, so a call is
+// dated at most kStartSlack early.
 thread_local int tEntryDepth = 0;
-thread_local double tEntryStart = -1;
-// A script the engine runs outside any marked call (none should): counted
-// the same way.
+thread_local double tEntryStart = 0;
+thread_local double tCPUReading = 0;
+thread_local double tCPUReadingTakenBy = -std::numeric_limits<double>::infinity();  // steady seconds, read first
+// A script the engine runs outside any marked call (none should): dated by
+// the watchdog's first wake, a watch interval into it (negative: not yet).
 thread_local double tUnmarkedStart = -1;
 
 double threadCPUSeconds() {
@@ -251,9 +279,11 @@ void armWatchdog(JSContextGroupRef group) {
 // true stops the script.
 bool onWatchdog(JSContextRef ctx, void*) {
     const double now = threadCPUSeconds();
-    double& started = tEntryDepth > 0 ? tEntryStart : tUnmarkedStart;
-    if (started < 0) started = now - watchInterval();
-    const double start = started;
+    double start = tEntryStart;
+    if (tEntryDepth == 0) {
+        if (tUnmarkedStart < 0) tUnmarkedStart = now - watchInterval();
+        start = tUnmarkedStart;
+    }
     auto found = coresByContext().find(JSContextGetGlobalContext(ctx));
     ContextCore* core = found == coresByContext().end() ? nullptr : found->second;
     if (now - start >= gTimeLimit.load()) {
@@ -299,9 +329,12 @@ std::shared_ptr<EngineGroup> pageGroup() {
     }
     return std::shared_ptr<EngineGroup>(group, [](EngineGroup* used) {
         // Nothing of the web view is left in it but garbage: collected
-        // before another web view takes it.
+        // before another web view takes it, whose pages' budget counts from
+        // the next collection (this one's measure is the old web view's).
         auto recycle = [used] {
-            collectGarbage(*used);
+            collectLeftScopes(*used);
+            used->collected.store(false);
+            used->workSinceLook = 0;
             idle->push_back(used);
         };
         if (NSThread::isMainThread()) recycle();
@@ -313,8 +346,16 @@ bool engineCallInProgress() { return tEntryDepth > 0; }
 
 EngineEntry::EngineEntry(std::shared_ptr<ContextCore> core)
     : core_(std::move(core)), admitted_(core_->alive() && (!core_->frozen || core_->admitFrozen)) {
-    if (core_->entryDepth++ == 0 && core_->page) core_->entryBegan = steadySeconds();
-    if (tEntryDepth++ == 0) tEntryStart = -1;
+    double now = -1;
+    if (tEntryDepth++ == 0) {
+        now = steadySeconds();
+        if (now - tCPUReadingTakenBy >= kStartSlack) {
+            tCPUReadingTakenBy = now;
+            tCPUReading = threadCPUSeconds();
+        }
+        tEntryStart = tCPUReading;
+    }
+    if (core_->entryDepth++ == 0 && core_->page) core_->entryBegan = now < 0 ? steadySeconds() : now;
     tUnmarkedStart = -1;
 }
 
@@ -357,20 +398,22 @@ bool ContextCore::overHeapBudgetOnReturn(double callSeconds) {
     if (!page || !alive()) return false;
     EngineGroup& g = *group;
     const size_t budget = gPageHeapBudget.load();
-    if (!g.collected.exchange(false)) {
-        g.workSinceLook += callSeconds;
-        if (g.workSinceLook < kLookAfterWork) return false;
-        g.workSinceLook = 0;
-        const size_t resident = residentBytesNow();
-        // The mark follows the process down when it gives memory back, so
-        // that what the page takes after counts in full.
-        g.residentAtLook = std::min(g.residentAtLook, resident);
-        if (resident < g.residentAtLook + budget / 4) return false;
-        // The engine counts what strings and buffers hold only when it collects.
-        collectGarbage(g);
-        g.collected.store(false);
-    }
+    if (g.collected.exchange(false) && liveHeapBytes(ctx) > budget) return true;
+    // A collection during the call measured the heap as it was then, maybe
+    // before the call's last allocation: the process's growth is looked at
+    // all the same.
+    g.workSinceLook += callSeconds;
+    if (g.workSinceLook < kLookAfterWork) return false;
     g.workSinceLook = 0;
+    const size_t resident = residentBytesNow();
+    // The mark follows the process down when it gives memory back, so that
+    // what the page takes after counts in full; it moves up only with a
+    // measure that saw everything up to now.
+    g.residentAtLook = std::min(g.residentAtLook, resident);
+    if (resident < g.residentAtLook + budget / 4) return false;
+    // The engine counts what strings and buffers hold only when it collects.
+    collectGarbage(g);
+    g.collected.store(false);
     g.residentAtLook = residentBytesNow();
     return liveHeapBytes(ctx) > budget;
 }
@@ -525,6 +568,17 @@ void collectGarbage(const EngineGroup& group) {
     JSGlobalContextRef ctx = createGlobalContext(group.ref);
     JSSynchronousGarbageCollectForDebugging(ctx);
     JSGlobalContextRelease(ctx);
+}
+
+void collectLeftScopes(const EngineGroup& group) {
+    {
+        // Its compiled code is dropped, which first completes what it has
+        // waiting to compile (without a compiler, nothing).
+        auto* vm = reinterpret_cast<JSC::VM*>(const_cast<OpaqueJSContextGroup*>(group.ref));
+        JSC::JSLockHolder lock(vm);
+        vm->deleteAllLinkedCode(JSC::PreventCollectionAndDeleteAllCode);
+    }
+    collectGarbage(group);
 }
 
 void collectAllGarbage() {

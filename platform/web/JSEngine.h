@@ -118,10 +118,10 @@ struct EngineGroup {
     // Set by every collection (on whichever thread the engine collects):
     // the heap's measure changed, the page budget is due to be checked.
     std::atomic<bool> collected{false};
-    // Main thread: between collections, the page budget looks at how much
-    // the process grew (see ContextCore::overHeapBudgetOnReturn).
+    // Main thread: on the way out of calls, the page budget looks at how
+    // much the process grew (see ContextCore::overHeapBudgetOnReturn).
     double workSinceLook = 0;    // seconds of calls into the group's pages
-    size_t residentAtLook = 0;   // the process's resident bytes then
+    size_t residentAtLook = 0;   // the process's resident bytes at the last measure
     ScriptCache scripts;
 };
 // The group of bare contexts.
@@ -201,11 +201,11 @@ struct ContextCore : std::enable_shared_from_this<ContextCore> {
     // of what is live changes; false otherwise.
     bool overHeapBudget();
     // The same when the outermost call into the scope returns, after a call
-    // of `callSeconds`: also measured, after a collection made for it, when
-    // the process grew by a quarter of the budget since the group's last
-    // look, so that one large allocation shows at once. It looks after each
-    // millisecond of calls into the group (reading the resident size is a
-    // system call).
+    // of `callSeconds`; and whatever the engine collected meanwhile, also
+    // measured, after a collection made for it, when the process grew by a
+    // quarter of the budget since the group's last measure, so that one large
+    // allocation shows at once. It looks after each millisecond of calls into
+    // the group (reading the resident size is a system call).
     bool overHeapBudgetOnReturn(double callSeconds);
 
     bool alive() const { return ctx != nullptr; }
@@ -247,6 +247,12 @@ struct WeakSlot {
 // (main thread).
 void collectGarbage(const EngineGroup& group);
 void collectAllGarbage();
+// The same once a scope of the group was let go (a page frozen or left, a
+// web view gone). The engine's compilations count as live until it installs
+// their code, which it does only when code of the group next runs warm: each
+// would keep the scope it compiled for, and all that scope holds. They are
+// completed first, and the group's compiled code dropped.
+void collectLeftScopes(const EngineGroup& group);
 // The group's heap by the engine's own statistics, read through `ctx`: what
 // the last collection found live, with the memory its objects own.
 size_t liveHeapBytes(JSContextRef ctx);

@@ -45,10 +45,11 @@ public:
     // find live, with the memory its objects own): script past it is stopped
     // and the page frozen (with a log line), and the frozen page's memory is
     // given back at once. Checked after each collection, while script runs
-    // (as the time limit is), and when a call into the page returns; there a
-    // collection is made when the process grew by a quarter of the budget
-    // since the last look, so one large allocation freezes the page as the
-    // call that made it returns. Default 64 MB (0 restores it).
+    // (as the time limit is), and when a call into the page returns; there,
+    // whatever the engine collected meanwhile, a collection is made when the
+    // process grew by a quarter of the budget since the last measure, so one
+    // large allocation freezes the page as the call that made it returns.
+    // Default 64 MB (0 restores it).
     static void setPageHeapBudget(size_t bytes);
     static size_t pageHeapBudget();
 

@@ -24,7 +24,7 @@ namespace {
 // the task at hand is done (no stale reference on the stack keeps it then).
 void collectSoon(const std::shared_ptr<EngineGroup>& group) {
     runtime::postToMainThread([group] {
-        collectGarbage(*group);
+        collectLeftScopes(*group);
         returnFreedEngineMemory();
     });
 }
@@ -268,7 +268,7 @@ void PageEnvironment::pageFroze() {
     EngineAccess::replaceFrozenScope(*context);
     // Collected now, and again once the task is done, for what a stale
     // reference on the stack kept alive.
-    collectGarbage(*group);
+    collectLeftScopes(*group);
     returnFreedEngineMemory();
     collectSoon(group);
 }

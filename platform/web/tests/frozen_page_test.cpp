@@ -1,8 +1,9 @@
 // Frozen pages: a page stopped by the time limit or over its heap budget
 // still draws as its scripts left it (pixels of snapshots), one large
 // allocation over the budget freezes the page when the call that made it
-// returns, and a frozen page's memory goes at once (resident memory, with
-// wide margins; the engine's memory is its own, not the sanitizer's).
+// returns, whatever the engine collected before it, and a frozen page's
+// memory goes at once (resident memory, with wide margins; the engine's
+// memory is its own, not the sanitizer's).
 #include <cstdint>
 #include <string>
 
@@ -92,6 +93,48 @@ TEST_F(FrozenPageTest, OneLargeAllocationFreezesThePageAndItsMemoryGoesAtOnce) {
     EXPECT_EQ(logCapture().count("heap budget"), 1u);
     EXPECT_LT(settledResidentBytes(), baseline + 40 * MB);
     EXPECT_EQ(pixelAt(view, 100, 60), 0xFF0000FFu);
+}
+
+// Collects the engine's garbage when the page asks, as the engine may do of
+// itself during any call.
+class Collector : public NSObject, public JSExport {
+public:
+    std::vector<JSExportMethod> exportedMethods() const override {
+        return {{"collect", [](JSContext&, const std::vector<JSValue>&) {
+                     platform::testing::collectScriptGarbageNow();
+                     return JSValue();
+                 }}};
+    }
+};
+
+// A collection during the call that then allocates over the budget measured
+// the heap before the allocation: the page freezes all the same as the call
+// returns, and its memory goes at once. The web view that gets the engine
+// heap next is not charged for what the last one held.
+TEST_F(FrozenPageTest, ALoneAllocationFreezesThePageWhateverTheEngineCollectedBefore) {
+    JSVirtualMachine::setPageHeapBudget(16 * MB);
+    show("<p>first</p>");
+    platform::testing::collectScriptGarbageNow();
+    const size_t baseline = settledResidentBytes();
+    for (const std::string before : {"", "collector.collect();"}) {
+        logCapture().clear();
+        auto view = webViewWithDelegate();
+        view->javaScriptContext()->setObject(std::make_shared<Collector>(), "collector");
+        view->loadHTMLString("<script>" + before + "var u = new Uint8Array(24 * 1024 * 1024); u.fill(7);</script>"
+                             "<script>var after = 1;</script>", nullptr);
+        driver().drain();
+        EXPECT_EQ(logCapture().count("heap budget of 16 MB"), 1u) << before;
+        EXPECT_EQ(eval(view, "typeof after"), "") << before;
+        EXPECT_LT(settledResidentBytes(), baseline + 12 * MB) << before;
+    }
+
+    logCapture().clear();
+    JSVirtualMachine::setPageHeapBudget(64 * MB);
+    show("<script>var u = new Uint8Array(24 * 1024 * 1024); u.fill(7);</script>");
+    JSVirtualMachine::setPageHeapBudget(16 * MB);
+    auto next = show("<p>next</p>");
+    EXPECT_EQ(eval(next, "1 + 1"), "2");
+    EXPECT_EQ(logCapture().count("heap budget"), 0u);
 }
 
 // A page frozen over the drawing's bounds keeps what its background is drawn

@@ -1,6 +1,7 @@
 // The script engine: values and their conversions, exceptions, exported
 // native objects, managed values, tear-down and the execution time limit.
 #include <cmath>
+#include <ctime>
 #include <thread>
 
 #include "platform/web/JSContext.h"
@@ -336,6 +337,36 @@ TEST_F(EngineTest, EndlessScriptIsStoppedAndTheContextGoesOn) {
     EXPECT_TRUE(eval("for (;;) {}").isUndefined());
     EXPECT_TRUE(eval("try { while (true) {} } catch (e) { 'caught' }").isUndefined());
     EXPECT_EQ(eval("2 + 2").toInt32(), 4);
+}
+
+// A builtin keeps the watchdog from waking while it runs (here a backtracking
+// match, made to take three times the limit): the limit still counts from the
+// call's start, so the loop after it is stopped at its first wake, not given
+// the limit again.
+TEST_F(EngineTest, TheTimeLimitCountsFromTheCallsStartThroughALongBuiltin) {
+    constexpr double kLimit = 0.04;
+    auto cpuSeconds = [] {
+        timespec t{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+    };
+    JSVirtualMachine::setExecutionTimeLimit(30);
+    eval("var pattern = /^(a+)+$/, text = 'ab', loops = 0;");
+    // The engine gives up a match after a fixed number of steps: a bound.
+    double took = 0;
+    while (took < 3 * kLimit && eval("text.length").toInt32() < 40) {
+        eval("text = 'a' + text");
+        const double start = cpuSeconds();
+        EXPECT_FALSE(eval("pattern.test(text)").toBool());
+        took = cpuSeconds() - start;
+    }
+    ASSERT_GE(took, 3 * kLimit);
+
+    JSVirtualMachine::setExecutionTimeLimit(kLimit);
+    expectLogLine("JS execution time limit exceeded");
+    eval("pattern.test(text); for (;;) loops++;");
+    EXPECT_EQ(logCapture().count("time limit exceeded"), 1u);
+    EXPECT_LT(eval("loops").toDouble(), 1000) << "length " << eval("text.length").toInt32();
 }
 
 // Each web view's pages live in a heap of their own: a value of another
