@@ -446,7 +446,14 @@ private:
             if (!item) continue;
             if (!item->numbered_ && item->m_list_style_type > litehtml::list_style_type_square) {
                 item->numbered_ = true;
-                item->set_attr("list_index", std::to_string(static_cast<int>(number)).c_str());
+                const int index = static_cast<int>(number);
+                // Roman numerals reach 3999, and decimal ones stand past
+                // them, as CSS has it: litehtml writes an M per thousand.
+                const litehtml::list_style_type type = item->m_list_style_type;
+                if ((type == litehtml::list_style_type_lower_roman || type == litehtml::list_style_type_upper_roman) &&
+                    (index < 1 || index > 3999))
+                    item->m_list_style_type = litehtml::list_style_type_decimal;
+                item->set_attr("list_index", std::to_string(index).c_str());
             }
             ++number;
         }

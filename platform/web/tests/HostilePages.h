@@ -109,11 +109,11 @@ inline std::string mixedPage(uint32_t seed, int rules, int tokens) {
 }
 
 // The pages, by name.
-inline constexpr std::array<const char*, 16> kHostilePageNames{
+inline constexpr std::array<const char*, 18> kHostilePageNames{
     "nested_tables", "descendant_selector", "rules_over_spans", "truncated_images", "many_words",
     "large_images", "floats", "stacked_layers", "sibling_selectors", "style_text",
     "huge_colspan", "wide_colspans", "deep_rowspans", "rules_over_list_items", "long_inline_text",
-    "mixed_selectors"};
+    "mixed_selectors", "matched_rules", "roman_numerals"};
 
 // The page of that name (kHostilePageNames), built alone: some hold pictures
 // of 4096 × 4096 that take a while to make. An empty page for another name.
@@ -188,6 +188,16 @@ inline HostilePage hostilePage(std::string_view name) {
                     repeated("terms ", 1000) + "</a> <span>" + repeated("apply ", 1000) + "</span></div>",
                 ""};
     if (name == "mixed_selectors") return {mixedPage(20240611, 1500, 8000), "steps of work"};
+    // Rules that match every element: their declarations are parsed again
+    // for each, shorthands and all.
+    if (name == "matched_rules")
+        return {"<style>" +
+                    repeated("div { border: 1px solid #999; margin: 1px 2px; padding: 3px; background: #eee }\n", 100) +
+                    "</style>" + body + repeated("<div>a</div>", 4000),
+                "steps of work"};
+    // Numbers past what roman numerals write (litehtml writes an M per thousand).
+    if (name == "roman_numerals")
+        return {body + "<ol start=2000000000 style='list-style-type:upper-roman'>" + repeated("<li>a", 9000) + "</ol>", ""};
     return {};
 }
 

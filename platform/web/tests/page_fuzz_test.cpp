@@ -137,7 +137,7 @@ TEST_F(PageFuzzTest, EveryDisplayOnAnyElementDraws) {
     auto view = webViewWithDelegate();
     auto base = url("http://fuzz.example.com/page.html");
     size_t rootPieces = 0;
-    for (int i = 0; i < 90; ++i) {
+    for (int i = 0; i < 60; ++i) {
         std::string sheet, root = "<html>", script;
         for (int rules = 1 + static_cast<int>(pick(4)); rules > 0; --rules) {
             const std::string selector = kSelectors[pick(std::size(kSelectors))];
@@ -166,7 +166,7 @@ TEST_F(PageFuzzTest, EveryDisplayOnAnyElementDraws) {
         ASSERT_FALSE(view->isLoading());
         ASSERT_TRUE(view->renderToPNG(home() + "/page.png")) << sheet << body;
     }
-    EXPECT_GT(rootPieces, 50u);
+    EXPECT_GT(rootPieces, 30u);
 }
 
 TEST_F(PageFuzzTest, RandomBytesParse) {
