@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <typeinfo>
 #include <vector>
 
 #include "platform/web/PageContainer.h"
@@ -185,6 +186,8 @@ public:
 
     // ---- layout ----
     void init() override {
+        // The root is initialised once, right after litehtml's table fix-ups.
+        if (!this->have_parent()) adoptAnonymousBoxes();
         charge(children());
         if (this->m_display == litehtml::display_table || this->m_display == litehtml::display_inline_table)
             chargeTableGrid();
@@ -354,6 +357,41 @@ private:
         }
         charge(looked);
         return first;
+    }
+
+    // litehtml's table fix-ups wrap rows and cells that lack them in boxes of
+    // its own kind (tables, row groups, rows, cells), made past the element
+    // factory: nested, they lay out as nested tables do, each cell several
+    // times over at each level, and nothing of theirs was charged. Each is
+    // replaced by one of ours, with the same display and children.
+    void adoptAnonymousBoxes() {
+        std::vector<element::ptr> pending{this->shared_from_this()};
+        while (!pending.empty()) {
+            const element::ptr node = pending.back();
+            pending.pop_back();
+            auto tag = std::dynamic_pointer_cast<litehtml::html_tag>(node);
+            if (!tag) continue;
+            for (element::ptr& child : tag->children()) {
+                if (child && typeid(*child) == typeid(litehtml::html_tag)) child = adopted(child, node);
+                pending.push_back(child);
+            }
+        }
+    }
+    element::ptr adopted(const element::ptr& anonymous, const element::ptr& parent) {
+        static constexpr const char* kDisplays[] = {
+            "none", "block", "inline", "inline-block", "inline-table", "list-item", "table", "table-caption",
+            "table-cell", "table-column", "table-column-group", "table-footer-group", "table-header-group",
+            "table-row", "table-row-group", "inline"};
+        const auto display = static_cast<size_t>(anonymous->get_display());
+        auto box = std::make_shared<Counted<litehtml::html_tag>>(this->get_document(), container_);
+        box->parent(parent);
+        box->set_attr("style", (std::string("display:") + kDisplays[std::min(display, std::size(kDisplays) - 1)]).c_str());
+        // Styled before it holds anything: litehtml styles children with their parent.
+        box->parse_styles();
+        auto& moved = std::static_pointer_cast<litehtml::html_tag>(anonymous)->children();
+        for (const element::ptr& child : moved) box->appendChild(child);
+        moved.clear();
+        return box;
     }
 
     // litehtml builds a table's grid (in init) row by row: a cell is put at

@@ -109,11 +109,11 @@ inline std::string mixedPage(uint32_t seed, int rules, int tokens) {
 }
 
 // The pages, by name.
-inline constexpr std::array<const char*, 18> kHostilePageNames{
+inline constexpr std::array<const char*, 19> kHostilePageNames{
     "nested_tables", "descendant_selector", "rules_over_spans", "truncated_images", "many_words",
     "large_images", "floats", "stacked_layers", "sibling_selectors", "style_text",
     "huge_colspan", "wide_colspans", "deep_rowspans", "rules_over_list_items", "long_inline_text",
-    "mixed_selectors", "matched_rules", "roman_numerals"};
+    "mixed_selectors", "matched_rules", "roman_numerals", "nested_table_rows"};
 
 // The page of that name (kHostilePageNames), built alone: some hold pictures
 // of 4096 × 4096 that take a while to make. An empty page for another name.
@@ -195,6 +195,10 @@ inline HostilePage hostilePage(std::string_view name) {
                     repeated("div { border: 1px solid #999; margin: 1px 2px; padding: 3px; background: #eee }\n", 100) +
                     "</style>" + body + repeated("<div>a</div>", 4000),
                 "steps of work"};
+    // Rows inside rows: litehtml wraps each in a table of its own making,
+    // nested as deep as the rows are.
+    if (name == "nested_table_rows")
+        return {"<style>div { display: table-row }</style>" + body + repeated("<div>", 500) + "deep", "steps of work"};
     // Numbers past what roman numerals write (litehtml writes an M per thousand).
     if (name == "roman_numerals")
         return {body + "<ol start=2000000000 style='list-style-type:upper-roman'>" + repeated("<li>a", 9000) + "</ol>", ""};
