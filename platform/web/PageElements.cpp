@@ -47,15 +47,16 @@ constexpr size_t kClassNamesComparedPerStep = 4;
 constexpr size_t kBytesComparedPerStep = 16;
 constexpr size_t kPseudoClassSteps = 16;
 
-// Style declarations parsed, by the bytes of their text: shorthands expand
-// into several properties each.
-size_t declarationSteps(const litehtml::tstring& declarations) { return 8 + 3 * declarations.size(); }
 // A table's grid: each of its cells (one per column a cell spans, one per
 // place a row span covers, and those that pad every row to the widest) is
 // made, kept and walked over by every pass of the table's layout; rows
 // looked at above a cell while it is placed are cheap.
 constexpr size_t kGridCellSteps = 32;
 constexpr size_t kGridRowsLookedAtPerStep = 8;
+
+// Style declarations parsed, by the bytes of their text: shorthands expand
+// into several properties each.
+size_t declarationSteps(const litehtml::tstring& declarations) { return 8 + 3 * declarations.size(); }
 
 // ---- attributes ----------------------------------------------------------------------------------
 
@@ -90,8 +91,9 @@ const char* fittedDisplay(const char* value, const char* initial, bool root) {
 }
 
 // One of litehtml's kinds of element (Base), charging its drawing for the
-// work litehtml does through it. The overrides only charge, then do what
-// Base does: a charge past the drawing's bounds throws, which unwinds litehtml.
+// work litehtml does through it. The overrides charge, then do what Base
+// does (those that do more say so): a charge past the drawing's bounds
+// throws, which unwinds litehtml.
 template <class Base>
 class Counted : public Base {
 public:
