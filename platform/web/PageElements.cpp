@@ -2,6 +2,7 @@
 
 #include <litehtml/el_anchor.h>
 #include <litehtml/el_base.h>
+#include <litehtml/el_before_after.h>
 #include <litehtml/el_body.h>
 #include <litehtml/el_break.h>
 #include <litehtml/el_div.h>
@@ -39,6 +40,9 @@ using litehtml::tchar_t;
 // does.
 constexpr size_t kLayoutSteps = 4;
 constexpr size_t kPlacingSteps = 2;
+constexpr size_t kStyleReadingSteps = 128;
+// A style look-up builds the property's name as a string to find it.
+constexpr size_t kStyleLookUpSteps = 2;
 // Passing a child on the way to another, comparing class names or a few
 // bytes of attribute values, costs a fraction of a step; reading a
 // pseudo-class's name and argument, several.
@@ -127,12 +131,18 @@ public:
         charge(1);
         Base::apply_stylesheet(sheet);
     }
+    // Beside its style look-ups (charged as they go), an element's styles
+    // read every property's value; so do those of its ::before and ::after,
+    // which are litehtml's own.
     void parse_styles(bool isReparse = false) override {
-        charge(1);
+        size_t styled = 1;
+        for (const element::ptr& child : this->m_children)
+            styled += typeid(*child) == typeid(litehtml::el_before) || typeid(*child) == typeid(litehtml::el_after);
+        charge(kStyleReadingSteps * styled);
         Base::parse_styles(isReparse);
     }
     const tchar_t* get_style_property(const tchar_t* name, bool inherited, const tchar_t* def = nullptr) const override {
-        charge(1);
+        charge(kStyleLookUpSteps);
         const tchar_t* value = Base::get_style_property(name, inherited, def);
         if (value && name && std::strcmp(name, "display") == 0) return fittedDisplay(value, def, !this->have_parent());
         return value;
@@ -335,10 +345,10 @@ private:
         for (const litehtml::css_attribute_selector& condition : selector.m_attrs) {
             if (condition.condition == litehtml::select_pseudo_class) {
                 if (applyPseudo) steps += kPseudoClassSteps + condition.val.size();
+            } else if (!condition.class_val.empty()) {  // only a class condition has class names
+                steps += 1 + condition.class_val.size() * this->m_class_values.size() / kClassNamesComparedPerStep;
             } else {
-                // Only a class condition has class names.
-                steps += 1 + condition.class_val.size() * this->m_class_values.size() / kClassNamesComparedPerStep +
-                         (condition.val.size() + longestAttribute_) / kBytesComparedPerStep;
+                steps += 1 + (condition.val.size() + longestAttribute_) / kBytesComparedPerStep;
             }
         }
         return steps;
@@ -385,6 +395,9 @@ private:
             "table-cell", "table-column", "table-column-group", "table-footer-group", "table-header-group",
             "table-row", "table-row-group", "inline"};
         const auto display = static_cast<size_t>(anonymous->get_display());
+        // litehtml has read its styles once already, looking up through
+        // boxes like it, uncharged.
+        charge(2 * kStyleReadingSteps);
         auto box = std::make_shared<Counted<litehtml::html_tag>>(this->get_document(), container_);
         box->parent(parent);
         box->set_attr("style", (std::string("display:") + kDisplays[std::min(display, std::size(kDisplays) - 1)]).c_str());
