@@ -147,7 +147,7 @@ TEST_F(PageDrawingBoundsTest, TableSpansAreReadAsHTMLReadsThem) {
     EXPECT_EQ(at(png, 75, 5), webtest::kHostileBackground);
     // Set by script; a row span too, down the first column.
     png = snapshot(show(table("<td id=c" + red + "></td>") +
-                                    "<script>document.getElementById('c').setAttribute('colspan', ' 2 ');</script>"));
+                        "<script>document.getElementById('c').setAttribute('colspan', ' 2 ');</script>"));
     EXPECT_EQ(at(png, 75, 5), 0xFFFF0000u);
     png = snapshot(show("<body style='margin:0;background:#123456'><table style='border-spacing:0'>"
                         "<tr><td id=c style='width:50px;padding:0;background:#ff0000'></td>"
@@ -158,8 +158,8 @@ TEST_F(PageDrawingBoundsTest, TableSpansAreReadAsHTMLReadsThem) {
     EXPECT_EQ(at(png, 75, 15), webtest::kHostileBackground);
 }
 
-// A table's grid is charged a step for each of its cells: a span of more
-// columns than HTML allows costs what 1000 do.
+// A table's grid is charged for each of its cells: a span of more columns
+// than HTML allows costs what 1000 do.
 TEST_F(PageDrawingBoundsTest, TableGridsAreChargedTheirCellsWithSpansClamped) {
     auto work = [&](const std::string& span) {
         snapshot(show("<table><tr><td colspan=" + span + ">a</td></tr></table>"));
