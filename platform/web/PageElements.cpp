@@ -43,6 +43,8 @@ constexpr size_t kPlacingSteps = 2;
 constexpr size_t kStyleReadingSteps = 128;
 // A style look-up builds the property's name as a string to find it.
 constexpr size_t kStyleLookUpSteps = 2;
+// An anonymous box of litehtml's replaced by one of ours (below).
+constexpr size_t kAdoptionSteps = 1024;
 // Passing a child on the way to another, comparing class names or a few
 // bytes of attribute values, costs a fraction of a step; reading a
 // pseudo-class's name and argument, several.
@@ -396,8 +398,8 @@ private:
             "table-row", "table-row-group", "inline"};
         const auto display = static_cast<size_t>(anonymous->get_display());
         // litehtml has read its styles once already, looking up through
-        // boxes like it, uncharged.
-        charge(2 * kStyleReadingSteps);
+        // boxes like it, uncharged; and its box stays beside ours.
+        charge(kAdoptionSteps);
         auto box = std::make_shared<Counted<litehtml::html_tag>>(this->get_document(), container_);
         box->parent(parent);
         box->set_attr("style", (std::string("display:") + kDisplays[std::min(display, std::size(kDisplays) - 1)]).c_str());
