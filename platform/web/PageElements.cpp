@@ -43,8 +43,48 @@ constexpr size_t kPlacingSteps = 2;
 constexpr size_t kStyleReadingSteps = 128;
 // A style look-up builds the property's name as a string to find it.
 constexpr size_t kStyleLookUpSteps = 2;
-// An anonymous box of litehtml's replaced by one of ours (below).
-constexpr size_t kAdoptionSteps = 1024;
+// An anonymous box litehtml's table fix-ups make: its styles read and the
+// memory it holds for the rest of the drawing (a bound of some 40,000 boxes
+// lets them hold some 60 MB); then the box of ours that replaces it (below).
+constexpr size_t kAnonymousBoxSteps = 1024;
+constexpr size_t kAdoptedBoxSteps = 512;
+
+// The boxes litehtml's table fix-ups wrap an element of `display` in when its
+// parent's display is `parent`: as many as it lacks (a cell a row, a row
+// group and a table), sharing them with the siblings of its display next to it.
+size_t wrappersAround(litehtml::style_display display, litehtml::style_display parent) {
+    using namespace litehtml;
+    const bool inTable = parent == display_table || parent == display_inline_table;
+    const bool inGroup = parent == display_table_row_group || parent == display_table_header_group ||
+                         parent == display_table_footer_group;
+    switch (display) {
+        case display_table_cell: return parent == display_table_row ? 0 : 3;
+        case display_table_row: return inGroup ? 0 : inTable ? 1 : 2;
+        case display_table_row_group:
+        case display_table_header_group:
+        case display_table_footer_group: return inTable ? 0 : 1;
+        default: return 0;
+    }
+}
+
+// The boxes litehtml wraps a run of children of a table (row groups and
+// captions aside), a row group (rows aside) or a row (cells aside) in.
+size_t wrappersInside(litehtml::style_display parent, litehtml::style_display child) {
+    using namespace litehtml;
+    switch (parent) {
+        case display_table:
+        case display_inline_table:
+            return child == display_table_row_group || child == display_table_header_group ||
+                           child == display_table_footer_group || child == display_table_caption
+                       ? 0
+                       : 1;
+        case display_table_row_group:
+        case display_table_header_group:
+        case display_table_footer_group: return child == display_table_row ? 0 : 2;
+        case display_table_row: return child == display_table_cell ? 0 : 1;
+        default: return 0;
+    }
+}
 // Passing a child on the way to another, comparing class names or a few
 // bytes of attribute values, costs a fraction of a step; reading a
 // pseudo-class's name and argument, several.
@@ -142,6 +182,8 @@ public:
             styled += typeid(*child) == typeid(litehtml::el_before) || typeid(*child) == typeid(litehtml::el_after);
         charge(kStyleReadingSteps * styled);
         Base::parse_styles(isReparse);
+        // litehtml's table fix-ups follow the root's styles.
+        if (!this->have_parent()) chargeAnonymousBoxes();
     }
     const tchar_t* get_style_property(const tchar_t* name, bool inherited, const tchar_t* def = nullptr) const override {
         charge(kStyleLookUpSteps);
@@ -373,6 +415,33 @@ private:
         return first;
     }
 
+    // What litehtml's table fix-ups are about to make, charged before they
+    // make it (see wrappersAround and wrappersInside).
+    void chargeAnonymousBoxes() {
+        size_t boxes = 0;
+        std::vector<element::ptr> pending{this->shared_from_this()};
+        while (!pending.empty()) {
+            const element::ptr node = pending.back();
+            pending.pop_back();
+            auto tag = std::dynamic_pointer_cast<litehtml::html_tag>(node);
+            if (!tag) continue;
+            const litehtml::style_display own = node->get_display();
+            litehtml::style_display previous = litehtml::display_none;
+            bool inRun = false;
+            for (const element::ptr& child : tag->children()) {
+                pending.push_back(child);
+                if (child->is_white_space()) continue;
+                const litehtml::style_display display = child->get_display();
+                if (display != previous) boxes += wrappersAround(display, own);
+                const size_t inside = wrappersInside(own, display);
+                if (inside && !inRun) boxes += inside;
+                inRun = inside > 0;
+                previous = display;
+            }
+        }
+        charge(1 + boxes * kAnonymousBoxSteps);
+    }
+
     // litehtml's table fix-ups wrap rows and cells that lack them in boxes of
     // its own kind (tables, row groups, rows, cells), made past the element
     // factory: nested, they lay out as nested tables do, each cell several
@@ -397,9 +466,7 @@ private:
             "table-cell", "table-column", "table-column-group", "table-footer-group", "table-header-group",
             "table-row", "table-row-group", "inline"};
         const auto display = static_cast<size_t>(anonymous->get_display());
-        // litehtml has read its styles once already, looking up through
-        // boxes like it, uncharged; and its box stays beside ours.
-        charge(kAdoptionSteps);
+        charge(kAdoptedBoxSteps);
         auto box = std::make_shared<Counted<litehtml::html_tag>>(this->get_document(), container_);
         box->parent(parent);
         box->set_attr("style", (std::string("display:") + kDisplays[std::min(display, std::size(kDisplays) - 1)]).c_str());

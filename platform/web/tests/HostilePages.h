@@ -109,11 +109,11 @@ inline std::string mixedPage(uint32_t seed, int rules, int tokens) {
 }
 
 // The pages, by name.
-inline constexpr std::array<const char*, 19> kHostilePageNames{
+inline constexpr std::array<const char*, 20> kHostilePageNames{
     "nested_tables", "descendant_selector", "rules_over_spans", "truncated_images", "many_words",
     "large_images", "floats", "stacked_layers", "sibling_selectors", "style_text",
     "huge_colspan", "wide_colspans", "deep_rowspans", "rules_over_list_items", "long_inline_text",
-    "mixed_selectors", "matched_rules", "roman_numerals", "nested_table_rows"};
+    "mixed_selectors", "matched_rules", "roman_numerals", "nested_table_rows", "table_pseudo_elements"};
 
 // The page of that name (kHostilePageNames), built alone: some hold pictures
 // of 4096 × 4096 that take a while to make. An empty page for another name.
@@ -199,6 +199,13 @@ inline HostilePage hostilePage(std::string_view name) {
     // nested as deep as the rows are.
     if (name == "nested_table_rows")
         return {"<style>div { display: table-row }</style>" + body + repeated("<div>", 500) + "deep", "steps of work"};
+    // A ::before shown as a table cell and an ::after as a row, for each
+    // element: litehtml wraps each in boxes of its own making up to a table.
+    if (name == "table_pseudo_elements")
+        return {"<style>b::before { content: 'before'; display: table-cell }"
+                " b::after { content: 'after'; display: table-row }</style>" +
+                    body + repeated("<b>x</b> ", 9000),
+                "steps of work"};
     // Numbers past what roman numerals write (litehtml writes an M per thousand).
     if (name == "roman_numerals")
         return {body + "<ol start=2000000000 style='list-style-type:upper-roman'>" + repeated("<li>a", 9000) + "</ol>", ""};
