@@ -104,6 +104,14 @@ constexpr size_t kGridRowsLookedAtPerStep = 8;
 // into several properties each.
 size_t declarationSteps(const litehtml::tstring& declarations) { return 8 + 3 * declarations.size(); }
 
+// Whether an element is of litehtml's kind `Kind` itself (none derived from it).
+template <class Kind>
+bool isExactly(const element::ptr& el) {
+    if (!el) return false;
+    const element& object = *el;
+    return typeid(object) == typeid(Kind);
+}
+
 // ---- attributes ----------------------------------------------------------------------------------
 
 // A table cell's span as HTML reads it: a non-negative integer after
@@ -179,7 +187,7 @@ public:
     void parse_styles(bool isReparse = false) override {
         size_t styled = 1;
         for (const element::ptr& child : this->m_children)
-            styled += typeid(*child) == typeid(litehtml::el_before) || typeid(*child) == typeid(litehtml::el_after);
+            styled += isExactly<litehtml::el_before>(child) || isExactly<litehtml::el_after>(child);
         charge(kStyleReadingSteps * styled);
         Base::parse_styles(isReparse);
         // litehtml's table fix-ups follow the root's styles.
@@ -455,7 +463,7 @@ private:
             auto tag = std::dynamic_pointer_cast<litehtml::html_tag>(node);
             if (!tag) continue;
             for (element::ptr& child : tag->children()) {
-                if (child && typeid(*child) == typeid(litehtml::html_tag)) child = adopted(child, node);
+                if (isExactly<litehtml::html_tag>(child)) child = adopted(child, node);
                 pending.push_back(child);
             }
         }
