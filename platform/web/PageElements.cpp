@@ -35,19 +35,49 @@ namespace {
 using litehtml::element;
 using litehtml::tchar_t;
 
+// ---- what litehtml's steps cost ------------------------------------------------------------------
+
 // Steps charged per call, beside one per child or float a call walks over: a
 // box laid out costs several times what one selector test or style look-up
 // does.
 constexpr size_t kLayoutSteps = 4;
 constexpr size_t kPlacingSteps = 2;
+// Reading an element's styles reads every property's value; a style look-up
+// builds the property's name as a string to find it.
 constexpr size_t kStyleReadingSteps = 128;
-// A style look-up builds the property's name as a string to find it.
 constexpr size_t kStyleLookUpSteps = 2;
+// Passing a child on the way to another, comparing class names or a few
+// bytes of attribute values, costs a fraction of a step; reading a
+// pseudo-class's name and argument, several.
+constexpr size_t kChildrenPassedPerStep = 8;
+constexpr size_t kClassNamesComparedPerStep = 4;
+constexpr size_t kBytesComparedPerStep = 16;
+constexpr size_t kPseudoClassSteps = 16;
+// A table's grid: each of its cells (one per column a cell spans, one per
+// place a row span covers, and those that pad every row to the widest) is
+// made, kept and walked over by every pass of the table's layout; rows
+// looked at above a cell while it is placed are cheap.
+constexpr size_t kGridCellSteps = 32;
+constexpr size_t kGridRowsLookedAtPerStep = 8;
 // An anonymous box litehtml's table fix-ups make: its styles read and the
 // memory it holds for the rest of the drawing (a bound of some 40,000 boxes
-// lets them hold some 60 MB); then the box of ours that replaces it (below).
+// lets them hold some 60 MB); then the box of ours that replaces it.
 constexpr size_t kAnonymousBoxSteps = 1024;
 constexpr size_t kAdoptedBoxSteps = 512;
+
+// Style declarations parsed, by the bytes of their text: shorthands expand
+// into several properties each.
+size_t declarationSteps(const litehtml::tstring& declarations) { return 8 + 3 * declarations.size(); }
+
+// ---- litehtml's own boxes ------------------------------------------------------------------------
+
+// Whether an element is of litehtml's kind `Kind` itself (none derived from it).
+template <class Kind>
+bool isExactly(const element::ptr& el) {
+    if (!el) return false;
+    const element& object = *el;
+    return typeid(object) == typeid(Kind);
+}
 
 // The boxes litehtml's table fix-ups wrap an element of `display` in when its
 // parent's display is `parent`: as many as it lacks (a cell a row, a row
@@ -84,32 +114,6 @@ size_t wrappersInside(litehtml::style_display parent, litehtml::style_display ch
         case display_table_row: return child == display_table_cell ? 0 : 1;
         default: return 0;
     }
-}
-// Passing a child on the way to another, comparing class names or a few
-// bytes of attribute values, costs a fraction of a step; reading a
-// pseudo-class's name and argument, several.
-constexpr size_t kChildrenPassedPerStep = 8;
-constexpr size_t kClassNamesComparedPerStep = 4;
-constexpr size_t kBytesComparedPerStep = 16;
-constexpr size_t kPseudoClassSteps = 16;
-
-// A table's grid: each of its cells (one per column a cell spans, one per
-// place a row span covers, and those that pad every row to the widest) is
-// made, kept and walked over by every pass of the table's layout; rows
-// looked at above a cell while it is placed are cheap.
-constexpr size_t kGridCellSteps = 32;
-constexpr size_t kGridRowsLookedAtPerStep = 8;
-
-// Style declarations parsed, by the bytes of their text: shorthands expand
-// into several properties each.
-size_t declarationSteps(const litehtml::tstring& declarations) { return 8 + 3 * declarations.size(); }
-
-// Whether an element is of litehtml's kind `Kind` itself (none derived from it).
-template <class Kind>
-bool isExactly(const element::ptr& el) {
-    if (!el) return false;
-    const element& object = *el;
-    return typeid(object) == typeid(Kind);
 }
 
 // ---- attributes ----------------------------------------------------------------------------------
@@ -181,9 +185,8 @@ public:
         charge(1);
         Base::apply_stylesheet(sheet);
     }
-    // Beside its style look-ups (charged as they go), an element's styles
-    // read every property's value; so do those of its ::before and ::after,
-    // which are litehtml's own.
+    // Beside its style look-ups (charged as they go), reading an element's
+    // styles, and those of its ::before and ::after (litehtml's own).
     void parse_styles(bool isReparse = false) override {
         size_t styled = 1;
         for (const element::ptr& child : this->m_children)
