@@ -426,21 +426,30 @@ private:
         return first;
     }
 
-    // What litehtml's table fix-ups are about to make, charged before they
-    // make it (see wrappersAround and wrappersInside).
-    void chargeAnonymousBoxes() {
-        size_t boxes = 0;
+    // Calls `visit` with each element of the tree from this one down that can
+    // hold others, then goes on into its children as `visit` left them.
+    template <class Visit>
+    void forEachHolder(Visit visit) {
         std::vector<element::ptr> pending{this->shared_from_this()};
         while (!pending.empty()) {
             const element::ptr node = pending.back();
             pending.pop_back();
             auto tag = std::dynamic_pointer_cast<litehtml::html_tag>(node);
             if (!tag) continue;
+            visit(*tag, node);
+            for (const element::ptr& child : tag->children()) pending.push_back(child);
+        }
+    }
+
+    // What litehtml's table fix-ups are about to make, charged before they
+    // make it (see wrappersAround and wrappersInside).
+    void chargeAnonymousBoxes() {
+        size_t boxes = 0;
+        forEachHolder([&](litehtml::html_tag& holder, const element::ptr& node) {
             const litehtml::style_display own = node->get_display();
             litehtml::style_display previous = litehtml::display_none;
             bool inRun = false;
-            for (const element::ptr& child : tag->children()) {
-                pending.push_back(child);
+            for (const element::ptr& child : holder.children()) {
                 if (child->is_white_space()) continue;
                 const litehtml::style_display display = child->get_display();
                 if (display != previous) boxes += wrappersAround(display, own);
@@ -449,7 +458,7 @@ private:
                 inRun = inside > 0;
                 previous = display;
             }
-        }
+        });
         charge(1 + boxes * kAnonymousBoxSteps);
     }
 
@@ -459,17 +468,10 @@ private:
     // times over at each level, and nothing of theirs was charged. Each is
     // replaced by one of ours, with the same display and children.
     void adoptAnonymousBoxes() {
-        std::vector<element::ptr> pending{this->shared_from_this()};
-        while (!pending.empty()) {
-            const element::ptr node = pending.back();
-            pending.pop_back();
-            auto tag = std::dynamic_pointer_cast<litehtml::html_tag>(node);
-            if (!tag) continue;
-            for (element::ptr& child : tag->children()) {
+        forEachHolder([&](litehtml::html_tag& holder, const element::ptr& node) {
+            for (element::ptr& child : holder.children())
                 if (isExactly<litehtml::html_tag>(child)) child = adopted(child, node);
-                pending.push_back(child);
-            }
-        }
+        });
     }
     element::ptr adopted(const element::ptr& anonymous, const element::ptr& parent) {
         static constexpr const char* kDisplays[] = {
