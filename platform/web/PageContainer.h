@@ -65,6 +65,8 @@ public:
     void countStylePieces(size_t pieces);
     // The bound passed, described ("100000 text boxes"); null within them all.
     std::optional<std::string> exceededBound() const;
+    // The steps of work charged so far.
+    size_t work() const { return work_; }
 
     // ---- litehtml::document_container ----
     litehtml::uint_ptr create_font(const litehtml::tchar_t* faceName, int size, int weight, litehtml::font_style italic,

@@ -168,6 +168,7 @@ struct Painting {
         std::shared_ptr<CairoSurface> picture;  // null when it did not draw
         std::optional<std::string> bound;       // the bound that stopped it
         std::string failure;                    // why it did not lay out
+        size_t work = 0;                        // the steps charged
     };
 
     Outcome paint(const std::string& markup) const {
@@ -191,6 +192,7 @@ struct Painting {
             }
             // A bound passed where nothing could throw shows here.
             outcome.bound = container.exceededBound();
+            outcome.work = container.work();
         } catch (const std::exception& e) {
             outcome.failure = e.what();
         }
@@ -205,6 +207,8 @@ struct Painting {
 // What a large page's layout took stays with the allocator, in pieces too
 // small to go back on their own: it is handed back to the system.
 void giveBackFreedMemory() { malloc_trim(0); }
+
+size_t lastWork = 0;  // lastPageDrawingWork
 
 }  // namespace
 
@@ -231,9 +235,11 @@ void PageDrawing::draw(CGContextRef context, const PageEnvironment& page, CGRect
     PageEnvironment::DrawingMarkup drawing = page.markupForDrawing();
     if (drawing.markup.empty() && !drawing.bound) return;
     Painting::Outcome outcome;
+    lastWork = 0;
     if (!drawing.bound) {
         outcome = painting.paint(drawing.markup);
         drawing.bound = outcome.bound;
+        lastWork = outcome.work;
     }
     if (drawing.bound) {
         log(LogLevel::Warning, "web view: the page is over the drawing's bound of " + *drawing.bound +
@@ -258,3 +264,7 @@ void PageDrawing::draw(CGContextRef context, const PageEnvironment& page, CGRect
 }
 
 }  // namespace platform::web
+
+namespace platform::testing {
+PageDrawingWork lastPageDrawingWork() { return {web::lastWork, web::PageContainer::kMaximumWork}; }
+}  // namespace platform::testing

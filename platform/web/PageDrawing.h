@@ -21,6 +21,17 @@
 #include "platform/ui/CGContext.h"
 #include "platform/ui/CGGeometry.h"
 
+namespace platform::testing {
+// Test seam: the steps of work the last drawing of a page charged, from its
+// start to where it was drawn or stopped (what drawing its background alone
+// took is not counted), and the bound on them (PageContainer::kMaximumWork).
+struct PageDrawingWork {
+    size_t charged = 0;
+    size_t bound = 0;
+};
+PageDrawingWork lastPageDrawingWork();
+}  // namespace platform::testing
+
 namespace platform::web {
 
 class PageEnvironment;

@@ -1,6 +1,7 @@
 // libFuzzer target: arbitrary bytes loaded as a page into a web view, whose
 // delegate lets only the test's own loads through. The page's scripts, events
-// and timers due at once run; nothing may crash, leak or hang.
+// and timers due at once run, then the view is drawn into a snapshot, as the
+// page's scripts left it; nothing may crash, leak or hang.
 #include <cstdint>
 #include <string>
 
@@ -20,8 +21,11 @@ public:
     }
 };
 
+// The platform's home folder: the snapshot is written there.
+std::string home;
+
 Ref<UIWebView> makeView() {
-    platform::startQuietPlatform("web-fuzz");
+    home = platform::startQuietPlatform("web-fuzz");
     JSVirtualMachine::setExecutionTimeLimit(0.05);
     auto view = UIWebView::alloc();
     view->initWithFrame(CGRect{{0, 0}, {320, 480}});
@@ -38,5 +42,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Passes without moving the clock, bounded: a page may keep re-arming work.
     for (int i = 0; i < 500 && (platform::runtime::hasPostedWork() || platform::runtime::hasDueTimer()); ++i)
         platform::runtime::runMainPass();
+    view->renderToPNG(home + "/snapshot.png");
     return 0;
 }

@@ -9,7 +9,9 @@
 
 #include <array>
 #include <cstdint>
+#include <random>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "platform/foundation/NSData.h"
@@ -48,10 +50,70 @@ inline std::string repeated(const std::string& piece, size_t times) {
     return out;
 }
 
+// A page as a careless generator could write it, the same for a seed: style
+// rules of mixed selectors (types, classes, ids, attributes, pseudo-classes,
+// every combinator) over markup nested a few deep, with text between.
+inline std::string mixedPage(uint32_t seed, int rules, int tokens) {
+    std::mt19937 random(seed);
+    auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };
+    static constexpr const char* kTags[] = {"div", "span", "p", "a", "b", "i", "ul", "li", "em", "section", "td"};
+    static constexpr const char* kPseudo[] = {":first-child", ":last-child", ":nth-child(2n+1)", ":nth-last-child(3)",
+                                              ":only-child", ":not(.c3)", ":nth-of-type(2)", ":empty"};
+    static constexpr const char* kCombinators[] = {" ", " > ", " + ", " ~ "};
+    static constexpr const char* kDeclarations[] = {
+        "color:#a33", "background:#eee", "margin:2px 3px", "padding:1px", "border:1px solid #999",
+        "display:inline-block", "display:block", "float:left", "font-size:13px", "width:40%", "position:relative",
+        "text-decoration:underline", "line-height:1.4", "display:table-cell", "display:list-item"};
+    auto simple = [&] {
+        std::string s;
+        switch (pick(5)) {
+            case 0: s = kTags[pick(std::size(kTags))]; break;
+            case 1: s = ".c" + std::to_string(pick(40)); break;
+            case 2: s = "#i" + std::to_string(pick(60)); break;
+            case 3: s = std::string(kTags[pick(std::size(kTags))]) + "[data-k=\"" + std::to_string(pick(9)) + "\"]"; break;
+            default: s = std::string(kTags[pick(std::size(kTags))]) + kPseudo[pick(std::size(kPseudo))]; break;
+        }
+        if (pick(3) == 0) s += ".c" + std::to_string(pick(40));
+        return s;
+    };
+    std::string sheet;
+    for (int r = 0; r < rules; ++r) {
+        for (int list = 1 + static_cast<int>(pick(3)); list > 0; --list) {
+            sheet += simple();
+            for (int steps = static_cast<int>(pick(5)); steps > 0; --steps)
+                sheet += std::string(kCombinators[pick(std::size(kCombinators))]) + simple();
+            sheet += list > 1 ? ", " : " ";
+        }
+        sheet += "{ ";
+        for (int d = 1 + static_cast<int>(pick(4)); d > 0; --d) sheet += std::string(kDeclarations[pick(std::size(kDeclarations))]) + "; ";
+        sheet += "}\n";
+    }
+    std::string body;
+    std::vector<std::string> open;
+    for (int t = 0; t < tokens; ++t) {
+        const size_t what = pick(10);
+        if (what < 4 && open.size() < 12) {
+            const std::string tag = kTags[pick(std::size(kTags))];
+            body += "<" + tag + " class='c" + std::to_string(pick(40)) + " c" + std::to_string(pick(40)) + "' id='i" +
+                    std::to_string(pick(60)) + "' data-k='" + std::to_string(pick(9)) + "' title='" +
+                    repeated("x", pick(30)) + "'>";
+            open.push_back(tag);
+        } else if (what < 7 && !open.empty()) {
+            body += "</" + open.back() + ">";
+            open.pop_back();
+        } else {
+            for (int w = 1 + static_cast<int>(pick(6)); w > 0; --w) body += repeated("w", 1 + pick(8)) + " ";
+        }
+    }
+    return "<style>" + sheet + "</style><body style='margin:0;background:#123456'>" + body;
+}
+
 // The pages, by name.
-inline constexpr std::array<const char*, 10> kHostilePageNames{
+inline constexpr std::array<const char*, 20> kHostilePageNames{
     "nested_tables", "descendant_selector", "rules_over_spans", "truncated_images", "many_words",
-    "large_images", "floats", "stacked_layers", "sibling_selectors", "style_text"};
+    "large_images", "floats", "stacked_layers", "sibling_selectors", "style_text",
+    "huge_colspan", "wide_colspans", "deep_rowspans", "rules_over_list_items", "long_inline_text",
+    "mixed_selectors", "matched_rules", "roman_numerals", "nested_table_rows", "table_pseudo_elements"};
 
 // The page of that name (kHostilePageNames), built alone: some hold pictures
 // of 4096 × 4096 that take a while to make. An empty page for another name.
@@ -93,17 +155,60 @@ inline HostilePage hostilePage(std::string_view name) {
                 " background: rgba(0, 0, 0, 0.01) }</style>" + body + layers,
                 "steps of work"};
     }
+    // Each test walks the siblings before (or after) the span: drawn, at
+    // what those walks cost.
     if (name == "sibling_selectors")
         return {"<style>span:nth-child(3n+1) { color: red } span:nth-last-child(2) { color: blue }"
                 " span ~ b { color: green }</style>" +
                     body + repeated("<span>a</span>", 9000),
-                "steps of work"};
+                ""};
     // Comments, braces that close nothing, blocks nested deep and a selector of
     // many steps (no spaces: each space of a style text is a text box too).
     if (name == "style_text")
         return {"<style>" + repeated("/**/", 100000) + repeated("}", 100000) + repeated("@media{", 20000) +
                     "</style><style>" + repeated("a>", 200000) + "a{color:red}</style>" + body + "text",
                 ""};
+    // A span as large as an int holds: litehtml would make a grid cell for each column.
+    if (name == "huge_colspan") return {body + "<table><tr><td colspan=2000000000>wide</td></tr></table>", ""};
+    if (name == "wide_colspans")
+        return {body + "<table>" + repeated("<tr><td colspan=100000>a</td><td>b</td></tr>", 100) + "</table>", ""};
+    // Each row's cell spans all the rows below: a grid as wide as it is tall,
+    // and a look up every column above for each place in it.
+    if (name == "deep_rowspans")
+        return {body + "<table>" + repeated("<tr><td rowspan=65534>a</td></tr>", 4000) + "</table>", "steps of work"};
+    if (name == "rules_over_list_items") {
+        std::string sheet;
+        for (int i = 0; i < 15000; ++i) sheet += ".c" + std::to_string(i) + "{color:#" + std::to_string(100 + i % 900) + "}\n";
+        return {"<style>" + sheet + "</style>" + body + "<ol>" + repeated("<li>a", 9500) + "</ol>", "steps of work"};
+    }
+    // Terms in one link and one span, as creatives write them: drawn. The
+    // margin keeps the text off the corner the tests read.
+    if (name == "long_inline_text")
+        return {body + "<div style='margin-right:40px;font-size:4px;color:#ffffff'><a href='#terms'>" +
+                    repeated("terms ", 1000) + "</a> <span>" + repeated("apply ", 1000) + "</span></div>",
+                ""};
+    if (name == "mixed_selectors") return {mixedPage(20240611, 1500, 8000), "steps of work"};
+    // Rules that match every element: their declarations are parsed again
+    // for each, shorthands and all.
+    if (name == "matched_rules")
+        return {"<style>" +
+                    repeated("div { border: 1px solid #999; margin: 1px 2px; padding: 3px; background: #eee }\n", 100) +
+                    "</style>" + body + repeated("<div>a</div>", 4000),
+                "steps of work"};
+    // Rows inside rows: litehtml wraps each in a table of its own making,
+    // nested as deep as the rows are.
+    if (name == "nested_table_rows")
+        return {"<style>div { display: table-row }</style>" + body + repeated("<div>", 500) + "deep", "steps of work"};
+    // A ::before shown as a table cell and an ::after as a row, for each
+    // element: litehtml wraps each in boxes of its own making up to a table.
+    if (name == "table_pseudo_elements")
+        return {"<style>b::before { content: 'before'; display: table-cell }"
+                " b::after { content: 'after'; display: table-row }</style>" +
+                    body + repeated("<b>x</b> ", 9000),
+                "steps of work"};
+    // Numbers past what roman numerals write (litehtml writes an M per thousand).
+    if (name == "roman_numerals")
+        return {body + "<ol start=2000000000 style='list-style-type:upper-roman'>" + repeated("<li>a", 9000) + "</ol>", ""};
     return {};
 }
 

@@ -10,6 +10,7 @@
 
 #include "platform/testing/ResidentMemory.h"
 #include "platform/testing/SnapshotComparison.h"
+#include "platform/web/PageDrawing.h"
 #include "platform/web/tests/HostilePages.h"
 #include "platform/web/tests/WebTestSupport.h"
 
@@ -84,6 +85,26 @@ TEST_P(HostilePageDrawingTest, IsDrawnOrStoppedAtItsBoundInBoundedTimeAndMemoryW
         EXPECT_TRUE(logCapture().contains(page.bound + "; only its background is drawn")) << page.bound;
     }
     EXPECT_EQ(at(png, 310, 470), webtest::kHostileBackground);
+    // Stopped at the bound, or drawn within it; a drawn page's work grows
+    // with what it holds (long text in one inline element is no square).
+    const auto work = platform::testing::lastPageDrawingWork();
+    if (page.bound == "steps of work") EXPECT_GT(work.charged, work.bound);
+    else EXPECT_LE(work.charged, work.bound);
+    if (name == "long_inline_text") {
+        EXPECT_LT(work.charged, work.bound / 20);
+        // The link's words (blue, above) and the span's (white, below).
+        const std::vector<uint32_t> pixels = SnapshotComparison::pixels(png);
+        const int width = SnapshotComparison::pngWidth(png);
+        size_t blue = 0, white = 0;
+        for (size_t i = 0; i < pixels.size(); ++i) {
+            const uint32_t p = pixels[i];
+            const int y = static_cast<int>(i) / width / 2;
+            if (y < 220 && (p & 0xFF) > 0x80 && ((p >> 16) & 0xFF) < 0x40) ++blue;
+            if (y > 250 && ((p >> 16) & 0xFF) > 0x80) ++white;
+        }
+        EXPECT_GT(blue, 10000u);
+        EXPECT_GT(white, 10000u);
+    }
     if (name == "large_images") {
         // The first is decoded; the second would pass the pixels a drawing may decode.
         EXPECT_NE(at(png, 50, 25), webtest::kHostileBackground);
@@ -93,6 +114,63 @@ TEST_P(HostilePageDrawingTest, IsDrawnOrStoppedAtItsBoundInBoundedTimeAndMemoryW
 
 INSTANTIATE_TEST_SUITE_P(Pages, HostilePageDrawingTest, ::testing::ValuesIn(webtest::kHostilePageNames),
                          [](const auto& info) { return std::string(info.param); });
+
+// A cell's spans are read as HTML reads them, however the page writes them,
+// on td and th alone: here a first row's red cell spans two columns of 50
+// points, or stays one wide.
+TEST_F(PageDrawingBoundsTest, TableSpansAreReadAsHTMLReadsThem) {
+    auto table = [](const std::string& cell) {
+        return "<body style='margin:0;background:#123456'><table style='border-spacing:0'><tr>" + cell +
+               "</tr><tr><td style='width:50px;height:10px;padding:0'></td>"
+               "<td style='width:50px;height:10px;padding:0'></td></tr></table>";
+    };
+    const std::string red = " style='height:10px;padding:0;background:#ff0000'";
+    const std::pair<std::string, bool> cells[] = {
+        {"<td colspan=2" + red + ">", true},         {"<td colspan=' 2'" + red + ">", true},
+        {"<td colspan='2 columns'" + red + ">", true}, {"<td colspan='+2.9'" + red + ">", true},
+        {"<th colspan=2" + red + ">", true},         {"<td colspan=-2" + red + ">", false},
+        {"<td colspan=0" + red + ">", false},        {"<td colspan=x2" + red + ">", false},
+        {"<td colspan=1" + red + ">", false},
+    };
+    for (const auto& [cell, spans] : cells) {
+        std::string png = snapshot(show(table(cell + "</td>")));
+        EXPECT_EQ(at(png, 25, 5), 0xFFFF0000u) << cell;
+        EXPECT_EQ(at(png, 75, 5) == 0xFFFF0000u, spans) << cell;
+    }
+    // Another element shown as a cell spans nothing.
+    const std::string cell = "<div style='display:table-cell;width:50px;height:10px'></div>";
+    std::string png = snapshot(show("<body style='margin:0;background:#123456'><div style='display:table'>"
+                                    "<div style='display:table-row'><div colspan=2 style='display:table-cell;"
+                                    "height:10px;background:#ff0000'></div></div><div style='display:table-row'>" +
+                                    cell + cell + "</div></div>"));
+    EXPECT_EQ(at(png, 25, 5), 0xFFFF0000u);
+    EXPECT_EQ(at(png, 75, 5), webtest::kHostileBackground);
+    // Set by script; a row span too, down the first column.
+    png = snapshot(show(table("<td id=c" + red + "></td>") +
+                        "<script>document.getElementById('c').setAttribute('colspan', ' 2 ');</script>"));
+    EXPECT_EQ(at(png, 75, 5), 0xFFFF0000u);
+    png = snapshot(show("<body style='margin:0;background:#123456'><table style='border-spacing:0'>"
+                        "<tr><td id=c style='width:50px;padding:0;background:#ff0000'></td>"
+                        "<td style='width:50px;height:10px;padding:0'></td></tr>"
+                        "<tr><td style='width:50px;height:10px;padding:0'></td></tr></table>"
+                        "<script>document.getElementById('c').setAttribute('rowspan', '2 rows');</script>"));
+    EXPECT_EQ(at(png, 25, 15), 0xFFFF0000u);
+    EXPECT_EQ(at(png, 75, 15), webtest::kHostileBackground);
+}
+
+// A table's grid is charged for each of its cells: a span of more columns
+// than HTML allows costs what 1000 do.
+TEST_F(PageDrawingBoundsTest, TableGridsAreChargedTheirCellsWithSpansClamped) {
+    auto work = [&](const std::string& span) {
+        snapshot(show("<table><tr><td colspan=" + span + ">a</td></tr></table>"));
+        return platform::testing::lastPageDrawingWork().charged;
+    };
+    const size_t one = work("1"), most = work("1000");
+    EXPECT_GT(most, one + 999 * 16);
+    EXPECT_EQ(work("1001"), most);
+    EXPECT_EQ(work("2000000000"), most);
+    EXPECT_EQ(work("99999999999999999999"), most);
+}
 
 // An image's pixels count as its header announces them: one that announces
 // all a drawing may decode and then does not decode leaves room for no other.

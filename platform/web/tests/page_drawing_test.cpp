@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -122,6 +123,17 @@ TEST_F(PageDrawingTest, APageWhoseScriptChangedItsStyle) {
     EXPECT_EQ(at(png, 140, 30), 0xFF3366CCu);
 }
 
+// Numbered from the list's start, each li one more than the li before it
+// (hidden ones too, other children not), in the list's own style of numbers.
+TEST_F(PageDrawingTest, ListsNumberedAndBulleted) {
+    auto view = show("<body style='margin:2px;background:#fff;font-size:11px'>"
+                     "<ol start=9 style='margin:0;padding-left:34px'><li>nine<li style='display:none'>ten<li>eleven"
+                     "<div>aside</div><li style='list-style-type:upper-roman'>twelve</ol>"
+                     "<ul style='margin:0;padding-left:34px'><li>disc<ul><li>circle</ul></ul>",
+                     {200, 120});
+    EXPECT_TRUE(matchesReference(view, "page_lists.png"));
+}
+
 // ---- where the page lies ------------------------------------------------------------------------
 
 TEST_F(PageDrawingTest, ThePageLiesAboveWhatIsPutBeneathTheScrollViewAndBelowTheOtherSubviews) {
@@ -191,6 +203,42 @@ TEST_F(PageDrawingTest, VideoDrawsBlackAndCanvasNotAtAll) {
     std::string png = snapshot(view);
     EXPECT_EQ(at(png, 50, 25), 0xFF000000u);
     EXPECT_EQ(at(png, 25, 75), 0xFFFFFFFFu);
+}
+
+// ---- what litehtml cannot lay out as the page gives it ---------------------------------------------
+
+// litehtml's table fix-ups reach for the parent of a row or cell, which the
+// root has not: the root draws as a block (a table as a table, none as
+// nothing), however the page gives it its display.
+TEST_F(PageDrawingTest, TheRootDrawsItsContentWithEveryDisplay) {
+    const char* const displays[] = {
+        "block", "inline", "inline-block", "inline-table", "list-item", "table", "table-caption", "table-cell",
+        "table-column", "table-column-group", "table-footer-group", "table-header-group", "table-row",
+        "table-row-group", "inline-text", "flex", "contents", "TABLE-ROW", "none"};
+    const std::string content = "<body style='margin:0'><div style='width:200px;height:40px;background:#0000ff'>"
+                                "</div><div style='display:table-cell'>cell</div>";
+    for (const std::string display : displays) {
+        const std::string ways[] = {
+            "<style>html { display: " + display + " !important }</style>" + content,
+            "<html style='display:" + display + "'>" + content,
+            content + "<script>document.documentElement.style.display = '" + display + "';</script>",
+        };
+        for (const std::string& page : ways) {
+            auto view = show(page);
+            view->setBackgroundColor(UIColor::greenColor());
+            std::string png = snapshot(view);
+            EXPECT_EQ(at(png, 100, 20), display == "none" ? 0xFF00FF00u : 0xFF0000FFu) << page;
+        }
+    }
+    // As a random page found it: the text is drawn.
+    std::string png = snapshot(show("<html style='display:table-row'>x"));
+    const std::vector<uint32_t> pixels = SnapshotComparison::pixels(png);
+    EXPECT_GT(std::count_if(pixels.begin(), pixels.end(), [](uint32_t p) { return p != 0xFFFFFFFFu; }), 10);
+    // litehtml's own display for words means nothing in CSS: an element
+    // given it still lays out and draws its content.
+    png = snapshot(show("<body style='margin:0'><div style='display:inline-text;background:#0000ff'>"
+                        "<b style='font-size:30px'>words</b></div>"));
+    EXPECT_EQ(at(png, 2, 2), 0xFF0000FFu);
 }
 
 // ---- the drawing's own bounds -------------------------------------------------------------------

@@ -1,6 +1,6 @@
 // A short, deterministic fuzz pass for CI: seeded mutations of small pages
-// loaded into web views (and drawn), and random bytes through the HTML
-// parser. Every load must end in exactly one finish or fail; nothing may
+// loaded into web views (and drawn), every display given to any element
+// (and drawn), and random bytes through the HTML parser. Every load must end in exactly one finish or fail; nothing may
 // crash or hang.
 // (The open-ended search is the libFuzzer target in platform/web/fuzz/.)
 #include <random>
@@ -110,6 +110,63 @@ TEST_F(PageFuzzTest, MutatedPagesLoadAndReportExactlyOnce) {
     }
     EXPECT_GT(delegate->count("finish"), 10u);
     view->stringByEvaluatingJavaScriptFromString("document.body.innerHTML");
+}
+
+// Style that gives any element (the root included) any display litehtml
+// knows, and some it does not, by a rule, a style attribute or a script,
+// over the boxes its fix-ups rebuild (tables, lists, ::before and ::after):
+// every page draws.
+TEST_F(PageFuzzTest, EveryDisplayOnAnyElementDraws) {
+    static const char* const kDisplays[] = {
+        "none", "block", "inline", "inline-block", "inline-table", "list-item", "table", "table-caption",
+        "table-cell", "table-column", "table-column-group", "table-footer-group", "table-header-group",
+        "table-row", "table-row-group", "inline-text", "flex", "contents"};
+    static const char* const kSelectors[] = {
+        "html", ":root", "*", "body", "head", "div", "span", "p", "li", "ol", "td", "tr", "table", "caption",
+        "b", "p::before", "div::after", "body > *", "html, body", "li:first-child", "td + td"};
+    static const char* const kBodies[] = {
+        "<div>a<span>b</span><p>c</p></div>",
+        "<table><caption>k</caption><tr><td colspan=2>x<td rowspan=0>y</tr><tr><th>z</table>",
+        "<ol start=3><li>one<li>two</ol><ul><li>three<li style='list-style:upper-roman'>four</ul>",
+        "<div style='float:left'>f</div><span style='position:absolute'>p</span> text <b>bold</b>",
+        "<p>para<div>block in</div>tail</p><table><tr><td><table><tr><td>in</table></table>",
+    };
+    std::mt19937 random(20240612);
+    auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };
+    auto display = [&] { return std::string(kDisplays[pick(std::size(kDisplays))]); };
+    auto view = webViewWithDelegate();
+    auto base = url("http://fuzz.example.com/page.html");
+    size_t rootPieces = 0;
+    for (int i = 0; i < 60; ++i) {
+        std::string sheet, root = "<html>", script;
+        for (int rules = 1 + static_cast<int>(pick(4)); rules > 0; --rules) {
+            const std::string selector = kSelectors[pick(std::size(kSelectors))];
+            static const char* const kAlso[] = {"", "float:left", "position:absolute", "position:fixed",
+                                                "list-style-type:upper-roman", "overflow:hidden", "width:10%"};
+            sheet += selector + " { display: " + display() + (pick(3) ? "" : " !important") + "; content: 'x'; " +
+                     kAlso[pick(std::size(kAlso))] + " }\n";
+            rootPieces += selector == "html" || selector == ":root" || selector == "*" || selector == "html, body";
+        }
+        if (pick(3) == 0) {
+            root = "<html style='display:" + display() + "'>";
+            ++rootPieces;
+        }
+        if (pick(3) == 0) {
+            script = "<script>var all = document.querySelectorAll('*'); all[" + std::to_string(pick(12)) +
+                     " % all.length].style.display = '" + display() + "';</script>";
+            if (pick(2) == 0) {
+                script += "<script>document.documentElement.style.display = '" + display() + "';</script>";
+                ++rootPieces;
+            }
+        }
+        std::string body = kBodies[pick(std::size(kBodies))];
+        if (i % 3 == 0) body = mutate(body, random);
+        view->loadHTMLString(root + "<style>" + sheet + "</style>" + body + script, base);
+        pump();
+        ASSERT_FALSE(view->isLoading());
+        ASSERT_TRUE(view->renderToPNG(home() + "/page.png")) << sheet << body;
+    }
+    EXPECT_GT(rootPieces, 30u);
 }
 
 TEST_F(PageFuzzTest, RandomBytesParse) {
