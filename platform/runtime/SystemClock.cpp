@@ -4,6 +4,8 @@
 #include <cmath>
 #include <thread>
 
+#include <time.h>
+
 namespace platform {
 
 double SystemClock::now() const {
@@ -19,6 +21,12 @@ double SystemClock::uptime() const {
 void SystemClock::sleep(double seconds) {
     if (!(seconds > 0) || std::isinf(seconds)) return;
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+double SystemClock::threadProcessorSeconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 }  // namespace platform

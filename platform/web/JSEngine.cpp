@@ -20,6 +20,7 @@
 #include "platform/runtime/Log.h"
 #include "platform/runtime/NSRunLoop.h"
 #include "platform/runtime/NSThread.h"
+#include "platform/runtime/SystemClock.h"
 #include "platform/web/JSVirtualMachine.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -243,12 +244,6 @@ thread_local double tCPUReadingTakenBy = -std::numeric_limits<double>::infinity(
 // the watchdog's first wake, a watch interval into it (negative: not yet).
 thread_local double tUnmarkedStart = -1;
 
-double threadCPUSeconds() {
-    timespec t{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
 double watchInterval() { return std::min(kLongestWatchInterval, gTimeLimit.load() / 4); }
 
 double steadySeconds() {
@@ -278,7 +273,7 @@ void armWatchdog(JSContextGroupRef group) {
 // The engine's watchdog, woken every watch interval of a running script:
 // true stops the script.
 bool onWatchdog(JSContextRef ctx, void*) {
-    const double now = threadCPUSeconds();
+    const double now = SystemClock::threadProcessorSeconds();
     double start = tEntryStart;
     if (tEntryDepth == 0) {
         if (tUnmarkedStart < 0) tUnmarkedStart = now - watchInterval();
@@ -351,7 +346,7 @@ EngineEntry::EngineEntry(std::shared_ptr<ContextCore> core)
         now = steadySeconds();
         if (now - tCPUReadingTakenBy >= kStartSlack) {
             tCPUReadingTakenBy = now;
-            tCPUReading = threadCPUSeconds();
+            tCPUReading = SystemClock::threadProcessorSeconds();
         }
         tEntryStart = tCPUReading;
     }

@@ -5,8 +5,10 @@
 #include <climits>
 #include <cmath>
 #include <filesystem>
+#include <sstream>
 
 #include "platform/foundation/NSString.h"
+#include "platform/runtime/SystemClock.h"
 #include "platform/ui/CairoContext.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/web/PageElements.h"
@@ -136,8 +138,16 @@ std::optional<std::string> dataURLPayload(const std::string& text) {
 
 }  // namespace
 
+namespace {
+double gDrawingTimeLimit = PageContainer::kMaximumDrawingSeconds;  // main thread
+}  // namespace
+
 PageContainer::PageContainer(Ref<NSURL> documentURL, CGSize viewport)
-    : baseURL_(std::move(documentURL)), viewport_(viewport) {}
+    : baseURL_(std::move(documentURL)), viewport_(viewport), started_(SystemClock::threadProcessorSeconds()) {}
+
+void PageContainer::setDrawingTimeLimit(double seconds) {
+    gDrawingTimeLimit = seconds > 0 ? seconds : kMaximumDrawingSeconds;
+}
 
 PageContainer::~PageContainer() {
     for (auto& [url, picture] : pictures_)
@@ -153,6 +163,10 @@ void PageContainer::pass(Bound bound) {
 void PageContainer::charge(size_t steps) {
     work_ += steps;
     if (work_ > kMaximumWork) pass(Bound::Work);
+    if (work_ >= nextTimeCheck_) {
+        nextTimeCheck_ = work_ + kStepsBetweenTimeChecks;
+        if (SystemClock::threadProcessorSeconds() - started_ > gDrawingTimeLimit) pass(Bound::Time);
+    }
     if (exceeded_ != Bound::None) throw BoundExceeded(*exceededBound());
 }
 
@@ -165,6 +179,11 @@ std::optional<std::string> PageContainer::exceededBound() const {
     switch (exceeded_) {
         case Bound::None: return std::nullopt;
         case Bound::Work: return std::to_string(kMaximumWork) + " steps of work";
+        case Bound::Time: {
+            std::ostringstream text;
+            text << gDrawingTimeLimit << " s of processor time";
+            return text.str();
+        }
         case Bound::TextBoxes: return std::to_string(kMaximumTextBoxes) + " text boxes";
         case Bound::StylePieces: return std::to_string(kMaximumStylePieces) + " style rules, selectors and declarations";
     }

@@ -37,8 +37,13 @@ public:
 
     // What litehtml may make of one page. Work is counted in steps of about
     // the cost of one selector test (PageElements, and text and painting
-    // here): at most about a second on a desktop processor.
+    // here): at most about a second on a desktop processor. Steps cost more
+    // where memory is slow to reach (long chains of style look-ups), so the
+    // processor time a drawing takes is bounded too (kMaximumDrawingSeconds,
+    // read every kStepsBetweenTimeChecks steps).
     static constexpr size_t kMaximumWork = 40u << 20;
+    static constexpr double kMaximumDrawingSeconds = 1.5;
+    static constexpr size_t kStepsBetweenTimeChecks = 1u << 16;
     static constexpr size_t kMaximumTextBoxes = 100000;    // words and spaces of text, style text too
     static constexpr size_t kMaximumStylePieces = 60000;   // rules, selectors and declarations
 
@@ -50,8 +55,13 @@ public:
     };
 
     // `documentURL` resolves relative URLs (until the page names a <base>);
-    // `viewport` is the view's size in points.
+    // `viewport` is the view's size in points. The drawing's processor time
+    // counts from here.
     PageContainer(Ref<NSURL> documentURL, CGSize viewport);
+
+    // The bound on a drawing's processor time, kMaximumDrawingSeconds until
+    // a test sets another (sanitizer builds run several times slower).
+    static void setDrawingTimeLimit(double seconds);
     ~PageContainer();
     PageContainer(const PageContainer&) = delete;
     PageContainer& operator=(const PageContainer&) = delete;
@@ -108,7 +118,7 @@ public:
     struct Font;
 
 private:
-    enum class Bound { None, Work, TextBoxes, StylePieces };
+    enum class Bound { None, Work, Time, TextBoxes, StylePieces };
     struct Clip {
         litehtml::position box;
         litehtml::border_radiuses radii;
@@ -137,6 +147,8 @@ private:
     size_t bytesRead_ = 0;
     size_t pixelsAnnounced_ = 0;
     size_t work_ = 0;
+    size_t nextTimeCheck_ = kStepsBetweenTimeChecks;  // the work at which the time is read next
+    double started_ = 0;                              // the thread's processor seconds at the start
     size_t textBoxes_ = 0;
     size_t stylePieces_ = 0;
     Bound exceeded_ = Bound::None;  // the first bound passed

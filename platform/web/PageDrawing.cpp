@@ -267,4 +267,5 @@ void PageDrawing::draw(CGContextRef context, const PageEnvironment& page, CGRect
 
 namespace platform::testing {
 PageDrawingWork lastPageDrawingWork() { return {web::lastWork, web::PageContainer::kMaximumWork}; }
+void setPageDrawingTimeLimit(double seconds) { web::PageContainer::setDrawingTimeLimit(seconds); }
 }  // namespace platform::testing

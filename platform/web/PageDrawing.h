@@ -30,6 +30,9 @@ struct PageDrawingWork {
     size_t bound = 0;
 };
 PageDrawingWork lastPageDrawingWork();
+// Test seam: the processor time a drawing may take (PageContainer's
+// kMaximumDrawingSeconds until set), for the process.
+void setPageDrawingTimeLimit(double seconds);
 }  // namespace platform::testing
 
 namespace platform::web {

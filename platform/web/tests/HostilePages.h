@@ -109,11 +109,12 @@ inline std::string mixedPage(uint32_t seed, int rules, int tokens) {
 }
 
 // The pages, by name.
-inline constexpr std::array<const char*, 20> kHostilePageNames{
+inline constexpr std::array<const char*, 21> kHostilePageNames{
     "nested_tables", "descendant_selector", "rules_over_spans", "truncated_images", "many_words",
     "large_images", "floats", "stacked_layers", "sibling_selectors", "style_text",
     "huge_colspan", "wide_colspans", "deep_rowspans", "rules_over_list_items", "long_inline_text",
-    "mixed_selectors", "matched_rules", "roman_numerals", "nested_table_rows", "table_pseudo_elements"};
+    "mixed_selectors", "matched_rules", "roman_numerals", "nested_table_rows", "table_pseudo_elements",
+    "nested_header_groups"};
 
 // The page of that name (kHostilePageNames), built alone: some hold pictures
 // of 4096 × 4096 that take a while to make. An empty page for another name.
@@ -199,6 +200,17 @@ inline HostilePage hostilePage(std::string_view name) {
     // nested as deep as the rows are.
     if (name == "nested_table_rows")
         return {"<style>div { display: table-row }</style>" + body + repeated("<div>", 500) + "deep", "steps of work"};
+    // Header groups in header groups, each with many properties: litehtml
+    // looks each inherited property up through every ancestor, which costs
+    // more than its steps say once the chain no longer fits the caches
+    // (stopped by its processor time in an optimised build).
+    if (name == "nested_header_groups")
+        return {"<style>div { display: table-header-group; margin: 1px; padding: 1px; border: 0 solid red;"
+                " min-width: 0; max-width: none; min-height: 0; max-height: none; overflow: visible;"
+                " vertical-align: baseline; text-indent: 0; background-color: transparent; clear: none;"
+                " float: none; position: static; left: auto; top: auto; width: auto; height: auto }</style>" +
+                    body + repeated("<div>", 3000) + "deep",
+                "steps of work"};
     // A ::before shown as a table cell and an ::after as a row, for each
     // element: litehtml wraps each in boxes of its own making up to a table.
     if (name == "table_pseudo_elements")

@@ -32,8 +32,10 @@ protected:
 
     void SetUp() override {
         WebTest::SetUp();
-        // Building and reading documents this large takes longer than the short limit.
+        // Building and reading documents this large takes longer than the short limit,
+        // and under the sanitizers drawing them takes longer than a drawing may.
         JSVirtualMachine::setExecutionTimeLimit(30);
+        platform::testing::setPageDrawingTimeLimit(120);
         std::filesystem::create_directories(folder());
     }
     Ref<UIWebView> show(const std::string& html) {
@@ -170,6 +172,20 @@ TEST_F(PageDrawingBoundsTest, TableGridsAreChargedTheirCellsWithSpansClamped) {
     EXPECT_EQ(work("1001"), most);
     EXPECT_EQ(work("2000000000"), most);
     EXPECT_EQ(work("99999999999999999999"), most);
+}
+
+// Steps differ in cost: a drawing that runs past its processor time stops
+// there, whatever its steps come to, as it does at its work bound.
+TEST_F(PageDrawingBoundsTest, ADrawingPastItsProcessorTimeStopsAtItsBound) {
+    platform::testing::setPageDrawingTimeLimit(0.01);
+    expectLogLine("web view: the page is over the drawing's bound of 0.01 s of processor time; only its background is drawn");
+    std::string png = snapshot(show(webtest::hostilePage("nested_table_rows").html));
+    EXPECT_EQ(at(png, 310, 470), webtest::kHostileBackground);
+    const auto work = platform::testing::lastPageDrawingWork();
+    EXPECT_LT(work.charged, work.bound);
+    // A small page is drawn within it.
+    png = snapshot(show("<body style='margin:0;background:#123456'><div style='height:40px;background:#ff0000'></div>"));
+    EXPECT_EQ(at(png, 100, 20), 0xFFFF0000u);
 }
 
 // An image's pixels count as its header announces them: one that announces
