@@ -243,11 +243,15 @@ std::string TMATBaseAdContainer::userTapRefusal(const std::string& what) {
 bool TMATBaseAdContainer::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSURLRequest& request,
                                                             UIWebViewNavigationType) {
     // What the web view cannot load itself it hands to the system, which
-    // leaves the app: a creative navigating on its own must not.
+    // leaves the app: a creative navigating on its own must not. A frame
+    // (its main document is the page's) never leaves, whatever its URL.
     const Ref<NSURL>& url = request.URL();
-    std::string scheme = url ? NSString::lowercaseString(url->scheme()) : std::string();
+    if (!url) return true;
+    const Ref<NSURL>& page = request.mainDocumentURL();
+    if (page && page->absoluteString() != url->absoluteString()) return true;
+    std::string scheme = NSString::lowercaseString(url->scheme());
     bool loadsInPlace = scheme == "http" || scheme == "https" || scheme == "about" || scheme == "file";
-    if (!url || loadsInPlace || !UIApplication::sharedApplication()->canOpenURL(url)) return true;
+    if (loadsInPlace || !UIApplication::sharedApplication()->canOpenURL(url)) return true;
     return consumeUserActivation("The ad's page", userTapRefusal("leave the ad for " + url->absoluteString()));
 }
 

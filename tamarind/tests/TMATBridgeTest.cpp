@@ -226,6 +226,14 @@ TEST_F(TMATBridgeTest, EveryWayOutOfTheAdOpensOnlyForTheUsersTapOnePerTap) {
     driver().advance(1);
     EXPECT_EQ(opened(), expected);
     EXPECT_FALSE(rootViewController()->presentedViewController());
+    // A frame to a call leaves nothing, so it uses up no tap.
+    window()->simulateTap(container->webView());
+    eval(container, "var f = document.createElement('iframe'); f.src = 'tel:5550103'; document.body.appendChild(f);");
+    driver().advance(1);
+    eval(container, "tamarind.openInExternalBrowser('ghostradar://level/3');");
+    driver().advance(1);
+    expected.push_back("ghostradar://level/3");
+    EXPECT_EQ(opened(), expected);
 }
 
 // An honest creative's click handlers wait 1.2 s for their tracker's answer
