@@ -102,18 +102,17 @@ std::vector<Ref<OrreryDataSenderBlockInfo>> OrreryDataSenderBlockInfo::blocksWit
             for (const auto& stored : blocks) stored->removeFile();
             return {};
         }
-        blocks.push_back(recordOf(std::move(identifier), std::nullopt, item.length(), now));
+        blocks.push_back(recordOf(std::move(identifier), item.length(), now));
     }
     if (!blocks.empty()) NSData::flushFolder(OrreryUtil::filePathDirectory());
     return blocks;
 }
 
-Ref<OrreryDataSenderBlockInfo> OrreryDataSenderBlockInfo::recordOf(std::string identifier, std::optional<uint32_t> item,
-                                                                   uint64_t size, NSDate creationDate) {
+Ref<OrreryDataSenderBlockInfo> OrreryDataSenderBlockInfo::recordOf(std::string identifier, uint64_t size,
+                                                                   NSDate creationDate) {
     auto block = alloc<OrreryDataSenderBlockInfo>();
     std::lock_guard lock(block->mutex_);
     block->identifier_ = std::move(identifier);
-    block->item_ = item;
     block->size_ = size;
     block->creationDate_ = creationDate;
     return block;
@@ -170,7 +169,7 @@ std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> OrreryDataSenderBlock
             std::optional<NSData> moved = NSData::dataWithContentsOfFile(movedPath);
             std::optional<OrreryBlockFileContents> contents = moved ? readBlockFile(*moved) : std::nullopt;
             const bool usable = contents && contents->dataKey == dataKey && contents->items.size() == 1;
-            blocks.push_back(usable ? recordOf(name, std::nullopt, contents->items.front().length(),
+            blocks.push_back(usable ? recordOf(name, contents->items.front().length(),
                                                blockFileModificationDate(movedPath))
                                     : nullptr);
         }
@@ -191,7 +190,7 @@ std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> OrreryDataSenderBlock
     const std::string& dataKey, NSDate creationDate) {
     // A file of that one item is its block's own already.
     if (fileItems.size() == 1 && items == std::vector<uint32_t>{0})
-        return std::vector{recordOf(identifier, std::nullopt, fileItems.front().length(), creationDate)};
+        return std::vector{recordOf(identifier, fileItems.front().length(), creationDate)};
     const std::string folder = OrreryUtil::filePathDirectory();
     auto manager = NSFileManager::defaultManager();
     std::vector<Ref<OrreryDataSenderBlockInfo>> blocks;
@@ -212,7 +211,7 @@ std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> OrreryDataSenderBlock
             return std::nullopt;
         }
         written.push_back(name);
-        blocks.push_back(recordOf(std::move(name), std::nullopt, fileItems[item].length(), creationDate));
+        blocks.push_back(recordOf(std::move(name), fileItems[item].length(), creationDate));
     }
     NSData::flushFolder(folder);
     // The shared file goes before any index names the new files: a start
@@ -249,7 +248,6 @@ std::vector<Ref<OrreryDataSenderBlockInfo>> OrreryDataSenderBlockInfo::recovered
     }
     const NSDate creationDate = blockFileModificationDate(path);
     const std::vector<NSData>& items = contents->items;
-    if (items.size() == 1) return {recordOf(fileName, std::nullopt, items.front().length(), creationDate)};
     // Trigger blocks an earlier version stored together: a block each, in a file of its own.
     std::vector<uint32_t> all(items.size());
     for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<uint32_t>(i);

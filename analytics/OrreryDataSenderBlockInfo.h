@@ -101,9 +101,8 @@ private:
                                                                                 const std::vector<NSData>& fileItems,
                                                                                 const std::vector<uint32_t>& items,
                                                                                 const std::string& dataKey, NSDate creationDate);
-    // A record of `identifier`'s file: of its item `item`, or of all its items.
-    static Ref<OrreryDataSenderBlockInfo> recordOf(std::string identifier, std::optional<uint32_t> item, uint64_t size,
-                                                  NSDate creationDate);
+    // A record of the block file `identifier`, a file of its own.
+    static Ref<OrreryDataSenderBlockInfo> recordOf(std::string identifier, uint64_t size, NSDate creationDate);
 
     mutable std::mutex mutex_;  // the group identifier changes while others read
     std::string identifier_;

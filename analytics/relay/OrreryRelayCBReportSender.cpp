@@ -57,7 +57,7 @@ Ref<OrreryRelayCBReportSender> OrreryRelayCBReportSender::initWithQueue(dispatch
     if (OrreryGlobalVariableStorage::sharedInstance()->relayMonitoringEnabled()) {
         index_ = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFileName);
         index_->setupForCurrentDataKey(dataKey_);
-        index_->separateSharedBlockFiles(dataKey_);
+        blocksSharingAFile_ = index_->separateSharedBlockFiles(dataKey_);
         index_->recoverBlockFilesForDataKey(dataKey_);
     }
     return self<OrreryRelayCBReportSender>();
@@ -177,8 +177,9 @@ void OrreryRelayCBReportSender::didCompleteAllTasks() {
 void OrreryRelayCBReportSender::retransmitNotSentBlocks() {
     if (!index_ || !hasOngoingTasksWindow()) return;
     // Blocks an earlier version left sharing a file wait until each has one
-    // of its own (a full disk at the start may have kept them).
-    index_->separateSharedBlockFiles(dataKey_);
+    // of its own (a full disk at the start may have kept them); no block
+    // comes to share one later.
+    if (blocksSharingAFile_ > 0) blocksSharingAFile_ = index_->separateSharedBlockFiles(dataKey_);
     std::set<std::string> inFlight;
     for (const auto& task : runningTasks())
         if (auto tag = task->tag(); tag && !tag->empty()) inFlight.insert(*tag);

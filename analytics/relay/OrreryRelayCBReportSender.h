@@ -66,4 +66,5 @@ private:
 
     Ref<OrreryDataSenderIndex> index_;
     std::string dataKey_;
+    size_t blocksSharingAFile_ = 0;  // an earlier version's, not yet given files of their own
 };

@@ -475,15 +475,17 @@ private:
         });
     }
     element::ptr adopted(const element::ptr& anonymous, const element::ptr& parent) {
-        static constexpr const char* kDisplays[] = {
-            "none", "block", "inline", "inline-block", "inline-table", "list-item", "table", "table-caption",
-            "table-cell", "table-column", "table-column-group", "table-footer-group", "table-header-group",
-            "table-row", "table-row-group", "inline"};
+        // litehtml's names of its displays, in the order of their values.
+        static const litehtml::string_vector kDisplays = [] {
+            litehtml::string_vector names;
+            litehtml::split_string(style_display_strings, names, ";");
+            return names;
+        }();
         const auto display = static_cast<size_t>(anonymous->get_display());
         charge(kAdoptedBoxSteps);
         auto box = std::make_shared<Counted<litehtml::html_tag>>(this->get_document(), container_);
         box->parent(parent);
-        box->set_attr("style", (std::string("display:") + kDisplays[std::min(display, std::size(kDisplays) - 1)]).c_str());
+        box->set_attr("style", ("display:" + (display < kDisplays.size() ? kDisplays[display] : "inline")).c_str());
         // Styled before it holds anything: litehtml styles children with their parent.
         box->parse_styles();
         auto& moved = std::static_pointer_cast<litehtml::html_tag>(anonymous)->children();
