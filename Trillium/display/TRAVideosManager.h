@@ -34,9 +34,9 @@ public:
     static Ref<TRAVideosManager> sharedInstance();
     Ref<TRAVideosManager> init();
 
-    // The longest a refusal holds is kLongestRefusalSeconds; the first
-    // holds kFirstRefusalSeconds. At most kMaximumRefusals URLs are kept,
-    // the one whose refusal ends first giving way.
+    // A URL's first refusal holds kFirstRefusalSeconds, each later one twice
+    // the last, at most kLongestRefusalSeconds. At most kMaximumRefusals URLs
+    // are kept: the one whose refusal ends first gives way to a new one.
     static constexpr double kFirstRefusalSeconds = 60;
     static constexpr double kLongestRefusalSeconds = 3600;
     static constexpr size_t kMaximumRefusals = 64;
@@ -53,9 +53,8 @@ public:
     void downloadVideoWithUrl(const std::string& videoUrl, const Ref<TRAVideosManagerDelegate>& delegate) override;
     // A download of the URL was refused (no playable video, over the cap):
     // asks of it, whatever their query or fragment, fail at once without a
-    // request until the refusal lapses (twice as long as the URL's last
-    // refusal, kFirstRefusalSeconds the first time, at most
-    // kLongestRefusalSeconds). Other paths of the same file name are fetched.
+    // request until the refusal lapses. Other paths of the file name are
+    // still fetched.
     void rememberRefusedVideo(const std::string& videoUrl, const std::string& reason);
     // The URL brought a playable video: a later refusal of it starts afresh.
     void forgetRefusedVideo(const std::string& videoUrl);
