@@ -82,6 +82,13 @@ void TrilliumVideoAds::serveFile(std::string_view file, std::vector<Answer> answ
     service_.server().route("GET", std::string(kVideoFolder) + std::string(file), std::move(answers));
 }
 
+Answer TrilliumVideoAds::loginPage() {
+    return Answer::ok("<!DOCTYPE html><html><head><title>Sign in</title></head><body><form method=\"post\" "
+                      "action=\"/login\"><input name=\"room\"><button>Connect</button></form></body></html>")
+        .header("Content-Type", "text/html; charset=utf-8")
+        .header("Cache-Control", "no-store");
+}
+
 std::vector<TrilliumRequest> TrilliumVideoAds::fileRequests(std::string_view file) const {
     return service_.requestsTo(std::string(kVideoFolder) + std::string(file));
 }

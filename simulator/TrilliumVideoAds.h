@@ -60,6 +60,9 @@ public:
     // truncated, an error status, a redirect, a sequence).
     void serveFile(std::string_view file, Answer answer);
     void serveFile(std::string_view file, std::vector<Answer> answers);
+    // What a captive network sends for any URL before its user signs in: a
+    // login page, with status 200.
+    static Answer loginPage();
 
     // The requests for the file, and the video events of one kind (by d).
     std::vector<TrilliumRequest> fileRequests(std::string_view file) const;

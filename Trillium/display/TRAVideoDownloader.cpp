@@ -214,6 +214,7 @@ void TRAVideoDownloader::connectionDidFinishLoading(Ref<NSURLConnection> connect
         refuse("the file is not a playable video (" + *why + ")");
         return;
     }
+    TRAVideosManager::sharedInstance()->forgetRefusedVideo(videoUrl_);
     std::string destination = TRAAdSDKUtils::getDestPathFromFileName(filename_);
     destPath_ = destination;
     Ref<NSError> error;
@@ -261,8 +262,10 @@ void TRAVideoDownloader::fail(const std::string& reason) {
 }
 
 void TRAVideoDownloader::refuse(const std::string& reason) {
-    TRAVideosManager::sharedInstance()->rememberRefusedVideo(filename_, reason);
-    fail(reason);
+    TRALog::errorf("Video download of %@ failed: %@.", videoUrl_, reason);
+    // Kept before the ads hear, so that an ad asking again at once is refused too.
+    TRAVideosManager::sharedInstance()->rememberRefusedVideo(videoUrl_, reason);
+    failedDownloadVideo();
 }
 
 void TRAVideoDownloader::failedDownloadVideo() {

@@ -99,7 +99,7 @@ private:
     bool isCurrent() const;
     // Fails the download with a log line saying why.
     void fail(const std::string& reason);
-    // Fails it, and the store fails later asks for its file name at once.
+    // Fails it, and the store fails asks of its URL (any query) at once for a while.
     void refuse(const std::string& reason);
     // Why the finished partial file is no playable video; nullopt when it is one.
     static std::optional<std::string> notAVideo(const std::string& path);

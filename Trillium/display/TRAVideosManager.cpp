@@ -1,5 +1,8 @@
 #include "Trillium/display/TRAVideosManager.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <set>
 
 #include "Trillium/TRAAdCache.h"
@@ -10,6 +13,7 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/runtime/Clock.h"
 
 Ref<TRAVideosManager> TRAVideosManager::sharedInstance() {
     // Never destroyed: other threads may use it during exit.
@@ -80,13 +84,20 @@ void TRAVideosManager::downloadVideoWithUrl(const std::string& videoUrl, const R
         if (delegate) delegate->didFinishDownloadVideoWithPath(destination);
         return;
     }
-    // Fetching it again, by this URL or a signed twin, would only fetch the
-    // same refusal.
-    if (auto refused = refusedFileNames_.find(*fileName); refused != refusedFileNames_.end()) {
-        TRALog::errorf("Video download of %@ is not tried: %@ was refused earlier in this run (%@); the video ad fails.",
-                       videoUrl, *fileName, refused->second);
-        if (delegate) delegate->didFailDownloadVideo();
-        return;
+    // A signed twin of a refused URL would only fetch the same refusal; the
+    // refusal lapses, so that one bad answer costs nothing lasting.
+    if (auto refused = refusals_.find(refusalKey(videoUrl)); refused != refusals_.end()) {
+        double now = platform::Clock::current()->uptime();
+        if (now < refused->second.until) {
+            TRALog::errorf("Video download of %@ is not tried: %@ was refused %lld s ago (%@) and is fetched again "
+                           "only after %lld s more; the video ad fails.",
+                           videoUrl, refused->first,
+                           static_cast<long long>(now - (refused->second.until - refused->second.seconds)),
+                           refused->second.reason, static_cast<long long>(std::ceil(refused->second.until - now)));
+            if (delegate) delegate->didFailDownloadVideo();
+            return;
+        }
+        TRALog::infof("The refusal of video URL %@ has lapsed; it is tried again.", refused->first);
     }
     if (!entry) {
         auto downloader = NSObject::alloc<TRAVideoDownloader>()->initWithVideoUrl(videoUrl, delegate);
@@ -110,8 +121,37 @@ void TRAVideosManager::downloadVideoWithUrl(const std::string& videoUrl, const R
     entry->CheckNetworkStatus();
 }
 
-void TRAVideosManager::rememberRefusedVideo(const std::string& fileName, const std::string& reason) {
-    refusedFileNames_[fileName] = reason;
+void TRAVideosManager::rememberRefusedVideo(const std::string& videoUrl, const std::string& reason) {
+    std::string key = refusalKey(videoUrl);
+    double now = platform::Clock::current()->uptime();
+    auto known = refusals_.find(key);
+    if (known == refusals_.end() && refusals_.size() >= kMaximumRefusals) {
+        auto first = refusals_.begin();
+        for (auto it = refusals_.begin(); it != refusals_.end(); ++it)
+            if (it->second.until < first->second.until) first = it;
+        refusals_.erase(first);
+    }
+    Refusal& refusal = refusals_[key];
+    refusal.seconds = known == refusals_.end() ? kFirstRefusalSeconds
+                                               : std::min(refusal.seconds * 2, kLongestRefusalSeconds);
+    refusal.until = now + refusal.seconds;
+    refusal.reason = reason;
+    TRALog::infof("Video URL %@ is refused for %lld s: asks of it, whatever their query, fail without a request "
+                  "until then.",
+                  key, static_cast<long long>(refusal.seconds));
+}
+
+void TRAVideosManager::forgetRefusedVideo(const std::string& videoUrl) { refusals_.erase(refusalKey(videoUrl)); }
+
+std::string TRAVideosManager::refusalKey(const std::string& videoUrl) {
+    std::string key = videoUrl.substr(0, videoUrl.find_first_of("?#"));
+    // Scheme and host are read without regard to case; the path is not.
+    size_t authority = key.find("://");
+    size_t path = authority == std::string::npos ? 0 : key.find('/', authority + 3);
+    if (path == std::string::npos) path = key.size();
+    std::transform(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(path), key.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return key;
 }
 
 std::optional<std::string> TRAVideosManager::destPathFromVideoUrl(const std::string& videoUrl) const {

@@ -2,9 +2,12 @@
 // TRAVideoDownloader that fetches (or fetched) the file, archived whole in
 // the user defaults under "TRAVideosDb". One download per file: ads asking
 // for a video already on its way, by any URL of its name, wait on the same
-// downloader, and a video refused in this run is refused by its file name, so
-// that a server signing each URL anew is not asked again; refusals are kept in
-// memory only. Files live in <Caches>/<bundle identifier>/ as "<name>.mp4"
+// downloader. A refused download (no playable video, over the cap) spares the
+// server for a while: asks of that URL, whatever its query or fragment (a
+// server signing each answer anew), fail without a request until the refusal
+// lapses, 60 s after the refused answer, doubling at each new refusal of the
+// URL, at most an hour; refusals are kept in memory only, on the clock's
+// uptime. Files live in <Caches>/<bundle identifier>/ as "<name>.mp4"
 // ("<name>.mp4.tmp" while they download). Before each download it deletes
 // the videos above the remote maximum, sparing those that cached ads carry
 // and the one now playing.
@@ -31,19 +34,30 @@ public:
     static Ref<TRAVideosManager> sharedInstance();
     Ref<TRAVideosManager> init();
 
+    // A URL's first refusal holds kFirstRefusalSeconds, each later one twice
+    // the last, at most kLongestRefusalSeconds. At most kMaximumRefusals URLs
+    // are kept: the one whose refusal ends first gives way to a new one.
+    static constexpr double kFirstRefusalSeconds = 60;
+    static constexpr double kLongestRefusalSeconds = 3600;
+    static constexpr size_t kMaximumRefusals = 64;
+
     // Fails the ad at once when the device lacks space for videos, the URL
     // is not http or https or names no usable file; reports a loaded file at
-    // once, inside the call; fails the ad at once when the file's name was
-    // refused earlier in this run; otherwise the ad waits on the file's
+    // once, inside the call, whatever URL of its name asks (a refused one
+    // too); fails the ad at once, with a log line, while the URL without its
+    // query and fragment is refused; otherwise the ad waits on the file's
     // download, which is started unless it runs. URLs of one file name share
     // its entry: an ad of another URL loads the file that is there or waits
     // on the running download, and only an entry with neither is fetched from
     // the asking ad's URL.
     void downloadVideoWithUrl(const std::string& videoUrl, const Ref<TRAVideosManagerDelegate>& delegate) override;
-    // A download of the file was refused (no playable video, over the cap):
-    // later asks by any URL of its name fail at once, without a request,
-    // unless the file is loaded, until the next launch.
-    void rememberRefusedVideo(const std::string& fileName, const std::string& reason);
+    // A download of the URL was refused (no playable video, over the cap):
+    // asks of it, whatever their query or fragment, fail at once without a
+    // request until the refusal lapses. Other paths of the file name are
+    // still fetched.
+    void rememberRefusedVideo(const std::string& videoUrl, const std::string& reason);
+    // The URL brought a playable video: a later refusal of it starts afresh.
+    void forgetRefusedVideo(const std::string& videoUrl);
     // The final path of the URL's file; nullopt when the URL names none.
     std::optional<std::string> destPathFromVideoUrl(const std::string& videoUrl) const;
     // Forgets the video (a running download of it is abandoned) and deletes
@@ -68,12 +82,23 @@ public:
     }
 
 private:
+    // A refused URL: why, how long its last refusal holds, and the uptime
+    // at which that refusal lapses.
+    struct Refusal {
+        std::string reason;
+        double seconds = 0;
+        double until = 0;
+    };
+
     // Reads "TRAVideosDb" and reconciles it with the disk.
     void loadTable();
     void writeTable();
+    // What a refusal is kept under: the URL up to its query or fragment,
+    // its scheme and authority in lower case.
+    static std::string refusalKey(const std::string& videoUrl);
 
     Value videosDb_ = Value::dictionary({});
     std::optional<std::string> nowPlayingVideoFileName_;
-    // Refused file names with why, for this run only: the server may mend them.
-    std::map<std::string, std::string> refusedFileNames_;
+    // Refused URLs by refusalKey; in memory only, as a server may mend them.
+    std::map<std::string, Refusal> refusals_;
 };

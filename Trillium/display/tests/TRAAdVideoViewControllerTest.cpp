@@ -2,7 +2,9 @@
 // is loaded through the public ad (its file downloaded by the video store),
 // shown, played on the virtual clock and driven by its page's commands. The
 // page records every `videoApi` call; the video events, impressions and
-// analytics reports are read back from the service as they arrived.
+// analytics reports are read back from the service as they arrived. Signed
+// URLs of one file share it, and a refused one is fetched again once its
+// refusal lapses.
 #include "Trillium/TRAAdCache.h"
 #include "Trillium/display/TRAAdVideoViewController.h"
 #include "Trillium/display/TRAVideosManager.h"
@@ -451,4 +453,30 @@ TEST_F(TRAAdVideoViewControllerTest, ACachedAdsFileStaysAndPlaysWhenOtherUrlsOfI
     EXPECT_GT(CMTimeGetSeconds(screen->avPlayer()->currentTime()), 3.5);
     EXPECT_EQ(NSData::dataWithContentsOfFile(path).value_or(NSData()).toString(), bytes);
     EXPECT_EQ(signedFileRequests(), 1u);
+}
+
+TEST_F(TRAAdVideoViewControllerTest, AReturnAdWhoseVideoCameAsALoginPageLoadsOnceTheRefusalLapses) {
+    const std::string bytes = TrilliumVideoAds::mp4File(TrilliumVideoFile::Valid, 40);
+    // A captive network answers the first fetch with its login page.
+    service.server().route("GET", "/v/clip.mov", std::vector<Answer>{TrilliumVideoAds::loginPage(), Answer::ok(bytes)});
+    int signature = 0;
+    auto load = [&](Ref<TRATrilliumAd>* loaded = nullptr) {
+        auto to = NSObject::alloc<RecordingAdDelegate>();
+        auto ad = loadSignedVideoAd(++signature, TRATrilliumAd::EventTypeReturn, to);
+        EXPECT_TRUE(waitFor([&] { return !to->events.empty(); }));
+        if (loaded) *loaded = ad;
+        return to->events;
+    };
+    EXPECT_EQ(load(), std::vector<std::string>{"failedLoadAd"});
+    driver().advance(30);
+    EXPECT_EQ(load(), std::vector<std::string>{"failedLoadAd"});
+    EXPECT_EQ(signedFileRequests(), 1u);
+
+    driver().advance(30);
+    Ref<TRATrilliumAd> ad;
+    EXPECT_EQ(load(&ad), std::vector<std::string>{"didLoadAd"});
+    EXPECT_TRUE(ad->isReady());
+    EXPECT_EQ(signedFileRequests(), 2u);
+    EXPECT_EQ(NSData::dataWithContentsOfFile(*ad->internalAd()->videoPref()->videoPath()).value_or(NSData()).toString(),
+              bytes);
 }

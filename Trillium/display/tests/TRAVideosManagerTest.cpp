@@ -2,11 +2,10 @@
 // one download per file with its waiting ads told last added first, loaded
 // files reported inside the call, the clean-up above the maximum, every way a
 // download can fail (each leaves no final file and no entry: also a body that
-// is no playable video, or over the cap, and a URL that is not http), a refused
-// file name not fetched again by any URL of it (while a loaded file of it is
-// still given), another URL of a name fetched into it when its file is not
-// there, the stored table's keys and what a fresh store makes of a table left by
-// another process.
+// is no playable video, or over the cap, and a URL that is not http), another
+// URL of a name fetched into it when its file is not there, the stored table's
+// keys and what a fresh store makes of a table left by another process.
+// Refusals are in TRAVideoRefusalTest.cpp.
 #include "Trillium/TRAAdCache.h"
 #include "Trillium/TRAMetadata.h"
 #include "Trillium/TRATrilliumSDK.h"
@@ -194,56 +193,6 @@ INSTANTIATE_TEST_SUITE_P(
                                       return Answer::ok(std::move(body)).unframed();
                                   }}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(TRAVideosManagerTest, ARefusedVideoIsRefusedByItsFileNameForTheRun) {
-    // Announced over the cap (with the space for it), and no video at all,
-    // each asked by a signed URL as a server that signs every answer names it.
-    platform::testing::FileSystemConditions::setFreeSpace(TRAAdSDKUtils::videoDestinationDirectoryPath(), 6000000000);
-    videos.serveFile("huge.mp4", Answer::ok(kClipBytes).header("Content-Length", "5000000000"));
-    videos.serveFile("page.mp4", Answer::ok("<html><body>Moved</body></html>"));
-    for (const std::string file : {"huge.mp4", "page.mp4"}) {
-        ASSERT_TRUE(fetch(file + "?sig=1", videoAd(file)));
-        // Its signed twins, the bare URL and another path of the same name.
-        for (const std::string& twin : {videos.videoUrl(file + "?sig=2"), videos.videoUrl(file),
-                                       service.server().url("/v2/" + file)}) {
-            auto again = videoAd(twin);
-            store()->downloadVideoWithUrl(twin, again);
-            EXPECT_EQ(again->failures, 1) << twin;  // at once, inside the call
-        }
-        EXPECT_EQ(videos.fileRequests(file).size(), 1u) << file;
-        EXPECT_TRUE(service.server().requestsTo("/v2/" + file).empty()) << file;
-        EXPECT_EQ(store()->getVideosDBCopy().count(), 0u);
-    }
-    EXPECT_TRUE(logCapture().contains("Video download of " + videos.videoUrl("page.mp4?sig=2") +
-                                      " is not tried: page.mp4 was refused earlier in this run (the file is not a "
-                                      "playable video"));
-    EXPECT_TRUE(logCapture().contains("Video download of " + videos.videoUrl("huge.mp4") +
-                                      " is not tried: huge.mp4 was refused earlier in this run (the transfer failed "
-                                      "(The resource exceeds the maximum size.)); the video ad fails."));
-
-    // A failure that is no refusal is tried again at the next ask.
-    videos.serveFile("gone.mp4", Answer::withStatus(404));
-    ASSERT_TRUE(fetch("gone.mp4?sig=1", videoAd("gone")));
-    ASSERT_TRUE(fetch("gone.mp4?sig=2", videoAd("gone again")));
-    EXPECT_EQ(videos.fileRequests("gone.mp4").size(), 2u);
-}
-
-TEST_F(TRAVideosManagerTest, ALoadedFileIsGivenToAUrlOfARefusedName) {
-    videos.serveFile("clip.mp4", kClipBytes);
-    ASSERT_TRUE(fetch("clip.mp4?sig=b", videoAd("b")));
-    // The refusal a download of another URL of the name records.
-    store()->rememberRefusedVideo("clip.mp4", "the file is not a playable video (no video track)");
-    auto refused = videoAd("refused earlier");
-    store()->downloadVideoWithUrl(videos.videoUrl("clip.mp4?sig=a"), refused);
-    EXPECT_EQ(refused->paths, std::vector<std::string>{finalPath("clip.mp4")});  // at once, inside the call
-
-    // Without the file the refusal holds: nothing is fetched.
-    NSFileManager::defaultManager()->removeItemAtPath(finalPath("clip.mp4"));
-    auto gone = videoAd("gone");
-    store()->downloadVideoWithUrl(videos.videoUrl("clip.mp4?sig=c"), gone);
-    EXPECT_EQ(gone->failures, 1);
-    EXPECT_EQ(videos.fileRequests("clip.mp4").size(), 1u);
-}
 
 TEST_F(TRAVideosManagerTest, OnlyHttpAndHttpsVideosAreFetched) {
     for (const std::string url : {"file:///etc/hostname", "FILE:///etc/hostname.mp4",
