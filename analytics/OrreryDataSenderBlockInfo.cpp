@@ -69,6 +69,14 @@ std::optional<OrreryBlockFileContents> readBlockFile(const NSData& file) {
     return contents;
 }
 
+// Whether the file is known to be absent: not merely unreadable now (an I/O
+// error, too many open files), which says nothing of what it holds.
+bool blockFileIsGone(const std::string& path) {
+    Ref<NSError> error;
+    if (!NSFileManager::defaultManager()->attributesOfItemAtPath(path, &error).isNull()) return false;
+    return error && error->code() == NSFileReadNoSuchFileError;
+}
+
 // When the file was last written; now when that cannot be read.
 NSDate blockFileModificationDate(const std::string& path) {
     const Value modified = NSFileManager::defaultManager()->attributesOfItemAtPath(path)[NSFileModificationDate];
@@ -159,7 +167,16 @@ std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> OrreryDataSenderBlock
     const std::string& identifier, const std::vector<uint32_t>& items, const std::string& dataKey) {
     const std::string path = OrreryUtil::filePathDirectory() + "/" + identifier;
     auto manager = NSFileManager::defaultManager();
-    std::optional<NSData> file = isPlainFileName(identifier) ? NSData::dataWithContentsOfFile(path) : std::nullopt;
+    const bool plain = isPlainFileName(identifier);
+    std::optional<NSData> file = plain ? NSData::dataWithContentsOfFile(path) : std::nullopt;
+    // A file that is there but cannot be read now is neither moved nor
+    // damaged: taken as moved, its blocks would leave the index, and a later
+    // recovery would bring back every item it holds, answered ones too.
+    auto unreadable = [](const std::string& what) {
+        OrreryLog::error("the report block file " + what + " cannot be read; its blocks wait");
+        return std::nullopt;
+    };
+    if (!file && plain && !blockFileIsGone(path)) return unreadable(identifier);
     if (!file) {
         // Moved already, by a start that a kill cut short before its index was saved.
         std::vector<Ref<OrreryDataSenderBlockInfo>> blocks;
@@ -167,6 +184,7 @@ std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> OrreryDataSenderBlock
             const std::string name = separatedFileName(identifier, item);
             const std::string movedPath = OrreryUtil::filePathDirectory() + "/" + name;
             std::optional<NSData> moved = NSData::dataWithContentsOfFile(movedPath);
+            if (!moved && !blockFileIsGone(movedPath)) return unreadable(name);
             std::optional<OrreryBlockFileContents> contents = moved ? readBlockFile(*moved) : std::nullopt;
             const bool usable = contents && contents->dataKey == dataKey && contents->items.size() == 1;
             blocks.push_back(usable ? recordOf(name, contents->items.front().length(),

@@ -56,8 +56,9 @@ public:
     // records of the new blocks, one for each of `items` in order: null for an
     // item that is gone or that the file does not hold, and all null when the
     // file is damaged or another key's (it is deleted, logged). Nothing when
-    // the move cannot be made now (a full disk): the shared file stays as it
-    // was and no new file is left.
+    // the move cannot be made now (a full disk, or a file there that cannot
+    // be read: an I/O error, too many open files): the shared file stays as
+    // it was and no new file is left.
     static std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> separatedFromSharedFile(
         const std::string& identifier, const std::vector<uint32_t>& items, const std::string& dataKey);
     // The name of the file of its own that item `item` of the shared file

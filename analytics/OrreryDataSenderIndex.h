@@ -32,7 +32,8 @@ public:
     // in the index, and saves: once an answer or a discard takes one of them,
     // no other's file holds it any more for a lost index to bring back. Blocks
     // whose item is gone are dropped. Run it before recoverBlockFilesForDataKey.
-    // Returns how many blocks still share a file (a full disk): they are not
+    // Returns how many blocks still share a file (a full disk, a file that
+    // cannot be read now): they keep their places and their file, and are not
     // to be sent until a later call moves them.
     size_t separateSharedBlockFiles(const std::string& dataKey);
     // Adds, under the key, the block files of the folder that the index does

@@ -4,7 +4,7 @@
 // its reference; and the counters `./run bench` reads: a counter
 // "<x>_target" holds the most that counter "<x>" may be, and "<x>_low" and
 // "<x>_high", when there, the quartiles of the repeated measurements whose
-// median "<x>" is.
+// median "<x>" is; a label "<x>: <why>" explains a target "<x>" misses.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -160,6 +160,13 @@ inline void reportTarget(benchmark::State& state, const std::string& name, const
     reportTarget(state, name, value.median, target);
     state.counters[name + "_low"] = value.low;
     state.counters[name + "_high"] = value.high;
+}
+
+// Why counter `name` misses its target by design, and what that buys:
+// `./run bench` prints it under its table wherever the row is over. One per
+// benchmark (it is the benchmark's label).
+inline void explainTarget(benchmark::State& state, const std::string& name, const std::string& why) {
+    state.SetLabel(name + ": " + why);
 }
 
 // A side-by-side measurement's counters: its ratio, with its spread and the

@@ -4,6 +4,7 @@
 
 #include "platform/foundation/NSString.h"
 #include "platform/runtime/DispatchQueue.h"
+#include "platform/runtime/Log.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIWindow.h"
 #include "tamarind/TMATBridgeManager.h"
@@ -252,7 +253,7 @@ bool TMATBaseAdContainer::webViewShouldStartLoadWithRequest(Ref<UIWebView>, cons
     std::string scheme = NSString::lowercaseString(url->scheme());
     bool loadsInPlace = scheme == "http" || scheme == "https" || scheme == "about" || scheme == "file";
     if (loadsInPlace || !UIApplication::sharedApplication()->canOpenURL(url)) return true;
-    return consumeUserActivation("The ad's page", userTapRefusal("leave the ad for " + url->absoluteString()));
+    return consumeUserActivation("The ad's page", userTapRefusal("leave the ad for " + platform::shortenedForLog(url->absoluteString())));
 }
 
 void TMATBaseAdContainer::webViewDidStartLoad(Ref<UIWebView>) { TMLog::logInfo("Ad started loading in the webview"); }

@@ -5,6 +5,7 @@
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSString.h"
 #include "platform/runtime/DispatchQueue.h"
+#include "platform/runtime/Log.h"
 #include "platform/ui/UIDevice.h"
 #include "tamarind/TMATBaseAdController.h"
 #include "tamarind/TMAWireContract.h"
@@ -40,11 +41,11 @@ Ref<TMMetricTracker> TMATBrowsingController::metricTracker() { return sharedConf
 // ---- routing ----------------------------------------------------------------------------------
 
 bool TMATBrowsingController::openBrowserWithUrl(const Ref<NSURL>& url, bool useExternalBrowser) {
-    TMLog::logDebug("TMATBrowsingController starting to load request %@", url);
     if (!url) {
         TMLog::logWarn("TMATBrowsingController was given no URL; nothing is opened.");
         return false;
     }
+    TMLog::logDebug("TMATBrowsingController starting to load request %@", platform::shortenedForLog(url->absoluteString()));
     int action = sharedLinkUtility()->actionForURL(url);
     if (!(useExternalBrowser && action == TMALinkActionWeb)) {
         switch (action) {
@@ -85,19 +86,22 @@ bool TMATBrowsingController::handleIntentUrl(const Ref<NSURL>& url, bool useExte
 bool TMATBrowsingController::attemptLoadingIntent(const std::string& queryPart, bool useExternalBrowser) {
     auto pieces = NSString::componentsSeparatedByString(queryPart, "=");
     if (pieces.size() < 2) {
-        TMLog::logWarn("Attempted to parse an intent url, but found a missing key/value pair: %@", queryPart);
+        TMLog::logWarn("Attempted to parse an intent url, but found a missing key/value pair: %@",
+                       platform::shortenedForLog(queryPart));
         return false;
     }
     if (pieces.front() != TMAWire::kIntentKey) return false;
     // Intent values arrive percent-escaped: the last "=" piece is the value.
     auto value = NSString::stringByReplacingPercentEscapesUsingEncoding(pieces.back());
     if (!value || value->empty()) {
-        TMLog::logWarn("Attempted to parse an intent url, but its target is empty or badly escaped: %@", queryPart);
+        TMLog::logWarn("Attempted to parse an intent url, but its target is empty or badly escaped: %@",
+                       platform::shortenedForLog(queryPart));
         return false;
     }
     auto target = NSURL::URLWithString(*value);
     if (!target) {
-        TMLog::logWarn("Attempted to parse an intent url, but its target is not a URL: %@", *value);
+        TMLog::logWarn("Attempted to parse an intent url, but its target is not a URL: %@",
+                       platform::shortenedForLog(*value));
         return false;
     }
     return openBrowserWithUrl(target, useExternalBrowser);

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/NSURL.h"
 #include "platform/runtime/DispatchQueue.h"
+#include "platform/runtime/Log.h"
 #include "platform/ui/UIWindow.h"
 #include "tamarind/TMAJSONUtil.h"
 #include "tamarind/TMATBaseAdContainer.h"
@@ -269,10 +270,10 @@ bool TMATMraidBridge::supports(const std::string& feature) {
 // ---- the page's commands -------------------------------------------------------------------------------
 
 void TMATMraidBridge::open(const std::string& url) {
-    TMLog::logDebug("%@ executed with param: %@", "open:", url);
+    TMLog::logDebug("%@ executed with param: %@", "open:", platform::shortenedForLog(url));
     // One per tap: a creative calling on its own must neither keep the close
     // button covered nor leave the app.
-    if (!consumeUserActivation("mraid.open", TMATBaseAdContainer::userTapRefusal("open " + url)))
+    if (!consumeUserActivation("mraid.open", TMATBaseAdContainer::userTapRefusal("open " + platform::shortenedForLog(url))))
         return refuseWithoutTap("open", "open");
     if (auto controller = adController()) controller->openUrlLink(NSURL::URLWithString(url), false);
 }
@@ -330,7 +331,7 @@ void TMATMraidBridge::storePicture(const std::string& url) {
     if (!tmatIsWebURL(NSURL::URLWithString(url)))
         return fireErrorEventWithMessage("Given picture URL is not a web URL", "storePicture");
     // One prompt per tap, as for open.
-    if (!consumeUserActivation("mraid.storePicture", TMATBaseAdContainer::userTapRefusal("store " + url)))
+    if (!consumeUserActivation("mraid.storePicture", TMATBaseAdContainer::userTapRefusal("store " + platform::shortenedForLog(url))))
         return refuseWithoutTap("store the picture", "storePicture");
     auto controller = adController();
     pictureManager_->storePicture(url, controller ? controller->viewControllerForPresentingModalView() : nullptr);

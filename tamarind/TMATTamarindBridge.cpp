@@ -1,6 +1,7 @@
 #include "tamarind/TMATTamarindBridge.h"
 
 #include "platform/foundation/NSURL.h"
+#include "platform/runtime/Log.h"
 #include "tamarind/TMATBaseAdContainer.h"
 #include "tamarind/TMATBaseAdController.h"
 #include "tamarind/TMAWireContract.h"
@@ -29,7 +30,7 @@ void TMATTamarindBridge::openInExternalBrowser(const std::string& url) {
     // call, the store) or covers the ad (a store sheet): one per tap, so a
     // creative calling on its own cannot take the user away or keep the close
     // button covered. A refused call goes nowhere: no intent is counted, nothing is sent.
-    if (!consumeUserActivation("tamarind.openInExternalBrowser", TMATBaseAdContainer::userTapRefusal("open " + url)))
+    if (!consumeUserActivation("tamarind.openInExternalBrowser", TMATBaseAdContainer::userTapRefusal("open " + platform::shortenedForLog(url))))
         return;
     controller->openUrlLink(NSURL::URLWithString(url), true);
 }

@@ -255,7 +255,7 @@ public:
             embedded->setAd(halcyonScenarioAd());
             embedded->setNativeAnswer(halcyonNativeAnswer());
             prepareHalcyonDisplayStory(*embedded, timeline);
-            timeline.add("host", "Halcyon service: the first device submission is answered 503; its answer carries " +
+            timeline.add("host", "Halcyon service: the first device submission is answered 503; the answer to its retry carries " +
                                      std::string(kHalcyonServerSettings) +
                                      "; ads are HTML pages naming a script, a style sheet and an image; native "
                                      "answers list three ads with icons and images, the first with a video");

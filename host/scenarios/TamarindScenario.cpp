@@ -50,8 +50,9 @@ constexpr const char* kTamarindScenarioCreativeScript =
     "});"
     "</script>";
 
-// The heading keeps clear of the top right corner, where the native close
-// button's 50-point area lies 8 points in from the edges.
+// The heading keeps clear of the top right corner, where the modal
+// interstitial's native close button's 50-point area lies 8 points in from
+// the edges (the modeless one shows none).
 std::string tamarindScenarioCreative(const std::string& title) {
     return "<div style=\"background:#2b1a4a;color:#e8e0ff;height:100%;padding:12px 16px\">"
            "<h1 style=\"margin-right:50px\">" +

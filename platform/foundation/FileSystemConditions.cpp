@@ -14,6 +14,7 @@ struct SimulatedFileSystem {
     std::mutex mutex;
     std::map<std::string, uint64_t> freeSpace;  // normalised folder → bytes
     std::set<std::string> fullFolders;
+    std::map<std::string, int> unreadable;  // normalised path → errno
 };
 
 SimulatedFileSystem& simulatedFileSystem() {
@@ -52,6 +53,13 @@ void FileSystemConditions::setWritesFail(const std::string& folder, bool fail) {
     else state.fullFolders.erase(normalisedPath(folder));
 }
 
+void FileSystemConditions::setReadsFail(const std::string& path, std::optional<int> error) {
+    auto& state = simulatedFileSystem();
+    std::lock_guard lock(state.mutex);
+    if (error) state.unreadable[normalisedPath(path)] = *error;
+    else state.unreadable.erase(normalisedPath(path));
+}
+
 }  // namespace testing
 
 namespace files {
@@ -80,6 +88,20 @@ bool writeFailsAt(const std::string& path) {
     for (const auto& folder : state.fullFolders) {
         if (isInside(normal, folder)) {
             errno = ENOSPC;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool readFailsAt(const std::string& path) {
+    auto& state = simulatedFileSystem();
+    std::lock_guard lock(state.mutex);
+    if (state.unreadable.empty()) return false;
+    std::string normal = normalisedPath(path);
+    for (const auto& [unreadable, error] : state.unreadable) {
+        if (isInside(normal, unreadable)) {
+            errno = error;
             return true;
         }
     }

@@ -1,6 +1,6 @@
-// Test seams for the file system as the platform reports and writes it: the
-// free space reported for a folder, and writes under a folder that fail as on
-// a full disk. Nothing is simulated until a test sets it; each test runs in a
+// Test seams for the file system as the platform reports, writes and reads
+// it: the free space reported for a folder, writes under a folder that fail
+// as on a full disk, and reads that fail. Nothing is simulated until a test sets it; each test runs in a
 // process of its own.
 #pragma once
 
@@ -26,6 +26,11 @@ public:
     // NSFileWriteOutOfSpaceError (640). What was there stays unchanged. A
     // move (a rename, which needs no space) still succeeds.
     static void setWritesFail(const std::string& folder, bool fail);
+    // NSData::dataWithContentsOfFile (and so property lists and archives)
+    // of `path`, or of anything inside it, answers nothing with errno
+    // `error` (EIO, EMFILE, …), as an unreadable file would; the file stays
+    // as it is, and its attributes can still be read. nullopt stops.
+    static void setReadsFail(const std::string& path, std::optional<int> error);
 };
 
 }  // namespace testing
@@ -36,6 +41,8 @@ namespace files {
 std::optional<uint64_t> simulatedFreeSpace(const std::string& path);
 // True (errno set to ENOSPC) when writes under `path` are made to fail.
 bool writeFailsAt(const std::string& path);
+// True (errno set to the error given) when reads of `path` are made to fail.
+bool readFailsAt(const std::string& path);
 
 }  // namespace files
 

@@ -85,6 +85,7 @@ NSData NSData::subdataWithRange(size_t location, size_t length) const {
 // --- files -----------------------------------------------------------------
 
 std::optional<NSData> NSData::dataWithContentsOfFile(const std::string& path) {
+    if (files::readFailsAt(path)) return std::nullopt;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     struct stat st {};

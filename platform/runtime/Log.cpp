@@ -67,6 +67,14 @@ std::string printableLogLine(std::string_view text) {
     return out;
 }
 
+std::string shortenedForLog(std::string_view text, size_t limit) {
+    if (text.size() <= limit) return std::string(text);
+    size_t cut = limit;
+    // Back to the start of the sequence the limit falls in (at most three continuation bytes).
+    for (size_t back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80; ++back) --cut;
+    return std::string(text.substr(0, cut)) + "… (" + std::to_string(text.size()) + " bytes)";
+}
+
 void log(LogLevel level, std::string_view raw) {
     // The common line is printable already and passes without a copy.
     bool printable = true;

@@ -1,6 +1,7 @@
 // The process-wide log sink: one whole line per call, from any thread.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,12 @@ inline void logInfo(std::string_view line) { log(LogLevel::Info, line); }
 // The text with C0 controls and DEL as "\n", "\r", "\t" or "\xNN" and every
 // byte outside a valid UTF-8 sequence as "\xNN"; other text unchanged.
 std::string printableLogLine(std::string_view text);
+
+// A text of any length that a page or a server supplies (a URL), fit for a
+// log line: whole up to `limit` bytes; beyond, its start (cut before a UTF-8
+// sequence, never within one) then "… (<n> bytes)", its whole length.
+inline constexpr size_t kLoggedTextLimit = 200;
+std::string shortenedForLog(std::string_view text, size_t limit = kLoggedTextLimit);
 
 using LogSink = std::function<void(LogLevel, std::string_view)>;
 // Replaces the sink (null restores stderr). Tests capture lines through it.

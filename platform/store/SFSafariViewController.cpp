@@ -42,7 +42,7 @@ Ref<SFSafariViewController> SFSafariViewController::initWithURL(const Ref<NSURL>
 void SFSafariViewController::viewWillAppear(bool animated) {
     UIViewController::viewWillAppear(animated);
     if (!url_) return;
-    logInfo("browser sheet: " + url_->absoluteString());
+    logInfo("browser sheet: " + shortenedForLog(url_->absoluteString()));
     auto& presented = Presented::shared();
     std::lock_guard lock(presented.mutex);
     presented.urls.push_back(url_);

@@ -4,6 +4,7 @@
 
 #include "platform/net/NSURLError.h"
 #include "platform/runtime/CallCatching.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/NSRunLoop.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/web/HTMLTree.h"
@@ -163,8 +164,7 @@ bool WebViewLoader::roomToWait(const Navigation& navigation) {
     const size_t waiting = queued_ + deferred_.size();
     if (waiting < kMaximumQueuedNavigations && queuedURLBytes_ + deferredURLBytes_ + target.size() <= kMaximumQueuedURLBytes)
         return true;
-    dropped_.refuse("web view: too many navigations waiting; dropped: " + target.substr(0, 200) +
-                    (target.size() > 200 ? "…" : ""));
+    dropped_.refuse("web view: too many navigations waiting; dropped: " + shortenedForLog(target));
     return false;
 }
 

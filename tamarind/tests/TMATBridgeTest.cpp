@@ -236,6 +236,39 @@ TEST_F(TMATBridgeTest, EveryWayOutOfTheAdOpensOnlyForTheUsersTapOnePerTap) {
     EXPECT_EQ(opened(), expected);
 }
 
+// A creative that asks, without a tap, to open a URL of 1 MiB gets each
+// refusal logged by the URL's start and length, never the whole URL.
+TEST_F(TMATBridgeTest, ARefusedOpenOfAHugeURLIsLoggedShort) {
+    const std::string refused = "the user has not tapped the ad";
+    expectLogLine(refused);
+    auto container = addContainer();
+    load(container, "", flags(true, true, false));
+    eval(container, "var huge = 'http://landing.example/' + 'a'.repeat(1 << 20);"
+                    "mraid.open(huge); mraid.storePicture(huge); tamarind.openInExternalBrowser(huge);"
+                    "location.href = 'tel:' + '5'.repeat(60000);");  // the web view's own bound is 64 KiB
+    driver().advance(1);
+    std::vector<std::string> lines;
+    for (const auto& line : logCapture().messages())
+        if (line.find(refused) != std::string::npos) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 4u);
+    const std::string start = "http://landing.example/" + std::string(platform::kLoggedTextLimit - 23, 'a') + "… ";
+    for (const char* call : {"mraid.open: Unable to open ", "mraid.storePicture: Unable to store ",
+                             "tamarind.openInExternalBrowser: Unable to open "}) {
+        const std::string expected = std::string(call) + start + "(1048599 bytes): " + refused;
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [&](const std::string& line) { return line.find(expected) != std::string::npos; }),
+                  1)
+            << call;
+    }
+    const std::string page = "The ad's page: Unable to leave the ad for tel:" +
+                             std::string(platform::kLoggedTextLimit - 4, '5') + "… (60004 bytes): " + refused;
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const std::string& line) { return line.find(page) != std::string::npos; }),
+              1);
+    for (const auto& line : lines) EXPECT_LT(line.size(), 500u);
+    EXPECT_TRUE(UIApplication::sharedApplication()->openedURLs().empty());
+}
+
 // An honest creative's click handlers wait 1.2 s for their tracker's answer
 // before they open the landing page: the user's tap still allows it, once.
 TEST_F(TMATBridgeTest, AClickThroughAfterASlowTrackerStillOpensOncePerTap) {

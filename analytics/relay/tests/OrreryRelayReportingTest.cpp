@@ -85,6 +85,16 @@ protected:
         }
         return taken;
     }
+    // Rewrites the saved index to name the items of the block file
+    // `identifier` as the version before did (see nameItemsOfSharedFile).
+    static bool nameItemsInSavedIndex(const Ref<OrreryDataSenderIndex>& index, const std::string& identifier,
+                                      const std::vector<std::pair<int64_t, int64_t>>& itemSizes) {
+        index->waitForPendingChanges();
+        std::optional<Value> archive = platform::PropertyList::valueWithContentsOfFile(index->indexFilePath());
+        if (!archive) return false;
+        nameItemsOfSharedFile(*archive, identifier, itemSizes);
+        return platform::PropertyList::writeToFile(*archive, index->indexFilePath());
+    }
     static size_t blockFiles() {
         size_t count = 0;
         for (const auto& file : NSFileManager::defaultManager()->contentsOfDirectoryAtPath(OrreryUtil::filePathDirectory()))
@@ -511,11 +521,7 @@ TEST_F(OrreryRelayReportingTest, BlocksEarlierVersionsStoredAreSentOnceBesideNew
     index->addBlockInfo(shared, key);
     // A shared file whose index was lost.
     ASSERT_TRUE(NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems({namedBlock("lost 0"), namedBlock("lost 1")}, key));
-    index->waitForPendingChanges();
-    std::optional<Value> archive = platform::PropertyList::valueWithContentsOfFile(index->indexFilePath());
-    ASSERT_TRUE(archive);
-    nameItemsOfSharedFile(*archive, shared->identifier(), {{0, 300000}, {1, 300000}, {2, 300000}, {7, 10}});
-    ASSERT_TRUE(platform::PropertyList::writeToFile(*archive, index->indexFilePath()));
+    ASSERT_TRUE(nameItemsInSavedIndex(index, shared->identifier(), {{0, 300000}, {1, 300000}, {2, 300000}, {7, 10}}));
     index = nullptr;
     s = nullptr;
 
@@ -558,11 +564,7 @@ TEST_F(OrreryRelayReportingTest, BlocksSharingAFileWaitUntilTheyHaveFilesOfTheir
     dispatch_sync(sessionQueue, [&] {
         for (int i = 0; i < 49; ++i) EXPECT_TRUE(s->storeRelayCBReportData(namedBlock("later " + std::to_string(i)), "L"));
     });
-    index->waitForPendingChanges();
-    std::optional<Value> archive = platform::PropertyList::valueWithContentsOfFile(index->indexFilePath());
-    ASSERT_TRUE(archive);
-    nameItemsOfSharedFile(*archive, shared->identifier(), {{0, 7}, {1, 8}});
-    ASSERT_TRUE(platform::PropertyList::writeToFile(*archive, index->indexFilePath()));
+    ASSERT_TRUE(nameItemsInSavedIndex(index, shared->identifier(), {{0, 7}, {1, 8}}));
     index = nullptr;
     s = nullptr;
 
@@ -581,6 +583,49 @@ TEST_F(OrreryRelayReportingTest, BlocksSharingAFileWaitUntilTheyHaveFilesOfTheir
     EXPECT_EQ(timesTaken("first"), 1u);
     EXPECT_EQ(timesTaken("second"), 1u);
     EXPECT_EQ(timesTaken("later 48"), 1u);
+    EXPECT_EQ(storedBlocks(), 0u);
+    EXPECT_EQ(blockFiles(), 0u);
+}
+
+// An earlier version's shared file that cannot be read (too many open files,
+// an I/O error) is neither moved nor damaged: its blocks keep their places
+// and the file until a split succeeds, and the item the endpoint answered
+// before never comes back, even once the index is lost.
+TEST_F(OrreryRelayReportingTest, AnUnreadableSharedFileKeepsItsBlocksUntilItCanBeSplit) {
+    using platform::testing::FileSystemConditions;
+    const std::string key = OrreryRelayCBReportSender::relayCBReportDataKey();
+    store(makeSettings({}, {}));
+    auto index = sender()->relayCBReportDataIndex();
+    auto shared = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems(
+        {namedBlock("first"), namedBlock("answered"), namedBlock("third")}, key);
+    index->addBlockInfo(shared, key);
+    // Item 1 was answered: its block left the index, its bytes stayed in the file.
+    ASSERT_TRUE(nameItemsInSavedIndex(index, shared->identifier(), {{0, 7}, {2, 7}}));
+    index = nullptr;
+
+    expectLogLine("report block file " + shared->identifier() + " cannot be read; its blocks wait");
+    FileSystemConditions::setReadsFail(shared->filePath(), EMFILE);
+    ASSERT_NO_FATAL_FAILURE(restartSender(false));
+    EXPECT_EQ(storedBlocks(), 2u);
+    relay.setReportAnswer(Answer::ok());
+    retransmit();
+    FileSystemConditions::setReadsFail(shared->filePath(), EIO);
+    ASSERT_NO_FATAL_FAILURE(restartSender(false));
+    retransmit();
+    EXPECT_TRUE(relay.reports().empty());
+    EXPECT_EQ(storedBlocks(), 2u);
+    EXPECT_TRUE(NSFileManager::defaultManager()->fileExistsAtPath(shared->filePath()));
+
+    // Readable again: the next attempt splits it and sends the two.
+    FileSystemConditions::setReadsFail(shared->filePath(), std::nullopt);
+    retransmit();
+    EXPECT_EQ(timesTaken("first"), 1u);
+    EXPECT_EQ(timesTaken("third"), 1u);
+    EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(shared->filePath()));
+    ASSERT_NO_FATAL_FAILURE(restartSender(true));
+    retransmit();
+    EXPECT_EQ(timesTaken("answered"), 0u);
+    EXPECT_EQ(timesTaken("first"), 1u);
     EXPECT_EQ(storedBlocks(), 0u);
     EXPECT_EQ(blockFiles(), 0u);
 }

@@ -69,6 +69,17 @@ TEST_F(ObjectTest, LogLinesCarryNoRawControlOrInvalidBytes) {
     EXPECT_EQ(platform::printableLogLine("\xf0\x9f\x91\xbb"), "\xf0\x9f\x91\xbb");
 }
 
+// A URL a page supplies may be of any length: a line carries its start and length.
+TEST_F(ObjectTest, ALongTextIsLoggedByItsStartAndLengthCutBetweenCharacters) {
+    const std::string whole(platform::kLoggedTextLimit, 'a');
+    EXPECT_EQ(platform::shortenedForLog(whole), whole);
+    EXPECT_EQ(platform::shortenedForLog(whole + "b"), whole + "… (201 bytes)");
+    // The limit falls inside the second byte of a ghost (4 bytes): cut before it.
+    const std::string start(platform::kLoggedTextLimit - 2, 'a');
+    EXPECT_EQ(platform::shortenedForLog(start + "\xf0\x9f\x91\xbb" + std::string(1 << 20, 'c')),
+              start + "… (1048778 bytes)");
+}
+
 TEST_F(ObjectTest, MainThreadChecks) {
     EXPECT_TRUE(NSThread::isMainThread());
     EXPECT_EQ(NSThread::currentThread(), NSThread::mainThread());

@@ -386,6 +386,11 @@ TEST_F(PageTest, LongURLsAreRefusedAndResolvePromptly) {
     eval(view, "location = 'd/'.repeat(30000)");
     driver().drain();
     EXPECT_EQ(delegate->count("should 5 http://ads.example.com/ad/d/d/"), 1u);
+    // An invalid one within the bound is logged by its start and length.
+    expectLogLine("navigation to an invalid URL ignored: \"http://[aaa");
+    eval(view, "location = 'http://[' + 'a'.repeat(60000)");
+    driver().drain();
+    EXPECT_TRUE(logCapture().contains("aaa… (60008 bytes)\""));
 }
 
 // A page may hold 64 MB of script heap (a lower budget here): past it, its
@@ -475,6 +480,8 @@ TEST_F(PageTest, ANavigationStormIsOfferedWithoutHangingTheHost) {
                          nullptr);
     driver().drain();
     EXPECT_EQ(delegate->count("should 5 cmd://long/"), 139u);
+    // Logged by its start and length.
+    EXPECT_TRUE(logCapture().contains("dropped: cmd://long/139/" + std::string(200 - 15, 'a') + "… (60015 bytes)"));
 }
 
 // A page that repeats a refused call in a loop gets one line for the loop,
