@@ -4,9 +4,12 @@
 // images through UIImage and linked style sheets from file and data URLs
 // (http ones are not drawn: there is no URL cache, and drawing never fetches),
 // backgrounds, borders and rounded clips; its elements are PageElements.
-// Resources are bounded per drawing, and so are the work, text boxes and
-// style pieces litehtml makes of the page: past one of those bounds, the
-// drawing stops (BoundExceeded). Main thread.
+// Glyphs are drawn from the pictures cairo makes of them while they are
+// small and a drawing's pictures fit a budget, and filled as outlines
+// otherwise (only those within the view). Resources are bounded per drawing,
+// and so are the work, text boxes and style pieces litehtml makes of the
+// page: past one of those bounds, the drawing stops (BoundExceeded). Main
+// thread.
 #pragma once
 
 #include <cairo.h>
@@ -62,6 +65,9 @@ public:
     // The bound on a drawing's processor time, kMaximumDrawingSeconds until
     // a test sets another (sanitizer builds run several times slower).
     static void setDrawingTimeLimit(double seconds);
+    // The steps between readings of the processor time,
+    // kStepsBetweenTimeChecks until a test sets another (0 restores it).
+    static void setStepsBetweenTimeChecks(size_t steps);
     ~PageContainer();
     PageContainer(const PageContainer&) = delete;
     PageContainer& operator=(const PageContainer&) = delete;
@@ -147,8 +153,9 @@ private:
     size_t bytesRead_ = 0;
     size_t pixelsAnnounced_ = 0;
     size_t work_ = 0;
-    size_t nextTimeCheck_ = kStepsBetweenTimeChecks;  // the work at which the time is read next
-    double started_ = 0;                              // the thread's processor seconds at the start
+    size_t nextTimeCheck_ = 0;  // the work at which the time is read next
+    double started_ = 0;        // the thread's processor seconds at the start
+    size_t glyphPictureBytes_ = 0;  // what the pictures of the glyphs drawn take
     size_t textBoxes_ = 0;
     size_t stylePieces_ = 0;
     Bound exceeded_ = Bound::None;  // the first bound passed

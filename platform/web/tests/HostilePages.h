@@ -108,13 +108,45 @@ inline std::string mixedPage(uint32_t seed, int rules, int tokens) {
     return "<style>" + sheet + "</style><body style='margin:0;background:#123456'>" + body;
 }
 
+// The 94 printable ASCII characters, as markup.
+inline std::string printableCharacters() {
+    std::string out;
+    for (char c = '!'; c <= '~'; ++c) {
+        if (c == '<') out += "&lt;";
+        else if (c == '&') out += "&amp;";
+        else out += c;
+    }
+    return out;
+}
+
+// `text` in white at `count` sizes, `largest` px and each a px smaller, a
+// block of each stacked at the view's top left (the largest drawn last).
+inline std::string largeTextPage(const std::string& text, int largest, int count) {
+    std::string blocks;
+    for (int i = count - 1; i >= 0; --i)
+        blocks += "<div style='position:absolute;left:0;top:0;line-height:1;color:#ffffff;font-size:" +
+                  std::to_string(largest - i) + "px'>" + text + "</div>";
+    return "<body style='margin:0;background:#123456'>" + blocks;
+}
+
+// A headline as a creative zooms it: `count` sizes from `smallest` to
+// `largest` px, stacked at the view's top left.
+inline std::string zoomedHeadline(int smallest, int largest, int count) {
+    std::string blocks;
+    for (int i = 0; i < count; ++i)
+        blocks += "<div style='position:absolute;left:0;top:0;line-height:1;color:#ffffff;font-weight:bold;font-size:" +
+                  std::to_string(smallest + (largest - smallest) * i / std::max(1, count - 1)) +
+                  "px'>MEGA SALE 50% OFF TODAY ONLY</div>";
+    return "<body style='margin:0;background:#123456'>" + blocks;
+}
+
 // The pages, by name.
-inline constexpr std::array<const char*, 21> kHostilePageNames{
+inline constexpr std::array<const char*, 23> kHostilePageNames{
     "nested_tables", "descendant_selector", "rules_over_spans", "truncated_images", "many_words",
     "large_images", "floats", "stacked_layers", "sibling_selectors", "style_text",
     "huge_colspan", "wide_colspans", "deep_rowspans", "rules_over_list_items", "long_inline_text",
     "mixed_selectors", "matched_rules", "roman_numerals", "nested_table_rows", "table_pseudo_elements",
-    "nested_header_groups"};
+    "nested_header_groups", "large_text_sizes", "zoomed_headline"};
 
 // The page of that name (kHostilePageNames), built alone: some hold pictures
 // of 4096 × 4096 that take a while to make. An empty page for another name.
@@ -218,6 +250,10 @@ inline HostilePage hostilePage(std::string_view name) {
                 " b::after { content: 'after'; display: table-row }</style>" +
                     body + repeated("<b>x</b> ", 9000),
                 "steps of work"};
+    // Glyphs as large as a font may be, at many sizes (each size's glyphs
+    // are new to the drawing), over the view and far past its right edge.
+    if (name == "large_text_sizes") return {largeTextPage(printableCharacters(), 1000, 100), ""};
+    if (name == "zoomed_headline") return {zoomedHeadline(600, 1000, 12), ""};
     // Numbers past what roman numerals write (litehtml writes an M per thousand).
     if (name == "roman_numerals")
         return {body + "<ol start=2000000000 style='list-style-type:upper-roman'>" + repeated("<li>a", 9000) + "</ol>", ""};
