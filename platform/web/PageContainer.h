@@ -40,11 +40,12 @@ public:
 
     // What litehtml may make of one page. Work is counted in steps of about
     // the cost of one selector test (PageElements, and text and painting
-    // here): at most about a second on a desktop processor. Steps cost more
-    // where memory is slow to reach (long chains of style look-ups), so the
-    // processor time a drawing takes is bounded too (kMaximumDrawingSeconds,
-    // read every kStepsBetweenTimeChecks steps).
-    static constexpr size_t kMaximumWork = 40u << 20;
+    // here): about a second of a desktop processor for dense pages (many
+    // rules over a few thousand elements, some 17 ns a step), less for most
+    // others. Steps cost more where memory is slow to reach (long chains of
+    // style look-ups), so the processor time a drawing takes is bounded too
+    // (kMaximumDrawingSeconds, read every kStepsBetweenTimeChecks steps).
+    static constexpr size_t kMaximumWork = 64u << 20;
     static constexpr double kMaximumDrawingSeconds = 1.5;
     static constexpr size_t kStepsBetweenTimeChecks = 1u << 16;
     static constexpr size_t kMaximumTextBoxes = 100000;    // words and spaces of text, style text too
