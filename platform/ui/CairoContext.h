@@ -22,6 +22,13 @@ void applyLabelFontOptions(cairo_t* cr);
 // The label font's face at `fontMatrix` (a size, maybe slanted) with those
 // options, for measuring; null when the file is missing. The caller destroys it.
 cairo_scaled_font_t* createLabelScaledFont(bool bold, const cairo_matrix_t& fontMatrix);
+// The number of glyphs in the label font's face (0 when the file is missing).
+size_t labelFontGlyphCount(bool bold);
+// cairo keeps the last scaled fonts released (256 of them) with every glyph
+// they made, pictures of glyphs included, in case they are asked for again:
+// this pushes them all out with fonts that hold nothing, so what they held
+// is freed. Any thread.
+void releaseHeldScaledFonts();
 // The text as cairo takes it: invalid UTF-8 bytes become U+FFFD (cairo
 // refuses invalid UTF-8 and would then draw nothing more).
 std::string labelFontText(std::string_view text);

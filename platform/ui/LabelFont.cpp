@@ -29,6 +29,7 @@ struct LabelFontFaces {
     FT_Library library = nullptr;
     cairo_font_face_t* faces[2] = {nullptr, nullptr};
     bool reported[2] = {false, false};
+    cairo_font_face_t* empty = nullptr;  // releaseHeldScaledFonts
 
     void releaseFaces() {
         for (auto*& face : faces) {
@@ -46,6 +47,8 @@ LabelFontFaces& labelFontFaces() {
             auto& state = labelFontFaces();
             std::lock_guard lock(state.mutex);
             state.releaseFaces();
+            if (state.empty) cairo_font_face_destroy(state.empty);
+            state.empty = nullptr;
             cairo_debug_reset_static_data();
             if (state.library) FT_Done_FreeType(state.library);
             state.library = nullptr;
@@ -120,6 +123,35 @@ void applyLabelFontOptions(cairo_t* cr) {
     cairo_font_options_t* options = createLabelFontOptions();
     cairo_set_font_options(cr, options);
     cairo_font_options_destroy(options);
+}
+
+size_t labelFontGlyphCount(bool bold) {
+    cairo_font_face_t* face = labelFontFace(bold);
+    auto* ftFace = face ? static_cast<FT_Face>(cairo_font_face_get_user_data(face, &kLabelFontFaceKey)) : nullptr;
+    return ftFace ? static_cast<size_t>(std::max<FT_Long>(0, ftFace->num_glyphs)) : 0;
+}
+
+void releaseHeldScaledFonts() {
+    // As many as cairo holds (its CAIRO_SCALED_FONT_MAX_HOLDOVERS), each of
+    // its own size: a face of no glyphs makes them at next to no cost.
+    constexpr int kHeldScaledFonts = 256;
+    auto& state = labelFontFaces();
+    cairo_font_face_t* empty = nullptr;
+    {
+        std::lock_guard lock(state.mutex);
+        if (!state.empty) state.empty = cairo_user_font_face_create();
+        empty = cairo_font_face_reference(state.empty);
+    }
+    cairo_matrix_t identity;
+    cairo_matrix_init_identity(&identity);
+    cairo_font_options_t* options = cairo_font_options_create();
+    for (int i = 1; i <= kHeldScaledFonts; ++i) {
+        cairo_matrix_t size;
+        cairo_matrix_init_scale(&size, i, i);
+        cairo_scaled_font_destroy(cairo_scaled_font_create(empty, &size, &identity, options));
+    }
+    cairo_font_options_destroy(options);
+    cairo_font_face_destroy(empty);
 }
 
 std::string labelFontText(std::string_view text) {

@@ -1,11 +1,14 @@
 #include "platform/web/PageContainer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <climits>
 #include <cmath>
 #include <filesystem>
 #include <sstream>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/foundation/NSString.h"
 #include "platform/runtime/SystemClock.h"
@@ -21,9 +24,19 @@ struct PageContainer::Font {
     bool bold = false;
     cairo_matrix_t matrix{};  // size, and a slant for italics
     cairo_scaled_font_t* scaled = nullptr;  // null without the label font: text is measured but not drawn
+    // The font as the drawing's context draws it (at the drawing's scale),
+    // held while the document lives so that its glyphs' pictures stay with it.
+    cairo_scaled_font_t* shown = nullptr;
     double size = 0;
     unsigned int decoration = 0;
     litehtml::font_metrics metrics;
+    // The glyphs drawn from pictures, by index: the square points each covers.
+    std::unordered_map<unsigned long, double> pictured;
+    // Glyphs measured and drawn, counted up to the face's number of glyphs:
+    // as many as cairo may have to load from the face (for each font).
+    size_t faceGlyphs = 0;
+    size_t measuredGlyphs = 0;
+    size_t drawnGlyphs = 0;
 };
 
 namespace {
@@ -31,13 +44,32 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 // Steps of work charged (PageContainer::charge) beside those of the
-// elements: making a font; measuring or drawing a text (and a step per so
-// many bytes of it); painting (a step per so many square points, within the
-// clips); each clip in force when painting.
+// elements: making a font; measuring a text (and a step per so many of its
+// glyphs); loading a glyph from the face (the first so many glyphs of a font
+// measured, and drawn, are charged so); drawing a text (and steps per glyph,
+// per glyph filled as an outline and per square point of its rows within the
+// view); painting (a step per so many square points, within the clips; a
+// glyph's whole picture counts each time it is drawn, as cairo makes it
+// whole); each clip in force when painting.
 constexpr size_t kFontSteps = 400;
 constexpr size_t kTextSteps = 8;
-constexpr size_t kTextBytesPerStep = 4;
+constexpr size_t kGlyphsMeasuredPerStep = 4;
+constexpr size_t kGlyphLoadSteps = 32;
+constexpr size_t kDrawnTextSteps = 128;
+constexpr size_t kGlyphSteps = 2;
+constexpr size_t kOutlineSteps = 160;
+constexpr double kOutlineRowSteps = 16;
 constexpr double kPaintedAreaPerStep = 16;
+
+// cairo draws a glyph from a picture it makes of the whole glyph, and keeps
+// it with the font (and a copy in its compositor's cache) as long as the
+// font lives. Glyphs are drawn so up to kLargestGlyphPicture pixels of size,
+// as long as a drawing's pictures take at most kGlyphPictureBytes (counting
+// kGlyphPictureOverhead for each beside its pixels); others are filled as
+// outlines, which cairo keeps as paths alone and paints within the clips.
+constexpr double kLargestGlyphPicture = 256;
+constexpr size_t kGlyphPictureBytes = 8u << 20;
+constexpr size_t kGlyphPictureOverhead = 512;
 
 PageContainer::Font* fontOf(litehtml::uint_ptr handle) { return reinterpret_cast<PageContainer::Font*>(handle); }
 cairo_t* cairoOf(litehtml::uint_ptr hdc) { return reinterpret_cast<cairo_t*>(hdc); }
@@ -139,14 +171,23 @@ std::optional<std::string> dataURLPayload(const std::string& text) {
 }  // namespace
 
 namespace {
-double gDrawingTimeLimit = PageContainer::kMaximumDrawingSeconds;  // main thread
+// Main thread.
+double gDrawingTimeLimit = PageContainer::kMaximumDrawingSeconds;
+size_t gStepsBetweenTimeChecks = PageContainer::kStepsBetweenTimeChecks;
 }  // namespace
 
 PageContainer::PageContainer(Ref<NSURL> documentURL, CGSize viewport)
-    : baseURL_(std::move(documentURL)), viewport_(viewport), started_(SystemClock::threadProcessorSeconds()) {}
+    : baseURL_(std::move(documentURL)),
+      viewport_(viewport),
+      nextTimeCheck_(gStepsBetweenTimeChecks),
+      started_(SystemClock::threadProcessorSeconds()) {}
 
 void PageContainer::setDrawingTimeLimit(double seconds) {
     gDrawingTimeLimit = seconds > 0 ? seconds : kMaximumDrawingSeconds;
+}
+
+void PageContainer::setStepsBetweenTimeChecks(size_t steps) {
+    gStepsBetweenTimeChecks = steps > 0 ? steps : kStepsBetweenTimeChecks;
 }
 
 PageContainer::~PageContainer() {
@@ -164,7 +205,7 @@ void PageContainer::charge(size_t steps) {
     work_ += steps;
     if (work_ > kMaximumWork) pass(Bound::Work);
     if (work_ >= nextTimeCheck_) {
-        nextTimeCheck_ = work_ + kStepsBetweenTimeChecks;
+        nextTimeCheck_ = work_ + gStepsBetweenTimeChecks;
         if (SystemClock::threadProcessorSeconds() - started_ > gDrawingTimeLimit) pass(Bound::Time);
     }
     if (exceeded_ != Bound::None) throw BoundExceeded(*exceededBound());
@@ -205,6 +246,22 @@ void PageContainer::split_text(const char* text, const std::function<void(const 
 
 // ---- fonts and text ------------------------------------------------------------------------------
 
+namespace {
+// Of `glyphs` more glyphs of a font, those that may be new to it (`seen` of
+// the face's `faceGlyphs` counted so far).
+size_t loaded(size_t& seen, size_t faceGlyphs, size_t glyphs) {
+    const size_t fresh = std::min(glyphs, faceGlyphs - std::min(faceGlyphs, seen));
+    seen += fresh;
+    return fresh;
+}
+
+void selectFont(cairo_t* cr, const PageContainer::Font& font) {
+    cairo_set_font_face(cr, cairo_scaled_font_get_font_face(font.scaled));
+    cairo_set_font_matrix(cr, &font.matrix);
+    applyLabelFontOptions(cr);
+}
+}  // namespace
+
 litehtml::uint_ptr PageContainer::create_font(const litehtml::tchar_t*, int size, int weight,
                                               litehtml::font_style italic, unsigned int decoration,
                                               litehtml::font_metrics* fm) {
@@ -217,6 +274,7 @@ litehtml::uint_ptr PageContainer::create_font(const litehtml::tchar_t*, int size
     double slant = italic == litehtml::fontStyleItalic ? -0.2 * font->size : 0;
     cairo_matrix_init(&font->matrix, font->size, 0, slant, font->size, 0, 0);
     font->scaled = createLabelScaledFont(font->bold, font->matrix);
+    font->faceGlyphs = labelFontGlyphCount(font->bold);
     litehtml::font_metrics& m = font->metrics;
     if (font->scaled && cairo_scaled_font_status(font->scaled) == CAIRO_STATUS_SUCCESS) {
         cairo_font_extents_t extents;
@@ -241,14 +299,17 @@ litehtml::uint_ptr PageContainer::create_font(const litehtml::tchar_t*, int size
 void PageContainer::delete_font(litehtml::uint_ptr hFont) {
     std::unique_ptr<Font> font(fontOf(hFont));
     if (font && font->scaled) cairo_scaled_font_destroy(font->scaled);
+    if (font && font->shown) cairo_scaled_font_destroy(font->shown);
 }
 
 int PageContainer::text_width(const litehtml::tchar_t* text, litehtml::uint_ptr hFont) {
     Font* font = fontOf(hFont);
     if (!font || !text) return 0;
     std::string drawn = labelFontText(text);
-    charge(kTextSteps + drawn.size() / kTextBytesPerStep);
-    if (!font->scaled) return static_cast<int>(std::lround(0.5 * font->size * double(NSString::length(drawn))));
+    const size_t glyphs = NSString::length(drawn);
+    charge(kTextSteps + glyphs / kGlyphsMeasuredPerStep +
+           loaded(font->measuredGlyphs, font->faceGlyphs, glyphs) * kGlyphLoadSteps);
+    if (!font->scaled) return static_cast<int>(std::lround(0.5 * font->size * double(glyphs)));
     cairo_text_extents_t extents;
     cairo_scaled_font_text_extents(font->scaled, drawn.c_str(), &extents);
     return static_cast<int>(std::lround(extents.x_advance));
@@ -260,19 +321,83 @@ void PageContainer::draw_text(litehtml::uint_ptr hdc, const litehtml::tchar_t* t
     cairo_t* cr = cairoOf(hdc);
     if (!font || !text || !font->scaled || color.alpha == 0) return;
     std::string drawn = labelFontText(text);
-    charge(kTextSteps + drawn.size() / kTextBytesPerStep);
-    beginDrawing(cr, area(pos));
+    const double baseline = pos.bottom() - font->metrics.descent;
+    // The font as the context draws it, and the text's glyphs placed as
+    // cairo_show_text places them.
+    cairo_save(cr);
+    selectFont(cr, *font);
+    if (cairo_scaled_font_t* shown = cairo_get_scaled_font(cr); shown != font->shown) {
+        if (font->shown) cairo_scaled_font_destroy(font->shown);
+        font->shown = cairo_scaled_font_reference(shown);
+    }
+    cairo_matrix_t ctm;
+    cairo_get_matrix(cr, &ctm);
+    cairo_restore(cr);
+    const double scale = std::sqrt(std::fabs(ctm.xx * ctm.yy - ctm.xy * ctm.yx));
+    cairo_glyph_t* placed = nullptr;
+    int count = 0;
+    if (cairo_scaled_font_text_to_glyphs(font->shown, pos.x, baseline, drawn.data(), static_cast<int>(drawn.size()),
+                                         &placed, &count, nullptr, nullptr, nullptr) != CAIRO_STATUS_SUCCESS)
+        return;
+    std::unique_ptr<cairo_glyph_t, void (*)(cairo_glyph_t*)> owned(placed, cairo_glyph_free);
+    // Pictures while they fit, outlines past them; charged by what each
+    // costs to draw (an outline by the rows of it within the view).
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    cairo_clip_extents(cr, &x0, &y0, &x1, &y1);
+    std::vector<cairo_glyph_t> pictures, outlines;
+    double picturedArea = 0, outlinedRows = 0;
+    const bool large = font->size * scale > kLargestGlyphPicture;
+    for (int i = 0; i < count; ++i) {
+        const cairo_glyph_t& glyph = placed[i];
+        auto known = large ? font->pictured.end() : font->pictured.find(glyph.index);
+        if (known != font->pictured.end()) {
+            pictures.push_back(glyph);
+            picturedArea += known->second;
+            continue;
+        }
+        cairo_text_extents_t ink;
+        cairo_scaled_font_glyph_extents(font->shown, &glyph, 1, &ink);
+        const double pixels = (std::ceil(ink.width * scale) + 2) * (std::ceil(ink.height * scale) + 2);
+        const size_t bytes = static_cast<size_t>(pixels) + kGlyphPictureOverhead;
+        if (!large && bytes <= kGlyphPictureBytes - glyphPictureBytes_) {
+            glyphPictureBytes_ += bytes;
+            font->pictured.emplace(glyph.index, pixels / (scale * scale));
+            pictures.push_back(glyph);
+            picturedArea += pixels / (scale * scale);
+            continue;
+        }
+        // Only what shows is filled (cairo walks a path's every edge down
+        // each row it fills), and charged by the rows it fills.
+        const double left = std::max(x0, glyph.x + ink.x_bearing);
+        const double right = std::min(x1, glyph.x + ink.x_bearing + ink.width);
+        const double top = std::max(y0, glyph.y + ink.y_bearing);
+        const double bottom = std::min(y1, glyph.y + ink.y_bearing + ink.height);
+        if (left < right && top < bottom) {
+            outlines.push_back(glyph);
+            outlinedRows += bottom - top;
+        }
+    }
+    const size_t fresh = loaded(font->drawnGlyphs, font->faceGlyphs, size_t(count));
+    charge(kDrawnTextSteps + size_t(count) * kGlyphSteps + fresh * kGlyphLoadSteps + outlines.size() * kOutlineSteps +
+           static_cast<size_t>(outlinedRows * kOutlineRowSteps + picturedArea / kPaintedAreaPerStep));
+    const double thickness = std::max(1.0, font->size / 16);
+    const int lines = std::popcount(font->decoration & (litehtml::font_decoration_underline |
+                                                        litehtml::font_decoration_linethrough |
+                                                        litehtml::font_decoration_overline));
+    const double lineWidth = lines > 0 ? text_width(text, hFont) : 0;
+    beginDrawing(cr, lines * thickness * std::max(0.0, lineWidth));
     setColour(cr, color);
-    double baseline = pos.bottom() - font->metrics.descent;
-    cairo_set_font_face(cr, cairo_scaled_font_get_font_face(font->scaled));
-    cairo_set_font_matrix(cr, &font->matrix);
-    applyLabelFontOptions(cr);
-    cairo_move_to(cr, pos.x, baseline);
-    cairo_show_text(cr, drawn.c_str());
-    if (font->decoration != litehtml::font_decoration_none) {
-        double thickness = std::max(1.0, font->size / 16);
+    selectFont(cr, *font);
+    if (!pictures.empty()) cairo_show_glyphs(cr, pictures.data(), static_cast<int>(pictures.size()));
+    // One by one: cairo fills a path within the bounds of all of it.
+    for (const cairo_glyph_t& glyph : outlines) {
+        cairo_new_path(cr);
+        cairo_glyph_path(cr, &glyph, 1);
+        cairo_fill(cr);
+    }
+    if (lines > 0) {
         auto line = [&](double y) {
-            cairo_rectangle(cr, pos.x, y - thickness / 2, text_width(text, hFont), thickness);
+            cairo_rectangle(cr, pos.x, y - thickness / 2, lineWidth, thickness);
             cairo_fill(cr);
         };
         if (font->decoration & litehtml::font_decoration_underline) line(baseline + thickness * 1.5);

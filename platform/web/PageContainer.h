@@ -4,9 +4,12 @@
 // images through UIImage and linked style sheets from file and data URLs
 // (http ones are not drawn: there is no URL cache, and drawing never fetches),
 // backgrounds, borders and rounded clips; its elements are PageElements.
-// Resources are bounded per drawing, and so are the work, text boxes and
-// style pieces litehtml makes of the page: past one of those bounds, the
-// drawing stops (BoundExceeded). Main thread.
+// Glyphs are drawn from the pictures cairo makes of them while they are
+// small and a drawing's pictures fit a budget, and filled as outlines
+// otherwise (only those within the view). Resources are bounded per drawing,
+// and so are the work, text boxes and style pieces litehtml makes of the
+// page: past one of those bounds, the drawing stops (BoundExceeded). Main
+// thread.
 #pragma once
 
 #include <cairo.h>
@@ -37,11 +40,12 @@ public:
 
     // What litehtml may make of one page. Work is counted in steps of about
     // the cost of one selector test (PageElements, and text and painting
-    // here): at most about a second on a desktop processor. Steps cost more
-    // where memory is slow to reach (long chains of style look-ups), so the
-    // processor time a drawing takes is bounded too (kMaximumDrawingSeconds,
-    // read every kStepsBetweenTimeChecks steps).
-    static constexpr size_t kMaximumWork = 40u << 20;
+    // here): about a second of a desktop processor for dense pages (many
+    // rules over a few thousand elements, some 17 ns a step), less for most
+    // others. Steps cost more where memory is slow to reach (long chains of
+    // style look-ups), so the processor time a drawing takes is bounded too
+    // (kMaximumDrawingSeconds, read every kStepsBetweenTimeChecks steps).
+    static constexpr size_t kMaximumWork = 64u << 20;
     static constexpr double kMaximumDrawingSeconds = 1.5;
     static constexpr size_t kStepsBetweenTimeChecks = 1u << 16;
     static constexpr size_t kMaximumTextBoxes = 100000;    // words and spaces of text, style text too
@@ -62,6 +66,9 @@ public:
     // The bound on a drawing's processor time, kMaximumDrawingSeconds until
     // a test sets another (sanitizer builds run several times slower).
     static void setDrawingTimeLimit(double seconds);
+    // The steps between readings of the processor time,
+    // kStepsBetweenTimeChecks until a test sets another (0 restores it).
+    static void setStepsBetweenTimeChecks(size_t steps);
     ~PageContainer();
     PageContainer(const PageContainer&) = delete;
     PageContainer& operator=(const PageContainer&) = delete;
@@ -147,8 +154,9 @@ private:
     size_t bytesRead_ = 0;
     size_t pixelsAnnounced_ = 0;
     size_t work_ = 0;
-    size_t nextTimeCheck_ = kStepsBetweenTimeChecks;  // the work at which the time is read next
-    double started_ = 0;                              // the thread's processor seconds at the start
+    size_t nextTimeCheck_ = 0;  // the work at which the time is read next
+    double started_ = 0;        // the thread's processor seconds at the start
+    size_t glyphPictureBytes_ = 0;  // what the pictures of the glyphs drawn take
     size_t textBoxes_ = 0;
     size_t stylePieces_ = 0;
     Bound exceeded_ = Bound::None;  // the first bound passed

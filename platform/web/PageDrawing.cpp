@@ -204,9 +204,13 @@ struct Painting {
     }
 };
 
-// What a large page's layout took stays with the allocator, in pieces too
-// small to go back on their own: it is handed back to the system.
-void giveBackFreedMemory() { malloc_trim(0); }
+// What the drawing's fonts made stays with cairo (the fonts it holds over)
+// and what a large page's layout took with the allocator, in pieces too
+// small to go back on their own: both are handed back.
+void giveBackFreedMemory() {
+    releaseHeldScaledFonts();
+    malloc_trim(0);
+}
 
 size_t lastWork = 0;  // lastPageDrawingWork
 
@@ -268,4 +272,5 @@ void PageDrawing::draw(CGContextRef context, const PageEnvironment& page, CGRect
 namespace platform::testing {
 PageDrawingWork lastPageDrawingWork() { return {web::lastWork, web::PageContainer::kMaximumWork}; }
 void setPageDrawingTimeLimit(double seconds) { web::PageContainer::setDrawingTimeLimit(seconds); }
+void setPageDrawingStepsBetweenTimeChecks(size_t steps) { web::PageContainer::setStepsBetweenTimeChecks(steps); }
 }  // namespace platform::testing

@@ -57,14 +57,15 @@ constexpr size_t kPseudoClassSteps = 16;
 // A table's grid: each of its cells (one per column a cell spans, one per
 // place a row span covers, and those that pad every row to the widest) is
 // made, kept and walked over by every pass of the table's layout; rows
-// looked at above a cell while it is placed are cheap.
-constexpr size_t kGridCellSteps = 32;
+// looked at above a cell while it is placed are cheap. (The work bound lets
+// a grid have some 1.2 million cells, some 85 MB.)
+constexpr size_t kGridCellSteps = 56;
 constexpr size_t kGridRowsLookedAtPerStep = 8;
 // An anonymous box litehtml's table fix-ups make: its styles read and the
 // memory it holds for the rest of the drawing (a bound of some 40,000 boxes
 // lets them hold some 60 MB); then the box of ours that replaces it.
-constexpr size_t kAnonymousBoxSteps = 1024;
-constexpr size_t kAdoptedBoxSteps = 512;
+constexpr size_t kAnonymousBoxSteps = 1664;
+constexpr size_t kAdoptedBoxSteps = 832;
 
 // Style declarations parsed, by the bytes of their text: shorthands expand
 // into several properties each.

@@ -2,8 +2,11 @@
 // is either drawn within its resource bounds or stopped at the bound it
 // passes, with one log line naming it and the page's own background drawn;
 // either way within a guard on real time and a bound on the memory it takes,
-// which it gives back. Also: every byte a drawing reads counts against it,
-// and unquoted data URLs in style text are drawn.
+// which it gives back. Also: pages of large text drawn in turn take bounded
+// memory and give it back, a drawing's processor time is its own, every byte
+// a drawing reads counts against it, and unquoted data URLs in style text
+// are drawn.
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -53,7 +56,14 @@ protected:
     }
     // Pixel (x, y) in points of a snapshot at the screen's scale 2.
     static uint32_t at(const std::string& png, int x, int y) { return SnapshotComparison::pixelAt(png, 2 * x, 2 * y); }
+    // The share of a snapshot's pixels of that colour.
+    static double shareOf(const std::string& png, uint32_t colour) {
+        const std::vector<uint32_t> pixels = SnapshotComparison::pixels(png);
+        return pixels.empty() ? 0 : double(std::count(pixels.begin(), pixels.end(), colour)) / double(pixels.size());
+    }
 };
+
+constexpr uint32_t kWhite = 0xFFFFFFFFu;
 
 class HostilePageDrawingTest : public PageDrawingBoundsTest, public ::testing::WithParamInterface<const char*> {};
 
@@ -86,7 +96,9 @@ TEST_P(HostilePageDrawingTest, IsDrawnOrStoppedAtItsBoundInBoundedTimeAndMemoryW
     if (!page.bound.empty()) {
         EXPECT_TRUE(logCapture().contains(page.bound + "; only its background is drawn")) << page.bound;
     }
-    EXPECT_EQ(at(png, 310, 470), webtest::kHostileBackground);
+    // The headline covers that corner, not this one.
+    if (name == "zoomed_headline") EXPECT_EQ(at(png, 5, 5), webtest::kHostileBackground);
+    else EXPECT_EQ(at(png, 310, 470), webtest::kHostileBackground);
     // Stopped at the bound, or drawn within it; a drawn page's work grows
     // with what it holds (long text in one inline element is no square).
     const auto work = platform::testing::lastPageDrawingWork();
@@ -106,6 +118,19 @@ TEST_P(HostilePageDrawingTest, IsDrawnOrStoppedAtItsBoundInBoundedTimeAndMemoryW
         }
         EXPECT_GT(blue, 10000u);
         EXPECT_GT(white, 10000u);
+    }
+    // Large text is drawn: the stems of the '!'s, the M of the headline.
+    if (name == "large_text_sizes") {
+        EXPECT_EQ(at(png, 200, 300), kWhite);
+        EXPECT_GT(shareOf(png, kWhite), 0.2);
+    }
+    if (name == "zoomed_headline") {
+        EXPECT_EQ(at(png, 100, 300), kWhite);
+        EXPECT_GT(shareOf(png, kWhite), 0.5);
+    }
+    // Its content, not its background alone.
+    if (name == "dense_ad") {
+        EXPECT_LT(shareOf(png, webtest::kHostileBackground), 0.5);
     }
     if (name == "large_images") {
         // The first is decoded; the second would pass the pixels a drawing may decode.
@@ -177,15 +202,62 @@ TEST_F(PageDrawingBoundsTest, TableGridsAreChargedTheirCellsWithSpansClamped) {
 // Steps differ in cost: a drawing that runs past its processor time stops
 // there, whatever its steps come to, as it does at its work bound.
 TEST_F(PageDrawingBoundsTest, ADrawingPastItsProcessorTimeStopsAtItsBound) {
-    platform::testing::setPageDrawingTimeLimit(0.01);
-    expectLogLine("web view: the page is over the drawing's bound of 0.01 s of processor time; only its background is drawn");
+    platform::testing::setPageDrawingTimeLimit(0.05);
+    expectLogLine("web view: the page is over the drawing's bound of 0.05 s of processor time; only its background is drawn");
     std::string png = snapshot(show(webtest::hostilePage("nested_table_rows").html));
     EXPECT_EQ(at(png, 310, 470), webtest::kHostileBackground);
     const auto work = platform::testing::lastPageDrawingWork();
     EXPECT_LT(work.charged, work.bound);
-    // A small page is drawn within it.
+    EXPECT_EQ(logCapture().count("over the drawing's bound of"), 1u);
+    // A small page, its time read at every step, is drawn within it: its
+    // own time counts, not the page's before it.
+    platform::testing::setPageDrawingStepsBetweenTimeChecks(1);
     png = snapshot(show("<body style='margin:0;background:#123456'><div style='height:40px;background:#ff0000'></div>"));
     EXPECT_EQ(at(png, 100, 20), 0xFFFF0000u);
+    EXPECT_EQ(logCapture().count("over the drawing's bound of"), 1u);
+}
+
+// Text at any size takes bounded memory and gives it back: pages of large
+// glyphs at many sizes, each new to the drawing, each in a web view of its
+// own in turn, draw their text and leave little behind.
+TEST_F(PageDrawingBoundsTest, PagesOfLargeTextTakeBoundedMemoryAndGiveItBack) {
+    const std::string characters = webtest::printableCharacters();
+    struct Page {
+        std::string html;
+        int x, y;  // a point of a glyph's stem
+    };
+    const Page pages[] = {
+        {webtest::largeTextPage(characters, 300, 30), 60, 150},
+        {webtest::largeTextPage(characters, 500, 30), 100, 250},
+        {webtest::zoomedHeadline(600, 1000, 12), 100, 300},
+        {webtest::largeTextPage(characters, 1000, 30), 200, 300},
+        {webtest::largeTextPage(characters, 1000, 100), 200, 300},
+    };
+    platform::testing::collectScriptGarbageNow();
+    platform::testing::releaseFreedMemory();
+    const size_t start = platform::testing::residentBytes();
+    for (const Page& page : pages) {
+        std::string png;
+        size_t before = 0, peak = 0;
+        {
+            auto view = show(page.html);
+            platform::testing::collectScriptGarbageNow();
+            platform::testing::releaseFreedMemory();
+            before = platform::testing::residentBytes();
+            platform::testing::resetPeakResidentBytes();
+            png = snapshot(view);
+            peak = platform::testing::peakResidentBytes();
+        }
+        driver().drain();
+        platform::testing::collectScriptGarbageNow();
+        platform::testing::releaseFreedMemory();
+        const size_t after = platform::testing::residentBytes();
+        EXPECT_LT(peak - std::min(peak, before), 100 * MB) << page.x;
+        EXPECT_LT(after - std::min(after, start), 40 * MB) << page.x;
+        EXPECT_EQ(at(png, page.x, page.y), kWhite) << page.x;
+        EXPECT_EQ(at(png, 5, 5), webtest::kHostileBackground) << page.x;
+    }
+    EXPECT_EQ(logCapture().count("over the drawing's bound of"), 0u);
 }
 
 // An image's pixels count as its header announces them: one that announces

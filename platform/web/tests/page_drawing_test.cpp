@@ -1,5 +1,5 @@
 // Web views draw their current document in snapshots: reference PNGs for
-// text, a bordered rounded block, an image from a file URL and a page its
+// text (large text too), a bordered rounded block, an image from a file URL and a page its
 // script restyled; pixels for where the page lies (the scroll view's
 // content), linked sheets, data images and video; and the
 // drawing's own bounds: nothing the page defined runs while it is drawn,
@@ -121,6 +121,17 @@ TEST_F(PageDrawingTest, APageWhoseScriptChangedItsStyle) {
     EXPECT_TRUE(matchesReference(view, "page_script_style.png"));
     std::string png = snapshot(view);
     EXPECT_EQ(at(png, 140, 30), 0xFF3366CCu);
+}
+
+// Glyphs past the size cairo's pictures of them are kept at are filled as
+// outlines, in the same place: a headline over the view's edge, above a line
+// small enough for pictures.
+TEST_F(PageDrawingTest, LargeTextIsDrawnAsSmallTextIs) {
+    auto view = show("<body style='margin:0;background:#fdfdf6;color:#223'>"
+                     "<div style='font-size:150px;line-height:1;margin-left:-20px'>Ag<i>y</i></div>"
+                     "<div style='font-size:100px;line-height:1;font-weight:bold;color:#c33'>Ag</div>",
+                     {300, 260});
+    EXPECT_TRUE(matchesReference(view, "page_large_text.png"));
 }
 
 // Numbered from the list's start, each li one more than the li before it
