@@ -422,14 +422,19 @@ void ScenarioRunner::settle() {
     platform::testing::RunLoopDriver driver;
     auto clock = Clock::current();
     const auto start = Steady::now();
+    auto passed = start;  // the real time up to here has passed on the virtual clock
     for (;;) {
         noteQuit();
         double limit = RunSignals::quitRequested() ? kQuitSettleSeconds : options_.settleSeconds;
-        const auto sliceStart = Steady::now();
         if (driver.settle(std::min(kScenarioSlice, std::max(0.0, limit - secondsSince(start))))) return;
         // Network answers take real time on either clock: on the virtual one
-        // it passes too, so that a time-out shows when it happens.
-        if (clock->isVirtual()) driver.advance(secondsSince(sliceStart));
+        // it passes too, so that a time-out shows when it happens; all of it,
+        // the time the advance itself takes included.
+        if (clock->isVirtual()) {
+            const auto now = Steady::now();
+            driver.advance(std::chrono::duration<double>(now - passed).count());
+            passed = now;
+        }
         if (secondsSince(start) >= limit) {
             timeline_.add("host", "requests still under way are left behind");
             return;

@@ -5,6 +5,7 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -191,19 +192,46 @@ namespace {
 
 // The socket of one client connection, read through a buffer of its own;
 // what is written back is kept for the record (unless the server keeps no
-// answers).
+// answers). The socket does not block: every wait is a poll, which a process
+// stopped and continued resumes (a blocking call on a socket with a time-out,
+// as the HTTP library sets them, would fail with EINTR instead).
 class Connection {
 public:
-    // With `ssl` (handshake done), bytes travel through TLS.
-    Connection(int fd, SSL* ssl, LoopbackServer::Impl& server) : fd_(fd), ssl_(ssl), server_(server) {}
+    // With `ssl` (not yet shaken hands), bytes travel through TLS.
+    Connection(int fd, SSL* ssl, LoopbackServer::Impl& server) : fd_(fd), ssl_(ssl), server_(server) {
+        int flags = ::fcntl(fd_, F_GETFL);
+        if (flags >= 0) ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+    }
+
+    // The TLS handshake; false when it fails (e.g. a client that does not
+    // trust the certificate) or the client stays silent past the idle limit.
+    bool handshake() {
+        for (;;) {
+            int r = SSL_accept(ssl_);
+            if (r == 1) return true;
+            if (!waitForTLS(r, kHandshakeSeconds)) return false;
+        }
+    }
 
     // Up to `size` bytes; 0 at the end, -1 on failure (or a stopping server).
     ssize_t read(char* ptr, size_t size) {
         if (pos_ >= buffer_.size()) {
-            if (dropped_ || (!(ssl_ && SSL_pending(ssl_) > 0) && !waitFor(POLLIN))) return -1;
             char chunk[4096];
-            ssize_t n = ssl_ ? SSL_read(ssl_, chunk, sizeof chunk) : ::recv(fd_, chunk, sizeof chunk, 0);
-            if (n <= 0) return n < 0 ? -1 : 0;
+            ssize_t n;
+            for (;;) {
+                if (dropped_) return -1;
+                if (ssl_) {
+                    n = SSL_read(ssl_, chunk, sizeof chunk);
+                    if (n > 0) break;
+                    if (SSL_get_error(ssl_, static_cast<int>(n)) == SSL_ERROR_ZERO_RETURN) return 0;
+                    if (!waitForTLS(static_cast<int>(n))) return -1;
+                } else {
+                    n = ::recv(fd_, chunk, sizeof chunk, 0);
+                    if (n >= 0) break;
+                    if (!retries(POLLIN)) return -1;
+                }
+            }
+            if (n == 0) return 0;
             buffer_.assign(chunk, static_cast<size_t>(n));
             pos_ = 0;
         }
@@ -238,10 +266,21 @@ public:
     bool writeRaw(const char* ptr, size_t size) {
         size_t done = 0;
         while (done < size) {
-            if (dropped_ || !waitFor(POLLOUT)) return false;
-            ssize_t n = ssl_ ? SSL_write(ssl_, ptr + done, static_cast<int>(std::min<size_t>(size - done, 1 << 20)))
-                             : ::send(fd_, ptr + done, size - done, MSG_NOSIGNAL);
-            if (n <= 0) return false;
+            if (dropped_) return false;
+            ssize_t n;
+            if (ssl_) {
+                n = SSL_write(ssl_, ptr + done, static_cast<int>(std::min<size_t>(size - done, 1 << 20)));
+                if (n <= 0) {
+                    if (waitForTLS(static_cast<int>(n))) continue;
+                    return false;
+                }
+            } else {
+                n = ::send(fd_, ptr + done, size - done, MSG_NOSIGNAL);
+                if (n < 0) {
+                    if (retries(POLLOUT)) continue;
+                    return false;
+                }
+            }
             if (server_.keepsAnswers.load()) written_.append(ptr + done, static_cast<size_t>(n));
             done += static_cast<size_t>(n);
         }
@@ -252,18 +291,26 @@ public:
     // Closes the connection; `graceful` first ends a TLS session properly
     // (a close-delimited body), otherwise it is cut.
     void drop(bool graceful = false) {
-        if (graceful && ssl_ && !dropped_) SSL_shutdown(ssl_);
+        if (graceful && ssl_ && !dropped_) closeTLS();
         dropped_ = true;
         ::shutdown(fd_, SHUT_RDWR);
     }
+    // Sends the TLS session's end (close_notify), waiting while the socket
+    // is full; the client's own end is not waited for.
+    void closeTLS() {
+        for (;;) {
+            int r = SSL_shutdown(ssl_);
+            if (r >= 0 || SSL_get_error(ssl_, r) != SSL_ERROR_WANT_WRITE || !waitFor(POLLOUT)) return;
+        }
+    }
     void beginRequest() { written_.clear(); }
     bool dropped() const { return dropped_; }
-    bool hasBuffered() const { return pos_ < buffer_.size(); }
+    bool hasBuffered() const { return pos_ < buffer_.size() || (ssl_ && SSL_pending(ssl_) > 0); }
     const std::string& written() const { return written_; }
 
     // Waits until the socket is ready, in short slices so a stopping server
     // is noticed; gives up after the idle limit.
-    bool waitFor(short events, double limitSeconds = 10) const {
+    bool waitFor(short events, double limitSeconds = kIdleSeconds) const {
         auto deadline = SteadyClock::now() + std::chrono::duration<double>(limitSeconds);
         while (!server_.stopping.load()) {
             pollfd p{fd_, events, 0};
@@ -273,6 +320,32 @@ public:
             if (SteadyClock::now() > deadline) return false;
         }
         return false;
+    }
+
+private:
+    // How long a client may keep the server waiting mid-request, and with a
+    // handshake begun; ample beside a process stopped for a moment.
+    static constexpr double kIdleSeconds = 10;
+    static constexpr double kHandshakeSeconds = 5;
+
+    // After a plain call on the socket failed: true (to call again) when it
+    // was interrupted, or would have blocked and the socket became ready.
+    bool retries(short events) const {
+        if (errno == EINTR) return true;
+        return (errno == EAGAIN || errno == EWOULDBLOCK) && waitFor(events);
+    }
+    // After a TLS call returned `result` <= 0: true (to call again) when it
+    // waits for the socket and the socket became ready, or was interrupted.
+    bool waitForTLS(int result, double limitSeconds = kIdleSeconds) const {
+        switch (SSL_get_error(ssl_, result)) {
+            case SSL_ERROR_WANT_READ: return waitFor(POLLIN, limitSeconds);
+            case SSL_ERROR_WANT_WRITE: return waitFor(POLLOUT, limitSeconds);
+            case SSL_ERROR_SYSCALL:
+                if (result >= 0 || errno != EINTR) return false;
+                ERR_clear_error();
+                return true;
+            default: return false;
+        }
     }
 
 private:
@@ -321,15 +394,12 @@ private:
         if (secure_) {
             ssl = SSL_new(impl_.sslContext);
             SSL_set_fd(ssl, sock);
-            if (SSL_accept(ssl) != 1) {  // e.g. a client that does not trust the certificate
-                ERR_clear_error();
-                SSL_free(ssl);
-                ssl = nullptr;
-                ::shutdown(sock, SHUT_RDWR);
-            }
         }
         Connection connection(sock, ssl, impl_);
-        if (secure_ && !ssl) connection.drop();
+        if (ssl && !connection.handshake()) {  // e.g. a client that does not trust the certificate
+            ERR_clear_error();
+            connection.drop();
+        }
         while (!impl_.stopping.load() && !connection.dropped()) {
             if (!connection.hasBuffered() && !connection.waitFor(POLLIN, 5)) break;
             connection.beginRequest();
@@ -340,7 +410,7 @@ private:
             impl_.openSockets.erase(sock);
         }
         if (ssl) {
-            if (!connection.dropped()) SSL_shutdown(ssl);
+            if (!connection.dropped()) connection.closeTLS();
             SSL_free(ssl);
             ERR_clear_error();
         }

@@ -20,6 +20,7 @@ fail() { echo "$*" >&2; exit 1; }
 clone="$scratch/clone"
 mkdir -p "$clone/scripts" "$clone/host" "$clone/build/release/host" "$clone/bin" "$scratch/caller"
 cp "$source_dir/run" "$clone/run"
+cp "$source_dir/scripts/stop-and-go.py" "$clone/scripts/stop-and-go.py"
 cp "$source_dir/host/usage.txt" "$clone/host/usage.txt"
 printf '#!/bin/sh\necho "installer called" >&2\nexit 1\n' > "$clone/scripts/install-deps.sh"
 # The host stand-in says where it ran and what it was given.
@@ -80,9 +81,10 @@ exit "${BUILD_STATUS:-0}"
 EOF
 # ctest: three tests, the second failing in the asan build when $FAIL is set;
 # none in the tsan build when $NONE is; failing itself there when $BROKEN is.
+# It says what started it.
 cat > "$clone/bin/ctest" <<'EOF'
 #!/bin/bash
-echo "Test project $(pwd)"
+echo "Test project $(pwd), started by $(cat /proc/$PPID/comm)"
 if [[ "$(pwd)" == */tsan ]]; then
   [[ -z "${NONE:-}" ]] || { echo "No tests were found!!!"; exit 0; }
   [[ -z "${BROKEN:-}" ]] || { echo "ctest: the test list is damaged"; exit 1; }
@@ -129,6 +131,13 @@ out="$("$clone/run" test 2>&1)" || fail "./run test with every test passing exit
 [[ "$(tail -n 1 <<<"$out")" == "run: 6 tests passed, 0 failed, across both sanitizer builds, in "* ]] ||
   fail "no summary line: $out"
 [[ "$out" != *"A.one"* ]] || fail "passing tests named: $out"
+# Under the stops, unless told otherwise.
+[[ "$out" == *"run: the tests run stopped for 0.2 s every 0.5 s"* ]] || fail "the stops are not told: $out"
+grep -q "started by python" "$clone/build/tsan/test.log" || fail "the tests ran without the stops"
+out="$(STOP_AND_GO=0 "$clone/run" test 2>&1)" || fail "./run test without the stops exited $?: $out"
+[[ "$out" != *"stopped"* && "$(tail -n 1 <<<"$out")" == "run: 6 tests passed, 0 failed, across both"* ]] ||
+  fail "unexpected without the stops: $out"
+! grep -q "started by python" "$clone/build/asan/test.log" || fail "the tests ran under the stops"
 
 # One failing: named as it comes, its output shown, the logs whole, status 1.
 if out="$(FAIL=1 "$clone/run" test 2>&1)"; then fail "./run test with a failing test succeeded"; fi
@@ -151,9 +160,11 @@ if out="$(BROKEN=1 "$clone/run" test 2>&1)"; then fail "a failing ctest passed: 
 [[ "$(tail -n 1 <<<"$out")" == "run: 3 tests passed, 1 failed, across both sanitizer builds, in "* ]] ||
   fail "no summary line: $out"
 
-# On a terminal: the line updates in place, and ends with the summary.
-if command -v script >/dev/null; then
-  script -qec "FAIL=1 '$clone/run' test" /dev/null >"$scratch/terminal" 2>&1 </dev/null || true
+# On a terminal: the line updates in place, and ends with the summary. The
+# pseudo terminal is Python's: script(1) waits forever when its child is
+# stopped and ends before it looks (a busy machine stops processes).
+if command -v python3 >/dev/null; then
+  FAIL=1 python3 -c 'import pty, sys; pty.spawn(sys.argv[1:])' "$clone/run" test >"$scratch/terminal" 2>&1 </dev/null || true
   grep -q $'\r\033\\[K'"run: TSan build: 2/3 files compiled" "$scratch/terminal" ||
     fail "no updating build line on a terminal: $(cat -v "$scratch/terminal")"
   grep -q "tests: 3/3 tests run, 1 failed" "$scratch/terminal" ||

@@ -36,6 +36,7 @@ public:
         size_t done = 0;
         while (done < length) {
             ssize_t n = ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR) continue;
             if (n <= 0) return false;
             done += static_cast<size_t>(n);
         }

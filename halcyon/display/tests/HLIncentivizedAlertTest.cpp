@@ -23,6 +23,17 @@ protected:
         for (int64_t i = 0; i < alert->numberOfButtons(); ++i) titles.push_back(alert->buttonTitleAtIndex(i).value_or(""));
         return titles;
     }
+    // The reward's verdict comes over the network in real time: it is held
+    // until the test has read what the show alone brought.
+    void holdRewardVerdict() {
+        service.script(simulator::HalcyonService::kRewardValidationPath,
+                       {simulator::Answer::stall(simulator::HalcyonService::rewardAnswer("\"accepted\"", "{}"))});
+    }
+    void releaseRewardVerdict() {
+        ASSERT_TRUE(service.server().waitForStalled(1, 5));
+        service.server().releaseStalled();
+        ASSERT_TRUE(settle());
+    }
     void tapAlertButton(int64_t index) {
         ASSERT_TRUE(UIAlertView::visibleAlert());
         UIAlertView::visibleAlert()->simulateTapButtonAtIndex(index);
@@ -42,10 +53,11 @@ TEST_F(HLIncentivizedAlertTest, ThePromptTakesTheServersTextsAndAcceptingShowsTh
     EXPECT_EQ(buttons(prompt), (std::vector<std::string>{"No Thanks", "Watch Now"}));
     EXPECT_EQ(prompt->cancelButtonIndex(), 0);
     EXPECT_TRUE(events->lines.empty());  // nothing shows while the user decides
+    holdRewardVerdict();
     tapAlertButton(1);
     driver().advance(0.5);
     EXPECT_EQ(events->lines, (std::vector<std::string>{"displayed 50", "began 50"}));
-    ASSERT_TRUE(settle());
+    ASSERT_NO_FATAL_FAILURE(releaseRewardVerdict());
     EXPECT_EQ(service.rewardValidations().size(), 1u);
 }
 
@@ -68,10 +80,13 @@ TEST_F(HLIncentivizedAlertTest, NoThanksIsToldOnlyToADelegateThatListensAndTheAd
 TEST_F(HLIncentivizedAlertTest, WithSlot52OffTheAdShowsWithoutAPrompt) {
     preload();
     setSlot(52, Value(false));
+    holdRewardVerdict();
     rewarded->showOver(window(), events);
     driver().advance(0.5);
     EXPECT_EQ(UIAlertView::visibleAlert(), nullptr);
     EXPECT_EQ(events->lines, (std::vector<std::string>{"displayed 50", "began 50"}));
+    ASSERT_NO_FATAL_FAILURE(releaseRewardVerdict());
+    EXPECT_EQ(events->lines.back(), "succeeded 50 {}");
 }
 
 TEST_F(HLIncentivizedAlertTest, TheConfirmationTextFollowsTheResult) {

@@ -1,6 +1,15 @@
 // https against the loopback server's own test authority: trusted only once
 // added, every loading form over TLS, certificate failures with their codes
-// before any challenge, and the server-trust challenge's failure count.
+// before any challenge, the server-trust challenge's failure count, and
+// requests that outlast calls interrupted by signals.
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
 #include "NetTestSupport.h"
 #include "platform/net/TrustedAuthorities.h"
 
@@ -160,6 +169,40 @@ TEST_F(TLSTest, RedirectsBetweenHttpAndHttps) {
     EXPECT_EQ(r.error, nullptr);
     EXPECT_EQ(r.body(), "secure");
     EXPECT_EQ(r.response->URL()->absoluteString(), server.httpsURL("/secure"));
+}
+
+// A process stopped and continued sees a blocking call on a socket with a
+// time-out fail with EINTR; a signal whose handler does not restart calls
+// does that to any blocking call. Signals sent to every thread all along
+// stand in for both: no request fails for them, over TLS or not.
+TEST_F(TLSTest, RequestsOutlastInterruptedCalls) {
+    trustServer();
+    server.route("POST", "/echo", [](const RecordedRequest& r) { return Answer::ok(r.body); });
+    struct sigaction interrupting {}, previous {};
+    interrupting.sa_handler = [](int) {};
+    sigemptyset(&interrupting.sa_mask);
+    ASSERT_EQ(sigaction(SIGUSR1, &interrupting, &previous), 0);
+    std::atomic<bool> done{false};
+    std::thread interrupter([&] {
+        while (!done.load()) {
+            std::error_code ec;
+            for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec))
+                ::syscall(SYS_tgkill, ::getpid(), std::atoi(task.path().filename().c_str()), SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+    });
+    const std::string body(256 * 1024, 'b');  // many TLS records each way
+    for (int i = 0; i < 10; ++i) {
+        for (const std::string& url : {server.httpsURL("/echo"), server.url("/echo")}) {
+            Result r = send(*requestTo(url, "POST", body));
+            EXPECT_EQ(r.code(), 0) << url;
+            EXPECT_EQ(r.data ? r.data->length() : 0, body.size()) << url;
+        }
+    }
+    done = true;
+    interrupter.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_EQ(server.requestCount(), 20u);
 }
 
 }  // namespace
