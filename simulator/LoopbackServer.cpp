@@ -348,7 +348,6 @@ private:
         }
     }
 
-private:
     int fd_;
     SSL* ssl_;
     LoopbackServer::Impl& server_;
