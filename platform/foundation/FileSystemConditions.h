@@ -1,7 +1,7 @@
 // Test seams for the file system as the platform reports, writes and reads
 // it: the free space reported for a folder, writes under a folder that fail
-// as on a full disk, and reads that fail. Nothing is simulated until a test sets it; each test runs in a
-// process of its own.
+// as on a full disk, and reads that fail. Nothing is simulated until a test
+// sets it; each test runs in a process of its own.
 #pragma once
 
 #include <cstdint>
