@@ -180,7 +180,11 @@ struct LoopbackServer::Impl {
     std::set<int> openSockets;
 
     Answer answerFor(const RecordedRequest& request);
-    void serve(Connection& connection, const RecordedRequest& request, size_t index);
+    // `releasesBefore` is the release generation when the request was
+    // recorded: a stall ends at any later release, even one that came before
+    // the stall began to wait (a test that waits for the request may release
+    // it in that gap).
+    void serve(Connection& connection, const RecordedRequest& request, uint64_t releasesBefore);
     // Waits up to `seconds` (forever when negative) for stop or a release; true on stop.
     bool waitUnlessStopped(double seconds, uint64_t* releaseSeen = nullptr);
     // Starts the https listener (once while running); its port, 0 when it
@@ -446,15 +450,16 @@ private:
         }
         r.secure = secure_;
         r.time = std::chrono::duration<double>(SteadyClock::now() - impl_.startedAt).count();
-        size_t index;
+        uint64_t releasesBefore;
         {
             std::lock_guard lock(impl_.mutex);
-            index = r.index = impl_.record.size();
+            r.index = impl_.record.size();
+            releasesBefore = impl_.releaseGeneration;
             impl_.record.push_back(r);
         }
         impl_.recordChanged.notify_all();
         bool close = closesAfter(r);
-        impl_.serve(connection, r, index);
+        impl_.serve(connection, r, releasesBefore);
         return !close;
     }
 
@@ -543,18 +548,16 @@ bool LoopbackServer::Impl::waitUnlessStopped(double seconds, uint64_t* releaseSe
     return stopping.load();
 }
 
-void LoopbackServer::Impl::serve(Connection& connection, const RecordedRequest& request, size_t index) {
+void LoopbackServer::Impl::serve(Connection& connection, const RecordedRequest& request, uint64_t releasesBefore) {
     Answer answer = answerFor(request);
     if (answer.delay > 0 && waitUnlessStopped(answer.delay)) answer = Answer::drop();
     if (answer.kind == Answer::Kind::Stall) {
-        uint64_t seen;
         {
             std::lock_guard lock(mutex);
-            seen = releaseGeneration;
             ++stalled;
         }
         recordChanged.notify_all();
-        bool stopped = waitUnlessStopped(-1, &seen);
+        bool stopped = waitUnlessStopped(-1, &releasesBefore);
         {
             std::lock_guard lock(mutex);
             --stalled;
@@ -619,7 +622,7 @@ void LoopbackServer::Impl::serve(Connection& connection, const RecordedRequest& 
         if (answer.closeDelimited) connection.drop(true);
     }
     std::lock_guard lock(mutex);
-    if (index < record.size()) record[index].response = connection.written();
+    if (request.index < record.size()) record[request.index].response = connection.written();
 }
 
 // ---- Answer ----

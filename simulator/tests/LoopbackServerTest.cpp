@@ -238,6 +238,25 @@ TEST_F(LoopbackServerTest, StallsUntilReleased) {
     EXPECT_EQ(server.stalledCount(), 0u);
 }
 
+// A test that waits for the request and then releases may do so before the
+// stall begins to wait: the release still lets it go. The handler runs in that
+// very gap (after the record, before the wait).
+TEST_F(LoopbackServerTest, AReleaseBetweenTheRecordAndTheStallLetsItGo) {
+    server.route("GET", "/hold", [&](const RecordedRequest&) {
+        server.releaseStalled();
+        return Answer::stall(Answer::ok("released"));
+    });
+    std::string response = roundTrip(server, "GET /hold HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(response, "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nreleased");
+    // A release before the record does not reach a later request.
+    server.route("GET", "/later", Answer::stall(Answer::ok("second")));
+    std::thread client([&] { response = roundTrip(server, "GET /later HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n"); });
+    ASSERT_TRUE(server.waitForStalled(1, 5));
+    server.releaseStalled();
+    client.join();
+    EXPECT_EQ(response, "HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecond");
+}
+
 TEST_F(LoopbackServerTest, StopReleasesStallsAndClosesConnections) {
     server.route("GET", "/hold", Answer::stall());
     server.route("GET", "/late", Answer::ok().after(platform::testing::hangGuard(10)));
