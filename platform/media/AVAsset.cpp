@@ -94,6 +94,53 @@ std::vector<Ref<AVAssetTrack>> AVAsset::tracksWithMediaType(const std::string& m
 
 bool AVAsset::isPlayable() { return !probe().error; }
 
+namespace {
+
+struct HeldLoads {
+    std::mutex mutex;  // guards the fields below
+    bool holding = false;
+    std::vector<Block> loads;
+};
+
+HeldLoads& heldLoads() {
+    static HeldLoads* held = new HeldLoads;  // never destroyed: workers may outlive exit
+    return *held;
+}
+
+void dispatchLoad(Block load) {
+    {
+        HeldLoads& held = heldLoads();
+        std::lock_guard lock(held.mutex);
+        if (held.holding) {
+            held.loads.push_back(std::move(load));
+            return;
+        }
+    }
+    dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT, 0), std::move(load));
+}
+
+}  // namespace
+
+void testing::AssetLoads::hold() {
+    std::lock_guard lock(heldLoads().mutex);
+    heldLoads().holding = true;
+}
+
+void testing::AssetLoads::release() {
+    std::vector<Block> loads;
+    {
+        std::lock_guard lock(heldLoads().mutex);
+        heldLoads().holding = false;
+        loads.swap(heldLoads().loads);
+    }
+    for (Block& load : loads) dispatchLoad(std::move(load));
+}
+
+size_t testing::AssetLoads::heldCount() {
+    std::lock_guard lock(heldLoads().mutex);
+    return heldLoads().loads.size();
+}
+
 void AVAsset::loadValuesAsynchronouslyForKeys(const std::vector<std::string>& keys, Block completion) {
     {
         std::lock_guard lock(mutex_);
@@ -103,7 +150,7 @@ void AVAsset::loadValuesAsynchronouslyForKeys(const std::vector<std::string>& ke
         }
     }
     auto self = this->self<AVAsset>();
-    dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT, 0), [self, keys, completion] {
+    dispatchLoad([self, keys, completion] {
         self->probe();
         {
             std::lock_guard lock(self->mutex_);

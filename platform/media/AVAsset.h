@@ -100,6 +100,21 @@ public:
     Ref<AVURLAsset> initWithURL(const Ref<NSURL>& url, const Value& options = Value());
 };
 
+namespace testing {
+
+// Holds every asynchronous key load (its probe and completion) from hold()
+// until release(), so that a test can act while a player or controller is
+// still loading. Nothing blocks meanwhile: held loads wait in a list.
+class AssetLoads {
+public:
+    static void hold();
+    // Lets the held loads go on, in the order they came, and later ones pass.
+    static void release();
+    static size_t heldCount();
+};
+
+}  // namespace testing
+
 }  // namespace platform
 
 using platform::AVAsset;

@@ -10,6 +10,7 @@
 #include "Trillium/display/TRAVideosManager.h"
 #include "platform/foundation/NSFileManager.h"
 #include "Trillium/display/tests/TrilliumScreenTestSupport.h"
+#include "platform/media/AVAsset.h"
 #include "platform/media/AVAudioSession.h"
 #include "platform/net/NetworkConditions.h"
 #include "simulator/TrilliumVideoAds.h"
@@ -359,11 +360,16 @@ TEST_F(TRAAdVideoViewControllerTest, ARefusedPresentationPlaysNothing) {
 TEST_F(TRAAdVideoViewControllerTest, AProgrammaticCloseWhilePreparingKeepsTheAdFromAppearing) {
     auto ad = loadVideoAd(TrilliumVideoAd{});
     Ref<TRAAd> model = ad->internalAd();
+    // The video's tracks keep loading until the close has acted.
+    platform::testing::AssetLoads::hold();
     ad->showAd();
     auto screen = screenOf(model);
-    // The page has loaded; the video's tracks are loading.
     ASSERT_TRUE(waitFor([&] { return screen->displayDecided(); }));
+    ASSERT_EQ(platform::testing::AssetLoads::heldCount(), 1u);
     std::dynamic_pointer_cast<TRAHtmlAd>(model)->closeAd(false, false);
+    play(2);
+    // The tracks then load: still nothing appears.
+    platform::testing::AssetLoads::release();
     play(2);
     EXPECT_FALSE(screen->isPresented());
     EXPECT_TRUE(publisher->events.empty());
