@@ -9,12 +9,16 @@ SIGCONT: a busy machine stops processes for a moment too (memory, disk, other
 work), and a stopped and continued process sees some of its blocking calls fail
 with EINTR. A test whose verdict holds only when nothing is ever stopped decides
 something on real time. Exits with the command's status; stops nothing once the
-command has ended, and leaves nothing stopped when it is ended itself.
+command has ended, and leaves nothing stopped however it ends itself: a signal
+it can catch continues the tree and is passed on to the command; for a death it
+cannot catch (SIGKILL of the wrapper, or of its whole process group), a watcher
+in a session of its own continues every process the wrapper had stopped.
 """
 
 import argparse
 import os
 import signal
+import select
 import subprocess
 import sys
 import time
@@ -57,19 +61,86 @@ def signal_all(pids, number):
             pass
 
 
-def stop_tree(root):
-    """Stops the root and its descendants; those a process forked while the
-    others were being stopped are caught by the next look. Returns them all."""
-    stopped = set()
+def stop_tree(root, watcher, stopped):
+    """Stops the root and its descendants, adding them to `stopped`; those a
+    process forked while the others were being stopped are caught by the next
+    look. The watcher hears of each batch before it is stopped."""
     while True:
         fresh = [pid for pid in descendants(root) if pid not in stopped]
         if not fresh:
-            return stopped
+            return
+        watcher.stopping(fresh)
         signal_all(fresh, signal.SIGSTOP)
         stopped.update(fresh)
 
 
+# The signals that end the wrapper which it can catch: each is passed on to
+# the command after the tree is continued.
+ENDING_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT)
+
+
+def watch(fd):
+    """The watcher: reads "stop <pid>..." and "go" lines from the wrapper; when
+    the pipe ends (the wrapper is gone, however it ended), continues what the
+    wrapper last stopped and had not continued."""
+    for number in ENDING_SIGNALS + (signal.SIGPIPE,):
+        signal.signal(number, signal.SIG_IGN)
+    stopped = set()
+    with os.fdopen(fd, "rb") as pipe:
+        for line in pipe:
+            words = line.split()
+            if words[:1] == [b"stop"]:
+                stopped.update(int(word) for word in words[1:] if word.isdigit())
+            elif words[:1] == [b"go"]:
+                stopped.clear()
+    signal_all(stopped, signal.SIGCONT)
+
+
+class Watcher:
+    """The wrapper's side of the watcher: tells it each batch of processes
+    before they are stopped, and when they are continued."""
+
+    def __init__(self):
+        read, self.write = os.pipe()
+        try:
+            # A session of its own: a signal to the wrapper's group (Ctrl-C,
+            # Ctrl-\, a runner's SIGKILL to the group) does not reach it.
+            self.process = subprocess.Popen([sys.executable, os.path.abspath(__file__), "--watch", str(read)],
+                                            pass_fds=(read,), start_new_session=True, stdin=subprocess.DEVNULL,
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        finally:
+            os.close(read)
+
+    def tell(self, text):
+        # Within PIPE_BUF, a write reaches the watcher whole or not at all.
+        data = text.encode() + b"\n"
+        try:
+            while data:
+                data = data[os.write(self.write, data[:select.PIPE_BUF]):]
+        except OSError:
+            pass  # the watcher is gone: the wrapper's own handlers still continue the tree
+
+    def stopping(self, pids):
+        pids = [str(pid) for pid in pids]
+        while pids:
+            line, size = ["stop"], 4
+            while pids and size + len(pids[-1]) + 2 < select.PIPE_BUF:
+                size += len(pids[-1]) + 1
+                line.append(pids.pop())
+            self.tell(" ".join(line))
+
+    def continued(self):
+        self.tell("go")
+
+    def close(self):
+        os.close(self.write)
+        self.process.wait()
+
+
 def main():
+    if sys.argv[1:2] == ["--watch"]:
+        watch(int(sys.argv[2]))
+        return 0
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--every", type=float, default=0.5, help="seconds from one stop to the next")
     parser.add_argument("--for", dest="length", type=float, default=0.2, help="seconds each stop lasts")
@@ -81,43 +152,56 @@ def main():
     if not 0 < options.length < options.every:
         parser.error("--for must be above 0 and below --every")
 
+    watcher = Watcher()
     child = subprocess.Popen(command)
     stopped = set()
+    ending = False
+
+    def go_on():
+        signal_all(list(stopped), signal.SIGCONT)
+        stopped.clear()
+        watcher.continued()
 
     def end(number, _frame):
-        # Nothing stays stopped; the command ends as it would without us.
-        signal_all(stopped, signal.SIGCONT)
-        stopped.clear()
+        # Nothing stays stopped, nothing is stopped again, and the command
+        # ends as it would without us.
+        nonlocal ending
+        ending = True
+        go_on()
         try:
             child.send_signal(number)
         except ProcessLookupError:
             pass
 
-    signal.signal(signal.SIGINT, end)
-    signal.signal(signal.SIGTERM, end)
-    signal.signal(signal.SIGHUP, end)
+    for number in ENDING_SIGNALS:
+        signal.signal(number, end)
 
     stops = 0
     try:
         while True:
             try:
-                child.wait(timeout=options.every - options.length)
+                child.wait(timeout=None if ending else options.every - options.length)
                 break
             except subprocess.TimeoutExpired:
                 pass
-            # Signals are held off while the tree is stopped, so that an
-            # interruption never leaves part of it stopped.
-            signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT, signal.SIGTERM, signal.SIGHUP})
+            if ending:
+                continue
+            # Signals are held off while the tree is being stopped, so that
+            # one never leaves part of it stopped; one that comes during the
+            # stop ends it at once.
+            signal.pthread_sigmask(signal.SIG_BLOCK, ENDING_SIGNALS)
             try:
-                stopped = stop_tree(child.pid)
+                stop_tree(child.pid, watcher, stopped)
                 stops += 1
-                time.sleep(options.length)
-                signal_all(stopped, signal.SIGCONT)
-                stopped = set()
             finally:
-                signal.pthread_sigmask(signal.SIG_UNBLOCK, {signal.SIGINT, signal.SIGTERM, signal.SIGHUP})
+                signal.pthread_sigmask(signal.SIG_UNBLOCK, ENDING_SIGNALS)
+            deadline = time.monotonic() + options.length
+            while not ending and time.monotonic() < deadline:
+                time.sleep(min(0.05, max(0.0, deadline - time.monotonic())))
+            go_on()
     finally:
-        signal_all(stopped, signal.SIGCONT)
+        go_on()
+        watcher.close()
     print(f"stop-and-go: {stops} stops of {options.length:g} s, one every {options.every:g} s",
           file=sys.stderr)
     return child.returncode if child.returncode >= 0 else 128 - child.returncode

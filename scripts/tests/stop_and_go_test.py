@@ -1,0 +1,129 @@
+#!/usr/bin/env python3
+"""The stop wrapper leaves no process stopped however it ends: killed (SIGKILL)
+during a stop, its group sent SIGQUIT (Ctrl-\\) during a stop, and its group
+sent SIGKILL (a runner's hard limit) with a descendant in a session of its own.
+
+    stop_and_go_test.py <path of stop-and-go.py>
+
+Each case starts a command that forks a child in its own process group and a
+child in a session of its own, waits until the wrapper holds them stopped, ends
+the wrapper and waits until every process still alive runs again. A process
+left stopped keeps failing the wait until its hang guard ends it."""
+
+import importlib.util
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+WRAPPER = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "stop-and-go.py")
+# The wrapper's own reading of the process tree.
+_spec = importlib.util.spec_from_file_location("stop_and_go", WRAPPER)
+stop_and_go = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(stop_and_go)
+# A wait on real time only guards against a hang; it is scaled as the C++ tests' are.
+GUARD = 60 * float(os.environ.get("HANG_GUARD_SCALE", "1"))
+
+# Forks a child in the command's group and one in a session of its own,
+# writes its own id and theirs, and waits.
+COMMAND = r"""
+import os, subprocess, sys, time
+grouped = subprocess.Popen(["sleep", "1000"])
+alone = subprocess.Popen(["sleep", "1000"], start_new_session=True)
+with open(sys.argv[1], "w") as out:
+    out.write(f"{os.getpid()} {grouped.pid} {alone.pid}")
+time.sleep(1000)
+"""
+
+
+def state(pid):
+    """The process's state letter, or None once it has ended (a zombie has ended)."""
+    try:
+        with open(f"/proc/{pid}/stat", "rb") as stat:
+            text = stat.read()
+    except OSError:
+        return None
+    letter = text[text.rindex(b")") + 2:].split()[0].decode()
+    return None if letter in "ZX" else letter
+
+
+def wait_for(what, condition):
+    deadline = time.monotonic() + GUARD
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError(f"still not so after {GUARD:g} s: {what}")
+        time.sleep(0.05)
+
+
+def watcher_of(wrapper):
+    """The wrapper's watcher: its child with --watch in its command line."""
+    for pid in stop_and_go.children_by_parent().get(wrapper, ()):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
+                if b"--watch" in cmdline.read().split(b"\0"):
+                    return pid
+        except OSError:
+            pass
+    return None
+
+
+def run_case(name, end):
+    """Starts the wrapper, waits for its stop, calls end(wrapper), then checks
+    that nothing of the tree is left stopped and the watcher is gone."""
+    with tempfile.TemporaryDirectory() as scratch:
+        ids = os.path.join(scratch, "ids")
+        # The first stop comes after 1 s and lasts far longer than the case.
+        wrapper = subprocess.Popen([sys.executable, WRAPPER, "--every", "2000", "--for", "1999", "--",
+                                    sys.executable, "-c", COMMAND, ids], start_new_session=True)
+        tree = []
+        try:
+            wait_for(f"{name}: the command's children started",
+                     lambda: os.path.exists(ids) and len(open(ids).read().split()) == 3)
+            tree = [int(word) for word in open(ids).read().split()]
+            watcher = watcher_of(wrapper.pid)
+            assert watcher, f"{name}: the wrapper has no watcher"
+            # Stopped by the wrapper, not a passing stop of a harness around
+            # this test: still stopped a while later.
+            def held():
+                if not all(state(pid) == "T" for pid in tree):
+                    return False
+                time.sleep(0.3)
+                return all(state(pid) == "T" for pid in tree)
+            wait_for(f"{name}: the wrapper stopped the tree", held)
+
+            end(wrapper.pid)
+
+            for pid in tree:
+                wait_for(f"{name}: process {pid} runs again (state {state(pid)})", lambda: state(pid) != "T")
+            wait_for(f"{name}: the watcher ended", lambda: state(watcher) is None)
+        finally:
+            for pid in tree:
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+            try:
+                os.killpg(wrapper.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            wrapper.wait()
+    print(f"ok: {name}")
+
+
+def kill_wrapper(wrapper):
+    os.kill(wrapper, signal.SIGKILL)
+
+
+def quit_group(wrapper):
+    os.killpg(wrapper, signal.SIGQUIT)
+
+
+def kill_group(wrapper):
+    os.killpg(wrapper, signal.SIGKILL)
+
+
+run_case("SIGKILL to the wrapper during a stop", kill_wrapper)
+run_case("SIGQUIT to the wrapper's group during a stop", quit_group)
+run_case("SIGKILL to the wrapper's group during a stop", kill_group)
