@@ -80,10 +80,11 @@ echo "make: the end"
 exit "${BUILD_STATUS:-0}"
 EOF
 # ctest: three tests, the second failing in the asan build when $FAIL is set;
-# none in the tsan build when $NONE is; failing itself there when $BROKEN is.
-# It says what started it.
+# none in the tsan build when $NONE is; failing itself there when $BROKEN is;
+# killed after the first when $KILLED is. It says what started it.
 cat > "$clone/bin/ctest" <<'EOF'
 #!/bin/bash
+[[ " $* " != *" -N "* ]] || { echo "Total Tests: 3"; exit 0; }
 echo "Test project $(pwd), started by $(cat /proc/$PPID/comm)"
 if [[ "$(pwd)" == */tsan ]]; then
   [[ -z "${NONE:-}" ]] || { echo "No tests were found!!!"; exit 0; }
@@ -91,6 +92,7 @@ if [[ "$(pwd)" == */tsan ]]; then
 fi
 echo "    Start 1: A.one"
 echo "1/3 Test #1: A.one ..........................   Passed    0.01 sec"
+[[ -z "${KILLED:-}" ]] || kill -KILL $$
 if [[ -n "${FAIL:-}" && "$(pwd)" == */asan ]]; then
   echo "2/3 Test #2: A.two ..........................***Failed    0.02 sec"
   echo "[ RUN      ] A.two"
@@ -159,6 +161,18 @@ if out="$(BROKEN=1 "$clone/run" test 2>&1)"; then fail "a failing ctest passed: 
 [[ "$out" == *"ctest: the test list is damaged"* ]] || fail "ctest's failure is not shown: $out"
 [[ "$(tail -n 1 <<<"$out")" == "run: 3 tests passed, 1 failed, across both sanitizer builds, in "* ]] ||
   fail "no summary line: $out"
+
+# ctest killed mid-run (an out-of-memory kill, a time limit), with and without
+# the stops: one true line last, no script source, the other build's tests
+# not started, a non-zero status.
+for stops in 1 0; do
+  if out="$(KILLED=1 STOP_AND_GO=$stops "$clone/run" test 2>&1)"; then fail "a killed ctest passed: $out"; fi
+  [[ "$(tail -n 1 <<<"$out")" == "run: ASan+UBSan tests: cut short by SIGKILL after "*" s: 1 passed, 0 failed, 2 did not run (output in build/asan/test.log)" ]] ||
+    fail "no true line for a killed ctest (stops $stops): $out"
+  [[ "$out" != *"Killed"* && "$out" != *"BASH_REMATCH"* && "$out" != *"tests passed, "* ]] ||
+    fail "a killed ctest is told falsely (stops $stops): $out"
+  [[ "$out" != *"TSan tests"* ]] || fail "the tsan tests ran after the asan run was cut short: $out"
+done
 
 # On a terminal: the line updates in place, and ends with the summary. The
 # pseudo terminal is Python's: script(1) waits forever when its child is
