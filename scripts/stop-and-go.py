@@ -1,27 +1,41 @@
 #!/usr/bin/env python3
 """Runs a command while stopping it, every process of it at once, now and then.
 
-    scripts/stop-and-go.py [--every 0.5] [--for 0.2] -- command [args...]
+    scripts/stop-and-go.py [--every 0.5] [--for 0.2] [--each-child] -- command [args...]
 
 Every --every seconds the command and all its descendants (whatever process
 group or session they put themselves in) get SIGSTOP, and --for seconds later
 SIGCONT: a busy machine stops processes for a moment too (memory, disk, other
 work), and a stopped and continued process sees some of its blocking calls fail
 with EINTR. A test whose verdict holds only when nothing is ever stopped decides
-something on real time. Exits with the command's status; stops nothing once the
-command has ended, and leaves nothing stopped however it ends itself: a signal
-it can catch continues the tree and is passed on to the command; for a death it
-cannot catch (SIGKILL of the wrapper, or of its whole process group), a watcher
-in a session of its own continues every process the wrapper had stopped.
+something on real time.
+
+With --each-child, the command itself (a test runner) is never stopped: each of
+its children, with every process below it, is stopped on a schedule of its own,
+from a moment picked at random when the child is first seen. Each test is then
+stopped as often and as long, while the others keep the processors busy.
+
+Exits with the command's status; stops nothing once the command has ended, and
+leaves nothing stopped however it ends itself: a signal it can catch continues
+what it stopped and is passed on to the command; for a death it cannot catch
+(SIGKILL of the wrapper, or of its whole process group), a watcher in a session
+of its own continues every process the wrapper had stopped.
 """
 
 import argparse
 import os
-import signal
+import random
 import select
+import signal
 import subprocess
 import sys
 import time
+
+# The signals that end the wrapper which it can catch: each is passed on to
+# the command once what was stopped is continued.
+ENDING_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT)
+# How often --each-child looks for the runner's new children.
+LOOK_EVERY = 0.05
 
 
 def children_by_parent():
@@ -61,43 +75,26 @@ def signal_all(pids, number):
             pass
 
 
-def stop_tree(root, watcher, stopped):
-    """Stops the root and its descendants, adding them to `stopped`; those a
-    process forked while the others were being stopped are caught by the next
-    look. The watcher hears of each batch before it is stopped."""
-    while True:
-        fresh = [pid for pid in descendants(root) if pid not in stopped]
-        if not fresh:
-            return
-        watcher.stopping(fresh)
-        signal_all(fresh, signal.SIGSTOP)
-        stopped.update(fresh)
-
-
-# The signals that end the wrapper which it can catch: each is passed on to
-# the command after the tree is continued.
-ENDING_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT)
-
-
 def watch(fd):
-    """The watcher: reads "stop <pid>..." and "go" lines from the wrapper; when
-    the pipe ends (the wrapper is gone, however it ended), continues what the
-    wrapper last stopped and had not continued."""
+    """The watcher: reads "stop <pid>..." and "go [<pid>...]" lines from the
+    wrapper; when the pipe ends (the wrapper is gone, however it ended),
+    continues what the wrapper stopped and had not continued."""
     for number in ENDING_SIGNALS + (signal.SIGPIPE,):
         signal.signal(number, signal.SIG_IGN)
     stopped = set()
     with os.fdopen(fd, "rb") as pipe:
         for line in pipe:
             words = line.split()
+            pids = {int(word) for word in words[1:] if word.isdigit()}
             if words[:1] == [b"stop"]:
-                stopped.update(int(word) for word in words[1:] if word.isdigit())
+                stopped |= pids
             elif words[:1] == [b"go"]:
-                stopped.clear()
+                stopped = stopped - pids if pids else set()
     signal_all(stopped, signal.SIGCONT)
 
 
 class Watcher:
-    """The wrapper's side of the watcher: tells it each batch of processes
+    """The wrapper's side of the watcher: tells it of each batch of processes
     before they are stopped, and when they are continued."""
 
     def __init__(self):
@@ -111,30 +108,59 @@ class Watcher:
         finally:
             os.close(read)
 
-    def tell(self, text):
-        # Within PIPE_BUF, a write reaches the watcher whole or not at all.
-        data = text.encode() + b"\n"
-        try:
-            while data:
-                data = data[os.write(self.write, data[:select.PIPE_BUF]):]
-        except OSError:
-            pass  # the watcher is gone: the wrapper's own handlers still continue the tree
-
-    def stopping(self, pids):
-        pids = [str(pid) for pid in pids]
-        while pids:
-            line, size = ["stop"], 4
-            while pids and size + len(pids[-1]) + 2 < select.PIPE_BUF:
-                size += len(pids[-1]) + 1
-                line.append(pids.pop())
-            self.tell(" ".join(line))
-
-    def continued(self):
-        self.tell("go")
+    def tell(self, verb, pids):
+        # Lines within PIPE_BUF reach the watcher whole or not at all.
+        words = [str(pid) for pid in pids]
+        while True:
+            line, size = [verb], len(verb) + 1
+            while words and size + len(words[-1]) + 1 < select.PIPE_BUF:
+                size += len(words[-1]) + 1
+                line.append(words.pop())
+            try:
+                os.write(self.write, " ".join(line).encode() + b"\n")
+            except OSError:
+                return  # the watcher is gone: the wrapper's own handlers still continue what it stopped
+            if not words:
+                return
 
     def close(self):
         os.close(self.write)
         self.process.wait()
+
+
+class Unit:
+    """Processes stopped and continued together: a root and all below it, on
+    a schedule of their own."""
+
+    def __init__(self, root, start):
+        self.root = root
+        self.start = start
+        self.stopped = set()
+
+    def due(self, now, options):
+        """Whether the unit should be stopped now, and when that next changes."""
+        run = options.every - options.length
+        phase = (now - self.start) % options.every
+        return phase >= run, now + ((run if phase < run else options.every) - phase)
+
+    def stop(self, watcher):
+        """Stops the root and its descendants; those a process forked while the
+        others were being stopped are caught by the next look. The watcher
+        hears of each batch before it is stopped."""
+        while True:
+            fresh = [pid for pid in descendants(self.root) if pid not in self.stopped]
+            if not fresh:
+                return
+            watcher.tell("stop", fresh)
+            signal_all(fresh, signal.SIGSTOP)
+            self.stopped.update(fresh)
+
+    def go_on(self, watcher):
+        if self.stopped:
+            pids = list(self.stopped)
+            signal_all(pids, signal.SIGCONT)
+            self.stopped.clear()
+            watcher.tell("go", pids)
 
 
 def main():
@@ -144,6 +170,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--every", type=float, default=0.5, help="seconds from one stop to the next")
     parser.add_argument("--for", dest="length", type=float, default=0.2, help="seconds each stop lasts")
+    parser.add_argument("--each-child", action="store_true",
+                        help="stop each child of the command (and all below it) on its own schedule")
     parser.add_argument("command", nargs=argparse.REMAINDER)
     options = parser.parse_args()
     command = options.command[1:] if options.command[:1] == ["--"] else options.command
@@ -154,20 +182,19 @@ def main():
 
     watcher = Watcher()
     child = subprocess.Popen(command)
-    stopped = set()
+    units = {} if options.each_child else {child.pid: Unit(child.pid, time.monotonic())}
     ending = False
 
-    def go_on():
-        signal_all(list(stopped), signal.SIGCONT)
-        stopped.clear()
-        watcher.continued()
+    def go_on_all():
+        for unit in units.values():
+            unit.go_on(watcher)
 
     def end(number, _frame):
         # Nothing stays stopped, nothing is stopped again, and the command
         # ends as it would without us.
         nonlocal ending
         ending = True
-        go_on()
+        go_on_all()
         try:
             child.send_signal(number)
         except ProcessLookupError:
@@ -178,32 +205,43 @@ def main():
 
     stops = 0
     try:
-        while True:
-            try:
-                child.wait(timeout=None if ending else options.every - options.length)
-                break
-            except subprocess.TimeoutExpired:
-                pass
-            if ending:
-                continue
-            # Signals are held off while the tree is being stopped, so that
-            # one never leaves part of it stopped; one that comes during the
+        while not ending:
+            # Signals are held off while processes are being stopped, so that
+            # one never leaves part of a unit stopped; one that comes during a
             # stop ends it at once.
             signal.pthread_sigmask(signal.SIG_BLOCK, ENDING_SIGNALS)
             try:
-                stop_tree(child.pid, watcher, stopped)
-                stops += 1
+                now = time.monotonic()
+                wake = now + LOOK_EVERY if options.each_child else float("inf")
+                if options.each_child:
+                    children = set(children_by_parent().get(child.pid, ()))
+                    for pid in [pid for pid in units if pid not in children]:
+                        units.pop(pid).go_on(watcher)
+                    # Children that start together (a runner's first batch)
+                    # are stopped at moments of their own all the same.
+                    for pid in children - units.keys():
+                        units[pid] = Unit(pid, now - random.uniform(0, options.every))
+                for unit in units.values():
+                    stop, change = unit.due(now, options)
+                    if stop and not unit.stopped:
+                        unit.stop(watcher)
+                        stops += 1
+                    elif not stop:
+                        unit.go_on(watcher)
+                    wake = min(wake, change)
             finally:
                 signal.pthread_sigmask(signal.SIG_UNBLOCK, ENDING_SIGNALS)
-            deadline = time.monotonic() + options.length
-            while not ending and time.monotonic() < deadline:
-                time.sleep(min(0.05, max(0.0, deadline - time.monotonic())))
-            go_on()
+            try:
+                child.wait(timeout=max(0.0, wake - time.monotonic()))
+                break
+            except subprocess.TimeoutExpired:
+                pass
+        child.wait()
     finally:
-        go_on()
+        go_on_all()
         watcher.close()
-    print(f"stop-and-go: {stops} stops of {options.length:g} s, one every {options.every:g} s",
-          file=sys.stderr)
+    print(f"stop-and-go: {stops} stops of {options.length:g} s, one every {options.every:g} s"
+          + (" for each child" if options.each_child else ""), file=sys.stderr)
     return child.returncode if child.returncode >= 0 else 128 - child.returncode
 
 

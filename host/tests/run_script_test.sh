@@ -134,7 +134,7 @@ out="$("$clone/run" test 2>&1)" || fail "./run test with every test passing exit
   fail "no summary line: $out"
 [[ "$out" != *"A.one"* ]] || fail "passing tests named: $out"
 # Under the stops, unless told otherwise.
-[[ "$out" == *"run: the tests run stopped for 0.2 s every 0.5 s"* ]] || fail "the stops are not told: $out"
+[[ "$out" == *"run: each test runs stopped for 0.2 s every 0.5 s"* ]] || fail "the stops are not told: $out"
 grep -q "started by python" "$clone/build/tsan/test.log" || fail "the tests ran without the stops"
 out="$(STOP_AND_GO=0 "$clone/run" test 2>&1)" || fail "./run test without the stops exited $?: $out"
 [[ "$out" != *"stopped"* && "$(tail -n 1 <<<"$out")" == "run: 6 tests passed, 0 failed, across both"* ]] ||

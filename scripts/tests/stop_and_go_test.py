@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The stop wrapper leaves no process stopped however it ends: killed (SIGKILL)
 during a stop, its group sent SIGQUIT (Ctrl-\\) during a stop, and its group
-sent SIGKILL (a runner's hard limit) with a descendant in a session of its own.
+sent SIGKILL (a runner's hard limit) with a descendant in a session of its own;
+stopping the whole tree, and stopping each child of the command alone.
 
     stop_and_go_test.py <path of stop-and-go.py>
 
@@ -69,14 +70,17 @@ def watcher_of(wrapper):
     return None
 
 
-def run_case(name, end):
+def run_case(name, end, each_child=False):
     """Starts the wrapper, waits for its stop, calls end(wrapper), then checks
-    that nothing of the tree is left stopped and the watcher is gone."""
+    that nothing of the tree is left stopped and the watcher is gone. With
+    each_child, the command itself is never stopped, only its children."""
+    name += " (each child)" if each_child else ""
     with tempfile.TemporaryDirectory() as scratch:
         ids = os.path.join(scratch, "ids")
         # The first stop comes after 1 s and lasts far longer than the case.
-        wrapper = subprocess.Popen([sys.executable, WRAPPER, "--every", "2000", "--for", "1999", "--",
-                                    sys.executable, "-c", COMMAND, ids], start_new_session=True)
+        wrapper = subprocess.Popen([sys.executable, WRAPPER, "--every", "2000", "--for", "1999"] +
+                                   (["--each-child"] if each_child else []) +
+                                   ["--", sys.executable, "-c", COMMAND, ids], start_new_session=True)
         tree = []
         try:
             wait_for(f"{name}: the command's children started",
@@ -84,14 +88,17 @@ def run_case(name, end):
             tree = [int(word) for word in open(ids).read().split()]
             watcher = watcher_of(wrapper.pid)
             assert watcher, f"{name}: the wrapper has no watcher"
+            stopped = tree[1:] if each_child else tree
             # Stopped by the wrapper, not a passing stop of a harness around
             # this test: still stopped a while later.
             def held():
-                if not all(state(pid) == "T" for pid in tree):
+                if not all(state(pid) == "T" for pid in stopped):
                     return False
                 time.sleep(0.3)
-                return all(state(pid) == "T" for pid in tree)
+                return all(state(pid) == "T" for pid in stopped)
             wait_for(f"{name}: the wrapper stopped the tree", held)
+            if each_child:
+                assert state(tree[0]) != "T", f"{name}: the command itself was stopped"
 
             end(wrapper.pid)
 
@@ -124,6 +131,7 @@ def kill_group(wrapper):
     os.killpg(wrapper, signal.SIGKILL)
 
 
-run_case("SIGKILL to the wrapper during a stop", kill_wrapper)
-run_case("SIGQUIT to the wrapper's group during a stop", quit_group)
-run_case("SIGKILL to the wrapper's group during a stop", kill_group)
+for each_child in (False, True):
+    run_case("SIGKILL to the wrapper during a stop", kill_wrapper, each_child)
+    run_case("SIGQUIT to the wrapper's group during a stop", quit_group, each_child)
+    run_case("SIGKILL to the wrapper's group during a stop", kill_group, each_child)
