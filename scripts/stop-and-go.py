@@ -38,9 +38,9 @@ ENDING_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT)
 LOOK_EVERY = 0.05
 
 
-def children_by_parent():
-    """Maps each process id to the ids of its children, read from /proc."""
-    children = {}
+def processes():
+    """Maps each process id to its parent's id and its state letter, read from /proc."""
+    found = {}
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
@@ -52,19 +52,30 @@ def children_by_parent():
         # The name in parentheses may hold spaces and parentheses: the fields
         # that follow start after the last ')'.
         fields = text[text.rindex(b")") + 2:].split()
-        children.setdefault(int(fields[1]), []).append(int(entry))
+        found[int(entry)] = (int(fields[1]), fields[0].decode())
+    return found
+
+
+def children_by_parent(found=None):
+    """Maps each process id to the ids of its children."""
+    children = {}
+    for pid, (parent, _state) in (processes() if found is None else found).items():
+        children.setdefault(parent, []).append(pid)
     return children
 
 
 def descendants(root):
-    """The root and every process below it."""
-    children = children_by_parent()
-    found, todo = [], [root]
+    """The root and every process below it that is not stopped already (by a
+    debugger, a wrapper of its own): what is stopped is left as it is."""
+    found = processes()
+    children = children_by_parent(found)
+    below, todo = [], [root]
     while todo:
         pid = todo.pop()
-        found.append(pid)
         todo.extend(children.get(pid, ()))
-    return found
+        if found.get(pid, (0, ""))[1] not in "Tt":
+            below.append(pid)
+    return below
 
 
 def signal_all(pids, number):
