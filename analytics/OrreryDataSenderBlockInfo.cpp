@@ -163,9 +163,7 @@ std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> OrreryDataSenderBlock
     // neither moved nor damaged: taken as moved, its blocks would leave the
     // index, and a later recovery would bring back every item it holds,
     // answered ones too.
-    OrreryUtil::FileRead read;
-    read.gone = true;
-    if (isPlainFileName(identifier)) read = OrreryUtil::readFile(path);
+    OrreryUtil::FileRead read = isPlainFileName(identifier) ? OrreryUtil::readFile(path) : OrreryUtil::FileRead{{}, true};
     std::optional<NSData>& file = read.data;
     if (!file && !read.gone) return std::nullopt;
     if (!file) {

@@ -11,9 +11,7 @@
 namespace {
 constexpr const char* kBlocksKey = "blocks";
 constexpr const char* kSentReportSuccessfullyKey = "sentReportSuccessfully";
-}  // namespace
 
-namespace {
 // The index an archive read from `path` holds; null for none (logged when
 // something else is there).
 Ref<OrreryDataSenderIndex> storedIndex(const Value& stored, const std::string& path) {
