@@ -69,14 +69,6 @@ std::optional<OrreryBlockFileContents> readBlockFile(const NSData& file) {
     return contents;
 }
 
-// Whether the file is known to be absent: not merely unreadable now (an I/O
-// error, too many open files), which says nothing of what it holds.
-bool blockFileIsGone(const std::string& path) {
-    Ref<NSError> error;
-    if (!NSFileManager::defaultManager()->attributesOfItemAtPath(path, &error).isNull()) return false;
-    return error && error->code() == NSFileReadNoSuchFileError;
-}
-
 // When the file was last written; now when that cannot be read.
 NSDate blockFileModificationDate(const std::string& path) {
     const Value modified = NSFileManager::defaultManager()->attributesOfItemAtPath(path)[NSFileModificationDate];
@@ -167,25 +159,22 @@ std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> OrreryDataSenderBlock
     const std::string& identifier, const std::vector<uint32_t>& items, const std::string& dataKey) {
     const std::string path = OrreryUtil::filePathDirectory() + "/" + identifier;
     auto manager = NSFileManager::defaultManager();
-    const bool plain = isPlainFileName(identifier);
-    std::optional<NSData> file = plain ? NSData::dataWithContentsOfFile(path) : std::nullopt;
-    // A file that is there but cannot be read now is neither moved nor
-    // damaged: taken as moved, its blocks would leave the index, and a later
-    // recovery would bring back every item it holds, answered ones too.
-    auto unreadable = [](const std::string& what) {
-        OrreryLog::error("the report block file " + what + " cannot be read; its blocks wait");
-        return std::nullopt;
-    };
-    if (!file && plain && !blockFileIsGone(path)) return unreadable(identifier);
+    // A file that is there but cannot be read now (logged by readFile) is
+    // neither moved nor damaged: taken as moved, its blocks would leave the
+    // index, and a later recovery would bring back every item it holds,
+    // answered ones too.
+    OrreryUtil::FileRead read = isPlainFileName(identifier) ? OrreryUtil::readFile(path) : OrreryUtil::FileRead{{}, true};
+    std::optional<NSData>& file = read.data;
+    if (!file && !read.gone) return std::nullopt;
     if (!file) {
         // Moved already, by a start that a kill cut short before its index was saved.
         std::vector<Ref<OrreryDataSenderBlockInfo>> blocks;
         for (uint32_t item : items) {
             const std::string name = separatedFileName(identifier, item);
             const std::string movedPath = OrreryUtil::filePathDirectory() + "/" + name;
-            std::optional<NSData> moved = NSData::dataWithContentsOfFile(movedPath);
-            if (!moved && !blockFileIsGone(movedPath)) return unreadable(name);
-            std::optional<OrreryBlockFileContents> contents = moved ? readBlockFile(*moved) : std::nullopt;
+            OrreryUtil::FileRead moved = OrreryUtil::readFile(movedPath);
+            if (!moved.data && !moved.gone) return std::nullopt;
+            std::optional<OrreryBlockFileContents> contents = moved.data ? readBlockFile(*moved.data) : std::nullopt;
             const bool usable = contents && contents->dataKey == dataKey && contents->items.size() == 1;
             blocks.push_back(usable ? recordOf(name, contents->items.front().length(),
                                                blockFileModificationDate(movedPath))
@@ -255,7 +244,8 @@ std::vector<Ref<OrreryDataSenderBlockInfo>> OrreryDataSenderBlockInfo::recovered
                                                                                       const std::string& dataKey) {
     if (!isBlockFileName(fileName)) return {};
     const std::string path = OrreryUtil::filePathDirectory() + "/" + fileName;
-    std::optional<NSData> file = NSData::dataWithContentsOfFile(path);
+    // One that cannot be read now waits for a later start.
+    std::optional<NSData> file = OrreryUtil::readFile(path).data;
     if (!file) return {};
     std::optional<OrreryBlockFileContents> contents = readBlockFile(*file);
     if (!contents || contents->dataKey != dataKey) {
@@ -305,10 +295,15 @@ NSDate OrreryDataSenderBlockInfo::creationDate() const {
 
 std::string OrreryDataSenderBlockInfo::filePath() const { return OrreryUtil::filePathDirectory() + "/" + identifier(); }
 
-std::optional<std::vector<NSData>> OrreryDataSenderBlockInfo::items() const {
+std::optional<std::vector<NSData>> OrreryDataSenderBlockInfo::items(bool* unreadable) const {
+    if (unreadable) *unreadable = false;
     if (identifier().empty()) return std::nullopt;
-    std::optional<NSData> file = NSData::dataWithContentsOfFile(filePath());
-    if (!file) return std::nullopt;
+    OrreryUtil::FileRead read = OrreryUtil::readFile(filePath());
+    std::optional<NSData>& file = read.data;
+    if (!file) {
+        if (unreadable) *unreadable = !read.gone;
+        return std::nullopt;
+    }
     std::optional<OrreryBlockFileContents> contents = readBlockFile(*file);
     std::optional<uint32_t> item;
     {

@@ -43,8 +43,9 @@ public:
     // index lost it): one for a file of one item; for a file of several
     // (trigger blocks an earlier version stored together), one per item, each
     // moved to a file of its own as separatedFromSharedFile does (none while
-    // that cannot be done: the file waits). None when the name is no block's,
-    // or when the file is damaged or another key's (it is then deleted, logged).
+    // that cannot be done, or while the file cannot be read: it waits). None
+    // when the name is no block's, or when the file is damaged or another
+    // key's (it is then deleted, logged).
     static std::vector<Ref<OrreryDataSenderBlockInfo>> recoveredFromFile(const std::string& fileName,
                                                                           const std::string& dataKey);
     // Moves `items` of the file `identifier` that blocks of an earlier version
@@ -80,8 +81,11 @@ public:
     // The block file's path (in the client's file folder).
     std::string filePath() const;
     // The block's items from the file (its own one, when it shares the
-    // file), checked; nothing when the file is gone, or damaged (logged).
-    std::optional<std::vector<NSData>> items() const;
+    // file), checked; nothing when the file is gone, or damaged (logged), or
+    // there but unreadable now (an I/O error, too many open files: logged
+    // when that begins), which sets `*unreadable`: such a block is kept and
+    // read again later, never dropped.
+    std::optional<std::vector<NSData>> items(bool* unreadable = nullptr) const;
     // The items' bytes together, as items() reads them.
     std::optional<NSData> data() const;
     // Deletes the block file (a missing file is fine), with every block that

@@ -11,18 +11,49 @@
 namespace {
 constexpr const char* kBlocksKey = "blocks";
 constexpr const char* kSentReportSuccessfullyKey = "sentReportSuccessfully";
+
+// The index an archive read from `path` holds; null for none (logged when
+// something else is there).
+Ref<OrreryDataSenderIndex> storedIndex(const Value& stored, const std::string& path) {
+    Ref<OrreryDataSenderIndex> index = stored.object<OrreryDataSenderIndex>();
+    if (!index && !stored.isNull()) OrreryLog::error("the send index " + path + " holds no index; starting empty");
+    return index;
+}
 }  // namespace
 
 Ref<OrreryDataSenderIndex> OrreryDataSenderIndex::instantiatedIndexWithIndexFile(const std::string& fileName) {
     std::string path = OrreryUtil::filePathDirectory() + "/" + fileName;
-    Value stored = OrreryUtil::safeUnarchiveObjectWithFile(path);
-    Ref<OrreryDataSenderIndex> index = stored.object<OrreryDataSenderIndex>();
-    if (!index) {
-        if (!stored.isNull()) OrreryLog::error("the send index " + path + " holds no index; starting empty");
-        index = alloc<OrreryDataSenderIndex>();
-    }
+    std::optional<Value> stored = OrreryUtil::readArchiveFile(path);
+    Ref<OrreryDataSenderIndex> index = stored ? storedIndex(*stored, path) : nullptr;
+    if (!index) index = alloc<OrreryDataSenderIndex>();
+    index->unread_ = !stored;
     index->attachToFile(std::move(path));
     return index;
+}
+
+bool OrreryDataSenderIndex::readStoredIndex() {
+    bool read = false;
+    dispatch_sync(queue_, [&] {
+        if (!unread_) {
+            read = true;
+            return;
+        }
+        std::optional<Value> stored = OrreryUtil::readArchiveFile(path_);
+        if (!stored) return;
+        // What it names is older than what was added since.
+        if (Ref<OrreryDataSenderIndex> index = storedIndex(*stored, path_)) {
+            for (auto& [dataKey, added] : blocks_) {
+                auto& blocks = index->blocks_[dataKey];
+                blocks.insert(blocks.end(), added.begin(), added.end());
+            }
+            blocks_ = std::move(index->blocks_);
+            if (index->sentReportSuccessfully()) sentReportSuccessfully_.store(true);
+        }
+        unread_ = false;
+        saveOnQueue();
+        read = true;
+    });
+    return read;
 }
 
 void OrreryDataSenderIndex::attachToFile(std::string path) {
@@ -31,6 +62,11 @@ void OrreryDataSenderIndex::attachToFile(std::string path) {
 }
 
 void OrreryDataSenderIndex::saveOnQueue() {
+    // Never over an index that could not be read: what it names would be lost.
+    if (unread_) {
+        unsavedChanges_ = true;
+        return;
+    }
     unsavedChanges_ = false;
     if (!OrreryUtil::archiveObject(Value(self<OrreryDataSenderIndex>()), path_)) {
         OrreryLog::error("could not save the send index " + path_);
@@ -75,6 +111,12 @@ size_t OrreryDataSenderIndex::separateSharedBlockFiles(const std::string& dataKe
             if (!separated) continue;
             for (size_t i = 0; i < items.size(); ++i) moved[{identifier, items[i]}] = (*separated)[i];
         }
+        // A moved file that an earlier start's recovery added a record for
+        // already (a split cut short, then the group waited): that record is
+        // the block's one, kept where it is (it may be in flight).
+        std::set<std::string> ownFiles;
+        for (const auto& block : blocks)
+            if (!block->sharedFileItem()) ownFiles.insert(block->identifier());
         std::vector<Ref<OrreryDataSenderBlockInfo>> kept;
         bool changed = false;
         for (const auto& block : blocks) {
@@ -86,8 +128,8 @@ size_t OrreryDataSenderIndex::separateSharedBlockFiles(const std::string& dataKe
                 continue;
             }
             changed = true;
-            // Gone, or a second record of the same item.
-            if (!it->second) continue;
+            // Gone, a second record of the same item, or recorded already.
+            if (!it->second || ownFiles.count(it->second->identifier())) continue;
             it->second->setGroupIdentifier(block->groupIdentifier());
             kept.push_back(std::move(it->second));
             it->second = nullptr;
@@ -103,8 +145,15 @@ size_t OrreryDataSenderIndex::recoverBlockFilesForDataKey(const std::string& dat
     size_t recovered = 0;
     dispatch_sync(queue_, [&] {
         std::set<std::string> named;
-        for (const auto& [key, blocks] : blocks_)
-            for (const auto& block : blocks) named.insert(block->identifier());
+        for (const auto& [key, blocks] : blocks_) {
+            for (const auto& block : blocks) {
+                named.insert(block->identifier());
+                // A group waiting to be split names its moved files itself
+                // once it is: added here too, they would be sent twice.
+                if (std::optional<uint32_t> item = block->sharedFileItem())
+                    named.insert(OrreryDataSenderBlockInfo::separatedFileName(block->identifier(), *item));
+            }
+        }
         std::vector<Ref<OrreryDataSenderBlockInfo>> found;
         for (const std::string& name : NSFileManager::defaultManager()->contentsOfDirectoryAtPath(OrreryUtil::filePathDirectory())) {
             if (named.count(name) || !OrreryDataSenderBlockInfo::isBlockFileName(name)) continue;

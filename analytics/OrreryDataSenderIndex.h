@@ -22,8 +22,16 @@ public:
     static constexpr size_t kMaxBlocksPerKey = 50;
 
     // Loads the index from `fileName` in the client's file folder, or makes
-    // an empty one when there is no readable index there.
+    // an empty one when there is none there or its bytes hold no index
+    // (logged). An index file that is there but cannot be read now (an I/O
+    // error, too many open files) is not replaced: the index starts unread,
+    // keeps in memory what is added meanwhile, saves nothing, and
+    // readStoredIndex tries the file again.
     static Ref<OrreryDataSenderIndex> instantiatedIndexWithIndexFile(const std::string& fileName);
+    // True once the index file has been read (or was not there). For an
+    // unread index, reads it again; once it can be, what it names goes before
+    // the blocks added since, and the index is saved.
+    bool readStoredIndex();
 
     // Drops every other data key together with its block files.
     void setupForCurrentDataKey(const std::string& dataKey);
@@ -39,8 +47,9 @@ public:
     // Adds, under the key, the block files of the folder that the index does
     // not name (stored before a crash lost the index, or the index itself was
     // lost), oldest first; damaged files and other keys' are deleted, and a
-    // file of several items becomes a block each. Returns how many blocks were
-    // recovered.
+    // file of several items becomes a block each. The files a waiting split
+    // will move items to count as named. Run it only on a read index.
+    // Returns how many blocks were recovered.
     size_t recoverBlockFilesForDataKey(const std::string& dataKey);
     // Appends the block under the key and saves (asynchronously).
     void addBlockInfo(Ref<OrreryDataSenderBlockInfo> blockInfo, const std::string& dataKey);
@@ -84,4 +93,5 @@ private:
     std::atomic<bool> sentReportSuccessfully_{false};
     std::atomic<int> pendingChanges_{0};  // asynchronous changes issued, not yet run
     bool unsavedChanges_ = false;         // on queue_
+    bool unread_ = false;                 // on queue_: the index file could not be read yet
 };

@@ -56,11 +56,20 @@ Ref<OrreryRelayCBReportSender> OrreryRelayCBReportSender::initWithQueue(dispatch
     dataKey_ = relayCBReportDataKey();
     if (OrreryGlobalVariableStorage::sharedInstance()->relayMonitoringEnabled()) {
         index_ = OrreryDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFileName);
-        index_->setupForCurrentDataKey(dataKey_);
-        blocksSharingAFile_ = index_->separateSharedBlockFiles(dataKey_);
-        index_->recoverBlockFilesForDataKey(dataKey_);
+        startIndex();
     }
     return self<OrreryRelayCBReportSender>();
+}
+
+void OrreryRelayCBReportSender::startIndex() {
+    // Until the stored index can be read, nothing is set up or recovered:
+    // a recovery would bring back the blocks it names, and items of shared
+    // files that were answered; new hand-overs are kept meanwhile.
+    if (indexStarted_ || !index_->readStoredIndex()) return;
+    index_->setupForCurrentDataKey(dataKey_);
+    blocksSharingAFile_ = index_->separateSharedBlockFiles(dataKey_);
+    index_->recoverBlockFilesForDataKey(dataKey_);
+    indexStarted_ = true;
 }
 
 std::optional<std::string> OrreryRelayCBReportSender::storeRelayCBReportData(const NSData& data, const std::string& groupId) {
@@ -175,7 +184,9 @@ void OrreryRelayCBReportSender::didCompleteAllTasks() {
 }
 
 void OrreryRelayCBReportSender::retransmitNotSentBlocks() {
-    if (!index_ || !hasOngoingTasksWindow()) return;
+    if (!index_) return;
+    startIndex();
+    if (!hasOngoingTasksWindow()) return;
     // Blocks an earlier version left sharing a file wait until each has one
     // of its own (a full disk at the start may have kept them); no block
     // comes to share one later.
@@ -201,10 +212,12 @@ void OrreryRelayCBReportSender::retransmitNotSentBlocks() {
         if (!hasOngoingTasksWindow()) break;
         auto first = blocks[i++];
         // A block whose file is gone, or fails its checksum, is dropped
-        // (logged): never sent.
-        auto firstItems = first->items();
+        // (logged): never sent. One whose file cannot be read now keeps its
+        // place and its group for the next walk.
+        bool unreadable = false;
+        auto firstItems = first->items(&unreadable);
         if (!firstItems) {
-            index_->removeBlockInfo(first, dataKey_);
+            if (!unreadable) index_->removeBlockInfo(first, dataKey_);
             continue;
         }
         const std::string groupId = OrreryUtil::generateCFUUID();
@@ -221,9 +234,9 @@ void OrreryRelayCBReportSender::retransmitNotSentBlocks() {
             }
             if (size + next->size() > kMaxBatchBytes) break;
             ++i;
-            auto nextItems = next->items();
+            auto nextItems = next->items(&unreadable);
             if (!nextItems) {
-                index_->removeBlockInfo(next, dataKey_);
+                if (!unreadable) index_->removeBlockInfo(next, dataKey_);
                 continue;
             }
             next->setGroupIdentifier(groupId);

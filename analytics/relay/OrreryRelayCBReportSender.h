@@ -35,6 +35,8 @@ public:
     // The base's set-up, then the index (only while Relay monitoring is on):
     // other keys' blocks dropped, blocks that an earlier version left sharing
     // a file given files of their own, block files it lost recovered into it.
+    // An index file that cannot be read now is set up so at a later
+    // retransmission that can read it.
     Ref<OrreryRelayCBReportSender> initWithQueue(dispatch_queue_t queue);
 
     // Null while Relay monitoring was off when the sender was made.
@@ -62,9 +64,13 @@ public:
 
 private:
     bool handOverOnQueue(const std::vector<NSData>& triggerBlocks, const std::function<void()>& handedOver);
+    // Sets the index up as initWithQueue says, once its file has been read.
+    void startIndex();
     static std::optional<NSData> reportAround(const Value& blocks);
 
     Ref<OrreryDataSenderIndex> index_;
     std::string dataKey_;
+    // Set at set-up, then touched on the queue only.
+    bool indexStarted_ = false;      // the index file was read and the index set up
     size_t blocksSharingAFile_ = 0;  // an earlier version's, not yet given files of their own
 };

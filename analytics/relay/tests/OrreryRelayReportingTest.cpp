@@ -10,110 +10,14 @@
 #include <future>
 #include <set>
 
-#include "analytics/relay/tests/RelayControllerTestSupport.h"
+#include "analytics/relay/tests/RelayReportSenderTestSupport.h"
 #include "platform/foundation/FileSystemConditions.h"
-#include "platform/foundation/NSFileManager.h"
-#include "platform/foundation/PropertyList.h"
 
 namespace {
 
 using simulator::Answer;
 
-// A stand-in trigger block: "<name>" padded with dots to `size` bytes.
-NSData namedBlock(const std::string& name, size_t size = 0) {
-    std::string bytes = "<" + name + ">";
-    if (bytes.size() < size) bytes.resize(size, '.');
-    return NSData::dataWithString(bytes);
-}
-
-// Makes the record that names the block file `identifier` in the archived
-// index `node` into one record per item of it, as the version before named
-// the trigger blocks of a hand-over it stored in one shared file.
-void nameItemsOfSharedFile(Value& node, const std::string& identifier, const std::vector<std::pair<int64_t, int64_t>>& itemSizes) {
-    if (Value::Array* elements = node.mutableArray()) {
-        Value::Array rewritten;
-        for (Value& element : *elements) {
-            const ValueDictionary* record = element.dictionary();
-            const Value* fields = record ? record->find("$fields") : nullptr;
-            const Value* named = fields && fields->dictionary() ? fields->dictionary()->find("identifier") : nullptr;
-            if (!named || !named->string() || *named->string() != identifier) {
-                nameItemsOfSharedFile(element, identifier, itemSizes);
-                rewritten.push_back(element);
-                continue;
-            }
-            for (const auto& [item, size] : itemSizes) {
-                Value copy = element;
-                ValueDictionary* copyFields = copy.mutableDictionary()->find("$fields")->mutableDictionary();
-                copyFields->set("item", Value(item));
-                copyFields->set("size", Value(size));
-                rewritten.push_back(std::move(copy));
-            }
-        }
-        *elements = std::move(rewritten);
-        return;
-    }
-    if (ValueDictionary* fields = node.mutableDictionary())
-        for (const std::string& key : fields->keys()) nameItemsOfSharedFile(*fields->find(key), identifier, itemSizes);
-}
-
-class OrreryRelayReportingTest : public RelayControllerTest {
-protected:
-    Ref<OrreryRelayCBReportSender> sender() { return OrreryRelayCBReportSender::instance(); }
-    size_t storedBlocks() {
-        auto index = sender()->relayCBReportDataIndex();
-        return index ? index->notSentBlocksForDataKey(OrreryRelayCBReportSender::relayCBReportDataKey()).size() : 0;
-    }
-    // The next start's sender; the index file lost first when `loseIndex`.
-    void restartSender(bool loseIndex) {
-        const std::string indexFile = sender()->relayCBReportDataIndex()->indexFilePath();
-        OrreryRelayCBReportSender::cleanup();
-        if (loseIndex) {
-            ASSERT_TRUE(NSFileManager::defaultManager()->removeItemAtPath(indexFile));
-        }
-        OrreryRelayCBReportSender::setupInstanceWithQueue(sessionQueue);
-    }
-    void retransmit() {
-        auto s = sender();
-        dispatch_async(sessionQueue, [s] { s->retransmitNotSentBlocks(); });
-        settle();
-    }
-    // How many reports that the endpoint answered carried the block named `name` (see namedBlock).
-    size_t timesTaken(const std::string& name) {
-        size_t taken = 0;
-        for (const auto& received : relay.reports()) {
-            if (received.answered && received.request.body.find("<" + name + ">") != std::string::npos) ++taken;
-        }
-        return taken;
-    }
-    // Rewrites the saved index to name the items of the block file
-    // `identifier` as the version before did (see nameItemsOfSharedFile).
-    static bool nameItemsInSavedIndex(const Ref<OrreryDataSenderIndex>& index, const std::string& identifier,
-                                      const std::vector<std::pair<int64_t, int64_t>>& itemSizes) {
-        index->waitForPendingChanges();
-        std::optional<Value> archive = platform::PropertyList::valueWithContentsOfFile(index->indexFilePath());
-        if (!archive) return false;
-        nameItemsOfSharedFile(*archive, identifier, itemSizes);
-        return platform::PropertyList::writeToFile(*archive, index->indexFilePath());
-    }
-    static size_t blockFiles() {
-        size_t count = 0;
-        for (const auto& file : NSFileManager::defaultManager()->contentsOfDirectoryAtPath(OrreryUtil::filePathDirectory()))
-            count += OrreryDataSenderBlockInfo::isBlockFileName(file) ? 1 : 0;
-        return count;
-    }
-    // Once every outcome is in: the one report the endpoint received, decoded
-    // (nothing, and a failure, when it received another number).
-    std::optional<simulator::RelayReport> soleReport() {
-        settle();
-        OrreryRelayCallbackReportManager::sharedInstance()->waitForArchiving();
-        settle();
-        auto reports = relay.reports();
-        EXPECT_EQ(reports.size(), 1u);
-        if (reports.size() != 1) return std::nullopt;
-        EXPECT_TRUE(reports[0].report) << reports[0].error;
-        return reports[0].report;
-    }
-};
+using OrreryRelayReportingTest = RelayReportSenderTest;
 
 TEST_F(OrreryRelayReportingTest, ReportCarriesEveryOutcomeAndIsPostedOnceThresholdIsReached) {
     store(makeSettings({callback(11, partner.url("/cb"))}, {{Value("Level"), {11}}}, 2, 2));
@@ -583,49 +487,6 @@ TEST_F(OrreryRelayReportingTest, BlocksSharingAFileWaitUntilTheyHaveFilesOfTheir
     EXPECT_EQ(timesTaken("first"), 1u);
     EXPECT_EQ(timesTaken("second"), 1u);
     EXPECT_EQ(timesTaken("later 48"), 1u);
-    EXPECT_EQ(storedBlocks(), 0u);
-    EXPECT_EQ(blockFiles(), 0u);
-}
-
-// An earlier version's shared file that cannot be read (too many open files,
-// an I/O error) is neither moved nor damaged: its blocks keep their places
-// and the file until a split succeeds, and the item the endpoint answered
-// before never comes back, even once the index is lost.
-TEST_F(OrreryRelayReportingTest, AnUnreadableSharedFileKeepsItsBlocksUntilItCanBeSplit) {
-    using platform::testing::FileSystemConditions;
-    const std::string key = OrreryRelayCBReportSender::relayCBReportDataKey();
-    store(makeSettings({}, {}));
-    auto index = sender()->relayCBReportDataIndex();
-    auto shared = NSObject::alloc<OrreryDataSenderBlockInfo>()->initWithItems(
-        {namedBlock("first"), namedBlock("answered"), namedBlock("third")}, key);
-    index->addBlockInfo(shared, key);
-    // Item 1 was answered: its block left the index, its bytes stayed in the file.
-    ASSERT_TRUE(nameItemsInSavedIndex(index, shared->identifier(), {{0, 7}, {2, 7}}));
-    index = nullptr;
-
-    expectLogLine("report block file " + shared->identifier() + " cannot be read; its blocks wait");
-    FileSystemConditions::setReadsFail(shared->filePath(), EMFILE);
-    ASSERT_NO_FATAL_FAILURE(restartSender(false));
-    EXPECT_EQ(storedBlocks(), 2u);
-    relay.setReportAnswer(Answer::ok());
-    retransmit();
-    FileSystemConditions::setReadsFail(shared->filePath(), EIO);
-    ASSERT_NO_FATAL_FAILURE(restartSender(false));
-    retransmit();
-    EXPECT_TRUE(relay.reports().empty());
-    EXPECT_EQ(storedBlocks(), 2u);
-    EXPECT_TRUE(NSFileManager::defaultManager()->fileExistsAtPath(shared->filePath()));
-
-    // Readable again: the next attempt splits it and sends the two.
-    FileSystemConditions::setReadsFail(shared->filePath(), std::nullopt);
-    retransmit();
-    EXPECT_EQ(timesTaken("first"), 1u);
-    EXPECT_EQ(timesTaken("third"), 1u);
-    EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(shared->filePath()));
-    ASSERT_NO_FATAL_FAILURE(restartSender(true));
-    retransmit();
-    EXPECT_EQ(timesTaken("answered"), 0u);
-    EXPECT_EQ(timesTaken("first"), 1u);
     EXPECT_EQ(storedBlocks(), 0u);
     EXPECT_EQ(blockFiles(), 0u);
 }
