@@ -98,7 +98,7 @@ TEST_F(HostScenarioTest, DemoScenarioAgainstTheEmbeddedSimulator) {
           "TRATrilliumSDK disableReturnAd", "SCNetworkReachabilityCreateWithName: localhost", "Orrery startSession:",
           "TamarindAdRegistration setApplicationId: tm-e2e", "UIApplicationDidFinishLaunchingNotification",
           "trillium the launch preload (full-screen ad, INAPP_OVERLAY): GET /1.3/gethtmlad?publisherId=dev-e2e",
-          "Relay: callback report posted", "UIApplicationDidEnterBackgroundNotification",
+          "callback report posted to", "UIApplicationDidEnterBackgroundNotification",
           "UIApplicationWillEnterForegroundNotification",
           "trillium configuration (session reason APP_IDLE): GET /1.3/getadsmetadata?",
           "UIApplicationWillTerminateNotification"}) {
