@@ -17,7 +17,17 @@ bool isHttpUrl(const std::string& text) {
 
 }  // namespace
 
-std::string hostUsage() { return kHostUsageText; }
+std::string hostUsage(std::string_view invokedAs) {
+    // The file names the program "host"; the first line says how it was started.
+    std::string_view text = kHostUsageText;
+    constexpr std::string_view kNamed = "usage: host ";
+    if (text.substr(0, kNamed.size()) != kNamed) return std::string(text);
+    return "usage: " + std::string(invokedAs) + " " + std::string(text.substr(kNamed.size()));
+}
+
+std::string hostUsageError(std::string_view error, std::string_view invokedAs) {
+    return "host: " + std::string(error) + "\n" + std::string(invokedAs) + " --help lists the options\n";
+}
 
 HostOptionsParse parseHostOptions(const std::vector<std::string>& arguments, HostOptions& options) {
     const std::map<std::string, std::string*> texts = {
@@ -49,7 +59,7 @@ HostOptionsParse parseHostOptions(const std::vector<std::string>& arguments, Hos
             name = name.substr(0, eq);
             inlineValue = true;
         }
-        if (name == "--help" || name == "-h") return {HostOptionsParse::Outcome::Help, hostUsage()};
+        if (name == "--help" || name == "-h") return {HostOptionsParse::Outcome::Help, {}};
         if (name == "--exit-when-idle" && !inlineValue) {
             options.exitWhenIdle = true;
             continue;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct HostOptions {
@@ -67,11 +68,16 @@ struct HostOptions {
 struct HostOptionsParse {
     enum class Outcome { Run, Help, Error };
     Outcome outcome = Outcome::Run;
-    std::string message;  // the error, or the usage text for Help
+    std::string message;  // the error
 };
 
 // Reads the command line (without the program name) into `options`.
 HostOptionsParse parseHostOptions(const std::vector<std::string>& arguments, HostOptions& options);
 
-// The usage text (host/usage.txt, which ./run prints without a build).
-std::string hostUsage();
+// The usage text (host/usage.txt, which ./run prints without a build), naming
+// the program as it was started: its path, or "./run demo" (the script
+// passes that as the program's name).
+std::string hostUsage(std::string_view invokedAs);
+// What a command line that cannot be used prints: the error, and where the
+// options are listed, without the whole usage.
+std::string hostUsageError(std::string_view error, std::string_view invokedAs);

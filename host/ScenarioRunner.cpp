@@ -100,12 +100,12 @@ std::string trilliumPurpose(const std::string&, const std::string& target) {
 }
 
 std::string relayPurpose(const std::string&, const std::string& target) {
-    if (pathEndsWith(target, simulator::RelayService::kConfigPath)) return "Relay configuration";
+    if (pathEndsWith(target, simulator::RelayService::kConfigPath)) return "configuration";
     if (pathEndsWith(target, simulator::RelayService::kReportPath)) return "callback report";
     return {};
 }
 
-std::string partnerPurpose(const std::string&, const std::string&) { return "partner callback"; }
+std::string partnerPurpose(const std::string&, const std::string&) { return "callback"; }
 
 std::string halcyonPurpose(const std::string&, const std::string& target) {
     if (pathEndsWith(target, simulator::HalcyonService::kDevicePath)) return "device data";
@@ -208,6 +208,11 @@ int ScenarioRunner::run() {
         for (const ScenarioExpectedLines& expected : info->expected) timeline_.expect(expected.fragments, expected.why);
     info->make()->play(*this);
     noteQuit();
+    // An empty client log reads like lost lines: say that none came.
+    if (timeline_.logLines().empty())
+        timeline_.add("host", std::string(OutputFolder::kClientLog) +
+                                  " is empty: no client logged a line (each logs only what its own log level lets "
+                                  "through)");
     recordHomeClock();
     // The https listeners are made on demand, some during the scenario.
     recordHomePorts();

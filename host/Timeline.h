@@ -31,8 +31,8 @@ public:
     // application), "life" (a lifecycle notification), "delegate", "net >"
     // (a request sent, with what it is for), "net <" (its answer), "log" (a
     // client's warning or error, or a web page's console line), "note" (why
-    // a line that reads like a failure is expected), "relay" (the Relay
-    // part's steps).
+    // a line that reads like a failure or a mistake is expected), "relay"
+    // (the Relay part's steps).
     void add(std::string_view kind, std::string_view text);
     // A client's log line: the client log takes it whole; a warning or an
     // error, and a web page's console line ("JS …"), also join the timeline
@@ -40,7 +40,7 @@ public:
     void addLog(platform::LogLevel level, std::string_view text);
     // After the first timeline line that holds one of `fragments`, a "note"
     // line "expected: <why>": for the lines a clean run shows that read like
-    // failures.
+    // failures or mistakes.
     void expect(std::vector<std::string> fragments, std::string why);
     // Application-clock seconds since start() (0 before it).
     double elapsed() const;

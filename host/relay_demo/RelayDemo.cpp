@@ -234,10 +234,10 @@ bool RelayDemo::prepare(const Endpoints& given) {
         config.maxCallbackAttemptsPerReport = 2;
         config.agentReportUrl = endpoints.reportUrl;
         relay_->setConfig(config);
-        tell("Relay: configuration server " + endpoints.configUrl + ", partner " + endpoints.partnerUrl + kCallbackPath +
+        tell("configuration server " + endpoints.configUrl + ", partner " + endpoints.partnerUrl + kCallbackPath +
              partnerNote);
     } else {
-        tell("Relay: configuration server " + endpoints.configUrl + " (given; its configuration names the partner)");
+        tell("configuration server " + endpoints.configUrl + " (given; its configuration names the partner)");
     }
 
     OrreryRelayEventController::installHooks();
@@ -299,20 +299,20 @@ RelayDemoResult RelayDemo::run(RelayDemoPace& pace) {
     };
     if (result.configured) {
         const auto config = exchanges(Kind::Config).front();
-        tell("Relay: configuration fetched (" + std::to_string(config.requestBody.size()) + "-byte request, answer " +
+        tell("configuration fetched (" + std::to_string(config.requestBody.size()) + "-byte request, answer " +
              std::to_string(config.status) + "): " +
              std::to_string(settings->callbacks() ? settings->callbacks()->size() : 0) + " callback(s), up to " +
              std::to_string(settings->maxCallbackRetries()) + " attempts each");
     } else if (settings) {
-        tell("Relay: no configuration was fetched in this run (" + notFetched() +
+        tell("no configuration was fetched in this run (" + notFetched() +
              "); the one an earlier run stored is used as it is");
     } else {
-        tell("Relay: no configuration was fetched: " + notFetched());
+        tell("no configuration was fetched: " + notFetched());
         return result;
     }
 
     Orrery::logEvent(kEventName, Value::dictionary({{"room", "attic"}}));
-    tell(std::string("Relay: event \"") + kEventName + "\" logged");
+    tell(std::string("event \"") + kEventName + "\" logged");
     // A partner call the host does not stand in front of shows only in the
     // client's record of the attempt.
     pace.waitUntil([&] { return !exchanges(Kind::Partner).empty() || attemptOutcomeRecorded(kEventName); },
@@ -320,12 +320,12 @@ RelayDemoResult RelayDemo::run(RelayDemoPace& pace) {
     result.eventMatched = triggerRecorded(kEventName) && !exchanges(Kind::Partner).empty();
     if (!result.eventMatched) {
         tell(triggerRecorded(kEventName)
-                 ? "Relay: the event fired a callback, but no partner call passed the host (its partner lies "
+                 ? "the event fired a callback, but no partner call passed the host (its partner lies "
                    "outside the services the host reaches)"
-                 : "Relay: the event fired no partner callback (the configuration names none for it)");
+                 : "the event fired no partner callback (the configuration names none for it)");
         return result;
     }
-    tell("Relay: event matched callback " + std::to_string(kCallbackId));
+    tell("event matched callback " + std::to_string(kCallbackId));
 
     // Each answer in turn; a failure waits its retry delay.
     size_t seen = 0;
@@ -344,7 +344,7 @@ RelayDemoResult RelayDemo::run(RelayDemoPace& pace) {
             const RelayDemoExchange& call = calls[seen];
             RelayDemoAttempt attempt{call.status, relayDemoNow()};
             attempt.delivered = attempt.status >= 200 && attempt.status < 400;
-            std::string line = "Relay: partner attempt " + std::to_string(seen + 1) + ": " + call.method + " " +
+            std::string line = "partner attempt " + std::to_string(seen + 1) + ": " + call.method + " " +
                                call.target + " -> " + std::to_string(attempt.status);
             if (seen > 0) {
                 char waited[48];
@@ -362,13 +362,13 @@ RelayDemoResult RelayDemo::run(RelayDemoPace& pace) {
         const int32_t delay = pendingRetryDelay();
         if (delay <= 0) break;  // final: no retry left
         if (result.retryDelaySeconds == 0) result.retryDelaySeconds = delay;
-        tell("Relay: retry armed in " + std::to_string(delay) + " s; the application clock moves on");
+        tell("retry armed in " + std::to_string(delay) + " s; the application clock moves on");
         if (!pace.letTimePass(delay)) {
-            tell("Relay: ended before the retry");
+            tell("ended before the retry");
             break;
         }
         if (!pace.waitUntil([&] { return exchanges(Kind::Partner).size() > seen; }, kRelayDemoNetworkWait)) {
-            tell("Relay: the retry did not reach the partner");
+            tell("the retry did not reach the partner");
             break;
         }
         result.retried = true;
@@ -388,10 +388,10 @@ RelayDemoResult RelayDemo::run(RelayDemoPace& pace) {
         std::string error;
         auto decoded = simulator::parseRelayReport(report.requestBody, &error);
         std::string content = decoded ? describeAttempts(*decoded) : "undecodable: " + error;
-        tell("Relay: callback report posted to " + pathOf(report.target) + " (" + std::to_string(result.reportBytes) +
+        tell("callback report posted to " + pathOf(report.target) + " (" + std::to_string(result.reportBytes) +
              " bytes, answer " + std::to_string(report.status) + "): " + content);
     } else {
-        tell("Relay: no callback report was posted");
+        tell("no callback report was posted");
     }
     return result;
 }

@@ -15,7 +15,11 @@ const std::vector<ScenarioInfo>& ScenarioRegistry::all() {
          {{{"returned 503", "server failure (code 503)"},
            "the embedded Halcyon service refuses the first device-data submission (retried 10 s later) and every "
            "try of the rewarded video's end postback (left stored for the next run on a kept home), to show the "
-           "client's retries"}}},
+           "client's retries"},
+          {{"interstitial adService:didLoadAd: "},
+           "another ad than the application's interstitial load got: the client hands each interstitial it "
+           "preloads out once and preloads another in its place (only a size that refreshes, as the banner, keeps "
+           "its ad); that load took the one preloaded at start-up, and this show takes the one preloaded after it"}}},
         {"trillium", makeTrilliumScenario, {"trillium"},
          {{{"Native ad image is not a picture", "image refused:"},
            "the embedded Trillium service's native ads name one missing image and one broken one on purpose"}}},

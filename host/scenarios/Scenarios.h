@@ -14,7 +14,7 @@
 #include "platform/ui/UIWindow.h"
 
 // Lines a clean run against the embedded services shows that read like
-// failures, and why they are expected (see Timeline::expect).
+// failures or mistakes, and why they are expected (see Timeline::expect).
 struct ScenarioExpectedLines {
     std::vector<std::string> fragments;
     std::string why;

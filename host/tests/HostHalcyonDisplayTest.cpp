@@ -73,6 +73,10 @@ TEST_F(HostHalcyonDisplayTest, TheApplicationShowsAnInterstitialAVideoAndAReward
         "taps \"Okay\"",
         "UIApplicationWillTerminateNotification",
     });
+    // The first interstitial shown is not the one the application loaded: the next line says why.
+    const long shown = lineWith("interstitial adService:didLoadAd: Halcyon Ad #");
+    ASSERT_GT(shown, lineWith("interstitial loaded: Halcyon Ad #"));
+    EXPECT_EQ(lineWith("expected: another ad than the application's interstitial load got", shown), shown + 1);
     // The completion postback leaves for the network as the video ends, before
     // its screen reports hidden on the main thread: the recorder sees it on its
     // own thread, on either side of that line, but before the rewarded part.

@@ -115,7 +115,7 @@ TEST_F(HostProcessTest, ASecondRunOnTheSameHomePlaysTheSameStory) {
     ASSERT_EQ(partner.size(), 2u);
     EXPECT_EQ(partner[1].status(), 200);
     EXPECT_EQ(of("relay", "/pcr.do").size(), 1u);
-    EXPECT_GE(lineWith("Relay: callback report posted"), 0);
+    EXPECT_GE(lineWith("callback report posted to"), 0);
     EXPECT_EQ(lineWith("no configuration was fetched"), -1);
     // The second run's clock goes on from the first's: its Trillium
     // configuration is still fresh, and the return starts a new session.
@@ -138,7 +138,7 @@ TEST_F(HostProcessTest, SigtermOnTheWallClockEndsTheRunEarlyWithItsOutputWritten
     pid_t child = startChild(options, lines[1]);
     close(lines[1]);
     std::string seen;
-    const bool armed = readUntil(lines[0], "Relay: retry armed in", seen);
+    const bool armed = readUntil(lines[0], "retry armed in", seen);
     kill(child, SIGTERM);
     int code = exitCodeOf(child);
     close(lines[0]);
@@ -313,7 +313,7 @@ TEST_F(HostProcessTest, ASignalEndsTheScenarioPlayingAndNoOtherStarts) {
     pid_t child = startSuite(options, {"startup", "tamarind"}, output);
     ASSERT_GT(child, 0);
     std::string seen;
-    ASSERT_TRUE(readUntil(output, "Relay: retry armed in", seen)) << seen;
+    ASSERT_TRUE(readUntil(output, "retry armed in", seen)) << seen;
     kill(child, SIGTERM);
     readUntil(output, "\n\n\n", seen);
     close(output);

@@ -98,7 +98,7 @@ TEST_F(HostScenarioTest, DemoScenarioAgainstTheEmbeddedSimulator) {
           "TRATrilliumSDK disableReturnAd", "SCNetworkReachabilityCreateWithName: localhost", "Orrery startSession:",
           "TamarindAdRegistration setApplicationId: tm-e2e", "UIApplicationDidFinishLaunchingNotification",
           "trillium the launch preload (full-screen ad, INAPP_OVERLAY): GET /1.3/gethtmlad?publisherId=dev-e2e",
-          "Relay: callback report posted", "UIApplicationDidEnterBackgroundNotification",
+          "callback report posted to", "UIApplicationDidEnterBackgroundNotification",
           "UIApplicationWillEnterForegroundNotification",
           "trillium configuration (session reason APP_IDLE): GET /1.3/getadsmetadata?",
           "UIApplicationWillTerminateNotification"}) {
@@ -107,6 +107,14 @@ TEST_F(HostScenarioTest, DemoScenarioAgainstTheEmbeddedSimulator) {
         if (found >= 0) at = found;
     }
     EXPECT_GE(lineWith("trillium first-launch report: GET /1.3/trackdownload?"), 0);
+    // The Relay requests and steps: what each is for, without the word their kind says.
+    EXPECT_GE(lineWith("relay configuration: POST /sdk/v1/config"), 0);
+    EXPECT_GE(lineWith("partner callback: GET /cb?event=sighting_logged"), 0);
+    EXPECT_EQ(lineWith("partner partner"), -1);
+    EXPECT_EQ(lineWith("Relay: "), -1);
+    // No client logs a line in this story, and the timeline says so.
+    EXPECT_TRUE(clientLog.empty());
+    EXPECT_GE(lineWith("client-log.txt is empty: no client logged a line"), 0);
     EXPECT_GE(lineWith("reachability host localhost (reachable)"), 0);
     // Only the services the scenario uses are started.
     EXPECT_GE(lineWith("partner service: "), 0);

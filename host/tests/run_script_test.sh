@@ -2,7 +2,9 @@
 # The run script as a new user meets it, played in a copy of the script beside
 # stand-ins (an installer, cmake, ctest, the host program): `./run --help` and
 # `./run` alone print the usage; `./run demo --help` prints the host's usage
-# file at once, built or not, and `./run test --help` and `./run bench --help`
+# file at once, built or not, naming the program as the user started it (so
+# does the program itself, which the script starts under that name: an
+# option it cannot use gives its error and where the options are listed), and `./run test --help` and `./run bench --help`
 # theirs, without installing or building; a build counts the files compiled
 # of those make's dry run finds to compile (across the makefiles of its
 # targets, what is up to date left out), its compiler lines going to a log
@@ -14,6 +16,7 @@
 # terminal) the progress line updates in place.
 set -euo pipefail
 source_dir="$1"
+host_program="${2:-}"  # the built program, when there is one
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "$*" >&2; exit 1; }
@@ -33,12 +36,14 @@ if "$clone/run" >/dev/null 2>"$scratch/usage"; then fail "./run alone succeeded"
 grep -q "./run demo --help" "$scratch/usage" || fail "./run alone printed no usage"
 
 # The demo's usage: the host's own file, without installing or building, even
-# before the program exists.
+# before the program exists, named as the script was started.
 out="$("$clone/run" demo --out x --help)"
-[[ "$out" == "$(cat "$source_dir/host/usage.txt")" ]] || fail "./run demo --help is not host/usage.txt: $out"
+usage_file="$(cat "$source_dir/host/usage.txt")"
+[[ "$usage_file" == "usage: host [options]"$'\n'* ]] || fail "host/usage.txt does not begin with its name: $usage_file"
+[[ "$out" == "usage: $clone/run demo${usage_file#usage: host}" ]] || fail "./run demo --help is not host/usage.txt: $out"
 rm "$clone/build/release/host/host"
-out="$("$clone/run" demo -h)" || fail "./run demo -h without a program exited $?"
-[[ "$out" == "usage: host [options]"* ]] || fail "unexpected: $out"
+out="$(cd "$clone" && ./run demo -h)" || fail "./run demo -h without a program exited $?"
+[[ "$out" == "usage: ./run demo [options]"$'\n'* ]] || fail "unexpected: $out"
 printf '#!/bin/sh\necho "cwd=$(pwd) args=$*"\n' > "$clone/build/release/host/host"
 chmod +x "$clone/build/release/host/host"
 
@@ -127,6 +132,18 @@ out="$(cd "$scratch/caller" && "$clone/run" demo 2>/dev/null)"
 if out="$(BUILD_STATUS=2 "$clone/run" demo 2>&1)"; then fail "a failed build ran the program"; fi
 [[ "$out" == *"f3.cpp:7:1: error: broken"* ]] || fail "the failed build's error is not shown: $out"
 [[ "$out" != *"cwd="* ]] || fail "the program ran after a failed build: $out"
+
+# The program itself, started by the script: an option it cannot use gives
+# its error and where the options are listed, named as the user started it,
+# and fails.
+if [[ -n "$host_program" ]]; then
+  ln -sf "$host_program" "$clone/build/release/host/host"
+  status=0
+  (cd "$clone" && ./run demo --bogus >/dev/null 2>"$scratch/error") || status=$?
+  ((status == 2)) || fail "./run demo --bogus exited $status"
+  [[ "$(cat "$scratch/error")" == "host: unknown option: --bogus"$'\n'"./run demo --help lists the options" ]] ||
+    fail "unexpected ./run demo --bogus: $(cat "$scratch/error")"
+fi
 
 # The tests, all passing: the summary line, status 0.
 out="$("$clone/run" test 2>&1)" || fail "./run test with every test passing exited $?: $out"

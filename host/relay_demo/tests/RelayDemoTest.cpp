@@ -127,7 +127,7 @@ TEST_F(RelayDemoTest, AConfigurationAnswerOf200TheClientCannotReadIsToldAsSuch) 
     VirtualRelayDemoPace pace(driver());
     RelayDemoResult result = demo.run(pace);
     EXPECT_FALSE(result.configured);
-    EXPECT_TRUE(told("Relay: no configuration was fetched: the configuration server answered 200, but the client "
+    EXPECT_TRUE(told("no configuration was fetched: the configuration server answered 200, but the client "
                      "could not read its answer: its 19 bytes are no Relay configuration it can decode"));
     EXPECT_FALSE(told("did not answer 200"));
 }
