@@ -34,6 +34,8 @@ out="$("$clone/run" --help)" || fail "./run --help exited $?"
 [[ "$out" == *"./run demo --help"* ]] || fail "./run --help does not name ./run demo --help: $out"
 if "$clone/run" >/dev/null 2>"$scratch/usage"; then fail "./run alone succeeded"; fi
 grep -q "./run demo --help" "$scratch/usage" || fail "./run alone printed no usage"
+if "$clone/run" bogus >/dev/null 2>"$scratch/usage"; then fail "./run bogus succeeded"; fi
+[[ "$(head -n 1 "$scratch/usage")" == "run: unknown command: bogus" ]] || fail "./run bogus: $(cat "$scratch/usage")"
 
 # The demo's usage: the host's own file, without installing or building, even
 # before the program exists, named as the script was started.
