@@ -4,6 +4,11 @@
 // given by URL; the assertions read what the run wrote: the recorded traffic,
 // the timeline and the sandbox's copy. Runs that must be separate processes
 // (a reused home, signals) are in HostProcessTest.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "host/RunLock.h"
@@ -170,11 +175,17 @@ TEST_F(HostScenarioTest, TrilliumUrlGivenHoldsForTheWholeRun) {
 
 TEST_F(HostScenarioTest, UnreachableServiceIsRecordedAsUnanswered) {
     // A port nothing listens on: every request fails at the transport level,
-    // so the first-launch report is not taken as delivered.
-    simulator::LoopbackServer closed;
-    ASSERT_TRUE(closed.start());
-    options.trilliumUrl = closed.url("/1.3/");
-    closed.stop();
+    // so the first-launch report is not taken as delivered. The port stays
+    // bound without listening, so that no other process can take it meanwhile.
+    int closed = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(closed, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(closed, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::getsockname(closed, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    options.trilliumUrl = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/1.3/";
     options.homeDir = root + "/home";
     options.reachabilityHost = "no-such-host.invalid";
     runScenario();
@@ -188,6 +199,7 @@ TEST_F(HostScenarioTest, UnreachableServiceIsRecordedAsUnanswered) {
     ASSERT_TRUE(defaults && defaults->isDictionary());
     EXPECT_TRUE((*defaults)["TRAFirstOpenDate"].isNull());
     EXPECT_TRUE(fs::exists(options.outDir + "/sandbox" + kHostScenarioPreferences));
+    ::close(closed);
 }
 
 TEST_F(HostScenarioTest, PartnerGivenByUrlIsNamedByTheEmbeddedConfigurationAndRecorded) {
