@@ -34,7 +34,8 @@ import time
 # The signals that end the wrapper which it can catch: each is passed on to
 # the command once what was stopped is continued.
 ENDING_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT)
-# How often --each-child looks for the runner's new children.
+# How often the wrapper looks for processes to stop: a runner's new children
+# (--each-child), and during a stop those that run.
 LOOK_EVERY = 0.05
 
 
@@ -155,16 +156,14 @@ class Unit:
         return phase >= run, now + ((run if phase < run else options.every) - phase)
 
     def stop(self, watcher):
-        """Stops the root and its descendants; those a process forked while the
-        others were being stopped are caught by the next look. The watcher
-        hears of each batch before it is stopped."""
-        while True:
-            fresh = [pid for pid in descendants(self.root) if pid not in self.stopped]
-            if not fresh:
-                return
-            watcher.tell("stop", fresh)
-            signal_all(fresh, signal.SIGSTOP)
-            self.stopped.update(fresh)
+        """Stops every process of the unit that runs: at the start of a stop,
+        and again at each look while it lasts (one forked meanwhile, or one that
+        something else continued). The watcher hears of them before."""
+        running = descendants(self.root)
+        if running:
+            watcher.tell("stop", running)
+            signal_all(running, signal.SIGSTOP)
+            self.stopped.update(running)
 
     def go_on(self, watcher):
         if self.stopped:
@@ -234,10 +233,11 @@ def main():
                         units[pid] = Unit(pid, now - random.uniform(0, options.every))
                 for unit in units.values():
                     stop, change = unit.due(now, options)
-                    if stop and not unit.stopped:
+                    if stop:
+                        stops += 0 if unit.stopped else 1
                         unit.stop(watcher)
-                        stops += 1
-                    elif not stop:
+                        change = min(change, now + LOOK_EVERY)
+                    else:
                         unit.go_on(watcher)
                     wake = min(wake, change)
             finally:
