@@ -9,6 +9,7 @@
 #include "Trillium/display/TRAVideosManager.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/media/Mp4Probe.h"
+#include "platform/runtime/Log.h"
 
 Ref<TRAVideoDownloader> TRAVideoDownloader::initWithVideoUrl(const std::string& videoUrl,
                                                              const Ref<TRAVideosManagerDelegate>& delegate) {
@@ -257,12 +258,12 @@ std::optional<std::string> TRAVideoDownloader::notAVideo(const std::string& path
 // ---- outcomes ----
 
 void TRAVideoDownloader::fail(const std::string& reason) {
-    TRALog::errorf("Video download of %@ failed: %@.", videoUrl_, reason);
+    TRALog::errorf("Video download of %@ failed: %@.", platform::urlForLog(videoUrl_), reason);
     failedDownloadVideo();
 }
 
 void TRAVideoDownloader::refuse(const std::string& reason) {
-    TRALog::errorf("Video download of %@ failed: %@.", videoUrl_, reason);
+    TRALog::errorf("Video download of %@ failed: %@.", platform::urlForLog(videoUrl_), reason);
     // Kept before the ads hear, so that an ad asking again at once is refused too.
     TRAVideosManager::sharedInstance()->rememberRefusedVideo(videoUrl_, reason);
     failedDownloadVideo();

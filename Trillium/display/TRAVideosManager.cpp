@@ -1,19 +1,22 @@
 #include "Trillium/display/TRAVideosManager.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <set>
+#include <vector>
 
 #include "Trillium/TRAAdCache.h"
 #include "Trillium/TRAAdSDKUtils.h"
 #include "Trillium/TRALog.h"
 #include "Trillium/TRAMetadata.h"
 #include "Trillium/TRAVisualCache.h"
+#include "platform/foundation/Digest.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSURL.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/runtime/Clock.h"
+#include "platform/runtime/Log.h"
 
 Ref<TRAVideosManager> TRAVideosManager::sharedInstance() {
     // Never destroyed: other threads may use it during exit.
@@ -67,13 +70,14 @@ void TRAVideosManager::downloadVideoWithUrl(const std::string& videoUrl, const R
     // Only the network is a source of videos: a server's "file:" or "data:"
     // URL must not copy the device's own files into the store.
     if (!TRAAdSDKUtils::isHttpUrl(videoUrl)) {
-        TRALog::errorf("Video URL \"%@\" is not an http or https URL; the video ad fails.", videoUrl.substr(0, 256));
+        TRALog::errorf("Video URL \"%@\" is not an http or https URL; the video ad fails.",
+                       platform::urlForLog(videoUrl));
         if (delegate) delegate->didFailDownloadVideo();
         return;
     }
     std::optional<std::string> fileName = TRAAdSDKUtils::getFileNameFromVideoUrl(videoUrl);
     if (!fileName) {
-        TRALog::errorf("Video URL \"%@\" names no file; the video ad fails.", videoUrl);
+        TRALog::errorf("Video URL \"%@\" names no file; the video ad fails.", platform::urlForLog(videoUrl));
         if (delegate) delegate->didFailDownloadVideo();
         return;
     }
@@ -84,20 +88,29 @@ void TRAVideosManager::downloadVideoWithUrl(const std::string& videoUrl, const R
         if (delegate) delegate->didFinishDownloadVideoWithPath(destination);
         return;
     }
-    // A signed twin of a refused URL would only fetch the same refusal; the
-    // refusal lapses, so that one bad answer costs nothing lasting.
-    if (auto refused = refusals_.find(refusalKey(videoUrl)); refused != refusals_.end()) {
+    // URLs of one name share the entry, so a running download serves this ad
+    // whatever URL it fetches, a refused one too: that costs no request.
+    if (entry && entry->downloading()) {
+        entry->addExternalAd(delegate);
+        return;
+    }
+    // A twin of a refused URL (signed anew, spelled otherwise) would only
+    // fetch the same refusal; the refusal lapses, so that one bad answer
+    // costs nothing lasting.
+    std::string refused = refusalUrl(videoUrl);
+    if (auto known = refusals_.find(refusalKey(refused)); known != refusals_.end()) {
+        const Refusal& refusal = known->second;
         double now = platform::Clock::current()->uptime();
-        if (now < refused->second.until) {
+        if (now < refusal.until) {
             TRALog::errorf("Video download of %@ is not tried: %@ was refused %lld s ago (%@) and is fetched again "
                            "only after %lld s more; the video ad fails.",
-                           videoUrl, refused->first,
-                           static_cast<long long>(now - (refused->second.until - refused->second.seconds)),
-                           refused->second.reason, static_cast<long long>(std::ceil(refused->second.until - now)));
+                           platform::urlForLog(videoUrl), platform::urlForLog(refused),
+                           static_cast<long long>(now - (refusal.until - refusal.seconds)), refusal.reason,
+                           static_cast<long long>(std::ceil(refusal.until - now)));
             if (delegate) delegate->didFailDownloadVideo();
             return;
         }
-        TRALog::infof("The refusal of video URL %@ has lapsed; it is tried again.", refused->first);
+        TRALog::infof("The refusal of video URL %@ has lapsed; it is tried again.", platform::urlForLog(refused));
     }
     if (!entry) {
         auto downloader = NSObject::alloc<TRAVideoDownloader>()->initWithVideoUrl(videoUrl, delegate);
@@ -106,13 +119,10 @@ void TRAVideosManager::downloadVideoWithUrl(const std::string& videoUrl, const R
         downloader->CheckNetworkStatus();
         return;
     }
-    // Not loaded, or loaded but the file has gone: wait for a download. URLs
-    // of one name share the entry, so a running download serves this ad
-    // whatever URL it fetches; without one, this ad's URL is fetched, since
-    // the entry's own (an earlier launch's, say) may be signed for a server
-    // that has gone.
+    // Not loaded, or loaded but the file has gone: this ad's URL is fetched,
+    // since the entry's own (an earlier launch's, say) may be signed for a
+    // server that has gone.
     entry->addExternalAd(delegate);
-    if (entry->downloading()) return;
     if (entry->videoUrl() != videoUrl) {
         TRALog::infof("Video %@ is not there; it is fetched from the URL the ad names.", *fileName);
         entry->setVideoUrl(videoUrl);
@@ -122,7 +132,8 @@ void TRAVideosManager::downloadVideoWithUrl(const std::string& videoUrl, const R
 }
 
 void TRAVideosManager::rememberRefusedVideo(const std::string& videoUrl, const std::string& reason) {
-    std::string key = refusalKey(videoUrl);
+    std::string refused = refusalUrl(videoUrl);
+    RefusalKey key = refusalKey(refused);
     double now = platform::Clock::current()->uptime();
     auto known = refusals_.find(key);
     if (known == refusals_.end() && refusals_.size() >= kMaximumRefusals) {
@@ -135,22 +146,96 @@ void TRAVideosManager::rememberRefusedVideo(const std::string& videoUrl, const s
     refusal.seconds = known == refusals_.end() ? kFirstRefusalSeconds
                                                : std::min(refusal.seconds * 2, kLongestRefusalSeconds);
     refusal.until = now + refusal.seconds;
-    refusal.reason = reason;
+    refusal.reason = platform::shortenedForLog(reason, kRefusalReasonBytes);
     TRALog::infof("Video URL %@ is refused for %lld s: asks of it, whatever their query, fail without a request "
                   "until then.",
-                  key, static_cast<long long>(refusal.seconds));
+                  platform::urlForLog(refused), static_cast<long long>(refusal.seconds));
 }
 
-void TRAVideosManager::forgetRefusedVideo(const std::string& videoUrl) { refusals_.erase(refusalKey(videoUrl)); }
+void TRAVideosManager::forgetRefusedVideo(const std::string& videoUrl) {
+    refusals_.erase(refusalKey(refusalUrl(videoUrl)));
+}
 
-std::string TRAVideosManager::refusalKey(const std::string& videoUrl) {
-    std::string key = videoUrl.substr(0, videoUrl.find_first_of("?#"));
-    // Scheme and host are read without regard to case; the path is not.
-    size_t authority = key.find("://");
-    size_t path = authority == std::string::npos ? 0 : key.find('/', authority + 3);
-    if (path == std::string::npos) path = key.size();
-    std::transform(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(path), key.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+std::string TRAVideosManager::refusalUrl(const std::string& videoUrl) {
+    std::string_view text = std::string_view(videoUrl).substr(0, videoUrl.find_first_of("?#"));
+    const auto isAlpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    const auto hexValue = [&](char c) {
+        c = lower(c);
+        return isDigit(c) ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    // Escapes of unreserved characters decoded, the others' hex digits in
+    // upper case; with `foldCase`, letters in lower case (outside escapes).
+    const auto normalizeEscapes = [&](std::string_view part, bool foldCase) {
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        std::string out;
+        out.reserve(part.size());
+        for (size_t i = 0; i < part.size(); ++i) {
+            if (!foldCase && part[i] != '%') {
+                // The text up to the next escape, whole.
+                size_t next = std::min(part.find('%', i), part.size());
+                out.append(part.substr(i, next - i));
+                i = next - 1;
+                continue;
+            }
+            int high = part[i] == '%' && i + 2 < part.size() ? hexValue(part[i + 1]) : -1;
+            int low = high >= 0 ? hexValue(part[i + 2]) : -1;
+            if (low < 0) {
+                out += foldCase ? lower(part[i]) : part[i];
+                continue;
+            }
+            char c = static_cast<char>(high * 16 + low);
+            bool unreserved = isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_' || c == '~';
+            if (unreserved) {
+                out += foldCase ? lower(c) : c;
+            } else {
+                out += '%';
+                out += kHex[high];
+                out += kHex[low];
+            }
+            i += 2;
+        }
+        return out;
+    };
+
+    // A scheme is a letter, then letters, digits, "+", "-" or ".".
+    size_t schemeEnd = 0;
+    while (schemeEnd < text.size()) {
+        char c = text[schemeEnd];
+        if (!isAlpha(c) && (schemeEnd == 0 || (!isDigit(c) && c != '+' && c != '-' && c != '.'))) break;
+        ++schemeEnd;
+    }
+    if (schemeEnd == 0 || text.substr(schemeEnd, 3) != "://") return normalizeEscapes(text, false);
+    std::string scheme = normalizeEscapes(text.substr(0, schemeEnd), true);
+    std::string key = scheme + "://";
+    text.remove_prefix(schemeEnd + 3);
+    std::string_view authority = text.substr(0, text.find('/'));
+    std::string_view path = text.substr(authority.size());
+    if (size_t at = authority.rfind('@'); at != std::string_view::npos) {
+        key += normalizeEscapes(authority.substr(0, at + 1), false);
+        authority.remove_prefix(at + 1);
+    }
+    // The port follows the last ":" outside an IPv6 literal's brackets.
+    size_t colon = authority.rfind(':');
+    if (colon != std::string_view::npos && authority.find(']', colon) != std::string_view::npos)
+        colon = std::string_view::npos;
+    key += normalizeEscapes(authority.substr(0, colon), true);
+    if (colon != std::string_view::npos) {
+        std::string_view port = authority.substr(colon + 1);
+        while (port.size() > 1 && port.front() == '0') port.remove_prefix(1);
+        bool isDefault = port.empty() || (scheme == "http" && port == "80") || (scheme == "https" && port == "443");
+        if (!isDefault) key += ":" + std::string(port);
+    }
+    std::string resolved = platform::removeDotSegments(normalizeEscapes(path, false));
+    key += resolved.empty() ? "/" : resolved;
+    return key;
+}
+
+TRAVideosManager::RefusalKey TRAVideosManager::refusalKey(const std::string& refusalUrl) {
+    RefusalKey key{};
+    std::vector<uint8_t> digest = platform::sha1(refusalUrl);
+    std::copy_n(digest.begin(), std::min(digest.size(), key.size()), key.begin());
     return key;
 }
 

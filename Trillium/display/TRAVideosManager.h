@@ -4,13 +4,14 @@
 // for a video already on its way, by any URL of its name, wait on the same
 // downloader. A refused download (no playable video, over the cap) spares the
 // server for a while: asks of that URL, whatever its query or fragment (a
-// server signing each answer anew), fail without a request until the refusal
+// server signing each answer anew) and however it is spelled (case, escapes,
+// dot segments, the default port), fail without a request until the refusal
 // lapses, 60 s after the refused answer, doubling at each new refusal of the
-// URL, at most an hour; refusals are kept in memory only, on the clock's
-// uptime. Files live in <Caches>/<bundle identifier>/ as "<name>.mp4"
-// ("<name>.mp4.tmp" while they download). Before each download it deletes
-// the videos above the remote maximum, sparing those that cached ads carry
-// and the one now playing.
+// URL, at most an hour; refusals are kept in memory only, within a byte
+// budget, on the clock's uptime. Files live in <Caches>/<bundle identifier>/
+// as "<name>.mp4" ("<name>.mp4.tmp" while they download). Before each
+// download it deletes the videos above the remote maximum, sparing those that
+// cached ads carry and the one now playing.
 //
 // The table read back at start-up is made consistent with the disk: no entry
 // is downloading, an entry is loaded exactly when its final file is there,
@@ -18,9 +19,12 @@
 // is fetched again whole. Main thread.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "Trillium/TRAVideoStore.h"
 #include "Trillium/display/TRAVideoDownloader.h"
@@ -35,26 +39,30 @@ public:
     Ref<TRAVideosManager> init();
 
     // A URL's first refusal holds kFirstRefusalSeconds, each later one twice
-    // the last, at most kLongestRefusalSeconds. At most kMaximumRefusals URLs
-    // are kept: the one whose refusal ends first gives way to a new one.
+    // the last, at most kLongestRefusalSeconds. Refusals take at most
+    // kRefusalBudgetBytes, each kRefusalEntryBytes whatever its URL's length
+    // (the URL is kept as a digest, the reason cut short): room for
+    // kMaximumRefusals URLs, the one whose refusal ends first giving way to a
+    // new one.
     static constexpr double kFirstRefusalSeconds = 60;
     static constexpr double kLongestRefusalSeconds = 3600;
-    static constexpr size_t kMaximumRefusals = 64;
+    static constexpr size_t kRefusalBudgetBytes = 256 * 1024;
+    static constexpr size_t kRefusalEntryBytes = 256;
+    static constexpr size_t kMaximumRefusals = kRefusalBudgetBytes / kRefusalEntryBytes;
 
     // Fails the ad at once when the device lacks space for videos, the URL
     // is not http or https or names no usable file; reports a loaded file at
-    // once, inside the call, whatever URL of its name asks (a refused one
-    // too); fails the ad at once, with a log line, while the URL without its
-    // query and fragment is refused; otherwise the ad waits on the file's
-    // download, which is started unless it runs. URLs of one file name share
-    // its entry: an ad of another URL loads the file that is there or waits
-    // on the running download, and only an entry with neither is fetched from
-    // the asking ad's URL.
+    // once, inside the call, and joins a running download of the file,
+    // whatever URL of its name asks (a refused one too); fails the ad at
+    // once, with a log line, while its URL is refused; otherwise the ad waits
+    // on a download of the file started from its URL. URLs of one file name
+    // share its entry, so only an entry with neither file nor download is
+    // fetched from the asking ad's URL.
     void downloadVideoWithUrl(const std::string& videoUrl, const Ref<TRAVideosManagerDelegate>& delegate) override;
     // A download of the URL was refused (no playable video, over the cap):
-    // asks of it, whatever their query or fragment, fail at once without a
-    // request until the refusal lapses. Other paths of the file name are
-    // still fetched.
+    // asks of it, whatever their query or fragment and however spelled, fail
+    // at once without a request until the refusal lapses. Other paths of the
+    // file name are still fetched.
     void rememberRefusedVideo(const std::string& videoUrl, const std::string& reason);
     // The URL brought a playable video: a later refusal of it starts afresh.
     void forgetRefusedVideo(const std::string& videoUrl);
@@ -82,23 +90,38 @@ public:
     }
 
 private:
-    // A refused URL: why, how long its last refusal holds, and the uptime
-    // at which that refusal lapses.
+    // What a refusal is kept under: the digest of refusalUrl's text.
+    using RefusalKey = std::array<uint8_t, 20>;
+    // A refused URL: why (cut short), how long its last refusal holds, and
+    // the uptime at which that refusal lapses.
     struct Refusal {
         std::string reason;
         double seconds = 0;
         double until = 0;
     };
+    // The reason is cut to this many bytes (and the note of its length).
+    static constexpr size_t kRefusalReasonBytes = 80;
+    // An entry's whole cost stays within its charge: the map's node (four
+    // links and the value), the reason's text with the note of its length and
+    // its terminator, and the allocator's header of each of the two blocks.
+    static_assert(4 * sizeof(void*) + sizeof(std::pair<const RefusalKey, Refusal>) + kRefusalReasonBytes + 32 + 1 +
+                          2 * 16 <=
+                      kRefusalEntryBytes,
+                  "a refusal costs more than kRefusalEntryBytes");
 
     // Reads "TRAVideosDb" and reconciles it with the disk.
     void loadTable();
     void writeTable();
-    // What a refusal is kept under: the URL up to its query or fragment,
-    // its scheme and authority in lower case.
-    static std::string refusalKey(const std::string& videoUrl);
+    // The URL that a refusal covers, normalized so that every spelling of it
+    // reads the same: without its query and fragment; scheme and host in
+    // lower case; escapes of letters, digits and "-._~" decoded, others in
+    // upper case; dot segments resolved; the default port (80, 443) and an
+    // empty one dropped; an empty path "/".
+    static std::string refusalUrl(const std::string& videoUrl);
+    static RefusalKey refusalKey(const std::string& refusalUrl);
 
     Value videosDb_ = Value::dictionary({});
     std::optional<std::string> nowPlayingVideoFileName_;
-    // Refused URLs by refusalKey; in memory only, as a server may mend them.
-    std::map<std::string, Refusal> refusals_;
+    // In memory only, as a server may mend them.
+    std::map<RefusalKey, Refusal> refusals_;
 };

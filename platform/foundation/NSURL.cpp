@@ -41,6 +41,8 @@ std::string percentEscape(unsigned char c) {
     return {'%', hex[c >> 4], hex[c & 0x0F]};
 }
 
+}  // namespace
+
 // RFC 3986 5.2.4 in one pass: the input is read through an index and the
 // output's last segment is cut from its end, so a path of many segments
 // costs time linear in its length (a page may hand over megabytes of them).
@@ -79,8 +81,6 @@ std::string removeDotSegments(std::string_view in) {
     }
     return out;
 }
-
-}  // namespace
 
 std::string addPercentEscapes(std::string_view text, std::string_view leaveUnescaped,
                               std::string_view forceEscaped) {

@@ -101,6 +101,10 @@ std::string addPercentEscapes(std::string_view text, std::string_view leaveUnesc
 // Decodes "%XX" sequences; nullopt for a bad sequence or a result that is not UTF-8.
 std::optional<std::string> removePercentEscapes(std::string_view text);
 
+// RFC 3986 5.2.4: the path with its "." and ".." segments taken out
+// ("/a/./b/../c" → "/a/c"), in time linear in its length.
+std::string removeDotSegments(std::string_view path);
+
 namespace NSString {
 
 // Letters, digits and -_.!~*'();/?:@&=+$, stay; everything else is escaped,

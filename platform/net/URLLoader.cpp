@@ -41,8 +41,8 @@ LoadOutcome failure(int64_t code, const Ref<NSURL>& url) {
 }
 
 void logOverCap(const Ref<NSURL>& url, int64_t cap, const std::string& what) {
-    logError("URL load: the answer from " + (url ? url->absoluteString() : std::string("(null)")) + " " + what +
-             ", over the cap of " + std::to_string(cap) + " bytes; the load fails with -1103");
+    logError("URL load: the answer from " + (url ? urlForLog(url->absoluteString()) : std::string("(null)")) + " " +
+             what + ", over the cap of " + std::to_string(cap) + " bytes; the load fails with -1103");
 }
 
 // The Content-Length of a head, saturated; nullopt when there is none or it is

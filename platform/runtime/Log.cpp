@@ -1,5 +1,6 @@
 #include "platform/runtime/Log.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -73,6 +74,25 @@ std::string shortenedForLog(std::string_view text, size_t limit) {
     // Back to the start of the sequence the limit falls in (at most three continuation bytes).
     for (size_t back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80; ++back) --cut;
     return std::string(text.substr(0, cut)) + "… (" + std::to_string(text.size()) + " bytes)";
+}
+
+std::string urlForLog(std::string_view url, size_t limit) {
+    // "scheme://userinfo@host…": the scheme is a letter, then letters, digits, "+", "-" or ".".
+    const auto isAlpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    const auto isSchemeCharacter = [&](char c) {
+        return isAlpha(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+    };
+    size_t scheme = 0;
+    while (scheme < url.size() && isSchemeCharacter(url[scheme])) ++scheme;
+    if (scheme == 0 || !isAlpha(url[0]) || url.substr(scheme, 3) != "://") return shortenedForLog(url, limit);
+    size_t begin = scheme + 3;
+    size_t end = std::min(url.find_first_of("/?#", begin), url.size());
+    size_t at = url.substr(begin, end - begin).rfind('@');
+    if (at == std::string_view::npos) return shortenedForLog(url, limit);
+    std::string redacted(url.substr(0, begin));
+    redacted += "***";
+    redacted += url.substr(begin + at);
+    return shortenedForLog(redacted, limit);
 }
 
 void log(LogLevel level, std::string_view raw) {

@@ -27,6 +27,10 @@ std::string printableLogLine(std::string_view text);
 // sequence, never within one) then "… (<n> bytes)", its whole length.
 inline constexpr size_t kLoggedTextLimit = 200;
 std::string shortenedForLog(std::string_view text, size_t limit = kLoggedTextLimit);
+// A URL fit for a log line: as shortenedForLog, its user name and password
+// (the authority's text up to its last "@") replaced by "***" first, so that
+// no part of them reaches a log. Text that is no URL is only shortened.
+std::string urlForLog(std::string_view url, size_t limit = kLoggedTextLimit);
 
 using LogSink = std::function<void(LogLevel, std::string_view)>;
 // Replaces the sink (null restores stderr). Tests capture lines through it.

@@ -1,5 +1,7 @@
 #include "platform/testing/ResidentMemory.h"
 
+#include <malloc.h>
+
 #include <fstream>
 #include <string>
 #include <unistd.h>
@@ -7,6 +9,8 @@
 extern "C" {
 // AddressSanitizer's: drains its quarantine and returns free memory to the system.
 __attribute__((weak)) void __sanitizer_purge_allocator();
+// The sanitizers' count of the bytes live allocations hold.
+__attribute__((weak)) size_t __sanitizer_get_current_allocated_bytes();
 }
 
 namespace platform::testing {
@@ -44,6 +48,12 @@ bool resetPeakResidentBytes() {
 
 void releaseFreedMemory() {
     if (__sanitizer_purge_allocator) __sanitizer_purge_allocator();
+}
+
+size_t allocatedBytes() {
+    if (__sanitizer_get_current_allocated_bytes) return __sanitizer_get_current_allocated_bytes();
+    struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
 }
 
 }  // namespace platform::testing

@@ -18,5 +18,9 @@ bool resetPeakResidentBytes();
 // Returns memory the sanitizer's allocator holds back after a free (a no-op
 // without AddressSanitizer), so a freed allocation shows in residentBytes().
 void releaseFreedMemory();
+// Bytes that live allocations hold now, as the allocator counts them (the
+// sanitizer's, or the C library's): unlike residentBytes(), untouched by
+// freed memory kept back or pages the system has not taken back.
+size_t allocatedBytes();
 
 }  // namespace platform::testing
