@@ -161,6 +161,13 @@ bool sameCreationTime(const OrreryRelayCallbackAttemptInfo& a, const OrreryRelay
            a.creationTime()->timeIntervalSince1970() == b.creationTime()->timeIntervalSince1970();
 }
 
+// The URL map holds the attempt already: a process moved it there and died
+// before the prep map was saved without it.
+bool movedAlready(const ValueDictionary& urlMap, const std::string& hash, const OrreryRelayCallbackAttemptInfo& attempt) {
+    auto moved = attemptIn(urlMap, hash);
+    return moved && sameCreationTime(*moved, attempt);
+}
+
 double secondsSinceCreation(const OrreryRelayCallbackAttemptInfo& attempt) {
     if (!attempt.creationTime()) return 0;
     double elapsed = NSDate::date().timeIntervalSince1970() - attempt.creationTime()->timeIntervalSince1970();
@@ -547,9 +554,8 @@ void OrreryRelayEventController::firePreparedAttempts(ValueDictionary& prepMap) 
         persistence()->processWriteOperationForPersistentRelayUrlMapSyncWithBlock([&](ValueDictionary& urlMap) {
             for (const auto& attempt : attempts) {
                 const std::string hash = invocationHash(*attempt);
-                // Moved already by a process that died before this map was
-                // saved without it: the URL map's copy goes on from there.
-                if (auto moved = attemptIn(urlMap, hash); moved && sameCreationTime(*moved, *attempt)) continue;
+                // The URL map's copy goes on from there.
+                if (movedAlready(urlMap, hash, *attempt)) continue;
                 if (auto task = fireAttemptInMap(urlMap, hash, attempt, maxRedirectsFor(settings, attempt->callbackId())))
                     tasks.push_back(task);
             }
@@ -837,7 +843,36 @@ void OrreryRelayEventController::firePendingUrlsOnNetworkAvailability() {
     });
 }
 
+void OrreryRelayEventController::dropPreparedAttemptsMovedAlready() {
+    persistence()->processWriteOperationSync(OrreryPersistentMap::RelayPrepUrls, [](ValueDictionary& prepMap) {
+        if (prepMap.count() == 0) return;
+        size_t dropped = 0;
+        persistence()->processReadOperationSync(OrreryPersistentMap::RelayUrls, [&](const ValueDictionary& urlMap) {
+            for (const auto& sessionKey : prepMap.keys()) {
+                auto* names = prepMap.find(sessionKey)->mutableDictionary();
+                if (!names) continue;
+                for (const auto& name : names->keys()) {
+                    auto* list = names->find(name)->mutableArray();
+                    if (!list) continue;
+                    dropped += std::erase_if(*list, [&](const Value& item) {
+                        auto attempt = item.object<OrreryRelayCallbackAttemptInfo>();
+                        return attempt && movedAlready(urlMap, invocationHash(*attempt), *attempt);
+                    });
+                }
+            }
+        });
+        if (dropped > 0)
+            OrreryRelayLog::log("OrreryRelayEventController: %@ prepared callback(s) already in the sending map are left to it",
+                                std::to_string(dropped));
+    });
+}
+
 void OrreryRelayEventController::firePendingUrls() {
+    // A resend pass may deliver an attempt and drop it from the URL map
+    // before the prep map's copy that a kill left is looked at, which would
+    // then be sent again: such copies go first. Only the maps as loaded can
+    // hold one attempt twice, so once is enough.
+    std::call_once(movedAttemptsDropped_, [this] { dropPreparedAttemptsMovedAlready(); });
     const int64_t now = toInt64(NSDate::date().timeIntervalSince1970());
     Ref<OrreryRelaySettings> settings = storedSettings();
     Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();

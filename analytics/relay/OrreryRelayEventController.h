@@ -126,6 +126,9 @@ private:
     // what is prepared unless the application is in the background.
     void resumeAfterLaunch();
     void restoreLostAttempts(ValueDictionary& prepMap);
+    // Drops from the prep map the attempts that a killed process had moved
+    // into the URL map already (it died before the prep map was saved).
+    void dropPreparedAttemptsMovedAlready();
     static int maxRedirectsFor(const Ref<OrreryRelaySettings>& settings, int64_t callbackId);
     void recordDelivery(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response);
     void handleFailure(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response, int32_t state);
@@ -142,4 +145,6 @@ private:
     // Guards timers_; taken before the pending-timer list's own lock.
     mutable std::mutex timersMutex_;
     std::map<std::string, Ref<NSTimer>> timers_;  // armed retry timer per invocation hash
+    // The first resend pass drops what dropPreparedAttemptsMovedAlready drops.
+    std::once_flag movedAttemptsDropped_;
 };

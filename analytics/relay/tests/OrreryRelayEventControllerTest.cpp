@@ -32,6 +32,38 @@ protected:
         served.callbacks.push_back(servedCallback);
         return served;
     }
+    // As a kill leaves the files: one attempt prepared and already in the URL
+    // map (the prep map was not saved without it yet), one prepared only, one
+    // whose firing is on record but that neither map holds.
+    void leaveMovedPreparedAndLost() {
+        store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}));
+        partner.scriptStatuses("/cb", {200});
+        std::vector<Ref<OrreryRelayCallbackAttemptInfo>> left;
+        for (std::string invokeId : {"moved", "prepared", "lost"})
+            left.push_back(leaveFiringRecord(invokeId, NSDate::date().timeIntervalSince1970()));
+        auto persistence = OrreryGlobalPersistentManager::sharedInstance();
+        persistence->processWriteOperationSync(OrreryPersistentMap::RelayPrepUrls, [&](ValueDictionary& prep) {
+            prep.set("1450000000000", Value::dictionary({{"Level", Value::array({Value(left[0]), Value(left[1])})}}));
+        });
+        persistence->processWriteOperationSync(OrreryPersistentMap::RelayUrls, [&](ValueDictionary& urls) {
+            auto moved = left[0]->copy();
+            moved->setAttemptNumber(1);
+            moved->setBeingFired(false);  // as restored
+            moved->setExpiration(NSDate::dateWithTimeIntervalSince1970(NSDate::date().timeIntervalSince1970() + 3600));
+            urls.set(OrreryRelayEventController::invocationHash(*left[0]), Value(moved));
+        });
+    }
+    // Each of the three sent once, delivered, and nothing left waiting.
+    void expectEachSentOnce() {
+        auto manager = OrreryRelayCallbackReportManager::sharedInstance();
+        manager->waitForArchiving();
+        std::multiset<std::string> targets;
+        for (const auto& call : partner.callbacks("/cb")) targets.insert(call.target);
+        EXPECT_EQ(targets, (std::multiset<std::string>{"/cb?e=lost", "/cb?e=moved", "/cb?e=prepared"}));
+        EXPECT_EQ(urlMapCount(), 0u);
+        EXPECT_TRUE(manager->attemptsWithoutOutcome().empty());
+        for (const auto& attempt : reportedAttempts()) EXPECT_EQ(attempt->requestState(), OrreryRelayRequestStateSucceeded);
+    }
 };
 
 TEST_F(OrreryRelayEventControllerTest, TriggerKeysMatchByNameParameterAndLastMatchWins) {
@@ -329,37 +361,26 @@ TEST_F(OrreryRelayEventControllerTest, OnlyWebUrlsAreFiredOthersFailFinallyWitho
 }
 
 TEST_F(OrreryRelayEventControllerTest, AtStartWhatAKilledProcessLeftPreparedOrLostIsSentOnce) {
-    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}));
-    partner.scriptStatuses("/cb", {200});
-    // As a kill leaves the files: one attempt prepared and already in the URL
-    // map (the prep map was not saved without it yet), one prepared only, one
-    // whose firing is on record but that neither map holds.
-    auto manager = OrreryRelayCallbackReportManager::sharedInstance();
-    std::vector<Ref<OrreryRelayCallbackAttemptInfo>> left;
-    for (std::string invokeId : {"moved", "prepared", "lost"})
-        left.push_back(leaveFiringRecord(invokeId, NSDate::date().timeIntervalSince1970()));
-    auto persistence = OrreryGlobalPersistentManager::sharedInstance();
-    persistence->processWriteOperationSync(OrreryPersistentMap::RelayPrepUrls, [&](ValueDictionary& prep) {
-        prep.set("1450000000000", Value::dictionary({{"Level", Value::array({Value(left[0]), Value(left[1])})}}));
-    });
-    persistence->processWriteOperationSync(OrreryPersistentMap::RelayUrls, [&](ValueDictionary& urls) {
-        auto moved = left[0]->copy();
-        moved->setAttemptNumber(1);
-        moved->setBeingFired(false);  // as restored
-        moved->setExpiration(NSDate::dateWithTimeIntervalSince1970(NSDate::date().timeIntervalSince1970() + 3600));
-        urls.set(OrreryRelayEventController::invocationHash(*left[0]), Value(moved));
-    });
-
+    leaveMovedPreparedAndLost();
     controller->analyticsDidStartWithSessionQueue(sessionQueue);
     controller->appWillResume(NSNotification());
     settle();
-    manager->waitForArchiving();
-    std::multiset<std::string> targets;
-    for (const auto& call : partner.callbacks("/cb")) targets.insert(call.target);
-    EXPECT_EQ(targets, (std::multiset<std::string>{"/cb?e=lost", "/cb?e=moved", "/cb?e=prepared"}));
-    EXPECT_EQ(urlMapCount(), 0u);
-    EXPECT_TRUE(manager->attemptsWithoutOutcome().empty());
-    for (const auto& attempt : reportedAttempts()) EXPECT_EQ(attempt->requestState(), OrreryRelayRequestStateSucceeded);
+    expectEachSentOnce();
+}
+
+// The start's pass over the prep map runs on that map's queue, the resend
+// pass on the URL map's: the resend pass may deliver the moved attempt and
+// drop it from the URL map before the prep map's copy is looked at. Played
+// here in that order.
+TEST_F(OrreryRelayEventControllerTest, AMovedAttemptDeliveredByAResendPassBeforeTheStartIsNotSentAgain) {
+    leaveMovedPreparedAndLost();
+    controller->appWillResume(NSNotification());
+    ASSERT_TRUE(driver().runUntil([&] { return partner.callbackCount() == 1 && urlMapCount() == 0; }, 30));
+    EXPECT_EQ(partner.callbacks("/cb")[0].target, "/cb?e=moved");
+
+    controller->analyticsDidStartWithSessionQueue(sessionQueue);
+    settle();
+    expectEachSentOnce();
 }
 
 TEST_F(OrreryRelayEventControllerTest, ACallbackAKillLostIsFiredAgainAfterTheClockWasSetBack) {
