@@ -68,12 +68,17 @@ std::string printableLogLine(std::string_view text) {
     return out;
 }
 
-std::string shortenedForLog(std::string_view text, size_t limit) {
-    if (text.size() <= limit) return std::string(text);
-    size_t cut = limit;
+std::string shortenedForLog(std::string_view text, size_t limit) { return shortenedForLog(text, text.size(), limit); }
+
+std::string shortenedForLog(std::string_view start, size_t length, size_t limit) {
+    if (length <= limit) return std::string(start.substr(0, length));
+    size_t cut = std::min(limit, start.size());
     // Back to the start of the sequence the limit falls in (at most three continuation bytes).
-    for (size_t back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80; ++back) --cut;
-    return std::string(text.substr(0, cut)) + "… (" + std::to_string(text.size()) + " bytes)";
+    for (size_t back = 0; back < 3 && cut > 0 && cut < start.size() &&
+                          (static_cast<unsigned char>(start[cut]) & 0xC0) == 0x80;
+         ++back)
+        --cut;
+    return std::string(start.substr(0, cut)) + "… (" + std::to_string(length) + " bytes)";
 }
 
 std::string urlForLog(std::string_view url, size_t limit) {

@@ -27,6 +27,10 @@ std::string printableLogLine(std::string_view text);
 // sequence, never within one) then "… (<n> bytes)", its whole length.
 inline constexpr size_t kLoggedTextLimit = 200;
 std::string shortenedForLog(std::string_view text, size_t limit = kLoggedTextLimit);
+// The same for a text of which only the start is at hand (a long one need
+// not be converted whole): `start` holds at least its first `limit` + 1
+// bytes, or all of it; `length` is the whole text's.
+std::string shortenedForLog(std::string_view start, size_t length, size_t limit);
 // A URL fit for a log line: as shortenedForLog, its user name and password
 // (the authority's text up to its last "@") replaced by "***" first, so that
 // no part of them reaches a log. Text that is no URL is only shortened.

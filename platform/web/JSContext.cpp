@@ -99,6 +99,8 @@ void JSContext::renewScope() {
     std::shared_ptr<web::ContextCore> replaced = core_;
     core_ = web::ContextCore::create(replaced->group, self<JSContext>(), true);
     core_->exceptionHandler = replaced->exceptionHandler;
+    // A page that reloads itself does not start its log's count afresh.
+    core_->pageLog = replaced->pageLog;
     replaced->tearDown();
     // What the engine measured live so far includes the replaced scope: the
     // new page's budget counts from the next collection.

@@ -57,7 +57,9 @@ public:
     JSValue exception() const;
     void setException(const JSValue& exception);
     // Called with every exception after it was stored. Default: logs
-    // "JS exception: <message> at <url>:<line>". Null restores the default.
+    // "JS exception: <message> at <url>:<line>", the message and URL by
+    // their start and length, past 20 a second only counted (PageLog).
+    // Null restores the default.
     void setExceptionHandler(ExceptionHandler handler);
     ExceptionHandler exceptionHandler() const;
 

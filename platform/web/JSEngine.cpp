@@ -133,23 +133,57 @@ JSPropertyName::JSPropertyName(std::string_view utf8) : ref_(tPropertyNames.reta
 
 JSPropertyName::~JSPropertyName() { JSStringRelease(ref_); }
 
-std::string toUTF8(JSStringRef string) {
-    std::string out;
-    if (!string) return out;
+namespace {
+// Appends `string` in UTF-8 to `out` while `out` holds fewer than `maxBytes`
+// bytes; answers the bytes the whole string takes.
+size_t appendUTF8(JSStringRef string, std::string& out, size_t maxBytes) {
     const JSChar* units = JSStringGetCharactersPtr(string);
-    size_t length = JSStringGetLength(string);
-    out.reserve(length);
-    for (size_t i = 0; i < length; ++i) {
+    const size_t length = JSStringGetLength(string);
+    auto paired = [&](size_t i) {
+        return units[i] >= 0xD800 && units[i] <= 0xDBFF && i + 1 < length && units[i + 1] >= 0xDC00 &&
+               units[i + 1] <= 0xDFFF;
+    };
+    size_t whole = 0, i = 0;
+    for (; i < length && whole < maxBytes; ++i) {
         char32_t u = units[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < length && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+        if (paired(i)) {
             u = 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00);
             ++i;
         } else if (u >= 0xD800 && u <= 0xDFFF) {
             u = 0xFFFD;
         }
         utf8::append(out, u);
+        whole += u < 0x80 ? 1 : u < 0x800 ? 2 : u < 0x10000 ? 3 : 4;
     }
+    // The rest is only counted: a pair takes four bytes, a lone half three (U+FFFD).
+    for (; i < length; ++i) {
+        const JSChar u = units[i];
+        if (u < 0x80) {
+            ++whole;
+        } else if (u < 0xD800 || u > 0xDBFF || i + 1 == length || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF) {
+            whole += u < 0x800 ? 2 : 3;
+        } else {
+            whole += 4;
+            ++i;
+        }
+    }
+    return whole;
+}
+}  // namespace
+
+std::string toUTF8(JSStringRef string) {
+    std::string out;
+    if (!string) return out;
+    out.reserve(JSStringGetLength(string));
+    appendUTF8(string, out, std::numeric_limits<size_t>::max());
     return out;
+}
+
+std::string toUTF8ForLog(JSStringRef string) {
+    if (!string) return "";
+    std::string start;
+    const size_t whole = appendUTF8(string, start, kLoggedTextLimit + 1);
+    return shortenedForLog(start, whole, kLoggedTextLimit);
 }
 
 // ---- global contexts ---------------------------------------------------------------------------
@@ -447,7 +481,10 @@ JSValueRef callNativeFunction(JSContextRef ctx, JSObjectRef function, JSObjectRe
     if (fn && *fn) {
         auto what = runtime::callCatching([&] { result = (*fn)(ctx, thisObject, argc, argv, exception); });
         if (what) {
-            logError("native JS function: uncaught exception: " + *what);
+            std::string line = "native JS function: uncaught exception: " + shortenedForLog(*what);
+            auto found = coresByContext().find(JSContextGetGlobalContext(ctx));
+            if (found == coresByContext().end()) logError(line);
+            else found->second->pageLog->write(LogLevel::Error, "native JS function", std::move(line));
             *exception = makeError(ctx, *what);
             result = nullptr;
         }
@@ -651,19 +688,20 @@ JSValueRef EngineAccess::refFor(const JSValue& value, const ContextCore& target)
 }
 
 std::string describeException(JSContextRef ctx, JSValueRef exception, std::string_view fallbackURL) {
+    // Page text: converted only as far as the line shows it.
     std::string message = "(no message)";
     if (JSStringRef s = JSValueToStringCopy(ctx, exception, nullptr)) {
-        message = toUTF8(s);
+        message = toUTF8ForLog(s);
         JSStringRelease(s);
     }
-    std::string url(fallbackURL);
+    std::string url = shortenedForLog(fallbackURL);
     double line = 0;
     if (JSValueIsObject(ctx, exception)) {
         JSObjectRef object = JSValueToObject(ctx, exception, nullptr);
         JSValueRef u = JSObjectGetProperty(ctx, object, JSString("sourceURL").get(), nullptr);
         if (u && JSValueIsString(ctx, u)) {
             JSStringRef s = JSValueToStringCopy(ctx, u, nullptr);
-            url = toUTF8(s);
+            url = toUTF8ForLog(s);
             JSStringRelease(s);
         }
         JSValueRef l = JSObjectGetProperty(ctx, object, JSString("line").get(), nullptr);
@@ -687,7 +725,7 @@ void ContextCore::reportException(JSValueRef exceptionRef, std::string_view fall
     exception = value;
     JSContext::ExceptionHandler handler = exceptionHandler;
     if (!handler) {
-        logError(describeException(ctx, exceptionRef, fallbackURL));
+        pageLog->write(LogLevel::Error, "JS exception", describeException(ctx, exceptionRef, fallbackURL));
         return;
     }
     Ref<JSContext> context = owner.lock();
@@ -735,7 +773,8 @@ JSObjectRef ContextCore::wrapperFor(const Ref<JSExport>& object) {
             CurrentContextScope scope(core->owner);
             auto what = runtime::callCatching([&] { result = call(*context, args); });
             if (what) {
-                logError("exported JS method " + name + ": uncaught exception: " + *what);
+                core->pageLog->write(LogLevel::Error, "exported JS method",
+                                     "exported JS method " + name + ": uncaught exception: " + shortenedForLog(*what));
                 *exception = makeError(c, *what);
                 return nullptr;
             }
@@ -801,6 +840,7 @@ std::shared_ptr<ContextCore> ContextCore::create(std::shared_ptr<EngineGroup> gr
     core->group = std::move(group);
     core->owner = owner;
     core->page = page;
+    core->pageLog = std::make_shared<PageLog>();
     JSGlobalContextRef ctx = createGlobalContext(core->group->ref);
     core->ctx = ctx;
     coresByContext()[ctx] = core.get();

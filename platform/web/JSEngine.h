@@ -21,6 +21,7 @@
 
 #include "platform/foundation/Value.h"
 #include "platform/web/JSContext.h"
+#include "platform/web/PageLog.h"
 
 namespace platform::web {
 
@@ -42,6 +43,9 @@ private:
 };
 
 std::string toUTF8(JSStringRef string);  // lone surrogates become U+FFFD
+// A text a page supplies as a log line takes it (shortenedForLog): only its
+// start is converted, its whole length counted.
+std::string toUTF8ForLog(JSStringRef string);
 
 // A property name as the engine takes it. Names recur (an event's fields, a
 // method called on every event, a global read each time) and making each
@@ -170,6 +174,8 @@ struct ContextCore : std::enable_shared_from_this<ContextCore> {
 
     JSValue exception;
     JSContext::ExceptionHandler exceptionHandler;
+    // What its script writes to the log; the context's later scopes share it.
+    std::shared_ptr<PageLog> pageLog;
 
     // Calls into the engine in progress; a tear-down asked for meanwhile
     // waits for the outermost one to return.
@@ -341,7 +347,8 @@ public:
 JSObjectRef makeError(JSContextRef ctx, std::string_view message, const char* constructor = "Error");
 // The native object behind an exported wrapper, or null.
 Ref<JSExport> exportedObjectOf(JSContextRef ctx, JSValueRef value);
-// "JS exception: <message> at <url>:<line>".
+// "JS exception: <message> at <url>:<line>", the message and URL by their
+// start and length (shortenedForLog).
 std::string describeException(JSContextRef ctx, JSValueRef exception, std::string_view fallbackURL);
 
 }  // namespace platform::web

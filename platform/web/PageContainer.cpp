@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <sstream>
 #include <unordered_map>
 #include <vector>
@@ -30,8 +31,13 @@ struct PageContainer::Font {
     double size = 0;
     unsigned int decoration = 0;
     litehtml::font_metrics metrics;
-    // The glyphs drawn from pictures, by index: the square points each covers.
-    std::unordered_map<unsigned long, double> pictured;
+    // The glyphs drawn from pictures, by index: the square points each
+    // picture covers, and its ink about the glyph's origin.
+    struct Pictured {
+        double area = 0;
+        double left = 0, top = 0, right = 0, bottom = 0;
+    };
+    std::unordered_map<unsigned long, Pictured> pictured;
     // Glyphs measured and drawn, counted up to the face's number of glyphs:
     // as many as cairo may have to load from the face (for each font).
     size_t faceGlyphs = 0;
@@ -347,12 +353,21 @@ void PageContainer::draw_text(litehtml::uint_ptr hdc, const litehtml::tchar_t* t
     std::vector<cairo_glyph_t> pictures, outlines;
     double picturedArea = 0, outlinedRows = 0;
     const bool large = font->size * scale > kLargestGlyphPicture;
+    // Only a picture that reaches into the view is drawn, as only an outline
+    // that does is filled: text far longer than the view (one long word)
+    // would otherwise be copied and handed to cairo whole. A picture lies
+    // within a device pixel of its ink, on a pixel its origin rounds to.
+    const double margin = scale > 0 ? 2 / scale : std::numeric_limits<double>::infinity();
+    auto shows = [&](const cairo_glyph_t& glyph, const Font::Pictured& picture) {
+        return glyph.x + picture.left - margin < x1 && glyph.x + picture.right + margin > x0 &&
+               glyph.y + picture.top - margin < y1 && glyph.y + picture.bottom + margin > y0;
+    };
     for (int i = 0; i < count; ++i) {
         const cairo_glyph_t& glyph = placed[i];
         auto known = large ? font->pictured.end() : font->pictured.find(glyph.index);
         if (known != font->pictured.end()) {
-            pictures.push_back(glyph);
-            picturedArea += known->second;
+            if (shows(glyph, known->second)) pictures.push_back(glyph);
+            picturedArea += known->second.area;
             continue;
         }
         cairo_text_extents_t ink;
@@ -360,10 +375,13 @@ void PageContainer::draw_text(litehtml::uint_ptr hdc, const litehtml::tchar_t* t
         const double pixels = (std::ceil(ink.width * scale) + 2) * (std::ceil(ink.height * scale) + 2);
         const size_t bytes = static_cast<size_t>(pixels) + kGlyphPictureOverhead;
         if (!large && bytes <= kGlyphPictureBytes - glyphPictureBytes_) {
+            // The budget and the work count every picture as before, drawn or not.
             glyphPictureBytes_ += bytes;
-            font->pictured.emplace(glyph.index, pixels / (scale * scale));
-            pictures.push_back(glyph);
-            picturedArea += pixels / (scale * scale);
+            const Font::Pictured picture{pixels / (scale * scale), ink.x_bearing, ink.y_bearing,
+                                         ink.x_bearing + ink.width, ink.y_bearing + ink.height};
+            font->pictured.emplace(glyph.index, picture);
+            if (shows(glyph, picture)) pictures.push_back(glyph);
+            picturedArea += picture.area;
             continue;
         }
         // Only what shows is filled (cairo walks a path's every edge down

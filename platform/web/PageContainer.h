@@ -6,10 +6,10 @@
 // backgrounds, borders and rounded clips; its elements are PageElements.
 // Glyphs are drawn from the pictures cairo makes of them while they are
 // small and a drawing's pictures fit a budget, and filled as outlines
-// otherwise (only those within the view). Resources are bounded per drawing,
-// and so are the work, text boxes and style pieces litehtml makes of the
-// page: past one of those bounds, the drawing stops (BoundExceeded). Main
-// thread.
+// otherwise; either way only those within the view. Resources are bounded
+// per drawing, and so are the work, text boxes and style pieces litehtml
+// makes of the page: past one of those bounds, the drawing stops
+// (BoundExceeded). Main thread.
 #pragma once
 
 #include <cairo.h>

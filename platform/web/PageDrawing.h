@@ -31,7 +31,7 @@ struct PageDrawingWork {
 };
 PageDrawingWork lastPageDrawingWork();
 // Test seam: the processor time a drawing may take (PageContainer's
-// kMaximumDrawingSeconds until set), for the process.
+// kMaximumDrawingSeconds until set; 0 restores it), for the process.
 void setPageDrawingTimeLimit(double seconds);
 // Test seam: the steps of work between readings of a drawing's processor
 // time (PageContainer's kStepsBetweenTimeChecks until set; 0 restores it),

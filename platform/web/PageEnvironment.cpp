@@ -100,11 +100,14 @@ bool isJavaScriptType(const Value& type) {
     return std::find_if(std::begin(kTypes), std::end(kTypes), [&](const char* k) { return t == k; }) != std::end(kTypes);
 }
 
-std::string argString(JSContextRef ctx, size_t argc, const JSValueRef argv[], size_t i) {
+// Argument `i` as text; `convert` takes it from the engine (toUTF8ForLog for
+// a log line).
+std::string argString(JSContextRef ctx, size_t argc, const JSValueRef argv[], size_t i,
+                      std::string (*convert)(JSStringRef) = toUTF8) {
     if (i >= argc) return "";
     JSStringRef s = JSValueToStringCopy(ctx, argv[i], nullptr);
     if (!s) return "";
-    std::string out = toUTF8(s);
+    std::string out = convert(s);
     JSStringRelease(s);
     return out;
 }
@@ -192,9 +195,12 @@ void PageEnvironment::installScope() {
         if (auto env = weak.lock()) env->clearTimer(static_cast<int64_t>(argNumber(c, argc, argv, 0)));
         return nullptr;
     });
-    hook("log", [](JSContextRef c, JSObjectRef, size_t argc, const JSValueRef argv[], JSValueRef*) {
-        std::string level = argString(c, argc, argv, 0);
-        log(levelNamed(level), "JS " + level + ": " + argString(c, argc, argv, 1));
+    hook("log", [weakCore](JSContextRef c, JSObjectRef, size_t argc, const JSValueRef argv[], JSValueRef*) {
+        auto core = weakCore.lock();
+        if (!core) return nullptr;
+        const std::string level = argString(c, argc, argv, 0);
+        const std::string kind = "JS " + level;
+        core->pageLog->write(levelNamed(level), kind, kind + ": " + argString(c, argc, argv, 1, toUTF8ForLog));
         return nullptr;
     });
     hook("parseHTML", [](JSContextRef c, JSObjectRef, size_t argc, const JSValueRef argv[], JSValueRef*) {

@@ -220,12 +220,12 @@ inline std::string adPage(uint32_t seed, int rules, int elements) {
 }
 
 // The pages, by name.
-inline constexpr std::array<const char*, 24> kHostilePageNames{
+inline constexpr std::array<const char*, 25> kHostilePageNames{
     "nested_tables", "descendant_selector", "rules_over_spans", "truncated_images", "many_words",
     "large_images", "floats", "stacked_layers", "sibling_selectors", "style_text",
     "huge_colspan", "wide_colspans", "deep_rowspans", "rules_over_list_items", "long_inline_text",
     "mixed_selectors", "matched_rules", "roman_numerals", "nested_table_rows", "table_pseudo_elements",
-    "nested_header_groups", "large_text_sizes", "zoomed_headline", "dense_ad"};
+    "nested_header_groups", "large_text_sizes", "zoomed_headline", "dense_ad", "long_word"};
 
 // The page of that name (kHostilePageNames), built alone: some hold pictures
 // of 4096 × 4096 that take a while to make. An empty page for another name.
@@ -333,6 +333,9 @@ inline HostilePage hostilePage(std::string_view name) {
     // are new to the drawing), over the view and far past its right edge.
     if (name == "large_text_sizes") return {largeTextPage(printableCharacters(), 1000, 100), ""};
     if (name == "zoomed_headline") return {zoomedHeadline(600, 1000, 12), ""};
+    // One word of small text far longer than the view is wide: its glyphs'
+    // pictures are made once, and only those in the view are drawn.
+    if (name == "long_word") return {body + "<p style='color:#ffffff;font-size:16px'>" + repeated("x", 1900000), ""};
     // An ad of 1,845 rules over 3,052 elements (390 KB): drawn in about 0.7 s
     // of processor time in an optimised build.
     if (name == "dense_ad") return {adPage(1, 1845, 3052), ""};

@@ -1,6 +1,7 @@
 // Shared by the web tests: the fixture (platform fixture, loopback server,
-// a short script time limit) and a delegate that records what the web view
-// reports, one line per callback.
+// a short script time limit, the process-wide settings a test changes
+// restored after it) and a delegate that records what the web view reports,
+// one line per callback.
 #pragma once
 
 #include <functional>
@@ -10,6 +11,7 @@
 #include "platform/net/NSURLRequest.h"
 #include "platform/testing/PlatformTest.h"
 #include "platform/web/JSVirtualMachine.h"
+#include "platform/web/PageDrawing.h"
 #include "platform/web/UIWebView.h"
 #include "simulator/LoopbackServer.h"
 
@@ -63,6 +65,13 @@ protected:
     }
     void TearDown() override {
         server.stop();
+        // Process-wide settings a test may change go back to their defaults,
+        // for a next test run in this process.
+        JSVirtualMachine::setExecutionTimeLimit(0);
+        JSVirtualMachine::setPageHeapBudget(0);
+        UIWebView::setUserAgent(std::nullopt);
+        platform::testing::setPageDrawingTimeLimit(0);
+        platform::testing::setPageDrawingStepsBetweenTimeChecks(0);
         PlatformTest::TearDown();
     }
 

@@ -1,0 +1,107 @@
+// What a page writes to the log: console lines, dialogs, uncaught exceptions
+// and script errors, and the failures of native calls it makes, go in by
+// their start and length; a page that floods them for seconds on the virtual
+// clock writes a bounded number of log bytes, the start of each kind kept and
+// the rest counted. A few lines a second still go out whole, in order.
+#include <algorithm>
+#include <stdexcept>
+
+#include "platform/web/tests/WebTestSupport.h"
+
+namespace {
+
+using webtest::WebTest;
+
+constexpr size_t kMiB = 1024 * 1024;
+
+// A bridge whose call fails with the text the page gave it.
+class FailingBridge : public NSObject, public JSExport {
+public:
+    std::vector<JSExportMethod> exportedMethods() const override {
+        return {{"fail:", [](JSContext&, const std::vector<JSValue>& args) -> JSValue {
+                     throw std::runtime_error(args[0].toString().value_or(""));
+                 }}};
+    }
+};
+
+class PageLogTest : public WebTest {
+protected:
+    Ref<UIWebView> load(const std::string& html) {
+        auto view = webViewWithDelegate();
+        view->javaScriptContext()->setObject(std::make_shared<FailingBridge>(), "bridge");
+        view->loadHTMLString(html, url("http://ads.example.com/ad/page.html"));
+        driver().drain();
+        EXPECT_EQ(delegate->count("finish"), 1u);
+        return view;
+    }
+    // The text a page's 'start' + 1 MiB of "x" leaves in a line: its start, then its whole length.
+    static std::string startOf(const std::string& start) {
+        const std::string text = start + std::string(kMiB, 'x');
+        return text.substr(0, 200) + "\xE2\x80\xA6 (" + std::to_string(text.size()) + " bytes)";
+    }
+};
+
+TEST_F(PageLogTest, APageThatFloodsTheLogForFiveSecondsWritesUnderAMebibyteWithTheStartOfEachKind) {
+    JSVirtualMachine::setExecutionTimeLimit(30);
+    expectLogLine("exported JS method fail: uncaught exception: bridge start ");
+    // Every 100 ms: ten 1 MiB console lines and dialogs, a 1 MiB exception,
+    // a thrown object naming a 1 MiB script and a 1 MiB script that does not
+    // parse; every second, a bridge call failing with 1 MiB.
+    auto view = load(R"(<script>
+        var big = 'x'.repeat(1 << 20), ticks = 0;
+        setInterval(function () {
+            for (var i = 0; i < 4; i++) console.log('log start ' + big);
+            for (var i = 0; i < 3; i++) console.warn('warn start ' + big);
+            for (var i = 0; i < 3; i++) alert('alert start ' + big);
+            if (ticks++ % 10 == 0) try { bridge.fail('bridge start ' + big); } catch (e) {}
+            throw new Error('error start ' + big);
+        }, 100);
+        setInterval(function () {
+            throw { toString: function () { return 'thrown object'; }, sourceURL: 'url start ' + big, line: 7 };
+        }, 100);
+        setInterval('syntax start ' + big + ' (', 100);
+    </script>)");
+    driver().advance(5);
+
+    size_t bytes = 0, longest = 0;
+    for (const std::string& line : logCapture().messages()) {
+        bytes += line.size() + 1;
+        longest = std::max(longest, line.size());
+    }
+    EXPECT_LT(bytes, kMiB);
+    EXPECT_LT(longest, 1024u);
+    EXPECT_TRUE(logCapture().contains("JS log: " + startOf("log start ")));
+    EXPECT_TRUE(logCapture().contains("JS warn: " + startOf("warn start ")));
+    EXPECT_TRUE(logCapture().contains("JS alert: " + startOf("alert start ")));
+    EXPECT_TRUE(logCapture().contains("JS exception: " + startOf("Error: error start ")));
+    EXPECT_TRUE(logCapture().contains("JS exception: thrown object at " + startOf("url start ") + ":7"));
+    EXPECT_TRUE(logCapture().contains("JS exception: SyntaxError"));
+    EXPECT_TRUE(logCapture().contains("exported JS method fail: uncaught exception: " + startOf("bridge start ")));
+    // What went over is counted, not lost without a word.
+    EXPECT_GT(logCapture().count("more in 1 s)"), 0u);
+}
+
+// A creative's few lines in a second each go out whole, at once, in order.
+TEST_F(PageLogTest, APageThatLogsAFewLinesHasEachWrittenAtOnceInOrder) {
+    auto view = load("<script>for (var i = 0; i < 20; i++) console.log('line ' + i);</script>");
+    std::vector<std::string> lines;
+    for (const std::string& line : logCapture().messages())
+        if (line.rfind("JS log: ", 0) == 0) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 20u);
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], "JS log: line " + std::to_string(i));
+    // Past them within the second, a line only counts.
+    eval(view, "console.log('over'); console.log('over, last')");
+    EXPECT_EQ(logCapture().count("JS log: over"), 0u);
+    driver().drain();
+    EXPECT_TRUE(logCapture().contains("JS log: over (2 in all)"));
+    // A second on, the count starts afresh. A long line's length counts
+    // bytes: two for an é, four for a pair of halves, three for a lone one.
+    driver().advance(1);
+    eval(view, R"(console.log('later'); console.log('\u00e9'.repeat(150) + '\ud83d\udc7b'.repeat(50) + '\ud800'))");
+    EXPECT_TRUE(logCapture().contains("JS log: later"));
+    std::string e;
+    for (int i = 0; i < 100; ++i) e += "\xC3\xA9";
+    EXPECT_TRUE(logCapture().contains("JS log: " + e + "\xE2\x80\xA6 (503 bytes)"));
+}
+
+}  // namespace
