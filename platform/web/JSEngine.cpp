@@ -694,7 +694,7 @@ std::string describeException(JSContextRef ctx, JSValueRef exception, std::strin
         message = toUTF8ForLog(s);
         JSStringRelease(s);
     }
-    std::string url = shortenedForLog(fallbackURL);
+    std::string url = urlForLog(fallbackURL);
     double line = 0;
     if (JSValueIsObject(ctx, exception)) {
         JSObjectRef object = JSValueToObject(ctx, exception, nullptr);

@@ -345,7 +345,7 @@ bool PageEnvironment::beginDocument(const Ref<NSURL>& url, std::string_view html
             }
             Ref<NSURL> scriptURL = resolve(*src);
             if (trimmed(*src).empty() || !scriptURL) {
-                log(LogLevel::Warning, "web view: script with an unusable src skipped: \"" + shortenedForLog(*src) + "\"");
+                log(LogLevel::Warning, "web view: script with an unusable src skipped: \"" + urlForLog(*src) + "\"");
                 continue;
             }
             std::optional<std::string> source = loadScriptSource(scriptURL);
@@ -374,11 +374,11 @@ std::optional<std::string> PageEnvironment::loadScriptSource(const Ref<NSURL>& u
     std::string scheme = lowercase(url->scheme());
     if (scheme == "file") {
         auto text = readFilePrefix(url->path(), kMaximumDocumentBytes);
-        if (!text) log(LogLevel::Warning, "web view: script not loaded: " + shortenedForLog(url->absoluteString()) + ": no such file");
+        if (!text) log(LogLevel::Warning, "web view: script not loaded: " + urlForLog(url->absoluteString()) + ": no such file");
         return text;
     }
     if (scheme != "http" && scheme != "https" && scheme != "data") {
-        log(LogLevel::Warning, "web view: script not loaded: " + shortenedForLog(url->absoluteString()) + ": unsupported scheme");
+        log(LogLevel::Warning, "web view: script not loaded: " + urlForLog(url->absoluteString()) + ": unsupported scheme");
         return std::nullopt;
     }
     auto request = NSMutableURLRequest::requestWithURL(url, NSURLRequestUseProtocolCachePolicy, kScriptFetchTimeout);
@@ -390,7 +390,7 @@ std::optional<std::string> PageEnvironment::loadScriptSource(const Ref<NSURL>& u
     if (!body || (http && (http->statusCode() < 200 || http->statusCode() > 299))) {
         std::string why = error ? error->localizedDescription()
                                 : "HTTP status " + std::to_string(http ? http->statusCode() : 0);
-        log(LogLevel::Warning, "web view: script not loaded: " + shortenedForLog(url->absoluteString()) + ": " + why);
+        log(LogLevel::Warning, "web view: script not loaded: " + urlForLog(url->absoluteString()) + ": " + why);
         return std::nullopt;
     }
     std::string text = body->toString();
@@ -444,7 +444,7 @@ void PageEnvironment::requestNavigation(const std::string& text, NavigationKind 
     }
     Ref<NSURL> url = kind == NavigationKind::Reload ? documentURL_ : resolve(t);
     if (!url) {
-        invalidURLRefusals_.refuse("web view: navigation to an invalid URL ignored: \"" + shortenedForLog(text) + "\"");
+        invalidURLRefusals_.refuse("web view: navigation to an invalid URL ignored: \"" + urlForLog(text) + "\"");
         return;
     }
     if (host_) host_->pageRequestsNavigation(url, kind);
