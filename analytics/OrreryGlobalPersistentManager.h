@@ -24,9 +24,13 @@ public:
     using WriteBlock = std::function<void(ValueDictionary& map)>;
 
     static Ref<OrreryGlobalPersistentManager> sharedInstance();
-    // Loads the five maps from their files (a missing or unreadable file
-    // gives an empty map). The shared instance is made this way; tests make
-    // more to play a restart.
+    // Loads the five maps from their files (a missing or damaged file gives
+    // an empty map). A file that is there but cannot be read now (an I/O
+    // error, too many open files) is never saved over: its map starts empty
+    // and is read again before each later operation; once it reads, what it
+    // holds is kept, the keys written meanwhile fill in those it lacks, the
+    // keys removed meanwhile go, and the map is saved. The shared instance is
+    // made this way; tests make more to play a restart.
     Ref<OrreryGlobalPersistentManager> init();
 
     // Runs the block with the map on the map's queue, beside other reads,
