@@ -154,11 +154,15 @@ const std::shared_ptr<OrreryGlobalPersistentManager::Store>& OrreryGlobalPersist
     return stores_[static_cast<size_t>(map)];
 }
 
-void OrreryGlobalPersistentManager::processReadOperationSync(OrreryPersistentMap map, ReadBlock block) {
-    if (!block) return;
+bool OrreryGlobalPersistentManager::processReadOperationSync(OrreryPersistentMap map, ReadBlock block) {
     const auto& target = store(map);
     if (target->unread) dispatch_barrier_sync(target->queue, [&target] { target->readIfUnread(); });
-    dispatch_sync(target->queue, [&target, &block] { block(target->map); });
+    bool read = true;
+    dispatch_sync(target->queue, [&target, &block, &read] {
+        read = !target->unread;
+        if (block) block(target->map);
+    });
+    return read;
 }
 
 void OrreryGlobalPersistentManager::processWriteOperation(OrreryPersistentMap map, WriteBlock block,

@@ -263,6 +263,24 @@ TEST_F(OrreryPersistentMapTest, AMapUnreadableAtAStartIsNeverSavedOverAndReadLat
     EXPECT_EQ(logCapture().count(path + " cannot be read now"), 1u);
 }
 
+// The install trigger was raised by an earlier start; the globals cannot be
+// read at this one. Until they can, the install counts as done, so the
+// trigger is not raised a second time.
+TEST_F(OrreryPersistentMapTest, TheInstallCountsAsDoneWhileTheGlobalsCannotBeRead) {
+    const std::string path = OrreryUtil::filePathDirectory() + "/" +
+                             OrreryGlobalPersistentManager::fileNameForMap(OrreryPersistentMap::Globals);
+    newManager()->processWriteOperationSync(OrreryPersistentMap::Globals, [](ValueDictionary& map) {
+        map.set(OrreryGlobalVariableStorage::kAppInstallProcessDoneKey, Value(true));
+    });
+    platform::testing::FileSystemConditions::setReadsFail(path, EIO);
+    auto storage = OrreryGlobalVariableStorage::sharedInstance();
+    EXPECT_TRUE(storage->appInstallProcessDone());
+    EXPECT_FALSE(OrreryGlobalPersistentManager::sharedInstance()->processReadOperationSync(OrreryPersistentMap::Globals, nullptr));
+    platform::testing::FileSystemConditions::setReadsFail(path, std::nullopt);
+    EXPECT_TRUE(storage->appInstallProcessDone());
+    EXPECT_TRUE(OrreryGlobalPersistentManager::sharedInstance()->processReadOperationSync(OrreryPersistentMap::Globals, nullptr));
+}
+
 TEST_F(OrreryPersistentMapTest, AThrowingWriteIsLoggedAndTheQueueGoesOn) {
     auto manager = newManager();
     expectLogLine("Orrery: a write on the persisted URLs map failed: boom");
