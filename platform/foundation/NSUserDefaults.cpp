@@ -129,6 +129,12 @@ void NSUserDefaults::storeLocked() const {
     PropertyList::writeToFile(Value(values_), path_, PropertyList::Format::Binary);
 }
 
+bool NSUserDefaults::isStoreRead() const {
+    std::scoped_lock lock(mutex_);
+    readIfUnreadLocked();
+    return !unread_;
+}
+
 Value NSUserDefaults::objectForKey(const std::string& key) const {
     std::scoped_lock lock(mutex_);
     readIfUnreadLocked();

@@ -59,6 +59,10 @@ public:
     Value dictionaryRepresentation() const;
     // Changes are already on disk: true.
     bool synchronize() { return true; }
+    // False while the file is there but cannot be read (tried again at each
+    // call): a key then found absent may well be stored, so what its absence
+    // would start (a new identity, an exchange taken as due) waits.
+    bool isStoreRead() const;
 
 private:
     void reload();
