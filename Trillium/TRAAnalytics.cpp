@@ -14,19 +14,39 @@
 
 namespace {
 
-// The stored queue: an array of {"id": <uuid>, "url": <text>}; anything else
-// in it is dropped.
-Value::Array storedQueue() {
-    auto stored = NSUserDefaults::standardUserDefaults()->arrayForKey(TRAAnalytics::kQueueKey);
-    Value::Array queue;
-    if (!stored) return queue;
-    for (const Value& entry : *stored)
-        if (entry["id"].isString() && entry["url"].isString()) queue.push_back(entry);
-    return queue;
+// The queue kept while the preferences cannot be read: stored then, it
+// would stand in for the queue they hold (which the preferences keep), and
+// the events it holds would be lost. It joins that queue once they read.
+Value::Array& queueWhileUnread() {
+    static auto* queue = new Value::Array();  // main thread; never destroyed
+    return *queue;
 }
 
 void storeQueue(const Value::Array& queue) {
-    NSUserDefaults::standardUserDefaults()->setObject(Value(queue), TRAAnalytics::kQueueKey);
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    if (!defaults->isStoreRead()) {
+        queueWhileUnread() = queue;
+        return;
+    }
+    defaults->setObject(Value(queue), TRAAnalytics::kQueueKey);
+}
+
+// The stored queue: an array of {"id": <uuid>, "url": <text>}; anything else
+// in it is dropped.
+Value::Array storedQueue() {
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    if (!defaults->isStoreRead()) return queueWhileUnread();
+    auto stored = defaults->arrayForKey(TRAAnalytics::kQueueKey);
+    Value::Array queue;
+    if (stored)
+        for (const Value& entry : *stored)
+            if (entry["id"].isString() && entry["url"].isString()) queue.push_back(entry);
+    if (!queueWhileUnread().empty()) {
+        queue.insert(queue.end(), queueWhileUnread().begin(), queueWhileUnread().end());
+        queueWhileUnread().clear();
+        storeQueue(queue);
+    }
+    return queue;
 }
 
 }  // namespace

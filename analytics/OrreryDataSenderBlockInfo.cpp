@@ -2,6 +2,7 @@
 
 #include "analytics/OrreryLog.h"
 #include "analytics/OrreryUtil.h"
+#include "platform/foundation/LastingConditions.h"
 #include "platform/foundation/NSFileManager.h"
 
 namespace {
@@ -12,6 +13,12 @@ constexpr const char* kCreationDateKey = "creationDate";
 constexpr const char* kItemKey = "item";
 constexpr std::string_view kBlockFileMagic = "OBK1";
 constexpr size_t kBlockFileHeaderLength = 8;  // magic, checksum
+
+// Shared files whose items could not be written out at their last attempt.
+platform::LastingConditions& unsplitFiles() {
+    static auto* files = new platform::LastingConditions();  // never destroyed: walks may run at exit
+    return *files;
+}
 
 bool isPlainFileName(const std::string& name) {
     if (name.empty() || name.size() > 64) return false;
@@ -159,21 +166,21 @@ std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> OrreryDataSenderBlock
     const std::string& identifier, const std::vector<uint32_t>& items, const std::string& dataKey) {
     const std::string path = OrreryUtil::filePathDirectory() + "/" + identifier;
     auto manager = NSFileManager::defaultManager();
-    // A file that is there but cannot be read now (logged by readFile) is
+    // A file that is there but cannot be read now (logged by NSData::readFile) is
     // neither moved nor damaged: taken as moved, its blocks would leave the
     // index, and a later recovery would bring back every item it holds,
     // answered ones too.
-    OrreryUtil::FileRead read = isPlainFileName(identifier) ? OrreryUtil::readFile(path) : OrreryUtil::FileRead{{}, true};
+    platform::FileRead read = isPlainFileName(identifier) ? NSData::readFile(path) : platform::FileRead{{}, true};
     std::optional<NSData>& file = read.data;
-    if (!file && !read.gone) return std::nullopt;
+    if (read.unreadable()) return std::nullopt;
     if (!file) {
         // Moved already, by a start that a kill cut short before its index was saved.
         std::vector<Ref<OrreryDataSenderBlockInfo>> blocks;
         for (uint32_t item : items) {
             const std::string name = separatedFileName(identifier, item);
             const std::string movedPath = OrreryUtil::filePathDirectory() + "/" + name;
-            OrreryUtil::FileRead moved = OrreryUtil::readFile(movedPath);
-            if (!moved.data && !moved.gone) return std::nullopt;
+            platform::FileRead moved = NSData::readFile(movedPath);
+            if (moved.unreadable()) return std::nullopt;
             std::optional<OrreryBlockFileContents> contents = moved.data ? readBlockFile(*moved.data) : std::nullopt;
             const bool usable = contents && contents->dataKey == dataKey && contents->items.size() == 1;
             blocks.push_back(usable ? recordOf(name, contents->items.front().length(),
@@ -204,7 +211,9 @@ std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> OrreryDataSenderBlock
     std::vector<std::string> written;
     auto undo = [&] {
         for (const std::string& name : written) manager->removeItemAtPath(folder + "/" + name);
-        OrreryLog::error("the report blocks of " + identifier + " could not be given files of their own; they wait");
+        // Tried at every walk while the disk stays full: logged as it begins and ends.
+        if (unsplitFiles().begins(identifier))
+            OrreryLog::error("the report blocks of " + identifier + " could not be given files of their own; they wait");
     };
     for (uint32_t item : items) {
         if (item >= fileItems.size()) {
@@ -227,6 +236,8 @@ std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> OrreryDataSenderBlock
         undo();
         return std::nullopt;
     }
+    if (unsplitFiles().ends(identifier))
+        OrreryLog::error("the report blocks of " + identifier + " have files of their own now");
     return blocks;
 }
 
@@ -245,7 +256,7 @@ std::vector<Ref<OrreryDataSenderBlockInfo>> OrreryDataSenderBlockInfo::recovered
     if (!isBlockFileName(fileName)) return {};
     const std::string path = OrreryUtil::filePathDirectory() + "/" + fileName;
     // One that cannot be read now waits for a later start.
-    std::optional<NSData> file = OrreryUtil::readFile(path).data;
+    std::optional<NSData> file = NSData::readFile(path).data;
     if (!file) return {};
     std::optional<OrreryBlockFileContents> contents = readBlockFile(*file);
     if (!contents || contents->dataKey != dataKey) {
@@ -298,10 +309,10 @@ std::string OrreryDataSenderBlockInfo::filePath() const { return OrreryUtil::fil
 std::optional<std::vector<NSData>> OrreryDataSenderBlockInfo::items(bool* unreadable) const {
     if (unreadable) *unreadable = false;
     if (identifier().empty()) return std::nullopt;
-    OrreryUtil::FileRead read = OrreryUtil::readFile(filePath());
+    platform::FileRead read = NSData::readFile(filePath());
     std::optional<NSData>& file = read.data;
     if (!file) {
-        if (unreadable) *unreadable = !read.gone;
+        if (unreadable) *unreadable = read.unreadable();
         return std::nullopt;
     }
     std::optional<OrreryBlockFileContents> contents = readBlockFile(*file);

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <exception>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <vector>
 
 #include "analytics/OrreryLog.h"
@@ -15,6 +17,10 @@ struct OrreryGlobalPersistentManager::Store {
     std::string path;
     dispatch_queue_t queue;
     ValueDictionary map;  // touched only by blocks on `queue`
+    // The file is there but could not be read: nothing is saved over it, and
+    // it is read again (alone on `queue`) before each later operation.
+    std::atomic<bool> unread{false};
+    std::set<std::string> removedUnread;  // keys writes removed while unread; alone on `queue`
     // Writes issued and not yet run. An asynchronous write saves only when
     // no other write waits behind it: a burst is saved once, by its last write.
     std::atomic<int> pendingWrites{0};
@@ -23,16 +29,41 @@ struct OrreryGlobalPersistentManager::Store {
     // What waits for the next save; touched only by blocks on `queue`.
     std::vector<std::function<void()>> afterSave;
 
+    // The map the file holds; nothing while it cannot be read.
+    std::optional<ValueDictionary> stored() const {
+        std::optional<Value> archive = OrreryUtil::readArchiveFile(path);
+        if (!archive) return std::nullopt;
+        if (const ValueDictionary* dictionary = archive->dictionary()) return *dictionary;
+        if (!archive->isNull()) OrreryLog::error("the persisted " + name + " map is no dictionary; starting empty");
+        return ValueDictionary();
+    }
+
     void load() {
-        Value stored = OrreryUtil::safeUnarchiveObjectWithFile(path);
-        if (const ValueDictionary* dictionary = stored.dictionary()) {
-            map = *dictionary;
-        } else if (!stored.isNull()) {
-            OrreryLog::error("the persisted " + name + " map is no dictionary; starting empty");
-        }
+        std::optional<ValueDictionary> read = stored();
+        unread = !read;
+        if (read) map = std::move(*read);
+        else OrreryLog::error("the persisted " + name + " map cannot be read; it is kept, and changes stay in memory until it can");
+    }
+
+    // Alone on the queue.
+    void readIfUnread() {
+        if (!unread) return;
+        std::optional<ValueDictionary> read = stored();
+        if (!read) return;
+        // What the file holds is kept: a key written meanwhile may stand on a
+        // reader's finding it absent (a new identifier, a number restarted).
+        const bool changed = map.count() > 0 || !removedUnread.empty();
+        for (const std::string& key : removedUnread) read->remove(key);
+        read->addEntriesMissingFrom(map);
+        map = std::move(*read);
+        removedUnread.clear();
+        unread = false;
+        if (changed) save();
     }
 
     void save() const {
+        // Never over a file that could not be read: what it holds would be lost.
+        if (unread) return;
         std::function<void()> willSave;
         {
             std::scoped_lock lock(handlerMutex);
@@ -52,7 +83,16 @@ struct OrreryGlobalPersistentManager::Store {
 
     // Runs on the queue, alone.
     void write(const WriteBlock& block, bool alwaysSave, std::function<void()> afterSaved) {
-        guarded("a write on", [&] { block(map); });
+        readIfUnread();
+        if (unread) {
+            const std::vector<std::string> before = map.keys();
+            guarded("a write on", [&] { block(map); });
+            for (const std::string& key : before)
+                if (!map.contains(key)) removedUnread.insert(key);
+            for (const auto& [key, value] : map) removedUnread.erase(key);
+        } else {
+            guarded("a write on", [&] { block(map); });
+        }
         if (afterSaved) afterSave.push_back(std::move(afterSaved));
         // Saved even after a failure: the file follows what the map holds.
         if (pendingWrites.fetch_sub(1) != 1 && !alwaysSave) return;
@@ -114,10 +154,15 @@ const std::shared_ptr<OrreryGlobalPersistentManager::Store>& OrreryGlobalPersist
     return stores_[static_cast<size_t>(map)];
 }
 
-void OrreryGlobalPersistentManager::processReadOperationSync(OrreryPersistentMap map, ReadBlock block) {
-    if (!block) return;
+bool OrreryGlobalPersistentManager::processReadOperationSync(OrreryPersistentMap map, ReadBlock block) {
     const auto& target = store(map);
-    dispatch_sync(target->queue, [&target, &block] { block(target->map); });
+    if (target->unread) dispatch_barrier_sync(target->queue, [&target] { target->readIfUnread(); });
+    bool read = true;
+    dispatch_sync(target->queue, [&target, &block, &read] {
+        read = !target->unread;
+        if (block) block(target->map);
+    });
+    return read;
 }
 
 void OrreryGlobalPersistentManager::processWriteOperation(OrreryPersistentMap map, WriteBlock block,

@@ -24,15 +24,21 @@ public:
     using WriteBlock = std::function<void(ValueDictionary& map)>;
 
     static Ref<OrreryGlobalPersistentManager> sharedInstance();
-    // Loads the five maps from their files (a missing or unreadable file
-    // gives an empty map). The shared instance is made this way; tests make
-    // more to play a restart.
+    // Loads the five maps from their files (a missing or damaged file gives
+    // an empty map). A file that is there but cannot be read now (an I/O
+    // error, too many open files) is never saved over: its map starts empty
+    // and is read again before each later operation; once it reads, what it
+    // holds is kept, the keys written meanwhile fill in those it lacks, the
+    // keys removed meanwhile go, and the map is saved. The shared instance is
+    // made this way; tests make more to play a restart.
     Ref<OrreryGlobalPersistentManager> init();
 
     // Runs the block with the map on the map's queue, beside other reads,
     // and returns when it has run. A sync operation from inside a block of
     // the same map would deadlock and aborts instead: nest asynchronously.
-    void processReadOperationSync(OrreryPersistentMap map, ReadBlock block);
+    // False while the map's file cannot be read (the block saw only what was
+    // written since): a key found absent then may well be stored.
+    bool processReadOperationSync(OrreryPersistentMap map, ReadBlock block);
     // Runs the block alone on the map's queue and saves the map (once no
     // other write waits behind it); returns at once. `afterSaved`, when
     // given, then runs on the map's queue once the map as the block left it
@@ -49,8 +55,8 @@ public:
     void setWillSaveHandler(OrreryPersistentMap map, std::function<void()> handler);
 
     // The forms the Relay code calls.
-    void processReadOperationForPersistentGlobalsMapSyncWithBlock(ReadBlock block) {
-        processReadOperationSync(OrreryPersistentMap::Globals, std::move(block));
+    bool processReadOperationForPersistentGlobalsMapSyncWithBlock(ReadBlock block) {
+        return processReadOperationSync(OrreryPersistentMap::Globals, std::move(block));
     }
     void processWriteOperationForPersistentGlobalsMapWithBlock(WriteBlock block) {
         processWriteOperation(OrreryPersistentMap::Globals, std::move(block));

@@ -102,13 +102,15 @@ void OrreryGlobalVariableStorage::setOrreryId(std::optional<std::string> identif
 
 namespace {
 
-bool readGlobalFlag(const char* key, bool absent) {
+// The flag, `absent` when not stored, and `unread` while the globals cannot
+// be read.
+bool readGlobalFlag(const char* key, bool absent, bool unread) {
     bool result = absent;
-    OrreryGlobalPersistentManager::sharedInstance()->processReadOperationForPersistentGlobalsMapSyncWithBlock(
+    const bool read = OrreryGlobalPersistentManager::sharedInstance()->processReadOperationForPersistentGlobalsMapSyncWithBlock(
         [&](const ValueDictionary& globals) {
             if (const Value* value = globals.find(key); value && value->isNumber()) result = value->boolValue();
         });
-    return result;
+    return read ? result : unread;
 }
 
 void writeGlobalFlag(const char* key, bool value) {
@@ -119,7 +121,9 @@ void writeGlobalFlag(const char* key, bool value) {
 }  // namespace
 
 bool OrreryGlobalVariableStorage::appInstallProcessDone() const {
-    return readGlobalFlag(kAppInstallProcessDoneKey, false);
+    // Taken as done while the globals cannot be read: raised then, the
+    // install trigger might go a second time. A later check decides.
+    return readGlobalFlag(kAppInstallProcessDoneKey, false, true);
 }
 
 void OrreryGlobalVariableStorage::setAppInstallProcessDone(bool done) {
@@ -127,7 +131,7 @@ void OrreryGlobalVariableStorage::setAppInstallProcessDone(bool done) {
 }
 
 bool OrreryGlobalVariableStorage::lastAdTrackingEnabledSetting() const {
-    return readGlobalFlag(kLastAdTrackingEnabledSettingKey, true);
+    return readGlobalFlag(kLastAdTrackingEnabledSettingKey, true, true);
 }
 
 void OrreryGlobalVariableStorage::setLastAdTrackingEnabledSetting(bool enabled) {

@@ -68,9 +68,10 @@ public:
     void setRelayRequestPending(bool pending) { relayRequestPending_.store(pending); }
     // Kept in the persisted globals map. The getters read it synchronously:
     // never call them from inside a block on the globals map.
+    // True while the globals map cannot be read: the install trigger waits.
     bool appInstallProcessDone() const;
     void setAppInstallProcessDone(bool done);
-    // YES until a value was stored.
+    // True until a value was stored, and while the globals cannot be read.
     bool lastAdTrackingEnabledSetting() const;
     void setLastAdTrackingEnabledSetting(bool enabled);
     // In memory only; nothing at start.

@@ -1,8 +1,5 @@
 #include "analytics/OrreryUtil.h"
 
-#include <cerrno>
-#include <cstring>
-#include <functional>
 #include <mutex>
 #include <set>
 
@@ -151,63 +148,19 @@ bool OrreryUtil::archiveObject(const Value& object, const std::string& path) {
     return NSKeyedArchiver::archiveRootObject(object, path);
 }
 
-namespace {
+Value OrreryUtil::safeUnarchiveObjectWithFile(const std::string& path) { return readArchiveFile(path).value_or(Value()); }
 
-// Unarchives with `unarchive`; Null (logged) when that raises.
-Value unarchiveCatching(const std::string& path, const std::function<Value()>& unarchive) {
+std::optional<Value> OrreryUtil::readArchiveFile(const std::string& path) {
+    platform::FileRead read = NSData::readFile(path);
+    if (!read.data) return read.absent ? std::optional<Value>(Value()) : std::nullopt;
     try {
-        return unarchive();
+        return NSKeyedUnarchiver::unarchiveObjectWithData(*read.data);
     } catch (const std::exception& e) {
         OrreryLog::error("could not unarchive " + path + ": " + e.what());
     } catch (...) {
         OrreryLog::error("could not unarchive " + path);
     }
     return Value();
-}
-
-// Paths that could not be read at their last attempt.
-std::mutex unreadableFilesMutex;
-std::set<std::string>& unreadableFiles() {
-    static auto* files = new std::set<std::string>();
-    return *files;
-}
-
-}  // namespace
-
-Value OrreryUtil::safeUnarchiveObjectWithFile(const std::string& path) {
-    if (!NSFileManager::defaultManager()->fileExistsAtPath(path)) return Value();
-    return unarchiveCatching(path, [&] { return NSKeyedUnarchiver::unarchiveObjectWithFile(path); });
-}
-
-OrreryUtil::FileRead OrreryUtil::readFile(const std::string& path) {
-    FileRead read;
-    errno = 0;
-    read.data = NSData::dataWithContentsOfFile(path);
-    const int error = errno;
-    if (!read.data) {
-        Ref<NSError> statError;
-        read.gone = NSFileManager::defaultManager()->attributesOfItemAtPath(path, &statError).isNull() && statError &&
-                    statError->code() == NSFileReadNoSuchFileError;
-    }
-    bool began = false;
-    bool ended = false;
-    {
-        std::scoped_lock lock(unreadableFilesMutex);
-        if (read.data || read.gone) ended = unreadableFiles().erase(path) > 0 && read.data;
-        else began = unreadableFiles().insert(path).second;
-    }
-    if (began)
-        OrreryLog::error("the file " + path + " cannot be read now (" +
-                         (error ? std::string(std::strerror(error)) : std::string("not a plain file")) +
-                         "); what it holds is kept and read again later");
-    if (ended) OrreryLog::error("the file " + path + " can be read again");
-    return read;
-}
-
-std::optional<Value> OrreryUtil::readArchiveFile(const std::string& path) {
-    FileRead read = readFile(path);
-    if (!read.data) return read.gone ? std::optional<Value>(Value()) : std::nullopt;
-    return unarchiveCatching(path, [&] { return NSKeyedUnarchiver::unarchiveObjectWithData(*read.data); });
 }
 
 bool OrreryUtil::addSkipBackupAttributeToItemAtURL(const Ref<NSURL>& url) {

@@ -60,20 +60,10 @@ public:
     static bool archiveObject(const Value& object, const std::string& path);
     // The unarchived object, or Null for a missing or unreadable file.
     static Value safeUnarchiveObjectWithFile(const std::string& path);
-
-    // A file read whole. Only a file known to be absent (no such file or
-    // folder) is gone; any other failure (an I/O error, too many open files)
-    // says nothing of what it holds, so the caller keeps what the file stands
-    // for and reads it again later. Such a failure is logged when it begins
-    // at a path and when that path reads again, not at every attempt.
-    struct FileRead {
-        std::optional<NSData> data;
-        bool gone = false;  // without data: absent, not merely unreadable now
-    };
-    static FileRead readFile(const std::string& path);
-    // The unarchived object of the file at `path` (read as readFile does):
-    // Null for a missing file or bytes that are no archive (logged); nothing
-    // while the file is there but cannot be read now.
+    // The unarchived object of the file at `path`: Null for a missing file
+    // or bytes that are no archive (logged); nothing while the file is there
+    // but cannot be read now (NSData::readFile), when the caller keeps what
+    // it stands for, never writes over it, and reads it again later.
     static std::optional<Value> readArchiveFile(const std::string& path);
     static bool addSkipBackupAttributeToItemAtURL(const Ref<NSURL>& url);
 };

@@ -291,8 +291,10 @@ bool ScenarioRunner::startServices(const std::vector<std::string>& used) {
 
 void ScenarioRunner::readHomePorts() {
     if (options_.homeDir.empty()) return;
-    auto bytes = NSData::dataWithContentsOfFile((fs::path(options_.homeDir) / kHomePortsFile).string());
-    auto stored = bytes ? NSJSONSerialization::JSONObjectWithData(*bytes) : std::nullopt;
+    platform::FileRead read = NSData::readFile((fs::path(options_.homeDir) / kHomePortsFile).string());
+    // Ports that cannot be read now are kept, not replaced by this run's.
+    homePortsUnread_ = read.unreadable();
+    auto stored = read.data ? NSJSONSerialization::JSONObjectWithData(*read.data) : std::nullopt;
     if (!stored || !stored->isDictionary()) return;
     TrafficRecorder::Ports ports;
     for (const auto& [name, value] : *stored->dictionary()) {
@@ -305,7 +307,7 @@ void ScenarioRunner::readHomePorts() {
 }
 
 void ScenarioRunner::recordHomePorts() {
-    if (options_.homeDir.empty() || !recorder_) return;
+    if (options_.homeDir.empty() || !recorder_ || homePortsUnread_) return;
     Value ports = Value::dictionary({});
     for (const auto& [name, port] : recorder_->servicePorts())
         ports.set(name, Value::array({Value(static_cast<int64_t>(port.first)), Value(static_cast<int64_t>(port.second))}));
@@ -388,8 +390,10 @@ bool ScenarioRunner::startPlatform() {
 
 void ScenarioRunner::keepHomeClockMonotonic() {
     if (options_.homeDir.empty()) return;
-    double lastEnd = 0;
-    std::ifstream(fs::path(sandbox_) / kHomeClockFile) >> lastEnd;
+    platform::FileRead read = NSData::readFile((fs::path(sandbox_) / kHomeClockFile).string());
+    // A last end that cannot be read now is kept, not replaced by this run's.
+    homeClockUnread_ = read.unreadable();
+    const double lastEnd = read.data ? std::strtod(read.data->toString().c_str(), nullptr) : 0;
     auto clock = Clock::current();
     double ahead = lastEnd - clock->now();
     if (!(ahead > 0)) return;
@@ -406,7 +410,7 @@ void ScenarioRunner::keepHomeClockMonotonic() {
 }
 
 void ScenarioRunner::recordHomeClock() {
-    if (options_.homeDir.empty() || !platformStarted_) return;
+    if (options_.homeDir.empty() || !platformStarted_ || homeClockUnread_) return;
     std::ofstream file(fs::path(sandbox_) / kHomeClockFile, std::ios::trunc);
     char text[32];
     std::snprintf(text, sizeof text, "%.3f\n", Clock::current()->now());

@@ -88,6 +88,8 @@ private:
     std::unique_ptr<simulator::HalcyonService> embeddedHalcyon_;
     std::unique_ptr<simulator::TamarindService> embeddedTamarind_;
     TrafficRecorder::Ports homePorts_;
+    bool homePortsUnread_ = false;  // the home's ports file is there but could not be read
+    bool homeClockUnread_ = false;  // the home's clock file is there but could not be read
     RunLock homeLock_;
     RunLock outputLock_;
     std::vector<ScenarioService> services_;

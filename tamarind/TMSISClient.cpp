@@ -100,6 +100,13 @@ void TMSISClient::bootstrapDevice() {
         TMLog::logDebug("No identity service is configured; the device is not registered.");
         return;
     }
+    // Preferences that cannot be read now may hold the identity and the
+    // dates of the last exchanges: a new identity or an exchange taken as due
+    // would be asked for again. The next bootstrap decides.
+    if (!NSUserDefaults::standardUserDefaults()->isStoreRead()) {
+        TMLog::logDebug("The stored device identity cannot be read now; the device registration waits.");
+        return;
+    }
     double interval = configuration->registrationInterval();
     auto did = deviceIdentifier();
     bool deviceDue = !did || sisIsDue(TMAWire::kDeviceIdDateKey, interval);

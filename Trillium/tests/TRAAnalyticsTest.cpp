@@ -1,12 +1,16 @@
 // The analytics queue: the event URL's fields, events kept across failures
 // and a restart until the server answers, sequences sent in order, nothing queued or sent while the
-// server has analytics off, a bounded queue.
+// server has analytics off, a bounded queue, events queued while the
+// preferences cannot be read.
 #include "Trillium/TRAAnalytics.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "Trillium/TRAAdapptManager.h"
 #include "Trillium/tests/TrilliumTestSupport.h"
+#include "platform/foundation/FileSystemConditions.h"
+#include "platform/foundation/NSUserDefaults.h"
 #include "platform/net/NetworkConditions.h"
 
 namespace {
@@ -65,6 +69,29 @@ TEST_F(TRAAnalyticsTest, TheQueueSurvivesFailuresAndARestart) {
         values.push_back(event.field("value").value_or(""));
     std::sort(values.begin(), values.end());  // sent side by side
     EXPECT_EQ(values, (std::vector<std::string>{"a", "a", "b", "b"}));
+}
+
+// The preferences cannot be read at a start: an event queued meanwhile is
+// kept apart, and joins the stored queue once they read.
+TEST_F(TRAAnalyticsTest, EventsQueuedWhileThePreferencesCannotBeReadJoinTheStoredQueue) {
+    platform::testing::NetworkConditions::set(NetworkState::None);
+    send("stored");
+    ASSERT_TRUE(driver().settle());
+    const std::string preferences = home() + "/Library/Preferences";
+    platform::testing::FileSystemConditions::setReadsFail(preferences, EIO);
+    restartProcessState();
+    send("meanwhile");
+    ASSERT_TRUE(driver().settle());
+    EXPECT_EQ(TRAAnalytics::queuedEventCount(), 1u);
+
+    platform::testing::FileSystemConditions::setReadsFail(preferences, std::nullopt);
+    EXPECT_EQ(TRAAnalytics::queuedEventCount(), 2u);
+    restartProcessState();
+    auto queue = NSUserDefaults::standardUserDefaults()->arrayForKey(TRAAnalytics::kQueueKey);
+    ASSERT_TRUE(queue);
+    ASSERT_EQ(queue->size(), 2u);
+    EXPECT_TRUE(NSString::containsString(*(*queue)[0]["url"].string(), "&value=stored&"));
+    EXPECT_TRUE(NSString::containsString(*(*queue)[1]["url"].string(), "&value=meanwhile&"));
 }
 
 TEST_F(TRAAnalyticsTest, AnEventOnItsWayIsNotSentTwice) {

@@ -37,9 +37,10 @@ void OrreryRelayCallbackReportManager::cleanup() {
     if (dropped) dropped->waitForArchiving();
 }
 
-Ref<OrreryRelayCallbackReportManager> OrreryRelayCallbackReportManager::init() {
-    queue_ = dispatch_queue_create("orrery.relay.reports", nullptr);
-    Triggers saved = savedTriggers();
+namespace {
+
+// Records as the archive gives them back at a start.
+OrreryRelayCallbackReportManager::Triggers restoredTriggers(OrreryRelayCallbackReportManager::Triggers saved) {
     // A prepared attempt restored from the file still awaits its outcome
     // (its request is sent again): it is not reported before that, as it
     // would be with the state of an attempt that never ended.
@@ -47,11 +48,23 @@ Ref<OrreryRelayCallbackReportManager> OrreryRelayCallbackReportManager::init() {
         for (const auto& callback : trigger->callbacks())
             for (const auto& attempt : callback->attempts())
                 if (attempt->requestState() == OrreryRelayRequestStateNotEnded) attempt->setBeingFired(true);
+    return saved;
+}
+
+}  // namespace
+
+Ref<OrreryRelayCallbackReportManager> OrreryRelayCallbackReportManager::init() {
+    queue_ = dispatch_queue_create("orrery.relay.reports", nullptr);
+    std::optional<Triggers> saved = readSavedTriggers();
+    if (!saved)
+        OrreryRelayLog::log("OrreryRelayCallbackReportManager: the records cannot be read; they are kept, and new ones "
+                            "stay in memory until they can");
     {
         std::scoped_lock lock(mutex_);
-        triggers_ = saved;
+        unread_ = !saved;
+        triggers_ = restoredTriggers(saved.value_or(Triggers()));
+        updateTotalAttemptsCount(triggers_);
     }
-    updateTotalAttemptsCount(saved);
     // The maps that hold attempts write the records before themselves: a
     // restart never finds an attempt (being fired or ended) whose record or
     // outcome was not written yet.
@@ -73,13 +86,38 @@ std::string OrreryRelayCallbackReportManager::reportsFilePath() const {
 }
 
 OrreryRelayCallbackReportManager::Triggers OrreryRelayCallbackReportManager::savedTriggers() const {
+    return readSavedTriggers().value_or(Triggers());
+}
+
+std::optional<OrreryRelayCallbackReportManager::Triggers> OrreryRelayCallbackReportManager::readSavedTriggers() const {
     OrreryUtil::assertThreadIsNotMain("savedTriggers");
+    std::optional<Value> saved = OrreryUtil::readArchiveFile(reportsFilePath());
+    if (!saved) return std::nullopt;
     Triggers triggers;
-    Value saved = OrreryUtil::safeUnarchiveObjectWithFile(reportsFilePath());
-    if (const auto* items = saved.array())
+    if (const auto* items = saved->array())
         for (const auto& item : *items)
             if (auto trigger = item.object<OrreryRelayTriggerInvokeInfo>()) triggers.push_back(trigger);
     return triggers;
+}
+
+bool OrreryRelayCallbackReportManager::readIfUnreadLocked() {
+    if (!unread_) return true;
+    std::optional<Triggers> saved = readSavedTriggers();
+    if (!saved) return false;
+    // The saved records are older than those added since; records the
+    // opt-out emptied meanwhile stay gone.
+    Triggers merged = droppedUnread_ ? Triggers() : restoredTriggers(std::move(*saved));
+    merged.insert(merged.end(), triggers_.begin(), triggers_.end());
+    triggers_ = std::move(merged);
+    unread_ = false;
+    droppedUnread_ = false;
+    // Outcomes that came meanwhile for attempts of the saved records.
+    std::vector<Ref<OrreryRelayCallbackAttemptInfo>> outcomes;
+    outcomes.swap(outcomesUnread_);
+    for (const auto& attempt : outcomes) recordOutcomeLocked(attempt);
+    updateTotalAttemptsCount(triggers_);
+    saveLocked();
+    return true;
 }
 
 void OrreryRelayCallbackReportManager::setSavedTriggers(const Triggers& triggers) const {
@@ -116,7 +154,8 @@ void OrreryRelayCallbackReportManager::saveIfUnsaved() {
     NSData archive;
     {
         std::scoped_lock lock(mutex_);
-        if (!unsaved_) return;
+        // Never over an archive that could not be read: what it holds would be lost.
+        if (!unsaved_ || !readIfUnreadLocked()) return;
         unsaved_ = false;
         Value items = Value::array({});
         for (const auto& trigger : triggers_) items.append(Value(trigger));
@@ -135,6 +174,7 @@ bool OrreryRelayCallbackReportManager::addToSavedTriggers(const Ref<OrreryRelayT
     OrreryUtil::assertThreadIsNotMain("addToSavedTriggers");
     if (!trigger) return false;
     std::scoped_lock lock(mutex_);
+    readIfUnreadLocked();
     triggers_.push_back(trigger);
     saveLocked();
     return true;
@@ -144,6 +184,7 @@ void OrreryRelayCallbackReportManager::prepareFiringRecord(
     bool reuse, const std::string& eventName, int64_t sessionId, const std::function<Ref<OrreryRelayTriggerInvokeInfo>()>& make,
     const std::function<bool(OrreryRelayTriggerInvokeInfo&, bool reused)>& fill) {
     std::scoped_lock lock(mutex_);
+    readIfUnreadLocked();
     if (reuse)
         for (const auto& trigger : triggers_)
             if (trigger->eventName() == eventName && trigger->sessionId() == sessionId) {
@@ -186,38 +227,45 @@ void OrreryRelayCallbackReportManager::archiveAttempt(const Ref<OrreryRelayCallb
     auto attempt = original->copy();
     {
         std::scoped_lock lock(mutex_);
-        for (const auto& trigger : triggers_) {
-            if (trigger->invokeId() != attempt->invokeId()) continue;
-            for (const auto& callback : trigger->callbacks()) {
-                if (callback->callbackId() != attempt->callbackId()) continue;
-                // The outcome replaces the record that has not ended (the
-                // placeholder), else the one with its number, else it is added.
-                auto attempts = callback->attempts();
-                auto slot = attempts.end();
-                for (auto it = attempts.begin(); it != attempts.end(); ++it)
-                    if ((*it)->requestState() == OrreryRelayRequestStateNotEnded) {
-                        slot = it;
-                        break;
-                    }
-                if (slot == attempts.end())
-                    for (auto it = attempts.begin(); it != attempts.end(); ++it)
-                        if ((*it)->attemptNumber() == attempt->attemptNumber()) {
-                            slot = it;
-                            break;
-                        }
-                if (slot != attempts.end()) *slot = attempt;
-                else attempts.push_back(attempt);
-                callback->setAttempts(attempts);
-                callback->setLastOutcomeTime(NSDate::date());
-                break;
-            }
-        }
+        const bool read = readIfUnreadLocked();
+        // One for a record the archive may hold waits until it is read.
+        if (!recordOutcomeLocked(attempt) && !read) outcomesUnread_.push_back(attempt);
         totalAttemptCount_.fetch_add(1);
         dropStaleRecordsLocked();
         saveLocked();
     }
     auto me = self<OrreryRelayCallbackReportManager>();
     dispatch_async(queue_, [me] { me->checkAndSendReportsToServer(); });
+}
+
+bool OrreryRelayCallbackReportManager::recordOutcomeLocked(const Ref<OrreryRelayCallbackAttemptInfo>& attempt) {
+    for (const auto& trigger : triggers_) {
+        if (trigger->invokeId() != attempt->invokeId()) continue;
+        for (const auto& callback : trigger->callbacks()) {
+            if (callback->callbackId() != attempt->callbackId()) continue;
+            // The outcome replaces the record that has not ended (the
+            // placeholder), else the one with its number, else it is added.
+            auto attempts = callback->attempts();
+            auto slot = attempts.end();
+            for (auto it = attempts.begin(); it != attempts.end(); ++it)
+                if ((*it)->requestState() == OrreryRelayRequestStateNotEnded) {
+                    slot = it;
+                    break;
+                }
+            if (slot == attempts.end())
+                for (auto it = attempts.begin(); it != attempts.end(); ++it)
+                    if ((*it)->attemptNumber() == attempt->attemptNumber()) {
+                        slot = it;
+                        break;
+                    }
+            if (slot != attempts.end()) *slot = attempt;
+            else attempts.push_back(attempt);
+            callback->setAttempts(attempts);
+            callback->setLastOutcomeTime(NSDate::date());
+            return true;
+        }
+    }
+    return false;
 }
 
 bool OrreryRelayCallbackReportManager::dropStaleRecordsLocked() {
@@ -289,12 +337,16 @@ void OrreryRelayCallbackReportManager::sendCallBackInfoToServer() {
         std::scoped_lock lock(mutex_);
         if (OrreryUtil::hasUserOptedOut() && !storage->optOutSessionPending()) {
             OrreryRelayLog::log("OrreryRelayEndPointInvokeInfo: User is opted out, not sending callback report");
-            // Memory is emptied too, so nothing is written back later.
+            // Memory is emptied too, so nothing is written back later; so is
+            // an archive not read yet, once it is.
             triggers_.clear();
+            outcomesUnread_.clear();
+            droppedUnread_ = unread_;
             totalAttemptCount_.store(0);
             saveLocked();
             return;
         }
+        readIfUnreadLocked();
         if (dropStaleRecordsLocked()) saveLocked();
         OrreryRelayLog::log("OrreryRelayEndPointInvokeInfo: Sending callback reports to server");
         for (const auto& trigger : triggers_)

@@ -26,7 +26,13 @@ public:
     Ref<OrreryRelayCallbackReportManager> init();
 
     // The four below do file work: off the main thread (logged when not).
+    // An archive that is there but cannot be read now (an I/O error, too
+    // many open files) is never written over: records added meanwhile stay
+    // in memory, and it is read again at each later change, save or report;
+    // once it reads, its records go before those added since, and outcomes
+    // that came meanwhile for its attempts are recorded in them.
     std::string reportsFilePath() const;
+    // Empty too while the archive cannot be read.
     Triggers savedTriggers() const;
     void setSavedTriggers(const Triggers& triggers) const;
     bool addToSavedTriggers(const Ref<OrreryRelayTriggerInvokeInfo>& trigger);
@@ -68,6 +74,12 @@ public:
     void saveIfUnsaved();
 
 private:
+    // The saved records; nothing while the archive cannot be read.
+    std::optional<Triggers> readSavedTriggers() const;
+    // True once the archive has been read (now, or before); see above.
+    bool readIfUnreadLocked();
+    // Puts the outcome in its callback's record; false when none is here.
+    bool recordOutcomeLocked(const Ref<OrreryRelayCallbackAttemptInfo>& attempt);
     // Marks the records changed; a save follows on the queue.
     void saveLocked();
     // After a hand-over: attempts written into it become sent and go; records
@@ -87,4 +99,8 @@ private:
     std::atomic<uint32_t> totalAttemptCount_{0};
     bool unsaved_ = false;        // under mutex_: changes not yet written
     bool saveScheduled_ = false;  // under mutex_: a save waits on the queue
+    bool unread_ = false;         // under mutex_: the archive is there but could not be read
+    bool droppedUnread_ = false;  // under mutex_: the opt-out emptied the records meanwhile
+    // Under mutex_: outcomes that found no record while unread_.
+    std::vector<Ref<OrreryRelayCallbackAttemptInfo>> outcomesUnread_;
 };

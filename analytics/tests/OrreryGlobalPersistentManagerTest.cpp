@@ -1,8 +1,10 @@
 // The persisted maps: reads side by side, writes alone and in the order
 // they were issued, under contention from several threads (run under
 // ThreadSanitizer too); every write saved so that a new manager (a restart)
-// reads what the last write left, records included.
+// reads what the last write left, records included, and a map file that
+// cannot be read at a start is never saved over.
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -12,6 +14,7 @@
 #include "analytics/OrreryGlobalVariableStorage.h"
 #include "analytics/OrreryUtil.h"
 #include "analytics/tests/OrreryTestSupport.h"
+#include "platform/foundation/FileSystemConditions.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSCoder.h"
 #include "platform/runtime/HangGuard.h"
@@ -216,6 +219,66 @@ TEST_F(OrreryPersistentMapTest, ADamagedFileStartsAnEmptyMap) {
     newManager()->processReadOperationSync(OrreryPersistentMap::Cookies,
                                            [&count](const ValueDictionary& map) { count = map.count(); });
     EXPECT_EQ(count, 1u);
+}
+
+// The globals map cannot be read at two starts in a row (the file-system
+// seam). Its file is never written over; once it reads, what it holds is
+// kept (the identifier a write made meanwhile does not replace it), the key
+// written meanwhile is added, the key removed meanwhile goes, and the result
+// is saved.
+TEST_F(OrreryPersistentMapTest, AMapUnreadableAtAStartIsNeverSavedOverAndReadLater) {
+    const std::string path = OrreryUtil::filePathDirectory() + "/" +
+                             OrreryGlobalPersistentManager::fileNameForMap(OrreryPersistentMap::Globals);
+    newManager()->processWriteOperationSync(OrreryPersistentMap::Globals, [](ValueDictionary& map) {
+        map.set("identifier", Value("stored"));
+        map.set("temporary", Value(1));
+    });
+    const NSData saved = *NSData::dataWithContentsOfFile(path);
+
+    platform::testing::FileSystemConditions::setReadsFail(path, EIO);
+    auto writes = [](const Ref<OrreryGlobalPersistentManager>& manager) {
+        manager->processWriteOperationSync(OrreryPersistentMap::Globals, [](ValueDictionary& map) {
+            if (!map.contains("identifier")) map.set("identifier", Value("made while unread"));
+            map.set("added", Value(2));
+            map.set("temporary", Value(3));
+        });
+        manager->processWriteOperation(OrreryPersistentMap::Globals, [](ValueDictionary& map) { map.remove("temporary"); });
+        manager->waitForPendingWrites();
+    };
+    writes(newManager());
+    auto manager = newManager();
+    writes(manager);
+    platform::testing::FileSystemConditions::setReadsFail(path, std::nullopt);
+    EXPECT_TRUE(NSData::dataWithContentsOfFile(path)->isEqual(saved));
+
+    // The next operation reads it.
+    auto seen = [](const Ref<OrreryGlobalPersistentManager>& reader) {
+        ValueDictionary globals;
+        reader->processReadOperationForPersistentGlobalsMapSyncWithBlock([&](const ValueDictionary& map) { globals = map; });
+        return Value(std::move(globals));
+    };
+    const Value expected = Value::dictionary({{"identifier", "stored"}, {"added", 2}});
+    EXPECT_TRUE(seen(manager).isEqual(expected)) << seen(manager).description();
+    EXPECT_TRUE(seen(newManager()).isEqual(expected));
+    EXPECT_EQ(logCapture().count(path + " cannot be read now"), 1u);
+}
+
+// The install trigger was raised by an earlier start; the globals cannot be
+// read at this one. Until they can, the install counts as done, so the
+// trigger is not raised a second time.
+TEST_F(OrreryPersistentMapTest, TheInstallCountsAsDoneWhileTheGlobalsCannotBeRead) {
+    const std::string path = OrreryUtil::filePathDirectory() + "/" +
+                             OrreryGlobalPersistentManager::fileNameForMap(OrreryPersistentMap::Globals);
+    newManager()->processWriteOperationSync(OrreryPersistentMap::Globals, [](ValueDictionary& map) {
+        map.set(OrreryGlobalVariableStorage::kAppInstallProcessDoneKey, Value(true));
+    });
+    platform::testing::FileSystemConditions::setReadsFail(path, EIO);
+    auto storage = OrreryGlobalVariableStorage::sharedInstance();
+    EXPECT_TRUE(storage->appInstallProcessDone());
+    EXPECT_FALSE(OrreryGlobalPersistentManager::sharedInstance()->processReadOperationSync(OrreryPersistentMap::Globals, nullptr));
+    platform::testing::FileSystemConditions::setReadsFail(path, std::nullopt);
+    EXPECT_TRUE(storage->appInstallProcessDone());
+    EXPECT_TRUE(OrreryGlobalPersistentManager::sharedInstance()->processReadOperationSync(OrreryPersistentMap::Globals, nullptr));
 }
 
 TEST_F(OrreryPersistentMapTest, AThrowingWriteIsLoggedAndTheQueueGoesOn) {

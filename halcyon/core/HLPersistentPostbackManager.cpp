@@ -79,7 +79,7 @@ Ref<HLLogManager> HLPersistentPostbackManager::logger() const {
 
 void HLPersistentPostbackManager::loadStoredQueue() {
     std::scoped_lock lock(queueLock_);
-    postbackQueue_ = loadQueue();
+    postbackQueue_ = loadQueueFromFileNamed(queueFileName_, &queueUnread_);
     const std::vector<Ref<HLPostbackRequest>> waiting = adoptLegacyQueueLocked();
     loadedPostbacks_.clear();
     for (const Ref<HLPostbackRequest>& postback : postbackQueue_)
@@ -100,9 +100,16 @@ std::vector<Ref<HLPostbackRequest>> HLPersistentPostbackManager::adoptLegacyQueu
     // and a newer shared file waits for the next start.
     fileSystem->moveItemAtPath(*legacyPath, *adoptedPath);
     if (!fileSystem->fileExistsAtPath(*adoptedPath)) return {};
+    bool unreadable = false;
+    std::vector<Ref<HLPostbackRequest>> adoptedQueue = loadQueueFromFileNamed(adopted, &unreadable);
+    // Taken as empty, it would be removed below with every entry it holds.
+    if (unreadable) {
+        sdk->logManager()->w(kHLPostbackManagerTag, "Unable to read the adopted postback file; it waits for the next start.");
+        return {};
+    }
     std::vector<Ref<HLPostbackRequest>> claimed;  // the queue's entries that the claimed file holds too
     unsigned long added = 0;
-    for (Ref<HLPostbackRequest>& postback : loadQueueFromFileNamed(adopted)) {
+    for (Ref<HLPostbackRequest>& postback : adoptedQueue) {
         // A kill between the write and the removal below leaves entries in
         // both files: each joins the queue once.
         auto held = std::find_if(postbackQueue_.begin(), postbackQueue_.end(), [&](const auto& entry) {
@@ -248,15 +255,24 @@ std::vector<Ref<HLPostbackRequest>> HLPersistentPostbackManager::loadQueue() {
     return loadQueueFromFileNamed(queueFileName_);
 }
 
-std::vector<Ref<HLPostbackRequest>> HLPersistentPostbackManager::loadQueueFromFileNamed(const std::string& name) {
+std::vector<Ref<HLPostbackRequest>> HLPersistentPostbackManager::loadQueueFromFileNamed(const std::string& name,
+                                                                                       bool* unreadable) {
     std::vector<Ref<HLPostbackRequest>> queue;
+    if (unreadable) *unreadable = false;
     Ref<HLSdk> sdk = sdk_.lock();
     if (!sdk) return queue;
     const Ref<HLLogManager>& log = sdk->logManager();
     std::scoped_lock lock(queueLock_);
     std::optional<std::string> path = sdk->fileManager()->filePathForResourceNamed(name);
-    if (!path || !NSFileManager::defaultManager()->fileExistsAtPath(*path)) return queue;
-    const Value stored = NSKeyedUnarchiver::unarchiveObjectWithFile(*path);
+    if (!path) return queue;
+    // Only a file known to be absent is no queue; one that cannot be read now
+    // (logged by the platform as that begins and ends) is not an empty one.
+    platform::FileRead read = NSData::readFile(*path);
+    if (!read.data) {
+        if (unreadable) *unreadable = read.unreadable();
+        return queue;
+    }
+    const Value stored = NSKeyedUnarchiver::unarchiveObjectWithData(*read.data);
     const Value::Array* entries = stored.array();
     if (!entries) {
         log->e(kHLPostbackManagerTag, "Unable to read the stored postback queue; starting with an empty one.");
@@ -281,10 +297,39 @@ std::vector<Ref<HLPostbackRequest>> HLPersistentPostbackManager::loadQueueFromFi
     return queue;
 }
 
+bool HLPersistentPostbackManager::readIfUnreadLocked() {
+    if (!queueUnread_) return true;
+    bool unreadable = false;
+    std::vector<Ref<HLPostbackRequest>> stored = loadQueueFromFileNamed(queueFileName_, &unreadable);
+    if (unreadable) return false;
+    // The stored entries are older than those submitted since; one also
+    // held in memory (the same URL and body) is kept once. They go at the
+    // next start-up flush, as loaded ones.
+    std::vector<Ref<HLPostbackRequest>> merged;
+    for (Ref<HLPostbackRequest>& postback : stored) {
+        const bool held = std::any_of(postbackQueue_.begin(), postbackQueue_.end(), [&](const auto& entry) {
+            return entry->targetURL()->isEqual(*postback->targetURL()) && entry->requestBody() == postback->requestBody();
+        });
+        if (held) continue;
+        loadedPostbacks_.push_back(postback);
+        merged.push_back(std::move(postback));
+    }
+    merged.insert(merged.end(), postbackQueue_.begin(), postbackQueue_.end());
+    postbackQueue_ = std::move(merged);
+    queueUnread_ = false;
+    return true;
+}
+
 bool HLPersistentPostbackManager::writeQueue() {
     Ref<HLSdk> sdk = sdk_.lock();
     if (!sdk) return false;
     std::scoped_lock lock(queueLock_);
+    // Never over (nor, when the queue is empty, instead of) a file that
+    // could not be read: the postbacks it holds would be lost.
+    if (!readIfUnreadLocked()) {
+        sdk->logManager()->d(kHLPostbackManagerTag, "The stored postback queue cannot be read; it is not written over.");
+        return false;
+    }
     Value::Array entries;
     entries.reserve(postbackQueue_.size());
     for (const Ref<HLPostbackRequest>& postback : postbackQueue_) entries.emplace_back(postback);

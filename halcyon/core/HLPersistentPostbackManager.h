@@ -103,13 +103,17 @@ public:
     void dequeuePostback(const Ref<HLPostbackRequest>& postback);
     void handleStalledPostback(const Ref<HLPostbackRequest>& postback);
     // The stored queue without entries over slot 114 attempts or without a
-    // URL. A missing file gives an empty queue; an unreadable one, or a root
+    // URL. A missing file gives an empty queue; a damaged one, or a root
     // that is no array, an empty queue and an error line; elements that are
-    // not requests are skipped one by one.
+    // not requests are skipped one by one. A file that is there but cannot
+    // be read now gives an empty queue too.
     std::vector<Ref<HLPostbackRequest>> loadQueue();
     // A failed write is logged, leaves the previous file and answers false;
     // when the queue is empty it removes the file instead (answering whether
     // it did), so that nothing delivered is sent again at the next start.
+    // While the stored file could not be read (at loadStoredQueue), each
+    // write reads it again first and writes nothing until it reads; its
+    // entries then go before those submitted since.
     bool writeQueue();
     const std::string& queueFileName() const { return queueFileName_; }
 
@@ -118,7 +122,10 @@ public:
 
 private:
     bool isLoadedLocked(const Ref<HLPostbackRequest>& postback) const;
-    std::vector<Ref<HLPostbackRequest>> loadQueueFromFileNamed(const std::string& name);
+    // `*unreadable` (when given) is set for a file there that cannot be read now.
+    std::vector<Ref<HLPostbackRequest>> loadQueueFromFileNamed(const std::string& name, bool* unreadable = nullptr);
+    // True once the stored queue has been read; see writeQueue.
+    bool readIfUnreadLocked();
     // Adopts the legacy file when it is there; answers the queue's entries
     // that must not be sent in this run (the claimed file still holds them).
     std::vector<Ref<HLPostbackRequest>> adoptLegacyQueueLocked();
@@ -129,4 +136,5 @@ private:
     std::vector<Ref<HLPostbackRequest>> postbackQueue_;
     std::vector<Ref<HLPostbackRequest>> stalledPostbacks_;
     std::vector<Weak<HLPostbackRequest>> loadedPostbacks_;  // what the start-up flush sends
+    bool queueUnread_ = false;  // the stored file is there but could not be read
 };

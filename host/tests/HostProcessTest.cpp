@@ -9,12 +9,14 @@
 // folders' markers, and says so (the first said it would); the start-up benchmark's
 // run leaves nothing under the temporary folder. A run of several scenarios
 // plays each into a folder of its own, with a summary, and a signal ends it
-// after the scenario playing.
+// after the scenario playing. A kept home's ports and clock that cannot be
+// read are kept.
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 
@@ -24,6 +26,7 @@
 #include "host/ScenarioRunner.h"
 #include "host/ScenarioSuite.h"
 #include "host/tests/HostTestSupport.h"
+#include "platform/foundation/FileSystemConditions.h"
 #include "platform/runtime/HangGuard.h"
 #include "simulator/PartnerService.h"
 
@@ -219,6 +222,27 @@ TEST_F(HostProcessTest, AKeptHomeHasItsPortsSavedOnceTheServicesStart) {
     EXPECT_NE(ports.find("\"trillium\""), std::string::npos) << ports;
     EXPECT_NE(ports.find("\"relay\""), std::string::npos) << ports;
     EXPECT_NE(ports.find("\"partner\""), std::string::npos) << ports;
+}
+
+// The kept home's ports and clock files cannot be read at the next run (the
+// file-system seam, which the forked child inherits): that run keeps both
+// as they are instead of writing its own over them.
+TEST_F(HostProcessTest, AKeptHomesPortsAndClockThatCannotBeReadAreKept) {
+    options.homeDir = root + "/home";
+    ASSERT_EQ(exitCodeOf(startChild(options)), 0);
+    const std::string ports = readFile(options.homeDir + "/.host-ports");
+    const std::string clock = readFile(options.homeDir + "/.host-clock");
+    ASSERT_FALSE(ports.empty());
+    ASSERT_FALSE(clock.empty());
+
+    platform::testing::FileSystemConditions::setReadsFail(options.homeDir + "/.host-ports", EIO);
+    platform::testing::FileSystemConditions::setReadsFail(options.homeDir + "/.host-clock", EMFILE);
+    options.outDir = root + "/second";
+    ASSERT_EQ(exitCodeOf(startChild(options)), 0);
+    platform::testing::FileSystemConditions::setReadsFail(options.homeDir + "/.host-ports", std::nullopt);
+    platform::testing::FileSystemConditions::setReadsFail(options.homeDir + "/.host-clock", std::nullopt);
+    EXPECT_EQ(readFile(options.homeDir + "/.host-ports"), ports);
+    EXPECT_EQ(readFile(options.homeDir + "/.host-clock"), clock);
 }
 
 TEST_F(HostProcessTest, ASecondSigintEndsTheRunAtOnceSayingWhatItLeftUnwritten) {

@@ -133,6 +133,8 @@ const std::unordered_map<std::string, Setter>& setters() {
 struct Identity {
     std::mutex mutex;
     std::unordered_map<std::string, std::string> cache;
+    // Made while the file could not be read; never stored over it.
+    std::unordered_map<std::string, std::string> interim;
 };
 
 Identity& identity() {
@@ -147,19 +149,31 @@ std::string persistedIdentifier(const std::string& key) {
     std::scoped_lock lock(id.mutex);
     if (auto it = id.cache.find(key); it != id.cache.end()) return it->second;
     const std::string path = NSHomeDirectory() + "/Library/Preferences/platform.identity.plist";
-    Value stored = PropertyList::valueWithContentsOfFile(path).value_or(Value());
+    bool unreadable = false;
+    Value stored = PropertyList::valueWithContentsOfFile(path, &unreadable).value_or(Value());
+    if (unreadable) {
+        // A file that is there but cannot be read now keeps the identifiers
+        // it holds: never written over, and read again at the next call. This
+        // process answers one of its own meanwhile, stored only where the
+        // file turns out to hold none.
+        std::string& interim = id.interim[key];
+        if (interim.empty()) interim = CFUUIDCreateString();
+        return interim;
+    }
     if (!stored.isDictionary()) stored = Value(ValueDictionary());
     std::string value;
     if (const std::string* s = stored[key].string(); s && NSUUID::initWithUUIDString(*s)) {
         value = *s;
     } else {
-        value = CFUUIDCreateString();
+        auto interim = id.interim.find(key);
+        value = interim != id.interim.end() ? interim->second : CFUUIDCreateString();
         stored.set(key, value);
         std::error_code ec;
         std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
         if (!PropertyList::writeToFile(stored, path))
             log(LogLevel::Error, "DeviceProfile: the new " + key + " could not be stored; it will change at the next start");
     }
+    id.interim.erase(key);
     id.cache[key] = value;
     return value;
 }
@@ -241,6 +255,7 @@ void DeviceProfile::reloadPersistedIdentifiers() {
     Identity& id = identity();
     std::scoped_lock lock(id.mutex);
     id.cache.clear();
+    id.interim.clear();
 }
 
 }  // namespace platform

@@ -79,6 +79,9 @@ public:
 
     // Identifiers that survive restarts, kept in
     // <home>/Library/Preferences/platform.identity.plist (upper-case UUIDs).
+    // While that file is there but cannot be read, it is never written over:
+    // a process answers an identifier of its own meanwhile and reads the
+    // file again at each call; what the file holds wins once it reads.
     static std::string identifierForVendor();
     // The profile's advertisingIdentifier, or (when empty or not a UUID) the
     // persisted generated one.

@@ -26,10 +26,11 @@ public:
     // NSFileWriteOutOfSpaceError (640). What was there stays unchanged. A
     // move (a rename, which needs no space) still succeeds.
     static void setWritesFail(const std::string& folder, bool fail);
-    // NSData::dataWithContentsOfFile (and so property lists and archives)
-    // of `path`, or of anything inside it, answers nothing with errno
-    // `error` (EIO, EMFILE, …), as an unreadable file would; the file stays
-    // as it is, and its attributes can still be read. nullopt stops.
+    // NSData::readFile (and so dataWithContentsOfFile, property lists,
+    // archives and user defaults) of `path`, or of anything inside it,
+    // answers nothing with errno `error` (EIO, EMFILE, …), as an unreadable
+    // file would (ENOENT: as an absent one); the file stays as it is, and
+    // its attributes can still be read. nullopt stops.
     static void setReadsFail(const std::string& path, std::optional<int> error);
 };
 

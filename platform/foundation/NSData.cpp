@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/foundation/FileSystemConditions.h"
+#include "platform/foundation/LastingConditions.h"
 #include "platform/foundation/Platform.h"
 #include "platform/runtime/Log.h"
 
@@ -84,12 +85,23 @@ NSData NSData::subdataWithRange(size_t location, size_t length) const {
 
 // --- files -----------------------------------------------------------------
 
-std::optional<NSData> NSData::dataWithContentsOfFile(const std::string& path) {
-    if (files::readFailsAt(path)) return std::nullopt;
+namespace {
+
+// The bytes of the file, or the errno of why they could not be read.
+std::optional<NSData> readWhole(const std::string& path, int& error) {
+    if (files::readFailsAt(path)) {
+        error = errno;
+        return std::nullopt;
+    }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0) {
+        error = errno;
+        return std::nullopt;
+    }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) error = errno;
+    else if (!S_ISREG(st.st_mode)) error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    if (error) {
         ::close(fd);
         return std::nullopt;
     }
@@ -100,6 +112,7 @@ std::optional<NSData> NSData::dataWithContentsOfFile(const std::string& path) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
+            error = errno;
             ::close(fd);
             return std::nullopt;
         }
@@ -109,6 +122,34 @@ std::optional<NSData> NSData::dataWithContentsOfFile(const std::string& path) {
     ::close(fd);
     return NSData(std::move(out));
 }
+
+// Paths whose last read failed for another reason than absence.
+LastingConditions& unreadableFiles() {
+    static auto* files = new LastingConditions();  // never destroyed: reads may run at exit
+    return *files;
+}
+
+}  // namespace
+
+FileRead NSData::readFile(const std::string& path) {
+    FileRead read;
+    int error = 0;
+    read.data = readWhole(path, error);
+    if (!read.data) {
+        read.absent = error == ENOENT || error == ENOTDIR;
+        read.error = error;
+    }
+    if (read.unreadable()) {
+        if (unreadableFiles().begins(path))
+            logError("NSData: the file " + path + " cannot be read now (" + std::strerror(error) +
+                     "); what it holds is kept and read again later");
+    } else if (unreadableFiles().ends(path)) {
+        logError("NSData: the file " + path + (read.data ? " can be read again" : " is gone"));
+    }
+    return read;
+}
+
+std::optional<NSData> NSData::dataWithContentsOfFile(const std::string& path) { return readFile(path).data; }
 
 namespace {
 

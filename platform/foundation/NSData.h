@@ -17,6 +17,8 @@ enum : unsigned long {
     NSDataBase64DecodingIgnoreUnknownCharacters = 1,
 };
 
+struct FileRead;
+
 class NSData {
 public:
     NSData();
@@ -38,8 +40,14 @@ public:
 
     NSData subdataWithRange(size_t location, size_t length) const;  // clamped to the end
 
+    // The file at `path` read whole (FileRead below). Any failure but
+    // absence is logged once when it begins at a path and once when that
+    // path reads again (or is gone), not at every attempt.
+    static FileRead readFile(const std::string& path);
+
     // Files. writeToFile(atomically=true): temporary file in the same folder,
     // fsync, rename; a crash leaves the old file or the new one.
+    // dataWithContentsOfFile is readFile's data.
     static std::optional<NSData> dataWithContentsOfFile(const std::string& path);
     // file: URLs from disk; http(s) by a synchronous GET that follows redirects
     // and gives the body whatever the status; nullopt on failure. Defined in
@@ -65,6 +73,18 @@ public:
 private:
     std::shared_ptr<std::vector<uint8_t>> bytes_;
     void detach();
+};
+
+// A file read whole. Only a file known to be absent (no such file or folder:
+// ENOENT, ENOTDIR) is absent; any other failure (an I/O error, too many open
+// files, no permission, not a plain file) says nothing of what the file
+// holds, so a caller keeps what it stands for, never replaces or deletes it,
+// and reads it again later.
+struct FileRead {
+    std::optional<NSData> data;
+    bool absent = false;  // without data: no file there
+    int error = 0;        // without data: the errno of the failure
+    bool unreadable() const { return !data && !absent; }
 };
 
 }  // namespace platform

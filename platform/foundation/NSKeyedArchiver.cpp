@@ -1,9 +1,5 @@
 #include "platform/foundation/NSKeyedArchiver.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-
 #include "platform/foundation/PropertyList.h"
 #include "platform/runtime/Log.h"
 
@@ -62,18 +58,14 @@ Value NSKeyedUnarchiver::unarchiveRoot(const std::optional<Value>& root) {
     return NSCoder::decodeNode((*root)[kTopKey]).value_or(Value());
 }
 
-Value NSKeyedUnarchiver::unarchiveObjectWithFile(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) {
-        log(LogLevel::Info, "NSKeyedUnarchiver: no archive at " + path);
+Value NSKeyedUnarchiver::unarchiveObjectWithFile(const std::string& path, bool* unreadable) {
+    FileRead read = NSData::readFile(path);  // a failure other than absence is logged there
+    if (unreadable) *unreadable = read.unreadable();
+    if (!read.data) {
+        if (read.absent) log(LogLevel::Info, "NSKeyedUnarchiver: no archive at " + path);
         return Value();
     }
-    std::optional<NSData> data = NSData::dataWithContentsOfFile(path);
-    if (!data) {
-        log(LogLevel::Error, "NSKeyedUnarchiver: cannot read " + path);
-        return Value();
-    }
-    return unarchiveRoot(PropertyList::valueWithData(*data, path));
+    return unarchiveRoot(PropertyList::valueWithData(*read.data, path));
 }
 
 }  // namespace platform

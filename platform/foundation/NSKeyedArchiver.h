@@ -25,8 +25,11 @@ public:
     // Null for corrupt bytes, a wrong root, an unregistered class or a
     // throwing initWithCoder; a bad element inside an array is skipped.
     static Value unarchiveObjectWithData(const NSData& data);
-    // Also Null for a missing file.
-    static Value unarchiveObjectWithFile(const std::string& path);
+    // Also Null for a missing file, and for one that is there but cannot be
+    // read now (NSData::readFile), which sets `*unreadable` (when given): a
+    // caller keeps what the file stands for and never writes over it on
+    // that account.
+    static Value unarchiveObjectWithFile(const std::string& path, bool* unreadable = nullptr);
 
 private:
     static Value unarchiveRoot(const std::optional<Value>& root);

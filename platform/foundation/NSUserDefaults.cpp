@@ -76,29 +76,68 @@ Ref<NSUserDefaults> NSUserDefaults::standardUserDefaults() {
 
 void NSUserDefaults::resetStandardUserDefaults() { standardUserDefaults()->reload(); }
 
+namespace {
+
+// What the file at `path` holds; nullopt while it cannot be read.
+std::optional<ValueDictionary> storedDefaults(const std::string& path) {
+    bool unreadable = false;
+    std::optional<Value> stored = PropertyList::valueWithContentsOfFile(path, &unreadable);
+    if (unreadable) return std::nullopt;
+    if (!stored) return ValueDictionary();  // absent, or damaged (logged): starts empty
+    if (const ValueDictionary* dict = stored->dictionary()) return *dict;
+    log(LogLevel::Error, "NSUserDefaults: " + path + " does not hold a dictionary; starting empty");
+    return ValueDictionary();
+}
+
+}  // namespace
+
 void NSUserDefaults::reload() {
     std::string name = NSBundle::mainBundle()->bundleIdentifier().value_or("");
     if (name.empty()) name = program_invocation_short_name;
     std::string path = NSHomeDirectory() + "/Library/Preferences/" + name + ".plist";
-    ValueDictionary values;
-    if (std::optional<Value> stored = PropertyList::valueWithContentsOfFile(path)) {
-        if (const ValueDictionary* dict = stored->dictionary()) values = *dict;
-        else log(LogLevel::Error, "NSUserDefaults: " + path + " does not hold a dictionary; starting empty");
-    }
+    std::optional<ValueDictionary> values = storedDefaults(path);
+    if (!values)
+        log(LogLevel::Error, "NSUserDefaults: " + path + " cannot be read; changes are kept in memory until it can");
     std::scoped_lock lock(mutex_);
     path_ = std::move(path);
-    values_ = std::move(values);
+    unread_ = !values;
+    values_ = std::move(values).value_or(ValueDictionary());
+    removedUnread_.clear();
     registered_.clear();
 }
 
-void NSUserDefaults::storeLocked() {
+void NSUserDefaults::readIfUnreadLocked() const {
+    if (!unread_) return;
+    std::optional<ValueDictionary> stored = storedDefaults(path_);
+    if (!stored) return;
+    // What the file holds is kept: a key set meanwhile may stand on a
+    // reader's finding it absent (a new identifier, a reset count).
+    const bool changed = values_.count() > 0 || !removedUnread_.empty();
+    for (const std::string& key : removedUnread_) stored->remove(key);
+    stored->addEntriesMissingFrom(values_);
+    values_ = std::move(*stored);
+    removedUnread_.clear();
+    unread_ = false;
+    if (changed) storeLocked();
+}
+
+void NSUserDefaults::storeLocked() const {
+    // Never over a file that could not be read: what it holds would be lost.
+    if (unread_) return;
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
     PropertyList::writeToFile(Value(values_), path_, PropertyList::Format::Binary);
 }
 
+bool NSUserDefaults::isStoreRead() const {
+    std::scoped_lock lock(mutex_);
+    readIfUnreadLocked();
+    return !unread_;
+}
+
 Value NSUserDefaults::objectForKey(const std::string& key) const {
     std::scoped_lock lock(mutex_);
+    readIfUnreadLocked();
     if (const Value* v = values_.find(key)) return *v;
     if (const Value* v = registered_.find(key)) return *v;
     return Value();
@@ -121,12 +160,16 @@ void NSUserDefaults::setObject(const Value& value, const std::string& key) {
                                    " null value(s) from \"" + key + "\", first at " + sanitizer.droppedNullAt);
     }
     std::scoped_lock lock(mutex_);
+    readIfUnreadLocked();
+    removedUnread_.erase(key);
     values_.set(key, std::move(*cleaned));
     storeLocked();
 }
 
 void NSUserDefaults::removeObjectForKey(const std::string& key) {
     std::scoped_lock lock(mutex_);
+    readIfUnreadLocked();
+    if (unread_) removedUnread_.insert(key);
     if (values_.remove(key)) storeLocked();
 }
 
@@ -185,6 +228,7 @@ void NSUserDefaults::registerDefaults(const Value& dictionary) {
 
 Value NSUserDefaults::dictionaryRepresentation() const {
     std::scoped_lock lock(mutex_);
+    readIfUnreadLocked();
     ValueDictionary all = registered_;
     for (const auto& [key, value] : values_) all.set(key, value);
     return Value(std::move(all));

@@ -1,12 +1,17 @@
 // The program's preferences: a dictionary of property-list values kept in
 // <home>/Library/Preferences/<bundle id>.plist (binary). Every change is
-// written through to the file, atomically, before the call returns.
-// Thread-safe.
+// written through to the file, atomically, before the call returns. A file
+// that is there but cannot be read (an I/O error, too many open files) is
+// never written over: changes are kept in memory and the file is read again
+// at each later call; once it reads, what it holds is kept, the keys set
+// meanwhile fill in those it lacks, the keys removed meanwhile go, and the
+// result is written. Thread-safe.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "platform/foundation/NSData.h"
@@ -54,14 +59,24 @@ public:
     Value dictionaryRepresentation() const;
     // Changes are already on disk: true.
     bool synchronize() { return true; }
+    // False while the file is there but cannot be read (tried again at each
+    // call): a key then found absent may well be stored, so what its absence
+    // would start (a new identity, an exchange taken as due) waits.
+    bool isStoreRead() const;
 
 private:
     void reload();
-    void storeLocked();
+    void storeLocked() const;
+    // While the file could not be read: reads it again and, once it reads,
+    // lays what changed meanwhile over it and writes the result.
+    void readIfUnreadLocked() const;
 
-    mutable std::mutex mutex_;
+    mutable std::mutex mutex_;  // guards the fields below
     std::string path_;
-    ValueDictionary values_;
+    // Mutable: a reader of a store not read yet reads it again.
+    mutable ValueDictionary values_;
+    mutable bool unread_ = false;                  // the file is there but could not be read
+    mutable std::set<std::string> removedUnread_;  // keys removed while unread_
     ValueDictionary registered_;
 };
 

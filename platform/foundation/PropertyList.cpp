@@ -336,15 +336,11 @@ std::optional<Value> PropertyList::valueWithData(const NSData& data, std::string
     return value;
 }
 
-std::optional<Value> PropertyList::valueWithContentsOfFile(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) return std::nullopt;
-    std::optional<NSData> data = NSData::dataWithContentsOfFile(path);
-    if (!data) {
-        log(LogLevel::Error, "property list: cannot read " + path);
-        return std::nullopt;
-    }
-    return valueWithData(*data, path);
+std::optional<Value> PropertyList::valueWithContentsOfFile(const std::string& path, bool* unreadable) {
+    FileRead read = NSData::readFile(path);  // a failure other than absence is logged there
+    if (unreadable) *unreadable = read.unreadable();
+    if (!read.data) return std::nullopt;
+    return valueWithData(*read.data, path);
 }
 
 bool PropertyList::writeToFile(const Value& value, const std::string& path, Format format) {

@@ -27,9 +27,11 @@ public:
     // nullopt and one log line naming `source`; never a crash.
     static std::optional<Value> valueWithData(const NSData& data, std::string_view source = "data");
 
-    // An absent file gives nullopt quietly; an unreadable or corrupt one gives
-    // nullopt and one log line.
-    static std::optional<Value> valueWithContentsOfFile(const std::string& path);
+    // An absent file gives nullopt quietly; a corrupt one nullopt and one log
+    // line. One that is there but cannot be read now (NSData::readFile) gives
+    // nullopt with `*unreadable` set (when given): a caller keeps what the
+    // file stands for and never writes over it on that account.
+    static std::optional<Value> valueWithContentsOfFile(const std::string& path, bool* unreadable = nullptr);
 
     // Writes atomically: temporary file in the same folder, fsync, rename, so
     // a crash leaves the old file or the new one. False (and a log line) when

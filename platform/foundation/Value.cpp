@@ -121,6 +121,11 @@ const std::vector<ValueDictionary::Entry>& ValueDictionary::entries() const {
     return impl_ ? impl_->entries : emptyEntries();
 }
 
+void ValueDictionary::addEntriesMissingFrom(const ValueDictionary& other) {
+    for (const auto& [key, value] : other)
+        if (!contains(key)) set(key, value);
+}
+
 void ValueDictionary::clear() {
     if (!impl_) return;
     impl_->entries.clear();

@@ -39,6 +39,8 @@ public:
     bool contains(std::string_view key) const { return find(key) != nullptr; }
     void set(std::string key, Value value);
     bool remove(std::string_view key);
+    // Adds, in their order, the entries of `other` whose keys this lacks.
+    void addEntriesMissingFrom(const ValueDictionary& other);
     size_t count() const;
     std::vector<std::string> keys() const;
     const std::vector<Entry>& entries() const;

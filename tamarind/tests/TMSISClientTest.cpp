@@ -1,7 +1,10 @@
 // Device identity against the Tamarind service: the exchanges byte for byte,
-// once per registration interval across restarts, retried after a failure.
+// once per registration interval across restarts, retried after a failure,
+// held back while the stored preferences cannot be read.
+#include <cerrno>
 #include <cmath>
 
+#include "platform/foundation/FileSystemConditions.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "tamarind/TMSISClient.h"
 #include "tamarind/tests/TamarindTestSupport.h"
@@ -76,6 +79,30 @@ TEST_F(TMSISClientTest, RegistersTheDeviceAndItsStartOncePerIntervalAcrossRestar
                                            "\"tamarindAdSDK-ios-2.2.15\",\"device\":") + kTMSISDeviceJson + "}");
     ASSERT_EQ(service.requestsTo(TamarindService::kRegisterEventPath).size(), 2u);
     EXPECT_EQ(service.requestsTo(TamarindService::kRegisterEventPath)[1].body, startEvent());
+}
+
+// The preferences cannot be read at a start: the stored identity is neither
+// asked for anew nor its exchange repeated; once they read, nothing is due.
+TEST_F(TMSISClientTest, PreferencesThatCannotBeReadHoldTheRegistrationBack) {
+    loadConfiguration();
+    ASSERT_TRUE(bootstrapDevice());
+    const std::string preferences = home() + "/Library/Preferences";
+    platform::testing::FileSystemConditions::setReadsFail(preferences, EIO);
+    restartProcessState();
+    // As the application sets it up at each start: the configuration loads.
+    TMAdConfiguration::sharedAMAdConfiguration()->setConfigurationURL(service.configurationURL());
+    ASSERT_TRUE(TamarindAdRegistration::sharedRegistration()->setApplicationId(kTamarindTestAppKey));
+    loadConfiguration();
+    NSObject::alloc<TMSISClient>()->init()->bootstrapDevice();
+    EXPECT_TRUE(driver().settle());
+    EXPECT_EQ(identityRequests(), 2u);
+
+    platform::testing::FileSystemConditions::setReadsFail(preferences, std::nullopt);
+    NSObject::alloc<TMSISClient>()->init()->bootstrapDevice();
+    EXPECT_TRUE(driver().settle());
+    EXPECT_EQ(identityRequests(), 2u);
+    EXPECT_EQ(service.requestsTo(TamarindService::kGenerateDevicePath).size(), 1u);
+    EXPECT_EQ(TMSISClient::deviceIdentifier(), "sim-device-1");
 }
 
 TEST_F(TMSISClientTest, AFailedExchangeIsRetriedAtTheNextBootstrap) {

@@ -477,9 +477,11 @@ TEST_F(OrreryRelayReportingTest, BlocksSharingAFileWaitUntilTheyHaveFilesOfTheir
     platform::testing::FileSystemConditions::setWritesFail(OrreryUtil::filePathDirectory(), true);
     ASSERT_NO_FATAL_FAILURE(restartSender(false));
     relay.setReportAnswer(Answer::drop());
-    retransmit();
+    for (int attempt = 0; attempt < 20; ++attempt) retransmit();
     for (const auto& received : relay.reports()) EXPECT_EQ(received.request.body.find("<first>"), std::string::npos);
     EXPECT_EQ(storedBlocks(), 51u);
+    // Logged as the condition begins, not at each of the attempts.
+    EXPECT_EQ(logCapture().count("could not be given files of their own"), 1u);
 
     platform::testing::FileSystemConditions::setWritesFail(OrreryUtil::filePathDirectory(), false);
     relay.setReportAnswer(Answer::ok());
@@ -489,6 +491,7 @@ TEST_F(OrreryRelayReportingTest, BlocksSharingAFileWaitUntilTheyHaveFilesOfTheir
     EXPECT_EQ(timesTaken("later 48"), 1u);
     EXPECT_EQ(storedBlocks(), 0u);
     EXPECT_EQ(blockFiles(), 0u);
+    EXPECT_EQ(logCapture().count("have files of their own now"), 1u);
 }
 
 TEST_F(OrreryRelayReportingTest, BlocksALostIndexNoLongerNamedAreSentAfterARestart) {

@@ -2,8 +2,9 @@
 // sender and the loopback report endpoint: the process at its open-file
 // limit during a retransmission, and reads failing (the file-system seam) on
 // a block file, an earlier version's shared file, a moved file of a split a
-// kill cut short, and the send index at a start. Nothing stored is deleted
-// unsent, each block is taken once, and a lasting failure is logged twice.
+// kill cut short, the send index and the records' archive at a start.
+// Nothing stored is deleted unsent, each block is taken once, and a lasting
+// failure is logged twice.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "analytics/relay/tests/RelayReportSenderTestSupport.h"
@@ -280,6 +282,46 @@ TEST_F(OrreryRelayUnreadableFilesTest, AnIndexUnreadableAtAStartIsReadLaterAndNo
     EXPECT_EQ(blockFiles(), 0u);
     EXPECT_EQ(linesBeginning(indexFile), 1u);
     EXPECT_EQ(linesEnding(indexFile), 1u);
+}
+
+// The report manager's archive cannot be read at its start. It is not
+// written over: a firing meanwhile is recorded in memory, and the retry's
+// outcome for a saved record waits for it; once it reads, the report carries
+// each firing once, the saved one with both its attempts.
+TEST_F(OrreryRelayUnreadableFilesTest, ARecordsArchiveUnreadableAtAStartIsReadLaterAndLosesNothing) {
+    store(makeSettings({callback(1, partner.url("/cb"))}, {{Value("Level"), {1}}}, 3, 4));
+    partner.scriptStatuses("/cb", {500, 200});
+    controller->processEventWithParams("Level", eventParams(1));
+    settle();
+    std::string archive;
+    dispatch_sync(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT, 0), [&] {
+        auto manager = OrreryRelayCallbackReportManager::sharedInstance();
+        manager->waitForArchiving();
+        archive = manager->reportsFilePath();
+    });
+    const std::string saved = bytesOf(archive);
+
+    FileSystemConditions::setReadsFail(archive, EIO);
+    OrreryRelayCallbackReportManager::cleanup();
+    dispatch_sync(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT, 0),
+                  [] { OrreryRelayCallbackReportManager::sharedInstance(); });
+    controller->processEventWithParams("Level", eventParams(2));
+    settle();
+    driver().advance(90);  // the first firing's retry
+    settle();
+    OrreryRelayCallbackReportManager::sharedInstance()->waitForArchiving();
+    EXPECT_EQ(bytesOf(archive), saved);
+    EXPECT_TRUE(relay.reports().empty());
+
+    FileSystemConditions::setReadsFail(archive, std::nullopt);
+    controller->processEventWithParams("Level", eventParams(3));
+    auto report = soleReport();
+    ASSERT_TRUE(report);
+    std::map<int64_t, std::vector<int>> statuses;  // event occurrence → attempt statuses
+    for (const auto& trigger : report->triggers)
+        for (const auto& cb : trigger.callbacks)
+            for (const auto& attempt : cb.attempts) statuses[trigger.eventOccurrenceId].push_back(attempt.httpStatus);
+    EXPECT_EQ(statuses, (std::map<int64_t, std::vector<int>>{{1, {500, 200}}, {2, {200}}, {3, {200}}}));
 }
 
 }  // namespace

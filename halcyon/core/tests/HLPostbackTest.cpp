@@ -6,6 +6,7 @@
 // versions shared. Retry delays run on the virtual clock.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <thread>
 
@@ -405,6 +406,36 @@ TEST_F(HLPostbackTest, PostbacksDeliveredOnAFullDiskAreNotSentAgainOnceTheQueueI
     EXPECT_EQ(sent("fresh"), 1u);
 }
 
+// The key's file cannot be read at a start (the file-system seam): what is
+// submitted meanwhile neither writes over it nor, once delivered, removes it;
+// the next write reads it and keeps its entry, which the next start sends once.
+TEST_F(HLPostbackTest, AQueueFileUnreadableAtAStartIsNeitherWrittenOverNorRemoved) {
+    storeQueue({storedRequest("stored", 0)});
+    const NSData saved = *NSData::dataWithContentsOfFile(queueFile());
+    platform::testing::FileSystemConditions::setReadsFail(queueFile(), EIO);
+    service.scriptStatuses(HalcyonService::postbackPath("failing"), {500});
+    Ref<HLSdk> sdk = startSdk(postbackSettings());
+    auto manager = sdk->persistentPostbackManager();
+    manager->submitPostback(url("delivered"), Value());
+    manager->submitPostback(url("failing"), Value());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(sent("delivered"), 1u);
+    EXPECT_EQ(sent("stored"), 0u);
+    platform::testing::FileSystemConditions::setReadsFail(queueFile(), std::nullopt);
+    EXPECT_TRUE(NSData::dataWithContentsOfFile(queueFile())->isEqual(saved));
+
+    // Its success sends the stalled one again, which is delivered too.
+    manager->submitPostback(url("late"), Value());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(sent("failing"), 2u);
+    EXPECT_EQ(storedEntries(), (std::vector<HLStoredPostback>{entry("stored", 0)}));
+    restartSdk(postbackSettings());
+    EXPECT_EQ(sent("stored"), 1u);
+    EXPECT_EQ(sent("delivered"), 1u);
+    EXPECT_EQ(sent("late"), 1u);
+    EXPECT_TRUE(storedEntries().empty());
+}
+
 TEST_F(HLPostbackTest, TheStartUpFlushSendsOnlyWhatWasLoaded) {
     service.scriptStatuses(HalcyonService::postbackPath("stored"), {500, 500});
     storeQueue({storedRequest("stored", 0)});
@@ -542,6 +573,22 @@ TEST_F(HLPostbackTest, TheSharedFileWaitsWhileTheKeysFileCannotTakeItAndIsThenSe
     EXPECT_EQ(sent("y"), 1u);
     EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(cache), std::vector<std::string>{kOwnFile});
     EXPECT_TRUE(storedEntries().empty());
+}
+
+TEST_F(HLPostbackTest, AClaimedSharedFileThatCannotBeReadWaitsForTheNextStart) {
+    storeQueue({storedRequest("x", 0), storedRequest("y", 1)}, kSharedFile);
+    const std::string claimed = queueFile("queued_postbacks_1.69b4ffd28f4e13bafd57c4c268a1936dedf169f1.adopted.plist");
+    platform::testing::FileSystemConditions::setReadsFail(claimed, EMFILE);
+    launch(kHLTestSdkKey, postbackSettings(), true);
+    EXPECT_EQ(sent("x") + sent("y"), 0u);
+    EXPECT_TRUE(std::filesystem::exists(claimed));
+
+    platform::testing::FileSystemConditions::setReadsFail(claimed, std::nullopt);
+    restartProcessState();
+    launch(kHLTestSdkKey, postbackSettings(), false);
+    EXPECT_EQ(sent("x"), 1u);
+    EXPECT_EQ(sent("y"), 1u);
+    EXPECT_FALSE(std::filesystem::exists(claimed));
 }
 
 TEST_F(HLPostbackTest, AnAdoptionThatAKillLeftUnfinishedSendsEachEntryOnce) {

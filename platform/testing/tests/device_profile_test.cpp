@@ -1,9 +1,12 @@
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "platform/foundation/ASIdentifierManager.h"
 #include "platform/foundation/CLLocationManager.h"
 #include "platform/foundation/CTTelephonyNetworkInfo.h"
 #include "platform/foundation/CaptiveNetwork.h"
+#include "platform/foundation/FileSystemConditions.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/Platform.h"
 #include "platform/foundation/PropertyList.h"
@@ -109,6 +112,28 @@ TEST_F(DeviceProfileTest, IdentifiersArePersistedAcrossRestarts) {
     EXPECT_TRUE(ASIdentifierManager::sharedManager()->isAdvertisingTrackingEnabled());
     profile().advertisingTrackingEnabled = false;
     EXPECT_FALSE(ASIdentifierManager::sharedManager()->isAdvertisingTrackingEnabled());
+}
+
+// The identity file cannot be read at a start (the file-system seam): it is
+// never written over, and its identifiers come back once it reads.
+TEST_F(DeviceProfileTest, AnUnreadableIdentityFileKeepsItsIdentifiers) {
+    const std::string file = home() + "/Library/Preferences/platform.identity.plist";
+    const std::string vendor = DeviceProfile::identifierForVendor();
+    const std::optional<NSData> saved = NSData::dataWithContentsOfFile(file);
+    ASSERT_TRUE(saved);
+
+    platform::testing::FileSystemConditions::setReadsFail(file, EIO);
+    restartProcessState();
+    const std::string interim = DeviceProfile::identifierForVendor();
+    EXPECT_NE(interim, vendor);
+    EXPECT_EQ(DeviceProfile::identifierForVendor(), interim);
+    platform::testing::FileSystemConditions::setReadsFail(file, std::nullopt);
+    EXPECT_TRUE(NSData::dataWithContentsOfFile(file)->isEqual(*saved));
+
+    EXPECT_EQ(DeviceProfile::identifierForVendor(), vendor);
+    restartProcessState();
+    EXPECT_EQ(DeviceProfile::identifierForVendor(), vendor);
+    EXPECT_EQ(logCapture().count("platform.identity.plist cannot be read now"), 1u);
 }
 
 TEST_F(DeviceProfileTest, CarrierRadioAndWifiFacts) {

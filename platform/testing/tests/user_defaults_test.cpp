@@ -1,10 +1,12 @@
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <memory>
 #include <thread>
 
+#include "platform/foundation/FileSystemConditions.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/testing/PlatformTest.h"
@@ -144,6 +146,37 @@ TEST_F(UserDefaultsTest, ACorruptTruncatedOrEmptyFileIsLoggedAndReadsAsEmpty) {
         restartProcessState();
         EXPECT_EQ(defaults()->stringForKey("key"), "again");
     }
+}
+
+// The file cannot be read at a start (the file-system seam): it is never
+// written over, and once it reads what it holds is kept, with the keys set
+// meanwhile where it held none and the key removed meanwhile gone.
+TEST_F(UserDefaultsTest, AFileUnreadableAtAStartIsNeverWrittenOverAndReadLater) {
+    defaults()->setObject("stored", "identifier");
+    defaults()->setInteger(57, "count");
+    defaults()->setObject("old", "removed");
+    const NSData saved = *NSData::dataWithContentsOfFile(file());
+
+    platform::testing::FileSystemConditions::setReadsFail(file(), EMFILE);
+    restartProcessState();
+    EXPECT_TRUE(defaults()->objectForKey("identifier").isNull());
+    defaults()->setObject("made while unread", "identifier");
+    defaults()->setInteger(1, "count");
+    defaults()->setObject("new", "added");
+    defaults()->removeObjectForKey("removed");
+    EXPECT_EQ(defaults()->stringForKey("added"), "new");
+    platform::testing::FileSystemConditions::setReadsFail(file(), std::nullopt);
+    EXPECT_TRUE(NSData::dataWithContentsOfFile(file())->isEqual(saved));
+
+    // The next call reads it.
+    EXPECT_EQ(defaults()->stringForKey("identifier"), "stored");
+    restartProcessState();
+    EXPECT_EQ(defaults()->stringForKey("identifier"), "stored");
+    EXPECT_EQ(defaults()->integerForKey("count"), 57);
+    EXPECT_EQ(defaults()->stringForKey("added"), "new");
+    EXPECT_TRUE(defaults()->objectForKey("removed").isNull());
+    EXPECT_EQ(logCapture().count("com.paranormal.detector.plist cannot be read now"), 1u);
+    EXPECT_EQ(logCapture().count("com.paranormal.detector.plist can be read again"), 1u);
 }
 
 TEST_F(UserDefaultsTest, AnInterruptedWriteLeavesThePreviousValues) {
