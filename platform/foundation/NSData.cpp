@@ -171,13 +171,28 @@ std::string folderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// Whether a write to `path` may go ahead (a simulated full disk is logged).
+// Paths whose last write failed: a full disk lasts, and a caller that tries
+// again at every attempt would log it every time.
+LastingConditions& unwritableFiles() {
+    static auto* files = new LastingConditions();  // never destroyed: writes may run at exit
+    return *files;
+}
+
+// A failed write to `path`, logged when the failure begins.
+bool writeFailed(const std::string& path, const std::string& why) {
+    if (unwritableFiles().begins(path)) logError("NSData writeToFile: " + why);
+    return false;
+}
+
+bool writeSucceeded(const std::string& path) {
+    if (unwritableFiles().ends(path)) logError("NSData writeToFile: " + path + " can be written again");
+    return true;
+}
+
+// Whether a write to `path` may go ahead (a simulated full disk fails it).
 bool mayWriteTo(const std::string& path) {
     if (path.empty()) return false;
-    if (files::writeFailsAt(path)) {
-        logError("NSData writeToFile: cannot write " + path + ": " + std::strerror(ENOSPC));
-        return false;
-    }
+    if (files::writeFailsAt(path)) return writeFailed(path, "cannot write " + path + ": " + std::strerror(ENOSPC));
     return true;
 }
 
@@ -189,7 +204,7 @@ bool NSData::writeToFile(const std::string& path, bool atomically) const {
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0) return false;
         const bool ok = writeAll(fd, bytes(), length());
-        return (::close(fd) == 0) && ok;
+        return (::close(fd) == 0) && ok && writeSucceeded(path);
     }
     if (!writeToFileLeavingFolderUnflushed(path)) return false;
     // Make the rename itself durable.
@@ -205,21 +220,18 @@ bool NSData::writeToFileLeavingFolderUnflushed(const std::string& path) const {
     const std::string folder = folderOf(path);
     std::string temp = path + ".tmp-XXXXXX";
     const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        logError("NSData writeToFile: cannot create a temporary file in " + folder + ": " + std::strerror(errno));
-        return false;
-    }
+    if (fd < 0) return writeFailed(path, "cannot create a temporary file in " + folder + ": " + std::strerror(errno));
     ::fchmod(fd, 0644);
     const bool flush = Platform::flushesWritesToDisk();
     bool ok = writeAll(fd, bytes(), length()) && (!flush || ::fsync(fd) == 0);
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {
-        logError("NSData writeToFile: cannot write " + path + ": " + std::strerror(errno));
+        const int error = errno;
         ::unlink(temp.c_str());
-        return false;
+        return writeFailed(path, "cannot write " + path + ": " + std::strerror(error));
     }
-    return true;
+    return writeSucceeded(path);
 }
 
 void NSData::flushFolder(const std::string& folder) {
