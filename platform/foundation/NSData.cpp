@@ -134,7 +134,7 @@ std::string folderOf(const std::string& path) {
 bool mayWriteTo(const std::string& path) {
     if (path.empty()) return false;
     if (files::writeFailsAt(path)) {
-        logError("NSData writeToFile: cannot write " + path + ": " + std::strerror(ENOSPC));
+        logError("NSData writeToFile: cannot write " + shortenedForLog(path) + ": " + std::strerror(ENOSPC));
         return false;
     }
     return true;
@@ -165,7 +165,8 @@ bool NSData::writeToFileLeavingFolderUnflushed(const std::string& path) const {
     std::string temp = path + ".tmp-XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
-        logError("NSData writeToFile: cannot create a temporary file in " + folder + ": " + std::strerror(errno));
+        logError("NSData writeToFile: cannot create a temporary file in " + shortenedForLog(folder) + ": " +
+                 std::strerror(errno));
         return false;
     }
     ::fchmod(fd, 0644);
@@ -174,7 +175,7 @@ bool NSData::writeToFileLeavingFolderUnflushed(const std::string& path) const {
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {
-        logError("NSData writeToFile: cannot write " + path + ": " + std::strerror(errno));
+        logError("NSData writeToFile: cannot write " + shortenedForLog(path) + ": " + std::strerror(errno));
         ::unlink(temp.c_str());
         return false;
     }

@@ -30,7 +30,7 @@ NSData NSKeyedArchiver::archivedDataWithRootObject(const Value& rootObject) {
     std::optional<NSData> data = PropertyList::dataWithValue(root, PropertyList::Format::Binary, &error);
     if (!data) {
         // Nodes hold property-list kinds only, so this is not expected.
-        log(LogLevel::Error, "NSKeyedArchiver: cannot serialise the archive: " + error);
+        log(LogLevel::Error, "NSKeyedArchiver: cannot serialise the archive: " + shortenedForLog(error));
         return NSData();
     }
     return *data;
@@ -40,7 +40,7 @@ bool NSKeyedArchiver::archiveRootObject(const Value& rootObject, const std::stri
     const NSData data = archivedDataWithRootObject(rootObject);
     if (data.length() == 0) return false;
     if (!data.writeToFile(path, true)) {
-        log(LogLevel::Error, "NSKeyedArchiver: cannot write " + path);
+        log(LogLevel::Error, "NSKeyedArchiver: cannot write " + shortenedForLog(path));
         return false;
     }
     return true;
@@ -65,12 +65,12 @@ Value NSKeyedUnarchiver::unarchiveRoot(const std::optional<Value>& root) {
 Value NSKeyedUnarchiver::unarchiveObjectWithFile(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) {
-        log(LogLevel::Info, "NSKeyedUnarchiver: no archive at " + path);
+        log(LogLevel::Info, "NSKeyedUnarchiver: no archive at " + shortenedForLog(path));
         return Value();
     }
     std::optional<NSData> data = NSData::dataWithContentsOfFile(path);
     if (!data) {
-        log(LogLevel::Error, "NSKeyedUnarchiver: cannot read " + path);
+        log(LogLevel::Error, "NSKeyedUnarchiver: cannot read " + shortenedForLog(path));
         return Value();
     }
     return unarchiveRoot(PropertyList::valueWithData(*data, path));

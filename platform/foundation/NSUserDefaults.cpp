@@ -83,7 +83,9 @@ void NSUserDefaults::reload() {
     ValueDictionary values;
     if (std::optional<Value> stored = PropertyList::valueWithContentsOfFile(path)) {
         if (const ValueDictionary* dict = stored->dictionary()) values = *dict;
-        else log(LogLevel::Error, "NSUserDefaults: " + path + " does not hold a dictionary; starting empty");
+        else
+            log(LogLevel::Error,
+                "NSUserDefaults: " + shortenedForLog(path) + " does not hold a dictionary; starting empty");
     }
     std::scoped_lock lock(mutex_);
     path_ = std::move(path);
@@ -112,13 +114,14 @@ void NSUserDefaults::setObject(const Value& value, const std::string& key) {
     Sanitizer sanitizer;
     std::optional<Value> cleaned = sanitizer.clean(value, key);
     if (!cleaned) {
-        log(LogLevel::Error, "NSUserDefaults: not storing \"" + key + "\": " + sanitizer.refusal +
-                                 " is not a property-list value");
+        log(LogLevel::Error, "NSUserDefaults: not storing \"" + shortenedForLog(key) +
+                                 "\": " + shortenedForLog(sanitizer.refusal) + " is not a property-list value");
         return;
     }
     if (sanitizer.droppedNulls > 0) {
         log(LogLevel::Warning, "NSUserDefaults: dropped " + std::to_string(sanitizer.droppedNulls) +
-                                   " null value(s) from \"" + key + "\", first at " + sanitizer.droppedNullAt);
+                                   " null value(s) from \"" + shortenedForLog(key) + "\", first at " +
+                                   shortenedForLog(sanitizer.droppedNullAt));
     }
     std::scoped_lock lock(mutex_);
     values_.set(key, std::move(*cleaned));
