@@ -3,6 +3,7 @@
 #include "analytics/OrreryLog.h"
 #include "analytics/OrreryUtil.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/runtime/Log.h"
 
 namespace {
 constexpr const char* kIdentifierKey = "identifier";
@@ -184,8 +185,8 @@ std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> OrreryDataSenderBlock
     }
     std::optional<OrreryBlockFileContents> contents = readBlockFile(*file);
     if (!contents || contents->dataKey != dataKey) {
-        OrreryLog::error("the report block file " + identifier + (contents ? " is another key's" : " is damaged") +
-                         "; it is deleted");
+        OrreryLog::error("the report block file " + platform::shortenedForLog(identifier) +
+                         (contents ? " is another key's" : " is damaged") + "; it is deleted");
         manager->removeItemAtPath(path);
         return std::vector<Ref<OrreryDataSenderBlockInfo>>(items.size());
     }
@@ -204,11 +205,13 @@ std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> OrreryDataSenderBlock
     std::vector<std::string> written;
     auto undo = [&] {
         for (const std::string& name : written) manager->removeItemAtPath(folder + "/" + name);
-        OrreryLog::error("the report blocks of " + identifier + " could not be given files of their own; they wait");
+        OrreryLog::error("the report blocks of " + platform::shortenedForLog(identifier) +
+                         " could not be given files of their own; they wait");
     };
     for (uint32_t item : items) {
         if (item >= fileItems.size()) {
-            OrreryLog::error("the report block " + identifier + " is damaged; it is dropped, not sent");
+            OrreryLog::error("the report block " + platform::shortenedForLog(identifier) +
+                             " is damaged; it is dropped, not sent");
             blocks.push_back(nullptr);
             continue;
         }
@@ -311,7 +314,8 @@ std::optional<std::vector<NSData>> OrreryDataSenderBlockInfo::items(bool* unread
         item = item_;
     }
     if (!contents || (item && *item >= contents->items.size())) {
-        OrreryLog::error("the report block " + identifier() + " is damaged; it is dropped, not sent");
+        OrreryLog::error("the report block " + platform::shortenedForLog(identifier()) +
+                         " is damaged; it is dropped, not sent");
         return std::nullopt;
     }
     if (item) return std::vector<NSData>{std::move(contents->items[*item])};

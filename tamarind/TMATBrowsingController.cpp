@@ -45,7 +45,7 @@ bool TMATBrowsingController::openBrowserWithUrl(const Ref<NSURL>& url, bool useE
         TMLog::logWarn("TMATBrowsingController was given no URL; nothing is opened.");
         return false;
     }
-    TMLog::logDebug("TMATBrowsingController starting to load request %@", platform::shortenedForLog(url->absoluteString()));
+    TMLog::logDebug("TMATBrowsingController starting to load request %@", platform::urlForLog(url->absoluteString()));
     int action = sharedLinkUtility()->actionForURL(url);
     if (!(useExternalBrowser && action == TMALinkActionWeb)) {
         switch (action) {
