@@ -101,7 +101,7 @@ bool TMATBrowsingController::attemptLoadingIntent(const std::string& queryPart, 
     auto target = NSURL::URLWithString(*value);
     if (!target) {
         TMLog::logWarn("Attempted to parse an intent url, but its target is not a URL: %@",
-                       platform::shortenedForLog(*value));
+                       platform::urlForLog(*value));
         return false;
     }
     return openBrowserWithUrl(target, useExternalBrowser);
