@@ -14,8 +14,9 @@
 
 namespace {
 constexpr const char* kHLConnectionLogSource = "HLConnectionManager";
-// Longest body text a log line carries; a huge answer is cut there.
-constexpr size_t kHLLoggedBodyLimit = 4096;
+// Longest body text a log line carries, well within a line's own cap
+// (platform::kLogLineLimit); a huge answer is cut there.
+constexpr size_t kHLLoggedBodyLimit = 2048;
 // The largest answer read: the client's answers are JSON objects and ad
 // pages, far smaller; a larger one fails (-1103) before it is buffered.
 constexpr int64_t kHLMaximumResponseLength = int64_t{8} << 20;

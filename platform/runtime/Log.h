@@ -14,9 +14,9 @@ enum class LogLevel { Debug, Info, Warning, Error, System };
 // Control bytes (line breaks included) and bytes that are not UTF-8 are
 // written escaped (printableLogLine), so a line read from a damaged file, a
 // key or a class name can neither break the log nor hide in it. A line whose
-// escaped form passes kLogLineLimit bytes is cut there (between characters),
-// then "… (<n> bytes)", its length as logged: a backstop for outside text
-// that reached a line unshortened, which shortenedForLog should have cut.
+// escaped form passes kLogLineLimit bytes is cut there (between characters,
+// never inside an escape), then "… (<n> bytes)", the length it was given: a
+// backstop for outside text that reached a line unshortened.
 inline constexpr size_t kLogLineLimit = 4096;
 void log(LogLevel level, std::string_view line);
 inline void logError(std::string_view line) { log(LogLevel::Error, line); }
