@@ -16,6 +16,7 @@
 #include "Trillium/TRATrilliumSDK.h"
 #include "Trillium/TRAWireContract.h"
 #include "platform/foundation/Digest.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSPathUtilities.h"
@@ -121,7 +122,7 @@ void TRAAdSDKUtils::openInAppBrowserWithURL(const std::string& url,
                                             const Ref<TRASmartRedirectWebViewDelegate>& inAppStoreDelegate) {
     const auto& make = TRADisplayHooks::shared().inAppBrowser;
     if (!make) {
-        TRALog::errorf("The in-app browser is not available; %@ is not opened.", url);
+        TRALog::errorf("The in-app browser is not available; %@ is not opened.", platform::urlForLog(url));
         return;
     }
     auto presenter = topViewControllerWithRootViewController(keyWindowRoot());

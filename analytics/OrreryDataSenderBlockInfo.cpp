@@ -4,6 +4,7 @@
 #include "analytics/OrreryUtil.h"
 #include "platform/foundation/LastingConditions.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/runtime/Log.h"
 
 namespace {
 constexpr const char* kIdentifierKey = "identifier";
@@ -191,8 +192,8 @@ std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> OrreryDataSenderBlock
     }
     std::optional<OrreryBlockFileContents> contents = readBlockFile(*file);
     if (!contents || contents->dataKey != dataKey) {
-        OrreryLog::error("the report block file " + identifier + (contents ? " is another key's" : " is damaged") +
-                         "; it is deleted");
+        OrreryLog::error("the report block file " + platform::shortenedForLog(identifier) +
+                         (contents ? " is another key's" : " is damaged") + "; it is deleted");
         manager->removeItemAtPath(path);
         return std::vector<Ref<OrreryDataSenderBlockInfo>>(items.size());
     }
@@ -213,11 +214,13 @@ std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> OrreryDataSenderBlock
         for (const std::string& name : written) manager->removeItemAtPath(folder + "/" + name);
         // Tried at every walk while the disk stays full: logged as it begins and ends.
         if (unsplitFiles().begins(identifier))
-            OrreryLog::error("the report blocks of " + identifier + " could not be given files of their own; they wait");
+            OrreryLog::error("the report blocks of " + platform::shortenedForLog(identifier) +
+                             " could not be given files of their own; they wait");
     };
     for (uint32_t item : items) {
         if (item >= fileItems.size()) {
-            OrreryLog::error("the report block " + identifier + " is damaged; it is dropped, not sent");
+            OrreryLog::error("the report block " + platform::shortenedForLog(identifier) +
+                             " is damaged; it is dropped, not sent");
             blocks.push_back(nullptr);
             continue;
         }
@@ -322,7 +325,8 @@ std::optional<std::vector<NSData>> OrreryDataSenderBlockInfo::items(bool* unread
         item = item_;
     }
     if (!contents || (item && *item >= contents->items.size())) {
-        OrreryLog::error("the report block " + identifier() + " is damaged; it is dropped, not sent");
+        OrreryLog::error("the report block " + platform::shortenedForLog(identifier()) +
+                         " is damaged; it is dropped, not sent");
         return std::nullopt;
     }
     if (item) return std::vector<NSData>{std::move(contents->items[*item])};

@@ -11,6 +11,7 @@
 #include "analytics/OrreryUtil.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/runtime/DispatchQueue.h"
+#include "platform/runtime/Log.h"
 
 struct OrreryGlobalPersistentManager::Store {
     std::string name;
@@ -107,7 +108,8 @@ struct OrreryGlobalPersistentManager::Store {
         try {
             work();
         } catch (const std::exception& e) {
-            OrreryLog::error(std::string(what) + " the persisted " + name + " map failed: " + e.what());
+            OrreryLog::error(std::string(what) + " the persisted " + name +
+                             " map failed: " + platform::shortenedForLog(e.what()));
         } catch (...) {
             OrreryLog::error(std::string(what) + " the persisted " + name + " map failed");
         }

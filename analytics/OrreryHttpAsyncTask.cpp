@@ -4,6 +4,7 @@
 #include "platform/net/NSURLConnection.h"
 #include "platform/net/NSURLError.h"
 #include "platform/runtime/DispatchQueue.h"
+#include "platform/runtime/Log.h"
 
 namespace {
 
@@ -130,8 +131,9 @@ bool OrreryHttpAsyncTask::claimOutcome() { return !finished_.exchange(true); }
 
 void OrreryHttpAsyncTask::failWithError(Ref<NSError> error) {
     if (error && error->code() == NSURLErrorDataLengthExceedsMaximum)
-        OrreryLog::error("an answer from " + (url_ ? url_->absoluteString() : std::string("(null)")) + " is larger than " +
-                         std::to_string(maximumResponseLength_.load()) + " bytes; the request fails");
+        OrreryLog::error(
+            "an answer from " + (url_ ? platform::urlForLog(url_->absoluteString()) : std::string("(null)")) +
+            " is larger than " + std::to_string(maximumResponseLength_.load()) + " bytes; the request fails");
     int status;
     NSData body;
     {
@@ -146,8 +148,9 @@ bool OrreryHttpAsyncTask::failureIsDelivery(const Ref<OrreryHTTPResponse>& respo
                                             std::string_view delegateName) const {
     if (!response || !response->isSuccess()) return false;
     OrreryLog::log(OrreryLog::kDiagnostics,
-                   std::string(delegateName) + ": " + (url_ ? url_->absoluteString() : std::string("(null)")) +
-                       " answered " + std::to_string(response->statusCode()) + ", then its body failed (" +
+                   std::string(delegateName) + ": " +
+                       (url_ ? platform::urlForLog(url_->absoluteString()) : std::string("(null)")) + " answered " +
+                       std::to_string(response->statusCode()) + ", then its body failed (" +
                        (response->error() ? response->error()->description() : std::string("(null)")) +
                        "); the request is delivered");
     return true;

@@ -10,6 +10,7 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/net/SCNetworkReachability.h"
+#include "platform/runtime/Log.h"
 
 namespace {
 
@@ -69,7 +70,8 @@ bool OrreryNetworkUtil::isWebURL(const Ref<NSURL>& url) {
 
 void OrreryNetworkUtil::setRelayServerUrl(const std::string& url) {
     if (!NSURL::URLWithString(url) || NSURL::URLWithString(url)->scheme().empty()) {
-        OrreryLog::error("setRelayServerURL: \"" + url + "\" is no absolute URL; the endpoint stays as it was");
+        OrreryLog::error("setRelayServerURL: \"" + platform::urlForLog(url) +
+                         "\" is no absolute URL; the endpoint stays as it was");
         return;
     }
     std::lock_guard lock(urlMutex);

@@ -14,6 +14,7 @@
 #include "platform/foundation/NSPathUtilities.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSUUID.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/NSThread.h"
 
 int OrreryUtil::logLevel() { return OrreryGlobalVariableStorage::sharedInstance()->logLevel(); }
@@ -84,7 +85,8 @@ void OrreryUtil::substituteParamsInString(std::string* string, const Value& valu
     // recursive matcher would on a long run of macro characters).
     regex_t expression;
     if (regcomp(&expression, std::string(pattern).c_str(), REG_EXTENDED) != 0) {
-        OrreryLog::error("the pattern \"" + std::string(pattern) + "\" does not compile; nothing substituted");
+        OrreryLog::error("the pattern \"" + platform::shortenedForLog(pattern) +
+                         "\" does not compile; nothing substituted");
         return;
     }
     size_t searchFrom = 0;
@@ -136,7 +138,8 @@ std::string OrreryUtil::filePathDirectory() {
     } else {
         for (const std::string& name : manager->contentsOfDirectoryAtPath(folder)) {
             if (!isInterruptedWrite(name)) continue;
-            OrreryLog::log(OrreryLog::kInfo, "removing " + name + ", left by an interrupted write");
+            OrreryLog::log(OrreryLog::kInfo,
+                           "removing " + platform::shortenedForLog(name) + ", left by an interrupted write");
             manager->removeItemAtPath(folder + "/" + name);
         }
     }
@@ -156,7 +159,7 @@ std::optional<Value> OrreryUtil::readArchiveFile(const std::string& path) {
     try {
         return NSKeyedUnarchiver::unarchiveObjectWithData(*read.data);
     } catch (const std::exception& e) {
-        OrreryLog::error("could not unarchive " + path + ": " + e.what());
+        OrreryLog::error("could not unarchive " + path + ": " + platform::shortenedForLog(e.what()));
     } catch (...) {
         OrreryLog::error("could not unarchive " + path);
     }

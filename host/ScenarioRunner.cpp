@@ -348,8 +348,8 @@ bool ScenarioRunner::startPlatform() {
     timeline_.add("host", "sandbox: " + sandbox_);
     if (!homeClockNote_.empty()) timeline_.add("host", homeClockNote_);
     for (ScenarioService& s : services_) {
-        timeline_.add("host", s.name + " service: " + s.serviceUrl + (s.embedded ? " (embedded)" : " (given)") +
-                                  ", reached through " + s.clientUrl);
+        timeline_.add("host", s.name + " service: " + platform::urlForLog(s.serviceUrl) +
+                                  (s.embedded ? " (embedded)" : " (given)") + ", reached through " + s.clientUrl);
         // The Halcyon client sends its reward requests over https only. The
         // recording proxy's https listener is trusted only in front of the
         // embedded simulator; verification itself stays on. (The other

@@ -39,7 +39,7 @@ std::string oneLine(std::string_view text, size_t limit = std::string::npos) {
     if (line.size() <= limit) return line;
     size_t cut = limit;
     while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
-    return line.substr(0, cut) + " [… cut; the whole line is in the client log]";
+    return line.substr(0, cut) + " [… cut; the client log has more of it]";
 }
 
 bool writeLines(const std::vector<std::string>& lines, const std::string& path) {
@@ -89,8 +89,9 @@ void Timeline::addLocked(double seconds, std::string_view kind, std::string_view
 
 void Timeline::add(std::string_view kind, std::string_view text) {
     double seconds = elapsed();
-    // A value described over several lines (a dictionary) reads on one.
-    const std::string line = oneLine(text);
+    // A value described over several lines (a dictionary) reads on one; text
+    // a service supplied may be of any length, and a line is cut as a log line is.
+    const std::string line = oneLine(platform::shortenedForLog(text, platform::kLogLineLimit));
     std::scoped_lock lock(mutex_);
     addLocked(seconds, kind, line);
 }

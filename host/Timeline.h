@@ -19,7 +19,7 @@
 class Timeline {
 public:
     // A client's line shown on the timeline is cut after this many bytes
-    // (the client log keeps it whole).
+    // (the client log keeps it as logged, up to platform::kLogLineLimit).
     static constexpr size_t kShownLogBytes = 300;
 
     explicit Timeline(bool echo) : echo_(echo) {}
@@ -34,7 +34,7 @@ public:
     // a line that reads like a failure or a mistake is expected), "relay"
     // (the Relay part's steps).
     void add(std::string_view kind, std::string_view text);
-    // A client's log line: the client log takes it whole; a warning or an
+    // A client's log line: the client log takes it as logged; a warning or an
     // error, and a web page's console line ("JS …"), also join the timeline
     // as a "log" line, cut after kShownLogBytes.
     void addLog(platform::LogLevel level, std::string_view text);

@@ -16,6 +16,7 @@
 #include "platform/net/NSURLConnection.h"
 #include "platform/net/NSURLRequest.h"
 #include "platform/net/NSURLResponse.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/NSOperationQueue.h"
 
 namespace {
@@ -51,11 +52,10 @@ std::optional<std::string> headerValue(const TrafficExchange::Headers& headers, 
     return std::nullopt;
 }
 
-// Whole, or cut at the end: the start of a URL says which endpoint it is.
+// Whole, or its start and length: the start of a URL says which endpoint it is.
 std::string shownTarget(const std::string& text) {
     constexpr size_t kShown = 160;
-    if (text.size() <= kShown) return text;
-    return text.substr(0, kShown) + "...";
+    return platform::urlForLog(text, kShown);
 }
 
 std::string bytesText(size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
@@ -354,11 +354,11 @@ void TrafficRecorder::followNamedOrigins(const Proxy& proxy, const std::string& 
         bool made = false;
         std::optional<std::string> local = proxyOriginFor(*origin, proxy.name, labeler, proxy.namer, &made);
         if (!local)
-            timeline_.add("host", "the " + proxy.name + " service names " + *origin +
+            timeline_.add("host", "the " + proxy.name + " service names " + platform::urlForLog(*origin) +
                                       ": its requests go around the recorder, unrecorded (no proxy can serve it)");
         else if (made)
-            timeline_.add("host", "the " + proxy.name + " service names " + *origin + ": reached through " + *local +
-                                      ", recorded");
+            timeline_.add("host", "the " + proxy.name + " service names " + platform::urlForLog(*origin) +
+                                      ": reached through " + *local + ", recorded");
     }
 }
 
@@ -422,7 +422,8 @@ void TrafficRecorder::passHead(Answer& passed, const TrafficExchange::Headers& h
                                             [](const std::string&, const std::string&) { return "redirect target"; }))
                 location = *local + value.substr(target->size());
             else
-                timeline_.add("host", "redirect to " + *target + " passed on unrecorded: no proxy can serve it");
+                timeline_.add("host", "redirect to " + platform::urlForLog(*target) +
+                                          " passed on unrecorded: no proxy can serve it");
         }
         passed.header(name, location);
     }

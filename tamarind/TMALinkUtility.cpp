@@ -25,7 +25,7 @@ int TMALinkUtility::actionForURL(const Ref<NSURL>& url) const {
 
 std::optional<std::string> TMALinkUtility::appStoreIdFromURL(const Ref<NSURL>& url) const {
     if (actionForURL(url) != TMALinkActionStore) {
-        TMLog::logWarn("Not a store link: %@", url ? platform::shortenedForLog(url->absoluteString()) : "(null)");
+        TMLog::logWarn("Not a store link: %@", url ? platform::urlForLog(url->absoluteString()) : "(null)");
         return std::nullopt;
     }
     static Ref<NSRegularExpression> pattern =
@@ -33,7 +33,7 @@ std::optional<std::string> TMALinkUtility::appStoreIdFromURL(const Ref<NSURL>& u
     std::string last = url->lastPathComponent();
     auto match = pattern ? pattern->firstMatchInString(last, 0, NSRange{0, last.size()}) : nullptr;
     if (!match || match->numberOfRanges() < 2) {
-        TMLog::logWarn("No store identifier in the store link %@", platform::shortenedForLog(url->absoluteString()));
+        TMLog::logWarn("No store identifier in the store link %@", platform::urlForLog(url->absoluteString()));
         return std::nullopt;
     }
     NSRange group = match->rangeAtIndex(1);

@@ -4,6 +4,7 @@
 #include "platform/foundation/NSCharacterSet.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSURL.h"
+#include "platform/runtime/Log.h"
 #include "platform/ui/UIDevice.h"
 #include "tamarind/TMAWebRequestFactory.h"
 #include "tamarind/TMAWireContract.h"
@@ -41,10 +42,10 @@ void TMAMetricManager::fireMetric(const std::string& metric, const std::string& 
     request->setUrlString(url);
     request->makeCallWithCompletionBlock([sent = *url](Ref<TMAWebResponse>, Ref<NSError> error, int64_t status) {
         if (error || status != 200)
-            TMLog::logDebug("Metric pixel %@ failed: %@ (status %lld)", sent,
+            TMLog::logDebug("Metric pixel %@ failed: %@ (status %lld)", platform::urlForLog(sent),
                             error ? error->localizedDescription() : std::string("-"), status);
         else
-            TMLog::logDebug("Metric pixel fired: %@", sent);
+            TMLog::logDebug("Metric pixel fired: %@", platform::urlForLog(sent));
     });
 }
 

@@ -1,6 +1,7 @@
 #include "tamarind/TMATAdModel.h"
 
 #include "platform/foundation/NSString.h"
+#include "platform/runtime/Log.h"
 #include "tamarind/TMAAdRequestBuilder.h"
 #include "tamarind/TMAJSONUtil.h"
 #include "tamarind/TMAWireContract.h"
@@ -135,9 +136,9 @@ void TMATAdModel::loadAdWithRequest(const Ref<TMAWebRequest>& request) {
     request->setDelegate(self<TMATAdModel>());
     request->makeCall();
     TMLog::logInfo("%@ (%@) fired initial ad request.\nAd Request URL %@\nHttp headers %@\nHttp body%@", className(),
-                   TMLog::pointerText(this), request->toString(),
-                   TMAJSONUtil::jsonStringFromObject(request->headers()).value_or("{}"),
-                   request->requestBodyString());
+                   TMLog::pointerText(this), platform::urlForLog(request->toString()),
+                   platform::shortenedForLog(TMAJSONUtil::jsonStringFromObject(request->headers()).value_or("{}")),
+                   platform::shortenedForLog(request->requestBodyString().value_or("(null)")));
 }
 
 // ---- the answer --------------------------------------------------------------------------------
@@ -232,7 +233,7 @@ void TMATAdModel::errorHandler(const std::string& message, int64_t code) { fail(
 void TMATAdModel::failBeforeRequest(const std::string& message, int64_t code) { fail(message, code, true); }
 
 void TMATAdModel::fail(const std::string& message, int64_t code, bool keepLoadInFlight) {
-    TMLog::logError("%@", message);
+    TMLog::logError("%@", platform::shortenedForLog(message));
     auto error = NSError::errorWithDomain(kTMAAdModelErrorDomain, code,
                                           Value::dictionary({{NSLocalizedDescriptionKey, message}}));
     if (!(keepLoadInFlight && loadStatus_.load() == TMATLoadStatusLoading)) loadStatus_.store(TMATLoadStatusNoAd);

@@ -253,7 +253,8 @@ bool TMATBaseAdContainer::webViewShouldStartLoadWithRequest(Ref<UIWebView>, cons
     std::string scheme = NSString::lowercaseString(url->scheme());
     bool loadsInPlace = scheme == "http" || scheme == "https" || scheme == "about" || scheme == "file";
     if (loadsInPlace || !UIApplication::sharedApplication()->canOpenURL(url)) return true;
-    return consumeUserActivation("The ad's page", userTapRefusal("leave the ad for " + platform::shortenedForLog(url->absoluteString())));
+    return consumeUserActivation("The ad's page",
+                                 userTapRefusal("leave the ad for " + platform::urlForLog(url->absoluteString())));
 }
 
 void TMATBaseAdContainer::webViewDidStartLoad(Ref<UIWebView>) { TMLog::logInfo("Ad started loading in the webview"); }

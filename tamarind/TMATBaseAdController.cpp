@@ -1,5 +1,6 @@
 #include "tamarind/TMATBaseAdController.h"
 
+#include "platform/runtime/Log.h"
 #include "tamarind/TMATBridgeManager.h"
 #include "tamarind/TMATInterstitialAdContainer.h"
 #include "tamarind/TMAWebRequestFactory.h"
@@ -117,7 +118,7 @@ void TMATBaseAdController::fireImpressionPixel() {
         else if (status != 200)
             TMLog::logError("Failed to fire impression pixel with error HTTP status %lld", status);
         else
-            TMLog::logInfo("Impression pixel was successfully fired. %@", sent);
+            TMLog::logInfo("Impression pixel was successfully fired. %@", platform::urlForLog(sent));
     });
 }
 

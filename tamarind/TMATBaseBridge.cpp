@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/runtime/DispatchQueue.h"
+#include "platform/runtime/Log.h"
 #include "platform/web/JSVirtualMachine.h"
 #include "tamarind/TMATBaseAdContainer.h"
 #include "tamarind/TMLog.h"
@@ -36,7 +37,7 @@ void TMATBaseBridge::insertEventsInContext() {
 
 bool TMATBaseBridge::consumeUserActivation(const std::string& call, const std::string& refusal) {
     if (auto container = adContainer()) return container->consumeUserActivation(call, refusal);
-    TMLog::logError("%@: %@", call, refusal);
+    TMLog::logError("%@: %@", call, platform::shortenedForLog(refusal));
     return false;
 }
 
@@ -108,14 +109,15 @@ bool TMATBaseBridge::addEvent(const std::string& event, const JSValue& listener)
         std::scoped_lock lock(mutex_);
         makeListenersLocked();
         if (!listeners_.count(event)) {
-            TMLog::logWarn("Attempted to add an event listener for event '%@' which does not exist", event);
+            TMLog::logWarn("Attempted to add an event listener for event '%@' which does not exist",
+                           platform::shortenedForLog(event));
             return false;
         }
     }
     // Asked outside the lock: the probe runs page script.
     if (!isFunction(listener)) {
         TMLog::logWarn("%@.addEventListener: the listener for '%@' is a %@, not a function; ignored.", bridgePrefix(),
-                       event, typeOfValue(listener));
+                       platform::shortenedForLog(event), typeOfValue(listener));
         return false;
     }
     auto managed = JSManagedValue::managedValueWithValue(listener);
@@ -142,7 +144,8 @@ bool TMATBaseBridge::removeEvent(const std::string& event, const JSValue& listen
         makeListenersLocked();
         auto it = listeners_.find(event);
         if (it == listeners_.end()) {
-            TMLog::logWarn("Attempted to remove an event listener for event '%@' which does not exist", event);
+            TMLog::logWarn("Attempted to remove an event listener for event '%@' which does not exist",
+                           platform::shortenedForLog(event));
             return false;
         }
         auto& list = it->second;

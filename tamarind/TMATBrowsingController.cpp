@@ -45,7 +45,7 @@ bool TMATBrowsingController::openBrowserWithUrl(const Ref<NSURL>& url, bool useE
         TMLog::logWarn("TMATBrowsingController was given no URL; nothing is opened.");
         return false;
     }
-    TMLog::logDebug("TMATBrowsingController starting to load request %@", platform::shortenedForLog(url->absoluteString()));
+    TMLog::logDebug("TMATBrowsingController starting to load request %@", platform::urlForLog(url->absoluteString()));
     int action = sharedLinkUtility()->actionForURL(url);
     if (!(useExternalBrowser && action == TMALinkActionWeb)) {
         switch (action) {
@@ -101,7 +101,7 @@ bool TMATBrowsingController::attemptLoadingIntent(const std::string& queryPart, 
     auto target = NSURL::URLWithString(*value);
     if (!target) {
         TMLog::logWarn("Attempted to parse an intent url, but its target is not a URL: %@",
-                       platform::shortenedForLog(*value));
+                       platform::urlForLog(*value));
         return false;
     }
     return openBrowserWithUrl(target, useExternalBrowser);

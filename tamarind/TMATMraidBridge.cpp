@@ -137,7 +137,9 @@ void TMATMraidBridge::browsingStateChanged(int state) {
 
 void TMATMraidBridge::fireErrorEventWithMessage(const std::string& message, const std::string& action) {
     // A page calling in a storm is not echoed line by line.
-    if (!droppingEvents()) TMLog::logError("MRAID log: error: %@. action: %@", message, action);
+    if (!droppingEvents())
+        TMLog::logError("MRAID log: error: %@. action: %@", platform::shortenedForLog(message),
+                        platform::shortenedForLog(action));
     fireEventListeners("error", {Value(message), Value(action)});
 }
 
@@ -270,10 +272,10 @@ bool TMATMraidBridge::supports(const std::string& feature) {
 // ---- the page's commands -------------------------------------------------------------------------------
 
 void TMATMraidBridge::open(const std::string& url) {
-    TMLog::logDebug("%@ executed with param: %@", "open:", platform::shortenedForLog(url));
+    TMLog::logDebug("%@ executed with param: %@", "open:", platform::urlForLog(url));
     // One per tap: a creative calling on its own must neither keep the close
     // button covered nor leave the app.
-    if (!consumeUserActivation("mraid.open", TMATBaseAdContainer::userTapRefusal("open " + platform::shortenedForLog(url))))
+    if (!consumeUserActivation("mraid.open", TMATBaseAdContainer::userTapRefusal("open " + platform::urlForLog(url))))
         return refuseWithoutTap("open", "open");
     if (auto controller = adController()) controller->openUrlLink(NSURL::URLWithString(url), false);
 }
@@ -331,7 +333,8 @@ void TMATMraidBridge::storePicture(const std::string& url) {
     if (!tmatIsWebURL(NSURL::URLWithString(url)))
         return fireErrorEventWithMessage("Given picture URL is not a web URL", "storePicture");
     // One prompt per tap, as for open.
-    if (!consumeUserActivation("mraid.storePicture", TMATBaseAdContainer::userTapRefusal("store " + platform::shortenedForLog(url))))
+    if (!consumeUserActivation("mraid.storePicture",
+                               TMATBaseAdContainer::userTapRefusal("store " + platform::urlForLog(url))))
         return refuseWithoutTap("store the picture", "storePicture");
     auto controller = adController();
     pictureManager_->storePicture(url, controller ? controller->viewControllerForPresentingModalView() : nullptr);

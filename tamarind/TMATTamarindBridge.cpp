@@ -30,7 +30,8 @@ void TMATTamarindBridge::openInExternalBrowser(const std::string& url) {
     // call, the store) or covers the ad (a store sheet): one per tap, so a
     // creative calling on its own cannot take the user away or keep the close
     // button covered. A refused call goes nowhere: no intent is counted, nothing is sent.
-    if (!consumeUserActivation("tamarind.openInExternalBrowser", TMATBaseAdContainer::userTapRefusal("open " + platform::shortenedForLog(url))))
+    if (!consumeUserActivation("tamarind.openInExternalBrowser",
+                               TMATBaseAdContainer::userTapRefusal("open " + platform::urlForLog(url))))
         return;
     controller->openUrlLink(NSURL::URLWithString(url), true);
 }

@@ -1,6 +1,7 @@
 #include "tamarind/TMATViewabilityBridge.h"
 
 #include "platform/foundation/NSString.h"
+#include "platform/runtime/Log.h"
 #include "tamarind/TMAJSONUtil.h"
 #include "tamarind/TMATBaseAdContainer.h"
 #include "tamarind/TMATBaseAdController.h"
@@ -52,7 +53,8 @@ void TMATViewabilityBridge::initiateViewability() {
     // A throwing script, or one stopped for running too long, leaves an exception.
     JSValue exception = context->exception();
     if (!exception.isUndefined()) {
-        TMLog::logError("Viewability JS failed: %@", exception.toString().value_or("(stopped)"));
+        TMLog::logError("Viewability JS failed: %@",
+                        platform::shortenedForLog(exception.toString().value_or("(stopped)")));
         context->setException(JSValue());
     }
 }

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/runtime/Log.h"
 #include "tamarind/TMAWebRequestFactory.h"
 #include "tamarind/TMAWireContract.h"
 #include "tamarind/TMAdConfiguration.h"
@@ -31,14 +32,16 @@ void TMAViewabilityFetcher::loadViewabilityWithConfig(const Ref<TMAdConfiguratio
             std::optional<std::string> script;
             if (!error && status == 200 && response) script = response->getResponseReader()->readAsString();
             if (!script || script->empty()) {
-                TMLog::logError("Failed to download the viewability script from %@ (%@, status %lld); the stored "
-                                "script stays.",
-                                source, error ? error->localizedDescription() : std::string("no usable text"), status);
+                TMLog::logError(
+                    "Failed to download the viewability script from %@ (%@, status %lld); the stored "
+                    "script stays.",
+                    platform::urlForLog(source), error ? error->localizedDescription() : std::string("no usable text"),
+                    status);
                 return;
             }
             auto defaults = NSUserDefaults::standardUserDefaults();
             defaults->setObject(Value(*script), TMAWire::kViewabilityScriptKey);
             defaults->setObject(Value(version), TMAWire::kViewabilityVersionKey);
-            TMLog::logInfo("Viewability script version \"%@\" stored.", version);
+            TMLog::logInfo("Viewability script version \"%@\" stored.", platform::shortenedForLog(version));
         });
 }

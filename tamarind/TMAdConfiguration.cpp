@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "platform/runtime/Log.h"
 #include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSString.h"
@@ -118,7 +119,7 @@ void TMAdConfiguration::setNoretryTTLSeconds(int seconds) {
 CGSize TMAdConfiguration::getParsedSizeString(const std::string& size) {
     auto parts = NSString::componentsSeparatedByString(size, "x");
     if (parts.size() < 2) {
-        TMLog::logError("An invalid size string was retrieved: %@", size);
+        TMLog::logError("An invalid size string was retrieved: %@", platform::shortenedForLog(size));
         return CGSizeZero;
     }
     auto side = [](const std::string& text) {
@@ -200,7 +201,7 @@ void TMAdConfiguration::fetch() {
     request->setUrlString(url);
     request->setHeader("Accept", "application/json");
     request->setMaximumResponseBytes(TMAWire::kMaximumAnswerBytes);
-    TMLog::logDebug("Fetching the configuration: %@", url);
+    TMLog::logDebug("Fetching the configuration: %@", platform::urlForLog(url));
     Weak<TMAdConfiguration> weak = self<TMAdConfiguration>();
     request->makeCallWithCompletionBlock([weak](Ref<TMAWebResponse> response, Ref<NSError> error, int64_t status) {
         if (auto configuration = weak.lock()) configuration->didFetch(response, error, status);

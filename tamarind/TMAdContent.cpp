@@ -5,6 +5,7 @@
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSURL.h"
+#include "platform/runtime/Log.h"
 #include "tamarind/TMAWireContract.h"
 #include "tamarind/TMLog.h"
 
@@ -44,7 +45,7 @@ Ref<TMAdContent> TMAdContent::initWithData(const NSData& body) {
         noretryTTL_ = 0;
         errorType_ = 2;
         malformed_ = true;
-        TMLog::logError("The ad answer was rejected: %@.", why);
+        TMLog::logError("The ad answer was rejected: %@.", platform::shortenedForLog(why));
     }
     return self<TMAdContent>();
 }

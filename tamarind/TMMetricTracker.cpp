@@ -4,6 +4,7 @@
 
 #include "platform/foundation/NSString.h"
 #include "platform/runtime/Clock.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/SaturatingCast.h"
 #include "tamarind/TMAWebRequestFactory.h"
 #include "tamarind/TMAWireContract.h"
@@ -137,7 +138,7 @@ void TMMetricTracker::submitMetricsForObject(const Ref<NSObject>& object) {
     request->setUrlString(url);
     request->makeCallWithCompletionBlock([sent = *url](Ref<TMAWebResponse>, Ref<NSError> error, int64_t status) {
         if (error || status != 200)
-            TMLog::logDebug("Instrumentation pixel %@ failed: %@ (status %lld)", sent,
+            TMLog::logDebug("Instrumentation pixel %@ failed: %@ (status %lld)", platform::urlForLog(sent),
                             error ? error->localizedDescription() : std::string("-"), status);
     });
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/foundation/ASIdentifierManager.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSString.h"
@@ -145,7 +146,8 @@ void TMSISClient::registerDevice(const std::string& sisHost, const std::optional
             }
             NSUserDefaults::standardUserDefaults()->setObject(Value(*did), TMAWire::kDeviceIdKey);
             sisMarkDone(TMAWire::kDeviceIdDateKey);
-            TMLog::logInfo("Device identity %@: %@", deviceId ? "updated" : "generated", *did);
+            TMLog::logInfo("Device identity %@: %@", deviceId ? "updated" : "generated",
+                           platform::shortenedForLog(*did));
             if (eventsDue) self->registerEvents(sisHost, *did);
             else self->finish(did, nullptr);
         });

@@ -11,6 +11,7 @@
 #include "Trillium/TRAMetadata.h"
 #include "Trillium/TRATrilliumSDK.h"
 #include "Trillium/display/TRASmartRedirectWebView.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/NSDate.h"
 #include "platform/net/NSURLError.h"
 #include "platform/ui/UIDevice.h"
@@ -45,7 +46,7 @@ std::optional<std::optional<std::string>> TRAAdURLAt(const TRAAd::URLList& list,
 }
 
 void TRAAdRefuseClick(const std::string& url, int32_t index) {
-    TRALog::errorf("Ad click refused: no ad %d in the ad's lists (%@).", index, url.substr(0, 256));
+    TRALog::errorf("Ad click refused: no ad %d in the ad's lists (%@).", index, platform::urlForLog(url));
 }
 
 }  // namespace
@@ -417,7 +418,7 @@ void TRAAdViewController::openExternalLinkWithNSString(const std::string& comman
     std::string link = command.substr(at + marker.size());
     Ref<NSURL> url = NSURL::URLWithString(link);
     if (!url) {
-        TRALog::errorf("External link does not parse as a URL; nothing is opened: %@", link.substr(0, 256));
+        TRALog::errorf("External link does not parse as a URL; nothing is opened: %@", platform::urlForLog(link));
         return;
     }
     auto ad = this->ad();

@@ -23,6 +23,7 @@
 #include "Trillium/display/TRAAdViewController.h"
 #include "Trillium/display/TRASmartRedirectWebView.h"
 #include "platform/net/NSURLError.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/SaturatingCast.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIWindow.h"
@@ -355,7 +356,7 @@ bool TRABannerView::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSUR
     }
     std::optional<TRABannerTap> tap = readTap(url);
     if (!tap) {
-        TRALog::errorf("Banner tap refused: the ad's lists have no entry for it (%@).", url.substr(0, 256));
+        TRALog::errorf("Banner tap refused: the ad's lists have no entry for it (%@).", platform::urlForLog(url));
         return false;
     }
     if (tap->smartRedirect && TRASmartRedirectWebView::currentWalk()) {

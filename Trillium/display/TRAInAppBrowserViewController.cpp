@@ -11,6 +11,7 @@
 #include "Trillium/display/TRASKStoreProductViewController.h"
 #include "Trillium/display/TRASmartRedirectWebView.h"
 #include "platform/foundation/NSClassRegistry.h"
+#include "platform/runtime/Log.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UIScreen.h"
@@ -195,7 +196,8 @@ bool TRAInAppBrowserViewController::webViewShouldStartLoadWithRequest(Ref<UIWebV
         // gets it when something opens it.
         auto application = UIApplication::sharedApplication();
         if (application->canOpenURL(url)) application->openURL(url);
-        else TRALog::infof("In-app browser: nothing opens %@; it is not loaded.", text);
+        else
+            TRALog::infof("In-app browser: nothing opens %@; it is not loaded.", platform::urlForLog(text));
         return false;
     }
     if (TRAMetadata::sharedMetadata()->isInAppStoreEnabled()) {

@@ -5,6 +5,7 @@
 #include "Trillium/TRAMetadata.h"
 #include "Trillium/display/TRASmartRedirectWebView.h"
 #include "platform/net/NSURLConnection.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/NSOperationQueue.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIWindow.h"
@@ -126,7 +127,9 @@ void TRANativeAdDetails::loadImageWithImageUrl(const std::optional<std::string>&
 void TRANativeAdDetails::imageLoaded(bool primary, const std::optional<NSData>& data, const Ref<NSError>& error) {
     if (!error && data) {
         if (Ref<UIImage> image = UIImage::imageWithData(*data)) (primary ? imageBitmap_ : secondaryImageBitmap_) = image;
-        else TRALog::errorf("Native ad image is not a picture: %@", (primary ? imageUrl_ : secondaryImageUrl_));
+        else
+            TRALog::errorf("Native ad image is not a picture: %@",
+                           platform::urlForLog((primary ? imageUrl_ : secondaryImageUrl_).value_or("(null)")));
     }
     if (auto listener = this->listener()) listener->didLoadImage();
 }
@@ -161,7 +164,7 @@ void TRANativeAdDetails::sendClick() {
     }
     Ref<NSURL> url = NSURL::URLWithString(target);
     if (!url) {
-        TRALog::errorf("Native ad click URL does not parse; nothing is opened: %@", target.substr(0, 256));
+        TRALog::errorf("Native ad click URL does not parse; nothing is opened: %@", platform::urlForLog(target));
         return;
     }
     auto self = this->self<TRANativeAdDetails>();

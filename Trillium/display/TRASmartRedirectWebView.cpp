@@ -11,6 +11,7 @@
 #include "Trillium/display/TRAAdViewController.h"
 #include "Trillium/display/TRASKStoreProductViewController.h"
 #include "platform/foundation/NSClassRegistry.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/NSDate.h"
 #include "platform/net/NSURLError.h"
 #include "platform/runtime/NSThread.h"
@@ -294,7 +295,8 @@ void TRASmartRedirectWebView::storeLoadEnded(const Ref<NSURL>& url, bool loaded)
             return;  // the walk ends when the user closes the sheet
         }
         // Nothing could show the sheet: the system takes the link, so the walk ends.
-        TRALog::errorf("The store sheet could not be shown; %@ goes to the system.", url->absoluteString());
+        TRALog::errorf("The store sheet could not be shown; %@ goes to the system.",
+                       platform::urlForLog(url->absoluteString()));
         releaseStoreController();
         openUrl(url);
         endWalk();

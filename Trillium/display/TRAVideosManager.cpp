@@ -124,7 +124,8 @@ void TRAVideosManager::downloadVideoWithUrl(const std::string& videoUrl, const R
     // server that has gone.
     entry->addExternalAd(delegate);
     if (entry->videoUrl() != videoUrl) {
-        TRALog::infof("Video %@ is not there; it is fetched from the URL the ad names.", *fileName);
+        TRALog::infof("Video %@ is not there; it is fetched from the URL the ad names.",
+                      platform::shortenedForLog(*fileName));
         entry->setVideoUrl(videoUrl);
         saveVideosDBToLocalData();
     }

@@ -17,6 +17,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSURL.h"
+#include "platform/runtime/Log.h"
 
 namespace {
 const char* const kRequestFieldError = "Unable to create relay Request datum structure: %s";
@@ -183,7 +184,7 @@ Value OrreryRelayRequest::headerFieldsForBody(const NSData& body) {
 }
 
 void OrreryRelayRequest::abandonSend(const char* format, const std::string& error) {
-    OrreryRelayLog::log(format, error);
+    OrreryRelayLog::log(format, platform::shortenedForLog(error));
     relayRequest_.reset();
     // Nothing went out: the next refresh may try again.
     OrreryGlobalVariableStorage::sharedInstance()->setRelayRequestPending(false);

@@ -5,6 +5,7 @@
 #include "analytics/OrreryLog.h"
 #include "analytics/relay/OrreryRelayLog.h"
 #include "analytics/relay/OrreryRelaySchemas.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/SaturatingCast.h"
 
 namespace {
@@ -221,7 +222,7 @@ Ref<OrreryRelaySettings> OrreryRelayResponse::parseRelayResponse(const NSData& b
     std::string error;
     OrreryAvro::Datum response = OrreryAvro::decode(relayResponseSchema_, body.bytes(), body.length(), &error);
     if (!response) {
-        OrreryRelayLog::log("Relay configuration answer rejected: %@", error);
+        OrreryRelayLog::log("Relay configuration answer rejected: %@", platform::shortenedForLog(error));
         return nullptr;
     }
     return settingsFromResponseValue(response.get(), now);

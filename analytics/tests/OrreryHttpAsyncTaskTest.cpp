@@ -193,6 +193,17 @@ TEST_F(OrreryHttpAsyncTaskTest, AnAnswerOverTheCapFailsWithALogLine) {
     }
 }
 
+// However long the URL, the cap's line shows its start, without its password.
+TEST_F(OrreryHttpAsyncTaskTest, TheOverTheCapLineShowsTheURLShortAndWithoutItsPassword) {
+    server.route("GET", "/announced", Answer::ok(std::string(OrreryHttpAsyncTask::kMaximumResponseLength + 1, 'x')));
+    expectLogLine("an answer from http://***@127.0.0.1:");
+    OrreryHttpAsyncTask::sendMethod("GET", NSURL::URLWithString(hostileURL(server.url("/announced"))), std::nullopt,
+                                    Value(), delegate);
+    waitForOutcomes(1);
+    EXPECT_EQ(delegate->outcomes().at(0).kind, "failure");
+    expectBoundedLogLines();
+}
+
 TEST_F(OrreryHttpAsyncTaskTest, ADrippingAnswerEndsAtTheTotalTimeOut) {
     // A byte every 50 ms never trips the idle time-out; the total one ends it.
     server.route("GET", "/drip", Answer::slowBody(std::string(200, 'x'), 1, 0.05));

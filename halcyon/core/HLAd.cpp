@@ -4,6 +4,7 @@
 #include "halcyon/core/HLUtils.h"
 #include "halcyon/core/HLValueUtils.h"
 #include "platform/foundation/NSString.h"
+#include "platform/runtime/Log.h"
 
 namespace {
 // Both null (or Null), the same object, or equal by the field's own rule.
@@ -108,8 +109,8 @@ Ref<HLAd> HLAd::copy() const {
 }
 
 std::string HLAd::description() const {
-    return NSString::stringWithFormat("Halcyon Ad #%@, %@/%@",
-                                      adIdNumber_.isNull() ? std::optional<std::string>() : adIdNumber_.stringValue(),
-                                      type_ ? type_->label() : std::optional<std::string>(),
-                                      size_ ? size_->label() : std::optional<std::string>());
+    return NSString::stringWithFormat(
+        "Halcyon Ad #%@, %@/%@",
+        adIdNumber_.isNull() ? std::optional<std::string>() : platform::shortenedForLog(adIdNumber_.stringValue()),
+        type_ ? type_->label() : std::optional<std::string>(), size_ ? size_->label() : std::optional<std::string>());
 }

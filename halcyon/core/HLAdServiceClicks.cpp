@@ -99,7 +99,8 @@ void HLAdService::dispatchPersistentPostbackForAd(const Ref<HLAd>& ad, const std
     if (!sdk || !ad) return;
     Ref<NSURL> url = HLUtils::replacePlacementMacroInURL(ad->clickTrackingURL(), placement);
     if (!url) {
-        sdk->logManager()->w(kHLClickTag, "Unable to submit persistent postback for AD #%@", ad->adIdNumber());
+        sdk->logManager()->w(kHLClickTag, "Unable to submit persistent postback for AD #%@",
+                             hlValueForLog(ad->adIdNumber()));
         return;
     }
     sdk->persistentPostbackManager()->submitPostback(url, Value());
@@ -111,7 +112,7 @@ bool HLAdService::dispatchPostbackForAd(const Ref<HLAd>& ad, const std::optional
     if (!sdk || !ad) return false;
     Ref<NSURL> url = HLUtils::replacePlacementMacroInURL(ad->clickTrackingURL(), placement);
     if (!url) {
-        sdk->logManager()->w(kHLClickTag, "Unable to submit postback for AD #%@", ad->adIdNumber());
+        sdk->logManager()->w(kHLClickTag, "Unable to submit postback for AD #%@", hlValueForLog(ad->adIdNumber()));
         return false;
     }
     sdk->postbackService()->dispatchPostbackAsync(
@@ -128,8 +129,9 @@ Ref<HLStoreKitProductViewController> HLAdService::createAndLoadStoreKitProductVi
     const auto& make = HLDisplayHooks::shared().storeKitProductViewController;
     Ref<HLStoreKitProductViewController> page = make ? make(ad, adView, viewController) : nullptr;
     if (!page) {
-        if (log) log->e(kHLClickTag, "Unable to show the store page for AD #%@: no store page is available",
-                        ad ? ad->adIdNumber() : Value());
+        if (log)
+            log->e(kHLClickTag, "Unable to show the store page for AD #%@: no store page is available",
+                   hlValueForLog(ad ? ad->adIdNumber() : Value()));
         return nullptr;
     }
     page->setStoreViewControllerDelegate(self<HLAdService>());

@@ -10,23 +10,25 @@
 #include "platform/foundation/NSString.h"
 #include "platform/net/NSURLConnection.h"
 #include "platform/runtime/Clock.h"
+#include "platform/runtime/Log.h"
 
 namespace {
 constexpr const char* kHLConnectionLogSource = "HLConnectionManager";
-// Longest body text a log line carries; a huge answer is cut there.
-constexpr size_t kHLLoggedBodyLimit = 4096;
+// Longest body text a log line carries, well within a line's own cap
+// (platform::kLogLineLimit); a huge answer is cut there.
+constexpr size_t kHLLoggedBodyLimit = 2048;
 // The largest answer read: the client's answers are JSON objects and ad
 // pages, far smaller; a larger one fails (-1103) before it is buffered.
 constexpr int64_t kHLMaximumResponseLength = int64_t{8} << 20;
 
 std::string hlBodyForLog(const NSData& body) {
     if (body.length() == 0) return "no data";
-    std::optional<std::string> text = NSString::initWithData(body.length() > kHLLoggedBodyLimit
-                                                                 ? body.subdataWithRange(0, kHLLoggedBodyLimit)
-                                                                 : body);
-    if (!text) return NSString::stringWithFormat("<%lu bytes that are not UTF-8>", body.length());
-    if (body.length() > kHLLoggedBodyLimit) *text += NSString::stringWithFormat("… (%lu bytes)", body.length());
-    return *text;
+    // Only the start is copied and checked: an answer may run to megabytes.
+    std::string shown = platform::shortenedForLog(
+        std::string_view(reinterpret_cast<const char*>(body.bytes()), body.length()), kHLLoggedBodyLimit);
+    if (!NSString::initWithData(NSData(shown.data(), shown.size())))
+        return NSString::stringWithFormat("<%lu bytes that are not UTF-8>", body.length());
+    return shown;
 }
 }  // namespace
 
@@ -40,7 +42,9 @@ bool HLConnectionManager::isFetchable(const Ref<NSURL>& url, const Ref<HLLogMana
     if (!url) return true;
     const std::string scheme = NSString::lowercaseString(url->scheme());
     if (scheme == "http" || scheme == "https") return true;
-    if (log) log->e(logSource, "Refused to fetch a \"%@\" URL: only http and https are fetched", url->scheme());
+    if (log)
+        log->e(logSource, "Refused to fetch a \"%@\" URL: only http and https are fetched",
+               platform::shortenedForLog(url->scheme()));
     return false;
 }
 
@@ -92,7 +96,8 @@ std::string HLConnectionManager::upgradedForSsl(const std::string& url, const Re
 
 void HLConnectionManager::sendTo(const std::string& url, const std::string& method, double timeout,
                                  const Ref<HLConnectionManagerDelegate>& delegate) {
-    if (Ref<HLLogManager> log = logger()) log->d(kHLConnectionLogSource, "Sending %@ request to %@.", method, url);
+    if (Ref<HLLogManager> log = logger())
+        log->d(kHLConnectionLogSource, "Sending %@ request to %@.", method, platform::urlForLog(url));
     const std::string target = upgradedForSsl(url, sdk_.lock(), kHLConnectionLogSource);
     auto request =
         NSMutableURLRequest::requestWithURL(NSURL::URLWithString(target), NSURLRequestUseProtocolCachePolicy, timeout);
@@ -116,7 +121,9 @@ void HLConnectionManager::sendTo(const std::string& url, const std::string& meth
         return;
     }
     std::string text = NSString::initWithData(*json).value_or("");
-    if (log) log->d(kHLConnectionLogSource, "Sending %@ request to %@. Request is: %@ ", method, url, text);
+    if (log)
+        log->d(kHLConnectionLogSource, "Sending %@ request to %@. Request is: %@ ", method, platform::urlForLog(url),
+               platform::shortenedForLog(text, kHLLoggedBodyLimit));
     const std::string target = upgradedForSsl(url, sdk_.lock(), kHLConnectionLogSource);
     auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(target), NSURLRequestUseProtocolCachePolicy,
                                                        defaultTimeoutForSdk(sdk_.lock()));
@@ -157,7 +164,9 @@ void HLConnectionManager::send(const Ref<NSURLRequest>& request, const Ref<HLCon
         code = -1;
     }
     const NSData data = body.value_or(NSData());
-    if (log) log->d(kHLConnectionLogSource, "%i received from \"%@\": %@ ", code, url, hlBodyForLog(data));
+    if (log)
+        log->d(kHLConnectionLogSource, "%i received from \"%@\": %@ ", code, platform::urlForLog(url),
+               hlBodyForLog(data));
 
     auto requiresResponse = [&](bool whenNotAsked) {
         if (!delegate || !delegate->respondsToSelector("connectionVia:requiresResponseForRequest:")) return whenNotAsked;
@@ -176,7 +185,7 @@ void HLConnectionManager::send(const Ref<NSURLRequest>& request, const Ref<HLCon
     } else if (code >= 200 && code <= 299) {
         if (log)
             log->i(kHLConnectionLogSource, "Successful %@ returned %i in %f s over %@ to \"%@\"", method, code, seconds,
-                   network, url);
+                   network, platform::urlForLog(url));
         if (data.length() == 0) {
             if (requiresResponse(false)) fail(-1);
             else succeed(code, Value::dictionary({}));
@@ -192,7 +201,9 @@ void HLConnectionManager::send(const Ref<NSURLRequest>& request, const Ref<HLCon
             if (!parseError) parseError = NSError::errorWithDomain("HLConnectionManager", 0,
                                                                    Value::dictionary({{"NSLocalizedDescription",
                                                                                        "the answer is not a JSON object"}}));
-            if (log) log->e(kHLConnectionLogSource, "Unable to parse response from \"%@\".. NSError: %@", url, parseError);
+            if (log)
+                log->e(kHLConnectionLogSource, "Unable to parse response from \"%@\".. NSError: %@",
+                       platform::urlForLog(url), parseError);
             fail(code);
         }
     } else if (code == NSURLErrorUnsupportedURL) {
@@ -204,7 +215,7 @@ void HLConnectionManager::send(const Ref<NSURLRequest>& request, const Ref<HLCon
     } else {
         if (log)
             log->e(kHLConnectionLogSource, "Failed %@ returned %i in %f s over %@ to \"%@\"", method, code, seconds,
-                   network, url);
+                   network, platform::urlForLog(url));
         fail(code);
     }
 }

@@ -8,6 +8,7 @@
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSString.h"
 #include "platform/net/NSURLError.h"
+#include "platform/runtime/Log.h"
 
 namespace {
 void hlCheckUrlArguments(const std::optional<std::string>& path, const Ref<HLSdk>& sdk) {
@@ -46,7 +47,8 @@ void HLConnectionUtils::updateSettingsFor(const Ref<HLSdk>& sdk, const Value& me
     if (!sdk || !message.contains("settings")) return;
     const Value& settings = message["settings"];
     if (!settings.isDictionary()) {
-        sdk->logManager()->w("ConnectionUtils", "Ignoring \"settings\" that are not an object: %@", settings);
+        sdk->logManager()->w("ConnectionUtils", "Ignoring \"settings\" that are not an object: %@",
+                             hlValueForLog(settings));
         return;
     }
     sdk->settingsManager()->loadFromServer(settings);

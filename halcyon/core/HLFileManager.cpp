@@ -15,6 +15,7 @@
 #include "halcyon/core/HLStatsManager.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSPathUtilities.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/SaturatingCast.h"
 
 namespace {
@@ -80,7 +81,9 @@ std::optional<std::string> HLFileManager::filePathForResourceNamed(const std::op
 std::optional<std::string> HLFileManager::acceptedFileName(const std::string& name) {
     std::optional<std::string> file = fileNameForResourceNamed(name);
     if (!file)
-        if (auto log = logger()) log->e(kHLFileManagerTag, "Refused the resource name \"%@\": it names no file", name);
+        if (auto log = logger())
+            log->e(kHLFileManagerTag, "Refused the resource name \"%@\": it names no file",
+                   platform::shortenedForLog(name));
     return file;
 }
 
@@ -187,12 +190,15 @@ bool HLFileManager::removeExistingFileAtPath(const std::string& path) {
     auto files = NSFileManager::defaultManager();
     if (files->attributesOfItemAtPath(path).isNull()) return false;
     if (!isInsideFolder(path)) {
-        if (auto log = logger()) log->e(kHLFileManagerTag, "Refused to remove %@: it lies outside the cache folder", path);
+        if (auto log = logger())
+            log->e(kHLFileManagerTag, "Refused to remove %@: it lies outside the cache folder",
+                   platform::shortenedForLog(path));
         return false;
     }
     Ref<NSError> error;
     if (!files->removeItemAtPath(path, &error)) {
-        if (auto log = logger()) log->e(kHLFileManagerTag, "Unable to remove file %@: %@", path, error);
+        if (auto log = logger())
+            log->e(kHLFileManagerTag, "Unable to remove file %@: %@", platform::shortenedForLog(path), error);
         return false;
     }
     return true;
@@ -269,8 +275,8 @@ uint64_t HLFileManager::cacheSizeAfterDroppingExpiredFiles() {
         Ref<NSError> error;
         const Value attributes = files->attributesOfItemAtPath(path, &error);
         if (attributes.isNull()) {
-            log->e(kHLFileManagerTag, "Unable to retrieve file attributes of %@: %@", hlLastPathComponent(path),
-                   error);
+            log->e(kHLFileManagerTag, "Unable to retrieve file attributes of %@: %@",
+                   platform::shortenedForLog(hlLastPathComponent(path)), error);
             continue;
         }
         const uint64_t size = attributes[NSFileSize].unsignedLongLongValue();
@@ -283,7 +289,7 @@ uint64_t HLFileManager::cacheSizeAfterDroppingExpiredFiles() {
         // old, so such a file goes (it can be fetched again).
         const uint32_t age = static_cast<uint32_t>(now - hlWholeSeconds(*modified));
         if (age > static_cast<uint64_t>(ttl)) {
-            log->d(kHLFileManagerTag, "File %@ has expired, removing...", path);
+            log->d(kHLFileManagerTag, "File %@ has expired, removing...", platform::shortenedForLog(path));
             if (removeExistingFileAtPath(path)) sdk->statsManager()->incrementKey("cached_files_expired");
         } else {
             total += size;

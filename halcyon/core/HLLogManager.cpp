@@ -2,6 +2,7 @@
 
 #include "halcyon/core/HLSettingsManager.h"
 #include "platform/foundation/NSLog.h"
+#include "platform/runtime/Log.h"
 
 namespace {
 platform::LogLevel hlConsoleLevel(std::string_view level) {
@@ -11,6 +12,8 @@ platform::LogLevel hlConsoleLevel(std::string_view level) {
     return platform::LogLevel::Error;
 }
 }  // namespace
+
+std::string hlValueForLog(const Value& value) { return platform::shortenedForLog(value.description()); }
 
 void HLLogManager::setSettingsManager(const Ref<HLSettingsManager>& settingsManager) {
     std::scoped_lock lock(mutex_);
@@ -43,19 +46,24 @@ void HLLogManager::logMessage(std::string_view message, std::string_view source,
     const bool toConsole = verbose();
     Ref<HLLogListenerDelegate> listener = logListener();
     if (!toConsole && !listener) return;
-    std::string line = NSString::stringWithFormat("%@ [%@] %@", level, source, message);
+    // A listener hears the line as the log would keep it: never longer.
+    std::string line = platform::shortenedForLog(NSString::stringWithFormat("%@ [%@] %@", level, source, message),
+                                                 platform::kLogLineLimit);
     if (toConsole) platform::NSLogMessage(NSString::stringWithFormat("[%@] %@", "HalcyonSdk", line), hlConsoleLevel(level));
     if (listener) listener->didLog(line);
 }
 
 void HLLogManager::eBecauseOf(std::string_view source, std::string_view message,
                               const std::optional<std::string>& exception) {
-    if (exception) logMessage(NSString::stringWithFormat("%@ : %@", message, *exception), source, "ERROR");
+    if (exception)
+        logMessage(NSString::stringWithFormat("%@ : %@", message, platform::shortenedForLog(*exception)), source,
+                   "ERROR");
     else logMessage(message, source, "ERROR");
 }
 
 void HLLogManager::userErrorMessage(std::string_view source, std::string_view message) {
     std::string line = NSString::stringWithFormat("USER [%@] %@", source, message);
     platform::NSLogMessage(NSString::stringWithFormat("[%@] %@", "HalcyonSdk", line), platform::LogLevel::Error);
-    if (Ref<HLLogListenerDelegate> listener = logListener()) listener->didLog(std::string(message));
+    if (Ref<HLLogListenerDelegate> listener = logListener())
+        listener->didLog(platform::shortenedForLog(message, platform::kLogLineLimit));
 }

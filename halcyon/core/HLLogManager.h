@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/Value.h"
 #include "platform/runtime/NSObject.h"
 
 class HLSettingsManager;
@@ -23,6 +24,10 @@ class HLLogListenerDelegate : public virtual NSObjectProtocol {
 public:
     virtual void didLog(const std::string& line) = 0;
 };
+
+// A value a server or a stored file supplied (an ad's id, a JSON answer), as
+// "%@" prints it, fit for a log line: by its start and length (shortenedForLog).
+std::string hlValueForLog(const Value& value);
 
 class HLLogManager : public NSObject {
 public:

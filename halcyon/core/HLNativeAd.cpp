@@ -9,6 +9,7 @@
 #include "halcyon/core/HLUtils.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSString.h"
+#include "platform/runtime/Log.h"
 
 namespace {
 constexpr const char* kHLNativeAdLabel = "NATIVE";
@@ -81,7 +82,8 @@ void HLNativeAd::launchClickTarget() {
     // A postback without an address is refused anyway; opening nothing would
     // only log a failure.
     if (!clickURL_) {
-        sdk->logManager()->w("HLNativeAd", "Native ad %@ has no click URL; the click goes nowhere", adIdNumber_);
+        sdk->logManager()->w("HLNativeAd", "Native ad %@ has no click URL; the click goes nowhere",
+                             hlValueForLog(adIdNumber_));
         return;
     }
     sdk->persistentPostbackManager()->submitPostback(clickURL_, Value());
@@ -116,5 +118,6 @@ Ref<HLNativeAd> HLNativeAd::copy() const {
 }
 
 std::string HLNativeAd::description() const {
-    return NSString::stringWithFormat("HLNativeAd <id = %@, title = %@>", adIdNumber_, title_);
+    return NSString::stringWithFormat("HLNativeAd <id = %@, title = %@>", hlValueForLog(adIdNumber_),
+                                      title_ ? std::optional(platform::shortenedForLog(*title_)) : std::nullopt);
 }

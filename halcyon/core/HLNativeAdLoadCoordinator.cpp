@@ -121,8 +121,9 @@ void HLNativeAdLoadCoordinator::nativeAdServiceDidPrecacheImagesForAd(const Ref<
     {
         std::scoped_lock lock(mutex_);
         if (precacheFinished_ || pendingImagePrecachesCount_ == 0) {
-            if (log) log->w(tag_, "Got didPrecacheImagesForAd: (%@) after preloading has finished",
-                            ad ? ad->adIdNumber() : Value());
+            if (log)
+                log->w(tag_, "Got didPrecacheImagesForAd: (%@) after preloading has finished",
+                       hlValueForLog(ad ? ad->adIdNumber() : Value()));
             return;
         }
         allCached = --pendingImagePrecachesCount_ == 0;
@@ -140,8 +141,9 @@ void HLNativeAdLoadCoordinator::nativeAdServiceDidPrecacheVideoForAd(const Ref<H
         // Videos are cached only once every image is: a video result before
         // that is out of turn.
         if (precacheFinished_ || pendingImagePrecachesCount_ > 0 || pendingVideoPrecachesCount_ == 0) {
-            if (log) log->w(tag_, "Got didPrecacheVideoForSlot: (%@) after preloading has finished",
-                            ad ? ad->adIdNumber() : Value());
+            if (log)
+                log->w(tag_, "Got didPrecacheVideoForSlot: (%@) after preloading has finished",
+                       hlValueForLog(ad ? ad->adIdNumber() : Value()));
             return;
         }
         if (--pendingVideoPrecachesCount_ > 0) return;
@@ -170,7 +172,8 @@ void HLNativeAdLoadCoordinator::precacheFailed(const Ref<HLNativeAd>& ad, int32_
     }
     if (finished) {
         if (Ref<HLLogManager> log = logger())
-            log->w(tag_, "Got %@ (%@) after preloading has finished", which, ad ? ad->adIdNumber() : Value());
+            log->w(tag_, "Got %@ (%@) after preloading has finished", which,
+                   hlValueForLog(ad ? ad->adIdNumber() : Value()));
         return;
     }
     reportFailure(code);

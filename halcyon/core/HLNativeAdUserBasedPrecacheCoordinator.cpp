@@ -31,20 +31,21 @@ void HLNativeAdUserBasedPrecacheCoordinator::executePrecacheForNativeAd(const Re
     if (!ad || !sdk || !log) return;
     if (ad->isImagePrecached()) {
         log->d(tag_, "Natie ad (%@) already has its images pre-cached, so begin pre-caching video resource",
-               ad->adIdNumber());
+               hlValueForLog(ad->adIdNumber()));
         HLNotifyImagesPrecached(precacheDelegate_, service, ad);
         precacheVideoIfNeeded(ad);
         return;
     }
     log->d(tag_, "Native ad (%@) does not have its images pre-cached, so begin pre-caching image resources",
-           ad->adIdNumber());
+           hlValueForLog(ad->adIdNumber()));
     queueCacheTask<HLTaskCacheNativeAdImages>(sdk, ad);
 }
 
 void HLNativeAdUserBasedPrecacheCoordinator::nativeAdServiceDidPrecacheImagesForAd(const Ref<HLNativeAdService>&,
                                                                                    const Ref<HLNativeAd>& ad) {
     if (Ref<HLLogManager> log = logger())
-        log->d(tag_, "Did pre-cache image resources for native ad (%@)", ad ? ad->adIdNumber() : Value());
+        log->d(tag_, "Did pre-cache image resources for native ad (%@)",
+               hlValueForLog(ad ? ad->adIdNumber() : Value()));
     HLNotifyImagesPrecached(precacheDelegate_, nativeAdService_.lock(), ad);
     precacheVideoIfNeeded(ad);
 }
@@ -57,25 +58,26 @@ void HLNativeAdUserBasedPrecacheCoordinator::precacheVideoIfNeeded(const Ref<HLN
     const Ref<NSURL>& source = ad->sourceVideoURL();
     if (!source || !HLUtils::hl_isValidString(std::string_view(source->absoluteString()))) {
         log->d(tag_, "Attempting to pre-cache video for native ad (%@) without a valid source video url",
-               ad->adIdNumber());
+               hlValueForLog(ad->adIdNumber()));
         reportVideoSuccess(ad);
         return;
     }
-    log->d(tag_, "Attempting to pre-cache video for native ad (%@) with a valid source video url", ad->adIdNumber());
+    log->d(tag_, "Attempting to pre-cache video for native ad (%@) with a valid source video url",
+           hlValueForLog(ad->adIdNumber()));
     if (ad->isVideoPrecached()) {
-        log->d(tag_, "Native ad (%@) already has video pre-cached", ad->adIdNumber());
+        log->d(tag_, "Native ad (%@) already has video pre-cached", hlValueForLog(ad->adIdNumber()));
         reportVideoSuccess(ad);
         return;
     }
     log->d(tag_, "Native ad (%@) does not have its video pre-cached, so begin caching video resource",
-           ad->adIdNumber());
+           hlValueForLog(ad->adIdNumber()));
     queueCacheTask<HLTaskCacheNativeAdVideos>(sdk, ad);
 }
 
 void HLNativeAdUserBasedPrecacheCoordinator::nativeAdServiceDidPrecacheVideoForAd(const Ref<HLNativeAdService>&,
                                                                                   const Ref<HLNativeAd>& ad) {
     if (Ref<HLLogManager> log = logger())
-        log->d(tag_, "Did pre-cache video resource for native ad (%@)", ad ? ad->adIdNumber() : Value());
+        log->d(tag_, "Did pre-cache video resource for native ad (%@)", hlValueForLog(ad ? ad->adIdNumber() : Value()));
     reportVideoSuccess(ad);
 }
 
@@ -88,7 +90,7 @@ void HLNativeAdUserBasedPrecacheCoordinator::nativeAdServiceDidFailToPrecacheIma
     const Ref<HLNativeAdService>&, const Ref<HLNativeAd>& ad, int32_t code) {
     if (Ref<HLLogManager> log = logger())
         log->e(tag_, "We have failed to pre-cache images for native ad (%@) with an error: %ld",
-               ad ? ad->adIdNumber() : Value(), static_cast<long>(code));
+               hlValueForLog(ad ? ad->adIdNumber() : Value()), static_cast<long>(code));
     logPendingPrecache(ad);
     HLNotifyImagesPrecacheFailed(precacheDelegate_, nativeAdService_.lock(), ad, code);
 }
@@ -97,7 +99,7 @@ void HLNativeAdUserBasedPrecacheCoordinator::nativeAdServiceDidFailToPrecacheVid
     const Ref<HLNativeAdService>&, const Ref<HLNativeAd>& ad, int32_t code) {
     if (Ref<HLLogManager> log = logger())
         log->e(tag_, "We have failed to pre-cache video for native ad (%@) with an error: %ld",
-               ad ? ad->adIdNumber() : Value(), static_cast<long>(code));
+               hlValueForLog(ad ? ad->adIdNumber() : Value()), static_cast<long>(code));
     logPendingPrecache(ad);
     HLNotifyVideoPrecacheFailed(precacheDelegate_, nativeAdService_.lock(), ad, code);
 }

@@ -10,6 +10,7 @@
 #include "platform/foundation/Digest.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/SaturatingCast.h"
 
 namespace {
@@ -282,7 +283,7 @@ std::vector<Ref<HLPostbackRequest>> HLPersistentPostbackManager::loadQueueFromFi
     for (const Value& entry : *entries) {
         Ref<HLPostbackRequest> postback = entry.object<HLPostbackRequest>();
         if (!postback) {
-            log->e(kHLPostbackManagerTag, "Skipping a stored entry that is not a postback: %@", entry);
+            log->e(kHLPostbackManagerTag, "Skipping a stored entry that is not a postback: %@", hlValueForLog(entry));
         } else if (!postback->targetURL()) {
             log->e(kHLPostbackManagerTag, "Skipping a stored postback without a URL: %@", postback);
         } else if (postback->attemptNumber() > limit) {

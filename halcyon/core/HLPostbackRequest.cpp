@@ -1,9 +1,11 @@
 #include "halcyon/core/HLPostbackRequest.h"
 
+#include "halcyon/core/HLLogManager.h"
 #include "halcyon/core/HLValueUtils.h"
 #include <typeinfo>
 
 #include "platform/foundation/NSString.h"
+#include "platform/runtime/Log.h"
 
 Ref<HLPostbackRequest> HLPostbackRequest::postbackRequestWithURL(const Ref<NSURL>& url, const Value& requestBody) {
     Ref<NSURL> stamped;
@@ -41,8 +43,8 @@ size_t HLPostbackRequest::hash() const {
 
 std::string HLPostbackRequest::description() const {
     return NSString::stringWithFormat("<HLPostbackRequest: targetURL = %@, requestBody = %@, attemptNumber = %ld>",
-                                      targetURL_, requestBody_,
-                                      static_cast<long>(attemptNumber()));
+                                      targetURL_ ? platform::urlForLog(targetURL_->absoluteString()) : "(null)",
+                                      hlValueForLog(requestBody_), static_cast<long>(attemptNumber()));
 }
 
 void HLPostbackRequest::encodeWithCoder(NSCoder& coder) const {

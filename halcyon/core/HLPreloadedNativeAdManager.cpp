@@ -76,7 +76,8 @@ void HLPreloadedNativeAdManager::nativeAdServiceDidFailToPrecacheImagesForAdWith
                                                                                       const Ref<HLNativeAd>& ad,
                                                                                       int32_t code) {
     if (Ref<HLLogManager> log = logger())
-        log->e(kHLNativePreloadTag, "Failed to precache images for ad %@", ad ? ad->adIdNumber() : Value());
+        log->e(kHLNativePreloadTag, "Failed to precache images for ad %@",
+               hlValueForLog(ad ? ad->adIdNumber() : Value()));
     didFailToReceiveLoadableWithSpec(HLNativeAd::specNative(), code);
 }
 
@@ -85,7 +86,7 @@ void HLPreloadedNativeAdManager::nativeAdServiceDidFailToPrecacheVideoForAdWithE
                                                                                      int32_t) {
     if (Ref<HLLogManager> log = logger())
         log->e(kHLNativePreloadTag, "Failed to precache video for but suceeded for images for ad %@",
-               ad ? ad->adIdNumber() : Value());
+               hlValueForLog(ad ? ad->adIdNumber() : Value()));
     // Its images are there: the ad still enters the queue.
     didReceiveLoadable(ad, HLNativeAd::specNative());
 }

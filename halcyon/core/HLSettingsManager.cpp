@@ -10,6 +10,7 @@
 #include "platform/foundation/NSNumberFormatter.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/runtime/Log.h"
 #include "platform/ui/NSLayoutConstraint.h"
 #include "platform/ui/UIView.h"
 
@@ -95,7 +96,7 @@ void HLSettingsManager::loadFromServer(const Value& dictionary) {
     for (const auto& [key, value] : *entries) {
         int64_t slot = indexOfTag(key);
         if (slot < 0) {
-            log("WARN", "Setting \"%@\" is unknown, ignoring", key);
+            log("WARN", "Setting \"%@\" is unknown, ignoring", platform::shortenedForLog(key));
             continue;
         }
         Value fallback = defaultForKey(slot);
@@ -107,17 +108,18 @@ void HLSettingsManager::loadFromServer(const Value& dictionary) {
                 auto number = NSObject::alloc<NSNumberFormatter>()->init()->numberFromString(*text);
                 setCurrent(number ? *number : Value(), slot);
             } else {
-                log("WARN", "Setting \"%@\" is not a number or a string, ignoring", key);
+                log("WARN", "Setting \"%@\" is not a number or a string, ignoring", platform::shortenedForLog(key));
             }
         } else if (fallback.isString()) {
             // Strings and numbers only: the store can hold no null, and no
             // other kind is a setting's value.
             if (value.isString() || value.isNumber()) setCurrent(value, slot);
-            else log("WARN", "Setting \"%@\" is not a string or a number, ignoring", key);
+            else
+                log("WARN", "Setting \"%@\" is not a string or a number, ignoring", platform::shortenedForLog(key));
         } else {
-            log("WARN", "Type of setting \"%@\" is unknown", key);
+            log("WARN", "Type of setting \"%@\" is unknown", platform::shortenedForLog(key));
         }
-        log("DEBUG", "Setting %@ is set to %@", key, value);
+        log("DEBUG", "Setting %@ is set to %@", platform::shortenedForLog(key), hlValueForLog(value));
     }
     log("DEBUG", "Settings loaded.");
 }
@@ -203,8 +205,8 @@ std::vector<Ref<NSLayoutConstraint>> HLSettingsManager::constraintsForKeys(
             // A server-set format that does not parse must not break the
             // layout: the slot's own default stands in.
             std::string fallback = defaultForKey(slot).stringValue();
-            log("ERROR", "Layout format \"%@\" of setting %@ cannot be used; using \"%@\"", format,
-                hlTagText(tagForKey(slot)), fallback);
+            log("ERROR", "Layout format \"%@\" of setting %@ cannot be used; using \"%@\"",
+                platform::shortenedForLog(format), hlTagText(tagForKey(slot)), fallback);
             error.reset();
             constraints = NSLayoutConstraint::constraintsWithVisualFormat(fallback, 0, Value(), bindings, &error);
         }

@@ -5,6 +5,7 @@
 #include "halcyon/core/HLSettingsManager.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/SaturatingCast.h"
 
 namespace {
@@ -27,14 +28,15 @@ void HLStatsManager::loadAll() {
         for (const auto& [key, value] : *stored.dictionary()) {
             if (isJSONValue(value)) kept.set(key, value);
             else if (sdk)
-                sdk->logManager()->e(kHLStatsManagerTag, "Dropped the stored statistic %@: JSON cannot hold %@", key,
-                                     value);
+                sdk->logManager()->e(kHLStatsManagerTag, "Dropped the stored statistic %@: JSON cannot hold %@",
+                                     platform::shortenedForLog(key), hlValueForLog(value));
         }
         std::scoped_lock lock(mutex_);
         stats_ = std::move(kept);
     } else if (!stored.isNull()) {
         if (sdk)
-            sdk->logManager()->e(kHLStatsManagerTag, "Ignored stored statistics that are not a dictionary: %@", stored);
+            sdk->logManager()->e(kHLStatsManagerTag, "Ignored stored statistics that are not a dictionary: %@",
+                                 hlValueForLog(stored));
     }
 }
 

@@ -6,6 +6,7 @@
 #include "halcyon/core/HLStringUtils.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/runtime/Log.h"
 
 namespace {
 constexpr const char* kHLTargetingDataTag = "HLTargetingData";
@@ -110,7 +111,8 @@ Value HLTargetingData::allData() const {
         }
     } else if (!stored.isNull()) {
         if (Ref<HLSdk> sdk = sdk_.lock())
-            sdk->logManager()->e(kHLTargetingDataTag, "Ignored stored targeting that is not a dictionary: %@", stored);
+            sdk->logManager()->e(kHLTargetingDataTag, "Ignored stored targeting that is not a dictionary: %@",
+                                 hlValueForLog(stored));
     }
     return data;
 }

@@ -7,6 +7,7 @@
 #include "halcyon/core/HLTaskTimer.h"
 #include "platform/runtime/CallCatching.h"
 #include "platform/runtime/Clock.h"
+#include "platform/runtime/Log.h"
 
 Ref<HLTask> HLTask::initWithSdk(const Ref<HLSdk>& sdk) {
     sdk_ = sdk;
@@ -32,7 +33,7 @@ void HLTask::main() {
         // The work catches its own failures; whatever still escapes is
         // logged here, so that no exception leaves a task.
         if (auto caught = platform::runtime::callCatching([this] { run(); }))
-            log->e(tag_, "Task failed with an exception: %@", *caught);
+            log->e(tag_, "Task failed with an exception: %@", platform::shortenedForLog(*caught));
     } else if (sdk_->hasNetworkError()) {
         log->w(tag_, "Task not executed because self.sdk has a network error. Re-initializing the self.sdk...");
         sdk_->attemptInitialize();

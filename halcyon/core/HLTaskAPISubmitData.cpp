@@ -10,6 +10,7 @@
 #include "halcyon/core/HLTaskRepeatRequest.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/runtime/CallCatching.h"
+#include "platform/runtime/Log.h"
 
 namespace {
 // An identifier of the answer as text: strings as they are, numbers in their
@@ -51,7 +52,7 @@ void HLTaskAPISubmitData::run() {
         request->run();
     });
     if (caught) {
-        logger()->e(tag(), "Unable to perform API hanshake. Exception occured: %@", *caught);
+        logger()->e(tag(), "Unable to perform API hanshake. Exception occured: %@", platform::shortenedForLog(*caught));
         connectionViaDidFailWith(sdk()->connectionManager(), 0);
     }
 }
@@ -67,7 +68,8 @@ void HLTaskAPISubmitData::connectionViaDidSucceedWith(const Ref<HLConnectionMana
     // All four are checked before any is stored: a partial answer changes
     // nothing, on the first attempt and on a retried one alike.
     if (!deviceId || !deviceToken || !publisherId || !appId) {
-        logger()->e(tag(), "Unable to perform API hanshake. The answer lacks an identifier: %@", responseBody);
+        logger()->e(tag(), "Unable to perform API hanshake. The answer lacks an identifier: %@",
+                    hlValueForLog(responseBody));
         connectionViaDidFailWith(manager, 0);
         return;
     }

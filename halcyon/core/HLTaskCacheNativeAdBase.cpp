@@ -9,6 +9,7 @@
 #include "platform/net/NSURLConnection.h"
 #include "platform/net/NSURLRequest.h"
 #include "platform/net/NSURLResponse.h"
+#include "platform/runtime/Log.h"
 
 namespace {
 constexpr int64_t kHLNativeCacheSlotEnabled = 30;  // "is_resource_cache_enabled"
@@ -66,7 +67,7 @@ std::optional<std::string> HLTaskCacheNativeAdBase::cacheFile(const std::optiona
     }
     const std::string address = HLConnectionManager::upgradedForSsl(*url, sdk(), tag());
     if (!HLUtils::isDomainWhitelisted(sdk()->settingsManager(), address)) {
-        logger()->d(tag(), "Domain is not whitelisted, skipping precache for URL %@", address);
+        logger()->d(tag(), "Domain is not whitelisted, skipping precache for URL %@", platform::urlForLog(address));
         return std::nullopt;
     }
     Ref<NSURL> parsed = HLUtils::hl_asURL(HLUtils::hl_stringByTrimmingWhitespace(address));
@@ -74,12 +75,12 @@ std::optional<std::string> HLTaskCacheNativeAdBase::cacheFile(const std::optiona
     // "/" would map to a file named "_" that every such address would share;
     // "..", "." and the like name no file in the folder.
     if (name == "/" || !HLFileManager::fileNameForResourceNamed(name)) {
-        logger()->w(tag(), "Unable to cache resource: %@ names no file", address);
+        logger()->w(tag(), "Unable to cache resource: %@ names no file", platform::urlForLog(address));
         return std::nullopt;
     }
     if (!fileManager) return std::nullopt;
     if (fileManager->hasCachedResourceNamed(name)) {
-        logger()->d(tag(), "Cached resource %@ already exists, returning...", name);
+        logger()->d(tag(), "Cached resource %@ already exists, returning...", platform::shortenedForLog(name));
         Ref<NSURL> local = fileManager->urlForResourceNamed(name);
         return local ? std::optional<std::string>(local->absoluteString()) : std::nullopt;
     }
@@ -87,11 +88,11 @@ std::optional<std::string> HLTaskCacheNativeAdBase::cacheFile(const std::optiona
     if (body && fileManager->cacheResourceWithData(*body, name)) {
         // The file URL with its path escaped, so that it always parses back.
         if (Ref<NSURL> local = fileManager->urlForResourceNamed(name)) {
-            logger()->d(tag(), "Successfully cached resource: %@", local->absoluteString());
+            logger()->d(tag(), "Successfully cached resource: %@", platform::urlForLog(local->absoluteString()));
             return local->absoluteString();
         }
     }
-    logger()->w(tag(), "Unable to cache resource: %@", address);
+    logger()->w(tag(), "Unable to cache resource: %@", platform::urlForLog(address));
     return std::nullopt;
 }
 
@@ -106,19 +107,23 @@ std::optional<NSData> HLTaskCacheNativeAdBase::download(const Ref<NSURL>& url) {
     Ref<NSError> error;
     std::optional<NSData> body = NSURLConnection::sendSynchronousRequest(request, &response, &error);
     if (!body) {
-        logger()->w(tag(), "Unable to download %@: error %ld", url, static_cast<long>(error ? error->code() : -1));
+        logger()->w(tag(), "Unable to download %@: error %ld",
+                    url ? platform::urlForLog(url->absoluteString()) : "(null)",
+                    static_cast<long>(error ? error->code() : -1));
         return std::nullopt;
     }
     // An error page or an empty body would be served as the resource for
     // good: only a successful answer with content is kept.
     auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(response);
     if (!http || http->statusCode() < 200 || http->statusCode() > 299) {
-        logger()->w(tag(), "Unable to download %@: server returned %ld", url,
+        logger()->w(tag(), "Unable to download %@: server returned %ld",
+                    url ? platform::urlForLog(url->absoluteString()) : "(null)",
                     static_cast<long>(http ? http->statusCode() : -1));
         return std::nullopt;
     }
     if (body->length() == 0) {
-        logger()->w(tag(), "Unable to download %@: the answer is empty", url);
+        logger()->w(tag(), "Unable to download %@: the answer is empty",
+                    url ? platform::urlForLog(url->absoluteString()) : "(null)");
         return std::nullopt;
     }
     return body;
@@ -132,7 +137,7 @@ bool HLTaskCacheNativeAdImages::cacheResourcesForNativeAd(const Ref<HLNativeAd>&
         logger()->d(tag(), "Resource caching is disabled, skipping...");
         return true;
     }
-    logger()->d(tag(), "Beginning slot image caching for ad %@", ad->adIdNumber());
+    logger()->d(tag(), "Beginning slot image caching for ad %@", hlValueForLog(ad->adIdNumber()));
     if (std::optional<std::string> icon = hlNativeCacheAbsolute(ad->sourceIconURL()); HLUtils::hl_isValidString(icon)) {
         std::optional<std::string> local = cacheFile(icon, fileManager);
         if (!local) return false;  // the main image is not tried
@@ -165,7 +170,7 @@ bool HLTaskCacheNativeAdVideos::cacheResourcesForNativeAd(const Ref<HLNativeAd>&
         logger()->d(tag(), "No video attached to ad, nothing to cache...");
         return true;
     }
-    logger()->d(tag(), "Beginning slot video caching for ad %@", ad->adIdNumber());
+    logger()->d(tag(), "Beginning slot video caching for ad %@", hlValueForLog(ad->adIdNumber()));
     if (!isResourceCachingEnabled()) {
         logger()->d(tag(), "Resource caching is disabled, skipping...");
         return true;

@@ -6,6 +6,7 @@
 #include "halcyon/core/HLLogManager.h"
 #include "halcyon/core/HLSdk.h"
 #include "halcyon/core/HLTaskRepeatRequest.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/SaturatingCast.h"
 
 Ref<HLTaskDispatchPostback> HLTaskDispatchPostback::initWithSdk(const Ref<HLSdk>& sdk, Ref<NSURL> targetURL) {
@@ -30,13 +31,15 @@ void HLTaskDispatchPostback::run() {
 }
 
 void HLTaskDispatchPostback::connectionViaDidSucceedWith(const Ref<HLConnectionManager>&, int64_t, const Value&) {
-    logger()->d(tag(), "Postback dispatch to %@ suceeded.", targetURL_);
+    logger()->d(tag(), "Postback dispatch to %@ suceeded.",
+                targetURL_ ? platform::urlForLog(targetURL_->absoluteString()) : "(null)");
     if (postbackDelegate_)
         postbackDelegate_->postbackServiceDidExecutePostback(sdk()->postbackService(), targetURL_);
 }
 
 void HLTaskDispatchPostback::connectionViaDidFailWith(const Ref<HLConnectionManager>&, int64_t code) {
-    logger()->d(tag(), "Postback dispatch to %@ failed with code %ld.", targetURL_, static_cast<long>(code));
+    logger()->d(tag(), "Postback dispatch to %@ failed with code %ld.",
+                targetURL_ ? platform::urlForLog(targetURL_->absoluteString()) : "(null)", static_cast<long>(code));
     if (postbackDelegate_)
         postbackDelegate_->postbackServiceDidFailToExecutePostback(sdk()->postbackService(), targetURL_,
                                                                    platform::saturatingCast<int32_t>(code));

@@ -17,6 +17,7 @@
 #include "halcyon/core/HLValueUtils.h"
 #include "platform/foundation/NSString.h"
 #include "platform/runtime/CallCatching.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/SaturatingCast.h"
 #include "platform/ui/UIScreen.h"
 
@@ -54,7 +55,7 @@ void HLTaskFetchNextAd::run() {
         request->run();
     });
     if (caught) {
-        logger()->e(tag(), "Unable to fetch ad: %@", *caught);
+        logger()->e(tag(), "Unable to fetch ad: %@", platform::shortenedForLog(*caught));
         fail(-1);
     }
 }
@@ -167,7 +168,7 @@ void HLTaskFetchNextAd::connectionViaDidSucceedWith(const Ref<HLConnectionManage
         HLConnectionUtils::updateSettingsFor(sdk(), responseBody);
         render = createRenderTaskWithResponse(responseBody);
     });
-    if (caught) logger()->e(tag(), "Unable to render the fetched ad: %@", *caught);
+    if (caught) logger()->e(tag(), "Unable to render the fetched ad: %@", platform::shortenedForLog(*caught));
     if (!render) {
         fail(-1);
         return;

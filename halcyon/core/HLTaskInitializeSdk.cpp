@@ -18,6 +18,7 @@
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/runtime/CallCatching.h"
+#include "platform/runtime/Log.h"
 
 namespace {
 // The string hashing extension is linked when it hashes: a build without the
@@ -71,7 +72,7 @@ void HLTaskInitializeSdk::run() {
         }
     });
     if (caught) {
-        log->e(tag(), "Unable to initialize SDK. Exception occured: %@", *caught);
+        log->e(tag(), "Unable to initialize SDK. Exception occured: %@", platform::shortenedForLog(*caught));
         sdk->markInitialized(false);
     }
     if (!missingPrerequisites) log->d(tag(), "Halcyon SDK initialization complete");

@@ -12,6 +12,7 @@
 #include "platform/foundation/NSString.h"
 #include "platform/net/NSURLConnection.h"
 #include "platform/runtime/CallCatching.h"
+#include "platform/runtime/Log.h"
 
 namespace {
 constexpr const char* kHLRenderClcodeMacro = "{CLCODE}";
@@ -31,7 +32,7 @@ void HLTaskRenderAd::run() {
     running_ = false;
     cacheFolder_ = HLFileManager::OpenFolder();
     if (caught) {
-        logger()->e(tag(), "Unable to render an ad: %@", *caught);
+        logger()->e(tag(), "Unable to render an ad: %@", platform::shortenedForLog(*caught));
         handleFailedAdRenderForAdSize(nullptr, nullptr, -1);
     }
 }
@@ -78,11 +79,11 @@ std::optional<std::string> HLTaskRenderAd::cacheResource(const std::optional<std
     Ref<NSURL> parsed = NSURL::URLWithString(*url);
     std::string name = parsed ? parsed->lastPathComponent() : std::string();
     if (!isSafeResourceName(name)) {
-        logger()->e(tag(), "Unable to cache %@: no usable file name", *url);
+        logger()->e(tag(), "Unable to cache %@: no usable file name", platform::urlForLog(*url));
         return std::nullopt;
     }
     if (!loadAndSaveResource(*url, name)) return std::nullopt;
-    logger()->d(tag(), "Caching succeeded for video file: %@", name);
+    logger()->d(tag(), "Caching succeeded for video file: %@", platform::shortenedForLog(name));
     return name;
 }
 
@@ -97,14 +98,15 @@ bool HLTaskRenderAd::loadAndSaveResource(const std::string& url, const std::stri
     Ref<HLFileManager> files = fileManager();
     if (!files || !isSafeResourceName(name)) return false;
     if (cachedResourceURLString(files, name)) {
-        logger()->d(tag(), "Resource %@ already exists on filesystem...", name);
+        logger()->d(tag(), "Resource %@ already exists on filesystem...", platform::shortenedForLog(name));
         return true;
     }
     if (!HLUtils::isDomainWhitelisted(sdk()->settingsManager(), url)) {
-        logger()->d(tag(), "Domain is not whitelisted, skipping precache for resource URL %@", url);
+        logger()->d(tag(), "Domain is not whitelisted, skipping precache for resource URL %@",
+                    platform::urlForLog(url));
         return false;
     }
-    logger()->d(tag(), "Loading and saving %@...", url);
+    logger()->d(tag(), "Loading and saving %@...", platform::urlForLog(url));
     Ref<NSURLRequest> request = HLUtils::hl_URLRequest(HLConnectionManager::upgradedForSsl(url, sdk(), tag()));
     if (request && !HLConnectionManager::isFetchable(request->URL(), logger(), tag())) return false;
     Ref<NSURLResponse> response;
@@ -116,14 +118,16 @@ bool HLTaskRenderAd::loadAndSaveResource(const std::string& url, const std::stri
         // The write may have made the folder anew: the next look opens it again.
         cacheFolder_ = HLFileManager::OpenFolder();
         if (files->cacheResourceWithData(*body, name)) {
-            logger()->d(tag(), "%@ cached", name);
+            logger()->d(tag(), "%@ cached", platform::shortenedForLog(name));
             return true;
         }
-        logger()->e(tag(), "Unable to cache %@", name);
+        logger()->e(tag(), "Unable to cache %@", platform::shortenedForLog(name));
         return false;
     }
-    if (error) logger()->e(tag(), "Unable to download %@: %@", name, error);
-    else logger()->e(tag(), "Unable to download %@: empty response", name);
+    if (error)
+        logger()->e(tag(), "Unable to download %@: %@", platform::shortenedForLog(name), error);
+    else
+        logger()->e(tag(), "Unable to download %@: empty response", platform::shortenedForLog(name));
     return false;
 }
 
@@ -135,6 +139,6 @@ Ref<NSURL> HLTaskRenderAd::replaceURLString(const Value& string, std::string_vie
     const std::string escaped = HLUtils::hl_stringByAddingPercentEscapesUsingUTF8Encoding(*replaced);
     if (!renderBudget_.admitAddress(escaped)) return nullptr;
     Ref<NSURL> url = NSURL::URLWithString(escaped);
-    if (!url) logger()->w(tag(), "Ignoring an ad URL that does not parse: %@", *text);
+    if (!url) logger()->w(tag(), "Ignoring an ad URL that does not parse: %@", platform::urlForLog(*text));
     return url;
 }

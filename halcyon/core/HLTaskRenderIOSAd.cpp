@@ -13,6 +13,7 @@
 #include "halcyon/core/HLStringUtils.h"
 #include "halcyon/core/HLVideoButtonProperties.h"
 #include "platform/foundation/NSString.h"
+#include "platform/runtime/Log.h"
 
 namespace {
 constexpr int64_t kHLRenderSlotResourceCacheEnabled = 30;  // "is_resource_cache_enabled"
@@ -249,7 +250,7 @@ std::optional<std::string> HLTaskRenderIOSAd::cacheHTMLResource(const std::strin
     if (!files) return std::nullopt;
     const std::string name = NSString::stringByReplacingOccurrencesOfString(url.substr(prefix.size()), "/", "_");
     if (!isSafeResourceName(name)) {
-        logger()->w(tag(), "Not caching %@: no usable file name", url);
+        logger()->w(tag(), "Not caching %@: no usable file name", platform::urlForLog(url));
         return std::nullopt;
     }
     if (std::optional<std::string> cached = cachedResourceURLString(files, name)) return cached;

@@ -7,6 +7,7 @@
 #include "halcyon/core/HLUtils.h"
 #include "halcyon/core/HLValueUtils.h"
 #include "platform/runtime/CallCatching.h"
+#include "platform/runtime/Log.h"
 
 namespace {
 constexpr int32_t kHLNativeRenderRejected = -700;
@@ -98,7 +99,7 @@ void HLTaskRenderNativeAd::performRender(const Value& json) {
     std::optional<std::vector<Ref<HLNativeAd>>> ads;
     // Whatever goes wrong while reading the answer still ends the load.
     if (auto caught = platform::runtime::callCatching([&] { ads = renderAds(json); })) {
-        logger()->e(tag(), "Unable to render native ads: %@", *caught);
+        logger()->e(tag(), "Unable to render native ads: %@", platform::shortenedForLog(*caught));
         ads.reset();
     }
     if (!ads) {
@@ -136,7 +137,7 @@ std::optional<std::vector<Ref<HLNativeAd>>> HLTaskRenderNativeAd::renderAds(cons
         }
         if (!ad) continue;
         ads.push_back(ad);
-        logger()->d(tag(), "Prepared ad: %@", ad->adIdNumber().stringValue());
+        logger()->d(tag(), "Prepared ad: %@", hlValueForLog(ad->adIdNumber()));
     }
     return ads;
 }
@@ -168,7 +169,8 @@ Ref<HLNativeAd> HLTaskRenderNativeAd::renderAd(const Value& object, const Value&
         if (!text || text->empty() || unusable || !budget.admitAddress(*text)) return nullptr;
         Ref<NSURL> url = HLUtils::hl_asURL(*text);
         if (!url) {
-            logger()->w(tag(), "Skipping native ad %lu: its %@ \"%@\" is no URL", position, what, *text);
+            logger()->w(tag(), "Skipping native ad %lu: its %@ \"%@\" is no URL", position, what,
+                        platform::urlForLog(*text));
             unusable = true;
         }
         return url;

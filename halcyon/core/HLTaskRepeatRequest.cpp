@@ -4,6 +4,7 @@
 #include "halcyon/core/HLSdk.h"
 #include "halcyon/core/HLTaskManager.h"
 #include "platform/runtime/CallCatching.h"
+#include "platform/runtime/Log.h"
 
 Ref<HLTaskRepeatRequest> HLTaskRepeatRequest::initWithSdk(const Ref<HLSdk>& sdk) {
     HLTask::initWithSdk(sdk);
@@ -45,7 +46,7 @@ void HLTaskRepeatRequest::connectionViaDidFailWith(const Ref<HLConnectionManager
         retry->lastFailureCode_ = code;
         auto refused = platform::runtime::callCatching([&] { sdk()->taskManager()->execute(retry, retryQueue_, delay); });
         if (!refused) return;
-        logger()->e(tag(), "Unable to schedule the retry: %@", *refused);
+        logger()->e(tag(), "Unable to schedule the retry: %@", platform::shortenedForLog(*refused));
     }
     if (delegate_) delegate_->connectionViaDidFailWith(manager, code);
 }

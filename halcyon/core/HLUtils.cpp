@@ -13,6 +13,7 @@
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/runtime/CallCatching.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/NSOperationQueue.h"
 #include "platform/runtime/NSThread.h"
 #include "platform/ui/UIApplication.h"
@@ -165,9 +166,11 @@ void openURLString(const std::string& text, const Ref<HLSdk>& sdk) {
                 if (Ref<NSURL> second = NSURL::URLWithString(*unescaped); second && application->openURL(second))
                     return;
         }
-        if (log) log->e("HLUtils", "Failed to open requested URL: %@", text);
+        if (log) log->e("HLUtils", "Failed to open requested URL: %@", platform::urlForLog(text));
     });
-    if (caught && log) log->e("HLUtils", "Failed to open requested URL: %@ due to exception: %@", text, *caught);
+    if (caught && log)
+        log->e("HLUtils", "Failed to open requested URL: %@ due to exception: %@", platform::urlForLog(text),
+               platform::shortenedForLog(*caught));
 }
 
 void openURL(const Ref<NSURL>& url, const Ref<HLSdk>& sdk) {

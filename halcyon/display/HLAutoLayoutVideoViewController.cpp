@@ -14,6 +14,7 @@
 #include "halcyon/display/HLVideoPlayer.h"
 #include "halcyon/display/HLVideoView.h"
 #include "platform/foundation/NSError.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/SaturatingCast.h"
 #include "platform/ui/NSLayoutConstraint.h"
 
@@ -126,7 +127,8 @@ std::vector<Ref<NSLayoutConstraint>> HLAutoLayoutVideoViewController::videoButto
     // button takes the default placement.
     const std::string fallback = HLVideoButtonProperties::defaultProperties()[key].stringValue();
     if (Ref<HLLogManager> log = logger())
-        log->e(logSource(), "Video button format \"%@\" cannot be used; using \"%@\"", format, fallback);
+        log->e(logSource(), "Video button format \"%@\" cannot be used; using \"%@\"",
+               platform::shortenedForLog(format), fallback);
     error.reset();
     return NSLayoutConstraint::constraintsWithVisualFormat(fallback, 0, Value(), views, &error);
 }

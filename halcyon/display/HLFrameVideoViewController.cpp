@@ -16,6 +16,7 @@
 #include "halcyon/display/HLVideoConstants.h"
 #include "halcyon/display/HLVideoPlayer.h"
 #include "halcyon/display/HLVideoView.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/SaturatingCast.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIDevice.h"
@@ -73,7 +74,7 @@ void HLFrameVideoViewController::viewWillAppear(bool animated) {
             armVideoButtonFades();
         }
         attachTimers(avPlayer());
-        if (log) log->d(logSource(), "Starting playback of: %@...", ad->videoFilename());
+        if (log) log->d(logSource(), "Starting playback of: %@...", platform::shortenedForLog(ad->videoFilename().value_or("(null)")));
         startStep();
         bringSubviewAboveVideoLayer(closeButton_);
         attachSkipButton();

@@ -14,6 +14,7 @@
 #include "halcyon/display/HLDisplayConstants.h"
 #include "halcyon/display/HLInterstitialAd.h"
 #include "platform/foundation/NSString.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/NSOperationQueue.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIScreen.h"
@@ -119,8 +120,8 @@ void HLHtmlAdView::render(const Ref<NSObject>& object, const std::optional<std::
     if (!HLUtils::assertValidAd(object)) return;
     Ref<HLAd> ad = std::dynamic_pointer_cast<HLAd>(object);
     if (logger_)
-        logger_->d(kHLAdViewLogSource, "Scheduling ad render for ad #%@ over placement: \"%@\"...", ad->adIdNumber(),
-                   overPlacement);
+        logger_->d(kHLAdViewLogSource, "Scheduling ad render for ad #%@ over placement: \"%@\"...",
+                   hlValueForLog(ad->adIdNumber()), overPlacement);
     {
         std::scoped_lock lock(mutex_);
         oldAd_ = currentAd_;
@@ -139,14 +140,16 @@ void HLHtmlAdView::render(const Ref<NSObject>& object, const std::optional<std::
 
 void HLHtmlAdView::doRenderAd(const Ref<HLAd>& ad, const std::optional<std::string>& overPlacement) {
     if (hlAdViewSameLabel(ad->size(), adSize())) {
-        if (logger_) logger_->d(kHLAdViewLogSource, "Rendering advertisement for #%@...", ad->adIdNumber());
+        if (logger_)
+            logger_->d(kHLAdViewLogSource, "Rendering advertisement for #%@...", hlValueForLog(ad->adIdNumber()));
         if (oldAd()) {
             hideWebView();
             if (logger_) logger_->d(kHLAdViewLogSource, "Fade out of the old ad scheduled");
         }
         adWebView_->loadAd(ad, overPlacement);
     } else if (hlAdViewSameLabel(ad->size(), HLAdSize::sizeInterstitial())) {
-        if (logger_) logger_->d(kHLAdViewLogSource, "Rendering interstitial ad for #%@...", ad->adIdNumber());
+        if (logger_)
+            logger_->d(kHLAdViewLogSource, "Rendering interstitial ad for #%@...", hlValueForLog(ad->adIdNumber()));
         Ref<HLInterstitialAd> interstitial = HLInterstitialAd::shared();
         Ref<HLAdDisplayDelegate> display = adDisplayDelegate();
         if (!display) display = weakAdDisplayDelegate();
@@ -284,7 +287,9 @@ void HLHtmlAdView::layoutSubviews() {
 bool HLHtmlAdView::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSURLRequest& request,
                                                      UIWebViewNavigationType navigationType) {
     Ref<NSURL> url = request.URL();
-    if (logger_) logger_->i(kHLAdViewLogSource, "Handling a click on: %@", url ? url->absoluteString() : "(null)");
+    if (logger_)
+        logger_->i(kHLAdViewLogSource, "Handling a click on: %@",
+                   url ? platform::urlForLog(url->absoluteString()) : "(null)");
     if (!url) return true;
     const bool command = url->scheme() == "halcyon" && url->host() == kHLSdkIdentifier;
     if (!command && navigationType != UIWebViewNavigationTypeLinkClicked) return true;
@@ -292,13 +297,17 @@ bool HLHtmlAdView::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSURL
     // removal is still queued): a second tap would be tracked and opened
     // again, a command would act on a view nobody shows.
     if (foregroundClickInvalidated()) {
-        if (logger_) logger_->d(kHLAdViewLogSource, "The ad has been dismissed; ignoring %@", url->absoluteString());
+        if (logger_)
+            logger_->d(kHLAdViewLogSource, "The ad has been dismissed; ignoring %@",
+                       platform::urlForLog(url->absoluteString()));
         return false;
     }
     // Nobody can have acted on a page that is not on screen: its script must
     // not close, reload or click what the user is watching instead.
     if (commandsSuspended()) {
-        if (logger_) logger_->i(kHLAdViewLogSource, "The ad is not on screen yet; ignoring %@", url->absoluteString());
+        if (logger_)
+            logger_->i(kHLAdViewLogSource, "The ad is not on screen yet; ignoring %@",
+                       platform::urlForLog(url->absoluteString()));
         return false;
     }
     if (command)
@@ -317,7 +326,7 @@ void HLHtmlAdView::handleCommand(const Ref<NSURL>& url) {
     } else if (NSString::hasSuffix(path, "/storekit")) {
         handleAdClick(NSURL::URLWithString(std::string("halcyon://") + kHLSdkIdentifier + "/adservice/storekit"));
     } else if (logger_) {
-        logger_->w(kHLAdViewLogSource, "Unknown URI action: %@", path);
+        logger_->w(kHLAdViewLogSource, "Unknown URI action: %@", platform::shortenedForLog(path));
     }
 }
 

@@ -124,7 +124,8 @@ void HLInterstitialAd::showInterstitialInViewController(const Ref<HLAd>& ad, con
             presenter->initWithSdk(sdk_, ad, placement, self<HLInterstitialAd>()));
     if (!controller) {
         if (sdk_)
-            sdk_->logManager()->e(kHLInterstitialLogSource, "No %@ to present ad #%@", className, ad->adIdNumber());
+            sdk_->logManager()->e(kHLInterstitialLogSource, "No %@ to present ad #%@", className,
+                                  hlValueForLog(ad->adIdNumber()));
         return;
     }
 

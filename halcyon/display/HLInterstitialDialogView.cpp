@@ -12,6 +12,7 @@
 #include "halcyon/display/HLDisplayConstants.h"
 #include "halcyon/display/HLInterstitialAd.h"
 #include "platform/foundation/NSString.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/NSOperationQueue.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIDevice.h"
@@ -203,8 +204,8 @@ std::vector<Ref<NSLayoutConstraint>> HLInterstitialDialogView::windowConstraints
     // slot's default stands in.
     const std::string fallback = sdk_->settingsManager()->defaultForKey(slot).stringValue();
     if (logger_)
-        logger_->e(kHLDialogLogSource, "Layout format \"%@\" of setting %@ cannot be used; using \"%@\"", format, slot,
-                   fallback);
+        logger_->e(kHLDialogLogSource, "Layout format \"%@\" of setting %@ cannot be used; using \"%@\"",
+                   platform::shortenedForLog(format), slot, fallback);
     return parse(fallback).first;
 }
 

@@ -6,6 +6,7 @@
 #include "halcyon/display/HLPendingRewardReportManager.h"
 #include "halcyon/display/HLTaskValidateReward.h"
 #include "platform/runtime/CallCatching.h"
+#include "platform/runtime/Log.h"
 
 Ref<HLTaskReportReward> HLTaskReportReward::initWithSdk(const Ref<HLSdk>& sdk, const Ref<HLAd>& adToReport) {
     HLTask::initWithSdk(sdk);
@@ -27,13 +28,15 @@ void HLTaskReportReward::run() {
     auto self = this->self<HLTaskReportReward>();
     auto caught = platform::runtime::callCatching(
         [&] { HLTaskValidateReward::sendApiRequestWith(self, self, "cr", kHLSlotCrRetryCount, body); });
-    if (caught) logger()->e(tag(), "Unable to report the reward: %@", *caught);
+    if (caught) logger()->e(tag(), "Unable to report the reward: %@", platform::shortenedForLog(*caught));
 }
 
 void HLTaskReportReward::connectionViaDidSucceedWith(const Ref<HLConnectionManager>&, int64_t, const Value&) {
-    logger()->d(tag(), "Reported reward successfully for ad: %@.", sourceAd_ ? sourceAd_->adIdNumber() : Value());
+    logger()->d(tag(), "Reported reward successfully for ad: %@.",
+                hlValueForLog(sourceAd_ ? sourceAd_->adIdNumber() : Value()));
 }
 
 void HLTaskReportReward::connectionViaDidFailWith(const Ref<HLConnectionManager>&, int64_t) {
-    logger()->d(tag(), "Failed to report reward for ad: %@.", sourceAd_ ? sourceAd_->adIdNumber() : Value());
+    logger()->d(tag(), "Failed to report reward for ad: %@.",
+                hlValueForLog(sourceAd_ ? sourceAd_->adIdNumber() : Value()));
 }

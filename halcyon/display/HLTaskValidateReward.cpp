@@ -8,6 +8,7 @@
 #include "halcyon/display/HLIncentivizedInterstitialAd.h"
 #include "halcyon/display/HLPendingRewardReportManager.h"
 #include "platform/runtime/CallCatching.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/NSOperationQueue.h"
 
 Ref<HLTaskValidateReward> HLTaskValidateReward::initWithSdk(const Ref<HLSdk>& sdk, const Ref<HLAd>& videoAd,
@@ -41,7 +42,7 @@ void HLTaskValidateReward::run() {
     auto caught = platform::runtime::callCatching(
         [&] { sendApiRequestWith(self, self, "vr", kHLSlotVrRetryCount, rewardRequestBodyForAd(sourceAd_)); });
     if (caught) {
-        logger()->e(tag(), "Unable to validate the reward: %@", *caught);
+        logger()->e(tag(), "Unable to validate the reward: %@", platform::shortenedForLog(*caught));
         connectionViaDidFailWith(sdk()->connectionManager(), kHLRewardRequestFailed);
     }
 }
@@ -52,7 +53,7 @@ void HLTaskValidateReward::connectionViaDidSucceedWith(const Ref<HLConnectionMan
     if (shouldCancelNotification()) return;
     const Value result = HLConnectionUtils::apiResultFrom(responseBody);
     if (!result.isDictionary() && !result.isNull())
-        logger()->w(tag(), "Ignoring a validation result that is not an object: %@", result);
+        logger()->w(tag(), "Ignoring a validation result that is not an object: %@", hlValueForLog(result));
     if (result.isDictionary()) HLConnectionUtils::updateSettingsFor(sdk(), result);
     Value parameters = result["params"];
     if (!parameters.isDictionary()) parameters = Value::dictionary({});
@@ -71,7 +72,8 @@ void HLTaskValidateReward::handleValidationResult(const Value& result, const Val
     }
     const std::string verdict = result.isString() ? *result.string() : std::string();
     if (!result.isString())
-        logger()->w(tag(), "The validation answer carries no result string (%@); the reward fails with -400", result);
+        logger()->w(tag(), "The validation answer carries no result string (%@); the reward fails with -400",
+                    hlValueForLog(result));
     auto ad = sourceAd_;
     deliver([ad, verdict, parameters](const Ref<HLAdRewardDelegate>& delegate) {
         if (verdict == kHLRewardResultAccepted)

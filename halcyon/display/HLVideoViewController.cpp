@@ -24,6 +24,7 @@
 #include "halcyon/display/HLVideoPlayer.h"
 #include "halcyon/display/HLVideoView.h"
 #include "platform/foundation/NSData.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/NSOperationQueue.h"
 #include "platform/runtime/SaturatingCast.h"
 #include "platform/ui/UIApplication.h"
@@ -256,7 +257,8 @@ Ref<UIGestureRecognizer> HLVideoViewController::addTapHandler(void (HLVideoViewC
 Ref<HLWebViewButton> HLVideoViewController::createVideoButton() {
     Ref<HLAd> ad = currentAd();
     const std::string html = ad && ad->videoButtonHTMLSource() ? *ad->videoButtonHTMLSource() : std::string();
-    if (Ref<HLLogManager> log = logger()) log->d(logSource(), "Creating video button with HTML = %@", html);
+    if (Ref<HLLogManager> log = logger())
+        log->d(logSource(), "Creating video button with HTML = %@", platform::shortenedForLog(html));
     auto button = HLWebViewButton::alloc()->initWithSdk(sdk_);
     button->setClickDelegate(self<HLVideoViewController>());
     button->loadHTMLString(html, nullptr);
@@ -405,7 +407,8 @@ void HLVideoViewController::itemDidPlayToEnd(const NSNotification&) {
 }
 
 void HLVideoViewController::itemDidFailToPlayToEnd(const NSNotification& notification) {
-    if (Ref<HLLogManager> log = logger()) log->e(logSource(), "itemDidFailToPlayToEnd: %@", notification.userInfo);
+    if (Ref<HLLogManager> log = logger())
+        log->e(logSource(), "itemDidFailToPlayToEnd: %@", hlValueForLog(notification.userInfo));
     showPoststitial();
     if (closeButton_) bringSubviewAboveVideoLayer(closeButton_);
 }

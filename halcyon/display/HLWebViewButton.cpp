@@ -5,6 +5,7 @@
 #include "halcyon/core/HLSdk.h"
 #include "halcyon/core/HLStringUtils.h"
 #include "platform/foundation/NSString.h"
+#include "platform/runtime/Log.h"
 
 Ref<HLWebViewButton> HLWebViewButton::initWithSdk(const Ref<HLSdk>& sdk) {
     UIWebView::initWithFrame(CGRectZero);
@@ -22,7 +23,9 @@ bool HLWebViewButton::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NS
     Ref<NSURL> url = request.URL();
     Ref<HLSdk> sdk = sdk_.lock();
     Ref<HLLogManager> logger = sdk ? sdk->logManager() : nullptr;
-    if (logger) logger->i("HLWebViewButton", "Handling a click on: %@", url ? url->absoluteString() : "(null)");
+    if (logger)
+        logger->i("HLWebViewButton", "Handling a click on: %@",
+                  url ? platform::urlForLog(url->absoluteString()) : "(null)");
     if (!url || !HLUtils::hl_isEqualToStringIgnoringCase(url->scheme(), "halcyon") ||
         !HLUtils::hl_isEqualToStringIgnoringCase(url->host(), kHLSdkIdentifier))
         return true;
@@ -41,6 +44,6 @@ bool HLWebViewButton::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NS
     else if (takes("/skip_ad", "didReceiveSkipCommandOnWebViewButton:"))
         delegate->didReceiveSkipCommandOnWebViewButton(button);
     else if (logger)
-        logger->w("HLWebViewButton", "Unknown URI action: %@", path);
+        logger->w("HLWebViewButton", "Unknown URI action: %@", platform::shortenedForLog(path));
     return true;
 }

@@ -54,6 +54,7 @@
 #include "host/scenarios/Scenarios.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/runtime/Log.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIView.h"
@@ -296,7 +297,7 @@ public:
                                     " withPlacement: home");
             delegate->sdk()->adService()->trackClickOn(ad, std::string("home"), slot, ad->clickDestinationURL());
             for (const auto& url : UIApplication::sharedApplication()->openedURLs())
-                timeline.add("app", "UIApplication opened " + url->absoluteString());
+                timeline.add("app", "UIApplication opened " + platform::urlForLog(url->absoluteString()));
         }
         if (!context.stay(1)) return quitScenarioApplication(context);
         auto feed = std::make_shared<HalcyonNativeFeed>(&timeline);
@@ -310,7 +311,8 @@ public:
                                     ")");
             ad->launchClickTarget();
             auto opened = UIApplication::sharedApplication()->openedURLs();
-            if (!opened.empty()) timeline.add("app", "UIApplication opened " + opened.back()->absoluteString());
+            if (!opened.empty())
+                timeline.add("app", "UIApplication opened " + platform::urlForLog(opened.back()->absoluteString()));
         }
         if (!context.stay(1)) return quitScenarioApplication(context);
         tell(context, delegate, "after the stay in the foreground");

@@ -10,6 +10,7 @@
 #include "host/TrafficRecorder.h"
 #include "host/scenarios/Scenarios.h"
 #include "platform/foundation/NSString.h"
+#include "platform/runtime/Log.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UIWindow.h"
@@ -86,7 +87,7 @@ bool bannerStoryCloseBrowser(ScenarioContext& context) {
         context.timeline().add("host", "the in-app browser did not open");
         return true;
     }
-    context.timeline().add("host", "the in-app browser shows " + browser->webViewURL());
+    context.timeline().add("host", "the in-app browser shows " + platform::urlForLog(browser->webViewURL()));
     if (!context.stay(kBannerStoryReadTheLanding)) return false;
     context.timeline().add("host", "the user closes the in-app browser");
     UIApplication::sharedApplication()->keyWindow()->simulateTap(browser->closeButton());

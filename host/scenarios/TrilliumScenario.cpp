@@ -25,6 +25,7 @@
 #include "host/scenarios/Scenarios.h"
 #include "host/scenarios/TrilliumVideoStory.h"
 #include "host/scenarios/TrilliumBannerStory.h"
+#include "platform/runtime/Log.h"
 #include "platform/ui/UIApplication.h"
 #include "simulator/TrilliumClickChains.h"
 #include "simulator/TrilliumService.h"
@@ -179,7 +180,7 @@ public:
             timeline.add("host", "the in-app browser did not open");
             return quit(context);
         }
-        timeline.add("host", "the in-app browser shows " + browser->webViewURL());
+        timeline.add("host", "the in-app browser shows " + platform::urlForLog(browser->webViewURL()));
         if (!context.stay(kTrilliumReadTheLanding)) return quit(context);
         snapshot(context, delegate, "in-app-browser.png");
         timeline.add("host", "the user closes the in-app browser");

@@ -233,9 +233,11 @@ DeviceProfile DeviceProfile::fromValue(const Value& dictionary) {
     const auto& table = setters();
     for (const auto& [key, value] : *entries) {
         auto it = table.find(key);
-        if (it == table.end()) log(LogLevel::Warning, "DeviceProfile: unknown key \"" + key + "\" ignored");
+        if (it == table.end())
+            log(LogLevel::Warning, "DeviceProfile: unknown key \"" + shortenedForLog(key) + "\" ignored");
         else if (!it->second(profile, value))
-            log(LogLevel::Error, "DeviceProfile: \"" + key + "\" has the wrong kind of value; default kept");
+            log(LogLevel::Error,
+                "DeviceProfile: \"" + shortenedForLog(key) + "\" has the wrong kind of value; default kept");
     }
     return profile;
 }
@@ -245,7 +247,7 @@ std::string DeviceProfile::identifierForVendor() { return persistedIdentifier("i
 std::string DeviceProfile::resolvedAdvertisingIdentifier() const {
     if (!advertisingIdentifier.empty()) {
         if (NSUUID::initWithUUIDString(advertisingIdentifier)) return advertisingIdentifier;
-        log(LogLevel::Error, "DeviceProfile: advertisingIdentifier \"" + advertisingIdentifier +
+        log(LogLevel::Error, "DeviceProfile: advertisingIdentifier \"" + shortenedForLog(advertisingIdentifier) +
                                  "\" is not a UUID; the generated one is used");
     }
     return persistedIdentifier("advertisingIdentifier");

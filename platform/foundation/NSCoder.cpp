@@ -97,19 +97,20 @@ std::optional<Value> NSCoder::decodeNode(const Value& node) {
     }
     Class cls = NSClassFromString(*name);
     if (!cls) {
-        logDecodeFailure("class \"" + *name + "\" is not registered");
+        logDecodeFailure("class \"" + shortenedForLog(*name) + "\" is not registered");
         return std::nullopt;
     }
     Ref<NSObject> object = cls.alloc();
     auto coding = std::dynamic_pointer_cast<NSCoding>(object);
     if (!coding) {
-        logDecodeFailure("class \"" + *name + "\" does not implement NSCoding");
+        logDecodeFailure("class \"" + shortenedForLog(*name) + "\" does not implement NSCoding");
         return std::nullopt;
     }
     NSCoder coder;
     coder.fields_ = *fields;
     if (std::optional<std::string> what = runtime::callCatching([&] { coding->initWithCoder(coder); })) {
-        logDecodeFailure("initWithCoder of " + *name + ": uncaught exception: " + *what);
+        logDecodeFailure("initWithCoder of " + shortenedForLog(*name) +
+                         ": uncaught exception: " + shortenedForLog(*what));
         return std::nullopt;
     }
     return Value(std::move(object));

@@ -141,10 +141,10 @@ FileRead NSData::readFile(const std::string& path) {
     }
     if (read.unreadable()) {
         if (unreadableFiles().begins(path))
-            logError("NSData: the file " + path + " cannot be read now (" + std::strerror(error) +
+            logError("NSData: the file " + shortenedForLog(path) + " cannot be read now (" + std::strerror(error) +
                      "); what it holds is kept and read again later");
     } else if (unreadableFiles().ends(path)) {
-        logError("NSData: the file " + path + (read.data ? " can be read again" : " is gone"));
+        logError("NSData: the file " + shortenedForLog(path) + (read.data ? " can be read again" : " is gone"));
     }
     return read;
 }
@@ -185,14 +185,14 @@ bool writeFailed(const std::string& path, const std::string& why) {
 }
 
 bool writeSucceeded(const std::string& path) {
-    if (unwritableFiles().ends(path)) logError("NSData writeToFile: " + path + " can be written again");
+    if (unwritableFiles().ends(path)) logError("NSData writeToFile: " + shortenedForLog(path) + " can be written again");
     return true;
 }
 
 // Whether a write to `path` may go ahead (a simulated full disk fails it).
 bool mayWriteTo(const std::string& path) {
     if (path.empty()) return false;
-    if (files::writeFailsAt(path)) return writeFailed(path, "cannot write " + path + ": " + std::strerror(ENOSPC));
+    if (files::writeFailsAt(path)) return writeFailed(path, "cannot write " + shortenedForLog(path) + ": " + std::strerror(ENOSPC));
     return true;
 }
 
@@ -220,7 +220,7 @@ bool NSData::writeToFileLeavingFolderUnflushed(const std::string& path) const {
     const std::string folder = folderOf(path);
     std::string temp = path + ".tmp-XXXXXX";
     const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return writeFailed(path, "cannot create a temporary file in " + folder + ": " + std::strerror(errno));
+    if (fd < 0) return writeFailed(path, "cannot create a temporary file in " + shortenedForLog(folder) + ": " + std::strerror(errno));
     ::fchmod(fd, 0644);
     const bool flush = Platform::flushesWritesToDisk();
     bool ok = writeAll(fd, bytes(), length()) && (!flush || ::fsync(fd) == 0);
@@ -229,7 +229,7 @@ bool NSData::writeToFileLeavingFolderUnflushed(const std::string& path) const {
     if (!ok) {
         const int error = errno;
         ::unlink(temp.c_str());
-        return writeFailed(path, "cannot write " + path + ": " + std::strerror(error));
+        return writeFailed(path, "cannot write " + shortenedForLog(path) + ": " + std::strerror(error));
     }
     return writeSucceeded(path);
 }

@@ -1,5 +1,7 @@
 #include "platform/foundation/NSError.h"
 
+#include "platform/runtime/Log.h"
+
 namespace platform {
 
 Ref<NSError> NSError::errorWithDomain(const std::string& domain, int64_t code, Value userInfo) {
@@ -19,14 +21,18 @@ std::string NSError::localizedDescription() const {
 }
 
 std::string NSError::description() const {
-    std::string out = "Error Domain=" + domain_ + " Code=" + std::to_string(code_) + " \"" + localizedDescription() +
-                      "\" UserInfo={";
+    // What "%@" of an error prints, which is what logs show: the texts a server
+    // or a page supplied are shortened, and the failing URL hides its password.
+    std::string out = "Error Domain=" + shortenedForLog(domain_) + " Code=" + std::to_string(code_) + " \"" +
+                      shortenedForLog(localizedDescription()) + "\" UserInfo={";
     if (const ValueDictionary* info = userInfo_.dictionary()) {
         bool first = true;
         for (const auto& [key, value] : *info) {
             if (!first) out += ", ";
             first = false;
-            out += key + "=" + value.description();
+            const bool url = key == NSErrorFailingURLKey || key == NSErrorFailingURLStringKey;
+            out += shortenedForLog(key) + "=" +
+                   (url ? urlForLog(value.description()) : shortenedForLog(value.description()));
         }
     }
     return out + "}";

@@ -29,7 +29,9 @@ public:
     const Value& userInfo() const { return userInfo_; }
     // NSLocalizedDescriptionKey, else "The operation couldn’t be completed. (<domain> error <code>.)"
     std::string localizedDescription() const;
-    // Error Domain=<d> Code=<c> "<description>" UserInfo={…}
+    // Error Domain=<d> Code=<c> "<description>" UserInfo={…}, each text
+    // shortened for a log line (shortenedForLog) and a failing URL's user name
+    // and password hidden (urlForLog).
     std::string description() const override;
     bool isEqual(const NSObject& other) const override;
     size_t hash() const override;  // agrees with isEqual

@@ -34,11 +34,11 @@ uint64_t NSFileHandle::seekToEndOfFile() {
 bool NSFileHandle::writeData(const NSData& data) {
     std::scoped_lock lock(mutex_);
     if (fd_ < 0) {
-        log(LogLevel::Error, "NSFileHandle: write to a closed file " + path_);
+        log(LogLevel::Error, "NSFileHandle: write to a closed file " + shortenedForLog(path_));
         return false;
     }
     if (data.length() > 0 && files::writeFailsAt(path_)) {
-        log(LogLevel::Error, "NSFileHandle: write to " + path_ + " failed: " + std::strerror(ENOSPC));
+        log(LogLevel::Error, "NSFileHandle: write to " + shortenedForLog(path_) + " failed: " + std::strerror(ENOSPC));
         return false;
     }
     const uint8_t* bytes = data.bytes();
@@ -47,7 +47,8 @@ bool NSFileHandle::writeData(const NSData& data) {
         const ssize_t n = ::write(fd_, bytes, left);
         if (n < 0) {
             if (errno == EINTR) continue;
-            log(LogLevel::Error, "NSFileHandle: write to " + path_ + " failed: " + std::strerror(errno));
+            log(LogLevel::Error,
+                "NSFileHandle: write to " + shortenedForLog(path_) + " failed: " + std::strerror(errno));
             return false;
         }
         bytes += n;
@@ -66,7 +67,8 @@ NSData NSFileHandle::readDataToEndOfFile() {
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
-            log(LogLevel::Error, "NSFileHandle: read from " + path_ + " failed: " + std::strerror(errno));
+            log(LogLevel::Error,
+                "NSFileHandle: read from " + shortenedForLog(path_) + " failed: " + std::strerror(errno));
             break;
         }
         result.appendBytes(buffer, static_cast<size_t>(n));

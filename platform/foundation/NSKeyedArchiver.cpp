@@ -26,7 +26,7 @@ NSData NSKeyedArchiver::archivedDataWithRootObject(const Value& rootObject) {
     std::optional<NSData> data = PropertyList::dataWithValue(root, PropertyList::Format::Binary, &error);
     if (!data) {
         // Nodes hold property-list kinds only, so this is not expected.
-        log(LogLevel::Error, "NSKeyedArchiver: cannot serialise the archive: " + error);
+        log(LogLevel::Error, "NSKeyedArchiver: cannot serialise the archive: " + shortenedForLog(error));
         return NSData();
     }
     return *data;
@@ -36,7 +36,7 @@ bool NSKeyedArchiver::archiveRootObject(const Value& rootObject, const std::stri
     const NSData data = archivedDataWithRootObject(rootObject);
     if (data.length() == 0) return false;
     if (!data.writeToFile(path, true)) {
-        log(LogLevel::Error, "NSKeyedArchiver: cannot write " + path);
+        log(LogLevel::Error, "NSKeyedArchiver: cannot write " + shortenedForLog(path));
         return false;
     }
     return true;
@@ -62,7 +62,7 @@ Value NSKeyedUnarchiver::unarchiveObjectWithFile(const std::string& path, bool* 
     FileRead read = NSData::readFile(path);  // a failure other than absence is logged there
     if (unreadable) *unreadable = read.unreadable();
     if (!read.data) {
-        if (read.absent) log(LogLevel::Info, "NSKeyedUnarchiver: no archive at " + path);
+        if (read.absent) log(LogLevel::Info, "NSKeyedUnarchiver: no archive at " + shortenedForLog(path));
         return Value();
     }
     return unarchiveRoot(PropertyList::valueWithData(*read.data, path));

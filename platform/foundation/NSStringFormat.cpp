@@ -129,7 +129,7 @@ private:
     const Arg* next(const Spec& s) {
         if (used_ < count_) return &args_[used_++];
         logOnce("stringWithFormat: missing argument for %" + std::string(1, s.conversion) + " in \"" +
-                std::string(fmt_) + "\"");
+                shortenedForLog(fmt_) + "\"");
         return nullptr;
     }
 
@@ -141,7 +141,7 @@ private:
 
     void wrongType(const Spec& s, const Arg& a) {
         logOnce("stringWithFormat: argument " + std::to_string(used_) + " does not fit %" +
-                std::string(1, s.conversion) + " in \"" + std::string(fmt_) + "\"");
+                std::string(1, s.conversion) + " in \"" + shortenedForLog(fmt_) + "\"");
         out_ += padText(describe(a), s);
     }
 
@@ -182,7 +182,7 @@ private:
         default:
             // Unknown: copy what was read unchanged; the offending character is
             // handled as ordinary text (or starts the next conversion).
-            logOnce("stringWithFormat: unknown conversion in \"" + std::string(fmt_) + "\"");
+            logOnce("stringWithFormat: unknown conversion in \"" + shortenedForLog(fmt_) + "\"");
             out_.append(fmt_.substr(pct, i - pct));
             return i;
         }

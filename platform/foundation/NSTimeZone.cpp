@@ -354,7 +354,7 @@ Ref<NSTimeZone> NSTimeZone::localTimeZone() {
         std::lock_guard lock(cache.mutex);
         first = cache.reportedUnknown.insert(name).second;
     }
-    if (first) logError("NSTimeZone: unknown device time zone \"" + name + "\", using UTC");
+    if (first) logError("NSTimeZone: unknown device time zone \"" + shortenedForLog(name) + "\", using UTC");
     return timeZoneWithName("UTC");
 }
 

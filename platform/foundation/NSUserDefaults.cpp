@@ -85,7 +85,7 @@ std::optional<ValueDictionary> storedDefaults(const std::string& path) {
     if (unreadable) return std::nullopt;
     if (!stored) return ValueDictionary();  // absent, or damaged (logged): starts empty
     if (const ValueDictionary* dict = stored->dictionary()) return *dict;
-    log(LogLevel::Error, "NSUserDefaults: " + path + " does not hold a dictionary; starting empty");
+    log(LogLevel::Error, "NSUserDefaults: " + shortenedForLog(path) + " does not hold a dictionary; starting empty");
     return ValueDictionary();
 }
 
@@ -97,7 +97,8 @@ void NSUserDefaults::reload() {
     std::string path = NSHomeDirectory() + "/Library/Preferences/" + name + ".plist";
     std::optional<ValueDictionary> values = storedDefaults(path);
     if (!values)
-        log(LogLevel::Error, "NSUserDefaults: " + path + " cannot be read; changes are kept in memory until it can");
+        log(LogLevel::Error, "NSUserDefaults: " + shortenedForLog(path) +
+                                 " cannot be read; changes are kept in memory until it can");
     std::scoped_lock lock(mutex_);
     path_ = std::move(path);
     unread_ = !values;
@@ -151,13 +152,14 @@ void NSUserDefaults::setObject(const Value& value, const std::string& key) {
     Sanitizer sanitizer;
     std::optional<Value> cleaned = sanitizer.clean(value, key);
     if (!cleaned) {
-        log(LogLevel::Error, "NSUserDefaults: not storing \"" + key + "\": " + sanitizer.refusal +
-                                 " is not a property-list value");
+        log(LogLevel::Error, "NSUserDefaults: not storing \"" + shortenedForLog(key) +
+                                 "\": " + shortenedForLog(sanitizer.refusal) + " is not a property-list value");
         return;
     }
     if (sanitizer.droppedNulls > 0) {
         log(LogLevel::Warning, "NSUserDefaults: dropped " + std::to_string(sanitizer.droppedNulls) +
-                                   " null value(s) from \"" + key + "\", first at " + sanitizer.droppedNullAt);
+                                   " null value(s) from \"" + shortenedForLog(key) + "\", first at " +
+                                   shortenedForLog(sanitizer.droppedNullAt));
     }
     std::scoped_lock lock(mutex_);
     readIfUnreadLocked();

@@ -93,7 +93,8 @@ std::string plistSafeString(const std::string& s, const std::string& path) {
         i += d.size;
     }
     if (repaired)
-        log(LogLevel::Warning, "property list: string at " + path + " is not NUL-free UTF-8; stored repaired");
+        log(LogLevel::Warning,
+            "property list: string at " + shortenedForLog(path) + " is not NUL-free UTF-8; stored repaired");
     return out;
 }
 
@@ -108,7 +109,8 @@ constexpr double kMaxDate = static_cast<double>(std::numeric_limits<int32_t>::ma
 plist_t newDate(const NSDate& date, const std::string& path, std::vector<double>& written) {
     double t = date.timeIntervalSinceReferenceDate();
     if (!(t >= kMinDate && t <= kMaxDate)) {
-        log(LogLevel::Warning, "property list: date at " + path + " is outside 1933–2069; stored at the nearest limit");
+        log(LogLevel::Warning,
+            "property list: date at " + shortenedForLog(path) + " is outside 1933–2069; stored at the nearest limit");
         t = std::isnan(t) ? 0 : std::clamp(t, kMinDate, kMaxDate);
     }
     const int64_t micros = std::llround(t * 1e6);
@@ -303,7 +305,7 @@ std::optional<NSData> PropertyList::dataWithValue(const Value& value, Format for
 
 std::optional<Value> PropertyList::valueWithData(const NSData& data, std::string_view source) {
     const auto corrupt = [&](std::string_view why) {
-        log(LogLevel::Error, "property list: " + std::string(source) + ": " + std::string(why) + "; ignored");
+        log(LogLevel::Error, "property list: " + shortenedForLog(source) + ": " + std::string(why) + "; ignored");
         return std::nullopt;
     };
     if (data.length() == 0) return corrupt("empty");
@@ -347,11 +349,11 @@ bool PropertyList::writeToFile(const Value& value, const std::string& path, Form
     std::string error;
     std::optional<NSData> data = dataWithValue(value, format, &error);
     if (!data) {
-        log(LogLevel::Error, "property list: not written to " + path + ": " + error);
+        log(LogLevel::Error, "property list: not written to " + shortenedForLog(path) + ": " + shortenedForLog(error));
         return false;
     }
     if (!data->writeToFile(path, true)) {
-        log(LogLevel::Error, "property list: cannot write " + path);
+        log(LogLevel::Error, "property list: cannot write " + shortenedForLog(path));
         return false;
     }
     return true;

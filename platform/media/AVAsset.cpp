@@ -66,8 +66,8 @@ void AVAsset::probeFile() {
         info = Mp4Probe::probeFile(url_->path(), &why);
     }
     if (!info) {
-        log(LogLevel::Warning, "AVAsset: cannot open " + (url_ ? url_->absoluteString() : std::string("(null)")) +
-                                   ": " + why);
+        log(LogLevel::Warning,
+            "AVAsset: cannot open " + (url_ ? urlForLog(url_->absoluteString()) : std::string("(null)")) + ": " + why);
         probe_.error = cannotOpen();
         return;
     }

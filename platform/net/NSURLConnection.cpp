@@ -246,7 +246,7 @@ Ref<NSURLConnection> NSURLConnection::initWithRequest(const NSURLRequest& reques
     current_ = request.copy();
     hasDelegate_ = delegate != nullptr;
     if (!hasDelegate_)
-        logInfo("NSURLConnection: no delegate; " + (request.URL() ? request.URL()->absoluteString() : std::string()) +
+        logInfo("NSURLConnection: no delegate; " + urlForLog(request.URL()->absoluteString()) +
                 " is loaded and its callbacks dropped");
     delegate_ = std::move(delegate);
     token_ = std::make_shared<net::CancelToken>();

@@ -77,7 +77,7 @@ Ref<NSMutableURLRequest> NSMutableURLRequest::initWithURL(Ref<NSURL> url, NSURLR
 void NSMutableURLRequest::setValue(const std::optional<std::string>& value, const std::string& field) {
     auto unsafe = [](std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; };
     if (field.empty() || unsafe(field) || (value && unsafe(*value))) {
-        logError("NSMutableURLRequest: refused header field with a line break or no name: " + field);
+        logError("NSMutableURLRequest: refused header field with a line break or no name: " + shortenedForLog(field));
         return;
     }
     for (auto it = headers_.begin(); it != headers_.end(); ++it) {

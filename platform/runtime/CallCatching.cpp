@@ -20,7 +20,7 @@ std::string caughtMessage() noexcept {
 
 void logUncaught(std::string_view boundary, const std::string& what) noexcept {
     try {
-        logError(std::string(boundary) + ": uncaught exception: " + what);
+        logError(std::string(boundary) + ": uncaught exception: " + shortenedForLog(what));
     } catch (...) {
     }
 }

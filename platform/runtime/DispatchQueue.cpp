@@ -66,7 +66,7 @@ bool runningOn(const DispatchQueue* queue) {
 }
 
 void logUncaught(const std::string& label, const std::string& what) {
-    logError("uncaught exception on queue " + label + ": " + what);
+    logError("uncaught exception on queue " + label + ": " + shortenedForLog(what));
 }
 
 uint64_t uptimeNanoseconds() { return saturatingCast<uint64_t>(Clock::current()->uptime() * 1e9); }

@@ -35,36 +35,52 @@ size_t utf8SequenceLength(std::string_view text, size_t at) {
     return length;
 }
 
+// Appends `text` escaped as printableLogLine says, while `out` stays within
+// `limit` bytes; returns how many bytes of `text` it took (all, or up to the
+// first character whose escaped form would pass the limit).
+size_t appendPrintable(std::string& out, std::string_view text, size_t limit) {
+    size_t i = 0;
+    while (i < text.size()) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t length = c >= 0x20 && c < 0x7F ? 1 : c >= 0x80 ? utf8SequenceLength(text, i) : 0;
+        if (length > 0) {
+            if (out.size() + length > limit) break;
+            out.append(text.substr(i, length));
+            i += length;
+            continue;
+        }
+        char escaped[5] = {'\\', 0, 0, 0, 0};
+        switch (c) {
+            case '\n':
+                escaped[1] = 'n';
+                break;
+            case '\r':
+                escaped[1] = 'r';
+                break;
+            case '\t':
+                escaped[1] = 't';
+                break;
+            default: {
+                static constexpr char kHex[] = "0123456789abcdef";
+                escaped[1] = 'x';
+                escaped[2] = kHex[c >> 4];
+                escaped[3] = kHex[c & 0xF];
+            }
+        }
+        std::string_view piece(escaped);
+        if (out.size() + piece.size() > limit) break;
+        out += piece;
+        ++i;
+    }
+    return i;
+}
+
 }  // namespace
 
 std::string printableLogLine(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-            ++i;
-            continue;
-        }
-        if (size_t length = c >= 0x80 ? utf8SequenceLength(text, i) : 0) {
-            out.append(text.substr(i, length));
-            i += length;
-            continue;
-        }
-        switch (c) {
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default: {
-                static constexpr char kHex[] = "0123456789abcdef";
-                out += "\\x";
-                out += kHex[c >> 4];
-                out += kHex[c & 0xF];
-            }
-        }
-        ++i;
-    }
+    appendPrintable(out, text, std::string::npos);
     return out;
 }
 
@@ -101,11 +117,17 @@ std::string urlForLog(std::string_view url, size_t limit) {
 }
 
 void log(LogLevel level, std::string_view raw) {
-    // The common line is printable already and passes without a copy.
-    bool printable = true;
-    for (unsigned char c : raw) printable = printable && c >= 0x20 && c < 0x7F;
-    std::string escaped = printable ? std::string() : printableLogLine(raw);
-    std::string_view line = printable ? raw : std::string_view(escaped);
+    // The common line is printable and short already and passes without a copy.
+    bool plain = raw.size() <= kLogLineLimit;
+    for (size_t i = 0; plain && i < raw.size(); ++i) plain = raw[i] >= 0x20 && raw[i] < 0x7F;
+    std::string escaped;
+    if (!plain) {
+        // Escaped, then cut: the bound holds however many bytes the escapes take.
+        escaped.reserve(std::min(raw.size(), kLogLineLimit));
+        size_t taken = appendPrintable(escaped, raw, kLogLineLimit);
+        if (taken < raw.size()) escaped += "… (" + std::to_string(raw.size()) + " bytes)";
+    }
+    std::string_view line = plain ? raw : std::string_view(escaped);
     auto& s = state();
     std::shared_ptr<const LogSink> sink;
     {

@@ -13,7 +13,11 @@ enum class LogLevel { Debug, Info, Warning, Error, System };
 // Writes one line through the installed sink (stderr by default, under a lock).
 // Control bytes (line breaks included) and bytes that are not UTF-8 are
 // written escaped (printableLogLine), so a line read from a damaged file, a
-// key or a class name can neither break the log nor hide in it.
+// key or a class name can neither break the log nor hide in it. A line whose
+// escaped form passes kLogLineLimit bytes is cut there (between characters,
+// never inside an escape), then "… (<n> bytes)", the length it was given: a
+// backstop for outside text that reached a line unshortened.
+inline constexpr size_t kLogLineLimit = 4096;
 void log(LogLevel level, std::string_view line);
 inline void logError(std::string_view line) { log(LogLevel::Error, line); }
 inline void logInfo(std::string_view line) { log(LogLevel::Info, line); }

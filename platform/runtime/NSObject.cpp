@@ -45,7 +45,7 @@ std::string NSObject::description() const {
 }
 
 void NSObject::setValue(const Value&, const std::string& key) {
-    logError(className() + " setValue:forKey: undefined key \"" + key + "\"");
+    logError(className() + " setValue:forKey: undefined key \"" + shortenedForLog(key) + "\"");
 }
 
 void NSObject::observeValueForKeyPath(const std::string&, Ref<NSObject>, const Value&, void*) {}

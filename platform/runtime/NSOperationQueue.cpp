@@ -146,7 +146,7 @@ void NSOperationQueue::execute(const Ref<NSOperation>& operation) {
     if (!operation->isCancelled()) {
         if (auto what = runtime::callCatching([&] { operation->main(); }))
             logError("uncaught exception on operation queue " + name() + " in " + operation->className() + ": " +
-                     *what);
+                     shortenedForLog(*what));
     }
     Block completion = operation->completionBlock();
     {

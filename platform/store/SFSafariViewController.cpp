@@ -32,7 +32,7 @@ bool isWebScheme(const std::string& scheme) {
 Ref<SFSafariViewController> SFSafariViewController::initWithURL(const Ref<NSURL>& url) {
     if (!url || !isWebScheme(url->scheme())) {
         logError("SFSafariViewController: only http and https URLs open, not " +
-                 (url ? url->absoluteString() : std::string("(null)")));
+                 (url ? urlForLog(url->absoluteString()) : std::string("(null)")));
         return nullptr;
     }
     url_ = url;
@@ -42,7 +42,7 @@ Ref<SFSafariViewController> SFSafariViewController::initWithURL(const Ref<NSURL>
 void SFSafariViewController::viewWillAppear(bool animated) {
     UIViewController::viewWillAppear(animated);
     if (!url_) return;
-    logInfo("browser sheet: " + shortenedForLog(url_->absoluteString()));
+    logInfo("browser sheet: " + urlForLog(url_->absoluteString()));
     auto& presented = Presented::shared();
     std::lock_guard lock(presented.mutex);
     presented.urls.push_back(url_);

@@ -108,6 +108,19 @@ void PlatformTest::observeLine(const LogCapture::Line& line) {
         if (line.message.find(violation) != std::string::npos) violations_.push_back(line.message);
 }
 
+std::string PlatformTest::hostileURL(const std::string& url) {
+    const size_t authority = url.find("://");
+    if (authority == std::string::npos) return url;
+    return url.substr(0, authority + 3) + "user:secret@" + url.substr(authority + 3) + "#" + std::string(1 << 20, 'f');
+}
+
+void PlatformTest::expectBoundedLogLines(size_t bound) {
+    for (const std::string& line : capture_->messages()) {
+        EXPECT_LE(line.size(), bound) << line.substr(0, 300);
+        EXPECT_EQ(line.find("secret"), std::string::npos) << line.substr(0, 300);
+    }
+}
+
 void PlatformTest::restartProcessState() {
     NSUserDefaults::resetStandardUserDefaults();
     DeviceProfile::reloadPersistedIdentifiers();

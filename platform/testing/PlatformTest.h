@@ -45,6 +45,14 @@ protected:
     // fail the test as a violation, and the test fails if it never appears.
     void expectLogLine(std::string substring);
 
+    // `url` (an absolute URL) with the user name and password "user:secret"
+    // and a fragment that takes it past 1 MiB: text no log line may show
+    // whole, nor its password.
+    static std::string hostileURL(const std::string& url);
+    // Fails the test for each line captured so far that is longer than
+    // `bound` bytes or holds "secret".
+    void expectBoundedLogLines(size_t bound = 1024);
+
     // A simulated restart for persistence tests: state that the platform
     // keeps in memory is dropped and re-read from the home folder.
     virtual void restartProcessState();

@@ -33,7 +33,8 @@ std::vector<Ref<NSLayoutConstraint>> NSLayoutConstraint::constraintsWithVisualFo
     if (!result.ok) {
         std::string message =
             "Unable to parse constraint format: " + result.message + " at position " + std::to_string(result.position);
-        logError(message + ": \"" + format + "\"");
+        logError("Unable to parse constraint format: " + shortenedForLog(result.message) + " at position " +
+                 std::to_string(result.position) + ": \"" + shortenedForLog(format) + "\"");
         if (error)
             *error = NSError::errorWithDomain(NSCocoaErrorDomain, NSLayoutFormatErrorCode,
                                               Value::dictionary({{NSLocalizedDescriptionKey, message},

@@ -89,7 +89,7 @@ bool UIApplication::openURL(const Ref<NSURL>& url) {
         std::scoped_lock lock(mutex_);
         openedURLs_.push_back(url);
     }
-    logInfo("open URL: " + shortenedForLog(url->absoluteString()));
+    logInfo("open URL: " + urlForLog(url->absoluteString()));
     return true;
 }
 

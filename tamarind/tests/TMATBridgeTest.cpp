@@ -269,6 +269,26 @@ TEST_F(TMATBridgeTest, ARefusedOpenOfAHugeURLIsLoggedShort) {
     EXPECT_TRUE(UIApplication::sharedApplication()->openedURLs().empty());
 }
 
+// At the debug level, an open of a URL of 1 MiB that names a password, refused
+// without a tap and allowed with one, logs each step short and without it.
+TEST_F(TMATBridgeTest, AnOpenOfAHugeURLLogsEachStepShortAndWithoutItsPassword) {
+    TMLog::setLogLevel(TMLogLevel::Debug);
+    expectLogLine("the user has not tapped the ad");
+    auto presenter = NSObject::alloc<RecordingControllerDelegate>();
+    presenter->presenter = rootViewController();
+    controller->setDelegate(presenter);
+    auto container = addContainer();
+    load(container, "", flags(true, true, false));
+    eval(container, "var huge = '" + hostileURL("http://landing.example/page") + "'; mraid.open(huge);");
+    window()->simulateTap(container->webView());
+    eval(container, "mraid.open(huge);");
+    driver().advance(1);
+    ASSERT_EQ(SFSafariViewController::presentedURLs().size(), 1u);
+    EXPECT_TRUE(logCapture().contains("open: executed with param: http://***@landing.example/page#fff"));
+    EXPECT_TRUE(logCapture().contains("browser sheet: http://***@landing.example/page#fff"));
+    expectBoundedLogLines();
+}
+
 // An honest creative's click handlers wait 1.2 s for their tracker's answer
 // before they open the landing page: the user's tap still allows it, once.
 TEST_F(TMATBridgeTest, AClickThroughAfterASlowTrackerStillOpensOncePerTap) {

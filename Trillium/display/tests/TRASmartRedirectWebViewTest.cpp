@@ -194,6 +194,25 @@ TEST_F(TRASmartRedirectWebViewTest, AStoreSheetThatFailsOrIsMissingFallsBackToTh
     EXPECT_EQ(StoreSheet::loadedParameters().size(), 1u);
 }
 
+// A store link of 1 MiB that names a password, whose sheet loads but cannot
+// be shown (the screen's top controller is busy presenting), goes to the
+// system; every line shows it short and without the password.
+TEST_F(TRASmartRedirectWebViewTest, AStoreSheetFallbackLogsTheLinkShortAndWithoutItsPassword) {
+    setSwitch("TRAInAppStoreEnabled", Value(1));
+    StoreSheet::setNextResult(StoreSheet::Loads);
+    auto covering = UIViewController::alloc()->init();
+    rootViewController()->presentViewController(covering, false, nullptr);
+    covering->presentViewController(UIViewController::alloc()->init(), false, nullptr);
+    driver().drain();
+    expectLogLine("The store sheet could not be shown; ");
+    const std::string link = hostileURL(TrilliumClickChains::storeUrl());
+    ASSERT_TRUE(start(link));
+    driver().drain();
+    EXPECT_EQ(openedURLs(), std::vector<std::string>{link});
+    EXPECT_TRUE(logCapture().contains("goes to the system"));
+    expectBoundedLogLines();
+}
+
 TEST_F(TRASmartRedirectWebViewTest, AStoreSheetThatNeverAnswersEndsAtTheTimeOutAndItsLateLoadChangesNothing) {
     setSwitch("TRAInAppStoreEnabled", Value(1));
     StoreSheet::hold();

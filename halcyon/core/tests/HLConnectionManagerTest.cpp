@@ -86,6 +86,18 @@ TEST_F(HLConnectionManagerTest, EveryAnswerIsClassified) {
     EXPECT_TRUE(listener->contains("ERROR [HLConnectionManager] Failed GET because of no internet connection"));
 }
 
+// A long answer is logged by its start and length, cut between characters:
+// a cut through a character does not make a UTF-8 answer read as another kind.
+TEST_F(HLConnectionManagerTest, ALongAnswerIsLoggedByItsStartCutBetweenCharacters) {
+    std::string body = "x";
+    while (body.size() < 6000) body += "\xC3\xA9";  // from an odd offset: every even cut splits one
+    getAnswered(Answer::ok(body));
+    EXPECT_TRUE(listener->contains(body.substr(0, 2047) + "\u2026 (6001 bytes)"));
+    EXPECT_FALSE(listener->contains("not UTF-8"));
+    getAnswered(Answer::ok("\xFF\xFE"));
+    EXPECT_TRUE(listener->contains("<2 bytes that are not UTF-8>"));
+}
+
 TEST_F(HLConnectionManagerTest, RequestsCarryExactlyTheirHeadersAndBody) {
     service.server().clearRecord();
     Value body = Value::dictionary({{"k", "v\u00e9"}, {"n", 1}, {"list", Value::array({true, 2.5})}});

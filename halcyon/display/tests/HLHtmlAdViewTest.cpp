@@ -11,6 +11,7 @@
 #include "halcyon/display/HLHtmlAdView.h"
 #include "halcyon/display/HLInterstitialAd.h"
 #include "halcyon/display/HLInterstitialDialogView.h"
+#include "halcyon/display/HLWebViewButton.h"
 #include "halcyon/display/tests/HalcyonDisplayTestSupport.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/foundation/NSException.h"
@@ -295,4 +296,29 @@ TEST_F(HLHtmlAdViewTest, TheClickOverlayIgnoresASecondTapAndLeavesAfterTheClick)
         EXPECT_EQ(UIApplication::sharedApplication()->openedURLs().size(), opened + (tracked ? 1 : 0));
         view->removeFromSuperview();
     }
+}
+
+// A click on a URL of any length, in the ad and in a video button: every
+// line, on the console and to the listener, shows it short and without its
+// password.
+TEST_F(HLHtmlAdViewTest, AClickOnAHugeURLIsLoggedShortAndWithoutItsPassword) {
+    setSlot(9, Value(true));  // verbose: the lines reach the console too
+    auto view = bannerInWindow();
+    view->render(renderedAd("BANNER", 3));
+    ASSERT_TRUE(settle());
+    const auto url = NSURL::URLWithString(hostileURL(service.server().url(simulator::HalcyonService::kLandingPath)));
+    ASSERT_TRUE(url);
+    EXPECT_FALSE(view->webViewShouldStartLoadWithRequest(view->adWebView(), *NSURLRequest::requestWithURL(url),
+                                                         UIWebViewNavigationTypeLinkClicked));
+    ASSERT_TRUE(settle());
+    auto button = HLWebViewButton::alloc()->initWithSdk(sdk);
+    EXPECT_TRUE(button->webViewShouldStartLoadWithRequest(nullptr, *NSURLRequest::requestWithURL(url),
+                                                          UIWebViewNavigationTypeLinkClicked));
+    EXPECT_EQ(listener->count("Handling a click on: http://***@127.0.0.1:"), 2u);
+    for (const std::string& line : listener->lines()) {
+        EXPECT_LE(line.size(), 1024u) << line.substr(0, 300);
+        EXPECT_EQ(line.find("secret"), std::string::npos) << line.substr(0, 300);
+    }
+    EXPECT_TRUE(logCapture().contains("Handling a click on: http://***@127.0.0.1:"));
+    expectBoundedLogLines();
 }

@@ -145,6 +145,25 @@ TEST_F(ConnectionTest, WithoutADelegateTheRequestIsSentAndNothingHangs) {
     EXPECT_EQ(server.requestsTo("/counted").size(), 1u);
 }
 
+// Whatever its length, a URL reaches the log short and without its password:
+// a load without a delegate, and one whose answer passes its cap.
+TEST_F(ConnectionTest, ALoadsLogLinesShowItsURLShortAndWithoutItsPassword) {
+    expectLogLine("NSURLConnection: no delegate; http://***@127.0.0.1:");
+    expectLogLine("URL load: the answer from http://***@127.0.0.1:");
+    server.route("GET", "/pixel", Answer::ok("1"));
+    server.route("GET", "/big", Answer::ok(std::string(100, 'x')));
+    ASSERT_NE(NSURLConnection::connectionWithRequest(*requestTo(hostileURL(server.url("/pixel"))), nullptr), nullptr);
+    auto request = requestTo(hostileURL(server.url("/big")));
+    request->setMaximumResponseLength(10);
+    auto recorder = NSObject::alloc<Recorder>();
+    NSURLConnection::connectionWithRequest(*request, recorder);
+    ASSERT_TRUE(driver().runUntil([&] { return recorder->ended(); }, 10));
+    ASSERT_TRUE(driver().settle(5));
+    EXPECT_EQ(server.requestsTo("/pixel").size(), 1u);
+    EXPECT_EQ(recorder->snapshot().back(), "fail -1103");
+    expectBoundedLogLines();
+}
+
 TEST_F(ConnectionTest, FailuresEndWithOneFailCallback) {
     server.route("GET", "/drop", Answer::drop());
     server.route("GET", "/store", Answer::redirect("itms-apps://store.example/id1"));

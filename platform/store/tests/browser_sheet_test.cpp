@@ -4,6 +4,7 @@
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/store/SFSafariViewController.h"
 #include "platform/store/StoreClasses.h"
+#include "platform/ui/UIApplication.h"
 
 namespace {
 
@@ -47,6 +48,22 @@ TEST_F(BrowserSheetTest, OnlyWebURLs) {
     expectLogLine("SFSafariViewController: only http and https URLs open, not (null)");
     EXPECT_FALSE(SFSafariViewController::alloc()->initWithURL(nullptr));
     EXPECT_TRUE(SFSafariViewController::alloc()->initWithURL(NSURL::URLWithString("HTTP://example.com")));
+}
+
+// A sheet's URL, refused or shown, and the system's open reach the log short
+// and without the URL's password.
+TEST_F(BrowserSheetTest, LongURLsAreLoggedByTheirStartWithoutTheirPassword) {
+    expectLogLine("SFSafariViewController: only http and https URLs open, not itms-apps://***@store.example");
+    EXPECT_FALSE(SFSafariViewController::alloc()->initWithURL(
+        NSURL::URLWithString(hostileURL("itms-apps://store.example/app"))));
+    auto url = NSURL::URLWithString(hostileURL("https://example.com/landing"));
+    auto sheet = SFSafariViewController::alloc()->initWithURL(url);
+    ASSERT_TRUE(sheet);
+    rootViewController()->presentViewController(sheet, false, nullptr);
+    EXPECT_TRUE(logCapture().contains("browser sheet: https://***@example.com/landing#fff"));
+    EXPECT_TRUE(UIApplication::sharedApplication()->openURL(url));
+    EXPECT_TRUE(logCapture().contains("open URL: https://***@example.com/landing#fff"));
+    expectBoundedLogLines();
 }
 
 class OldSystemTest : public PlatformTest {
