@@ -701,7 +701,8 @@ std::string describeException(JSContextRef ctx, JSValueRef exception, std::strin
         JSValueRef u = JSObjectGetProperty(ctx, object, JSString("sourceURL").get(), nullptr);
         if (u && JSValueIsString(ctx, u)) {
             JSStringRef s = JSValueToStringCopy(ctx, u, nullptr);
-            url = toUTF8ForLog(s);
+            // Shortened already: only its user name and password go.
+            url = urlForLog(toUTF8ForLog(s), std::string::npos);
             JSStringRelease(s);
         }
         JSValueRef l = JSObjectGetProperty(ctx, object, JSString("line").get(), nullptr);
