@@ -12,8 +12,9 @@ something on real time.
 
 With --each-child, the command itself (a test runner) is never stopped: each of
 its children, with every process below it, is stopped on a schedule of its own,
-from a moment picked at random when the child is first seen. Each test is then
-stopped as often and as long, while the others keep the processors busy.
+which starts at a moment picked at random soon after the child is first seen.
+Each test is then stopped as often and as long, while the others keep the
+processors busy.
 
 Exits with the command's status; stops nothing once the command has ended, and
 leaves nothing stopped however it ends itself: a signal it can catch continues
@@ -150,8 +151,11 @@ class Unit:
         self.stopped = set()
 
     def due(self, now, options):
-        """Whether the unit should be stopped now, and when that next changes."""
+        """Whether the unit should be stopped now, and when that next changes.
+        Each period runs first, then stops; before its start, the unit runs."""
         run = options.every - options.length
+        if now < self.start:
+            return False, self.start + run
         phase = (now - self.start) % options.every
         return phase >= run, now + ((run if phase < run else options.every) - phase)
 
@@ -228,9 +232,10 @@ def main():
                     for pid in [pid for pid in units if pid not in children]:
                         units.pop(pid).go_on(watcher)
                     # Children that start together (a runner's first batch)
-                    # are stopped at moments of their own all the same.
+                    # are stopped at moments of their own all the same; each
+                    # runs at least as long as between two stops first.
                     for pid in children - units.keys():
-                        units[pid] = Unit(pid, now - random.uniform(0, options.every))
+                        units[pid] = Unit(pid, now + random.uniform(0, options.every - options.length))
                 for unit in units.values():
                     stop, change = unit.due(now, options)
                     if stop:

@@ -77,8 +77,10 @@ def run_case(name, end, each_child=False):
     name += " (each child)" if each_child else ""
     with tempfile.TemporaryDirectory() as scratch:
         ids = os.path.join(scratch, "ids")
-        # The first stop comes after 1 s and lasts far longer than the case.
-        wrapper = subprocess.Popen([sys.executable, WRAPPER, "--every", "2000", "--for", "1999"] +
+        # The first stop comes after 2 s (2 to 4 s for a child on its own
+        # schedule), once the children are in their sessions, and lasts far
+        # longer than the case.
+        wrapper = subprocess.Popen([sys.executable, WRAPPER, "--every", "2002", "--for", "2000"] +
                                    (["--each-child"] if each_child else []) +
                                    ["--", sys.executable, "-c", COMMAND, ids], start_new_session=True)
         tree = []
