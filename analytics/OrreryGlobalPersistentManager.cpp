@@ -51,11 +51,7 @@ struct OrreryGlobalPersistentManager::Store {
         if (!unread) return;
         std::optional<ValueDictionary> read = stored();
         if (!read) return;
-        // What the file holds is kept: a key written meanwhile may stand on a
-        // reader's finding it absent (a new identifier, a number restarted).
-        const bool changed = map.count() > 0 || !removedUnread.empty();
-        for (const std::string& key : removedUnread) read->remove(key);
-        read->addEntriesMissingFrom(map);
+        const bool changed = read->takeChangesMadeWhileUnread(map, removedUnread);
         map = std::move(*read);
         removedUnread.clear();
         unread = false;

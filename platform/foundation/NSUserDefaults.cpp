@@ -111,11 +111,7 @@ void NSUserDefaults::readIfUnreadLocked() const {
     if (!unread_) return;
     std::optional<ValueDictionary> stored = storedDefaults(path_);
     if (!stored) return;
-    // What the file holds is kept: a key set meanwhile may stand on a
-    // reader's finding it absent (a new identifier, a reset count).
-    const bool changed = values_.count() > 0 || !removedUnread_.empty();
-    for (const std::string& key : removedUnread_) stored->remove(key);
-    stored->addEntriesMissingFrom(values_);
+    const bool changed = stored->takeChangesMadeWhileUnread(values_, removedUnread_);
     values_ = std::move(*stored);
     removedUnread_.clear();
     unread_ = false;

@@ -121,9 +121,11 @@ const std::vector<ValueDictionary::Entry>& ValueDictionary::entries() const {
     return impl_ ? impl_->entries : emptyEntries();
 }
 
-void ValueDictionary::addEntriesMissingFrom(const ValueDictionary& other) {
-    for (const auto& [key, value] : other)
-        if (!contains(key)) set(key, value);
+bool ValueDictionary::takeChangesMadeWhileUnread(const ValueDictionary& set, const std::set<std::string>& removed) {
+    for (const std::string& key : removed) remove(key);
+    for (const auto& [key, value] : set)
+        if (!contains(key)) this->set(key, value);
+    return set.count() > 0 || !removed.empty();
 }
 
 void ValueDictionary::clear() {

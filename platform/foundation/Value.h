@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -39,8 +40,13 @@ public:
     bool contains(std::string_view key) const { return find(key) != nullptr; }
     void set(std::string key, Value value);
     bool remove(std::string_view key);
-    // Adds, in their order, the entries of `other` whose keys this lacks.
-    void addEntriesMissingFrom(const ValueDictionary& other);
+    // This being what a store that could not be read holds once it reads:
+    // takes what changed meanwhile. What the store holds is kept (a key set
+    // meanwhile may stand on a reader's finding it absent: a new identifier,
+    // a count restarted), the keys `removed` meanwhile go, and those `set`
+    // meanwhile fill in, in their order, the keys it lacks. True when
+    // anything changed meanwhile (the store is then to be written).
+    bool takeChangesMadeWhileUnread(const ValueDictionary& set, const std::set<std::string>& removed);
     size_t count() const;
     std::vector<std::string> keys() const;
     const std::vector<Entry>& entries() const;
