@@ -214,8 +214,10 @@ def main():
         except ProcessLookupError:
             pass
 
+    # A signal ignored by whoever started us (nohup's SIGHUP) stays ignored.
     for number in ENDING_SIGNALS:
-        signal.signal(number, end)
+        if signal.getsignal(number) != signal.SIG_IGN:
+            signal.signal(number, end)
 
     stops = 0
     try:
