@@ -44,6 +44,12 @@ Value::Array storedQueue() {
     if (!queueWhileUnread().empty()) {
         queue.insert(queue.end(), queueWhileUnread().begin(), queueWhileUnread().end());
         queueWhileUnread().clear();
+        // Each part is within the bound, the two together may not be.
+        if (queue.size() > TRAAnalytics::kMaximumQueuedEvents) {
+            const size_t over = queue.size() - TRAAnalytics::kMaximumQueuedEvents;
+            TRALog::errorf("Analytics queue is full; the %@ oldest events are dropped.", std::to_string(over));
+            queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(over));
+        }
         storeQueue(queue);
     }
     return queue;

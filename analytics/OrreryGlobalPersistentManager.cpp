@@ -191,3 +191,12 @@ void OrreryGlobalPersistentManager::setWillSaveHandler(OrreryPersistentMap map, 
 void OrreryGlobalPersistentManager::waitForPendingWrites() {
     for (const auto& target : stores_) dispatch_barrier_sync(target->queue, [] {});
 }
+
+void OrreryGlobalPersistentManager::reloadFromFiles() {
+    for (const auto& target : stores_)
+        dispatch_barrier_sync(target->queue, [&target] {
+            target->map = ValueDictionary();
+            target->removedUnread.clear();
+            target->load();
+        });
+}

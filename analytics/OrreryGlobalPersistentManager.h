@@ -49,6 +49,10 @@ public:
     void processWriteOperationSync(OrreryPersistentMap map, WriteBlock block);
     // Returns once every write issued so far to every map has run and been saved.
     void waitForPendingWrites();
+    // Drops the maps in memory and loads them from their files as init()
+    // does, once every write issued has been saved: a restart as the shared
+    // instance sees it, for tests that play one.
+    void reloadFromFiles();
     // Runs `handler` on the map's queue just before each save of the map (an
     // empty one removes it): a store whose records must be on disk no later
     // than what the map says of them writes them there.

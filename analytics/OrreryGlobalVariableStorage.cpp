@@ -1,5 +1,7 @@
 #include "analytics/OrreryGlobalVariableStorage.h"
 
+#include <optional>
+
 #include "analytics/OrreryGlobalPersistentManager.h"
 #include "platform/foundation/NSCharacterSet.h"
 #include "platform/foundation/NSString.h"
@@ -103,14 +105,16 @@ void OrreryGlobalVariableStorage::setOrreryId(std::optional<std::string> identif
 namespace {
 
 // The flag, `absent` when not stored, and `unread` while the globals cannot
-// be read.
+// be read, unless it was written meanwhile: a check that writes the flag
+// (the ad-tracking one, at each event) then does not act again at each call.
 bool readGlobalFlag(const char* key, bool absent, bool unread) {
-    bool result = absent;
+    std::optional<bool> found;
     const bool read = OrreryGlobalPersistentManager::sharedInstance()->processReadOperationForPersistentGlobalsMapSyncWithBlock(
         [&](const ValueDictionary& globals) {
-            if (const Value* value = globals.find(key); value && value->isNumber()) result = value->boolValue();
+            if (const Value* value = globals.find(key); value && value->isNumber()) found = value->boolValue();
         });
-    return read ? result : unread;
+    if (found) return *found;
+    return read ? absent : unread;
 }
 
 void writeGlobalFlag(const char* key, bool value) {

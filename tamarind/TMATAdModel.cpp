@@ -135,8 +135,9 @@ void TMATAdModel::loadAdWithRequest(const Ref<TMAWebRequest>& request) {
     tracker()->startTimer(kTMATTimerAdLoad, self<NSObject>());
     request->setDelegate(self<TMATAdModel>());
     request->makeCall();
-    TMLog::logInfo("%@ (%@) fired initial ad request.\nAd Request URL %@\nHttp headers %@\nHttp body%@", className(),
-                   TMLog::pointerText(this), platform::urlForLog(request->toString()),
+    TMLog::logInfo("%@ (%@) fired initial ad request.\nAd Request URL %@ %@\nHttp headers %@\nHttp body%@", className(),
+                   TMLog::pointerText(this), request->httpMethod(),
+                   platform::urlForLog(request->urlString().value_or("(null)")),
                    platform::shortenedForLog(TMAJSONUtil::jsonStringFromObject(request->headers()).value_or("{}")),
                    platform::shortenedForLog(request->requestBodyString().value_or("(null)")));
 }

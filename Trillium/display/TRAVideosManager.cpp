@@ -148,6 +148,7 @@ void TRAVideosManager::rememberRefusedVideo(const std::string& videoUrl, const s
                                                : std::min(refusal.seconds * 2, kLongestRefusalSeconds);
     refusal.until = now + refusal.seconds;
     refusal.reason = platform::shortenedForLog(reason, kRefusalReasonBytes);
+    refusal.reason.shrink_to_fit();  // built by appending: its spare room would pass the entry's charge
     TRALog::infof("Video URL %@ is refused for %lld s: asks of it, whatever their query, fail without a request "
                   "until then.",
                   platform::urlForLog(refused), static_cast<long long>(refusal.seconds));

@@ -72,10 +72,12 @@ TEST_F(TRAAnalyticsTest, TheQueueSurvivesFailuresAndARestart) {
 }
 
 // The preferences cannot be read at a start: an event queued meanwhile is
-// kept apart, and joins the stored queue once they read.
+// kept apart, and joins the stored queue once they read, the queue staying
+// within its bound (the oldest goes).
 TEST_F(TRAAnalyticsTest, EventsQueuedWhileThePreferencesCannotBeReadJoinTheStoredQueue) {
     platform::testing::NetworkConditions::set(NetworkState::None);
-    send("stored");
+    send("oldest");
+    for (size_t i = 1; i < TRAAnalytics::kMaximumQueuedEvents; ++i) send("stored");
     ASSERT_TRUE(driver().settle());
     const std::string preferences = home() + "/Library/Preferences";
     platform::testing::FileSystemConditions::setReadsFail(preferences, EIO);
@@ -85,13 +87,14 @@ TEST_F(TRAAnalyticsTest, EventsQueuedWhileThePreferencesCannotBeReadJoinTheStore
     EXPECT_EQ(TRAAnalytics::queuedEventCount(), 1u);
 
     platform::testing::FileSystemConditions::setReadsFail(preferences, std::nullopt);
-    EXPECT_EQ(TRAAnalytics::queuedEventCount(), 2u);
+    expectLogLine("Analytics queue is full; the 1 oldest events are dropped.");
+    EXPECT_EQ(TRAAnalytics::queuedEventCount(), TRAAnalytics::kMaximumQueuedEvents);
     restartProcessState();
     auto queue = NSUserDefaults::standardUserDefaults()->arrayForKey(TRAAnalytics::kQueueKey);
     ASSERT_TRUE(queue);
-    ASSERT_EQ(queue->size(), 2u);
-    EXPECT_TRUE(NSString::containsString(*(*queue)[0]["url"].string(), "&value=stored&"));
-    EXPECT_TRUE(NSString::containsString(*(*queue)[1]["url"].string(), "&value=meanwhile&"));
+    ASSERT_EQ(queue->size(), TRAAnalytics::kMaximumQueuedEvents);
+    EXPECT_TRUE(NSString::containsString(*queue->front()["url"].string(), "&value=stored&"));
+    EXPECT_TRUE(NSString::containsString(*queue->back()["url"].string(), "&value=meanwhile&"));
 }
 
 TEST_F(TRAAnalyticsTest, AnEventOnItsWayIsNotSentTwice) {

@@ -122,6 +122,14 @@ bool OrreryRelayCallbackReportManager::readIfUnreadLocked() {
 
 void OrreryRelayCallbackReportManager::setSavedTriggers(const Triggers& triggers) const {
     OrreryUtil::assertThreadIsNotMain("setSavedTriggers");
+    {
+        std::scoped_lock lock(mutex_);
+        // Never over an archive that could not be read: what it holds would be lost.
+        if (unread_) {
+            OrreryRelayLog::log("OrreryRelayCallbackReportManager: the records cannot be read; they are not written over");
+            return;
+        }
+    }
     Value items = Value::array({});
     for (const auto& trigger : triggers) items.append(Value(trigger));
     const std::string path = reportsFilePath();

@@ -843,11 +843,13 @@ void OrreryRelayEventController::firePendingUrlsOnNetworkAvailability() {
     });
 }
 
-void OrreryRelayEventController::dropPreparedAttemptsMovedAlready() {
-    persistence()->processWriteOperationSync(OrreryPersistentMap::RelayPrepUrls, [](ValueDictionary& prepMap) {
+bool OrreryRelayEventController::dropPreparedAttemptsMovedAlready() {
+    // A map that cannot be read holds only what came since: the pass is done again once it can.
+    bool read = persistence()->processReadOperationSync(OrreryPersistentMap::RelayPrepUrls, nullptr);
+    persistence()->processWriteOperationSync(OrreryPersistentMap::RelayPrepUrls, [&read](ValueDictionary& prepMap) {
         if (prepMap.count() == 0) return;
         size_t dropped = 0;
-        persistence()->processReadOperationSync(OrreryPersistentMap::RelayUrls, [&](const ValueDictionary& urlMap) {
+        read &= persistence()->processReadOperationSync(OrreryPersistentMap::RelayUrls, [&](const ValueDictionary& urlMap) {
             for (const auto& sessionKey : prepMap.keys()) {
                 auto* names = prepMap.find(sessionKey)->mutableDictionary();
                 if (!names) continue;
@@ -865,14 +867,15 @@ void OrreryRelayEventController::dropPreparedAttemptsMovedAlready() {
             OrreryRelayLog::log("OrreryRelayEventController: %@ prepared callback(s) already in the sending map are left to it",
                                 std::to_string(dropped));
     });
+    return read;
 }
 
 void OrreryRelayEventController::firePendingUrls() {
     // A resend pass may deliver an attempt and drop it from the URL map
     // before the prep map's copy that a kill left is looked at, which would
-    // then be sent again: such copies go first. Only the maps as loaded can
-    // hold one attempt twice, so once is enough.
-    std::call_once(movedAttemptsDropped_, [this] { dropPreparedAttemptsMovedAlready(); });
+    // then be sent again: such copies go first. Only the maps as stored can
+    // hold one attempt twice, so once both have been read is enough.
+    if (!movedAttemptsDropped_ && dropPreparedAttemptsMovedAlready()) movedAttemptsDropped_ = true;
     const int64_t now = toInt64(NSDate::date().timeIntervalSince1970());
     Ref<OrreryRelaySettings> settings = storedSettings();
     Weak<OrreryRelayEventController> weak = self<OrreryRelayEventController>();

@@ -9,6 +9,7 @@
 // client starts again.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -128,7 +129,8 @@ private:
     void restoreLostAttempts(ValueDictionary& prepMap);
     // Drops from the prep map the attempts that a killed process had moved
     // into the URL map already (it died before the prep map was saved).
-    void dropPreparedAttemptsMovedAlready();
+    // False while either map cannot be read.
+    bool dropPreparedAttemptsMovedAlready();
     static int maxRedirectsFor(const Ref<OrreryRelaySettings>& settings, int64_t callbackId);
     void recordDelivery(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response);
     void handleFailure(const Ref<OrreryHttpAsyncTask>& task, const Ref<OrreryHTTPResponse>& response, int32_t state);
@@ -145,6 +147,7 @@ private:
     // Guards timers_; taken before the pending-timer list's own lock.
     mutable std::mutex timersMutex_;
     std::map<std::string, Ref<NSTimer>> timers_;  // armed retry timer per invocation hash
-    // The first resend pass drops what dropPreparedAttemptsMovedAlready drops.
-    std::once_flag movedAttemptsDropped_;
+    // Set by the first resend pass that found both maps readable and dropped
+    // what dropPreparedAttemptsMovedAlready drops (a second pass is harmless).
+    std::atomic<bool> movedAttemptsDropped_{false};
 };

@@ -265,7 +265,8 @@ TEST_F(OrreryPersistentMapTest, AMapUnreadableAtAStartIsNeverSavedOverAndReadLat
 
 // The install trigger was raised by an earlier start; the globals cannot be
 // read at this one. Until they can, the install counts as done, so the
-// trigger is not raised a second time.
+// trigger is not raised a second time; a flag written meanwhile reads as
+// written (the ad-tracking check, run at each event, acts once).
 TEST_F(OrreryPersistentMapTest, TheInstallCountsAsDoneWhileTheGlobalsCannotBeRead) {
     const std::string path = OrreryUtil::filePathDirectory() + "/" +
                              OrreryGlobalPersistentManager::fileNameForMap(OrreryPersistentMap::Globals);
@@ -276,8 +277,12 @@ TEST_F(OrreryPersistentMapTest, TheInstallCountsAsDoneWhileTheGlobalsCannotBeRea
     auto storage = OrreryGlobalVariableStorage::sharedInstance();
     EXPECT_TRUE(storage->appInstallProcessDone());
     EXPECT_FALSE(OrreryGlobalPersistentManager::sharedInstance()->processReadOperationSync(OrreryPersistentMap::Globals, nullptr));
+    EXPECT_TRUE(storage->lastAdTrackingEnabledSetting());
+    storage->setLastAdTrackingEnabledSetting(false);
+    EXPECT_FALSE(storage->lastAdTrackingEnabledSetting());
     platform::testing::FileSystemConditions::setReadsFail(path, std::nullopt);
     EXPECT_TRUE(storage->appInstallProcessDone());
+    EXPECT_FALSE(storage->lastAdTrackingEnabledSetting());
     EXPECT_TRUE(OrreryGlobalPersistentManager::sharedInstance()->processReadOperationSync(OrreryPersistentMap::Globals, nullptr));
 }
 

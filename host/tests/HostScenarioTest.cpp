@@ -179,6 +179,10 @@ TEST_F(HostScenarioTest, UnreachableServiceIsRecordedAsUnanswered) {
     // bound without listening, so that no other process can take it meanwhile.
     int closed = ::socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_GE(closed, 0);
+    struct CloseAtEnd {
+        int fd;
+        ~CloseAtEnd() { ::close(fd); }
+    } closeAtEnd{closed};
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -199,7 +203,6 @@ TEST_F(HostScenarioTest, UnreachableServiceIsRecordedAsUnanswered) {
     ASSERT_TRUE(defaults && defaults->isDictionary());
     EXPECT_TRUE((*defaults)["TRAFirstOpenDate"].isNull());
     EXPECT_TRUE(fs::exists(options.outDir + "/sandbox" + kHostScenarioPreferences));
-    ::close(closed);
 }
 
 TEST_F(HostScenarioTest, PartnerGivenByUrlIsNamedByTheEmbeddedConfigurationAndRecorded) {

@@ -97,23 +97,29 @@ std::string shortenedForLog(std::string_view start, size_t length, size_t limit)
     return std::string(start.substr(0, cut)) + "… (" + std::to_string(length) + " bytes)";
 }
 
-std::string urlForLog(std::string_view url, size_t limit) {
+std::string urlForLog(std::string_view url, size_t limit) { return urlForLog(url, url.size(), limit); }
+
+std::string urlForLog(std::string_view start, size_t length, size_t limit) {
     // "scheme://userinfo@host…": the scheme is a letter, then letters, digits, "+", "-" or ".".
     const auto isAlpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
     const auto isSchemeCharacter = [&](char c) {
         return isAlpha(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
     };
+    start = start.substr(0, length);
     size_t scheme = 0;
-    while (scheme < url.size() && isSchemeCharacter(url[scheme])) ++scheme;
-    if (scheme == 0 || !isAlpha(url[0]) || url.substr(scheme, 3) != "://") return shortenedForLog(url, limit);
-    size_t begin = scheme + 3;
-    size_t end = std::min(url.find_first_of("/?#", begin), url.size());
-    size_t at = url.substr(begin, end - begin).rfind('@');
-    if (at == std::string_view::npos) return shortenedForLog(url, limit);
-    std::string redacted(url.substr(0, begin));
+    while (scheme < start.size() && isSchemeCharacter(start[scheme])) ++scheme;
+    if (scheme == 0 || !isAlpha(start[0]) || start.substr(scheme, 3) != "://")
+        return shortenedForLog(start, length, limit);
+    const size_t begin = scheme + 3;
+    const size_t end = start.find_first_of("/?#", begin);
+    if (end == std::string_view::npos && start.size() < length)
+        return shortenedForLog(std::string(start.substr(0, begin)) + "***", length, limit);
+    const size_t at = start.substr(begin, std::min(end, start.size()) - begin).rfind('@');
+    if (at == std::string_view::npos) return shortenedForLog(start, length, limit);
+    std::string redacted(start.substr(0, begin));
     redacted += "***";
-    redacted += url.substr(begin + at);
-    return shortenedForLog(redacted, limit);
+    redacted += start.substr(begin + at);
+    return shortenedForLog(redacted, length - at + 3, limit);
 }
 
 void log(LogLevel level, std::string_view raw) {

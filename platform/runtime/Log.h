@@ -39,6 +39,10 @@ std::string shortenedForLog(std::string_view start, size_t length, size_t limit)
 // (the authority's text up to its last "@") replaced by "***" first, so that
 // no part of them reaches a log. Text that is no URL is only shortened.
 std::string urlForLog(std::string_view url, size_t limit = kLoggedTextLimit);
+// The same for a URL of which only the start is at hand (as shortenedForLog's
+// `start` and `length`). When the start ends inside the authority, all of the
+// authority it shows is hidden: its "@" may lie past the start.
+std::string urlForLog(std::string_view start, size_t length, size_t limit);
 
 using LogSink = std::function<void(LogLevel, std::string_view)>;
 // Replaces the sink (null restores stderr). Tests capture lines through it.

@@ -111,7 +111,11 @@ void PlatformTest::observeLine(const LogCapture::Line& line) {
 std::string PlatformTest::hostileURL(const std::string& url) {
     const size_t authority = url.find("://");
     if (authority == std::string::npos) return url;
-    return url.substr(0, authority + 3) + "user:secret@" + url.substr(authority + 3) + "#" + std::string(1 << 20, 'f');
+    // A password longer than a shortened line, so that shortening before hiding shows it.
+    std::string password;
+    for (int i = 0; i < 40; ++i) password += "secret";
+    return url.substr(0, authority + 3) + "user:" + password + "@" + url.substr(authority + 3) + "#" +
+           std::string(1 << 20, 'f');
 }
 
 void PlatformTest::expectBoundedLogLines(size_t bound) {

@@ -45,8 +45,8 @@ protected:
     // fail the test as a violation, and the test fails if it never appears.
     void expectLogLine(std::string substring);
 
-    // `url` (an absolute URL) with the user name and password "user:secret"
-    // and a fragment that takes it past 1 MiB: text no log line may show
+    // `url` (an absolute URL) with a user name and a 240-byte password of
+    // "secret"s, and a fragment that takes it past 1 MiB: text no log line may show
     // whole, nor its password.
     static std::string hostileURL(const std::string& url);
     // Fails the test for each line captured so far that is longer than

@@ -701,8 +701,11 @@ std::string describeException(JSContextRef ctx, JSValueRef exception, std::strin
         JSValueRef u = JSObjectGetProperty(ctx, object, JSString("sourceURL").get(), nullptr);
         if (u && JSValueIsString(ctx, u)) {
             JSStringRef s = JSValueToStringCopy(ctx, u, nullptr);
-            // Shortened already: only its user name and password go.
-            url = urlForLog(toUTF8ForLog(s), std::string::npos);
+            // Converted as far as a line may show, so that the user name and
+            // password go before it is shortened (an authority past that is hidden).
+            std::string start;
+            const size_t whole = appendUTF8(s, start, kLogLineLimit + 1);
+            url = urlForLog(start, whole, kLoggedTextLimit);
             JSStringRelease(s);
         }
         JSValueRef l = JSObjectGetProperty(ctx, object, JSString("line").get(), nullptr);

@@ -251,9 +251,10 @@ TEST_F(LoopbackServerTest, AReleaseBetweenTheRecordAndTheStallLetsItGo) {
     // A release before the record does not reach a later request.
     server.route("GET", "/later", Answer::stall(Answer::ok("second")));
     std::thread client([&] { response = roundTrip(server, "GET /later HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n"); });
-    ASSERT_TRUE(server.waitForStalled(1, 5));
+    const bool stalled = server.waitForStalled(1, 5);
     server.releaseStalled();
     client.join();
+    ASSERT_TRUE(stalled);
     EXPECT_EQ(response, "HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecond");
 }
 

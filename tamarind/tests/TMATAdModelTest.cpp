@@ -312,3 +312,18 @@ TEST_F(TMATAdModelTest, TheImpressionPixelIsSentWhenTheAdHasOne) {
     EXPECT_EQ(impressions[0].path, "/pixel/impression/ad1");
     EXPECT_EQ(impressions[0].header("Accept"), "application/json");
 }
+
+// An ad server named with a user name and password: the request's log line shows neither.
+TEST_F(TMATAdModelTest, TheAdRequestIsLoggedWithoutItsServersPassword) {
+    std::string password;
+    for (int i = 0; i < 40; ++i) password += "secret";
+    const std::string config = service.defaultConfig();
+    const size_t host = config.find("\"adServerHost\":\"http://");
+    ASSERT_NE(host, std::string::npos) << config;
+    service.setConfig(config.substr(0, host) + "\"adServerHost\":\"http://user:" + password + "@" +
+                      config.substr(host + std::string_view("\"adServerHost\":\"http://").size()));
+    service.setAd(TamarindAd{.creative = "<p>ad</p>", .cacheTTL = 60});
+    expectLogLine("Ad Request URL POST http://***@127.0.0.1:");
+    load();
+    expectBoundedLogLines();
+}

@@ -272,7 +272,6 @@ TEST_F(TMATBridgeTest, ARefusedOpenOfAHugeURLIsLoggedShort) {
 // At the debug level, an open of a URL of 1 MiB that names a password, refused
 // without a tap and allowed with one, logs each step short and without it.
 TEST_F(TMATBridgeTest, AnOpenOfAHugeURLLogsEachStepShortAndWithoutItsPassword) {
-    TMLog::setLogLevel(TMLogLevel::Debug);
     expectLogLine("the user has not tapped the ad");
     auto presenter = NSObject::alloc<RecordingControllerDelegate>();
     presenter->presenter = rootViewController();

@@ -360,8 +360,12 @@ TEST_F(TRAAdVideoViewControllerTest, ARefusedPresentationPlaysNothing) {
 TEST_F(TRAAdVideoViewControllerTest, AProgrammaticCloseWhilePreparingKeepsTheAdFromAppearing) {
     auto ad = loadVideoAd(TrilliumVideoAd{});
     Ref<TRAAd> model = ad->internalAd();
-    // The video's tracks keep loading until the close has acted.
+    // The video's tracks keep loading until the close has acted (and pass again
+    // after this test, whatever happens in it).
     platform::testing::AssetLoads::hold();
+    struct ReleaseAtEnd {
+        ~ReleaseAtEnd() { platform::testing::AssetLoads::release(); }
+    } releaseAtEnd;
     ad->showAd();
     auto screen = screenOf(model);
     ASSERT_TRUE(waitFor([&] { return screen->displayDecided(); }));

@@ -4,6 +4,7 @@
 // expiry, what a kill left (on a clock set back too), the refresh rule (a
 // clock set back included), bounds on a huge configuration, and the
 // outcomes the report manager records.
+#include <cerrno>
 #include <cstdlib>
 #include <set>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "analytics/OrreryApplicationState.h"
 #include "analytics/OrreryNetworkUtil.h"
 #include "analytics/relay/tests/RelayControllerTestSupport.h"
+#include "platform/foundation/FileSystemConditions.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/Platform.h"
 #include "platform/net/NetworkConditions.h"
@@ -378,6 +380,27 @@ TEST_F(OrreryRelayEventControllerTest, AMovedAttemptDeliveredByAResendPassBefore
     ASSERT_TRUE(driver().runUntil([&] { return partner.callbackCount() == 1 && urlMapCount() == 0; }, 30));
     EXPECT_EQ(partner.callbacks("/cb")[0].target, "/cb?e=moved");
 
+    controller->analyticsDidStartWithSessionQueue(sessionQueue);
+    settle();
+    expectEachSentOnce();
+}
+
+// As above, the URL map unreadable at the start: the first resend pass finds
+// nothing to send nor to drop; the one after it can be read drops the moved
+// copy before it delivers the attempt.
+TEST_F(OrreryRelayEventControllerTest, AMovedAttemptIsSentOnceWhenTheURLMapCouldNotBeReadAtFirst) {
+    leaveMovedPreparedAndLost();
+    const std::string urlMap =
+        OrreryUtil::filePathDirectory() + "/" + OrreryGlobalPersistentManager::fileNameForMap(OrreryPersistentMap::RelayUrls);
+    platform::testing::FileSystemConditions::setReadsFail(urlMap, EIO);
+    OrreryGlobalPersistentManager::sharedInstance()->reloadFromFiles();
+    controller->appWillResume(NSNotification());
+    settle();
+    EXPECT_EQ(partner.callbackCount(), 0u);
+
+    platform::testing::FileSystemConditions::setReadsFail(urlMap, std::nullopt);
+    controller->appWillResume(NSNotification());
+    ASSERT_TRUE(driver().runUntil([&] { return partner.callbackCount() == 1 && urlMapCount() == 0; }, 30));
     controller->analyticsDidStartWithSessionQueue(sessionQueue);
     settle();
     expectEachSentOnce();

@@ -212,8 +212,9 @@ TEST_F(OrreryRelayUnreadableFilesTest, ASplitCutShortWithAnUnreadableMovedFileSe
     EXPECT_EQ(blockFiles(), 0u);
 }
 
-// As the version before left it after that: records its recovery added for
-// two moved files beside the group that moves items to the same files.
+// The files an earlier version could leave after such a start: records its
+// recovery added for two moved files, beside the group that moves items to
+// the same files.
 TEST_F(OrreryRelayUnreadableFilesTest, ARecordAnEarlierStartRecoveredForAMovedFileIsTheBlocksOnlyOne) {
     store(makeSettings({}, {}));
     auto index = sender()->relayCBReportDataIndex();
@@ -310,6 +311,8 @@ TEST_F(OrreryRelayUnreadableFilesTest, ARecordsArchiveUnreadableAtAStartIsReadLa
     driver().advance(90);  // the first firing's retry
     settle();
     OrreryRelayCallbackReportManager::sharedInstance()->waitForArchiving();
+    dispatch_sync(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT, 0),
+                  [] { OrreryRelayCallbackReportManager::sharedInstance()->setSavedTriggers({}); });
     EXPECT_EQ(bytesOf(archive), saved);
     EXPECT_TRUE(relay.reports().empty());
 

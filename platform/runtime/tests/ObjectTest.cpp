@@ -107,6 +107,10 @@ TEST_F(ObjectTest, AUrlIsLoggedWithoutItsUserNameAndPassword) {
     EXPECT_EQ(platform::urlForLog("http://" + std::string(300, 'u') + "@host/"), "http://***@host/");
     EXPECT_EQ(platform::urlForLog("http://host/" + std::string(300, 'p')),
               "http://host/" + std::string(188, 'p') + "… (312 bytes)");
+    // Only a start at hand: hidden before shortened; an authority that runs past the start is hidden whole.
+    const std::string user = "http://" + std::string(300, 'u') + "@host/";
+    EXPECT_EQ(platform::urlForLog(user, 10000, 200), "http://***@host/… (9703 bytes)");
+    EXPECT_EQ(platform::urlForLog(user.substr(0, 201), 10000, 200), "http://***… (10000 bytes)");
 }
 
 TEST_F(ObjectTest, MainThreadChecks) {

@@ -115,6 +115,10 @@ TEST_F(PageLogTest, URLsAPageNamesAreLoggedShortAndWithoutTheirPassword) {
     auto view = load("<script src=\"" + script + "\"></script>");
     eval(view, "throw { toString: function () { return 'thrown'; }, sourceURL: '" +
                    hostileURL("http://ads.example.com/") + "', line: 3 }");
+    // A user name longer than the text converted for the line: the authority is hidden whole.
+    expectLogLine("JS exception: long at http://***… (");
+    eval(view, "throw { toString: function () { return 'long'; }, sourceURL: 'http://' + 'secret'.repeat(2000) + "
+               "'@ads.example.com/', line: 4 }");
     driver().drain();
     expectBoundedLogLines();
 }
