@@ -70,23 +70,61 @@ def watcher_of(wrapper):
     return None
 
 
-def run_case(name, end, each_child=False):
+def tree_of(root):
+    """The root's descendants, the root left out."""
+    children = stop_and_go.children_by_parent()
+    below, todo = [], list(children.get(root, ()))
+    while todo:
+        pid = todo.pop()
+        below.append(pid)
+        todo.extend(children.get(pid, ()))
+    return below
+
+
+def run_case(name, end, each_child=False, setup=2):
     """Starts the wrapper, waits for its stop, calls end(wrapper), then checks
     that nothing of the tree is left stopped and the watcher is gone. With
-    each_child, the command itself is never stopped, only its children."""
+    each_child, the command itself is never stopped, only its children. A
+    stop that came before the command had set up its children (a busy
+    machine) proves nothing: the case is played again with more time first."""
     name += " (each child)" if each_child else ""
     with tempfile.TemporaryDirectory() as scratch:
         ids = os.path.join(scratch, "ids")
-        # The first stop comes after 2 s (2 to 4 s for a child on its own
-        # schedule), once the children are in their sessions, and lasts far
-        # longer than the case.
-        wrapper = subprocess.Popen([sys.executable, WRAPPER, "--every", "2002", "--for", "2000"] +
+        # The first stop comes after `setup` s (up to twice that for a child
+        # on its own schedule) and lasts far longer than the case.
+        wrapper = subprocess.Popen([sys.executable, WRAPPER, "--every", str(2000 + setup), "--for", "2000"] +
                                    (["--each-child"] if each_child else []) +
                                    ["--", sys.executable, "-c", COMMAND, ids], start_new_session=True)
         tree = []
         try:
-            wait_for(f"{name}: the command's children started",
-                     lambda: os.path.exists(ids) and len(open(ids).read().split()) == 3)
+            def started():
+                return os.path.exists(ids) and len(open(ids).read().split()) == 3
+
+            def stopped_early():
+                # As held() below: a stop of a harness around this test passes.
+                first = [pid for pid in tree_of(wrapper.pid) if state(pid) == "T"]
+                if not first:
+                    return False
+                time.sleep(0.3)
+                return not started() and any(state(pid) == "T" for pid in first)
+            early = False
+            def set_up():
+                nonlocal early
+                early = not started() and stopped_early()
+                return early or started()
+            wait_for(f"{name}: the command's children started", set_up)
+            if early:
+                left = tree_of(wrapper.pid)
+                os.killpg(wrapper.pid, signal.SIGKILL)
+                for pid in left:
+                    try:
+                        os.kill(pid, signal.SIGKILL)
+                    except ProcessLookupError:
+                        pass
+                wrapper.wait()
+                if setup >= 128:
+                    raise AssertionError(f"{name}: stopped before its children started, however long it waited")
+                return run_case(name.removesuffix(" (each child)"), end, each_child, setup * 4)
             tree = [int(word) for word in open(ids).read().split()]
             watcher = watcher_of(wrapper.pid)
             assert watcher, f"{name}: the wrapper has no watcher"
