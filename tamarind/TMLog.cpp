@@ -5,6 +5,8 @@
 #include <string>
 
 #include "platform/runtime/Log.h"
+#include "platform/runtime/NSThread.h"
+#include "platform/web/RepeatedRefusals.h"
 
 namespace TMLog {
 
@@ -26,6 +28,13 @@ void write(TMLogLevel level, std::string_view message) {
     std::string line = prefixes[index];
     line.append(message);
     platform::log(levels[index], line);
+}
+
+void writeFolded(platform::web::RepeatedRefusals& lines, TMLogLevel level, const std::string& kind, std::string line) {
+    if (!enabled(level)) return;
+    // Off the main thread the caller is not a page's script: written as it comes.
+    if (!NSThread::isMainThread()) return write(level, line);
+    lines.refuse(kind, std::move(line), [level](const std::string& folded) { write(level, folded); });
 }
 
 std::string pointerText(const void* object) {
