@@ -5,7 +5,6 @@
 #include <string>
 
 #include "platform/runtime/Log.h"
-#include "platform/runtime/NSThread.h"
 #include "platform/web/RepeatedRefusals.h"
 
 namespace TMLog {
@@ -32,8 +31,6 @@ void write(TMLogLevel level, std::string_view message) {
 
 void writeFolded(platform::web::RepeatedRefusals& lines, TMLogLevel level, const std::string& kind, std::string line) {
     if (!enabled(level)) return;
-    // Off the main thread the caller is not a page's script: written as it comes.
-    if (!NSThread::isMainThread()) return write(level, line);
     lines.refuse(kind, std::move(line), [level](const std::string& folded) { write(level, folded); });
 }
 
