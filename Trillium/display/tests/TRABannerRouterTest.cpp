@@ -167,7 +167,9 @@ TEST_F(TRABannerRouterTest, APageLoopingOnTapsIsHeardButWritesAFewLinesPerKind) 
     auto banner = showPage(landing("index=0"), {false}, {false});
     const std::string taps =
         "location.href = '" + landing("index=7") + "'; location.href = 'trilliumad://contentLoaded';";
-    auto evaluate = [&](const std::string& script) { return banner->webView()->stringByEvaluatingJavaScriptFromString(script); };
+    auto evaluate = [&](const std::string& script) {
+        return banner->webView()->stringByEvaluatingJavaScriptFromString(script);
+    };
     auto clicks = [&] { return std::count(listener->events.begin(), listener->events.end(), "click"); };
     const size_t before = logCapture().messages().size();
     expectLogLine("Banner tap refused");
