@@ -27,6 +27,7 @@
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIWindow.h"
+#include "platform/web/RepeatedRefusals.h"
 
 namespace {
 
@@ -40,6 +41,12 @@ UnityState& unity() {
     // Never destroyed: other threads may use it during exit.
     static UnityState& state = *new UnityState();
     return state;
+}
+
+// The in-app browser's refusals, folded: a page's navigations may ask for it in a loop.
+platform::web::RepeatedRefusals& inAppBrowserRefusals() {
+    static platform::web::RepeatedRefusals& lines = *new platform::web::RepeatedRefusals(TRALog::kFoldedLinePeriod);
+    return lines;
 }
 
 Ref<UIViewController> keyWindowRoot() {
@@ -122,12 +129,13 @@ void TRAAdSDKUtils::openInAppBrowserWithURL(const std::string& url,
                                             const Ref<TRASmartRedirectWebViewDelegate>& inAppStoreDelegate) {
     const auto& make = TRADisplayHooks::shared().inAppBrowser;
     if (!make) {
-        TRALog::errorf("The in-app browser is not available; %@ is not opened.", platform::urlForLog(url));
+        TRALog::errorFolded(inAppBrowserRefusals(), "The in-app browser is not available; %@ is not opened.",
+                            platform::urlForLog(url));
         return;
     }
     auto presenter = topViewControllerWithRootViewController(keyWindowRoot());
     if (!presenter) {
-        TRALog::error("No view controller to present the in-app browser from.");
+        TRALog::errorFolded(inAppBrowserRefusals(), "No view controller to present the in-app browser from.");
         return;
     }
     auto browser = make(url, inAppStoreDelegate);

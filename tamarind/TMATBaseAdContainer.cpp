@@ -229,10 +229,7 @@ bool TMATBaseAdContainer::containedInScreenBounds() const {
 
 bool TMATBaseAdContainer::consumeUserActivation(const std::string& call, const std::string& refusal) {
     if (webView_->consumeTransientUserActivation()) return true;
-    auto [entry, made] = tapRefusals_.try_emplace(call, kRefusalLogPeriod, [](const std::string& line) {
-        TMLog::logError("%@", line);
-    });
-    entry->second.refuse(call + ": " + refusal);
+    TMLog::writeFolded(pageLines_, TMLogLevel::Error, call, call + ": " + refusal);
     return false;
 }
 
@@ -257,7 +254,10 @@ bool TMATBaseAdContainer::webViewShouldStartLoadWithRequest(Ref<UIWebView>, cons
                                  userTapRefusal("leave the ad for " + platform::urlForLog(url->absoluteString())));
 }
 
-void TMATBaseAdContainer::webViewDidStartLoad(Ref<UIWebView>) { TMLog::logInfo("Ad started loading in the webview"); }
+// The page's own navigations start and fail loads too: folded.
+void TMATBaseAdContainer::webViewDidStartLoad(Ref<UIWebView>) {
+    TMLog::logFolded(pageLines_, TMLogLevel::Info, "Ad started loading in the webview");
+}
 
 void TMATBaseAdContainer::webViewDidFinishLoad(Ref<UIWebView>) {
     auto bridges = bridgeManager();
@@ -265,7 +265,7 @@ void TMATBaseAdContainer::webViewDidFinishLoad(Ref<UIWebView>) {
 }
 
 void TMATBaseAdContainer::webViewDidFailLoadWithError(Ref<UIWebView>, Ref<NSError>) {
-    TMLog::logError("Ad failed to load in the webview");
+    TMLog::logFolded(pageLines_, TMLogLevel::Error, "Ad failed to load in the webview");
 }
 
 void TMATBaseAdContainer::scrollViewDidScroll(const Ref<UIScrollView>& scrollView) {

@@ -15,10 +15,11 @@
 #include <mutex>
 #include <string>
 
-#include "platform/web/RepeatedRefusal.h"
+#include "platform/web/RepeatedRefusals.h"
 #include "platform/web/UIWebView.h"
 #include "platform/ui/UIButton.h"
 #include "tamarind/TMALinkUtility.h"
+#include "tamarind/TMLog.h"
 #include "tamarind/TMATAdContainerDelegate.h"
 #include "tamarind/TMATViewabilityCalculation.h"
 
@@ -92,7 +93,7 @@ public:
     // an error: a call's first refusal at once, then every
     // kRefusalLogPeriod seconds how many more there were while they go on.
     bool consumeUserActivation(const std::string& call, const std::string& refusal);
-    static constexpr double kRefusalLogPeriod = 10;
+    static constexpr double kRefusalLogPeriod = TMLog::kFoldedLinePeriod;
     // Why `what` ("open …") is refused without the user's tap.
     static std::string userTapRefusal(const std::string& what);
 
@@ -154,6 +155,7 @@ private:
     Ref<TMALinkUtility> sharedLinkUtility_;
     float lastViewablePercentage_ = 0;
     Ref<TMATViewabilityCalculation> viewabilityCalculation_;
-    std::map<std::string, platform::web::RepeatedRefusal> tapRefusals_;  // by call
+    // The lines its page drives (tap refusals by call, its loads), folded per kind.
+    platform::web::RepeatedRefusals pageLines_{kRefusalLogPeriod};
     double viewabilityTimerInterval_ = 0;
 };

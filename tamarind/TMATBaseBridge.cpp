@@ -37,7 +37,7 @@ void TMATBaseBridge::insertEventsInContext() {
 
 bool TMATBaseBridge::consumeUserActivation(const std::string& call, const std::string& refusal) {
     if (auto container = adContainer()) return container->consumeUserActivation(call, refusal);
-    TMLog::logError("%@: %@", call, platform::shortenedForLog(refusal));
+    writePageLine(TMLogLevel::Error, call, call + ": " + platform::shortenedForLog(refusal));
     return false;
 }
 
@@ -109,15 +109,15 @@ bool TMATBaseBridge::addEvent(const std::string& event, const JSValue& listener)
         std::scoped_lock lock(mutex_);
         makeListenersLocked();
         if (!listeners_.count(event)) {
-            TMLog::logWarn("Attempted to add an event listener for event '%@' which does not exist",
-                           platform::shortenedForLog(event));
+            logPageLine(TMLogLevel::Warn, "Attempted to add an event listener for event '%@' which does not exist",
+                        platform::shortenedForLog(event));
             return false;
         }
     }
     // Asked outside the lock: the probe runs page script.
     if (!isFunction(listener)) {
-        TMLog::logWarn("%@.addEventListener: the listener for '%@' is a %@, not a function; ignored.", bridgePrefix(),
-                       platform::shortenedForLog(event), typeOfValue(listener));
+        logPageLine(TMLogLevel::Warn, "%@.addEventListener: the listener for '%@' is a %@, not a function; ignored.",
+                    bridgePrefix(), platform::shortenedForLog(event), typeOfValue(listener));
         return false;
     }
     auto managed = JSManagedValue::managedValueWithValue(listener);
@@ -144,8 +144,8 @@ bool TMATBaseBridge::removeEvent(const std::string& event, const JSValue& listen
         makeListenersLocked();
         auto it = listeners_.find(event);
         if (it == listeners_.end()) {
-            TMLog::logWarn("Attempted to remove an event listener for event '%@' which does not exist",
-                           platform::shortenedForLog(event));
+            logPageLine(TMLogLevel::Warn, "Attempted to remove an event listener for event '%@' which does not exist",
+                        platform::shortenedForLog(event));
             return false;
         }
         auto& list = it->second;
@@ -164,9 +164,10 @@ bool TMATBaseBridge::removeEvent(const std::string& event, const JSValue& listen
 void TMATBaseBridge::fireEventListeners(const std::string& event, std::vector<Value> arguments) {
     if (pendingEvents_.fetch_add(1) >= kMaximumPendingEvents) {
         pendingEvents_.fetch_sub(1);
-        if (!droppingEvents_.exchange(true))
-            TMLog::logWarn("%@: %@ events wait for the page already; later ones are dropped until it catches up.",
-                           bridgePrefix(), static_cast<int64_t>(kMaximumPendingEvents));
+        if (droppingEvents_.exchange(true)) return;
+        // A page may overflow the queue again at every turn: folded.
+        logPageLine(TMLogLevel::Warn, "%@: %@ events wait for the page already; later ones are dropped until it catches up.",
+                    bridgePrefix(), static_cast<int64_t>(kMaximumPendingEvents));
         return;
     }
     Weak<TMATBaseBridge> weak = self<TMATBaseBridge>();
@@ -214,8 +215,8 @@ JSExportMethod TMATBaseBridge::exportedAddEventListener(TMATBaseBridge* bridge) 
     // The context's wrapper holds the bridge while one of its methods runs.
     return {"addEvent:Listener:", [bridge](JSContext&, const std::vector<JSValue>& args) {
                 if (!args[0].isString()) {
-                    TMLog::logWarn("%@.addEventListener: the event name is a %@, not a string; ignored.",
-                                   bridge->bridgePrefix(), typeOfValue(args[0]));
+                    bridge->logPageLine(TMLogLevel::Warn, "%@.addEventListener: the event name is a %@, not a string; ignored.",
+                                        bridge->bridgePrefix(), typeOfValue(args[0]));
                     return JSValue();
                 }
                 bridge->addEvent(*args[0].toString(), args[1]);
@@ -226,8 +227,9 @@ JSExportMethod TMATBaseBridge::exportedAddEventListener(TMATBaseBridge* bridge) 
 JSExportMethod TMATBaseBridge::exportedRemoveEventListener(TMATBaseBridge* bridge) {
     return {"removeEvent:Listener:", [bridge](JSContext&, const std::vector<JSValue>& args) {
                 if (!args[0].isString()) {
-                    TMLog::logWarn("%@.removeEventListener: the event name is a %@, not a string; ignored.",
-                                   bridge->bridgePrefix(), typeOfValue(args[0]));
+                    bridge->logPageLine(TMLogLevel::Warn,
+                                        "%@.removeEventListener: the event name is a %@, not a string; ignored.",
+                                        bridge->bridgePrefix(), typeOfValue(args[0]));
                     return JSValue();
                 }
                 bridge->removeEvent(*args[0].toString(), args[1]);

@@ -19,6 +19,8 @@
 #include "platform/web/JSContext.h"
 #include "platform/web/JSExport.h"
 #include "platform/web/JSManagedValue.h"
+#include "platform/web/RepeatedRefusals.h"
+#include "tamarind/TMLog.h"
 
 class TMATBaseAdContainer;
 class TMATBaseAdController;
@@ -50,7 +52,8 @@ public:
     // arguments, so it runs after the current script; collected listeners are
     // skipped, and a bridge released meanwhile fires nothing. While
     // kMaximumPendingEvents wait for delivery (a page calling in a storm),
-    // further events are dropped, logged once, until the page catches up.
+    // further events are dropped, logged once, until the page catches up
+    // (on main, folded as the page's lines are).
     void fireEventListeners(const std::string& event, std::vector<Value> arguments);
     static constexpr size_t kMaximumPendingEvents = 256;
     bool droppingEvents() const { return droppingEvents_.load(); }
@@ -84,6 +87,18 @@ public:
     // while they go on). False without a container.
     bool consumeUserActivation(const std::string& call, const std::string& refusal);
 
+    // A log line the page's call gives, folded per kind (its format, or
+    // `kind`) with this bridge's earlier ones: the first at once, then a
+    // count every TMLog::kFoldedLinePeriod seconds while they go on. Written
+    // at once off the main thread (not the page's).
+    template <class... Args>
+    void logPageLine(TMLogLevel level, std::string_view format, const Args&... args) {
+        TMLog::logFolded(pageLines_, level, format, args...);
+    }
+    void writePageLine(TMLogLevel level, const std::string& kind, std::string line) {
+        TMLog::writeFolded(pageLines_, level, kind, std::move(line));
+    }
+
 private:
     // On main: hands each listed function of the event to the page's setTimeout.
     void deliverEvent(const std::string& event, const std::vector<Value>& arguments);
@@ -94,6 +109,7 @@ private:
     Weak<TMATBaseAdContainer> adContainer_;
     Weak<TMATBaseAdController> adController_;
     JSValue functionProbe_;  // (f) => typeof f === 'function', in the listeners' context
+    platform::web::RepeatedRefusals pageLines_{TMLog::kFoldedLinePeriod};
 
     std::atomic<size_t> pendingEvents_{0};
     std::atomic<bool> droppingEvents_{false};

@@ -136,10 +136,11 @@ void TMATMraidBridge::browsingStateChanged(int state) {
 }
 
 void TMATMraidBridge::fireErrorEventWithMessage(const std::string& message, const std::string& action) {
-    // A page calling in a storm is not echoed line by line.
-    if (!droppingEvents())
-        TMLog::logError("MRAID log: error: %@. action: %@", platform::shortenedForLog(message),
-                        platform::shortenedForLog(action));
+    // A page calling in a storm is not echoed line by line: folded per action.
+    if (TMLog::enabled(TMLogLevel::Error))
+        writePageLine(TMLogLevel::Error, "error: " + action,
+                      NSString::stringWithFormat("MRAID log: error: %@. action: %@", platform::shortenedForLog(message),
+                                                 platform::shortenedForLog(action)));
     fireEventListeners("error", {Value(message), Value(action)});
 }
 
@@ -196,37 +197,45 @@ Value TMATMraidBridge::cachedSupportProperties() {
 }
 
 bool TMATMraidBridge::mergeTable(Value& table, const Value& properties, const char* name) {
+    bool merged;
+    {
+        std::scoped_lock lock(tablesMutex_);
+        merged = mergeTableLocked(table, properties);
+    }
+    // Logged outside the lock; a page setting a huge table again and again gets a count.
+    if (!merged)
+        logPageLine(TMLogLevel::Warn, "MRAID: the %@ properties would pass %@ bytes; they are not set.", name,
+                    static_cast<int64_t>(kMaximumPropertiesBytes));
+    return merged;
+}
+
+bool TMATMraidBridge::mergeTableLocked(Value& table, const Value& properties) {
     Value merged = table;
     if (const auto* entries = properties.dictionary())
         for (const auto& [key, value] : *entries) merged.set(key, value);
     auto json = TMAJSONUtil::jsonStringFromObject(merged);
-    if (!json || json->size() > kMaximumPropertiesBytes) {
-        TMLog::logWarn("MRAID: the %@ properties would pass %@ bytes; they are not set.", name,
-                       static_cast<int64_t>(kMaximumPropertiesBytes));
-        return false;
-    }
+    if (!json || json->size() > kMaximumPropertiesBytes) return false;
     table = std::move(merged);
     return true;
 }
 
 bool TMATMraidBridge::setCachedExpandProperties(const Value& properties) {
-    std::scoped_lock lock(tablesMutex_);
     return mergeTable(expandProperties_, properties, "expand");
 }
 
 bool TMATMraidBridge::setCachedResizeProperties(const Value& properties) {
-    std::scoped_lock lock(tablesMutex_);
     return mergeTable(resizeProperties_, properties, "resize");
 }
 
 bool TMATMraidBridge::setCachedOrientationProperties(const Value& properties) {
-    std::scoped_lock lock(tablesMutex_);
     return mergeTable(orientationProperties_, properties, "orientation");
 }
 
 bool TMATMraidBridge::expandUsesCustomClose() {
     // Only a real true: a creative's "false" string must not hide the button.
-    const Value& flag = cachedExpandProperties()["useCustomClose"];
+    // A copy held here: the flag refers into it.
+    Value table = cachedExpandProperties();
+    const Value& flag = table["useCustomClose"];
     return flag.isBool() && flag.boolValue();
 }
 
@@ -272,7 +281,7 @@ bool TMATMraidBridge::supports(const std::string& feature) {
 // ---- the page's commands -------------------------------------------------------------------------------
 
 void TMATMraidBridge::open(const std::string& url) {
-    TMLog::logDebug("%@ executed with param: %@", "open:", platform::urlForLog(url));
+    logPageLine(TMLogLevel::Debug, "%@ executed with param: %@", "open:", platform::urlForLog(url));
     // One per tap: a creative calling on its own must neither keep the close
     // button covered nor leave the app.
     if (!consumeUserActivation("mraid.open", TMATBaseAdContainer::userTapRefusal("open " + platform::urlForLog(url))))
@@ -280,7 +289,7 @@ void TMATMraidBridge::open(const std::string& url) {
     if (auto controller = adController()) controller->openUrlLink(NSURL::URLWithString(url), false);
 }
 
-void TMATMraidBridge::resize() { TMLog::logDebug("%@ executed", "resize"); }
+void TMATMraidBridge::resize() { logPageLine(TMLogLevel::Debug, "%@ executed", "resize"); }
 
 void TMATMraidBridge::setExpandProperties(const JSValue& properties) {
     Value dictionary = properties.toDictionary();
@@ -290,36 +299,33 @@ void TMATMraidBridge::setExpandProperties(const JSValue& properties) {
         return fireErrorEventWithMessage("Cannot set expand properties while expanded", "setExpandProperties");
     if (!setCachedExpandProperties(dictionary))
         return fireErrorEventWithMessage("Given expand properties are too large", "setExpandProperties");
-    TMLog::logDebug("MRAID Log: Set expand properties to: %@", cachedExpandProperties());
+    logPageLine(TMLogLevel::Debug, "MRAID Log: Set expand properties to: %@", cachedExpandProperties());
 }
 
 void TMATMraidBridge::setOrientationProperties(const JSValue& properties) {
     Value dictionary = properties.toDictionary();
     if (!dictionary.isDictionary()) {
-        TMLog::logWarn("%@: given orientation properties is not an object", "setOrientationProperties:");
+        logPageLine(TMLogLevel::Warn, "%@: given orientation properties is not an object", "setOrientationProperties:");
         return;
     }
     // Kept only: the ad's orientation is the application's.
     if (setCachedOrientationProperties(dictionary))
-        TMLog::logDebug("MRAID Log: Set orientation properties to: %@", cachedOrientationProperties());
+        logPageLine(TMLogLevel::Debug, "MRAID Log: Set orientation properties to: %@", cachedOrientationProperties());
 }
 
 void TMATMraidBridge::setResizeProperties(const JSValue& properties) {
     Value dictionary = properties.toDictionary();
     if (!dictionary.isDictionary()) {
-        TMLog::logWarn("%@: given resize properties is not an object", "setResizeProperties:");
+        logPageLine(TMLogLevel::Warn, "%@: given resize properties is not an object", "setResizeProperties:");
         return;
     }
     if (setCachedResizeProperties(dictionary))
-        TMLog::logDebug("%@: Set resize properties to: %@", "setResizeProperties:", cachedResizeProperties());
+        logPageLine(TMLogLevel::Debug, "%@: Set resize properties to: %@", "setResizeProperties:", cachedResizeProperties());
 }
 
 void TMATMraidBridge::useCustomClose(bool useCustomClose) {
     if (auto owner = twoPartOwner_.lock()) return owner->useCustomClose(useCustomClose);
-    {
-        std::scoped_lock lock(tablesMutex_);
-        mergeTable(expandProperties_, Value::dictionary({{"useCustomClose", useCustomClose}}), "expand");
-    }
+    mergeTable(expandProperties_, Value::dictionary({{"useCustomClose", useCustomClose}}), "expand");
     if (placementType_ == TMATMraidPlacementTypeInterstitial) return;
     // The expansion's button follows the flag: hidden only when the creative
     // draws its own close control.

@@ -217,7 +217,10 @@ private:
     // The container's frame in its window (its own frame outside one).
     void updatePositionFromContainer(bool asDefault);
     bool expandUsesCustomClose();
-    static bool mergeTable(Value& table, const Value& properties, const char* name);
+    // Merges `properties` into `table` (one of the four) under tablesMutex_;
+    // false, logged, when the result would pass kMaximumPropertiesBytes.
+    bool mergeTable(Value& table, const Value& properties, const char* name);
+    static bool mergeTableLocked(Value& table, const Value& properties);
 
     bool ready_ = false;
     bool viewable_ = false;

@@ -128,7 +128,11 @@ void TMATMraidExpandViewController::interstitialDidPrerender() {
 }
 
 void TMATMraidExpandViewController::interstitialDidFailToPrerenderWithError(Ref<NSError> error) {
-    TMLog::logWarn("MRAID: the expanded page failed to load: %@",
-                   error ? error->localizedDescription() : std::string("no error"));
+    // A page that asks for failing expansions again and again gets a count: folded with its bridge's lines.
+    std::string reason = error ? error->localizedDescription() : std::string("no error");
+    if (auto owner = bridge_.lock())
+        owner->logPageLine(TMLogLevel::Warn, "MRAID: the expanded page failed to load: %@", reason);
+    else
+        TMLog::logWarn("MRAID: the expanded page failed to load: %@", reason);
     if (auto bridge = expandedBridge_) bridge->twoPartPageDidFail();
 }

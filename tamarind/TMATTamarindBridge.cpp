@@ -18,12 +18,12 @@ std::string TMATTamarindBridge::bridgePrefix() const { return TMAWire::kTamarind
 std::string TMATTamarindBridge::bridgeAPIVersion() const { return TMAWire::kTamarindBridgeVersion; }
 
 void TMATTamarindBridge::enableCloseButton(bool enable) {
-    TMLog::logDebug("%@.%@ executed", bridgePrefix(), "enableCloseButton:");
+    logPageLine(TMLogLevel::Debug, "%@.enableCloseButton: executed", bridgePrefix());
     if (auto container = adContainer()) container->setAllowsCloseButton(enable);
 }
 
 void TMATTamarindBridge::openInExternalBrowser(const std::string& url) {
-    TMLog::logDebug("%@.%@ executed", bridgePrefix(), "openInExternalBrowser:");
+    logPageLine(TMLogLevel::Debug, "%@.openInExternalBrowser: executed", bridgePrefix());
     auto controller = adController();
     if (!controller) return;
     // Whatever it opens leaves the app (the system browser, another app, a
@@ -38,7 +38,8 @@ void TMATTamarindBridge::openInExternalBrowser(const std::string& url) {
 
 std::vector<JSExportMethod> TMATTamarindBridgeExport::exportedMethods() const {
     // The context's wrapper holds the bridge while one of its methods runs.
-    auto* bridge = const_cast<TMATTamarindBridgeExport*>(this);
+    auto* bridge = dynamic_cast<TMATTamarindBridge*>(const_cast<TMATTamarindBridgeExport*>(this));
+    if (!bridge) return {};
     auto text = [](JSContext& context, const std::string& value) {
         return JSValue::valueWithString(value, context.self<JSContext>());
     };
@@ -49,8 +50,9 @@ std::vector<JSExportMethod> TMATTamarindBridgeExport::exportedMethods() const {
         {"enableCloseButton:",
          [bridge](JSContext&, const std::vector<JSValue>& args) {
              if (!args[0].isBoolean() && !args[0].isNumber()) {
-                 TMLog::logWarn("tamarind.enableCloseButton: expects a boolean, was given a %@; ignored.",
-                                TMATBaseBridge::typeOfValue(args[0]));
+                 bridge->logPageLine(TMLogLevel::Warn,
+                                     "tamarind.enableCloseButton: expects a boolean, was given a %@; ignored.",
+                                     TMATBaseBridge::typeOfValue(args[0]));
                  return JSValue();
              }
              bridge->enableCloseButton(args[0].toBool());
@@ -59,8 +61,9 @@ std::vector<JSExportMethod> TMATTamarindBridgeExport::exportedMethods() const {
         {"openInExternalBrowser:",
          [bridge](JSContext&, const std::vector<JSValue>& args) {
              if (!args[0].isString()) {
-                 TMLog::logWarn("tamarind.openInExternalBrowser: expects a URL string, was given a %@; ignored.",
-                                TMATBaseBridge::typeOfValue(args[0]));
+                 bridge->logPageLine(TMLogLevel::Warn,
+                                     "tamarind.openInExternalBrowser: expects a URL string, was given a %@; ignored.",
+                                     TMATBaseBridge::typeOfValue(args[0]));
                  return JSValue();
              }
              bridge->openInExternalBrowser(*args[0].toString());

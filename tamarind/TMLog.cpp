@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/runtime/Log.h"
+#include "platform/web/RepeatedRefusals.h"
 
 namespace TMLog {
 
@@ -26,6 +27,11 @@ void write(TMLogLevel level, std::string_view message) {
     std::string line = prefixes[index];
     line.append(message);
     platform::log(levels[index], line);
+}
+
+void writeFolded(platform::web::RepeatedRefusals& lines, TMLogLevel level, const std::string& kind, std::string line) {
+    if (!enabled(level)) return;
+    lines.refuse(kind, std::move(line), [level](const std::string& folded) { write(level, folded); });
 }
 
 std::string pointerText(const void* object) {

@@ -45,10 +45,6 @@ std::optional<std::optional<std::string>> TRAAdURLAt(const TRAAd::URLList& list,
     return std::optional<std::string>((*list)[static_cast<size_t>(index)]);
 }
 
-void TRAAdRefuseClick(const std::string& url, int32_t index) {
-    TRALog::errorf("Ad click refused: no ad %d in the ad's lists (%@).", index, platform::urlForLog(url));
-}
-
 }  // namespace
 
 // ---- creation and loading ------------------------------------------------------------------------
@@ -301,7 +297,7 @@ bool TRAAdViewController::webViewShouldStartLoadWithRequest(Ref<UIWebView>, cons
         if (name.find("externalLinks") != std::string::npos) {
             if (!isPresented()) return false;
             std::optional<int32_t> index = adIndexInUrl(url, indexRange);
-            if (!index) TRAAdRefuseClick(url, -1);
+            if (!index) refuseClick(url, -1);
             else openExternalLinkWithNSString(name, *index);
             return false;
         }
@@ -317,14 +313,14 @@ bool TRAAdViewController::webViewShouldStartLoadWithRequest(Ref<UIWebView>, cons
     auto ad = this->ad();
     std::optional<int32_t> index = adIndexInUrl(url, indexRange);
     if (!ad || !index) {
-        TRAAdRefuseClick(url, index.value_or(-1));
+        refuseClick(url, index.value_or(-1));
         return false;
     }
     bool redirect = false;
     if (!command) {
         std::optional<bool> flag = TRAAdFlagAt(ad->smartRedirect(), *index);
         if (!flag) {
-            TRAAdRefuseClick(url, *index);
+            refuseClick(url, *index);
             return false;
         }
         redirect = *flag;
@@ -332,6 +328,11 @@ bool TRAAdViewController::webViewShouldStartLoadWithRequest(Ref<UIWebView>, cons
     if (redirect) return redirectedClick(ad, request, url, *index);
     std::optional<bool> ended = plainClick(ad, url, *index);
     return ended ? *ended : true;
+}
+
+void TRAAdViewController::refuseClick(const std::string& url, int32_t index) {
+    TRALog::errorFolded(pageLines_, "Ad click refused: no ad %d in the ad's lists (%@).", index,
+                        platform::urlForLog(url));
 }
 
 std::optional<TRAAdViewController::TRAAdClick> TRAAdViewController::buildClick(const Ref<TRAAd>& ad,
@@ -362,7 +363,7 @@ std::optional<bool> TRAAdViewController::plainClick(const Ref<TRAAd>& ad, const 
     std::optional<TRAAdClick> click = buildClick(ad, url, index);
     Ref<NSURL> target = click ? NSURL::URLWithString(click->target) : nullptr;
     if (!browserFlag || !click || !target) {
-        TRAAdRefuseClick(url, index);
+        refuseClick(url, index);
         return false;
     }
     if (click->report) TRAAdSDKUtils::sendClick(click->report);
@@ -396,7 +397,7 @@ bool TRAAdViewController::redirectedClick(const Ref<TRAAd>& ad, const NSURLReque
     std::optional<TRAAdClick> click = buildClick(ad, url, index);
     Ref<NSURL> target = click ? NSURL::URLWithString(click->target) : nullptr;
     if (!source || !browserFlag || !click || !target) {
-        TRAAdRefuseClick(url, index);
+        refuseClick(url, index);
         return false;
     }
     auto walkRequest = NSURLRequest::requestWithURL(target, request.cachePolicy(), request.timeoutInterval());
@@ -418,14 +419,15 @@ void TRAAdViewController::openExternalLinkWithNSString(const std::string& comman
     std::string link = command.substr(at + marker.size());
     Ref<NSURL> url = NSURL::URLWithString(link);
     if (!url) {
-        TRALog::errorf("External link does not parse as a URL; nothing is opened: %@", platform::urlForLog(link));
+        TRALog::errorFolded(pageLines_, "External link does not parse as a URL; nothing is opened: %@",
+                            platform::urlForLog(link));
         return;
     }
     auto ad = this->ad();
     bool browserSwitch = TRAMetadata::sharedMetadata()->isTrilliumBrowserEnabled();
     std::optional<bool> flag = browserSwitch && ad ? TRAAdFlagAt(ad->trilliumBrowserEnabled(), index) : false;
     if (!flag) {
-        TRAAdRefuseClick(link, index);
+        refuseClick(link, index);
         return;
     }
     if (browserSwitch && *flag) openInAppBrowserWithURL(link, nullptr);

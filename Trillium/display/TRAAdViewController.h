@@ -24,10 +24,12 @@
 
 #include "Trillium/TRAAd.h"
 #include "Trillium/TRAAdScreen.h"
+#include "Trillium/TRALog.h"
 #include "Trillium/TRASmartRedirectWebViewDelegate.h"
 #include "Trillium/TRAViewControllerDelegate.h"
 #include "platform/foundation/NSRange.h"
 #include "platform/ui/UIViewController.h"
+#include "platform/web/RepeatedRefusals.h"
 #include "platform/web/UIWebView.h"
 
 class TRAAdViewController : public UIViewController,
@@ -145,6 +147,8 @@ private:
         std::optional<std::string> report;
     };
     std::optional<TRAAdClick> buildClick(const Ref<TRAAd>& ad, const std::string& url, int32_t index) const;
+    // Logs a click the ad's lists do not allow, folded.
+    void refuseClick(const std::string& url, int32_t index);
 
     bool applicationHasStatusBar_ = false;
     bool firstLoad_ = false;
@@ -159,4 +163,5 @@ private:
     bool displayDecided_ = false;
     bool displayFailed_ = false;
     bool closing_ = false;
+    platform::web::RepeatedRefusals pageLines_{TRALog::kFoldedLinePeriod};  // the page's lines, folded
 };

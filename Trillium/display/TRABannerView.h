@@ -20,12 +20,14 @@
 #include <string>
 
 #include "Trillium/TRAAd.h"
+#include "Trillium/TRALog.h"
 #include "Trillium/TRAMetadata.h"
 #include "Trillium/TRASmartRedirectWebViewDelegate.h"
 #include "Trillium/display/TRABannerAd.h"
 #include "Trillium/display/TRABannerDelegateProtocol.h"
 #include "Trillium/display/TRABannerProxy.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/web/RepeatedRefusals.h"
 #include "platform/foundation/NSTimer.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UITableViewCell.h"
@@ -258,6 +260,7 @@ private:
     std::optional<std::string> currentHtmlBanner_;
     Ref<UIWebView> webView_;
     int ios7StatusBarFactor_ = 0;
+    platform::web::RepeatedRefusals pageLines_{TRALog::kFoldedLinePeriod};  // the page's lines, folded
     Ref<TRABannerProxy> proxy_;
     Weak<NSTimer> showWebViewTimer_;
     std::optional<std::string> prefAdTag_;

@@ -356,11 +356,12 @@ bool TRABannerView::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSUR
     }
     std::optional<TRABannerTap> tap = readTap(url);
     if (!tap) {
-        TRALog::errorf("Banner tap refused: the ad's lists have no entry for it (%@).", platform::urlForLog(url));
+        TRALog::errorFolded(pageLines_, "Banner tap refused: the ad's lists have no entry for it (%@).",
+                            platform::urlForLog(url));
         return false;
     }
     if (tap->smartRedirect && TRASmartRedirectWebView::currentWalk()) {
-        TRALog::info("Banner tap dropped: a click is being followed.");
+        TRALog::infoFolded(pageLines_, "Banner tap dropped: a click is being followed.");
         return false;
     }
     click();

@@ -197,7 +197,8 @@ bool TRAInAppBrowserViewController::webViewShouldStartLoadWithRequest(Ref<UIWebV
         auto application = UIApplication::sharedApplication();
         if (application->canOpenURL(url)) application->openURL(url);
         else
-            TRALog::infof("In-app browser: nothing opens %@; it is not loaded.", platform::urlForLog(text));
+            TRALog::infoFolded(pageLines_, "In-app browser: nothing opens %@; it is not loaded.",
+                               platform::urlForLog(text));
         return false;
     }
     if (TRAMetadata::sharedMetadata()->isInAppStoreEnabled()) {

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "Trillium/TRALog.h"
 #include "Trillium/TRASmartRedirectWebViewDelegate.h"
 #include "Trillium/display/TRAWebViewProgress.h"
 #include "Trillium/display/TRAWebViewProgressView.h"
@@ -22,6 +23,7 @@
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UIViewController.h"
+#include "platform/web/RepeatedRefusals.h"
 #include "platform/web/UIWebView.h"
 
 class TRAInAppBrowserViewController : public UIViewController,
@@ -141,4 +143,5 @@ private:
     mutable std::mutex frameMutex_;  // guards applicationFrame_ (an atomic property)
     CGRect applicationFrame_{};
     bool closed_ = false;
+    platform::web::RepeatedRefusals pageLines_{TRALog::kFoldedLinePeriod};  // the page's lines, folded
 };

@@ -19,6 +19,7 @@
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIWindow.h"
+#include "platform/web/RepeatedRefusals.h"
 
 namespace {
 
@@ -27,6 +28,12 @@ Ref<TRASmartRedirectWebView>& TRASmartRedirectSlot() {
     // Never destroyed: other threads may use it during exit.
     static Ref<TRASmartRedirectWebView>& walk = *new Ref<TRASmartRedirectWebView>();
     return walk;
+}
+
+// The clicks dropped while one is followed, folded: a page may loop on them.
+platform::web::RepeatedRefusals& TRASmartRedirectDroppedClicks() {
+    static platform::web::RepeatedRefusals& lines = *new platform::web::RepeatedRefusals(TRALog::kFoldedLinePeriod);
+    return lines;
 }
 
 bool TRASmartRedirectSkipsReport(const Ref<NSError>& error) {
@@ -47,7 +54,8 @@ bool TRASmartRedirectWebView::startSmartRedirect(const NSURLRequest& request, co
                                                  bool closeViewController, const std::string& dParams,
                                                  bool trilliumBrowserEnabled) {
     if (TRASmartRedirectSlot()) {
-        TRALog::info("A click is being followed already; this click is dropped.");
+        TRALog::infoFolded(TRASmartRedirectDroppedClicks(),
+                           "A click is being followed already; this click is dropped.");
         return false;
     }
     auto walk = NSObject::alloc<TRASmartRedirectWebView>();

@@ -119,6 +119,7 @@ TEST_F(TRAAdSDKUtilsTest, WithoutTheBrowserNothingIsPresented) {
     auto root = rootViewController();
     TRAAdSDKUtils::openInAppBrowserWithURL("http://example.test/", nullptr);
     EXPECT_EQ(root->presentedViewController(), nullptr);
+    driver().drain();  // the line is written after the turn
     EXPECT_TRUE(logCapture().contains("in-app browser is not available"));
 }
 

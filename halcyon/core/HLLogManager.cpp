@@ -3,6 +3,7 @@
 #include "halcyon/core/HLSettingsManager.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/runtime/Log.h"
+#include "platform/web/RepeatedRefusals.h"
 
 namespace {
 platform::LogLevel hlConsoleLevel(std::string_view level) {
@@ -51,6 +52,13 @@ void HLLogManager::logMessage(std::string_view message, std::string_view source,
                                                  platform::kLogLineLimit);
     if (toConsole) platform::NSLogMessage(NSString::stringWithFormat("[%@] %@", "HalcyonSdk", line), hlConsoleLevel(level));
     if (listener) listener->didLog(line);
+}
+
+void HLLogManager::writeFolded(platform::web::RepeatedRefusals& lines, std::string_view level, std::string_view source,
+                               std::string_view kind, std::string message) {
+    lines.refuse(std::string(kind), std::move(message),
+                 [logger = self<HLLogManager>(), level = std::string(level), source = std::string(source)](
+                     const std::string& line) { logger->logMessage(line, source, level); });
 }
 
 void HLLogManager::eBecauseOf(std::string_view source, std::string_view message,

@@ -1,8 +1,10 @@
 // The Halcyon client's log sink. Every line names a level and a source (a
 // class name, or a task's tag): "DEBUG [HLSdk] message". Lines reach the
 // console as "[HalcyonSdk] <line>" only while verbose logging (slot 9) is on;
-// user errors always do. A listener, when set, hears every line. Called from
-// every queue and the main thread at once.
+// user errors always do. A listener, when set, hears every line. Lines a
+// page's calls or navigations give go through `folded`, so that a page looping
+// on a bad command writes a few lines, not one per call. Called from every
+// queue and the main thread at once.
 #pragma once
 
 #include <mutex>
@@ -15,6 +17,9 @@
 #include "platform/runtime/NSObject.h"
 
 class HLSettingsManager;
+namespace platform::web {
+class RepeatedRefusals;
+}
 
 // Hears every line the log manager writes (user errors as their message
 // alone), on the logging thread: any task queue or the main thread, possibly
@@ -63,6 +68,20 @@ public:
         userErrorMessage(source, NSString::stringWithFormat(format, args...));
     }
     void userErrorMessage(std::string_view source, std::string_view message);
+
+    // How often a folded line's count is written while its kind goes on.
+    static constexpr double kFoldedLinePeriod = 10;
+    // A page-driven line at `level` ("DEBUG", "INFO", "WARN"), when heard:
+    // folded with the earlier lines of its format in `lines` (the first at
+    // once, then a count per period while they go on). Off the main thread
+    // it is written at once.
+    template <class... Args>
+    void folded(platform::web::RepeatedRefusals& lines, std::string_view level, std::string_view source,
+                std::string_view format, const Args&... args) {
+        if (isHeard()) writeFolded(lines, level, source, format, NSString::stringWithFormat(format, args...));
+    }
+    void writeFolded(platform::web::RepeatedRefusals& lines, std::string_view level, std::string_view source,
+                     std::string_view kind, std::string message);
 
     // The common path: "<level> [<source>] <message>".
     void logMessage(std::string_view message, std::string_view source, std::string_view level);

@@ -288,8 +288,8 @@ bool HLHtmlAdView::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSURL
                                                      UIWebViewNavigationType navigationType) {
     Ref<NSURL> url = request.URL();
     if (logger_)
-        logger_->i(kHLAdViewLogSource, "Handling a click on: %@",
-                   url ? platform::urlForLog(url->absoluteString()) : "(null)");
+        logger_->folded(pageLines_, "INFO", kHLAdViewLogSource, "Handling a click on: %@",
+                        url ? platform::urlForLog(url->absoluteString()) : "(null)");
     if (!url) return true;
     const bool command = url->scheme() == "halcyon" && url->host() == kHLSdkIdentifier;
     if (!command && navigationType != UIWebViewNavigationTypeLinkClicked) return true;
@@ -298,16 +298,16 @@ bool HLHtmlAdView::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSURL
     // again, a command would act on a view nobody shows.
     if (foregroundClickInvalidated()) {
         if (logger_)
-            logger_->d(kHLAdViewLogSource, "The ad has been dismissed; ignoring %@",
-                       platform::urlForLog(url->absoluteString()));
+            logger_->folded(pageLines_, "DEBUG", kHLAdViewLogSource, "The ad has been dismissed; ignoring %@",
+                            platform::urlForLog(url->absoluteString()));
         return false;
     }
     // Nobody can have acted on a page that is not on screen: its script must
     // not close, reload or click what the user is watching instead.
     if (commandsSuspended()) {
         if (logger_)
-            logger_->i(kHLAdViewLogSource, "The ad is not on screen yet; ignoring %@",
-                       platform::urlForLog(url->absoluteString()));
+            logger_->folded(pageLines_, "INFO", kHLAdViewLogSource, "The ad is not on screen yet; ignoring %@",
+                            platform::urlForLog(url->absoluteString()));
         return false;
     }
     if (command)
@@ -326,13 +326,15 @@ void HLHtmlAdView::handleCommand(const Ref<NSURL>& url) {
     } else if (NSString::hasSuffix(path, "/storekit")) {
         handleAdClick(NSURL::URLWithString(std::string("halcyon://") + kHLSdkIdentifier + "/adservice/storekit"));
     } else if (logger_) {
-        logger_->w(kHLAdViewLogSource, "Unknown URI action: %@", platform::shortenedForLog(path));
+        logger_->folded(pageLines_, "WARN", kHLAdViewLogSource, "Unknown URI action: %@",
+                        platform::shortenedForLog(path));
     }
 }
 
 void HLHtmlAdView::webViewDidFinishLoad(Ref<UIWebView>) {
     showWebView();
-    if (logger_) logger_->d(kHLAdViewLogSource, "Advertisement rendered");
+    // A page may reload itself in a loop.
+    if (logger_) logger_->folded(pageLines_, "DEBUG", kHLAdViewLogSource, "Advertisement rendered");
 }
 
 // ---- clicks

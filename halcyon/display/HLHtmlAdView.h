@@ -27,6 +27,7 @@
 #include "halcyon/core/HLAdDisplayProtocols.h"
 #include "halcyon/core/HLAdLoadDelegate.h"
 #include "halcyon/core/HLAdSize.h"
+#include "halcyon/core/HLLogManager.h"
 #include "halcyon/display/HLAdVideoPlaybackDelegate.h"
 #include "halcyon/display/HLAdView.h"
 #include "halcyon/display/HLClickTrackingOverlayView.h"
@@ -34,10 +35,10 @@
 #include "platform/foundation/NSCoder.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/ui/UIViewController.h"
+#include "platform/web/RepeatedRefusals.h"
 
 class HLAd;
 class HLAdService;
-class HLLogManager;
 class HLSdk;
 
 class HLHtmlAdView : public HLAdView,
@@ -168,6 +169,7 @@ private:
     Ref<HLUIWebView> adWebView_;
     Ref<HLSdk> sdk_;
     Ref<HLLogManager> logger_;
+    platform::web::RepeatedRefusals pageLines_{HLLogManager::kFoldedLinePeriod};  // the page's lines; main thread
 
     mutable std::mutex mutex_;  // guards the fields below
     Ref<HLAd> oldAd_;

@@ -24,8 +24,8 @@ bool HLWebViewButton::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NS
     Ref<HLSdk> sdk = sdk_.lock();
     Ref<HLLogManager> logger = sdk ? sdk->logManager() : nullptr;
     if (logger)
-        logger->i("HLWebViewButton", "Handling a click on: %@",
-                  url ? platform::urlForLog(url->absoluteString()) : "(null)");
+        logger->folded(pageLines_, "INFO", "HLWebViewButton", "Handling a click on: %@",
+                       url ? platform::urlForLog(url->absoluteString()) : "(null)");
     if (!url || !HLUtils::hl_isEqualToStringIgnoringCase(url->scheme(), "halcyon") ||
         !HLUtils::hl_isEqualToStringIgnoringCase(url->host(), kHLSdkIdentifier))
         return true;
@@ -44,6 +44,7 @@ bool HLWebViewButton::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NS
     else if (takes("/skip_ad", "didReceiveSkipCommandOnWebViewButton:"))
         delegate->didReceiveSkipCommandOnWebViewButton(button);
     else if (logger)
-        logger->w("HLWebViewButton", "Unknown URI action: %@", platform::shortenedForLog(path));
+        logger->folded(pageLines_, "WARN", "HLWebViewButton", "Unknown URI action: %@",
+                       platform::shortenedForLog(path));
     return true;
 }

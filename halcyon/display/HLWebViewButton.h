@@ -4,6 +4,8 @@
 // delegate; every navigation loads, command URLs included. Main thread.
 #pragma once
 
+#include "halcyon/core/HLLogManager.h"
+#include "platform/web/RepeatedRefusals.h"
 #include "platform/web/UIWebView.h"
 
 class HLSdk;
@@ -37,4 +39,5 @@ public:
 private:
     Weak<HLSdk> sdk_;
     Weak<HLWebViewButtonDelegate> clickDelegate_;
+    platform::web::RepeatedRefusals pageLines_{HLLogManager::kFoldedLinePeriod};  // the page's lines, folded
 };

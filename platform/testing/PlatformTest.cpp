@@ -1,5 +1,6 @@
 #include "platform/testing/PlatformTest.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -123,6 +124,21 @@ void PlatformTest::expectBoundedLogLines(size_t bound) {
         EXPECT_LE(line.size(), bound) << line.substr(0, 300);
         EXPECT_EQ(line.find("secret"), std::string::npos) << line.substr(0, 300);
     }
+}
+
+size_t PlatformTest::foldedCount(const std::vector<std::string>& lines, const std::string& substring) {
+    size_t total = 0;
+    for (const std::string& line : lines) {
+        if (line.find(substring) == std::string::npos) continue;
+        const size_t open = line.rfind(" (");
+        unsigned long n = 0;
+        char unit[8] = {};
+        const bool folded = open != std::string::npos &&
+                            (std::sscanf(line.c_str() + open, " (%lu in all%1[)]", &n, unit) == 2 ||
+                             std::sscanf(line.c_str() + open, " (%lu more in %*f s%1[)]", &n, unit) == 2);
+        total += folded ? n : 1;
+    }
+    return total;
 }
 
 void PlatformTest::restartProcessState() {

@@ -52,6 +52,10 @@ protected:
     // Fails the test for each line captured so far that is longer than
     // `bound` bytes or holds "secret".
     void expectBoundedLogLines(size_t bound = 1024);
+    // How many calls the folded lines among `lines` that hold `substring`
+    // stand for: " (<n> in all)" and " (<n> more in <t> s)" count n, a
+    // plain line one.
+    static size_t foldedCount(const std::vector<std::string>& lines, const std::string& substring);
 
     // A simulated restart for persistence tests: state that the platform
     // keeps in memory is dropped and re-read from the home folder.

@@ -422,8 +422,8 @@ TEST_F(TMATModalInterstitialControllerTest, ACreativeRefusedEvery10MsSendsNothin
                                       "5 s of it) (" + std::to_string(2 * calls - 2) + more));
     EXPECT_TRUE(logCapture().contains("mraid.open: Unable to open http://landing.example/: " + tapped));
     EXPECT_TRUE(logCapture().contains("The ad's page: Unable to leave the ad for tel:5550100: " + tapped));
-    // mraid.open, mraid.storePicture and the page's navigations.
-    EXPECT_EQ(logCapture().count("(" + std::to_string(calls - 1) + more), 3u);
+    // mraid.open (its refusal and its debug line), mraid.storePicture and the page's navigations.
+    EXPECT_EQ(logCapture().count("(" + std::to_string(calls - 1) + more), 4u);
 
     // The user's tap: the intent opens the store sheet, and its count is the only one the service gets.
     window()->simulateTap(containerOf(controller)->webView());

@@ -3,7 +3,8 @@
 // the tests read that record back: the page's life from "loading" to "ready",
 // expansion and close of an inline ad (double calls, refusals, a released
 // controller), the property tables, the device queries, calls that do
-// nothing, open() (one sheet per tap of the user), a call storm, and picture
+// nothing, open() (one sheet per tap of the user), a call storm, a page
+// looping on bad calls (its errors all arrive, its log lines fold), and picture
 // storing against the Tamarind service (permission, download, what is saved
 // and what is refused).
 #include "platform/store/PhotoAlbum.h"
@@ -11,6 +12,7 @@
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIDevice.h"
+#include "platform/web/JSVirtualMachine.h"
 #include "tamarind/TMATMraidExpandViewController.h"
 #include "tamarind/tests/TamarindTestSupport.h"
 
@@ -219,6 +221,75 @@ TEST_F(TMATMraidBridgeTest, ACallStormIsCappedAndTheBridgeRecovers) {
     run(container, "for (var i = 0; i < 5000; i++) { mraid.close(); mraid.expand('x'); }");
     EXPECT_EQ(eval(container, "String(seen.length)"), "256");
     EXPECT_EQ(run(container, "mraid.close();"), R"([["error","default","The ad is currently not expanded","close"]])");
+}
+
+// Every kind of bad call a page can loop on, 10,000 calls in one turn; then two every 10 ms for a minute.
+TEST_F(TMATMraidBridgeTest, APageLoopingOnBadCallsGetsItsErrorsButWritesAFewLinesPerKind) {
+    TMLog::setLogLevel(TMLogLevel::Debug);
+    // 10,000 calls in one script: more than the default limit allows a sanitizer build.
+    JSVirtualMachine::setExecutionTimeLimit(platform::testing::hangGuard(10));
+    auto container = loadMraid(addContainer(), "", flags(true, true, false));
+    const std::string calls =
+        "mraid.supports('nope'); mraid.setOrientationProperties(5); mraid.setResizeProperties('x');"
+        "mraid.setExpandProperties({blob: 'x'.repeat(5000)}); mraid.resize();"
+        "mraid.addEventListener('nope', f); mraid.removeEventListener('nope', f); mraid.addEventListener(7, f);"
+        "mraid.removeEventListener(7, f); mraid.addEventListener('ready', 'x'); tamarind.enableCloseButton('x');"
+        "tamarind.openInExternalBrowser(5); tamarind.enableCloseButton(true);";
+    const std::vector<std::string> firstLines = {
+        "TamarindAd [Error]: MRAID log: error: Support key: nope doesn't exist. action: supports",
+        "TamarindAd [Warn]: setOrientationProperties:: given orientation properties is not an object",
+        "TamarindAd [Warn]: setResizeProperties:: given resize properties is not an object",
+        "TamarindAd [Warn]: MRAID: the expand properties would pass 4096 bytes; they are not set.",
+        "TamarindAd [Error]: MRAID log: error: Given expand properties are too large. action: setExpandProperties",
+        "TamarindAd [Debug]: resize executed",
+        "TamarindAd [Warn]: Attempted to add an event listener for event 'nope' which does not exist",
+        "TamarindAd [Warn]: Attempted to remove an event listener for event 'nope' which does not exist",
+        "TamarindAd [Warn]: mraid.addEventListener: the event name is a number, not a string; ignored.",
+        "TamarindAd [Warn]: mraid.removeEventListener: the event name is a number, not a string; ignored.",
+        "TamarindAd [Warn]: mraid.addEventListener: the listener for 'ready' is a string, not a function; ignored.",
+        "TamarindAd [Warn]: tamarind.enableCloseButton: expects a boolean, was given a string; ignored.",
+        "TamarindAd [Warn]: tamarind.openInExternalBrowser: expects a URL string, was given a number; ignored.",
+        "TamarindAd [Debug]: tamarind.enableCloseButton: executed",
+        "TamarindAd [Warn]: mraid: 256 events wait for the page already; later ones are dropped until it catches up.",
+    };
+    for (const auto& line : firstLines) expectLogLine(line);
+    const size_t before = logCapture().lines().size();
+
+    // The events are as capped as before: the first 256 reach the page.
+    run(container, "var f = function () {}; for (var i = 0; i < 770; i++) {" + calls + "}");
+    EXPECT_EQ(eval(container, "String(seen.length)"), "256");
+    EXPECT_EQ(eval(container, "JSON.stringify(seen[0])"), R"(["error","default","Support key: nope doesn't exist","supports"])");
+    for (const auto& line : firstLines) EXPECT_EQ(logCapture().count(line), 1u) << line;
+    EXPECT_TRUE(logCapture().contains("action: supports (770 in all)"));
+
+    // Then every 10 ms for a minute: each call's error reaches the page, the log gets a count per 10 s.
+    driver().advance(11);
+    const size_t timerStart = logCapture().lines().size();
+    eval(container, "seen = []; var ticks = 0; var timer = setInterval(function () { ticks++;"
+                    "mraid.supports('nope'); mraid.addEventListener('nope', f); }, 10);");
+    driver().advance(60);
+    const int ticks = std::stoi(eval(container, "clearInterval(timer); String(ticks)"));
+    EXPECT_GE(ticks, 5000);
+    EXPECT_EQ(eval(container, "String(seen.filter(function (e) { return e[3] === 'supports'; }).length)"),
+              std::to_string(ticks));
+    driver().advance(30);
+    const auto lines = logCapture().lines();
+    size_t fromThePage = 0;
+    int supportsCounted = 0;
+    for (size_t i = before; i < lines.size(); ++i) {
+        const std::string& line = lines[i].message;
+        fromThePage += line.find("TamarindAd") != std::string::npos;
+        int more = 0;
+        if (i < timerStart) continue;
+        if (line.find("action: supports (") != std::string::npos)
+            supportsCounted += std::sscanf(line.c_str() + line.rfind('('), "(%d more in 10 s)", &more) == 1 ? more : 1;
+        else if (line.find("action: supports") != std::string::npos)
+            ++supportsCounted;
+    }
+    // Per kind: the turn's line; for the timer's two, its first line and six or seven counts.
+    EXPECT_LE(fromThePage, firstLines.size() + 2 * 8);
+    EXPECT_EQ(supportsCounted, ticks);
+    expectBoundedLogLines();
 }
 
 // ---- storing pictures ----------------------------------------------------------------------------------

@@ -3,10 +3,12 @@
 // on and off with the exact report and target, and the routes to the click
 // follower (a fresh load follows; a busy follower drops the tap), the in-app
 // browser, the system, and analytics before a load inside the banner; the
-// store sheet's close, and a walk that outlives its banner.
+// store sheet's close, a walk that outlives its banner, and a page looping on
+// taps (each still acts; the refusals' lines fold).
 #include <algorithm>
 
 #include "Trillium/display/tests/TrilliumBannerTestSupport.h"
+#include "platform/web/JSVirtualMachine.h"
 
 namespace {
 
@@ -155,6 +157,43 @@ TEST_F(TRABannerRouterTest, TheIndexComesFromTheLastItemAndMustBeInTheLists) {
     EXPECT_EQ(ds, (std::vector<std::string>{"bclick1", "bclick2"}));
     EXPECT_EQ(openedURLs().size(), 2u);
     EXPECT_EQ(listener->events, (std::vector<std::string>{"display", "click", "click"}));
+}
+
+// 10,000 navigations in one turn (as many as may wait): a tap the lists refuse, then "contentLoaded"; then one of
+// each every 10 ms for a minute.
+TEST_F(TRABannerRouterTest, APageLoopingOnTapsIsHeardButWritesAFewLinesPerKind) {
+    JSVirtualMachine::setExecutionTimeLimit(platform::testing::hangGuard(10));
+    setConfigFields("\"refreshRate\": 3600000");  // the page stays up throughout
+    auto banner = showPage(landing("index=0"), {false}, {false});
+    const std::string taps =
+        "location.href = '" + landing("index=7") + "'; location.href = 'trilliumad://contentLoaded';";
+    auto evaluate = [&](const std::string& script) {
+        return banner->webView()->stringByEvaluatingJavaScriptFromString(script);
+    };
+    auto clicks = [&] { return std::count(listener->events.begin(), listener->events.end(), "click"); };
+    const size_t before = logCapture().messages().size();
+    expectLogLine("Banner tap refused");
+
+    evaluate("for (var i = 0; i < 5000; i++) {" + taps + "}");
+    ASSERT_TRUE(driver().settle(10));
+    EXPECT_EQ(clicks(), 5000);
+    EXPECT_EQ(logCapture().count("(5000 in all)"), 1u);
+
+    driver().advance(11);
+    evaluate("var ticks = 0; var timer = setInterval(function () { ticks++;" + taps + "}, 10);");
+    driver().advance(60);
+    const int ticks = std::stoi(evaluate("clearInterval(timer); String(ticks)"));
+    EXPECT_GE(ticks, 5000);
+    driver().advance(30);
+    EXPECT_EQ(clicks(), 5000 + ticks);
+    const auto all = logCapture().messages();
+    const std::vector<std::string> lines(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+    EXPECT_EQ(foldedCount(lines, "Banner tap refused"), 5000u + static_cast<size_t>(ticks));
+    // The turn's line, then the timer's first line and six or seven counts.
+    EXPECT_LE(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.find("Trillium: ") != std::string::npos; }),
+              9);
+    expectBoundedLogLines();
 }
 
 }  // namespace

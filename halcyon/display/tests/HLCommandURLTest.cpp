@@ -78,10 +78,8 @@ TEST_F(HLCommandURLTest, ButtonActsOnItsThreeCommandsAndLogsTheOthers) {
                         "halcyon://com.halcyon.sdk/storekit", "halcyon://com.halcyon.sdk/x/y/z"},
                        delegate);
     EXPECT_EQ(delegate->heard, (std::vector<std::string>{"click", "close", "skip"}));
-    EXPECT_EQ(listener->count("Unknown URI action: /next_ad"), 1u);
-    EXPECT_EQ(listener->count("Unknown URI action: /storekit"), 1u);
-    EXPECT_EQ(listener->count("Unknown URI action: /x/y/z"), 1u);
-    EXPECT_EQ(listener->count("Handling a click on: halcyon://com.halcyon.sdk/skip_ad"), 1u);
+    // One page's unknown actions are folded into their first one's line.
+    EXPECT_EQ(listener->count("Unknown URI action: /next_ad (3 in all)"), 1u);
 }
 
 TEST_F(HLCommandURLTest, ButtonComparesSchemeAndHostIgnoringCase) {
@@ -134,11 +132,8 @@ TEST_F(HLCommandURLTest, AdViewHidesOnCloseLogsTheButtonsCommandsAndTakesOddCase
     EXPECT_EQ(*journal, (std::vector<std::string>{"display displayed 8", "display hidden 8"}));
     EXPECT_TRUE(view->isHidden());
     EXPECT_FALSE(view->hiddenByUser());
-    EXPECT_EQ(listener->count("Unknown URI action: /track_click"), 1u);
-    EXPECT_EQ(listener->count("Unknown URI action: /skip_ad"), 1u);
-    EXPECT_EQ(listener->count("Unknown URI action: /nothing"), 1u);
+    EXPECT_EQ(listener->count("Unknown URI action: /track_click (3 in all)"), 1u);
     // Letter case differs: an ordinary navigation, which the web view cannot load.
-    EXPECT_EQ(listener->count("Handling a click on: HALCYON://com.halcyon.sdk/close_ad"), 1u);
     EXPECT_EQ(view->adWebView()->stringByEvaluatingJavaScriptFromString("document.body.innerHTML.length > 0"), "true");
 }
 
@@ -215,7 +210,7 @@ TEST_F(HLCommandURLTest, AdViewSurvivesHostilePages) {
     storm.push_back("halcyon://com.halcyon.sdk/%zz/x");
     auto view = adViewRunning(8, navigations(storm) + "<script>throw new Error('page fault');</script>" +
                                      "<script>while (true) {}</script>");
-    EXPECT_EQ(listener->count("Unknown URI action: /nothing"), 200u);
+    EXPECT_EQ(listener->count("Unknown URI action: /nothing (200 in all)"), 1u);
     EXPECT_EQ(*journal, (std::vector<std::string>{"display displayed 8"}));
 
     // The view goes on: the next ad renders and is reported as usual.
@@ -223,4 +218,55 @@ TEST_F(HLCommandURLTest, AdViewSurvivesHostilePages) {
     ASSERT_TRUE(settle());
     EXPECT_EQ(*journal, (std::vector<std::string>{"display displayed 8", "display hidden 8", "display displayed 9"}));
     JSVirtualMachine::setExecutionTimeLimit(0);
+}
+
+// 10,000 navigations in one turn (as many as may wait), half of them a bad command; then one of each every 10 ms
+// for a minute.
+TEST_F(HLCommandURLTest, PagesLoopingOnCommandsStillActButWriteAFewLinesPerKind) {
+    JSVirtualMachine::setExecutionTimeLimit(platform::testing::hangGuard(10));
+    auto delegate = std::make_shared<HLCommandTestButtonDelegate>();
+    auto button = buttonNavigatingTo({}, delegate);
+    auto view = adViewRunning(8, "");
+    const size_t before = listener->lines().size();
+    auto loop = [](const std::string& command) {
+        return "location.href = 'halcyon://com.halcyon.sdk/nothing'; location.href = 'halcyon://com.halcyon.sdk/" +
+               command + "';";
+    };
+    auto evaluate = [](const Ref<UIWebView>& webView, const std::string& script) {
+        return webView->stringByEvaluatingJavaScriptFromString(script);
+    };
+    evaluate(button, "for (var i = 0; i < 5000; i++) {" + loop("track_click") + "}");
+    evaluate(view->adWebView(), "for (var i = 0; i < 5000; i++) {" + loop("close_ad") + "}");
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(delegate->heard.size(), 5000u);
+    EXPECT_EQ(display->count("hidden"), 5000u);
+    // ("Handling a click on" is counted since the pages' loads logged it.)
+    EXPECT_EQ(listener->count("WARN [HLWebViewButton] Unknown URI action: /nothing (5000 in all)"), 1u);
+    EXPECT_EQ(listener->count("WARN [HLHtmlAdView] Unknown URI action: /nothing (5000 in all)"), 1u);
+
+    // A timer: every navigation acts, the log gets a count every 10 s.
+    driver().advance(11);
+    const std::string timer = "var ticks = 0; var timer = setInterval(function () { ticks++;";
+    evaluate(button, timer + loop("track_click") + "}, 10);");
+    evaluate(view->adWebView(), timer + loop("close_ad") + "}, 10);");
+    driver().advance(60);
+    const std::string stop = "clearInterval(timer); String(ticks)";
+    const size_t ticks = std::stoul(evaluate(button, stop));
+    EXPECT_GE(ticks, 5000u);
+    EXPECT_EQ(evaluate(view->adWebView(), stop), std::to_string(ticks));
+    driver().advance(30);
+    EXPECT_EQ(delegate->heard.size(), 5000u + ticks);
+    EXPECT_EQ(display->count("hidden"), 5000u + ticks);
+    std::vector<std::string> lines;  // the two views' since the loops began
+    const auto all = listener->lines();
+    for (size_t i = before; i < all.size(); ++i)
+        if (all[i].find("[HLWebViewButton]") != std::string::npos || all[i].find("[HLHtmlAdView]") != std::string::npos)
+            lines.push_back(all[i]);
+    EXPECT_EQ(foldedCount(lines, "[HLWebViewButton] Unknown URI action: /nothing"), 5000u + ticks);
+    EXPECT_EQ(foldedCount(lines, "[HLHtmlAdView] Unknown URI action: /nothing"), 5000u + ticks);
+    EXPECT_EQ(foldedCount(lines, "[HLWebViewButton] Handling a click on"), 2 * (5000u + ticks));
+    EXPECT_EQ(foldedCount(lines, "[HLHtmlAdView] Handling a click on"), 2 * (5000u + ticks));
+    // Four kinds: the turn's line, then for the timer a first line and six or seven counts each.
+    EXPECT_LE(lines.size(), 4u * 9);
+    expectBoundedLogLines();
 }

@@ -189,7 +189,7 @@ TEST_F(HLRewardTest, TheEndPageActsOnlyOnceItIsShown) {
     ASSERT_TRUE(controller);
     ASSERT_TRUE(settle());
     driver().advance(16);
-    EXPECT_EQ(listener->count("The ad is not on screen yet; ignoring halcyon://com.halcyon.sdk/"), 3u);
+    EXPECT_EQ(foldedCount(listener->lines(), "The ad is not on screen yet; ignoring halcyon://com.halcyon.sdk/"), 3u);
     EXPECT_EQ(events->lines, (std::vector<std::string>{"displayed 35", "began 35", "succeeded 35 {\"coins\":5}",
                                                        "ended 35 100 full"}));
     EXPECT_FALSE(controller->isDismissed());
