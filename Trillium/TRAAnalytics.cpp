@@ -11,8 +11,15 @@
 #include "platform/foundation/NSUUID.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/runtime/SaturatingCast.h"
+#include "platform/web/RepeatedRefusals.h"
 
 namespace {
+
+// Events come as often as a page's taps and failures do: their lines fold.
+platform::web::RepeatedRefusals& analyticsLines() {
+    static auto& lines = *new platform::web::RepeatedRefusals(TRALog::kFoldedLinePeriod);  // never destroyed
+    return lines;
+}
 
 // The queue kept while the preferences cannot be read: stored then, it
 // would stand in for the queue they hold (which the preferences keep), and
@@ -85,7 +92,8 @@ void TRAAnalytics::sendAnalyticsEventsInOrder(const std::vector<Event>& events,
 std::optional<std::string> TRAAnalytics::eventURL(const Event& event, const std::optional<std::string>& dParams) {
     auto metadata = TRAMetadata::sharedMetadata();
     if (!metadata->isAnalyticsEnabled()) {
-        TRALog::infof("Analytics are switched off; event of category %lld not sent.", event.category);
+        TRALog::infoFolded(analyticsLines(), "Analytics are switched off; event of category %lld not sent.",
+                           event.category);
         return std::nullopt;
     }
     auto sdk = TRATrilliumSDK::sharedInstance();
@@ -112,7 +120,7 @@ size_t TRAAnalytics::queuedEventCount() { return storedQueue().size(); }
 std::string TRAAnalytics::enqueue(const std::string& url, const std::optional<std::string>& after) {
     Value::Array queue = storedQueue();
     while (queue.size() >= kMaximumQueuedEvents) {
-        TRALog::error("Analytics queue is full; the oldest event is dropped.");
+        TRALog::errorFolded(analyticsLines(), "Analytics queue is full; the oldest event is dropped.");
         inFlight_.erase(queue.front()["id"].stringValue());
         queue.erase(queue.begin());
     }
