@@ -340,9 +340,7 @@ TEST_F(OrreryRelayReportingTest, ABlockTheEndpointTookIsNeverSentAgainAfterTheIn
     ASSERT_NO_FATAL_FAILURE(restartSender(true));
     relay.setReportAnswer(Answer::ok());
     retransmit();
-    for (const char* name : {"one", "two", "three"}) EXPECT_EQ(timesTaken(name), 1u) << name;
-    EXPECT_EQ(storedBlocks(), 0u);
-    EXPECT_EQ(blockFiles(), 0u);
+    expectEachTakenOnceAndNothingLeft({"one", "two", "three"});
 }
 
 TEST_F(OrreryRelayReportingTest, ABlockTheEndpointTookIsNeverSentAgainWhenTheIndexCouldNotBeSaved) {
@@ -362,10 +360,7 @@ TEST_F(OrreryRelayReportingTest, ABlockTheEndpointTookIsNeverSentAgainWhenTheInd
 
     relay.setReportAnswer(Answer::ok());
     retransmit();
-    EXPECT_EQ(timesTaken("one"), 1u);
-    EXPECT_EQ(timesTaken("two"), 1u);
-    EXPECT_EQ(storedBlocks(), 0u);
-    EXPECT_EQ(blockFiles(), 0u);
+    expectEachTakenOnceAndNothingLeft({"one", "two"});
 }
 
 TEST_F(OrreryRelayReportingTest, BlocksTheDiscardDroppedNeverComeBackWithALostIndex) {
@@ -403,9 +398,7 @@ TEST_F(OrreryRelayReportingTest, AHandOverIsResentAsReportsWithinTheSizeLimit) {
     EXPECT_LT(sizes[1], 451000u);
     EXPECT_GT(sizes[0], 100000u);
     EXPECT_LT(sizes[0], 101000u);
-    for (const char* name : {"a", "b", "c"}) EXPECT_EQ(timesTaken(name), 1u) << name;
-    EXPECT_EQ(storedBlocks(), 0u);
-    EXPECT_EQ(blockFiles(), 0u);
+    expectEachTakenOnceAndNothingLeft({"a", "b", "c"});
 }
 
 TEST_F(OrreryRelayReportingTest, BlocksEarlierVersionsStoredAreSentOnceBesideNewOnes) {
@@ -451,10 +444,8 @@ TEST_F(OrreryRelayReportingTest, BlocksEarlierVersionsStoredAreSentOnceBesideNew
     ASSERT_NO_FATAL_FAILURE(restartSender(true));
     relay.setReportAnswer(Answer::ok());
     retransmit();
-    for (const char* name : {"whole 1", "whole 2", "own", "shared 0", "shared 1", "shared 2", "lost 0", "lost 1", "new 0", "new 1"})
-        EXPECT_EQ(timesTaken(name), 1u) << name;
-    EXPECT_EQ(storedBlocks(), 0u);
-    EXPECT_EQ(blockFiles(), 0u);
+    expectEachTakenOnceAndNothingLeft(
+        {"whole 1", "whole 2", "own", "shared 0", "shared 1", "shared 2", "lost 0", "lost 1", "new 0", "new 1"});
 }
 
 TEST_F(OrreryRelayReportingTest, BlocksSharingAFileWaitUntilTheyHaveFilesOfTheirOwn) {
@@ -486,11 +477,7 @@ TEST_F(OrreryRelayReportingTest, BlocksSharingAFileWaitUntilTheyHaveFilesOfTheir
     platform::testing::FileSystemConditions::setWritesFail(OrreryUtil::filePathDirectory(), false);
     relay.setReportAnswer(Answer::ok());
     retransmit();
-    EXPECT_EQ(timesTaken("first"), 1u);
-    EXPECT_EQ(timesTaken("second"), 1u);
-    EXPECT_EQ(timesTaken("later 48"), 1u);
-    EXPECT_EQ(storedBlocks(), 0u);
-    EXPECT_EQ(blockFiles(), 0u);
+    expectEachTakenOnceAndNothingLeft({"first", "second", "later 48"});
     EXPECT_EQ(logCapture().count("have files of their own now"), 1u);
 }
 

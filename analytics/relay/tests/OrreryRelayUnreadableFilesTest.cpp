@@ -96,6 +96,13 @@ protected:
         EXPECT_TRUE(nameItemsInSavedIndex(index, shared->identifier(), itemSizes));
         return shared;
     }
+    // The shared file of "zero", "one" and "two" split into moved files as a
+    // kill left it: the moved files written and the shared one removed, the
+    // index not saved. Null when the split failed.
+    Ref<OrreryDataSenderBlockInfo> splitCutShort() {
+        auto shared = storeSharedFile({"zero", "one", "two"}, {0, 1, 2});
+        return OrreryDataSenderBlockInfo::separatedFromSharedFile(shared->identifier(), {0, 1, 2}, key()) ? shared : nullptr;
+    }
     static std::string movedFilePath(const Ref<OrreryDataSenderBlockInfo>& shared, uint32_t item) {
         return OrreryUtil::filePathDirectory() + "/" + OrreryDataSenderBlockInfo::separatedFileName(shared->identifier(), item);
     }
@@ -124,9 +131,7 @@ TEST_F(OrreryRelayUnreadableFilesTest, TooManyOpenFilesDuringARetransmissionLose
     EXPECT_EQ(blockFiles(), 3u);
 
     retransmit();
-    for (const char* name : {"one", "two", "three"}) EXPECT_EQ(timesTaken(name), 1u) << name;
-    EXPECT_EQ(storedBlocks(), 0u);
-    EXPECT_EQ(blockFiles(), 0u);
+    expectEachTakenOnceAndNothingLeft({"one", "two", "three"});
 }
 
 TEST_F(OrreryRelayUnreadableFilesTest, ABlockWhoseReadsFailKeepsItsPlaceAndIsSentOnceReadable) {
@@ -147,9 +152,7 @@ TEST_F(OrreryRelayUnreadableFilesTest, ABlockWhoseReadsFailKeepsItsPlaceAndIsSen
 
     FileSystemConditions::setReadsFail(second->filePath(), std::nullopt);
     retransmit();
-    EXPECT_EQ(timesTaken("second"), 1u);
-    EXPECT_EQ(storedBlocks(), 0u);
-    EXPECT_EQ(blockFiles(), 0u);
+    expectEachTakenOnceAndNothingLeft({"second"});
     EXPECT_EQ(linesBeginning(second->identifier()), 1u);
     EXPECT_EQ(linesEnding(second->identifier()), 1u);
 }
@@ -185,9 +188,7 @@ TEST_F(OrreryRelayUnreadableFilesTest, AnUnreadableSharedFileKeepsItsBlocksUntil
     ASSERT_NO_FATAL_FAILURE(restartSender(true));
     retransmit();
     EXPECT_EQ(timesTaken("answered"), 0u);
-    EXPECT_EQ(timesTaken("first"), 1u);
-    EXPECT_EQ(storedBlocks(), 0u);
-    EXPECT_EQ(blockFiles(), 0u);
+    expectEachTakenOnceAndNothingLeft({"first"});
 }
 
 // A kill came after a split wrote the moved files and removed the shared
@@ -195,8 +196,8 @@ TEST_F(OrreryRelayUnreadableFilesTest, AnUnreadableSharedFileKeepsItsBlocksUntil
 // be read, so the group waits, and the reports posted meanwhile fail.
 TEST_F(OrreryRelayUnreadableFilesTest, ASplitCutShortWithAnUnreadableMovedFileSendsEachBlockOnce) {
     store(makeSettings({}, {}));
-    auto shared = storeSharedFile({"zero", "one", "two"}, {0, 1, 2});
-    ASSERT_TRUE(OrreryDataSenderBlockInfo::separatedFromSharedFile(shared->identifier(), {0, 1, 2}, key()));
+    auto shared = splitCutShort();
+    ASSERT_TRUE(shared);
 
     FileSystemConditions::setReadsFail(movedFilePath(shared, 1), EIO);
     ASSERT_NO_FATAL_FAILURE(restartSender(false));
@@ -207,9 +208,7 @@ TEST_F(OrreryRelayUnreadableFilesTest, ASplitCutShortWithAnUnreadableMovedFileSe
     FileSystemConditions::setReadsFail(movedFilePath(shared, 1), std::nullopt);
     relay.setReportAnswer(Answer::ok());
     retransmit();
-    for (const char* name : {"zero", "one", "two"}) EXPECT_EQ(timesTaken(name), 1u) << name;
-    EXPECT_EQ(storedBlocks(), 0u);
-    EXPECT_EQ(blockFiles(), 0u);
+    expectEachTakenOnceAndNothingLeft({"zero", "one", "two"});
 }
 
 // The files an earlier version could leave after such a start: records its
@@ -220,8 +219,8 @@ TEST_F(OrreryRelayUnreadableFilesTest, ARecordAnEarlierStartRecoveredForAMovedFi
     auto index = sender()->relayCBReportDataIndex();
     storeBlocks({"recovered 0", "recovered 2"});
     auto recovered = index->notSentBlocksForDataKey(key());
-    auto shared = storeSharedFile({"zero", "one", "two"}, {0, 1, 2});
-    ASSERT_TRUE(OrreryDataSenderBlockInfo::separatedFromSharedFile(shared->identifier(), {0, 1, 2}, key()));
+    auto shared = splitCutShort();
+    ASSERT_TRUE(shared);
     // The two records name the moved files of items 0 and 2 instead.
     std::string saved = bytesOf(index->indexFilePath());
     for (size_t i = 0; i < 2; ++i) {
@@ -237,9 +236,7 @@ TEST_F(OrreryRelayUnreadableFilesTest, ARecordAnEarlierStartRecoveredForAMovedFi
     ASSERT_NO_FATAL_FAILURE(restartSender(false));
     EXPECT_EQ(storedBlocks(), 3u);
     retransmit();
-    for (const char* name : {"zero", "one", "two"}) EXPECT_EQ(timesTaken(name), 1u) << name;
-    EXPECT_EQ(storedBlocks(), 0u);
-    EXPECT_EQ(blockFiles(), 0u);
+    expectEachTakenOnceAndNothingLeft({"zero", "one", "two"});
 }
 
 // The send index cannot be read at two starts in a row. It is not replaced
@@ -276,11 +273,8 @@ TEST_F(OrreryRelayUnreadableFilesTest, AnIndexUnreadableAtAStartIsReadLaterAndNo
 
     FileSystemConditions::setReadsFail(indexFile, std::nullopt);
     retransmit();
-    for (const char* name : {"own", "first", "third", "new", "kept", "kept across a start"})
-        EXPECT_EQ(timesTaken(name), 1u) << name;
     EXPECT_EQ(timesTaken("answered"), 0u);
-    EXPECT_EQ(storedBlocks(), 0u);
-    EXPECT_EQ(blockFiles(), 0u);
+    expectEachTakenOnceAndNothingLeft({"own", "first", "third", "new", "kept", "kept across a start"});
     EXPECT_EQ(linesBeginning(indexFile), 1u);
     EXPECT_EQ(linesEnding(indexFile), 1u);
 }

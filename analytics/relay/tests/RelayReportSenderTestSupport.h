@@ -100,6 +100,12 @@ protected:
             count += OrreryDataSenderBlockInfo::isBlockFileName(file) ? 1 : 0;
         return count;
     }
+    // Each block of `names` taken once, and none left: not in the index, not as a file.
+    void expectEachTakenOnceAndNothingLeft(const std::vector<std::string>& names) {
+        for (const auto& name : names) EXPECT_EQ(timesTaken(name), 1u) << name;
+        EXPECT_EQ(storedBlocks(), 0u);
+        EXPECT_EQ(blockFiles(), 0u);
+    }
     // Once every outcome is in: the one report the endpoint received, decoded
     // (nothing, and a failure, when it received another number).
     std::optional<simulator::RelayReport> soleReport() {
