@@ -4,7 +4,9 @@
 // its reference; and the counters `./run bench` reads: a counter
 // "<x>_target" holds the most that counter "<x>" may be, and "<x>_low" and
 // "<x>_high", when there, the quartiles of the repeated measurements whose
-// median "<x>" is; a label "<x>: <why>" explains a target "<x>" misses.
+// median "<x>" is; "<x>_load" and "<x>_processors", when there, the load a
+// row timed on the wall clock ran under; a label "<x>: <why>" explains a
+// target "<x>" misses.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -16,6 +18,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/foundation/QuietPlatform.h"
@@ -160,6 +163,34 @@ inline void reportTarget(benchmark::State& state, const std::string& name, const
     reportTarget(state, name, value.median, target);
     state.counters[name + "_low"] = value.low;
     state.counters[name + "_high"] = value.high;
+}
+
+// The machine's load while a row timed on the wall clock ran: a wall time
+// counts the time other programs hold the processors, so such a row says
+// what it ran beside. sample() reads the one-minute load average; the row's
+// load is the mean of its readings.
+struct BenchLoad {
+    double sum = 0;
+    int readings = 0;
+
+    void sample() {
+        double load = 0;
+        if (getloadavg(&load, 1) != 1) return;
+        sum += load;
+        ++readings;
+    }
+    double average() const { return readings > 0 ? sum / readings : 0; }
+};
+
+// A median timed on the wall clock, with its quartiles, the most it may be
+// and the load it ran under. Its verdict is its better quartile's: the
+// rounds that other programs slowed least are the ones that tell the work's
+// own time.
+inline void reportWallTarget(benchmark::State& state, const std::string& name, const BenchSpread& value, double target,
+                             const BenchLoad& load) {
+    reportTarget(state, name, value, target);
+    state.counters[name + "_load"] = load.average();
+    state.counters[name + "_processors"] = std::thread::hardware_concurrency();
 }
 
 // Why counter `name` misses its target by design, and what that buys:
