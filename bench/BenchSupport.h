@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -167,16 +168,20 @@ inline void reportTarget(benchmark::State& state, const std::string& name, const
 
 // The machine's load while a row timed on the wall clock ran: a wall time
 // counts the time other programs hold the processors, so such a row says
-// what it ran beside. sample() reads the one-minute load average; the row's
-// load is the mean of its readings.
+// what it ran beside. sample() reads the tasks running or waiting for a
+// processor, this one included: what the load average averages, read now,
+// so that the mean of a row's readings is its own load and not that of the
+// minute before it.
 struct BenchLoad {
     double sum = 0;
     int readings = 0;
 
     void sample() {
-        double load = 0;
-        if (getloadavg(&load, 1) != 1) return;
-        sum += load;
+        std::ifstream file("/proc/loadavg");
+        double minute = 0, fiveMinutes = 0, fifteenMinutes = 0;
+        int runnable = 0;
+        if (!(file >> minute >> fiveMinutes >> fifteenMinutes >> runnable)) return;
+        sum += runnable;
         ++readings;
     }
     double average() const { return readings > 0 ? sum / readings : 0; }
@@ -185,7 +190,9 @@ struct BenchLoad {
 // A median timed on the wall clock, with its quartiles, the most it may be
 // and the load it ran under. Its verdict is its better quartile's: the
 // rounds that other programs slowed least are the ones that tell the work's
-// own time.
+// own time. Past as many tasks as processors, no round had the processors
+// to itself: a better quartile over its target is then said with the load,
+// not judged.
 inline void reportWallTarget(benchmark::State& state, const std::string& name, const BenchSpread& value, double target,
                              const BenchLoad& load) {
     reportTarget(state, name, value, target);

@@ -22,8 +22,9 @@
 // waits for free cores where the floor does not, so its median ratio rises
 // with the machine's load (about 1.1 with a load of 12 on 8 cores, 1.7 to 2.2
 // at 20 to 28). The rounds that other programs slowed least hold the start-up's
-// own cost (the better quartile stayed about 1.13 at loads of 27 and 47 on 8
-// cores): the row is judged on it, and says the load it ran under.
+// own cost (the better quartile stayed 1.1 to 1.4 beside 8 busy loops and
+// other builds, 25 tasks for 8 cores): the row is judged on it, and says the
+// load it ran under, sampled each round.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>

@@ -6,9 +6,11 @@ most that counter "<x>" may be; each such pair is a row, marked "over" when
 the value is above its target. Where "<x>" is the median of repeated
 measurements, counters "<x>_low" and "<x>_high" hold their quartiles, shown
 as the row's spread. A row timed on the wall clock has counters "<x>_load"
-and "<x>_processors", the load average it ran under, shown beside it: other
-programs' load lengthens a wall time, so such a row is over only when its
-better quartile is. Every row over says why under the table: a benchmark
+and "<x>_processors", the load it ran under (the tasks running or waiting
+for a processor, on average), shown beside it: other programs' load
+lengthens a wall time, so such a row is over only when its better quartile
+is, and "loaded", not judged, when that is over with more tasks than
+processors. Every row over or loaded says why under the table: a benchmark
 whose label reads "<x>: <why>" explains why its "<x>" misses its target by
 design; a row on the wall clock gives its better quartile and load; any
 other is measured on what other programs hardly move (processor time,
@@ -56,20 +58,25 @@ def rows_of(path):
             shown_load = f"{load:.3g} on {processors:.0f}" if wall else ""
             # On the wall clock, the rounds other programs slowed least.
             judged = low if wall and low is not None else value
-            over = judged > target
+            verdict = "over" if judged > target else ""
             note, by_design = None, False
-            if over and label.startswith(f"{measured}: "):
+            if verdict and label.startswith(f"{measured}: "):
                 note, by_design = "by design: " + label[len(measured) + 2 :], True
-            elif over and wall:
+            elif verdict and wall and load > processors:
+                verdict = "loaded"
                 note = (
-                    f"timed on the wall clock, and its better quartile ({judged:.3g}) is over too, at a load "
-                    f"average of {load:.3g} on {processors:.0f} processors"
+                    f"not judged: timed on the wall clock with {load:.3g} tasks on average for {processors:.0f} "
+                    f"processors, its rounds waited for processors, and its better quartile ({judged:.3g}) is over; "
+                    "rerun it on a quieter machine"
                 )
-                if load > processors:
-                    note += ": more work than processors, which lengthens a wall time; rerun on a quieter machine"
-            elif over:
+            elif verdict and wall:
+                note = (
+                    f"timed on the wall clock, its better quartile ({judged:.3g}) is over too, with {load:.3g} "
+                    f"tasks on average for {processors:.0f} processors"
+                )
+            elif verdict:
                 note = MEASURED_ALONE
-            row = (name, measured, f"{value:.3g}", spread, f"{target:.3g}", shown_load, "over" if over else "")
+            row = (name, measured, f"{value:.3g}", spread, f"{target:.3g}", shown_load, verdict)
             yield row, note, by_design
 
 
@@ -94,11 +101,20 @@ def main(paths):
     for row in [header] + rows:
         print("  ".join(str(cell).ljust(width) for cell, width in zip(row, widths)).rstrip())
     missed = sum(1 for row in rows if row[-1] == "over")
-    print(f"\n{len(rows) - errors} measured, {missed} over target, {errors} errors")
+    loaded = sum(1 for row in rows if row[-1] == "loaded")
+    counts = [f"{len(rows) - errors} measured", f"{missed} over target"]
+    counts += [f"{loaded} not judged (loaded)"] if loaded else []
+    print("\n" + ", ".join(counts + [f"{errors} errors"]))
     if any(row[5] for row in rows):
-        print("A row timed on the wall clock (its load shown) is over only when its better quartile is.")
+        print(
+            textwrap.fill(
+                "A row timed on the wall clock (its load shown: the tasks running or waiting for the processors, "
+                "on average) is over only when its better quartile is.",
+                width=100,
+            )
+        )
     if notes:
-        print("\nWhy over:")
+        print("\nWhy over or not judged:")
         for row, note in notes:
             print(f"  {row}:")
             print(textwrap.fill(note, width=100, initial_indent="    ", subsequent_indent="    "))
