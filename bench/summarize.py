@@ -86,7 +86,8 @@ def main(paths):
         try:
             found = list(rows_of(path))
         except (OSError, ValueError) as problem:
-            found = [((os.path.basename(path), "error", f"unreadable results: {problem}", "", "", "", "ERROR"), None, False)]
+            row = (os.path.basename(path), "error", f"unreadable results: {problem}", "", "", "", "ERROR")
+            found = [(row, None, False)]
         for row, note, by_design in found:
             rows.append(row)
             # A benchmark's own note once for the rows of its arguments that it explains alike.
