@@ -4,7 +4,9 @@
 // its reference; and the counters `./run bench` reads: a counter
 // "<x>_target" holds the most that counter "<x>" may be, and "<x>_low" and
 // "<x>_high", when there, the quartiles of the repeated measurements whose
-// median "<x>" is; a label "<x>: <why>" explains a target "<x>" misses.
+// median "<x>" is; "<x>_load" and "<x>_processors", when there, the load a
+// row timed on the wall clock ran under; a label "<x>: <why>" explains a
+// target "<x>" misses.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -15,7 +17,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/foundation/QuietPlatform.h"
@@ -160,6 +164,40 @@ inline void reportTarget(benchmark::State& state, const std::string& name, const
     reportTarget(state, name, value.median, target);
     state.counters[name + "_low"] = value.low;
     state.counters[name + "_high"] = value.high;
+}
+
+// The machine's load while a row timed on the wall clock ran: a wall time
+// counts the time other programs hold the processors, so such a row says
+// what it ran beside. sample() reads the tasks running or waiting for a
+// processor, this one included: what the load average averages, read now,
+// so that the mean of a row's readings is its own load and not that of the
+// minute before it.
+struct BenchLoad {
+    double sum = 0;
+    int readings = 0;
+
+    void sample() {
+        std::ifstream file("/proc/loadavg");
+        double minute = 0, fiveMinutes = 0, fifteenMinutes = 0;
+        int runnable = 0;
+        if (!(file >> minute >> fiveMinutes >> fifteenMinutes >> runnable)) return;
+        sum += runnable;
+        ++readings;
+    }
+    double average() const { return readings > 0 ? sum / readings : 0; }
+};
+
+// A median timed on the wall clock, with its quartiles, the most it may be
+// and the load it ran under. Its verdict is its better quartile's: the
+// rounds that other programs slowed least are the ones that tell the work's
+// own time. Past as many tasks as processors, no round had the processors
+// to itself: a better quartile over its target is then said with the load,
+// not judged.
+inline void reportWallTarget(benchmark::State& state, const std::string& name, const BenchSpread& value, double target,
+                             const BenchLoad& load) {
+    reportTarget(state, name, value, target);
+    state.counters[name + "_load"] = load.average();
+    state.counters[name + "_processors"] = std::thread::hardware_concurrency();
 }
 
 // Why counter `name` misses its target by design, and what that buys:

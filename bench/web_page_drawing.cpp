@@ -1,14 +1,16 @@
 // Drawing hostile pages: for each page of the drawing's bound tests
-// (platform/web/tests/HostilePages.h), the time one snapshot of a web view
-// showing it takes and the most resident memory the process held during it
-// over what it held with the page loaded, never below it (text of large
-// glyphs at many sizes, and a dense ad that must be drawn, among them).
-// Targets: 2 s and 100 MB, for every page; each stops at its bound or is
-// drawn within its resource bounds.
+// (platform/web/tests/HostilePages.h), the processor time one snapshot of a
+// web view showing it takes and the most resident memory the process held
+// during it over what it held with the page loaded, never below it (text of
+// large glyphs at many sizes, and a dense ad that must be drawn, among
+// them). Targets: 2 s and 100 MB, for every page; each stops at its bound or
+// is drawn within its resource bounds. The drawing is bounded by the
+// processor time of the thread that draws (PageContainer), which other
+// programs' load does not count, and so is its target; the wall time is
+// beside it (wall_seconds).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <chrono>
 #include <string>
 
 #include "bench/BenchSupport.h"
@@ -32,16 +34,18 @@ void BM_HostilePageSnapshot(benchmark::State& state, const std::string& name) {
     view->loadHTMLString(html, nullptr);
     driver.drain();
     html.clear();
-    double seconds = 0, megabytes = 0;
+    double seconds = 0, wallSeconds = 0, megabytes = 0;
     for (auto _ : state) {
         platform::testing::releaseFreedMemory();
         if (!platform::testing::resetPeakResidentBytes()) state.SkipWithError("the peak resident size cannot be reset");
         // The loaded page, read after the reset: read before it, it could
         // count memory that the engine's threads hand back in between.
         const double before = double(platform::testing::residentBytes());
-        const auto start = std::chrono::steady_clock::now();
+        const double wallStart = benchNowNanoseconds(BenchClock::Wall);
+        const double start = benchNowNanoseconds(BenchClock::ThreadCpu);
         if (!view->renderToPNG(home + "/snapshot.png")) state.SkipWithError("the snapshot was not written");
-        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        seconds = (benchNowNanoseconds(BenchClock::ThreadCpu) - start) / 1e9;
+        wallSeconds = (benchNowNanoseconds(BenchClock::Wall) - wallStart) / 1e9;
         // The kernel starts its peak from its running count of the resident
         // size, which lags the exact one by what each processor has not yet
         // added in: a drawing that frees more than it takes can leave a peak
@@ -50,7 +54,8 @@ void BM_HostilePageSnapshot(benchmark::State& state, const std::string& name) {
         const double peak = std::max(double(platform::testing::peakResidentBytes()), before);
         megabytes = (peak - before) / (1 << 20);
     }
-    reportTarget(state, "seconds", seconds, kSnapshotTargetSeconds);
+    reportTarget(state, "processor_seconds", seconds, kSnapshotTargetSeconds);
+    state.counters["wall_seconds"] = wallSeconds;
     reportTarget(state, "peak_mb", megabytes, kSnapshotTargetMegabytes);
 }
 

@@ -52,10 +52,16 @@ std::optional<std::string> headerValue(const TrafficExchange::Headers& headers, 
     return std::nullopt;
 }
 
-// Whole, or its start and length: the start of a URL says which endpoint it is.
+// Whole, or its start then "…": the start of a URL says which endpoint it is,
+// and the traffic's index has it whole. No length: a byte count on the line
+// is the body's.
 std::string shownTarget(const std::string& text) {
     constexpr size_t kShown = 160;
-    return platform::urlForLog(text, kShown);
+    std::string url = platform::urlForLog(text, std::string::npos);
+    if (url.size() <= kShown) return url;
+    size_t cut = kShown;
+    while (cut > 0 && (static_cast<unsigned char>(url[cut]) & 0xC0) == 0x80) --cut;
+    return url.substr(0, cut) + "…";
 }
 
 std::string bytesText(size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }

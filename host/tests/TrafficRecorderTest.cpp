@@ -1,6 +1,6 @@
 // The recording proxy on its own, between a client on a test thread and
 // loopback services: it records the URL the client sent (https and long ones
-// too) and the service's, ends a forward a dripping service holds open when
+// too, the timeline showing a long one's start) and the service's, ends a forward a dripping service holds open when
 // it stops, passes a binary answer on as it streams and cuts it at its cap,
 // records a redirect's hop to another origin and the hosts a service names,
 // rewrites origins only in text, and ends what the run left unanswered.
@@ -35,13 +35,18 @@ protected:
         std::string body;
         Ref<NSError> error;
     };
-    // A GET through the proxy, from a thread of its own (the proxy answers
-    // on threads of its own; the main thread stays free).
-    static Fetched fetch(const std::string& url) {
+    // A GET through the proxy (a POST when given a body), from a thread of
+    // its own (the proxy answers on threads of its own; the main thread
+    // stays free).
+    static Fetched fetch(const std::string& url, const std::string& body = "") {
         Fetched fetched;
         std::thread([&] {
             auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(url));
             request->setTimeoutInterval(30);
+            if (!body.empty()) {
+                request->setHTTPMethod("POST");
+                request->setHTTPBody(NSData::dataWithString(body));
+            }
             Ref<NSURLResponse> response;
             auto data = NSURLConnection::sendSynchronousRequest(request, &response, &fetched.error);
             if (auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(response))
@@ -133,16 +138,26 @@ TEST_F(TrafficRecorderTest, TheRecordKeepsTheUrlTheClientSentOverHttpsAndAtAnyLe
     auto secure = recorder.secureOriginFor("rewards");
     ASSERT_TRUE(secure);
     ASSERT_TRUE(TrustedAuthorities::addCertificatesPEM(recorder.certificateAuthorityPEM("rewards")));
+    service.route("POST", "/reward", Answer::ok("{}").header("Content-Type", "application/json"));
     const std::string query = "?p=" + std::string(20000, 'q');
     EXPECT_EQ(fetch(*secure + "/reward" + query).status, 200);
     EXPECT_EQ(fetch(*url + "reward" + query).status, 200);
+    EXPECT_EQ(fetch(*url + "reward" + query, "{\"n\":1}").status, 200);
     auto exchanges = recorder.exchanges();
-    ASSERT_EQ(exchanges.size(), 2u);
+    ASSERT_EQ(exchanges.size(), 3u);
     EXPECT_EQ(exchanges[0].url, *secure + "/reward" + query);
     EXPECT_EQ(exchanges[0].serviceUrl, service.url("/reward") + query);
     EXPECT_EQ(exchanges[1].url, *url + "reward" + query);
-    ASSERT_EQ(service.requestCount(), 2u);
+    ASSERT_EQ(service.requestCount(), 3u);
     EXPECT_EQ(service.requests()[0].target, "/reward" + query);
+    // The timeline shows its start, and one byte count a line: the body's.
+    std::vector<std::string> shown;
+    for (const std::string& line : timeline.lines())
+        if (size_t at = line.find("net "); at != std::string::npos) shown.push_back(line.substr(line.find('#', at)));
+    const std::string start = "/reward?p=" + std::string(150, 'q') + "…";
+    EXPECT_EQ(shown, (std::vector<std::string>{"#1 rewards: GET " + start, "#1 200 (2 bytes)",
+                                               "#2 rewards: GET " + start, "#2 200 (2 bytes)",
+                                               "#3 rewards: POST " + start + " (7 bytes)", "#3 200 (2 bytes)"}));
 }
 
 TEST_F(TrafficRecorderTest, AHostTheServiceNamesIsReachedThroughAProxyOfTheService) {

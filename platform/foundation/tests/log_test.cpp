@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <filesystem>
 #include <regex>
 #include <thread>
 
@@ -11,18 +14,25 @@
 
 namespace {
 
-TEST(NSLog, WritesOneWholePrefixedLine) {
+TEST(NSLog, WritesOneWholePrefixedLineNamingTheProgramItself) {
     std::vector<std::string> raw;
     std::mutex mutex;
     platform::setLogSink([&](platform::LogLevel, std::string_view line) {
         std::lock_guard lock(mutex);
         raw.emplace_back(line);
     });
+    // Started under another name ("exec -a"): the line names the program's own file.
+    char* const given = program_invocation_short_name;
+    program_invocation_short_name = const_cast<char*>("run demo");
     NSLog("loaded %d ads from %@", 3, std::string("server"));
+    program_invocation_short_name = given;
     platform::setLogSink(nullptr);
     ASSERT_EQ(raw.size(), 1u);
-    const std::regex shape(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \S+\[\d+:\d+\] loaded 3 ads from server)");
-    EXPECT_TRUE(std::regex_match(raw[0], shape)) << raw[0];
+    const std::regex shape(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (\S+)\[(\d+):\d+\] loaded 3 ads from server)");
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(raw[0], parts, shape)) << raw[0];
+    EXPECT_EQ(parts[1].str(), std::filesystem::read_symlink("/proc/self/exe").filename().string());
+    EXPECT_EQ(parts[2].str(), std::to_string(::getpid()));
 }
 
 TEST(NSLog, TimeStampIsTheDeviceLocalTimeOnTheInjectableClock) {
