@@ -55,10 +55,11 @@ void HLLogManager::logMessage(std::string_view message, std::string_view source,
 }
 
 void HLLogManager::writeFolded(platform::web::RepeatedRefusals& lines, std::string_view level, std::string_view source,
-                               std::string_view kind, std::string message) {
+                               std::string_view kind, std::string message, size_t newLinesPerPeriod) {
     lines.refuse(std::string(kind), std::move(message),
                  [logger = self<HLLogManager>(), level = std::string(level), source = std::string(source)](
-                     const std::string& line) { logger->logMessage(line, source, level); });
+                     const std::string& line) { logger->logMessage(line, source, level); },
+                 newLinesPerPeriod);
 }
 
 void HLLogManager::eBecauseOf(std::string_view source, std::string_view message,

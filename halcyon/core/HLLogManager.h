@@ -7,6 +7,7 @@
 // queue and the main thread at once.
 #pragma once
 
+#include <cstddef>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -80,8 +81,19 @@ public:
                 std::string_view format, const Args&... args) {
         if (isHeard()) writeFolded(lines, level, source, format, NSString::stringWithFormat(format, args...));
     }
+    // The same where only repeats fold, by their text (a navigation's URL):
+    // a line the fold has not written is written at once, up to
+    // kNewFoldedLinesPerPeriod of them a period.
+    static constexpr size_t kNewFoldedLinesPerPeriod = 20;
+    template <class... Args>
+    void foldedRepeats(platform::web::RepeatedRefusals& lines, std::string_view level, std::string_view source,
+                       std::string_view format, const Args&... args) {
+        if (isHeard())
+            writeFolded(lines, level, source, format, NSString::stringWithFormat(format, args...),
+                        kNewFoldedLinesPerPeriod);
+    }
     void writeFolded(platform::web::RepeatedRefusals& lines, std::string_view level, std::string_view source,
-                     std::string_view kind, std::string message);
+                     std::string_view kind, std::string message, size_t newLinesPerPeriod = 0);
 
     // The common path: "<level> [<source>] <message>".
     void logMessage(std::string_view message, std::string_view source, std::string_view level);

@@ -284,12 +284,20 @@ void HLHtmlAdView::layoutSubviews() {
 
 // ---- web view delegate
 
-bool HLHtmlAdView::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSURLRequest& request,
+bool HLHtmlAdView::webViewShouldStartLoadWithRequest(Ref<UIWebView> webView, const NSURLRequest& request,
                                                      UIWebViewNavigationType navigationType) {
     Ref<NSURL> url = request.URL();
-    if (logger_)
-        logger_->folded(pageLines_, "INFO", kHLAdViewLogSource, "Handling a click on: %@",
-                        url ? platform::urlForLog(url->absoluteString()) : "(null)");
+    // The user's tap is logged as it comes; a page's own navigations (a
+    // reload, a frame, a script's click) fold by URL, so that a page that
+    // navigates in a loop cannot flood the log. A tap gives the page an
+    // activation that no script can, and its link's navigation uses it up.
+    const bool byUser = navigationType == UIWebViewNavigationTypeLinkClicked && webView &&
+                        webView->consumeTransientUserActivation();
+    if (logger_) {
+        const std::string shown = url ? platform::urlForLog(url->absoluteString()) : "(null)";
+        if (byUser) logger_->i(kHLAdViewLogSource, "Handling a click on: %@", shown);
+        else logger_->foldedRepeats(pageLines_, "INFO", kHLAdViewLogSource, "Handling a click on: %@", shown);
+    }
     if (!url) return true;
     const bool command = url->scheme() == "halcyon" && url->host() == kHLSdkIdentifier;
     if (!command && navigationType != UIWebViewNavigationTypeLinkClicked) return true;

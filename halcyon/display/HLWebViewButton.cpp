@@ -18,14 +18,19 @@ Ref<HLWebViewButton> HLWebViewButton::initWithSdk(const Ref<HLSdk>& sdk) {
     return self<HLWebViewButton>();
 }
 
-bool HLWebViewButton::webViewShouldStartLoadWithRequest(Ref<UIWebView>, const NSURLRequest& request,
-                                                        UIWebViewNavigationType) {
+bool HLWebViewButton::webViewShouldStartLoadWithRequest(Ref<UIWebView> webView, const NSURLRequest& request,
+                                                        UIWebViewNavigationType navigationType) {
     Ref<NSURL> url = request.URL();
     Ref<HLSdk> sdk = sdk_.lock();
     Ref<HLLogManager> logger = sdk ? sdk->logManager() : nullptr;
-    if (logger)
-        logger->folded(pageLines_, "INFO", "HLWebViewButton", "Handling a click on: %@",
-                       url ? platform::urlForLog(url->absoluteString()) : "(null)");
+    // As the ad view does: the user's tap at once, the page's own navigations folded by URL.
+    const bool byUser = navigationType == UIWebViewNavigationTypeLinkClicked && webView &&
+                        webView->consumeTransientUserActivation();
+    if (logger) {
+        const std::string shown = url ? platform::urlForLog(url->absoluteString()) : "(null)";
+        if (byUser) logger->i("HLWebViewButton", "Handling a click on: %@", shown);
+        else logger->foldedRepeats(pageLines_, "INFO", "HLWebViewButton", "Handling a click on: %@", shown);
+    }
     if (!url || !HLUtils::hl_isEqualToStringIgnoringCase(url->scheme(), "halcyon") ||
         !HLUtils::hl_isEqualToStringIgnoringCase(url->host(), kHLSdkIdentifier))
         return true;

@@ -1,6 +1,7 @@
 #include "platform/runtime/Log.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -75,6 +76,41 @@ size_t appendPrintable(std::string& out, std::string_view text, size_t limit) {
     return i;
 }
 
+// Where the authority of `text` would begin for a URL parser or a browser,
+// npos when it has none. They skip leading white space and control bytes and
+// drop tabs and line breaks anywhere; take a backslash for a slash; read
+// "//host" with no scheme against the page's; and for the special schemes
+// (http, https, ws, wss, ftp, file) read an authority after any number of
+// slashes, none included ("http:user:pw@host").
+size_t authorityStart(std::string_view text) {
+    const auto isAlpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    const auto isSchemeCharacter = [&](char c) {
+        return isAlpha(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+    };
+    const auto isDropped = [](char c) { return c == '\t' || c == '\n' || c == '\r'; };
+    const auto isSlash = [](char c) { return c == '/' || c == '\\'; };
+    size_t i = 0;
+    while (i < text.size() && static_cast<unsigned char>(text[i]) <= 0x20) ++i;
+    // The scheme in lower case, as far as a special one's length (a longer one is none).
+    std::string scheme;
+    size_t schemeLength = 0;
+    for (; i < text.size() && (isSchemeCharacter(text[i]) || isDropped(text[i])); ++i) {
+        if (isDropped(text[i])) continue;
+        if (schemeLength++ == 0 && !isAlpha(text[i])) return std::string_view::npos;
+        if (scheme.size() <= 5) scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+    }
+    const bool hasScheme = schemeLength > 0;
+    if (hasScheme && (i == text.size() || text[i] != ':')) return std::string_view::npos;
+    if (hasScheme) ++i;
+    size_t slashes = 0;
+    for (; i < text.size() && (isSlash(text[i]) || isDropped(text[i])); ++i)
+        if (isSlash(text[i])) ++slashes;
+    static constexpr std::string_view kSpecial[] = {"http", "https", "ws", "wss", "ftp", "file"};
+    const bool special = std::find(std::begin(kSpecial), std::end(kSpecial), scheme) != std::end(kSpecial);
+    if (hasScheme ? special || slashes >= 2 : slashes >= 2) return i;
+    return std::string_view::npos;
+}
+
 }  // namespace
 
 std::string printableLogLine(std::string_view text) {
@@ -100,17 +136,9 @@ std::string shortenedForLog(std::string_view start, size_t length, size_t limit)
 std::string urlForLog(std::string_view url, size_t limit) { return urlForLog(url, url.size(), limit); }
 
 std::string urlForLog(std::string_view start, size_t length, size_t limit) {
-    // "scheme://userinfo@host…": the scheme is a letter, then letters, digits, "+", "-" or ".".
-    const auto isAlpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
-    const auto isSchemeCharacter = [&](char c) {
-        return isAlpha(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
-    };
     start = start.substr(0, length);
-    size_t scheme = 0;
-    while (scheme < start.size() && isSchemeCharacter(start[scheme])) ++scheme;
-    if (scheme == 0 || !isAlpha(start[0]) || start.substr(scheme, 3) != "://")
-        return shortenedForLog(start, length, limit);
-    const size_t begin = scheme + 3;
+    const size_t begin = authorityStart(start);
+    if (begin == std::string_view::npos) return shortenedForLog(start, length, limit);
     const size_t end = start.find_first_of("/?#", begin);
     if (end == std::string_view::npos && start.size() < length)
         return shortenedForLog(std::string(start.substr(0, begin)) + "***", length, limit);

@@ -228,13 +228,18 @@ void* runJob(void* job) {
 
 }  // namespace
 
-std::string parseHTMLToNodeList(std::string_view html, std::optional<std::string_view> fragmentContext) {
+std::string parseHTMLToNodeList(std::string_view html, std::optional<std::string_view> fragmentContext,
+                                const ParseLineSink& boundPassed) {
+    auto warn = [&](std::string line) {
+        if (boundPassed) boundPassed(std::move(line));
+        else log(LogLevel::Warning, line);
+    };
     if (html.size() > kMaximumDocumentBytes) {
-        log(LogLevel::Warning, "web view: page cut at " + std::to_string(kMaximumDocumentBytes) + " bytes");
+        warn("web view: page cut at " + std::to_string(kMaximumDocumentBytes) + " bytes");
         html = html.substr(0, kMaximumDocumentBytes);
     }
     if (std::optional<Cut> cut = hostileCut(html)) {
-        log(LogLevel::Warning, std::string("web view: page cut at byte ") + std::to_string(cut->at) + ": " + cut->why);
+        warn(std::string("web view: page cut at byte ") + std::to_string(cut->at) + ": " + cut->why);
         html = html.substr(0, cut->at);
     }
     ParseJob job{html, fragmentContext, {}};
@@ -256,9 +261,9 @@ std::string parseHTMLToNodeList(std::string_view html, std::optional<std::string
     }
     if (!ran) job.run();
     if (job.result.cutNodes)
-        log(LogLevel::Warning, "web view: page has more than " + std::to_string(kMaximumNodes) + " nodes; the rest are dropped");
+        warn("web view: page has more than " + std::to_string(kMaximumNodes) + " nodes; the rest are dropped");
     if (job.result.cutDepth)
-        log(LogLevel::Warning, "web view: page nests deeper than " + std::to_string(kMaximumDepth) + "; deeper nodes are dropped");
+        warn("web view: page nests deeper than " + std::to_string(kMaximumDepth) + "; deeper nodes are dropped");
     return std::move(job.result.out);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,7 +20,11 @@ inline constexpr size_t kMaximumDepth = 512;               // deeper subtrees ar
 // parent is an earlier node's index or -1 for the top. A whole document
 // (html, head, body always present) or, with `fragmentContext` (a tag
 // name), the children of an element of that kind. Never fails: bad markup is
-// parsed by the HTML rules, invalid UTF-8 becomes U+FFFD.
-std::string parseHTMLToNodeList(std::string_view html, std::optional<std::string_view> fragmentContext = {});
+// parsed by the HTML rules, invalid UTF-8 becomes U+FFFD. Each bound the
+// markup passed gives a line to `boundPassed` (a page's parse hands it to the
+// page's fold), or a warning of the platform's log when it is null.
+using ParseLineSink = std::function<void(std::string line)>;
+std::string parseHTMLToNodeList(std::string_view html, std::optional<std::string_view> fragmentContext = {},
+                                const ParseLineSink& boundPassed = nullptr);
 
 }  // namespace platform::web

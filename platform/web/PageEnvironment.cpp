@@ -33,6 +33,9 @@ void collectSoon(const std::shared_ptr<EngineGroup>& group) {
 constexpr size_t kMaximumTimers = 10000;
 // Seconds a page's script file may take to arrive.
 constexpr double kScriptFetchTimeout = 10;
+// Kinds of the page's fold (PageLog) for what its loads give.
+constexpr const char* kNotLoadedKind = "web view: script not loaded";
+constexpr const char* kParseBoundKind = "web view: page cut";
 
 std::string lowercase(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -203,11 +206,13 @@ void PageEnvironment::installScope() {
         core->pageLog->write(levelNamed(level), kind, kind + ": " + argString(c, argc, argv, 1, toUTF8ForLog));
         return nullptr;
     });
-    hook("parseHTML", [](JSContextRef c, JSObjectRef, size_t argc, const JSValueRef argv[], JSValueRef*) {
+    hook("parseHTML", [weak](JSContextRef c, JSObjectRef, size_t argc, const JSValueRef argv[], JSValueRef*) {
         std::string html = argString(c, argc, argv, 0);
         std::optional<std::string> fragment;
         if (argc > 1 && JSValueIsString(c, argv[1])) fragment = argString(c, argc, argv, 1);
-        std::string nodes = parseHTMLToNodeList(html, fragment);
+        std::string nodes = parseHTMLToNodeList(html, fragment, [&](std::string line) {
+            if (auto env = weak.lock()) env->logLoadLine(kParseBoundKind, std::move(line));
+        });
         JSValueRef list = JSValueMakeFromJSONString(c, JSString(nodes).get());
         return list ? list : JSObjectMakeArray(c, 0, nullptr, nullptr);
     });
@@ -251,7 +256,9 @@ JSValue PageEnvironment::commitDocument(const Ref<NSURL>& url, std::string_view 
     Ref<JSContext> context = this->context();
     if (!context || !context->isValid()) return JSValue();
     std::shared_ptr<ContextCore> core = EngineAccess::core(*context);
-    JSValue records = core->wrap(JSValueMakeFromJSONString(core->ctx, JSString(parseHTMLToNodeList(html)).get()));
+    std::string nodes = parseHTMLToNodeList(html, std::nullopt,
+                                            [&](std::string line) { logLoadLine(kParseBoundKind, std::move(line)); });
+    JSValue records = core->wrap(JSValueMakeFromJSONString(core->ctx, JSString(nodes).get()));
     return env_.invokeMethod("commit", {JSValue::valueWithObject(urlParts(url), context), records});
 }
 
@@ -339,13 +346,15 @@ bool PageEnvironment::beginDocument(const Ref<NSURL>& url, std::string_view html
         if (!isJavaScriptType(script["type"])) continue;
         if (const std::string* src = script["src"].string()) {
             if (src->size() > kMaximumURLLength) {
-                log(LogLevel::Warning, "web view: script refused: its URL is " + std::to_string(src->size()) +
-                                           " bytes, over the bound of " + std::to_string(kMaximumURLLength));
+                logLoadLine("web view: script refused", "web view: script refused: its URL is " +
+                                                            std::to_string(src->size()) + " bytes, over the bound of " +
+                                                            std::to_string(kMaximumURLLength));
                 continue;
             }
             Ref<NSURL> scriptURL = resolve(*src);
             if (trimmed(*src).empty() || !scriptURL) {
-                log(LogLevel::Warning, "web view: script with an unusable src skipped: \"" + urlForLog(*src) + "\"");
+                logLoadLine("web view: script skipped",
+                            "web view: script with an unusable src skipped: \"" + urlForLog(*src) + "\"");
                 continue;
             }
             std::optional<std::string> source = loadScriptSource(scriptURL);
@@ -371,14 +380,17 @@ void PageEnvironment::markComplete() {
 }
 
 std::optional<std::string> PageEnvironment::loadScriptSource(const Ref<NSURL>& url) {
+    auto notLoaded = [&](const std::string& why) {
+        logLoadLine(kNotLoadedKind, std::string(kNotLoadedKind) + ": " + urlForLog(url->absoluteString()) + ": " + why);
+    };
     std::string scheme = lowercase(url->scheme());
     if (scheme == "file") {
         auto text = readFilePrefix(url->path(), kMaximumDocumentBytes);
-        if (!text) log(LogLevel::Warning, "web view: script not loaded: " + urlForLog(url->absoluteString()) + ": no such file");
+        if (!text) notLoaded("no such file");
         return text;
     }
     if (scheme != "http" && scheme != "https" && scheme != "data") {
-        log(LogLevel::Warning, "web view: script not loaded: " + urlForLog(url->absoluteString()) + ": unsupported scheme");
+        notLoaded("unsupported scheme");
         return std::nullopt;
     }
     auto request = NSMutableURLRequest::requestWithURL(url, NSURLRequestUseProtocolCachePolicy, kScriptFetchTimeout);
@@ -390,12 +402,18 @@ std::optional<std::string> PageEnvironment::loadScriptSource(const Ref<NSURL>& u
     if (!body || (http && (http->statusCode() < 200 || http->statusCode() > 299))) {
         std::string why = error ? error->localizedDescription()
                                 : "HTTP status " + std::to_string(http ? http->statusCode() : 0);
-        log(LogLevel::Warning, "web view: script not loaded: " + urlForLog(url->absoluteString()) + ": " + why);
+        notLoaded(why);
         return std::nullopt;
     }
     std::string text = body->toString();
     if (text.size() > kMaximumDocumentBytes) text.resize(kMaximumDocumentBytes);
     return text;
+}
+
+void PageEnvironment::logLoadLine(std::string_view kind, std::string line) const {
+    Ref<JSContext> ctx = context();
+    if (ctx) EngineAccess::core(*ctx)->pageLog->write(LogLevel::Warning, kind, std::move(line));
+    else log(LogLevel::Warning, line);
 }
 
 void PageEnvironment::scheduleRefresh() {

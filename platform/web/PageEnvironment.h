@@ -133,6 +133,9 @@ private:
     bool runStep(const std::function<void()>& step);
     void runScripts(const Value& scripts, const std::function<bool()>& keepGoing);
     std::optional<std::string> loadScriptSource(const Ref<NSURL>& url);
+    // A warning a document's load gives, through the page's fold (PageLog):
+    // a page that reloads itself must not flood the log.
+    void logLoadLine(std::string_view kind, std::string line) const;
     void scheduleRefresh();
 
     Weak<JSContext> context_;

@@ -8,7 +8,7 @@ namespace platform::web {
 
 PageLog::Kind::Kind(LogLevel level)
     : periodStart(-std::numeric_limits<double>::infinity()),
-      folded(kPeriod, [level](const std::string& line) { log(level, line); }) {}
+      folded(kPeriod, [level](const std::string& line) { log(level, line); }, kNewLinesPerPeriod) {}
 
 void PageLog::write(LogLevel level, std::string_view kind, std::string line) {
     auto it = kinds_.find(kind);
@@ -23,6 +23,7 @@ void PageLog::write(LogLevel level, std::string_view kind, std::string line) {
     // order with what the native side logs between them.
     if (state.written < kLinesPerPeriod) {
         ++state.written;
+        state.folded.remember(line);
         log(level, line);
         return;
     }

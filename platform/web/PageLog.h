@@ -3,9 +3,11 @@
 // native calls they reach. Callers put in the text a page supplies by its
 // start and length (shortenedForLog). Each kind of line writes at most
 // kLinesPerPeriod lines in kPeriod seconds on the clock, at once, in order
-// with the rest of the log; past them, that period's lines fold as repeated
-// refusals do (RepeatedRefusal), so that a page that floods costs a bounded
-// number of log bytes a second. One per script context, kept across the
+// with the rest of the log; past them, that period's repeats fold as repeated
+// refusals do (RepeatedRefusal), and a line unlike the kind's recent ones is
+// still written, up to kNewLinesPerPeriod more a period, so that a page that
+// floods costs a bounded number of log bytes a second and hides no other
+// message behind its flood. One per script context, kept across the
 // context's pages. Main thread.
 #pragma once
 
@@ -23,9 +25,11 @@ class PageLog {
 public:
     static constexpr double kPeriod = 1;
     static constexpr size_t kLinesPerPeriod = 20;
+    static constexpr size_t kNewLinesPerPeriod = 20;
 
-    // Writes `line` at `level`, or counts it once its kind ("JS log", "JS
-    // exception") has written kLinesPerPeriod lines in the period under way.
+    // Writes `line` at `level`, or, once its kind ("JS log", "JS exception")
+    // has written kLinesPerPeriod lines in the period under way, counts it
+    // unless it is new.
     void write(LogLevel level, std::string_view kind, std::string line);
 
 private:

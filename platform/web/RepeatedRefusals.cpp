@@ -4,10 +4,11 @@
 
 namespace platform::web {
 
-void RepeatedRefusals::refuse(const std::string& kind, std::string line, const RepeatedRefusal::Sink& sink) {
+void RepeatedRefusals::refuse(const std::string& kind, std::string line, const RepeatedRefusal::Sink& sink,
+                              size_t newLinesPerPeriod) {
     if (!NSThread::isMainThread()) return sink(line);
     auto found = byKind_.find(kind);
-    if (found == byKind_.end()) found = byKind_.try_emplace(kind, period_, sink).first;
+    if (found == byKind_.end()) found = byKind_.try_emplace(kind, period_, sink, newLinesPerPeriod).first;
     found->second.refuse(std::move(line));
 }
 

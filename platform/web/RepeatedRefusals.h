@@ -6,6 +6,7 @@
 // Folds on the main thread, where pages run; any thread may call.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 
@@ -18,10 +19,13 @@ public:
     explicit RepeatedRefusals(double period) : period_(period) {}
 
     // Folds `line` with the earlier lines of `kind`. The kind's first line
-    // fixes its sink (its level, its client's log); later sinks are ignored.
-    // Off the main thread the caller is no page's script: `line` goes to
-    // `sink` at once, and the kinds are not touched.
-    void refuse(const std::string& kind, std::string line, const RepeatedRefusal::Sink& sink);
+    // fixes its sink (its level, its client's log) and how it folds: with
+    // `newLinesPerPeriod`, only repeats of a line fold (RepeatedRefusal);
+    // later sinks and counts are ignored. Off the main thread the caller is
+    // no page's script: `line` goes to `sink` at once, and the kinds are not
+    // touched.
+    void refuse(const std::string& kind, std::string line, const RepeatedRefusal::Sink& sink,
+                size_t newLinesPerPeriod = 0);
 
 private:
     double period_;

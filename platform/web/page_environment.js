@@ -695,9 +695,15 @@
 
   // ---- window --------------------------------------------------------------------------------
 
+  // An error reads as a console shows it, "<name>: <message>" (its own
+  // properties, whatever its toString says); other objects as JSON.
   function consoleLine(level) {
     return (...args) => native.log(level, args.map((a) => {
-      if (typeof a === 'object' && a !== null) { try { return JSON.stringify(a); } catch (_) { /* below */ } }
+      if (typeof a === 'object' && a !== null) {
+        try {
+          return Object.prototype.toString.call(a) === '[object Error]' ? Error.prototype.toString.call(a) : JSON.stringify(a);
+        } catch (_) { /* below */ }
+      }
       return String(a);
     }).join(' '));
   }

@@ -4,7 +4,8 @@
 // download can fail (each leaves no final file and no entry: also a body that
 // is no playable video, or over the cap, and a URL that is not http), another
 // URL of a name fetched into it when its file is not there, the stored table's
-// keys and what a fresh store makes of a table left by another process.
+// keys and what a fresh store makes of a table left by another process, and
+// a video URL's password hidden in its lines however the URL is spelled.
 // Refusals are in TRAVideoRefusalTest.cpp.
 #include "Trillium/TRAAdCache.h"
 #include "Trillium/TRAMetadata.h"
@@ -213,6 +214,24 @@ TEST_F(TRAVideosManagerTest, OnlyHttpAndHttpsVideosAreFetched) {
     store()->downloadVideoWithUrl("HTTP" + videos.videoUrl("clip.mp4").substr(4), upper);
     ASSERT_TRUE(waitFor([&] { return upper->heard(); }));
     EXPECT_EQ(upper->paths, std::vector<std::string>{finalPath("clip.mp4")});
+}
+
+// A video URL with a password, spelled as a URL parser or a browser still
+// reads it (white space before it, no scheme, backslashes, no slashes), is
+// refused with a line that does not show the password.
+TEST_F(TRAVideosManagerTest, AVideoURLIsLoggedWithoutItsPasswordHoweverItIsSpelled) {
+    const std::string rest = videos.videoUrl("clip.mp4").substr(std::string("http://").size());
+    const std::pair<std::string, std::string> spellings[] = {
+        {" http://", " http://"}, {"\thttp://", "\\thttp://"}, {"//", "//"}, {"http:\\\\", "http:\\\\"}, {"http:", "http:"}};
+    for (const auto& [before, logged] : spellings) {
+        auto ad = videoAd(before);
+        store()->downloadVideoWithUrl(before + "user:secret@" + rest, ad);
+        EXPECT_EQ(ad->failures, 1) << before;
+        EXPECT_TRUE(logCapture().contains("Video URL \"" + logged + "***@" + rest + "\" is not an http or https URL"))
+            << before;
+    }
+    EXPECT_TRUE(videos.fileRequests("clip.mp4").empty());
+    expectBoundedLogLines();
 }
 
 TEST_F(TRAVideosManagerTest, WithoutANetworkOrSpaceTheAdFailsAtOnce) {

@@ -6,6 +6,8 @@
 // starts (counted by the delegates and by the service, which reads the
 // impression count off the next request), and an interstitial-size ad in a
 // banner.
+#include <algorithm>
+
 #include "halcyon/core/HLAdService.h"
 #include "halcyon/core/HLStatsManager.h"
 #include "halcyon/display/HLHtmlAdView.h"
@@ -298,6 +300,44 @@ TEST_F(HLHtmlAdViewTest, TheClickOverlayIgnoresASecondTapAndLeavesAfterTheClick)
     }
 }
 
+// Two taps on an ordinary banner's link, 1 s and 4 s after its page's load
+// (whose navigation started the fold of the page's own): the listener hears
+// each tap's line when it happens, with its URL. The page's own navigations
+// fold by URL: a new URL is written when it comes, its repeats counted.
+TEST_F(HLHtmlAdViewTest, EachTapIsLoggedWhenItHappensAndAPagesOwnNavigationsFoldByURL) {
+    const std::string landing = service.server().url(simulator::HalcyonService::kLandingPath);
+    simulator::HalcyonAd ad;
+    ad.size = "BANNER";
+    ad.adId = 4;
+    ad.html = "<html><body><a id='go' href='" + landing + "'>go</a></body></html>";
+    auto view = bannerInWindow();
+    view->render(renderedAd(ad));
+    ASSERT_TRUE(settle());
+    auto taps = [&] {
+        const auto lines = listener->lines();
+        return std::count(lines.begin(), lines.end(), "INFO [HLHtmlAdView] Handling a click on: " + landing);
+    };
+    ASSERT_EQ(taps(), 0);
+    for (double after : {1.0, 3.0}) {
+        const auto before = taps();
+        driver().advance(after);
+        ASSERT_TRUE(view->adWebView()->simulateLinkClick("go"));
+        driver().drain();
+        EXPECT_EQ(taps(), before + 1);
+        ASSERT_TRUE(settle());
+    }
+
+    const std::string frame = landing + "?frame", other = landing + "?other";
+    for (const std::string& target : {frame, frame, other, frame})
+        view->webViewShouldStartLoadWithRequest(view->adWebView(), *NSURLRequest::requestWithURL(NSURL::URLWithString(target)),
+                                                UIWebViewNavigationTypeOther);
+    EXPECT_EQ(listener->count("Handling a click on: " + frame), 1u);
+    EXPECT_EQ(listener->count("Handling a click on: " + other), 1u);
+    driver().advance(HLLogManager::kFoldedLinePeriod);
+    EXPECT_EQ(foldedCount(listener->lines(), "Handling a click on: " + frame), 3u);
+    EXPECT_EQ(taps(), 2);
+}
+
 // A click on a URL of any length, in the ad and in a video button: every
 // line, on the console and to the listener, shows it short and without its
 // password.
@@ -314,9 +354,7 @@ TEST_F(HLHtmlAdViewTest, AClickOnAHugeURLIsLoggedShortAndWithoutItsPassword) {
     auto button = HLWebViewButton::alloc()->initWithSdk(sdk);
     EXPECT_TRUE(button->webViewShouldStartLoadWithRequest(nullptr, *NSURLRequest::requestWithURL(url),
                                                           UIWebViewNavigationTypeLinkClicked));
-    // The view's line is a count (its page's load gave the first), the button's a first line.
-    driver().advance(HLLogManager::kFoldedLinePeriod);
-    ASSERT_TRUE(settle());
+    // Neither line waits: the URL is new to the view's fold, and the button's first.
     EXPECT_EQ(listener->count("Handling a click on: http://***@127.0.0.1:"), 2u);
     for (const std::string& line : listener->lines()) {
         EXPECT_LE(line.size(), 1024u) << line.substr(0, 300);

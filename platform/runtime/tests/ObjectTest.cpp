@@ -1,6 +1,8 @@
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 #include <regex>
+#include <utility>
 
 #include "platform/runtime/NSLock.h"
 #include "platform/runtime/SaturatingCast.h"
@@ -104,6 +106,25 @@ TEST_F(ObjectTest, AUrlIsLoggedWithoutItsUserNameAndPassword) {
     EXPECT_EQ(platform::urlForLog("http://a@b:c@host"), "http://***@host");
     EXPECT_EQ(platform::urlForLog("http://host/p?mail=a@b"), "http://host/p?mail=a@b");
     EXPECT_EQ(platform::urlForLog("mailto:a@b"), "mailto:a@b");
+    // Every spelling a URL parser or a browser reads as a URL with a user
+    // name: white space around it, any case, no scheme, backslashes, tabs
+    // and line breaks inside, no slashes after a special scheme.
+    for (const auto& [url, logged] : std::initializer_list<std::pair<std::string, std::string>>{
+             {" http://u:pw@h/p", " http://***@h/p"},
+             {"\t\n http://u:pw@h/p ", "\t\n http://***@h/p "},
+             {"HtTpS://u:pw@h/p", "HtTpS://***@h/p"},
+             {"//u:pw@h/p", "//***@h/p"},
+             {"\\\\u:pw@h/p", "\\\\***@h/p"},
+             {"http:\\\\u:pw@h\\p", "http:\\\\***@h\\p"},
+             {"http:/\\u:pw@h/p", "http:/\\***@h/p"},
+             {"http:u:pw@h/p", "http:***@h/p"},
+             {"wss:u:pw@h", "wss:***@h"},
+             {"ht\ttp://u:pw@h/p", "ht\ttp://***@h/p"},
+             {"x-app://u:pw@h/p", "x-app://***@h/p"},
+             {"/u:pw@h/p", "/u:pw@h/p"},
+             {"u:pw@h/p", "u:pw@h/p"},
+         })
+        EXPECT_EQ(platform::urlForLog(url), logged) << url;
     EXPECT_EQ(platform::urlForLog("http://" + std::string(300, 'u') + "@host/"), "http://***@host/");
     EXPECT_EQ(platform::urlForLog("http://host/" + std::string(300, 'p')),
               "http://host/" + std::string(188, 'p') + "… (312 bytes)");

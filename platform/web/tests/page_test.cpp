@@ -248,6 +248,10 @@ TEST_F(PageTest, ConsoleAndDialogsGoToTheLog) {
     EXPECT_TRUE(logCapture().contains("JS alert: hi"));
     EXPECT_EQ(eval(view, "document.title"), "false null");
     EXPECT_EQ(eval(view, "String(open('http://x'))"), "null");
+    // An error by its name and message, as a console shows it, whatever its toString says.
+    eval(view, "var e = new TypeError('no'); e.toString = function () { return 'spoof'; };"
+               "console.error(new Error('x'), 'at', e, new Error(''));");
+    EXPECT_TRUE(logCapture().contains("JS error: Error: x at TypeError: no Error"));
 }
 
 TEST_F(PageTest, WindowFactsComeFromTheView) {
