@@ -3,11 +3,20 @@
 # Adds one GoogleTest executable. Each test case runs in a process of its own
 # (gtest_discover_tests), so process-wide singletons start fresh in every test.
 # THREADED marks tests of the threaded modules: they also run in the
-# ThreadSanitizer build, which adds nothing else. The time-out only guards
-# against a hang: it holds for the slowest test under ThreadSanitizer on a
-# machine loaded to three times its cores.
+# ThreadSanitizer build, which adds nothing else. The time limit only guards
+# against a hang, so it stretches as the tests' own waits do
+# (platform/runtime/HangGuard.h): 100 s times 3, under AddressSanitizer 4,
+# under ThreadSanitizer 6, or HANG_GUARD_SCALE when ctest runs with it set.
 include(GoogleTest)
 find_package(GTest REQUIRED)
+
+if(SANITIZE STREQUAL "thread")
+  set(PROJECT_TEST_TIME_LIMIT 600)
+elseif(SANITIZE STREQUAL "address")
+  set(PROJECT_TEST_TIME_LIMIT 400)
+else()
+  set(PROJECT_TEST_TIME_LIMIT 300)
+endif()
 
 if(NOT TARGET threaded_tests)
   add_custom_target(threaded_tests)
@@ -44,7 +53,13 @@ function(project_test name)
   target_link_libraries(${name} PRIVATE ${PT_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES TIMEOUT 300 ENVIRONMENT "PROJECT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    PROPERTIES TIMEOUT ${PROJECT_TEST_TIME_LIMIT} ENVIRONMENT "PROJECT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  # Read by ctest after the program's tests are listed (in ${name}_TESTS).
+  set(time_limit_file "${CMAKE_CURRENT_BINARY_DIR}/${name}_time_limit.cmake")
+  file(WRITE "${time_limit_file}"
+    "set(PROJECT_TEST_NAMES \"\${${name}_TESTS}\")\n"
+    "include(\"${CMAKE_SOURCE_DIR}/cmake/ProjectTestTimeLimit.cmake\")\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${time_limit_file}")
   if(PT_THREADED)
     add_dependencies(threaded_tests ${name})
   endif()

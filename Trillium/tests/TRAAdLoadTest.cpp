@@ -66,7 +66,8 @@ TEST_F(TRAAdLoadTest, HtmlAdRequestCarriesItsFieldsAndTheAdReadsItsLists) {
     ASSERT_TRUE(waitForOutcome());
     ASSERT_EQ(delegate->loaded, 1) << (delegate->error ? delegate->error->localizedDescription() : "");
 
-    auto request = service.requestsTo(TrilliumService::kHtmlAdPath).at(0);
+    ASSERT_EQ(service.requestsTo(TrilliumService::kHtmlAdPath).size(), 1u);
+    auto request = service.requestsTo(TrilliumService::kHtmlAdPath)[0];
     std::vector<std::string> names = request.fieldNames();
     std::vector<std::string> tail(names.end() - 6, names.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"placement", "adType", "video", "latitude", "level", "n"}));
@@ -94,7 +95,8 @@ TEST_F(TRAAdLoadTest, AnAdTypeOtherThanFiveAsksForNoVideoAndAbsentListsStayNil) 
     load(ad);
     ASSERT_TRUE(waitForOutcome());
     EXPECT_EQ(delegate->loaded, 1);
-    auto request = service.requestsTo(TrilliumService::kHtmlAdPath).at(0);
+    ASSERT_EQ(service.requestsTo(TrilliumService::kHtmlAdPath).size(), 1u);
+    auto request = service.requestsTo(TrilliumService::kHtmlAdPath)[0];
     EXPECT_EQ(request.field("adType"), "1");
     EXPECT_EQ(request.field("video"), std::nullopt);
     EXPECT_FALSE(ad->trackingUrl());

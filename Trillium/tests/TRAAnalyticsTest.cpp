@@ -132,7 +132,7 @@ TEST_F(TRAAnalyticsTest, ASequenceGoesOneAfterTheOtherAlsoAfterARestart) {
     EXPECT_FALSE(driver().runUntil([&] { return values().size() > 1; }, 0.5));
     service.server().releaseStalled();
     ASSERT_TRUE(waitFor([] { return TRAAnalytics::queuedEventCount() == 0; }));
-    EXPECT_EQ(values(), (std::vector<std::string>{"first", "second", "third"}));
+    ASSERT_EQ(values(), (std::vector<std::string>{"first", "second", "third"}));
     EXPECT_EQ(service.requestsTo(TrilliumService::kAnalyticsPath)[1].field("d"), "d1");
 }
 

@@ -134,9 +134,9 @@ TEST_F(OrrerySessionTest, AShortStayInTheBackgroundResumesTheSession) {
     EXPECT_EQ(session->totalBackgroundTimeMillis(), 4000);
     EXPECT_FALSE(OrreryApplicationState::sharedInstance()->isInBackground());
 
-    auto calls = hooks->calls();
     ASSERT_EQ(hooks->kinds(),
               (std::vector<std::string>{"start", "refresh", "orrery.session_start", "orrery.session_end"}));
+    auto calls = hooks->calls();
     const Value& startParams = calls[2].params;
     EXPECT_DOUBLE_EQ(secondsOf(startParams["sessionStartTimeForRelay"]), started);
     EXPECT_DOUBLE_EQ(secondsOf(startParams["sessionEndTimeForRelay"]), started);
@@ -164,10 +164,10 @@ TEST_F(OrrerySessionTest, ALongStayInTheBackgroundStartsANewSession) {
     EXPECT_DOUBLE_EQ(session->startTime().timeIntervalSince1970(), started + 28);
     EXPECT_FALSE(session->isPaused());
 
-    auto calls = hooks->calls();
     ASSERT_EQ(hooks->kinds(), (std::vector<std::string>{"start", "refresh", "orrery.session_start",
                                                         "orrery.session_end", "orrery.session_end", "refresh",
                                                         "orrery.session_end", "orrery.session_start"}));
+    auto calls = hooks->calls();
     // The ended session ends where its last pause began, with the 2 s it came back from.
     const Value& ended = calls[6].params;
     EXPECT_DOUBLE_EQ(secondsOf(ended["sessionStartTimeForRelay"]), started);

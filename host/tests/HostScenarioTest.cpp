@@ -10,11 +10,14 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "host/RunLock.h"
 #include "host/ScenarioRunner.h"
 #include "host/tests/HostTestSupport.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/runtime/Clock.h"
+#include "platform/runtime/HangGuard.h"
 #include "simulator/PartnerService.h"
 #include "simulator/RelayService.h"
 
@@ -147,16 +150,25 @@ TEST_F(HostScenarioTest, DemoScenarioAgainstTheEmbeddedSimulator) {
 TEST_F(HostScenarioTest, TrilliumUrlGivenHoldsForTheWholeRun) {
     // A service elsewhere whose configuration does not name an ad platform
     // host: the client stays on the given URL, the return's configuration
-    // included. Its first-launch report answers after a real second: that
-    // second passes on the virtual clock too, but for the last of the slices
-    // the host mirrors real time in (a tenth of a second, or longer when the
-    // machine stopped the process meanwhile).
+    // included. Its first-launch report is held until half a second has
+    // passed on the virtual clock, which the real time the host waits for an
+    // answer moves on; then it answers.
     TrilliumService external;
     ASSERT_TRUE(external.start());
     external.setConfig("{\"ttl\": 3600}");
-    external.setAnswer(TrilliumService::kFirstLaunchPath, Answer::withStatus(503).after(1.0));
+    external.setAnswer(TrilliumService::kFirstLaunchPath, Answer::stall(Answer::withStatus(503)));
     options.trilliumUrl = external.baseUrl();
+    std::thread releaser([&] {
+        if (external.server().waitForStalled(1, 10)) {
+            const double heldAt = Clock::current()->uptime();
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::duration<double>(platform::testing::hangGuard(5));
+            while (Clock::current()->uptime() < heldAt + 0.5 && std::chrono::steady_clock::now() < giveUp)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        external.server().releaseStalled();
+    });
     runScenario();
+    releaser.join();
 
     auto trillium = of("trillium");
     EXPECT_EQ(external.requests().size(), trillium.size());

@@ -116,6 +116,7 @@ TEST_F(LoopbackServerTest, TakesLongTargetsHeadersAndChunkedBodiesAndRefusesWhat
     EXPECT_EQ(roundTrip(server, "GET /long?" + query + " HTTP/1.1\r\nHost: h\r\nCookie: " + cookie +
                                     "\r\nConnection: close\r\n\r\n"),
               "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n20006");
+    ASSERT_EQ(server.requestCount(), 1u);
     EXPECT_EQ(server.requests()[0].header("Cookie"), cookie);
     // A chunked body is decoded (extensions and trailers skipped); HTTP/1.0 closes by itself.
     EXPECT_EQ(roundTrip(server, "POST /chunks HTTP/1.0\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n"

@@ -179,7 +179,9 @@ TEST_F(HLEventStatsTargetingTest, CountersAreKeptAfterEveryChangeAndSentWithTheD
     Value stored = next->statsManager()->stats();
     EXPECT_EQ(stored["ad_req"], Value(2));
     EXPECT_FALSE(stored.contains("ad_imp_session"));
-    EXPECT_EQ(HalcyonService::jsonBody(service.requestsTo(HalcyonService::kDevicePath).back())["stats"], stored);
+    auto devices = service.requestsTo(HalcyonService::kDevicePath);
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(HalcyonService::jsonBody(devices[1])["stats"], stored);
 
     // A wrong kind stored is ignored with a line (on the console: the
     // counters load before the publisher's listener is given).
@@ -257,7 +259,9 @@ TEST_F(HLEventStatsTargetingTest, TargetingStoresAcceptedValuesAsStrings) {
     // Kept across a restart and sent with the device data.
     Ref<HLSdk> next = restartSdk();
     EXPECT_EQ(next->targetingData()->allData(), expected);
-    EXPECT_EQ(HalcyonService::jsonBody(service.requestsTo(HalcyonService::kDevicePath).back())["targeting"], expected);
+    auto devices = service.requestsTo(HalcyonService::kDevicePath);
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(HalcyonService::jsonBody(devices[1])["targeting"], expected);
     next->targetingData()->clearAll();
     EXPECT_EQ(next->targetingData()->allData(), Value::dictionary({}));
 
@@ -277,7 +281,9 @@ TEST_F(HLEventStatsTargetingTest, AResetClearsCountersAndTargeting) {
     EXPECT_EQ(defaults->objectForKey(sdk->statsManager()->userDataKey()), Value::dictionary({}));
     EXPECT_EQ(defaults->objectForKey(sdk->targetingData()->targetKey()), Value::dictionary({}));
     Ref<HLSdk> next = restartSdk();
-    Value body = HalcyonService::jsonBody(service.requestsTo(HalcyonService::kDevicePath).back());
+    auto devices = service.requestsTo(HalcyonService::kDevicePath);
+    ASSERT_EQ(devices.size(), 2u);
+    Value body = HalcyonService::jsonBody(devices[1]);
     EXPECT_EQ(body["stats"], Value::dictionary({}));
     EXPECT_EQ(body["targeting"], Value::dictionary({}));
 }

@@ -279,9 +279,12 @@ TEST_F(HLRewardTest, BodiesCarryNoClcodeAndAUserIdOnlyWhenOneIsSet) {
     watchAndClose(controller, true);
     takeAlert();
     ASSERT_TRUE(settle());
-    EXPECT_EQ(service.requestsTo(HalcyonService::kRewardValidationPath)[1].body,
-              "{\n  \"clcode\": \"cl-1\",\n  \"user_id\": \"player \\\"7\\\"\"\n}");
-    EXPECT_EQ(service.rewardReports()[1].keys(), (std::vector<std::string>{"clcode", "user_id", "result", "params"}));
+    vr = service.requestsTo(HalcyonService::kRewardValidationPath);
+    ASSERT_EQ(vr.size(), 2u);
+    EXPECT_EQ(vr[1].body, "{\n  \"clcode\": \"cl-1\",\n  \"user_id\": \"player \\\"7\\\"\"\n}");
+    auto reports = service.rewardReports();
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[1].keys(), (std::vector<std::string>{"clcode", "user_id", "result", "params"}));
 }
 
 // ---- the validation task on its own, with hostile answers

@@ -56,7 +56,9 @@ protected:
         PlatformTest::TearDown();
     }
 
-    Result get(const std::string& path, double timeout = 5) { return send(*requestTo(server.url(path), "GET", {}, timeout)); }
+    Result get(const std::string& path, double timeout = platform::testing::hangGuard(5)) {
+        return send(*requestTo(server.url(path), "GET", {}, timeout));
+    }
 
     simulator::LoopbackServer server;
 };
