@@ -188,16 +188,21 @@ TEST_F(FileManagerTest, SimulatedFreeSpaceAndFullDiskPerFolder) {
     EXPECT_TRUE(fm->moveItemAtPath(folder / "elsewhere", folder / "videos/moved"));  // a rename needs no space
     EXPECT_TRUE(NSData::dataWithString("fine").writeToFile(folder / "outside", true));
     EXPECT_TRUE(capture.contains("cannot write " + folder / "videos/old"));
-    // A full disk lasts: a write tried again and again is logged when it
-    // begins to fail and when it succeeds again, not at every attempt.
-    for (int i = 0; i < 100; ++i) EXPECT_FALSE(NSData::dataWithString("new").writeToFile(folder / "videos/old", true));
+    // A full disk lasts: writes into the folder tried again and again, at
+    // one path or new ones, are logged when they begin to fail and when one
+    // succeeds again, not at every attempt.
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_FALSE(NSData::dataWithString("new").writeToFile(folder / "videos/old", true));
+        EXPECT_FALSE(NSData::dataWithString("new").writeToFile(folder / ("videos/new " + std::to_string(i)), true));
+    }
     EXPECT_EQ(capture.count("cannot write " + folder / "videos/old"), 1u);
+    EXPECT_EQ(capture.count("cannot write " + folder / "videos/"), 1u);
 
     FileSystemConditions::setWritesFail(folder / "videos", false);
     FileSystemConditions::setFreeSpace(folder / "videos", std::nullopt);
     EXPECT_TRUE(NSData::dataWithString("new").writeToFile(folder / "videos/old", true));
     EXPECT_EQ(contents(folder / "videos/old"), "new");
-    EXPECT_EQ(capture.count(folder / "videos/old" + " can be written again"), 1u);
+    EXPECT_EQ(capture.count(folder / "videos" + " can be written again"), 1u);
     EXPECT_NEAR(static_cast<double>(fm->attributesOfFileSystemForPath(folder / "videos")[NSFileSystemFreeSize]
                                         .unsignedLongLongValue()),
                 static_cast<double>(realFree), 1e9);
