@@ -2,12 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "TempFolder.h"
 #include "platform/foundation/FileSystemConditions.h"
+#include "platform/foundation/LastingConditions.h"
 #include "platform/foundation/LogCapture.h"
 #include "platform/foundation/NSFileHandle.h"
 #include "platform/foundation/NSFileManager.h"
@@ -206,6 +208,25 @@ TEST_F(FileManagerTest, SimulatedFreeSpaceAndFullDiskPerFolder) {
     EXPECT_NEAR(static_cast<double>(fm->attributesOfFileSystemForPath(folder / "videos")[NSFileSystemFreeSize]
                                         .unsignedLongLongValue()),
                 static_cast<double>(realFree), 1e9);
+}
+
+// Files that cannot be read are logged once each while they stay so, and
+// the record of them is bounded: past 32, one line says more go unlogged.
+TEST_F(FileManagerTest, UnreadableFilesAreLoggedOnceEachWithinABoundedRecord) {
+    using platform::LastingConditions;
+    LogCapture capture(false);
+    for (int i = 0; i < 40; ++i) write(folder / ("file " + std::to_string(i)), "kept");
+    platform::testing::FileSystemConditions::setReadsFail(folder.path(), EIO);
+    for (int round = 0; round < 3; ++round)
+        for (int i = 0; i < 40; ++i) EXPECT_FALSE(NSData::readFile(folder / ("file " + std::to_string(i))).data);
+    EXPECT_EQ(capture.count("cannot be read now"), 33u);
+    EXPECT_EQ(capture.count("more files that cannot be read are not logged"), 1u);
+    EXPECT_EQ(LastingConditions::heldInProcess(), 32u);
+
+    platform::testing::FileSystemConditions::setReadsFail(folder.path(), std::nullopt);
+    for (int i = 0; i < 40; ++i) EXPECT_TRUE(NSData::readFile(folder / ("file " + std::to_string(i))).data);
+    EXPECT_EQ(capture.count("can be read again"), 32u);
+    EXPECT_EQ(LastingConditions::heldInProcess(), 0u);
 }
 
 TEST_F(FileManagerTest, CreatingAndRemovingFoldersAndFiles) {
