@@ -1,5 +1,6 @@
 #include "analytics/Orrery.h"
 
+#include <algorithm>
 #include <atomic>
 #include <limits>
 #include <mutex>
@@ -48,19 +49,36 @@ void sendSessionEnd(const OrrerySession& session) {
     sendRelayTrigger(OrreryRelayHooks::kSessionEndEvent, params);
 }
 
+// True while the device identifier in use was made for this process alone.
+bool& orreryIdStandsInOnQueue() {
+    static bool standsIn = false;
+    return standsIn;
+}
+
+// The device identifier: the stored one, else one made and stored. While the
+// globals cannot be read, one made for this process stands in, unstored: a
+// stored one may well be there, and would lose to it. It is looked for again
+// at each event, and the stand-in stored only where none is.
 void ensureOrreryIdOnQueue() {
-    std::optional<std::string> identifier;
-    OrreryGlobalPersistentManager::sharedInstance()->processWriteOperationSync(
-        OrreryPersistentMap::Globals, [&identifier](ValueDictionary& globals) {
-            if (const Value* stored = globals.find(Orrery::kOrreryIdKey);
-                stored && stored->string() && !stored->string()->empty()) {
-                identifier = *stored->string();
-                return;
-            }
-            identifier = OrreryUtil::generateCFUUID();
-            globals.set(Orrery::kOrreryIdKey, Value(*identifier));
-        });
+    auto persistence = OrreryGlobalPersistentManager::sharedInstance();
+    bool& standsIn = orreryIdStandsInOnQueue();
+    if (!persistence->processReadOperationSync(OrreryPersistentMap::Globals, nullptr)) {
+        if (!standsIn) storage()->setOrreryId(OrreryUtil::generateCFUUID());
+        standsIn = true;
+        return;
+    }
+    std::optional<std::string> identifier = standsIn ? storage()->orreryId() : std::nullopt;
+    persistence->processWriteOperationSync(OrreryPersistentMap::Globals, [&identifier](ValueDictionary& globals) {
+        if (const Value* stored = globals.find(Orrery::kOrreryIdKey);
+            stored && stored->string() && !stored->string()->empty()) {
+            identifier = *stored->string();
+            return;
+        }
+        if (!identifier) identifier = OrreryUtil::generateCFUUID();
+        globals.set(Orrery::kOrreryIdKey, Value(*identifier));
+    });
     storage()->setOrreryId(identifier);
+    standsIn = false;
 }
 
 // The running number of logged events, kept apart from the globals map so
@@ -68,8 +86,11 @@ void ensureOrreryIdOnQueue() {
 // block at a time (one synchronous write per block), and the exact last id is
 // written back when the application leaves the foreground or ends. After a
 // crash numbering goes on above the reserved block, so an id never repeats.
+// While the globals cannot be read, numbering goes on in memory and nothing
+// is reserved (a reservation would win over the stored one); once they read,
+// it goes on above what they hold.
 struct EventLogIds {
-    bool loaded = false;
+    bool loaded = false;   // the stored number has been read
     int64_t last = 0;      // the last id given
     int64_t reserved = 0;  // the number stored: no id up to it is given again
 };
@@ -85,15 +106,18 @@ int64_t nextEventLogIdOnQueue() {
     EventLogIds& ids = eventLogIdsOnQueue();
     auto persistence = OrreryGlobalPersistentManager::sharedInstance();
     if (!ids.loaded) {
-        persistence->processReadOperationForPersistentGlobalsMapSyncWithBlock([&ids](const ValueDictionary& globals) {
-            const Value* stored = globals.find(Orrery::kEventLogIdKey);
-            ids.last = stored ? stored->integerValue() : 0;
-        });
-        ids.reserved = ids.last;
-        ids.loaded = true;
+        int64_t stored = 0;
+        ids.loaded = persistence->processReadOperationForPersistentGlobalsMapSyncWithBlock(
+            [&stored](const ValueDictionary& globals) {
+                if (const Value* number = globals.find(Orrery::kEventLogIdKey)) stored = number->integerValue();
+            });
+        if (ids.loaded) {
+            ids.last = std::max(ids.last, stored);
+            ids.reserved = stored;
+        }
     }
     int64_t next = ids.last < std::numeric_limits<int64_t>::max() && ids.last >= 0 ? ids.last + 1 : 1;
-    if (next > ids.reserved || next < ids.last) {
+    if (ids.loaded && (next > ids.reserved || next < ids.last)) {
         const int64_t reserve =
             next <= std::numeric_limits<int64_t>::max() - kEventLogIdBlock ? next + kEventLogIdBlock - 1 : next;
         persistence->processWriteOperationSync(OrreryPersistentMap::Globals, [reserve](ValueDictionary& globals) {
@@ -168,6 +192,7 @@ void logEventOnQueue(const std::string& name, const Value& parameters) {
         OrreryLog::error("event \"" + name + "\" dropped: there is no session");
         return;
     }
+    if (orreryIdStandsInOnQueue()) ensureOrreryIdOnQueue();
     int64_t eventLogId = nextEventLogIdOnQueue();
     if (!storage()->relayMonitoringEnabled()) return;
     Value params = parameters.isDictionary() ? parameters : Value(ValueDictionary());

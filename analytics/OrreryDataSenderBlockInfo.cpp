@@ -15,10 +15,17 @@ constexpr const char* kItemKey = "item";
 constexpr std::string_view kBlockFileMagic = "OBK1";
 constexpr size_t kBlockFileHeaderLength = 8;  // magic, checksum
 
-// Shared files whose items could not be written out at their last attempt.
-platform::LastingConditions& unsplitFiles() {
-    static auto* files = new platform::LastingConditions();  // never destroyed: walks may run at exit
-    return *files;
+// Folders where block files could not be written at the last attempt (a
+// full disk lasts, and every hand-over and walk tries again), and where the
+// items of shared files could not be given files of their own.
+constexpr size_t kBlockFoldersKept = 4;
+platform::LastingConditions& unwritableBlockFolders() {
+    static auto* folders = new platform::LastingConditions(kBlockFoldersKept);  // never destroyed: walks may run at exit
+    return *folders;
+}
+platform::LastingConditions& unsplitFolders() {
+    static auto* folders = new platform::LastingConditions(kBlockFoldersKept);  // never destroyed: walks may run at exit
+    return *folders;
 }
 
 bool isPlainFileName(const std::string& name) {
@@ -149,11 +156,14 @@ bool OrreryDataSenderBlockInfo::writeBlockFile(const std::vector<NSData>& items,
     blockFilePutBigEndian(static_cast<uint32_t>(OrreryUtil::dataChecksum(body)), 4, file);
     file.appendData(body);
 
-    const std::string path = OrreryUtil::filePathDirectory() + "/" + identifier;
+    const std::string folder = OrreryUtil::filePathDirectory();
+    const std::string path = folder + "/" + identifier;
     if (!(flushFolder ? file.writeToFile(path, true) : file.writeToFileLeavingFolderUnflushed(path))) {
-        OrreryLog::error("could not write the report block file " + path);
+        if (unwritableBlockFolders().fails(folder, 0) != platform::LastingConditions::Onset::None)
+            OrreryLog::error("could not write the report block file " + path + "; blocks are not stored until one can be");
         return false;
     }
+    if (unwritableBlockFolders().succeeds(folder)) OrreryLog::error("report block files can be written again");
     return true;
 }
 
@@ -213,7 +223,7 @@ std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> OrreryDataSenderBlock
     auto undo = [&] {
         for (const std::string& name : written) manager->removeItemAtPath(folder + "/" + name);
         // Tried at every walk while the disk stays full: logged as it begins and ends.
-        if (unsplitFiles().begins(identifier))
+        if (unsplitFolders().fails(folder, 0) != platform::LastingConditions::Onset::None)
             OrreryLog::error("the report blocks of " + platform::shortenedForLog(identifier) +
                              " could not be given files of their own; they wait");
     };
@@ -239,7 +249,7 @@ std::optional<std::vector<Ref<OrreryDataSenderBlockInfo>>> OrreryDataSenderBlock
         undo();
         return std::nullopt;
     }
-    if (unsplitFiles().ends(identifier))
+    if (unsplitFolders().succeeds(folder))
         OrreryLog::error("the report blocks of " + identifier + " have files of their own now");
     return blocks;
 }

@@ -27,17 +27,19 @@ public:
     // Loads the five maps from their files (a missing or damaged file gives
     // an empty map). A file that is there but cannot be read now (an I/O
     // error, too many open files) is never saved over: its map starts empty
-    // and is read again before each later operation; once it reads, what it
-    // holds is kept, the keys written meanwhile fill in those it lacks, the
-    // keys removed meanwhile go, and the map is saved. The shared instance is
-    // made this way; tests make more to play a restart.
+    // and is read again before each later operation; once it reads, the
+    // writes made meanwhile are laid over what it holds (a key written
+    // meanwhile takes its value, a key a write removed goes; a key the map
+    // did not show cannot be removed) and the map is saved. The shared instance is made this way; tests make more to play a
+    // restart.
     Ref<OrreryGlobalPersistentManager> init();
 
     // Runs the block with the map on the map's queue, beside other reads,
     // and returns when it has run. A sync operation from inside a block of
     // the same map would deadlock and aborts instead: nest asynchronously.
     // False while the map's file cannot be read (the block saw only what was
-    // written since): a key found absent then may well be stored.
+    // written since): a key found absent then may well be stored, and a value
+    // made only for that reason must not be written meanwhile (it would win).
     bool processReadOperationSync(OrreryPersistentMap map, ReadBlock block);
     // Runs the block alone on the map's queue and saves the map (once no
     // other write waits behind it); returns at once. `afterSaved`, when

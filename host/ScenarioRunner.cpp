@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "Trillium/display/TrilliumDisplayClasses.h"
 #include "analytics/OrreryClasses.h"
@@ -51,6 +53,21 @@ double secondsSince(Steady::time_point start) { return std::chrono::duration<dou
 
 // Where a kept home records when its last run ended, by the application clock.
 constexpr const char* kHomeClockFile = ".host-clock";
+// A last end further ahead of the wall clock than this is no run's end.
+constexpr double kHomeClockMostAhead = 366 * 86400.0;
+
+// The last end a clock file's text gives: a number alone (white space
+// around it aside), positive and not too far ahead of `now`; nothing for
+// a damaged file (no number, "inf", "nan", 1e308).
+std::optional<double> homeClockEnd(const std::string& text, double now) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    const double value = std::strtod(begin, &end);
+    if (end == begin || text.find_first_not_of(" \t\r\n", static_cast<size_t>(end - begin)) != std::string::npos)
+        return std::nullopt;
+    if (!std::isfinite(value) || value <= 0 || value - now > kHomeClockMostAhead) return std::nullopt;
+    return value;
+}
 // Where a kept home records its last run's proxy ports, by service.
 constexpr const char* kHomePortsFile = ".host-ports";
 
@@ -391,11 +408,12 @@ bool ScenarioRunner::startPlatform() {
 void ScenarioRunner::keepHomeClockMonotonic() {
     if (options_.homeDir.empty()) return;
     platform::FileRead read = NSData::readFile((fs::path(sandbox_) / kHomeClockFile).string());
-    // A last end that cannot be read now is kept, not replaced by this run's.
+    // A last end that cannot be read now is kept, not replaced by this run's;
+    // a damaged one is replaced, as the ports are.
     homeClockUnread_ = read.unreadable();
-    const double lastEnd = read.data ? std::strtod(read.data->toString().c_str(), nullptr) : 0;
     auto clock = Clock::current();
-    double ahead = lastEnd - clock->now();
+    const std::optional<double> lastEnd = read.data ? homeClockEnd(read.data->toString(), clock->now()) : std::nullopt;
+    double ahead = lastEnd ? *lastEnd - clock->now() : 0;
     if (!(ahead > 0)) return;
     // A virtual run ends ahead of the wall clock; what it stored (configuration
     // dates, refresh times) would lie in the future of the next run.

@@ -67,7 +67,9 @@ void TRAEventAdManager::appDidFinishLaunching() {
     if (metadata->isAutoLoad()) loadExtraOverlayForReference();
     isSplashScreenFinish_ = false;
     checkNetworkState();
-    if (defaults()->objectForKey(kFirstOpenDateKey).isNull()) {
+    // Preferences that cannot be read now may well hold the first-open date:
+    // the first-launch report waits for a launch that can tell.
+    if (defaults()->isStoreRead() && defaults()->objectForKey(kFirstOpenDateKey).isNull()) {
         sendFirstLaunchReport();
         checkOthers();
     }

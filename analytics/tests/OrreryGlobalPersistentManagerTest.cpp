@@ -222,27 +222,33 @@ TEST_F(OrreryPersistentMapTest, ADamagedFileStartsAnEmptyMap) {
 }
 
 // The globals map cannot be read at two starts in a row (the file-system
-// seam). Its file is never written over; once it reads, what it holds is
-// kept (the identifier a write made meanwhile does not replace it), the key
-// written meanwhile is added, the key removed meanwhile goes, and the result
-// is saved.
-TEST_F(OrreryPersistentMapTest, AMapUnreadableAtAStartIsNeverSavedOverAndReadLater) {
+// seam). Its file is never saved over; once it reads, the writes made
+// meanwhile win over what it holds (a key written, one written and removed,
+// one removed and written again), the rest is kept, and the result is
+// saved. A key a write removes without the map showing it stays: the write
+// could not know it was there.
+TEST_F(OrreryPersistentMapTest, AMapUnreadableAtAStartIsNeverSavedOverAndTakesTheWritesMadeMeanwhile) {
     const std::string path = OrreryUtil::filePathDirectory() + "/" +
                              OrreryGlobalPersistentManager::fileNameForMap(OrreryPersistentMap::Globals);
     newManager()->processWriteOperationSync(OrreryPersistentMap::Globals, [](ValueDictionary& map) {
-        map.set("identifier", Value("stored"));
-        map.set("temporary", Value(1));
+        for (const char* key : {"identifier", "changed", "temporary", "again", "unseen"}) map.set(key, Value("stored"));
     });
     const NSData saved = *NSData::dataWithContentsOfFile(path);
 
     platform::testing::FileSystemConditions::setReadsFail(path, EIO);
     auto writes = [](const Ref<OrreryGlobalPersistentManager>& manager) {
         manager->processWriteOperationSync(OrreryPersistentMap::Globals, [](ValueDictionary& map) {
-            if (!map.contains("identifier")) map.set("identifier", Value("made while unread"));
+            map.set("changed", Value("meanwhile"));
             map.set("added", Value(2));
             map.set("temporary", Value(3));
+            map.set("again", Value(4));
         });
-        manager->processWriteOperation(OrreryPersistentMap::Globals, [](ValueDictionary& map) { map.remove("temporary"); });
+        manager->processWriteOperation(OrreryPersistentMap::Globals, [](ValueDictionary& map) {
+            map.remove("temporary");
+            map.remove("again");
+            map.remove("unseen");
+        });
+        manager->processWriteOperation(OrreryPersistentMap::Globals, [](ValueDictionary& map) { map.set("again", Value(5)); });
         manager->waitForPendingWrites();
     };
     writes(newManager());
@@ -257,7 +263,8 @@ TEST_F(OrreryPersistentMapTest, AMapUnreadableAtAStartIsNeverSavedOverAndReadLat
         reader->processReadOperationForPersistentGlobalsMapSyncWithBlock([&](const ValueDictionary& map) { globals = map; });
         return Value(std::move(globals));
     };
-    const Value expected = Value::dictionary({{"identifier", "stored"}, {"added", 2}});
+    const Value expected = Value::dictionary(
+        {{"identifier", "stored"}, {"changed", "meanwhile"}, {"again", 5}, {"unseen", "stored"}, {"added", 2}});
     EXPECT_TRUE(seen(manager).isEqual(expected)) << seen(manager).description();
     EXPECT_TRUE(seen(newManager()).isEqual(expected));
     EXPECT_EQ(logCapture().count(path + " cannot be read now"), 1u);

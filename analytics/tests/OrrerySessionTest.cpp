@@ -4,6 +4,7 @@
 // and what reaches Relay's hooks, in order, only while Relay is on.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "analytics/OrrerySession.h"
 #include "analytics/OrreryUtil.h"
 #include "analytics/tests/OrreryTestSupport.h"
+#include "platform/foundation/FileSystemConditions.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSNotificationCenter.h"
 
@@ -238,6 +240,46 @@ TEST_F(OrrerySessionTest, EventsCarryAPersistedRunningNumber) {
     NSObject::alloc<OrreryGlobalPersistentManager>()->init()->processReadOperationForPersistentGlobalsMapSyncWithBlock(
         [&stored](const ValueDictionary& globals) { stored = globals.find(Orrery::kEventLogIdKey)->integerValue(); });
     EXPECT_EQ(stored, 3);
+}
+
+// The globals cannot be read at a start: the device identifier and the
+// running number an earlier start stored are not made anew over them.
+// Meanwhile an identifier of this process's own stands in, unstored, and
+// events are numbered in memory; once the globals read, the stored
+// identifier is back and numbering goes on above the stored number.
+TEST_F(OrrerySessionTest, WhatTheGlobalsHoldWinsOverWhatWasMadeWhileTheyCannotBeRead) {
+    const std::string path =
+        OrreryUtil::filePathDirectory() + "/" + OrreryGlobalPersistentManager::fileNameForMap(OrreryPersistentMap::Globals);
+    auto persistence = OrreryGlobalPersistentManager::sharedInstance();
+    persistence->processWriteOperationSync(OrreryPersistentMap::Globals, [](ValueDictionary& globals) {
+        globals.set(Orrery::kOrreryIdKey, Value("STORED-ID"));
+        globals.set(Orrery::kEventLogIdKey, Value(500));
+    });
+    platform::testing::FileSystemConditions::setReadsFail(path, EIO);
+    persistence->reloadFromFiles();
+
+    Orrery::setRelayEnabled(true);
+    Orrery::startSession("key");
+    Orrery::logEvent("Meanwhile");
+    waitForSessionQueue();
+    const std::optional<std::string> standIn = OrreryUtil::getOrreryId();
+    ASSERT_TRUE(standIn.has_value());
+    EXPECT_NE(*standIn, "STORED-ID");
+    platform::testing::FileSystemConditions::setReadsFail(path, std::nullopt);
+    Orrery::logEvent("Later");
+    waitForSessionQueue();
+    EXPECT_EQ(OrreryUtil::getOrreryId(), "STORED-ID");
+    ASSERT_EQ(hooks->calls().back().kind, "Later");
+    EXPECT_EQ(hooks->calls().back().params["eventLogId"].integerValue(), 501);
+
+    post(OrreryLifecycle::kDidEnterBackground);
+    waitForSessionQueue();
+    persistence->waitForPendingWrites();
+    Value stored;
+    NSObject::alloc<OrreryGlobalPersistentManager>()->init()->processReadOperationForPersistentGlobalsMapSyncWithBlock(
+        [&stored](const ValueDictionary& globals) { stored = Value(globals); });
+    EXPECT_EQ(stored[Orrery::kOrreryIdKey].stringValue(), "STORED-ID");
+    EXPECT_EQ(stored[Orrery::kEventLogIdKey].integerValue(), 501);
 }
 
 TEST_F(OrrerySessionTest, LoggingEventsDoesNotRewriteTheGlobalsMapEachTime) {

@@ -132,6 +132,12 @@ std::string HLSdk::isFirstRunKey() { return std::string(kHLSdkIdentifier) + ".is
 
 void HLSdk::handleSdkUpdate() {
     auto defaults = NSUserDefaults::standardUserDefaults();
+    // The version last run is not known while the store cannot be read: the
+    // migration, which clears the stored settings, waits for a start that can tell.
+    if (!defaults->isStoreRead()) {
+        logManager_->d("HLSdk", "The version last run cannot be read now; an update is looked for at a later start");
+        return;
+    }
     auto last = static_cast<uint64_t>(defaults->integerForKey(lastKnownVersionCodeKey()));
     if (last > 342) {
         logManager_->d("HLSdk", "SDK has not been updated since last run. Continuing...");

@@ -47,24 +47,39 @@ std::string HLSettingsManager::prefix() const {
 
 // ---- Stored form
 
-void HLSettingsManager::loadAll() {
-    Value stored = NSUserDefaults::standardUserDefaults()->objectForKey(prefix());
+void HLSettingsManager::loadStoredLocked(const Value& stored, bool keepChanged) {
     if (!stored.isDictionary()) return;
+    for (int64_t slot = 0; slot < kSlotCount; ++slot) {
+        if (!tags_[slot] || (keepChanged && changedUnread_[slot])) continue;
+        const Value& value = stored[*tags_[slot]];
+        if (!value.isNull()) settings_[slot] = value;
+    }
+}
+
+void HLSettingsManager::loadAll() {
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    const bool unread = !defaults->isStoreRead();
+    const Value stored = unread ? Value() : defaults->objectForKey(prefix());
     {
         std::scoped_lock lock(mutex_);
-        for (int64_t slot = 0; slot < kSlotCount; ++slot) {
-            if (!tags_[slot]) continue;
-            const Value& value = stored[*tags_[slot]];
-            if (!value.isNull()) settings_[slot] = value;
-        }
+        storeUnread_ = unread;
+        changedUnread_.fill(false);
+        loadStoredLocked(stored, false);
     }
-    log("DEBUG", "Persisted settings loaded");
+    if (unread) log("DEBUG", "Persisted settings cannot be read now; they are kept until they can");
+    else if (stored.isDictionary()) log("DEBUG", "Persisted settings loaded");
 }
 
 void HLSettingsManager::persistAll() {
+    auto defaults = NSUserDefaults::standardUserDefaults();
     Value dictionary = Value::dictionary({});
     {
         std::scoped_lock lock(mutex_);
+        if (storeUnread_) {
+            if (!defaults->isStoreRead()) return;
+            loadStoredLocked(defaults->objectForKey(prefix()), true);
+            storeUnread_ = false;
+        }
         for (int64_t slot = 0; slot < kSlotCount; ++slot) {
             // A slot without a tag has no key to be kept under.
             if (!tags_[slot]) continue;
@@ -72,7 +87,7 @@ void HLSettingsManager::persistAll() {
             else dictionary.remove(*tags_[slot]);
         }
     }
-    NSUserDefaults::standardUserDefaults()->setObject(dictionary, prefix());
+    defaults->setObject(dictionary, prefix());
     log("DEBUG", "Halcyon setting saved");
 }
 
@@ -80,6 +95,7 @@ void HLSettingsManager::clearAll() {
     {
         std::scoped_lock lock(mutex_);
         for (Value& value : settings_) value = Value();
+        if (storeUnread_) changedUnread_.fill(true);
     }
     log("DEBUG", "Halcyon settings cleared");
 }
@@ -254,6 +270,7 @@ Value HLSettingsManager::defaultForKey(int64_t slot) const {
 void HLSettingsManager::setCurrent(Value value, int64_t slot) {
     std::scoped_lock lock(mutex_);
     settings_[slot] = std::move(value);
+    if (storeUnread_) changedUnread_[slot] = true;
 }
 
 void HLSettingsManager::putString(const std::optional<std::string>& value, int64_t slot) {

@@ -4,8 +4,10 @@
 // "settings" object of its answers, the publisher a few at creation; the
 // table is kept as one dictionary in the user-defaults store under
 // prefix() ("<SDK identifier>.<first four characters of the SDK key>") and
-// written only by persistAll. Used from every queue and the main thread:
-// each slot is read and written under the table's lock.
+// written only by persistAll. A store that could not be read at loadAll is
+// not written while it stays so: its values fill in the slots not set
+// since, once it reads. Used from every queue and the main thread: each slot
+// is read and written under the table's lock.
 #pragma once
 
 #include <array>
@@ -43,7 +45,9 @@ public:
     // Current values from the stored dictionary (slots sharing a tag get the
     // same value); anything but a dictionary stored there is ignored.
     void loadAll();
-    // Writes tag → current value for every tagged slot that has one.
+    // Writes tag → current value for every tagged slot that has one. Waits
+    // (writes nothing) while the store loadAll could not read stays so: the
+    // table would stand on defaults in place of what is stored.
     void persistAll();
     // Empties every current value (defaults and tags stay).
     void clearAll();
@@ -103,6 +107,8 @@ private:
     static void checkIndex(int64_t slot);
     void setDefault(Value value, int64_t slot, std::string tag);
     void setCurrent(Value value, int64_t slot);
+    // Current values from `stored`, past the slots `changedUnread_` names when `keepChanged`.
+    void loadStoredLocked(const Value& stored, bool keepChanged);
     // A slot's effective value, default and tag ("(null)" for none), read together.
     struct Reading {
         Value value, fallback;
@@ -117,4 +123,8 @@ private:
     std::array<Value, kSlotCount> settings_;
     std::array<Value, kSlotCount> defaults_;
     std::array<std::optional<std::string>, kSlotCount> tags_;
+    // The store could not be read at loadAll: the slots set since, which its
+    // values do not replace once it reads.
+    bool storeUnread_ = false;
+    std::array<bool, kSlotCount> changedUnread_{};
 };

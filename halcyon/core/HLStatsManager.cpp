@@ -18,26 +18,54 @@ Ref<HLStatsManager> HLStatsManager::initWithSdk(const Ref<HLSdk>& sdk) {
     return self<HLStatsManager>();
 }
 
-void HLStatsManager::loadAll() {
+Value HLStatsManager::storedStats() const {
     const Value stored = NSUserDefaults::standardUserDefaults()->objectForKey(userDataKey_);
     Ref<HLSdk> sdk = sdk_.lock();
+    Value kept = Value::dictionary({});
     if (stored.isDictionary()) {
         // The counters go out as JSON with the device data: one date or data
         // value would stop that submission at every start.
-        Value kept = Value::dictionary({});
         for (const auto& [key, value] : *stored.dictionary()) {
             if (isJSONValue(value)) kept.set(key, value);
             else if (sdk)
                 sdk->logManager()->e(kHLStatsManagerTag, "Dropped the stored statistic %@: JSON cannot hold %@",
                                      platform::shortenedForLog(key), hlValueForLog(value));
         }
-        std::scoped_lock lock(mutex_);
-        stats_ = std::move(kept);
     } else if (!stored.isNull()) {
         if (sdk)
             sdk->logManager()->e(kHLStatsManagerTag, "Ignored stored statistics that are not a dictionary: %@",
                                  hlValueForLog(stored));
     }
+    return kept;
+}
+
+void HLStatsManager::loadAll() {
+    const bool unread = !NSUserDefaults::standardUserDefaults()->isStoreRead();
+    Value stored = unread ? Value::dictionary({}) : storedStats();
+    std::scoped_lock lock(mutex_);
+    storeUnread_ = unread;
+    clearedAllUnread_ = false;
+    setUnread_.clear();
+    stats_ = std::move(stored);
+}
+
+void HLStatsManager::readStoreIfUnreadLocked() const {
+    if (!storeUnread_ || !NSUserDefaults::standardUserDefaults()->isStoreRead()) return;
+    Value merged = clearedAllUnread_ ? Value::dictionary({}) : storedStats();
+    for (const std::string& key : setUnread_) merged.remove(key);
+    for (const auto& [key, value] : *stats_.dictionary()) {
+        if (setUnread_.count(key)) {
+            merged.set(key, value);
+            continue;
+        }
+        const double sum = static_cast<double>(merged[key].integerValue()) + static_cast<double>(value.integerValue());
+        merged.set(key, Value(platform::saturatingCast<int32_t>(sum)));
+    }
+    stats_ = std::move(merged);
+    storeUnread_ = false;
+    clearedAllUnread_ = false;
+    setUnread_.clear();
+    persistAllLocked();
 }
 
 bool HLStatsManager::isJSONValue(const Value& value) {
@@ -46,6 +74,7 @@ bool HLStatsManager::isJSONValue(const Value& value) {
 
 void HLStatsManager::incrementKey(const std::string& key) {
     std::scoped_lock lock(mutex_);
+    readStoreIfUnreadLocked();
     const double next = static_cast<double>(stats_[key].integerValue()) + 1;
     stats_.set(key, Value(platform::saturatingCast<int32_t>(next)));
     persistAllLocked();
@@ -62,35 +91,51 @@ void HLStatsManager::setValue(const Value& value, const std::string& key) {
         return;
     }
     std::scoped_lock lock(mutex_);
+    readStoreIfUnreadLocked();
     stats_.set(key, value);
+    if (storeUnread_) setUnread_.insert(key);
     persistAllLocked();
 }
 
 void HLStatsManager::clearKey(const std::string& key) {
     std::scoped_lock lock(mutex_);
+    readStoreIfUnreadLocked();
     stats_.remove(key);
+    if (storeUnread_) setUnread_.insert(key);
     persistAllLocked();
 }
 
 void HLStatsManager::clearAll() {
     std::scoped_lock lock(mutex_);
+    readStoreIfUnreadLocked();
     stats_ = Value::dictionary({});
+    if (storeUnread_) {
+        clearedAllUnread_ = true;
+        setUnread_.clear();
+    }
     persistAllLocked();
 }
 
 Value HLStatsManager::valueOfKey(const std::string& key) const {
     std::scoped_lock lock(mutex_);
+    readStoreIfUnreadLocked();
     return stats_.contains(key) ? stats_[key] : Value(0);
 }
 
 void HLStatsManager::persistAll() {
     std::scoped_lock lock(mutex_);
+    readStoreIfUnreadLocked();
     persistAllLocked();
 }
 
-void HLStatsManager::persistAllLocked() { NSUserDefaults::standardUserDefaults()->setObject(stats_, userDataKey_); }
+void HLStatsManager::persistAllLocked() const {
+    // Never while the store could not be read: the stored counts would be lost.
+    if (storeUnread_) return;
+    NSUserDefaults::standardUserDefaults()->setObject(stats_, userDataKey_);
+}
 
 Value HLStatsManager::stats() const {
     std::scoped_lock lock(mutex_);
+    readStoreIfUnreadLocked();
     return stats_;
 }

@@ -75,10 +75,28 @@ void HLTargetingData::setParameter(const std::optional<std::string>& value, cons
     auto defaults = NSUserDefaults::standardUserDefaults();
     // One read-modify-write at a time: two setters on two threads keep both.
     std::scoped_lock lock(mutex_);
-    Value stored = defaults->objectForKey(targetKey_);
+    if (!defaults->isStoreRead()) {
+        setUnread_.set(*key, Value(*value));
+        return;
+    }
+    Value stored = storedLocked();
     if (!stored.isDictionary()) stored = Value::dictionary({});
     stored.set(*key, *value);
     defaults->setObject(stored, targetKey_);
+}
+
+Value HLTargetingData::storedLocked() const {
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    const bool read = defaults->isStoreRead();
+    Value stored = defaults->objectForKey(targetKey_);
+    if (setUnread_.count() == 0) return stored;
+    if (!stored.isDictionary()) stored = Value::dictionary({});
+    for (const auto& [key, value] : setUnread_) stored.set(key, value);
+    if (read) {
+        defaults->setObject(stored, targetKey_);
+        setUnread_.clear();
+    }
+    return stored;
 }
 
 void HLTargetingData::userError(const char* message) const {
@@ -99,11 +117,15 @@ void HLTargetingData::setLocationWithLatitude(double, double) {
 
 void HLTargetingData::clearAll() {
     std::scoped_lock lock(mutex_);
+    setUnread_.clear();
     NSUserDefaults::standardUserDefaults()->setObject(Value::dictionary({}), targetKey_);
 }
 
 Value HLTargetingData::allData() const {
-    const Value stored = NSUserDefaults::standardUserDefaults()->objectForKey(targetKey_);
+    const Value stored = [this] {
+        std::scoped_lock lock(mutex_);
+        return storedLocked();
+    }();
     Value data = Value::dictionary({});
     if (const ValueDictionary* entries = stored.dictionary()) {
         for (const auto& [key, value] : *entries) {

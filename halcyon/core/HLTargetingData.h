@@ -3,7 +3,10 @@
 // user-defaults store under the settings prefix + ".targeting", so it lasts
 // across launches until overwritten or cleared. Ad requests add every stored
 // entry to their query; the device submission sends them as "targeting".
-// Refused values change nothing and say nothing (the deprecated setters log
+// While the store cannot be read, values set are kept here, unwritten (a
+// dictionary of them alone would replace the stored one), and laid over the
+// stored dictionary once it reads. Refused values change nothing and say
+// nothing (the deprecated setters log
 // a user error). Any thread; meant to be set from one.
 // Owned by HLSdk, which it keeps weakly.
 #pragma once
@@ -58,6 +61,9 @@ public:
 
 private:
     void userError(const char* message) const;
+    // The stored value with setUnread_ laid over it (then a dictionary);
+    // written, and setUnread_ emptied, once the store reads.
+    Value storedLocked() const;
 
     Weak<HLSdk> sdk_;
     std::string targetKey_;
@@ -67,4 +73,5 @@ private:
     std::optional<std::string> language_;
     std::vector<std::string> keywords_;
     std::vector<std::string> interests_;
+    mutable ValueDictionary setUnread_;  // entries set while the store could not be read
 };

@@ -64,9 +64,10 @@ void HLTaskInitializeSdk::run() {
         sdk->persistentPostbackManager()->flushPostbackQueue();
         if (auto landing = platform::runtime::callCatching([&] { sdk->eventService()->trackEvent("landing"); }))
             log->eBecauseOf(tag(), "Unable to track landing event", *landing);
-        // Written once: a stored value is never overwritten.
+        // Written once: a stored value is never overwritten, nor taken for
+        // absent while the store cannot be read.
         auto defaults = NSUserDefaults::standardUserDefaults();
-        if (!defaults->stringForKey(HLSdk::isFirstRunKey())) {
+        if (defaults->isStoreRead() && !defaults->stringForKey(HLSdk::isFirstRunKey())) {
             defaults->setObject(Value("true"), HLSdk::isFirstRunKey());
             defaults->synchronize();
         }

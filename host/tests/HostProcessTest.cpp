@@ -10,7 +10,7 @@
 // run leaves nothing under the temporary folder. A run of several scenarios
 // plays each into a folder of its own, with a summary, and a signal ends it
 // after the scenario playing. A kept home's ports and clock that cannot be
-// read are kept.
+// read are kept; a damaged clock is replaced.
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -18,7 +18,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <ctime>
+#include <fstream>
 
 #include "host/RunSignals.h"
 #include "host/OutputFolder.h"
@@ -243,6 +246,25 @@ TEST_F(HostProcessTest, AKeptHomesPortsAndClockThatCannotBeReadAreKept) {
     platform::testing::FileSystemConditions::setReadsFail(options.homeDir + "/.host-clock", std::nullopt);
     EXPECT_EQ(readFile(options.homeDir + "/.host-ports"), ports);
     EXPECT_EQ(readFile(options.homeDir + "/.host-clock"), clock);
+}
+
+// A kept home's clock file that gives no run's end (no number, or "inf",
+// "nan", 1e308, beyond any date the clock can take) is damaged: the run
+// starts on the wall clock, as on a new home, and replaces the file with
+// its own end.
+TEST_F(HostProcessTest, ADamagedClockFileIsNotFollowedAndIsReplaced) {
+    options.homeDir = root + "/home";
+    std::filesystem::create_directories(options.homeDir);
+    const std::string clock = options.homeDir + "/.host-clock";
+    for (const char* damaged : {"damaged\n", "inf\n", "nan\n", "1e308\n", "-inf\n", "1700000000x\n"}) {
+        std::ofstream(clock, std::ios::trunc) << damaged;
+        const double started = static_cast<double>(std::time(nullptr));
+        ASSERT_EQ(exitCodeOf(startChild(options)), 0) << damaged;
+        readOutput(options.outDir);
+        EXPECT_EQ(lineWith("last run ended"), -1) << damaged;
+        const double end = std::strtod(readFile(clock).c_str(), nullptr);
+        EXPECT_TRUE(std::isfinite(end) && end >= started - 1 && end < started + 86400) << damaged << readFile(clock);
+    }
 }
 
 TEST_F(HostProcessTest, ASecondSigintEndsTheRunAtOnceSayingWhatItLeftUnwritten) {

@@ -123,9 +123,13 @@ std::optional<NSData> readWhole(const std::string& path, int& error) {
     return NSData(std::move(out));
 }
 
-// Paths whose last read failed for another reason than absence.
+// Files whose last read failed for another reason than absence: each file
+// is what lasts, whatever the failure's kind (one that stays unreadable
+// among others that read is logged once), and at most this many are kept.
+constexpr size_t kUnreadableFilesKept = 32;
 LastingConditions& unreadableFiles() {
-    static auto* files = new LastingConditions();  // never destroyed: reads may run at exit
+    // Never destroyed: reads may run at exit.
+    static auto* files = new LastingConditions(kUnreadableFilesKept);
     return *files;
 }
 
@@ -140,10 +144,14 @@ FileRead NSData::readFile(const std::string& path) {
         read.error = error;
     }
     if (read.unreadable()) {
-        if (unreadableFiles().begins(path))
+        const LastingConditions::Onset onset = unreadableFiles().fails(path, 0);
+        if (onset != LastingConditions::Onset::None)
             logError("NSData: the file " + shortenedForLog(path) + " cannot be read now (" + std::strerror(error) +
-                     "); what it holds is kept and read again later");
-    } else if (unreadableFiles().ends(path)) {
+                     "); what it holds is kept and read again later" +
+                     (onset == LastingConditions::Onset::BeganUnkept
+                          ? "; more files that cannot be read are not logged until some can again"
+                          : ""));
+    } else if (unreadableFiles().succeeds(path)) {
         logError("NSData: the file " + shortenedForLog(path) + (read.data ? " can be read again" : " is gone"));
     }
     return read;
@@ -171,28 +179,35 @@ std::string folderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// Paths whose last write failed: a full disk lasts, and a caller that tries
-// again at every attempt would log it every time.
-LastingConditions& unwritableFiles() {
-    static auto* files = new LastingConditions();  // never destroyed: writes may run at exit
-    return *files;
+// Folders whose writes failed, by kind of failure: a full disk lasts, and
+// its writers try again and again, each new file at a path of its own.
+constexpr size_t kUnwritableFoldersKept = 32;
+LastingConditions& unwritableFolders() {
+    // Never destroyed: writes may run at exit.
+    static auto* folders = new LastingConditions(kUnwritableFoldersKept);
+    return *folders;
 }
 
-// A failed write to `path`, logged when the failure begins.
-bool writeFailed(const std::string& path, const std::string& why) {
-    if (unwritableFiles().begins(path)) logError("NSData writeToFile: " + why);
+// A failed write to `path` (errno `error`), logged when the failure begins in its folder.
+bool writeFailed(const std::string& path, int error, const std::string& what) {
+    const LastingConditions::Onset onset = unwritableFolders().fails(folderOf(path), error);
+    if (onset != LastingConditions::Onset::None)
+        logError("NSData writeToFile: cannot " + what + ": " + std::strerror(error) + "; writes into " +
+                 shortenedForLog(folderOf(path)) + " failing so are not logged again until one succeeds" +
+                 (onset == LastingConditions::Onset::BeganUnkept ? " (nor are other folders' failures)" : ""));
     return false;
 }
 
 bool writeSucceeded(const std::string& path) {
-    if (unwritableFiles().ends(path)) logError("NSData writeToFile: " + shortenedForLog(path) + " can be written again");
+    if (unwritableFolders().succeeds(folderOf(path)))
+        logError("NSData writeToFile: " + shortenedForLog(folderOf(path)) + " can be written again");
     return true;
 }
 
 // Whether a write to `path` may go ahead (a simulated full disk fails it).
 bool mayWriteTo(const std::string& path) {
     if (path.empty()) return false;
-    if (files::writeFailsAt(path)) return writeFailed(path, "cannot write " + shortenedForLog(path) + ": " + std::strerror(ENOSPC));
+    if (files::writeFailsAt(path)) return writeFailed(path, ENOSPC, "write " + shortenedForLog(path));
     return true;
 }
 
@@ -220,7 +235,10 @@ bool NSData::writeToFileLeavingFolderUnflushed(const std::string& path) const {
     const std::string folder = folderOf(path);
     std::string temp = path + ".tmp-XXXXXX";
     const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return writeFailed(path, "cannot create a temporary file in " + shortenedForLog(folder) + ": " + std::strerror(errno));
+    if (fd < 0) {
+        const int error = errno;
+        return writeFailed(path, error, "create a temporary file in " + shortenedForLog(folder));
+    }
     ::fchmod(fd, 0644);
     const bool flush = Platform::flushesWritesToDisk();
     bool ok = writeAll(fd, bytes(), length()) && (!flush || ::fsync(fd) == 0);
@@ -229,7 +247,7 @@ bool NSData::writeToFileLeavingFolderUnflushed(const std::string& path) const {
     if (!ok) {
         const int error = errno;
         ::unlink(temp.c_str());
-        return writeFailed(path, "cannot write " + shortenedForLog(path) + ": " + std::strerror(error));
+        return writeFailed(path, error, "write " + shortenedForLog(path));
     }
     return writeSucceeded(path);
 }

@@ -42,11 +42,14 @@ public:
 
     // The file at `path` read whole (FileRead below). Any failure but
     // absence is logged once when it begins at a path and once when that
-    // path reads again (or is gone), not at every attempt.
+    // path reads again (or is gone), not at every attempt; past 32 such
+    // files at once, the others go unlogged.
     static FileRead readFile(const std::string& path);
 
     // Files. writeToFile(atomically=true): temporary file in the same folder,
-    // fsync, rename; a crash leaves the old file or the new one.
+    // fsync, rename; a crash leaves the old file or the new one. A failing
+    // write is logged when writes into its folder begin to fail so (a full
+    // disk) and when one succeeds there again, whatever the files' names.
     // dataWithContentsOfFile is readFile's data.
     static std::optional<NSData> dataWithContentsOfFile(const std::string& path);
     // file: URLs from disk; http(s) by a synchronous GET that follows redirects

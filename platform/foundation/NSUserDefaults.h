@@ -3,8 +3,8 @@
 // written through to the file, atomically, before the call returns. A file
 // that is there but cannot be read (an I/O error, too many open files) is
 // never written over: changes are kept in memory and the file is read again
-// at each later call; once it reads, what it holds is kept, the keys set
-// meanwhile fill in those it lacks, the keys removed meanwhile go, and the
+// at each later call; once it reads, the changes are laid over what it holds
+// (a key set meanwhile takes its value, a key removed meanwhile goes) and the
 // result is written. Thread-safe.
 #pragma once
 
@@ -61,7 +61,8 @@ public:
     bool synchronize() { return true; }
     // False while the file is there but cannot be read (tried again at each
     // call): a key then found absent may well be stored, so what its absence
-    // would start (a new identity, an exchange taken as due) waits.
+    // would start (a new identity, an exchange taken as due) waits; a value
+    // set meanwhile would win over the stored one.
     bool isStoreRead() const;
 
 private:

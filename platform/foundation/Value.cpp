@@ -123,8 +123,7 @@ const std::vector<ValueDictionary::Entry>& ValueDictionary::entries() const {
 
 bool ValueDictionary::takeChangesMadeWhileUnread(const ValueDictionary& set, const std::set<std::string>& removed) {
     for (const std::string& key : removed) remove(key);
-    for (const auto& [key, value] : set)
-        if (!contains(key)) this->set(key, value);
+    for (const auto& [key, value] : set) this->set(key, value);
     return set.count() > 0 || !removed.empty();
 }
 

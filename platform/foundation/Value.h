@@ -41,10 +41,11 @@ public:
     void set(std::string key, Value value);
     bool remove(std::string_view key);
     // This being what a store that could not be read holds once it reads:
-    // takes what changed meanwhile. What the store holds is kept (a key set
-    // meanwhile may stand on a reader's finding it absent: a new identifier,
-    // a count restarted), the keys `removed` meanwhile go, and those `set`
-    // meanwhile fill in, in their order, the keys it lacks. True when
+    // lays over it what changed meanwhile, as the changes would have done to
+    // it. The keys `removed` meanwhile go, and those `set` meanwhile take
+    // their values (a key the store lacks comes last, in the order set).
+    // Writers that made a value only because its key looked absent (an
+    // identifier, a first-launch date) wait for the store instead. True when
     // anything changed meanwhile (the store is then to be written).
     bool takeChangesMadeWhileUnread(const ValueDictionary& set, const std::set<std::string>& removed);
     size_t count() const;

@@ -1,10 +1,13 @@
 // The lifecycle manager against the Trillium service on loopback: what a
 // launch sends (and what it must not), the background and foreground rules
 // on the virtual clock, the return ad's callbacks and retries.
+#include <cerrno>
+
 #include "Trillium/TRAAdCache.h"
 #include "Trillium/TRAAdapptManager.h"
 #include "Trillium/display/TRALifecycleAdRequests.h"
 #include "Trillium/display/tests/TrilliumDisplayTestSupport.h"
+#include "platform/foundation/FileSystemConditions.h"
 #include "platform/foundation/NSDateFormatter.h"
 #include "platform/net/NetworkConditions.h"
 
@@ -168,6 +171,22 @@ TEST_F(TRAEventAdManagerTest, StoredFirstOpenDateSuppressesBothReports) {
     settle();
     EXPECT_TRUE(service.requestsTo(TrilliumService::kFirstLaunchPath).empty());
     EXPECT_TRUE(analyticsEvents().empty());
+    EXPECT_EQ(defaults()->stringForKey("TRAFirstOpenDate"), "1/2/24");
+}
+
+// Preferences that cannot be read at launch may well hold the date: the
+// reports wait, and the stored date stays once they read.
+TEST_F(TRAEventAdManagerTest, AFirstOpenDateThatCannotBeReadYetSuppressesBothReports) {
+    defaults()->setObject(Value("1/2/24"), "TRAFirstOpenDate");
+    const std::string file = home() + "/Library/Preferences/com.paranormal.detector.plist";
+    platform::testing::FileSystemConditions::setReadsFail(file, EIO);
+    NSUserDefaults::resetStandardUserDefaults();
+    defaults()->setObject(service.baseUrl(), "TRAAdPlatformHost");  // as the application points it each run
+    launch();
+    settle();
+    platform::testing::FileSystemConditions::setReadsFail(file, std::nullopt);
+    EXPECT_TRUE(service.requestsTo(TrilliumService::kFirstLaunchPath).empty());
+    for (const auto& r : analyticsEvents()) EXPECT_NE(r.field("category"), "7");
     EXPECT_EQ(defaults()->stringForKey("TRAFirstOpenDate"), "1/2/24");
 }
 

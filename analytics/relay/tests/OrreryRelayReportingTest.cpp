@@ -5,13 +5,15 @@
 // retransmission of blocks after a failed post, batching, damaged blocks
 // never sent, blocks the endpoint took or the discard dropped never sent
 // again however the index is lost, blocks earlier versions stored, blocks a
-// lost index no longer named, and the archive across a restart (written no
-// later than the URL map that says an attempt ended).
+// lost index no longer named, the archive across a restart (written no
+// later than the URL map that says an attempt ended), and hand-overs on a
+// full disk.
 #include <future>
 #include <set>
 
 #include "analytics/relay/tests/RelayReportSenderTestSupport.h"
 #include "platform/foundation/FileSystemConditions.h"
+#include "platform/foundation/LastingConditions.h"
 
 namespace {
 
@@ -361,6 +363,28 @@ TEST_F(OrreryRelayReportingTest, ABlockTheEndpointTookIsNeverSentAgainWhenTheInd
     relay.setReportAnswer(Answer::ok());
     retransmit();
     expectEachTakenOnceAndNothingLeft({"one", "two"});
+}
+
+// A full disk lasts: a hundred hand-overs on it are logged when it begins
+// and when it ends, not one by one (each would write files of new names),
+// and the records of what fails do not grow with them.
+TEST_F(OrreryRelayReportingTest, AFullDiskIsLoggedWhenItBeginsAndEndsNotAtEachHandOver) {
+    store(makeSettings({}, {}));
+    relay.setReportAnswer(Answer::drop());
+    const std::string folder = OrreryUtil::filePathDirectory();
+    platform::testing::FileSystemConditions::setWritesFail(folder, true);
+    const size_t linesBefore = logCapture().lines().size();
+    ASSERT_FALSE(sender()->sendRelayReportsData({namedBlock("first")}));
+    const size_t held = platform::LastingConditions::heldInProcess();
+    for (int i = 0; i < 99; ++i) ASSERT_FALSE(sender()->sendRelayReportsData({namedBlock("block " + std::to_string(i))}));
+    EXPECT_EQ(platform::LastingConditions::heldInProcess(), held);
+
+    platform::testing::FileSystemConditions::setWritesFail(folder, false);
+    ASSERT_TRUE(sender()->sendRelayReportsData({namedBlock("after")}));
+    settle();
+    const std::vector<std::string> lines = logCapture().messages();
+    EXPECT_LE(lines.size() - linesBefore, 4u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(platform::LastingConditions::heldInProcess(), held - 2);
 }
 
 TEST_F(OrreryRelayReportingTest, BlocksTheDiscardDroppedNeverComeBackWithALostIndex) {

@@ -2,16 +2,20 @@
 // instance per key under concurrent creation, refused keys and settings,
 // missing prerequisites, publisher settings only when slot 0 allows them,
 // tasks waiting on queue 1 every 2.0 s while the client initialises, queue
-// priorities, delayed hand-overs on the virtual clock and the task timer.
+// priorities, delayed hand-overs on the virtual clock and the task timer; a
+// start whose preferences cannot be read.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <thread>
 
 #include "halcyon/core/HLStatsManager.h"
+#include "halcyon/core/HLTargetingData.h"
 #include "halcyon/core/HLTask.h"
 #include "halcyon/core/HLTaskManager.h"
 #include "halcyon/core/HLTaskTimer.h"
 #include "halcyon/core/tests/HalcyonTestSupport.h"
+#include "platform/foundation/FileSystemConditions.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSException.h"
 #include "platform/net/NetworkConditions.h"
@@ -76,6 +80,47 @@ TEST_F(HLSdkStartupTest, TheVersionCheckClearsSettingsStoredByOlderVersions) {
         EXPECT_EQ(defaults->integerForKey(HLSdk::lastKnownVersionCodeKey()), 343);
     }
     EXPECT_EQ(logCapture().count("[HLTaskInitializeSdk] Handling an SDK update migration..."), 2u);
+}
+
+// The preferences cannot be read at a start (the file-system seam): what an
+// earlier start stored (the version last run, the first-run mark, settings,
+// counters, targeting) is not taken for absent nor written over, and what
+// this start changed is laid over it once they read: a setting set, a count
+// added to the stored one, a targeting value set beside the stored ones.
+TEST_F(HLSdkStartupTest, APreferencesFileUnreadableAtAStartKeepsWhatItHoldsAndTakesWhatChanged) {
+    Ref<HLSdk> sdk = startSdkWithoutPreloads();
+    sdk->setPluginVersion("unity-5");
+    sdk->statsManager()->incrementKey("ad_req");
+    sdk->statsManager()->incrementKey("ad_req");
+    sdk->targetingData()->setLanguage("en");
+    sdk->targetingData()->setGender('f');
+    const std::optional<std::string> firstRun = defaults->stringForKey(HLSdk::isFirstRunKey());
+    ASSERT_TRUE(firstRun);
+    const size_t migrations = logCapture().count("Handling an SDK update migration");  // the new install's
+
+    const std::string file = home() + "/Library/Preferences/com.paranormal.detector.plist";
+    platform::testing::FileSystemConditions::setReadsFail(file, EIO);
+    sdk = restartSdk(settingsWithoutPreloads());
+    const Value submitted = HalcyonService::jsonBody(service.requestsTo(HalcyonService::kDevicePath).back());
+    EXPECT_TRUE(submitted["app_info"]["first_install"].isNull());
+    sdk->settingsManager()->putNumber(Value(45), kHLSlotAdRefreshSeconds);
+    sdk->settingsManager()->persistAll();
+    sdk->statsManager()->incrementKey("ad_req");
+    sdk->targetingData()->setGender('m');
+    platform::testing::FileSystemConditions::setReadsFail(file, std::nullopt);
+
+    auto expectKeptAndChanged = [&](const Ref<HLSdk>& current) {
+        current->settingsManager()->persistAll();
+        EXPECT_EQ(storedSettings()["plugin_version"], Value("unity-5"));
+        EXPECT_EQ(storedSettings()[*current->settingsManager()->tagForKey(kHLSlotAdRefreshSeconds)], Value(45));
+        EXPECT_EQ(current->statsManager()->valueOfKey("ad_req"), Value(3));
+        EXPECT_EQ(current->targetingData()->allData(), Value::dictionary({{"language", "en"}, {"gender", "m"}}));
+        EXPECT_EQ(defaults->integerForKey(HLSdk::lastKnownVersionCodeKey()), kHLSdkVersionCode);
+        EXPECT_EQ(defaults->stringForKey(HLSdk::isFirstRunKey()), firstRun);
+    };
+    expectKeptAndChanged(sdk);
+    expectKeptAndChanged(restartSdk(settingsWithoutPreloads()));
+    EXPECT_EQ(logCapture().count("Handling an SDK update migration"), migrations);
 }
 
 TEST_F(HLSdkStartupTest, ConcurrentCreationYieldsOneInstanceAndOneInitialisation) {

@@ -246,11 +246,12 @@ protected:
     }
     Ref<HLSdk> startSdk() { return startSdk(serviceSettings()); }
     // With preloading off (slot 26): every ad request is the test's own.
-    Ref<HLSdk> startSdkWithoutPreloads() {
+    Ref<HLInternalSdkSettings> settingsWithoutPreloads() {
         auto settings = serviceSettings();
         settings->putBool(false, 26);
-        return startSdk(settings);
+        return settings;
     }
+    Ref<HLSdk> startSdkWithoutPreloads() { return startSdk(settingsWithoutPreloads()); }
 
     // A process restart: the platform's memory re-read from the home folder
     // and a new, unregistered instance made as the next start would make it.

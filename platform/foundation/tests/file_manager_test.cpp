@@ -2,12 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "TempFolder.h"
 #include "platform/foundation/FileSystemConditions.h"
+#include "platform/foundation/LastingConditions.h"
 #include "platform/foundation/LogCapture.h"
 #include "platform/foundation/NSFileHandle.h"
 #include "platform/foundation/NSFileManager.h"
@@ -188,19 +190,43 @@ TEST_F(FileManagerTest, SimulatedFreeSpaceAndFullDiskPerFolder) {
     EXPECT_TRUE(fm->moveItemAtPath(folder / "elsewhere", folder / "videos/moved"));  // a rename needs no space
     EXPECT_TRUE(NSData::dataWithString("fine").writeToFile(folder / "outside", true));
     EXPECT_TRUE(capture.contains("cannot write " + folder / "videos/old"));
-    // A full disk lasts: a write tried again and again is logged when it
-    // begins to fail and when it succeeds again, not at every attempt.
-    for (int i = 0; i < 100; ++i) EXPECT_FALSE(NSData::dataWithString("new").writeToFile(folder / "videos/old", true));
+    // A full disk lasts: writes into the folder tried again and again, at
+    // one path or new ones, are logged when they begin to fail and when one
+    // succeeds again, not at every attempt.
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_FALSE(NSData::dataWithString("new").writeToFile(folder / "videos/old", true));
+        EXPECT_FALSE(NSData::dataWithString("new").writeToFile(folder / ("videos/new " + std::to_string(i)), true));
+    }
     EXPECT_EQ(capture.count("cannot write " + folder / "videos/old"), 1u);
+    EXPECT_EQ(capture.count("cannot write " + folder / "videos/"), 1u);
 
     FileSystemConditions::setWritesFail(folder / "videos", false);
     FileSystemConditions::setFreeSpace(folder / "videos", std::nullopt);
     EXPECT_TRUE(NSData::dataWithString("new").writeToFile(folder / "videos/old", true));
     EXPECT_EQ(contents(folder / "videos/old"), "new");
-    EXPECT_EQ(capture.count(folder / "videos/old" + " can be written again"), 1u);
+    EXPECT_EQ(capture.count(folder / "videos" + " can be written again"), 1u);
     EXPECT_NEAR(static_cast<double>(fm->attributesOfFileSystemForPath(folder / "videos")[NSFileSystemFreeSize]
                                         .unsignedLongLongValue()),
                 static_cast<double>(realFree), 1e9);
+}
+
+// Files that cannot be read are logged once each while they stay so, and
+// the record of them is bounded: past 32, one line says more go unlogged.
+TEST_F(FileManagerTest, UnreadableFilesAreLoggedOnceEachWithinABoundedRecord) {
+    using platform::LastingConditions;
+    LogCapture capture(false);
+    for (int i = 0; i < 40; ++i) write(folder / ("file " + std::to_string(i)), "kept");
+    platform::testing::FileSystemConditions::setReadsFail(folder.path(), EIO);
+    for (int round = 0; round < 3; ++round)
+        for (int i = 0; i < 40; ++i) EXPECT_FALSE(NSData::readFile(folder / ("file " + std::to_string(i))).data);
+    EXPECT_EQ(capture.count("cannot be read now"), 33u);
+    EXPECT_EQ(capture.count("more files that cannot be read are not logged"), 1u);
+    EXPECT_EQ(LastingConditions::heldInProcess(), 32u);
+
+    platform::testing::FileSystemConditions::setReadsFail(folder.path(), std::nullopt);
+    for (int i = 0; i < 40; ++i) EXPECT_TRUE(NSData::readFile(folder / ("file " + std::to_string(i))).data);
+    EXPECT_EQ(capture.count("can be read again"), 32u);
+    EXPECT_EQ(LastingConditions::heldInProcess(), 0u);
 }
 
 TEST_F(FileManagerTest, CreatingAndRemovingFoldersAndFiles) {

@@ -149,32 +149,44 @@ TEST_F(UserDefaultsTest, ACorruptTruncatedOrEmptyFileIsLoggedAndReadsAsEmpty) {
 }
 
 // The file cannot be read at a start (the file-system seam): it is never
-// written over, and once it reads what it holds is kept, with the keys set
-// meanwhile where it held none and the key removed meanwhile gone.
-TEST_F(UserDefaultsTest, AFileUnreadableAtAStartIsNeverWrittenOverAndReadLater) {
-    defaults()->setObject("stored", "identifier");
-    defaults()->setInteger(57, "count");
-    defaults()->setObject("old", "removed");
+// written over, and once it reads, what the application changed meanwhile
+// wins over what it holds (a value set, a key removed, one removed and set
+// again, one set and removed, a dictionary emptied), in this process and
+// after a restart.
+TEST_F(UserDefaultsTest, ChangesMadeWhileTheFileCannotBeReadWinOnceItReads) {
+    for (const char* key : {"changed", "removed", "removed and set", "set and removed"}) defaults()->setObject("old", key);
+    defaults()->setObject(Value::dictionary({{"gender", "f"}}), "emptied");
+    defaults()->setInteger(57, "untouched");
     const NSData saved = *NSData::dataWithContentsOfFile(file());
 
     platform::testing::FileSystemConditions::setReadsFail(file(), EMFILE);
     restartProcessState();
-    EXPECT_TRUE(defaults()->objectForKey("identifier").isNull());
-    defaults()->setObject("made while unread", "identifier");
-    defaults()->setInteger(1, "count");
-    defaults()->setObject("new", "added");
+    EXPECT_TRUE(defaults()->objectForKey("changed").isNull());
+    defaults()->setObject("new", "changed");
     defaults()->removeObjectForKey("removed");
-    EXPECT_EQ(defaults()->stringForKey("added"), "new");
+    defaults()->removeObjectForKey("removed and set");
+    defaults()->setObject("again", "removed and set");
+    defaults()->setObject("meanwhile", "set and removed");
+    defaults()->removeObjectForKey("set and removed");
+    defaults()->setObject(Value::dictionary({}), "emptied");
+    defaults()->setObject("new", "added");
+    EXPECT_EQ(defaults()->stringForKey("changed"), "new");
     platform::testing::FileSystemConditions::setReadsFail(file(), std::nullopt);
     EXPECT_TRUE(NSData::dataWithContentsOfFile(file())->isEqual(saved));
 
     // The next call reads it.
-    EXPECT_EQ(defaults()->stringForKey("identifier"), "stored");
+    auto expectAsTheApplicationLeftThem = [this] {
+        EXPECT_EQ(defaults()->stringForKey("changed"), "new");
+        EXPECT_TRUE(defaults()->objectForKey("removed").isNull());
+        EXPECT_EQ(defaults()->stringForKey("removed and set"), "again");
+        EXPECT_TRUE(defaults()->objectForKey("set and removed").isNull());
+        EXPECT_TRUE(defaults()->objectForKey("emptied").isEqual(Value::dictionary({})));
+        EXPECT_EQ(defaults()->stringForKey("added"), "new");
+        EXPECT_EQ(defaults()->integerForKey("untouched"), 57);
+    };
+    expectAsTheApplicationLeftThem();
     restartProcessState();
-    EXPECT_EQ(defaults()->stringForKey("identifier"), "stored");
-    EXPECT_EQ(defaults()->integerForKey("count"), 57);
-    EXPECT_EQ(defaults()->stringForKey("added"), "new");
-    EXPECT_TRUE(defaults()->objectForKey("removed").isNull());
+    expectAsTheApplicationLeftThem();
     EXPECT_EQ(logCapture().count("com.paranormal.detector.plist cannot be read now"), 1u);
     EXPECT_EQ(logCapture().count("com.paranormal.detector.plist can be read again"), 1u);
 }
