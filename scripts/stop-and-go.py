@@ -77,13 +77,28 @@ def children_by_parent(found=None):
     return children
 
 
+def is_wrapper(pid):
+    """Whether the process runs this program (a stop wrapper started below
+    another, as its own test does)."""
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
+            arguments = cmdline.read().split(b"\0")[:3]
+    except OSError:
+        return False
+    return any(os.path.basename(argument) == os.path.basename(__file__).encode() for argument in arguments)
+
+
 def descendants(root, found):
     """The root and every process below it that runs: one stopped already (by
-    a debugger, a tracer, a wrapper of its own) is left as it is."""
+    a debugger, a tracer, a wrapper of its own) is left as it is, and so is a
+    wrapper below, with all below it: it stops them itself, and two wrappers
+    would each continue what the other holds stopped."""
     children = children_by_parent(found)
     below, todo = [], [root]
     while todo:
         pid = todo.pop()
+        if pid != root and is_wrapper(pid):
+            continue
         todo.extend(children.get(pid, ()))
         if pid in found and found[pid][1] not in "TtZX":
             below.append(pid)

@@ -6,7 +6,8 @@ stopping the whole tree, and stopping each child of the command alone. Nor
 does it leave a tracer waiting: a process whose child ptrace-attaches each of
 its threads again and again (LeakSanitizer's leak check) ends under fast stops.
 A child of a runner is stopped from its start: children that live less than
-a stop's run part are stopped all the same.
+a stop's run part are stopped all the same. A wrapper started below another
+(this test under ./run test) is left to stop what is below it.
 
     stop_and_go_test.py <path of stop-and-go.py>
 
@@ -252,6 +253,29 @@ def run_short_children():
     print(f"ok: {name} ({stops} stops)")
 
 
+def run_nested():
+    name = "a wrapper below another"
+    with tempfile.TemporaryDirectory() as scratch:
+        ids = os.path.join(scratch, "ids")
+        # The inner wrapper's first stop is far off; the outer one's comes
+        # after 2 s and lasts far longer than the case.
+        inner = [sys.executable, WRAPPER, "--every", "4000", "--for", "2000", "--", sys.executable, "-c",
+                 "import os, sys, time; open(sys.argv[1], 'w').write(str(os.getpid())); time.sleep(1000)", ids]
+        outer = subprocess.Popen([sys.executable, WRAPPER, "--every", "2002", "--for", "2000", "--",
+                                  sys.executable, "-c", RUNNER, "1"] + inner, start_new_session=True)
+        try:
+            wait_for(f"{name}: the inner command started", lambda: os.path.exists(ids) and open(ids).read())
+            below = int(open(ids).read())
+            runner = next(pid for pid in stop_and_go.children_by_parent()[outer.pid] if pid != watcher_of(outer.pid))
+            wait_for(f"{name}: the outer wrapper stopped its command", lambda: state(runner) == "T")
+            for _ in range(6):
+                assert state(below) != "T", f"{name}: the outer wrapper stopped what the inner one holds"
+                time.sleep(0.05)
+        finally:
+            kill_all(outer)
+    print(f"ok: {name}")
+
+
 def kill_wrapper(wrapper):
     os.kill(wrapper, signal.SIGKILL)
 
@@ -271,3 +295,4 @@ for each_child in (False, True):
 run_traced(False)
 run_traced(True)
 run_short_children()
+run_nested()
