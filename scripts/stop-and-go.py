@@ -11,10 +11,15 @@ with EINTR. A test whose verdict holds only when nothing is ever stopped decides
 something on real time.
 
 With --each-child, the command itself (a test runner) is never stopped: each of
-its children, with every process below it, is stopped on a schedule of its own,
-which starts at a moment picked at random soon after the child is first seen.
-Each test is then stopped as often and as long, while the others keep the
-processors busy.
+its children, with every process below it, is stopped on a schedule of its own
+from the moment it has started its program (a child stopped before that could
+hold the runner, which waits for it to start), at a phase picked at random: a
+stop may fall on any moment of a test, its very first included. Each test is
+then stopped as often and as long, while the others keep the processors busy.
+
+A stopped process is continued only once no SIGCONT can lose a tracer's stop
+(see go_on): a leak check under LeakSanitizer ptrace-attaches each thread of
+its process, and a SIGCONT at the wrong moment held the test forever.
 
 Exits with the command's status; stops nothing once the command has ended, and
 leaves nothing stopped however it ends itself: a signal it can catch continues
@@ -36,12 +41,18 @@ import time
 # the command once what was stopped is continued.
 ENDING_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT)
 # How often the wrapper looks for processes to stop: a runner's new children
-# (--each-child), and during a stop those that run.
+# (--each-child), during a stop those that run, and after it whether what it
+# stopped can be continued.
 LOOK_EVERY = 0.05
+# How long a continue waits for a moment when no tracer's stop can be lost
+# (see go_on) before it continues all the same: a thread that a debugger runs
+# may never give one.
+SAFE_WITHIN = 10.0
 
 
 def processes():
-    """Maps each process id to its parent's id and its state letter, read from /proc."""
+    """Maps each process id to its parent's id, its state letter and its start
+    time (which tells it from a later process given the same id), read from /proc."""
     found = {}
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
@@ -54,30 +65,73 @@ def processes():
         # The name in parentheses may hold spaces and parentheses: the fields
         # that follow start after the last ')'.
         fields = text[text.rindex(b")") + 2:].split()
-        found[int(entry)] = (int(fields[1]), fields[0].decode())
+        found[int(entry)] = (int(fields[1]), fields[0].decode(), int(fields[19]))
     return found
 
 
 def children_by_parent(found=None):
     """Maps each process id to the ids of its children."""
     children = {}
-    for pid, (parent, _state) in (processes() if found is None else found).items():
+    for pid, (parent, *_rest) in (processes() if found is None else found).items():
         children.setdefault(parent, []).append(pid)
     return children
 
 
-def descendants(root):
-    """The root and every process below it that is not stopped already (by a
-    debugger, a wrapper of its own): what is stopped is left as it is."""
-    found = processes()
+def is_wrapper(pid):
+    """Whether the process runs this program (a stop wrapper started below
+    another, as its own test does)."""
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
+            arguments = cmdline.read().split(b"\0")[:3]
+    except OSError:
+        return False
+    return any(os.path.basename(argument) == os.path.basename(__file__).encode() for argument in arguments)
+
+
+def descendants(root, found):
+    """The root and every process below it that runs: one stopped already (by
+    a debugger, a tracer, a wrapper of its own) is left as it is, and so is a
+    wrapper below, with all below it: it stops them itself, and two wrappers
+    would each continue what the other holds stopped."""
     children = children_by_parent(found)
     below, todo = [], [root]
     while todo:
         pid = todo.pop()
+        if pid != root and is_wrapper(pid):
+            continue
         todo.extend(children.get(pid, ()))
-        if found.get(pid, (0, ""))[1] not in "Tt":
+        if pid in found and found[pid][1] not in "TtZX":
             below.append(pid)
     return below
+
+
+def depth(pid, found):
+    """How many processes are above this one."""
+    levels = 0
+    while pid in found and levels < len(found):
+        pid = found[pid][0]
+        levels += 1
+    return levels
+
+
+def threads(pid):
+    """The threads of a process: for each, its state letter, whether a tracer
+    holds it (ptrace), and whether a SIGSTOP waits for that thread alone (the
+    one a tracer's attach sends)."""
+    found = []
+    try:
+        tids = os.listdir(f"/proc/{pid}/task")
+    except OSError:
+        return found  # ended meanwhile
+    for tid in tids:
+        try:
+            with open(f"/proc/{pid}/task/{tid}/status") as status:
+                fields = dict(line.split(":", 1) for line in status if ":" in line)
+        except OSError:
+            continue
+        stop_pending = int(fields["SigPnd"], 16) >> (signal.SIGSTOP - 1) & 1
+        found.append((fields["State"].split()[0], fields["TracerPid"].strip() != "0", bool(stop_pending)))
+    return found
 
 
 def signal_all(pids, number):
@@ -88,22 +142,89 @@ def signal_all(pids, number):
             pass
 
 
+def stop(pids, found, stopped, tell):
+    """Stops the processes and adds them to `stopped` (id: start time); `tell`
+    hears of them before."""
+    if pids:
+        tell("stop", {pid: found[pid][2] for pid in pids})
+        signal_all(pids, signal.SIGSTOP)
+        stopped.update({pid: found[pid][2] for pid in pids})
+
+
+def go_on(stopped, tell, force=False):
+    """Continues the processes of `stopped` (id: start time; emptied) unless a
+    SIGCONT now could lose a tracer's stop: then it stops what runs below
+    them, leaves them stopped and returns False, to be called again a moment
+    later (with `force` once it has waited long enough).
+
+    A tracer (LeakSanitizer's leak check: a child of the test process that
+    ptrace-attaches each of its threads) sends a SIGSTOP to each thread it
+    attaches and waits until the thread takes it. A SIGCONT to the process
+    discards every stop signal waiting in any of its threads, that one too:
+    the tracer then waits forever, and the test with it. So the SIGCONT waits
+    until no thread of a stopped process still has its tracer's SIGSTOP to
+    take, or runs (it may be in a ptrace call, or starting a tracer), and
+    every process below them is stopped (a tracer started meanwhile); it goes
+    to each process before those below it, so that a tracer is still stopped
+    when its process goes on. A thread attached while stopped is held by its
+    tracer at once; the SIGSTOP the attach left waiting goes with the SIGCONT."""
+    if not stopped:
+        return True
+    found = processes()
+    for pid in [pid for pid, start in stopped.items() if found.get(pid, (0, "", None))[2] != start]:
+        del stopped[pid]  # ended (its id may be another process's by now)
+    if not force:
+        busy = False
+        for pid in stopped:
+            held = threads(pid)
+            if any(state in "RS" for state, _traced, _stop_pending in held):
+                # Not stopped yet, or its SIGSTOP was taken by a thread a
+                # tracer holds (and it let the thread go without it).
+                signal_all([pid], signal.SIGSTOP)
+                busy = True
+            busy = busy or any(traced and stop_pending and state != "t" for state, traced, stop_pending in held)
+        if busy:
+            return False
+        # Looked for after the threads, which start no process once stopped:
+        # one started meanwhile, or one that something else continued.
+        found = processes()
+        running = {below for pid in stopped for below in descendants(pid, found)}
+        if running:
+            stop(sorted(running), found, stopped, tell)
+            return False
+    pids = sorted(stopped, key=lambda pid: depth(pid, found))
+    signal_all(pids, signal.SIGCONT)
+    tell("go", dict(stopped))
+    stopped.clear()
+    return True
+
+
+def go_on_within(stopped_sets, tell):
+    """Continues the processes of each of `stopped_sets` as soon as that is
+    safe, within SAFE_WITHIN."""
+    deadline = time.monotonic() + SAFE_WITHIN
+    while not all([go_on(stopped, tell, force=time.monotonic() > deadline) for stopped in stopped_sets]):
+        time.sleep(LOOK_EVERY)
+
+
 def watch(fd):
-    """The watcher: reads "stop <pid>..." and "go [<pid>...]" lines from the
-    wrapper; when the pipe ends (the wrapper is gone, however it ended),
-    continues what the wrapper stopped and had not continued."""
+    """The watcher: reads "stop <pid>:<start>..." and "go <pid>:<start>..."
+    lines from the wrapper; when the pipe ends (the wrapper is gone, however
+    it ended), continues what the wrapper stopped and had not continued."""
     for number in ENDING_SIGNALS + (signal.SIGPIPE,):
         signal.signal(number, signal.SIG_IGN)
-    stopped = set()
+    stopped = {}
     with os.fdopen(fd, "rb") as pipe:
         for line in pipe:
             words = line.split()
-            pids = {int(word) for word in words[1:] if word.isdigit()}
+            pids = dict(tuple(int(part) for part in word.split(b":")) for word in words[1:])
             if words[:1] == [b"stop"]:
-                stopped |= pids
+                stopped.update(pids)
             elif words[:1] == [b"go"]:
-                stopped = stopped - pids if pids else set()
-    signal_all(stopped, signal.SIGCONT)
+                for pid, start in pids.items():
+                    if stopped.get(pid) == start:
+                        del stopped[pid]
+    go_on_within([stopped], lambda _verb, _pids: None)
 
 
 class Watcher:
@@ -123,7 +244,7 @@ class Watcher:
 
     def tell(self, verb, pids):
         # Lines within PIPE_BUF reach the watcher whole or not at all.
-        words = [str(pid) for pid in pids]
+        words = [f"{pid}:{start}" for pid, start in pids.items()]
         while True:
             line, size = [verb], len(verb) + 1
             while words and size + len(words[-1]) + 1 < select.PIPE_BUF:
@@ -148,33 +269,41 @@ class Unit:
     def __init__(self, root, start):
         self.root = root
         self.start = start
-        self.stopped = set()
+        self.stopped = {}
+        self.waiting_since = None  # since when a continue waits for a safe moment
 
     def due(self, now, options):
         """Whether the unit should be stopped now, and when that next changes.
-        Each period runs first, then stops; before its start, the unit runs."""
+        Each period runs first, then stops."""
         run = options.every - options.length
-        if now < self.start:
-            return False, self.start + run
         phase = (now - self.start) % options.every
         return phase >= run, now + ((run if phase < run else options.every) - phase)
 
-    def stop(self, watcher):
+    def stop(self, found, watcher):
         """Stops every process of the unit that runs: at the start of a stop,
         and again at each look while it lasts (one forked meanwhile, or one that
         something else continued). The watcher hears of them before."""
-        running = descendants(self.root)
-        if running:
-            watcher.tell("stop", running)
-            signal_all(running, signal.SIGSTOP)
-            self.stopped.update(running)
+        stop(descendants(self.root, found), found, self.stopped, watcher.tell)
 
-    def go_on(self, watcher):
-        if self.stopped:
-            pids = list(self.stopped)
-            signal_all(pids, signal.SIGCONT)
-            self.stopped.clear()
-            watcher.tell("go", pids)
+    def go_on(self, now, watcher):
+        """Continues what the unit stopped, once that is safe: whether it did."""
+        if not self.stopped:
+            return True
+        self.waiting_since = self.waiting_since or now
+        if go_on(self.stopped, watcher.tell, force=now - self.waiting_since > SAFE_WITHIN):
+            self.waiting_since = None
+            return True
+        return False
+
+
+def program(pid):
+    """The program a process runs and its arguments: a child's are its
+    parent's until it starts one of its own (its exec). None once it has ended."""
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
+            return os.readlink(f"/proc/{pid}/exe"), cmdline.read()
+    except OSError:
+        return None
 
 
 def main():
@@ -196,12 +325,12 @@ def main():
 
     watcher = Watcher()
     child = subprocess.Popen(command)
+    runner = program(child.pid) if options.each_child else None
     units = {} if options.each_child else {child.pid: Unit(child.pid, time.monotonic())}
     ending = False
 
     def go_on_all():
-        for unit in units.values():
-            unit.go_on(watcher)
+        go_on_within([unit.stopped for unit in units.values()], watcher.tell)
 
     def end(number, _frame):
         # Nothing stays stopped, nothing is stopped again, and the command
@@ -228,24 +357,30 @@ def main():
             signal.pthread_sigmask(signal.SIG_BLOCK, ENDING_SIGNALS)
             try:
                 now = time.monotonic()
+                found = processes()
                 wake = now + LOOK_EVERY if options.each_child else float("inf")
                 if options.each_child:
-                    children = set(children_by_parent().get(child.pid, ()))
+                    children = {pid for pid, (parent, *_rest) in found.items() if parent == child.pid}
+                    # A child that has ended goes once what it stopped is continued.
                     for pid in [pid for pid in units if pid not in children]:
-                        units.pop(pid).go_on(watcher)
-                    # Children that start together (a runner's first batch)
-                    # are stopped at moments of their own all the same; each
-                    # runs at least as long as between two stops first.
+                        if units[pid].go_on(now, watcher):
+                            del units[pid]
+                    # Each child is stopped from its exec on, at a phase of its
+                    # own: its first stop may come at once.
                     for pid in children - units.keys():
-                        units[pid] = Unit(pid, now + random.uniform(0, options.every - options.length))
-                for unit in units.values():
-                    stop, change = unit.due(now, options)
-                    if stop:
-                        stops += 0 if unit.stopped else 1
-                        unit.stop(watcher)
+                        if program(pid) not in (runner, None):
+                            units[pid] = Unit(pid, now - random.uniform(0, options.every))
+                for pid, unit in units.items():
+                    if options.each_child and pid not in children:
+                        continue
+                    stop_now, change = unit.due(now, options)
+                    if stop_now:
+                        stopped_before = bool(unit.stopped)
+                        unit.stop(found, watcher)
+                        stops += 0 if stopped_before or not unit.stopped else 1
                         change = min(change, now + LOOK_EVERY)
-                    else:
-                        unit.go_on(watcher)
+                    elif not unit.go_on(now, watcher):
+                        change = now + LOOK_EVERY
                     wake = min(wake, change)
             finally:
                 signal.pthread_sigmask(signal.SIG_UNBLOCK, ENDING_SIGNALS)

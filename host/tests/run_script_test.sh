@@ -4,15 +4,16 @@
 # `./run` alone print the usage; `./run demo --help` prints the host's usage
 # file at once, built or not, naming the program as the user started it (so
 # does the program itself, which the script starts under that name: an
-# option it cannot use gives its error and where the options are listed), and `./run test --help` and `./run bench --help`
-# theirs, without installing or building; a build counts the files compiled
+# option it cannot use, or one left without its value, gives its error and where the options are listed), and `./run test --help` and `./run bench --help`
+# theirs, named so too, without installing or building; a build counts the files compiled
 # of those make's dry run finds to compile (across the makefiles of its
 # targets, what is up to date left out), its compiler lines going to a log
 # whose path is printed; a failed build shows its first error; relative --out and --home are the caller's,
 # and the default output is the clone's out/demo. `./run test` keeps ctest's
 # output in a log per build, names each failure as it comes with its output,
 # ends with one summary line across both builds and exits non-zero when a
-# test failed. Off a terminal the lines are few and plain; on one (a pseudo
+# test failed; interrupted, it ends every process it started at once and
+# says what ran in one line. Off a terminal the lines are few and plain; on one (a pseudo
 # terminal) the progress line updates in place.
 set -euo pipefail
 source_dir="$1"
@@ -30,10 +31,12 @@ printf '#!/bin/sh\necho "installer called" >&2\nexit 1\n' > "$clone/scripts/inst
 printf '#!/bin/sh\necho "cwd=$(pwd) args=$*"\n' > "$clone/build/release/host/host"
 chmod +x "$clone/scripts/install-deps.sh" "$clone/build/release/host/host"
 
+# Each usage names the script as it was started.
 out="$("$clone/run" --help)" || fail "./run --help exited $?"
-[[ "$out" == *"./run demo --help"* ]] || fail "./run --help does not name ./run demo --help: $out"
-if "$clone/run" >/dev/null 2>"$scratch/usage"; then fail "./run alone succeeded"; fi
-grep -q "./run demo --help" "$scratch/usage" || fail "./run alone printed no usage"
+[[ "$out" == "usage: $clone/run demo [options]"*"($clone/run demo --help lists its options)"* ]] ||
+  fail "./run --help does not name the script as started: $out"
+if (cd "$clone" && ./run >/dev/null 2>"$scratch/usage"); then fail "./run alone succeeded"; fi
+grep -q "(./run demo --help lists" "$scratch/usage" || fail "./run alone printed no usage"
 if "$clone/run" bogus >/dev/null 2>"$scratch/usage"; then fail "./run bogus succeeded"; fi
 [[ "$(head -n 1 "$scratch/usage")" == "run: unknown command: bogus" ]] || fail "./run bogus: $(cat "$scratch/usage")"
 
@@ -52,10 +55,10 @@ chmod +x "$clone/build/release/host/host"
 # The tests' and the benchmarks' usage: at once too, whatever else is given,
 # without installing (the installer here fails) or building.
 out="$("$clone/run" test -R Json --help 2>&1)" || fail "./run test --help exited $?: $out"
-[[ "$out" == "usage: ./run test [ctest args]"* && "$out" == *"The arguments go to ctest"* ]] ||
+[[ "$out" == "usage: $clone/run test [ctest args]"* && "$out" == *"e.g. $clone/run test -R Json"* ]] ||
   fail "unexpected ./run test --help: $out"
-out="$("$clone/run" bench -h 2>&1)" || fail "./run bench -h exited $?: $out"
-[[ "$out" == "usage: ./run bench [benchmark args]"* && "$out" == *"--benchmark_filter="* ]] ||
+out="$(cd "$scratch/caller" && ../clone/run bench -h 2>&1)" || fail "./run bench -h exited $?: $out"
+[[ "$out" == "usage: ../clone/run bench [benchmark args]"* && "$out" == *"../clone/run bench --benchmark_filter="* ]] ||
   fail "unexpected ./run bench -h: $out"
 [[ ! -e "$clone/build/asan" && ! -e "$clone/build/tsan" && ! -e "$clone/build/bench" ]] ||
   fail "a --help started a build"
@@ -64,7 +67,8 @@ out="$("$clone/run" bench -h 2>&1)" || fail "./run bench -h exited $?: $out"
 # as cmake makes its own: a makefile per target, run by a makefile above
 # them, one target's object needing what the other makes (a precompiled
 # header), another object up to date: three files to compile. Then builds
-# them, chattering like a compiler, and exits $BUILD_STATUS.
+# them, chattering like a compiler, and exits $BUILD_STATUS; with $HANG_BUILD,
+# compiles on and on (writing $HANGING).
 tree="$scratch/tree"
 mkdir -p "$tree"
 printf 'all:\n\t$(MAKE) -f lib.mk\n\t$(MAKE) -f prog.mk\n' > "$tree/Makefile"
@@ -82,13 +86,16 @@ cat >> "$clone/bin/cmake" <<'EOF'
 [[ "$1" == -S ]] && { echo "-- Configuring done"; exit 0; }
 [[ " $* " == *" -n "* ]] && exec make -C "$tree" -n -k
 for i in 1 2 3; do echo "[ $((i * 33))%] Building CXX object f$i.o"; echo "compiler-line $i"; done
+[[ -z "${HANG_BUILD:-}" ]] || { touch "$HANGING"; sleep 1000; }
 [[ "${BUILD_STATUS:-0}" == 0 ]] || echo "f3.cpp:7:1: error: broken"
 echo "make: the end"
 exit "${BUILD_STATUS:-0}"
 EOF
 # ctest: three tests, the second failing in the asan build when $FAIL is set;
 # none in the tsan build when $NONE is; failing itself there when $BROKEN is;
-# killed after the first when $KILLED is. It says what started it.
+# killed after the first when $KILLED is. It says what started it. With $HANG,
+# the second test runs on and on (writing $HANGING), ignoring SIGINT; ctest
+# ends on SIGINT with status 1, leaving it running, as the real one does.
 cat > "$clone/bin/ctest" <<'EOF'
 #!/bin/bash
 [[ " $* " != *" -N "* ]] || { echo "Total Tests: 3"; exit 0; }
@@ -100,6 +107,13 @@ fi
 echo "    Start 1: A.one"
 echo "1/3 Test #1: A.one ..........................   Passed    0.01 sec"
 [[ -z "${KILLED:-}" ]] || kill -KILL $$
+if [[ -n "${HANG:-}" && "$(pwd)" == */asan ]]; then
+  trap 'exit 1' INT
+  echo "    Start 2: A.two"
+  (trap '' INT; exec sleep 1000) &
+  touch "$HANGING"
+  wait
+fi
 if [[ -n "${FAIL:-}" && "$(pwd)" == */asan ]]; then
   echo "2/3 Test #2: A.two ..........................***Failed    0.02 sec"
   echo "[ RUN      ] A.two"
@@ -145,6 +159,11 @@ if [[ -n "$host_program" ]]; then
   ((status == 2)) || fail "./run demo --bogus exited $status"
   [[ "$(cat "$scratch/error")" == "host: unknown option: --bogus"$'\n'"./run demo --help lists the options" ]] ||
     fail "unexpected ./run demo --bogus: $(cat "$scratch/error")"
+  # An option left without its value at the end, whatever the script adds.
+  status=0
+  (cd "$clone" && ./run demo --scenario >/dev/null 2>"$scratch/error") || status=$?
+  [[ $status == 2 && "$(head -n 1 "$scratch/error")" == "host: --scenario needs a value" ]] ||
+    fail "./run demo --scenario exited $status: $(cat "$scratch/error")"
 fi
 
 # The tests, all passing: the summary line, status 0.
@@ -192,6 +211,60 @@ for stops in 1 0; do
     fail "a killed ctest is told falsely (stops $stops): $out"
   [[ "$out" != *"TSan tests"* ]] || fail "the tsan tests ran after the asan run was cut short: $out"
 done
+
+# Interrupted (Ctrl-C on a terminal: SIGINT to the whole group; SIGTERM to the
+# script alone), during the tests and during a build: every process of the
+# run ends (a test ctest leaves behind, the stop wrapper and its watcher
+# included), the other build's tests or build never start, one line says
+# what ran, and the status is the signal's.
+export HANGING="$scratch/hanging"
+# below <pid>: the process and every one below it.
+below() {
+  local stat fields pid parent
+  local -A parent_of=()
+  for stat in /proc/[0-9]*/stat; do
+    { read -r fields <"$stat"; } 2>/dev/null || continue
+    read -r _ parent _ <<<"${fields##*) }"
+    parent_of[${fields%% *}]=$parent
+  done
+  for pid in "${!parent_of[@]}"; do
+    local up=$pid
+    while [[ "$up" != "$1" && -n "${parent_of[$up]:-}" ]]; do up="${parent_of[$up]}"; done
+    [[ "$up" != "$1" ]] || echo "$pid"
+  done
+}
+# interrupt <name> <signal> <to the group or the script> <status> <last line> <env...>
+interrupt() {
+  local name="$1" signal="$2" to="$3" expected="$4" last="$5" pid status=0 left=()
+  shift 5
+  rm -f "$HANGING" "$clone/build/tsan/build.log" "$clone/build/tsan/test.log"
+  # A background command would ignore SIGINT.
+  (trap - INT; exec env "$@" setsid "$clone/run" test >"$scratch/interrupted" 2>&1) &
+  local run=$!
+  for _ in {1..600}; do [[ ! -e "$HANGING" ]] || break; sleep 0.1; done
+  [[ -e "$HANGING" ]] || fail "$name: never came to its hang: $(cat "$scratch/interrupted")"
+  local tree
+  tree="$(below "$run")"
+  if [[ "$to" == group ]]; then kill -s "$signal" -- "-$run"; else kill -s "$signal" "$run"; fi
+  wait "$run" || status=$?
+  local out
+  out="$(cat "$scratch/interrupted")"
+  ((status == expected)) || fail "$name: exited $status: $out"
+  [[ "$(tail -n 1 <<<"$out")" == $last ]] || fail "$name: not one true line last: $out"
+  ! grep -qs "Test project" "$clone/build/tsan/test.log" || fail "$name: the TSan tests started: $out"
+  for pid in $tree; do
+    [[ "$(cut -d' ' -f3 "/proc/$pid/stat" 2>/dev/null || echo Z)" == [ZX] ]] || left+=("$pid $(cat "/proc/$pid/cmdline" | tr '\0' ' ')")
+  done
+  ((${#left[@]} == 0)) || { kill -KILL "${left[@]%% *}"; fail "$name: left running: ${left[*]}"; }
+}
+interrupt "Ctrl-C during the tests" INT group 130 \
+  "run: ASan+UBSan tests: interrupted by SIGINT after * s: 1 passed, 0 failed, 5 did not run (output in build/asan/test.log)" HANG=1
+interrupt "SIGTERM during the tests" TERM script 143 \
+  "run: ASan+UBSan tests: interrupted by SIGTERM after * s: 1 passed, 0 failed, 5 did not run (output in build/asan/test.log)" \
+  HANG=1 STOP_AND_GO=0
+interrupt "Ctrl-C during a build" INT group 130 \
+  "run: ASan+UBSan build: interrupted by SIGINT after * s: no test ran (output in build/asan/build.log)" HANG_BUILD=1
+[[ ! -e "$clone/build/tsan/build.log" ]] || fail "the TSan build started after an interrupted one"
 
 # On a terminal: the line updates in place, and ends with the summary. The
 # pseudo terminal is Python's: script(1) waits forever when its child is

@@ -2,7 +2,12 @@
 """The stop wrapper leaves no process stopped however it ends: killed (SIGKILL)
 during a stop, its group sent SIGQUIT (Ctrl-\\) during a stop, and its group
 sent SIGKILL (a runner's hard limit) with a descendant in a session of its own;
-stopping the whole tree, and stopping each child of the command alone.
+stopping the whole tree, and stopping each child of the command alone. Nor
+does it leave a tracer waiting: a process whose child ptrace-attaches each of
+its threads again and again (LeakSanitizer's leak check) ends under fast stops.
+A child of a runner is stopped from its start: children that live less than
+a stop's run part are stopped all the same. A wrapper started below another
+(this test under ./run test) is left to stop what is below it.
 
     stop_and_go_test.py <path of stop-and-go.py>
 
@@ -81,6 +86,18 @@ def tree_of(root):
     return below
 
 
+def kill_all(wrapper):
+    """Kills the wrapper's group and every process below it, in a session of its own too."""
+    left = tree_of(wrapper.pid)
+    os.killpg(wrapper.pid, signal.SIGKILL)
+    for pid in left:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    wrapper.wait()
+
+
 def run_case(name, end, each_child=False, setup=2):
     """Starts the wrapper, waits for its stop, calls end(wrapper), then checks
     that nothing of the tree is left stopped and the watcher is gone. With
@@ -114,14 +131,7 @@ def run_case(name, end, each_child=False, setup=2):
                 return early or started()
             wait_for(f"{name}: the command's children started", set_up)
             if early:
-                left = tree_of(wrapper.pid)
-                os.killpg(wrapper.pid, signal.SIGKILL)
-                for pid in left:
-                    try:
-                        os.kill(pid, signal.SIGKILL)
-                    except ProcessLookupError:
-                        pass
-                wrapper.wait()
+                kill_all(wrapper)
                 if setup >= 128:
                     raise AssertionError(f"{name}: stopped before its children started, however long it waited")
                 return run_case(name.removesuffix(" (each child)"), end, each_child, setup * 4)
@@ -160,6 +170,112 @@ def run_case(name, end, each_child=False, setup=2):
     print(f"ok: {name}")
 
 
+# Eight threads napping, and a child that attaches each thread of its parent
+# (ptrace), waits until it has stopped, then lets them all go: as many rounds
+# as asked. Exits 3 when ptrace is not allowed here.
+TRACED = r"""
+import ctypes, os, sys, threading, time
+libc = ctypes.CDLL(None, use_errno=True)
+libc.ptrace.argtypes = [ctypes.c_long, ctypes.c_long, ctypes.c_void_p, ctypes.c_void_p]
+libc.prctl.argtypes = [ctypes.c_int, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong]
+PTRACE_CONT, PTRACE_ATTACH, PTRACE_DETACH, WALL = 7, 16, 17, 0x40000000
+libc.prctl(0x59616d61, ctypes.c_ulong(-1).value, 0, 0, 0)  # PR_SET_PTRACER: any (Yama)
+def nap():
+    while True:
+        time.sleep(0.001)
+for _ in range(8):
+    threading.Thread(target=nap, daemon=True).start()
+me = os.getpid()
+for _ in range(int(sys.argv[1])):
+    tracer = os.fork()
+    if tracer == 0:
+        held = []
+        for tid in (int(tid) for tid in os.listdir(f"/proc/{me}/task")):
+            if libc.ptrace(PTRACE_ATTACH, tid, None, None) != 0:
+                continue
+            while True:  # another signal first: passed on, as LeakSanitizer does
+                _, status = os.waitpid(tid, WALL)
+                if not os.WIFSTOPPED(status) or os.WSTOPSIG(status) == 19:
+                    break
+                libc.ptrace(PTRACE_CONT, tid, None, os.WSTOPSIG(status))
+            held.append(tid)
+        for tid in held:
+            libc.ptrace(PTRACE_DETACH, tid, None, None)
+        os._exit(0 if held else 3)
+    if os.waitstatus_to_exitcode(os.waitpid(tracer, 0)[1]) == 3:
+        sys.exit(3)
+"""
+
+# Starts copies of a command given as arguments and exits with the highest status.
+RUNNER = r"""
+import subprocess, sys
+copies = [subprocess.Popen(sys.argv[2:]) for _ in range(int(sys.argv[1]))]
+sys.exit(max(copy.wait() for copy in copies))
+"""
+
+
+def run_wrapped(name, options, command):
+    """Runs the command under the wrapper: its status and the wrapper's count
+    of stops; a command not ended within the hang guard fails the case."""
+    wrapper = subprocess.Popen([sys.executable, WRAPPER] + options + ["--"] + command, start_new_session=True,
+                               stderr=subprocess.PIPE, text=True)
+    try:
+        _, errors = wrapper.communicate(timeout=GUARD)
+    except subprocess.TimeoutExpired:
+        states = {pid: state(pid) for pid in tree_of(wrapper.pid)}
+        kill_all(wrapper)
+        raise AssertionError(f"{name}: not ended after {GUARD:g} s; its processes' states: {states}")
+    stops = [line for line in errors.splitlines() if line.startswith("stop-and-go: ")]
+    assert stops, f"{name}: the wrapper gave no count of its stops: {errors}"
+    return wrapper.returncode, int(stops[-1].split()[1])
+
+
+def run_traced(each_child):
+    name = "a tracer attaching each thread again and again" + (" (each child)" if each_child else "")
+    traced = [sys.executable, "-c", TRACED]
+    command = [sys.executable, "-c", RUNNER, "4"] + traced + ["600"] if each_child else traced + ["1000"]
+    status, stops = run_wrapped(name, ["--every", "0.01", "--for", "0.005"] +
+                                (["--each-child"] if each_child else []), command)
+    if status == 3:
+        print(f"skipped: {name}: ptrace is not allowed here")
+        return
+    assert status == 0 and stops > 0, f"{name}: exited {status} after {stops} stops"
+    print(f"ok: {name} ({stops} stops)")
+
+
+def run_short_children():
+    """Children that end before a stop's run part has passed: stopped all the
+    same, each from its start at a phase of its own (0.6 of every second)."""
+    name = "a runner's children stopped from their start"
+    status, stops = run_wrapped(name, ["--every", "1", "--for", "0.6", "--each-child"],
+                                [sys.executable, "-c", RUNNER, "10", "sleep", "0.1"])
+    assert status == 0 and stops > 0, f"{name}: exited {status} after {stops} stops"
+    print(f"ok: {name} ({stops} stops)")
+
+
+def run_nested():
+    name = "a wrapper below another"
+    with tempfile.TemporaryDirectory() as scratch:
+        ids = os.path.join(scratch, "ids")
+        # The inner wrapper's first stop is far off; the outer one's comes
+        # after 2 s and lasts far longer than the case.
+        inner = [sys.executable, WRAPPER, "--every", "4000", "--for", "2000", "--", sys.executable, "-c",
+                 "import os, sys, time; open(sys.argv[1], 'w').write(str(os.getpid())); time.sleep(1000)", ids]
+        outer = subprocess.Popen([sys.executable, WRAPPER, "--every", "2002", "--for", "2000", "--",
+                                  sys.executable, "-c", RUNNER, "1"] + inner, start_new_session=True)
+        try:
+            wait_for(f"{name}: the inner command started", lambda: os.path.exists(ids) and open(ids).read())
+            below = int(open(ids).read())
+            runner = next(pid for pid in stop_and_go.children_by_parent()[outer.pid] if pid != watcher_of(outer.pid))
+            wait_for(f"{name}: the outer wrapper stopped its command", lambda: state(runner) == "T")
+            for _ in range(6):
+                assert state(below) != "T", f"{name}: the outer wrapper stopped what the inner one holds"
+                time.sleep(0.05)
+        finally:
+            kill_all(outer)
+    print(f"ok: {name}")
+
+
 def kill_wrapper(wrapper):
     os.kill(wrapper, signal.SIGKILL)
 
@@ -176,3 +292,7 @@ for each_child in (False, True):
     run_case("SIGKILL to the wrapper during a stop", kill_wrapper, each_child)
     run_case("SIGQUIT to the wrapper's group during a stop", quit_group, each_child)
     run_case("SIGKILL to the wrapper's group during a stop", kill_group, each_child)
+run_traced(False)
+run_traced(True)
+run_short_children()
+run_nested()
