@@ -93,7 +93,7 @@ exit "${BUILD_STATUS:-0}"
 EOF
 # ctest: three tests, the second failing in the asan build when $FAIL is set;
 # none in the tsan build when $NONE is; failing itself there when $BROKEN is;
-# killed after the first when $KILLED is. It says what started it. With $HANG,
+# killed after the first when $KILLED is; the third skipped in the tsan build when $SKIP is. It says what started it. With $HANG,
 # the second test runs on and on (writing $HANGING), ignoring SIGINT; ctest
 # ends on SIGINT with status 1, leaving it running, as the real one does.
 cat > "$clone/bin/ctest" <<'EOF'
@@ -124,7 +124,11 @@ else
   echo "2/3 Test #2: A.two ..........................   Passed    0.02 sec"
 fi
 echo "    Start 3: A.three"
-echo "3/3 Test #3: A.three ........................   Passed    0.01 sec"
+if [[ -n "${SKIP:-}" && "$(pwd)" == */tsan ]]; then
+  echo "3/3 Test #3: A.three ........................***Skipped   0.01 sec"
+else
+  echo "3/3 Test #3: A.three ........................   Passed    0.01 sec"
+fi
 echo
 echo "the end of ctest"
 exit "${status:-0}"
@@ -178,6 +182,10 @@ out="$(STOP_AND_GO=0 "$clone/run" test 2>&1)" || fail "./run test without the st
 [[ "$out" != *"stopped"* && "$(tail -n 1 <<<"$out")" == "run: 6 tests passed, 0 failed, across both"* ]] ||
   fail "unexpected without the stops: $out"
 ! grep -q "started by python" "$clone/build/asan/test.log" || fail "the tests ran under the stops"
+# A skipped test is neither passed nor failed, and the summary counts it.
+out="$(SKIP=1 "$clone/run" test 2>&1)" || fail "./run test with a skipped test exited $?: $out"
+[[ "$(tail -n 1 <<<"$out")" == "run: 5 tests passed, 0 failed, 1 skipped, across both sanitizer builds, in "* ]] ||
+  fail "the skipped test is not counted: $out"
 
 # One failing: named as it comes, its output shown, the logs whole, status 1.
 if out="$(FAIL=1 "$clone/run" test 2>&1)"; then fail "./run test with a failing test succeeded"; fi
