@@ -40,6 +40,29 @@ if(BUILD_TESTING AND NOT TARGET project_test_pch)
     "${CMAKE_SOURCE_DIR}/platform/foundation/LogCapture.h")
 endif()
 
+# project_time_limit(<file name> <tests...>): HANG_GUARD_SCALE, as ctest
+# finds it, sets these tests' time limit (ctest reads the file once the
+# directory's tests are listed).
+function(project_time_limit file)
+  set(time_limit_file "${CMAKE_CURRENT_BINARY_DIR}/${file}_time_limit.cmake")
+  file(WRITE "${time_limit_file}"
+    "set(PROJECT_TEST_NAMES \"${ARGN}\")\n"
+    "include(\"${CMAKE_SOURCE_DIR}/cmake/ProjectTestTimeLimit.cmake\")\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${time_limit_file}")
+endfunction()
+
+# project_script_test(<name> COMMAND <command...>): a test that is a script,
+# under the same time limit as the test programs.
+function(project_script_test name)
+  cmake_parse_arguments(PT "" "" "COMMAND" ${ARGN})
+  if(NOT BUILD_TESTING OR THREADED_TESTS_ONLY)
+    return()
+  endif()
+  add_test(NAME ${name} COMMAND ${PT_COMMAND})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${PROJECT_TEST_TIME_LIMIT})
+  project_time_limit(${name} ${name})
+endfunction()
+
 function(project_test name)
   cmake_parse_arguments(PT "THREADED" "" "SOURCES;LIBS" ${ARGN})
   if(NOT BUILD_TESTING)
@@ -55,11 +78,7 @@ function(project_test name)
     DISCOVERY_MODE PRE_TEST
     PROPERTIES TIMEOUT ${PROJECT_TEST_TIME_LIMIT} ENVIRONMENT "PROJECT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   # Read by ctest after the program's tests are listed (in ${name}_TESTS).
-  set(time_limit_file "${CMAKE_CURRENT_BINARY_DIR}/${name}_time_limit.cmake")
-  file(WRITE "${time_limit_file}"
-    "set(PROJECT_TEST_NAMES \"\${${name}_TESTS}\")\n"
-    "include(\"${CMAKE_SOURCE_DIR}/cmake/ProjectTestTimeLimit.cmake\")\n")
-  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${time_limit_file}")
+  project_time_limit(${name} "\${${name}_TESTS}")
   if(PT_THREADED)
     add_dependencies(threaded_tests ${name})
   endif()

@@ -63,6 +63,8 @@ struct HostOptions {
     // Real seconds to wait at each step for requests under way (longer than
     // the clients' own time-outs, so that theirs show first).
     double settleSeconds = 12;
+    // Real seconds a service has for its whole answer through the recorder.
+    double serviceSeconds = 15;
 };
 
 struct HostOptionsParse {

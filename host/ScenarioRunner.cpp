@@ -265,6 +265,7 @@ bool ScenarioRunner::addService(const std::string& name, const std::string& give
 bool ScenarioRunner::startServices(const std::vector<std::string>& used) {
     recorder_ = std::make_unique<TrafficRecorder>(timeline_);
     recorder_->setPreferredPorts(homePorts_);
+    recorder_->setServiceSeconds(options_.serviceSeconds);
     auto uses = [&](const char* name) { return std::find(used.begin(), used.end(), name) != used.end(); };
     auto embed = [&](auto& service, const char* name) {
         service = std::make_unique<typename std::decay_t<decltype(*service)>>();

@@ -221,6 +221,11 @@ TrafficRecorder::TrafficRecorder(Timeline& timeline) : timeline_(timeline) {}
 
 TrafficRecorder::~TrafficRecorder() { stop(); }
 
+void TrafficRecorder::setServiceSeconds(double seconds) {
+    std::scoped_lock lock(mutex_);
+    if (seconds > 0) serviceSeconds_ = seconds;
+}
+
 void TrafficRecorder::setPreferredPorts(Ports ports) {
     std::scoped_lock lock(mutex_);
     preferredPorts_ = std::move(ports);
@@ -466,8 +471,13 @@ Answer TrafficRecorder::forward(Proxy& proxy, const simulator::RecordedRequest& 
         if (!isConnectionField(name)) forwarded->addValue(value, name);
     if (!request.body.empty() || (request.method != "GET" && request.method != "HEAD"))
         forwarded->setHTTPBody(NSData::dataWithString(request.body));
-    forwarded->setTimeoutInterval(kServiceSeconds);
-    forwarded->setTotalTimeoutInterval(kServiceSeconds);
+    double serviceSeconds;
+    {
+        std::scoped_lock lock(mutex_);
+        serviceSeconds = serviceSeconds_;
+    }
+    forwarded->setTimeoutInterval(serviceSeconds);
+    forwarded->setTotalTimeoutInterval(serviceSeconds);
     forwarded->setMaximumResponseLength(static_cast<int64_t>(kMaximumAnswerBytes));
     // Redirects are the client's to follow.
     forwarded->setMaximumRedirects(0);
@@ -488,8 +498,8 @@ Answer TrafficRecorder::forward(Proxy& proxy, const simulator::RecordedRequest& 
     if (stopping_.load()) pending->end("the recorder stopped before the answer was complete");
     else connection->start();
     // The request's total time-out ends the load; the margin only guards the waits.
-    const double limit = kServiceSeconds + 5;
-    const std::string late = "no complete answer within " + std::to_string(static_cast<int>(kServiceSeconds)) + " s";
+    const double limit = serviceSeconds + 5;
+    const std::string late = "no complete answer within " + std::to_string(static_cast<int>(serviceSeconds)) + " s";
     if (!pending->waitForHead(limit)) pending->end(late);
 
     auto http = pending->response();

@@ -15,7 +15,8 @@
 //
 // Binary answers pass as they stream; textual ones once complete (they are
 // rewritten). Either is cut at kMaximumAnswerBytes (the client's connection
-// is dropped) and must be complete within kServiceSeconds of real time.
+// is dropped) and must be complete within kServiceSeconds of real time (or
+// what setServiceSeconds says).
 // Each exchange also goes to the timeline as it happens, with what the
 // request is for when the service's labeler knows. Proxies serve on threads
 // of their own; everything here is thread-safe, and stop() ends every
@@ -88,6 +89,9 @@ public:
     void setPreferredPorts(Ports ports);
     // The ports each service's own proxy listens on (https: 0 until asked for).
     Ports servicePorts() const;
+    // Real seconds a service has for its whole answer (kServiceSeconds unless
+    // set; a test that ends the run first sets more than any of its waits).
+    void setServiceSeconds(double seconds);
 
     // Starts a proxy for the service at `baseUrl` ("http://host:port/path/");
     // returns the URL the clients use instead (the proxy's, same path), or
@@ -157,6 +161,7 @@ private:
     std::set<std::shared_ptr<Forward>> forwards_;  // under way
     Ref<NSOperationQueue> queue_;                  // the forwards' callbacks, made at the first
     Ports preferredPorts_;
+    double serviceSeconds_ = kServiceSeconds;
     size_t extraProxies_ = 0;
     std::atomic<bool> stopping_{false};
 };

@@ -2,11 +2,20 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "Trillium/TRAAdSDKUtils.h"
 #include "Trillium/TRAAnalytics.h"
 #include "Trillium/TRAMetadata.h"
 #include "platform/runtime/SaturatingCast.h"
+
+namespace {
+
+// A crossing may be measured a hair before its boundary: the player counts
+// a step that lands that close as reaching it.
+constexpr double kCrossingTolerance = 0.001;
+
+}  // namespace
 
 Ref<TRAVideoTracking> TRAVideoTracking::initWithAd(const Ref<TRAAd>& ad, const Ref<TRAViewControllerDelegate>& delegate,
                                                    const std::optional<std::string>& adTag) {
@@ -120,6 +129,8 @@ TRAVideoTracking::Observer TRAVideoTracking::start(const char* label, const std:
     observer.mailbox = std::make_shared<Mailbox>();
     observer.player = player;
     observer.duration = duration;
+    for (const CMTime& boundary : boundaries) observer.uncrossed.push_back(seconds(boundary));
+    std::sort(observer.uncrossed.begin(), observer.uncrossed.end());
     Weak<AVPlayer> weakPlayer = player;
     Weak<TRAVideoTracking> weakSelf = self<TRAVideoTracking>();
     std::shared_ptr<Mailbox> mailbox = observer.mailbox;
@@ -155,6 +166,15 @@ void TRAVideoTracking::drain(Observer& observer, bool reward) {
     for (double at : measured) {
         // A callback may have stopped or restarted the observer meanwhile.
         if ((reward ? reward_ : checkpoints_).mailbox != mailbox) return;
+        // Each call is one crossing: it counts at the latest boundary not
+        // counted yet that the time measured has reached, so a queue that
+        // ran late still counts its checkpoint (calls later than a whole
+        // quarter count theirs in reverse order, none lost).
+        auto past = std::upper_bound(observer.uncrossed.begin(), observer.uncrossed.end(), at + kCrossingTolerance);
+        if (past != observer.uncrossed.begin()) {
+            at = *std::prev(past);
+            observer.uncrossed.erase(std::prev(past));
+        }
         if (reward) rewardCrossed(at, duration);
         else checkpointCrossed(at, duration);
     }

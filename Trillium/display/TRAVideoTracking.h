@@ -10,7 +10,8 @@
 // "TRA.V.O2" (reward), a new queue at each start. A block only takes the
 // player's time and hands it, through a mailbox guarded by its own mutex, to
 // the main queue, where the lists, the reward flag and didCompleteVideo are
-// handled. Removing an observer first lets the crossings already measured be
+// handled. A crossing counts at the boundary it crossed: a queue that ran
+// late measures a time past it, which would otherwise miss its checkpoint. Removing an observer first lets the crossings already measured be
 // handled; stopping (the close) drops them. The screen owns the tracking;
 // the ad, its delegate and the player are held weakly.
 #pragma once
@@ -94,6 +95,7 @@ private:
         std::shared_ptr<Mailbox> mailbox;
         Ref<AVPlayer> player;        // the player the token belongs to
         double duration = 0;
+        std::vector<double> uncrossed;  // boundaries no crossing has counted at yet, in seconds, in order
     };
     Observer start(const char* label, const std::vector<double>& times, double duration, bool reward);
     // Handles what the observer's mailbox holds (main thread).

@@ -165,6 +165,9 @@ TEST_F(HostProcessTest, SigintWhileARequestIsUnderWayRecordsItAsUnansweredBecaus
     ASSERT_TRUE(partner.start());
     partner.server().route("GET", "/cb", simulator::Answer::stall());
     options.partnerUrl = partner.url("/");
+    // The answer can only be ended by the signal, however long the child
+    // takes to handle it.
+    options.serviceSeconds = platform::testing::hangGuard(100);
     pid_t child = startChild(options);
     ASSERT_TRUE(partner.server().waitForStalled(1, 60));
     kill(child, SIGINT);

@@ -3,6 +3,9 @@
 // load fails with -1009 without touching the network.
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "platform/foundation/DeviceProfile.h"
 
 namespace platform {
@@ -17,6 +20,10 @@ public:
     // flags changed, on its queue or the main run loop (never inline).
     static void set(NetworkState state);
     static NetworkState current() { return currentNetworkState(); }
+    // Runs on each transfer's thread, with its URL, before each look at its
+    // progress: a function that blocks holds the transfer there as a stopped
+    // process would be held. Null ends it.
+    static void setTransferPause(std::function<void(const std::string& url)> pause);
 };
 
 }  // namespace testing

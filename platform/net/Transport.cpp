@@ -8,7 +8,9 @@
 #include <deque>
 #include <thread>
 
+#include "platform/foundation/Hook.h"
 #include "platform/net/NSURLError.h"
+#include "platform/net/NetworkConditions.h"
 #include "platform/net/TrustedAuthorities.h"
 #include "platform/runtime/CallCatching.h"
 
@@ -17,6 +19,11 @@ namespace platform::net {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+Hook<void(const std::string& url)>& transferPause() {
+    static auto* hook = new Hook<void(const std::string& url)>;  // never destroyed: transfers may run during exit
+    return *hook;
+}
 
 void initializeCurlOnce() {
     static std::once_flag once;
@@ -82,6 +89,18 @@ std::string trim(std::string_view s) {
 }
 
 }  // namespace
+
+}  // namespace platform::net
+
+namespace platform::testing {
+
+void NetworkConditions::setTransferPause(std::function<void(const std::string& url)> pause) {
+    net::transferPause().set(std::move(pause));
+}
+
+}  // namespace platform::testing
+
+namespace platform::net {
 
 void CancelToken::cancel() {
     std::lock_guard lock(mutex_);
@@ -188,10 +207,21 @@ private:
         const double total = hop_.totalTimeout;
         startedAt_ = lastActivity_ = Clock::now();
         HopResult result;
+        auto pause = transferPause().get();
         for (;;) {
+            if (pause) (*pause)(hop_.url);
             int running = 0;
             if (curl_multi_perform(multi, &running) != CURLM_OK) {
                 result.errorCode = NSURLErrorUnknown;
+                break;
+            }
+            // The budget is judged before a finished transfer is taken: an
+            // answer that came in while the process stood stopped past its
+            // total time-out is late, complete as it may lie in the socket.
+            // (A cancel still wins: the load checks it first.)
+            double left = total > 0 ? total - spent() : timeout;
+            if (left <= 0) {
+                result.errorCode = NSURLErrorTimedOut;
                 break;
             }
             if (running == 0) break;
@@ -200,8 +230,7 @@ private:
                 break;
             }
             double idle = std::chrono::duration<double>(Clock::now() - lastActivity_).count();
-            double left = total > 0 ? total - spent() : timeout;
-            if (idle >= timeout || left <= 0) {
+            if (idle >= timeout) {
                 result.errorCode = NSURLErrorTimedOut;
                 break;
             }

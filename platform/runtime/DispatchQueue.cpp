@@ -1,9 +1,12 @@
 #include "platform/runtime/DispatchQueue.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <thread>
 
 #include "platform/runtime/ActivityCounter.h"
 #include "platform/runtime/CallCatching.h"
@@ -69,6 +72,22 @@ void logUncaught(const std::string& label, const std::string& what) {
     logError("uncaught exception on queue " + label + ": " + shortenedForLog(what));
 }
 
+// The test seam's delays by queue label.
+std::mutex gDelaysMutex;
+std::map<std::string, double> gDelays;
+
+void waitOutDelay(const std::string& label) {
+    double seconds = 0;
+    {
+        std::lock_guard lock(gDelaysMutex);
+        if (gDelays.empty()) return;
+        auto found = gDelays.find(label);
+        if (found == gDelays.end()) return;
+        seconds = found->second;
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
 uint64_t uptimeNanoseconds() { return saturatingCast<uint64_t>(Clock::current()->uptime() * 1e9); }
 
 Ref<DispatchQueue> makeQueue(std::string label, bool concurrent, DispatchQueue::Priority priority, bool main) {
@@ -118,6 +137,7 @@ void DispatchQueue::startReadyLocked() {
         auto self = std::static_pointer_cast<DispatchQueue>(shared_from_this());
         WorkerPool::shared().submit(static_cast<int>(priority_), [self, item, alone] {
             auto wait = item->wait;
+            waitOutDelay(self->label_);
             self->runItem(*item);
             {
                 std::lock_guard lock(self->mutex_);
@@ -153,6 +173,12 @@ void DispatchQueue::sync(Block block, bool barrier) {
     auto wait = std::make_shared<SyncWait>();
     enqueue(Item{std::move(block), barrier, wait, std::move(callers)});
     wait->wait();
+}
+
+void testing::setDispatchQueueDelay(const std::string& label, double seconds) {
+    std::lock_guard lock(gDelaysMutex);
+    if (seconds > 0) gDelays[label] = seconds;
+    else gDelays.erase(label);
 }
 
 dispatch_queue_t dispatch_get_main_queue() {

@@ -103,6 +103,13 @@ namespace runtime {
 void shutdownWorkerPool();
 }  // namespace runtime
 
+namespace testing {
+// Test seam: each block of the created or global queues labelled `label`
+// starts `seconds` of real time late, as on a machine too busy to run it
+// (0 ends it).
+void setDispatchQueueDelay(const std::string& label, double seconds);
+}  // namespace testing
+
 }  // namespace platform
 
 using platform::dispatch_after;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -165,17 +166,40 @@ TEST_F(LoopbackServerTest, StreamsABodyAsItIsProducedAndCutsItWhenTheProducerFai
               "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n7\r\npartial\r\n");
 }
 
+// The lowest port the system hands out to a bind to any port: one below it
+// is only ever taken by a bind that names it.
+int lowestEphemeralPort() {
+    std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
+    int low = 0;
+    return range >> low && low > 2048 ? low : 32768;
+}
+
 TEST_F(LoopbackServerTest, APreferredPortIsTakenWhenFreeAndNeverShared) {
-    const int port = server.port();
-    server.stop();
-    LoopbackServer again;
-    again.setPreferredPorts(port, 0);
-    ASSERT_TRUE(again.start());
-    EXPECT_EQ(again.port(), port);
+    // A port no other test is handed between the stop and the start below:
+    // picked at random below the ephemeral ones, and free.
+    const int below = lowestEphemeralPort();
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> pick(std::max(1025, below - 10000), below - 1);
+    LoopbackServer first;
+    int port = 0;
+    for (int attempt = 0; attempt < 50 && port == 0; ++attempt) {
+        const int candidate = pick(random);
+        first.setPreferredPorts(candidate, 0);
+        ASSERT_TRUE(first.start());
+        if (first.port() == candidate) port = candidate;
+        else first.stop();  // taken by another process: never shared
+    }
+    ASSERT_NE(port, 0) << "no port below " << below << " was free";
     LoopbackServer other;
     other.setPreferredPorts(port, 0);
     ASSERT_TRUE(other.start());
     EXPECT_NE(other.port(), port);
+
+    first.stop();
+    LoopbackServer again;
+    again.setPreferredPorts(port, 0);
+    ASSERT_TRUE(again.start());
+    EXPECT_EQ(again.port(), port);
 }
 
 TEST_F(LoopbackServerTest, AnswersInTurnAndFallsBack) {

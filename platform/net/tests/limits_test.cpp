@@ -1,8 +1,10 @@
 // A load's limits in every loading form: the total time-out (a server that
 // drips bytes never resets it) and the answer's body-size cap (announced,
 // chunked and unannounced bodies, files).
+#include <atomic>
 #include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "NetTestSupport.h"
 
@@ -72,16 +74,67 @@ TEST_F(NetTest, TotalTimeOutEndsADrippingAnswerInEveryForm) {
     EXPECT_LT(delegate->received, 2000u);
 }
 
+// Holds a transfer, as a stopped process would be held, at its first look
+// after the held answer's request came in: lets the answer go, waits until
+// the service has written it whole and until the transfer has run `seconds`
+// since its first look, then lets the transfer look again. Until then, and
+// afterwards, looks pass.
+class StoppedTransfer {
+public:
+    StoppedTransfer(simulator::LoopbackServer& server, std::string path, double seconds)
+        : server_(server), path_(std::move(path)), seconds_(seconds) {
+        platform::testing::NetworkConditions::setTransferPause([this](const std::string& url) { look(url); });
+    }
+    ~StoppedTransfer() { platform::testing::NetworkConditions::setTransferPause(nullptr); }
+    bool held() const { return held_; }
+
+private:
+    void look(const std::string& url) {
+        if (held_ || url.size() < path_.size() || url.compare(url.size() - path_.size(), path_.size(), path_) != 0)
+            return;
+        if (!firstLook_) firstLook_ = LimitsTestClock::now();
+        if (server_.stalledCount() == 0) return;
+        held_ = true;
+        server_.releaseStalled();
+        auto written = [&] {
+            auto requests = server_.requestsTo(path_);
+            return !requests.empty() && !requests.back().response.empty();
+        };
+        const auto guard = LimitsTestClock::now() + std::chrono::duration<double>(platform::testing::hangGuard(5));
+        while (!written() && LimitsTestClock::now() < guard) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_until(*firstLook_ + std::chrono::duration_cast<LimitsTestClock::duration>(
+                                                        std::chrono::duration<double>(seconds_)));
+    }
+
+    simulator::LoopbackServer& server_;
+    const std::string path_;
+    const double seconds_;
+    std::optional<LimitsTestClock::time_point> firstLook_;
+    std::atomic<bool> held_{false};
+};
+
+TEST_F(NetTest, ALoadWhoseBudgetPassedWhileStoppedTimesOutThoughItsAnswerCameIn) {
+    server.route("GET", "/late", Answer::stall(Answer::ok("late")));
+    auto request = requestTo(server.url("/late"));
+    request->setTotalTimeoutInterval(0.2);
+    StoppedTransfer stopped(server, "/late", 0.2);
+    EXPECT_EQ(send(*request).code(), NSURLErrorTimedOut);
+}
+
 TEST_F(NetTest, TotalTimeOutCoversEveryHopOfARedirectChain) {
-    // Each hop alone fits the budget; the chain does not, each by a margin
-    // that a process stopped for a moment does not cross.
+    // The first hop spends `hop` of the budget of 1.5 hop; the second answer
+    // is held until its hop alone has run `hop`, which fits a budget of its
+    // own but not what is left: whenever the load looks, it can only time out.
     const double hop = platform::testing::hangGuard(0.25);
     server.route("GET", "/r1", Answer::redirect("/r2").after(hop));
-    server.route("GET", "/r2", Answer::ok("late").after(hop));
+    server.route("GET", "/r2", Answer::stall(Answer::ok("late")));
     auto request = requestTo(server.url("/r1"), "GET", {}, 5 * hop);
     request->setTotalTimeoutInterval(1.5 * hop);
-    EXPECT_EQ(send(*request).code(), NSURLErrorTimedOut);
-
+    {
+        StoppedTransfer stopped(server, "/r2", hop);
+        EXPECT_EQ(send(*request).code(), NSURLErrorTimedOut);
+    }
+    server.route("GET", "/r2", Answer::ok("late"));
     request->setTotalTimeoutInterval(0);  // back to the default
     Result r = send(*request);
     EXPECT_EQ(r.error, nullptr);
