@@ -1,4 +1,4 @@
-# project_test(<name> SOURCES <files...> LIBS <targets...> [THREADED])
+# project_test(<name> SOURCES <files...> LIBS <targets...> [THREADED] [SLOW])
 #
 # Adds one GoogleTest executable. Each test case runs in a process of its own
 # (gtest_discover_tests), so process-wide singletons start fresh in every test.
@@ -7,6 +7,10 @@
 # against a hang, so it stretches as the tests' own waits do
 # (platform/runtime/HangGuard.h): 100 s times 3, under AddressSanitizer 4,
 # under ThreadSanitizer 6, or HANG_GUARD_SCALE when ctest runs with it set.
+# A machine whose cores each run eight other busy processes stretches a test
+# about tenfold: SLOW marks a program with a test of over 12 s of processor
+# time under the sanitizers, whose limit is three times as long, so that
+# there too no test comes near its limit.
 include(GoogleTest)
 find_package(GTest REQUIRED)
 
@@ -40,31 +44,41 @@ if(BUILD_TESTING AND NOT TARGET project_test_pch)
     "${CMAKE_SOURCE_DIR}/platform/foundation/LogCapture.h")
 endif()
 
-# project_time_limit(<file name> <tests...>): HANG_GUARD_SCALE, as ctest
-# finds it, sets these tests' time limit (ctest reads the file once the
-# directory's tests are listed).
-function(project_time_limit file)
+# project_time_limit(<file name> <slowness> <tests...>): HANG_GUARD_SCALE, as
+# ctest finds it, sets these tests' time limit, times the slowness (ctest
+# reads the file once the directory's tests are listed).
+function(project_time_limit file slowness)
   set(time_limit_file "${CMAKE_CURRENT_BINARY_DIR}/${file}_time_limit.cmake")
   file(WRITE "${time_limit_file}"
     "set(PROJECT_TEST_NAMES \"${ARGN}\")\n"
+    "set(PROJECT_TEST_SLOWNESS ${slowness})\n"
     "include(\"${CMAKE_SOURCE_DIR}/cmake/ProjectTestTimeLimit.cmake\")\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${time_limit_file}")
 endfunction()
 
 # project_script_test(<name> COMMAND <command...>): a test that is a script,
-# under the same time limit as the test programs.
+# under the same time limit as the test programs. ctest reads a directory's
+# include files before the tests it adds itself, so the test is added from
+# one, as discovered tests are.
 function(project_script_test name)
   cmake_parse_arguments(PT "" "" "COMMAND" ${ARGN})
   if(NOT BUILD_TESTING OR THREADED_TESTS_ONLY)
     return()
   endif()
-  add_test(NAME ${name} COMMAND ${PT_COMMAND})
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${PROJECT_TEST_TIME_LIMIT})
-  project_time_limit(${name} ${name})
+  set(command "")
+  foreach(argument ${PT_COMMAND})
+    string(APPEND command " [==[${argument}]==]")
+  endforeach()
+  set(test_file "${CMAKE_CURRENT_BINARY_DIR}/${name}_test.cmake")
+  file(GENERATE OUTPUT "${test_file}" CONTENT "add_test([==[${name}]==]${command})
+set_tests_properties([==[${name}]==] PROPERTIES TIMEOUT ${PROJECT_TEST_TIME_LIMIT})
+")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${test_file}")
+  project_time_limit(${name} 1 ${name})
 endfunction()
 
 function(project_test name)
-  cmake_parse_arguments(PT "THREADED" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(PT "THREADED;SLOW" "" "SOURCES;LIBS" ${ARGN})
   if(NOT BUILD_TESTING)
     return()
   endif()
@@ -74,11 +88,16 @@ function(project_test name)
   add_executable(${name} ${PT_SOURCES})
   target_precompile_headers(${name} REUSE_FROM project_test_pch)
   target_link_libraries(${name} PRIVATE ${PT_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  set(slowness 1)
+  if(PT_SLOW)
+    set(slowness 3)
+  endif()
+  math(EXPR time_limit "${PROJECT_TEST_TIME_LIMIT} * ${slowness}")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES TIMEOUT ${PROJECT_TEST_TIME_LIMIT} ENVIRONMENT "PROJECT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    PROPERTIES TIMEOUT ${time_limit} ENVIRONMENT "PROJECT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   # Read by ctest after the program's tests are listed (in ${name}_TESTS).
-  project_time_limit(${name} "\${${name}_TESTS}")
+  project_time_limit(${name} ${slowness} "\${${name}_TESTS}")
   if(PT_THREADED)
     add_dependencies(threaded_tests ${name})
   endif()

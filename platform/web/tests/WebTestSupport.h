@@ -62,7 +62,11 @@ protected:
         PlatformTest::SetUp();
         // Endless page scripts are stopped quickly here.
         JSVirtualMachine::setExecutionTimeLimit(0.25);
+        // A drawing's processor time, which the sanitizers and a busy machine
+        // stretch many times over, stops only the tests of that bound.
+        platform::testing::setPageDrawingTimeLimit(kDrawingTimeLimit);
     }
+    static constexpr double kDrawingTimeLimit = 120;
     void TearDown() override {
         server.stop();
         // Process-wide settings a test may change go back to their defaults,

@@ -36,13 +36,10 @@ protected:
 
     void SetUp() override {
         WebTest::SetUp();
-        // Building and reading documents this large takes longer than the short limit,
-        // and under the sanitizers drawing them takes longer than a drawing may.
+        // Building and reading documents this large takes longer than the short limit.
         JSVirtualMachine::setExecutionTimeLimit(30);
-        platform::testing::setPageDrawingTimeLimit(kDrawingTimeLimit);
         std::filesystem::create_directories(folder());
     }
-    static constexpr double kDrawingTimeLimit = 120;
     Ref<UIWebView> show(const std::string& html) {
         auto view = webViewWithDelegate();
         view->setFrame(CGRect{{0, 0}, {320, 480}});
