@@ -8,7 +8,7 @@
 # (platform/runtime/HangGuard.h): 100 s times 3, under AddressSanitizer 4,
 # under ThreadSanitizer 6, or HANG_GUARD_SCALE when ctest runs with it set.
 # A machine whose cores each run eight other busy processes stretches a test
-# about tenfold: SLOW marks a program with a test of over 12 s of processor
+# about tenfold: SLOW marks a program with a test of over 10 s of processor
 # time under the sanitizers, whose limit is three times as long, so that
 # there too no test comes near its limit.
 include(GoogleTest)
