@@ -5,7 +5,8 @@
 # targets (bench/summarize.py). Exits 1 when a benchmark errs (a failed
 # program, a benchmark's own error, files left in the temporary folder); a
 # missed target is reported, not an error. A program none of whose
-# benchmarks a --benchmark_filter matches prints nothing; arguments that
+# benchmarks a --benchmark_filter matches prints nothing, and a filter that
+# matches no benchmark at all says so instead of the table; arguments that
 # the programs refuse are said once, and nothing runs (exit status 2).
 set -uo pipefail
 folder="$1"; shift
@@ -18,13 +19,16 @@ status=0
 # comes with its first line. Dropped: the library's warning that it was built
 # with its assertions on (the ratios are timed by the programs' own clocks,
 # CONTRIBUTING.md), and its word that the filter matched none of its
-# benchmarks, kept aside: said once at the end if none matched anywhere.
+# benchmarks, whose filter is kept aside: said at the end if none matched
+# anywhere.
 shown() {
   local line named=false
   while IFS= read -r line || [ -n "$line" ]; do
     case "$line" in
       '***WARNING*** Library was built as DEBUG'*) continue ;;
-      'Failed to match any benchmarks against regex: '*) printf '%s\n' "$line" >"$results/unmatched"; continue ;;
+      'Failed to match any benchmarks against regex: '*)
+        printf '%s\n' "${line#Failed to match any benchmarks against regex: }" >"$results/unmatched"
+        continue ;;
     esac
     if ! $named; then
       echo "== $1"
@@ -56,8 +60,11 @@ for program in "$folder"/bench_*; do
   left="$(find "$scratch" -mindepth 1 -maxdepth 1 -printf '%f ' 2>/dev/null)"
   [ -z "$left" ] || echo "$name: left in the temporary folder: $left" >>"$results/errors"
 done
-if [ ! -e "$results/matched" ] && [ -e "$results/unmatched" ]; then cat "$results/unmatched"; fi
-python3 "$here/summarize.py" "$results"/*.json || status=1
+if [ ! -e "$results/matched" ] && [ -e "$results/unmatched" ]; then
+  echo "no benchmark matches $(cat "$results/unmatched")"
+else
+  python3 "$here/summarize.py" "$results"/*.json || status=1
+fi
 if [ -s "$results/errors" ]; then
   cat "$results/errors" >&2
   status=1

@@ -66,14 +66,16 @@ std::string OutputFolder::check(const std::string& outDir, const std::string& ho
     return {};
 }
 
-std::string OutputFolder::prepare(const std::string& outDir, const std::string& homeDir) {
+std::string OutputFolder::prepare(const std::string& outDir, const std::string& homeDir,
+                                  std::vector<std::string>* removed) {
     std::string refusal = check(outDir, homeDir);
     if (!refusal.empty()) return refusal;
     const fs::path out = absoluteNormal(outDir);
     std::error_code ec;
     for (const std::string& name : ownedEntries()) {
-        fs::remove_all(out / name, ec);
+        const bool gone = fs::remove_all(out / name, ec) > 0;
         if (ec) return "cannot remove the earlier " + (out / name).string() + ": " + ec.message();
+        if (gone && removed) removed->push_back(name);
     }
     fs::create_directories(out, ec);
     if (ec) return "cannot make the output folder " + outDir + ": " + ec.message();
@@ -83,8 +85,28 @@ std::string OutputFolder::prepare(const std::string& outDir, const std::string& 
     return {};
 }
 
+std::string OutputFolder::removalNote(const std::string& outDir, const std::vector<std::string>& removed,
+                                      Layout layout) {
+    const std::vector<std::string> oneScenario = {kTimeline, kClientLog, "traffic", "sandbox", "snapshots"};
+    const std::vector<std::string> files = {kSummary, kTimeline, kClientLog};
+    auto among = [](const std::vector<std::string>& names, const std::string& name) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
+    // A run of every scenario writes the summary and their folders; relay/ no run writes now.
+    auto writtenAgain = [&](const std::string& name) {
+        if (layout == Layout::OneScenario) return among(oneScenario, name);
+        return !among(oneScenario, name) && name != "relay";
+    };
+    std::string named;
+    for (const std::string& name : removed)
+        if (!writtenAgain(name)) named += (named.empty() ? "" : ", ") + name + (among(files, name) ? "" : "/");
+    if (named.empty()) return {};
+    return "removed from the earlier output in " + outDir + ", which a run of " +
+           (layout == Layout::OneScenario ? "one scenario" : "every scenario") + " does not write: " + named;
+}
+
 std::string OutputFolder::claim(const std::string& outDir, const std::string& homeDir, bool output, RunLock& homeLock,
-                                RunLock& outputLock) {
+                                RunLock& outputLock, std::vector<std::string>* removed) {
     std::string refusal = output ? check(outDir, homeDir) : "";
     if (!refusal.empty()) return refusal;
     if (!homeDir.empty()) {
@@ -95,7 +117,7 @@ std::string OutputFolder::claim(const std::string& outDir, const std::string& ho
     if (!output) return {};
     if (auto lock = RunLock::acquire(outDir, "the output folder " + outDir, refusal)) {
         outputLock = std::move(*lock);
-        refusal = prepare(outDir, homeDir);
+        refusal = prepare(outDir, homeDir, removed);
     }
     if (!refusal.empty()) {
         outputLock.release();

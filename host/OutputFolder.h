@@ -27,18 +27,28 @@ public:
     // names them for the user.)
     static const std::vector<std::string>& ownedEntries();
 
+    // What a run writes at the top of its output folder: one scenario's
+    // entries, or a folder per scenario and the summary.
+    enum class Layout { OneScenario, EveryScenario };
+
     // The reason `outDir` cannot take a run's output ("" when it can),
     // without touching anything. `homeDir` is the sandbox the run keeps
     // (empty: a temporary one).
     static std::string check(const std::string& outDir, const std::string& homeDir);
     // Refuses as check() does, or makes `outDir` ready: created when missing,
-    // an earlier run's entries removed, the marker written.
-    static std::string prepare(const std::string& outDir, const std::string& homeDir);
+    // an earlier run's entries removed (their names added to `removed`), the
+    // marker written.
+    static std::string prepare(const std::string& outDir, const std::string& homeDir,
+                               std::vector<std::string>* removed = nullptr);
+    // The line that tells the user which of the `removed` entries a run of
+    // `layout` does not write again (a one-scenario run over a full run's
+    // output loses the other scenarios' folders); "" when none.
+    static std::string removalNote(const std::string& outDir, const std::vector<std::string>& removed, Layout layout);
     // A run's folders before it starts: check() (a refusal touches nothing),
     // then a kept home locked into `homeLock` and `outDir` into `outputLock`,
     // then prepare(). "" when all passed; else the first refusal, with neither
     // lock held. Without `output` (a run that writes nothing) only the home
     // is locked.
     static std::string claim(const std::string& outDir, const std::string& homeDir, bool output, RunLock& homeLock,
-                             RunLock& outputLock);
+                             RunLock& outputLock, std::vector<std::string>* removed = nullptr);
 };

@@ -202,12 +202,16 @@ int ScenarioRunner::run() {
         return 1;
     }
     // The folders are claimed before anything runs: a refusal costs nothing.
+    std::vector<std::string> removed;
     if (std::string refusal = OutputFolder::claim(options_.outDir, options_.homeDir, !options_.exitWhenIdle,
-                                                  homeLock_, outputLock_);
+                                                  homeLock_, outputLock_, &removed);
         !refusal.empty()) {
         fail(refusal);
         return 1;
     }
+    if (std::string note = OutputFolder::removalNote(options_.outDir, removed, OutputFolder::Layout::OneScenario);
+        !note.empty())
+        std::printf("host: %s\n", note.c_str());
     if (!options_.exitWhenIdle)
         RunSignals::setAbortNote("the program ended at once; the scenario's timeline, client log, traffic and sandbox "
                                  "were not written into " + options_.outDir);

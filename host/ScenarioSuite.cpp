@@ -69,9 +69,14 @@ int ScenarioSuite::run() {
     for (const std::string& name : scenarios_)
         if (!ScenarioRegistry::find(name)) return fail("unknown scenario: " + name);
     RunLock homeLock, outputLock;
-    if (std::string refusal = OutputFolder::claim(options_.outDir, options_.homeDir, true, homeLock, outputLock);
+    std::vector<std::string> removed;
+    if (std::string refusal =
+            OutputFolder::claim(options_.outDir, options_.homeDir, true, homeLock, outputLock, &removed);
         !refusal.empty())
         return fail(refusal);
+    if (std::string note = OutputFolder::removalNote(options_.outDir, removed, OutputFolder::Layout::EveryScenario);
+        !note.empty())
+        std::printf("host: %s\n", note.c_str());
     RunSignals::setAbortNote("the program ended at once; the summary was not written into " + options_.outDir);
 
     outcomes_.clear();

@@ -1,5 +1,7 @@
 #include "halcyon/core/HLLogManager.h"
 
+#include <algorithm>
+
 #include "halcyon/core/HLSettingsManager.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/runtime/Log.h"
@@ -11,6 +13,13 @@ platform::LogLevel hlConsoleLevel(std::string_view level) {
     if (level == "INFO") return platform::LogLevel::Info;
     if (level == "WARN") return platform::LogLevel::Warning;
     return platform::LogLevel::Error;
+}
+
+platform::web::RepeatedRefusal::Sink sinkFor(const Ref<HLLogManager>& logger, std::string_view level,
+                                             std::string_view source) {
+    return [logger, level = std::string(level), source = std::string(source)](const std::string& line) {
+        logger->logMessage(line, source, level);
+    };
 }
 }  // namespace
 
@@ -55,11 +64,22 @@ void HLLogManager::logMessage(std::string_view message, std::string_view source,
 }
 
 void HLLogManager::writeFolded(platform::web::RepeatedRefusals& lines, std::string_view level, std::string_view source,
-                               std::string_view kind, std::string message, size_t newLinesPerPeriod) {
-    lines.refuse(std::string(kind), std::move(message),
-                 [logger = self<HLLogManager>(), level = std::string(level), source = std::string(source)](
-                     const std::string& line) { logger->logMessage(line, source, level); },
-                 newLinesPerPeriod);
+                               std::string_view kind, std::string message) {
+    lines.refuse(std::string(kind), std::move(message), sinkFor(self<HLLogManager>(), level, source));
+}
+
+void HLLogManager::foldedNavigation(platform::web::RepeatedRefusals& lines, std::string_view source,
+                                    const std::string& url) {
+    static constexpr std::string_view kLine = "Handling a click on: ";
+    static const platform::web::RepeatedRefusal::Repeats kByURL{
+        kNewFoldedLinesPerPeriod, [](size_t count, const std::string& last) {
+            return std::to_string(count) + " more navigations in " +
+                   std::to_string(static_cast<long>(kFoldedLinePeriod)) + " s; the last to " +
+                   last.substr(std::min(kLine.size(), last.size()));
+        }};
+    if (isHeard())
+        lines.refuse(std::string(kLine), std::string(kLine) + url, sinkFor(self<HLLogManager>(), "INFO", source),
+                     &kByURL);
 }
 
 void HLLogManager::eBecauseOf(std::string_view source, std::string_view message,

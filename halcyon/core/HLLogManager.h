@@ -81,19 +81,16 @@ public:
                 std::string_view format, const Args&... args) {
         if (isHeard()) writeFolded(lines, level, source, format, NSString::stringWithFormat(format, args...));
     }
-    // The same where only repeats fold, by their text (a navigation's URL):
-    // a line the fold has not written is written at once, up to
-    // kNewFoldedLinesPerPeriod of them a period.
+    // A navigation a page made itself (not a user's tap): "Handling a click
+    // on: <url>", folded by URL when heard: a URL the fold has not written
+    // (in more than its numbers) is written at once, up to
+    // kNewFoldedLinesPerPeriod of them a period; each URL repeated is counted
+    // on a line of its own, and the rest as "<n> more navigations in 10 s;
+    // the last to <url>".
     static constexpr size_t kNewFoldedLinesPerPeriod = 20;
-    template <class... Args>
-    void foldedRepeats(platform::web::RepeatedRefusals& lines, std::string_view level, std::string_view source,
-                       std::string_view format, const Args&... args) {
-        if (isHeard())
-            writeFolded(lines, level, source, format, NSString::stringWithFormat(format, args...),
-                        kNewFoldedLinesPerPeriod);
-    }
+    void foldedNavigation(platform::web::RepeatedRefusals& lines, std::string_view source, const std::string& url);
     void writeFolded(platform::web::RepeatedRefusals& lines, std::string_view level, std::string_view source,
-                     std::string_view kind, std::string message, size_t newLinesPerPeriod = 0);
+                     std::string_view kind, std::string message);
 
     // The common path: "<level> [<source>] <message>".
     void logMessage(std::string_view message, std::string_view source, std::string_view level);

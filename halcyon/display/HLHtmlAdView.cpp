@@ -296,7 +296,7 @@ bool HLHtmlAdView::webViewShouldStartLoadWithRequest(Ref<UIWebView> webView, con
     if (logger_) {
         const std::string shown = url ? platform::urlForLog(url->absoluteString()) : "(null)";
         if (byUser) logger_->i(kHLAdViewLogSource, "Handling a click on: %@", shown);
-        else logger_->foldedRepeats(pageLines_, "INFO", kHLAdViewLogSource, "Handling a click on: %@", shown);
+        else logger_->foldedNavigation(pageLines_, kHLAdViewLogSource, shown);
     }
     if (!url) return true;
     const bool command = url->scheme() == "halcyon" && url->host() == kHLSdkIdentifier;

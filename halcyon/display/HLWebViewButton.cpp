@@ -29,7 +29,7 @@ bool HLWebViewButton::webViewShouldStartLoadWithRequest(Ref<UIWebView> webView, 
     if (logger) {
         const std::string shown = url ? platform::urlForLog(url->absoluteString()) : "(null)";
         if (byUser) logger->i("HLWebViewButton", "Handling a click on: %@", shown);
-        else logger->foldedRepeats(pageLines_, "INFO", "HLWebViewButton", "Handling a click on: %@", shown);
+        else logger->foldedNavigation(pageLines_, "HLWebViewButton", shown);
     }
     if (!url || !HLUtils::hl_isEqualToStringIgnoringCase(url->scheme(), "halcyon") ||
         !HLUtils::hl_isEqualToStringIgnoringCase(url->host(), kHLSdkIdentifier))

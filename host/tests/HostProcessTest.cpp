@@ -320,6 +320,10 @@ TEST_F(HostProcessTest, ASecondSigintEndsTheRunAtOnceSayingWhatItLeftUnwritten) 
 
 TEST_F(HostProcessTest, EveryScenarioPlaysIntoAFolderOfItsOwnAndTheSummarySaysWhatEachWrote) {
     options.homeDir = root + "/home";
+    // An earlier run of one scenario: what the run of several does not write again is named as it goes.
+    std::filesystem::create_directories(options.outDir + "/traffic");
+    for (const std::string& file : {std::string(OutputFolder::kMarker), std::string(OutputFolder::kTimeline)})
+        std::ofstream(options.outDir + "/" + file) << "earlier";
     int output = -1;
     pid_t child = startSuite(options, {"startup", "tamarind"}, output);
     ASSERT_GT(child, 0);
@@ -352,6 +356,28 @@ TEST_F(HostProcessTest, EveryScenarioPlaysIntoAFolderOfItsOwnAndTheSummarySaysWh
     EXPECT_NE(seen.find("host: scenario 1 of 2: startup, into " + options.outDir + "/startup\n"), std::string::npos);
     EXPECT_NE(seen.find("host: summary (also in " + options.outDir + "/summary.txt)\n" + summary), std::string::npos)
         << seen;
+    EXPECT_NE(seen.find("host: removed from the earlier output in " + options.outDir +
+                        ", which a run of every scenario does not write: timeline.txt, traffic/\n"),
+              std::string::npos)
+        << seen;
+
+    // One scenario into the same folder: the others' folders and the summary go, and it says so.
+    HostOptions one = options;
+    one.homeDir.clear();
+    int lines[2];
+    ASSERT_EQ(pipe(lines), 0);
+    pid_t single = startChild(one, lines[1]);
+    close(lines[1]);
+    std::string said;
+    readUntil(lines[0], "\n\n\n", said);  // to the end
+    close(lines[0]);
+    ASSERT_EQ(exitCodeOf(single), 0) << said;
+    EXPECT_EQ(said.rfind("host: removed from the earlier output in " + options.outDir +
+                             ", which a run of one scenario does not write: summary.txt, startup/, tamarind/\n",
+                         0),
+              0u)
+        << said;
+    EXPECT_FALSE(std::filesystem::exists(options.outDir + "/" + OutputFolder::kSummary));
 }
 
 TEST_F(HostProcessTest, ASignalEndsTheScenarioPlayingAndNoOtherStarts) {

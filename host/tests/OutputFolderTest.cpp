@@ -56,14 +56,27 @@ TEST_F(OutputFolderTest, AnEarlierOutputLosesOnlyWhatTheProgramWrote) {
     write("out/halcyon/.host-output");
     write("out/halcyon/snapshots/halcyon-video.png");
     write("out/startup/timeline.txt");
+    write("out/relay/settings.json");
     write("out/README.mine", "keep");
     write("out/notes/startup.txt", "keep");
-    EXPECT_EQ(OutputFolder::prepare(root + "/out", ""), "");
+    std::vector<std::string> removed;
+    EXPECT_EQ(OutputFolder::prepare(root + "/out", "", &removed), "");
     for (const char* gone : {"timeline.txt", "client-log.txt", "traffic", "sandbox", "snapshots", "summary.txt",
                              "halcyon", "startup"})
         EXPECT_FALSE(fs::exists(root + "/out/" + gone)) << gone;
     EXPECT_EQ(readBack("out/README.mine"), "keep");
     EXPECT_EQ(readBack("out/notes/startup.txt"), "keep");
+
+    // Each kind of run names what it removed and does not write again; an
+    // earlier version's relay/ neither writes.
+    EXPECT_EQ(OutputFolder::removalNote("out", removed, OutputFolder::Layout::OneScenario),
+              "removed from the earlier output in out, which a run of one scenario does not write: summary.txt, "
+              "relay/, startup/, halcyon/");
+    EXPECT_EQ(OutputFolder::removalNote("out", removed, OutputFolder::Layout::EveryScenario),
+              "removed from the earlier output in out, which a run of every scenario does not write: timeline.txt, "
+              "client-log.txt, traffic/, sandbox/, snapshots/, relay/");
+    EXPECT_EQ(OutputFolder::removalNote("out", {"timeline.txt", "traffic"}, OutputFolder::Layout::OneScenario), "");
+    EXPECT_EQ(OutputFolder::removalNote("out", {"summary.txt", "tamarind"}, OutputFolder::Layout::EveryScenario), "");
 }
 
 TEST_F(OutputFolderTest, FoldersTheProgramDidNotWriteAreRefusedUntouched) {

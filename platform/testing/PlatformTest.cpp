@@ -134,8 +134,8 @@ size_t PlatformTest::foldedCount(const std::vector<std::string>& lines, const st
         unsigned long n = 0;
         char unit[8] = {};
         const bool folded = open != std::string::npos &&
-                            (std::sscanf(line.c_str() + open, " (%lu in all%1[)]", &n, unit) == 2 ||
-                             std::sscanf(line.c_str() + open, " (%lu more in %*f s%1[)]", &n, unit) == 2);
+                            (std::sscanf(line.c_str() + open, " (%lu in all%1[),]", &n, unit) == 2 ||
+                             std::sscanf(line.c_str() + open, " (%lu more in %*f s%1[),]", &n, unit) == 2);
         total += folded ? n : 1;
     }
     return total;

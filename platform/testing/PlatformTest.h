@@ -53,7 +53,7 @@ protected:
     // `bound` bytes or holds "secret".
     void expectBoundedLogLines(size_t bound = 1024);
     // How many calls the folded lines among `lines` that hold `substring`
-    // stand for: " (<n> in all)" and " (<n> more in <t> s)" count n, a
+    // stand for: " (<n> in all…)" and " (<n> more in <t> s…)" count n, a
     // plain line one.
     static size_t foldedCount(const std::vector<std::string>& lines, const std::string& substring);
 

@@ -211,7 +211,7 @@ void PageEnvironment::installScope() {
         std::optional<std::string> fragment;
         if (argc > 1 && JSValueIsString(c, argv[1])) fragment = argString(c, argc, argv, 1);
         std::string nodes = parseHTMLToNodeList(html, fragment, [&](std::string line) {
-            if (auto env = weak.lock()) env->logLoadLine(kParseBoundKind, std::move(line));
+            if (auto env = weak.lock()) env->logPageLine(kParseBoundKind, std::move(line));
         });
         JSValueRef list = JSValueMakeFromJSONString(c, JSString(nodes).get());
         return list ? list : JSObjectMakeArray(c, 0, nullptr, nullptr);
@@ -257,7 +257,7 @@ JSValue PageEnvironment::commitDocument(const Ref<NSURL>& url, std::string_view 
     if (!context || !context->isValid()) return JSValue();
     std::shared_ptr<ContextCore> core = EngineAccess::core(*context);
     std::string nodes = parseHTMLToNodeList(html, std::nullopt,
-                                            [&](std::string line) { logLoadLine(kParseBoundKind, std::move(line)); });
+                                            [&](std::string line) { logPageLine(kParseBoundKind, std::move(line)); });
     JSValue records = core->wrap(JSValueMakeFromJSONString(core->ctx, JSString(nodes).get()));
     return env_.invokeMethod("commit", {JSValue::valueWithObject(urlParts(url), context), records});
 }
@@ -346,14 +346,14 @@ bool PageEnvironment::beginDocument(const Ref<NSURL>& url, std::string_view html
         if (!isJavaScriptType(script["type"])) continue;
         if (const std::string* src = script["src"].string()) {
             if (src->size() > kMaximumURLLength) {
-                logLoadLine("web view: script refused", "web view: script refused: its URL is " +
+                logPageLine("web view: script refused", "web view: script refused: its URL is " +
                                                             std::to_string(src->size()) + " bytes, over the bound of " +
                                                             std::to_string(kMaximumURLLength));
                 continue;
             }
             Ref<NSURL> scriptURL = resolve(*src);
             if (trimmed(*src).empty() || !scriptURL) {
-                logLoadLine("web view: script skipped",
+                logPageLine("web view: script skipped",
                             "web view: script with an unusable src skipped: \"" + urlForLog(*src) + "\"");
                 continue;
             }
@@ -381,7 +381,7 @@ void PageEnvironment::markComplete() {
 
 std::optional<std::string> PageEnvironment::loadScriptSource(const Ref<NSURL>& url) {
     auto notLoaded = [&](const std::string& why) {
-        logLoadLine(kNotLoadedKind, std::string(kNotLoadedKind) + ": " + urlForLog(url->absoluteString()) + ": " + why);
+        logPageLine(kNotLoadedKind, std::string(kNotLoadedKind) + ": " + urlForLog(url->absoluteString()) + ": " + why);
     };
     std::string scheme = lowercase(url->scheme());
     if (scheme == "file") {
@@ -410,7 +410,7 @@ std::optional<std::string> PageEnvironment::loadScriptSource(const Ref<NSURL>& u
     return text;
 }
 
-void PageEnvironment::logLoadLine(std::string_view kind, std::string line) const {
+void PageEnvironment::logPageLine(std::string_view kind, std::string line) const {
     Ref<JSContext> ctx = context();
     if (ctx) EngineAccess::core(*ctx)->pageLog->write(LogLevel::Warning, kind, std::move(line));
     else log(LogLevel::Warning, line);
@@ -440,8 +440,9 @@ void PageEnvironment::setDocumentURL(const Ref<NSURL>& url) {
 void PageEnvironment::requestNavigation(const std::string& text, NavigationKind kind) {
     std::string t = trimmed(text);
     if (t.size() > kMaximumURLLength) {
-        longURLRefusals_.refuse("web view: navigation refused: its URL is " + std::to_string(t.size()) +
-                                " bytes, over the bound of " + std::to_string(kMaximumURLLength));
+        logPageLine("web view: navigation refused", "web view: navigation refused: its URL is " +
+                                                        std::to_string(t.size()) + " bytes, over the bound of " +
+                                                        std::to_string(kMaximumURLLength));
         return;
     }
     if (hasPrefixIgnoringCase(t, "javascript:")) {
@@ -462,7 +463,8 @@ void PageEnvironment::requestNavigation(const std::string& text, NavigationKind 
     }
     Ref<NSURL> url = kind == NavigationKind::Reload ? documentURL_ : resolve(t);
     if (!url) {
-        invalidURLRefusals_.refuse("web view: navigation to an invalid URL ignored: \"" + urlForLog(text) + "\"");
+        logPageLine("web view: navigation ignored",
+                    "web view: navigation to an invalid URL ignored: \"" + urlForLog(text) + "\"");
         return;
     }
     if (host_) host_->pageRequestsNavigation(url, kind);
@@ -470,7 +472,8 @@ void PageEnvironment::requestNavigation(const std::string& text, NavigationKind 
 
 void PageEnvironment::setTimer(int64_t id, double milliseconds) {
     if (timers_.size() >= kMaximumTimers && !timers_.count(id)) {
-        timerRefusals_.refuse("web view: page timer refused: more than " + std::to_string(kMaximumTimers) + " pending");
+        logPageLine("web view: page timer refused",
+                    "web view: page timer refused: more than " + std::to_string(kMaximumTimers) + " pending");
         return;
     }
     Weak<PageEnvironment> weak = weak_from_this();

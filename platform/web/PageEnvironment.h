@@ -19,7 +19,6 @@
 #include "platform/runtime/RunLoopTimer.h"
 #include "platform/ui/CGGeometry.h"
 #include "platform/web/JSContext.h"
-#include "platform/web/RepeatedRefusal.h"
 
 namespace platform::web {
 
@@ -101,6 +100,11 @@ public:
     // The host goes away: no further calls reach it.
     void detach();
 
+    // A warning the page's loads, navigations or calls give, through the
+    // page's fold (PageLog) with the other lines of `kind`: a page that
+    // reloads itself or navigates in a loop must not flood the log.
+    void logPageLine(std::string_view kind, std::string line) const;
+
     // Native hooks (called from the prelude).
     void requestNavigation(const std::string& text, NavigationKind kind);
     void setTimer(int64_t id, double milliseconds);
@@ -133,9 +137,6 @@ private:
     bool runStep(const std::function<void()>& step);
     void runScripts(const Value& scripts, const std::function<bool()>& keepGoing);
     std::optional<std::string> loadScriptSource(const Ref<NSURL>& url);
-    // A warning a document's load gives, through the page's fold (PageLog):
-    // a page that reloads itself must not flood the log.
-    void logLoadLine(std::string_view kind, std::string line) const;
     void scheduleRefresh();
 
     Weak<JSContext> context_;
@@ -147,9 +148,6 @@ private:
     Ref<runtime::RunLoopTimer> refreshTimer_;
     // A frozen document's markup for drawing, kept when it froze.
     std::optional<DrawingMarkup> frozenMarkup_;
-    RepeatedRefusal timerRefusals_;
-    RepeatedRefusal longURLRefusals_;
-    RepeatedRefusal invalidURLRefusals_;
 };
 
 }  // namespace platform::web

@@ -8,7 +8,8 @@ namespace platform::web {
 
 PageLog::Kind::Kind(LogLevel level)
     : periodStart(-std::numeric_limits<double>::infinity()),
-      folded(kPeriod, [level](const std::string& line) { log(level, line); }, kNewLinesPerPeriod) {}
+      folded(kPeriod, [level](const std::string& line) { log(level, line); },
+             RepeatedRefusal::Repeats{kNewLinesPerPeriod, nullptr}) {}
 
 void PageLog::write(LogLevel level, std::string_view kind, std::string line) {
     auto it = kinds_.find(kind);

@@ -6,7 +6,6 @@
 // Folds on the main thread, where pages run; any thread may call.
 #pragma once
 
-#include <cstddef>
 #include <map>
 #include <string>
 
@@ -19,13 +18,12 @@ public:
     explicit RepeatedRefusals(double period) : period_(period) {}
 
     // Folds `line` with the earlier lines of `kind`. The kind's first line
-    // fixes its sink (its level, its client's log) and how it folds: with
-    // `newLinesPerPeriod`, only repeats of a line fold (RepeatedRefusal);
-    // later sinks and counts are ignored. Off the main thread the caller is
-    // no page's script: `line` goes to `sink` at once, and the kinds are not
-    // touched.
+    // fixes its sink (its level, its client's log) and how it folds: given
+    // `repeats`, only repeats of a line fold (RepeatedRefusal); later sinks
+    // and folds are ignored. Off the main thread the caller is no page's
+    // script: `line` goes to `sink` at once, and the kinds are not touched.
     void refuse(const std::string& kind, std::string line, const RepeatedRefusal::Sink& sink,
-                size_t newLinesPerPeriod = 0);
+                const RepeatedRefusal::Repeats* repeats = nullptr);
 
 private:
     double period_;

@@ -164,7 +164,8 @@ bool WebViewLoader::roomToWait(const Navigation& navigation) {
     const size_t waiting = queued_ + deferred_.size();
     if (waiting < kMaximumQueuedNavigations && queuedURLBytes_ + deferredURLBytes_ + target.size() <= kMaximumQueuedURLBytes)
         return true;
-    dropped_.refuse("web view: too many navigations waiting; dropped: " + urlForLog(target));
+    page_->logPageLine("web view: navigation dropped",
+                       "web view: too many navigations waiting; dropped: " + urlForLog(target));
     return false;
 }
 

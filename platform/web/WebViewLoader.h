@@ -19,7 +19,6 @@
 #include "platform/net/NSURLConnection.h"
 #include "platform/net/NSURLRequest.h"
 #include "platform/web/PageEnvironment.h"
-#include "platform/web/RepeatedRefusal.h"
 #include "platform/web/UIWebView.h"
 
 namespace platform::web {
@@ -115,7 +114,6 @@ private:
     // Navigations the page asked for while it was loading: offered after its finish.
     std::vector<std::function<void()>> deferred_;
     size_t deferredURLBytes_ = 0;
-    RepeatedRefusal dropped_;
 };
 
 }  // namespace platform::web

@@ -695,17 +695,35 @@
 
   // ---- window --------------------------------------------------------------------------------
 
-  // An error reads as a console shows it, "<name>: <message>" (its own
-  // properties, whatever its toString says); other objects as JSON.
-  function consoleLine(level) {
-    return (...args) => native.log(level, args.map((a) => {
-      if (typeof a === 'object' && a !== null) {
-        try {
-          return Object.prototype.toString.call(a) === '[object Error]' ? Error.prototype.toString.call(a) : JSON.stringify(a);
-        } catch (_) { /* below */ }
+  // An argument reads as a console shows it: an error as "<name>: <message>"
+  // (its own properties, whatever its toString says), another object as
+  // JSON, the rest as text. A console call never throws into the page: an
+  // argument none of these can read (a getter or toString that throws) reads
+  // as its tag ("[object Error]"), else its type. Nothing the page redefines
+  // is called but its own getters and conversions.
+  const objectTag = Object.prototype.toString;
+  const errorText = Error.prototype.toString;
+  const toJSON = JSON.stringify;
+  const toText = String;
+  function consoleText(a) {
+    let tag = null;
+    if ((typeof a === 'object' && a !== null) || typeof a === 'function') {
+      try { tag = apply(objectTag, a, []); } catch (_) { /* a revoked proxy */ }
+      if (typeof a === 'object') {
+        try { return tag === '[object Error]' ? apply(errorText, a, []) : toJSON(a); } catch (_) { /* below */ }
       }
-      return String(a);
-    }).join(' '));
+    }
+    try { return toText(a); } catch (_) { return tag !== null ? tag : typeof a; }
+  }
+  function consoleLine(level) {
+    return (...args) => {
+      let line = '';
+      for (let i = 0; i < args.length; i++) {
+        const part = consoleText(args[i]);
+        line += (i > 0 ? ' ' : '') + (part === undefined ? '' : part);
+      }
+      native.log(level, line);
+    };
   }
 
   const define = (name, value) => Object.defineProperty(global, name, { value, writable: true, configurable: true });

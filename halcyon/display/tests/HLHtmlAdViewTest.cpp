@@ -303,7 +303,9 @@ TEST_F(HLHtmlAdViewTest, TheClickOverlayIgnoresASecondTapAndLeavesAfterTheClick)
 // Two taps on an ordinary banner's link, 1 s and 4 s after its page's load
 // (whose navigation started the fold of the page's own): the listener hears
 // each tap's line when it happens, with its URL. The page's own navigations
-// fold by URL: a new URL is written when it comes, its repeats counted.
+// (the frames it adds) fold by URL: a URL not written yet is written when it
+// comes, each one repeated is counted on a line that names it, and past 20
+// new ones in a period the rest are counted as navigations, the last named.
 TEST_F(HLHtmlAdViewTest, EachTapIsLoggedWhenItHappensAndAPagesOwnNavigationsFoldByURL) {
     const std::string landing = service.server().url(simulator::HalcyonService::kLandingPath);
     simulator::HalcyonAd ad;
@@ -313,29 +315,46 @@ TEST_F(HLHtmlAdViewTest, EachTapIsLoggedWhenItHappensAndAPagesOwnNavigationsFold
     auto view = bannerInWindow();
     view->render(renderedAd(ad));
     ASSERT_TRUE(settle());
-    auto taps = [&] {
+    const std::string handling = "INFO [HLHtmlAdView] Handling a click on: ";
+    auto heard = [&](const std::string& line) {
         const auto lines = listener->lines();
-        return std::count(lines.begin(), lines.end(), "INFO [HLHtmlAdView] Handling a click on: " + landing);
+        return std::count(lines.begin(), lines.end(), line);
     };
-    ASSERT_EQ(taps(), 0);
+    ASSERT_EQ(heard(handling + landing), 0);
     for (double after : {1.0, 3.0}) {
-        const auto before = taps();
+        const auto before = heard(handling + landing);
         driver().advance(after);
         ASSERT_TRUE(view->adWebView()->simulateLinkClick("go"));
         driver().drain();
-        EXPECT_EQ(taps(), before + 1);
+        EXPECT_EQ(heard(handling + landing), before + 1);
         ASSERT_TRUE(settle());
     }
 
-    const std::string frame = landing + "?frame", other = landing + "?other";
-    for (const std::string& target : {frame, frame, other, frame})
-        view->webViewShouldStartLoadWithRequest(view->adWebView(), *NSURLRequest::requestWithURL(NSURL::URLWithString(target)),
-                                                UIWebViewNavigationTypeOther);
-    EXPECT_EQ(listener->count("Handling a click on: " + frame), 1u);
-    EXPECT_EQ(listener->count("Handling a click on: " + other), 1u);
+    driver().advance(HLLogManager::kFoldedLinePeriod);  // the load's fold has ended
+    auto addFrames = [&](const std::vector<std::string>& targets) {
+        std::string script;
+        for (const std::string& target : targets)
+            script += "var f = document.createElement('iframe'); f.src = '" + target +
+                      "'; document.body.appendChild(f);";
+        view->adWebView()->stringByEvaluatingJavaScriptFromString(script);
+        driver().drain();
+    };
+    const std::string a = landing + "?a", b = landing + "?b";
+    addFrames({a, a, b, b});
+    EXPECT_EQ(heard(handling + a), 1);
+    EXPECT_EQ(heard(handling + b), 1);
     driver().advance(HLLogManager::kFoldedLinePeriod);
-    EXPECT_EQ(foldedCount(listener->lines(), "Handling a click on: " + frame), 3u);
-    EXPECT_EQ(taps(), 2);
+    EXPECT_EQ(heard(handling + a + " (1 more in 10 s)"), 1);
+    EXPECT_EQ(heard(handling + b + " (1 more in 10 s)"), 1);
+
+    std::vector<std::string> fresh;
+    for (size_t i = 1; i <= HLLogManager::kNewFoldedLinesPerPeriod + 5; ++i)
+        fresh.push_back(landing + "?" + std::string(i, 'z'));
+    addFrames(fresh);
+    EXPECT_EQ(listener->count("Handling a click on: " + landing + "?z"), HLLogManager::kNewFoldedLinesPerPeriod);
+    driver().advance(HLLogManager::kFoldedLinePeriod);
+    EXPECT_EQ(heard("INFO [HLHtmlAdView] 5 more navigations in 10 s; the last to " + fresh.back()), 1);
+    EXPECT_EQ(heard(handling + landing), 2);
 }
 
 // A click on a URL of any length, in the ad and in a video button: every
