@@ -142,7 +142,9 @@ protected:
         dispatch_sync(manager->queue(), [&] { manager->addToSavedTriggers(trigger); });
         return attempt;
     }
-    void settle() { ASSERT_TRUE(driver().settle()); }
+    // A hang guard long enough for a huge configuration's work, which a busy
+    // machine stretches many times over.
+    void settle() { ASSERT_TRUE(driver().settle(30)); }
 
     simulator::PartnerService partner;
     simulator::RelayService relay;

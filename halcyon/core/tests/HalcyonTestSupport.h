@@ -286,8 +286,10 @@ protected:
         ASSERT_TRUE(platform::TrustedAuthorities::addCertificatesPEM(service.server().certificateAuthorityPEM()));
     }
 
-    // Waits (real time) until the queues, timers due now and transfers are idle.
-    bool settle() { return driver().settle(10); }
+    // Waits (real time) until the queues, timers due now and transfers are
+    // idle: a hang guard long enough for the heaviest answers' work, which a
+    // busy machine stretches many times over.
+    bool settle() { return driver().settle(30); }
     Value storedSettings() { return NSUserDefaults::standardUserDefaults()->objectForKey(kHLTestSettingsKey); }
 
     simulator::HalcyonService service;
