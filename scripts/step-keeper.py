@@ -19,7 +19,6 @@ command leaves behind alone, and outlives the signals that end processes
 """
 
 import ctypes
-import importlib.util
 import os
 import select
 import signal
@@ -49,7 +48,8 @@ def end_all_below():
     """SIGKILLs every process below this one, again until none is left: one
     forked meanwhile is found at the next look, adopted here if its parent
     died first."""
-    # The stop wrapper's reading of the process tree (only needed now).
+    # The stop wrapper's reading of the process tree, loaded only now.
+    import importlib.util
     path = os.path.join(os.path.dirname(__file__), "stop-and-go.py")
     spec = importlib.util.spec_from_file_location("stop_and_go", path)
     stop_and_go = importlib.util.module_from_spec(spec)

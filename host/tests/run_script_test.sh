@@ -5,7 +5,8 @@
 # file at once, built or not, naming the program as the user started it (so
 # does the program itself, which the script starts under that name: an
 # option it cannot use, or one left without its value, gives its error and where the options are listed), and `./run test --help` and `./run bench --help`
-# theirs, named so too, without installing or building; a build counts the files compiled
+# theirs, named so too, without installing or building, as `./run test` refuses an
+# argument ctest would ignore; a build counts the files compiled
 # of those make's dry run finds to compile (across the makefiles of its
 # targets, what is up to date left out), its compiler lines going to a log
 # whose path is printed; a failed build shows its first error; relative --out and --home are the caller's,
@@ -13,7 +14,8 @@
 # output in a log per build, names each failure as it comes with its output,
 # ends with one summary line across both builds and exits non-zero when a
 # test failed; interrupted, it ends every process it started at once and
-# says what ran in one line. Off a terminal the lines are few and plain; on one (a pseudo
+# says what ran in one line; hung up or killed with its group, its steps end
+# by themselves. Long stops are told as such. Off a terminal the lines are few and plain; on one (a pseudo
 # terminal) the progress line updates in place.
 set -euo pipefail
 source_dir="$1"
@@ -298,14 +300,15 @@ interrupt() {
   out="$(cat "$scratch/interrupted")"
   ((status == expected)) || fail "$name: exited $status: $out"
   [[ "$(tail -n 1 <<<"$out")" == $last ]] || fail "$name: not one true line last: $out"
-  # Interrupted, the script ends every process before it exits; a hangup or
-  # a SIGKILL ends the script first, and how long the rest took is told.
-  local left tries=0
-  [[ "$signal" != HUP && "$signal" != KILL ]] || tries=$guard
+  # Interrupted, the script ends every process before it exits. A hangup or
+  # a SIGKILL ends the script first, and each step's keeper the rest: how
+  # long that took is told, not judged (this test may be stopped meanwhile).
+  local left silent=false tries=0
+  [[ "$signal" != HUP && "$signal" != KILL ]] || silent=true tries=$guard
   while left="$(still_running $tree)" && [[ -n "$left" ]] && ((tries-- > 0)); do sleep 0.05; done
   [[ -z "$left" ]] || { kill -KILL $(cut -d' ' -f1 <<<"$left"); fail "$name: left running: $left"; }
   local took=$((${EPOCHREALTIME/./} - sent))
-  ((tries == 0)) || printf '%s: every process of the run ended %d.%02d s after the signal\n' "$name" $((took / 1000000)) $((took / 10000 % 100))
+  ! $silent || printf '%s: every process of the run ended %d.%02d s after the signal\n' "$name" $((took / 1000000)) $((took / 10000 % 100))
   ! grep -qs "Test project" "$clone/build/tsan/test.log" || fail "$name: the TSan tests started: $out"
 }
 interrupt "Ctrl-C during the tests" INT group 130 \
