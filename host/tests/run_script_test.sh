@@ -23,6 +23,8 @@ host_program="${2:-}"  # the built program, when there is one
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "$*" >&2; exit 1; }
+# The script's runs here start from its defaults, whatever stops this test runs under.
+unset STOP_AND_GO
 clone="$scratch/clone"
 mkdir -p "$clone/scripts" "$clone/host" "$clone/build/release/host" "$clone/bin" "$scratch/caller"
 cp "$source_dir/run" "$clone/run"
