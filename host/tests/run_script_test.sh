@@ -5,7 +5,8 @@
 # file at once, built or not, naming the program as the user started it (so
 # does the program itself, which the script starts under that name: an
 # option it cannot use, or one left without its value, gives its error and where the options are listed), and `./run test --help` and `./run bench --help`
-# theirs, named so too, without installing or building; a build counts the files compiled
+# theirs, named so too, without installing or building, as `./run test` refuses an
+# argument ctest would ignore; a build counts the files compiled
 # of those make's dry run finds to compile (across the makefiles of its
 # targets, what is up to date left out), its compiler lines going to a log
 # whose path is printed; a failed build shows its first error; relative --out and --home are the caller's,
@@ -13,7 +14,8 @@
 # output in a log per build, names each failure as it comes with its output,
 # ends with one summary line across both builds and exits non-zero when a
 # test failed; interrupted, it ends every process it started at once and
-# says what ran in one line. Off a terminal the lines are few and plain; on one (a pseudo
+# says what ran in one line; hung up or killed with its group, its steps end
+# by themselves. Long stops are told as such. Off a terminal the lines are few and plain; on one (a pseudo
 # terminal) the progress line updates in place.
 set -euo pipefail
 source_dir="$1"
@@ -21,10 +23,12 @@ host_program="${2:-}"  # the built program, when there is one
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "$*" >&2; exit 1; }
+# The script's runs here start from its defaults, whatever stops this test runs under.
+unset STOP_AND_GO
 clone="$scratch/clone"
 mkdir -p "$clone/scripts" "$clone/host" "$clone/build/release/host" "$clone/bin" "$scratch/caller"
 cp "$source_dir/run" "$clone/run"
-cp "$source_dir/scripts/stop-and-go.py" "$clone/scripts/stop-and-go.py"
+cp "$source_dir/scripts/stop-and-go.py" "$source_dir/scripts/step-keeper.py" "$clone/scripts/"
 cp "$source_dir/host/usage.txt" "$clone/host/usage.txt"
 printf '#!/bin/sh\necho "installer called" >&2\nexit 1\n' > "$clone/scripts/install-deps.sh"
 # The host stand-in says where it ran and what it was given.
@@ -60,8 +64,18 @@ out="$("$clone/run" test -R Json --help 2>&1)" || fail "./run test --help exited
 out="$(cd "$scratch/caller" && ../clone/run bench -h 2>&1)" || fail "./run bench -h exited $?: $out"
 [[ "$out" == "usage: ../clone/run bench [benchmark args]"* && "$out" == *"../clone/run bench --benchmark_filter="* ]] ||
   fail "unexpected ./run bench -h: $out"
+# An argument ctest would ignore (it would run every test), or an option
+# left without its value, is refused just as soon.
+status=0
+"$clone/run" test -R A --bogus >/dev/null 2>"$scratch/error" || status=$?
+[[ $status == 2 && "$(cat "$scratch/error")" == "run: test: --bogus is not a ctest option that $clone/run test takes ("* ]] ||
+  fail "./run test --bogus exited $status: $(cat "$scratch/error")"
+status=0
+"$clone/run" test -j4 -E >/dev/null 2>"$scratch/error" || status=$?
+[[ $status == 2 && "$(cat "$scratch/error")" == "run: test: -E needs a value" ]] ||
+  fail "./run test -E exited $status: $(cat "$scratch/error")"
 [[ ! -e "$clone/build/asan" && ! -e "$clone/build/tsan" && ! -e "$clone/build/bench" ]] ||
-  fail "a --help started a build"
+  fail "a --help or a refused argument started a build"
 
 # cmake: configures quietly; with "-- -n" runs make's dry run on a tree made
 # as cmake makes its own: a makefile per target, run by a makefile above
@@ -93,13 +107,20 @@ exit "${BUILD_STATUS:-0}"
 EOF
 # ctest: three tests, the second failing in the asan build when $FAIL is set;
 # none in the tsan build when $NONE is; failing itself there when $BROKEN is;
-# killed after the first when $KILLED is; the third skipped in the tsan build when $SKIP is. It says what started it. With $HANG,
+# killed after the first when $KILLED is; the third skipped in the tsan build when $SKIP is. It says what started it
+# (with builtins: a program it started would be stopped). With $HANG,
 # the second test runs on and on (writing $HANGING), ignoring SIGINT; ctest
 # ends on SIGINT with status 1, leaving it running, as the real one does.
+# With $HANG_LISTING, listing the tests takes forever.
 cat > "$clone/bin/ctest" <<'EOF'
 #!/bin/bash
-[[ " $* " != *" -N "* ]] || { echo "Total Tests: 3"; exit 0; }
-echo "Test project $(pwd), started by $(cat /proc/$PPID/comm)"
+if [[ " $* " == *" -N "* ]]; then
+  [[ -z "${HANG_LISTING:-}" ]] || { touch "$HANGING"; exec sleep 1000; }
+  echo "Total Tests: 3"
+  exit 0
+fi
+mapfile -d '' -t parent </proc/$PPID/cmdline
+echo "Test project $(pwd), started by ${parent[*]}"
 if [[ "$(pwd)" == */tsan ]]; then
   [[ -z "${NONE:-}" ]] || { echo "No tests were found!!!"; exit 0; }
   [[ -z "${BROKEN:-}" ]] || { echo "ctest: the test list is damaged"; exit 1; }
@@ -138,10 +159,10 @@ chmod +x "$clone/scripts/install-deps.sh" "$clone/bin/cmake" "$clone/bin/ctest"
 export PATH="$clone/bin:$PATH"
 
 # A build off a terminal: a few plain lines, the compiler's in the log.
-out="$(cd "$scratch/caller" && "$clone/run" demo --out rel --home=h 2>&1)"
+out="$(cd "$scratch/caller" && JOBS=1 "$clone/run" demo --out rel --home=h 2>&1)"
 [[ "$out" != *"compiler-line"* ]] || fail "compiler lines reached the output: $out"
 [[ "$out" != *$'\r'* ]] || fail "carriage returns off a terminal: $out"
-[[ "$out" == *"the host program: 3 files to compile"* ]] || fail "the files to compile are not told: $out"
+[[ "$out" == *"the host program: 3 files to compile (1 job)"* ]] || fail "the files to compile are not told: $out"
 [[ "$out" == *"the host program: 3 files compiled in "*"build/release/build.log"* ]] || fail "no end line: $out"
 grep -q "compiler-line 3" "$clone/build/release/build.log" || fail "the log lacks the compiler lines"
 [[ "$out" == *"cwd=$scratch/caller args=--out rel --home=h" ]] || fail "relative paths not the caller's: $out"
@@ -175,13 +196,19 @@ out="$("$clone/run" test 2>&1)" || fail "./run test with every test passing exit
 [[ "$(tail -n 1 <<<"$out")" == "run: 6 tests passed, 0 failed, across both sanitizer builds, in "* ]] ||
   fail "no summary line: $out"
 [[ "$out" != *"A.one"* ]] || fail "passing tests named: $out"
-# Under the stops, unless told otherwise.
+# Under the stops, unless told otherwise; long ones told so too. The
+# arguments go on to ctest after the script's own.
 [[ "$out" == *"run: each test runs stopped for 0.2 s every 0.5 s"* ]] || fail "the stops are not told: $out"
-grep -q "started by python" "$clone/build/tsan/test.log" || fail "the tests ran without the stops"
+grep -q "started by [^ ]*python[^ ]* [^ ]*/stop-and-go.py --each-child --every 0.5 --for 0.2 -- ctest" "$clone/build/tsan/test.log" ||
+  fail "the tests ran without the stops: $(cat "$clone/build/tsan/test.log")"
 out="$(STOP_AND_GO=0 "$clone/run" test 2>&1)" || fail "./run test without the stops exited $?: $out"
 [[ "$out" != *"stopped"* && "$(tail -n 1 <<<"$out")" == "run: 6 tests passed, 0 failed, across both"* ]] ||
   fail "unexpected without the stops: $out"
-! grep -q "started by python" "$clone/build/asan/test.log" || fail "the tests ran under the stops"
+! grep -q "stop-and-go" "$clone/build/asan/test.log" || fail "the tests ran under the stops"
+out="$(JOBS=1 STOP_AND_GO=long "$clone/run" test -R A -j4 --schedule-random 2>&1)" || fail "./run test with long stops exited $?: $out"
+[[ "$out" == *"run: each test runs stopped for 2 s every 4 s, all its processes at once"* ]] || fail "the long stops are not told: $out"
+grep -q "stop-and-go.py --each-child --every 4 --for 2 -- ctest -j 2 --output-on-failure -R A -j4 --schedule-random$" \
+  "$clone/build/asan/test.log" || fail "not the long stops or not the arguments: $(cat "$clone/build/asan/test.log")"
 # A skipped test is neither passed nor failed, and the summary counts it.
 out="$(SKIP=1 "$clone/run" test 2>&1)" || fail "./run test with a skipped test exited $?: $out"
 [[ "$(tail -n 1 <<<"$out")" == "run: 5 tests passed, 0 failed, 1 skipped, across both sanitizer builds, in "* ]] ||
@@ -221,11 +248,16 @@ for stops in 1 0; do
 done
 
 # Interrupted (Ctrl-C on a terminal: SIGINT to the whole group; SIGTERM to the
-# script alone), during the tests and during a build: every process of the
+# script alone), during the tests, their listing and a build: every process of the
 # run ends (a test ctest leaves behind, the stop wrapper and its watcher
 # included), the other build's tests or build never start, one line says
-# what ran, and the status is the signal's.
+# what ran, and the status is the signal's. A closed terminal (SIGHUP to the
+# group) or a SIGKILL to the group ends the script silently, and every process
+# it started soon after, each step by itself.
 export HANGING="$scratch/hanging"
+# A wait on real time only guards against a hang (in tenths of a second),
+# scaled as the C++ tests' are.
+guard="$(awk -v scale="${HANG_GUARD_SCALE:-1}" 'BEGIN { printf "%d", 600 * scale }')"
 # below <pid>: the process and every one below it.
 below() {
   local stat fields pid parent
@@ -241,29 +273,45 @@ below() {
     [[ "$up" != "$1" ]] || echo "$pid"
   done
 }
+# still_running <pid...>: "<pid> <command line>" of each that has not ended.
+still_running() {
+  local pid fields
+  for pid in "$@"; do
+    { read -r fields <"/proc/$pid/stat"; } 2>/dev/null || continue
+    fields="${fields##*) }"
+    [[ "${fields:0:1}" == [ZX] ]] || echo "$pid $({ tr '\0' ' ' <"/proc/$pid/cmdline"; } 2>/dev/null)"
+  done
+}
 # interrupt <name> <signal> <to the group or the script> <status> <last line> <env...>
 interrupt() {
-  local name="$1" signal="$2" to="$3" expected="$4" last="$5" pid status=0 left=()
+  local name="$1" signal="$2" to="$3" expected="$4" last="$5" status=0 tries
   shift 5
   rm -f "$HANGING" "$clone/build/tsan/build.log" "$clone/build/tsan/test.log"
   # A background command would ignore SIGINT.
   (trap - INT; exec env "$@" setsid "$clone/run" test >"$scratch/interrupted" 2>&1) &
   local run=$!
-  for _ in {1..600}; do [[ ! -e "$HANGING" ]] || break; sleep 0.1; done
+  for ((tries = guard; tries > 0; tries--)); do [[ ! -e "$HANGING" ]] || break; sleep 0.1; done
   [[ -e "$HANGING" ]] || fail "$name: never came to its hang: $(cat "$scratch/interrupted")"
-  local tree
+  local tree sent
   tree="$(below "$run")"
+  sent=${EPOCHREALTIME/./}
   if [[ "$to" == group ]]; then kill -s "$signal" -- "-$run"; else kill -s "$signal" "$run"; fi
-  wait "$run" || status=$?
+  # (Without bash's own word on how it ended.)
+  { wait "$run" || status=$?; } 2>/dev/null
   local out
   out="$(cat "$scratch/interrupted")"
   ((status == expected)) || fail "$name: exited $status: $out"
   [[ "$(tail -n 1 <<<"$out")" == $last ]] || fail "$name: not one true line last: $out"
+  # Interrupted, the script ends every process before it exits. A hangup or
+  # a SIGKILL ends the script first, and each step's keeper the rest: how
+  # long that took is told, not judged (this test may be stopped meanwhile).
+  local left silent=false tries=0
+  [[ "$signal" != HUP && "$signal" != KILL ]] || silent=true tries=$guard
+  while left="$(still_running $tree)" && [[ -n "$left" ]] && ((tries-- > 0)); do sleep 0.05; done
+  [[ -z "$left" ]] || { kill -KILL $(cut -d' ' -f1 <<<"$left"); fail "$name: left running: $left"; }
+  local took=$((${EPOCHREALTIME/./} - sent))
+  ! $silent || printf '%s: every process of the run ended %d.%02d s after the signal\n' "$name" $((took / 1000000)) $((took / 10000 % 100))
   ! grep -qs "Test project" "$clone/build/tsan/test.log" || fail "$name: the TSan tests started: $out"
-  for pid in $tree; do
-    [[ "$(cut -d' ' -f3 "/proc/$pid/stat" 2>/dev/null || echo Z)" == [ZX] ]] || left+=("$pid $(cat "/proc/$pid/cmdline" | tr '\0' ' ')")
-  done
-  ((${#left[@]} == 0)) || { kill -KILL "${left[@]%% *}"; fail "$name: left running: ${left[*]}"; }
 }
 interrupt "Ctrl-C during the tests" INT group 130 \
   "run: ASan+UBSan tests: interrupted by SIGINT after * s: 1 passed, 0 failed, 5 did not run (output in build/asan/test.log)" HANG=1
@@ -273,6 +321,12 @@ interrupt "SIGTERM during the tests" TERM script 143 \
 interrupt "Ctrl-C during a build" INT group 130 \
   "run: ASan+UBSan build: interrupted by SIGINT after * s: no test ran (output in build/asan/build.log)" HANG_BUILD=1
 [[ ! -e "$clone/build/tsan/build.log" ]] || fail "the TSan build started after an interrupted one"
+# The listing's output goes to the test log; the line does not.
+interrupt "Ctrl-C during the listing" INT group 130 "run: ASan+UBSan tests: interrupted by SIGINT after * s: no test ran" \
+  HANG_LISTING=1
+interrupt "A hang-up during the tests" HUP group 129 "run: ASan+UBSan tests: tests running (output in build/asan/test.log)" HANG=1
+interrupt "SIGKILL to the group during the tests" KILL group 137 \
+  "run: ASan+UBSan tests: tests running (output in build/asan/test.log)" HANG=1
 
 # On a terminal: the line updates in place, and ends with the summary. The
 # pseudo terminal is Python's: script(1) waits forever when its child is
