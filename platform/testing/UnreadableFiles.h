@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "platform/foundation/FileSystemConditions.h"
@@ -23,6 +24,7 @@ enum class Unreadable { ReadsFail, Chmod000 };
 
 // The parameter's name in a parameterised test's name.
 inline std::string unreadableName(Unreadable how) { return how == Unreadable::ReadsFail ? "ReadsFail" : "Chmod000"; }
+inline void PrintTo(Unreadable how, std::ostream* out) { *out << unreadableName(how); }
 
 // Gives up CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH for the calling thread
 // and every thread started from it afterwards: capabilities are a thread's
