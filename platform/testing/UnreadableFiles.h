@@ -6,6 +6,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -57,6 +58,24 @@ inline bool setUnreadable(const std::string& path, Unreadable how, bool unreadab
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) ::close(fd);
     return fd < 0 && errno == EACCES;
+}
+
+// A fixture of `Base` for tests that run each way: a Chmod000 test's process
+// gives up root's override before the base sets up (and starts threads).
+// Instantiate with ::testing::Values(Unreadable::ReadsFail,
+// Unreadable::Chmod000) and unreadableTestName.
+template <class Base>
+class UnreadableFileTest : public Base, public ::testing::WithParamInterface<Unreadable> {
+protected:
+    void SetUp() override {
+        const bool dropped = this->GetParam() != Unreadable::Chmod000 || dropFileAccessOverride();
+        Base::SetUp();
+        ASSERT_TRUE(dropped) << "root's override could not be given up";
+    }
+};
+
+inline std::string unreadableTestName(const ::testing::TestParamInfo<Unreadable>& info) {
+    return unreadableName(info.param);
 }
 
 }  // namespace platform::testing

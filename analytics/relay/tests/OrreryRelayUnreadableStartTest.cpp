@@ -193,6 +193,6 @@ TEST_P(OrreryRelayUnreadableStartTest, AStartThatCannotReadTheGlobalsSendsNoIden
 
 INSTANTIATE_TEST_SUITE_P(Globals, OrreryRelayUnreadableStartTest,
                          ::testing::Values(Unreadable::ReadsFail, Unreadable::Chmod000),
-                         [](const auto& info) { return platform::testing::unreadableName(info.param); });
+                         platform::testing::unreadableTestName);
 
 }  // namespace

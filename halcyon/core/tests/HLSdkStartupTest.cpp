@@ -131,16 +131,8 @@ TEST_F(HLSdkStartupTest, APreferencesFileUnreadableAtAStartKeepsWhatItHoldsAndTa
 // anew, and the new identity would replace the stored one for good: the
 // device data waits for preferences that read, then goes with the stored
 // token, and the stored device stays the first one, also after a restart.
-class HLSdkUnreadableStartTest : public HalcyonTest,
-                                 public ::testing::WithParamInterface<platform::testing::Unreadable> {
+class HLSdkUnreadableStartTest : public platform::testing::UnreadableFileTest<HalcyonTest> {
 protected:
-    void SetUp() override {
-        // Before any thread starts: the threads started later give it up too.
-        const bool dropped =
-            GetParam() != platform::testing::Unreadable::Chmod000 || platform::testing::dropFileAccessOverride();
-        HalcyonTest::SetUp();
-        ASSERT_TRUE(dropped);
-    }
     std::vector<std::string> submissionQueries() {
         std::vector<std::string> queries;
         for (const auto& request : service.requestsTo(HalcyonService::kDevicePath))
@@ -183,7 +175,7 @@ TEST_P(HLSdkUnreadableStartTest, TheDeviceDataWaitsForTheStoredIdentity) {
 INSTANTIATE_TEST_SUITE_P(Preferences, HLSdkUnreadableStartTest,
                          ::testing::Values(platform::testing::Unreadable::ReadsFail,
                                            platform::testing::Unreadable::Chmod000),
-                         [](const auto& info) { return platform::testing::unreadableName(info.param); });
+                         platform::testing::unreadableTestName);
 
 TEST_F(HLSdkStartupTest, ConcurrentCreationYieldsOneInstanceAndOneInitialisation) {
     auto settings = serviceSettings();
