@@ -90,7 +90,7 @@ void TRAAdCache::loadDBFromLocalData() {
     const bool read = NSUserDefaults::standardUserDefaults()->isStoreRead();
     unreadChanges_.loaded(read);
     clearedUnread_ = false;
-    if (!read) TRALog::info("The stored ad cache cannot be read now; it is read again before each change.");
+    if (!read) TRALog::info("The stored ad cache cannot be read now; it is read again at each use and not saved over.");
     takeEntries(storedEntries());
 }
 

@@ -2,7 +2,7 @@
 // event type), each holding a loaded ad until it is shown. The loaded ads are
 // archived in the user defaults under "TRACacheDB" with their load dates, so
 // they survive a restart for kCachedAdLifetime. A cache that cannot be read at start-up is not saved over: it is
-// read again before each change, and once it reads the ads cached meanwhile are laid over it (an ad taken
+// read again at each use, and once it reads the ads cached meanwhile are laid over it (an ad taken
 // meanwhile goes, a clear drops the stored entries it would have, the stored others stay). Also holds the shared
 // auto-rotate flag of the client's screens and the debug overlay. Main thread.
 #pragma once

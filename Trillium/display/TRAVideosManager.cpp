@@ -32,7 +32,7 @@ Ref<TRAVideosManager> TRAVideosManager::init() {
 void TRAVideosManager::loadTable() {
     const bool read = NSUserDefaults::standardUserDefaults()->isStoreRead();
     unreadChanges_.loaded(read);
-    if (!read) TRALog::info("The stored video table cannot be read now; it is read again before each change.");
+    if (!read) TRALog::info("The stored video table cannot be read now; it is read again at each use and not saved over.");
     bool changed = false;
     videosDb_ = Value(storedTable(changed));
     // No download runs before this store exists: every partial file is a

@@ -17,7 +17,7 @@
 // is downloading, an entry is loaded exactly when its final file is there,
 // and partial files (left by a killed process) are deleted, so that a video
 // is fetched again whole. A table that cannot be read at start-up is not
-// saved over: it is read again before each change, and once it reads the
+// saved over: it is read again at each use, and once it reads the
 // entries known meanwhile are laid over it (removed ones go, the stored
 // others stay). Main thread.
 #pragma once
