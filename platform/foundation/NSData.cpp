@@ -260,8 +260,9 @@ bool NSData::writeToFileLeavingFolderUnflushed(const std::string& path) const {
     std::string temp = path + ".tmp-XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
+        // A name too long fails the target alone: its temporary name is longer still.
         const int error = errno;
-        return writeFailed(path, error, "create a temporary file in " + shortenedForLog(folder), false);
+        return writeFailed(path, error, "create a temporary file in " + shortenedForLog(folder), error == ENAMETOOLONG);
     }
     ::fchmod(fd, 0644);
     const bool flush = Platform::flushesWritesToDisk();
