@@ -87,10 +87,10 @@ void ensureOrreryIdOnQueue() {
 // While the globals cannot be read, the stored number is unknown and nothing
 // is reserved (a reservation would win over the stored one): numbers are
 // given meanwhile from above the clock's milliseconds since 1970 times
-// kUnreadNumbersPerMillisecond, a range that counting from a stored number
-// never reaches and that an earlier such start left behind unless it gave
-// that many numbers a millisecond. Once they read, numbering goes on above
-// both what they hold and what was given meanwhile.
+// kUnreadNumbersPerMillisecond, which counting from any number given before
+// (an earlier such start's too) reaches only by giving that many numbers a
+// millisecond since. Once they read, numbering goes on above both what they
+// hold and what was given meanwhile.
 struct EventLogIds {
     bool loaded = false;   // the stored number has been read
     int64_t last = 0;      // the last id given
