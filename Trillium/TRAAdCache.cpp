@@ -19,6 +19,11 @@ bool TRAAdCacheVideoIsMissing(const Ref<TRAAd>& ad) {
     return prefs && (!path || !NSFileManager::defaultManager()->fileExistsAtPath(*path));
 }
 
+// What an entry is kept under while the stored cache is laid over.
+std::string TRAAdCacheEntryName(const TRACacheKey& key) {
+    return std::to_string(key.adType()) + "/" + std::to_string(key.eventType());
+}
+
 }  // namespace
 
 Ref<TRAAdCache> TRAAdCache::sharedInstance() {
@@ -31,6 +36,11 @@ Ref<TRAAdCache> TRAAdCache::sharedInstance() {
 }
 
 Ref<TRACacheAdLoader> TRAAdCache::loaderForKey(const TRACacheKey& key, bool create) {
+    readIfUnread();
+    return loaderFor(key, create);
+}
+
+Ref<TRACacheAdLoader> TRAAdCache::loaderFor(const TRACacheKey& key, bool create) {
     for (const auto& [k, loader] : db_)
         if (k->isEqualToKey(key)) return loader;
     if (!create) return nullptr;
@@ -47,8 +57,12 @@ bool TRAAdCache::containsAd(const TRACacheKey& key, const Ref<TRAAd>& ad) const 
 }
 
 void TRAAdCache::removeAd(const TRACacheKey& key, const Ref<TRAAd>& ad) {
-    for (const auto& [k, loader] : db_)
-        if (k->isEqualToKey(key) && ad && loader->internalAd() == ad) loader->setInternalAd(nullptr);
+    for (const auto& [k, loader] : db_) {
+        if (k->isEqualToKey(key) && ad && loader->internalAd() == ad) {
+            loader->setInternalAd(nullptr);
+            unreadChanges_.removed(TRAAdCacheEntryName(key));
+        }
+    }
     saveDBToLocalData();
 }
 
@@ -61,6 +75,9 @@ void TRAAdCache::restoreAd(const TRACacheKey& key, const Ref<TRAAd>& ad) {
 }
 
 void TRAAdCache::saveDBToLocalData() {
+    // Saved before the stored cache is read, this one would replace it.
+    readIfUnread();
+    if (unreadChanges_.isUnread()) return;
     Value::Array entries;
     for (const auto& [key, loader] : db_)
         if (loader->internalAd())
@@ -70,22 +87,33 @@ void TRAAdCache::saveDBToLocalData() {
 }
 
 void TRAAdCache::loadDBFromLocalData() {
+    const bool read = NSUserDefaults::standardUserDefaults()->isStoreRead();
+    unreadChanges_.loaded(read);
+    clearedUnread_ = false;
+    if (!read) TRALog::info("The stored ad cache cannot be read now; it is read again at each use and not saved over.");
+    takeEntries(storedEntries());
+}
+
+ValueDictionary TRAAdCache::storedEntries() const {
+    ValueDictionary kept;
     Value stored = NSUserDefaults::standardUserDefaults()->objectForKey(kCacheDbKey);
-    if (stored.isNull()) return;
+    if (stored.isNull()) return kept;
     if (!stored.isData()) {
         TRALog::error("Stored ad cache is not an archive; it is ignored.");
-        return;
+        return kept;
     }
     Value entries = NSKeyedUnarchiver::unarchiveObjectWithData(*stored.data());
     if (!entries.isArray()) {
         TRALog::error("Stored ad cache cannot be read; it is ignored.");
-        return;
+        return kept;
     }
     double now = NSDate::date().timeIntervalSince1970();
     for (const Value& entry : *entries.array()) {
         auto key = entry["key"].object<TRACacheKey>();
         auto ad = entry["ad"].object<TRAAd>();
         if (!key || !ad) continue;
+        // Cleared before the stored cache could be read: only splash entries stay.
+        if (clearedUnread_ && key->eventType() != 2) continue;
         // An old ad (or one of unknown age, or from the future of a clock set
         // back) would show a campaign the server no longer serves.
         auto loaded = ad->loadDate();
@@ -94,11 +122,32 @@ void TRAAdCache::loadDBFromLocalData() {
             continue;
         }
         if (TRAAdCacheVideoIsMissing(ad)) continue;
-        loaderForKey(*key, true)->setInternalAd(ad);
+        kept.set(TRAAdCacheEntryName(*key), entry);
     }
+    return kept;
+}
+
+void TRAAdCache::takeEntries(const ValueDictionary& entries) {
+    for (const auto& [name, entry] : entries)
+        loaderFor(*entry["key"].object<TRACacheKey>(), true)->setInternalAd(entry["ad"].object<TRAAd>());
+}
+
+void TRAAdCache::readIfUnread() {
+    if (!unreadChanges_.isUnread()) return;
+    ValueDictionary held;
+    for (const auto& [key, loader] : db_)
+        if (loader->internalAd())
+            held.set(TRAAdCacheEntryName(*key), Value::dictionary({{"key", Value(key)}, {"ad", Value(loader->internalAd())}}));
+    if (!unreadChanges_.readIfUnread(held, [this] { return storedEntries(); })) return;
+    clearedUnread_ = false;
+    takeEntries(held);
+    TRALog::info("The stored ad cache can be read again; the ads cached meanwhile are laid over it.");
+    saveDBToLocalData();
 }
 
 void TRAAdCache::clearCacheDB() {
+    readIfUnread();
+    if (unreadChanges_.isUnread()) clearedUnread_ = true;
     CacheDb kept, dropped;
     for (auto& entry : db_) (entry.first->eventType() == 2 ? kept : dropped).push_back(entry);
     db_ = std::move(kept);

@@ -1,8 +1,10 @@
 // The shared cache of loaded full-screen ads: one loader per key (ad type,
 // event type), each holding a loaded ad until it is shown. The loaded ads are
 // archived in the user defaults under "TRACacheDB" with their load dates, so
-// they survive a restart for kCachedAdLifetime. Also holds the shared auto-rotate flag of the client's screens and
-// the debug overlay. Main thread.
+// they survive a restart for kCachedAdLifetime. A cache that cannot be read at start-up is not saved over: it is
+// read again at each use, and once it reads the ads cached meanwhile are laid over it (an ad taken
+// meanwhile goes, a clear drops the stored entries it would have, the stored others stay). Also holds the shared
+// auto-rotate flag of the client's screens and the debug overlay. Main thread.
 #pragma once
 
 #include <utility>
@@ -10,6 +12,7 @@
 
 #include "Trillium/TRACacheAdLoader.h"
 #include "Trillium/TRACacheKey.h"
+#include "platform/foundation/UnreadTableChanges.h"
 #include "platform/runtime/NSObject.h"
 
 class TRAVisualCache;
@@ -58,7 +61,19 @@ public:
     void setAllowAutoRotate(bool allow) { allowAutoRotate_ = allow; }
 
 private:
+    Ref<TRACacheAdLoader> loaderFor(const TRACacheKey& key, bool create);
+    // The stored ads that may still be shown, each entry ({"key", "ad"})
+    // under its key's "<ad type>/<event type>".
+    ValueDictionary storedEntries() const;
+    // Puts each entry's ad into its key's loader.
+    void takeEntries(const ValueDictionary& entries);
+    // While the stored cache could not be read: once it reads, lays the ads
+    // held over it and saves the result.
+    void readIfUnread();
+
     CacheDb db_;
+    platform::UnreadTableChanges unreadChanges_;
+    bool clearedUnread_ = false;  // cleared while the stored cache could not be read
     bool allowAutoRotate_ = true;
     Ref<TRAVisualCache> visualCache_;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <limits>
 #include <mutex>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSString.h"
+#include "platform/runtime/SaturatingCast.h"
 
 namespace {
 
@@ -49,36 +51,32 @@ void sendSessionEnd(const OrrerySession& session) {
     sendRelayTrigger(OrreryRelayHooks::kSessionEndEvent, params);
 }
 
-// True while the device identifier in use was made for this process alone.
-bool& orreryIdStandsInOnQueue() {
-    static bool standsIn = false;
-    return standsIn;
+// True while the globals could not be read to find the device identifier.
+bool& orreryIdUnreadOnQueue() {
+    static bool unread = false;
+    return unread;
 }
 
 // The device identifier: the stored one, else one made and stored. While the
-// globals cannot be read, one made for this process stands in, unstored: a
-// stored one may well be there, and would lose to it. It is looked for again
-// at each event, and the stand-in stored only where none is.
+// globals cannot be read there is none: a stored one may well be there, and
+// nothing made meanwhile may stand for it, on the wire or in the map. It is
+// looked for again at each event.
 void ensureOrreryIdOnQueue() {
     auto persistence = OrreryGlobalPersistentManager::sharedInstance();
-    bool& standsIn = orreryIdStandsInOnQueue();
-    if (!persistence->processReadOperationSync(OrreryPersistentMap::Globals, nullptr)) {
-        if (!standsIn) storage()->setOrreryId(OrreryUtil::generateCFUUID());
-        standsIn = true;
-        return;
-    }
-    std::optional<std::string> identifier = standsIn ? storage()->orreryId() : std::nullopt;
+    bool& unread = orreryIdUnreadOnQueue();
+    unread = !persistence->processReadOperationSync(OrreryPersistentMap::Globals, nullptr);
+    if (unread) return;
+    std::optional<std::string> identifier;
     persistence->processWriteOperationSync(OrreryPersistentMap::Globals, [&identifier](ValueDictionary& globals) {
         if (const Value* stored = globals.find(Orrery::kOrreryIdKey);
             stored && stored->string() && !stored->string()->empty()) {
             identifier = *stored->string();
             return;
         }
-        if (!identifier) identifier = OrreryUtil::generateCFUUID();
+        identifier = OrreryUtil::generateCFUUID();
         globals.set(Orrery::kOrreryIdKey, Value(*identifier));
     });
     storage()->setOrreryId(identifier);
-    standsIn = false;
 }
 
 // The running number of logged events, kept apart from the globals map so
@@ -86,15 +84,26 @@ void ensureOrreryIdOnQueue() {
 // block at a time (one synchronous write per block), and the exact last id is
 // written back when the application leaves the foreground or ends. After a
 // crash numbering goes on above the reserved block, so an id never repeats.
-// While the globals cannot be read, numbering goes on in memory and nothing
-// is reserved (a reservation would win over the stored one); once they read,
-// it goes on above what they hold.
+// While the globals cannot be read, the stored number is unknown and nothing
+// is reserved (a reservation would win over the stored one): numbers are
+// given meanwhile from above the clock's milliseconds since 1970 times
+// kUnreadNumbersPerMillisecond, which counting from any number given before
+// (an earlier such start's too) reaches only by giving that many numbers a
+// millisecond since. Once they read, numbering goes on above both what they
+// hold and what was given meanwhile.
 struct EventLogIds {
     bool loaded = false;   // the stored number has been read
     int64_t last = 0;      // the last id given
     int64_t reserved = 0;  // the number stored: no id up to it is given again
 };
 constexpr int64_t kEventLogIdBlock = 100;
+constexpr int64_t kUnreadNumbersPerMillisecond = 1000;
+
+// Where numbering starts while the stored number cannot be read.
+int64_t unreadEventLogIdBase() {
+    const double millis = std::floor(NSDate::date().timeIntervalSince1970() * 1000);
+    return platform::saturatingCast<int64_t>(std::max(millis, 1.0) * static_cast<double>(kUnreadNumbersPerMillisecond));
+}
 
 EventLogIds& eventLogIdsOnQueue() {
     // Never destroyed: other threads may use it during exit.
@@ -114,6 +123,8 @@ int64_t nextEventLogIdOnQueue() {
         if (ids.loaded) {
             ids.last = std::max(ids.last, stored);
             ids.reserved = stored;
+        } else if (ids.last == 0) {
+            ids.last = unreadEventLogIdBase();
         }
     }
     int64_t next = ids.last < std::numeric_limits<int64_t>::max() && ids.last >= 0 ? ids.last + 1 : 1;
@@ -192,7 +203,7 @@ void logEventOnQueue(const std::string& name, const Value& parameters) {
         OrreryLog::error("event \"" + name + "\" dropped: there is no session");
         return;
     }
-    if (orreryIdStandsInOnQueue()) ensureOrreryIdOnQueue();
+    if (orreryIdUnreadOnQueue()) ensureOrreryIdOnQueue();
     int64_t eventLogId = nextEventLogIdOnQueue();
     if (!storage()->relayMonitoringEnabled()) return;
     Value params = parameters.isDictionary() ? parameters : Value(ValueDictionary());

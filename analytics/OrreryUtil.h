@@ -22,7 +22,8 @@ public:
     // The hardware model string ("iPhone8,1").
     static std::string devicePlatform();
     // The analytics device identifier, made when the client first starts a
-    // session and kept in the persisted globals map; nothing before that.
+    // session and kept in the persisted globals map; nothing before that,
+    // nor while the map cannot be read (the stored one is taken up then).
     static std::optional<std::string> getOrreryId();
     static std::optional<std::string> getIdentifierForVendor();
     // A new random UUID in upper case ("8-4-4-4-12").

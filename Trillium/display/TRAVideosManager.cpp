@@ -30,12 +30,27 @@ Ref<TRAVideosManager> TRAVideosManager::init() {
 }
 
 void TRAVideosManager::loadTable() {
+    const bool read = NSUserDefaults::standardUserDefaults()->isStoreRead();
+    unreadChanges_.loaded(read);
+    if (!read) TRALog::info("The stored video table cannot be read now; it is read again at each use and not saved over.");
+    bool changed = false;
+    videosDb_ = Value(storedTable(changed));
+    // No download runs before this store exists: every partial file is a
+    // killed process's leftover, never to be resumed.
+    std::string folder = TRAAdSDKUtils::videoDestinationDirectoryPath();
+    auto files = NSFileManager::defaultManager();
+    for (const std::string& entry : files->contentsOfDirectoryAtPath(folder)) {
+        if (NSString::hasSuffix(entry, TRAVideoDownloader::tmpSuffix())) removeFile(folder + "/" + entry);
+    }
+    if (changed) writeTable();
+}
+
+ValueDictionary TRAVideosManager::storedTable(bool& changed) {
     Value stored = NSUserDefaults::standardUserDefaults()->objectForKey(kVideosDbKey);
     Value table = stored.isData() ? NSKeyedUnarchiver::unarchiveObjectWithData(*stored.data()) : Value();
     if (!stored.isNull() && !table.isDictionary())
         TRALog::error("Stored video table cannot be read; it starts empty.");
-    bool changed = false;
-    std::string folder = TRAAdSDKUtils::videoDestinationDirectoryPath();
+    ValueDictionary entries;
     for (const std::string& name : table.keys()) {
         auto downloader = table[name].object<TRAVideoDownloader>();
         if (!downloader || downloader->filename() != name) {
@@ -49,19 +64,24 @@ void TRAVideosManager::loadTable() {
         if (present != downloader->videoIsLoaded()) changed = true;
         downloader->setVideoIsLoaded(present);
         if (present) downloader->setDestPath(destination);
-        videosDb_.set(name, Value(downloader));
+        entries.set(name, Value(downloader));
     }
-    // No download runs before this store exists: every partial file is a
-    // killed process's leftover, never to be resumed.
-    auto files = NSFileManager::defaultManager();
-    for (const std::string& entry : files->contentsOfDirectoryAtPath(folder)) {
-        if (NSString::hasSuffix(entry, TRAVideoDownloader::tmpSuffix())) removeFile(folder + "/" + entry);
-    }
-    if (changed) writeTable();
+    return entries;
+}
+
+void TRAVideosManager::readTableIfUnread() {
+    if (!unreadChanges_.isUnread()) return;
+    ValueDictionary held = *videosDb_.dictionary();
+    bool changed = false;
+    if (!unreadChanges_.readIfUnread(held, [&changed] { return storedTable(changed); })) return;
+    videosDb_ = Value(std::move(held));
+    TRALog::info("The stored video table can be read again; the videos known meanwhile are laid over it.");
+    writeTable();
 }
 
 void TRAVideosManager::downloadVideoWithUrl(const std::string& videoUrl, const Ref<TRAVideosManagerDelegate>& delegate) {
     Ref<TRAVideosManager> keep = self<TRAVideosManager>();
+    readTableIfUnread();
     if (!TRAAdSDKUtils::isEnougthMemoryForVideo()) {
         TRALog::error("Not enough free space for videos; the video ad fails.");
         if (delegate) delegate->didFailDownloadVideo();
@@ -248,8 +268,10 @@ std::optional<std::string> TRAVideosManager::destPathFromVideoUrl(const std::str
 }
 
 void TRAVideosManager::removeVideo(const std::string& fileName) {
+    readTableIfUnread();
     Ref<TRAVideoDownloader> entry = downloaderForFileName(fileName);
     videosDb_.remove(fileName);
+    unreadChanges_.removed(fileName);
     saveVideosDBToLocalData();
     std::string path = TRAAdSDKUtils::getDestPathFromFileName(fileName);
     removeFile(path);
@@ -264,6 +286,7 @@ void TRAVideosManager::removeFile(const std::string& path) {
 
 void TRAVideosManager::cleanVideos() {
     Ref<TRAVideosManager> keep = self<TRAVideosManager>();
+    readTableIfUnread();
     // The file names of the videos that cached ads still carry.
     std::set<std::string> cached;
     for (const auto& [key, loader] : TRAAdCache::sharedInstance()->getCacheDb()) {
@@ -287,6 +310,9 @@ void TRAVideosManager::saveVideosDBToLocalData() {
 }
 
 void TRAVideosManager::writeTable() {
+    // Saved before the stored table is read, this one would replace it.
+    readTableIfUnread();
+    if (unreadChanges_.isUnread()) return;
     auto defaults = NSUserDefaults::standardUserDefaults();
     defaults->setObject(Value(NSKeyedArchiver::archivedDataWithRootObject(videosDb_)), kVideosDbKey);
     defaults->synchronize();
@@ -296,7 +322,10 @@ bool TRAVideosManager::isFileExistWithPath(const std::string& path) {
     return NSFileManager::defaultManager()->fileExistsAtPath(path);
 }
 
-Value TRAVideosManager::getVideosDBCopy() { return videosDb_; }
+Value TRAVideosManager::getVideosDBCopy() {
+    readTableIfUnread();
+    return videosDb_;
+}
 
 Ref<TRAVideoDownloader> TRAVideosManager::downloaderForFileName(const std::string& fileName) const {
     return videosDb_[fileName].object<TRAVideoDownloader>();

@@ -16,7 +16,10 @@
 // The table read back at start-up is made consistent with the disk: no entry
 // is downloading, an entry is loaded exactly when its final file is there,
 // and partial files (left by a killed process) are deleted, so that a video
-// is fetched again whole. Main thread.
+// is fetched again whole. A table that cannot be read at start-up is not
+// saved over: it is read again at each use, and once it reads the
+// entries known meanwhile are laid over it (removed ones go, the stored
+// others stay). Main thread.
 #pragma once
 
 #include <array>
@@ -28,6 +31,7 @@
 
 #include "Trillium/TRAVideoStore.h"
 #include "Trillium/display/TRAVideoDownloader.h"
+#include "platform/foundation/UnreadTableChanges.h"
 #include "platform/foundation/Value.h"
 
 class TRAVideosManager : public NSObject, public TRAVideoStore {
@@ -111,6 +115,13 @@ private:
 
     // Reads "TRAVideosDb" and reconciles it with the disk.
     void loadTable();
+    // The stored table, each entry made consistent with the disk (`changed`
+    // when one was not, or one could not be read back).
+    static ValueDictionary storedTable(bool& changed);
+    // While the stored table could not be read: once it reads, lays the
+    // table held over it and saves the result.
+    void readTableIfUnread();
+    // Nothing while the stored table could not be read.
     void writeTable();
     // The URL that a refusal covers, normalized so that every spelling of it
     // reads the same: without its query and fragment; scheme and host in
@@ -121,6 +132,7 @@ private:
     static RefusalKey refusalKey(const std::string& refusalUrl);
 
     Value videosDb_ = Value::dictionary({});
+    platform::UnreadTableChanges unreadChanges_;
     std::optional<std::string> nowPlayingVideoFileName_;
     // In memory only, as a server may mend them.
     std::map<RefusalKey, Refusal> refusals_;

@@ -1,7 +1,8 @@
 // The public full-screen ad through the shared cache: one load shared by the
 // ads that wait for it, a cached ad taken at once, shown once, the ad rules
 // and display outcomes reaching the publisher, the close callbacks, and the
-// cache surviving a restart, being cleared and shown as a debug overlay.
+// cache surviving a restart (also one whose preferences cannot be read),
+// being cleared and shown as a debug overlay.
 #include "Trillium/TRAAdCache.h"
 #include "Trillium/TRAAdapptManager.h"
 #include "Trillium/TRAMetadata.h"
@@ -10,6 +11,7 @@
 #include "Trillium/tests/TrilliumTestSupport.h"
 #include "platform/runtime/NSDate.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/testing/UnreadableFiles.h"
 
 namespace {
 
@@ -241,6 +243,60 @@ TEST_F(TRATrilliumAdTest, CachedAdsExpireAcrossRestarts) {
     stale->loadDBFromLocalData();
     EXPECT_TRUE(stale->getCacheDb().empty());
 }
+
+// The preferences cannot be read at a start (the read seam, or chmod 000
+// without root's override): the cache this start saves does not replace the
+// stored one. Once they read, the ad cached meanwhile is laid over it, the
+// key whose ad was taken meanwhile is gone, and the stored other stays, also
+// after a restart.
+using TRAAdCacheUnreadableTest = platform::testing::UnreadableFileTest<TRATrilliumAdTest>;
+
+TEST_P(TRAAdCacheUnreadableTest, ACacheSavedWhileThePreferencesCannotBeReadKeepsTheStoredAds) {
+    auto key = [](int64_t adType) { return NSObject::alloc<TRACacheKey>()->initWithAdType(adType, 0); };
+    auto ad = [](const std::string& html) {
+        auto made = NSObject::alloc<TRAHtmlAd>()->init();
+        made->setHtml(html);
+        made->setLoadDate(NSDate::date().timeIntervalSince1970());
+        return made;
+    };
+    auto earlier = NSObject::alloc<TRAAdCache>();
+    earlier->loaderForKey(*key(1), true)->setInternalAd(ad("stored"));
+    earlier->loaderForKey(*key(2), true)->setInternalAd(ad("taken"));
+    earlier->saveDBToLocalData();
+    const std::string file = home() + "/Library/Preferences/com.paranormal.detector.plist";
+    ASSERT_TRUE(platform::testing::setUnreadable(file, GetParam(), true));
+    restartProcessState();
+
+    auto cache = NSObject::alloc<TRAAdCache>();
+    cache->loadDBFromLocalData();
+    EXPECT_TRUE(cache->getCacheDb().empty());
+    cache->loaderForKey(*key(3), true)->setInternalAd(ad("meanwhile"));
+    cache->saveDBToLocalData();
+    auto shown = ad("shown");
+    cache->loaderForKey(*key(2), true)->setInternalAd(shown);
+    cache->removeAd(*key(2), shown);
+    ASSERT_TRUE(platform::testing::setUnreadable(file, GetParam(), false));
+
+    auto htmlOf = [&](const Ref<TRAAdCache>& of, int64_t adType) {
+        auto loader = of->loaderForKey(*key(adType), false);
+        auto held = loader ? loader->internalAd() : nullptr;
+        return held ? held->html() : std::string("-");
+    };
+    EXPECT_EQ(htmlOf(cache, 1), "stored");
+    EXPECT_EQ(htmlOf(cache, 2), "-");
+    EXPECT_EQ(htmlOf(cache, 3), "meanwhile");
+    restartProcessState();
+    auto next = NSObject::alloc<TRAAdCache>();
+    next->loadDBFromLocalData();
+    EXPECT_EQ(htmlOf(next, 1), "stored");
+    EXPECT_EQ(htmlOf(next, 2), "-");
+    EXPECT_EQ(htmlOf(next, 3), "meanwhile");
+}
+
+INSTANTIATE_TEST_SUITE_P(Preferences, TRAAdCacheUnreadableTest,
+                         ::testing::Values(platform::testing::Unreadable::ReadsFail,
+                                           platform::testing::Unreadable::Chmod000),
+                         platform::testing::unreadableTestName);
 
 TEST_F(TRATrilliumAdTest, AnUnreadableStoredCacheIsIgnored) {
     NSUserDefaults::standardUserDefaults()->setObject(NSString::dataUsingEncoding("garbage"), TRAAdCache::kCacheDbKey);

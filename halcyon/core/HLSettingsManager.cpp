@@ -47,7 +47,7 @@ std::string HLSettingsManager::prefix() const {
 
 // ---- Stored form
 
-void HLSettingsManager::loadStoredLocked(const Value& stored, bool keepChanged) {
+void HLSettingsManager::loadStoredLocked(const Value& stored, bool keepChanged) const {
     if (!stored.isDictionary()) return;
     for (int64_t slot = 0; slot < kSlotCount; ++slot) {
         if (!tags_[slot] || (keepChanged && changedUnread_[slot])) continue;
@@ -70,16 +70,26 @@ void HLSettingsManager::loadAll() {
     else if (stored.isDictionary()) log("DEBUG", "Persisted settings loaded");
 }
 
+bool HLSettingsManager::readStoreIfUnreadLocked() const {
+    if (!storeUnread_) return true;
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    if (!defaults->isStoreRead()) return false;
+    loadStoredLocked(defaults->objectForKey(prefix()), true);
+    storeUnread_ = false;
+    return true;
+}
+
+bool HLSettingsManager::isStoreRead() const {
+    std::scoped_lock lock(mutex_);
+    return readStoreIfUnreadLocked();
+}
+
 void HLSettingsManager::persistAll() {
     auto defaults = NSUserDefaults::standardUserDefaults();
     Value dictionary = Value::dictionary({});
     {
         std::scoped_lock lock(mutex_);
-        if (storeUnread_) {
-            if (!defaults->isStoreRead()) return;
-            loadStoredLocked(defaults->objectForKey(prefix()), true);
-            storeUnread_ = false;
-        }
+        if (!readStoreIfUnreadLocked()) return;
         for (int64_t slot = 0; slot < kSlotCount; ++slot) {
             // A slot without a tag has no key to be kept under.
             if (!tags_[slot]) continue;
@@ -181,6 +191,7 @@ void HLSettingsManager::loadFromUserSettings(const Ref<HLSdkSettings>& settings)
 HLSettingsManager::Reading HLSettingsManager::read(int64_t slot) const {
     checkIndex(slot);
     std::scoped_lock lock(mutex_);
+    readStoreIfUnreadLocked();
     return {settings_[slot].isNull() ? defaults_[slot] : settings_[slot], defaults_[slot], hlTagText(tags_[slot])};
 }
 
@@ -234,6 +245,7 @@ std::vector<Ref<NSLayoutConstraint>> HLSettingsManager::constraintsForKeys(
 Value HLSettingsManager::allSettings() const {
     Value dictionary = Value::dictionary({});
     std::scoped_lock lock(mutex_);
+    readStoreIfUnreadLocked();
     for (int64_t slot = 0; slot < kSlotCount; ++slot) {
         const Value& value = settings_[slot].isNull() ? defaults_[slot] : settings_[slot];
         if (!value.isNull() && tags_[slot]) dictionary.set(*tags_[slot], value);

@@ -5,9 +5,10 @@
 // table is kept as one dictionary in the user-defaults store under
 // prefix() ("<SDK identifier>.<first four characters of the SDK key>") and
 // written only by persistAll. A store that could not be read at loadAll is
-// not written while it stays so: its values fill in the slots not set
-// since, once it reads. Used from every queue and the main thread: each slot
-// is read and written under the table's lock.
+// not written while it stays so, and is read again at each later use: once
+// it reads, its values fill in the slots not set since. Used from every
+// queue and the main thread: each slot is read and written under the
+// table's lock.
 #pragma once
 
 #include <array>
@@ -51,6 +52,9 @@ public:
     void persistAll();
     // Empties every current value (defaults and tags stay).
     void clearAll();
+    // False while the store loadAll could not read stays so: a slot then
+    // standing on its default (the device's identity) may well be stored.
+    bool isStoreRead() const;
     // A server "settings" object: known keys set their slot by the slot's
     // type; unknown keys and values of the wrong kind are logged and skipped.
     // The caller persists.
@@ -108,7 +112,10 @@ private:
     void setDefault(Value value, int64_t slot, std::string tag);
     void setCurrent(Value value, int64_t slot);
     // Current values from `stored`, past the slots `changedUnread_` names when `keepChanged`.
-    void loadStoredLocked(const Value& stored, bool keepChanged);
+    void loadStoredLocked(const Value& stored, bool keepChanged) const;
+    // While storeUnread_: once the store reads, its values fill in the slots
+    // not set since. False while it stays unread.
+    bool readStoreIfUnreadLocked() const;
     // A slot's effective value, default and tag ("(null)" for none), read together.
     struct Reading {
         Value value, fallback;
@@ -120,11 +127,12 @@ private:
 
     Weak<HLSdk> sdk_;
     mutable std::mutex mutex_;  // guards the three tables
-    std::array<Value, kSlotCount> settings_;
+    // Mutable: a reader of a store not read yet reads it again.
+    mutable std::array<Value, kSlotCount> settings_;
     std::array<Value, kSlotCount> defaults_;
     std::array<std::optional<std::string>, kSlotCount> tags_;
     // The store could not be read at loadAll: the slots set since, which its
     // values do not replace once it reads.
-    bool storeUnread_ = false;
+    mutable bool storeUnread_ = false;
     std::array<bool, kSlotCount> changedUnread_{};
 };

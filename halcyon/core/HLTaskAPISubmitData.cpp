@@ -7,6 +7,7 @@
 #include "halcyon/core/HLSettingsManager.h"
 #include "halcyon/core/HLStatsManager.h"
 #include "halcyon/core/HLTargetingData.h"
+#include "halcyon/core/HLTaskManager.h"
 #include "halcyon/core/HLTaskRepeatRequest.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/runtime/CallCatching.h"
@@ -43,6 +44,16 @@ Value HLTaskAPISubmitData::submissionBody() {
 
 void HLTaskAPISubmitData::run() {
     Ref<HLTaskAPISubmitData> self = this->self<HLTaskAPISubmitData>();
+    // Without the stored identity the submission would go with the SDK key,
+    // the device would be registered anew, and the identity answered would
+    // replace the stored one for good: it waits for preferences that read.
+    if (!sdk()->settingsManager()->isStoreRead()) {
+        if (!waitLogged_)
+            logger()->d(tag(), "The stored device identity cannot be read now; the device data is sent once it can");
+        waitLogged_ = true;
+        sdk()->taskManager()->execute(self, 1, kStoreReadWaitSeconds);
+        return;
+    }
     auto caught = platform::runtime::callCatching([&] {
         auto request = NSObject::alloc<HLTaskRepeatRequest>()->initWithSdk(sdk());
         request->setRequestEndpoint(HLConnectionUtils::apiUrl("device", sdk()));

@@ -3,6 +3,8 @@
 // slot 6, and stores the identifiers the answer returns (slots 2 to 5,
 // persisted). A refusal of the key is handled by HLConnectionUtils; an answer
 // without all four identifiers is a failure with code 0 and stores nothing.
+// While the preferences cannot be read (the stored identity with them), it
+// is handed to queue 1 again every kStoreReadWaitSeconds until they read.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +15,8 @@
 
 class HLTaskAPISubmitData : public HLTask, public HLConnectionManagerDelegate {
 public:
+    static constexpr double kStoreReadWaitSeconds = 2.0;
+
     Ref<HLTaskAPISubmitData> initWithSdk(const Ref<HLSdk>& sdk) {
         HLTask::initWithSdk(sdk);
         return self<HLTaskAPISubmitData>();
@@ -34,4 +38,5 @@ public:
 
 private:
     uint32_t attemptsLeft_ = 0;
+    bool waitLogged_ = false;  // the wait for the preferences was logged
 };

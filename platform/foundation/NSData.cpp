@@ -165,6 +165,7 @@ bool writeAll(int fd, const uint8_t* p, size_t n) {
     while (n > 0) {
         const ssize_t w = ::write(fd, p, n);
         if (w < 0 && errno == EINTR) continue;
+        if (w == 0) errno = EIO;
         if (w <= 0) return false;
         p += w;
         n -= static_cast<size_t>(w);
@@ -179,35 +180,55 @@ std::string folderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// Folders whose writes failed, by kind of failure: a full disk lasts, and
-// its writers try again and again, each new file at a path of its own.
-constexpr size_t kUnwritableFoldersKept = 32;
-LastingConditions& unwritableFolders() {
+// Failing writes, kept by where they hold and their kind of failure, so
+// that each is logged when it begins and when it ends. A failure of the
+// folder (a temporary file cannot be made in it; the file system is full,
+// read-only or failing) is kept by folder: a full disk lasts, and its writers
+// try again and again, each new file at a path of its own. A failure of the
+// target alone (a folder standing at its path, a file that may not be
+// written) is kept by the target's path, and lasts whatever else in the
+// folder succeeds. A success ends what held at its path and in its folder.
+constexpr size_t kFailingWritePlacesKept = 32;
+LastingConditions& failingWrites() {
     // Never destroyed: writes may run at exit.
-    static auto* folders = new LastingConditions(kUnwritableFoldersKept);
-    return *folders;
+    static auto* places = new LastingConditions(kFailingWritePlacesKept);
+    return *places;
 }
 
-// A failed write to `path` (errno `error`), logged when the failure begins in its folder.
-bool writeFailed(const std::string& path, int error, const std::string& what) {
-    const LastingConditions::Onset onset = unwritableFolders().fails(folderOf(path), error);
+// Kinds of failure that are the file system's, whichever step meets them.
+bool isFileSystemFailure(int error) {
+    return error == ENOSPC || error == EDQUOT || error == EROFS || error == EIO;
+}
+
+// A failed write to `path` (errno `error`), logged when the failure begins
+// where it holds: `path` itself when `ofTarget` and the kind is not the file
+// system's, else its folder.
+bool writeFailed(const std::string& path, int error, const std::string& what, bool ofTarget) {
+    const bool atTarget = ofTarget && !isFileSystemFailure(error);
+    const std::string place = atTarget ? path : folderOf(path);
+    // A folder is kept with a trailing "/": a folder standing at a target's
+    // path is not the folder that target would be in.
+    const LastingConditions::Onset onset = failingWrites().fails(atTarget ? place : place + "/", error);
     if (onset != LastingConditions::Onset::None)
-        logError("NSData writeToFile: cannot " + what + ": " + std::strerror(error) + "; writes into " +
-                 shortenedForLog(folderOf(path)) + " failing so are not logged again until one succeeds" +
-                 (onset == LastingConditions::Onset::BeganUnkept ? " (nor are other folders' failures)" : ""));
+        logError("NSData writeToFile: cannot " + what + ": " + std::strerror(error) + "; writes " +
+                 (atTarget ? "to " : "into ") + shortenedForLog(place) +
+                 " failing so are not logged again until one succeeds" +
+                 (onset == LastingConditions::Onset::BeganUnkept ? " (nor are other places' failures)" : ""));
     return false;
 }
 
 bool writeSucceeded(const std::string& path) {
-    if (unwritableFolders().succeeds(folderOf(path)))
-        logError("NSData writeToFile: " + shortenedForLog(folderOf(path)) + " can be written again");
+    if (failingWrites().succeeds(path)) logError("NSData writeToFile: " + shortenedForLog(path) + " can be written again");
+    const std::string folder = folderOf(path);
+    if (failingWrites().succeeds(folder + "/"))
+        logError("NSData writeToFile: " + shortenedForLog(folder) + " can be written again");
     return true;
 }
 
 // Whether a write to `path` may go ahead (a simulated full disk fails it).
 bool mayWriteTo(const std::string& path) {
     if (path.empty()) return false;
-    if (files::writeFailsAt(path)) return writeFailed(path, ENOSPC, "write " + shortenedForLog(path));
+    if (files::writeFailsAt(path)) return writeFailed(path, ENOSPC, "write " + shortenedForLog(path), false);
     return true;
 }
 
@@ -217,9 +238,12 @@ bool NSData::writeToFile(const std::string& path, bool atomically) const {
     if (!atomically) {
         if (!mayWriteTo(path)) return false;
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) return false;
-        const bool ok = writeAll(fd, bytes(), length());
-        return (::close(fd) == 0) && ok && writeSucceeded(path);
+        if (fd < 0) return writeFailed(path, errno, "open " + shortenedForLog(path), true);
+        const bool written = writeAll(fd, bytes(), length());
+        int error = written ? 0 : errno;
+        if (::close(fd) != 0 && written) error = errno;
+        if (error) return writeFailed(path, error, "write " + shortenedForLog(path), false);
+        return writeSucceeded(path);
     }
     if (!writeToFileLeavingFolderUnflushed(path)) return false;
     // Make the rename itself durable.
@@ -236,18 +260,21 @@ bool NSData::writeToFileLeavingFolderUnflushed(const std::string& path) const {
     std::string temp = path + ".tmp-XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
+        // A name too long fails the target alone: its temporary name is longer still.
         const int error = errno;
-        return writeFailed(path, error, "create a temporary file in " + shortenedForLog(folder));
+        return writeFailed(path, error, "create a temporary file in " + shortenedForLog(folder), error == ENAMETOOLONG);
     }
     ::fchmod(fd, 0644);
     const bool flush = Platform::flushesWritesToDisk();
     bool ok = writeAll(fd, bytes(), length()) && (!flush || ::fsync(fd) == 0);
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        const int error = errno;
+    int error = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) error = errno;
+    // Only the rename is the target's own step: a folder standing at its path.
+    const bool ofTarget = !error;
+    if (!error && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
+    if (error) {
         ::unlink(temp.c_str());
-        return writeFailed(path, error, "write " + shortenedForLog(path));
+        return writeFailed(path, error, "write " + shortenedForLog(path), ofTarget);
     }
     return writeSucceeded(path);
 }

@@ -48,8 +48,12 @@ public:
 
     // Files. writeToFile(atomically=true): temporary file in the same folder,
     // fsync, rename; a crash leaves the old file or the new one. A failing
-    // write is logged when writes into its folder begin to fail so (a full
-    // disk) and when one succeeds there again, whatever the files' names.
+    // write is logged when it begins and when it ends: a failure of the
+    // folder (a full disk) when writes into it begin to fail so and when one
+    // succeeds there again, whatever the files' names; a failure of the
+    // target alone (a folder standing at its path, a file that may not be
+    // written) when writes to that path begin to fail and when one succeeds,
+    // whatever else in its folder succeeds meanwhile.
     // dataWithContentsOfFile is readFile's data.
     static std::optional<NSData> dataWithContentsOfFile(const std::string& path);
     // file: URLs from disk; http(s) by a synchronous GET that follows redirects

@@ -4,16 +4,19 @@
 // download can fail (each leaves no final file and no entry: also a body that
 // is no playable video, or over the cap, and a URL that is not http), another
 // URL of a name fetched into it when its file is not there, the stored table's
-// keys and what a fresh store makes of a table left by another process, and
-// a video URL's password hidden in its lines however the URL is spelled.
+// keys and what a fresh store makes of a table left by another process, a
+// table saved while the preferences cannot be read, and a video URL's
+// password hidden in its lines however the URL is spelled.
 // Refusals are in TRAVideoRefusalTest.cpp.
 #include "Trillium/TRAAdCache.h"
 #include "Trillium/TRAMetadata.h"
 #include "Trillium/TRATrilliumSDK.h"
 #include "Trillium/display/tests/TrilliumVideoTestSupport.h"
 #include "platform/foundation/FileSystemConditions.h"
+#include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/net/NetworkConditions.h"
+#include "platform/testing/UnreadableFiles.h"
 
 using simulator::Answer;
 using simulator::TrilliumVideoAds;
@@ -353,3 +356,55 @@ TEST_F(TRAVideosManagerTest, TheTableIsStoredUnderItsKeysAndReadBackConsistentWi
     EXPECT_TRUE(next->downloaderForFileName("c.mp4")->videoIsLoaded());
     EXPECT_EQ(next->downloaderForFileName("c.mp4")->destPath(), finalPath("c.mp4"));
 }
+
+// The preferences cannot be read at a start (through the read seam, or chmod
+// 000 without root's override): the table this start saves does not replace
+// the stored one. Once they read, what it changed is laid over the stored
+// table (a video fetched is added, one removed goes), and the stored others
+// stay, loaded and not fetched again, then and after a restart.
+using TRAVideosManagerUnreadableTest = platform::testing::UnreadableFileTest<TrilliumVideoTest>;
+
+TEST_P(TRAVideosManagerUnreadableTest, ATableSavedWhileThePreferencesCannotBeReadKeepsTheStoredEntries) {
+    // The table an earlier start stored, its videos on disk.
+    ASSERT_TRUE(NSFileManager::defaultManager()->createDirectoryAtPath(TRAAdSDKUtils::videoDestinationDirectoryPath(), true));
+    ValueDictionary table;
+    for (const char* name : {"a.mp4", "b.mp4", "gone.mp4"}) {
+        auto downloader = NSObject::alloc<TRAVideoDownloader>()->initWithVideoUrl(videos.videoUrl(name), nullptr);
+        downloader->setVideoIsLoaded(true);
+        downloader->setDestPath(finalPath(name));
+        ASSERT_TRUE(NSFileManager::defaultManager()->createFileAtPath(finalPath(name), NSData::dataWithString(kClipBytes)));
+        table.set(name, Value(downloader));
+    }
+    NSUserDefaults::standardUserDefaults()->setObject(
+        Value(NSKeyedArchiver::archivedDataWithRootObject(Value(table))), TRAVideosManager::kVideosDbKey);
+    const std::string file = home() + "/Library/Preferences/com.paranormal.detector.plist";
+    ASSERT_TRUE(platform::testing::setUnreadable(file, GetParam(), true));
+    restartProcessState();
+
+    videos.serveFile("c.mp4", kClipBytes);
+    ASSERT_TRUE(fetch("c.mp4", videoAd("c")));
+    store()->removeVideo("gone.mp4");
+    EXPECT_EQ(store()->getVideosDBCopy().keys(), std::vector<std::string>{"c.mp4"});
+    ASSERT_TRUE(platform::testing::setUnreadable(file, GetParam(), false));
+
+    auto expectLaidOver = [this](const Ref<TRAVideosManager>& manager) {
+        EXPECT_EQ(manager->getVideosDBCopy().keys(), (std::vector<std::string>{"a.mp4", "b.mp4", "c.mp4"}));
+        for (const char* name : {"a.mp4", "b.mp4", "c.mp4"}) {
+            auto entry = manager->downloaderForFileName(name);
+            EXPECT_TRUE(entry && entry->videoIsLoaded()) << name;
+        }
+        EXPECT_FALSE(exists(finalPath("gone.mp4")));
+    };
+    expectLaidOver(store());
+    auto a = videoAd("a");
+    store()->downloadVideoWithUrl(videos.videoUrl("a.mp4"), a);
+    EXPECT_EQ(a->paths, std::vector<std::string>{finalPath("a.mp4")});
+    EXPECT_TRUE(videos.fileRequests("a.mp4").empty());
+    restartProcessState();
+    expectLaidOver(NSObject::alloc<TRAVideosManager>()->init());
+}
+
+INSTANTIATE_TEST_SUITE_P(Preferences, TRAVideosManagerUnreadableTest,
+                         ::testing::Values(platform::testing::Unreadable::ReadsFail,
+                                           platform::testing::Unreadable::Chmod000),
+                         platform::testing::unreadableTestName);

@@ -11,6 +11,7 @@
 
 #include "halcyon/core/HLStatsManager.h"
 #include "halcyon/core/HLTargetingData.h"
+#include "halcyon/core/HLTaskAPISubmitData.h"
 #include "halcyon/core/HLTask.h"
 #include "halcyon/core/HLTaskManager.h"
 #include "halcyon/core/HLTaskTimer.h"
@@ -19,6 +20,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSException.h"
 #include "platform/net/NetworkConditions.h"
+#include "platform/testing/UnreadableFiles.h"
 
 namespace {
 
@@ -100,9 +102,9 @@ TEST_F(HLSdkStartupTest, APreferencesFileUnreadableAtAStartKeepsWhatItHoldsAndTa
 
     const std::string file = home() + "/Library/Preferences/com.paranormal.detector.plist";
     platform::testing::FileSystemConditions::setReadsFail(file, EIO);
+    const size_t submissions = service.requestsTo(HalcyonService::kDevicePath).size();
     sdk = restartSdk(settingsWithoutPreloads());
-    const Value submitted = HalcyonService::jsonBody(service.requestsTo(HalcyonService::kDevicePath).back());
-    EXPECT_TRUE(submitted["app_info"]["first_install"].isNull());
+    EXPECT_EQ(service.requestsTo(HalcyonService::kDevicePath).size(), submissions);  // it waits for the store
     sdk->settingsManager()->putNumber(Value(45), kHLSlotAdRefreshSeconds);
     sdk->settingsManager()->persistAll();
     sdk->statsManager()->incrementKey("ad_req");
@@ -122,6 +124,58 @@ TEST_F(HLSdkStartupTest, APreferencesFileUnreadableAtAStartKeepsWhatItHoldsAndTa
     expectKeptAndChanged(restartSdk(settingsWithoutPreloads()));
     EXPECT_EQ(logCapture().count("Handling an SDK update migration"), migrations);
 }
+
+// The preferences, and the device identity stored in them, cannot be read
+// at a start (through the read seam, or chmod 000 without root's override).
+// Asked without the stored token, the service would register the device
+// anew, and the new identity would replace the stored one for good: the
+// device data waits for preferences that read, then goes with the stored
+// token, and the stored device stays the first one, also after a restart.
+class HLSdkUnreadableStartTest : public platform::testing::UnreadableFileTest<HalcyonTest> {
+protected:
+    std::vector<std::string> submissionQueries() {
+        std::vector<std::string> queries;
+        for (const auto& request : service.requestsTo(HalcyonService::kDevicePath))
+            queries.push_back(request.query.value_or(""));
+        return queries;
+    }
+};
+
+TEST_P(HLSdkUnreadableStartTest, TheDeviceDataWaitsForTheStoredIdentity) {
+    const simulator::HalcyonDeviceIdentity first{"device-1", "token-1", "publisher", "app", std::nullopt};
+    service.setDeviceIdentity(first);
+    startSdkWithoutPreloads();
+    ASSERT_EQ(storedSettings()["device_token"], Value("token-1"));
+
+    const std::string file = home() + "/Library/Preferences/com.paranormal.detector.plist";
+    service.setDeviceIdentity({"device-2", "token-2", "publisher", "app", std::nullopt});
+    ASSERT_TRUE(platform::testing::setUnreadable(file, GetParam(), true));
+    Ref<HLSdk> sdk = restartSdk(settingsWithoutPreloads());
+    for (int i = 0; i < 3; ++i) {
+        driver().advance(HLTaskAPISubmitData::kStoreReadWaitSeconds);
+        ASSERT_TRUE(settle());
+    }
+    EXPECT_EQ(submissionQueries().size(), 1u);
+
+    // The service answers a submission that names its device with that device.
+    service.setDeviceIdentity(first);
+    ASSERT_TRUE(platform::testing::setUnreadable(file, GetParam(), false));
+    driver().advance(HLTaskAPISubmitData::kStoreReadWaitSeconds);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(submissionQueries(), (std::vector<std::string>{std::string("api_key=") + kHLTestSdkKey, "device_token=token-1"}));
+    EXPECT_EQ(storedSettings()["device_id"], Value("device-1"));
+    EXPECT_EQ(storedSettings()["device_token"], Value("token-1"));
+
+    restartSdk(settingsWithoutPreloads());
+    ASSERT_EQ(submissionQueries().size(), 3u);
+    EXPECT_EQ(submissionQueries().back(), "device_token=token-1");
+    EXPECT_EQ(storedSettings()["device_id"], Value("device-1"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Preferences, HLSdkUnreadableStartTest,
+                         ::testing::Values(platform::testing::Unreadable::ReadsFail,
+                                           platform::testing::Unreadable::Chmod000),
+                         platform::testing::unreadableTestName);
 
 TEST_F(HLSdkStartupTest, ConcurrentCreationYieldsOneInstanceAndOneInitialisation) {
     auto settings = serviceSettings();

@@ -13,6 +13,7 @@
 #include "platform/foundation/LogCapture.h"
 #include "platform/foundation/NSFileHandle.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/testing/UnreadableFiles.h"
 
 using platform::testing::LogCapture;
 
@@ -208,6 +209,40 @@ TEST_F(FileManagerTest, SimulatedFreeSpaceAndFullDiskPerFolder) {
     EXPECT_NEAR(static_cast<double>(fm->attributesOfFileSystemForPath(folder / "videos")[NSFileSystemFreeSize]
                                         .unsignedLongLongValue()),
                 static_cast<double>(realFree), 1e9);
+}
+
+// One path that cannot be written among files of its folder that can: a
+// folder standing where a whole write puts its file, a file that may not be
+// written in place (chmod 000, with root's override given up), and a name
+// too long for the whole write's temporary file. Each is logged when its
+// failure begins and when it ends, whatever its folder's other files write
+// meanwhile: not two lines at every round.
+TEST_F(FileManagerTest, AWriteFailingAtOnePathAmongWritableOnesIsLoggedWhenItBeginsAndEnds) {
+    ASSERT_TRUE(platform::testing::dropFileAccessOverride());
+    LogCapture capture(false);
+    ASSERT_TRUE(fm->createDirectoryAtPath(folder / "table", false));
+    write(folder / "locked", "kept");
+    ASSERT_TRUE(platform::testing::setUnreadable(folder / "locked", platform::testing::Unreadable::Chmod000, true));
+    for (int round = 0; round < 50; ++round) {
+        EXPECT_FALSE(NSData::dataWithString("t").writeToFile(folder / "table", true));
+        EXPECT_FALSE(NSData::dataWithString("l").writeToFile(folder / "locked", false));
+        EXPECT_FALSE(NSData::dataWithString("n").writeToFile(folder / std::string(250, 'n'), true));
+        EXPECT_TRUE(NSData::dataWithString("s").writeToFile(folder / "sibling", true));
+        EXPECT_TRUE(NSData::dataWithString("n").writeToFile(folder / ("new " + std::to_string(round)), false));
+    }
+    EXPECT_EQ(capture.count("cannot write " + folder / "table"), 1u);
+    EXPECT_EQ(capture.count("cannot open " + folder / "locked"), 1u);
+    EXPECT_EQ(capture.count("cannot create a temporary file in"), 1u);
+    EXPECT_EQ(capture.lines().size(), 3u) << ::testing::PrintToString(capture.messages());
+
+    ASSERT_TRUE(fm->removeItemAtPath(folder / "table"));
+    ASSERT_TRUE(platform::testing::setUnreadable(folder / "locked", platform::testing::Unreadable::Chmod000, false));
+    EXPECT_TRUE(NSData::dataWithString("t").writeToFile(folder / "table", true));
+    EXPECT_TRUE(NSData::dataWithString("l").writeToFile(folder / "locked", false));
+    EXPECT_EQ(capture.count(folder / "table can be written again"), 1u);
+    EXPECT_EQ(capture.count(folder / "locked can be written again"), 1u);
+    EXPECT_EQ(capture.lines().size(), 5u);
+    EXPECT_EQ(platform::LastingConditions::heldInProcess(), 1u);  // the long name's
 }
 
 // Files that cannot be read are logged once each while they stay so, and
