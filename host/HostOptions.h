@@ -65,6 +65,10 @@ struct HostOptions {
     double settleSeconds = 12;
     // Real seconds a service has for its whole answer through the recorder.
     double serviceSeconds = 15;
+    // The scenarios' real-time waits for what the application awaits (an ad
+    // to load) last this many times their length: tests, whose waits only
+    // guard against a hang, pass their factor for a slow machine.
+    double waitScale = 1;
 };
 
 struct HostOptionsParse {

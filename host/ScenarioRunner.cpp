@@ -477,6 +477,7 @@ void ScenarioRunner::settle() {
 bool ScenarioRunner::waitUntil(const std::function<bool()>& predicate, double realSeconds) {
     platform::testing::RunLoopDriver driver;
     const auto start = Steady::now();
+    realSeconds *= options_.waitScale;
     for (;;) {
         if (predicate()) return true;
         if (quitRequested() || secondsSince(start) >= realSeconds) return false;

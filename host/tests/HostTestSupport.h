@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/HostOptions.h"
+#include "platform/runtime/HangGuard.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "simulator/TrilliumService.h"
@@ -48,6 +49,10 @@ protected:
         options.outDir = root + "/out";
         options.scenario = "startup";
         options.echoTimeline = false;
+        // The host's real-time waits only guard against a hang here.
+        options.settleSeconds = platform::testing::hangGuard(options.settleSeconds);
+        options.serviceSeconds = platform::testing::hangGuard(options.serviceSeconds);
+        options.waitScale = platform::testing::hangGuardScale();
         const char* source = std::getenv("PROJECT_SOURCE_DIR");
         ASSERT_NE(source, nullptr);
         options.bundlePath = std::string(source) + "/resources";

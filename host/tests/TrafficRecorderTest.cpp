@@ -11,6 +11,7 @@
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/net/NSURLConnection.h"
 #include "platform/net/TrustedAuthorities.h"
+#include "platform/runtime/HangGuard.h"
 #include "platform/testing/PlatformTest.h"
 
 namespace {
@@ -22,6 +23,8 @@ class TrafficRecorderTest : public platform::testing::PlatformTest {
 protected:
     void SetUp() override {
         PlatformTest::SetUp();
+        // A service's time for its answer only guards against a hang here.
+        recorder.setServiceSeconds(platform::testing::hangGuard(TrafficRecorder::kServiceSeconds));
         ASSERT_TRUE(service.start());
     }
     void TearDown() override {
@@ -42,7 +45,7 @@ protected:
         Fetched fetched;
         std::thread([&] {
             auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(url));
-            request->setTimeoutInterval(30);
+            request->setTimeoutInterval(platform::testing::hangGuard(30));
             if (!body.empty()) {
                 request->setHTTPMethod("POST");
                 request->setHTTPBody(NSData::dataWithString(body));
