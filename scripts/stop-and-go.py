@@ -112,7 +112,10 @@ class Known:
 
     def forget(self, pid):
         parent, _start = self.parents.pop(pid, (None, None))
-        self.children.get(parent, set()).discard(pid)
+        siblings = self.children.get(parent, set())
+        siblings.discard(pid)
+        if not siblings:
+            self.children.pop(parent, None)  # a long run sees many processes come and go
 
 
 def children_by_parent():
