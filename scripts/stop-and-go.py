@@ -369,7 +369,8 @@ def main():
         return 0
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--every", type=float, default=0.5, help="seconds from one stop to the next")
-    parser.add_argument("--for", dest="length", type=float, default=0.2, help="seconds each stop lasts")
+    parser.add_argument("--for", dest="length", type=float, default=0.2,
+                        help="seconds each stop lasts (--every 4 --for 2: long stops)")
     parser.add_argument("--each-child", action="store_true",
                         help="stop each child of the command (and all below it) on its own schedule")
     parser.add_argument("command", nargs=argparse.REMAINDER)
