@@ -55,12 +55,11 @@ def end_all_below():
     stop_and_go = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(stop_and_go)
     while True:
-        found = stop_and_go.processes()
-        children = stop_and_go.children_by_parent(found)
+        children = stop_and_go.children_by_parent()
         below, todo = [], [os.getpid()]
         while todo:
-            pids = children.get(todo.pop(), [])
-            below += [pid for pid in pids if found[pid][1] not in "ZX"]
+            pids = children.get(todo.pop(), set())
+            below += [pid for pid in pids if (stop_and_go.stat_of(pid) or (0, "Z", 0))[1] not in "ZX"]
             todo += pids
         if not below:
             return

@@ -8,14 +8,28 @@ group or session they put themselves in) get SIGSTOP, and --for seconds later
 SIGCONT: a busy machine stops processes for a moment too (memory, disk, other
 work), and a stopped and continued process sees some of its blocking calls fail
 with EINTR. A test whose verdict holds only when nothing is ever stopped decides
-something on real time.
+something on real time. Any --every and --for above 0 may be given, --for the
+shorter: `--every 4 --for 2` stops for 2 s every 4 s (long stops, which find a
+hang guard or time-out too short for a stop of the whole machine).
 
 With --each-child, the command itself (a test runner) is never stopped: each of
 its children, with every process below it, is stopped on a schedule of its own
 from the moment it has started its program (a child stopped before that could
 hold the runner, which waits for it to start), at a phase picked at random: a
-stop may fall on any moment of a test, its very first included. Each test is
-then stopped as often and as long, while the others keep the processors busy.
+stop may fall on any moment of a test, its very first included (a test that
+starts within a stop is stopped for what is left of it, so that whatever it
+lives it is stopped for --for out of --every, on average). Each test is then
+stopped as often and as long, while the others keep the processors busy.
+
+The stops keep the schedule on a loaded machine too: the wrapper takes
+real-time scheduling where it may (root, or an RLIMIT_RTPRIO), so that it
+wakes on time, and each look reads only the processes that are new. A new
+child is then stopped within about LOOK_EVERY of its exec, and a stop is
+sent and ended within a few milliseconds of its time; a process that waits
+for a processor takes a stop when it next runs, as it would any signal, and
+runs again when it gets one. Where real-time scheduling is not allowed the
+wrapper runs as any process, and its stops come and end late by as much as
+the load delays it.
 
 A stopped process is continued only once no SIGCONT can lose a tracer's stop
 (see go_on): a leak check under LeakSanitizer ptrace-attaches each thread of
@@ -41,40 +55,72 @@ import time
 # the command once what was stopped is continued.
 ENDING_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT)
 # How often the wrapper looks for processes to stop: a runner's new children
-# (--each-child), during a stop those that run, and after it whether what it
-# stopped can be continued.
-LOOK_EVERY = 0.05
+# (--each-child: a new test runs unstopped until then), during a stop those
+# that run, and after it whether what it stopped can be continued (the stop
+# lasts until then).
+LOOK_EVERY = 0.01
 # How long a continue waits for a moment when no tracer's stop can be lost
 # (see go_on) before it continues all the same: a thread that a debugger runs
 # may never give one.
 SAFE_WITHIN = 10.0
 
 
-def processes():
-    """Maps each process id to its parent's id, its state letter and its start
-    time (which tells it from a later process given the same id), read from /proc."""
-    found = {}
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/stat", "rb") as stat:
-                text = stat.read()
-        except OSError:
-            continue  # ended meanwhile
-        # The name in parentheses may hold spaces and parentheses: the fields
-        # that follow start after the last ')'.
-        fields = text[text.rindex(b")") + 2:].split()
-        found[int(entry)] = (int(fields[1]), fields[0].decode(), int(fields[19]))
-    return found
+def stat_of(pid):
+    """A process's parent's id, its state letter and its start time (which
+    tells it from a later process given the same id), or None once it has ended."""
+    try:
+        with open(f"/proc/{pid}/stat", "rb") as stat:
+            text = stat.read()
+    except OSError:
+        return None
+    # The name in parentheses may hold spaces and parentheses: the fields
+    # that follow start after the last ')'.
+    fields = text[text.rindex(b")") + 2:].split()
+    return int(fields[1]), fields[0].decode(), int(fields[19])
 
 
-def children_by_parent(found=None):
+class Known:
+    """The machine's processes, kept from one look to the next: a look reads
+    the stat of a process only when it first shows, or when its parent has
+    ended (it then has another). On a loaded machine reading every process's
+    stat at each look cost tens of milliseconds, during which a new child ran
+    unstopped; a state is read only where it matters."""
+
+    def __init__(self):
+        self.names = set()  # of /proc's entries
+        self.parents = {}  # id: (parent's id, start time)
+        self.children = {}  # id: ids of its children
+        self.look()
+
+    def look(self):
+        names = set(os.listdir("/proc"))
+        gone = {int(name) for name in self.names - names if name.isdigit()}
+        new = {int(name) for name in names - self.names if name.isdigit()}
+        self.names = names
+        for pid in gone:
+            self.forget(pid)
+        if gone:
+            new |= {pid for pid, (parent, _start) in self.parents.items() if parent in gone}
+        for pid in new:
+            self.forget(pid)
+            info = stat_of(pid)
+            if info:
+                self.parents[pid] = (info[0], info[2])
+                self.children.setdefault(info[0], set()).add(pid)
+            else:
+                self.names.discard(str(pid))  # read again at the next look, if it is still there
+
+    def forget(self, pid):
+        parent, _start = self.parents.pop(pid, (None, None))
+        siblings = self.children.get(parent, set())
+        siblings.discard(pid)
+        if not siblings:
+            self.children.pop(parent, None)  # a long run sees many processes come and go
+
+
+def children_by_parent():
     """Maps each process id to the ids of its children."""
-    children = {}
-    for pid, (parent, *_rest) in (processes() if found is None else found).items():
-        children.setdefault(parent, []).append(pid)
-    return children
+    return Known().children
 
 
 def is_wrapper(pid):
@@ -88,28 +134,31 @@ def is_wrapper(pid):
     return any(os.path.basename(argument) == os.path.basename(__file__).encode() for argument in arguments)
 
 
-def descendants(root, found):
-    """The root and every process below it that runs: one stopped already (by
-    a debugger, a tracer, a wrapper of its own) is left as it is, and so is a
-    wrapper below, with all below it: it stops them itself, and two wrappers
-    would each continue what the other holds stopped."""
-    children = children_by_parent(found)
-    below, todo = [], [root]
+def descendants(root, known):
+    """The root and every process below it that runs, with their start
+    times: one stopped already (by a debugger, a tracer, a wrapper of its
+    own) is left as it is, and so is a wrapper below, with all below it: it
+    stops them itself, and two wrappers would each continue what the other
+    holds stopped. Each one's state is read now, and a process that is not
+    the one `known` has under its id (ended, or no longer below) is left out."""
+    below, todo = {}, [root]
     while todo:
         pid = todo.pop()
-        if pid != root and is_wrapper(pid):
+        info = stat_of(pid)
+        if info is None or (pid != root and (info[0], info[2]) != known.parents.get(pid)) or \
+                (pid != root and is_wrapper(pid)):
             continue
-        todo.extend(children.get(pid, ()))
-        if pid in found and found[pid][1] not in "TtZX":
-            below.append(pid)
+        todo.extend(known.children.get(pid, ()))
+        if info[1] not in "TtZX":
+            below[pid] = info[2]
     return below
 
 
-def depth(pid, found):
+def depth(pid, known):
     """How many processes are above this one."""
     levels = 0
-    while pid in found and levels < len(found):
-        pid = found[pid][0]
+    while pid in known.parents and levels < len(known.parents):
+        pid = known.parents[pid][0]
         levels += 1
     return levels
 
@@ -142,16 +191,16 @@ def signal_all(pids, number):
             pass
 
 
-def stop(pids, found, stopped, tell):
-    """Stops the processes and adds them to `stopped` (id: start time); `tell`
-    hears of them before."""
+def stop(pids, stopped, tell):
+    """Stops the processes (id: start time) and adds them to `stopped`;
+    `tell` hears of them before."""
     if pids:
-        tell("stop", {pid: found[pid][2] for pid in pids})
+        tell("stop", pids)
         signal_all(pids, signal.SIGSTOP)
-        stopped.update({pid: found[pid][2] for pid in pids})
+        stopped.update(pids)
 
 
-def go_on(stopped, tell, force=False):
+def go_on(stopped, tell, known, force=False):
     """Continues the processes of `stopped` (id: start time; emptied) unless a
     SIGCONT now could lose a tracer's stop: then it stops what runs below
     them, leaves them stopped and returns False, to be called again a moment
@@ -170,8 +219,7 @@ def go_on(stopped, tell, force=False):
     tracer at once; the SIGSTOP the attach left waiting goes with the SIGCONT."""
     if not stopped:
         return True
-    found = processes()
-    for pid in [pid for pid, start in stopped.items() if found.get(pid, (0, "", None))[2] != start]:
+    for pid in [pid for pid, start in stopped.items() if (stat_of(pid) or (0, "", None))[2] != start]:
         del stopped[pid]  # ended (its id may be another process's by now)
     if not force:
         busy = False
@@ -187,12 +235,12 @@ def go_on(stopped, tell, force=False):
             return False
         # Looked for after the threads, which start no process once stopped:
         # one started meanwhile, or one that something else continued.
-        found = processes()
-        running = {below for pid in stopped for below in descendants(pid, found)}
+        known.look()
+        running = {below: start for pid in stopped for below, start in descendants(pid, known).items()}
         if running:
-            stop(sorted(running), found, stopped, tell)
+            stop(running, stopped, tell)
             return False
-    pids = sorted(stopped, key=lambda pid: depth(pid, found))
+    pids = sorted(stopped, key=lambda pid: depth(pid, known))
     signal_all(pids, signal.SIGCONT)
     tell("go", dict(stopped))
     stopped.clear()
@@ -202,8 +250,8 @@ def go_on(stopped, tell, force=False):
 def go_on_within(stopped_sets, tell):
     """Continues the processes of each of `stopped_sets` as soon as that is
     safe, within SAFE_WITHIN."""
-    deadline = time.monotonic() + SAFE_WITHIN
-    while not all([go_on(stopped, tell, force=time.monotonic() > deadline) for stopped in stopped_sets]):
+    deadline, known = time.monotonic() + SAFE_WITHIN, Known()
+    while not all([go_on(stopped, tell, known, time.monotonic() > deadline) for stopped in stopped_sets]):
         time.sleep(LOOK_EVERY)
 
 
@@ -279,18 +327,18 @@ class Unit:
         phase = (now - self.start) % options.every
         return phase >= run, now + ((run if phase < run else options.every) - phase)
 
-    def stop(self, found, watcher):
+    def stop(self, known, watcher):
         """Stops every process of the unit that runs: at the start of a stop,
         and again at each look while it lasts (one forked meanwhile, or one that
         something else continued). The watcher hears of them before."""
-        stop(descendants(self.root, found), found, self.stopped, watcher.tell)
+        stop(descendants(self.root, known), self.stopped, watcher.tell)
 
-    def go_on(self, now, watcher):
+    def go_on(self, now, watcher, known):
         """Continues what the unit stopped, once that is safe: whether it did."""
         if not self.stopped:
             return True
         self.waiting_since = self.waiting_since or now
-        if go_on(self.stopped, watcher.tell, force=now - self.waiting_since > SAFE_WITHIN):
+        if go_on(self.stopped, watcher.tell, known, now - self.waiting_since > SAFE_WITHIN):
             self.waiting_since = None
             return True
         return False
@@ -306,13 +354,23 @@ def program(pid):
         return None
 
 
+def take_real_time():
+    """Real-time scheduling where it is allowed (see the top), best effort;
+    the command and the watcher do not inherit it."""
+    try:
+        os.sched_setscheduler(0, os.SCHED_RR | os.SCHED_RESET_ON_FORK, os.sched_param(1))
+    except (AttributeError, OSError):
+        pass
+
+
 def main():
     if sys.argv[1:2] == ["--watch"]:
         watch(int(sys.argv[2]))
         return 0
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--every", type=float, default=0.5, help="seconds from one stop to the next")
-    parser.add_argument("--for", dest="length", type=float, default=0.2, help="seconds each stop lasts")
+    parser.add_argument("--for", dest="length", type=float, default=0.2,
+                        help="seconds each stop lasts (--every 4 --for 2: long stops)")
     parser.add_argument("--each-child", action="store_true",
                         help="stop each child of the command (and all below it) on its own schedule")
     parser.add_argument("command", nargs=argparse.REMAINDER)
@@ -323,7 +381,10 @@ def main():
     if not 0 < options.length < options.every:
         parser.error("--for must be above 0 and below --every")
 
+    take_real_time()
     watcher = Watcher()
+    # Read before the command starts, so that the first looks read only its processes.
+    known = Known()
     child = subprocess.Popen(command)
     runner = program(child.pid) if options.each_child else None
     units = {} if options.each_child else {child.pid: Unit(child.pid, time.monotonic())}
@@ -357,13 +418,13 @@ def main():
             signal.pthread_sigmask(signal.SIG_BLOCK, ENDING_SIGNALS)
             try:
                 now = time.monotonic()
-                found = processes()
+                known.look()
                 wake = now + LOOK_EVERY if options.each_child else float("inf")
                 if options.each_child:
-                    children = {pid for pid, (parent, *_rest) in found.items() if parent == child.pid}
+                    children = set(known.children.get(child.pid, ()))
                     # A child that has ended goes once what it stopped is continued.
                     for pid in [pid for pid in units if pid not in children]:
-                        if units[pid].go_on(now, watcher):
+                        if units[pid].go_on(now, watcher, known):
                             del units[pid]
                     # Each child is stopped from its exec on, at a phase of its
                     # own: its first stop may come at once.
@@ -376,16 +437,18 @@ def main():
                     stop_now, change = unit.due(now, options)
                     if stop_now:
                         stopped_before = bool(unit.stopped)
-                        unit.stop(found, watcher)
+                        unit.stop(known, watcher)
                         stops += 0 if stopped_before or not unit.stopped else 1
                         change = min(change, now + LOOK_EVERY)
-                    elif not unit.go_on(now, watcher):
+                    elif not unit.go_on(now, watcher, known):
                         change = now + LOOK_EVERY
                     wake = min(wake, change)
             finally:
                 signal.pthread_sigmask(signal.SIG_UNBLOCK, ENDING_SIGNALS)
             try:
-                child.wait(timeout=max(0.0, wake - time.monotonic()))
+                # However late this look ended, the wrapper sleeps a moment: it
+                # may run at real-time priority.
+                child.wait(timeout=max(0.001, wake - time.monotonic()))
                 break
             except subprocess.TimeoutExpired:
                 pass
