@@ -122,12 +122,15 @@ TEST_F(NetTest, RedirectToAnotherSchemeFails) {
 }
 
 TEST_F(NetTest, TimesOutWithoutProgressButNotWhileBytesFlow) {
-    // The idle time-out runs on real time: long beside a machine that stops
-    // the process for a moment, and a trickle that lasts longer than it.
+    // The idle time-out runs on real time, and the service shares the
+    // process: a stop of the process stops both. A stall must end at its
+    // time-out; a trickle, longer in all than its own, must outlast a stop of
+    // a few seconds between two of its bytes (its time-out is longer than one).
     const double idle = platform::testing::hangGuard(0.25);
+    const double trickleIdle = platform::testing::hangGuard(1);
     const double interval = 0.05;
     std::string body;
-    for (int i = 0; i < 2 * static_cast<int>(1.5 * idle / interval + 1); ++i) body += static_cast<char>('0' + i % 10);
+    for (int i = 0; i < 2 * static_cast<int>(1.5 * trickleIdle / interval + 1); ++i) body += static_cast<char>('0' + i % 10);
     server.route("GET", "/stall", Answer::stall());
     server.route("GET", "/trickle", Answer::slowBody(body, 2, interval));
     auto started = std::chrono::steady_clock::now();
@@ -138,7 +141,7 @@ TEST_F(NetTest, TimesOutWithoutProgressButNotWhileBytesFlow) {
     EXPECT_GE(took, std::chrono::duration<double>(idle));
     EXPECT_LT(took, std::chrono::duration<double>(idle + platform::testing::hangGuard(1)));
 
-    Result trickle = get("/trickle", idle);  // longer in all, never `idle` without a byte
+    Result trickle = get("/trickle", trickleIdle);  // longer in all, never `trickleIdle` without a byte
     EXPECT_EQ(trickle.error, nullptr);
     EXPECT_EQ(trickle.body(), body);
 }
