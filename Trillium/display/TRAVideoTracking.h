@@ -11,7 +11,8 @@
 // player's time and hands it, through a mailbox guarded by its own mutex, to
 // the main queue, where the lists, the reward flag and didCompleteVideo are
 // handled. A crossing counts at the boundary it crossed: a queue that ran
-// late measures a time past it, which would otherwise miss its checkpoint. Removing an observer first lets the crossings already measured be
+// late measures a time past it, which would otherwise miss its checkpoint.
+// Removing an observer first lets the crossings already measured be
 // handled; stopping (the close) drops them. The screen owns the tracking;
 // the ad, its delegate and the player are held weakly.
 #pragma once

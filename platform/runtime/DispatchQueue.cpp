@@ -1,6 +1,7 @@
 #include "platform/runtime/DispatchQueue.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -72,15 +73,17 @@ void logUncaught(const std::string& label, const std::string& what) {
     logError("uncaught exception on queue " + label + ": " + shortenedForLog(what));
 }
 
-// The test seam's delays by queue label.
+// The test seam's delays by queue label; the flag spares every block the
+// lock while no test sets one.
 std::mutex gDelaysMutex;
 std::map<std::string, double> gDelays;
+std::atomic<bool> gAnyDelay{false};
 
 void waitOutDelay(const std::string& label) {
+    if (!gAnyDelay.load(std::memory_order_acquire)) return;
     double seconds = 0;
     {
         std::lock_guard lock(gDelaysMutex);
-        if (gDelays.empty()) return;
         auto found = gDelays.find(label);
         if (found == gDelays.end()) return;
         seconds = found->second;
@@ -179,6 +182,7 @@ void testing::setDispatchQueueDelay(const std::string& label, double seconds) {
     std::lock_guard lock(gDelaysMutex);
     if (seconds > 0) gDelays[label] = seconds;
     else gDelays.erase(label);
+    gAnyDelay.store(!gDelays.empty(), std::memory_order_release);
 }
 
 dispatch_queue_t dispatch_get_main_queue() {
